@@ -47,6 +47,8 @@ using LPBYTE = BYTE*;
 using LPDWORD = DWORD*;
 using PDWORD = DWORD*;
 using LPLONG = LONG*;
+using PLONG = LONG*;
+using PUINT = UINT*;
 using LPBOOL = BOOL*;
 using LPWORD = WORD*;
 using PBYTE = BYTE*;
@@ -128,7 +130,7 @@ using PHKEY = HKEY*;
 #define MAKEINTRESOURCE MAKEINTRESOURCEA
 #define IS_INTRESOURCE(r) ((reinterpret_cast<ULONG_PTR>(r) >> 16) == 0)
 
-#pragma pack(push, 1)
+// Naturally aligned (no padding either way): packing would make references to the fields misaligned.
 struct RECT
 {
     LONG left;
@@ -146,8 +148,8 @@ struct SIZE
     LONG cx;
     LONG cy;
 };
-#pragma pack(pop)
 static_assert(sizeof(RECT) == 16 && sizeof(POINT) == 8 && sizeof(SIZE) == 8);
+static_assert(alignof(RECT) == 4 && alignof(POINT) == 4);
 using LPRECT = RECT*;
 using LPCRECT = const RECT*;
 using LPPOINT = POINT*;

@@ -1,0 +1,113 @@
+#include "codec/blob_storage_data.h"
+
+#include <bzlib.h>
+#include <crypto++/crc.h>
+
+#include <climits>
+#include <cstring>
+#include <new>
+
+bool BlobStorageData::Append(const BYTE* data, size_t n)
+{
+    if (n == 0 || !data || n > SIZE_MAX - m_size) return false;
+    std::unique_ptr<BYTE[]> grown(new (std::nothrow) BYTE[m_size + n]);
+    if (!grown) return false;
+    if (m_size) std::memcpy(grown.get(), m_data.get(), m_size);
+    // The new bytes go at the position, which is the end whenever this is used as intended.
+    std::memcpy(grown.get() + m_position, data, n);
+    m_data = std::move(grown);
+    m_size += n;
+    m_position = m_size;
+    return true;
+}
+
+bool BlobStorageData::Rewind()
+{
+    m_position = 0;
+    return true;
+}
+
+bool BlobStorageData::Read(void* destination, size_t n)
+{
+    if (n > Remaining()) return false;
+    if (n) std::memcpy(destination, Current(), n);
+    m_position += n;
+    return true;
+}
+
+bool BlobStorageData::Skip(size_t n)
+{
+    if (n > Remaining()) return false;
+    m_position += n;
+    return true;
+}
+
+bool BlobStorageData::ReadHeader(P3DFileHeader& header)
+{
+    return Read(&header, sizeof header);
+}
+
+bool BlobStorageData::ExtractTo(BlobStorageData& source, size_t n)
+{
+    if (n == 0 || n > source.Remaining()) return false;
+    std::unique_ptr<BYTE[]> bytes(new (std::nothrow) BYTE[n]);
+    if (!bytes) return false;
+    std::memcpy(bytes.get(), source.Current(), n);
+    source.m_position += n;
+    m_data = std::move(bytes);
+    m_size = n;
+    m_position = 0;
+    return true;
+}
+
+bool BlobStorageData::ComputeCrc32(DWORD& crc) const
+{
+    CryptoPP::CRC32 hash;
+    if (m_size) hash.Update(m_data.get(), m_size);
+    BYTE digest[CryptoPP::CRC32::DIGESTSIZE];
+    hash.Final(digest);
+    // The digest holds the CRC least significant byte first.
+    crc = static_cast<DWORD>(digest[0]) | static_cast<DWORD>(digest[1]) << 8 |
+          static_cast<DWORD>(digest[2]) << 16 | static_cast<DWORD>(digest[3]) << 24;
+    return true;
+}
+
+bool BlobStorageData::DecompressBzip2(size_t n)
+{
+    if (n == 0)
+    {
+        Clear();
+        return true;
+    }
+    if (n > kMaxUnpackedSize || m_size > UINT_MAX)
+    {
+        Clear();
+        return false;
+    }
+    std::unique_ptr<BYTE[]> out(new (std::nothrow) BYTE[n]);
+    if (!out)
+    {
+        Clear();
+        return false;
+    }
+    unsigned int produced = static_cast<unsigned int>(n);
+    const int result = BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(out.get()), &produced,
+                                                  reinterpret_cast<char*>(m_data.get()),
+                                                  static_cast<unsigned int>(m_size), 0, 0);
+    if (result != BZ_OK)
+    {
+        Clear();
+        return false;
+    }
+    m_data = std::move(out);
+    m_size = produced;
+    m_position = 0;
+    return true;
+}
+
+void BlobStorageData::Clear()
+{
+    m_data.reset();
+    m_size = 0;
+    m_position = 0;
+}

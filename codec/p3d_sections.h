@@ -1,0 +1,34 @@
+#pragma once
+// Section walk and chunk framing of an object file. The walk checks each section's CRC-32,
+// unpacks bzip2 sections and hands every chunk it can frame to a handler; what a chunk means is
+// the handler's business.
+#include "codec/blob_storage_data.h"
+
+enum class P3DSectionDrop
+{
+    BadCrc,         // the stored bytes do not match their CRC-32
+    BadBzip2,       // damaged stream, or larger than declared or allowed
+    TruncatedChunk, // a chunk header or body runs past the section; the rest of it is dropped
+};
+
+enum class P3DWalkEnd
+{
+    EndOfFile,     // every section was read
+    EndKind,       // an end section or an unknown kind
+    TruncatedFile, // a section header or its stored bytes run past the end of the file
+};
+
+class IP3DChunkHandler
+{
+public:
+    virtual ~IP3DChunkHandler() = default;
+    // data is valid only during the call; size may be 0.
+    virtual void OnChunk(DWORD type, const BYTE* data, size_t size) = 0;
+    virtual void OnSectionDropped(P3DSectionDrop) {}
+};
+
+// Walks the sections from the file's position to its end.
+P3DWalkEnd P3DWalkSections(BlobStorageData& file, IP3DChunkHandler& handler);
+
+// Frames the chunks of one section's content.
+void P3DWalkChunks(BlobStorageData& section, IP3DChunkHandler& handler);

@@ -1,0 +1,623 @@
+#include "platform/backends/qt/qt_backend_impl.h"
+#include "platform/backends/qt/qt_cursor.h"
+#include "platform/backends/qt/qt_keys.h"
+#include "platform/win32/window_surface.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QEventLoop>
+#include <QtGui/QCloseEvent>
+#include <QtGui/QKeyEvent>
+#include <QtGui/QMouseEvent>
+#include <QtGui/QPainter>
+#include <QtGui/QWheelEvent>
+#include <QtWidgets/QApplication>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace ferolt::backend::qt
+{
+namespace
+{
+const QEvent::Type kWakeEvent = static_cast<QEvent::Type>(QEvent::User + 0x4654);
+
+// Qt wants one application object for the process; the layer's host may not have made one.
+void EnsureApplication()
+{
+    if (QCoreApplication::instance()) return;
+    // Qt keeps references to argc and argv for the application's lifetime.
+    static int argc = 1;
+    static char name[] = "ferolt";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    (void)app;
+}
+
+QRect ToQRect(const RECT& r)
+{
+    return QRect(r.left, r.top, std::max<LONG>(0, r.right - r.left), std::max<LONG>(0, r.bottom - r.top));
+}
+
+class Waker : public QObject
+{
+public:
+    explicit Waker(QtBackend* backend) : backend_(backend) {}
+    bool event(QEvent* e) override
+    {
+        if (e->type() != kWakeEvent) return QObject::event(e);
+        backend_->OnWakeEvent();
+        return true;
+    }
+
+private:
+    QtBackend* backend_;
+};
+
+// Keeps a widget handler's call into the layer from deleting widgets under it.
+class HandlerScope
+{
+public:
+    explicit HandlerScope(QtBackend* b) : b_(b) { b_->EnterHandler(); }
+    ~HandlerScope() { b_->LeaveHandler(); }
+
+private:
+    QtBackend* b_;
+};
+} // namespace
+
+// ---------------------------------------------------------------------------------------------------
+// SurfaceWidget
+
+SurfaceWidget::SurfaceWidget(QtBackend* backend, HWND hwnd) : backend_(backend), hwnd_(hwnd)
+{
+    // The surface covers the whole client area, so Qt need not clear it first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void SurfaceWidget::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(this);
+    win32::SurfaceView view;
+    QRect shown;
+    if (hwnd_ && win32::LockClientSurface(hwnd_, &view))
+    {
+        if (view.pixels && view.width > 0 && view.height > 0)
+        {
+            // Wrapped, not copied: drawing it into the backing store is the frame's only copy.
+            QImage image(reinterpret_cast<const uchar*>(view.pixels), view.width, view.height,
+                         static_cast<qsizetype>(view.pitch) * 4, QImage::Format_RGB32);
+            shown = QRect(0, 0, view.width, view.height);
+            QRect area = event->rect() & shown;
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            if (!area.isEmpty()) painter.drawImage(area.topLeft(), image, area);
+        }
+        RECT none{}; // painting is not a change: no notification back
+        win32::UnlockClientSurface(hwnd_, &none);
+    }
+    // Whatever the surface does not cover yet (a resize in flight) is black.
+    QRegion rest = QRegion(event->rect()) - QRegion(shown);
+    for (const QRect& r : rest) painter.fillRect(r, Qt::black);
+}
+
+POINT SurfaceWidget::ScreenPoint(const QPointF& local) const
+{
+    // The layer's idea of where the client area is decides the screen point, whatever the
+    // window manager did with the frame.
+    POINT p{static_cast<LONG>(std::floor(local.x())), static_cast<LONG>(std::floor(local.y()))};
+    if (const WindowState* st = hwnd_ ? backend_->StateOf(hwnd_) : nullptr)
+    {
+        p.x += st->client.left;
+        p.y += st->client.top;
+    }
+    return p;
+}
+
+void SurfaceWidget::Mouse(QMouseEvent* event, bool down)
+{
+    if (!hwnd_) return;
+    win32::host::Button button;
+    switch (event->button())
+    {
+    case Qt::LeftButton: button = win32::host::Button::Left; break;
+    case Qt::RightButton: button = win32::host::Button::Right; break;
+    case Qt::MiddleButton: button = win32::host::Button::Middle; break;
+    default: return;
+    }
+    HandlerScope scope(backend_);
+    backend_->SyncModifiers(event->modifiers());
+    win32::host::MouseButton(button, down, ScreenPoint(event->position()));
+}
+
+void SurfaceWidget::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!hwnd_) return;
+    HandlerScope scope(backend_);
+    backend_->SyncModifiers(event->modifiers());
+    win32::host::MouseMove(ScreenPoint(event->position()));
+}
+
+void SurfaceWidget::mousePressEvent(QMouseEvent* event)
+{
+    Mouse(event, true);
+}
+
+void SurfaceWidget::mouseReleaseEvent(QMouseEvent* event)
+{
+    Mouse(event, false);
+}
+
+// The layer makes its own double clicks from the timing of the presses.
+void SurfaceWidget::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    Mouse(event, true);
+}
+
+void SurfaceWidget::wheelEvent(QWheelEvent* event)
+{
+    if (!hwnd_) return;
+    // Qt's angle delta counts eighths of a degree: 120 per notch, the layer's step.
+    int delta = event->angleDelta().y();
+    if (delta == 0) return;
+    HandlerScope scope(backend_);
+    backend_->SyncModifiers(event->modifiers());
+    win32::host::MouseWheel(delta, ScreenPoint(event->position()));
+}
+
+void SurfaceWidget::keyPressEvent(QKeyEvent* event)
+{
+    if (!hwnd_) return;
+    HandlerScope scope(backend_);
+    backend_->KeyFromQt(event, true);
+}
+
+void SurfaceWidget::keyReleaseEvent(QKeyEvent* event)
+{
+    // X11 repeats a held key as release/press pairs; the layer wants only repeated presses.
+    if (!hwnd_ || event->isAutoRepeat()) return;
+    HandlerScope scope(backend_);
+    backend_->KeyFromQt(event, false);
+}
+
+void SurfaceWidget::focusOutEvent(QFocusEvent* event)
+{
+    QWidget::focusOutEvent(event);
+    // Keys released while another window had the keyboard would otherwise stay down.
+    HandlerScope scope(backend_);
+    backend_->ReleaseHeldKeys();
+}
+
+void SurfaceWidget::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && hwnd_ && isActiveWindow())
+    {
+        HandlerScope scope(backend_);
+        win32::host::ActivatedByUser(hwnd_);
+    }
+}
+
+void SurfaceWidget::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    const WindowState* st = hwnd_ ? backend_->StateOf(hwnd_) : nullptr;
+    if (!st || !isVisible()) return;
+    QRect g = geometry();
+    RECT client{g.left(), g.top(), g.left() + g.width(), g.top() + g.height()};
+    // Our own geometry changes come back here too; only a different size is the user's.
+    if (client.right - client.left == st->client.right - st->client.left &&
+        client.bottom - client.top == st->client.bottom - st->client.top)
+        return;
+    client.left = st->client.left;
+    client.top = st->client.top;
+    client.right = client.left + g.width();
+    client.bottom = client.top + g.height();
+    HandlerScope scope(backend_);
+    win32::host::WindowMovedByUser(hwnd_, client);
+}
+
+void SurfaceWidget::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    const WindowState* st = hwnd_ ? backend_->StateOf(hwnd_) : nullptr;
+    if (!st || !isVisible() || !event->spontaneous()) return;
+    QRect g = geometry();
+    if (g.left() == st->client.left && g.top() == st->client.top) return;
+    RECT client{g.left(), g.top(), g.left() + (st->client.right - st->client.left),
+                g.top() + (st->client.bottom - st->client.top)};
+    HandlerScope scope(backend_);
+    win32::host::WindowMovedByUser(hwnd_, client);
+}
+
+void SurfaceWidget::closeEvent(QCloseEvent* event)
+{
+    // The layer decides: WM_CLOSE's default destroys the window, which then retires this widget.
+    event->ignore();
+    if (!hwnd_) return;
+    HandlerScope scope(backend_);
+    win32::host::CloseRequested(hwnd_);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// ModalPump
+
+ModalPump::ModalPump(QtBackend* backend, backend::ModalLoop& loop, std::function<void()> onEnd)
+    : backend_(backend), loop_(loop), onEnd_(std::move(onEnd))
+{
+    timer_.setSingleShot(true);
+    QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
+    backend_->PumpStarted(this);
+    timer_.start(0);
+}
+
+ModalPump::~ModalPump()
+{
+    backend_->PumpFinished(this);
+}
+
+void ModalPump::Tick()
+{
+    if (ended_) return;
+    if (!loop_.Pump())
+    {
+        ended_ = true;
+        timer_.stop();
+        if (onEnd_) onEnd_();
+        return;
+    }
+    backend_->SyncFocusFromLayer();
+    // Paint and timer messages of the layer keep coming while Qt runs the modal loop; wakes from
+    // other threads call Soon().
+    int next = loop_.MillisecondsToNextTimer();
+    timer_.start(next < 0 ? 100 : std::clamp(next, 1, 100));
+}
+
+// ---------------------------------------------------------------------------------------------------
+// QtBackend: windows
+
+// The application object must exist before any member that is a Qt GUI object.
+QtBackend::QtBackend() : uiThread_((EnsureApplication(), std::this_thread::get_id()))
+{
+    waker_ = std::make_unique<Waker>(this);
+    timeout_.setSingleShot(true);
+    focusConnection_ = QObject::connect(qApp, &QApplication::focusChanged,
+                                        [this](QWidget*, QWidget* now) { OnFocusChanged(now); });
+    win32::host::SetBackend(this);
+}
+
+QtBackend::~QtBackend()
+{
+    if (win32::host::GetBackend() == this) win32::host::SetBackend(nullptr);
+    QObject::disconnect(focusConnection_);
+    for (auto& [hwnd, win] : windows_)
+        if (win.widget && !win.state.parent) delete win.widget.data();
+    windows_.clear();
+    for (auto& w : graveyard_) delete w.data();
+    graveyard_.clear();
+    delete help_.data();
+    // Wake events still queued for the waker die with it.
+    QCoreApplication::removePostedEvents(waker_.get());
+}
+
+QWidget* QtBackend::WindowOf(HWND hwnd) const
+{
+    auto it = windows_.find(hwnd);
+    if (it == windows_.end() || it->second.state.parent) return nullptr;
+    return it->second.widget.data();
+}
+
+const WindowState* QtBackend::StateOf(HWND hwnd) const
+{
+    auto it = windows_.find(hwnd);
+    return it == windows_.end() ? nullptr : &it->second.state;
+}
+
+bool QtBackend::IsDialogClass(const WindowState& state) const
+{
+    return state.className == "#32770";
+}
+
+void QtBackend::WindowCreated(HWND hwnd, const WindowState& state)
+{
+    windows_[hwnd].state = state;
+    if (state.parent)
+    {
+        // A control added to a dialog that is already on the screen.
+        auto parent = windows_.find(state.parent);
+        if (parent != windows_.end() && parent->second.widget)
+            if (auto* dialog = dynamic_cast<DialogWidget*>(parent->second.widget.data()))
+                AddControl(dialog, hwnd);
+        return;
+    }
+    Sync(hwnd, kChangedVisible | kChangedPosition | kChangedSize | kChangedTitle);
+}
+
+void QtBackend::WindowChanged(HWND hwnd, const WindowState& state, unsigned changes)
+{
+    auto it = windows_.find(hwnd);
+    if (it == windows_.end()) return WindowCreated(hwnd, state);
+    it->second.state = state;
+    if (state.parent)
+        UpdateControl(hwnd, changes);
+    else
+        Sync(hwnd, changes);
+}
+
+void QtBackend::WindowDestroyed(HWND hwnd)
+{
+    auto it = windows_.find(hwnd);
+    if (it == windows_.end()) return;
+    QPointer<QWidget> widget = it->second.widget;
+    bool topLevel = !it->second.state.parent;
+    windows_.erase(it);
+    if (capture_ == hwnd) capture_ = nullptr;
+    {
+        std::lock_guard g(dirtyLock_);
+        dirty_.erase(hwnd);
+    }
+    if (topLevel && widget)
+        Retire(widget);
+    else if (widget)
+        widget->hide(); // a control: its dialog deletes it
+}
+
+void QtBackend::Retire(QWidget* widget)
+{
+    if (auto* s = dynamic_cast<SurfaceWidget*>(widget)) s->Detach();
+    if (auto* d = dynamic_cast<DialogWidget*>(widget)) d->Detach();
+    widget->hide();
+    // The widget may be running the handler that destroyed its window; delete it later.
+    graveyard_.emplace_back(widget);
+    if (handlerDepth_ == 0) CollectGarbage();
+}
+
+void QtBackend::CollectGarbage()
+{
+    auto dead = std::move(graveyard_);
+    graveyard_.clear();
+    for (auto& w : dead) delete w.data();
+}
+
+void QtBackend::LeaveHandler()
+{
+    if (--handlerDepth_ == 0 && !graveyard_.empty()) QTimer::singleShot(0, waker_.get(), [this] {
+        if (handlerDepth_ == 0) CollectGarbage();
+    });
+}
+
+void QtBackend::ApplyGeometry(QWidget* widget, const WindowState& state, bool topLevel)
+{
+    QRect r = topLevel ? ToQRect(state.client) : ToQRect(state.window);
+    if (!topLevel)
+    {
+        // Controls are placed in their dialog's client area.
+        if (const WindowState* parent = StateOf(state.parent))
+            r.translate(-parent->client.left, -parent->client.top);
+    }
+    if (widget->geometry() != r) widget->setGeometry(r);
+}
+
+void QtBackend::CreateTopLevel(HWND hwnd, Win& win)
+{
+    const WindowState& st = win.state;
+    QWidget* widget;
+    if (IsDialogClass(st))
+    {
+        auto* dialog = new DialogWidget(this, hwnd);
+        for (auto& [child, cw] : windows_)
+            if (cw.state.parent == hwnd) AddControl(dialog, child);
+        widget = dialog;
+    }
+    else
+    {
+        auto* surface = new SurfaceWidget(this, hwnd);
+        surface->setCursor(cursor_);
+        widget = surface;
+    }
+    Qt::WindowFlags flags = Qt::Window;
+    if (st.style & WS_CHILD) flags = Qt::Window;
+    if ((st.style & WS_CAPTION) != WS_CAPTION) flags |= Qt::FramelessWindowHint;
+    if (st.exStyle & WS_EX_TOOLWINDOW) flags = (flags & ~Qt::Window) | Qt::Tool;
+    if (st.exStyle & WS_EX_TOPMOST) flags |= Qt::WindowStaysOnTopHint;
+    if (IsDialogClass(st)) flags = Qt::Dialog | (flags & Qt::FramelessWindowHint);
+    widget->setWindowFlags(flags);
+    win.widget = widget;
+}
+
+void QtBackend::Sync(HWND hwnd, unsigned changes)
+{
+    auto it = windows_.find(hwnd);
+    if (it == windows_.end()) return;
+    Win& win = it->second;
+    const WindowState& st = win.state;
+    if (!win.widget)
+    {
+        // Hidden windows never reach Qt.
+        if (!st.visible) return;
+        CreateTopLevel(hwnd, win);
+        changes |= kChangedPosition | kChangedSize | kChangedTitle | kChangedVisible;
+    }
+    QWidget* widget = win.widget;
+    if (changes & kChangedTitle) widget->setWindowTitle(QString::fromUtf8(st.title.c_str()));
+    if (changes & (kChangedPosition | kChangedSize)) ApplyGeometry(widget, st, true);
+    if ((changes & kChangedVisible) && widget->isVisible() != st.visible)
+    {
+        if (st.visible)
+        {
+            widget->show();
+            if (capture_ == hwnd) widget->grabMouse();
+        }
+        else
+        {
+            widget->hide();
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Surfaces, cursors, capture
+
+void QtBackend::SurfaceChanged(HWND hwnd, const RECT& area)
+{
+    QRect r = ToQRect(area);
+    if (std::this_thread::get_id() != uiThread_)
+    {
+        // Widgets belong to the UI thread: hand the area over and wake it.
+        {
+            std::lock_guard g(dirtyLock_);
+            QRect& d = dirty_[hwnd];
+            d = d.united(r);
+        }
+        Wake();
+        return;
+    }
+    if (QWidget* w = WindowOf(hwnd)) w->update(r);
+}
+
+void QtBackend::FlushDirty()
+{
+    std::map<HWND, QRect> dirty;
+    {
+        std::lock_guard g(dirtyLock_);
+        dirty.swap(dirty_);
+    }
+    for (auto& [hwnd, r] : dirty)
+        if (QWidget* w = WindowOf(hwnd)) w->update(r);
+}
+
+void QtBackend::CursorChanged(const CursorShape* shape)
+{
+    cursor_ = CursorFor(shape);
+    for (auto& [hwnd, win] : windows_)
+        if (!win.state.parent && win.widget && dynamic_cast<SurfaceWidget*>(win.widget.data()))
+            win.widget->setCursor(cursor_);
+}
+
+void QtBackend::CaptureChanged(HWND capture)
+{
+    if (QWidget* old = capture_ ? WindowOf(capture_) : nullptr) old->releaseMouse();
+    // Qt grabs per top-level window; the layer routes the messages to the capturing child.
+    HWND top = capture;
+    while (top)
+    {
+        const WindowState* st = StateOf(top);
+        if (!st || !st->parent) break;
+        top = st->parent;
+    }
+    capture_ = top;
+    if (QWidget* w = top ? WindowOf(top) : nullptr)
+        if (w->isVisible()) w->grabMouse();
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Keyboard
+
+void QtBackend::KeyFromQt(QKeyEvent* event, bool down)
+{
+    KeyCode k = VirtualKeyFromQt(event->key(), event->modifiers(), event->nativeScanCode());
+    if (!k.vk) return;
+    if (down)
+        heldKeys_.insert(k.vk);
+    else
+        heldKeys_.erase(k.vk);
+    win32::host::Key(k.vk, down, k.scanCode, k.extended);
+}
+
+void QtBackend::ReleaseHeldKeys()
+{
+    auto held = std::move(heldKeys_);
+    heldKeys_.clear();
+    for (unsigned vk : held) win32::host::Key(vk, false);
+}
+
+void QtBackend::SyncModifiers(Qt::KeyboardModifiers modifiers)
+{
+    // A modifier pressed while another program had the keyboard still counts for MK_ flags.
+    struct
+    {
+        Qt::KeyboardModifier qt;
+        unsigned vk;
+    } const kModifiers[] = {{Qt::ShiftModifier, VK_SHIFT}, {Qt::ControlModifier, VK_CONTROL}};
+    for (const auto& m : kModifiers)
+    {
+        bool down = modifiers.testFlag(m.qt);
+        if (down == (heldKeys_.count(m.vk) != 0)) continue;
+        if (down)
+            heldKeys_.insert(m.vk);
+        else
+            heldKeys_.erase(m.vk);
+        win32::host::Key(m.vk, down);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Waiting
+
+void QtBackend::WaitForEvents(int timeoutMs)
+{
+    if (handlerDepth_ == 0) CollectGarbage();
+    FlushDirty();
+    if (timeoutMs == 0)
+    {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        return;
+    }
+    // The time-out is a timer event, which ends the wait like any other event.
+    if (timeoutMs > 0) timeout_.start(timeoutMs);
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    timeout_.stop();
+    FlushDirty();
+}
+
+void QtBackend::Wake()
+{
+    // One wake event in flight is enough; posting is safe from any thread.
+    if (wakePosted_.exchange(true)) return;
+    QCoreApplication::postEvent(waker_.get(), new QEvent(kWakeEvent));
+}
+
+void QtBackend::OnWakeEvent()
+{
+    wakePosted_ = false;
+    FlushDirty();
+    if (!pumps_.empty()) pumps_.back()->Soon();
+}
+
+void QtBackend::PumpFinished(ModalPump* pump)
+{
+    pumps_.erase(std::remove(pumps_.begin(), pumps_.end(), pump), pumps_.end());
+}
+} // namespace ferolt::backend::qt
+
+namespace ferolt::backend
+{
+bool DesktopDisplayAvailable()
+{
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+    {
+        const char* v = std::getenv(name);
+        if (v && *v) return true;
+    }
+    return false;
+}
+
+std::unique_ptr<Backend> CreateDesktopBackend()
+{
+    if (!DesktopDisplayAvailable()) return nullptr;
+    return CreateQtBackend();
+}
+
+std::unique_ptr<Backend> CreateQtBackend()
+{
+    return std::make_unique<qt::QtBackend>();
+}
+
+QWidget* QtWindowOf(Backend* backend, HWND hwnd)
+{
+    auto* qtb = dynamic_cast<qt::QtBackend*>(backend);
+    return qtb ? qtb->WindowOf(hwnd) : nullptr;
+}
+} // namespace ferolt::backend

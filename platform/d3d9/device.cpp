@@ -1,0 +1,1189 @@
+// Device creation, reset and loss, the state it keeps with Direct3D 9's documented defaults, render
+// targets and resource creation.
+#include "platform/d3d9/device.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace ferolt::d3d9
+{
+// From present.cpp: the client size of a window, false when it cannot be read.
+bool WindowClientSize(HWND window, UINT* width, UINT* height);
+
+namespace
+{
+using Lock = std::lock_guard<std::recursive_mutex>;
+
+DWORD FloatBits(float f)
+{
+    DWORD d;
+    std::memcpy(&d, &f, 4);
+    return d;
+}
+
+D3DMATRIX Identity()
+{
+    D3DMATRIX m{};
+    m._11 = m._22 = m._33 = m._44 = 1.0f;
+    return m;
+}
+
+D3DMATRIX Multiply(const D3DMATRIX& a, const D3DMATRIX& b)
+{
+    D3DMATRIX r{};
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+        {
+            float s = 0;
+            for (int k = 0; k < 4; ++k) s += a.m[i][k] * b.m[k][j];
+            r.m[i][j] = s;
+        }
+    return r;
+}
+
+bool SizeFails(const hooks::D3D9Adapter& a, UINT w, UINT h)
+{
+    for (const SIZE& s : a.failingBackBufferSizes)
+        if (static_cast<UINT>(s.cx) == w && static_cast<UINT>(s.cy) == h) return true;
+    return false;
+}
+
+bool Intersect(const RECT& a, const RECT& b, RECT* out)
+{
+    out->left = std::max(a.left, b.left);
+    out->top = std::max(a.top, b.top);
+    out->right = std::min(a.right, b.right);
+    out->bottom = std::min(a.bottom, b.bottom);
+    return out->left < out->right && out->top < out->bottom;
+}
+} // namespace
+
+Device* AsDevice(IDirect3DDevice9* device)
+{
+    return dynamic_cast<Device*>(device);
+}
+
+Surface* AsSurface(IDirect3DSurface9* surface)
+{
+    return dynamic_cast<Surface*>(surface);
+}
+
+// ---- creation, destruction -----------------------------------------------------------------------------------
+Device::Device(Direct3D9* d3d, UINT adapter, D3DDEVTYPE type, HWND focus, DWORD flags)
+    : d3d_(d3d), adapter_(adapter), type_(type), focus_(focus), flags_(flags),
+      anchor_(std::make_shared<DeviceAnchor>()), pool_(std::make_unique<WorkerPool>(hooks::GetD3D9WorkerThreads()))
+{
+    d3d_->AddRef();
+    anchor_->device = this;
+    softwareVP_ = (flags & D3DCREATE_SOFTWARE_VERTEXPROCESSING) != 0;
+}
+
+HRESULT Device::Create(Direct3D9* d3d, UINT adapter, D3DDEVTYPE type, HWND focus, DWORD flags,
+                       D3DPRESENT_PARAMETERS* pp, Device** out)
+{
+    *out = nullptr;
+    const DWORD vp = flags & (D3DCREATE_SOFTWARE_VERTEXPROCESSING | D3DCREATE_HARDWARE_VERTEXPROCESSING |
+                              D3DCREATE_MIXED_VERTEXPROCESSING);
+    if (vp != D3DCREATE_SOFTWARE_VERTEXPROCESSING && vp != D3DCREATE_HARDWARE_VERTEXPROCESSING &&
+        vp != D3DCREATE_MIXED_VERTEXPROCESSING)
+        return D3DERR_INVALIDCALL;
+    if (!pp->hDeviceWindow && !focus) return D3DERR_INVALIDCALL;
+    auto* device = new Device(d3d, adapter, type, focus, flags);
+    HRESULT hr = device->CreateSwapChain(*pp);
+    if (FAILED(hr))
+    {
+        device->Release();
+        return hr;
+    }
+    // The caller's record gets the sizes and formats that were filled in.
+    *pp = device->pp_;
+    device->SetDefaultState();
+    *out = device;
+    return D3D_OK;
+}
+
+Device::~Device()
+{
+    ReleaseBindings();
+    ReleaseSwapChain();
+    {
+        std::lock_guard<std::mutex> lock(anchor_->mutex);
+        anchor_->device = nullptr;
+    }
+    d3d_->Release();
+}
+
+ULONG Device::Release()
+{
+    ULONG r = --refs_;
+    if (r == 0) delete this;
+    return r;
+}
+
+HRESULT Device::QueryInterface(REFIID riid, void** ppv)
+{
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IDirect3DDevice9)
+    {
+        *ppv = static_cast<IDirect3DDevice9*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+HRESULT Device::CreateSwapChain(const D3DPRESENT_PARAMETERS& in, bool injectFailures)
+{
+    const hooks::D3D9Adapter& a = *d3d_->Adapter(adapter_);
+    D3DPRESENT_PARAMETERS pp = in;
+    if (pp.SwapEffect < D3DSWAPEFFECT_DISCARD || pp.SwapEffect > D3DSWAPEFFECT_COPY) return D3DERR_INVALIDCALL;
+    if (pp.BackBufferCount > 3) return D3DERR_INVALIDCALL;
+    if (pp.BackBufferCount == 0) pp.BackBufferCount = 1;
+    if (pp.BackBufferFormat == D3DFMT_UNKNOWN)
+    {
+        if (!pp.Windowed) return D3DERR_INVALIDCALL;
+        pp.BackBufferFormat = a.displayFormat;
+    }
+    if (!GetFormatInfo(pp.BackBufferFormat).renderTarget) return D3DERR_INVALIDCALL;
+    if (pp.BackBufferWidth == 0 || pp.BackBufferHeight == 0)
+    {
+        if (injectFailures && SizeFails(a, 0, 0)) return D3DERR_NOTAVAILABLE;
+        HWND window = pp.hDeviceWindow ? pp.hDeviceWindow : focus_;
+        UINT w = 0, h = 0;
+        if (!pp.Windowed || !WindowClientSize(window, &w, &h) || w == 0 || h == 0)
+        {
+            w = static_cast<UINT>(std::max<LONG>(1, a.monitorRect.right - a.monitorRect.left));
+            h = static_cast<UINT>(std::max<LONG>(1, a.monitorRect.bottom - a.monitorRect.top));
+        }
+        if (pp.BackBufferWidth == 0) pp.BackBufferWidth = w;
+        if (pp.BackBufferHeight == 0) pp.BackBufferHeight = h;
+    }
+    if (pp.BackBufferWidth > kMaxSurfaceEdge || pp.BackBufferHeight > kMaxSurfaceEdge)
+        return D3DERR_OUTOFVIDEOMEMORY;
+    if (injectFailures && SizeFails(a, pp.BackBufferWidth, pp.BackBufferHeight)) return D3DERR_NOTAVAILABLE;
+    if (pp.MultiSampleType != D3DMULTISAMPLE_NONE)
+    {
+        if (a.failMultiSampledDevices) return D3DERR_NOTAVAILABLE;
+        if (std::find(a.multiSampleTypes.begin(), a.multiSampleTypes.end(), pp.MultiSampleType) ==
+            a.multiSampleTypes.end())
+            return D3DERR_INVALIDCALL;
+        // Multisampled back buffers cannot be locked.
+        if (pp.Flags & D3DPRESENTFLAG_LOCKABLE_BACKBUFFER) return D3DERR_INVALIDCALL;
+    }
+    if (pp.EnableAutoDepthStencil)
+    {
+        if (std::find(a.depthFormats.begin(), a.depthFormats.end(), pp.AutoDepthStencilFormat) ==
+            a.depthFormats.end())
+            return D3DERR_INVALIDCALL;
+    }
+
+    D3DSURFACE_DESC d{};
+    d.Format = pp.BackBufferFormat;
+    d.Type = D3DRTYPE_SURFACE;
+    d.Usage = D3DUSAGE_RENDERTARGET;
+    d.Pool = D3DPOOL_DEFAULT;
+    d.MultiSampleType = pp.MultiSampleType;
+    d.MultiSampleQuality = pp.MultiSampleQuality;
+    d.Width = pp.BackBufferWidth;
+    d.Height = pp.BackBufferHeight;
+    // Multisampled buffers are rendered single-sampled; reading them back still works internally.
+    Surface* back = Surface::Create(anchor_, d, nullptr, (pp.Flags & D3DPRESENTFLAG_LOCKABLE_BACKBUFFER) != 0);
+    if (!back) return D3DERR_OUTOFVIDEOMEMORY;
+    back->NotDefaultPoolResource();
+    Surface* depth = nullptr;
+    if (pp.EnableAutoDepthStencil)
+    {
+        d.Format = pp.AutoDepthStencilFormat;
+        d.Usage = D3DUSAGE_DEPTHSTENCIL;
+        depth = Surface::Create(anchor_, d, nullptr, false);
+        if (!depth)
+        {
+            back->Release();
+            return D3DERR_OUTOFVIDEOMEMORY;
+        }
+        depth->NotDefaultPoolResource();
+    }
+    pp_ = pp;
+    backBuffer_ = back;
+    autoDepth_ = depth;
+    renderTarget_ = back;
+    renderTarget_->AddRef();
+    if (autoDepth_)
+    {
+        depthStencil_ = autoDepth_;
+        depthStencil_->AddRef();
+    }
+    return D3D_OK;
+}
+
+void Device::ReleaseSwapChain()
+{
+    if (backBuffer_) backBuffer_->Release();
+    if (autoDepth_) autoDepth_->Release();
+    backBuffer_ = autoDepth_ = nullptr;
+}
+
+void Device::ReleaseBindings()
+{
+    auto drop = [](auto*& p) {
+        if (p) p->Release();
+        p = nullptr;
+    };
+    drop(renderTarget_);
+    drop(depthStencil_);
+    for (auto*& t : textures_) drop(t);
+    for (auto*& s : streams_) drop(s);
+    drop(indices_);
+    drop(decl_);
+}
+
+void Device::SetDefaultState()
+{
+    DWORD* rs = renderStates_;
+    std::fill(std::begin(renderStates_), std::end(renderStates_), 0u);
+    rs[D3DRS_ZENABLE] = depthStencil_ ? D3DZB_TRUE : D3DZB_FALSE;
+    rs[D3DRS_FILLMODE] = D3DFILL_SOLID;
+    rs[D3DRS_SHADEMODE] = D3DSHADE_GOURAUD;
+    rs[D3DRS_ZWRITEENABLE] = TRUE;
+    rs[D3DRS_LASTPIXEL] = TRUE;
+    rs[D3DRS_SRCBLEND] = D3DBLEND_ONE;
+    rs[D3DRS_DESTBLEND] = D3DBLEND_ZERO;
+    rs[D3DRS_CULLMODE] = D3DCULL_CCW;
+    rs[D3DRS_ZFUNC] = D3DCMP_LESSEQUAL;
+    rs[D3DRS_ALPHAFUNC] = D3DCMP_ALWAYS;
+    rs[D3DRS_FOGEND] = FloatBits(1.0f);
+    rs[D3DRS_FOGDENSITY] = FloatBits(1.0f);
+    rs[D3DRS_STENCILFAIL] = rs[D3DRS_STENCILZFAIL] = rs[D3DRS_STENCILPASS] = D3DSTENCILOP_KEEP;
+    rs[D3DRS_STENCILFUNC] = D3DCMP_ALWAYS;
+    rs[D3DRS_STENCILMASK] = rs[D3DRS_STENCILWRITEMASK] = 0xffffffffu;
+    rs[D3DRS_TEXTUREFACTOR] = 0xffffffffu;
+    rs[D3DRS_CLIPPING] = TRUE;
+    rs[D3DRS_LIGHTING] = TRUE;
+    rs[D3DRS_COLORVERTEX] = TRUE;
+    rs[D3DRS_LOCALVIEWER] = TRUE;
+    rs[D3DRS_DIFFUSEMATERIALSOURCE] = D3DMCS_COLOR1;
+    rs[D3DRS_SPECULARMATERIALSOURCE] = D3DMCS_COLOR2;
+    rs[D3DRS_POINTSIZE] = FloatBits(1.0f);
+    rs[D3DRS_POINTSIZE_MIN] = FloatBits(1.0f);
+    rs[D3DRS_POINTSCALE_A] = FloatBits(1.0f);
+    rs[D3DRS_MULTISAMPLEANTIALIAS] = TRUE;
+    rs[D3DRS_MULTISAMPLEMASK] = 0xffffffffu;
+    rs[D3DRS_POINTSIZE_MAX] = FloatBits(64.0f);
+    rs[D3DRS_COLORWRITEENABLE] = rs[D3DRS_COLORWRITEENABLE1] = rs[D3DRS_COLORWRITEENABLE2] =
+        rs[D3DRS_COLORWRITEENABLE3] = 0xf;
+    rs[D3DRS_BLENDOP] = rs[D3DRS_BLENDOPALPHA] = D3DBLENDOP_ADD;
+    rs[D3DRS_POSITIONDEGREE] = 3; // cubic
+    rs[D3DRS_NORMALDEGREE] = 1;   // linear
+    rs[D3DRS_MINTESSELLATIONLEVEL] = rs[D3DRS_MAXTESSELLATIONLEVEL] = FloatBits(1.0f);
+    rs[D3DRS_ADAPTIVETESS_Z] = FloatBits(1.0f);
+    rs[D3DRS_CCW_STENCILFAIL] = rs[D3DRS_CCW_STENCILZFAIL] = rs[D3DRS_CCW_STENCILPASS] = D3DSTENCILOP_KEEP;
+    rs[D3DRS_CCW_STENCILFUNC] = D3DCMP_ALWAYS;
+    rs[D3DRS_BLENDFACTOR] = 0xffffffffu;
+    rs[D3DRS_SRCBLENDALPHA] = D3DBLEND_ONE;
+    rs[D3DRS_DESTBLENDALPHA] = D3DBLEND_ZERO;
+
+    for (DWORD s = 0; s < kMaxStages; ++s)
+    {
+        DWORD* t = stageStates_[s];
+        std::fill(t, t + 33, 0u);
+        t[D3DTSS_COLOROP] = s == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE;
+        t[D3DTSS_ALPHAOP] = s == 0 ? D3DTOP_SELECTARG1 : D3DTOP_DISABLE;
+        t[D3DTSS_COLORARG1] = t[D3DTSS_ALPHAARG1] = D3DTA_TEXTURE;
+        t[D3DTSS_COLORARG2] = t[D3DTSS_ALPHAARG2] = D3DTA_CURRENT;
+        t[D3DTSS_COLORARG0] = t[D3DTSS_ALPHAARG0] = t[D3DTSS_RESULTARG] = D3DTA_CURRENT;
+        t[D3DTSS_TEXCOORDINDEX] = s;
+        t[D3DTSS_TEXTURETRANSFORMFLAGS] = D3DTTFF_DISABLE;
+        texture_[s] = Identity();
+    }
+    for (auto& smp : samplerStates_)
+    {
+        std::fill(smp, smp + 14, 0u);
+        smp[D3DSAMP_ADDRESSU] = smp[D3DSAMP_ADDRESSV] = smp[D3DSAMP_ADDRESSW] = D3DTADDRESS_WRAP;
+        smp[D3DSAMP_MAGFILTER] = smp[D3DSAMP_MINFILTER] = D3DTEXF_POINT;
+        smp[D3DSAMP_MIPFILTER] = D3DTEXF_NONE;
+        smp[D3DSAMP_MAXANISOTROPY] = 1;
+    }
+    world_ = view_ = projection_ = Identity();
+    std::memset(&material_, 0, sizeof(material_));
+    lights_.clear();
+    std::memset(clipPlanes_, 0, sizeof(clipPlanes_));
+    const int w = renderTarget_ ? renderTarget_->Width() : 0, h = renderTarget_ ? renderTarget_->Height() : 0;
+    viewport_ = {0, 0, static_cast<DWORD>(w), static_cast<DWORD>(h), 0.0f, 1.0f};
+    scissor_ = {0, 0, w, h};
+    fvf_ = 0;
+}
+
+// ---- cooperative level ---------------------------------------------------------------------------------------
+void Device::SetCooperativeState(HRESULT state)
+{
+    Lock lock(mutex_);
+    coopState_ = state;
+}
+
+HRESULT Device::TestCooperativeLevel()
+{
+    Lock lock(mutex_);
+    return coopState_;
+}
+
+HRESULT Device::Reset(D3DPRESENT_PARAMETERS* pp)
+{
+    Lock lock(mutex_);
+    if (!pp) return D3DERR_INVALIDCALL;
+    if (coopState_ == D3DERR_DEVICELOST) return D3DERR_DEVICELOST;
+    // Documented: the application must release every default-pool resource first.
+    if (anchor_->defaultPoolResources.load() > 0) return D3DERR_INVALIDCALL;
+    ReleaseBindings();
+    ReleaseSwapChain();
+    inScene_ = false;
+    HRESULT hr = CreateSwapChain(*pp);
+    if (FAILED(hr))
+    {
+        // Without a swap chain the device can do nothing but be reset again.
+        D3DPRESENT_PARAMETERS fallback = pp_;
+        fallback.BackBufferWidth = fallback.BackBufferHeight = 1;
+        fallback.MultiSampleType = D3DMULTISAMPLE_NONE;
+        fallback.EnableAutoDepthStencil = FALSE;
+        fallback.Flags = 0;
+        if (SUCCEEDED(CreateSwapChain(fallback, false))) SetDefaultState();
+        coopState_ = D3DERR_DEVICENOTRESET;
+        return hr;
+    }
+    *pp = pp_;
+    SetDefaultState();
+    coopState_ = D3D_OK;
+    return D3D_OK;
+}
+
+HRESULT Device::GetDirect3D(IDirect3D9** pp)
+{
+    if (!pp) return D3DERR_INVALIDCALL;
+    d3d_->AddRef();
+    *pp = d3d_;
+    return D3D_OK;
+}
+
+HRESULT Device::GetDeviceCaps(D3DCAPS9* caps)
+{
+    if (!caps) return D3DERR_INVALIDCALL;
+    d3d_->FillCaps(adapter_, type_, caps);
+    return D3D_OK;
+}
+
+HRESULT Device::GetDisplayMode(UINT swapChain, D3DDISPLAYMODE* mode)
+{
+    if (swapChain != 0) return D3DERR_INVALIDCALL;
+    return d3d_->GetAdapterDisplayMode(adapter_, mode);
+}
+
+HRESULT Device::GetCreationParameters(D3DDEVICE_CREATION_PARAMETERS* p)
+{
+    if (!p) return D3DERR_INVALIDCALL;
+    *p = {adapter_, type_, focus_, flags_};
+    return D3D_OK;
+}
+
+HRESULT Device::GetBackBuffer(UINT swapChain, UINT index, D3DBACKBUFFER_TYPE, IDirect3DSurface9** pp)
+{
+    Lock lock(mutex_);
+    if (!pp) return D3DERR_INVALIDCALL;
+    *pp = nullptr;
+    if (swapChain != 0 || index >= pp_.BackBufferCount || !backBuffer_) return D3DERR_INVALIDCALL;
+    backBuffer_->AddRef();
+    *pp = backBuffer_;
+    return D3D_OK;
+}
+
+HRESULT Device::BeginScene()
+{
+    Lock lock(mutex_);
+    if (inScene_) return D3DERR_INVALIDCALL;
+    inScene_ = true;
+    return D3D_OK;
+}
+
+HRESULT Device::EndScene()
+{
+    Lock lock(mutex_);
+    if (!inScene_) return D3DERR_INVALIDCALL;
+    inScene_ = false;
+    return D3D_OK;
+}
+
+// ---- resources ------------------------------------------------------------------------------------------------
+HRESULT Device::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                              IDirect3DTexture9** pp, HANDLE* shared)
+{
+    if (!pp || shared) return D3DERR_INVALIDCALL;
+    *pp = nullptr;
+    D3DCAPS9 caps;
+    d3d_->FillCaps(adapter_, type_, &caps);
+    if (width > caps.MaxTextureWidth || height > caps.MaxTextureHeight) return D3DERR_INVALIDCALL;
+    Texture* t = nullptr;
+    HRESULT hr = Texture::Create(anchor_, width, height, levels, usage, format, pool, &t);
+    *pp = t;
+    return hr;
+}
+
+HRESULT Device::CreateCubeTexture(UINT edge, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                                  IDirect3DCubeTexture9** pp, HANDLE* shared)
+{
+    if (!pp || shared) return D3DERR_INVALIDCALL;
+    *pp = nullptr;
+    D3DCAPS9 caps;
+    d3d_->FillCaps(adapter_, type_, &caps);
+    if (edge > caps.MaxTextureWidth) return D3DERR_INVALIDCALL;
+    CubeTexture* t = nullptr;
+    HRESULT hr = CubeTexture::Create(anchor_, edge, levels, usage, format, pool, &t);
+    *pp = t;
+    return hr;
+}
+
+HRESULT Device::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool, IDirect3DVertexBuffer9** pp,
+                                   HANDLE* shared)
+{
+    if (!pp || shared) return D3DERR_INVALIDCALL;
+    *pp = nullptr;
+    if (length == 0 || pool > D3DPOOL_SCRATCH) return D3DERR_INVALIDCALL;
+    if (length > kMaxBufferBytes) return D3DERR_OUTOFVIDEOMEMORY;
+    try
+    {
+        *pp = new VertexBuffer(anchor_, pool, length, usage, fvf);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return D3DERR_OUTOFVIDEOMEMORY;
+    }
+    return D3D_OK;
+}
+
+HRESULT Device::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                                  IDirect3DIndexBuffer9** pp, HANDLE* shared)
+{
+    if (!pp || shared) return D3DERR_INVALIDCALL;
+    *pp = nullptr;
+    if (length == 0 || pool > D3DPOOL_SCRATCH || (format != D3DFMT_INDEX16 && format != D3DFMT_INDEX32))
+        return D3DERR_INVALIDCALL;
+    if (length > kMaxBufferBytes) return D3DERR_OUTOFVIDEOMEMORY;
+    try
+    {
+        *pp = new IndexBuffer(anchor_, pool, length, usage, format);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return D3DERR_OUTOFVIDEOMEMORY;
+    }
+    return D3D_OK;
+}
+
+HRESULT Device::CreateRenderTarget(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE ms,
+                                   DWORD quality, BOOL lockable, IDirect3DSurface9** pp, HANDLE* shared)
+{
+    if (!pp || shared) return D3DERR_INVALIDCALL;
+    *pp = nullptr;
+    if (!GetFormatInfo(format).renderTarget) return D3DERR_INVALIDCALL;
+    D3DSURFACE_DESC d{format, D3DRTYPE_SURFACE, D3DUSAGE_RENDERTARGET, D3DPOOL_DEFAULT, ms, quality, width, height};
+    Surface* s = Surface::Create(anchor_, d, nullptr, lockable != 0);
+    if (!s) return width && height ? D3DERR_OUTOFVIDEOMEMORY : D3DERR_INVALIDCALL;
+    *pp = s;
+    return D3D_OK;
+}
+
+HRESULT Device::CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE ms,
+                                          DWORD quality, BOOL, IDirect3DSurface9** pp, HANDLE* shared)
+{
+    if (!pp || shared) return D3DERR_INVALIDCALL;
+    *pp = nullptr;
+    const auto& formats = d3d_->Adapter(adapter_)->depthFormats;
+    if (std::find(formats.begin(), formats.end(), format) == formats.end()) return D3DERR_INVALIDCALL;
+    D3DSURFACE_DESC d{format, D3DRTYPE_SURFACE, D3DUSAGE_DEPTHSTENCIL, D3DPOOL_DEFAULT, ms, quality, width, height};
+    Surface* s = Surface::Create(anchor_, d, nullptr, false);
+    if (!s) return width && height ? D3DERR_OUTOFVIDEOMEMORY : D3DERR_INVALIDCALL;
+    *pp = s;
+    return D3D_OK;
+}
+
+HRESULT Device::CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT format, D3DPOOL pool,
+                                            IDirect3DSurface9** pp, HANDLE* shared)
+{
+    if (!pp || shared) return D3DERR_INVALIDCALL;
+    *pp = nullptr;
+    const FormatInfo& info = GetFormatInfo(format);
+    if (pool == D3DPOOL_MANAGED || pool > D3DPOOL_SCRATCH || info.depth || !info.texture) return D3DERR_INVALIDCALL;
+    D3DSURFACE_DESC d{format, D3DRTYPE_SURFACE, 0, pool, D3DMULTISAMPLE_NONE, 0, width, height};
+    Surface* s = Surface::Create(anchor_, d, nullptr, true);
+    if (!s) return width && height ? D3DERR_OUTOFVIDEOMEMORY : D3DERR_INVALIDCALL;
+    *pp = s;
+    return D3D_OK;
+}
+
+HRESULT Device::CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements, IDirect3DVertexDeclaration9** pp)
+{
+    if (!elements || !pp) return D3DERR_INVALIDCALL;
+    *pp = nullptr;
+    std::vector<D3DVERTEXELEMENT9> list;
+    for (DWORD i = 0;; ++i)
+    {
+        if (i > MAXD3DDECLLENGTH) return D3DERR_INVALIDCALL;
+        if (elements[i].Stream == 0xff) break;
+        if (elements[i].Type >= D3DDECLTYPE_UNUSED || elements[i].Stream >= kMaxStreams)
+            return D3DERR_INVALIDCALL;
+        list.push_back(elements[i]);
+    }
+    VertexLayout layout;
+    if (!LayoutFromDeclaration(list, &layout)) return D3DERR_INVALIDCALL;
+    *pp = new VertexDeclaration(anchor_, std::move(list));
+    return D3D_OK;
+}
+
+// ---- copies between surfaces ------------------------------------------------------------------------------------
+namespace
+{
+void CopyRect(Surface* src, const RECT& s, Surface* dst, LONG dx, LONG dy)
+{
+    const size_t bpp = src->Info().bytes;
+    const size_t rowBytes = static_cast<size_t>(s.right - s.left) * bpp;
+    for (LONG y = s.top; y < s.bottom; ++y)
+        std::memcpy(dst->Row(dy + y - s.top) + static_cast<size_t>(dx) * bpp,
+                    src->Row(y) + static_cast<size_t>(s.left) * bpp, rowBytes);
+}
+} // namespace
+
+HRESULT Device::UpdateSurface(IDirect3DSurface9* srcI, const RECT* srcRect, IDirect3DSurface9* dstI,
+                              const POINT* dstPoint)
+{
+    Lock lock(mutex_);
+    Surface* src = AsSurface(srcI);
+    Surface* dst = AsSurface(dstI);
+    if (!src || !dst || src == dst || src->Info().depth || dst->Info().depth) return D3DERR_INVALIDCALL;
+    if (src->Desc().Format != dst->Desc().Format) return D3DERR_INVALIDCALL;
+    RECT s;
+    if (!ClipLockRect(srcRect, src->Desc().Width, src->Desc().Height, &s)) return D3DERR_INVALIDCALL;
+    LONG dx = dstPoint ? dstPoint->x : 0, dy = dstPoint ? dstPoint->y : 0;
+    if (dx < 0 || dy < 0 || dx + (s.right - s.left) > dst->Width() || dy + (s.bottom - s.top) > dst->Height())
+        return D3DERR_INVALIDCALL;
+    CopyRect(src, s, dst, dx, dy);
+    return D3D_OK;
+}
+
+HRESULT Device::UpdateTexture(IDirect3DBaseTexture9* srcI, IDirect3DBaseTexture9* dstI)
+{
+    Lock lock(mutex_);
+    auto* src = dynamic_cast<Texture*>(srcI);
+    auto* dst = dynamic_cast<Texture*>(dstI);
+    if (src && dst)
+    {
+        if (src->Levels() < dst->Levels()) return D3DERR_INVALIDCALL;
+        UINT skip = src->Levels() - dst->Levels();
+        for (UINT i = 0; i < dst->Levels(); ++i)
+        {
+            Surface* s = src->Level(i + skip);
+            Surface* d = dst->Level(i);
+            if (s->Width() != d->Width() || s->Height() != d->Height() || s->Desc().Format != d->Desc().Format)
+                return D3DERR_INVALIDCALL;
+            CopyRect(s, {0, 0, s->Width(), s->Height()}, d, 0, 0);
+        }
+        return D3D_OK;
+    }
+    auto* csrc = dynamic_cast<CubeTexture*>(srcI);
+    auto* cdst = dynamic_cast<CubeTexture*>(dstI);
+    if (!csrc || !cdst || csrc->Levels() < cdst->Levels()) return D3DERR_INVALIDCALL;
+    UINT skip = csrc->Levels() - cdst->Levels();
+    for (UINT f = 0; f < 6; ++f)
+        for (UINT i = 0; i < cdst->Levels(); ++i)
+        {
+            Surface* s = csrc->Face(f, i + skip);
+            Surface* d = cdst->Face(f, i);
+            if (s->Width() != d->Width() || s->Desc().Format != d->Desc().Format) return D3DERR_INVALIDCALL;
+            CopyRect(s, {0, 0, s->Width(), s->Height()}, d, 0, 0);
+        }
+    return D3D_OK;
+}
+
+HRESULT Device::GetRenderTargetData(IDirect3DSurface9* rtI, IDirect3DSurface9* dstI)
+{
+    Lock lock(mutex_);
+    Surface* rt = AsSurface(rtI);
+    Surface* dst = AsSurface(dstI);
+    if (!rt || !dst || rt->Info().depth) return D3DERR_INVALIDCALL;
+    if (rt->Width() != dst->Width() || rt->Height() != dst->Height() || rt->Desc().Format != dst->Desc().Format)
+        return D3DERR_INVALIDCALL;
+    if (Lost()) return D3DERR_DEVICELOST;
+    CopyRect(rt, {0, 0, rt->Width(), rt->Height()}, dst, 0, 0);
+    return D3D_OK;
+}
+
+HRESULT Device::StretchRect(IDirect3DSurface9* srcI, const RECT* srcRect, IDirect3DSurface9* dstI,
+                            const RECT* dstRect, D3DTEXTUREFILTERTYPE)
+{
+    Lock lock(mutex_);
+    Surface* src = AsSurface(srcI);
+    Surface* dst = AsSurface(dstI);
+    if (!src || !dst || src == dst || src->Info().depth || dst->Info().depth) return D3DERR_INVALIDCALL;
+    RECT s, d;
+    if (!ClipLockRect(srcRect, src->Desc().Width, src->Desc().Height, &s) ||
+        !ClipLockRect(dstRect, dst->Desc().Width, dst->Desc().Height, &d))
+        return D3DERR_INVALIDCALL;
+    if (Lost()) return D3D_OK;
+    const LONG sw = s.right - s.left, sh = s.bottom - s.top, dw = d.right - d.left, dh = d.bottom - d.top;
+    const D3DFORMAT sf = src->Desc().Format, df = dst->Desc().Format;
+    const size_t sb = src->Info().bytes, db = dst->Info().bytes;
+    for (LONG y = 0; y < dh; ++y)
+    {
+        LONG sy = s.top + static_cast<LONG>((static_cast<int64_t>(y) * sh + sh / 2 * 0) / dh);
+        for (LONG x = 0; x < dw; ++x)
+        {
+            LONG sx = s.left + static_cast<LONG>(static_cast<int64_t>(x) * sw / dw);
+            WriteArgb(df, dst->Row(d.top + y) + (d.left + x) * db, ReadArgb(sf, src->Row(sy) + sx * sb));
+        }
+    }
+    return D3D_OK;
+}
+
+HRESULT Device::ColorFill(IDirect3DSurface9* surfaceI, const RECT* rect, D3DCOLOR color)
+{
+    Lock lock(mutex_);
+    Surface* s = AsSurface(surfaceI);
+    if (!s || s->Info().depth) return D3DERR_INVALIDCALL;
+    RECT r;
+    if (!ClipLockRect(rect, s->Desc().Width, s->Desc().Height, &r)) return D3DERR_INVALIDCALL;
+    if (Lost()) return D3D_OK;
+    const size_t bpp = s->Info().bytes;
+    for (LONG y = r.top; y < r.bottom; ++y)
+        for (LONG x = r.left; x < r.right; ++x) WriteArgb(s->Desc().Format, s->Row(y) + x * bpp, color);
+    return D3D_OK;
+}
+
+// ---- targets ---------------------------------------------------------------------------------------------------
+HRESULT Device::SetRenderTarget(DWORD index, IDirect3DSurface9* rtI)
+{
+    Lock lock(mutex_);
+    if (index > 0) return rtI ? D3DERR_INVALIDCALL : D3D_OK;
+    Surface* rt = AsSurface(rtI);
+    if (!rt || !(rt->Desc().Usage & D3DUSAGE_RENDERTARGET)) return D3DERR_INVALIDCALL;
+    rt->AddRef();
+    if (renderTarget_) renderTarget_->Release();
+    renderTarget_ = rt;
+    // Documented: setting render target 0 resets the viewport and scissor to the full target.
+    viewport_ = {0, 0, static_cast<DWORD>(rt->Width()), static_cast<DWORD>(rt->Height()), 0.0f, 1.0f};
+    scissor_ = {0, 0, rt->Width(), rt->Height()};
+    return D3D_OK;
+}
+
+HRESULT Device::GetRenderTarget(DWORD index, IDirect3DSurface9** pp)
+{
+    Lock lock(mutex_);
+    if (!pp) return D3DERR_INVALIDCALL;
+    *pp = nullptr;
+    if (index > 0) return D3DERR_NOTFOUND;
+    if (!renderTarget_) return D3DERR_NOTFOUND;
+    renderTarget_->AddRef();
+    *pp = renderTarget_;
+    return D3D_OK;
+}
+
+HRESULT Device::SetDepthStencilSurface(IDirect3DSurface9* dsI)
+{
+    Lock lock(mutex_);
+    Surface* ds = nullptr;
+    if (dsI)
+    {
+        ds = AsSurface(dsI);
+        if (!ds || !ds->Info().depth) return D3DERR_INVALIDCALL;
+        ds->AddRef();
+    }
+    if (depthStencil_) depthStencil_->Release();
+    depthStencil_ = ds;
+    return D3D_OK;
+}
+
+HRESULT Device::GetDepthStencilSurface(IDirect3DSurface9** pp)
+{
+    Lock lock(mutex_);
+    if (!pp) return D3DERR_INVALIDCALL;
+    *pp = nullptr;
+    if (!depthStencil_) return D3DERR_NOTFOUND;
+    depthStencil_->AddRef();
+    *pp = depthStencil_;
+    return D3D_OK;
+}
+
+HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z, DWORD stencil)
+{
+    Lock lock(mutex_);
+    if (count > 0 && !rects) return D3DERR_INVALIDCALL;
+    if (flags & ~(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) return D3DERR_INVALIDCALL;
+    if ((flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) && !depthStencil_) return D3DERR_INVALIDCALL;
+    if ((flags & D3DCLEAR_STENCIL) && depthStencil_->Info().stencilBits == 0) return D3DERR_INVALIDCALL;
+    if ((flags & D3DCLEAR_ZBUFFER) && !(z >= 0.0f && z <= 1.0f)) return D3DERR_INVALIDCALL;
+    if ((flags & D3DCLEAR_TARGET) && !renderTarget_) return D3DERR_INVALIDCALL;
+    if (Lost()) return D3D_OK;
+
+    RECT area = {static_cast<LONG>(viewport_.X), static_cast<LONG>(viewport_.Y),
+                 static_cast<LONG>(viewport_.X + viewport_.Width), static_cast<LONG>(viewport_.Y + viewport_.Height)};
+    if (renderStates_[D3DRS_SCISSORTESTENABLE] && !Intersect(area, scissor_, &area)) return D3D_OK;
+    std::vector<RECT> parts;
+    if (count == 0)
+        parts.push_back(area);
+    else
+        for (DWORD i = 0; i < count; ++i)
+        {
+            RECT r = {rects[i].x1, rects[i].y1, rects[i].x2, rects[i].y2}, c;
+            if (Intersect(r, area, &c)) parts.push_back(c);
+        }
+
+    const uint32_t depthMax = depthStencil_ ? DepthMax(depthStencil_->Info()) : 0;
+    const uint32_t depthValue = QuantizeDepth(z, depthMax);
+    const uint8_t stencilValue =
+        depthStencil_ ? static_cast<uint8_t>(stencil & ((1u << depthStencil_->Info().stencilBits) - 1)) : 0;
+    for (const RECT& part : parts)
+    {
+        RECT r;
+        if ((flags & D3DCLEAR_TARGET) &&
+            Intersect(part, {0, 0, renderTarget_->Width(), renderTarget_->Height()}, &r))
+        {
+            const D3DFORMAT f = renderTarget_->Desc().Format;
+            const size_t bpp = renderTarget_->Info().bytes;
+            uint8_t pattern[4];
+            WriteArgb(f, pattern, color);
+            for (LONG y = r.top; y < r.bottom; ++y)
+            {
+                uint8_t* row = renderTarget_->Row(y) + r.left * bpp;
+                for (LONG x = r.left; x < r.right; ++x, row += bpp) std::memcpy(row, pattern, bpp);
+            }
+        }
+        if ((flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) &&
+            Intersect(part, {0, 0, depthStencil_->Width(), depthStencil_->Height()}, &r))
+        {
+            const size_t w = static_cast<size_t>(depthStencil_->Width());
+            for (LONG y = r.top; y < r.bottom; ++y)
+            {
+                if (flags & D3DCLEAR_ZBUFFER)
+                    std::fill_n(depthStencil_->DepthPlane() + y * w + r.left, r.right - r.left, depthValue);
+                if (flags & D3DCLEAR_STENCIL)
+                    std::fill_n(depthStencil_->StencilPlane() + y * w + r.left, r.right - r.left, stencilValue);
+            }
+        }
+    }
+    return D3D_OK;
+}
+
+// ---- fixed-function state ---------------------------------------------------------------------------------------
+HRESULT Device::SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* m)
+{
+    Lock lock(mutex_);
+    if (!m) return D3DERR_INVALIDCALL;
+    if (state == D3DTS_VIEW)
+        view_ = *m;
+    else if (state == D3DTS_PROJECTION)
+        projection_ = *m;
+    else if (state >= D3DTS_TEXTURE0 && state <= D3DTS_TEXTURE7)
+        texture_[state - D3DTS_TEXTURE0] = *m;
+    else if (state == D3DTS_WORLD)
+        world_ = *m;
+    else if (state > D3DTS_WORLD && state < D3DTS_WORLDMATRIX(256))
+        return D3D_OK; // vertex blending is not supported; the matrices are not used
+    else
+        return D3DERR_INVALIDCALL;
+    return D3D_OK;
+}
+
+HRESULT Device::GetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* m)
+{
+    Lock lock(mutex_);
+    if (!m) return D3DERR_INVALIDCALL;
+    if (state == D3DTS_VIEW)
+        *m = view_;
+    else if (state == D3DTS_PROJECTION)
+        *m = projection_;
+    else if (state >= D3DTS_TEXTURE0 && state <= D3DTS_TEXTURE7)
+        *m = texture_[state - D3DTS_TEXTURE0];
+    else if (state == D3DTS_WORLD)
+        *m = world_;
+    else if (state > D3DTS_WORLD && state < D3DTS_WORLDMATRIX(256))
+        *m = Identity();
+    else
+        return D3DERR_INVALIDCALL;
+    return D3D_OK;
+}
+
+HRESULT Device::MultiplyTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* m)
+{
+    Lock lock(mutex_);
+    if (!m) return D3DERR_INVALIDCALL;
+    D3DMATRIX current;
+    HRESULT hr = GetTransform(state, &current);
+    if (FAILED(hr)) return hr;
+    D3DMATRIX product = Multiply(*m, current);
+    return SetTransform(state, &product);
+}
+
+HRESULT Device::SetViewport(const D3DVIEWPORT9* vp)
+{
+    Lock lock(mutex_);
+    if (!vp || !renderTarget_) return D3DERR_INVALIDCALL;
+    const uint64_t right = static_cast<uint64_t>(vp->X) + vp->Width;
+    const uint64_t bottom = static_cast<uint64_t>(vp->Y) + vp->Height;
+    if (vp->Width == 0 || vp->Height == 0 || right > static_cast<uint64_t>(renderTarget_->Width()) ||
+        bottom > static_cast<uint64_t>(renderTarget_->Height()))
+        return D3DERR_INVALIDCALL;
+    if (!(vp->MinZ >= 0.0f && vp->MinZ <= 1.0f && vp->MaxZ >= 0.0f && vp->MaxZ <= 1.0f))
+        return D3DERR_INVALIDCALL;
+    viewport_ = *vp;
+    return D3D_OK;
+}
+
+HRESULT Device::GetViewport(D3DVIEWPORT9* vp)
+{
+    Lock lock(mutex_);
+    if (!vp) return D3DERR_INVALIDCALL;
+    *vp = viewport_;
+    return D3D_OK;
+}
+
+HRESULT Device::SetMaterial(const D3DMATERIAL9* m)
+{
+    Lock lock(mutex_);
+    if (!m) return D3DERR_INVALIDCALL;
+    material_ = *m;
+    return D3D_OK;
+}
+
+HRESULT Device::GetMaterial(D3DMATERIAL9* m)
+{
+    Lock lock(mutex_);
+    if (!m) return D3DERR_INVALIDCALL;
+    *m = material_;
+    return D3D_OK;
+}
+
+HRESULT Device::SetLight(DWORD index, const D3DLIGHT9* light)
+{
+    Lock lock(mutex_);
+    if (!light) return D3DERR_INVALIDCALL;
+    if (light->Type < D3DLIGHT_POINT || light->Type > D3DLIGHT_DIRECTIONAL) return D3DERR_INVALIDCALL;
+    if (light->Type != D3DLIGHT_DIRECTIONAL && !(light->Range >= 0.0f)) return D3DERR_INVALIDCALL;
+    if (light->Type == D3DLIGHT_SPOT && !(light->Theta >= 0.0f && light->Phi >= light->Theta))
+        return D3DERR_INVALIDCALL;
+    if (lights_.size() >= 4096 && !lights_.count(index)) return D3DERR_OUTOFVIDEOMEMORY;
+    lights_[index].light = *light;
+    return D3D_OK;
+}
+
+HRESULT Device::GetLight(DWORD index, D3DLIGHT9* light)
+{
+    Lock lock(mutex_);
+    if (!light) return D3DERR_INVALIDCALL;
+    auto it = lights_.find(index);
+    if (it == lights_.end()) return D3DERR_INVALIDCALL;
+    *light = it->second.light;
+    return D3D_OK;
+}
+
+HRESULT Device::LightEnable(DWORD index, BOOL enable)
+{
+    Lock lock(mutex_);
+    auto it = lights_.find(index);
+    if (it == lights_.end())
+    {
+        if (lights_.size() >= 4096) return D3DERR_OUTOFVIDEOMEMORY;
+        // Documented default: a white directional light shining along +z.
+        D3DLIGHT9 l{};
+        l.Type = D3DLIGHT_DIRECTIONAL;
+        l.Diffuse = {1.0f, 1.0f, 1.0f, 0.0f};
+        l.Direction = {0.0f, 0.0f, 1.0f};
+        it = lights_.emplace(index, LightSlot{l, false}).first;
+    }
+    it->second.enabled = enable != 0;
+    return D3D_OK;
+}
+
+HRESULT Device::GetLightEnable(DWORD index, BOOL* enable)
+{
+    Lock lock(mutex_);
+    if (!enable) return D3DERR_INVALIDCALL;
+    auto it = lights_.find(index);
+    if (it == lights_.end()) return D3DERR_INVALIDCALL;
+    // Documented: TRUE is reported as 128.
+    *enable = it->second.enabled ? 128 : 0;
+    return D3D_OK;
+}
+
+HRESULT Device::SetClipPlane(DWORD index, const float* plane)
+{
+    Lock lock(mutex_);
+    if (!plane || index >= kMaxClipPlanes) return D3DERR_INVALIDCALL;
+    std::copy(plane, plane + 4, clipPlanes_[index]);
+    return D3D_OK;
+}
+
+HRESULT Device::GetClipPlane(DWORD index, float* plane)
+{
+    Lock lock(mutex_);
+    if (!plane || index >= kMaxClipPlanes) return D3DERR_INVALIDCALL;
+    std::copy(clipPlanes_[index], clipPlanes_[index] + 4, plane);
+    return D3D_OK;
+}
+
+HRESULT Device::SetRenderState(D3DRENDERSTATETYPE state, DWORD value)
+{
+    Lock lock(mutex_);
+    if (state >= 256) return D3DERR_INVALIDCALL;
+    renderStates_[state] = value;
+    return D3D_OK;
+}
+
+HRESULT Device::GetRenderState(D3DRENDERSTATETYPE state, DWORD* value)
+{
+    Lock lock(mutex_);
+    if (!value || state >= 256) return D3DERR_INVALIDCALL;
+    *value = renderStates_[state];
+    return D3D_OK;
+}
+
+namespace
+{
+// Samplers past the 16 pixel samplers (displacement map, vertex samplers) are accepted and ignored.
+bool IgnoredSampler(DWORD s)
+{
+    return s >= D3DDMAPSAMPLER && s <= D3DVERTEXTEXTURESAMPLER0 + 3;
+}
+} // namespace
+
+HRESULT Device::GetTexture(DWORD stage, IDirect3DBaseTexture9** pp)
+{
+    Lock lock(mutex_);
+    if (!pp) return D3DERR_INVALIDCALL;
+    *pp = nullptr;
+    if (IgnoredSampler(stage)) return D3D_OK;
+    if (stage >= kMaxSamplers) return D3DERR_INVALIDCALL;
+    *pp = textures_[stage];
+    if (*pp) (*pp)->AddRef();
+    return D3D_OK;
+}
+
+HRESULT Device::SetTexture(DWORD stage, IDirect3DBaseTexture9* tex)
+{
+    Lock lock(mutex_);
+    if (IgnoredSampler(stage)) return D3D_OK;
+    if (stage >= kMaxSamplers) return D3DERR_INVALIDCALL;
+    if (tex && !dynamic_cast<Texture*>(tex) && !dynamic_cast<CubeTexture*>(tex)) return D3DERR_INVALIDCALL;
+    if (tex) tex->AddRef();
+    if (textures_[stage]) textures_[stage]->Release();
+    textures_[stage] = tex;
+    return D3D_OK;
+}
+
+HRESULT Device::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD* value)
+{
+    Lock lock(mutex_);
+    if (!value || stage >= kMaxStages || type > D3DTSS_CONSTANT) return D3DERR_INVALIDCALL;
+    *value = stageStates_[stage][type];
+    return D3D_OK;
+}
+
+HRESULT Device::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value)
+{
+    Lock lock(mutex_);
+    if (stage >= kMaxStages || type > D3DTSS_CONSTANT) return D3DERR_INVALIDCALL;
+    stageStates_[stage][type] = value;
+    return D3D_OK;
+}
+
+HRESULT Device::GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* value)
+{
+    Lock lock(mutex_);
+    if (!value || type > D3DSAMP_DMAPOFFSET) return D3DERR_INVALIDCALL;
+    if (IgnoredSampler(sampler))
+    {
+        *value = 0;
+        return D3D_OK;
+    }
+    if (sampler >= kMaxSamplers) return D3DERR_INVALIDCALL;
+    *value = samplerStates_[sampler][type];
+    return D3D_OK;
+}
+
+HRESULT Device::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value)
+{
+    Lock lock(mutex_);
+    if (type > D3DSAMP_DMAPOFFSET) return D3DERR_INVALIDCALL;
+    if (IgnoredSampler(sampler)) return D3D_OK;
+    if (sampler >= kMaxSamplers) return D3DERR_INVALIDCALL;
+    samplerStates_[sampler][type] = value;
+    return D3D_OK;
+}
+
+HRESULT Device::ValidateDevice(DWORD* passes)
+{
+    Lock lock(mutex_);
+    if (passes) *passes = 1;
+    D3DCAPS9 caps;
+    d3d_->FillCaps(adapter_, type_, &caps);
+    int textures = 0;
+    for (DWORD s = 0; s < kMaxStages; ++s)
+    {
+        const DWORD op = stageStates_[s][D3DTSS_COLOROP];
+        if (op == D3DTOP_DISABLE) break;
+        if (s >= caps.MaxTextureBlendStages) return D3DERR_TOOMANYOPERATIONS;
+        if (op < D3DTOP_DISABLE || op > D3DTOP_LERP) return D3DERR_UNSUPPORTEDCOLOROPERATION;
+        const DWORD aop = stageStates_[s][D3DTSS_ALPHAOP];
+        if (aop < D3DTOP_DISABLE || aop > D3DTOP_LERP) return D3DERR_UNSUPPORTEDALPHAOPERATION;
+        for (DWORD t : {D3DTSS_COLORARG0, D3DTSS_COLORARG1, D3DTSS_COLORARG2})
+            if ((stageStates_[s][t] & D3DTA_SELECTMASK) > D3DTA_CONSTANT) return D3DERR_UNSUPPORTEDCOLORARG;
+        for (DWORD t : {D3DTSS_ALPHAARG0, D3DTSS_ALPHAARG1, D3DTSS_ALPHAARG2})
+            if ((stageStates_[s][t] & D3DTA_SELECTMASK) > D3DTA_CONSTANT) return D3DERR_UNSUPPORTEDALPHAARG;
+        if (textures_[s]) ++textures;
+    }
+    if (static_cast<DWORD>(textures) > caps.MaxSimultaneousTextures) return D3DERR_TOOMANYOPERATIONS;
+    return D3D_OK;
+}
+
+HRESULT Device::SetScissorRect(const RECT* r)
+{
+    Lock lock(mutex_);
+    if (!r || r->left > r->right || r->top > r->bottom) return D3DERR_INVALIDCALL;
+    scissor_ = *r;
+    return D3D_OK;
+}
+
+HRESULT Device::GetScissorRect(RECT* r)
+{
+    Lock lock(mutex_);
+    if (!r) return D3DERR_INVALIDCALL;
+    *r = scissor_;
+    return D3D_OK;
+}
+
+HRESULT Device::SetSoftwareVertexProcessing(BOOL software)
+{
+    Lock lock(mutex_);
+    if (!(flags_ & D3DCREATE_MIXED_VERTEXPROCESSING)) return D3DERR_INVALIDCALL;
+    softwareVP_ = software != 0;
+    return D3D_OK;
+}
+
+HRESULT Device::SetVertexDeclaration(IDirect3DVertexDeclaration9* declI)
+{
+    Lock lock(mutex_);
+    VertexDeclaration* decl = nullptr;
+    if (declI)
+    {
+        decl = dynamic_cast<VertexDeclaration*>(declI);
+        if (!decl) return D3DERR_INVALIDCALL;
+        decl->AddRef();
+    }
+    if (decl_) decl_->Release();
+    decl_ = decl;
+    fvf_ = 0;
+    return D3D_OK;
+}
+
+HRESULT Device::GetVertexDeclaration(IDirect3DVertexDeclaration9** pp)
+{
+    Lock lock(mutex_);
+    if (!pp) return D3DERR_INVALIDCALL;
+    *pp = decl_;
+    if (decl_) decl_->AddRef();
+    return D3D_OK;
+}
+
+HRESULT Device::SetFVF(DWORD fvf)
+{
+    Lock lock(mutex_);
+    fvf_ = fvf;
+    if (decl_)
+    {
+        decl_->Release();
+        decl_ = nullptr;
+    }
+    return D3D_OK;
+}
+
+HRESULT Device::GetFVF(DWORD* fvf)
+{
+    Lock lock(mutex_);
+    if (!fvf) return D3DERR_INVALIDCALL;
+    *fvf = fvf_;
+    return D3D_OK;
+}
+
+HRESULT Device::SetVertexShader(IDirect3DVertexShader9* shader)
+{
+    return shader ? D3DERR_INVALIDCALL : D3D_OK;
+}
+
+HRESULT Device::GetVertexShader(IDirect3DVertexShader9** pp)
+{
+    if (!pp) return D3DERR_INVALIDCALL;
+    *pp = nullptr;
+    return D3D_OK;
+}
+
+HRESULT Device::SetPixelShader(IDirect3DPixelShader9* shader)
+{
+    return shader ? D3DERR_INVALIDCALL : D3D_OK;
+}
+
+HRESULT Device::GetPixelShader(IDirect3DPixelShader9** pp)
+{
+    if (!pp) return D3DERR_INVALIDCALL;
+    *pp = nullptr;
+    return D3D_OK;
+}
+
+HRESULT Device::SetStreamSource(UINT stream, IDirect3DVertexBuffer9* vbI, UINT offset, UINT stride)
+{
+    Lock lock(mutex_);
+    if (stream >= kMaxStreams) return D3DERR_INVALIDCALL;
+    VertexBuffer* vb = nullptr;
+    if (vbI)
+    {
+        vb = dynamic_cast<VertexBuffer*>(vbI);
+        if (!vb) return D3DERR_INVALIDCALL;
+        vb->AddRef();
+    }
+    if (streams_[stream]) streams_[stream]->Release();
+    streams_[stream] = vb;
+    streamOffset_[stream] = offset;
+    streamStride_[stream] = stride;
+    return D3D_OK;
+}
+
+HRESULT Device::GetStreamSource(UINT stream, IDirect3DVertexBuffer9** pp, UINT* offset, UINT* stride)
+{
+    Lock lock(mutex_);
+    if (stream >= kMaxStreams || !pp || !offset || !stride) return D3DERR_INVALIDCALL;
+    *pp = streams_[stream];
+    if (*pp) (*pp)->AddRef();
+    *offset = streamOffset_[stream];
+    *stride = streamStride_[stream];
+    return D3D_OK;
+}
+
+HRESULT Device::SetIndices(IDirect3DIndexBuffer9* ibI)
+{
+    Lock lock(mutex_);
+    IndexBuffer* ib = nullptr;
+    if (ibI)
+    {
+        ib = dynamic_cast<IndexBuffer*>(ibI);
+        if (!ib) return D3DERR_INVALIDCALL;
+        ib->AddRef();
+    }
+    if (indices_) indices_->Release();
+    indices_ = ib;
+    return D3D_OK;
+}
+
+HRESULT Device::GetIndices(IDirect3DIndexBuffer9** pp)
+{
+    Lock lock(mutex_);
+    if (!pp) return D3DERR_INVALIDCALL;
+    *pp = indices_;
+    if (indices_) indices_->AddRef();
+    return D3D_OK;
+}
+} // namespace ferolt::d3d9

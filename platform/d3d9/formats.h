@@ -1,0 +1,43 @@
+#pragma once
+// Pixel formats: sizes, roles, and conversion of single pixels to and from A8R8G8B8.
+#include <cstdint>
+
+#include "platform/d3d9/d3d9types.h"
+
+namespace ferolt::d3d9
+{
+struct FormatInfo
+{
+    uint8_t bytes = 0;        // bytes per pixel; 0 for formats the device does not store
+    bool texture = false;     // usable as a texture
+    bool renderTarget = false;
+    bool depth = false;
+    uint8_t depthBits = 0;
+    uint8_t stencilBits = 0;
+    bool bump = false;        // signed du, dv (and luminance) formats
+    bool hasAlpha = false;
+};
+
+const FormatInfo& GetFormatInfo(D3DFORMAT format);
+
+// Decodes one texel into red, green, blue, alpha in [0, 1]. Bump formats give du, dv in [-1, 1] in
+// red and green and the luminance in blue; alpha is 1 where the format has none.
+void DecodeTexel(D3DFORMAT format, const uint8_t* p, float out[4]);
+
+// Colour surfaces read and written as A8R8G8B8; formats without alpha read as opaque.
+uint32_t ReadArgb(D3DFORMAT format, const uint8_t* p);
+void WriteArgb(D3DFORMAT format, uint8_t* p, uint32_t argb);
+
+// Largest depth value a format stores (all ones in its depth bits).
+inline uint32_t DepthMax(const FormatInfo& info)
+{
+    return info.depthBits >= 32 ? 0xffffffffu : ((1u << info.depthBits) - 1u);
+}
+// Depth in [0, 1] to the stored integer, rounded to nearest.
+inline uint32_t QuantizeDepth(float z, uint32_t maxValue)
+{
+    if (!(z > 0.0f)) return 0;
+    if (z >= 1.0f) return maxValue;
+    return static_cast<uint32_t>(static_cast<double>(z) * maxValue + 0.5);
+}
+} // namespace ferolt::d3d9

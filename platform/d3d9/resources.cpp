@@ -1,0 +1,521 @@
+#include "platform/d3d9/resources.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/d3d9/device.h"
+
+namespace ferolt::d3d9
+{
+namespace
+{
+std::vector<uint8_t> GuidKey(REFGUID g)
+{
+    std::vector<uint8_t> k(sizeof(GUID));
+    std::memcpy(k.data(), &g, sizeof(GUID));
+    return k;
+}
+
+bool IsResourceIid(REFIID riid)
+{
+    return riid == IID_IUnknown || riid == IID_IDirect3DResource9;
+}
+} // namespace
+
+// ---- ResourceBase ------------------------------------------------------------------------------------------
+template <class I>
+HRESULT ResourceBase<I>::QueryInterface(REFIID riid, void** ppv)
+{
+    if (!ppv) return E_POINTER;
+    if (IsResourceIid(riid))
+    {
+        *ppv = static_cast<IDirect3DResource9*>(this);
+        this->AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+template <class I>
+HRESULT ResourceBase<I>::GetDevice(IDirect3DDevice9** ppDevice)
+{
+    if (!ppDevice) return D3DERR_INVALIDCALL;
+    *ppDevice = nullptr;
+    if (!anchor_) return D3DERR_INVALIDCALL;
+    std::lock_guard<std::mutex> lock(anchor_->mutex);
+    if (!anchor_->device) return D3DERR_INVALIDCALL;
+    anchor_->device->AddRef();
+    *ppDevice = anchor_->device;
+    return D3D_OK;
+}
+
+template <class I>
+HRESULT ResourceBase<I>::SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags)
+{
+    if (!data && size) return D3DERR_INVALIDCALL;
+    if (flags != 0) return D3DERR_INVALIDCALL; // interface-pointer data is not kept
+    auto* p = static_cast<const uint8_t*>(data);
+    privateData_[GuidKey(guid)] = std::vector<uint8_t>(p, p + size);
+    return D3D_OK;
+}
+
+template <class I>
+HRESULT ResourceBase<I>::GetPrivateData(REFGUID guid, void* data, DWORD* size)
+{
+    if (!size) return D3DERR_INVALIDCALL;
+    auto it = privateData_.find(GuidKey(guid));
+    if (it == privateData_.end()) return D3DERR_NOTFOUND;
+    DWORD need = static_cast<DWORD>(it->second.size());
+    if (!data || *size < need)
+    {
+        *size = need;
+        return data ? D3DERR_MOREDATA : D3D_OK;
+    }
+    if (need) std::memcpy(data, it->second.data(), need);
+    *size = need;
+    return D3D_OK;
+}
+
+template <class I>
+HRESULT ResourceBase<I>::FreePrivateData(REFGUID guid)
+{
+    return privateData_.erase(GuidKey(guid)) ? D3D_OK : D3DERR_NOTFOUND;
+}
+
+template class ResourceBase<IDirect3DSurface9>;
+template class ResourceBase<IDirect3DTexture9>;
+template class ResourceBase<IDirect3DCubeTexture9>;
+template class ResourceBase<IDirect3DVertexBuffer9>;
+template class ResourceBase<IDirect3DIndexBuffer9>;
+
+bool ClipLockRect(const RECT* r, UINT width, UINT height, RECT* out)
+{
+    if (!r)
+    {
+        *out = {0, 0, static_cast<LONG>(width), static_cast<LONG>(height)};
+        return true;
+    }
+    if (r->left < 0 || r->top < 0 || r->left >= r->right || r->top >= r->bottom ||
+        r->right > static_cast<LONG>(width) || r->bottom > static_cast<LONG>(height))
+        return false;
+    *out = *r;
+    return true;
+}
+
+UINT FullChainLevels(UINT width, UINT height)
+{
+    UINT levels = 1;
+    while (width > 1 || height > 1)
+    {
+        width = std::max(1u, width / 2);
+        height = std::max(1u, height / 2);
+        ++levels;
+    }
+    return levels;
+}
+
+// ---- Surface -----------------------------------------------------------------------------------------------
+Surface::Surface(std::shared_ptr<DeviceAnchor> anchor, const D3DSURFACE_DESC& desc, IUnknown* container,
+                 bool lockable)
+    : ResourceBase(std::move(anchor), container ? D3DPOOL_SCRATCH : desc.Pool), desc_(desc),
+      info_(&GetFormatInfo(desc.Format)), container_(container), lockable_(lockable)
+{
+    // The container's pool is what counts; a level is not counted twice.
+    pool_ = desc.Pool;
+    countsAsDefault_ = container == nullptr;
+    size_t pixels = static_cast<size_t>(desc.Width) * desc.Height;
+    if (info_->depth)
+    {
+        depth_.assign(pixels, DepthMax(*info_));
+        stencil_.assign(pixels, 0);
+    }
+    else
+    {
+        pitch_ = (static_cast<size_t>(desc.Width) * info_->bytes + 3) & ~size_t(3);
+        bits_.assign(pitch_ * desc.Height, 0);
+    }
+}
+
+Surface* Surface::Create(std::shared_ptr<DeviceAnchor> anchor, const D3DSURFACE_DESC& desc, IUnknown* container,
+                         bool lockable)
+{
+    const FormatInfo& info = GetFormatInfo(desc.Format);
+    if (info.bytes == 0 || desc.Width == 0 || desc.Height == 0 || desc.Width > kMaxSurfaceEdge ||
+        desc.Height > kMaxSurfaceEdge)
+        return nullptr;
+    try
+    {
+        return new Surface(std::move(anchor), desc, container, lockable);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return nullptr;
+    }
+}
+
+ULONG Surface::AddRef()
+{
+    return container_ ? container_->AddRef() : ResourceBase::AddRef();
+}
+
+ULONG Surface::Release()
+{
+    return container_ ? container_->Release() : ResourceBase::Release();
+}
+
+HRESULT Surface::QueryInterface(REFIID riid, void** ppv)
+{
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IDirect3DSurface9)
+    {
+        *ppv = static_cast<IDirect3DSurface9*>(this);
+        AddRef();
+        return S_OK;
+    }
+    return ResourceBase::QueryInterface(riid, ppv);
+}
+
+HRESULT Surface::GetContainer(REFIID riid, void** ppContainer)
+{
+    if (!ppContainer) return D3DERR_INVALIDCALL;
+    *ppContainer = nullptr;
+    if (container_) return container_->QueryInterface(riid, ppContainer);
+    // A surface without a texture belongs to its device.
+    IDirect3DDevice9* device = nullptr;
+    if (FAILED(GetDevice(&device))) return E_NOINTERFACE;
+    HRESULT hr = device->QueryInterface(riid, ppContainer);
+    device->Release();
+    return hr;
+}
+
+HRESULT Surface::GetDesc(D3DSURFACE_DESC* pDesc)
+{
+    if (!pDesc) return D3DERR_INVALIDCALL;
+    *pDesc = desc_;
+    return D3D_OK;
+}
+
+HRESULT Surface::LockRect(D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DWORD)
+{
+    if (!pLockedRect) return D3DERR_INVALIDCALL;
+    pLockedRect->pBits = nullptr;
+    pLockedRect->Pitch = 0;
+    if (info_->depth || !lockable_ || locked_) return D3DERR_INVALIDCALL;
+    RECT r;
+    if (!ClipLockRect(pRect, desc_.Width, desc_.Height, &r)) return D3DERR_INVALIDCALL;
+    locked_ = true;
+    pLockedRect->Pitch = static_cast<INT>(pitch_);
+    pLockedRect->pBits = bits_.data() + pitch_ * r.top + static_cast<size_t>(r.left) * info_->bytes;
+    return D3D_OK;
+}
+
+HRESULT Surface::UnlockRect()
+{
+    if (!locked_) return D3DERR_INVALIDCALL;
+    locked_ = false;
+    return D3D_OK;
+}
+
+HRESULT Surface::GetDC(HDC*)
+{
+    return D3DERR_INVALIDCALL;
+}
+
+HRESULT Surface::ReleaseDC(HDC)
+{
+    return D3DERR_INVALIDCALL;
+}
+
+// ---- Texture -----------------------------------------------------------------------------------------------
+namespace
+{
+bool ValidTextureArgs(UINT width, UINT height, DWORD usage, D3DFORMAT format, D3DPOOL pool)
+{
+    const FormatInfo& info = GetFormatInfo(format);
+    if (width == 0 || height == 0 || width > kMaxSurfaceEdge || height > kMaxSurfaceEdge) return false;
+    if (!info.texture || info.bytes == 0) return false;
+    if ((usage & D3DUSAGE_RENDERTARGET) && (!info.renderTarget || pool != D3DPOOL_DEFAULT)) return false;
+    if (usage & D3DUSAGE_DEPTHSTENCIL) return false;
+    return pool <= D3DPOOL_SCRATCH;
+}
+} // namespace
+
+HRESULT Texture::Create(std::shared_ptr<DeviceAnchor> anchor, UINT width, UINT height, UINT levels, DWORD usage,
+                        D3DFORMAT format, D3DPOOL pool, Texture** out)
+{
+    *out = nullptr;
+    if (!ValidTextureArgs(width, height, usage, format, pool)) return D3DERR_INVALIDCALL;
+    UINT full = FullChainLevels(width, height);
+    if (levels == 0 || levels > full) levels = full;
+    if (usage & D3DUSAGE_AUTOGENMIPMAP) levels = 1;
+    auto* tex = new Texture(anchor, pool);
+    D3DSURFACE_DESC d{};
+    d.Format = format;
+    d.Type = D3DRTYPE_SURFACE;
+    d.Usage = usage;
+    d.Pool = pool;
+    for (UINT i = 0; i < levels; ++i)
+    {
+        d.Width = std::max(1u, width >> i);
+        d.Height = std::max(1u, height >> i);
+        Surface* s = Surface::Create(anchor, d, tex, true);
+        if (!s)
+        {
+            tex->Release();
+            return E_OUTOFMEMORY;
+        }
+        tex->levels_.push_back(s);
+    }
+    *out = tex;
+    return D3D_OK;
+}
+
+Texture::~Texture()
+{
+    for (Surface* s : levels_) delete s;
+}
+
+HRESULT Texture::QueryInterface(REFIID riid, void** ppv)
+{
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IDirect3DTexture9 || riid == IID_IDirect3DBaseTexture9)
+    {
+        *ppv = static_cast<IDirect3DTexture9*>(this);
+        AddRef();
+        return S_OK;
+    }
+    return ResourceBase::QueryInterface(riid, ppv);
+}
+
+DWORD Texture::SetLOD(DWORD lod)
+{
+    DWORD old = lod_;
+    if (pool_ == D3DPOOL_MANAGED) lod_ = std::min<DWORD>(lod, Levels() - 1);
+    return old;
+}
+
+HRESULT Texture::SetAutoGenFilterType(D3DTEXTUREFILTERTYPE f)
+{
+    if (f == D3DTEXF_NONE) return D3DERR_INVALIDCALL;
+    autoGenFilter_ = f;
+    return D3D_OK;
+}
+
+HRESULT Texture::GetLevelDesc(UINT level, D3DSURFACE_DESC* pDesc)
+{
+    if (!pDesc || level >= levels_.size()) return D3DERR_INVALIDCALL;
+    *pDesc = levels_[level]->Desc();
+    return D3D_OK;
+}
+
+HRESULT Texture::GetSurfaceLevel(UINT level, IDirect3DSurface9** pp)
+{
+    if (!pp) return D3DERR_INVALIDCALL;
+    *pp = nullptr;
+    if (level >= levels_.size()) return D3DERR_INVALIDCALL;
+    *pp = levels_[level];
+    AddRef();
+    return D3D_OK;
+}
+
+HRESULT Texture::LockRect(UINT level, D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DWORD flags)
+{
+    if (level >= levels_.size()) return D3DERR_INVALIDCALL;
+    return levels_[level]->LockRect(pLockedRect, pRect, flags);
+}
+
+HRESULT Texture::UnlockRect(UINT level)
+{
+    if (level >= levels_.size()) return D3DERR_INVALIDCALL;
+    return levels_[level]->UnlockRect();
+}
+
+// ---- CubeTexture -------------------------------------------------------------------------------------------
+HRESULT CubeTexture::Create(std::shared_ptr<DeviceAnchor> anchor, UINT edge, UINT levels, DWORD usage,
+                            D3DFORMAT format, D3DPOOL pool, CubeTexture** out)
+{
+    *out = nullptr;
+    if (!ValidTextureArgs(edge, edge, usage, format, pool)) return D3DERR_INVALIDCALL;
+    UINT full = FullChainLevels(edge, edge);
+    if (levels == 0 || levels > full) levels = full;
+    auto* tex = new CubeTexture(anchor, pool);
+    tex->levels_ = levels;
+    D3DSURFACE_DESC d{};
+    d.Format = format;
+    d.Type = D3DRTYPE_SURFACE;
+    d.Usage = usage;
+    d.Pool = pool;
+    for (UINT f = 0; f < 6; ++f)
+        for (UINT i = 0; i < levels; ++i)
+        {
+            d.Width = d.Height = std::max(1u, edge >> i);
+            Surface* s = Surface::Create(anchor, d, tex, true);
+            if (!s)
+            {
+                tex->Release();
+                return E_OUTOFMEMORY;
+            }
+            tex->faces_.push_back(s);
+        }
+    *out = tex;
+    return D3D_OK;
+}
+
+CubeTexture::~CubeTexture()
+{
+    for (Surface* s : faces_) delete s;
+}
+
+HRESULT CubeTexture::QueryInterface(REFIID riid, void** ppv)
+{
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IDirect3DCubeTexture9 || riid == IID_IDirect3DBaseTexture9)
+    {
+        *ppv = static_cast<IDirect3DCubeTexture9*>(this);
+        AddRef();
+        return S_OK;
+    }
+    return ResourceBase::QueryInterface(riid, ppv);
+}
+
+DWORD CubeTexture::SetLOD(DWORD lod)
+{
+    DWORD old = lod_;
+    if (pool_ == D3DPOOL_MANAGED) lod_ = std::min<DWORD>(lod, levels_ - 1);
+    return old;
+}
+
+HRESULT CubeTexture::GetLevelDesc(UINT level, D3DSURFACE_DESC* pDesc)
+{
+    if (!pDesc || level >= levels_) return D3DERR_INVALIDCALL;
+    *pDesc = faces_[level]->Desc();
+    return D3D_OK;
+}
+
+HRESULT CubeTexture::GetCubeMapSurface(D3DCUBEMAP_FACES face, UINT level, IDirect3DSurface9** pp)
+{
+    if (!pp) return D3DERR_INVALIDCALL;
+    *pp = nullptr;
+    Surface* s = Face(face, level);
+    if (!s) return D3DERR_INVALIDCALL;
+    *pp = s;
+    AddRef();
+    return D3D_OK;
+}
+
+HRESULT CubeTexture::LockRect(D3DCUBEMAP_FACES face, UINT level, D3DLOCKED_RECT* pLockedRect, const RECT* pRect,
+                              DWORD flags)
+{
+    Surface* s = Face(face, level);
+    return s ? s->LockRect(pLockedRect, pRect, flags) : D3DERR_INVALIDCALL;
+}
+
+HRESULT CubeTexture::UnlockRect(D3DCUBEMAP_FACES face, UINT level)
+{
+    Surface* s = Face(face, level);
+    return s ? s->UnlockRect() : D3DERR_INVALIDCALL;
+}
+
+// ---- Buffers -----------------------------------------------------------------------------------------------
+template <class I>
+HRESULT Buffer<I>::Lock(UINT offset, UINT size, void** ppbData, DWORD)
+{
+    if (!ppbData) return D3DERR_INVALIDCALL;
+    *ppbData = nullptr;
+    if (offset > data_.size()) return D3DERR_INVALIDCALL;
+    // Size 0 locks the whole buffer; a range past the end is refused rather than handed out.
+    if (size != 0 && static_cast<size_t>(offset) + size > data_.size()) return D3DERR_INVALIDCALL;
+    *ppbData = data_.data() + offset;
+    ++lockCount_;
+    return D3D_OK;
+}
+template class Buffer<IDirect3DVertexBuffer9>;
+template class Buffer<IDirect3DIndexBuffer9>;
+
+HRESULT VertexBuffer::QueryInterface(REFIID riid, void** ppv)
+{
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IDirect3DVertexBuffer9)
+    {
+        *ppv = static_cast<IDirect3DVertexBuffer9*>(this);
+        AddRef();
+        return S_OK;
+    }
+    return ResourceBase::QueryInterface(riid, ppv);
+}
+
+HRESULT VertexBuffer::GetDesc(D3DVERTEXBUFFER_DESC* d)
+{
+    if (!d) return D3DERR_INVALIDCALL;
+    d->Format = D3DFMT_VERTEXDATA;
+    d->Type = D3DRTYPE_VERTEXBUFFER;
+    d->Usage = usage_;
+    d->Pool = pool_;
+    d->Size = static_cast<UINT>(data_.size());
+    d->FVF = fvf_;
+    return D3D_OK;
+}
+
+HRESULT IndexBuffer::QueryInterface(REFIID riid, void** ppv)
+{
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IDirect3DIndexBuffer9)
+    {
+        *ppv = static_cast<IDirect3DIndexBuffer9*>(this);
+        AddRef();
+        return S_OK;
+    }
+    return ResourceBase::QueryInterface(riid, ppv);
+}
+
+HRESULT IndexBuffer::GetDesc(D3DINDEXBUFFER_DESC* d)
+{
+    if (!d) return D3DERR_INVALIDCALL;
+    d->Format = format_;
+    d->Type = D3DRTYPE_INDEXBUFFER;
+    d->Usage = usage_;
+    d->Pool = pool_;
+    d->Size = static_cast<UINT>(data_.size());
+    return D3D_OK;
+}
+
+// ---- VertexDeclaration -------------------------------------------------------------------------------------
+HRESULT VertexDeclaration::QueryInterface(REFIID riid, void** ppv)
+{
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IDirect3DVertexDeclaration9)
+    {
+        *ppv = static_cast<IDirect3DVertexDeclaration9*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+HRESULT VertexDeclaration::GetDevice(IDirect3DDevice9** ppDevice)
+{
+    if (!ppDevice) return D3DERR_INVALIDCALL;
+    *ppDevice = nullptr;
+    std::lock_guard<std::mutex> lock(anchor_->mutex);
+    if (!anchor_->device) return D3DERR_INVALIDCALL;
+    anchor_->device->AddRef();
+    *ppDevice = anchor_->device;
+    return D3D_OK;
+}
+
+HRESULT VertexDeclaration::GetDeclaration(D3DVERTEXELEMENT9* pElement, UINT* pNumElements)
+{
+    if (!pNumElements) return D3DERR_INVALIDCALL;
+    UINT n = static_cast<UINT>(elements_.size()) + 1; // with the end marker
+    if (pElement)
+    {
+        // The caller's array holds up to MAXD3DDECLLENGTH + 1 elements, as documented.
+        std::copy(elements_.begin(), elements_.end(), pElement);
+        pElement[n - 1] = D3DVERTEXELEMENT9 D3DDECL_END();
+    }
+    *pNumElements = n;
+    return D3D_OK;
+}
+} // namespace ferolt::d3d9

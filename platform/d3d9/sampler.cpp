@@ -1,0 +1,199 @@
+// Texture sampling: addressing modes, point and linear filters, mip level selection and cube faces.
+// Texel centres lie at (i + 0.5) / size, as Direct3D 9 maps texture coordinates to texels.
+#include <cmath>
+
+#include "platform/d3d9/raster.h"
+
+namespace ferolt::d3d9
+{
+namespace
+{
+int Address(DWORD mode, int64_t i, int n, bool* border)
+{
+    switch (mode)
+    {
+    case D3DTADDRESS_CLAMP: return static_cast<int>(i < 0 ? 0 : (i >= n ? n - 1 : i));
+    case D3DTADDRESS_BORDER:
+        if (i < 0 || i >= n)
+        {
+            *border = true;
+            return 0;
+        }
+        return static_cast<int>(i);
+    case D3DTADDRESS_MIRROR:
+    {
+        const int64_t period = 2 * static_cast<int64_t>(n);
+        int64_t m = i % period;
+        if (m < 0) m += period;
+        return static_cast<int>(m < n ? m : period - 1 - m);
+    }
+    case D3DTADDRESS_MIRRORONCE:
+    {
+        const int64_t j = i < 0 ? -i - 1 : i;
+        return static_cast<int>(j >= n ? n - 1 : j);
+    }
+    default: // WRAP, and any other value
+    {
+        int64_t m = i % n;
+        if (m < 0) m += n;
+        return static_cast<int>(m);
+    }
+    }
+}
+
+// Texel units stay well inside 64-bit integers; NaN goes to 0.
+double Scaled(float c, int n)
+{
+    double v = static_cast<double>(c) * n;
+    if (!(v == v)) return 0.0;
+    return v < -1e12 ? -1e12 : (v > 1e12 ? 1e12 : v);
+}
+
+void Texel(const Surface& s, const SamplerConfig& smp, int64_t x, int64_t y, DWORD au, DWORD av, float out[4])
+{
+    bool border = false;
+    const int ix = Address(au, x, s.Width(), &border);
+    const int iy = Address(av, y, s.Height(), &border);
+    if (border)
+    {
+        for (int i = 0; i < 4; ++i) out[i] = smp.border[i];
+        return;
+    }
+    const uint8_t* p = s.Bits() + s.Pitch() * iy + static_cast<size_t>(ix) * s.Info().bytes;
+    const D3DFORMAT f = s.Desc().Format;
+    if (f == D3DFMT_A8R8G8B8 || f == D3DFMT_X8R8G8B8)
+    {
+        constexpr float k = 1.0f / 255.0f;
+        out[0] = p[2] * k;
+        out[1] = p[1] * k;
+        out[2] = p[0] * k;
+        out[3] = f == D3DFMT_X8R8G8B8 ? 1.0f : p[3] * k;
+        return;
+    }
+    DecodeTexel(f, p, out);
+}
+
+void Sample2D(const Surface& s, const SamplerConfig& smp, DWORD filter, float u, float v, DWORD au, DWORD av,
+              float out[4])
+{
+    const int w = s.Width(), h = s.Height();
+    if (filter != D3DTEXF_LINEAR)
+    {
+        Texel(s, smp, static_cast<int64_t>(std::floor(Scaled(u, w))), static_cast<int64_t>(std::floor(Scaled(v, h))),
+              au, av, out);
+        return;
+    }
+    const double x = Scaled(u, w) - 0.5, y = Scaled(v, h) - 0.5;
+    const double fx0 = std::floor(x), fy0 = std::floor(y);
+    const float fx = static_cast<float>(x - fx0), fy = static_cast<float>(y - fy0);
+    const int64_t x0 = static_cast<int64_t>(fx0), y0 = static_cast<int64_t>(fy0);
+    float t00[4], t10[4], t01[4], t11[4];
+    Texel(s, smp, x0, y0, au, av, t00);
+    Texel(s, smp, x0 + 1, y0, au, av, t10);
+    Texel(s, smp, x0, y0 + 1, au, av, t01);
+    Texel(s, smp, x0 + 1, y0 + 1, au, av, t11);
+    for (int i = 0; i < 4; ++i)
+    {
+        const float top = t00[i] + (t10[i] - t00[i]) * fx;
+        const float bottom = t01[i] + (t11[i] - t01[i]) * fx;
+        out[i] = top + (bottom - top) * fy;
+    }
+}
+
+UINT BaseLevel(const StageConfig& st, UINT levels)
+{
+    UINT base = st.sampler.maxMipLevel;
+    if (st.texture) base = std::max<UINT>(base, st.texture->Lod());
+    if (st.cube) base = std::max<UINT>(base, st.cube->Lod());
+    return base >= levels ? levels - 1 : base;
+}
+} // namespace
+
+bool StageNeedsLod(const StageConfig& st)
+{
+    const UINT levels = st.texture ? st.texture->Levels() : (st.cube ? st.cube->Levels() : 1);
+    return (levels > 1 && st.sampler.mipFilter != D3DTEXF_NONE) || st.sampler.minFilter != st.sampler.magFilter;
+}
+
+float TextureLod(const StageConfig& st, float dudx, float dvdx, float dudy, float dvdy)
+{
+    const Surface* base = st.texture ? st.texture->Level(0) : (st.cube ? st.cube->Face(0, 0) : nullptr);
+    if (!base) return 0.0f;
+    const float w = static_cast<float>(base->Width()), h = static_cast<float>(base->Height());
+    const float lx = (dudx * w) * (dudx * w) + (dvdx * h) * (dvdx * h);
+    const float ly = (dudy * w) * (dudy * w) + (dvdy * h) * (dvdy * h);
+    const float rho2 = std::max(lx, ly);
+    if (!(rho2 > 0.0f)) return -100.0f;
+    return 0.5f * std::log2(rho2) + st.sampler.lodBias;
+}
+
+void SampleTexture(const StageConfig& st, const float coord[4], float lod, bool useLod, float out[4])
+{
+    const SamplerConfig& smp = st.sampler;
+    float u = coord[0], v = coord[1];
+    int face = -1;
+    if (st.cube)
+    {
+        const float x = coord[0], y = coord[1], z = coord[2];
+        const float ax = std::fabs(x), ay = std::fabs(y), az = std::fabs(z);
+        float ma, sc, tc;
+        if (ax >= ay && ax >= az)
+        {
+            face = x >= 0 ? D3DCUBEMAP_FACE_POSITIVE_X : D3DCUBEMAP_FACE_NEGATIVE_X;
+            ma = ax;
+            sc = x >= 0 ? -z : z;
+            tc = -y;
+        }
+        else if (ay >= az)
+        {
+            face = y >= 0 ? D3DCUBEMAP_FACE_POSITIVE_Y : D3DCUBEMAP_FACE_NEGATIVE_Y;
+            ma = ay;
+            sc = x;
+            tc = y >= 0 ? z : -z;
+        }
+        else
+        {
+            face = z >= 0 ? D3DCUBEMAP_FACE_POSITIVE_Z : D3DCUBEMAP_FACE_NEGATIVE_Z;
+            ma = az;
+            sc = z >= 0 ? x : -x;
+            tc = -y;
+        }
+        if (!(ma > 0.0f)) ma = 1.0f;
+        u = 0.5f * (sc / ma + 1.0f);
+        v = 0.5f * (tc / ma + 1.0f);
+    }
+    const UINT levels = st.cube ? st.cube->Levels() : st.texture->Levels();
+    auto level = [&](UINT i) -> const Surface* {
+        return st.cube ? st.cube->Face(static_cast<UINT>(face), i) : st.texture->Level(i);
+    };
+    const DWORD au = st.cube ? D3DTADDRESS_CLAMP : smp.addressU;
+    const DWORD av = st.cube ? D3DTADDRESS_CLAMP : smp.addressV;
+    const UINT base = BaseLevel(st, levels);
+    if (!useLod || lod <= 0.0f)
+    {
+        Sample2D(*level(base), smp, smp.magFilter, u, v, au, av, out);
+        return;
+    }
+    const DWORD filter = smp.minFilter;
+    if (smp.mipFilter == D3DTEXF_NONE || levels == 1)
+    {
+        Sample2D(*level(base), smp, filter, u, v, au, av, out);
+        return;
+    }
+    const float maxLod = static_cast<float>(levels - 1 - base);
+    const float l = std::min(lod, maxLod);
+    if (smp.mipFilter == D3DTEXF_POINT)
+    {
+        const UINT i = base + static_cast<UINT>(std::floor(l + 0.5f));
+        Sample2D(*level(std::min(i, levels - 1)), smp, filter, u, v, au, av, out);
+        return;
+    }
+    const UINT i0 = base + static_cast<UINT>(std::floor(l));
+    const UINT i1 = std::min(i0 + 1, levels - 1);
+    const float f = l - std::floor(l);
+    float a[4], b[4];
+    Sample2D(*level(i0), smp, filter, u, v, au, av, a);
+    Sample2D(*level(i1), smp, filter, u, v, au, av, b);
+    for (int i = 0; i < 4; ++i) out[i] = a[i] + (b[i] - a[i]) * f;
+}
+} // namespace ferolt::d3d9

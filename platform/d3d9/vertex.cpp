@@ -1,0 +1,454 @@
+// Vertex processing: reading vertices through a flexible vertex format or a declaration, the
+// world-view-projection transform, texture coordinate generation and transforms, vertex fog and the
+// clip distances the clipper needs.
+#include <cmath>
+#include <cstring>
+
+#include "platform/d3d9/raster.h"
+
+namespace ferolt::d3d9
+{
+namespace
+{
+uint32_t ElementBytes(uint8_t type)
+{
+    static const uint8_t sizes[] = {4, 8, 12, 16, 4, 4, 4, 8, 4, 4, 8, 4, 8, 4, 4, 4, 8};
+    return type < sizeof(sizes) ? sizes[type] : 0;
+}
+
+int ElementComponents(uint8_t type)
+{
+    static const uint8_t comps[] = {1, 2, 3, 4, 4, 4, 2, 4, 4, 2, 4, 2, 4, 3, 3, 2, 4};
+    return type < sizeof(comps) ? comps[type] : 0;
+}
+
+float HalfToFloat(uint16_t h)
+{
+    const uint32_t sign = (h >> 15) & 1, exp = (h >> 10) & 0x1f, mant = h & 0x3ff;
+    float v;
+    if (exp == 0)
+        v = std::ldexp(static_cast<float>(mant), -24);
+    else if (exp == 31)
+        v = mant ? NAN : INFINITY;
+    else
+        v = std::ldexp(static_cast<float>(mant | 0x400), static_cast<int>(exp) - 25);
+    return sign ? -v : v;
+}
+
+// Reads an element into four floats, missing components defaulting to (0, 0, 0, 1).
+void ReadElement(const uint8_t* p, uint8_t type, float out[4])
+{
+    out[0] = out[1] = out[2] = 0.0f;
+    out[3] = 1.0f;
+    switch (type)
+    {
+    case D3DDECLTYPE_FLOAT1:
+    case D3DDECLTYPE_FLOAT2:
+    case D3DDECLTYPE_FLOAT3:
+    case D3DDECLTYPE_FLOAT4: std::memcpy(out, p, ElementBytes(type)); break;
+    case D3DDECLTYPE_D3DCOLOR:
+        out[0] = p[2] / 255.0f;
+        out[1] = p[1] / 255.0f;
+        out[2] = p[0] / 255.0f;
+        out[3] = p[3] / 255.0f;
+        break;
+    case D3DDECLTYPE_UBYTE4:
+        for (int i = 0; i < 4; ++i) out[i] = p[i];
+        break;
+    case D3DDECLTYPE_UBYTE4N:
+        for (int i = 0; i < 4; ++i) out[i] = p[i] / 255.0f;
+        break;
+    case D3DDECLTYPE_SHORT2:
+    case D3DDECLTYPE_SHORT4:
+    case D3DDECLTYPE_SHORT2N:
+    case D3DDECLTYPE_SHORT4N:
+    {
+        const int n = ElementComponents(type);
+        const bool norm = type == D3DDECLTYPE_SHORT2N || type == D3DDECLTYPE_SHORT4N;
+        for (int i = 0; i < n; ++i)
+        {
+            int16_t v;
+            std::memcpy(&v, p + 2 * i, 2);
+            out[i] = norm ? std::max(-1.0f, v / 32767.0f) : static_cast<float>(v);
+        }
+        break;
+    }
+    case D3DDECLTYPE_USHORT2N:
+    case D3DDECLTYPE_USHORT4N:
+    {
+        const int n = ElementComponents(type);
+        for (int i = 0; i < n; ++i)
+        {
+            uint16_t v;
+            std::memcpy(&v, p + 2 * i, 2);
+            out[i] = v / 65535.0f;
+        }
+        break;
+    }
+    case D3DDECLTYPE_UDEC3:
+    case D3DDECLTYPE_DEC3N:
+    {
+        uint32_t v;
+        std::memcpy(&v, p, 4);
+        for (int i = 0; i < 3; ++i)
+        {
+            int32_t c = static_cast<int32_t>((v >> (10 * i)) & 0x3ff);
+            if (type == D3DDECLTYPE_DEC3N)
+            {
+                if (c & 0x200) c -= 0x400;
+                out[i] = std::max(-1.0f, c / 511.0f);
+            }
+            else
+                out[i] = static_cast<float>(c);
+        }
+        break;
+    }
+    case D3DDECLTYPE_FLOAT16_2:
+    case D3DDECLTYPE_FLOAT16_4:
+    {
+        const int n = ElementComponents(type);
+        for (int i = 0; i < n; ++i)
+        {
+            uint16_t h;
+            std::memcpy(&h, p + 2 * i, 2);
+            out[i] = HalfToFloat(h);
+        }
+        break;
+    }
+    default: break;
+    }
+}
+
+float Dot3(const Vec3& a, const Vec3& b)
+{
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+
+Vec3 Normalize(const Vec3& v)
+{
+    const float len = std::sqrt(Dot3(v, v));
+    if (!(len > 0.0f)) return v;
+    return {v.x / len, v.y / len, v.z / len};
+}
+
+void Transform4(const float v[4], const D3DMATRIX& m, float out[4])
+{
+    for (int j = 0; j < 4; ++j) out[j] = v[0] * m.m[0][j] + v[1] * m.m[1][j] + v[2] * m.m[2][j] + v[3] * m.m[3][j];
+}
+
+float FogFactor(DWORD mode, float d, float start, float end, float density)
+{
+    float f = 1.0f;
+    switch (mode)
+    {
+    case D3DFOG_LINEAR: f = end != start ? (end - d) / (end - start) : (d < end ? 1.0f : 0.0f); break;
+    case D3DFOG_EXP: f = std::exp(-density * d); break;
+    case D3DFOG_EXP2: f = std::exp(-(density * d) * (density * d)); break;
+    default: break;
+    }
+    return f < 0.0f ? 0.0f : (f > 1.0f ? 1.0f : f);
+}
+} // namespace
+
+float FogFactorForPixel(DWORD mode, float d, float start, float end, float density)
+{
+    return FogFactor(mode, d, start, end, density);
+}
+
+bool LayoutFromFvf(DWORD fvf, VertexLayout* out, UINT* stride)
+{
+    *out = VertexLayout{};
+    uint32_t offset = 0;
+    const DWORD pos = fvf & D3DFVF_POSITION_MASK;
+    auto add = [&](VertexElement& e, uint8_t type) {
+        e.present = true;
+        e.stream = 0;
+        e.type = type;
+        e.offset = offset;
+        offset += ElementBytes(type);
+    };
+    switch (pos)
+    {
+    case 0: break;
+    case D3DFVF_XYZ: add(out->position, D3DDECLTYPE_FLOAT3); break;
+    case D3DFVF_XYZRHW:
+        add(out->position, D3DDECLTYPE_FLOAT4);
+        out->pretransformed = true;
+        break;
+    case D3DFVF_XYZW: add(out->position, D3DDECLTYPE_FLOAT4); break;
+    case D3DFVF_XYZB1:
+    case D3DFVF_XYZB2:
+    case D3DFVF_XYZB3:
+    case D3DFVF_XYZB4:
+    case D3DFVF_XYZB5:
+        // Blend weights are read past; vertex blending is not supported.
+        add(out->position, D3DDECLTYPE_FLOAT3);
+        offset += 4 * ((pos - D3DFVF_XYZ) / 2);
+        break;
+    default: return false;
+    }
+    if (fvf & D3DFVF_NORMAL) add(out->normal, D3DDECLTYPE_FLOAT3);
+    if (fvf & D3DFVF_PSIZE) add(out->psize, D3DDECLTYPE_FLOAT1);
+    if (fvf & D3DFVF_DIFFUSE) add(out->diffuse, D3DDECLTYPE_D3DCOLOR);
+    if (fvf & D3DFVF_SPECULAR) add(out->specular, D3DDECLTYPE_D3DCOLOR);
+    const DWORD texCount = (fvf & D3DFVF_TEXCOUNT_MASK) >> D3DFVF_TEXCOUNT_SHIFT;
+    if (texCount > kMaxTexSets) return false;
+    for (DWORD i = 0; i < texCount; ++i)
+    {
+        static const uint8_t types[] = {D3DDECLTYPE_FLOAT2, D3DDECLTYPE_FLOAT3, D3DDECLTYPE_FLOAT4,
+                                        D3DDECLTYPE_FLOAT1};
+        add(out->tex[i], types[(fvf >> (16 + 2 * i)) & 3]);
+    }
+    if (stride) *stride = offset;
+    return true;
+}
+
+bool LayoutFromDeclaration(const std::vector<D3DVERTEXELEMENT9>& elements, VertexLayout* out)
+{
+    *out = VertexLayout{};
+    for (const D3DVERTEXELEMENT9& e : elements)
+    {
+        if (e.Type >= D3DDECLTYPE_UNUSED || e.Stream >= kMaxStreams) return false;
+        VertexElement el;
+        el.present = true;
+        el.stream = static_cast<uint8_t>(e.Stream);
+        el.type = e.Type;
+        el.offset = e.Offset;
+        switch (e.Usage)
+        {
+        case D3DDECLUSAGE_POSITION:
+            if (e.UsageIndex == 0) out->position = el;
+            break;
+        case D3DDECLUSAGE_POSITIONT:
+            out->position = el;
+            out->pretransformed = true;
+            break;
+        case D3DDECLUSAGE_NORMAL:
+            if (e.UsageIndex == 0) out->normal = el;
+            break;
+        case D3DDECLUSAGE_PSIZE: out->psize = el; break;
+        case D3DDECLUSAGE_COLOR:
+            if (e.UsageIndex == 0) out->diffuse = el;
+            if (e.UsageIndex == 1) out->specular = el;
+            break;
+        case D3DDECLUSAGE_TEXCOORD:
+            if (e.UsageIndex < kMaxTexSets) out->tex[e.UsageIndex] = el;
+            break;
+        default: break; // other usages have no meaning to the fixed-function pipeline
+        }
+    }
+    return true;
+}
+
+VertexLayoutOut MakeVertexLayout(const DrawConfig& cfg)
+{
+    VertexLayoutOut l;
+    l.clipCount = kFixedClipPlanes + cfg.vertex.clipPlaneCount;
+    l.varyCount = cfg.varyCount;
+    l.stride = VertexLayoutOut::kClip + l.clipCount + l.varyCount;
+    return l;
+}
+
+void ProcessVertices(const DrawConfig& cfg, const VertexLayoutOut& layout, int64_t first, size_t count, float* out,
+                     float guardX, float guardY)
+{
+    const VertexConfig& vc = cfg.vertex;
+    const VertexLayout& in = vc.layout;
+    const int varyBase = layout.Vary();
+    const bool needNormal = vc.lighting || vc.texStages > 0;
+
+    for (size_t k = 0; k < count; ++k)
+    {
+        float* o = out + k * layout.stride;
+        const int64_t index = first + static_cast<int64_t>(k);
+        uint32_t flags = 0;
+
+        // Every element must lie inside its stream; a vertex that does not is dropped with its primitives.
+        auto fetch = [&](const VertexElement& e, float v[4]) -> bool {
+            v[0] = v[1] = v[2] = 0.0f;
+            v[3] = 1.0f;
+            if (!e.present) return false;
+            const StreamInput& s = vc.streams[e.stream];
+            const int64_t at = index * static_cast<int64_t>(s.stride) + e.offset;
+            if (!s.data || index < 0 || at < 0 || static_cast<uint64_t>(at) + ElementBytes(e.type) > s.size)
+            {
+                flags |= kVertexInvalid;
+                return false;
+            }
+            ReadElement(s.data + at, e.type, v);
+            return true;
+        };
+
+        float p[4], n4[4], dif[4], spec[4], psize[4];
+        if (!fetch(in.position, p)) flags |= kVertexInvalid;
+        if (in.position.type == D3DDECLTYPE_FLOAT3 || (!in.pretransformed && in.position.type != D3DDECLTYPE_FLOAT4))
+            p[3] = 1.0f;
+        const bool hasNormal = fetch(in.normal, n4);
+        const bool hasDiffuse = fetch(in.diffuse, dif);
+        const bool hasSpecular = fetch(in.specular, spec);
+        const bool hasPsize = fetch(in.psize, psize);
+
+        float* vary = o + varyBase;
+        o[VertexLayoutOut::kPointSize] = hasPsize ? psize[0] : cfg.raster.pointSize;
+        float* cd = o + VertexLayoutOut::kClip;
+
+        if (in.pretransformed)
+        {
+            // Screen position as given; w carries 1 / rhw for perspective-correct attributes.
+            float rhw = p[3];
+            if (!(rhw > 0.0f) || !std::isfinite(rhw)) rhw = 1.0f;
+            o[0] = p[0];
+            o[1] = p[1];
+            o[2] = p[2];
+            o[3] = 1.0f / rhw;
+            for (int i = 0; i < layout.clipCount; ++i) cd[i] = 1.0f;
+            const D3DVIEWPORT9& vp = cfg.raster.viewport;
+            const float cx = vp.X + vp.Width * 0.5f, cy = vp.Y + vp.Height * 0.5f;
+            const float gx = guardX * vp.Width * 0.5f, gy = guardY * vp.Height * 0.5f;
+            cd[3] = gx - (p[0] - cx);
+            cd[4] = gx + (p[0] - cx);
+            cd[5] = gy - (p[1] - cy);
+            cd[6] = gy + (p[1] - cy);
+            for (int i = 0; i < 4; ++i)
+            {
+                vary[kVaryDiffuse + i] = hasDiffuse ? dif[i] : 1.0f;
+                vary[kVarySpecular + i] = hasSpecular ? spec[i] : 0.0f;
+            }
+            vary[kVaryFog] = hasSpecular ? spec[3] : 1.0f;
+            for (int s = 0; s < vc.texStages; ++s)
+            {
+                const TexCoordConfig& tc = vc.texcoord[s];
+                float t[4] = {0, 0, 0, 0};
+                if (tc.set < kMaxTexSets && fetch(in.tex[tc.set], t))
+                {
+                    const int dims = ElementComponents(in.tex[tc.set].type);
+                    if (dims < 4) t[dims] = 1.0f;
+                    for (int i = dims + 1; i < 4; ++i) t[i] = 0.0f;
+                }
+                float* dst = vary + kVaryTex + 4 * s;
+                if (tc.count)
+                    Transform4(t, tc.matrix, dst);
+                else
+                    std::memcpy(dst, t, sizeof(t));
+            }
+            std::memcpy(o + VertexLayoutOut::kFlags, &flags, 4);
+            continue;
+        }
+
+        float world[4], eye4[4], clip[4];
+        Transform4(p, vc.world, world);
+        Transform4(world, vc.view, eye4);
+        Transform4(p, vc.worldViewProj, clip);
+        o[0] = clip[0];
+        o[1] = clip[1];
+        o[2] = clip[2];
+        o[3] = clip[3];
+        cd[0] = clip[2];                   // near: z >= 0
+        cd[1] = clip[3] - 1e-6f;           // w > 0
+        cd[2] = vc.clipping ? clip[3] - clip[2] : 1.0f; // far: z <= w
+        cd[3] = guardX * clip[3] - clip[0];
+        cd[4] = guardX * clip[3] + clip[0];
+        cd[5] = guardY * clip[3] - clip[1];
+        cd[6] = guardY * clip[3] + clip[1];
+        for (int i = 0; i < vc.clipPlaneCount; ++i)
+        {
+            const float* pl = vc.clipPlanes[i];
+            cd[kFixedClipPlanes + i] = pl[0] * world[0] + pl[1] * world[1] + pl[2] * world[2] + pl[3] * world[3];
+        }
+
+        const float invW = eye4[3] != 0.0f ? 1.0f / eye4[3] : 1.0f;
+        const Vec3 eye = {eye4[0] * invW, eye4[1] * invW, eye4[2] * invW};
+        Vec3 normal = {0, 0, 0};
+        if (needNormal && hasNormal)
+        {
+            const float(*nm)[3] = vc.normalMatrix;
+            normal = {n4[0] * nm[0][0] + n4[1] * nm[1][0] + n4[2] * nm[2][0],
+                      n4[0] * nm[0][1] + n4[1] * nm[1][1] + n4[2] * nm[2][1],
+                      n4[0] * nm[0][2] + n4[1] * nm[1][2] + n4[2] * nm[2][2]};
+            if (vc.normalizeNormals) normal = Normalize(normal);
+        }
+
+        if (vc.lighting)
+        {
+            LightVertex(vc, eye, normal, hasDiffuse ? dif : nullptr, hasSpecular ? spec : nullptr,
+                        vary + kVaryDiffuse, vary + kVarySpecular);
+        }
+        else
+        {
+            for (int i = 0; i < 4; ++i)
+            {
+                vary[kVaryDiffuse + i] = hasDiffuse ? dif[i] : 1.0f;
+                vary[kVarySpecular + i] = hasSpecular ? spec[i] : 0.0f;
+            }
+        }
+
+        float fog = 1.0f;
+        if (vc.fogEnable && vc.fogVertexMode != D3DFOG_NONE)
+        {
+            // Distance from the eye; the magnitude, so right-handed views fog like left-handed ones.
+            const float d = vc.rangeFog ? std::sqrt(Dot3(eye, eye)) : std::fabs(eye.z);
+            fog = FogFactor(vc.fogVertexMode, d, vc.fogStart, vc.fogEnd, vc.fogDensity);
+        }
+        vary[kVaryFog] = fog;
+
+        for (int s = 0; s < vc.texStages; ++s)
+        {
+            const TexCoordConfig& tc = vc.texcoord[s];
+            float t[4] = {0, 0, 0, 0};
+            switch (tc.generate)
+            {
+            case D3DTSS_TCI_CAMERASPACENORMAL:
+            {
+                const Vec3 nn = Normalize(normal);
+                t[0] = nn.x;
+                t[1] = nn.y;
+                t[2] = nn.z;
+                t[3] = 1.0f;
+                break;
+            }
+            case D3DTSS_TCI_CAMERASPACEPOSITION:
+                t[0] = eye.x;
+                t[1] = eye.y;
+                t[2] = eye.z;
+                t[3] = 1.0f;
+                break;
+            case D3DTSS_TCI_CAMERASPACEREFLECTIONVECTOR:
+            case D3DTSS_TCI_SPHEREMAP:
+            {
+                const Vec3 nn = Normalize(normal);
+                const Vec3 e = vc.localViewer ? Normalize(Vec3{-eye.x, -eye.y, -eye.z}) : Vec3{0.0f, 0.0f, 1.0f};
+                const float d2 = 2.0f * Dot3(e, nn);
+                t[0] = d2 * nn.x - e.x;
+                t[1] = d2 * nn.y - e.y;
+                t[2] = d2 * nn.z - e.z;
+                t[3] = 1.0f;
+                if (tc.generate == D3DTSS_TCI_SPHEREMAP)
+                {
+                    const float m = 2.0f * std::sqrt(t[0] * t[0] + t[1] * t[1] + (t[2] + 1) * (t[2] + 1));
+                    t[0] = m > 0 ? t[0] / m + 0.5f : 0.5f;
+                    t[1] = m > 0 ? t[1] / m + 0.5f : 0.5f;
+                    t[2] = 1.0f;
+                    t[3] = 0.0f;
+                }
+                break;
+            }
+            default:
+                if (tc.set < kMaxTexSets && fetch(in.tex[tc.set], t))
+                {
+                    // Missing components pad as (u, v, 1, 0) before the transform.
+                    const int dims = ElementComponents(in.tex[tc.set].type);
+                    if (dims < 4) t[dims] = 1.0f;
+                    for (int i = dims + 1; i < 4; ++i) t[i] = 0.0f;
+                }
+                break;
+            }
+            float* dst = vary + kVaryTex + 4 * s;
+            if (tc.count)
+                Transform4(t, tc.matrix, dst);
+            else
+                std::memcpy(dst, t, sizeof(t));
+        }
+        std::memcpy(o + VertexLayoutOut::kFlags, &flags, 4);
+    }
+}
+} // namespace ferolt::d3d9
