@@ -50,7 +50,8 @@ struct Setup
             for (UINT y = 0; y < d.Height; ++y)
                 for (UINT x = 0; x < d.Width; ++x)
                 {
-                    uint32_t c = 0x80000000u | ((x * 7) & 0xff) << 16 | ((y * 5) & 0xff) << 8 | ((x ^ y) & 0xff);
+                    uint32_t c =
+                        0x80000000u | ((x * 7) & 0xff) << 16 | ((y * 5) & 0xff) << 8 | ((x ^ y) & 0xff);
                     std::memcpy(static_cast<uint8_t*>(lr.pBits) + y * lr.Pitch + x * 4, &c, 4);
                 }
             tex->UnlockRect(l);
@@ -98,11 +99,13 @@ void Mesh(benchmark::State& state)
         {
             const float x = i / float(n - 1) * 2 - 1, y = j / float(n - 1) * 2 - 1;
             const float z = 3 + 0.2f * std::sin(x * 9) * std::cos(y * 7);
-            v[j * n + i] = {x * 2.2f, y * 1.7f, z, 0.3f * std::sin(x * 5), 0.3f * std::cos(y * 5), -1, x * 4, y * 4};
+            v[j * n + i] = {x * 2.2f, y * 1.7f, z,    0.3f * std::sin(x * 5), 0.3f * std::cos(y * 5),
+                            -1,       x * 4,    y * 4};
         }
     vb->Unlock();
     const UINT triangles = 1000000;
-    dev->CreateIndexBuffer(triangles * 3 * 4, D3DUSAGE_WRITEONLY, D3DFMT_INDEX32, D3DPOOL_MANAGED, &ib, nullptr);
+    dev->CreateIndexBuffer(triangles * 3 * 4, D3DUSAGE_WRITEONLY, D3DFMT_INDEX32, D3DPOOL_MANAGED, &ib,
+                           nullptr);
     uint32_t* idx = nullptr;
     ib->Lock(0, 0, reinterpret_cast<void**>(&idx), 0);
     UINT t = 0;
@@ -113,7 +116,8 @@ void Mesh(benchmark::State& state)
             idx[3 * t] = a, idx[3 * t + 1] = c, idx[3 * t + 2] = b, ++t;
             if (t < triangles) idx[3 * t] = b, idx[3 * t + 1] = c, idx[3 * t + 2] = d, ++t;
         }
-    for (; t < triangles; ++t) idx[3 * t] = 0, idx[3 * t + 1] = n, idx[3 * t + 2] = 1;
+    for (; t < triangles; ++t)
+        idx[3 * t] = 0, idx[3 * t + 1] = n, idx[3 * t + 2] = 1;
     ib->Unlock();
 
     D3DMATRIX id{}, proj{};
@@ -157,7 +161,8 @@ void Mesh(benchmark::State& state)
         dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xff000000, 1.0f, 0);
         dev->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, n * n, 0, triangles);
     }
-    state.counters["triangles/s"] = benchmark::Counter(double(triangles) * state.iterations(), benchmark::Counter::kIsRate);
+    state.counters["triangles/s"] =
+        benchmark::Counter(double(triangles) * state.iterations(), benchmark::Counter::kIsRate);
     state.counters["threads"] = threads;
     dev->SetStreamSource(0, nullptr, 0, 0);
     dev->SetIndices(nullptr);
@@ -191,13 +196,29 @@ void BlendedQuads(benchmark::State& state)
     dev->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
     dev->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1);
     for (auto _ : state)
-        for (int i = 0; i < 20; ++i) dev->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(V));
-    state.counters["pixels/s"] = benchmark::Counter(20.0 * w * h * state.iterations(), benchmark::Counter::kIsRate);
+        for (int i = 0; i < 20; ++i)
+            dev->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(V));
+    state.counters["pixels/s"] =
+        benchmark::Counter(20.0 * w * h * state.iterations(), benchmark::Counter::kIsRate);
     state.counters["threads"] = threads;
 }
 } // namespace
 
-BENCHMARK(Mesh)->ArgNames({"all", "w", "h"})->Args({0, 640, 480})->Args({1, 640, 480})->Args({0, 1920, 1080})->Args({1, 1920, 1080})->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BlendedQuads)->ArgNames({"all", "w", "h"})->Args({0, 640, 480})->Args({1, 640, 480})->Args({0, 1920, 1080})->Args({1, 1920, 1080})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Mesh)
+    ->ArgNames({"all", "w", "h"})
+    ->Args({0, 640, 480})
+    ->Args({1, 640, 480})
+    ->Args({0, 1920, 1080})
+    ->Args({1, 1920, 1080})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BlendedQuads)
+    ->ArgNames({"all", "w", "h"})
+    ->Args({0, 640, 480})
+    ->Args({1, 640, 480})
+    ->Args({0, 1920, 1080})
+    ->Args({1, 1920, 1080})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -42,8 +42,8 @@ struct Scene
         wc.lpfnWndProc = DefWindowProcA;
         wc.lpszClassName = "FeroltBenchPresent";
         RegisterClassA(&wc);
-        hwnd = CreateWindowExA(0, "FeroltBenchPresent", "present", WS_POPUP | WS_VISIBLE, 0, 0, kWidth, kHeight,
-                               nullptr, nullptr, nullptr, nullptr);
+        hwnd = CreateWindowExA(0, "FeroltBenchPresent", "present", WS_POPUP | WS_VISIBLE, 0, 0, kWidth,
+                               kHeight, nullptr, nullptr, nullptr, nullptr);
         widget = ferolt::backend::QtWindowOf(backend.get(), hwnd);
         widget->installEventFilter(&counter);
         QCoreApplication::processEvents();
@@ -83,7 +83,8 @@ void BM_PresentThroughEventLoop(benchmark::State& state)
     {
         int before = s.counter.paints;
         s.Draw(++frame);
-        while (s.counter.paints == before) s.backend->WaitForEvents(1000);
+        while (s.counter.paints == before)
+            s.backend->WaitForEvents(1000);
     }
     state.SetBytesProcessed(state.iterations() * int64_t{kWidth} * kHeight * 4);
 }

@@ -148,7 +148,7 @@ void CP3DReadCodec::OnChunk(DWORD type, const BYTE* data, size_t size)
 
 P3DChunkEntry* CP3DReadCodec::EntryRow(DWORD index)
 {
-    if (index >= kMaxChunkEntries) return nullptr;
+    if (index >= kMaxTableRows) return nullptr;
     if (m_chunkEntries.size() <= index) m_chunkEntries.resize(size_t{index} + 1);
     return &m_chunkEntries[index];
 }
@@ -158,14 +158,14 @@ void CP3DReadCodec::ReadModelChunk(DWORD type, const BYTE* data, size_t size)
     P3DChunkEntry* row = nullptr;
     if (type == P3D_CHUNK_MODEL)
     {
-        if (m_chunkEntries.size() >= kMaxChunkEntries) return;
+        if (m_chunkEntries.size() >= kMaxTableRows) return;
     }
     else
     {
         // Types 5 and 8 fill rows in order; a damaged chunk still uses up its row so that the
         // rows named by later chunks stay where the file put them.
         const DWORD index = m_entryCounter;
-        if (m_entryCounter < kMaxChunkEntries) ++m_entryCounter;
+        if (m_entryCounter < kMaxTableRows) ++m_entryCounter;
         row = EntryRow(index);
         if (!row) return;
     }
@@ -204,6 +204,7 @@ void CP3DReadCodec::ReadModelChunkItems(const BYTE* data, size_t size)
 
 void CP3DReadCodec::ReadLightGroup(const BYTE* data, size_t size)
 {
+    if (m_lightGroups.size() >= kMaxTableRows) return;
     std::vector<P3DLightItem> items;
     P3DParseLightItems(data, size, items);
     std::vector<P3DLightSlot> group;
@@ -216,6 +217,7 @@ void CP3DReadCodec::ReadLightGroup(const BYTE* data, size_t size)
 void CP3DReadCodec::ReadMaterialPack(const BYTE* data, size_t size)
 {
     // Every chunk of this type makes a set, so the 1-based set numbers of the records stay right.
+    if (m_materialSets.size() >= kMaxTableRows) return;
     P3DMaterialSet set;
     if (size) set.pack.assign(data, data + size);
     ReadMaterialNames(set);

@@ -26,9 +26,10 @@ protected:
 class FEROLT_CODEC_API CP3DReadCodec : public CP3DCodec
 {
 public:
-    // Rows of the chunk-entry table that a file may name. Real files hold one row per model; the
-    // bound keeps an index taken from the file from growing the table without limit.
-    static constexpr size_t kMaxChunkEntries = 65536;
+    // Rows of each table (chunk entries, material sets, light groups) that a file may fill. Real
+    // files hold one row per model, pack or group; the bound keeps an index from the file, or a
+    // flood of tiny chunks, from growing a table without limit.
+    static constexpr size_t kMaxTableRows = 65536;
 
     explicit CP3DReadCodec(IP3DBlobContainer** blobContainerHolder = nullptr);
     // The codec holds the only reference to what it created; a copy would release it twice.

@@ -17,7 +17,7 @@ void P3DWalkChunks(BlobStorageData& section, IP3DChunkHandler& handler)
     }
 }
 
-P3DWalkEnd P3DWalkSections(BlobStorageData& file, IP3DChunkHandler& handler)
+P3DWalkEnd P3DWalkSections(BlobStorageData& file, IP3DChunkHandler& handler, size_t unpackBudget)
 {
     while (file.Remaining() > 0)
     {
@@ -37,10 +37,19 @@ P3DWalkEnd P3DWalkSections(BlobStorageData& file, IP3DChunkHandler& handler)
             handler.OnSectionDropped(P3DSectionDrop::BadCrc);
             continue;
         }
-        if (header.kind == P3D_SECTION_BZIP2 && !section.DecompressBzip2(header.unpackedSize))
+        if (header.kind == P3D_SECTION_BZIP2)
         {
-            handler.OnSectionDropped(P3DSectionDrop::BadBzip2);
-            continue;
+            if (header.unpackedSize > unpackBudget)
+            {
+                handler.OnSectionDropped(P3DSectionDrop::OverBudget);
+                continue;
+            }
+            unpackBudget -= header.unpackedSize;
+            if (!section.DecompressBzip2(header.unpackedSize))
+            {
+                handler.OnSectionDropped(P3DSectionDrop::BadBzip2);
+                continue;
+            }
         }
         P3DWalkChunks(section, handler);
     }

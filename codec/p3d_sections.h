@@ -9,7 +9,12 @@ enum class P3DSectionDrop
     BadCrc,         // the stored bytes do not match their CRC-32
     BadBzip2,       // damaged stream, or larger than declared or allowed
     TruncatedChunk, // a chunk header or body runs past the section; the rest of it is dropped
+    OverBudget,     // the file's bzip2 sections together declare more than the reader unpacks
 };
+
+// What one file's bzip2 sections may unpack to in all. Each section is capped on its own, but a
+// small file can hold many sections, and what they unpack to is kept by the reader.
+constexpr size_t kP3DMaxUnpackedPerFile = size_t{1} << 30;
 
 enum class P3DWalkEnd
 {
@@ -28,7 +33,8 @@ public:
 };
 
 // Walks the sections from the file's position to its end.
-P3DWalkEnd P3DWalkSections(BlobStorageData& file, IP3DChunkHandler& handler);
+P3DWalkEnd P3DWalkSections(BlobStorageData& file, IP3DChunkHandler& handler,
+                           size_t unpackBudget = kP3DMaxUnpackedPerFile);
 
 // Frames the chunks of one section's content.
 void P3DWalkChunks(BlobStorageData& section, IP3DChunkHandler& handler);

@@ -127,7 +127,7 @@ public:
     // Modal calls; see ModalLoop.
     // The chosen command, or 0 when the menu was dismissed.
     virtual uint32_t ShowPopupMenu(const std::vector<MenuItemModel>& items, POINT screen, HWND owner,
-                                    ModalLoop& loop) = 0;
+                                   ModalLoop& loop) = 0;
     // The dialog window and its controls exist in the layer (WindowCreated told about them). The
     // backend shows them and reports the user's actions through ferolt::win32::host; it returns
     // when loop.Pump() returns false.
@@ -136,7 +136,7 @@ public:
     virtual int ShowMessageBox(const MessageBoxRequest& request, ModalLoop& loop) = 0;
     // True with the chosen path (and the chosen filter, 0-based), false when cancelled.
     virtual bool ShowFileDialog(const FileDialogRequest& request, std::string* path, int* filterIndex,
-                            ModalLoop& loop) = 0;
+                                ModalLoop& loop) = 0;
 
     // Return at once.
     virtual bool ShowHelp(HWND caller, const std::string& file) = 0;

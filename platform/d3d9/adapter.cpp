@@ -144,8 +144,8 @@ HRESULT Direct3D9::GetAdapterDisplayMode(UINT adapter, D3DDISPLAYMODE* pMode)
     return D3D_OK;
 }
 
-HRESULT Direct3D9::CheckDeviceType(UINT adapter, D3DDEVTYPE type, D3DFORMAT adapterFormat, D3DFORMAT backFormat,
-                                   BOOL windowed)
+HRESULT Direct3D9::CheckDeviceType(UINT adapter, D3DDEVTYPE type, D3DFORMAT adapterFormat,
+                                   D3DFORMAT backFormat, BOOL windowed)
 {
     const auto* a = Adapter(adapter);
     if (!a) return D3DERR_INVALIDCALL;
@@ -164,8 +164,10 @@ HRESULT Direct3D9::CheckDeviceFormat(UINT adapter, D3DDEVTYPE type, D3DFORMAT ad
     const FormatInfo& info = GetFormatInfo(format);
     if (usage & D3DUSAGE_DEPTHSTENCIL)
     {
-        if (!info.depth || rtype == D3DRTYPE_TEXTURE || rtype == D3DRTYPE_CUBETEXTURE) return D3DERR_NOTAVAILABLE;
-        bool listed = std::find(a->depthFormats.begin(), a->depthFormats.end(), format) != a->depthFormats.end();
+        if (!info.depth || rtype == D3DRTYPE_TEXTURE || rtype == D3DRTYPE_CUBETEXTURE)
+            return D3DERR_NOTAVAILABLE;
+        bool listed =
+            std::find(a->depthFormats.begin(), a->depthFormats.end(), format) != a->depthFormats.end();
         return listed ? D3D_OK : D3DERR_NOTAVAILABLE;
     }
     if (usage & D3DUSAGE_RENDERTARGET) return info.renderTarget ? D3D_OK : D3DERR_NOTAVAILABLE;
@@ -173,11 +175,14 @@ HRESULT Direct3D9::CheckDeviceFormat(UINT adapter, D3DDEVTYPE type, D3DFORMAT ad
     {
     case D3DRTYPE_SURFACE:
     case D3DRTYPE_TEXTURE:
-    case D3DRTYPE_CUBETEXTURE: return info.texture ? D3D_OK : D3DERR_NOTAVAILABLE;
-    case D3DRTYPE_VERTEXBUFFER: return format == D3DFMT_VERTEXDATA ? D3D_OK : D3DERR_NOTAVAILABLE;
+    case D3DRTYPE_CUBETEXTURE:
+        return info.texture ? D3D_OK : D3DERR_NOTAVAILABLE;
+    case D3DRTYPE_VERTEXBUFFER:
+        return format == D3DFMT_VERTEXDATA ? D3D_OK : D3DERR_NOTAVAILABLE;
     case D3DRTYPE_INDEXBUFFER:
         return format == D3DFMT_INDEX16 || format == D3DFMT_INDEX32 ? D3D_OK : D3DERR_NOTAVAILABLE;
-    default: return D3DERR_NOTAVAILABLE;
+    default:
+        return D3DERR_NOTAVAILABLE;
     }
 }
 
@@ -188,8 +193,8 @@ HRESULT Direct3D9::CheckDeviceMultiSampleType(UINT adapter, D3DDEVTYPE type, D3D
     if (!a) return D3DERR_INVALIDCALL;
     if (quality) *quality = 0;
     if (!SupportsType(adapter, type)) return D3DERR_NOTAVAILABLE;
-    bool ok = ms == D3DMULTISAMPLE_NONE ||
-              std::find(a->multiSampleTypes.begin(), a->multiSampleTypes.end(), ms) != a->multiSampleTypes.end();
+    bool ok = ms == D3DMULTISAMPLE_NONE || std::find(a->multiSampleTypes.begin(), a->multiSampleTypes.end(),
+                                                     ms) != a->multiSampleTypes.end();
     if (ok && quality) *quality = 1;
     return ok ? D3D_OK : D3DERR_NOTAVAILABLE;
 }
@@ -201,7 +206,8 @@ HRESULT Direct3D9::CheckDepthStencilMatch(UINT adapter, D3DDEVTYPE type, D3DFORM
     if (!a) return D3DERR_INVALIDCALL;
     if (!SupportsType(adapter, type) || !IsDisplayFormat(adapterFormat)) return D3DERR_NOTAVAILABLE;
     if (!GetFormatInfo(rtFormat).renderTarget) return D3DERR_NOTAVAILABLE;
-    bool listed = std::find(a->depthFormats.begin(), a->depthFormats.end(), dsFormat) != a->depthFormats.end();
+    bool listed =
+        std::find(a->depthFormats.begin(), a->depthFormats.end(), dsFormat) != a->depthFormats.end();
     return listed ? D3D_OK : D3DERR_NOTAVAILABLE;
 }
 
@@ -219,13 +225,14 @@ void Direct3D9::FillCaps(UINT adapter, D3DDEVTYPE type, D3DCAPS9* c) const
     c->DeviceType = type;
     c->AdapterOrdinal = adapter;
     c->PresentationIntervals = D3DPRESENT_INTERVAL_IMMEDIATE | D3DPRESENT_INTERVAL_ONE;
-    c->DevCaps = D3DDEVCAPS_EXECUTESYSTEMMEMORY | D3DDEVCAPS_TLVERTEXSYSTEMMEMORY | D3DDEVCAPS_TEXTURESYSTEMMEMORY |
-                 D3DDEVCAPS_DRAWPRIMTLVERTEX | D3DDEVCAPS_CANRENDERAFTERFLIP | D3DDEVCAPS_DRAWPRIMITIVES2 |
-                 D3DDEVCAPS_DRAWPRIMITIVES2EX | D3DDEVCAPS_HWRASTERIZATION;
+    c->DevCaps = D3DDEVCAPS_EXECUTESYSTEMMEMORY | D3DDEVCAPS_TLVERTEXSYSTEMMEMORY |
+                 D3DDEVCAPS_TEXTURESYSTEMMEMORY | D3DDEVCAPS_DRAWPRIMTLVERTEX |
+                 D3DDEVCAPS_CANRENDERAFTERFLIP | D3DDEVCAPS_DRAWPRIMITIVES2 | D3DDEVCAPS_DRAWPRIMITIVES2EX |
+                 D3DDEVCAPS_HWRASTERIZATION;
     if (a.hwTransformAndLight) c->DevCaps |= D3DDEVCAPS_HWTRANSFORMANDLIGHT;
-    c->PrimitiveMiscCaps = D3DPMISCCAPS_MASKZ | D3DPMISCCAPS_CULLNONE | D3DPMISCCAPS_CULLCW | D3DPMISCCAPS_CULLCCW |
-                           D3DPMISCCAPS_COLORWRITEENABLE | D3DPMISCCAPS_TSSARGTEMP | D3DPMISCCAPS_BLENDOP |
-                           D3DPMISCCAPS_PERSTAGECONSTANT;
+    c->PrimitiveMiscCaps = D3DPMISCCAPS_MASKZ | D3DPMISCCAPS_CULLNONE | D3DPMISCCAPS_CULLCW |
+                           D3DPMISCCAPS_CULLCCW | D3DPMISCCAPS_COLORWRITEENABLE | D3DPMISCCAPS_TSSARGTEMP |
+                           D3DPMISCCAPS_BLENDOP | D3DPMISCCAPS_PERSTAGECONSTANT;
     c->RasterCaps = D3DPRASTERCAPS_ZTEST | D3DPRASTERCAPS_FOGVERTEX | D3DPRASTERCAPS_FOGTABLE |
                     D3DPRASTERCAPS_MIPMAPLODBIAS | D3DPRASTERCAPS_ZFOG | D3DPRASTERCAPS_WFOG |
                     D3DPRASTERCAPS_FOGRANGE | D3DPRASTERCAPS_SCISSORTEST;
@@ -239,9 +246,10 @@ void Direct3D9::FillCaps(UINT adapter, D3DDEVTYPE type, D3DCAPS9* c) const
                                                       D3DPTFILTERCAPS_MIPFPOINT | D3DPTFILTERCAPS_MIPFLINEAR |
                                                       D3DPTFILTERCAPS_MAGFPOINT | D3DPTFILTERCAPS_MAGFLINEAR;
     c->TextureAddressCaps = D3DPTADDRESSCAPS_WRAP | D3DPTADDRESSCAPS_MIRROR | D3DPTADDRESSCAPS_CLAMP |
-                            D3DPTADDRESSCAPS_BORDER | D3DPTADDRESSCAPS_INDEPENDENTUV | D3DPTADDRESSCAPS_MIRRORONCE;
-    c->LineCaps = D3DLINECAPS_TEXTURE | D3DLINECAPS_ZTEST | D3DLINECAPS_BLEND | D3DLINECAPS_ALPHACMP |
-                  D3DLINECAPS_FOG;
+                            D3DPTADDRESSCAPS_BORDER | D3DPTADDRESSCAPS_INDEPENDENTUV |
+                            D3DPTADDRESSCAPS_MIRRORONCE;
+    c->LineCaps =
+        D3DLINECAPS_TEXTURE | D3DLINECAPS_ZTEST | D3DLINECAPS_BLEND | D3DLINECAPS_ALPHACMP | D3DLINECAPS_FOG;
     c->MaxTextureWidth = std::min<DWORD>(a.maxTextureWidth, kMaxSurfaceEdge);
     c->MaxTextureHeight = std::min<DWORD>(a.maxTextureHeight, kMaxSurfaceEdge);
     c->MaxTextureRepeat = 8192;
@@ -255,8 +263,9 @@ void Direct3D9::FillCaps(UINT adapter, D3DDEVTYPE type, D3DCAPS9* c) const
     c->TextureOpCaps = 0x03ffffff;
     c->MaxTextureBlendStages = std::min<DWORD>(a.maxTextureBlendStages, kMaxStages);
     c->MaxSimultaneousTextures = std::min<DWORD>(a.maxSimultaneousTextures, kMaxStages);
-    c->VertexProcessingCaps = D3DVTXPCAPS_TEXGEN | D3DVTXPCAPS_MATERIALSOURCE7 | D3DVTXPCAPS_DIRECTIONALLIGHTS |
-                              D3DVTXPCAPS_POSITIONALLIGHTS | D3DVTXPCAPS_LOCALVIEWER;
+    c->VertexProcessingCaps = D3DVTXPCAPS_TEXGEN | D3DVTXPCAPS_MATERIALSOURCE7 |
+                              D3DVTXPCAPS_DIRECTIONALLIGHTS | D3DVTXPCAPS_POSITIONALLIGHTS |
+                              D3DVTXPCAPS_LOCALVIEWER;
     c->MaxActiveLights = std::min<DWORD>(a.maxActiveLights, kMaxActiveLights);
     c->MaxUserClipPlanes = std::min<DWORD>(a.maxUserClipPlanes, kMaxClipPlanes);
     c->MaxPointSize = 64.0f;
@@ -285,8 +294,8 @@ HMONITOR Direct3D9::GetAdapterMonitor(UINT adapter)
     return MonitorAt(a->monitorRect);
 }
 
-HRESULT Direct3D9::CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focus, DWORD flags, D3DPRESENT_PARAMETERS* pp,
-                                IDirect3DDevice9** out)
+HRESULT Direct3D9::CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focus, DWORD flags,
+                                D3DPRESENT_PARAMETERS* pp, IDirect3DDevice9** out)
 {
     if (!out) return D3DERR_INVALIDCALL;
     *out = nullptr;

@@ -32,7 +32,8 @@ int ClipPolygon(const VertexLayoutOut& layout, uint32_t planes, float* verts, in
                 const float dp = p[c], dq = q[c];
                 const float t = dp / (dp - dq);
                 float* o = out + (n++) * stride;
-                for (int k = 0; k < stride; ++k) o[k] = p[k] + (q[k] - p[k]) * t;
+                for (int k = 0; k < stride; ++k)
+                    o[k] = p[k] + (q[k] - p[k]) * t;
                 o[c] = 0.0f;
                 std::memcpy(o + VertexLayoutOut::kFlags, p + VertexLayoutOut::kFlags, 4);
             }

@@ -7,18 +7,22 @@
 #include "platform/win32/objidl.h"
 
 constexpr IID IID_IDirect3D9 = {0x81bdcbca, 0x64d4, 0x426d, {0xae, 0x8d, 0xad, 0x01, 0x47, 0xf4, 0x27, 0x5c}};
-constexpr IID IID_IDirect3DDevice9 = {0xd0223b96, 0xbf7a, 0x43fd, {0x92, 0xbd, 0xa4, 0x3b, 0x0d, 0x82, 0xb9, 0xeb}};
-constexpr IID IID_IDirect3DResource9 = {0x05eec05d, 0x8f7d, 0x4362, {0xb9, 0x99, 0xd1, 0xba, 0xf3, 0x57, 0xc7, 0x04}};
+constexpr IID IID_IDirect3DDevice9 = {
+    0xd0223b96, 0xbf7a, 0x43fd, {0x92, 0xbd, 0xa4, 0x3b, 0x0d, 0x82, 0xb9, 0xeb}};
+constexpr IID IID_IDirect3DResource9 = {
+    0x05eec05d, 0x8f7d, 0x4362, {0xb9, 0x99, 0xd1, 0xba, 0xf3, 0x57, 0xc7, 0x04}};
 constexpr IID IID_IDirect3DBaseTexture9 = {
     0x580ca87e, 0x1d3c, 0x4d54, {0x99, 0x1d, 0xb7, 0xd3, 0xe3, 0xc2, 0x98, 0xce}};
-constexpr IID IID_IDirect3DTexture9 = {0x85c31227, 0x3de5, 0x4f00, {0x9b, 0x3a, 0xf1, 0x1a, 0xc3, 0x8c, 0x18, 0xb5}};
+constexpr IID IID_IDirect3DTexture9 = {
+    0x85c31227, 0x3de5, 0x4f00, {0x9b, 0x3a, 0xf1, 0x1a, 0xc3, 0x8c, 0x18, 0xb5}};
 constexpr IID IID_IDirect3DCubeTexture9 = {
     0xfff32f81, 0xd953, 0x473a, {0x92, 0x23, 0x93, 0xd6, 0x52, 0xab, 0xa9, 0x3f}};
 constexpr IID IID_IDirect3DVertexBuffer9 = {
     0xb64bb1b5, 0xfd70, 0x4df6, {0xbf, 0x91, 0x19, 0xd0, 0xa1, 0x24, 0x55, 0xe3}};
 constexpr IID IID_IDirect3DIndexBuffer9 = {
     0x7c9dd65e, 0xd3f7, 0x4529, {0xac, 0xee, 0x78, 0x58, 0x30, 0xac, 0xde, 0x35}};
-constexpr IID IID_IDirect3DSurface9 = {0x0cfbaf3a, 0x9ff6, 0x429a, {0x99, 0xb3, 0xa2, 0x79, 0x6a, 0xf8, 0xb8, 0x9b}};
+constexpr IID IID_IDirect3DSurface9 = {
+    0x0cfbaf3a, 0x9ff6, 0x429a, {0x99, 0xb3, 0xa2, 0x79, 0x6a, 0xf8, 0xb8, 0x9b}};
 constexpr IID IID_IDirect3DVertexDeclaration9 = {
     0xdd13c59c, 0x36fa, 0x4098, {0xa8, 0xfb, 0xc7, 0xed, 0x39, 0xdc, 0x85, 0x46}};
 
@@ -72,8 +76,8 @@ struct IDirect3DCubeTexture9 : IDirect3DBaseTexture9
     virtual HRESULT GetLevelDesc(UINT Level, D3DSURFACE_DESC* pDesc) = 0;
     virtual HRESULT GetCubeMapSurface(D3DCUBEMAP_FACES FaceType, UINT Level,
                                       IDirect3DSurface9** ppCubeMapSurface) = 0;
-    virtual HRESULT LockRect(D3DCUBEMAP_FACES FaceType, UINT Level, D3DLOCKED_RECT* pLockedRect, const RECT* pRect,
-                             DWORD Flags) = 0;
+    virtual HRESULT LockRect(D3DCUBEMAP_FACES FaceType, UINT Level, D3DLOCKED_RECT* pLockedRect,
+                             const RECT* pRect, DWORD Flags) = 0;
     virtual HRESULT UnlockRect(D3DCUBEMAP_FACES FaceType, UINT Level) = 0;
     virtual HRESULT AddDirtyRect(D3DCUBEMAP_FACES FaceType, const RECT* pDirtyRect) = 0;
 };
@@ -122,16 +126,18 @@ struct IDirect3DDevice9 : IUnknown
     virtual HRESULT GetBackBuffer(UINT iSwapChain, UINT iBackBuffer, D3DBACKBUFFER_TYPE Type,
                                   IDirect3DSurface9** ppBackBuffer) = 0;
     virtual HRESULT SetDialogBoxMode(BOOL bEnableDialogs) = 0;
-    virtual HRESULT CreateTexture(UINT Width, UINT Height, UINT Levels, DWORD Usage, D3DFORMAT Format, D3DPOOL Pool,
-                                  IDirect3DTexture9** ppTexture, HANDLE* pSharedHandle) = 0;
-    virtual HRESULT CreateCubeTexture(UINT EdgeLength, UINT Levels, DWORD Usage, D3DFORMAT Format, D3DPOOL Pool,
-                                      IDirect3DCubeTexture9** ppCubeTexture, HANDLE* pSharedHandle) = 0;
+    virtual HRESULT CreateTexture(UINT Width, UINT Height, UINT Levels, DWORD Usage, D3DFORMAT Format,
+                                  D3DPOOL Pool, IDirect3DTexture9** ppTexture, HANDLE* pSharedHandle) = 0;
+    virtual HRESULT CreateCubeTexture(UINT EdgeLength, UINT Levels, DWORD Usage, D3DFORMAT Format,
+                                      D3DPOOL Pool, IDirect3DCubeTexture9** ppCubeTexture,
+                                      HANDLE* pSharedHandle) = 0;
     virtual HRESULT CreateVertexBuffer(UINT Length, DWORD Usage, DWORD FVF, D3DPOOL Pool,
                                        IDirect3DVertexBuffer9** ppVertexBuffer, HANDLE* pSharedHandle) = 0;
     virtual HRESULT CreateIndexBuffer(UINT Length, DWORD Usage, D3DFORMAT Format, D3DPOOL Pool,
                                       IDirect3DIndexBuffer9** ppIndexBuffer, HANDLE* pSharedHandle) = 0;
-    virtual HRESULT CreateRenderTarget(UINT Width, UINT Height, D3DFORMAT Format, D3DMULTISAMPLE_TYPE MultiSample,
-                                       DWORD MultisampleQuality, BOOL Lockable, IDirect3DSurface9** ppSurface,
+    virtual HRESULT CreateRenderTarget(UINT Width, UINT Height, D3DFORMAT Format,
+                                       D3DMULTISAMPLE_TYPE MultiSample, DWORD MultisampleQuality,
+                                       BOOL Lockable, IDirect3DSurface9** ppSurface,
                                        HANDLE* pSharedHandle) = 0;
     virtual HRESULT CreateDepthStencilSurface(UINT Width, UINT Height, D3DFORMAT Format,
                                               D3DMULTISAMPLE_TYPE MultiSample, DWORD MultisampleQuality,
@@ -141,7 +147,8 @@ struct IDirect3DDevice9 : IUnknown
                                   IDirect3DSurface9* pDestinationSurface, const POINT* pDestPoint) = 0;
     virtual HRESULT UpdateTexture(IDirect3DBaseTexture9* pSourceTexture,
                                   IDirect3DBaseTexture9* pDestinationTexture) = 0;
-    virtual HRESULT GetRenderTargetData(IDirect3DSurface9* pRenderTarget, IDirect3DSurface9* pDestSurface) = 0;
+    virtual HRESULT GetRenderTargetData(IDirect3DSurface9* pRenderTarget,
+                                        IDirect3DSurface9* pDestSurface) = 0;
     virtual HRESULT StretchRect(IDirect3DSurface9* pSourceSurface, const RECT* pSourceRect,
                                 IDirect3DSurface9* pDestSurface, const RECT* pDestRect,
                                 D3DTEXTUREFILTERTYPE Filter) = 0;
@@ -183,13 +190,15 @@ struct IDirect3DDevice9 : IUnknown
     virtual HRESULT SetSoftwareVertexProcessing(BOOL bSoftware) = 0;
     virtual BOOL GetSoftwareVertexProcessing() = 0;
     virtual HRESULT DrawPrimitive(D3DPRIMITIVETYPE PrimitiveType, UINT StartVertex, UINT PrimitiveCount) = 0;
-    virtual HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE PrimitiveType, INT BaseVertexIndex, UINT MinVertexIndex,
-                                         UINT NumVertices, UINT startIndex, UINT primCount) = 0;
+    virtual HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE PrimitiveType, INT BaseVertexIndex,
+                                         UINT MinVertexIndex, UINT NumVertices, UINT startIndex,
+                                         UINT primCount) = 0;
     virtual HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE PrimitiveType, UINT PrimitiveCount,
                                     const void* pVertexStreamZeroData, UINT VertexStreamZeroStride) = 0;
-    virtual HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE PrimitiveType, UINT MinVertexIndex, UINT NumVertices,
-                                           UINT PrimitiveCount, const void* pIndexData, D3DFORMAT IndexDataFormat,
-                                           const void* pVertexStreamZeroData, UINT VertexStreamZeroStride) = 0;
+    virtual HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE PrimitiveType, UINT MinVertexIndex,
+                                           UINT NumVertices, UINT PrimitiveCount, const void* pIndexData,
+                                           D3DFORMAT IndexDataFormat, const void* pVertexStreamZeroData,
+                                           UINT VertexStreamZeroStride) = 0;
     virtual HRESULT CreateVertexDeclaration(const D3DVERTEXELEMENT9* pVertexElements,
                                             IDirect3DVertexDeclaration9** ppDecl) = 0;
     virtual HRESULT SetVertexDeclaration(IDirect3DVertexDeclaration9* pDecl) = 0;
@@ -198,10 +207,10 @@ struct IDirect3DDevice9 : IUnknown
     virtual HRESULT GetFVF(DWORD* pFVF) = 0;
     virtual HRESULT SetVertexShader(IDirect3DVertexShader9* pShader) = 0;
     virtual HRESULT GetVertexShader(IDirect3DVertexShader9** ppShader) = 0;
-    virtual HRESULT SetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9* pStreamData, UINT OffsetInBytes,
-                                    UINT Stride) = 0;
-    virtual HRESULT GetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9** ppStreamData, UINT* pOffsetInBytes,
-                                    UINT* pStride) = 0;
+    virtual HRESULT SetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9* pStreamData,
+                                    UINT OffsetInBytes, UINT Stride) = 0;
+    virtual HRESULT GetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9** ppStreamData,
+                                    UINT* pOffsetInBytes, UINT* pStride) = 0;
     virtual HRESULT SetIndices(IDirect3DIndexBuffer9* pIndexData) = 0;
     virtual HRESULT GetIndices(IDirect3DIndexBuffer9** ppIndexData) = 0;
     virtual HRESULT SetPixelShader(IDirect3DPixelShader9* pShader) = 0;
@@ -218,8 +227,8 @@ struct IDirect3D9 : IUnknown
     virtual HRESULT GetAdapterDisplayMode(UINT Adapter, D3DDISPLAYMODE* pMode) = 0;
     virtual HRESULT CheckDeviceType(UINT Adapter, D3DDEVTYPE DevType, D3DFORMAT AdapterFormat,
                                     D3DFORMAT BackBufferFormat, BOOL bWindowed) = 0;
-    virtual HRESULT CheckDeviceFormat(UINT Adapter, D3DDEVTYPE DeviceType, D3DFORMAT AdapterFormat, DWORD Usage,
-                                      D3DRESOURCETYPE RType, D3DFORMAT CheckFormat) = 0;
+    virtual HRESULT CheckDeviceFormat(UINT Adapter, D3DDEVTYPE DeviceType, D3DFORMAT AdapterFormat,
+                                      DWORD Usage, D3DRESOURCETYPE RType, D3DFORMAT CheckFormat) = 0;
     virtual HRESULT CheckDeviceMultiSampleType(UINT Adapter, D3DDEVTYPE DeviceType, D3DFORMAT SurfaceFormat,
                                                BOOL Windowed, D3DMULTISAMPLE_TYPE MultiSampleType,
                                                DWORD* pQualityLevels) = 0;

@@ -27,8 +27,8 @@ struct D3D9Adapter
     DWORD maxUserClipPlanes = 6;
     bool hwTransformAndLight = true;
     // Depth-stencil formats CheckDeviceFormat(D3DUSAGE_DEPTHSTENCIL) and CheckDepthStencilMatch accept.
-    std::vector<D3DFORMAT> depthFormats = {D3DFMT_D24S8, D3DFMT_D24X4S4, D3DFMT_D15S1, D3DFMT_D32,
-                                           D3DFMT_D16, D3DFMT_D24X8};
+    std::vector<D3DFORMAT> depthFormats = {D3DFMT_D24S8, D3DFMT_D24X4S4, D3DFMT_D15S1,
+                                           D3DFMT_D32,   D3DFMT_D16,     D3DFMT_D24X8};
     // Multisample types CheckDeviceMultiSampleType accepts (NONE is always accepted).
     std::vector<D3DMULTISAMPLE_TYPE> multiSampleTypes = {D3DMULTISAMPLE_2_SAMPLES, D3DMULTISAMPLE_4_SAMPLES};
     // Back-buffer sizes at which CreateDevice and Reset fail with D3DERR_NOTAVAILABLE; {0, 0} fails the

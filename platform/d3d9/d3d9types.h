@@ -12,14 +12,15 @@ using D3DCOLOR = DWORD;
 #define D3DCOLOR_RGBA(r, g, b, a) D3DCOLOR_ARGB(a, r, g, b)
 #define D3DCOLOR_XRGB(r, g, b) D3DCOLOR_ARGB(0xff, r, g, b)
 #define D3DCOLOR_COLORVALUE(r, g, b, a)                                                                      \
-    D3DCOLOR_RGBA(static_cast<DWORD>((r) * 255.f), static_cast<DWORD>((g) * 255.f),                         \
-                  static_cast<DWORD>((b) * 255.f), static_cast<DWORD>((a) * 255.f))
+    D3DCOLOR_RGBA(static_cast<DWORD>((r)*255.f), static_cast<DWORD>((g)*255.f),                              \
+                  static_cast<DWORD>((b)*255.f), static_cast<DWORD>((a)*255.f))
 
 #define MAKEFOURCC(a, b, c, d)                                                                               \
     (static_cast<DWORD>(static_cast<BYTE>(a)) | (static_cast<DWORD>(static_cast<BYTE>(b)) << 8) |            \
      (static_cast<DWORD>(static_cast<BYTE>(c)) << 16) | (static_cast<DWORD>(static_cast<BYTE>(d)) << 24))
 
-// ---- result codes ------------------------------------------------------------------------------------------
+// ---- result codes
+// ------------------------------------------------------------------------------------------
 #define MAKE_D3DHRESULT(code) MAKE_HRESULT(1, 0x876, code)
 #define MAKE_D3DSTATUS(code) MAKE_HRESULT(0, 0x876, code)
 constexpr HRESULT D3D_OK = S_OK;
@@ -49,7 +50,8 @@ constexpr HRESULT D3DOK_NOAUTOGEN = MAKE_D3DSTATUS(2159);
 static_assert(static_cast<DWORD>(D3DERR_DEVICELOST) == 0x88760868u);
 static_assert(static_cast<DWORD>(D3DERR_DEVICENOTRESET) == 0x88760869u);
 
-// ---- creation ----------------------------------------------------------------------------------------------
+// ---- creation
+// ----------------------------------------------------------------------------------------------
 constexpr UINT D3D_SDK_VERSION = 32;
 constexpr UINT D3DADAPTER_DEFAULT = 0;
 constexpr DWORD D3DCREATE_FPU_PRESERVE = 0x2;
@@ -324,7 +326,8 @@ struct D3DVIEWPORT9
 
 struct RGNDATA;
 
-// ---- lights and materials ----------------------------------------------------------------------------------
+// ---- lights and materials
+// ----------------------------------------------------------------------------------
 enum D3DLIGHTTYPE : DWORD
 {
     D3DLIGHT_POINT = 1,
@@ -361,7 +364,8 @@ struct D3DMATERIAL9
 };
 static_assert(sizeof(D3DMATERIAL9) == 68);
 
-// ---- transforms --------------------------------------------------------------------------------------------
+// ---- transforms
+// --------------------------------------------------------------------------------------------
 enum D3DTRANSFORMSTATETYPE : DWORD
 {
     D3DTS_VIEW = 2,
@@ -382,7 +386,8 @@ enum D3DTRANSFORMSTATETYPE : DWORD
 #define D3DTS_WORLD2 D3DTS_WORLDMATRIX(2)
 #define D3DTS_WORLD3 D3DTS_WORLDMATRIX(3)
 
-// ---- primitives ---------------------------------------------------------------------------------------------
+// ---- primitives
+// ---------------------------------------------------------------------------------------------
 enum D3DPRIMITIVETYPE : DWORD
 {
     D3DPT_POINTLIST = 1,
@@ -394,7 +399,8 @@ enum D3DPRIMITIVETYPE : DWORD
     D3DPT_FORCE_DWORD = 0x7fffffff
 };
 
-// ---- render states ------------------------------------------------------------------------------------------
+// ---- render states
+// ------------------------------------------------------------------------------------------
 enum D3DRENDERSTATETYPE : DWORD
 {
     D3DRS_ZENABLE = 7,
@@ -639,7 +645,8 @@ constexpr DWORD D3DCLEAR_TARGET = 0x1;
 constexpr DWORD D3DCLEAR_ZBUFFER = 0x2;
 constexpr DWORD D3DCLEAR_STENCIL = 0x4;
 
-// ---- texture stages -----------------------------------------------------------------------------------------
+// ---- texture stages
+// -----------------------------------------------------------------------------------------
 enum D3DTEXTURESTAGESTATETYPE : DWORD
 {
     D3DTSS_COLOROP = 1,
@@ -722,7 +729,8 @@ enum D3DTEXTURETRANSFORMFLAGS : DWORD
     D3DTTFF_FORCE_DWORD = 0x7fffffff
 };
 
-// ---- samplers -----------------------------------------------------------------------------------------------
+// ---- samplers
+// -----------------------------------------------------------------------------------------------
 enum D3DSAMPLERSTATETYPE : DWORD
 {
     D3DSAMP_ADDRESSU = 1,
@@ -765,7 +773,8 @@ enum D3DTEXTUREFILTERTYPE : DWORD
 constexpr DWORD D3DDMAPSAMPLER = 256;
 constexpr DWORD D3DVERTEXTEXTURESAMPLER0 = D3DDMAPSAMPLER + 1;
 
-// ---- flexible vertex format ---------------------------------------------------------------------------------
+// ---- flexible vertex format
+// ---------------------------------------------------------------------------------
 constexpr DWORD D3DFVF_RESERVED0 = 0x001;
 constexpr DWORD D3DFVF_POSITION_MASK = 0x400E;
 constexpr DWORD D3DFVF_XYZ = 0x002;
@@ -798,12 +807,13 @@ constexpr DWORD D3DFVF_TEXTUREFORMAT1 = 3;
 constexpr DWORD D3DFVF_TEXTUREFORMAT2 = 0;
 constexpr DWORD D3DFVF_TEXTUREFORMAT3 = 1;
 constexpr DWORD D3DFVF_TEXTUREFORMAT4 = 2;
-#define D3DFVF_TEXCOORDSIZE1(i) (D3DFVF_TEXTUREFORMAT1 << ((i) * 2 + 16))
+#define D3DFVF_TEXCOORDSIZE1(i) (D3DFVF_TEXTUREFORMAT1 << ((i)*2 + 16))
 #define D3DFVF_TEXCOORDSIZE2(i) (D3DFVF_TEXTUREFORMAT2)
-#define D3DFVF_TEXCOORDSIZE3(i) (D3DFVF_TEXTUREFORMAT3 << ((i) * 2 + 16))
-#define D3DFVF_TEXCOORDSIZE4(i) (D3DFVF_TEXTUREFORMAT4 << ((i) * 2 + 16))
+#define D3DFVF_TEXCOORDSIZE3(i) (D3DFVF_TEXTUREFORMAT3 << ((i)*2 + 16))
+#define D3DFVF_TEXCOORDSIZE4(i) (D3DFVF_TEXTUREFORMAT4 << ((i)*2 + 16))
 
-// ---- vertex declarations -------------------------------------------------------------------------------------
+// ---- vertex declarations
+// -------------------------------------------------------------------------------------
 struct D3DVERTEXELEMENT9
 {
     WORD Stream;
@@ -869,4 +879,7 @@ enum D3DDECLUSAGE : BYTE
 
 constexpr DWORD MAXD3DDECLLENGTH = 64;
 constexpr DWORD MAXD3DDECLUSAGEINDEX = 15;
-#define D3DDECL_END() {0xFF, 0, D3DDECLTYPE_UNUSED, 0, 0, 0}
+#define D3DDECL_END()                                                                                        \
+    {                                                                                                        \
+        0xFF, 0, D3DDECLTYPE_UNUSED, 0, 0, 0                                                                 \
+    }

@@ -36,7 +36,8 @@ D3DMATRIX Multiply(const D3DMATRIX& a, const D3DMATRIX& b)
         for (int j = 0; j < 4; ++j)
         {
             float s = 0;
-            for (int k = 0; k < 4; ++k) s += a.m[i][k] * b.m[k][j];
+            for (int k = 0; k < 4; ++k)
+                s += a.m[i][k] * b.m[k][j];
             r.m[i][j] = s;
         }
     return r;
@@ -69,10 +70,12 @@ Surface* AsSurface(IDirect3DSurface9* surface)
     return dynamic_cast<Surface*>(surface);
 }
 
-// ---- creation, destruction -----------------------------------------------------------------------------------
+// ---- creation, destruction
+// -----------------------------------------------------------------------------------
 Device::Device(Direct3D9* d3d, UINT adapter, D3DDEVTYPE type, HWND focus, DWORD flags)
     : d3d_(d3d), adapter_(adapter), type_(type), focus_(focus), flags_(flags),
-      anchor_(std::make_shared<DeviceAnchor>()), pool_(std::make_unique<WorkerPool>(hooks::GetD3D9WorkerThreads()))
+      anchor_(std::make_shared<DeviceAnchor>()),
+      pool_(std::make_unique<WorkerPool>(hooks::GetD3D9WorkerThreads()))
 {
     d3d_->AddRef();
     anchor_->device = this;
@@ -138,7 +141,8 @@ HRESULT Device::CreateSwapChain(const D3DPRESENT_PARAMETERS& in, bool injectFail
 {
     const hooks::D3D9Adapter& a = *d3d_->Adapter(adapter_);
     D3DPRESENT_PARAMETERS pp = in;
-    if (pp.SwapEffect < D3DSWAPEFFECT_DISCARD || pp.SwapEffect > D3DSWAPEFFECT_COPY) return D3DERR_INVALIDCALL;
+    if (pp.SwapEffect < D3DSWAPEFFECT_DISCARD || pp.SwapEffect > D3DSWAPEFFECT_COPY)
+        return D3DERR_INVALIDCALL;
     if (pp.BackBufferCount > 3) return D3DERR_INVALIDCALL;
     if (pp.BackBufferCount == 0) pp.BackBufferCount = 1;
     if (pp.BackBufferFormat == D3DFMT_UNKNOWN)
@@ -189,7 +193,8 @@ HRESULT Device::CreateSwapChain(const D3DPRESENT_PARAMETERS& in, bool injectFail
     d.Width = pp.BackBufferWidth;
     d.Height = pp.BackBufferHeight;
     // Multisampled buffers are rendered single-sampled; reading them back still works internally.
-    Surface* back = Surface::Create(anchor_, d, nullptr, (pp.Flags & D3DPRESENTFLAG_LOCKABLE_BACKBUFFER) != 0);
+    Surface* back =
+        Surface::Create(anchor_, d, nullptr, (pp.Flags & D3DPRESENTFLAG_LOCKABLE_BACKBUFFER) != 0);
     if (!back) return D3DERR_OUTOFVIDEOMEMORY;
     back->NotDefaultPoolResource();
     Surface* depth = nullptr;
@@ -227,14 +232,17 @@ void Device::ReleaseSwapChain()
 
 void Device::ReleaseBindings()
 {
-    auto drop = [](auto*& p) {
+    auto drop = [](auto*& p)
+    {
         if (p) p->Release();
         p = nullptr;
     };
     drop(renderTarget_);
     drop(depthStencil_);
-    for (auto*& t : textures_) drop(t);
-    for (auto*& s : streams_) drop(s);
+    for (auto*& t : textures_)
+        drop(t);
+    for (auto*& s : streams_)
+        drop(s);
     drop(indices_);
     drop(decl_);
 }
@@ -315,7 +323,8 @@ void Device::SetDefaultState()
     fvf_ = 0;
 }
 
-// ---- cooperative level ---------------------------------------------------------------------------------------
+// ---- cooperative level
+// ---------------------------------------------------------------------------------------
 void Device::SetCooperativeState(HRESULT state)
 {
     Lock lock(mutex_);
@@ -412,9 +421,10 @@ HRESULT Device::EndScene()
     return D3D_OK;
 }
 
-// ---- resources ------------------------------------------------------------------------------------------------
-HRESULT Device::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
-                              IDirect3DTexture9** pp, HANDLE* shared)
+// ---- resources
+// ------------------------------------------------------------------------------------------------
+HRESULT Device::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
+                              D3DPOOL pool, IDirect3DTexture9** pp, HANDLE* shared)
 {
     if (!pp || shared) return D3DERR_INVALIDCALL;
     *pp = nullptr;
@@ -441,8 +451,8 @@ HRESULT Device::CreateCubeTexture(UINT edge, UINT levels, DWORD usage, D3DFORMAT
     return hr;
 }
 
-HRESULT Device::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool, IDirect3DVertexBuffer9** pp,
-                                   HANDLE* shared)
+HRESULT Device::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
+                                   IDirect3DVertexBuffer9** pp, HANDLE* shared)
 {
     if (!pp || shared) return D3DERR_INVALIDCALL;
     *pp = nullptr;
@@ -484,7 +494,8 @@ HRESULT Device::CreateRenderTarget(UINT width, UINT height, D3DFORMAT format, D3
     if (!pp || shared) return D3DERR_INVALIDCALL;
     *pp = nullptr;
     if (!GetFormatInfo(format).renderTarget) return D3DERR_INVALIDCALL;
-    D3DSURFACE_DESC d{format, D3DRTYPE_SURFACE, D3DUSAGE_RENDERTARGET, D3DPOOL_DEFAULT, ms, quality, width, height};
+    D3DSURFACE_DESC d{format, D3DRTYPE_SURFACE, D3DUSAGE_RENDERTARGET, D3DPOOL_DEFAULT, ms, quality, width,
+                      height};
     Surface* s = Surface::Create(anchor_, d, nullptr, lockable != 0);
     if (!s) return width && height ? D3DERR_OUTOFVIDEOMEMORY : D3DERR_INVALIDCALL;
     *pp = s;
@@ -498,7 +509,8 @@ HRESULT Device::CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT for
     *pp = nullptr;
     const auto& formats = d3d_->Adapter(adapter_)->depthFormats;
     if (std::find(formats.begin(), formats.end(), format) == formats.end()) return D3DERR_INVALIDCALL;
-    D3DSURFACE_DESC d{format, D3DRTYPE_SURFACE, D3DUSAGE_DEPTHSTENCIL, D3DPOOL_DEFAULT, ms, quality, width, height};
+    D3DSURFACE_DESC d{format, D3DRTYPE_SURFACE, D3DUSAGE_DEPTHSTENCIL, D3DPOOL_DEFAULT, ms, quality, width,
+                      height};
     Surface* s = Surface::Create(anchor_, d, nullptr, false);
     if (!s) return width && height ? D3DERR_OUTOFVIDEOMEMORY : D3DERR_INVALIDCALL;
     *pp = s;
@@ -511,7 +523,8 @@ HRESULT Device::CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT f
     if (!pp || shared) return D3DERR_INVALIDCALL;
     *pp = nullptr;
     const FormatInfo& info = GetFormatInfo(format);
-    if (pool == D3DPOOL_MANAGED || pool > D3DPOOL_SCRATCH || info.depth || !info.texture) return D3DERR_INVALIDCALL;
+    if (pool == D3DPOOL_MANAGED || pool > D3DPOOL_SCRATCH || info.depth || !info.texture)
+        return D3DERR_INVALIDCALL;
     D3DSURFACE_DESC d{format, D3DRTYPE_SURFACE, 0, pool, D3DMULTISAMPLE_NONE, 0, width, height};
     Surface* s = Surface::Create(anchor_, d, nullptr, true);
     if (!s) return width && height ? D3DERR_OUTOFVIDEOMEMORY : D3DERR_INVALIDCALL;
@@ -538,7 +551,8 @@ HRESULT Device::CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements, IDire
     return D3D_OK;
 }
 
-// ---- copies between surfaces ------------------------------------------------------------------------------------
+// ---- copies between surfaces
+// ------------------------------------------------------------------------------------
 namespace
 {
 void CopyRect(Surface* src, const RECT& s, Surface* dst, LONG dx, LONG dy)
@@ -581,7 +595,8 @@ HRESULT Device::UpdateTexture(IDirect3DBaseTexture9* srcI, IDirect3DBaseTexture9
         {
             Surface* s = src->Level(i + skip);
             Surface* d = dst->Level(i);
-            if (s->Width() != d->Width() || s->Height() != d->Height() || s->Desc().Format != d->Desc().Format)
+            if (s->Width() != d->Width() || s->Height() != d->Height() ||
+                s->Desc().Format != d->Desc().Format)
                 return D3DERR_INVALIDCALL;
             CopyRect(s, {0, 0, s->Width(), s->Height()}, d, 0, 0);
         }
@@ -608,7 +623,8 @@ HRESULT Device::GetRenderTargetData(IDirect3DSurface9* rtI, IDirect3DSurface9* d
     Surface* rt = AsSurface(rtI);
     Surface* dst = AsSurface(dstI);
     if (!rt || !dst || rt->Info().depth) return D3DERR_INVALIDCALL;
-    if (rt->Width() != dst->Width() || rt->Height() != dst->Height() || rt->Desc().Format != dst->Desc().Format)
+    if (rt->Width() != dst->Width() || rt->Height() != dst->Height() ||
+        rt->Desc().Format != dst->Desc().Format)
         return D3DERR_INVALIDCALL;
     if (Lost()) return D3DERR_DEVICELOST;
     CopyRect(rt, {0, 0, rt->Width(), rt->Height()}, dst, 0, 0);
@@ -652,11 +668,13 @@ HRESULT Device::ColorFill(IDirect3DSurface9* surfaceI, const RECT* rect, D3DCOLO
     if (Lost()) return D3D_OK;
     const size_t bpp = s->Info().bytes;
     for (LONG y = r.top; y < r.bottom; ++y)
-        for (LONG x = r.left; x < r.right; ++x) WriteArgb(s->Desc().Format, s->Row(y) + x * bpp, color);
+        for (LONG x = r.left; x < r.right; ++x)
+            WriteArgb(s->Desc().Format, s->Row(y) + x * bpp, color);
     return D3D_OK;
 }
 
-// ---- targets ---------------------------------------------------------------------------------------------------
+// ---- targets
+// ---------------------------------------------------------------------------------------------------
 HRESULT Device::SetRenderTarget(DWORD index, IDirect3DSurface9* rtI)
 {
     Lock lock(mutex_);
@@ -722,7 +740,8 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
     if (Lost()) return D3D_OK;
 
     RECT area = {static_cast<LONG>(viewport_.X), static_cast<LONG>(viewport_.Y),
-                 static_cast<LONG>(viewport_.X + viewport_.Width), static_cast<LONG>(viewport_.Y + viewport_.Height)};
+                 static_cast<LONG>(viewport_.X + viewport_.Width),
+                 static_cast<LONG>(viewport_.Y + viewport_.Height)};
     if (renderStates_[D3DRS_SCISSORTESTENABLE] && !Intersect(area, scissor_, &area)) return D3D_OK;
     std::vector<RECT> parts;
     if (count == 0)
@@ -751,7 +770,8 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
             for (LONG y = r.top; y < r.bottom; ++y)
             {
                 uint8_t* row = renderTarget_->Row(y) + r.left * bpp;
-                for (LONG x = r.left; x < r.right; ++x, row += bpp) std::memcpy(row, pattern, bpp);
+                for (LONG x = r.left; x < r.right; ++x, row += bpp)
+                    std::memcpy(row, pattern, bpp);
             }
         }
         if ((flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) &&
@@ -763,14 +783,16 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
                 if (flags & D3DCLEAR_ZBUFFER)
                     std::fill_n(depthStencil_->DepthPlane() + y * w + r.left, r.right - r.left, depthValue);
                 if (flags & D3DCLEAR_STENCIL)
-                    std::fill_n(depthStencil_->StencilPlane() + y * w + r.left, r.right - r.left, stencilValue);
+                    std::fill_n(depthStencil_->StencilPlane() + y * w + r.left, r.right - r.left,
+                                stencilValue);
             }
         }
     }
     return D3D_OK;
 }
 
-// ---- fixed-function state ---------------------------------------------------------------------------------------
+// ---- fixed-function state
+// ---------------------------------------------------------------------------------------
 HRESULT Device::SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* m)
 {
     Lock lock(mutex_);

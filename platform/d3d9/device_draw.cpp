@@ -30,20 +30,23 @@ D3DMATRIX Mul(const D3DMATRIX& a, const D3DMATRIX& b)
     D3DMATRIX r{};
     for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 4; ++j)
-            r.m[i][j] = a.m[i][0] * b.m[0][j] + a.m[i][1] * b.m[1][j] + a.m[i][2] * b.m[2][j] + a.m[i][3] * b.m[3][j];
+            r.m[i][j] =
+                a.m[i][0] * b.m[0][j] + a.m[i][1] * b.m[1][j] + a.m[i][2] * b.m[2][j] + a.m[i][3] * b.m[3][j];
     return r;
 }
 
 // Normals go through the inverse transpose of the upper 3 x 3 of world x view.
 void NormalMatrix(const D3DMATRIX& m, float out[3][3])
 {
-    const float a = m._11, b = m._12, c = m._13, d = m._21, e = m._22, f = m._23, g = m._31, h = m._32, i = m._33;
+    const float a = m._11, b = m._12, c = m._13, d = m._21, e = m._22, f = m._23, g = m._31, h = m._32,
+                i = m._33;
     const float A = e * i - f * h, B = -(d * i - f * g), C = d * h - e * g;
     const float det = a * A + b * B + c * C;
     if (!(std::fabs(det) > 1e-30f))
     {
         for (int r = 0; r < 3; ++r)
-            for (int k = 0; k < 3; ++k) out[r][k] = m.m[r][k];
+            for (int k = 0; k < 3; ++k)
+                out[r][k] = m.m[r][k];
         return;
     }
     const float inv = 1.0f / det;
@@ -80,13 +83,24 @@ UINT PrimitiveVertices(D3DPRIMITIVETYPE type, UINT prims)
     uint64_t v;
     switch (type)
     {
-    case D3DPT_POINTLIST: v = n; break;
-    case D3DPT_LINELIST: v = 2 * n; break;
-    case D3DPT_LINESTRIP: v = n + 1; break;
-    case D3DPT_TRIANGLELIST: v = 3 * n; break;
+    case D3DPT_POINTLIST:
+        v = n;
+        break;
+    case D3DPT_LINELIST:
+        v = 2 * n;
+        break;
+    case D3DPT_LINESTRIP:
+        v = n + 1;
+        break;
+    case D3DPT_TRIANGLELIST:
+        v = 3 * n;
+        break;
     case D3DPT_TRIANGLESTRIP:
-    case D3DPT_TRIANGLEFAN: v = n + 2; break;
-    default: return 0;
+    case D3DPT_TRIANGLEFAN:
+        v = n + 2;
+        break;
+    default:
+        return 0;
     }
     return v > 0x7fffffffu ? 0 : static_cast<UINT>(v);
 }
@@ -212,7 +226,8 @@ bool Device::BuildDrawConfig(DrawConfig* cfg, const StreamInput* upStream)
         ColorToFloats(smp[D3DSAMP_BORDERCOLOR], st.sampler.border);
         st.sampler.magFilter = smp[D3DSAMP_MAGFILTER] == D3DTEXF_LINEAR ? D3DTEXF_LINEAR : D3DTEXF_POINT;
         st.sampler.minFilter = smp[D3DSAMP_MINFILTER] == D3DTEXF_LINEAR ? D3DTEXF_LINEAR : D3DTEXF_POINT;
-        st.sampler.mipFilter = smp[D3DSAMP_MIPFILTER] > D3DTEXF_LINEAR ? D3DTEXF_LINEAR : smp[D3DSAMP_MIPFILTER];
+        st.sampler.mipFilter =
+            smp[D3DSAMP_MIPFILTER] > D3DTEXF_LINEAR ? D3DTEXF_LINEAR : smp[D3DSAMP_MIPFILTER];
         st.sampler.lodBias = AsFloat(smp[D3DSAMP_MIPMAPLODBIAS]);
         st.sampler.maxMipLevel = smp[D3DSAMP_MAXMIPLEVEL];
 
@@ -230,7 +245,9 @@ bool Device::BuildDrawConfig(DrawConfig* cfg, const StreamInput* upStream)
         {
             DWORD n = tc.count;
             if (n == 0 && tc.set < kMaxTexSets && vc.layout.tex[tc.set].present)
-                n = vc.layout.tex[tc.set].type == D3DDECLTYPE_FLOAT4 ? 4 : (vc.layout.tex[tc.set].type == D3DDECLTYPE_FLOAT3 ? 3 : 0);
+                n = vc.layout.tex[tc.set].type == D3DDECLTYPE_FLOAT4
+                        ? 4
+                        : (vc.layout.tex[tc.set].type == D3DDECLTYPE_FLOAT3 ? 3 : 0);
             if (n >= 2) st.projectIndex = static_cast<int>(n) - 1;
         }
         if (st.texture || st.cube) texStages = s + 1;
@@ -242,7 +259,8 @@ bool Device::BuildDrawConfig(DrawConfig* cfg, const StreamInput* upStream)
     px.specularAdd = rs[D3DRS_SPECULARENABLE] != 0;
     px.fog = rs[D3DRS_FOGENABLE] != 0;
     px.fogTableMode = rs[D3DRS_FOGTABLEMODE] <= D3DFOG_LINEAR ? rs[D3DRS_FOGTABLEMODE] : D3DFOG_NONE;
-    px.fogUsesW = !pretransformed && projection_._34 != 0.0f && projection_._14 == 0.0f && projection_._24 == 0.0f;
+    px.fogUsesW =
+        !pretransformed && projection_._34 != 0.0f && projection_._14 == 0.0f && projection_._24 == 0.0f;
     {
         float fc[4];
         ColorToFloats(rs[D3DRS_FOGCOLOR], fc);
@@ -296,7 +314,8 @@ bool Device::BuildDrawConfig(DrawConfig* cfg, const StreamInput* upStream)
     r.target = renderTarget_;
     r.viewport = viewport_;
     RECT clip = {static_cast<LONG>(viewport_.X), static_cast<LONG>(viewport_.Y),
-                 static_cast<LONG>(viewport_.X + viewport_.Width), static_cast<LONG>(viewport_.Y + viewport_.Height)};
+                 static_cast<LONG>(viewport_.X + viewport_.Width),
+                 static_cast<LONG>(viewport_.Y + viewport_.Height)};
     clip.right = std::min<LONG>(clip.right, renderTarget_->Width());
     clip.bottom = std::min<LONG>(clip.bottom, renderTarget_->Height());
     if (rs[D3DRS_SCISSORTESTENABLE])
@@ -331,7 +350,8 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT coun
     return Draw(call, nullptr);
 }
 
-HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UINT, UINT, UINT startIndex, UINT count)
+HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UINT, UINT, UINT startIndex,
+                                     UINT count)
 {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     const UINT n = PrimitiveVertices(type, count);
@@ -356,7 +376,8 @@ HRESULT Device::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT count, const void* d
 }
 
 HRESULT Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minIndex, UINT numVertices, UINT count,
-                                       const void* indexData, D3DFORMAT indexFormat, const void* data, UINT stride)
+                                       const void* indexData, D3DFORMAT indexFormat, const void* data,
+                                       UINT stride)
 {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     const UINT n = PrimitiveVertices(type, count);
@@ -366,8 +387,11 @@ HRESULT Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minIndex, UIN
     SetStreamSource(0, nullptr, 0, 0);
     SetIndices(nullptr);
     const bool i32 = indexFormat == D3DFMT_INDEX32;
-    StreamInput up{static_cast<const uint8_t*>(data), (static_cast<size_t>(minIndex) + numVertices) * stride, stride};
-    DrawCall call{type, count, 0, 0, 0, {static_cast<const uint8_t*>(indexData), static_cast<size_t>(n) * (i32 ? 4 : 2), i32}};
+    StreamInput up{static_cast<const uint8_t*>(data), (static_cast<size_t>(minIndex) + numVertices) * stride,
+                   stride};
+    DrawCall call{
+        type, count, 0,
+        0,    0,     {static_cast<const uint8_t*>(indexData), static_cast<size_t>(n) * (i32 ? 4 : 2), i32}};
     return Draw(call, &up);
 }
 } // namespace ferolt::d3d9

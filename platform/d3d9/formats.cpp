@@ -49,7 +49,8 @@ uint32_t Load32(const uint8_t* p)
 uint32_t Expand(uint32_t v, int bits)
 {
     uint32_t r = v << (8 - bits);
-    for (int have = bits; have < 8; have += bits) r |= r >> have;
+    for (int have = bits; have < 8; have += bits)
+        r |= r >> have;
     return r & 0xff;
 }
 float SignedByte(uint8_t b)
@@ -94,30 +95,54 @@ const FormatInfo& GetFormatInfo(D3DFORMAT format)
     static const FormatInfo d16 = Depth(16, 0);
     switch (format)
     {
-    case D3DFMT_R8G8B8: return r8g8b8;
-    case D3DFMT_A8R8G8B8: return a8r8g8b8;
-    case D3DFMT_X8R8G8B8: return x8r8g8b8;
-    case D3DFMT_R5G6B5: return r5g6b5;
-    case D3DFMT_X1R5G5B5: return x1r5g5b5;
-    case D3DFMT_A1R5G5B5: return a1r5g5b5;
-    case D3DFMT_A4R4G4B4: return a4r4g4b4;
-    case D3DFMT_X4R4G4B4: return x4r4g4b4;
-    case D3DFMT_A8B8G8R8: return a8b8g8r8;
-    case D3DFMT_X8B8G8R8: return x8b8g8r8;
-    case D3DFMT_A8: return a8;
-    case D3DFMT_L8: return l8;
-    case D3DFMT_A8L8: return a8l8;
-    case D3DFMT_P8: return p8;
-    case D3DFMT_V8U8: return v8u8;
-    case D3DFMT_L6V5U5: return l6v5u5;
-    case D3DFMT_X8L8V8U8: return x8l8v8u8;
-    case D3DFMT_D32: return d32;
-    case D3DFMT_D15S1: return d15s1;
-    case D3DFMT_D24S8: return d24s8;
-    case D3DFMT_D24X8: return d24x8;
-    case D3DFMT_D24X4S4: return d24x4s4;
-    case D3DFMT_D16: return d16;
-    default: return unknown;
+    case D3DFMT_R8G8B8:
+        return r8g8b8;
+    case D3DFMT_A8R8G8B8:
+        return a8r8g8b8;
+    case D3DFMT_X8R8G8B8:
+        return x8r8g8b8;
+    case D3DFMT_R5G6B5:
+        return r5g6b5;
+    case D3DFMT_X1R5G5B5:
+        return x1r5g5b5;
+    case D3DFMT_A1R5G5B5:
+        return a1r5g5b5;
+    case D3DFMT_A4R4G4B4:
+        return a4r4g4b4;
+    case D3DFMT_X4R4G4B4:
+        return x4r4g4b4;
+    case D3DFMT_A8B8G8R8:
+        return a8b8g8r8;
+    case D3DFMT_X8B8G8R8:
+        return x8b8g8r8;
+    case D3DFMT_A8:
+        return a8;
+    case D3DFMT_L8:
+        return l8;
+    case D3DFMT_A8L8:
+        return a8l8;
+    case D3DFMT_P8:
+        return p8;
+    case D3DFMT_V8U8:
+        return v8u8;
+    case D3DFMT_L6V5U5:
+        return l6v5u5;
+    case D3DFMT_X8L8V8U8:
+        return x8l8v8u8;
+    case D3DFMT_D32:
+        return d32;
+    case D3DFMT_D15S1:
+        return d15s1;
+    case D3DFMT_D24S8:
+        return d24s8;
+    case D3DFMT_D24X8:
+        return d24x8;
+    case D3DFMT_D24X4S4:
+        return d24x4s4;
+    case D3DFMT_D16:
+        return d16;
+    default:
+        return unknown;
     }
 }
 
@@ -125,8 +150,10 @@ uint32_t ReadArgb(D3DFORMAT format, const uint8_t* p)
 {
     switch (format)
     {
-    case D3DFMT_A8R8G8B8: return Load32(p);
-    case D3DFMT_X8R8G8B8: return Load32(p) | 0xff000000u;
+    case D3DFMT_A8R8G8B8:
+        return Load32(p);
+    case D3DFMT_X8R8G8B8:
+        return Load32(p) | 0xff000000u;
     case D3DFMT_A8B8G8R8:
     case D3DFMT_X8B8G8R8:
     {
@@ -134,7 +161,8 @@ uint32_t ReadArgb(D3DFORMAT format, const uint8_t* p)
         uint32_t a = format == D3DFMT_X8B8G8R8 ? 0xff000000u : (v & 0xff000000u);
         return a | ((v & 0xff) << 16) | (v & 0xff00) | ((v >> 16) & 0xff);
     }
-    case D3DFMT_R8G8B8: return 0xff000000u | p[0] | (p[1] << 8) | (p[2] << 16);
+    case D3DFMT_R8G8B8:
+        return 0xff000000u | p[0] | (p[1] << 8) | (p[2] << 16);
     case D3DFMT_R5G6B5:
     {
         uint32_t v = Load16(p);
@@ -152,13 +180,18 @@ uint32_t ReadArgb(D3DFORMAT format, const uint8_t* p)
     {
         uint32_t v = Load16(p);
         uint32_t a = format == D3DFMT_X4R4G4B4 ? 0xffu : Expand(v >> 12, 4);
-        return (a << 24) | (Expand((v >> 8) & 15, 4) << 16) | (Expand((v >> 4) & 15, 4) << 8) | Expand(v & 15, 4);
+        return (a << 24) | (Expand((v >> 8) & 15, 4) << 16) | (Expand((v >> 4) & 15, 4) << 8) |
+               Expand(v & 15, 4);
     }
-    case D3DFMT_A8: return static_cast<uint32_t>(p[0]) << 24;
+    case D3DFMT_A8:
+        return static_cast<uint32_t>(p[0]) << 24;
     case D3DFMT_L8:
-    case D3DFMT_P8: return 0xff000000u | p[0] * 0x010101u;
-    case D3DFMT_A8L8: return (static_cast<uint32_t>(p[1]) << 24) | p[0] * 0x010101u;
-    default: return 0;
+    case D3DFMT_P8:
+        return 0xff000000u | p[0] * 0x010101u;
+    case D3DFMT_A8L8:
+        return (static_cast<uint32_t>(p[1]) << 24) | p[0] * 0x010101u;
+    default:
+        return 0;
     }
 }
 
@@ -168,7 +201,9 @@ void WriteArgb(D3DFORMAT format, uint8_t* p, uint32_t c)
     switch (format)
     {
     case D3DFMT_A8R8G8B8:
-    case D3DFMT_X8R8G8B8: std::memcpy(p, &c, 4); break;
+    case D3DFMT_X8R8G8B8:
+        std::memcpy(p, &c, 4);
+        break;
     case D3DFMT_A8B8G8R8:
     case D3DFMT_X8B8G8R8:
     {
@@ -202,14 +237,19 @@ void WriteArgb(D3DFORMAT format, uint8_t* p, uint32_t c)
         std::memcpy(p, &v, 2);
         break;
     }
-    case D3DFMT_A8: p[0] = static_cast<uint8_t>(a); break;
+    case D3DFMT_A8:
+        p[0] = static_cast<uint8_t>(a);
+        break;
     case D3DFMT_L8:
-    case D3DFMT_P8: p[0] = static_cast<uint8_t>((r * 77 + g * 150 + b * 29 + 128) >> 8); break;
+    case D3DFMT_P8:
+        p[0] = static_cast<uint8_t>((r * 77 + g * 150 + b * 29 + 128) >> 8);
+        break;
     case D3DFMT_A8L8:
         p[0] = static_cast<uint8_t>((r * 77 + g * 150 + b * 29 + 128) >> 8);
         p[1] = static_cast<uint8_t>(a);
         break;
-    default: break;
+    default:
+        break;
     }
 }
 

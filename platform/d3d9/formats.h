@@ -8,13 +8,13 @@ namespace ferolt::d3d9
 {
 struct FormatInfo
 {
-    uint8_t bytes = 0;        // bytes per pixel; 0 for formats the device does not store
-    bool texture = false;     // usable as a texture
+    uint8_t bytes = 0;    // bytes per pixel; 0 for formats the device does not store
+    bool texture = false; // usable as a texture
     bool renderTarget = false;
     bool depth = false;
     uint8_t depthBits = 0;
     uint8_t stencilBits = 0;
-    bool bump = false;        // signed du, dv (and luminance) formats
+    bool bump = false; // signed du, dv (and luminance) formats
     bool hasAlpha = false;
 };
 

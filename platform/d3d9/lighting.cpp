@@ -25,8 +25,8 @@ float Saturate(float v)
 }
 
 // The colour a material source selects: the vertex colour when it has one, else the material's.
-const float* Source(DWORD source, const float* vertexDiffuse, const float* vertexSpecular, const float* material,
-                    bool colorVertex)
+const float* Source(DWORD source, const float* vertexDiffuse, const float* vertexSpecular,
+                    const float* material, bool colorVertex)
 {
     if (colorVertex)
     {
@@ -37,17 +37,21 @@ const float* Source(DWORD source, const float* vertexDiffuse, const float* verte
 }
 } // namespace
 
-void LightVertex(const VertexConfig& cfg, const Vec3& position, const Vec3& normal, const float* vertexDiffuse,
-                 const float* vertexSpecular, float* diffuseOut, float* specularOut)
+void LightVertex(const VertexConfig& cfg, const Vec3& position, const Vec3& normal,
+                 const float* vertexDiffuse, const float* vertexSpecular, float* diffuseOut,
+                 float* specularOut)
 {
     const D3DMATERIAL9& m = cfg.material;
     const float* md = Source(cfg.diffuseSource, vertexDiffuse, vertexSpecular, &m.Diffuse.r, cfg.colorVertex);
     const float* ma = Source(cfg.ambientSource, vertexDiffuse, vertexSpecular, &m.Ambient.r, cfg.colorVertex);
-    const float* ms = Source(cfg.specularSource, vertexDiffuse, vertexSpecular, &m.Specular.r, cfg.colorVertex);
-    const float* me = Source(cfg.emissiveSource, vertexDiffuse, vertexSpecular, &m.Emissive.r, cfg.colorVertex);
+    const float* ms =
+        Source(cfg.specularSource, vertexDiffuse, vertexSpecular, &m.Specular.r, cfg.colorVertex);
+    const float* me =
+        Source(cfg.emissiveSource, vertexDiffuse, vertexSpecular, &m.Emissive.r, cfg.colorVertex);
 
     float ambient[3] = {0, 0, 0}, diffuse[3] = {0, 0, 0}, specular[3] = {0, 0, 0};
-    const Vec3 toEye = cfg.localViewer ? Normalized(Vec3{-position.x, -position.y, -position.z}) : Vec3{0, 0, 1};
+    const Vec3 toEye =
+        cfg.localViewer ? Normalized(Vec3{-position.x, -position.y, -position.z}) : Vec3{0, 0, 1};
 
     for (int i = 0; i < cfg.lightCount; ++i)
     {
@@ -77,10 +81,12 @@ void LightVertex(const VertexConfig& cfg, const Vec3& position, const Vec3& norm
                 }
             }
         }
-        for (int c = 0; c < 3; ++c) ambient[c] += atten * l.ambient[c];
+        for (int c = 0; c < 3; ++c)
+            ambient[c] += atten * l.ambient[c];
         const float nDotL = Dot(normal, dir);
         if (nDotL <= 0.0f) continue;
-        for (int c = 0; c < 3; ++c) diffuse[c] += atten * nDotL * l.diffuse[c];
+        for (int c = 0; c < 3; ++c)
+            diffuse[c] += atten * nDotL * l.diffuse[c];
         if (cfg.specularEnable)
         {
             const Vec3 h = Normalized(Vec3{dir.x + toEye.x, dir.y + toEye.y, dir.z + toEye.z});
@@ -88,7 +94,8 @@ void LightVertex(const VertexConfig& cfg, const Vec3& position, const Vec3& norm
             if (nDotH > 0.0f)
             {
                 const float s = m.Power > 0.0f ? std::pow(nDotH, m.Power) : 1.0f;
-                for (int c = 0; c < 3; ++c) specular[c] += atten * s * l.specular[c];
+                for (int c = 0; c < 3; ++c)
+                    specular[c] += atten * s * l.specular[c];
             }
         }
     }

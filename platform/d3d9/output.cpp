@@ -1,27 +1,36 @@
 // The per-pixel pipeline: depth and stencil tests, texture coordinates and sampling, the texture stages,
 // specular add, fog, alpha test, blending and the colour write mask.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
 #include "platform/d3d9/raster.h"
+#include "platform/d3d9/simd.h"
 
 namespace ferolt::d3d9
 {
 namespace
 {
-template <class T>
-bool Compare(DWORD func, T value, T reference)
+template <class T> bool Compare(DWORD func, T value, T reference)
 {
     switch (func)
     {
-    case D3DCMP_NEVER: return false;
-    case D3DCMP_LESS: return value < reference;
-    case D3DCMP_EQUAL: return value == reference;
-    case D3DCMP_LESSEQUAL: return value <= reference;
-    case D3DCMP_GREATER: return value > reference;
-    case D3DCMP_NOTEQUAL: return value != reference;
-    case D3DCMP_GREATEREQUAL: return value >= reference;
-    default: return true;
+    case D3DCMP_NEVER:
+        return false;
+    case D3DCMP_LESS:
+        return value < reference;
+    case D3DCMP_EQUAL:
+        return value == reference;
+    case D3DCMP_LESSEQUAL:
+        return value <= reference;
+    case D3DCMP_GREATER:
+        return value > reference;
+    case D3DCMP_NOTEQUAL:
+        return value != reference;
+    case D3DCMP_GREATEREQUAL:
+        return value >= reference;
+    default:
+        return true;
     }
 }
 
@@ -29,14 +38,22 @@ uint32_t StencilOp(DWORD op, uint32_t s, uint32_t ref, uint32_t max)
 {
     switch (op)
     {
-    case D3DSTENCILOP_ZERO: return 0;
-    case D3DSTENCILOP_REPLACE: return ref & max;
-    case D3DSTENCILOP_INCRSAT: return s < max ? s + 1 : max;
-    case D3DSTENCILOP_DECRSAT: return s > 0 ? s - 1 : 0;
-    case D3DSTENCILOP_INVERT: return ~s & max;
-    case D3DSTENCILOP_INCR: return (s + 1) & max;
-    case D3DSTENCILOP_DECR: return (s - 1) & max;
-    default: return s;
+    case D3DSTENCILOP_ZERO:
+        return 0;
+    case D3DSTENCILOP_REPLACE:
+        return ref & max;
+    case D3DSTENCILOP_INCRSAT:
+        return s < max ? s + 1 : max;
+    case D3DSTENCILOP_DECRSAT:
+        return s > 0 ? s - 1 : 0;
+    case D3DSTENCILOP_INVERT:
+        return ~s & max;
+    case D3DSTENCILOP_INCR:
+        return (s + 1) & max;
+    case D3DSTENCILOP_DECR:
+        return (s - 1) & max;
+    default:
+        return s;
     }
 }
 
@@ -50,43 +67,66 @@ inline uint32_t ToByte(float v)
     return static_cast<uint32_t>(Sat(v) * 255.0f + 0.5f);
 }
 
-void BlendFactor(DWORD f, const float src[4], const float dst[4], const float constant[4], float out[4])
+uint32_t Load32(const uint8_t* p)
 {
-    for (int i = 0; i < 4; ++i)
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// Blend factors lane by lane; alpha factors are the same value in every lane.
+Vec4 BlendFactor(DWORD f, const Vec4& src, const Vec4& dst, const Vec4& constant)
+{
+    const Vec4 one(1.0f);
+    switch (f)
     {
-        float v;
-        switch (f)
-        {
-        case D3DBLEND_ZERO: v = 0; break;
-        case D3DBLEND_ONE: v = 1; break;
-        case D3DBLEND_SRCCOLOR: v = src[i]; break;
-        case D3DBLEND_INVSRCCOLOR: v = 1 - src[i]; break;
-        case D3DBLEND_SRCALPHA:
-        case D3DBLEND_BOTHSRCALPHA: v = src[3]; break;
-        case D3DBLEND_INVSRCALPHA:
-        case D3DBLEND_BOTHINVSRCALPHA: v = 1 - src[3]; break;
-        case D3DBLEND_DESTALPHA: v = dst[3]; break;
-        case D3DBLEND_INVDESTALPHA: v = 1 - dst[3]; break;
-        case D3DBLEND_DESTCOLOR: v = dst[i]; break;
-        case D3DBLEND_INVDESTCOLOR: v = 1 - dst[i]; break;
-        case D3DBLEND_SRCALPHASAT: v = i == 3 ? 1.0f : std::min(src[3], 1 - dst[3]); break;
-        case D3DBLEND_BLENDFACTOR: v = constant[i]; break;
-        case D3DBLEND_INVBLENDFACTOR: v = 1 - constant[i]; break;
-        default: v = 1; break;
-        }
-        out[i] = v;
+    case D3DBLEND_ZERO:
+        return Vec4(0.0f);
+    case D3DBLEND_ONE:
+        return one;
+    case D3DBLEND_SRCCOLOR:
+        return src;
+    case D3DBLEND_INVSRCCOLOR:
+        return one - src;
+    case D3DBLEND_SRCALPHA:
+    case D3DBLEND_BOTHSRCALPHA:
+        return src.SplatW();
+    case D3DBLEND_INVSRCALPHA:
+    case D3DBLEND_BOTHINVSRCALPHA:
+        return one - src.SplatW();
+    case D3DBLEND_DESTALPHA:
+        return dst.SplatW();
+    case D3DBLEND_INVDESTALPHA:
+        return one - dst.SplatW();
+    case D3DBLEND_DESTCOLOR:
+        return dst;
+    case D3DBLEND_INVDESTCOLOR:
+        return one - dst;
+    case D3DBLEND_SRCALPHASAT:
+        return Vec4(std::min(src.W(), 1.0f - dst.W())).WithW(1.0f);
+    case D3DBLEND_BLENDFACTOR:
+        return constant;
+    case D3DBLEND_INVBLENDFACTOR:
+        return one - constant;
+    default:
+        return one;
     }
 }
 
-float BlendOp(DWORD op, float s, float d, float fs, float fd)
+Vec4 BlendOp(DWORD op, const Vec4& s, const Vec4& d, const Vec4& fs, const Vec4& fd)
 {
     switch (op)
     {
-    case D3DBLENDOP_SUBTRACT: return s * fs - d * fd;
-    case D3DBLENDOP_REVSUBTRACT: return d * fd - s * fs;
-    case D3DBLENDOP_MIN: return std::min(s, d);
-    case D3DBLENDOP_MAX: return std::max(s, d);
-    default: return s * fs + d * fd;
+    case D3DBLENDOP_SUBTRACT:
+        return s * fs - d * fd;
+    case D3DBLENDOP_REVSUBTRACT:
+        return d * fd - s * fs;
+    case D3DBLENDOP_MIN:
+        return Vec4::Min(s, d);
+    case D3DBLENDOP_MAX:
+        return Vec4::Max(s, d);
+    default:
+        return s * fs + d * fd;
     }
 }
 } // namespace
@@ -103,6 +143,12 @@ PixelPipeline::PixelPipeline(const DrawConfig& cfg)
         depthHeight_ = ds->Height();
         depthActive_ = px_.depth.depthTest || px_.depth.stencil;
     }
+    fogColor_ = Vec4(px_.fogColor[0], px_.fogColor[1], px_.fogColor[2], 0.0f);
+    for (int s = 0; s < px_.stageCount; ++s)
+    {
+        needLod_[s] = (px_.stages[s].texture || px_.stages[s].cube) && StageNeedsLod(px_.stages[s]);
+        PrepareFastTexture(px_.stages[s], &fast_[s]);
+    }
 }
 
 // Depth and stencil for one pixel; true when the fragment goes on. Updates the planes as the tests and
@@ -116,13 +162,13 @@ bool PixelPipeline::DepthStencil(size_t index, uint32_t depth)
     {
         uint8_t* sp = stencilPlane_ + index;
         const uint32_t s = *sp;
-        const bool stencilPass =
-            Compare(ds.stencilFunc, ds.stencilRef & ds.stencilMask, s & ds.stencilMask);
+        const bool stencilPass = Compare(ds.stencilFunc, ds.stencilRef & ds.stencilMask, s & ds.stencilMask);
         const DWORD op = !stencilPass ? ds.stencilFail : (!depthPass ? ds.stencilZFail : ds.stencilPass);
         if (op != D3DSTENCILOP_KEEP)
         {
             const uint32_t v = StencilOp(op, s, ds.stencilRef, ds.stencilMax);
-            *sp = static_cast<uint8_t>(((s & ~ds.stencilWriteMask) | (v & ds.stencilWriteMask)) & ds.stencilMax);
+            *sp = static_cast<uint8_t>(((s & ~ds.stencilWriteMask) | (v & ds.stencilWriteMask)) &
+                                       ds.stencilMax);
         }
         if (!stencilPass) return false;
     }
@@ -139,51 +185,45 @@ void PixelPipeline::Fragment(int x, int y, float z, const VaryingSource& src)
     if (!px_.alphaTest)
     {
         if (haveDepth && !DepthStencil(di, depth)) return;
-        float color[4];
-        Shade(x, y, src, color);
-        Write(x, y, color);
+        Write(x, y, Shade(x, y, src));
         return;
     }
-    float color[4];
-    Shade(x, y, src, color);
-    if (!Compare(px_.alphaFunc, ToByte(color[3]), px_.alphaRef)) return;
+    const Vec4 color = Shade(x, y, src);
+    if (!Compare(px_.alphaFunc, ToByte(color.W()), px_.alphaRef)) return;
     if (haveDepth && !DepthStencil(di, depth)) return;
     Write(x, y, color);
 }
 
-void PixelPipeline::Shade(int x, int y, const VaryingSource& src, float out[4])
+Vec4 PixelPipeline::Shade(int x, int y, const VaryingSource& src)
 {
-    float vary[kMaxVary];
+    float* vary = vary_;
     const float w = src.Eval(x, y, vary);
     StageInputs in;
-    for (int i = 0; i < 4; ++i)
-    {
-        in.diffuse[i] = Sat(vary[kVaryDiffuse + i]);
-        in.specular[i] = Sat(vary[kVarySpecular + i]);
-    }
+    in.diffuse = Vec4::Load(vary + kVaryDiffuse).Saturate();
+    in.specular = Vec4::Load(vary + kVarySpecular).Saturate();
 
     // Texture coordinates, bump offsets and samples, stage by stage.
     float bumpDu = 0, bumpDv = 0, bumpLum = 1;
     bool bumped = false, lumBumped = false;
-    float varyX[kMaxVary], varyY[kMaxVary];
-    bool neighbours = false;
     for (int s = 0; s < px_.stageCount; ++s)
     {
         const StageConfig& st = px_.stages[s];
-        float* tex = in.texture[s];
         if (!st.texture && !st.cube)
         {
-            tex[0] = tex[1] = tex[2] = tex[3] = 1.0f;
+            in.texture[s] = Vec4(1.0f);
             bumped = lumBumped = false;
             continue;
         }
+        float tex[4];
         const float* c = vary + kVaryTex + 4 * s;
         float coord[4] = {c[0], c[1], c[2], c[3]};
-        auto project = [&](float* v) {
+        auto project = [&](float* v)
+        {
             if (st.projectIndex > 0 && v[st.projectIndex] != 0.0f)
             {
                 const float inv = 1.0f / v[st.projectIndex];
-                for (int i = 0; i < st.projectIndex; ++i) v[i] *= inv;
+                for (int i = 0; i < st.projectIndex; ++i)
+                    v[i] *= inv;
             }
         };
         project(coord);
@@ -193,34 +233,57 @@ void PixelPipeline::Shade(int x, int y, const VaryingSource& src, float out[4])
             coord[1] += bumpDv;
         }
         float lod = 0.0f;
-        const bool useLod = src.HasPlanes() && StageNeedsLod(st);
+        const bool useLod = src.HasPlanes() && needLod_[s];
         if (useLod)
         {
-            if (!neighbours)
+            // Screen-space derivatives of the coordinates from the attribute planes: with c = P w and
+            // w = 1 / Q, dc/dx = w (dP/dx - c dQ/dx).
+            const Plane* planes = reinterpret_cast<const Plane*>(src.arena + src.prim->data);
+            const Plane& qp = planes[1];
+            auto deriv = [&](int i, float* ddx, float* ddy)
             {
-                src.Eval(x + 1, y, varyX);
-                src.Eval(x, y + 1, varyY);
-                neighbours = true;
-            }
-            float cx[4], cy[4];
-            std::memcpy(cx, varyX + kVaryTex + 4 * s, sizeof(cx));
-            std::memcpy(cy, varyY + kVaryTex + 4 * s, sizeof(cy));
-            project(cx);
-            project(cy);
-            const float c0 = c[0], c1 = c[1];
-            float p0 = c0, p1 = c1;
-            if (st.projectIndex > 0 && c[st.projectIndex] != 0.0f)
+                const int varying = kVaryTex + 4 * s + i;
+                const int g = src.active->group[varying];
+                if (g < 0)
+                {
+                    *ddx = *ddy = 0.0f;
+                    return;
+                }
+                const float* pl = src.arena + src.prim->data + 6 + 12 * g + (varying - src.active->groupBase[g]);
+                *ddx = w * (pl[4] - c[i] * qp.b);
+                *ddy = w * (pl[8] - c[i] * qp.c);
+            };
+            float ux, uy, vx, vy;
+            deriv(0, &ux, &uy);
+            deriv(1, &vx, &vy);
+            const int k = st.projectIndex;
+            if (k > 0 && c[k] != 0.0f)
             {
-                p0 = c0 / c[st.projectIndex];
-                p1 = c1 / c[st.projectIndex];
+                // Quotient rule for the projected coordinates.
+                float kx, ky;
+                deriv(k, &kx, &ky);
+                const float inv = 1.0f / c[k];
+                const float p0 = c[0] * inv, p1 = c[1] * inv;
+                ux = (ux - p0 * kx) * inv;
+                uy = (uy - p0 * ky) * inv;
+                vx = (vx - p1 * kx) * inv;
+                vy = (vy - p1 * ky) * inv;
             }
-            lod = TextureLod(st, cx[0] - p0, cx[1] - p1, cy[0] - p0, cy[1] - p1);
+            if (fast_[s].enabled)
+                SampleFastTexture(st, fast_[s], coord[0], coord[1], ux, vx, uy, vy, true, tex);
+            else
+                lod = TextureLod(st, ux, vx, uy, vy);
         }
-        SampleTexture(st, coord, lod, useLod, tex);
+        if (!useLod && fast_[s].enabled)
+            SampleFastTexture(st, fast_[s], coord[0], coord[1], 0, 0, 0, 0, false, tex);
+        else if (!fast_[s].enabled)
+            SampleTexture(st, coord, lod, useLod, tex);
         if (lumBumped)
         {
-            for (int i = 0; i < 3; ++i) tex[i] = Sat(tex[i] * bumpLum);
+            for (int i = 0; i < 3; ++i)
+                tex[i] = Sat(tex[i] * bumpLum);
         }
+        in.texture[s] = Vec4::Load(tex);
         bumped = lumBumped = false;
         if (st.colorOp == D3DTOP_BUMPENVMAP || st.colorOp == D3DTOP_BUMPENVMAPLUMINANCE)
         {
@@ -236,10 +299,9 @@ void PixelPipeline::Shade(int x, int y, const VaryingSource& src, float out[4])
         }
     }
 
-    CombineStages(px_, in, out);
+    Vec4 out = CombineStages(px_, in);
 
-    if (px_.specularAdd)
-        for (int i = 0; i < 3; ++i) out[i] = Sat(out[i] + in.specular[i]);
+    if (px_.specularAdd) out = (out + in.specular).Saturate().WithWOf(out);
 
     if (px_.fog)
     {
@@ -261,42 +323,44 @@ void PixelPipeline::Shade(int x, int y, const VaryingSource& src, float out[4])
         }
         else
             f = Sat(vary[kVaryFog]);
-        for (int i = 0; i < 3; ++i) out[i] = f * out[i] + (1.0f - f) * px_.fogColor[i];
+        out = (Vec4(f) * out + Vec4(1.0f - f) * fogColor_).WithWOf(out);
     }
+    return out;
 }
 
-void PixelPipeline::Write(int x, int y, const float color[4])
+void PixelPipeline::Write(int x, int y, const Vec4& color)
 {
     uint8_t* p = target_->Row(y) + static_cast<size_t>(x) * targetBpp_;
     const BlendConfig& b = px_.blend;
-    float c[4] = {Sat(color[0]), Sat(color[1]), Sat(color[2]), Sat(color[3])};
+    Vec4 c = color.Saturate();
     uint32_t old = 0;
     const bool needOld = b.enable || b.writeMask != 0xf;
-    if (needOld) old = ReadArgb(targetFormat_, p);
+    if (needOld)
+    {
+        if (targetFormat_ == D3DFMT_A8R8G8B8)
+            old = Load32(p);
+        else if (targetFormat_ == D3DFMT_X8R8G8B8)
+            old = Load32(p) | 0xff000000u;
+        else
+            old = ReadArgb(targetFormat_, p);
+    }
     if (b.enable)
     {
-        constexpr float k = 1.0f / 255.0f;
-        const float d[4] = {((old >> 16) & 0xff) * k, ((old >> 8) & 0xff) * k, (old & 0xff) * k, (old >> 24) * k};
-        float fs[4], fd[4];
+        const Vec4 d = Vec4::FromBgra(old);
+        const Vec4 factor = Vec4::Load(b.factor);
         DWORD srcF = b.src, dstF = b.dst;
         if (srcF == D3DBLEND_BOTHSRCALPHA) dstF = D3DBLEND_INVSRCALPHA;
         if (srcF == D3DBLEND_BOTHINVSRCALPHA) dstF = D3DBLEND_SRCALPHA;
-        BlendFactor(srcF, c, d, b.factor, fs);
-        BlendFactor(dstF, c, d, b.factor, fd);
-        float r[4];
-        for (int i = 0; i < 3; ++i) r[i] = BlendOp(b.op, c[i], d[i], fs[i], fd[i]);
+        Vec4 r = BlendOp(b.op, c, d, BlendFactor(srcF, c, d, factor), BlendFactor(dstF, c, d, factor));
         if (b.separateAlpha)
         {
-            float as[4], ad[4];
-            BlendFactor(b.srcAlpha, c, d, b.factor, as);
-            BlendFactor(b.dstAlpha, c, d, b.factor, ad);
-            r[3] = BlendOp(b.opAlpha, c[3], d[3], as[3], ad[3]);
+            const Vec4 a = BlendOp(b.opAlpha, c, d, BlendFactor(b.srcAlpha, c, d, factor),
+                                   BlendFactor(b.dstAlpha, c, d, factor));
+            r = r.WithWOf(a);
         }
-        else
-            r[3] = BlendOp(b.op, c[3], d[3], fs[3], fd[3]);
-        for (int i = 0; i < 4; ++i) c[i] = Sat(r[i]);
+        c = r;
     }
-    uint32_t argb = (ToByte(c[3]) << 24) | (ToByte(c[0]) << 16) | (ToByte(c[1]) << 8) | ToByte(c[2]);
+    uint32_t argb = c.ToArgb();
     if (b.writeMask != 0xf)
     {
         uint32_t keep = 0;
@@ -306,6 +370,9 @@ void PixelPipeline::Write(int x, int y, const float color[4])
         if (!(b.writeMask & D3DCOLORWRITEENABLE_ALPHA)) keep |= 0xff000000u;
         argb = (argb & ~keep) | (old & keep);
     }
-    WriteArgb(targetFormat_, p, argb);
+    if (targetFormat_ == D3DFMT_A8R8G8B8 || targetFormat_ == D3DFMT_X8R8G8B8)
+        std::memcpy(p, &argb, 4);
+    else
+        WriteArgb(targetFormat_, p, argb);
 }
 } // namespace ferolt::d3d9

@@ -71,9 +71,9 @@ struct LightRecord
 
 struct TexCoordConfig
 {
-    uint32_t set = 0;       // source coordinate set
-    uint32_t generate = 0;  // D3DTSS_TCI_* in the high word
-    uint32_t count = 0;     // components kept after the transform; 0: transform off
+    uint32_t set = 0;      // source coordinate set
+    uint32_t generate = 0; // D3DTSS_TCI_* in the high word
+    uint32_t count = 0;    // components kept after the transform; 0: transform off
     bool projected = false;
     D3DMATRIX matrix;
 };
@@ -198,7 +198,7 @@ struct DrawConfig
 struct IndexInput
 {
     const uint8_t* data = nullptr; // null: not indexed
-    size_t size = 0;                // bytes available from data
+    size_t size = 0;               // bytes available from data
     bool index32 = false;
 };
 
@@ -206,9 +206,9 @@ struct DrawCall
 {
     D3DPRIMITIVETYPE type;
     UINT primitiveCount;
-    UINT startVertex;     // non-indexed: first vertex
-    INT baseVertexIndex;  // indexed: added to every index
-    UINT startIndex;      // indexed: first index
+    UINT startVertex;    // non-indexed: first vertex
+    INT baseVertexIndex; // indexed: added to every index
+    UINT startIndex;     // indexed: first index
     IndexInput indices;
 };
 

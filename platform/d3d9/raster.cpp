@@ -39,8 +39,9 @@ struct ScreenVertex
 class Setup
 {
 public:
-    Setup(const DrawConfig& cfg, const VertexLayoutOut& layout, Batch& batch, int tilesX, int tilesY)
-        : cfg_(cfg), layout_(layout), batch_(batch), tilesX_(tilesX), tilesY_(tilesY)
+    Setup(const DrawConfig& cfg, const VertexLayoutOut& layout, const VaryingSet& active, Batch& batch,
+          int tilesX, int tilesY)
+        : cfg_(cfg), layout_(layout), active_(active), batch_(batch), tilesX_(tilesX), tilesY_(tilesY)
     {
         const D3DVIEWPORT9& vp = cfg.raster.viewport;
         halfW_ = vp.Width * 0.5f;
@@ -51,7 +52,8 @@ public:
     }
 
     void Triangle(const float* a, const float* b, const float* c, const float* provoking);
-    void Line(const float* a, const float* b, const float* provoking, uint32_t depthPlane, const float* planeOrigin);
+    void Line(const float* a, const float* b, const float* provoking, uint32_t depthPlane,
+              const float* planeOrigin);
     void Point(const float* a, uint32_t depthPlane, const float* planeOrigin);
 
 private:
@@ -67,6 +69,7 @@ private:
 
     const DrawConfig& cfg_;
     const VertexLayoutOut& layout_;
+    const VaryingSet& active_;
     Batch& batch_;
     int tilesX_, tilesY_;
     float halfW_, halfH_, zScale_;
@@ -107,9 +110,9 @@ void Setup::Bin(uint32_t index)
     const SetupPrim& p = batch_.prims[index];
     const int tx0 = p.minX / kTileSize, tx1 = p.maxX / kTileSize;
     const int ty0 = p.minY / kTileSize, ty1 = p.maxY / kTileSize;
-    if (batch_.bins.empty()) batch_.bins.resize(static_cast<size_t>(tilesX_) * tilesY_);
     for (int ty = ty0; ty <= ty1 && ty < tilesY_; ++ty)
-        for (int tx = tx0; tx <= tx1 && tx < tilesX_; ++tx) batch_.bins[ty * tilesX_ + tx].push_back(index);
+        for (int tx = tx0; tx <= tx1 && tx < tilesX_; ++tx)
+            batch_.bins[ty * tilesX_ + tx].push_back(index);
 }
 
 void Setup::Triangle(const float* a, const float* b, const float* c, const float* provoking)
@@ -136,8 +139,10 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
     p.kind = PrimKind::Triangle;
     p.flat = cfg_.pixel.flatShade;
     p.depthPlane = kNoPlane;
-    const int64_t minFx = std::min({v[0].fx, v[1].fx, v[2].fx}), maxFx = std::max({v[0].fx, v[1].fx, v[2].fx});
-    const int64_t minFy = std::min({v[0].fy, v[1].fy, v[2].fy}), maxFy = std::max({v[0].fy, v[1].fy, v[2].fy});
+    const int64_t minFx = std::min({v[0].fx, v[1].fx, v[2].fx}),
+                  maxFx = std::max({v[0].fx, v[1].fx, v[2].fx});
+    const int64_t minFy = std::min({v[0].fy, v[1].fy, v[2].fy}),
+                  maxFy = std::max({v[0].fy, v[1].fy, v[2].fy});
     const int64_t sub = static_cast<int64_t>(kSubPixel);
     auto ceilDiv = [&](int64_t n) { return n >= 0 ? (n + sub - 1) / sub : -((-n) / sub); };
     auto floorDiv = [&](int64_t n) { return n >= 0 ? n / sub : -((-n + sub - 1) / sub); };
@@ -151,32 +156,49 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
 
     // Attribute planes from the snapped positions.
     const double x0 = static_cast<double>(v[0].fx) / sub, y0 = static_cast<double>(v[0].fy) / sub;
-    const double dx1 = static_cast<double>(v[1].fx - v[0].fx) / sub, dy1 = static_cast<double>(v[1].fy - v[0].fy) / sub;
-    const double dx2 = static_cast<double>(v[2].fx - v[0].fx) / sub, dy2 = static_cast<double>(v[2].fy - v[0].fy) / sub;
+    const double dx1 = static_cast<double>(v[1].fx - v[0].fx) / sub,
+                 dy1 = static_cast<double>(v[1].fy - v[0].fy) / sub;
+    const double dx2 = static_cast<double>(v[2].fx - v[0].fx) / sub,
+                 dy2 = static_cast<double>(v[2].fy - v[0].fy) / sub;
     const double inv = 1.0 / (dx1 * dy2 - dx2 * dy1);
-    auto plane = [&](double a0, double a1, double a2) {
+    auto plane = [&](double a0, double a1, double a2)
+    {
         const double d1 = a1 - a0, d2 = a2 - a0;
         return Plane{static_cast<float>(a0), static_cast<float>((d1 * dy2 - d2 * dy1) * inv),
                      static_cast<float>((dx1 * d2 - dx2 * d1) * inv)};
     };
     p.x0 = static_cast<float>(x0);
     p.y0 = static_cast<float>(y0);
-    const int planes = 2 + varyCount_;
-    p.data = Alloc(static_cast<size_t>(planes) * 3 + (p.flat ? 8 : 0));
+    const int planeFloats = 6 + active_.Floats();
+    p.data = Alloc(static_cast<size_t>(planeFloats) + (p.flat ? 8 : 0));
     {
         Plane* out = reinterpret_cast<Plane*>(batch_.arena.data() + p.data);
         out[0] = plane(v[0].z, v[1].z, v[2].z);
         out[1] = plane(v[0].q, v[1].q, v[2].q);
-        for (int i = 0; i < varyCount_; ++i)
-            out[2 + i] = plane(static_cast<double>(v[0].vary[i]) * v[0].q, static_cast<double>(v[1].vary[i]) * v[1].q,
+        float* groups = batch_.arena.data() + p.data + 6;
+        for (int g = 0; g < active_.groupCount; ++g, groups += 12)
+            for (int lane = 0; lane < 4; ++lane)
+            {
+                Plane pl{0.0f, 0.0f, 0.0f};
+                if (active_.lane[g][lane])
+                {
+                    const int i = active_.groupBase[g] + lane;
+                    pl = plane(static_cast<double>(v[0].vary[i]) * v[0].q,
+                               static_cast<double>(v[1].vary[i]) * v[1].q,
                                static_cast<double>(v[2].vary[i]) * v[2].q);
+                }
+                groups[lane] = pl.a;
+                groups[4 + lane] = pl.b;
+                groups[8 + lane] = pl.c;
+            }
         if (p.flat)
         {
-            float* consts = batch_.arena.data() + p.data + planes * 3;
+            float* consts = batch_.arena.data() + p.data + planeFloats;
             std::memcpy(consts, provoking + layout_.Vary() + kVaryDiffuse, 8 * sizeof(float));
         }
         const DepthStencilConfig& ds = cfg_.pixel.depth;
-        p.depthOffset = ds.depthBias + ds.slopeScaleDepthBias * std::max(std::fabs(out[0].b), std::fabs(out[0].c));
+        p.depthOffset =
+            ds.depthBias + ds.slopeScaleDepthBias * std::max(std::fabs(out[0].b), std::fabs(out[0].c));
     }
 
     if (fill != D3DFILL_SOLID)
@@ -191,7 +213,8 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
             for (int e = 0; e < 3; ++e)
                 Line(order[e], order[(e + 1) % 3], provoking, planeAt, origin);
         else
-            for (int e = 0; e < 3; ++e) Point(order[e], planeAt, origin);
+            for (int e = 0; e < 3; ++e)
+                Point(order[e], planeAt, origin);
         return;
     }
 
@@ -244,7 +267,8 @@ void Setup::Line(const float* va, const float* vb, const float* provoking, uint3
         o[1] = v[e].y;
         o[2] = v[e].z;
         o[3] = v[e].q;
-        for (int i = 0; i < varyCount_; ++i) o[4 + i] = v[e].vary[i] * v[e].q;
+        for (int i = 0; i < varyCount_; ++i)
+            o[4 + i] = v[e].vary[i] * v[e].q;
     }
     if (p.flat) std::memcpy(out + 2 * per, provoking + layout_.Vary() + kVaryDiffuse, 8 * sizeof(float));
     batch_.prims.push_back(p);
@@ -280,9 +304,22 @@ void Setup::Point(const float* va, uint32_t depthPlane, const float* planeOrigin
     out[1] = v.y;
     out[2] = v.z;
     out[3] = 1.0f / v.q;
-    for (int i = 0; i < varyCount_; ++i) out[4 + i] = v.vary[i];
+    for (int i = 0; i < varyCount_; ++i)
+        out[4 + i] = v.vary[i];
     batch_.prims.push_back(p);
     Bin(static_cast<uint32_t>(batch_.prims.size() - 1));
+}
+
+struct DrawMemory
+{
+    std::vector<float> verts;
+    std::vector<Batch> batches;
+};
+
+DrawMemory& Memory()
+{
+    thread_local DrawMemory memory;
+    return memory;
 }
 
 uint32_t Outside(const VertexLayoutOut& layout, const float* v)
@@ -306,19 +343,64 @@ UINT VerticesFor(D3DPRIMITIVETYPE type, UINT prims)
     uint64_t v = 0;
     switch (type)
     {
-    case D3DPT_POINTLIST: v = n; break;
-    case D3DPT_LINELIST: v = 2 * n; break;
-    case D3DPT_LINESTRIP: v = n + 1; break;
-    case D3DPT_TRIANGLELIST: v = 3 * n; break;
+    case D3DPT_POINTLIST:
+        v = n;
+        break;
+    case D3DPT_LINELIST:
+        v = 2 * n;
+        break;
+    case D3DPT_LINESTRIP:
+        v = n + 1;
+        break;
+    case D3DPT_TRIANGLELIST:
+        v = 3 * n;
+        break;
     case D3DPT_TRIANGLESTRIP:
-    case D3DPT_TRIANGLEFAN: v = n + 2; break;
-    default: return 0;
+    case D3DPT_TRIANGLEFAN:
+        v = n + 2;
+        break;
+    default:
+        return 0;
     }
     return v > 0xffffffffu ? 0xffffffffu : static_cast<UINT>(v);
 }
 } // namespace
 
-// ---- varyings --------------------------------------------------------------------------------------------------
+// ---- varyings
+VaryingSet ActiveVaryings(const DrawConfig& cfg)
+{
+    VaryingSet set;
+    const PixelConfig& px = cfg.pixel;
+    for (auto& g : set.group)
+        g = -1;
+    auto add = [&](int base, bool l0, bool l1, bool l2, bool l3)
+    {
+        const int g = set.groupCount++;
+        set.groupBase[g] = static_cast<uint8_t>(base);
+        const bool lanes[4] = {l0, l1, l2, l3};
+        for (int i = 0; i < 4; ++i)
+        {
+            set.lane[g][i] = lanes[i] && base + i < cfg.varyCount;
+            if (set.lane[g][i]) set.group[base + i] = static_cast<int8_t>(g);
+        }
+    };
+    add(kVaryDiffuse, true, true, true, true);
+    bool specular = px.specularAdd;
+    for (int s = 0; s < px.stageCount; ++s)
+        for (int a = 0; a < 3; ++a)
+            specular = specular || (px.stages[s].colorArg[a] & D3DTA_SELECTMASK) == D3DTA_SPECULAR ||
+                       (px.stages[s].alphaArg[a] & D3DTA_SELECTMASK) == D3DTA_SPECULAR;
+    if (specular) add(kVarySpecular, true, true, true, true);
+    if (px.fog && px.fogTableMode == D3DFOG_NONE) add(kVaryFog, true, false, false, false);
+    for (int s = 0; kVaryTex + 4 * s < cfg.varyCount && s < px.stageCount; ++s)
+    {
+        const StageConfig& st = px.stages[s];
+        if (!st.texture && !st.cube) continue;
+        add(kVaryTex + 4 * s, true, true, st.cube != nullptr || st.projectIndex >= 2, st.projectIndex >= 3);
+    }
+    return set;
+}
+
 float VaryingSource::Eval(int x, int y, float* vary) const
 {
     const float* d = arena + prim->data;
@@ -330,8 +412,11 @@ float VaryingSource::Eval(int x, int y, float* vary) const
         const float dx = static_cast<float>(x) - prim->x0, dy = static_cast<float>(y) - prim->y0;
         const float q = planes[1].At(dx, dy);
         const float w = q != 0.0f ? 1.0f / q : 0.0f;
-        for (int i = 0; i < varyCount; ++i) vary[i] = planes[2 + i].At(dx, dy) * w;
-        if (prim->flat) std::memcpy(vary + kVaryDiffuse, d + (2 + varyCount) * 3, 8 * sizeof(float));
+        const Vec4 vx(dx), vy(dy), vw(w);
+        const float* g = d + 6;
+        for (int k = 0; k < active->groupCount; ++k, g += 12)
+            (((Vec4::Load(g) + Vec4::Load(g + 4) * vx) + Vec4::Load(g + 8) * vy) * vw).Store(vary + active->groupBase[k]);
+        if (prim->flat) std::memcpy(vary + kVaryDiffuse, d + 6 + active->Floats(), 8 * sizeof(float));
         return w;
     }
     case PrimKind::Line:
@@ -342,18 +427,22 @@ float VaryingSource::Eval(int x, int y, float* vary) const
         const float t = lineT;
         const float q = a[3] + (b[3] - a[3]) * t;
         const float w = q != 0.0f ? 1.0f / q : 0.0f;
-        for (int i = 0; i < varyCount; ++i) vary[i] = (a[4 + i] + (b[4 + i] - a[4 + i]) * t) * w;
+        for (int i = 0; i < varyCount; ++i)
+            vary[i] = (a[4 + i] + (b[4 + i] - a[4 + i]) * t) * w;
         if (prim->flat) std::memcpy(vary + kVaryDiffuse, d + 2 * per, 8 * sizeof(float));
         return w;
     }
     case PrimKind::Point:
-    default: std::memcpy(vary, d + 4, varyCount * sizeof(float)); return d[3];
+    default:
+        std::memcpy(vary, d + 4, varyCount * sizeof(float));
+        return d[3];
     }
 }
 
-// ---- rasterisation -------------------------------------------------------------------------------------------
-void RasterizePrim(const DrawConfig& cfg, const SetupPrim& p, const float* arena, int x0, int y0, int x1, int y1,
-                   PixelPipeline& pixels)
+// ---- rasterisation
+// -------------------------------------------------------------------------------------------
+void RasterizePrim(const DrawConfig& cfg, const VaryingSet& active, const SetupPrim& p, const float* arena,
+                   int x0, int y0, int x1, int y1, PixelPipeline& pixels)
 {
     const int xs = std::max(p.minX, x0), xe = std::min(p.maxX, x1 - 1);
     const int ys = std::max(p.minY, y0), ye = std::min(p.maxY, y1 - 1);
@@ -362,9 +451,11 @@ void RasterizePrim(const DrawConfig& cfg, const SetupPrim& p, const float* arena
     src.prim = &p;
     src.arena = arena;
     src.varyCount = cfg.varyCount;
+    src.active = &active;
     const float* d = arena + p.data;
     auto clampDepth = [](float z) { return z < 0.0f ? 0.0f : (z > 1.0f ? 1.0f : z); };
-    const Plane* depthPlane = p.depthPlane != kNoPlane ? reinterpret_cast<const Plane*>(arena + p.depthPlane) : nullptr;
+    const Plane* depthPlane =
+        p.depthPlane != kNoPlane ? reinterpret_cast<const Plane*>(arena + p.depthPlane) : nullptr;
 
     switch (p.kind)
     {
@@ -379,7 +470,8 @@ void RasterizePrim(const DrawConfig& cfg, const SetupPrim& p, const float* arena
             for (int x = xs; x <= xe; ++x, e0 += p.edgeA[0], e1 += p.edgeA[1], e2 += p.edgeA[2])
             {
                 if ((e0 | e1 | e2) < 0) continue;
-                const float z = zp.At(static_cast<float>(x) - p.x0, static_cast<float>(y) - p.y0) + p.depthOffset;
+                const float z =
+                    zp.At(static_cast<float>(x) - p.x0, static_cast<float>(y) - p.y0) + p.depthOffset;
                 pixels.Fragment(x, y, clampDepth(z), src);
             }
         }
@@ -420,8 +512,9 @@ void RasterizePrim(const DrawConfig& cfg, const SetupPrim& p, const float* arena
         for (int y = ys; y <= ye; ++y)
             for (int x = xs; x <= xe; ++x)
             {
-                const float z = depthPlane ? depthPlane->At(static_cast<float>(x) - p.x0, static_cast<float>(y) - p.y0)
-                                           : d[2];
+                const float z =
+                    depthPlane ? depthPlane->At(static_cast<float>(x) - p.x0, static_cast<float>(y) - p.y0)
+                               : d[2];
                 pixels.Fragment(x, y, clampDepth(z + p.depthOffset), src);
             }
         break;
@@ -429,7 +522,8 @@ void RasterizePrim(const DrawConfig& cfg, const SetupPrim& p, const float* arena
     }
 }
 
-// ---- the draw --------------------------------------------------------------------------------------------------
+// ---- the draw
+// --------------------------------------------------------------------------------------------------
 void ExecuteDraw(const DrawConfig& cfg, const DrawCall& call, WorkerPool& pool)
 {
     const UINT vertexCount = VerticesFor(call.type, call.primitiveCount);
@@ -439,7 +533,8 @@ void ExecuteDraw(const DrawConfig& cfg, const DrawCall& call, WorkerPool& pool)
 
     // Indices (as vertex numbers) of the draw's primitive vertices.
     const bool indexed = call.indices.data != nullptr;
-    auto indexAt = [&](size_t i) -> int64_t {
+    auto indexAt = [&](size_t i) -> int64_t
+    {
         if (!indexed) return static_cast<int64_t>(call.startVertex) + static_cast<int64_t>(i);
         const size_t at = static_cast<size_t>(call.startIndex) + i;
         uint32_t v;
@@ -458,46 +553,73 @@ void ExecuteDraw(const DrawConfig& cfg, const DrawCall& call, WorkerPool& pool)
     int64_t lo = indexAt(0), hi = lo;
     if (indexed)
     {
-        for (size_t i = 1; i < vertexCount; ++i)
+        constexpr size_t kScanChunk = 1 << 16;
+        const size_t chunks = (vertexCount + kScanChunk - 1) / kScanChunk;
+        std::vector<std::pair<int64_t, int64_t>> ranges(chunks, {lo, hi});
+        pool.Run(chunks,
+                 [&](size_t c)
+                 {
+                     int64_t cl = ranges[c].first, ch = ranges[c].second;
+                     const size_t end = std::min<size_t>(vertexCount, (c + 1) * kScanChunk);
+                     for (size_t i = c * kScanChunk; i < end; ++i)
+                     {
+                         const int64_t v = indexAt(i);
+                         cl = std::min(cl, v);
+                         ch = std::max(ch, v);
+                     }
+                     ranges[c] = {cl, ch};
+                 });
+        for (const auto& r : ranges)
         {
-            const int64_t v = indexAt(i);
-            lo = std::min(lo, v);
-            hi = std::max(hi, v);
+            lo = std::min(lo, r.first);
+            hi = std::max(hi, r.second);
         }
     }
     else
         hi = lo + vertexCount - 1;
     int64_t available = INT64_MAX;
     const VertexLayout& vl = cfg.vertex.layout;
-    auto limit = [&](const VertexElement& e) {
+    auto limit = [&](const VertexElement& e)
+    {
         if (!e.present) return;
         const StreamInput& s = cfg.vertex.streams[e.stream];
-        if (!s.data) available = 0;
-        else if (s.stride == 0) return;
-        else available = std::min<int64_t>(available, static_cast<int64_t>(s.size / s.stride) + 1);
+        if (!s.data)
+            available = 0;
+        else if (s.stride == 0)
+            return;
+        else
+            available = std::min<int64_t>(available, static_cast<int64_t>(s.size / s.stride) + 1);
     };
     limit(vl.position);
     limit(vl.normal);
     limit(vl.diffuse);
     limit(vl.specular);
-    for (const auto& t : vl.tex) limit(t);
+    for (const auto& t : vl.tex)
+        limit(t);
     lo = std::max<int64_t>(lo, 0);
     hi = std::min<int64_t>(hi, available - 1);
     if (lo > hi) return;
 
     const VertexLayoutOut layout = MakeVertexLayout(cfg);
+    const VaryingSet active = ActiveVaryings(cfg);
     const size_t rangeCount = static_cast<size_t>(hi - lo + 1);
-    std::vector<float> verts(rangeCount * layout.stride);
+    // Buffers are kept from draw to draw so that large meshes do not fault fresh pages in every frame.
+    DrawMemory& memory = Memory();
+    std::vector<float>& verts = memory.verts;
+    if (verts.size() < rangeCount * layout.stride) verts.resize(rangeCount * layout.stride);
     const D3DVIEWPORT9& vp = cfg.raster.viewport;
     const float guardX = kGuardPixels / std::max(1.0f, vp.Width * 0.5f);
     const float guardY = kGuardPixels / std::max(1.0f, vp.Height * 0.5f);
-    pool.Run((rangeCount + kVertexChunk - 1) / kVertexChunk, [&](size_t chunk) {
-        const size_t first = chunk * kVertexChunk;
-        const size_t n = std::min(kVertexChunk, rangeCount - first);
-        ProcessVertices(cfg, layout, lo + static_cast<int64_t>(first), n, verts.data() + first * layout.stride,
-                        guardX, guardY);
-    });
-    auto vertex = [&](size_t i) -> const float* {
+    pool.Run((rangeCount + kVertexChunk - 1) / kVertexChunk,
+             [&](size_t chunk)
+             {
+                 const size_t first = chunk * kVertexChunk;
+                 const size_t n = std::min(kVertexChunk, rangeCount - first);
+                 ProcessVertices(cfg, layout, lo + static_cast<int64_t>(first), n,
+                                 verts.data() + first * layout.stride, guardX, guardY);
+             });
+    auto vertex = [&](size_t i) -> const float*
+    {
         const int64_t v = indexAt(i);
         if (v < lo || v > hi) return nullptr;
         const float* p = verts.data() + static_cast<size_t>(v - lo) * layout.stride;
@@ -507,127 +629,141 @@ void ExecuteDraw(const DrawConfig& cfg, const DrawCall& call, WorkerPool& pool)
     const int tilesX = (clip.right + kTileSize - 1) / kTileSize;
     const int tilesY = (clip.bottom + kTileSize - 1) / kTileSize;
     const size_t batchCount = (call.primitiveCount + kPrimBatch - 1) / kPrimBatch;
-    std::vector<Batch> batches(batchCount);
+    std::vector<Batch>& batches = memory.batches;
+    if (batches.size() < batchCount) batches.resize(batchCount);
     const uint32_t clipMask = (1u << layout.clipCount) - 1;
 
-    pool.Run(batchCount, [&](size_t bi) {
-        Batch& batch = batches[bi];
-        Setup setup(cfg, layout, batch, tilesX, tilesY);
-        std::vector<float> poly(static_cast<size_t>(kMaxClipVerts) * layout.stride);
-        std::vector<float> scratch(poly.size());
-        const size_t first = bi * kPrimBatch;
-        const size_t end = std::min<size_t>(first + kPrimBatch, call.primitiveCount);
-        for (size_t prim = first; prim < end; ++prim)
+    pool.Run(
+        batchCount,
+        [&](size_t bi)
         {
-            switch (call.type)
+            Batch& batch = batches[bi];
+            batch.prims.clear();
+            batch.arena.clear();
+            batch.bins.resize(static_cast<size_t>(tilesX) * tilesY);
+            for (auto& bin : batch.bins)
+                bin.clear();
+            Setup setup(cfg, layout, active, batch, tilesX, tilesY);
+            std::vector<float> poly(static_cast<size_t>(kMaxClipVerts) * layout.stride);
+            std::vector<float> scratch(poly.size());
+            const size_t first = bi * kPrimBatch;
+            const size_t end = std::min<size_t>(first + kPrimBatch, call.primitiveCount);
+            for (size_t prim = first; prim < end; ++prim)
             {
-            case D3DPT_TRIANGLELIST:
-            case D3DPT_TRIANGLESTRIP:
-            case D3DPT_TRIANGLEFAN:
-            {
-                size_t i0, i1, i2, ip;
-                if (call.type == D3DPT_TRIANGLELIST)
-                    i0 = 3 * prim, i1 = i0 + 1, i2 = i0 + 2, ip = i0;
-                else if (call.type == D3DPT_TRIANGLESTRIP)
+                switch (call.type)
                 {
-                    // Odd triangles of a strip swap two vertices to keep one winding.
-                    i0 = prim, i1 = prim + 1, i2 = prim + 2, ip = prim;
-                    if (prim & 1) std::swap(i0, i1);
-                }
-                else
-                    i0 = 0, i1 = prim + 1, i2 = prim + 2, ip = prim + 1;
-                const float* a = vertex(i0);
-                const float* b = vertex(i1);
-                const float* c = vertex(i2);
-                const float* pv = vertex(ip);
-                if (!a || !b || !c) break;
-                const uint32_t oa = Outside(layout, a), ob = Outside(layout, b), oc = Outside(layout, c);
-                if (oa & ob & oc) break;
-                const uint32_t any = (oa | ob | oc) & clipMask;
-                if (!any)
+                case D3DPT_TRIANGLELIST:
+                case D3DPT_TRIANGLESTRIP:
+                case D3DPT_TRIANGLEFAN:
                 {
-                    setup.Triangle(a, b, c, pv);
-                    break;
-                }
-                const size_t bytes = layout.stride * sizeof(float);
-                std::memcpy(poly.data(), a, bytes);
-                std::memcpy(poly.data() + layout.stride, b, bytes);
-                std::memcpy(poly.data() + 2 * layout.stride, c, bytes);
-                const int n = ClipPolygon(layout, any, poly.data(), 3, scratch.data(), kMaxClipVerts);
-                for (int k = 1; k + 1 < n; ++k)
-                    setup.Triangle(poly.data(), poly.data() + k * layout.stride, poly.data() + (k + 1) * layout.stride,
-                                   pv);
-                break;
-            }
-            case D3DPT_LINELIST:
-            case D3DPT_LINESTRIP:
-            {
-                const size_t i0 = call.type == D3DPT_LINELIST ? 2 * prim : prim;
-                const float* a = vertex(i0);
-                const float* b = vertex(i0 + 1);
-                if (!a || !b) break;
-                const uint32_t oa = Outside(layout, a), ob = Outside(layout, b);
-                if (oa & ob) break;
-                if (!((oa | ob) & clipMask))
-                {
-                    setup.Line(a, b, a, kNoPlane, nullptr);
-                    break;
-                }
-                // Clip the segment parametrically against each plane it crosses.
-                float t0 = 0.0f, t1 = 1.0f;
-                for (int pl = 0; pl < layout.clipCount; ++pl)
-                {
-                    const float da = a[VertexLayoutOut::kClip + pl], db = b[VertexLayoutOut::kClip + pl];
-                    if (da >= 0 && db >= 0) continue;
-                    const float t = da / (da - db);
-                    if (da < 0)
-                        t0 = std::max(t0, t);
+                    size_t i0, i1, i2, ip;
+                    if (call.type == D3DPT_TRIANGLELIST)
+                        i0 = 3 * prim, i1 = i0 + 1, i2 = i0 + 2, ip = i0;
+                    else if (call.type == D3DPT_TRIANGLESTRIP)
+                    {
+                        // Odd triangles of a strip swap two vertices to keep one winding.
+                        i0 = prim, i1 = prim + 1, i2 = prim + 2, ip = prim;
+                        if (prim & 1) std::swap(i0, i1);
+                    }
                     else
-                        t1 = std::min(t1, t);
+                        i0 = 0, i1 = prim + 1, i2 = prim + 2, ip = prim + 1;
+                    const float* a = vertex(i0);
+                    const float* b = vertex(i1);
+                    const float* c = vertex(i2);
+                    const float* pv = vertex(ip);
+                    if (!a || !b || !c) break;
+                    const uint32_t oa = Outside(layout, a), ob = Outside(layout, b), oc = Outside(layout, c);
+                    if (oa & ob & oc) break;
+                    const uint32_t any = (oa | ob | oc) & clipMask;
+                    if (!any)
+                    {
+                        setup.Triangle(a, b, c, pv);
+                        break;
+                    }
+                    const size_t bytes = layout.stride * sizeof(float);
+                    std::memcpy(poly.data(), a, bytes);
+                    std::memcpy(poly.data() + layout.stride, b, bytes);
+                    std::memcpy(poly.data() + 2 * layout.stride, c, bytes);
+                    const int n = ClipPolygon(layout, any, poly.data(), 3, scratch.data(), kMaxClipVerts);
+                    for (int k = 1; k + 1 < n; ++k)
+                        setup.Triangle(poly.data(), poly.data() + k * layout.stride,
+                                       poly.data() + (k + 1) * layout.stride, pv);
+                    break;
                 }
-                if (t0 >= t1) break;
-                float* pa = poly.data();
-                float* pb = poly.data() + layout.stride;
-                for (int k = 0; k < layout.stride; ++k)
+                case D3DPT_LINELIST:
+                case D3DPT_LINESTRIP:
                 {
-                    pa[k] = a[k] + (b[k] - a[k]) * t0;
-                    pb[k] = a[k] + (b[k] - a[k]) * t1;
+                    const size_t i0 = call.type == D3DPT_LINELIST ? 2 * prim : prim;
+                    const float* a = vertex(i0);
+                    const float* b = vertex(i0 + 1);
+                    if (!a || !b) break;
+                    const uint32_t oa = Outside(layout, a), ob = Outside(layout, b);
+                    if (oa & ob) break;
+                    if (!((oa | ob) & clipMask))
+                    {
+                        setup.Line(a, b, a, kNoPlane, nullptr);
+                        break;
+                    }
+                    // Clip the segment parametrically against each plane it crosses.
+                    float t0 = 0.0f, t1 = 1.0f;
+                    for (int pl = 0; pl < layout.clipCount; ++pl)
+                    {
+                        const float da = a[VertexLayoutOut::kClip + pl], db = b[VertexLayoutOut::kClip + pl];
+                        if (da >= 0 && db >= 0) continue;
+                        const float t = da / (da - db);
+                        if (da < 0)
+                            t0 = std::max(t0, t);
+                        else
+                            t1 = std::min(t1, t);
+                    }
+                    if (t0 >= t1) break;
+                    float* pa = poly.data();
+                    float* pb = poly.data() + layout.stride;
+                    for (int k = 0; k < layout.stride; ++k)
+                    {
+                        pa[k] = a[k] + (b[k] - a[k]) * t0;
+                        pb[k] = a[k] + (b[k] - a[k]) * t1;
+                    }
+                    setup.Line(pa, pb, a, kNoPlane, nullptr);
+                    break;
                 }
-                setup.Line(pa, pb, a, kNoPlane, nullptr);
-                break;
+                case D3DPT_POINTLIST:
+                {
+                    const float* a = vertex(prim);
+                    if (a && !(Outside(layout, a) & clipMask)) setup.Point(a, kNoPlane, nullptr);
+                    break;
+                }
+                default:
+                    break;
+                }
             }
-            case D3DPT_POINTLIST:
-            {
-                const float* a = vertex(prim);
-                if (a && !(Outside(layout, a) & clipMask)) setup.Point(a, kNoPlane, nullptr);
-                break;
-            }
-            default: break;
-            }
-        }
-    });
+        });
 
     // Tiles that have work, in a fixed order.
     std::vector<int> tiles;
     for (int t = 0; t < tilesX * tilesY; ++t)
-        for (const Batch& b : batches)
-            if (!b.bins.empty() && !b.bins[t].empty())
+        for (size_t bi = 0; bi < batchCount; ++bi)
+            if (!batches[bi].bins[t].empty())
             {
                 tiles.push_back(t);
                 break;
             }
-    pool.Run(tiles.size(), [&](size_t i) {
-        const int t = tiles[i];
-        const int tx = t % tilesX, ty = t / tilesX;
-        const int x0 = std::max<int>(tx * kTileSize, clip.left), y0 = std::max<int>(ty * kTileSize, clip.top);
-        const int x1 = std::min<int>(x0 - x0 % kTileSize + kTileSize, clip.right);
-        const int y1 = std::min<int>(y0 - y0 % kTileSize + kTileSize, clip.bottom);
-        PixelPipeline pixels(cfg);
-        for (const Batch& b : batches)
-        {
-            if (b.bins.empty()) continue;
-            for (uint32_t index : b.bins[t]) RasterizePrim(cfg, b.prims[index], b.arena.data(), x0, y0, x1, y1, pixels);
-        }
-    });
+    pool.Run(tiles.size(),
+             [&](size_t i)
+             {
+                 const int t = tiles[i];
+                 const int tx = t % tilesX, ty = t / tilesX;
+                 const int x0 = std::max<int>(tx * kTileSize, clip.left),
+                           y0 = std::max<int>(ty * kTileSize, clip.top);
+                 const int x1 = std::min<int>(x0 - x0 % kTileSize + kTileSize, clip.right);
+                 const int y1 = std::min<int>(y0 - y0 % kTileSize + kTileSize, clip.bottom);
+                 PixelPipeline pixels(cfg);
+                 for (size_t bi = 0; bi < batchCount; ++bi)
+                 {
+                     const Batch& b = batches[bi];
+                     for (uint32_t index : b.bins[t])
+                         RasterizePrim(cfg, active, b.prims[index], b.arena.data(), x0, y0, x1, y1, pixels);
+                 }
+             });
 }
 } // namespace ferolt::d3d9

@@ -22,9 +22,9 @@ bool IsResourceIid(REFIID riid)
 }
 } // namespace
 
-// ---- ResourceBase ------------------------------------------------------------------------------------------
-template <class I>
-HRESULT ResourceBase<I>::QueryInterface(REFIID riid, void** ppv)
+// ---- ResourceBase
+// ------------------------------------------------------------------------------------------
+template <class I> HRESULT ResourceBase<I>::QueryInterface(REFIID riid, void** ppv)
 {
     if (!ppv) return E_POINTER;
     if (IsResourceIid(riid))
@@ -37,8 +37,7 @@ HRESULT ResourceBase<I>::QueryInterface(REFIID riid, void** ppv)
     return E_NOINTERFACE;
 }
 
-template <class I>
-HRESULT ResourceBase<I>::GetDevice(IDirect3DDevice9** ppDevice)
+template <class I> HRESULT ResourceBase<I>::GetDevice(IDirect3DDevice9** ppDevice)
 {
     if (!ppDevice) return D3DERR_INVALIDCALL;
     *ppDevice = nullptr;
@@ -60,8 +59,7 @@ HRESULT ResourceBase<I>::SetPrivateData(REFGUID guid, const void* data, DWORD si
     return D3D_OK;
 }
 
-template <class I>
-HRESULT ResourceBase<I>::GetPrivateData(REFGUID guid, void* data, DWORD* size)
+template <class I> HRESULT ResourceBase<I>::GetPrivateData(REFGUID guid, void* data, DWORD* size)
 {
     if (!size) return D3DERR_INVALIDCALL;
     auto it = privateData_.find(GuidKey(guid));
@@ -77,8 +75,7 @@ HRESULT ResourceBase<I>::GetPrivateData(REFGUID guid, void* data, DWORD* size)
     return D3D_OK;
 }
 
-template <class I>
-HRESULT ResourceBase<I>::FreePrivateData(REFGUID guid)
+template <class I> HRESULT ResourceBase<I>::FreePrivateData(REFGUID guid)
 {
     return privateData_.erase(GuidKey(guid)) ? D3D_OK : D3DERR_NOTFOUND;
 }
@@ -115,7 +112,8 @@ UINT FullChainLevels(UINT width, UINT height)
     return levels;
 }
 
-// ---- Surface -----------------------------------------------------------------------------------------------
+// ---- Surface
+// -----------------------------------------------------------------------------------------------
 Surface::Surface(std::shared_ptr<DeviceAnchor> anchor, const D3DSURFACE_DESC& desc, IUnknown* container,
                  bool lockable)
     : ResourceBase(std::move(anchor), container ? D3DPOOL_SCRATCH : desc.Pool), desc_(desc),
@@ -137,8 +135,8 @@ Surface::Surface(std::shared_ptr<DeviceAnchor> anchor, const D3DSURFACE_DESC& de
     }
 }
 
-Surface* Surface::Create(std::shared_ptr<DeviceAnchor> anchor, const D3DSURFACE_DESC& desc, IUnknown* container,
-                         bool lockable)
+Surface* Surface::Create(std::shared_ptr<DeviceAnchor> anchor, const D3DSURFACE_DESC& desc,
+                         IUnknown* container, bool lockable)
 {
     const FormatInfo& info = GetFormatInfo(desc.Format);
     if (info.bytes == 0 || desc.Width == 0 || desc.Height == 0 || desc.Width > kMaxSurfaceEdge ||
@@ -227,7 +225,8 @@ HRESULT Surface::ReleaseDC(HDC)
     return D3DERR_INVALIDCALL;
 }
 
-// ---- Texture -----------------------------------------------------------------------------------------------
+// ---- Texture
+// -----------------------------------------------------------------------------------------------
 namespace
 {
 bool ValidTextureArgs(UINT width, UINT height, DWORD usage, D3DFORMAT format, D3DPOOL pool)
@@ -241,8 +240,8 @@ bool ValidTextureArgs(UINT width, UINT height, DWORD usage, D3DFORMAT format, D3
 }
 } // namespace
 
-HRESULT Texture::Create(std::shared_ptr<DeviceAnchor> anchor, UINT width, UINT height, UINT levels, DWORD usage,
-                        D3DFORMAT format, D3DPOOL pool, Texture** out)
+HRESULT Texture::Create(std::shared_ptr<DeviceAnchor> anchor, UINT width, UINT height, UINT levels,
+                        DWORD usage, D3DFORMAT format, D3DPOOL pool, Texture** out)
 {
     *out = nullptr;
     if (!ValidTextureArgs(width, height, usage, format, pool)) return D3DERR_INVALIDCALL;
@@ -273,7 +272,8 @@ HRESULT Texture::Create(std::shared_ptr<DeviceAnchor> anchor, UINT width, UINT h
 
 Texture::~Texture()
 {
-    for (Surface* s : levels_) delete s;
+    for (Surface* s : levels_)
+        delete s;
 }
 
 HRESULT Texture::QueryInterface(REFIID riid, void** ppv)
@@ -331,7 +331,8 @@ HRESULT Texture::UnlockRect(UINT level)
     return levels_[level]->UnlockRect();
 }
 
-// ---- CubeTexture -------------------------------------------------------------------------------------------
+// ---- CubeTexture
+// -------------------------------------------------------------------------------------------
 HRESULT CubeTexture::Create(std::shared_ptr<DeviceAnchor> anchor, UINT edge, UINT levels, DWORD usage,
                             D3DFORMAT format, D3DPOOL pool, CubeTexture** out)
 {
@@ -364,7 +365,8 @@ HRESULT CubeTexture::Create(std::shared_ptr<DeviceAnchor> anchor, UINT edge, UIN
 
 CubeTexture::~CubeTexture()
 {
-    for (Surface* s : faces_) delete s;
+    for (Surface* s : faces_)
+        delete s;
 }
 
 HRESULT CubeTexture::QueryInterface(REFIID riid, void** ppv)
@@ -404,8 +406,8 @@ HRESULT CubeTexture::GetCubeMapSurface(D3DCUBEMAP_FACES face, UINT level, IDirec
     return D3D_OK;
 }
 
-HRESULT CubeTexture::LockRect(D3DCUBEMAP_FACES face, UINT level, D3DLOCKED_RECT* pLockedRect, const RECT* pRect,
-                              DWORD flags)
+HRESULT CubeTexture::LockRect(D3DCUBEMAP_FACES face, UINT level, D3DLOCKED_RECT* pLockedRect,
+                              const RECT* pRect, DWORD flags)
 {
     Surface* s = Face(face, level);
     return s ? s->LockRect(pLockedRect, pRect, flags) : D3DERR_INVALIDCALL;
@@ -417,9 +419,9 @@ HRESULT CubeTexture::UnlockRect(D3DCUBEMAP_FACES face, UINT level)
     return s ? s->UnlockRect() : D3DERR_INVALIDCALL;
 }
 
-// ---- Buffers -----------------------------------------------------------------------------------------------
-template <class I>
-HRESULT Buffer<I>::Lock(UINT offset, UINT size, void** ppbData, DWORD)
+// ---- Buffers
+// -----------------------------------------------------------------------------------------------
+template <class I> HRESULT Buffer<I>::Lock(UINT offset, UINT size, void** ppbData, DWORD)
 {
     if (!ppbData) return D3DERR_INVALIDCALL;
     *ppbData = nullptr;
@@ -480,7 +482,8 @@ HRESULT IndexBuffer::GetDesc(D3DINDEXBUFFER_DESC* d)
     return D3D_OK;
 }
 
-// ---- VertexDeclaration -------------------------------------------------------------------------------------
+// ---- VertexDeclaration
+// -------------------------------------------------------------------------------------
 HRESULT VertexDeclaration::QueryInterface(REFIID riid, void** ppv)
 {
     if (!ppv) return E_POINTER;

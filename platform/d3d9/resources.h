@@ -27,8 +27,7 @@ constexpr UINT kMaxSurfaceEdge = 16384;
 constexpr UINT kMaxBufferBytes = 1u << 30;
 
 // Common parts of every resource: reference count, private data, the device link.
-template <class Interface>
-class ResourceBase : public Interface
+template <class Interface> class ResourceBase : public Interface
 {
 public:
     ResourceBase(std::shared_ptr<DeviceAnchor> anchor, D3DPOOL pool) : anchor_(std::move(anchor)), pool_(pool)
@@ -86,8 +85,8 @@ public:
     // A surface of a texture forwards its reference count to the container.
     Surface(std::shared_ptr<DeviceAnchor> anchor, const D3DSURFACE_DESC& desc, IUnknown* container,
             bool lockable);
-    static Surface* Create(std::shared_ptr<DeviceAnchor> anchor, const D3DSURFACE_DESC& desc, IUnknown* container,
-                           bool lockable);
+    static Surface* Create(std::shared_ptr<DeviceAnchor> anchor, const D3DSURFACE_DESC& desc,
+                           IUnknown* container, bool lockable);
 
     ULONG AddRef() override;
     ULONG Release() override;
@@ -132,8 +131,8 @@ UINT FullChainLevels(UINT width, UINT height);
 class Texture final : public ResourceBase<IDirect3DTexture9>
 {
 public:
-    static HRESULT Create(std::shared_ptr<DeviceAnchor> anchor, UINT width, UINT height, UINT levels, DWORD usage,
-                          D3DFORMAT format, D3DPOOL pool, Texture** out);
+    static HRESULT Create(std::shared_ptr<DeviceAnchor> anchor, UINT width, UINT height, UINT levels,
+                          DWORD usage, D3DFORMAT format, D3DPOOL pool, Texture** out);
     ~Texture();
 
     HRESULT QueryInterface(REFIID riid, void** ppv) override;
@@ -177,7 +176,8 @@ public:
     D3DTEXTUREFILTERTYPE GetAutoGenFilterType() override { return D3DTEXF_LINEAR; }
     void GenerateMipSubLevels() override {}
     HRESULT GetLevelDesc(UINT Level, D3DSURFACE_DESC* pDesc) override;
-    HRESULT GetCubeMapSurface(D3DCUBEMAP_FACES FaceType, UINT Level, IDirect3DSurface9** ppCubeMapSurface) override;
+    HRESULT GetCubeMapSurface(D3DCUBEMAP_FACES FaceType, UINT Level,
+                              IDirect3DSurface9** ppCubeMapSurface) override;
     HRESULT LockRect(D3DCUBEMAP_FACES FaceType, UINT Level, D3DLOCKED_RECT* pLockedRect, const RECT* pRect,
                      DWORD Flags) override;
     HRESULT UnlockRect(D3DCUBEMAP_FACES FaceType, UINT Level) override;
@@ -198,8 +198,7 @@ private:
 };
 
 // Storage of a vertex or index buffer.
-template <class Interface>
-class Buffer : public ResourceBase<Interface>
+template <class Interface> class Buffer : public ResourceBase<Interface>
 {
 public:
     Buffer(std::shared_ptr<DeviceAnchor> anchor, D3DPOOL pool, UINT size, DWORD usage)

@@ -1,8 +1,11 @@
 // Texture sampling: addressing modes, point and linear filters, mip level selection and cube faces.
 // Texel centres lie at (i + 0.5) / size, as Direct3D 9 maps texture coordinates to texels.
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "platform/d3d9/raster.h"
+#include "platform/d3d9/simd.h"
 
 namespace ferolt::d3d9
 {
@@ -12,7 +15,8 @@ int Address(DWORD mode, int64_t i, int n, bool* border)
 {
     switch (mode)
     {
-    case D3DTADDRESS_CLAMP: return static_cast<int>(i < 0 ? 0 : (i >= n ? n - 1 : i));
+    case D3DTADDRESS_CLAMP:
+        return static_cast<int>(i < 0 ? 0 : (i >= n ? n - 1 : i));
     case D3DTADDRESS_BORDER:
         if (i < 0 || i >= n)
         {
@@ -56,7 +60,8 @@ void Texel(const Surface& s, const SamplerConfig& smp, int64_t x, int64_t y, DWO
     const int iy = Address(av, y, s.Height(), &border);
     if (border)
     {
-        for (int i = 0; i < 4; ++i) out[i] = smp.border[i];
+        for (int i = 0; i < 4; ++i)
+            out[i] = smp.border[i];
         return;
     }
     const uint8_t* p = s.Bits() + s.Pitch() * iy + static_cast<size_t>(ix) * s.Info().bytes;
@@ -73,14 +78,78 @@ void Texel(const Surface& s, const SamplerConfig& smp, int64_t x, int64_t y, DWO
     DecodeTexel(f, p, out);
 }
 
+// 32-bit texels in four lanes at once; every lane does what the scalar code does, so the results match.
+inline Vec4 Fetch8888(const uint8_t* bits, size_t pitch, int ix, int iy, bool opaque)
+{
+    uint32_t texel;
+    std::memcpy(&texel, bits + pitch * iy + static_cast<size_t>(ix) * 4, 4);
+    const Vec4 c = Vec4::FromBgra(texel);
+    return opaque ? c.WithW(1.0f) : c;
+}
+
+inline int AddressFast(DWORD mode, int64_t i, int n, bool* border)
+{
+    if (mode == D3DTADDRESS_WRAP && (n & (n - 1)) == 0) return static_cast<int>(i & (n - 1));
+    return Address(mode, i, n, border);
+}
+
+void Sample2D8888(const Surface& s, const SamplerConfig& smp, DWORD filter, float u, float v, DWORD au,
+                  DWORD av, float out[4])
+{
+    const int w = s.Width(), h = s.Height();
+    const bool opaque = s.Desc().Format == D3DFMT_X8R8G8B8;
+    const uint8_t* bits = s.Bits();
+    const size_t pitch = s.Pitch();
+    if (filter != D3DTEXF_LINEAR)
+    {
+        bool border = false;
+        const int ix = AddressFast(au, static_cast<int64_t>(std::floor(Scaled(u, w))), w, &border);
+        const int iy = AddressFast(av, static_cast<int64_t>(std::floor(Scaled(v, h))), h, &border);
+        (border ? Vec4::Load(smp.border) : Fetch8888(bits, pitch, ix, iy, opaque)).Store(out);
+        return;
+    }
+    const double x = Scaled(u, w) - 0.5, y = Scaled(v, h) - 0.5;
+    const double fx0 = std::floor(x), fy0 = std::floor(y);
+    const Vec4 fx(static_cast<float>(x - fx0)), fy(static_cast<float>(y - fy0));
+    const int64_t x0 = static_cast<int64_t>(fx0), y0 = static_cast<int64_t>(fy0);
+    bool bx0 = false, bx1 = false, by0 = false, by1 = false;
+    const int ix0 = AddressFast(au, x0, w, &bx0), ix1 = AddressFast(au, x0 + 1, w, &bx1);
+    const int iy0 = AddressFast(av, y0, h, &by0), iy1 = AddressFast(av, y0 + 1, h, &by1);
+    Vec4 t00, t10, t01, t11;
+    if (!(bx0 | bx1 | by0 | by1))
+    {
+        t00 = Fetch8888(bits, pitch, ix0, iy0, opaque);
+        t10 = Fetch8888(bits, pitch, ix1, iy0, opaque);
+        t01 = Fetch8888(bits, pitch, ix0, iy1, opaque);
+        t11 = Fetch8888(bits, pitch, ix1, iy1, opaque);
+    }
+    else
+    {
+        const Vec4 border = Vec4::Load(smp.border);
+        t00 = bx0 || by0 ? border : Fetch8888(bits, pitch, ix0, iy0, opaque);
+        t10 = bx1 || by0 ? border : Fetch8888(bits, pitch, ix1, iy0, opaque);
+        t01 = bx0 || by1 ? border : Fetch8888(bits, pitch, ix0, iy1, opaque);
+        t11 = bx1 || by1 ? border : Fetch8888(bits, pitch, ix1, iy1, opaque);
+    }
+    const Vec4 top = t00 + (t10 - t00) * fx;
+    const Vec4 bottom = t01 + (t11 - t01) * fx;
+    (top + (bottom - top) * fy).Store(out);
+}
+
 void Sample2D(const Surface& s, const SamplerConfig& smp, DWORD filter, float u, float v, DWORD au, DWORD av,
               float out[4])
 {
+    const D3DFORMAT format = s.Desc().Format;
+    if (format == D3DFMT_A8R8G8B8 || format == D3DFMT_X8R8G8B8)
+    {
+        Sample2D8888(s, smp, filter, u, v, au, av, out);
+        return;
+    }
     const int w = s.Width(), h = s.Height();
     if (filter != D3DTEXF_LINEAR)
     {
-        Texel(s, smp, static_cast<int64_t>(std::floor(Scaled(u, w))), static_cast<int64_t>(std::floor(Scaled(v, h))),
-              au, av, out);
+        Texel(s, smp, static_cast<int64_t>(std::floor(Scaled(u, w))),
+              static_cast<int64_t>(std::floor(Scaled(v, h))), au, av, out);
         return;
     }
     const double x = Scaled(u, w) - 0.5, y = Scaled(v, h) - 0.5;
@@ -112,7 +181,8 @@ UINT BaseLevel(const StageConfig& st, UINT levels)
 bool StageNeedsLod(const StageConfig& st)
 {
     const UINT levels = st.texture ? st.texture->Levels() : (st.cube ? st.cube->Levels() : 1);
-    return (levels > 1 && st.sampler.mipFilter != D3DTEXF_NONE) || st.sampler.minFilter != st.sampler.magFilter;
+    return (levels > 1 && st.sampler.mipFilter != D3DTEXF_NONE) ||
+           st.sampler.minFilter != st.sampler.magFilter;
 }
 
 float TextureLod(const StageConfig& st, float dudx, float dvdx, float dudy, float dvdy)
@@ -124,7 +194,88 @@ float TextureLod(const StageConfig& st, float dudx, float dvdx, float dudy, floa
     const float ly = (dudy * w) * (dudy * w) + (dvdy * h) * (dvdy * h);
     const float rho2 = std::max(lx, ly);
     if (!(rho2 > 0.0f)) return -100.0f;
+    if (st.sampler.lodBias == 0.0f)
+    {
+        // Sampling needs only the sign of the level here, or, for point mip selection, which level is
+        // nearest; both are known without the logarithm near 1 (log2 is 0 at 1 and below 0.5 under 2).
+        if (rho2 <= 1.0f) return 0.0f;
+        const UINT levels = st.texture ? st.texture->Levels() : (st.cube ? st.cube->Levels() : 1);
+        if (st.sampler.mipFilter == D3DTEXF_NONE || levels == 1) return 1.0f;
+        if (st.sampler.mipFilter == D3DTEXF_POINT && rho2 < 1.99f) return 0.25f;
+    }
     return 0.5f * std::log2(rho2) + st.sampler.lodBias;
+}
+
+void PrepareFastTexture(const StageConfig& st, FastTexture* out)
+{
+    *out = FastTexture{};
+    if (!st.texture || st.cube) return;
+    const UINT levels = st.texture->Levels();
+    if (levels == 0 || levels > 16) return;
+    for (UINT i = 0; i < levels; ++i)
+    {
+        const Surface* s = st.texture->Level(i);
+        if (!s) return;
+        const D3DFORMAT f = s->Desc().Format;
+        if (f != D3DFMT_A8R8G8B8 && f != D3DFMT_X8R8G8B8) return;
+        out->level[i] = s;
+    }
+    out->width = static_cast<float>(out->level[0]->Width());
+    out->height = static_cast<float>(out->level[0]->Height());
+    out->levels = levels;
+    out->base = BaseLevel(st, levels);
+    out->enabled = true;
+}
+
+void SampleFastTexture(const StageConfig& st, const FastTexture& t, float u, float v, float dudx, float dvdx,
+                       float dudy, float dvdy, bool useLod, float out[4])
+{
+    const SamplerConfig& smp = st.sampler;
+    float lod = 0.0f;
+    if (useLod)
+    {
+        const float lx = (dudx * t.width) * (dudx * t.width) + (dvdx * t.height) * (dvdx * t.height);
+        const float ly = (dudy * t.width) * (dudy * t.width) + (dvdy * t.height) * (dvdy * t.height);
+        const float rho2 = std::max(lx, ly);
+        if (!(rho2 > 0.0f))
+            lod = -100.0f;
+        else if (smp.lodBias == 0.0f && rho2 <= 1.0f)
+            lod = 0.0f;
+        else if (smp.lodBias == 0.0f && (smp.mipFilter == D3DTEXF_NONE || t.levels == 1))
+            lod = 1.0f;
+        else if (smp.lodBias == 0.0f && smp.mipFilter == D3DTEXF_POINT && rho2 < 1.99f)
+            lod = 0.25f;
+        else
+            lod = 0.5f * std::log2(rho2) + smp.lodBias;
+    }
+    const UINT levels = t.levels, base = t.base;
+    if (!useLod || lod <= 0.0f)
+    {
+        Sample2D8888(*t.level[base], smp, smp.magFilter, u, v, smp.addressU, smp.addressV, out);
+        return;
+    }
+    const DWORD filter = smp.minFilter;
+    if (smp.mipFilter == D3DTEXF_NONE || levels == 1)
+    {
+        Sample2D8888(*t.level[base], smp, filter, u, v, smp.addressU, smp.addressV, out);
+        return;
+    }
+    const float maxLod = static_cast<float>(levels - 1 - base);
+    const float l = std::min(lod, maxLod);
+    if (smp.mipFilter == D3DTEXF_POINT)
+    {
+        const UINT i = base + static_cast<UINT>(std::floor(l + 0.5f));
+        Sample2D8888(*t.level[std::min(i, levels - 1)], smp, filter, u, v, smp.addressU, smp.addressV, out);
+        return;
+    }
+    const UINT i0 = base + static_cast<UINT>(std::floor(l));
+    const UINT i1 = std::min(i0 + 1, levels - 1);
+    const float f = l - std::floor(l);
+    float a[4], b[4];
+    Sample2D8888(*t.level[i0], smp, filter, u, v, smp.addressU, smp.addressV, a);
+    Sample2D8888(*t.level[i1], smp, filter, u, v, smp.addressU, smp.addressV, b);
+    for (int i = 0; i < 4; ++i)
+        out[i] = a[i] + (b[i] - a[i]) * f;
 }
 
 void SampleTexture(const StageConfig& st, const float coord[4], float lod, bool useLod, float out[4])
@@ -163,9 +314,8 @@ void SampleTexture(const StageConfig& st, const float coord[4], float lod, bool 
         v = 0.5f * (tc / ma + 1.0f);
     }
     const UINT levels = st.cube ? st.cube->Levels() : st.texture->Levels();
-    auto level = [&](UINT i) -> const Surface* {
-        return st.cube ? st.cube->Face(static_cast<UINT>(face), i) : st.texture->Level(i);
-    };
+    auto level = [&](UINT i) -> const Surface*
+    { return st.cube ? st.cube->Face(static_cast<UINT>(face), i) : st.texture->Level(i); };
     const DWORD au = st.cube ? D3DTADDRESS_CLAMP : smp.addressU;
     const DWORD av = st.cube ? D3DTADDRESS_CLAMP : smp.addressV;
     const UINT base = BaseLevel(st, levels);
@@ -194,6 +344,7 @@ void SampleTexture(const StageConfig& st, const float coord[4], float lod, bool 
     float a[4], b[4];
     Sample2D(*level(i0), smp, filter, u, v, au, av, a);
     Sample2D(*level(i1), smp, filter, u, v, au, av, b);
-    for (int i = 0; i < 4; ++i) out[i] = a[i] + (b[i] - a[i]) * f;
+    for (int i = 0; i < 4; ++i)
+        out[i] = a[i] + (b[i] - a[i]) * f;
 }
 } // namespace ferolt::d3d9

@@ -45,7 +45,9 @@ void ReadElement(const uint8_t* p, uint8_t type, float out[4])
     case D3DDECLTYPE_FLOAT1:
     case D3DDECLTYPE_FLOAT2:
     case D3DDECLTYPE_FLOAT3:
-    case D3DDECLTYPE_FLOAT4: std::memcpy(out, p, ElementBytes(type)); break;
+    case D3DDECLTYPE_FLOAT4:
+        std::memcpy(out, p, ElementBytes(type));
+        break;
     case D3DDECLTYPE_D3DCOLOR:
         out[0] = p[2] / 255.0f;
         out[1] = p[1] / 255.0f;
@@ -53,10 +55,12 @@ void ReadElement(const uint8_t* p, uint8_t type, float out[4])
         out[3] = p[3] / 255.0f;
         break;
     case D3DDECLTYPE_UBYTE4:
-        for (int i = 0; i < 4; ++i) out[i] = p[i];
+        for (int i = 0; i < 4; ++i)
+            out[i] = p[i];
         break;
     case D3DDECLTYPE_UBYTE4N:
-        for (int i = 0; i < 4; ++i) out[i] = p[i] / 255.0f;
+        for (int i = 0; i < 4; ++i)
+            out[i] = p[i] / 255.0f;
         break;
     case D3DDECLTYPE_SHORT2:
     case D3DDECLTYPE_SHORT4:
@@ -115,7 +119,8 @@ void ReadElement(const uint8_t* p, uint8_t type, float out[4])
         }
         break;
     }
-    default: break;
+    default:
+        break;
     }
 }
 
@@ -133,7 +138,8 @@ Vec3 Normalize(const Vec3& v)
 
 void Transform4(const float v[4], const D3DMATRIX& m, float out[4])
 {
-    for (int j = 0; j < 4; ++j) out[j] = v[0] * m.m[0][j] + v[1] * m.m[1][j] + v[2] * m.m[2][j] + v[3] * m.m[3][j];
+    for (int j = 0; j < 4; ++j)
+        out[j] = v[0] * m.m[0][j] + v[1] * m.m[1][j] + v[2] * m.m[2][j] + v[3] * m.m[3][j];
 }
 
 float FogFactor(DWORD mode, float d, float start, float end, float density)
@@ -141,10 +147,17 @@ float FogFactor(DWORD mode, float d, float start, float end, float density)
     float f = 1.0f;
     switch (mode)
     {
-    case D3DFOG_LINEAR: f = end != start ? (end - d) / (end - start) : (d < end ? 1.0f : 0.0f); break;
-    case D3DFOG_EXP: f = std::exp(-density * d); break;
-    case D3DFOG_EXP2: f = std::exp(-(density * d) * (density * d)); break;
-    default: break;
+    case D3DFOG_LINEAR:
+        f = end != start ? (end - d) / (end - start) : (d < end ? 1.0f : 0.0f);
+        break;
+    case D3DFOG_EXP:
+        f = std::exp(-density * d);
+        break;
+    case D3DFOG_EXP2:
+        f = std::exp(-(density * d) * (density * d));
+        break;
+    default:
+        break;
     }
     return f < 0.0f ? 0.0f : (f > 1.0f ? 1.0f : f);
 }
@@ -160,7 +173,8 @@ bool LayoutFromFvf(DWORD fvf, VertexLayout* out, UINT* stride)
     *out = VertexLayout{};
     uint32_t offset = 0;
     const DWORD pos = fvf & D3DFVF_POSITION_MASK;
-    auto add = [&](VertexElement& e, uint8_t type) {
+    auto add = [&](VertexElement& e, uint8_t type)
+    {
         e.present = true;
         e.stream = 0;
         e.type = type;
@@ -169,13 +183,18 @@ bool LayoutFromFvf(DWORD fvf, VertexLayout* out, UINT* stride)
     };
     switch (pos)
     {
-    case 0: break;
-    case D3DFVF_XYZ: add(out->position, D3DDECLTYPE_FLOAT3); break;
+    case 0:
+        break;
+    case D3DFVF_XYZ:
+        add(out->position, D3DDECLTYPE_FLOAT3);
+        break;
     case D3DFVF_XYZRHW:
         add(out->position, D3DDECLTYPE_FLOAT4);
         out->pretransformed = true;
         break;
-    case D3DFVF_XYZW: add(out->position, D3DDECLTYPE_FLOAT4); break;
+    case D3DFVF_XYZW:
+        add(out->position, D3DDECLTYPE_FLOAT4);
+        break;
     case D3DFVF_XYZB1:
     case D3DFVF_XYZB2:
     case D3DFVF_XYZB3:
@@ -185,7 +204,8 @@ bool LayoutFromFvf(DWORD fvf, VertexLayout* out, UINT* stride)
         add(out->position, D3DDECLTYPE_FLOAT3);
         offset += 4 * ((pos - D3DFVF_XYZ) / 2);
         break;
-    default: return false;
+    default:
+        return false;
     }
     if (fvf & D3DFVF_NORMAL) add(out->normal, D3DDECLTYPE_FLOAT3);
     if (fvf & D3DFVF_PSIZE) add(out->psize, D3DDECLTYPE_FLOAT1);
@@ -226,7 +246,9 @@ bool LayoutFromDeclaration(const std::vector<D3DVERTEXELEMENT9>& elements, Verte
         case D3DDECLUSAGE_NORMAL:
             if (e.UsageIndex == 0) out->normal = el;
             break;
-        case D3DDECLUSAGE_PSIZE: out->psize = el; break;
+        case D3DDECLUSAGE_PSIZE:
+            out->psize = el;
+            break;
         case D3DDECLUSAGE_COLOR:
             if (e.UsageIndex == 0) out->diffuse = el;
             if (e.UsageIndex == 1) out->specular = el;
@@ -234,7 +256,8 @@ bool LayoutFromDeclaration(const std::vector<D3DVERTEXELEMENT9>& elements, Verte
         case D3DDECLUSAGE_TEXCOORD:
             if (e.UsageIndex < kMaxTexSets) out->tex[e.UsageIndex] = el;
             break;
-        default: break; // other usages have no meaning to the fixed-function pipeline
+        default:
+            break; // other usages have no meaning to the fixed-function pipeline
         }
     }
     return true;
@@ -249,8 +272,8 @@ VertexLayoutOut MakeVertexLayout(const DrawConfig& cfg)
     return l;
 }
 
-void ProcessVertices(const DrawConfig& cfg, const VertexLayoutOut& layout, int64_t first, size_t count, float* out,
-                     float guardX, float guardY)
+void ProcessVertices(const DrawConfig& cfg, const VertexLayoutOut& layout, int64_t first, size_t count,
+                     float* out, float guardX, float guardY)
 {
     const VertexConfig& vc = cfg.vertex;
     const VertexLayout& in = vc.layout;
@@ -264,7 +287,8 @@ void ProcessVertices(const DrawConfig& cfg, const VertexLayoutOut& layout, int64
         uint32_t flags = 0;
 
         // Every element must lie inside its stream; a vertex that does not is dropped with its primitives.
-        auto fetch = [&](const VertexElement& e, float v[4]) -> bool {
+        auto fetch = [&](const VertexElement& e, float v[4]) -> bool
+        {
             v[0] = v[1] = v[2] = 0.0f;
             v[3] = 1.0f;
             if (!e.present) return false;
@@ -281,7 +305,8 @@ void ProcessVertices(const DrawConfig& cfg, const VertexLayoutOut& layout, int64
 
         float p[4], n4[4], dif[4], spec[4], psize[4];
         if (!fetch(in.position, p)) flags |= kVertexInvalid;
-        if (in.position.type == D3DDECLTYPE_FLOAT3 || (!in.pretransformed && in.position.type != D3DDECLTYPE_FLOAT4))
+        if (in.position.type == D3DDECLTYPE_FLOAT3 ||
+            (!in.pretransformed && in.position.type != D3DDECLTYPE_FLOAT4))
             p[3] = 1.0f;
         const bool hasNormal = fetch(in.normal, n4);
         const bool hasDiffuse = fetch(in.diffuse, dif);
@@ -301,7 +326,8 @@ void ProcessVertices(const DrawConfig& cfg, const VertexLayoutOut& layout, int64
             o[1] = p[1];
             o[2] = p[2];
             o[3] = 1.0f / rhw;
-            for (int i = 0; i < layout.clipCount; ++i) cd[i] = 1.0f;
+            for (int i = 0; i < layout.clipCount; ++i)
+                cd[i] = 1.0f;
             const D3DVIEWPORT9& vp = cfg.raster.viewport;
             const float cx = vp.X + vp.Width * 0.5f, cy = vp.Y + vp.Height * 0.5f;
             const float gx = guardX * vp.Width * 0.5f, gy = guardY * vp.Height * 0.5f;
@@ -323,7 +349,8 @@ void ProcessVertices(const DrawConfig& cfg, const VertexLayoutOut& layout, int64
                 {
                     const int dims = ElementComponents(in.tex[tc.set].type);
                     if (dims < 4) t[dims] = 1.0f;
-                    for (int i = dims + 1; i < 4; ++i) t[i] = 0.0f;
+                    for (int i = dims + 1; i < 4; ++i)
+                        t[i] = 0.0f;
                 }
                 float* dst = vary + kVaryTex + 4 * s;
                 if (tc.count)
@@ -343,8 +370,8 @@ void ProcessVertices(const DrawConfig& cfg, const VertexLayoutOut& layout, int64
         o[1] = clip[1];
         o[2] = clip[2];
         o[3] = clip[3];
-        cd[0] = clip[2];                   // near: z >= 0
-        cd[1] = clip[3] - 1e-6f;           // w > 0
+        cd[0] = clip[2];                                // near: z >= 0
+        cd[1] = clip[3] - 1e-6f;                        // w > 0
         cd[2] = vc.clipping ? clip[3] - clip[2] : 1.0f; // far: z <= w
         cd[3] = guardX * clip[3] - clip[0];
         cd[4] = guardX * clip[3] + clip[0];
@@ -353,7 +380,8 @@ void ProcessVertices(const DrawConfig& cfg, const VertexLayoutOut& layout, int64
         for (int i = 0; i < vc.clipPlaneCount; ++i)
         {
             const float* pl = vc.clipPlanes[i];
-            cd[kFixedClipPlanes + i] = pl[0] * world[0] + pl[1] * world[1] + pl[2] * world[2] + pl[3] * world[3];
+            cd[kFixedClipPlanes + i] =
+                pl[0] * world[0] + pl[1] * world[1] + pl[2] * world[2] + pl[3] * world[3];
         }
 
         const float invW = eye4[3] != 0.0f ? 1.0f / eye4[3] : 1.0f;
@@ -416,7 +444,8 @@ void ProcessVertices(const DrawConfig& cfg, const VertexLayoutOut& layout, int64
             case D3DTSS_TCI_SPHEREMAP:
             {
                 const Vec3 nn = Normalize(normal);
-                const Vec3 e = vc.localViewer ? Normalize(Vec3{-eye.x, -eye.y, -eye.z}) : Vec3{0.0f, 0.0f, 1.0f};
+                const Vec3 e =
+                    vc.localViewer ? Normalize(Vec3{-eye.x, -eye.y, -eye.z}) : Vec3{0.0f, 0.0f, 1.0f};
                 const float d2 = 2.0f * Dot3(e, nn);
                 t[0] = d2 * nn.x - e.x;
                 t[1] = d2 * nn.y - e.y;
@@ -438,7 +467,8 @@ void ProcessVertices(const DrawConfig& cfg, const VertexLayoutOut& layout, int64
                     // Missing components pad as (u, v, 1, 0) before the transform.
                     const int dims = ElementComponents(in.tex[tc.set].type);
                     if (dims < 4) t[dims] = 1.0f;
-                    for (int i = dims + 1; i < 4; ++i) t[i] = 0.0f;
+                    for (int i = dims + 1; i < 4; ++i)
+                        t[i] = 0.0f;
                 }
                 break;
             }

@@ -5,7 +5,8 @@ namespace ferolt::d3d9
 WorkerPool::WorkerPool(unsigned threads)
 {
     if (threads == 0) threads = 1;
-    for (unsigned i = 1; i < threads; ++i) workers_.emplace_back([this] { WorkerLoop(); });
+    for (unsigned i = 1; i < threads; ++i)
+        workers_.emplace_back([this] { WorkerLoop(); });
 }
 
 WorkerPool::~WorkerPool()
@@ -15,7 +16,8 @@ WorkerPool::~WorkerPool()
         quit_ = true;
     }
     wake_.notify_all();
-    for (auto& t : workers_) t.join();
+    for (auto& t : workers_)
+        t.join();
 }
 
 void WorkerPool::Drain()
@@ -50,7 +52,8 @@ void WorkerPool::Run(size_t count, const std::function<void(size_t)>& fn)
     if (count == 0) return;
     if (workers_.empty() || count == 1)
     {
-        for (size_t i = 0; i < count; ++i) fn(i);
+        for (size_t i = 0; i < count; ++i)
+            fn(i);
         return;
     }
     std::lock_guard<std::mutex> runLock(runMutex_);

@@ -3,3 +3,4 @@
 #include "platform/d3dx9/d3dx9math.h"
 #include "platform/d3dx9/d3dx9mesh.h"
 #include "platform/d3dx9/d3dx9tex.h"
+#include "platform/d3dx9/d3dx9effect.h"

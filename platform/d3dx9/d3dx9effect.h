@@ -107,7 +107,8 @@ struct D3DXTECHNIQUE_DESC
 };
 
 // {F6CEB4B3-4E4C-40dd-B883-8D8DE5EA0CD5}
-constexpr IID IID_ID3DXEffect = {0xf6ceb4b3, 0x4e4c, 0x40dd, {0xb8, 0x83, 0x8d, 0x8d, 0xe5, 0xea, 0x0c, 0xd5}};
+constexpr IID IID_ID3DXEffect = {
+    0xf6ceb4b3, 0x4e4c, 0x40dd, {0xb8, 0x83, 0x8d, 0x8d, 0xe5, 0xea, 0x0c, 0xd5}};
 
 struct ID3DXEffect;
 using LPD3DXEFFECT = ID3DXEffect*;
@@ -165,6 +166,6 @@ struct ID3DXEffect : IUnknown
     virtual HRESULT CloneEffect(IDirect3DDevice9* pDevice, LPD3DXEFFECT* ppEffect) = 0;
 };
 
-HRESULT D3DXCreateEffect(IDirect3DDevice9* pDevice, LPCVOID pSrcData, UINT SrcDataLen, const D3DXMACRO* pDefines,
-                         LPD3DXINCLUDE pInclude, DWORD Flags, LPD3DXEFFECTPOOL pPool, LPD3DXEFFECT* ppEffect,
-                         LPD3DXBUFFER* ppCompilationErrors);
+HRESULT D3DXCreateEffect(IDirect3DDevice9* pDevice, LPCVOID pSrcData, UINT SrcDataLen,
+                         const D3DXMACRO* pDefines, LPD3DXINCLUDE pInclude, DWORD Flags,
+                         LPD3DXEFFECTPOOL pPool, LPD3DXEFFECT* ppEffect, LPD3DXBUFFER* ppCompilationErrors);

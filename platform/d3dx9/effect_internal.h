@@ -18,7 +18,7 @@ constexpr UINT kMaxEffectArray = 4096;
 
 struct EffectNode
 {
-    std::string name;     // as declared ("lights"), or "name[3]" for an element
+    std::string name; // as declared ("lights"), or "name[3]" for an element
     D3DXPARAMETER_CLASS cls = D3DXPC_SCALAR;
     D3DXPARAMETER_TYPE type = D3DXPT_VOID;
     UINT rows = 1;

@@ -53,12 +53,14 @@ struct Parser
         const char* first = token.data() + open + 1;
         const char* last = token.data() + token.size() - 1;
         auto [ptr, ec] = std::from_chars(first, last, *count);
-        return ValidName(*name) && ec == std::errc() && ptr == last && *count >= 1 && *count <= kMaxEffectArray;
+        return ValidName(*name) && ec == std::errc() && ptr == last && *count >= 1 &&
+               *count <= kMaxEffectArray;
     }
 
     bool KnownType(const std::string& t) const
     {
-        static const char* kBuiltIn[] = {"bool", "int", "float", "float2", "float3", "float4", "float4x4", "texture"};
+        static const char* kBuiltIn[] = {"bool",   "int",    "float",    "float2",
+                                         "float3", "float4", "float4x4", "texture"};
         for (const char* b : kBuiltIn)
             if (t == b) return true;
         return structs.count(t) != 0;
@@ -160,7 +162,8 @@ struct Parser
             if (size_t hash = line.find('#'); hash != std::string::npos) line.resize(hash);
             std::istringstream words(line);
             std::vector<std::string> t;
-            for (std::string w; words >> w;) t.push_back(w);
+            for (std::string w; words >> w;)
+                t.push_back(w);
             if (t.empty()) continue;
             if (!header)
             {
@@ -241,7 +244,8 @@ std::shared_ptr<const EffectDescription> ParseEffect(const char* text, size_t si
     }
     std::string s(text, size);
     // Resources may carry a terminating zero.
-    while (!s.empty() && s.back() == '\0') s.pop_back();
+    while (!s.empty() && s.back() == '\0')
+        s.pop_back();
     if (s.find('\0') != std::string::npos)
     {
         if (error) *error = "binary data in effect text";

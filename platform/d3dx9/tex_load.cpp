@@ -290,7 +290,7 @@ D3DFORMAT FileTexelFormat(const ferolt::image::Info& info, const uint8_t* data, 
     }
     if (info.hasAlpha) return D3DFMT_A8R8G8B8;
     if (info.bitsPerPixel == 8 && info.format != F::Jpeg) return D3DFMT_P8;
-    if (info.bitsPerPixel == 24) return D3DFMT_R8G8B8;
+    if (info.bitsPerPixel == 24 && info.format != F::Jpeg) return D3DFMT_R8G8B8;
     return D3DFMT_X8R8G8B8;
 }
 } // namespace
@@ -393,6 +393,11 @@ HRESULT D3DXCreateTextureFromFileInMemoryEx(IDirect3DDevice9* pDevice, const voi
     if (FAILED(hr)) return hr;
     try
     {
+        // A DDS file's own smaller levels are used where they have the texture's level sizes.
+        ferolt::image::DdsFile dds;
+        const bool ddsLevels = info.ImageFileFormat == D3DXIFF_DDS && info.MipLevels > 1 &&
+                               ferolt::image::ParseDds(static_cast<const uint8_t*>(pSrcData), SrcDataSize,
+                                                       &dds) == ferolt::image::Status::Ok;
         Image level = Resample(image, w, h, Filter == D3DX_DEFAULT ? D3DX_FILTER_TRIANGLE : Filter);
         const UINT count = texture->GetLevelCount();
         for (UINT i = 0; i < count && SUCCEEDED(hr); ++i)
@@ -402,6 +407,16 @@ HRESULT D3DXCreateTextureFromFileInMemoryEx(IDirect3DDevice9* pDevice, const voi
                 D3DSURFACE_DESC desc;
                 hr = texture->GetLevelDesc(i, &desc);
                 if (FAILED(hr)) break;
+                Image stored;
+                if (ddsLevels && i < dds.levels.size() && dds.levels[i].width == desc.Width &&
+                    dds.levels[i].height == desc.Height &&
+                    ferolt::image::DecodeDdsLevel(dds, i, &stored) == ferolt::image::Status::Ok)
+                {
+                    ApplyColorKey(&stored, ColorKey);
+                    level = std::move(stored);
+                    hr = WriteLevel(texture, i, level);
+                    continue;
+                }
                 // Without a mip filter the smaller levels still need content: sample them.
                 const DWORD mip = MipFilter == D3DX_DEFAULT                ? D3DX_FILTER_BOX
                                   : (MipFilter & 0xFF) == D3DX_FILTER_NONE ? D3DX_FILTER_POINT

@@ -65,9 +65,9 @@ using AFX_MSG_THUNK = bool (*)(CWnd* wnd, UINT message, WPARAM wParam, LPARAM lP
 struct AFX_MSGMAP_ENTRY
 {
     UINT nMessage;
-    UINT nCode;   // notification code (WM_COMMAND)
-    UINT nID;     // first control or command id (WM_COMMAND)
-    UINT nLastID; // last id of a range
+    UINT nCode;              // notification code (WM_COMMAND)
+    UINT nID;                // first control or command id (WM_COMMAND)
+    UINT nLastID;            // last id of a range
     const UINT* pRegistered; // ON_REGISTERED_MESSAGE: the variable holding the message
     AFX_MSG_THUNK pfn;
 };
@@ -84,14 +84,19 @@ protected:                                                                      
     const AFX_MSGMAP* GetMessageMap() const override;
 
 #define BEGIN_MESSAGE_MAP(theClass, baseClass)                                                               \
-    const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); }                        \
+    const AFX_MSGMAP* theClass::GetMessageMap() const                                                        \
+    {                                                                                                        \
+        return GetThisMessageMap();                                                                          \
+    }                                                                                                        \
     const AFX_MSGMAP* theClass::GetThisMessageMap()                                                          \
     {                                                                                                        \
         using ThisClass = theClass;                                                                          \
         using TheBaseClass = baseClass;                                                                      \
         static const AFX_MSGMAP_ENTRY entries[] = {
 #define END_MESSAGE_MAP()                                                                                    \
-    {0, 0, 0, 0, nullptr, nullptr}                                                                           \
+    {                                                                                                        \
+        0, 0, 0, 0, nullptr, nullptr                                                                         \
+    }                                                                                                        \
     }                                                                                                        \
     ;                                                                                                        \
     static const AFX_MSGMAP map = {&TheBaseClass::GetThisMessageMap, &entries[0]};                           \
@@ -99,8 +104,13 @@ protected:                                                                      
     }
 
 #define FEROLT_MSG_ENTRY(msg, body)                                                                          \
-    {msg, 0, 0, 0, nullptr,                                                                                  \
-     [](CWnd* w_, UINT m_, WPARAM wp_, LPARAM lp_, LRESULT* r_) -> bool {                                   \
+    {msg,                                                                                                    \
+     0,                                                                                                      \
+     0,                                                                                                      \
+     0,                                                                                                      \
+     nullptr,                                                                                                \
+     [](CWnd* w_, UINT m_, WPARAM wp_, LPARAM lp_, LRESULT* r_) -> bool                                      \
+     {                                                                                                       \
          auto* self_ = static_cast<ThisClass*>(w_);                                                          \
          (void)m_;                                                                                           \
          (void)wp_;                                                                                          \
@@ -110,25 +120,29 @@ protected:                                                                      
          return true;                                                                                        \
      }},
 
-#define ON_WM_CREATE() FEROLT_MSG_ENTRY(WM_CREATE, *r_ = self_->OnCreate(reinterpret_cast<LPCREATESTRUCT>(lp_)))
+#define ON_WM_CREATE()                                                                                       \
+    FEROLT_MSG_ENTRY(WM_CREATE, *r_ = self_->OnCreate(reinterpret_cast<LPCREATESTRUCT>(lp_)))
 #define ON_WM_DESTROY() FEROLT_MSG_ENTRY(WM_DESTROY, self_->OnDestroy())
 #define ON_WM_NCDESTROY() FEROLT_MSG_ENTRY(WM_NCDESTROY, self_->OnNcDestroy())
 #define ON_WM_CLOSE() FEROLT_MSG_ENTRY(WM_CLOSE, self_->OnClose())
 #define ON_WM_PAINT() FEROLT_MSG_ENTRY(WM_PAINT, self_->OnPaint())
-#define ON_WM_ERASEBKGND()                                                                                    \
+#define ON_WM_ERASEBKGND()                                                                                   \
     FEROLT_MSG_ENTRY(WM_ERASEBKGND, *r_ = self_->OnEraseBkgnd(CDC::FromHandle(reinterpret_cast<HDC>(wp_))))
-#define ON_WM_SIZE()                                                                                          \
+#define ON_WM_SIZE()                                                                                         \
     FEROLT_MSG_ENTRY(WM_SIZE, self_->OnSize(static_cast<UINT>(wp_), LOWORD(lp_), HIWORD(lp_)))
 #define ON_WM_MOVE() FEROLT_MSG_ENTRY(WM_MOVE, self_->OnMove(GET_X_LPARAM(lp_), GET_Y_LPARAM(lp_)))
-#define ON_WM_MOVING()                                                                                        \
-    FEROLT_MSG_ENTRY(WM_MOVING, self_->OnMoving(static_cast<UINT>(wp_), reinterpret_cast<LPRECT>(lp_)); *r_ = TRUE)
+#define ON_WM_MOVING()                                                                                       \
+    FEROLT_MSG_ENTRY(WM_MOVING, self_->OnMoving(static_cast<UINT>(wp_), reinterpret_cast<LPRECT>(lp_));      \
+                     *r_ = TRUE)
 #define ON_WM_TIMER() FEROLT_MSG_ENTRY(WM_TIMER, self_->OnTimer(static_cast<UINT_PTR>(wp_)))
-#define ON_WM_KEYDOWN()                                                                                       \
+#define ON_WM_KEYDOWN()                                                                                      \
     FEROLT_MSG_ENTRY(WM_KEYDOWN, self_->OnKeyDown(static_cast<UINT>(wp_), LOWORD(lp_), HIWORD(lp_)))
-#define ON_WM_KEYUP() FEROLT_MSG_ENTRY(WM_KEYUP, self_->OnKeyUp(static_cast<UINT>(wp_), LOWORD(lp_), HIWORD(lp_)))
-#define ON_WM_SYSKEYDOWN()                                                                                    \
+#define ON_WM_KEYUP()                                                                                        \
+    FEROLT_MSG_ENTRY(WM_KEYUP, self_->OnKeyUp(static_cast<UINT>(wp_), LOWORD(lp_), HIWORD(lp_)))
+#define ON_WM_SYSKEYDOWN()                                                                                   \
     FEROLT_MSG_ENTRY(WM_SYSKEYDOWN, self_->OnSysKeyDown(static_cast<UINT>(wp_), LOWORD(lp_), HIWORD(lp_)))
-#define ON_WM_CHAR() FEROLT_MSG_ENTRY(WM_CHAR, self_->OnChar(static_cast<UINT>(wp_), LOWORD(lp_), HIWORD(lp_)))
+#define ON_WM_CHAR()                                                                                         \
+    FEROLT_MSG_ENTRY(WM_CHAR, self_->OnChar(static_cast<UINT>(wp_), LOWORD(lp_), HIWORD(lp_)))
 #define FEROLT_MOUSE_ENTRY(msg, fn) FEROLT_MSG_ENTRY(msg, self_->fn(static_cast<UINT>(wp_), CPoint(lp_)))
 #define ON_WM_MOUSEMOVE() FEROLT_MOUSE_ENTRY(WM_MOUSEMOVE, OnMouseMove)
 #define ON_WM_LBUTTONDOWN() FEROLT_MOUSE_ENTRY(WM_LBUTTONDOWN, OnLButtonDown)
@@ -138,33 +152,49 @@ protected:                                                                      
 #define ON_WM_RBUTTONUP() FEROLT_MOUSE_ENTRY(WM_RBUTTONUP, OnRButtonUp)
 #define ON_WM_MBUTTONDOWN() FEROLT_MOUSE_ENTRY(WM_MBUTTONDOWN, OnMButtonDown)
 #define ON_WM_MBUTTONUP() FEROLT_MOUSE_ENTRY(WM_MBUTTONUP, OnMButtonUp)
-#define ON_WM_MOUSEWHEEL()                                                                                    \
-    FEROLT_MSG_ENTRY(WM_MOUSEWHEEL, *r_ = self_->OnMouseWheel(LOWORD(wp_), static_cast<short>(HIWORD(wp_)), CPoint(lp_)))
-#define ON_WM_CONTEXTMENU()                                                                                   \
-    FEROLT_MSG_ENTRY(WM_CONTEXTMENU, self_->OnContextMenu(CWnd::FromHandle(reinterpret_cast<HWND>(wp_)), CPoint(lp_)))
-#define ON_WM_SETCURSOR()                                                                                     \
-    FEROLT_MSG_ENTRY(WM_SETCURSOR, *r_ = self_->OnSetCursor(CWnd::FromHandle(reinterpret_cast<HWND>(wp_)),         \
+#define ON_WM_MOUSEWHEEL()                                                                                   \
+    FEROLT_MSG_ENTRY(WM_MOUSEWHEEL,                                                                          \
+                     *r_ = self_->OnMouseWheel(LOWORD(wp_), static_cast<short>(HIWORD(wp_)), CPoint(lp_)))
+#define ON_WM_CONTEXTMENU()                                                                                  \
+    FEROLT_MSG_ENTRY(WM_CONTEXTMENU,                                                                         \
+                     self_->OnContextMenu(CWnd::FromHandle(reinterpret_cast<HWND>(wp_)), CPoint(lp_)))
+#define ON_WM_SETCURSOR()                                                                                    \
+    FEROLT_MSG_ENTRY(WM_SETCURSOR, *r_ = self_->OnSetCursor(CWnd::FromHandle(reinterpret_cast<HWND>(wp_)),   \
                                                             static_cast<short>(LOWORD(lp_)), HIWORD(lp_)))
-#define ON_WM_NCCALCSIZE()                                                                                    \
-    FEROLT_MSG_ENTRY(WM_NCCALCSIZE, self_->OnNcCalcSize(static_cast<BOOL>(wp_), reinterpret_cast<NCCALCSIZE_PARAMS*>(lp_)))
-#define ON_WM_SETFOCUS() FEROLT_MSG_ENTRY(WM_SETFOCUS, self_->OnSetFocus(CWnd::FromHandle(reinterpret_cast<HWND>(wp_))))
-#define ON_WM_KILLFOCUS()                                                                                     \
+#define ON_WM_NCCALCSIZE()                                                                                   \
+    FEROLT_MSG_ENTRY(WM_NCCALCSIZE,                                                                          \
+                     self_->OnNcCalcSize(static_cast<BOOL>(wp_), reinterpret_cast<NCCALCSIZE_PARAMS*>(lp_)))
+#define ON_WM_SETFOCUS()                                                                                     \
+    FEROLT_MSG_ENTRY(WM_SETFOCUS, self_->OnSetFocus(CWnd::FromHandle(reinterpret_cast<HWND>(wp_))))
+#define ON_WM_KILLFOCUS()                                                                                    \
     FEROLT_MSG_ENTRY(WM_KILLFOCUS, self_->OnKillFocus(CWnd::FromHandle(reinterpret_cast<HWND>(wp_))))
-#define ON_WM_GETMINMAXINFO() FEROLT_MSG_ENTRY(WM_GETMINMAXINFO, self_->OnGetMinMaxInfo(reinterpret_cast<MINMAXINFO*>(lp_)))
-#define ON_WM_CAPTURECHANGED()                                                                                \
-    FEROLT_MSG_ENTRY(WM_CAPTURECHANGED, self_->OnCaptureChanged(CWnd::FromHandle(reinterpret_cast<HWND>(lp_))))
+#define ON_WM_GETMINMAXINFO()                                                                                \
+    FEROLT_MSG_ENTRY(WM_GETMINMAXINFO, self_->OnGetMinMaxInfo(reinterpret_cast<MINMAXINFO*>(lp_)))
+#define ON_WM_CAPTURECHANGED()                                                                               \
+    FEROLT_MSG_ENTRY(WM_CAPTURECHANGED,                                                                      \
+                     self_->OnCaptureChanged(CWnd::FromHandle(reinterpret_cast<HWND>(lp_))))
 #define ON_MESSAGE(msg, fn) FEROLT_MSG_ENTRY(msg, *r_ = self_->fn(wp_, lp_))
-#define ON_REGISTERED_MESSAGE(var, fn)                                                                        \
-    {0xC000, 0, 0, 0, &(var),                                                                                \
-     [](CWnd* w_, UINT, WPARAM wp_, LPARAM lp_, LRESULT* r_) -> bool {                                       \
+#define ON_REGISTERED_MESSAGE(var, fn)                                                                       \
+    {0xC000,                                                                                                 \
+     0,                                                                                                      \
+     0,                                                                                                      \
+     0,                                                                                                      \
+     &(var),                                                                                                 \
+     [](CWnd* w_, UINT, WPARAM wp_, LPARAM lp_, LRESULT* r_) -> bool                                         \
+     {                                                                                                       \
          *r_ = static_cast<ThisClass*>(w_)->fn(wp_, lp_);                                                    \
          return true;                                                                                        \
      }},
 
 // Commands and control notifications (WM_COMMAND).
 #define FEROLT_CMD_ENTRY(code, id, lastId, call)                                                             \
-    {WM_COMMAND, static_cast<UINT>(code), static_cast<UINT>(id), static_cast<UINT>(lastId), nullptr,          \
-     [](CWnd* w_, UINT, WPARAM wp_, LPARAM, LRESULT* r_) -> bool {                                           \
+    {WM_COMMAND,                                                                                             \
+     static_cast<UINT>(code),                                                                                \
+     static_cast<UINT>(id),                                                                                  \
+     static_cast<UINT>(lastId),                                                                              \
+     nullptr,                                                                                                \
+     [](CWnd* w_, UINT, WPARAM wp_, LPARAM, LRESULT* r_) -> bool                                             \
+     {                                                                                                       \
          auto* self_ = static_cast<ThisClass*>(w_);                                                          \
          (void)wp_;                                                                                          \
          call;                                                                                               \
@@ -242,7 +272,10 @@ public:
     int GetDeviceCaps(int index) const { return ::GetDeviceCaps(m_hDC, index); }
     void FillSolidRect(LPCRECT rect, COLORREF color);
     void FillSolidRect(int x, int y, int cx, int cy, COLORREF color);
-    int FillRect(LPCRECT rect, CBrush* brush) { return ::FillRect(m_hDC, rect, brush ? static_cast<HBRUSH>(*brush) : nullptr); }
+    int FillRect(LPCRECT rect, CBrush* brush)
+    {
+        return ::FillRect(m_hDC, rect, brush ? static_cast<HBRUSH>(*brush) : nullptr);
+    }
     CFont* SelectObject(CFont* font);
     COLORREF SetTextColor(COLORREF c) { return ::SetTextColor(m_hDC, c); }
     COLORREF SetBkColor(COLORREF c) { return ::SetBkColor(m_hDC, c); }
@@ -308,12 +341,12 @@ public:
     BOOL SubclassDlgItem(UINT id, CWnd* parent);
     HWND UnsubclassWindow();
 
-    virtual BOOL CreateEx(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int width,
-                          int height, HWND parent, HMENU idOrMenu, LPVOID param = nullptr);
+    virtual BOOL CreateEx(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                          int width, int height, HWND parent, HMENU idOrMenu, LPVOID param = nullptr);
     virtual BOOL CreateEx(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, const RECT& rect,
                           CWnd* parent, UINT id, LPVOID param = nullptr);
-    virtual BOOL Create(LPCSTR className, LPCSTR windowName, DWORD style, const RECT& rect, CWnd* parent, UINT id,
-                        CCreateContext* context = nullptr);
+    virtual BOOL Create(LPCSTR className, LPCSTR windowName, DWORD style, const RECT& rect, CWnd* parent,
+                        UINT id, CCreateContext* context = nullptr);
     virtual BOOL DestroyWindow();
     virtual BOOL PreCreateWindow(CREATESTRUCTA& cs);
     virtual void PostNcDestroy();
@@ -487,15 +520,22 @@ class CStatic : public CWnd
 public:
     HBITMAP SetBitmap(HBITMAP bitmap)
     {
-        return reinterpret_cast<HBITMAP>(SendMessage(STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap)));
+        return reinterpret_cast<HBITMAP>(
+            SendMessage(STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap)));
     }
-    HBITMAP GetBitmap() const { return reinterpret_cast<HBITMAP>(SendMessage(STM_GETIMAGE, IMAGE_BITMAP, 0)); }
+    HBITMAP GetBitmap() const
+    {
+        return reinterpret_cast<HBITMAP>(SendMessage(STM_GETIMAGE, IMAGE_BITMAP, 0));
+    }
 };
 
 class CEdit : public CWnd
 {
 public:
-    void SetSel(int start, int end, BOOL noScroll = FALSE) { SendMessage(EM_SETSEL, start, end), (void)noScroll; }
+    void SetSel(int start, int end, BOOL noScroll = FALSE)
+    {
+        SendMessage(EM_SETSEL, start, end), (void)noScroll;
+    }
 };
 
 class CButton : public CWnd
@@ -508,16 +548,23 @@ public:
 class CComboBox : public CWnd
 {
 public:
-    int AddString(LPCSTR text) { return static_cast<int>(SendMessage(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text))); }
+    int AddString(LPCSTR text)
+    {
+        return static_cast<int>(SendMessage(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text)));
+    }
     int InsertString(int index, LPCSTR text)
     {
-        return static_cast<int>(SendMessage(CB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text)));
+        return static_cast<int>(
+            SendMessage(CB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text)));
     }
     int DeleteString(UINT index) { return static_cast<int>(SendMessage(CB_DELETESTRING, index)); }
     void ResetContent() { SendMessage(CB_RESETCONTENT); }
     int GetCount() const { return static_cast<int>(SendMessage(CB_GETCOUNT)); }
     int GetCurSel() const { return static_cast<int>(SendMessage(CB_GETCURSEL)); }
-    int SetCurSel(int index) { return static_cast<int>(SendMessage(CB_SETCURSEL, static_cast<WPARAM>(index))); }
+    int SetCurSel(int index)
+    {
+        return static_cast<int>(SendMessage(CB_SETCURSEL, static_cast<WPARAM>(index)));
+    }
     void GetLBText(int index, CString& text) const;
 };
 

@@ -39,17 +39,32 @@ CWinApp::~CWinApp()
     if (g_app == this) g_app = nullptr;
 }
 
-BOOL CWinApp::InitInstance() { return TRUE; }
-int CWinApp::Run() { return CWinThread::Run(); }
-int CWinApp::ExitInstance() { return 0; }
+BOOL CWinApp::InitInstance()
+{
+    return TRUE;
+}
+int CWinApp::Run()
+{
+    return CWinThread::Run();
+}
+int CWinApp::ExitInstance()
+{
+    return 0;
+}
 
 void CWinApp::ParseCommandLine(CCommandLineInfo& info)
 {
     ferolt::mfc::ParseCommandLine(info, g_argc, g_argv);
 }
 
-HCURSOR CWinApp::LoadCursor(UINT id) const { return ::LoadCursorA(m_hInstance, MAKEINTRESOURCEA(id)); }
-HICON CWinApp::LoadIcon(UINT id) const { return ::LoadIconA(m_hInstance, MAKEINTRESOURCEA(id)); }
+HCURSOR CWinApp::LoadCursor(UINT id) const
+{
+    return ::LoadCursorA(m_hInstance, MAKEINTRESOURCEA(id));
+}
+HICON CWinApp::LoadIcon(UINT id) const
+{
+    return ::LoadIconA(m_hInstance, MAKEINTRESOURCEA(id));
+}
 
 void CWinApp::DoWaitCursor(int code)
 {
@@ -66,11 +81,26 @@ void CWinApp::DoWaitCursor(int code)
     }
 }
 
-CWinApp* AfxGetApp() { return g_app; }
-CWinThread* AfxGetThread() { return g_app; }
-CWnd* AfxGetMainWnd() { return g_app ? g_app->m_pMainWnd : nullptr; }
-HINSTANCE AfxGetInstanceHandle() { return g_app ? g_app->m_hInstance : nullptr; }
-HINSTANCE AfxGetResourceHandle() { return AfxGetInstanceHandle(); }
+CWinApp* AfxGetApp()
+{
+    return g_app;
+}
+CWinThread* AfxGetThread()
+{
+    return g_app;
+}
+CWnd* AfxGetMainWnd()
+{
+    return g_app ? g_app->m_pMainWnd : nullptr;
+}
+HINSTANCE AfxGetInstanceHandle()
+{
+    return g_app ? g_app->m_hInstance : nullptr;
+}
+HINSTANCE AfxGetResourceHandle()
+{
+    return AfxGetInstanceHandle();
+}
 
 int AfxMessageBox(LPCSTR text, UINT type, UINT)
 {

@@ -18,7 +18,8 @@ INT_PTR CALLBACK AfxDlgProc(HWND hwnd, UINT message, WPARAM, LPARAM)
 bool ParseInteger(const char* text, int64_t lo, int64_t hi, int64_t* out)
 {
     const char* p = text;
-    while (*p == ' ' || *p == '\t') ++p;
+    while (*p == ' ' || *p == '\t')
+        ++p;
     bool neg = false;
     if (*p == '-' || *p == '+')
     {
@@ -32,7 +33,8 @@ bool ParseInteger(const char* text, int64_t lo, int64_t hi, int64_t* out)
         v = v * 10 + (*p++ - '0');
         if (v > hi + 1) return false; // out of range: refused like any other non-number
     }
-    while (*p == ' ' || *p == '\t') ++p;
+    while (*p == ' ' || *p == '\t')
+        ++p;
     if (*p) return false;
     v = neg ? -v : v;
     if (v < lo || v > hi) return false;
@@ -157,7 +159,9 @@ CDialog::CDialog(UINT templateId, CWnd* parent)
 {
 }
 
-CDialog::CDialog(LPCSTR templateName, CWnd* parent) : m_lpszTemplateName(templateName), m_pParentWnd(parent) {}
+CDialog::CDialog(LPCSTR templateName, CWnd* parent) : m_lpszTemplateName(templateName), m_pParentWnd(parent)
+{
+}
 
 CDialog::~CDialog()
 {
@@ -195,9 +199,15 @@ void CDialog::OnOK()
     EndDialog(IDOK);
 }
 
-void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+void CDialog::OnCancel()
+{
+    EndDialog(IDCANCEL);
+}
 
-void CDialog::EndDialog(int result) { ::EndDialog(m_hWnd, result); }
+void CDialog::EndDialog(int result)
+{
+    ::EndDialog(m_hWnd, result);
+}
 
 void CDialog::GotoDlgCtrl(CWnd* control)
 {
@@ -228,8 +238,8 @@ void CComboBox::GetLBText(int index, CString& text) const
 // ---------------------------------------------------------------------------------------------------
 // CFileDialog
 
-CFileDialog::CFileDialog(BOOL openFileDialog, LPCSTR defaultExtension, LPCSTR fileName, DWORD flags, LPCSTR filter,
-                         CWnd* parent, DWORD, BOOL)
+CFileDialog::CFileDialog(BOOL openFileDialog, LPCSTR defaultExtension, LPCSTR fileName, DWORD flags,
+                         LPCSTR filter, CWnd* parent, DWORD, BOOL)
     : open_(openFileDialog)
 {
     m_pParentWnd = parent;
@@ -261,7 +271,10 @@ INT_PTR CFileDialog::DoModal()
     return ok ? IDOK : IDCANCEL;
 }
 
-CString CFileDialog::GetPathName() const { return CString(m_ofn.lpstrFile); }
+CString CFileDialog::GetPathName() const
+{
+    return CString(m_ofn.lpstrFile);
+}
 
 CString CFileDialog::GetFileName() const
 {

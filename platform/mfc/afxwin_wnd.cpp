@@ -18,8 +18,10 @@ struct HandleMaps
     std::map<HFONT, std::unique_ptr<CFont>> fonts;
     ~HandleMaps()
     {
-        for (auto& [h, f] : fonts) f->Detach(); // wrappers never delete what they do not own
-        for (auto& [h, w] : temporary) w->m_hWnd = nullptr;
+        for (auto& [h, f] : fonts)
+            f->Detach(); // wrappers never delete what they do not own
+        for (auto& [h, w] : temporary)
+            w->m_hWnd = nullptr;
     }
 };
 
@@ -155,7 +157,8 @@ HWND CWnd::Detach()
 BOOL CWnd::SubclassWindow(HWND hwnd)
 {
     if (!Attach(hwnd)) return FALSE;
-    auto old = reinterpret_cast<WNDPROC>(::SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(AfxWndProc)));
+    auto old = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(AfxWndProc)));
     if (old != AfxWndProc) m_pfnSuper = old;
     return TRUE;
 }
@@ -176,7 +179,10 @@ HWND CWnd::UnsubclassWindow()
 // ---------------------------------------------------------------------------------------------------
 // CWnd: creation and destruction
 
-BOOL CWnd::PreCreateWindow(CREATESTRUCTA&) { return TRUE; }
+BOOL CWnd::PreCreateWindow(CREATESTRUCTA&)
+{
+    return TRUE;
+}
 
 BOOL CWnd::CreateEx(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int width,
                     int height, HWND parent, HMENU idOrMenu, LPVOID param)
@@ -200,8 +206,9 @@ BOOL CWnd::CreateEx(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD st
         return FALSE;
     }
     AfxHookWindowCreate(this);
-    HWND hwnd = ::CreateWindowExA(cs.dwExStyle, cs.lpszClass, cs.lpszName, static_cast<DWORD>(cs.style), cs.x, cs.y,
-                                  cs.cx, cs.cy, cs.hwndParent, cs.hMenu, cs.hInstance, cs.lpCreateParams);
+    HWND hwnd =
+        ::CreateWindowExA(cs.dwExStyle, cs.lpszClass, cs.lpszName, static_cast<DWORD>(cs.style), cs.x, cs.y,
+                          cs.cx, cs.cy, cs.hwndParent, cs.hMenu, cs.hInstance, cs.lpCreateParams);
     AfxUnhookWindowCreate();
     if (!hwnd)
     {
@@ -211,8 +218,8 @@ BOOL CWnd::CreateEx(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD st
     return m_hWnd == hwnd ? TRUE : FALSE;
 }
 
-BOOL CWnd::CreateEx(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, const RECT& rect, CWnd* parent,
-                    UINT id, LPVOID param)
+BOOL CWnd::CreateEx(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, const RECT& rect,
+                    CWnd* parent, UINT id, LPVOID param)
 {
     return CreateEx(exStyle, className, windowName, style, rect.left, rect.top, rect.right - rect.left,
                     rect.bottom - rect.top, parent ? parent->m_hWnd : nullptr,
@@ -233,7 +240,10 @@ BOOL CWnd::DestroyWindow()
 
 void CWnd::PostNcDestroy() {}
 
-BOOL CWnd::PreTranslateMessage(MSG*) { return FALSE; }
+BOOL CWnd::PreTranslateMessage(MSG*)
+{
+    return FALSE;
+}
 
 // ---------------------------------------------------------------------------------------------------
 // CWnd: dispatch
@@ -242,14 +252,16 @@ const AFX_MSGMAP* CWnd::GetThisMessageMap()
 {
     using ThisClass = CWnd;
     static const AFX_MSGMAP_ENTRY entries[] = {
-        FEROLT_MSG_ENTRY(WM_NCDESTROY, self_->OnNcDestroy())
-        {0, 0, 0, 0, nullptr, nullptr},
+        FEROLT_MSG_ENTRY(WM_NCDESTROY, self_->OnNcDestroy()){0, 0, 0, 0, nullptr, nullptr},
     };
     static const AFX_MSGMAP map = {nullptr, &entries[0]};
     return &map;
 }
 
-const AFX_MSGMAP* CWnd::GetMessageMap() const { return GetThisMessageMap(); }
+const AFX_MSGMAP* CWnd::GetMessageMap() const
+{
+    return GetThisMessageMap();
+}
 
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -312,7 +324,10 @@ BOOL CWnd::OnCommand(WPARAM wParam, LPARAM lParam)
     return FindAndCall(this, GetMessageMap(), WM_COMMAND, wParam, lParam, &r) ? TRUE : FALSE;
 }
 
-LRESULT CWnd::Default() { return DefWindowProc(t_current.message, t_current.wParam, t_current.lParam); }
+LRESULT CWnd::Default()
+{
+    return DefWindowProc(t_current.message, t_current.wParam, t_current.lParam);
+}
 
 void CWnd::DoDataExchange(CDataExchange*) {}
 
@@ -334,8 +349,14 @@ BOOL CWnd::UpdateData(BOOL saveAndValidate)
 // ---------------------------------------------------------------------------------------------------
 // CWnd: default handlers
 
-int CWnd::OnCreate(LPCREATESTRUCT) { return static_cast<int>(Default()); }
-void CWnd::OnDestroy() { Default(); }
+int CWnd::OnCreate(LPCREATESTRUCT)
+{
+    return static_cast<int>(Default());
+}
+void CWnd::OnDestroy()
+{
+    Default();
+}
 void CWnd::OnNcDestroy()
 {
     Default();
@@ -344,33 +365,114 @@ void CWnd::OnNcDestroy()
     Detach();
     PostNcDestroy();
 }
-void CWnd::OnClose() { Default(); }
-void CWnd::OnPaint() { Default(); }
-BOOL CWnd::OnEraseBkgnd(CDC*) { return static_cast<BOOL>(Default()); }
-void CWnd::OnSize(UINT, int, int) { Default(); }
-void CWnd::OnMove(int, int) { Default(); }
-void CWnd::OnMoving(UINT, LPRECT) { Default(); }
-void CWnd::OnTimer(UINT_PTR) { Default(); }
-void CWnd::OnKeyDown(UINT, UINT, UINT) { Default(); }
-void CWnd::OnKeyUp(UINT, UINT, UINT) { Default(); }
-void CWnd::OnSysKeyDown(UINT, UINT, UINT) { Default(); }
-void CWnd::OnChar(UINT, UINT, UINT) { Default(); }
-void CWnd::OnMouseMove(UINT, CPoint) { Default(); }
-void CWnd::OnLButtonDown(UINT, CPoint) { Default(); }
-void CWnd::OnLButtonUp(UINT, CPoint) { Default(); }
-void CWnd::OnLButtonDblClk(UINT, CPoint) { Default(); }
-void CWnd::OnRButtonDown(UINT, CPoint) { Default(); }
-void CWnd::OnRButtonUp(UINT, CPoint) { Default(); }
-void CWnd::OnMButtonDown(UINT, CPoint) { Default(); }
-void CWnd::OnMButtonUp(UINT, CPoint) { Default(); }
-BOOL CWnd::OnMouseWheel(UINT, short, CPoint) { return static_cast<BOOL>(Default()); }
-void CWnd::OnContextMenu(CWnd*, CPoint) { Default(); }
-BOOL CWnd::OnSetCursor(CWnd*, UINT, UINT) { return static_cast<BOOL>(Default()); }
-void CWnd::OnNcCalcSize(BOOL, NCCALCSIZE_PARAMS*) { Default(); }
-void CWnd::OnSetFocus(CWnd*) { Default(); }
-void CWnd::OnKillFocus(CWnd*) { Default(); }
-void CWnd::OnGetMinMaxInfo(MINMAXINFO*) { Default(); }
-void CWnd::OnCaptureChanged(CWnd*) { Default(); }
+void CWnd::OnClose()
+{
+    Default();
+}
+void CWnd::OnPaint()
+{
+    Default();
+}
+BOOL CWnd::OnEraseBkgnd(CDC*)
+{
+    return static_cast<BOOL>(Default());
+}
+void CWnd::OnSize(UINT, int, int)
+{
+    Default();
+}
+void CWnd::OnMove(int, int)
+{
+    Default();
+}
+void CWnd::OnMoving(UINT, LPRECT)
+{
+    Default();
+}
+void CWnd::OnTimer(UINT_PTR)
+{
+    Default();
+}
+void CWnd::OnKeyDown(UINT, UINT, UINT)
+{
+    Default();
+}
+void CWnd::OnKeyUp(UINT, UINT, UINT)
+{
+    Default();
+}
+void CWnd::OnSysKeyDown(UINT, UINT, UINT)
+{
+    Default();
+}
+void CWnd::OnChar(UINT, UINT, UINT)
+{
+    Default();
+}
+void CWnd::OnMouseMove(UINT, CPoint)
+{
+    Default();
+}
+void CWnd::OnLButtonDown(UINT, CPoint)
+{
+    Default();
+}
+void CWnd::OnLButtonUp(UINT, CPoint)
+{
+    Default();
+}
+void CWnd::OnLButtonDblClk(UINT, CPoint)
+{
+    Default();
+}
+void CWnd::OnRButtonDown(UINT, CPoint)
+{
+    Default();
+}
+void CWnd::OnRButtonUp(UINT, CPoint)
+{
+    Default();
+}
+void CWnd::OnMButtonDown(UINT, CPoint)
+{
+    Default();
+}
+void CWnd::OnMButtonUp(UINT, CPoint)
+{
+    Default();
+}
+BOOL CWnd::OnMouseWheel(UINT, short, CPoint)
+{
+    return static_cast<BOOL>(Default());
+}
+void CWnd::OnContextMenu(CWnd*, CPoint)
+{
+    Default();
+}
+BOOL CWnd::OnSetCursor(CWnd*, UINT, UINT)
+{
+    return static_cast<BOOL>(Default());
+}
+void CWnd::OnNcCalcSize(BOOL, NCCALCSIZE_PARAMS*)
+{
+    Default();
+}
+void CWnd::OnSetFocus(CWnd*)
+{
+    Default();
+}
+void CWnd::OnKillFocus(CWnd*)
+{
+    Default();
+}
+void CWnd::OnGetMinMaxInfo(MINMAXINFO*)
+{
+    Default();
+}
+void CWnd::OnCaptureChanged(CWnd*)
+{
+    Default();
+}
 
 // ---------------------------------------------------------------------------------------------------
 // CWnd: operations
@@ -461,12 +563,30 @@ void CWnd::GetWindowText(CString& text) const
     text = buf.c_str();
 }
 
-CWnd* CWnd::SetFocus() { return FromHandle(::SetFocus(m_hWnd)); }
-CWnd* CWnd::GetFocus() { return FromHandle(::GetFocus()); }
-CWnd* CWnd::SetCapture() { return FromHandle(::SetCapture(m_hWnd)); }
-CWnd* CWnd::GetCapture() { return FromHandle(::GetCapture()); }
-CWnd* CWnd::GetParent() const { return FromHandle(::GetParent(m_hWnd)); }
-CWnd* CWnd::GetDlgItem(int id) const { return FromHandle(::GetDlgItem(m_hWnd, id)); }
+CWnd* CWnd::SetFocus()
+{
+    return FromHandle(::SetFocus(m_hWnd));
+}
+CWnd* CWnd::GetFocus()
+{
+    return FromHandle(::GetFocus());
+}
+CWnd* CWnd::SetCapture()
+{
+    return FromHandle(::SetCapture(m_hWnd));
+}
+CWnd* CWnd::GetCapture()
+{
+    return FromHandle(::GetCapture());
+}
+CWnd* CWnd::GetParent() const
+{
+    return FromHandle(::GetParent(m_hWnd));
+}
+CWnd* CWnd::GetDlgItem(int id) const
+{
+    return FromHandle(::GetDlgItem(m_hWnd, id));
+}
 
 int CWnd::GetDlgItemText(int id, CString& text) const
 {
@@ -486,16 +606,22 @@ BOOL CWnd::ModifyStyle(DWORD remove, DWORD add, UINT flags)
     DWORD next = (style & ~remove) | add;
     if (next == style) return FALSE;
     ::SetWindowLongA(m_hWnd, GWL_STYLE, static_cast<LONG>(next));
-    if (flags) ::SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | flags);
+    if (flags)
+        ::SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0,
+                       SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | flags);
     return TRUE;
 }
 
 HICON CWnd::SetIcon(HICON icon, BOOL big)
 {
-    return reinterpret_cast<HICON>(SendMessage(WM_SETICON, big ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon)));
+    return reinterpret_cast<HICON>(
+        SendMessage(WM_SETICON, big ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon)));
 }
 
-CDC* CWnd::GetDC() { return CDC::FromHandle(::GetDC(m_hWnd)); }
+CDC* CWnd::GetDC()
+{
+    return CDC::FromHandle(::GetDC(m_hWnd));
+}
 
 int CWnd::ReleaseDC(CDC* dc)
 {
@@ -508,7 +634,10 @@ int CWnd::ReleaseDC(CDC* dc)
     return r;
 }
 
-CFont* CWnd::GetFont() const { return CFont::FromHandle(reinterpret_cast<HFONT>(SendMessage(WM_GETFONT))); }
+CFont* CWnd::GetFont() const
+{
+    return CFont::FromHandle(reinterpret_cast<HFONT>(SendMessage(WM_GETFONT)));
+}
 
 void CWnd::SetFont(CFont* font, BOOL redraw)
 {
@@ -545,8 +674,9 @@ LPCSTR AfxRegisterWndClass(UINT classStyle, HCURSOR cursor, HBRUSH background, H
     static std::mutex lock;
     static std::map<std::string, std::unique_ptr<std::string>> names;
     char buf[128];
-    std::snprintf(buf, sizeof buf, "Afx:%p:%x:%p:%p:%p", static_cast<void*>(AfxGetInstanceHandle()), classStyle,
-                  static_cast<void*>(cursor), static_cast<void*>(background), static_cast<void*>(icon));
+    std::snprintf(buf, sizeof buf, "Afx:%p:%x:%p:%p:%p", static_cast<void*>(AfxGetInstanceHandle()),
+                  classStyle, static_cast<void*>(cursor), static_cast<void*>(background),
+                  static_cast<void*>(icon));
     std::lock_guard g(lock);
     auto& slot = names[buf];
     if (!slot)
@@ -571,7 +701,10 @@ LPCSTR AfxRegisterWndClass(UINT classStyle, HCURSOR cursor, HBRUSH background, H
 // ---------------------------------------------------------------------------------------------------
 // GDI objects and device contexts
 
-CGdiObject::~CGdiObject() { DeleteObject(); }
+CGdiObject::~CGdiObject()
+{
+    DeleteObject();
+}
 
 BOOL CGdiObject::Attach(HGDIOBJ object)
 {
@@ -616,7 +749,10 @@ CFont* CFont::FromHandle(HFONT font)
     return slot.get();
 }
 
-BOOL CBitmap::LoadBitmap(UINT id) { return LoadBitmap(MAKEINTRESOURCEA(id)); }
+BOOL CBitmap::LoadBitmap(UINT id)
+{
+    return LoadBitmap(MAKEINTRESOURCEA(id));
+}
 
 BOOL CBitmap::LoadBitmap(LPCSTR name)
 {
@@ -695,7 +831,10 @@ CPaintDC::~CPaintDC()
     m.dcs.erase(m_hDC);
 }
 
-CClientDC::CClientDC(CWnd* wnd) : m_hWnd(wnd ? wnd->m_hWnd : nullptr) { m_hDC = ::GetDC(m_hWnd); }
+CClientDC::CClientDC(CWnd* wnd) : m_hWnd(wnd ? wnd->m_hWnd : nullptr)
+{
+    m_hDC = ::GetDC(m_hWnd);
+}
 
 CClientDC::~CClientDC()
 {

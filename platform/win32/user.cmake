@@ -6,5 +6,3 @@ set(FEROLT_USER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/user_menu.cpp
   ${CMAKE_CURRENT_LIST_DIR}/user_dialog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/user_resource.cpp)
-# The kernel part provides the clock and the resources the user layer reads.
-set_source_files_properties(${FEROLT_USER_SOURCES} PROPERTIES COMPILE_DEFINITIONS FEROLT_USER_KERNEL=1)

@@ -32,7 +32,10 @@ bool LayerModalLoop::Pump()
     return keepGoing_() && !quit_;
 }
 
-int LayerModalLoop::MillisecondsToNextTimer() { return user::MillisecondsToNextTimer(); }
+int LayerModalLoop::MillisecondsToNextTimer()
+{
+    return user::MillisecondsToNextTimer();
+}
 
 OwnerDisabler::OwnerDisabler(HWND owner)
 {
@@ -45,7 +48,10 @@ OwnerDisabler::OwnerDisabler(HWND owner)
     }
 }
 
-OwnerDisabler::~OwnerDisabler() { Release(); }
+OwnerDisabler::~OwnerDisabler()
+{
+    Release();
+}
 
 void OwnerDisabler::Release()
 {
@@ -57,7 +63,8 @@ static void NotifyParent(HWND control, WORD code)
 {
     HWND parent = GetParent(control);
     if (!parent) return;
-    SendMessageA(parent, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), code), reinterpret_cast<LPARAM>(control));
+    SendMessageA(parent, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), code),
+                 reinterpret_cast<LPARAM>(control));
 }
 
 static void PaintBackground(HWND hwnd, int sysColor)
@@ -105,14 +112,24 @@ LRESULT CALLBACK EditProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         NotifyParent(hwnd, EN_CHANGE);
         return 0;
     }
-    case WM_SETFOCUS: NotifyParent(hwnd, EN_SETFOCUS); return 0;
-    case WM_KILLFOCUS: NotifyParent(hwnd, EN_KILLFOCUS); return 0;
-    case WM_GETDLGCODE: return DLGC_HASSETSEL | DLGC_WANTARROWS | 0x0080 /* DLGC_WANTCHARS */;
+    case WM_SETFOCUS:
+        NotifyParent(hwnd, EN_SETFOCUS);
+        return 0;
+    case WM_KILLFOCUS:
+        NotifyParent(hwnd, EN_KILLFOCUS);
+        return 0;
+    case WM_GETDLGCODE:
+        return DLGC_HASSETSEL | DLGC_WANTARROWS | 0x0080 /* DLGC_WANTCHARS */;
     case EM_SETSEL:
-    case EM_LIMITTEXT: return 0;
-    case EM_GETSEL: return 0;
-    case WM_PAINT: PaintBackground(hwnd, COLOR_WINDOW); return 0;
-    default: return DefWindowProcA(hwnd, msg, wParam, lParam);
+    case EM_LIMITTEXT:
+        return 0;
+    case EM_GETSEL:
+        return 0;
+    case WM_PAINT:
+        PaintBackground(hwnd, COLOR_WINDOW);
+        return 0;
+    default:
+        return DefWindowProcA(hwnd, msg, wParam, lParam);
     }
 }
 
@@ -138,7 +155,8 @@ static void DrawImage(HWND hwnd, HANDLE image, bool centre)
         {
             int dx = x + ox;
             if (dx >= 0 && dx < v.width)
-                v.pixels[static_cast<size_t>(dy) * v.pitch + dx] = bm->pixels[static_cast<size_t>(y) * bm->width + x];
+                v.pixels[static_cast<size_t>(dy) * v.pitch + dx] =
+                    bm->pixels[static_cast<size_t>(y) * bm->width + x];
         }
     }
     RECT all{0, 0, v.width, v.height};
@@ -183,7 +201,8 @@ LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         InvalidateRect(hwnd, nullptr, TRUE);
         return r;
     }
-    case WM_GETDLGCODE: return DLGC_STATIC;
+    case WM_GETDLGCODE:
+        return DLGC_STATIC;
     case WM_PAINT:
     {
         PaintBackground(hwnd, COLOR_BTNFACE);
@@ -196,10 +215,12 @@ LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
             image = w->image;
             style = w->style;
         }
-        if (image && (style & SS_TYPEMASK) == SS_BITMAP) DrawImage(hwnd, image, (style & SS_CENTERIMAGE) != 0);
+        if (image && (style & SS_TYPEMASK) == SS_BITMAP)
+            DrawImage(hwnd, image, (style & SS_CENTERIMAGE) != 0);
         return 0;
     }
-    default: return DefWindowProcA(hwnd, msg, wParam, lParam);
+    default:
+        return DefWindowProcA(hwnd, msg, wParam, lParam);
     }
 }
 
@@ -219,7 +240,8 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         }
         if (!IsWindow(hwnd) || !IsWindowEnabled(hwnd)) return 0;
         if (type == BS_AUTOCHECKBOX)
-            SendMessageA(hwnd, BM_SETCHECK, SendMessageA(hwnd, BM_GETCHECK, 0, 0) ? BST_UNCHECKED : BST_CHECKED, 0);
+            SendMessageA(hwnd, BM_SETCHECK,
+                         SendMessageA(hwnd, BM_GETCHECK, 0, 0) ? BST_UNCHECKED : BST_CHECKED, 0);
         if (type == BS_AUTORADIOBUTTON) SendMessageA(hwnd, BM_SETCHECK, BST_CHECKED, 0);
         NotifyParent(hwnd, BN_CLICKED);
         return 0;
@@ -260,8 +282,11 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         NotifyWindowChanged(hwnd, ferolt::backend::kChangedContent);
         return r;
     }
-    case WM_PAINT: PaintBackground(hwnd, COLOR_BTNFACE); return 0;
-    default: return DefWindowProcA(hwnd, msg, wParam, lParam);
+    case WM_PAINT:
+        PaintBackground(hwnd, COLOR_BTNFACE);
+        return 0;
+    default:
+        return DefWindowProcA(hwnd, msg, wParam, lParam);
     }
 }
 
@@ -287,7 +312,8 @@ LRESULT CALLBACK ComboProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
             else if (msg == CB_ADDSTRING && (w->style & CBS_SORT))
             {
                 pos = 0;
-                while (pos < w->items.size() && ToLower(w->items[pos]) <= ToLower(s)) ++pos;
+                while (pos < w->items.size() && ToLower(w->items[pos]) <= ToLower(s))
+                    ++pos;
             }
             w->items.insert(w->items.begin() + static_cast<std::ptrdiff_t>(pos), s);
             w->itemData.insert(w->itemData.begin() + static_cast<std::ptrdiff_t>(pos), 0);
@@ -412,16 +438,30 @@ LRESULT CALLBACK ComboProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         reinterpret_cast<char*>(lParam)[n] = 0;
         return static_cast<LRESULT>(n);
     }
-    case WM_KILLFOCUS: NotifyParent(hwnd, CBN_KILLFOCUS); return 0;
-    case WM_GETDLGCODE: return DLGC_WANTARROWS | 0x0080;
-    case WM_PAINT: PaintBackground(hwnd, COLOR_WINDOW); return 0;
-    default: return DefWindowProcA(hwnd, msg, wParam, lParam);
+    case WM_KILLFOCUS:
+        NotifyParent(hwnd, CBN_KILLFOCUS);
+        return 0;
+    case WM_GETDLGCODE:
+        return DLGC_WANTARROWS | 0x0080;
+    case WM_PAINT:
+        PaintBackground(hwnd, COLOR_WINDOW);
+        return 0;
+    default:
+        return DefWindowProcA(hwnd, msg, wParam, lParam);
     }
 }
 
 LRESULT CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     return DefDlgProcA(hwnd, msg, wParam, lParam);
+}
+
+// a * b / c rounded half away from zero, as the original's MulDiv.
+static int MulDivRound(int a, int b, int c)
+{
+    int64_t p = static_cast<int64_t>(a) * b;
+    int64_t q = (p >= 0 ? p + c / 2 : p - c / 2) / c;
+    return static_cast<int>(q);
 }
 
 // Pixels of dialog units for the dialog's font: 6 x 13 base units at 8 points.
@@ -444,10 +484,10 @@ static HWND CreateFromTemplate(const DialogTemplate& t, HWND parent, DLGPROC pro
     HWND owner = parent ? GetAncestor(parent, GA_ROOT) : nullptr;
     DWORD style = t.style & ~static_cast<DWORD>(WS_VISIBLE | WS_CHILD);
     DWORD ex = t.exStyle | ((t.style & DS_MODALFRAME) ? WS_EX_DLGMODALFRAME : 0);
-    RECT r{0, 0, t.cx * bx / 4, t.cy * by / 8};
+    RECT r{0, 0, MulDivRound(t.cx, bx, 4), MulDivRound(t.cy, by, 8)};
     AdjustWindowRectEx(&r, style, FALSE, ex);
     int w = r.right - r.left, h = r.bottom - r.top;
-    POINT pos{t.x * bx / 4, t.y * by / 8};
+    POINT pos{MulDivRound(t.x, bx, 4), MulDivRound(t.y, by, 8)};
     if (owner && !(t.style & DS_ABSALIGN)) ClientToScreen(owner, &pos);
     if (t.style & DS_CENTER)
     {
@@ -488,7 +528,8 @@ static HWND CreateFromTemplate(const DialogTemplate& t, HWND parent, DLGPROC pro
     for (auto& c : t.controls)
     {
         HWND ctl = CreateWindowExA(c.exStyle, c.className.c_str(), c.text.c_str(), c.style | WS_CHILD,
-                                   c.x * bx / 4, c.y * by / 8, c.cx * bx / 4, c.cy * by / 8, dlg,
+                                   MulDivRound(c.x, bx, 4), MulDivRound(c.y, by, 8), MulDivRound(c.cx, bx, 4),
+                                   MulDivRound(c.cy, by, 8), dlg,
                                    reinterpret_cast<HMENU>(static_cast<intptr_t>(c.id)), nullptr, nullptr);
         if (!ctl)
         {
@@ -517,7 +558,8 @@ static INT_PTR RunModal(const DialogTemplate& t, HWND parent, DLGPROC proc, LPAR
         std::lock_guard g(S().lock);
         w->dlgModal = true;
     }
-    auto open = [dlg, w] {
+    auto open = [dlg, w]
+    {
         if (!IsWindow(dlg)) return false;
         std::lock_guard g(S().lock);
         return !w->dlgEnded;
@@ -579,7 +621,8 @@ LRESULT DefDlgProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     }
     switch (msg)
     {
-    case WM_INITDIALOG: return TRUE;
+    case WM_INITDIALOG:
+        return TRUE;
     case WM_CLOSE:
         SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(hwnd, IDCANCEL)));
@@ -610,7 +653,8 @@ LRESULT DefDlgProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
             std::lock_guard g(S().lock);
             target = w->dlgFocus;
         }
-        if (!target || !IsWindow(target) || !IsChild(hwnd, target)) target = GetNextDlgTabItem(hwnd, nullptr, FALSE);
+        if (!target || !IsWindow(target) || !IsChild(hwnd, target))
+            target = GetNextDlgTabItem(hwnd, nullptr, FALSE);
         HWND f = GetFocus();
         if (target && f != target && !(f && IsChild(hwnd, f))) SetFocus(target);
         return 0;
@@ -640,7 +684,8 @@ LRESULT DefDlgProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         w->font = reinterpret_cast<HFONT>(wParam);
         return 0;
     }
-    default: return DefWindowProcA(hwnd, msg, wParam, lParam);
+    default:
+        return DefWindowProcA(hwnd, msg, wParam, lParam);
     }
 }
 
@@ -740,7 +785,8 @@ UINT GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL isSigned)
     char buf[64];
     if (!GetDlgItemTextA(dialog, id, buf, sizeof buf) && !GetDlgItem(dialog, id)) return 0;
     const char* p = buf;
-    while (*p == ' ') ++p;
+    while (*p == ' ')
+        ++p;
     bool neg = false;
     if (isSigned && *p == '-')
     {
@@ -754,7 +800,8 @@ UINT GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL isSigned)
         v = v * 10 + static_cast<uint64_t>(*p++ - '0');
         if (v > (isSigned ? 0x80000000ull : 0xFFFFFFFFull)) return 0;
     }
-    while (*p == ' ') ++p;
+    while (*p == ' ')
+        ++p;
     if (*p) return 0;
     if (isSigned && !neg && v > 0x7FFFFFFF) return 0;
     if (translated) *translated = TRUE;
@@ -772,14 +819,17 @@ BOOL MapDialogRect(HWND dialog, LPRECT rect)
     auto w = Find(dialog);
     if (!w || !rect) return FALSE;
     std::lock_guard g(S().lock);
-    rect->left = rect->left * w->baseX / 4;
-    rect->right = rect->right * w->baseX / 4;
-    rect->top = rect->top * w->baseY / 8;
-    rect->bottom = rect->bottom * w->baseY / 8;
+    rect->left = MulDivRound(rect->left, w->baseX, 4);
+    rect->right = MulDivRound(rect->right, w->baseX, 4);
+    rect->top = MulDivRound(rect->top, w->baseY, 8);
+    rect->bottom = MulDivRound(rect->bottom, w->baseY, 8);
     return TRUE;
 }
 
-LONG GetDialogBaseUnits() { return MAKELONG(8, 16); }
+LONG GetDialogBaseUnits()
+{
+    return MAKELONG(8, 16);
+}
 
 HWND GetNextDlgTabItem(HWND dialog, HWND control, BOOL previous)
 {
@@ -812,7 +862,8 @@ BOOL IsDialogMessageA(HWND dialog, LPMSG msg)
         {
         case VK_TAB:
             if (code & (DLGC_WANTTAB | DLGC_WANTALLKEYS)) break;
-            if (HWND next = GetNextDlgTabItem(dialog, GetFocus(), (GetKeyState(VK_SHIFT) & 0x8000) ? TRUE : FALSE))
+            if (HWND next =
+                    GetNextDlgTabItem(dialog, GetFocus(), (GetKeyState(VK_SHIFT) & 0x8000) ? TRUE : FALSE))
                 SetFocus(next);
             return TRUE;
         case VK_RETURN:
@@ -820,7 +871,8 @@ BOOL IsDialogMessageA(HWND dialog, LPMSG msg)
             if (code & DLGC_WANTALLKEYS) break;
             HWND focus = GetFocus();
             int id;
-            if (focus && (SendMessageA(focus, WM_GETDLGCODE, 0, 0) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)))
+            if (focus &&
+                (SendMessageA(focus, WM_GETDLGCODE, 0, 0) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)))
                 id = GetDlgCtrlID(focus);
             else
                 id = LOWORD(SendMessageA(dialog, DM_GETDEFID, 0, 0));
@@ -833,7 +885,8 @@ BOOL IsDialogMessageA(HWND dialog, LPMSG msg)
             SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
                          reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
             return TRUE;
-        default: break;
+        default:
+            break;
         }
     }
     TranslateMessage(msg);
@@ -863,7 +916,10 @@ void ControlClicked(HWND control)
         SendMessageA(control, WM_LBUTTONDOWN, MK_LBUTTON, 0);
 }
 
-void EditChanged(HWND edit, const std::string& utf8) { SetWindowTextA(edit, utf8.c_str()); }
+void EditChanged(HWND edit, const std::string& utf8)
+{
+    SetWindowTextA(edit, utf8.c_str());
+}
 
 void ComboSelected(HWND combo, int index)
 {
@@ -871,7 +927,10 @@ void ComboSelected(HWND combo, int index)
     NotifyParent(combo, CBN_SELCHANGE);
 }
 
-void FocusControl(HWND control) { SetFocus(control); }
+void FocusControl(HWND control)
+{
+    SetFocus(control);
+}
 } // namespace ferolt::win32::host
 
 // ---------------------------------------------------------------------------------------------------
@@ -881,10 +940,14 @@ static int DefaultAnswer(UINT type)
 {
     switch (type & MB_TYPEMASK)
     {
-    case MB_OK: return IDOK;
-    case MB_YESNO: return IDNO;
-    case MB_ABORTRETRYIGNORE: return IDABORT;
-    default: return IDCANCEL;
+    case MB_OK:
+        return IDOK;
+    case MB_YESNO:
+        return IDNO;
+    case MB_ABORTRETRYIGNORE:
+        return IDABORT;
+    default:
+        return IDCANCEL;
     }
 }
 
@@ -892,13 +955,20 @@ static bool Allowed(UINT type, int id)
 {
     switch (type & MB_TYPEMASK)
     {
-    case MB_OK: return id == IDOK;
-    case MB_OKCANCEL: return id == IDOK || id == IDCANCEL;
-    case MB_ABORTRETRYIGNORE: return id == IDABORT || id == IDRETRY || id == IDIGNORE;
-    case MB_YESNOCANCEL: return id == IDYES || id == IDNO || id == IDCANCEL;
-    case MB_YESNO: return id == IDYES || id == IDNO;
-    case MB_RETRYCANCEL: return id == IDRETRY || id == IDCANCEL;
-    default: return false;
+    case MB_OK:
+        return id == IDOK;
+    case MB_OKCANCEL:
+        return id == IDOK || id == IDCANCEL;
+    case MB_ABORTRETRYIGNORE:
+        return id == IDABORT || id == IDRETRY || id == IDIGNORE;
+    case MB_YESNOCANCEL:
+        return id == IDYES || id == IDNO || id == IDCANCEL;
+    case MB_YESNO:
+        return id == IDYES || id == IDNO;
+    case MB_RETRYCANCEL:
+        return id == IDRETRY || id == IDCANCEL;
+    default:
+        return false;
     }
 }
 
@@ -973,7 +1043,8 @@ static BOOL FileDialog(LPOPENFILENAMEA ofn, bool save)
         struct stat st;
         if (!save || !(ofn->Flags & OFN_OVERWRITEPROMPT) || stat(path.c_str(), &st) != 0) break;
         std::string q = path.substr(name) + " already exists.\nDo you want to replace it?";
-        if (MessageBoxA(ofn->hwndOwner, q.c_str(), "Confirm Save As", MB_YESNO | MB_ICONWARNING) == IDYES) break;
+        if (MessageBoxA(ofn->hwndOwner, q.c_str(), "Confirm Save As", MB_YESNO | MB_ICONWARNING) == IDYES)
+            break;
         if (round == 15) return FALSE;
     }
     if (path.size() + 1 > ofn->nMaxFile)
@@ -986,7 +1057,8 @@ static BOOL FileDialog(LPOPENFILENAMEA ofn, bool save)
     size_t name = slash == std::string::npos ? 0 : slash + 1;
     size_t dot = path.find_last_of('.');
     ofn->nFileOffset = static_cast<WORD>(std::min<size_t>(name, 0xFFFF));
-    ofn->nFileExtension = static_cast<WORD>(dot == std::string::npos || dot < name ? path.size() : std::min<size_t>(dot + 1, 0xFFFF));
+    ofn->nFileExtension = static_cast<WORD>(
+        dot == std::string::npos || dot < name ? path.size() : std::min<size_t>(dot + 1, 0xFFFF));
     ofn->nFilterIndex = static_cast<DWORD>(filter + 1);
     if (ofn->lpstrFileTitle && ofn->nMaxFileTitle)
     {
@@ -996,9 +1068,18 @@ static BOOL FileDialog(LPOPENFILENAMEA ofn, bool save)
     return TRUE;
 }
 
-BOOL GetOpenFileNameA(LPOPENFILENAMEA ofn) { return FileDialog(ofn, false); }
-BOOL GetSaveFileNameA(LPOPENFILENAMEA ofn) { return FileDialog(ofn, true); }
-DWORD CommDlgExtendedError() { return S().lastCommDlgError; }
+BOOL GetOpenFileNameA(LPOPENFILENAMEA ofn)
+{
+    return FileDialog(ofn, false);
+}
+BOOL GetSaveFileNameA(LPOPENFILENAMEA ofn)
+{
+    return FileDialog(ofn, true);
+}
+DWORD CommDlgExtendedError()
+{
+    return S().lastCommDlgError;
+}
 
 HINSTANCE ShellExecuteA(HWND, LPCSTR verb, LPCSTR file, LPCSTR, LPCSTR, int)
 {

@@ -10,21 +10,29 @@ namespace ferolt::win32::user
 {
 uint32_t ColorToPixel(COLORREF c)
 {
-    return (static_cast<uint32_t>(GetRValue(c)) << 16) | (static_cast<uint32_t>(GetGValue(c)) << 8) | GetBValue(c);
+    return (static_cast<uint32_t>(GetRValue(c)) << 16) | (static_cast<uint32_t>(GetGValue(c)) << 8) |
+           GetBValue(c);
 }
 
 COLORREF SysColor(int index)
 {
     switch (index)
     {
-    case COLOR_WINDOW: return RGB(255, 255, 255);
+    case COLOR_WINDOW:
+        return RGB(255, 255, 255);
     case COLOR_WINDOWTEXT:
-    case COLOR_BTNTEXT: return RGB(0, 0, 0);
-    case COLOR_BTNFACE: return RGB(240, 240, 240);
-    case COLOR_BACKGROUND: return RGB(0, 0, 0);
-    case COLOR_HOTLIGHT: return RGB(0, 102, 204);
-    case COLOR_SCROLLBAR: return RGB(200, 200, 200);
-    default: return RGB(192, 192, 192);
+    case COLOR_BTNTEXT:
+        return RGB(0, 0, 0);
+    case COLOR_BTNFACE:
+        return RGB(240, 240, 240);
+    case COLOR_BACKGROUND:
+        return RGB(0, 0, 0);
+    case COLOR_HOTLIGHT:
+        return RGB(0, 102, 204);
+    case COLOR_SCROLLBAR:
+        return RGB(200, 200, 200);
+    default:
+        return RGB(192, 192, 192);
     }
 }
 
@@ -44,7 +52,10 @@ static void ResizeSurface(Window& w, int width, int height)
     w.surfaceHeight = height;
 }
 
-static uintptr_t Key(const void* h) { return reinterpret_cast<uintptr_t>(h); }
+static uintptr_t Key(const void* h)
+{
+    return reinterpret_cast<uintptr_t>(h);
+}
 
 static std::shared_ptr<GdiObject> GdiLocked(HGDIOBJ h)
 {
@@ -164,7 +175,8 @@ static bool FillDc(const std::shared_ptr<DeviceContext>& dc, const RECT& rect, u
         RECT bounds{0, 0, bm->width, bm->height};
         if (IntersectRect(&r, &r, &bounds))
             for (LONG y = r.top; y < r.bottom; ++y)
-                std::fill_n(bm->pixels.data() + static_cast<size_t>(y) * bm->width + r.left, r.right - r.left, pixel);
+                std::fill_n(bm->pixels.data() + static_cast<size_t>(y) * bm->width + r.left, r.right - r.left,
+                            pixel);
     }
     return true;
 }
@@ -244,7 +256,10 @@ HDC GetDC(HWND hwnd)
     return AddDc(dc);
 }
 
-HDC GetWindowDC(HWND hwnd) { return GetDC(hwnd); }
+HDC GetWindowDC(HWND hwnd)
+{
+    return GetDC(hwnd);
+}
 
 int ReleaseDC(HWND, HDC hdc)
 {
@@ -280,18 +295,29 @@ int GetDeviceCaps(HDC hdc, int index)
     if (!dc) return 0;
     switch (index)
     {
-    case HORZRES: return GetSystemMetrics(SM_CXSCREEN);
-    case VERTRES: return GetSystemMetrics(SM_CYSCREEN);
-    case HORZSIZE: return GetSystemMetrics(SM_CXSCREEN) * 254 / 960; // millimetres at 96 dots per inch
-    case VERTSIZE: return GetSystemMetrics(SM_CYSCREEN) * 254 / 960;
-    case BITSPIXEL: return 32;
-    case PLANES: return 1;
-    case NUMCOLORS: return -1;
+    case HORZRES:
+        return GetSystemMetrics(SM_CXSCREEN);
+    case VERTRES:
+        return GetSystemMetrics(SM_CYSCREEN);
+    case HORZSIZE:
+        return GetSystemMetrics(SM_CXSCREEN) * 254 / 960; // millimetres at 96 dots per inch
+    case VERTSIZE:
+        return GetSystemMetrics(SM_CYSCREEN) * 254 / 960;
+    case BITSPIXEL:
+        return 32;
+    case PLANES:
+        return 1;
+    case NUMCOLORS:
+        return -1;
     case LOGPIXELSX:
-    case LOGPIXELSY: return 96;
-    case TECHNOLOGY: return DT_RASDISPLAY;
-    case DRIVERVERSION: return 0x4000;
-    default: return 0;
+    case LOGPIXELSY:
+        return 96;
+    case TECHNOLOGY:
+        return DT_RASDISPLAY;
+    case DRIVERVERSION:
+        return 0x4000;
+    default:
+        return 0;
     }
 }
 
@@ -391,14 +417,37 @@ HGDIOBJ GetStockObject(int index)
     o->stock = true;
     switch (index)
     {
-    case WHITE_BRUSH: o->type = OBJ_BRUSH; o->color = RGB(255, 255, 255); break;
-    case LTGRAY_BRUSH: o->type = OBJ_BRUSH; o->color = RGB(192, 192, 192); break;
-    case GRAY_BRUSH: o->type = OBJ_BRUSH; o->color = RGB(128, 128, 128); break;
-    case DKGRAY_BRUSH: o->type = OBJ_BRUSH; o->color = RGB(64, 64, 64); break;
-    case BLACK_BRUSH: o->type = OBJ_BRUSH; o->color = 0; break;
-    case NULL_BRUSH: o->type = OBJ_BRUSH; o->nullBrush = true; break;
-    case WHITE_PEN: o->type = OBJ_PEN; o->color = RGB(255, 255, 255); break;
-    case BLACK_PEN: o->type = OBJ_PEN; break;
+    case WHITE_BRUSH:
+        o->type = OBJ_BRUSH;
+        o->color = RGB(255, 255, 255);
+        break;
+    case LTGRAY_BRUSH:
+        o->type = OBJ_BRUSH;
+        o->color = RGB(192, 192, 192);
+        break;
+    case GRAY_BRUSH:
+        o->type = OBJ_BRUSH;
+        o->color = RGB(128, 128, 128);
+        break;
+    case DKGRAY_BRUSH:
+        o->type = OBJ_BRUSH;
+        o->color = RGB(64, 64, 64);
+        break;
+    case BLACK_BRUSH:
+        o->type = OBJ_BRUSH;
+        o->color = 0;
+        break;
+    case NULL_BRUSH:
+        o->type = OBJ_BRUSH;
+        o->nullBrush = true;
+        break;
+    case WHITE_PEN:
+        o->type = OBJ_PEN;
+        o->color = RGB(255, 255, 255);
+        break;
+    case BLACK_PEN:
+        o->type = OBJ_PEN;
+        break;
     case ANSI_VAR_FONT:
     case SYSTEM_FONT:
     case DEFAULT_GUI_FONT:
@@ -407,7 +456,8 @@ HGDIOBJ GetStockObject(int index)
         o->font.lfWeight = FW_NORMAL;
         std::strcpy(o->font.lfFaceName, "MS Shell Dlg");
         break;
-    default: return nullptr;
+    default:
+        return nullptr;
     }
     stock[index] = AddGdiLocked(o);
     return stock[index];
@@ -429,7 +479,10 @@ HBRUSH GetSysColorBrush(int index)
     return brushes[index];
 }
 
-DWORD GetSysColor(int index) { return SysColor(index); }
+DWORD GetSysColor(int index)
+{
+    return SysColor(index);
+}
 
 HFONT CreateFontIndirectA(const LOGFONTA* font)
 {
@@ -461,15 +514,19 @@ HBITMAP CreateBitmap(int width, int height, UINT planes, UINT bitsPerPixel, cons
             for (int x = 0; x < width; ++x)
             {
                 const uint8_t* p = src + y * stride + static_cast<size_t>(x) * bpp;
-                o->pixels[static_cast<size_t>(y) * width + x] =
-                    static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16);
+                o->pixels[static_cast<size_t>(y) * width + x] = static_cast<uint32_t>(p[0]) |
+                                                                (static_cast<uint32_t>(p[1]) << 8) |
+                                                                (static_cast<uint32_t>(p[2]) << 16);
             }
     }
     std::lock_guard g(S().lock);
     return static_cast<HBITMAP>(AddGdiLocked(o));
 }
 
-HBITMAP CreateCompatibleBitmap(HDC, int width, int height) { return CreateBitmap(width, height, 1, 32, nullptr); }
+HBITMAP CreateCompatibleBitmap(HDC, int width, int height)
+{
+    return CreateBitmap(width, height, 1, 32, nullptr);
+}
 
 int GetObjectA(HGDIOBJ object, int size, LPVOID out)
 {
@@ -528,15 +585,22 @@ HGDIOBJ SelectObject(HDC hdc, HGDIOBJ object)
     HGDIOBJ old = nullptr;
     switch (o->type)
     {
-    case OBJ_FONT: old = dc->font; dc->font = object; break;
-    case OBJ_BRUSH: old = dc->brush; dc->brush = object; break;
+    case OBJ_FONT:
+        old = dc->font;
+        dc->font = object;
+        break;
+    case OBJ_BRUSH:
+        old = dc->brush;
+        dc->brush = object;
+        break;
     case OBJ_BITMAP:
         if (!dc->memory) return nullptr;
         old = dc->bitmap;
         dc->bitmap = object;
         dc->clip = RECT{0, 0, o->width, o->height};
         break;
-    default: return nullptr;
+    default:
+        return nullptr;
     }
     return old ? old : object; // the original returns the default object; ours is the same one
 }
@@ -548,10 +612,14 @@ HGDIOBJ GetCurrentObject(HDC hdc, UINT type)
     std::lock_guard g(S().lock);
     switch (type)
     {
-    case OBJ_FONT: return dc->font;
-    case OBJ_BRUSH: return dc->brush;
-    case OBJ_BITMAP: return dc->bitmap;
-    default: return nullptr;
+    case OBJ_FONT:
+        return dc->font;
+    case OBJ_BRUSH:
+        return dc->brush;
+    case OBJ_BITMAP:
+        return dc->bitmap;
+    default:
+        return nullptr;
     }
 }
 
@@ -595,9 +663,17 @@ HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name)
         int id = static_cast<int>(reinterpret_cast<uintptr_t>(name));
         switch (id)
         {
-        case 32512: case 32513: case 32514: case 32515: case 32646: case 32648: case 32649: case 32650:
+        case 32512:
+        case 32513:
+        case 32514:
+        case 32515:
+        case 32646:
+        case 32648:
+        case 32649:
+        case 32650:
             return SystemCursor(id);
-        default: return nullptr;
+        default:
+            return nullptr;
         }
     }
     std::string bytes;
@@ -660,7 +736,8 @@ int ShowCursor(BOOL show)
 HICON LoadIconA(HINSTANCE instance, LPCSTR name)
 {
     if (!name) return nullptr;
-    if (!instance) return SystemCursor(static_cast<int>(reinterpret_cast<uintptr_t>(name) & 0xFFFF) | 0x10000);
+    if (!instance)
+        return SystemCursor(static_cast<int>(reinterpret_cast<uintptr_t>(name) & 0xFFFF) | 0x10000);
     std::string bytes;
     if (!LoadResourceText(instance, name, 3 /* RT_ICON */, &bytes) &&
         !LoadResourceText(instance, name, 14 /* RT_GROUP_ICON */, &bytes))
@@ -674,14 +751,19 @@ HICON LoadIconA(HINSTANCE instance, LPCSTR name)
     return reinterpret_cast<HICON>(h);
 }
 
-BOOL DestroyIcon(HICON icon) { return DestroyCursor(icon); }
+BOOL DestroyIcon(HICON icon)
+{
+    return DestroyCursor(icon);
+}
 
 // Bitmaps are stored as the original resource form: a BITMAPINFOHEADER, a colour table for 8 bits
 // and less, then bottom-up rows padded to 4 bytes.
 static HBITMAP DecodeDib(const std::string& data)
 {
-    auto rd32 = [&](size_t o) -> uint32_t {
-        return static_cast<uint32_t>(static_cast<uint8_t>(data[o])) | (static_cast<uint32_t>(static_cast<uint8_t>(data[o + 1])) << 8) |
+    auto rd32 = [&](size_t o) -> uint32_t
+    {
+        return static_cast<uint32_t>(static_cast<uint8_t>(data[o])) |
+               (static_cast<uint32_t>(static_cast<uint8_t>(data[o + 1])) << 8) |
                (static_cast<uint32_t>(static_cast<uint8_t>(data[o + 2])) << 16) |
                (static_cast<uint32_t>(static_cast<uint8_t>(data[o + 3])) << 24);
     };
@@ -694,7 +776,8 @@ static HBITMAP DecodeDib(const std::string& data)
     unsigned bpp = static_cast<uint8_t>(data[off + 14]) | (static_cast<uint8_t>(data[off + 15]) << 8);
     uint32_t compression = rd32(off + 16);
     uint32_t used = rd32(off + 32);
-    if (hsize < 40 || hsize > data.size() - off || width <= 0 || height == 0 || height == INT32_MIN) return nullptr;
+    if (hsize < 40 || hsize > data.size() - off || width <= 0 || height == 0 || height == INT32_MIN)
+        return nullptr;
     if (compression != 0 || (bpp != 8 && bpp != 24 && bpp != 32 && bpp != 4 && bpp != 1)) return nullptr;
     bool topDown = height < 0;
     int h = topDown ? -height : height;
@@ -746,9 +829,13 @@ HANDLE LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int, int, UINT)
 {
     switch (type)
     {
-    case IMAGE_BITMAP: return LoadBitmapA(instance, name);
-    case IMAGE_CURSOR: return LoadCursorA(instance, name);
-    case IMAGE_ICON: return LoadIconA(instance, name);
-    default: return nullptr;
+    case IMAGE_BITMAP:
+        return LoadBitmapA(instance, name);
+    case IMAGE_CURSOR:
+        return LoadCursorA(instance, name);
+    case IMAGE_ICON:
+        return LoadIconA(instance, name);
+    default:
+        return nullptr;
     }
 }

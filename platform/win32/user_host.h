@@ -44,10 +44,10 @@ void CloseRequested(HWND hwnd);
 void ActivatedByUser(HWND hwnd);
 
 // Dialog controls, as the user changes them: each sends what the original control sends.
-void ControlClicked(HWND control);                          // buttons, notifying statics
-void EditChanged(HWND edit, const std::string& utf8);        // new text, EN_CHANGE
-void ComboSelected(HWND combo, int index);                   // CBN_SELCHANGE
-void FocusControl(HWND control);                             // EN_KILLFOCUS of the previous edit
+void ControlClicked(HWND control);                    // buttons, notifying statics
+void EditChanged(HWND edit, const std::string& utf8); // new text, EN_CHANGE
+void ComboSelected(HWND combo, int index);            // CBN_SELCHANGE
+void FocusControl(HWND control);                      // EN_KILLFOCUS of the previous edit
 } // namespace ferolt::win32::host
 
 #define SC_CLOSE 0xF060

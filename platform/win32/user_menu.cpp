@@ -57,7 +57,8 @@ BOOL Insert(HMENU menu, UINT position, UINT flags, UINT_PTR idOrPopup, LPCSTR te
     {
         it.id = idOrPopup;
     }
-    if (!(flags & MF_SEPARATOR) && text && !(flags & (MF_BITMAP | MF_OWNERDRAW))) it.text = std::string(text).substr(0, 4096);
+    if (!(flags & MF_SEPARATOR) && text && !(flags & (MF_BITMAP | MF_OWNERDRAW)))
+        it.text = std::string(text).substr(0, 4096);
     size_t at = m->items.size();
     if (!append)
     {
@@ -123,8 +124,14 @@ bool Choosable(const std::vector<ferolt::backend::MenuItemModel>& items, uint32_
 }
 } // namespace
 
-HMENU CreateMenu() { return NewMenu(false); }
-HMENU CreatePopupMenu() { return NewMenu(true); }
+HMENU CreateMenu()
+{
+    return NewMenu(false);
+}
+HMENU CreatePopupMenu()
+{
+    return NewMenu(true);
+}
 
 BOOL DestroyMenu(HMENU menu)
 {
@@ -207,7 +214,8 @@ static BOOL Remove(HMENU menu, UINT position, UINT flags, bool destroy)
     if (!m) return FALSE;
     for (size_t i = 0; i < m->items.size(); ++i)
     {
-        bool hit = (flags & MF_BYPOSITION) ? i == position : (!m->items[i].submenu && m->items[i].id == position);
+        bool hit =
+            (flags & MF_BYPOSITION) ? i == position : (!m->items[i].submenu && m->items[i].id == position);
         if (!hit) continue;
         HMENU sub = m->items[i].submenu;
         m->items.erase(m->items.begin() + static_cast<std::ptrdiff_t>(i));
@@ -217,8 +225,14 @@ static BOOL Remove(HMENU menu, UINT position, UINT flags, bool destroy)
     return FALSE;
 }
 
-BOOL RemoveMenu(HMENU menu, UINT position, UINT flags) { return Remove(menu, position, flags, false); }
-BOOL DeleteMenu(HMENU menu, UINT position, UINT flags) { return Remove(menu, position, flags, true); }
+BOOL RemoveMenu(HMENU menu, UINT position, UINT flags)
+{
+    return Remove(menu, position, flags, false);
+}
+BOOL DeleteMenu(HMENU menu, UINT position, UINT flags)
+{
+    return Remove(menu, position, flags, true);
+}
 
 DWORD CheckMenuItem(HMENU menu, UINT item, UINT check)
 {
@@ -236,7 +250,8 @@ BOOL EnableMenuItem(HMENU menu, UINT item, UINT enable)
     MenuItem* it = ItemLocked(menu, item, enable);
     if (!it) return -1;
     BOOL old = static_cast<BOOL>(it->flags & (MF_GRAYED | MF_DISABLED));
-    it->flags = (it->flags & ~static_cast<UINT>(MF_GRAYED | MF_DISABLED)) | (enable & (MF_GRAYED | MF_DISABLED));
+    it->flags =
+        (it->flags & ~static_cast<UINT>(MF_GRAYED | MF_DISABLED)) | (enable & (MF_GRAYED | MF_DISABLED));
     return old;
 }
 

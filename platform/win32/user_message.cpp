@@ -21,10 +21,12 @@ struct QueueOwner
         if (!q) return;
         std::lock_guard g(S().lock);
         q->alive = false;
-        for (auto& s : q->sent) s->done = true;
+        for (auto& s : q->sent)
+            s->done = true;
         q->sent.clear();
         S().queues.erase(q->thread);
-        for (auto& [t, other] : S().queues) other->wake.notify_all();
+        for (auto& [t, other] : S().queues)
+            other->wake.notify_all();
     }
 };
 thread_local QueueOwner t_queue;
@@ -42,7 +44,8 @@ static void ClockMoved(void*)
     ferolt::backend::Backend* b;
     {
         std::lock_guard g(S().lock);
-        for (auto& [t, q] : S().queues) q->wake.notify_all();
+        for (auto& [t, q] : S().queues)
+            q->wake.notify_all();
         b = S().backend;
     }
     if (b) b->Wake();
@@ -50,7 +53,8 @@ static void ClockMoved(void*)
 
 std::shared_ptr<ThreadQueue> QueueLocked(DWORD thread)
 {
-    static bool listening = [] {
+    static bool listening = []
+    {
         ferolt::win32::AddClockListener(ClockMoved, nullptr);
         return true;
     }();
@@ -252,7 +256,8 @@ static bool TakeMessage(const std::shared_ptr<ThreadQueue>& q, MSG* out, HWND fi
         HWND capture = GetCapture();
         if (!capture)
             if (auto w = Find(out->hwnd))
-                CallProc(w, WM_SETCURSOR, reinterpret_cast<WPARAM>(out->hwnd), MAKELPARAM(HTCLIENT, out->message));
+                CallProc(w, WM_SETCURSOR, reinterpret_cast<WPARAM>(out->hwnd),
+                         MAKELPARAM(HTCLIENT, out->message));
     }
     return found;
 }
@@ -313,7 +318,8 @@ LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
             std::lock_guard g(S().lock);
             list = S().topLevel;
         }
-        for (HWND h : list) SendMessageA(h, msg, wParam, lParam);
+        for (HWND h : list)
+            SendMessageA(h, msg, wParam, lParam);
         return 0;
     }
     auto w = Find(hwnd);
@@ -358,7 +364,8 @@ BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
             std::lock_guard g(S().lock);
             list = S().topLevel;
         }
-        for (HWND h : list) PostMessageA(h, msg, wParam, lParam);
+        for (HWND h : list)
+            PostMessageA(h, msg, wParam, lParam);
         return TRUE;
     }
     QueuedMessage qm;
@@ -629,7 +636,8 @@ BOOL UpdateWindow(HWND hwnd)
         std::lock_guard g(S().lock);
         kids = w->children;
     }
-    for (HWND c : kids) UpdateWindow(c);
+    for (HWND c : kids)
+        UpdateWindow(c);
     return TRUE;
 }
 
@@ -650,7 +658,8 @@ BOOL RedrawWindow(HWND hwnd, const RECT* rect, HRGN region, UINT flags)
         }
         if (flags & RDW_ALLCHILDREN)
             for (HWND c : w->children)
-                if (auto cw = FindLocked(c); cw && (flags & RDW_INVALIDATE)) InvalidateLocked(*cw, nullptr, true);
+                if (auto cw = FindLocked(c); cw && (flags & RDW_INVALIDATE))
+                    InvalidateLocked(*cw, nullptr, true);
     }
     if (flags & (RDW_UPDATENOW | RDW_ERASENOW)) UpdateWindow(hwnd);
     return TRUE;
@@ -687,7 +696,8 @@ LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         }
         RECT in;
         FrameSize(style, ex, child, &in);
-        RECT* r = wParam ? &reinterpret_cast<NCCALCSIZE_PARAMS*>(lParam)->rgrc[0] : reinterpret_cast<RECT*>(lParam);
+        RECT* r =
+            wParam ? &reinterpret_cast<NCCALCSIZE_PARAMS*>(lParam)->rgrc[0] : reinterpret_cast<RECT*>(lParam);
         r->left += in.left;
         r->top += in.top;
         r->right = std::max<LONG>(LONG{r->left}, r->right - in.right);
@@ -754,7 +764,9 @@ LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         FillRect(reinterpret_cast<HDC>(wParam), &r, br);
         return 1;
     }
-    case WM_CLOSE: DestroyWindow(hwnd); return 0;
+    case WM_CLOSE:
+        DestroyWindow(hwnd);
+        return 0;
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_CLOSE) SendMessageA(hwnd, WM_CLOSE, 0, 0);
         return 0;
@@ -800,7 +812,8 @@ LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         }
         return FALSE;
     }
-    case WM_MOUSEACTIVATE: return 1; // MA_ACTIVATE
+    case WM_MOUSEACTIVATE:
+        return 1; // MA_ACTIVATE
     case WM_ACTIVATE:
         if (LOWORD(wParam) != WA_INACTIVE)
         {
@@ -865,7 +878,8 @@ LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
             PostMessageA(root, WM_SYSCOMMAND, SC_CLOSE, 0);
         }
         return 0;
-    default: return 0;
+    default:
+        return 0;
     }
 }
 
@@ -1008,37 +1022,60 @@ int GetSystemMetrics(int index)
     }
     switch (index)
     {
-    case SM_CXSCREEN: return primary.right - primary.left;
-    case SM_CYSCREEN: return primary.bottom - primary.top;
+    case SM_CXSCREEN:
+        return primary.right - primary.left;
+    case SM_CYSCREEN:
+        return primary.bottom - primary.top;
     case SM_CXVSCROLL:
-    case SM_CYHSCROLL: return 17;
-    case SM_CYCAPTION: return 22;
+    case SM_CYHSCROLL:
+        return 17;
+    case SM_CYCAPTION:
+        return 22;
     case SM_CXBORDER:
-    case SM_CYBORDER: return 1;
+    case SM_CYBORDER:
+        return 1;
     case SM_CXDLGFRAME:
-    case SM_CYDLGFRAME: return 3;
+    case SM_CYDLGFRAME:
+        return 3;
     case SM_CXFRAME:
-    case SM_CYFRAME: return 4;
+    case SM_CYFRAME:
+        return 4;
     case SM_CXICON:
     case SM_CYICON:
     case SM_CXCURSOR:
-    case SM_CYCURSOR: return 32;
-    case SM_CYMENU: return 20;
+    case SM_CYCURSOR:
+        return 32;
+    case SM_CYMENU:
+        return 20;
     case SM_CXDOUBLECLK:
-    case SM_CYDOUBLECLK: return 4;
+    case SM_CYDOUBLECLK:
+        return 4;
     case SM_CXDRAG:
-    case SM_CYDRAG: return 4;
-    case SM_XVIRTUALSCREEN: return all.left;
-    case SM_YVIRTUALSCREEN: return all.top;
-    case SM_CXVIRTUALSCREEN: return all.right - all.left;
-    case SM_CYVIRTUALSCREEN: return all.bottom - all.top;
-    case SM_CMONITORS: return static_cast<int>(S().monitors.size());
-    default: return 0;
+    case SM_CYDRAG:
+        return 4;
+    case SM_XVIRTUALSCREEN:
+        return all.left;
+    case SM_YVIRTUALSCREEN:
+        return all.top;
+    case SM_CXVIRTUALSCREEN:
+        return all.right - all.left;
+    case SM_CYVIRTUALSCREEN:
+        return all.bottom - all.top;
+    case SM_CMONITORS:
+        return static_cast<int>(S().monitors.size());
+    default:
+        return 0;
     }
 }
 
-UINT GetDoubleClickTime() { return 500; }
-BOOL MessageBeep(UINT) { return TRUE; }
+UINT GetDoubleClickTime()
+{
+    return 500;
+}
+BOOL MessageBeep(UINT)
+{
+    return TRUE;
+}
 
 // ---------------------------------------------------------------------------------------------------
 // The backend and the input it feeds in
@@ -1128,7 +1165,9 @@ void MouseMove(POINT screen)
 void MouseButton(Button button, bool down, POINT screen)
 {
     int vk = button == Button::Left ? VK_LBUTTON : button == Button::Right ? VK_RBUTTON : VK_MBUTTON;
-    UINT base = button == Button::Left ? WM_LBUTTONDOWN : button == Button::Right ? WM_RBUTTONDOWN : WM_MBUTTONDOWN;
+    UINT base = button == Button::Left    ? WM_LBUTTONDOWN
+                : button == Button::Right ? WM_RBUTTONDOWN
+                                          : WM_MBUTTONDOWN;
     {
         std::lock_guard g(S().lock);
         S().cursorPos = screen;
@@ -1152,7 +1191,8 @@ void MouseWheel(int delta, POINT screen)
         std::lock_guard g(S().lock);
         S().cursorPos = screen;
     }
-    WPARAM hi = static_cast<WPARAM>(static_cast<WORD>(static_cast<SHORT>(std::clamp(delta, -32768, 32767)))) << 16;
+    WPARAM hi = static_cast<WPARAM>(static_cast<WORD>(static_cast<SHORT>(std::clamp(delta, -32768, 32767))))
+                << 16;
     PostMouse(WM_MOUSEWHEEL, screen, hi, true);
 }
 
@@ -1166,7 +1206,8 @@ void Key(UINT vk, bool down, UINT scanCode, bool extended)
         std::lock_guard g(S().lock);
         auto& k = S().asyncKeys;
         wasDown = (k[vk] & 0x80) != 0;
-        auto set = [&](size_t i) {
+        auto set = [&](size_t i)
+        {
             if (down)
             {
                 k[i] = static_cast<BYTE>(k[i] | 0x80);
@@ -1229,7 +1270,8 @@ void WindowMovedByUser(HWND hwnd, const RECT& client)
     }
     RECT r = client;
     AdjustWindowRectEx(&r, style, FALSE, ex);
-    SetWindowPos(hwnd, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(hwnd, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void CloseRequested(HWND hwnd)

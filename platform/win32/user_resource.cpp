@@ -3,27 +3,35 @@
 // Menus (resource type RT_MENU) and dialogs (RT_DIALOG) are UTF-8 text, one statement per line;
 // '#' or "//" starts a comment, strings are in double quotes with \" \\ \t \n escapes, blocks are
 // BEGIN ... END (or { ... }), numbers are decimal or 0x-hex, styles are names and numbers joined
-// by '|' ("NOT name" removes a default style):
+// by '|' ("NOT name" removes a default style). A menu:
 //
-//   POPUP "text"                          DIALOG x, y, width, height        (dialog units)
-//   BEGIN                                 STYLE DS_MODALFRAME | WS_CAPTION | WS_SYSMENU
-//     MENUITEM "text\tF2", 511 [, GRAYED] [, CHECKED]   EXSTYLE ... / CAPTION "text" / FONT 8, "face"
-//     MENUITEM SEPARATOR                  BEGIN
-//     POPUP "sub" BEGIN ... END             LTEXT|RTEXT|CTEXT "text", id, x, y, w, h [, style]
-//   END                                     EDITTEXT id, x, y, w, h [, style]
-//                                           COMBOBOX id, x, y, w, h [, style]
-//                                           PUSHBUTTON|DEFPUSHBUTTON "text", id, x, y, w, h [, style]
-//                                           CONTROL "text", id, "class", style, x, y, w, h
-//                                         END
+//   POPUP "text"
+//   BEGIN
+//       MENUITEM "text\tF2", 511 [, GRAYED] [, CHECKED]
+//       MENUITEM SEPARATOR
+//       POPUP "sub" BEGIN ... END
+//   END
+//
+// A dialog, positions and sizes in dialog units:
+//
+//   DIALOG x, y, width, height
+//   STYLE DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU     (also EXSTYLE)
+//   CAPTION "text"
+//   FONT 8, "MS Shell Dlg"
+//   BEGIN
+//       LTEXT|RTEXT|CTEXT "text", id, x, y, w, h [, style]
+//       EDITTEXT id, x, y, w, h [, style]
+//       COMBOBOX id, x, y, w, h [, style]
+//       PUSHBUTTON|DEFPUSHBUTTON "text", id, x, y, w, h [, style]
+//       CONTROL "text", id, "class", style, x, y, w, h
+//   END
 //
 // A menu resource holds one menu bar whose items are usually one POPUP each.
 #include "platform/win32/user_internal.h"
 #include "platform/win32/user_resources.h"
 #include "platform/win32/user_text.h"
 
-#ifdef FEROLT_USER_KERNEL
 #include "platform/win32/winresource.h"
-#endif
 
 #include <algorithm>
 #include <cctype>
@@ -85,9 +93,11 @@ private:
                 if (s_[i_] == '\n') ++line_;
                 ++i_;
             }
-            if (i_ < s_.size() && (s_[i_] == '#' || (s_[i_] == '/' && i_ + 1 < s_.size() && s_[i_ + 1] == '/')))
+            if (i_ < s_.size() &&
+                (s_[i_] == '#' || (s_[i_] == '/' && i_ + 1 < s_.size() && s_[i_ + 1] == '/')))
             {
-                while (i_ < s_.size() && s_[i_] != '\n') ++i_;
+                while (i_ < s_.size() && s_[i_] != '\n')
+                    ++i_;
                 continue;
             }
             break;
@@ -124,7 +134,8 @@ private:
             }
             return t;
         }
-        if ((c >= '0' && c <= '9') || (c == '-' && i_ + 1 < s_.size() && s_[i_ + 1] >= '0' && s_[i_ + 1] <= '9'))
+        if ((c >= '0' && c <= '9') ||
+            (c == '-' && i_ + 1 < s_.size() && s_[i_ + 1] >= '0' && s_[i_ + 1] <= '9'))
         {
             t.kind = Token::Number;
             bool neg = c == '-';
@@ -139,7 +150,7 @@ private:
             while (i_ < s_.size())
             {
                 char d = s_[i_];
-                int digit = (d >= '0' && d <= '9') ? d - '0'
+                int digit = (d >= '0' && d <= '9')                 ? d - '0'
                             : (base == 16 && d >= 'a' && d <= 'f') ? d - 'a' + 10
                             : (base == 16 && d >= 'A' && d <= 'F') ? d - 'A' + 10
                                                                    : -1;
@@ -147,7 +158,8 @@ private:
                 v = std::min<int64_t>(v * base + digit, 0xFFFFFFFFll);
                 ++i_;
             }
-            while (i_ < s_.size() && (s_[i_] == 'L' || s_[i_] == 'l' || s_[i_] == 'U' || s_[i_] == 'u')) ++i_;
+            while (i_ < s_.size() && (s_[i_] == 'L' || s_[i_] == 'l' || s_[i_] == 'U' || s_[i_] == 'u'))
+                ++i_;
             t.number = neg ? -v : v;
             return t;
         }
@@ -179,30 +191,75 @@ struct Named
 
 // Names the descriptions may use for styles and ids.
 const Named kNames[] = {
-    {"WS_OVERLAPPED", WS_OVERLAPPED}, {"WS_POPUP", static_cast<DWORD>(WS_POPUP)}, {"WS_CHILD", WS_CHILD},
-    {"WS_VISIBLE", WS_VISIBLE}, {"WS_DISABLED", WS_DISABLED}, {"WS_CLIPSIBLINGS", WS_CLIPSIBLINGS},
-    {"WS_CLIPCHILDREN", WS_CLIPCHILDREN}, {"WS_CAPTION", WS_CAPTION}, {"WS_BORDER", WS_BORDER},
-    {"WS_DLGFRAME", WS_DLGFRAME}, {"WS_VSCROLL", WS_VSCROLL}, {"WS_HSCROLL", WS_HSCROLL},
-    {"WS_SYSMENU", WS_SYSMENU}, {"WS_THICKFRAME", WS_THICKFRAME}, {"WS_GROUP", WS_GROUP},
-    {"WS_TABSTOP", WS_TABSTOP}, {"WS_MINIMIZEBOX", WS_MINIMIZEBOX}, {"WS_MAXIMIZEBOX", WS_MAXIMIZEBOX},
-    {"WS_OVERLAPPEDWINDOW", WS_OVERLAPPEDWINDOW}, {"WS_EX_CLIENTEDGE", WS_EX_CLIENTEDGE},
-    {"WS_EX_DLGMODALFRAME", WS_EX_DLGMODALFRAME}, {"WS_EX_TOOLWINDOW", WS_EX_TOOLWINDOW},
-    {"DS_MODALFRAME", DS_MODALFRAME}, {"DS_SETFONT", DS_SETFONT}, {"DS_FIXEDSYS", DS_FIXEDSYS},
-    {"DS_SHELLFONT", DS_SHELLFONT}, {"DS_CENTER", DS_CENTER}, {"DS_3DLOOK", DS_3DLOOK},
-    {"DS_ABSALIGN", DS_ABSALIGN}, {"DS_SETFOREGROUND", DS_SETFOREGROUND},
-    {"ES_LEFT", ES_LEFT}, {"ES_CENTER", ES_CENTER}, {"ES_RIGHT", ES_RIGHT}, {"ES_MULTILINE", ES_MULTILINE},
-    {"ES_AUTOHSCROLL", ES_AUTOHSCROLL}, {"ES_AUTOVSCROLL", ES_AUTOVSCROLL}, {"ES_READONLY", ES_READONLY},
-    {"ES_NUMBER", ES_NUMBER}, {"ES_PASSWORD", ES_PASSWORD},
-    {"SS_LEFT", SS_LEFT}, {"SS_CENTER", SS_CENTER}, {"SS_RIGHT", SS_RIGHT}, {"SS_BITMAP", SS_BITMAP},
-    {"SS_ICON", SS_ICON}, {"SS_NOTIFY", SS_NOTIFY}, {"SS_CENTERIMAGE", SS_CENTERIMAGE},
-    {"SS_REALSIZEIMAGE", SS_REALSIZEIMAGE}, {"SS_SUNKEN", SS_SUNKEN}, {"SS_NOPREFIX", SS_NOPREFIX},
-    {"SS_LEFTNOWORDWRAP", SS_LEFTNOWORDWRAP}, {"SS_SIMPLE", SS_SIMPLE},
-    {"BS_PUSHBUTTON", BS_PUSHBUTTON}, {"BS_DEFPUSHBUTTON", BS_DEFPUSHBUTTON}, {"BS_CHECKBOX", BS_CHECKBOX},
-    {"BS_AUTOCHECKBOX", BS_AUTOCHECKBOX}, {"BS_RADIOBUTTON", BS_RADIOBUTTON},
-    {"BS_AUTORADIOBUTTON", BS_AUTORADIOBUTTON}, {"BS_GROUPBOX", BS_GROUPBOX},
-    {"CBS_SIMPLE", CBS_SIMPLE}, {"CBS_DROPDOWN", CBS_DROPDOWN}, {"CBS_DROPDOWNLIST", CBS_DROPDOWNLIST},
-    {"CBS_SORT", CBS_SORT}, {"CBS_HASSTRINGS", CBS_HASSTRINGS}, {"CBS_AUTOHSCROLL", CBS_AUTOHSCROLL},
-    {"IDOK", IDOK}, {"IDCANCEL", IDCANCEL}, {"IDYES", IDYES}, {"IDNO", IDNO}, {"IDHELP", IDHELP},
+    {"WS_OVERLAPPED", WS_OVERLAPPED},
+    {"WS_POPUP", static_cast<DWORD>(WS_POPUP)},
+    {"WS_CHILD", WS_CHILD},
+    {"WS_VISIBLE", WS_VISIBLE},
+    {"WS_DISABLED", WS_DISABLED},
+    {"WS_CLIPSIBLINGS", WS_CLIPSIBLINGS},
+    {"WS_CLIPCHILDREN", WS_CLIPCHILDREN},
+    {"WS_CAPTION", WS_CAPTION},
+    {"WS_BORDER", WS_BORDER},
+    {"WS_DLGFRAME", WS_DLGFRAME},
+    {"WS_VSCROLL", WS_VSCROLL},
+    {"WS_HSCROLL", WS_HSCROLL},
+    {"WS_SYSMENU", WS_SYSMENU},
+    {"WS_THICKFRAME", WS_THICKFRAME},
+    {"WS_GROUP", WS_GROUP},
+    {"WS_TABSTOP", WS_TABSTOP},
+    {"WS_MINIMIZEBOX", WS_MINIMIZEBOX},
+    {"WS_MAXIMIZEBOX", WS_MAXIMIZEBOX},
+    {"WS_OVERLAPPEDWINDOW", WS_OVERLAPPEDWINDOW},
+    {"WS_EX_CLIENTEDGE", WS_EX_CLIENTEDGE},
+    {"WS_EX_DLGMODALFRAME", WS_EX_DLGMODALFRAME},
+    {"WS_EX_TOOLWINDOW", WS_EX_TOOLWINDOW},
+    {"DS_MODALFRAME", DS_MODALFRAME},
+    {"DS_SETFONT", DS_SETFONT},
+    {"DS_FIXEDSYS", DS_FIXEDSYS},
+    {"DS_SHELLFONT", DS_SHELLFONT},
+    {"DS_CENTER", DS_CENTER},
+    {"DS_3DLOOK", DS_3DLOOK},
+    {"DS_ABSALIGN", DS_ABSALIGN},
+    {"DS_SETFOREGROUND", DS_SETFOREGROUND},
+    {"ES_LEFT", ES_LEFT},
+    {"ES_CENTER", ES_CENTER},
+    {"ES_RIGHT", ES_RIGHT},
+    {"ES_MULTILINE", ES_MULTILINE},
+    {"ES_AUTOHSCROLL", ES_AUTOHSCROLL},
+    {"ES_AUTOVSCROLL", ES_AUTOVSCROLL},
+    {"ES_READONLY", ES_READONLY},
+    {"ES_NUMBER", ES_NUMBER},
+    {"ES_PASSWORD", ES_PASSWORD},
+    {"SS_LEFT", SS_LEFT},
+    {"SS_CENTER", SS_CENTER},
+    {"SS_RIGHT", SS_RIGHT},
+    {"SS_BITMAP", SS_BITMAP},
+    {"SS_ICON", SS_ICON},
+    {"SS_NOTIFY", SS_NOTIFY},
+    {"SS_CENTERIMAGE", SS_CENTERIMAGE},
+    {"SS_REALSIZEIMAGE", SS_REALSIZEIMAGE},
+    {"SS_SUNKEN", SS_SUNKEN},
+    {"SS_NOPREFIX", SS_NOPREFIX},
+    {"SS_LEFTNOWORDWRAP", SS_LEFTNOWORDWRAP},
+    {"SS_SIMPLE", SS_SIMPLE},
+    {"BS_PUSHBUTTON", BS_PUSHBUTTON},
+    {"BS_DEFPUSHBUTTON", BS_DEFPUSHBUTTON},
+    {"BS_CHECKBOX", BS_CHECKBOX},
+    {"BS_AUTOCHECKBOX", BS_AUTOCHECKBOX},
+    {"BS_RADIOBUTTON", BS_RADIOBUTTON},
+    {"BS_AUTORADIOBUTTON", BS_AUTORADIOBUTTON},
+    {"BS_GROUPBOX", BS_GROUPBOX},
+    {"CBS_SIMPLE", CBS_SIMPLE},
+    {"CBS_DROPDOWN", CBS_DROPDOWN},
+    {"CBS_DROPDOWNLIST", CBS_DROPDOWNLIST},
+    {"CBS_SORT", CBS_SORT},
+    {"CBS_HASSTRINGS", CBS_HASSTRINGS},
+    {"CBS_AUTOHSCROLL", CBS_AUTOHSCROLL},
+    {"IDOK", IDOK},
+    {"IDCANCEL", IDCANCEL},
+    {"IDYES", IDYES},
+    {"IDNO", IDNO},
+    {"IDHELP", IDHELP},
     {"IDC_STATIC", static_cast<DWORD>(-1)},
 };
 
@@ -213,8 +270,14 @@ std::optional<DWORD> LookUp(const std::string& word)
     return std::nullopt;
 }
 
-bool IsWord(const Token& t, const char* w) { return t.kind == Token::Word && t.text == w; }
-bool IsPunct(const Token& t, char c) { return t.kind == Token::Punct && t.text.size() == 1 && t.text[0] == c; }
+bool IsWord(const Token& t, const char* w)
+{
+    return t.kind == Token::Word && t.text == w;
+}
+bool IsPunct(const Token& t, char c)
+{
+    return t.kind == Token::Punct && t.text.size() == 1 && t.text[0] == c;
+}
 
 bool SkipComma(Lexer& lx)
 {
@@ -269,7 +332,10 @@ bool BlockStart(Lexer& lx)
     return IsWord(t, "BEGIN") || IsPunct(t, '{');
 }
 
-bool IsBlockEnd(const Token& t) { return IsWord(t, "END") || IsPunct(t, '}'); }
+bool IsBlockEnd(const Token& t)
+{
+    return IsWord(t, "END") || IsPunct(t, '}');
+}
 
 bool ParseMenuItems(Lexer& lx, HMENU menu, int depth, size_t* count)
 {
@@ -283,7 +349,8 @@ bool ParseMenuItems(Lexer& lx, HMENU menu, int depth, size_t* count)
         {
             Token text = lx.Next();
             if (text.kind != Token::String) return false;
-            while (SkipComma(lx)) lx.Next(); // options of a popup are not used
+            while (SkipComma(lx))
+                lx.Next(); // options of a popup are not used
             HMENU sub = CreatePopupMenu();
             if (!ParseMenuItems(lx, sub, depth + 1, count))
             {
@@ -308,10 +375,14 @@ bool ParseMenuItems(Lexer& lx, HMENU menu, int depth, size_t* count)
         while (SkipComma(lx))
         {
             Token o = lx.Next();
-            if (IsWord(o, "GRAYED")) flags |= MF_GRAYED;
-            else if (IsWord(o, "CHECKED")) flags |= MF_CHECKED;
-            else if (IsWord(o, "INACTIVE")) flags |= MF_DISABLED;
-            else if (o.kind != Token::Word) return false;
+            if (IsWord(o, "GRAYED"))
+                flags |= MF_GRAYED;
+            else if (IsWord(o, "CHECKED"))
+                flags |= MF_CHECKED;
+            else if (IsWord(o, "INACTIVE"))
+                flags |= MF_DISABLED;
+            else if (o.kind != Token::Word)
+                return false;
         }
         AppendMenuA(menu, flags, static_cast<UINT_PTR>(*id & 0xFFFF), text.text.c_str());
     }
@@ -449,7 +520,8 @@ std::shared_ptr<DialogTemplate> ParseDialog(const std::string& text)
             if (f.kind != Token::String) return nullptr;
             d->pointSize = static_cast<int>(std::clamp<int64_t>(*pt, 1, 72));
             d->face = f.text.substr(0, LF_FACESIZE - 1);
-            while (SkipComma(lx)) lx.Next(); // weight, italic, charset
+            while (SkipComma(lx))
+                lx.Next(); // weight, italic, charset
         }
         else
         {
@@ -471,7 +543,6 @@ std::shared_ptr<DialogTemplate> ParseDialog(const std::string& text)
 
 bool LoadResourceText(HINSTANCE instance, LPCSTR name, int type, std::string* out)
 {
-#ifdef FEROLT_USER_KERNEL
     HRSRC r = FindResourceA(instance, name, MAKEINTRESOURCEA(type));
     if (!r) return false;
     HGLOBAL h = LoadResource(instance, r);
@@ -480,13 +551,6 @@ bool LoadResourceText(HINSTANCE instance, LPCSTR name, int type, std::string* ou
     if (!p) return false;
     out->assign(static_cast<const char*>(p), size);
     return true;
-#else
-    (void)instance;
-    (void)name;
-    (void)type;
-    (void)out;
-    return false;
-#endif
 }
 } // namespace ferolt::win32::user
 
@@ -501,7 +565,10 @@ HMENU LoadMenuA(HINSTANCE instance, LPCSTR name)
 
 namespace ferolt::win32
 {
-HMENU LoadMenuFromText(const std::string& text) { return ParseMenu(text); }
+HMENU LoadMenuFromText(const std::string& text)
+{
+    return ParseMenu(text);
+}
 
 std::string Cp1252ToUtf8(const std::string& text)
 {

@@ -9,9 +9,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#ifdef FEROLT_USER_KERNEL
 #include "platform/win32/winbase.h"
-#endif
 
 namespace ferolt::win32::user
 {
@@ -29,12 +27,7 @@ DWORD CurrentThread()
 
 DWORD Now()
 {
-#ifdef FEROLT_USER_KERNEL
     return GetTickCount();
-#else
-    using namespace std::chrono;
-    return static_cast<DWORD>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-#endif
 }
 
 std::string ToLower(std::string s)
@@ -158,6 +151,8 @@ static RECT PrimaryRect()
 
 void EnsureDesktop()
 {
+    static std::atomic<bool> ready{false}; // every handle look-up passes here
+    if (ready.load(std::memory_order_acquire)) return;
     EnsureSystemClasses();
     RECT primary = PrimaryRect();
     std::lock_guard g(S().lock);
@@ -175,6 +170,7 @@ void EnsureDesktop()
     w->created = true;
     S().windows[reinterpret_cast<uintptr_t>(w->hwnd)] = w;
     S().desktop = w->hwnd;
+    ready.store(true, std::memory_order_release);
 }
 
 static std::shared_ptr<WndClass> MakeClass(const char* name, WNDPROC proc, Kind kind, int extra)
@@ -355,7 +351,10 @@ ATOM RegisterClassA(const WNDCLASSA* wc)
     return RegisterClassCommon(ex);
 }
 
-ATOM RegisterClassExA(const WNDCLASSEXA* wc) { return wc ? RegisterClassCommon(*wc) : 0; }
+ATOM RegisterClassExA(const WNDCLASSEXA* wc)
+{
+    return wc ? RegisterClassCommon(*wc) : 0;
+}
 
 BOOL UnregisterClassA(LPCSTR className, HINSTANCE)
 {
@@ -427,7 +426,8 @@ bool RunCreateHooks(HWND hwnd, CREATESTRUCTA* cs)
     if (t_hooks.empty()) return true;
     CBT_CREATEWNDA info{cs, HWND_TOP};
     t_hookCursor.push_back(1);
-    LRESULT r = t_hooks.front().proc(HCBT_CREATEWND, reinterpret_cast<WPARAM>(hwnd), reinterpret_cast<LPARAM>(&info));
+    LRESULT r =
+        t_hooks.front().proc(HCBT_CREATEWND, reinterpret_cast<WPARAM>(hwnd), reinterpret_cast<LPARAM>(&info));
     t_hookCursor.pop_back();
     return r == 0;
 }
@@ -529,7 +529,8 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
         w->thread = CurrentThread();
         w->instance = instance;
         w->id = child ? static_cast<LONG_PTR>(reinterpret_cast<uintptr_t>(menu)) : 0;
-        w->text = windowName && !IS_INTRESOURCE(windowName) ? std::string(windowName).substr(0, kMaxText) : "";
+        w->text =
+            windowName && !IS_INTRESOURCE(windowName) ? std::string(windowName).substr(0, kMaxText) : "";
         w->extra.assign(static_cast<size_t>(cls->wndExtra + 7) / 8 + 4, 0);
         POINT o = OriginLocked(parent);
         w->window = RECT{o.x + x, o.y + y, o.x + x + width, o.y + y + height};
@@ -651,7 +652,8 @@ BOOL DestroyWindow(HWND hwnd)
         for (HWND t : S().topLevel)
             if (auto tw = FindLocked(t); tw && tw->owner == hwnd) owned.push_back(t);
     }
-    for (HWND o : owned) DestroyWindow(o);
+    for (HWND o : owned)
+        DestroyWindow(o);
 
     bool wasVisible;
     {
@@ -720,17 +722,22 @@ BOOL DestroyWindow(HWND hwnd)
         if (w->parent)
         {
             if (auto p = FindLocked(w->parent))
-                p->children.erase(std::remove(p->children.begin(), p->children.end(), hwnd), p->children.end());
+                p->children.erase(std::remove(p->children.begin(), p->children.end(), hwnd),
+                                  p->children.end());
         }
         auto& tl = S().topLevel;
         tl.erase(std::remove(tl.begin(), tl.end(), hwnd), tl.end());
     }
     if (auto b = CurrentBackend())
-        for (auto it = all.rbegin(); it != all.rend(); ++it) b->WindowDestroyed(*it);
+        for (auto it = all.rbegin(); it != all.rend(); ++it)
+            b->WindowDestroyed(*it);
     return TRUE;
 }
 
-BOOL IsWindow(HWND hwnd) { return Find(hwnd) ? TRUE : FALSE; }
+BOOL IsWindow(HWND hwnd)
+{
+    return Find(hwnd) ? TRUE : FALSE;
+}
 
 BOOL IsWindowVisible(HWND hwnd)
 {
@@ -922,7 +929,8 @@ BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UIN
     pos.y = std::clamp(pos.y, -kMaxCoordinate, kMaxCoordinate);
     RECT nw{origin.x + pos.x, origin.y + pos.y, origin.x + pos.x + pos.cx, origin.y + pos.y + pos.cy};
     bool moved = nw.left != old.left || nw.top != old.top;
-    bool sized = (nw.right - nw.left) != (old.right - old.left) || (nw.bottom - nw.top) != (old.bottom - old.top);
+    bool sized =
+        (nw.right - nw.left) != (old.right - old.left) || (nw.bottom - nw.top) != (old.bottom - old.top);
     if (moved && !sized && !(flags & SWP_FRAMECHANGED))
     {
         std::lock_guard g(S().lock);
@@ -942,9 +950,11 @@ BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UIN
     }
     pos.x = nw.left - origin.x;
     pos.y = nw.top - origin.y;
-    pos.flags = flags | (moved ? 0u : static_cast<UINT>(SWP_NOMOVE)) | (sized ? 0u : static_cast<UINT>(SWP_NOSIZE));
+    pos.flags =
+        flags | (moved ? 0u : static_cast<UINT>(SWP_NOMOVE)) | (sized ? 0u : static_cast<UINT>(SWP_NOSIZE));
     CallProc(w, WM_WINDOWPOSCHANGED, 0, reinterpret_cast<LPARAM>(&pos));
-    unsigned changes = (moved ? ferolt::backend::kChangedPosition : 0u) | (sized ? ferolt::backend::kChangedSize : 0u);
+    unsigned changes =
+        (moved ? ferolt::backend::kChangedPosition : 0u) | (sized ? ferolt::backend::kChangedSize : 0u);
     if (changes) NotifyWindowChanged(hwnd, changes);
     if (flags & SWP_SHOWWINDOW) ShowWindow(hwnd, SW_SHOW);
     if (flags & SWP_HIDEWINDOW) ShowWindow(hwnd, SW_HIDE);
@@ -980,7 +990,8 @@ int GetWindowTextA(HWND hwnd, LPSTR buffer, int max)
 {
     auto w = Find(hwnd);
     if (!w || !buffer || max <= 0) return 0;
-    return static_cast<int>(CallProc(w, WM_GETTEXT, static_cast<WPARAM>(max), reinterpret_cast<LPARAM>(buffer)));
+    return static_cast<int>(
+        CallProc(w, WM_GETTEXT, static_cast<WPARAM>(max), reinterpret_cast<LPARAM>(buffer)));
 }
 
 int GetWindowTextLengthA(HWND hwnd)
@@ -1020,7 +1031,8 @@ HWND SetParent(HWND child, HWND parent)
     HWND old = w->parent;
     if (old)
     {
-        if (auto p = FindLocked(old)) p->children.erase(std::remove(p->children.begin(), p->children.end(), child), p->children.end());
+        if (auto p = FindLocked(old))
+            p->children.erase(std::remove(p->children.begin(), p->children.end(), child), p->children.end());
     }
     else
     {
@@ -1084,15 +1096,23 @@ HWND GetWindow(HWND hwnd, UINT cmd)
     if (it == list->end()) return nullptr;
     switch (cmd)
     {
-    case GW_HWNDFIRST: return list->front();
-    case GW_HWNDLAST: return list->back();
-    case GW_HWNDNEXT: return (it + 1 == list->end()) ? nullptr : *(it + 1);
-    case GW_HWNDPREV: return it == list->begin() ? nullptr : *(it - 1);
-    default: return nullptr;
+    case GW_HWNDFIRST:
+        return list->front();
+    case GW_HWNDLAST:
+        return list->back();
+    case GW_HWNDNEXT:
+        return (it + 1 == list->end()) ? nullptr : *(it + 1);
+    case GW_HWNDPREV:
+        return it == list->begin() ? nullptr : *(it - 1);
+    default:
+        return nullptr;
     }
 }
 
-HWND GetTopWindow(HWND hwnd) { return GetWindow(hwnd ? hwnd : GetDesktopWindow(), GW_CHILD); }
+HWND GetTopWindow(HWND hwnd)
+{
+    return GetWindow(hwnd ? hwnd : GetDesktopWindow(), GW_CHILD);
+}
 
 HWND FindWindowA(LPCSTR className, LPCSTR windowName)
 {
@@ -1165,14 +1185,22 @@ LONG_PTR GetWindowLongPtrA(HWND hwnd, int index)
     std::lock_guard g(S().lock);
     switch (index)
     {
-    case GWLP_WNDPROC: return reinterpret_cast<LONG_PTR>(w->proc);
-    case GWLP_HINSTANCE: return reinterpret_cast<LONG_PTR>(w->instance);
-    case GWLP_HWNDPARENT: return reinterpret_cast<LONG_PTR>(w->parent ? w->parent : w->owner);
-    case GWLP_ID: return w->id;
-    case GWL_STYLE: return static_cast<LONG>(w->style);
-    case GWL_EXSTYLE: return static_cast<LONG>(w->exStyle);
-    case GWLP_USERDATA: return w->userData;
-    default: break;
+    case GWLP_WNDPROC:
+        return reinterpret_cast<LONG_PTR>(w->proc);
+    case GWLP_HINSTANCE:
+        return reinterpret_cast<LONG_PTR>(w->instance);
+    case GWLP_HWNDPARENT:
+        return reinterpret_cast<LONG_PTR>(w->parent ? w->parent : w->owner);
+    case GWLP_ID:
+        return w->id;
+    case GWL_STYLE:
+        return static_cast<LONG>(w->style);
+    case GWL_EXSTYLE:
+        return static_cast<LONG>(w->exStyle);
+    case GWLP_USERDATA:
+        return w->userData;
+    default:
+        break;
     }
     if (w->kind == Kind::Dialog)
     {
@@ -1180,7 +1208,8 @@ LONG_PTR GetWindowLongPtrA(HWND hwnd, int index)
         if (index == DWLP_DLGPROC) return reinterpret_cast<LONG_PTR>(w->dlgProc);
         if (index == DWLP_USER) return w->dlgUser;
     }
-    if (index >= 0 && static_cast<size_t>(index) / 8 < w->extra.size()) return w->extra[static_cast<size_t>(index) / 8];
+    if (index >= 0 && static_cast<size_t>(index) / 8 < w->extra.size())
+        return w->extra[static_cast<size_t>(index) / 8];
     return 0;
 }
 
@@ -1202,7 +1231,10 @@ LONG_PTR SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value)
             old = reinterpret_cast<LONG_PTR>(w->instance);
             w->instance = reinterpret_cast<HINSTANCE>(value);
             return old;
-        case GWLP_ID: old = w->id; w->id = value; return old;
+        case GWLP_ID:
+            old = w->id;
+            w->id = value;
+            return old;
         case GWL_STYLE:
             old = static_cast<LONG>(w->style);
             w->style = static_cast<DWORD>(value) & ~static_cast<DWORD>(WS_VISIBLE);
@@ -1214,7 +1246,10 @@ LONG_PTR SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value)
             w->exStyle = static_cast<DWORD>(value);
             changes = ferolt::backend::kChangedStyle;
             break;
-        case GWLP_USERDATA: old = w->userData; w->userData = value; return old;
+        case GWLP_USERDATA:
+            old = w->userData;
+            w->userData = value;
+            return old;
         default:
             if (w->kind == Kind::Dialog && index == DWLP_MSGRESULT)
             {
@@ -1246,7 +1281,10 @@ LONG_PTR SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value)
     return old;
 }
 
-LONG GetWindowLongA(HWND hwnd, int index) { return static_cast<LONG>(GetWindowLongPtrA(hwnd, index)); }
+LONG GetWindowLongA(HWND hwnd, int index)
+{
+    return static_cast<LONG>(GetWindowLongPtrA(hwnd, index));
+}
 LONG SetWindowLongA(HWND hwnd, int index, LONG value)
 {
     return static_cast<LONG>(SetWindowLongPtrA(hwnd, index, value));
@@ -1313,11 +1351,26 @@ HWND SetActiveWindow(HWND hwnd)
     return old;
 }
 
-HWND GetForegroundWindow() { return GetActiveWindow(); }
-BOOL SetForegroundWindow(HWND hwnd) { return SetActiveWindow(hwnd) || GetActiveWindow() == hwnd; }
-BOOL BringWindowToTop(HWND hwnd) { return SetForegroundWindow(hwnd); }
-BOOL IsIconic(HWND) { return FALSE; }
-BOOL IsZoomed(HWND) { return FALSE; }
+HWND GetForegroundWindow()
+{
+    return GetActiveWindow();
+}
+BOOL SetForegroundWindow(HWND hwnd)
+{
+    return SetActiveWindow(hwnd) || GetActiveWindow() == hwnd;
+}
+BOOL BringWindowToTop(HWND hwnd)
+{
+    return SetForegroundWindow(hwnd);
+}
+BOOL IsIconic(HWND)
+{
+    return FALSE;
+}
+BOOL IsZoomed(HWND)
+{
+    return FALSE;
+}
 
 // ---------------------------------------------------------------------------------------------------
 // Monitors
@@ -1463,8 +1516,14 @@ BOOL EnumDisplayMonitors(HDC hdc, const RECT* clip, MONITORENUMPROC proc, LPARAM
 // ---------------------------------------------------------------------------------------------------
 // Rectangles
 
-static LONG Min(LONG a, LONG b) { return a < b ? a : b; }
-static LONG Max(LONG a, LONG b) { return a > b ? a : b; }
+static LONG Min(LONG a, LONG b)
+{
+    return a < b ? a : b;
+}
+static LONG Max(LONG a, LONG b)
+{
+    return a > b ? a : b;
+}
 
 BOOL SetRect(LPRECT r, int l, int t, int rr, int b)
 {
@@ -1472,14 +1531,20 @@ BOOL SetRect(LPRECT r, int l, int t, int rr, int b)
     *r = RECT{l, t, rr, b};
     return TRUE;
 }
-BOOL SetRectEmpty(LPRECT r) { return SetRect(r, 0, 0, 0, 0); }
+BOOL SetRectEmpty(LPRECT r)
+{
+    return SetRect(r, 0, 0, 0, 0);
+}
 BOOL CopyRect(LPRECT d, const RECT* s)
 {
     if (!d || !s) return FALSE;
     *d = *s;
     return TRUE;
 }
-BOOL IsRectEmpty(const RECT* r) { return !r || r->right <= r->left || r->bottom <= r->top; }
+BOOL IsRectEmpty(const RECT* r)
+{
+    return !r || r->right <= r->left || r->bottom <= r->top;
+}
 BOOL EqualRect(const RECT* a, const RECT* b)
 {
     if (!a || !b) return FALSE;

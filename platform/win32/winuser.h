@@ -480,7 +480,8 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
 inline HWND CreateWindowA(LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int width,
                           int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param)
 {
-    return CreateWindowExA(0, className, windowName, style, x, y, width, height, parent, menu, instance, param);
+    return CreateWindowExA(0, className, windowName, style, x, y, width, height, parent, menu, instance,
+                           param);
 }
 BOOL DestroyWindow(HWND hwnd);
 BOOL IsWindow(HWND hwnd);
@@ -497,7 +498,10 @@ int MapWindowPoints(HWND from, HWND to, LPPOINT pts, UINT count);
 BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL repaint);
 BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
 BOOL AdjustWindowRectEx(LPRECT rect, DWORD style, BOOL menu, DWORD exStyle);
-inline BOOL AdjustWindowRect(LPRECT rect, DWORD style, BOOL menu) { return AdjustWindowRectEx(rect, style, menu, 0); }
+inline BOOL AdjustWindowRect(LPRECT rect, DWORD style, BOOL menu)
+{
+    return AdjustWindowRectEx(rect, style, menu, 0);
+}
 BOOL SetWindowTextA(HWND hwnd, LPCSTR text);
 int GetWindowTextA(HWND hwnd, LPSTR buffer, int max);
 int GetWindowTextLengthA(HWND hwnd);

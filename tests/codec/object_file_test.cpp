@@ -331,7 +331,7 @@ TEST(ObjectFileRead, SectionsAndChunks)
              w.StoredSection(ChunkWriter().Chunk(9, {}).Data());
          },
          "rows flags 1 lights () packs"},
-        {"section larger than the file",
+        {"stored section without bytes",
          [&](auto& w)
          {
              w.StoredSection(flags);
@@ -383,20 +383,43 @@ TEST(ObjectFileRead, TruncatedFilesFailCleanly)
         ASSERT_TRUE(codec.ReadBytes(file));
         ASSERT_EQ(codec.Tables(), whole);
     }
-    std::vector<size_t> lengths;
-    for (size_t b : writer.FieldBoundaries())
-        for (size_t length : {b - 1, b, b + 1})
-            if (length <= file.size()) lengths.push_back(length);
-    for (size_t length = 0; length < 80; ++length)
-        lengths.push_back(length);
-    for (size_t length : lengths)
+    // A cut inside a section drops that section and keeps the ones before it.
+    const std::string firstSection = "rows [0:1:0,/276+1,] flags 7 lights (3,) packs 4";
+    const std::vector<size_t>& boundaries = writer.FieldBoundaries();
+    ASSERT_EQ(boundaries.size(), 9u + 3 * 6);
+    const size_t firstEnd = boundaries[9 + 5];
+    const size_t secondEnd = boundaries[9 + 11];
+    for (size_t length = 0; length <= file.size(); ++length)
     {
         const Bytes prefix(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(length));
         InspectedCodec codec;
-        EXPECT_EQ(codec.ReadBytes(prefix), length >= 76) << length;
-        if (length < file.size() - 20) // the end section is not needed
-        {
-            EXPECT_NE(codec.Tables(), whole) << length;
-        }
+        ASSERT_EQ(codec.ReadBytes(prefix), length >= 76) << length;
+        const std::string expected = length >= secondEnd  ? whole
+                                     : length >= firstEnd ? firstSection
+                                                          : "rows flags lights packs";
+        EXPECT_EQ(codec.Tables(), expected) << length;
     }
+}
+
+TEST(ObjectFileRead, TablesStopGrowingAtTheirBound)
+{
+    constexpr size_t kRows = CP3DReadCodec::kMaxTableRows;
+    ChunkWriter chunks;
+    for (size_t i = 0; i <= kRows; ++i)
+        chunks.Chunk(2, {}).Chunk(9, {}).Chunk(5, ByteWriter().U32(0).U32(0).Data());
+    chunks.Chunk(7, ByteWriter()
+                        .U32(1)
+                        .U32(0)
+                        .U32(static_cast<DWORD>(kRows - 1))
+                        .U32(2)
+                        .U32(0)
+                        .U32(static_cast<DWORD>(kRows))
+                        .Data());
+    const Bytes file = ObjectFileWriter(GoodHeader()).Bzip2Section(chunks.Data()).Data();
+    InspectedCodec codec;
+    ASSERT_TRUE(codec.ReadBytes(file));
+    EXPECT_EQ(codec.m_materialSets.size(), kRows);
+    EXPECT_EQ(codec.m_lightGroups.size(), kRows);
+    ASSERT_EQ(codec.m_chunkEntries.size(), kRows);
+    EXPECT_EQ(codec.m_chunkEntries.back().chunks.size(), 1u) << "the item naming the last row is kept";
 }

@@ -10,7 +10,10 @@
 
 namespace ferolt::backend
 {
-HeadlessBackend::HeadlessBackend() { win32::host::SetBackend(this); }
+HeadlessBackend::HeadlessBackend()
+{
+    win32::host::SetBackend(this);
+}
 
 HeadlessBackend::~HeadlessBackend()
 {
@@ -39,7 +42,8 @@ void HeadlessBackend::AnswerDialog(std::vector<DialogStep> steps)
 
 HeadlessBackend::DialogStep HeadlessBackend::SetText(int controlId, std::string utf8)
 {
-    return [controlId, utf8](HWND dialog, ModalLoop&) {
+    return [controlId, utf8](HWND dialog, ModalLoop&)
+    {
         HWND c = GetDlgItem(dialog, controlId);
         win32::host::FocusControl(c);
         win32::host::EditChanged(c, utf8);
@@ -48,14 +52,14 @@ HeadlessBackend::DialogStep HeadlessBackend::SetText(int controlId, std::string 
 
 HeadlessBackend::DialogStep HeadlessBackend::Click(int controlId)
 {
-    return [controlId](HWND dialog, ModalLoop&) { win32::host::ControlClicked(GetDlgItem(dialog, controlId)); };
+    return [controlId](HWND dialog, ModalLoop&)
+    { win32::host::ControlClicked(GetDlgItem(dialog, controlId)); };
 }
 
 HeadlessBackend::DialogStep HeadlessBackend::Select(int controlId, int index)
 {
-    return [controlId, index](HWND dialog, ModalLoop&) {
-        win32::host::ComboSelected(GetDlgItem(dialog, controlId), index);
-    };
+    return [controlId, index](HWND dialog, ModalLoop&)
+    { win32::host::ComboSelected(GetDlgItem(dialog, controlId), index); };
 }
 
 HeadlessBackend::DialogStep HeadlessBackend::Focus(int controlId)
@@ -129,8 +133,9 @@ uint32_t HeadlessBackend::Pixel(HWND hwnd, int x, int y) const
 {
     win32::SurfaceView v;
     if (!win32::LockClientSurface(hwnd, &v)) return 0xFFFFFFFF;
-    uint32_t p = (x >= 0 && y >= 0 && x < v.width && y < v.height) ? v.pixels[static_cast<size_t>(y) * v.pitch + x]
-                                                                   : 0xFFFFFFFF;
+    uint32_t p = (x >= 0 && y >= 0 && x < v.width && y < v.height)
+                     ? v.pixels[static_cast<size_t>(y) * v.pitch + x]
+                     : 0xFFFFFFFF;
     RECT none{0, 0, 0, 0};
     win32::UnlockClientSurface(hwnd, &none);
     return p;
@@ -145,7 +150,10 @@ POINT HeadlessBackend::ToScreen(HWND hwnd, POINT client) const
     return client;
 }
 
-void HeadlessBackend::MouseMove(HWND hwnd, POINT client) { win32::host::MouseMove(ToScreen(hwnd, client)); }
+void HeadlessBackend::MouseMove(HWND hwnd, POINT client)
+{
+    win32::host::MouseMove(ToScreen(hwnd, client));
+}
 
 void HeadlessBackend::MouseDown(HWND hwnd, POINT client, win32::host::Button button)
 {
@@ -168,8 +176,14 @@ void HeadlessBackend::Wheel(HWND hwnd, POINT client, int delta)
     win32::host::MouseWheel(delta, ToScreen(hwnd, client));
 }
 
-void HeadlessBackend::KeyDown(UINT vk) { win32::host::Key(vk, true); }
-void HeadlessBackend::KeyUp(UINT vk) { win32::host::Key(vk, false); }
+void HeadlessBackend::KeyDown(UINT vk)
+{
+    win32::host::Key(vk, true);
+}
+void HeadlessBackend::KeyUp(UINT vk)
+{
+    win32::host::Key(vk, false);
+}
 void HeadlessBackend::KeyPress(UINT vk)
 {
     KeyDown(vk);
@@ -339,7 +353,7 @@ int HeadlessBackend::ShowMessageBox(const MessageBoxRequest& request, ModalLoop&
 }
 
 bool HeadlessBackend::ShowFileDialog(const FileDialogRequest& request, std::string* path, int* filterIndex,
-                                 ModalLoop& loop)
+                                     ModalLoop& loop)
 {
     std::optional<std::pair<std::optional<std::string>, int>> answer;
     {

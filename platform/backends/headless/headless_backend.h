@@ -94,11 +94,11 @@ public:
     void WaitForEvents(int timeoutMs) override;
     void Wake() override;
     uint32_t ShowPopupMenu(const std::vector<MenuItemModel>& items, POINT screen, HWND owner,
-                            ModalLoop& loop) override;
+                           ModalLoop& loop) override;
     void RunDialog(HWND dialog, ModalLoop& loop) override;
     int ShowMessageBox(const MessageBoxRequest& request, ModalLoop& loop) override;
     bool ShowFileDialog(const FileDialogRequest& request, std::string* path, int* filterIndex,
-                    ModalLoop& loop) override;
+                        ModalLoop& loop) override;
     bool ShowHelp(HWND caller, const std::string& file) override;
     bool ShellOpen(const std::string& target, const std::string& verb) override;
 

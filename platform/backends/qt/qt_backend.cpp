@@ -9,6 +9,7 @@
 #include <QtGui/QKeyEvent>
 #include <QtGui/QMouseEvent>
 #include <QtGui/QPainter>
+#include <QtGui/QScreen>
 #include <QtGui/QWheelEvent>
 #include <QtWidgets/QApplication>
 
@@ -69,21 +70,24 @@ private:
 // ---------------------------------------------------------------------------------------------------
 // SurfaceWidget
 
-SurfaceWidget::SurfaceWidget(QtBackend* backend, HWND hwnd) : backend_(backend), hwnd_(hwnd)
+SurfaceWidget::SurfaceWidget(QtBackend* backend, HWND hwnd, QWidget* parent)
+    : QWidget(parent), backend_(backend), hwnd_(hwnd)
 {
     // The surface covers the whole client area, so Qt need not clear it first.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
     setMouseTracking(true);
-    setFocusPolicy(Qt::StrongFocus);
+    // Keys go to the top-level window; the layer hands them to its focus window.
+    setFocusPolicy(parent ? Qt::NoFocus : Qt::StrongFocus);
+    setProperty(kShowsSurfaceProperty, true);
 }
 
-void SurfaceWidget::paintEvent(QPaintEvent* event)
+void PaintClientSurface(QWidget* widget, HWND hwnd, const QRect& area)
 {
-    QPainter painter(this);
+    QPainter painter(widget);
     win32::SurfaceView view;
     QRect shown;
-    if (hwnd_ && win32::LockClientSurface(hwnd_, &view))
+    if (hwnd && win32::LockClientSurface(hwnd, &view))
     {
         if (view.pixels && view.width > 0 && view.height > 0)
         {
@@ -91,24 +95,34 @@ void SurfaceWidget::paintEvent(QPaintEvent* event)
             QImage image(reinterpret_cast<const uchar*>(view.pixels), view.width, view.height,
                          static_cast<qsizetype>(view.pitch) * 4, QImage::Format_RGB32);
             shown = QRect(0, 0, view.width, view.height);
-            QRect area = event->rect() & shown;
+            QRect part = area & shown;
             painter.setCompositionMode(QPainter::CompositionMode_Source);
-            if (!area.isEmpty()) painter.drawImage(area.topLeft(), image, area);
+            if (!part.isEmpty()) painter.drawImage(part.topLeft(), image, part);
         }
         RECT none{}; // painting is not a change: no notification back
-        win32::UnlockClientSurface(hwnd_, &none);
+        win32::UnlockClientSurface(hwnd, &none);
     }
     // Whatever the surface does not cover yet (a resize in flight) is black.
-    QRegion rest = QRegion(event->rect()) - QRegion(shown);
-    for (const QRect& r : rest) painter.fillRect(r, Qt::black);
+    QRegion rest = QRegion(area) - QRegion(shown);
+    for (const QRect& r : rest)
+        painter.fillRect(r, Qt::black);
+}
+
+void SurfaceWidget::paintEvent(QPaintEvent* event)
+{
+    PaintClientSurface(this, hwnd_, event->rect());
 }
 
 POINT SurfaceWidget::ScreenPoint(const QPointF& local) const
 {
     // The layer's idea of where the client area is decides the screen point, whatever the
     // window manager did with the frame.
-    POINT p{static_cast<LONG>(std::floor(local.x())), static_cast<LONG>(std::floor(local.y()))};
-    if (const WindowState* st = hwnd_ ? backend_->StateOf(hwnd_) : nullptr)
+    // Child windows go through their top-level window, whose place the layer always reports.
+    QPoint inTop = mapTo(
+        window(), QPoint(static_cast<int>(std::floor(local.x())), static_cast<int>(std::floor(local.y()))));
+    POINT p{inTop.x(), inTop.y()};
+    auto* top = dynamic_cast<SurfaceWidget*>(window());
+    if (const WindowState* st = top && top->hwnd() ? backend_->StateOf(top->hwnd()) : nullptr)
     {
         p.x += st->client.left;
         p.y += st->client.top;
@@ -122,10 +136,17 @@ void SurfaceWidget::Mouse(QMouseEvent* event, bool down)
     win32::host::Button button;
     switch (event->button())
     {
-    case Qt::LeftButton: button = win32::host::Button::Left; break;
-    case Qt::RightButton: button = win32::host::Button::Right; break;
-    case Qt::MiddleButton: button = win32::host::Button::Middle; break;
-    default: return;
+    case Qt::LeftButton:
+        button = win32::host::Button::Left;
+        break;
+    case Qt::RightButton:
+        button = win32::host::Button::Right;
+        break;
+    case Qt::MiddleButton:
+        button = win32::host::Button::Middle;
+        break;
+    default:
+        return;
     }
     HandlerScope scope(backend_);
     backend_->SyncModifiers(event->modifiers());
@@ -150,7 +171,7 @@ void SurfaceWidget::mouseReleaseEvent(QMouseEvent* event)
     Mouse(event, false);
 }
 
-// The layer makes its own double clicks from the timing of the presses.
+// Qt's double click is the second press; the layer's windows (no CS_DBLCLKS) see a plain press.
 void SurfaceWidget::mouseDoubleClickEvent(QMouseEvent* event)
 {
     Mouse(event, true);
@@ -204,7 +225,7 @@ void SurfaceWidget::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     const WindowState* st = hwnd_ ? backend_->StateOf(hwnd_) : nullptr;
-    if (!st || !isVisible()) return;
+    if (!st || !isVisible() || !isWindow()) return;
     QRect g = geometry();
     RECT client{g.left(), g.top(), g.left() + g.width(), g.top() + g.height()};
     // Our own geometry changes come back here too; only a different size is the user's.
@@ -223,7 +244,7 @@ void SurfaceWidget::moveEvent(QMoveEvent* event)
 {
     QWidget::moveEvent(event);
     const WindowState* st = hwnd_ ? backend_->StateOf(hwnd_) : nullptr;
-    if (!st || !isVisible() || !event->spontaneous()) return;
+    if (!st || !isVisible() || !isWindow() || !event->spontaneous()) return;
     QRect g = geometry();
     if (g.left() == st->client.left && g.top() == st->client.top) return;
     RECT client{g.left(), g.top(), g.left() + (st->client.right - st->client.left),
@@ -281,21 +302,62 @@ void ModalPump::Tick()
 // The application object must exist before any member that is a Qt GUI object.
 QtBackend::QtBackend() : uiThread_((EnsureApplication(), std::this_thread::get_id()))
 {
+    // Quitting is the layer's business (WM_QUIT), not a side effect of closing Qt's last window.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
     waker_ = std::make_unique<Waker>(this);
     timeout_.setSingleShot(true);
     focusConnection_ = QObject::connect(qApp, &QApplication::focusChanged,
                                         [this](QWidget*, QWidget* now) { OnFocusChanged(now); });
+    ConfigureScreens();
+    for (auto signal : {&QGuiApplication::screenAdded, &QGuiApplication::screenRemoved,
+                        &QGuiApplication::primaryScreenChanged})
+        appConnections_.push_back(
+            QObject::connect(qApp, signal, waker_.get(), [this] { ConfigureScreens(); }));
     win32::host::SetBackend(this);
+}
+
+// The layer's virtual screen is the desktop's monitors, Qt's primary one first so that it becomes
+// the layer's primary one unless another holds the origin.
+void QtBackend::ConfigureScreens()
+{
+    for (auto& c : screenConnections_)
+        QObject::disconnect(c);
+    screenConnections_.clear();
+    QList<QScreen*> screens = QGuiApplication::screens();
+    if (QScreen* primary = QGuiApplication::primaryScreen())
+    {
+        screens.removeAll(primary);
+        screens.prepend(primary);
+    }
+    std::vector<win32::host::MonitorConfig> monitors;
+    for (QScreen* screen : screens)
+    {
+        QRect g = screen->geometry();
+        QRect a = screen->availableGeometry();
+        win32::host::MonitorConfig m;
+        m.rect = RECT{g.left(), g.top(), g.left() + g.width(), g.top() + g.height()};
+        m.work = RECT{a.left(), a.top(), a.left() + a.width(), a.top() + a.height()};
+        monitors.push_back(m);
+        for (auto signal : {&QScreen::geometryChanged, &QScreen::availableGeometryChanged})
+            screenConnections_.push_back(
+                QObject::connect(screen, signal, waker_.get(), [this] { ConfigureScreens(); }));
+    }
+    if (!monitors.empty()) win32::host::SetVirtualScreen(monitors);
 }
 
 QtBackend::~QtBackend()
 {
     if (win32::host::GetBackend() == this) win32::host::SetBackend(nullptr);
     QObject::disconnect(focusConnection_);
+    for (auto& c : appConnections_)
+        QObject::disconnect(c);
+    for (auto& c : screenConnections_)
+        QObject::disconnect(c);
     for (auto& [hwnd, win] : windows_)
         if (win.widget && !win.state.parent) delete win.widget.data();
     windows_.clear();
-    for (auto& w : graveyard_) delete w.data();
+    for (auto& w : graveyard_)
+        delete w.data();
     graveyard_.clear();
     delete help_.data();
     // Wake events still queued for the waker die with it.
@@ -323,16 +385,52 @@ bool QtBackend::IsDialogClass(const WindowState& state) const
 void QtBackend::WindowCreated(HWND hwnd, const WindowState& state)
 {
     windows_[hwnd].state = state;
+    unsigned all =
+        kChangedVisible | kChangedPosition | kChangedSize | kChangedTitle | kChangedEnabled | kChangedContent;
     if (state.parent)
+        SyncChild(hwnd, all);
+    else
+        Sync(hwnd, all);
+}
+
+void QtBackend::SyncChild(HWND hwnd, unsigned changes)
+{
+    auto it = windows_.find(hwnd);
+    if (it == windows_.end()) return;
+    auto parent = windows_.find(it->second.state.parent);
+    QWidget* pw = parent == windows_.end() ? nullptr : parent->second.widget.data();
+    if (!pw) return; // the parent is not on the screen: neither is the child
+    if (auto* dialog = dynamic_cast<DialogWidget*>(pw))
     {
-        // A control added to a dialog that is already on the screen.
-        auto parent = windows_.find(state.parent);
-        if (parent != windows_.end() && parent->second.widget)
-            if (auto* dialog = dynamic_cast<DialogWidget*>(parent->second.widget.data()))
-                AddControl(dialog, hwnd);
+        if (!it->second.widget)
+            AddControl(dialog, hwnd); // a control added to a dialog that is already on the screen
+        else
+            UpdateControl(hwnd, changes);
         return;
     }
-    Sync(hwnd, kChangedVisible | kChangedPosition | kChangedSize | kChangedTitle);
+    if (!dynamic_cast<SurfaceWidget*>(pw)) return;
+
+    // A child window of a surface window shows its own surface over its parent's.
+    Win& win = it->second;
+    const WindowState& st = win.state;
+    if (!win.widget)
+    {
+        if (!st.visible) return;
+        auto* child = new SurfaceWidget(this, hwnd, pw);
+        child->setCursor(cursor_);
+        win.widget = child;
+        changes |= kChangedPosition | kChangedSize | kChangedVisible;
+        for (auto& [grandChild, gw] : windows_)
+            if (gw.state.parent == hwnd) SyncChild(grandChild, kChangedVisible);
+    }
+    QWidget* w = win.widget;
+    if (changes & (kChangedPosition | kChangedSize))
+    {
+        const WindowState& ps = parent->second.state;
+        QRect r = ToQRect(st.client).translated(-ps.client.left, -ps.client.top);
+        if (w->geometry() != r) w->setGeometry(r);
+    }
+    if (changes & kChangedVisible) w->setVisible(st.visible);
 }
 
 void QtBackend::WindowChanged(HWND hwnd, const WindowState& state, unsigned changes)
@@ -341,7 +439,7 @@ void QtBackend::WindowChanged(HWND hwnd, const WindowState& state, unsigned chan
     if (it == windows_.end()) return WindowCreated(hwnd, state);
     it->second.state = state;
     if (state.parent)
-        UpdateControl(hwnd, changes);
+        SyncChild(hwnd, changes);
     else
         Sync(hwnd, changes);
 }
@@ -358,7 +456,7 @@ void QtBackend::WindowDestroyed(HWND hwnd)
         std::lock_guard g(dirtyLock_);
         dirty_.erase(hwnd);
     }
-    if (topLevel && widget)
+    if (widget && (topLevel || dynamic_cast<SurfaceWidget*>(widget.data())))
         Retire(widget);
     else if (widget)
         widget->hide(); // a control: its dialog deletes it
@@ -378,14 +476,22 @@ void QtBackend::CollectGarbage()
 {
     auto dead = std::move(graveyard_);
     graveyard_.clear();
-    for (auto& w : dead) delete w.data();
+    for (auto& w : dead)
+        delete w.data();
 }
 
 void QtBackend::LeaveHandler()
 {
-    if (--handlerDepth_ == 0 && !graveyard_.empty()) QTimer::singleShot(0, waker_.get(), [this] {
-        if (handlerDepth_ == 0) CollectGarbage();
-    });
+    if (--handlerDepth_ != 0) return;
+    if (!graveyard_.empty())
+        QTimer::singleShot(0, waker_.get(),
+                           [this]
+                           {
+                               if (handlerDepth_ == 0) CollectGarbage();
+                           });
+    // What the user just did may have posted messages or ended the modal call; run the layer soon
+    // instead of at the next tick.
+    if (!pumps_.empty()) pumps_.back()->Soon();
 }
 
 void QtBackend::ApplyGeometry(QWidget* widget, const WindowState& state, bool topLevel)
@@ -403,28 +509,19 @@ void QtBackend::ApplyGeometry(QWidget* widget, const WindowState& state, bool to
 void QtBackend::CreateTopLevel(HWND hwnd, Win& win)
 {
     const WindowState& st = win.state;
-    QWidget* widget;
-    if (IsDialogClass(st))
-    {
-        auto* dialog = new DialogWidget(this, hwnd);
-        for (auto& [child, cw] : windows_)
-            if (cw.state.parent == hwnd) AddControl(dialog, child);
-        widget = dialog;
-    }
-    else
-    {
-        auto* surface = new SurfaceWidget(this, hwnd);
-        surface->setCursor(cursor_);
-        widget = surface;
-    }
-    Qt::WindowFlags flags = Qt::Window;
-    if (st.style & WS_CHILD) flags = Qt::Window;
+    bool dialog = IsDialogClass(st);
+    QWidget* widget =
+        dialog ? static_cast<QWidget*>(new DialogWidget(this, hwnd)) : new SurfaceWidget(this, hwnd);
+    Qt::WindowFlags flags = dialog ? Qt::Dialog : Qt::Window;
     if ((st.style & WS_CAPTION) != WS_CAPTION) flags |= Qt::FramelessWindowHint;
-    if (st.exStyle & WS_EX_TOOLWINDOW) flags = (flags & ~Qt::Window) | Qt::Tool;
+    if (!dialog && (st.exStyle & WS_EX_TOOLWINDOW)) flags = (flags & ~Qt::Window) | Qt::Tool;
     if (st.exStyle & WS_EX_TOPMOST) flags |= Qt::WindowStaysOnTopHint;
-    if (IsDialogClass(st)) flags = Qt::Dialog | (flags & Qt::FramelessWindowHint);
     widget->setWindowFlags(flags);
     win.widget = widget;
+    if (!dialog) widget->setCursor(cursor_);
+    // Controls of a dialog, child windows of a surface window.
+    for (auto& [child, cw] : windows_)
+        if (cw.state.parent == hwnd) SyncChild(child, kChangedVisible);
 }
 
 void QtBackend::Sync(HWND hwnd, unsigned changes)
@@ -474,7 +571,16 @@ void QtBackend::SurfaceChanged(HWND hwnd, const RECT& area)
         Wake();
         return;
     }
-    if (QWidget* w = WindowOf(hwnd)) w->update(r);
+    ShowSurface(hwnd, r);
+}
+
+void QtBackend::ShowSurface(HWND hwnd, const QRect& area)
+{
+    auto it = windows_.find(hwnd);
+    if (it == windows_.end() || !it->second.widget) return;
+    // Only widgets that show the layer's pixels; Qt draws dialogs and their other controls itself.
+    QWidget* w = it->second.widget;
+    if (w->property(kShowsSurfaceProperty).toBool()) w->update(area);
 }
 
 void QtBackend::FlushDirty()
@@ -485,15 +591,14 @@ void QtBackend::FlushDirty()
         dirty.swap(dirty_);
     }
     for (auto& [hwnd, r] : dirty)
-        if (QWidget* w = WindowOf(hwnd)) w->update(r);
+        ShowSurface(hwnd, r);
 }
 
 void QtBackend::CursorChanged(const CursorShape* shape)
 {
     cursor_ = CursorFor(shape);
     for (auto& [hwnd, win] : windows_)
-        if (!win.state.parent && win.widget && dynamic_cast<SurfaceWidget*>(win.widget.data()))
-            win.widget->setCursor(cursor_);
+        if (win.widget && dynamic_cast<SurfaceWidget*>(win.widget.data())) win.widget->setCursor(cursor_);
 }
 
 void QtBackend::CaptureChanged(HWND capture)
@@ -530,7 +635,8 @@ void QtBackend::ReleaseHeldKeys()
 {
     auto held = std::move(heldKeys_);
     heldKeys_.clear();
-    for (unsigned vk : held) win32::host::Key(vk, false);
+    for (unsigned vk : held)
+        win32::host::Key(vk, false);
 }
 
 void QtBackend::SyncModifiers(Qt::KeyboardModifiers modifiers)

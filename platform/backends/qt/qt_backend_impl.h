@@ -23,12 +23,18 @@ namespace ferolt::backend::qt
 {
 class QtBackend;
 
+// Paints the part `area` (widget coordinates) of a window's client surface; black where the surface
+// does not reach.
+void PaintClientSurface(QWidget* widget, HWND hwnd, const QRect& area);
+// Set on widgets that show a window's client surface, so surface changes repaint them.
+inline constexpr const char* kShowsSurfaceProperty = "ferolt_surface";
+
 // A top-level window of the layer: shows its client surface and turns Qt's input into the
 // layer's input.
 class SurfaceWidget : public QWidget
 {
 public:
-    SurfaceWidget(QtBackend* backend, HWND hwnd);
+    SurfaceWidget(QtBackend* backend, HWND hwnd, QWidget* parent = nullptr);
     HWND hwnd() const { return hwnd_; }
     void Detach() { hwnd_ = nullptr; }
 
@@ -106,11 +112,11 @@ public:
     void WaitForEvents(int timeoutMs) override;
     void Wake() override;
     uint32_t ShowPopupMenu(const std::vector<MenuItemModel>& items, POINT screen, HWND owner,
-                            ModalLoop& loop) override;
+                           ModalLoop& loop) override;
     void RunDialog(HWND dialog, ModalLoop& loop) override;
     int ShowMessageBox(const MessageBoxRequest& request, ModalLoop& loop) override;
     bool ShowFileDialog(const FileDialogRequest& request, std::string* path, int* filterIndex,
-                    ModalLoop& loop) override;
+                        ModalLoop& loop) override;
     bool ShowHelp(HWND caller, const std::string& file) override;
     bool ShellOpen(const std::string& target, const std::string& verb) override;
 
@@ -137,6 +143,7 @@ private:
     };
     bool IsDialogClass(const WindowState& state) const;
     void Sync(HWND hwnd, unsigned changes);
+    void SyncChild(HWND hwnd, unsigned changes);
     void CreateTopLevel(HWND hwnd, Win& win);
     void ApplyGeometry(QWidget* widget, const WindowState& state, bool topLevel);
     void AddControl(DialogWidget* dialog, HWND control);
@@ -144,7 +151,9 @@ private:
     void Retire(QWidget* widget);
     void CollectGarbage();
     void FlushDirty();
+    void ShowSurface(HWND hwnd, const QRect& area);
     void OnFocusChanged(QWidget* now);
+    void ConfigureScreens();
 
     std::thread::id uiThread_;
     std::map<HWND, Win> windows_;
@@ -164,5 +173,7 @@ private:
     QCursor cursor_{Qt::ArrowCursor};
     QPointer<QWidget> help_;
     QMetaObject::Connection focusConnection_;
+    std::vector<QMetaObject::Connection> appConnections_;
+    std::vector<QMetaObject::Connection> screenConnections_;
 };
 } // namespace ferolt::backend::qt

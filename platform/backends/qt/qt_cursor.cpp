@@ -12,21 +12,36 @@ Qt::CursorShape SystemCursorShape(int systemId)
 {
     switch (systemId)
     {
-    case 32512: return Qt::ArrowCursor;        // IDC_ARROW
-    case 32513: return Qt::IBeamCursor;        // IDC_IBEAM
-    case 32514: return Qt::WaitCursor;         // IDC_WAIT
-    case 32515: return Qt::CrossCursor;        // IDC_CROSS
-    case 32516: return Qt::UpArrowCursor;      // IDC_UPARROW
-    case 32642: return Qt::SizeFDiagCursor;    // IDC_SIZENWSE
-    case 32643: return Qt::SizeBDiagCursor;    // IDC_SIZENESW
-    case 32644: return Qt::SizeHorCursor;      // IDC_SIZEWE
-    case 32645: return Qt::SizeVerCursor;      // IDC_SIZENS
-    case 32646: return Qt::SizeAllCursor;      // IDC_SIZEALL
-    case 32648: return Qt::ForbiddenCursor;    // IDC_NO
-    case 32649: return Qt::PointingHandCursor; // IDC_HAND
-    case 32650: return Qt::BusyCursor;         // IDC_APPSTARTING
-    case 32651: return Qt::WhatsThisCursor;    // IDC_HELP
-    default: return Qt::ArrowCursor;
+    case 32512:
+        return Qt::ArrowCursor; // IDC_ARROW
+    case 32513:
+        return Qt::IBeamCursor; // IDC_IBEAM
+    case 32514:
+        return Qt::WaitCursor; // IDC_WAIT
+    case 32515:
+        return Qt::CrossCursor; // IDC_CROSS
+    case 32516:
+        return Qt::UpArrowCursor; // IDC_UPARROW
+    case 32642:
+        return Qt::SizeFDiagCursor; // IDC_SIZENWSE
+    case 32643:
+        return Qt::SizeBDiagCursor; // IDC_SIZENESW
+    case 32644:
+        return Qt::SizeHorCursor; // IDC_SIZEWE
+    case 32645:
+        return Qt::SizeVerCursor; // IDC_SIZENS
+    case 32646:
+        return Qt::SizeAllCursor; // IDC_SIZEALL
+    case 32648:
+        return Qt::ForbiddenCursor; // IDC_NO
+    case 32649:
+        return Qt::PointingHandCursor; // IDC_HAND
+    case 32650:
+        return Qt::BusyCursor; // IDC_APPSTARTING
+    case 32651:
+        return Qt::WhatsThisCursor; // IDC_HELP
+    default:
+        return Qt::ArrowCursor;
     }
 }
 
@@ -85,17 +100,26 @@ bool DecodeDib(const Reader& r, size_t base, size_t size, QImage* image)
         for (int x = 0; x < width; ++x)
         {
             uint32_t argb = 0;
-            auto fromPalette = [&](uint32_t index) {
+            auto fromPalette = [&](uint32_t index)
+            {
                 if (index >= paletteCount) return 0u;
                 const uint8_t* p = r.At(palette + index * 4);
                 return 0xFF000000u | (p[2] << 16) | (p[1] << 8) | p[0];
             };
             switch (bits)
             {
-            case 1: argb = fromPalette((row[x / 8] >> (7 - x % 8)) & 1); break;
-            case 4: argb = fromPalette((row[x / 2] >> (x % 2 ? 0 : 4)) & 15); break;
-            case 8: argb = fromPalette(row[x]); break;
-            case 24: argb = 0xFF000000u | (row[x * 3 + 2] << 16) | (row[x * 3 + 1] << 8) | row[x * 3]; break;
+            case 1:
+                argb = fromPalette((row[x / 8] >> (7 - x % 8)) & 1);
+                break;
+            case 4:
+                argb = fromPalette((row[x / 2] >> (x % 2 ? 0 : 4)) & 15);
+                break;
+            case 8:
+                argb = fromPalette(row[x]);
+                break;
+            case 24:
+                argb = 0xFF000000u | (row[x * 3 + 2] << 16) | (row[x * 3 + 1] << 8) | row[x * 3];
+                break;
             case 32:
                 argb = (static_cast<uint32_t>(row[x * 4 + 3]) << 24) | (row[x * 4 + 2] << 16) |
                        (row[x * 4 + 1] << 8) | row[x * 4];

@@ -53,8 +53,10 @@ QString LabelText(const std::string& text, uint32_t style)
     QString out;
     for (qsizetype i = 0; i < s.size(); ++i)
     {
-        if (s[i] == '&' && i + 1 < s.size()) ++i;
-        else if (s[i] == '&') continue;
+        if (s[i] == '&' && i + 1 < s.size())
+            ++i;
+        else if (s[i] == '&')
+            continue;
         out += s[i];
     }
     return out;
@@ -64,45 +66,52 @@ QString LabelText(const std::string& text, uint32_t style)
 class ClickLabel : public QLabel
 {
 public:
-    explicit ClickLabel(QWidget* parent) : QLabel(parent) {}
+    ClickLabel(QWidget* parent, QtBackend* backend) : QLabel(parent), backend_(backend) {}
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override
     {
         QLabel::mouseReleaseEvent(event);
         HWND hwnd = HwndOf(this);
-        if (hwnd && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
-            win32::host::ControlClicked(hwnd);
+        if (!hwnd || event->button() != Qt::LeftButton || !rect().contains(event->position().toPoint()))
+            return;
+        backend_->EnterHandler();
+        win32::host::ControlClicked(hwnd);
+        backend_->LeaveHandler();
     }
+
+private:
+    QtBackend* backend_;
 };
 
-// The pixels of a bitmap handle, read through a memory context; capped so a bad handle cannot
-// make a huge image.
-QPixmap BitmapPixmap(HBITMAP bitmap)
+// A picture static shows the control's surface, where the layer draws its bitmap (centred or not,
+// as the style says).
+class PictureWidget : public QWidget
 {
-    BITMAP bm{};
-    if (!bitmap || GetObjectA(bitmap, sizeof(bm), &bm) != static_cast<int>(sizeof(bm))) return {};
-    constexpr int kMaxSide = 2048;
-    if (bm.bmWidth <= 0 || bm.bmHeight == 0 || bm.bmWidth > kMaxSide || std::abs(bm.bmHeight) > kMaxSide) return {};
-    int width = bm.bmWidth;
-    int height = std::abs(bm.bmHeight);
-    HDC dc = CreateCompatibleDC(nullptr);
-    if (!dc) return {};
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    QImage image(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y)
+public:
+    PictureWidget(QWidget* parent, QtBackend* backend, HWND hwnd, bool notify)
+        : QWidget(parent), backend_(backend), hwnd_(hwnd), notify_(notify)
     {
-        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < width; ++x)
-        {
-            COLORREF c = GetPixel(dc, x, y);
-            row[x] = qRgb(GetRValue(c), GetGValue(c), GetBValue(c));
-        }
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setProperty(kShowsSurfaceProperty, true);
     }
-    SelectObject(dc, old);
-    DeleteDC(dc);
-    return QPixmap::fromImage(image);
-}
+
+protected:
+    void paintEvent(QPaintEvent* event) override { PaintClientSurface(this, hwnd_, event->rect()); }
+    void mouseReleaseEvent(QMouseEvent* event) override
+    {
+        if (!notify_ || event->button() != Qt::LeftButton || !rect().contains(event->position().toPoint()))
+            return;
+        backend_->EnterHandler();
+        win32::host::ControlClicked(hwnd_);
+        backend_->LeaveHandler();
+    }
+
+private:
+    QtBackend* backend_;
+    HWND hwnd_;
+    bool notify_;
+};
 
 // The font a dialog or control was given (WM_SETFONT), in pixels as the layer sized the template
 // for it; the face falls back to Qt's default when the desktop lacks it.
@@ -141,17 +150,22 @@ ControlKind KindOf(const WindowState& st)
     std::transform(cls.begin(), cls.end(), cls.begin(), [](unsigned char c) { return std::tolower(c); });
     if (cls == "edit") return ControlKind::Edit;
     if (cls == "combobox") return ControlKind::Combo;
-    if (cls == "static") return (st.style & SS_TYPEMASK) == SS_BITMAP ? ControlKind::Picture : ControlKind::Label;
+    if (cls == "static")
+        return (st.style & SS_TYPEMASK) == SS_BITMAP ? ControlKind::Picture : ControlKind::Label;
     if (cls == "button")
     {
         switch (st.style & BS_TYPEMASK)
         {
         case BS_CHECKBOX:
-        case BS_AUTOCHECKBOX: return ControlKind::CheckBox;
+        case BS_AUTOCHECKBOX:
+            return ControlKind::CheckBox;
         case BS_RADIOBUTTON:
-        case BS_AUTORADIOBUTTON: return ControlKind::RadioButton;
-        case BS_GROUPBOX: return ControlKind::GroupBox;
-        default: return ControlKind::PushButton;
+        case BS_AUTORADIOBUTTON:
+            return ControlKind::RadioButton;
+        case BS_GROUPBOX:
+            return ControlKind::GroupBox;
+        default:
+            return ControlKind::PushButton;
         }
     }
     return ControlKind::None;
@@ -194,7 +208,7 @@ QMenu* BuildMenu(const std::vector<MenuItemModel>& items, QWidget* parent)
 // Popup menus
 
 uint32_t QtBackend::ShowPopupMenu(const std::vector<MenuItemModel>& items, POINT screen, HWND,
-                                   ModalLoop& loop)
+                                  ModalLoop& loop)
 {
     // No Qt parent: the owner's widget may go while the menu is open (a timer message destroying
     // the window), and would take the menu with it.
@@ -202,10 +216,12 @@ uint32_t QtBackend::ShowPopupMenu(const std::vector<MenuItemModel>& items, POINT
     menu->setWindowFlag(Qt::Popup);
     uint32_t chosen = 0;
     // exec's own answer misses actions triggered directly, so listen to the menu too.
-    QObject::connect(menu.get(), &QMenu::triggered, [&](QAction* a) {
-        chosen = a->data().toUInt();
-        menu->close();
-    });
+    QObject::connect(menu.get(), &QMenu::triggered,
+                     [&](QAction* a)
+                     {
+                         chosen = a->data().toUInt();
+                         menu->close();
+                     });
     ModalPump pump(this, loop, [&] { menu->close(); });
     QAction* a = menu->exec(QPoint(screen.x, screen.y));
     if (pump.ended()) return 0;
@@ -253,18 +269,22 @@ void QtBackend::AddControl(DialogWidget* dialog, HWND control)
         auto* edit = new QLineEdit(dialog);
         if (st.style & ES_READONLY) edit->setReadOnly(true);
         if (st.style & ES_PASSWORD) edit->setEchoMode(QLineEdit::Password);
-        QObject::connect(edit, &QLineEdit::textEdited, [this, control](const QString& text) {
-            EnterHandler();
-            win32::host::EditChanged(control, text.toUtf8().toStdString());
-            LeaveHandler();
-        });
+        QObject::connect(edit, &QLineEdit::textEdited,
+                         [this, control](const QString& text)
+                         {
+                             EnterHandler();
+                             win32::host::EditChanged(control, text.toUtf8().toStdString());
+                             LeaveHandler();
+                         });
         w = edit;
         break;
     }
-    case ControlKind::Label:
     case ControlKind::Picture:
+        w = new PictureWidget(dialog, this, control, st.style & SS_NOTIFY);
+        break;
+    case ControlKind::Label:
     {
-        auto* label = (st.style & SS_NOTIFY) ? new ClickLabel(dialog) : new QLabel(dialog);
+        auto* label = (st.style & SS_NOTIFY) ? new ClickLabel(dialog, this) : new QLabel(dialog);
         if ((st.style & SS_TYPEMASK) == SS_CENTER) label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
         if ((st.style & SS_TYPEMASK) == SS_RIGHT) label->setAlignment(Qt::AlignRight | Qt::AlignTop);
         if ((st.style & SS_TYPEMASK) == SS_LEFT || (st.style & SS_TYPEMASK) == SS_SIMPLE)
@@ -294,13 +314,15 @@ void QtBackend::AddControl(DialogWidget* dialog, HWND control)
             push->setDefault((st.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON);
             button = push;
         }
-        QObject::connect(button, &QAbstractButton::clicked, [this, control] {
-            EnterHandler();
-            win32::host::ControlClicked(control);
-            // The layer owns the check state (auto buttons toggle there); show what it says.
-            UpdateControl(control, kChangedContent);
-            LeaveHandler();
-        });
+        QObject::connect(button, &QAbstractButton::clicked,
+                         [this, control]
+                         {
+                             EnterHandler();
+                             win32::host::ControlClicked(control);
+                             // The layer owns the check state (auto buttons toggle there); show what it says.
+                             UpdateControl(control, kChangedContent);
+                             LeaveHandler();
+                         });
         w = button;
         break;
     }
@@ -314,20 +336,23 @@ void QtBackend::AddControl(DialogWidget* dialog, HWND control)
     case ControlKind::Combo:
     {
         auto* combo = new QComboBox(dialog);
-        QObject::connect(combo, &QComboBox::activated, [this, control](int index) {
-            EnterHandler();
-            win32::host::ComboSelected(control, index);
-            LeaveHandler();
-        });
+        QObject::connect(combo, &QComboBox::activated,
+                         [this, control](int index)
+                         {
+                             EnterHandler();
+                             win32::host::ComboSelected(control, index);
+                             LeaveHandler();
+                         });
         w = combo;
         break;
     }
-    case ControlKind::None: return;
+    case ControlKind::None:
+        return;
     }
     w->setProperty(kHwndProperty, QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(control)));
     it->second.widget = w;
-    UpdateControl(control, kChangedPosition | kChangedSize | kChangedTitle | kChangedVisible | kChangedEnabled |
-                               kChangedContent);
+    UpdateControl(control, kChangedPosition | kChangedSize | kChangedTitle | kChangedVisible |
+                               kChangedEnabled | kChangedContent);
     // Group boxes frame the controls that follow them; keep them underneath.
     if (KindOf(st) == ControlKind::GroupBox) w->lower();
 }
@@ -343,8 +368,7 @@ void QtBackend::UpdateControl(HWND control, unsigned changes)
     {
         ApplyGeometry(w, st, false);
         // A drop-down list's rectangle includes its open list; the closed box is Qt's height.
-        if (kind == ControlKind::Combo)
-            w->resize(w->width(), std::min(w->height(), w->sizeHint().height()));
+        if (kind == ControlKind::Combo) w->resize(w->width(), std::min(w->height(), w->sizeHint().height()));
     }
     if (changes & kChangedVisible) w->setVisible(st.visible);
     if (changes & kChangedEnabled) w->setEnabled(st.enabled);
@@ -364,14 +388,12 @@ void QtBackend::UpdateControl(HWND control, unsigned changes)
             }
             break;
         }
-        case ControlKind::Label: static_cast<QLabel*>(w)->setText(LabelText(st.title, st.style)); break;
-        case ControlKind::Picture:
-        {
-            auto* label = static_cast<QLabel*>(w);
-            auto bitmap = reinterpret_cast<HBITMAP>(SendMessageA(control, STM_GETIMAGE, IMAGE_BITMAP, 0));
-            label->setPixmap(BitmapPixmap(bitmap));
+        case ControlKind::Label:
+            static_cast<QLabel*>(w)->setText(LabelText(st.title, st.style));
             break;
-        }
+        case ControlKind::Picture:
+            w->update();
+            break;
         case ControlKind::PushButton:
         case ControlKind::CheckBox:
         case ControlKind::RadioButton:
@@ -386,7 +408,9 @@ void QtBackend::UpdateControl(HWND control, unsigned changes)
             }
             break;
         }
-        case ControlKind::GroupBox: static_cast<QGroupBox*>(w)->setTitle(text); break;
+        case ControlKind::GroupBox:
+            static_cast<QGroupBox*>(w)->setTitle(text);
+            break;
         case ControlKind::Combo:
         {
             auto* combo = static_cast<QComboBox*>(w);
@@ -399,12 +423,14 @@ void QtBackend::UpdateControl(HWND control, unsigned changes)
                 LRESULT len = SendMessageA(control, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
                 if (len < 0 || len > (1 << 16)) len = 0;
                 std::string s(static_cast<size_t>(len) + 1, '\0');
-                SendMessageA(control, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(s.data()));
+                SendMessageA(control, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                             reinterpret_cast<LPARAM>(s.data()));
                 s.resize(std::strlen(s.c_str()));
                 items << FromUtf8(s);
             }
             QStringList current;
-            for (int i = 0; i < combo->count(); ++i) current << combo->itemText(i);
+            for (int i = 0; i < combo->count(); ++i)
+                current << combo->itemText(i);
             if (current != items)
             {
                 combo->clear();
@@ -413,7 +439,8 @@ void QtBackend::UpdateControl(HWND control, unsigned changes)
             combo->setCurrentIndex(static_cast<int>(SendMessageA(control, CB_GETCURSEL, 0, 0)));
             break;
         }
-        case ControlKind::None: break;
+        case ControlKind::None:
+            break;
         }
     }
 }
@@ -482,11 +509,21 @@ int QtBackend::ShowMessageBox(const MessageBoxRequest& request, ModalLoop& loop)
     box.setText(FromUtf8(request.text));
     switch (request.type & MB_ICONMASK)
     {
-    case MB_ICONHAND: box.setIcon(QMessageBox::Critical); break;
-    case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
-    case MB_ICONEXCLAMATION: box.setIcon(QMessageBox::Warning); break;
-    case MB_ICONASTERISK: box.setIcon(QMessageBox::Information); break;
-    default: box.setIcon(QMessageBox::NoIcon); break;
+    case MB_ICONHAND:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case MB_ICONQUESTION:
+        box.setIcon(QMessageBox::Question);
+        break;
+    case MB_ICONEXCLAMATION:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case MB_ICONASTERISK:
+        box.setIcon(QMessageBox::Information);
+        break;
+    default:
+        box.setIcon(QMessageBox::NoIcon);
+        break;
     }
     struct Choice
     {
@@ -496,19 +533,29 @@ int QtBackend::ShowMessageBox(const MessageBoxRequest& request, ModalLoop& loop)
     std::vector<Choice> choices;
     switch (request.type & MB_TYPEMASK)
     {
-    case MB_OKCANCEL: choices = {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}}; break;
+    case MB_OKCANCEL:
+        choices = {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}};
+        break;
     case MB_ABORTRETRYIGNORE:
-        choices = {{QMessageBox::Abort, IDABORT}, {QMessageBox::Retry, IDRETRY}, {QMessageBox::Ignore, IDIGNORE}};
+        choices = {
+            {QMessageBox::Abort, IDABORT}, {QMessageBox::Retry, IDRETRY}, {QMessageBox::Ignore, IDIGNORE}};
         break;
     case MB_YESNOCANCEL:
         choices = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}};
         break;
-    case MB_YESNO: choices = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}}; break;
-    case MB_RETRYCANCEL: choices = {{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}}; break;
-    default: choices = {{QMessageBox::Ok, IDOK}}; break;
+    case MB_YESNO:
+        choices = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}};
+        break;
+    case MB_RETRYCANCEL:
+        choices = {{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}};
+        break;
+    default:
+        choices = {{QMessageBox::Ok, IDOK}};
+        break;
     }
     QMessageBox::StandardButtons buttons;
-    for (const Choice& c : choices) buttons |= c.button;
+    for (const Choice& c : choices)
+        buttons |= c.button;
     box.setStandardButtons(buttons);
     size_t def = (request.type & MB_DEFBUTTON2) ? 1 : 0;
     if (def < choices.size()) box.setDefaultButton(choices[def].button);
@@ -526,7 +573,8 @@ int QtBackend::ShowMessageBox(const MessageBoxRequest& request, ModalLoop& loop)
     return closed;
 }
 
-bool QtBackend::ShowFileDialog(const FileDialogRequest& request, std::string* path, int* filterIndex, ModalLoop& loop)
+bool QtBackend::ShowFileDialog(const FileDialogRequest& request, std::string* path, int* filterIndex,
+                               ModalLoop& loop)
 {
     QFileDialog dialog(nullptr, FromUtf8(request.title), FromUtf8(request.initialDirectory));
     dialog.setWindowModality(Qt::ApplicationModal);
@@ -534,7 +582,8 @@ bool QtBackend::ShowFileDialog(const FileDialogRequest& request, std::string* pa
     if (request.save)
         dialog.setFileMode(QFileDialog::AnyFile);
     else
-        dialog.setFileMode((request.flags & OFN_FILEMUSTEXIST) ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+        dialog.setFileMode((request.flags & OFN_FILEMUSTEXIST) ? QFileDialog::ExistingFile
+                                                               : QFileDialog::AnyFile);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !(request.flags & OFN_OVERWRITEPROMPT));
     QStringList filters;
     for (const FileFilter& f : request.filters)
@@ -554,19 +603,24 @@ bool QtBackend::ShowFileDialog(const FileDialogRequest& request, std::string* pa
 
     QEventLoop events;
     bool accepted = false;
-    QObject::connect(&dialog, &QDialog::finished, [&](int result) {
-        accepted = result == QDialog::Accepted;
-        events.quit();
-    });
-    ModalPump pump(this, loop, [&] {
-        dialog.reject();
-        events.quit();
-    });
+    QObject::connect(&dialog, &QDialog::finished,
+                     [&](int result)
+                     {
+                         accepted = result == QDialog::Accepted;
+                         events.quit();
+                     });
+    ModalPump pump(this, loop,
+                   [&]
+                   {
+                       dialog.reject();
+                       events.quit();
+                   });
     dialog.open();
     if (!pump.ended()) events.exec();
     if (pump.ended() || !accepted || dialog.selectedFiles().isEmpty()) return false;
     if (path) *path = dialog.selectedFiles().first().toUtf8().toStdString();
-    if (filterIndex) *filterIndex = std::max(0, static_cast<int>(filters.indexOf(dialog.selectedNameFilter())));
+    if (filterIndex)
+        *filterIndex = std::max(0, static_cast<int>(filters.indexOf(dialog.selectedNameFilter())));
     return true;
 }
 
@@ -587,7 +641,8 @@ bool QtBackend::ShowHelp(HWND, const std::string& file)
     }
     auto* browser = static_cast<QTextBrowser*>(help_.data());
     browser->setSource(QUrl::fromLocalFile(QFileInfo(name).absoluteFilePath()));
-    browser->setWindowTitle(browser->documentTitle().isEmpty() ? QFileInfo(name).fileName() : browser->documentTitle());
+    browser->setWindowTitle(browser->documentTitle().isEmpty() ? QFileInfo(name).fileName()
+                                                               : browser->documentTitle());
     browser->show();
     browser->raise();
     return true;

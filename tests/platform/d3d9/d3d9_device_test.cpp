@@ -79,7 +79,8 @@ TEST_F(AdapterTest, FormatChecks)
     };
     IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
     for (const Case& c : cases)
-        EXPECT_EQ(d3d->CheckDeviceFormat(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, c.usage, c.type, c.format), c.expected)
+        EXPECT_EQ(d3d->CheckDeviceFormat(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, c.usage, c.type, c.format),
+                  c.expected)
             << "format " << c.format << " usage " << c.usage;
     d3d->Release();
 }
@@ -101,16 +102,18 @@ TEST_F(AdapterTest, ConfiguredAdaptersChangeWhatIsReported)
     D3DADAPTER_IDENTIFIER9 id;
     ASSERT_EQ(d3d->GetAdapterIdentifier(1, 0, &id), D3D_OK);
     EXPECT_EQ(id.VendorId, 0x10DEu);
-    EXPECT_EQ(d3d->CheckDeviceType(1, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, D3DFMT_X8R8G8B8, TRUE), D3DERR_NOTAVAILABLE);
+    EXPECT_EQ(d3d->CheckDeviceType(1, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, D3DFMT_X8R8G8B8, TRUE),
+              D3DERR_NOTAVAILABLE);
     EXPECT_EQ(d3d->CheckDeviceType(1, D3DDEVTYPE_REF, D3DFMT_X8R8G8B8, D3DFMT_X8R8G8B8, TRUE), D3D_OK);
     EXPECT_EQ(d3d->CheckDepthStencilMatch(1, D3DDEVTYPE_REF, D3DFMT_X8R8G8B8, D3DFMT_X8R8G8B8, D3DFMT_D24S8),
               D3DERR_NOTAVAILABLE);
-    EXPECT_EQ(d3d->CheckDepthStencilMatch(1, D3DDEVTYPE_REF, D3DFMT_X8R8G8B8, D3DFMT_X8R8G8B8, D3DFMT_D16), D3D_OK);
-    EXPECT_EQ(d3d->CheckDeviceMultiSampleType(1, D3DDEVTYPE_REF, D3DFMT_X8R8G8B8, TRUE, D3DMULTISAMPLE_4_SAMPLES,
-                                              nullptr),
+    EXPECT_EQ(d3d->CheckDepthStencilMatch(1, D3DDEVTYPE_REF, D3DFMT_X8R8G8B8, D3DFMT_X8R8G8B8, D3DFMT_D16),
+              D3D_OK);
+    EXPECT_EQ(d3d->CheckDeviceMultiSampleType(1, D3DDEVTYPE_REF, D3DFMT_X8R8G8B8, TRUE,
+                                              D3DMULTISAMPLE_4_SAMPLES, nullptr),
               D3DERR_NOTAVAILABLE);
-    EXPECT_EQ(d3d->CheckDeviceMultiSampleType(1, D3DDEVTYPE_REF, D3DFMT_X8R8G8B8, TRUE, D3DMULTISAMPLE_2_SAMPLES,
-                                              nullptr),
+    EXPECT_EQ(d3d->CheckDeviceMultiSampleType(1, D3DDEVTYPE_REF, D3DFMT_X8R8G8B8, TRUE,
+                                              D3DMULTISAMPLE_2_SAMPLES, nullptr),
               D3D_OK);
     D3DCAPS9 caps;
     ASSERT_EQ(d3d->GetDeviceCaps(1, D3DDEVTYPE_REF, &caps), D3D_OK);
@@ -139,8 +142,9 @@ TEST_F(AdapterTest, CreationFailsAtConfiguredSizesOnly)
     {
         D3DPRESENT_PARAMETERS pp = Params(c.w, c.h);
         IDirect3DDevice9* dev = nullptr;
-        EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, FakeWindow(), D3DCREATE_MIXED_VERTEXPROCESSING, &pp, &dev),
-                  c.expected);
+        EXPECT_EQ(
+            d3d->CreateDevice(0, D3DDEVTYPE_HAL, FakeWindow(), D3DCREATE_MIXED_VERTEXPROCESSING, &pp, &dev),
+            c.expected);
         EXPECT_EQ(dev != nullptr, c.expected == D3D_OK);
         if (dev) dev->Release();
     }
@@ -320,7 +324,8 @@ TEST(ResourceTest, CubeFacesAndBuffers)
     EXPECT_EQ(vd.FVF, D3DFVF_XYZ);
     vb->Release();
     IDirect3DIndexBuffer9* ib = nullptr;
-    EXPECT_EQ(t->CreateIndexBuffer(12, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &ib, nullptr), D3DERR_INVALIDCALL);
+    EXPECT_EQ(t->CreateIndexBuffer(12, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &ib, nullptr),
+              D3DERR_INVALIDCALL);
     ASSERT_EQ(t->CreateIndexBuffer(12, 0, D3DFMT_INDEX32, D3DPOOL_MANAGED, &ib, nullptr), D3D_OK);
     D3DINDEXBUFFER_DESC id;
     ib->GetDesc(&id);
@@ -379,9 +384,12 @@ TEST(DeviceLossTest, LostDeviceRendersNothingUntilReset)
 TEST(DeviceLossTest, ManagedTexturesSurviveResetDefaultOnesBlockIt)
 {
     Target t;
-    IDirect3DTexture9* managed = MakeTexture(t.Get(), 4, 4, [](UINT x, UINT y, UINT) { return 0xff000000u + x * 16 + y; });
+    IDirect3DTexture9* managed =
+        MakeTexture(t.Get(), 4, 4, [](UINT x, UINT y, UINT) { return 0xff000000u + x * 16 + y; });
     IDirect3DTexture9* rt = nullptr;
-    ASSERT_EQ(t->CreateTexture(4, 4, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &rt, nullptr), D3D_OK);
+    ASSERT_EQ(
+        t->CreateTexture(4, 4, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &rt, nullptr),
+        D3D_OK);
     D3DPRESENT_PARAMETERS pp = Params(32, 24);
     EXPECT_EQ(t->Reset(&pp), D3DERR_INVALIDCALL);
     rt->Release();
@@ -410,7 +418,8 @@ TEST(DeviceLossTest, FailedResetLeavesTheDeviceResettable)
     IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
     D3DPRESENT_PARAMETERS pp = Params(16, 16);
     IDirect3DDevice9* dev = nullptr;
-    ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, FakeWindow(), D3DCREATE_MIXED_VERTEXPROCESSING, &pp, &dev), D3D_OK);
+    ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, FakeWindow(), D3DCREATE_MIXED_VERTEXPROCESSING, &pp, &dev),
+              D3D_OK);
     D3DPRESENT_PARAMETERS big = Params(640, 480);
     EXPECT_EQ(dev->Reset(&big), D3DERR_NOTAVAILABLE);
     EXPECT_EQ(dev->TestCooperativeLevel(), D3DERR_DEVICENOTRESET);

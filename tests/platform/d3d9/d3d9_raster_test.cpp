@@ -11,7 +11,8 @@ namespace
 bool Near(uint32_t a, uint32_t b, int tolerance = 1)
 {
     for (int s = 0; s < 32; s += 8)
-        if (std::abs(static_cast<int>((a >> s) & 0xff) - static_cast<int>((b >> s) & 0xff)) > tolerance) return false;
+        if (std::abs(static_cast<int>((a >> s) & 0xff) - static_cast<int>((b >> s) & 0xff)) > tolerance)
+            return false;
     return true;
 }
 
@@ -41,7 +42,7 @@ TEST(FillRuleTest, PixelCentresAndTopLeftRule)
         int outX, outY; // a pixel left alone
     };
     const Case cases[] = {
-        {0, 0, 4, 4, 16, 0, 0, 4, 0},           // right and bottom edges through centres are excluded
+        {0, 0, 4, 4, 16, 0, 0, 4, 0}, // right and bottom edges through centres are excluded
         {0.5f, 0.5f, 4.5f, 4.5f, 16, 4, 4, 0, 0},
         {0.25f, 0.25f, 0.75f, 0.75f, 0, -1, -1, 0, 0},
         {-0.5f, -0.5f, 0.5f, 0.5f, 1, 0, 0, 1, 1},
@@ -100,7 +101,8 @@ TEST(CullTest, CullModesDropTheirWinding)
         DiffuseOnly(t.Get());
         t->SetRenderState(D3DRS_CULLMODE, c.cull);
         t->SetFVF(kTVertexFvf);
-        TVertex cw[] = {{0, 0, 0.5f, 1, 0xffffffff, 0, 0}, {16, 0, 0.5f, 1, 0xffffffff, 0, 0},
+        TVertex cw[] = {{0, 0, 0.5f, 1, 0xffffffff, 0, 0},
+                        {16, 0, 0.5f, 1, 0xffffffff, 0, 0},
                         {0, 16, 0.5f, 1, 0xffffffff, 0, 0}};
         TVertex ccw[] = {cw[0], cw[2], cw[1]};
         t.Clear(0xff000000);
@@ -120,8 +122,8 @@ TEST(DepthTest, AllCompareFunctions)
         D3DCMPFUNC func;
         int drawn;
     };
-    const Case cases[] = {{D3DCMP_NEVER, 0b000},   {D3DCMP_LESS, 0b001},         {D3DCMP_EQUAL, 0b010},
-                          {D3DCMP_LESSEQUAL, 0b011}, {D3DCMP_GREATER, 0b100},     {D3DCMP_NOTEQUAL, 0b101},
+    const Case cases[] = {{D3DCMP_NEVER, 0b000},        {D3DCMP_LESS, 0b001},    {D3DCMP_EQUAL, 0b010},
+                          {D3DCMP_LESSEQUAL, 0b011},    {D3DCMP_GREATER, 0b100}, {D3DCMP_NOTEQUAL, 0b101},
                           {D3DCMP_GREATEREQUAL, 0b110}, {D3DCMP_ALWAYS, 0b111}};
     const float depths[] = {0.25f, 0.5f, 0.75f};
     for (const Case& c : cases)
@@ -132,7 +134,8 @@ TEST(DepthTest, AllCompareFunctions)
             t.Clear(0xff000000, 0.5f);
             t->SetRenderState(D3DRS_ZFUNC, c.func);
             t.Rect(0, 0, 16, 16, 0xffffffff, depths[i]);
-            EXPECT_EQ(t.At(5, 5) == 0xffffffffu, ((c.drawn >> i) & 1) != 0) << "func " << c.func << " z " << depths[i];
+            EXPECT_EQ(t.At(5, 5) == 0xffffffffu, ((c.drawn >> i) & 1) != 0)
+                << "func " << c.func << " z " << depths[i];
         }
 }
 
@@ -163,10 +166,12 @@ TEST(StencilTest, FunctionsAgainstReference)
         bool passes; // the buffer holds 5
     };
     const Case cases[] = {
-        {D3DCMP_NEVER, 5, 0xff, false},       {D3DCMP_ALWAYS, 0, 0xff, true},    {D3DCMP_EQUAL, 5, 0xff, true},
-        {D3DCMP_EQUAL, 4, 0xff, false},       {D3DCMP_EQUAL, 4, 0xfe, true},     {D3DCMP_LESS, 4, 0xff, true},
-        {D3DCMP_LESS, 5, 0xff, false},        {D3DCMP_LESSEQUAL, 5, 0xff, true}, {D3DCMP_GREATER, 6, 0xff, true},
-        {D3DCMP_GREATEREQUAL, 4, 0xff, false}, {D3DCMP_NOTEQUAL, 5, 0xff, false},
+        {D3DCMP_NEVER, 5, 0xff, false},    {D3DCMP_ALWAYS, 0, 0xff, true},
+        {D3DCMP_EQUAL, 5, 0xff, true},     {D3DCMP_EQUAL, 4, 0xff, false},
+        {D3DCMP_EQUAL, 4, 0xfe, true},     {D3DCMP_LESS, 4, 0xff, true},
+        {D3DCMP_LESS, 5, 0xff, false},     {D3DCMP_LESSEQUAL, 5, 0xff, true},
+        {D3DCMP_GREATER, 6, 0xff, true},   {D3DCMP_GREATEREQUAL, 4, 0xff, false},
+        {D3DCMP_NOTEQUAL, 5, 0xff, false},
     };
     for (const Case& c : cases)
     {
@@ -197,12 +202,18 @@ TEST(StencilTest, OperationsOnFailDepthFailAndPass)
         DWORD start, ref, writeMask, expected;
     };
     const Case cases[] = {
-        {Passes, D3DSTENCILOP_KEEP, 5, 9, 0xff, 5},       {Passes, D3DSTENCILOP_ZERO, 5, 9, 0xff, 0},
-        {Passes, D3DSTENCILOP_REPLACE, 5, 9, 0xff, 9},    {Passes, D3DSTENCILOP_INCRSAT, 5, 9, 0xff, 6},
-        {Passes, D3DSTENCILOP_INCRSAT, 255, 9, 0xff, 255}, {Passes, D3DSTENCILOP_DECRSAT, 0, 9, 0xff, 0},
-        {Passes, D3DSTENCILOP_INVERT, 5, 9, 0xff, 250},   {Passes, D3DSTENCILOP_INCR, 255, 9, 0xff, 0},
-        {Passes, D3DSTENCILOP_DECR, 0, 9, 0xff, 255},     {Passes, D3DSTENCILOP_REPLACE, 5, 0xfa, 0x0f, 0x0a},
-        {DepthFails, D3DSTENCILOP_INCR, 5, 9, 0xff, 6},   {StencilFails, D3DSTENCILOP_DECR, 5, 9, 0xff, 4},
+        {Passes, D3DSTENCILOP_KEEP, 5, 9, 0xff, 5},
+        {Passes, D3DSTENCILOP_ZERO, 5, 9, 0xff, 0},
+        {Passes, D3DSTENCILOP_REPLACE, 5, 9, 0xff, 9},
+        {Passes, D3DSTENCILOP_INCRSAT, 5, 9, 0xff, 6},
+        {Passes, D3DSTENCILOP_INCRSAT, 255, 9, 0xff, 255},
+        {Passes, D3DSTENCILOP_DECRSAT, 0, 9, 0xff, 0},
+        {Passes, D3DSTENCILOP_INVERT, 5, 9, 0xff, 250},
+        {Passes, D3DSTENCILOP_INCR, 255, 9, 0xff, 0},
+        {Passes, D3DSTENCILOP_DECR, 0, 9, 0xff, 255},
+        {Passes, D3DSTENCILOP_REPLACE, 5, 0xfa, 0x0f, 0x0a},
+        {DepthFails, D3DSTENCILOP_INCR, 5, 9, 0xff, 6},
+        {StencilFails, D3DSTENCILOP_DECR, 5, 9, 0xff, 4},
     };
     for (const Case& c : cases)
     {
@@ -260,7 +271,7 @@ TEST(BlendTest, FactorsAndOperations)
         t->SetRenderState(D3DRS_BLENDFACTOR, 0x80808080);
         t.Rect(0, 0, 16, 16, 0x40FF8000);
         EXPECT_TRUE(Near(t.At(4, 4), c.expected)) << std::hex << "src " << c.src << " dst " << c.dst << ": "
-                                                   << t.At(4, 4) << " expected " << c.expected;
+                                                  << t.At(4, 4) << " expected " << c.expected;
     }
 }
 
@@ -282,9 +293,10 @@ TEST(AlphaTestTest, ReferenceAndFunction)
         DWORD ref;
         bool drawn; // the fragment's alpha is 0x80
     };
-    const Case cases[] = {{D3DCMP_GREATER, 0x7F, true}, {D3DCMP_GREATER, 0x80, false}, {D3DCMP_EQUAL, 0x80, true},
-                          {D3DCMP_LESS, 0x80, false},   {D3DCMP_NOTEQUAL, 0xFE, true},  {D3DCMP_NEVER, 0, false},
-                          {D3DCMP_ALWAYS, 0xFF, true},  {D3DCMP_LESSEQUAL, 0x180, true}};
+    const Case cases[] = {{D3DCMP_GREATER, 0x7F, true},  {D3DCMP_GREATER, 0x80, false},
+                          {D3DCMP_EQUAL, 0x80, true},    {D3DCMP_LESS, 0x80, false},
+                          {D3DCMP_NOTEQUAL, 0xFE, true}, {D3DCMP_NEVER, 0, false},
+                          {D3DCMP_ALWAYS, 0xFF, true},   {D3DCMP_LESSEQUAL, 0x180, true}};
     for (const Case& c : cases)
     {
         Target t;
@@ -355,8 +367,8 @@ TEST(TextureStageTest, OperationsWithArguments)
         t->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
         t.Clear(0xff000000);
         t.Rect(0, 0, 16, 16, 0x80C0C0C0);
-        EXPECT_TRUE(Near(t.At(3, 3) & c.mask, c.expected)) << "op " << c.op << std::hex << ": " << (t.At(3, 3) & c.mask)
-                                                           << " expected " << c.expected;
+        EXPECT_TRUE(Near(t.At(3, 3) & c.mask, c.expected))
+            << "op " << c.op << std::hex << ": " << (t.At(3, 3) & c.mask) << " expected " << c.expected;
         t->SetTexture(0, nullptr);
         tex->Release();
     }
@@ -391,8 +403,10 @@ TEST(TextureStageTest, BumpMapOffsetsTheNextStage)
 {
     Target t;
     // A constant (du, dv) of (+0.5, 0) moves the next stage half the texture to the right.
-    IDirect3DTexture9* bump = MakeTexture(t.Get(), 1, 1, [](UINT, UINT, UINT) { return 0x007Fu; }, 1, D3DFMT_V8U8);
-    IDirect3DTexture9* base = MakeTexture(t.Get(), 2, 1, [](UINT x, UINT, UINT) { return x ? 0xffff0000u : 0xff0000ffu; });
+    IDirect3DTexture9* bump = MakeTexture(
+        t.Get(), 1, 1, [](UINT, UINT, UINT) { return 0x007Fu; }, 1, D3DFMT_V8U8);
+    IDirect3DTexture9* base =
+        MakeTexture(t.Get(), 2, 1, [](UINT x, UINT, UINT) { return x ? 0xffff0000u : 0xff0000ffu; });
     t->SetTexture(0, bump);
     t->SetTexture(1, base);
     t->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_BUMPENVMAP);
@@ -426,9 +440,8 @@ TEST(SamplerTest, AddressModes)
     for (const Case& c : cases)
     {
         Target t;
-        IDirect3DTexture9* tex = MakeTexture(t.Get(), 2, 2, [&](UINT x, UINT y, UINT) {
-            return y ? 0xff0000ffu : (x ? B : A);
-        });
+        IDirect3DTexture9* tex =
+            MakeTexture(t.Get(), 2, 2, [&](UINT x, UINT y, UINT) { return y ? 0xff0000ffu : (x ? B : A); });
         t->SetTexture(0, tex);
         t->SetSamplerState(0, D3DSAMP_ADDRESSU, c.mode);
         t->SetSamplerState(0, D3DSAMP_BORDERCOLOR, Border);
@@ -453,16 +466,17 @@ TEST(SamplerTest, FiltersAndMipLevels)
     };
     // Levels are coloured 0x10, 0x20, 0x30, 0x40 grey; level 0 is a ramp in the linear cases.
     const Case cases[] = {
-        {D3DTEXF_POINT, D3DTEXF_POINT, D3DTEXF_POINT, 1, 5, 0xff101010},   // magnified: level 0
-        {D3DTEXF_POINT, D3DTEXF_POINT, D3DTEXF_POINT, 4, 5, 0xff202020},   // 2 texels a pixel: level 1
-        {D3DTEXF_POINT, D3DTEXF_POINT, D3DTEXF_POINT, 8, 5, 0xff303030},   // 4 texels a pixel: level 2
-        {D3DTEXF_POINT, D3DTEXF_POINT, D3DTEXF_NONE, 8, 5, 0xff101010},    // no mipmapping
+        {D3DTEXF_POINT, D3DTEXF_POINT, D3DTEXF_POINT, 1, 5, 0xff101010}, // magnified: level 0
+        {D3DTEXF_POINT, D3DTEXF_POINT, D3DTEXF_POINT, 4, 5, 0xff202020}, // 2 texels a pixel: level 1
+        {D3DTEXF_POINT, D3DTEXF_POINT, D3DTEXF_POINT, 8, 5, 0xff303030}, // 4 texels a pixel: level 2
+        {D3DTEXF_POINT, D3DTEXF_POINT, D3DTEXF_NONE, 8, 5, 0xff101010},  // no mipmapping
         {D3DTEXF_POINT, D3DTEXF_POINT, D3DTEXF_LINEAR, 5.6568542f, 5, 0xff282828}, // lod 1.5
     };
     for (const Case& c : cases)
     {
         Target t;
-        IDirect3DTexture9* tex = MakeTexture(t.Get(), 8, 8, [](UINT, UINT, UINT l) { return 0xff000000u | 0x101010u * (l + 1); }, 4);
+        IDirect3DTexture9* tex = MakeTexture(
+            t.Get(), 8, 8, [](UINT, UINT, UINT l) { return 0xff000000u | 0x101010u * (l + 1); }, 4);
         t->SetTexture(0, tex);
         t->SetSamplerState(0, D3DSAMP_MAGFILTER, c.mag);
         t->SetSamplerState(0, D3DSAMP_MINFILTER, c.min);
@@ -470,14 +484,15 @@ TEST(SamplerTest, FiltersAndMipLevels)
         t->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
         t.Clear(0xff000000);
         t.Rect(0, 0, 16, 16, 0xffffffff, 0.5f, 0, 0, c.uMax, c.uMax);
-        EXPECT_TRUE(Near(t.At(c.x, c.x), c.expected)) << "mip " << c.mip << " u " << c.uMax << std::hex << ": "
-                                                      << t.At(c.x, c.x);
+        EXPECT_TRUE(Near(t.At(c.x, c.x), c.expected))
+            << "mip " << c.mip << " u " << c.uMax << std::hex << ": " << t.At(c.x, c.x);
         t->SetTexture(0, nullptr);
         tex->Release();
     }
     // Bilinear magnification between a black and a white texel, clamped at the ends.
     Target t;
-    IDirect3DTexture9* tex = MakeTexture(t.Get(), 2, 1, [](UINT x, UINT, UINT) { return x ? 0xffffffffu : 0xff000000u; });
+    IDirect3DTexture9* tex =
+        MakeTexture(t.Get(), 2, 1, [](UINT x, UINT, UINT) { return x ? 0xffffffffu : 0xff000000u; });
     t->SetTexture(0, tex);
     t->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
     t->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
@@ -513,13 +528,15 @@ TEST(SamplerTest, CubeFacesByDirection)
         float x, y, z, rhw;
         float u, v, w;
     };
-    const float dirs[6][3] = {{1, 0.2f, 0.1f}, {-1, 0.1f, 0.3f}, {0.1f, 1, 0.2f},
-                              {0.2f, -1, 0.1f}, {0.3f, 0.1f, 1}, {0.1f, 0.2f, -1}};
+    const float dirs[6][3] = {{1, 0.2f, 0.1f},  {-1, 0.1f, 0.3f}, {0.1f, 1, 0.2f},
+                              {0.2f, -1, 0.1f}, {0.3f, 0.1f, 1},  {0.1f, 0.2f, -1}};
     for (int f = 0; f < 6; ++f)
     {
         const float* d = dirs[f];
-        V quad[4] = {{0, 0, 0.5f, 1, d[0], d[1], d[2]}, {16, 0, 0.5f, 1, d[0], d[1], d[2]},
-                     {0, 16, 0.5f, 1, d[0], d[1], d[2]}, {16, 16, 0.5f, 1, d[0], d[1], d[2]}};
+        V quad[4] = {{0, 0, 0.5f, 1, d[0], d[1], d[2]},
+                     {16, 0, 0.5f, 1, d[0], d[1], d[2]},
+                     {0, 16, 0.5f, 1, d[0], d[1], d[2]},
+                     {16, 16, 0.5f, 1, d[0], d[1], d[2]}};
         t->SetFVF(D3DFVF_XYZRHW | D3DFVF_TEX1 | D3DFVF_TEXCOORDSIZE3(0));
         t.Clear(0xff000000);
         t->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(V));
@@ -532,12 +549,15 @@ TEST(SamplerTest, CubeFacesByDirection)
 TEST(PerspectiveTest, PretransformedAttributesAreDividedByW)
 {
     Target t;
-    IDirect3DTexture9* tex = MakeTexture(t.Get(), 4, 1, [](UINT x, UINT, UINT) { return 0xff000000u | (x * 0x40); });
+    IDirect3DTexture9* tex =
+        MakeTexture(t.Get(), 4, 1, [](UINT x, UINT, UINT) { return 0xff000000u | (x * 0x40); });
     t->SetTexture(0, tex);
     t->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
     // Left edge at w = 1, right edge at w = 4: halfway across the screen u is 0.2, not 0.5.
-    TVertex quad[4] = {{0, 0, 0.5f, 1, 0xffffffff, 0, 0}, {16, 0, 0.5f, 0.25f, 0xffffffff, 1, 0},
-                       {0, 16, 0.5f, 1, 0xffffffff, 0, 1}, {16, 16, 0.5f, 0.25f, 0xffffffff, 1, 1}};
+    TVertex quad[4] = {{0, 0, 0.5f, 1, 0xffffffff, 0, 0},
+                       {16, 0, 0.5f, 0.25f, 0xffffffff, 1, 0},
+                       {0, 16, 0.5f, 1, 0xffffffff, 0, 1},
+                       {16, 16, 0.5f, 0.25f, 0xffffffff, 1, 1}};
     t->SetFVF(kTVertexFvf);
     t.Clear(0xff000000);
     t->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(TVertex));
@@ -560,7 +580,8 @@ public:
     }
     void Quad(float z = 0.5f)
     {
-        LVertex v[4] = {{-1, 1, z, 0, 0, -1}, {1, 1, z, 0, 0, -1}, {-1, -1, z, 0, 0, -1}, {1, -1, z, 0, 0, -1}};
+        LVertex v[4] = {
+            {-1, 1, z, 0, 0, -1}, {1, 1, z, 0, 0, -1}, {-1, -1, z, 0, 0, -1}, {1, -1, z, 0, 0, -1}};
         t_->SetFVF(D3DFVF_XYZ | D3DFVF_NORMAL);
         ASSERT_EQ(t_->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, v, sizeof(LVertex)), D3D_OK);
     }
@@ -575,11 +596,12 @@ TEST(LightingTest, LightTypesAgainstHandWorkedValues)
     {
         const char* name;
         D3DLIGHT9 light;
-        DWORD ambient;      // render state
+        DWORD ambient; // render state
         bool specular;
-        uint32_t expected;  // at the centre
+        uint32_t expected; // at the centre
     };
-    auto light = [](D3DLIGHTTYPE type) {
+    auto light = [](D3DLIGHTTYPE type)
+    {
         D3DLIGHT9 l{};
         l.Type = type;
         l.Diffuse = {1, 1, 1, 1};
@@ -672,8 +694,8 @@ TEST(FogTest, TableAndVertexFog)
         t->SetRenderState(D3DRS_LIGHTING, TRUE); // no lights, no ambient: black
         t.Clear(0xff000000);
         scene.Quad(c.z);
-        EXPECT_TRUE(Near(t.At(8, 8) | 0xff000000u, c.expected)) << "table " << c.table << " vertex " << c.vertex << std::hex
-                                                  << ": " << t.At(8, 8);
+        EXPECT_TRUE(Near(t.At(8, 8) | 0xff000000u, c.expected))
+            << "table " << c.table << " vertex " << c.vertex << std::hex << ": " << t.At(8, 8);
     }
 }
 
@@ -736,9 +758,8 @@ TEST(TexGenTest, GeneratedAndTransformedCoordinates)
     {
         Target t;
         LitScene scene(t);
-        IDirect3DTexture9* tex = MakeTexture(t.Get(), 2, 2, [&](UINT x, UINT y, UINT) {
-            return y ? (x ? D : C) : (x ? B : A);
-        });
+        IDirect3DTexture9* tex =
+            MakeTexture(t.Get(), 2, 2, [&](UINT x, UINT y, UINT) { return y ? (x ? D : C) : (x ? B : A); });
         t->SetTexture(0, tex);
         t->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
         t->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, c.tci);
@@ -748,13 +769,15 @@ TEST(TexGenTest, GeneratedAndTransformedCoordinates)
         {
             float x, y, z, nx, ny, nz, u, v;
         };
-        V quad[4] = {{-1, 1, 0.5f, 0, 0, -1, 0, 0}, {1, 1, 0.5f, 0, 0, -1, 1, 0},
-                     {-1, -1, 0.5f, 0, 0, -1, 0, 1}, {1, -1, 0.5f, 0, 0, -1, 1, 1}};
+        V quad[4] = {{-1, 1, 0.5f, 0, 0, -1, 0, 0},
+                     {1, 1, 0.5f, 0, 0, -1, 1, 0},
+                     {-1, -1, 0.5f, 0, 0, -1, 0, 1},
+                     {1, -1, 0.5f, 0, 0, -1, 1, 1}};
         t->SetFVF(D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1);
         t.Clear(0xff000000);
         t->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(V));
-        EXPECT_EQ(t.At(c.x, c.y), c.expected) << "tci " << std::hex << c.tci << " flags " << c.flags << " at " << std::dec
-                                              << c.x << "," << c.y;
+        EXPECT_EQ(t.At(c.x, c.y), c.expected)
+            << "tci " << std::hex << c.tci << " flags " << c.flags << " at " << std::dec << c.x << "," << c.y;
         t->SetTexture(0, nullptr);
         tex->Release();
     }
@@ -779,7 +802,8 @@ TEST(WireframeTest, EdgesOverSolidFacesPassLessEqual)
         float x, y, z;
         D3DCOLOR c;
     };
-    auto draw = [&](D3DCOLOR c) {
+    auto draw = [&](D3DCOLOR c)
+    {
         V v[4] = {{-1.2f, 1, 2, c}, {1, 1.1f, 4, c}, {-1, -1, 2.5f, c}, {1.3f, -0.9f, 5, c}};
         t->SetFVF(D3DFVF_XYZ | D3DFVF_DIFFUSE);
         ASSERT_EQ(t->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, v, sizeof(V)), D3D_OK);
@@ -818,7 +842,8 @@ TEST(LineTest, LinesAndPoints)
     t->DrawPrimitiveUP(D3DPT_LINELIST, 1, line, sizeof(TVertex));
     EXPECT_EQ(t.Count(0xffffffff), 9);
     t.Clear(0xff000000);
-    TVertex points[3] = {{3, 3, 0.5f, 1, 0xffffffff, 0, 0}, {7.4f, 9.6f, 0.5f, 1, 0xffffffff, 0, 0},
+    TVertex points[3] = {{3, 3, 0.5f, 1, 0xffffffff, 0, 0},
+                         {7.4f, 9.6f, 0.5f, 1, 0xffffffff, 0, 0},
                          {40, 3, 0.5f, 1, 0xffffffff, 0, 0}};
     t->DrawPrimitiveUP(D3DPT_POINTLIST, 3, points, sizeof(TVertex));
     EXPECT_EQ(t.Count(0xffffffff), 2);
@@ -827,12 +852,14 @@ TEST(LineTest, LinesAndPoints)
 
 TEST(DeterminismTest, OneAndEightThreadsGiveTheSameBytes)
 {
-    auto render = [](unsigned threads) {
+    auto render = [](unsigned threads)
+    {
         ferolt::hooks::SetD3D9WorkerThreads(threads);
         IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
         D3DPRESENT_PARAMETERS pp = Params(96, 80);
         IDirect3DDevice9* dev = nullptr;
-        EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, FakeWindow(), D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &dev),
+        EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, FakeWindow(), D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp,
+                                    &dev),
                   D3D_OK);
         D3DMATRIX id = Identity();
         dev->SetTransform(D3DTS_WORLD, &id);
@@ -867,9 +894,11 @@ TEST(DeterminismTest, OneAndEightThreadsGiveTheSameBytes)
         dev->SetRenderState(D3DRS_FOGEND, F2DW(6.0f));
         dev->SetRenderState(D3DRS_FOGCOLOR, 0xff304050);
         dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-        IDirect3DTexture9* tex = MakeTexture(dev, 16, 16, [](UINT x, UINT y, UINT l) {
-            return 0xff000000u | ((x * 16) << 16) | ((y * 16) << 8) | (l * 40);
-        }, 0);
+        IDirect3DTexture9* tex = MakeTexture(
+            dev, 16, 16,
+            [](UINT x, UINT y, UINT l)
+            { return 0xff000000u | ((x * 16) << 16) | ((y * 16) << 8) | (l * 40); },
+            0);
         dev->SetTexture(0, tex);
         dev->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
         dev->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
@@ -881,13 +910,14 @@ TEST(DeterminismTest, OneAndEightThreadsGiveTheSameBytes)
         };
         std::vector<V> verts;
         uint32_t seed = 12345;
-        auto rnd = [&] {
+        auto rnd = [&]
+        {
             seed = seed * 1664525u + 1013904223u;
             return (seed >> 8) / 16777216.0f;
         };
         for (int i = 0; i < 3 * 9000; ++i)
-            verts.push_back({rnd() * 4 - 2, rnd() * 4 - 2, 1.5f + rnd() * 4, rnd() - 0.5f, rnd() - 0.5f, -1, rnd() * 3,
-                             rnd() * 3});
+            verts.push_back({rnd() * 4 - 2, rnd() * 4 - 2, 1.5f + rnd() * 4, rnd() - 0.5f, rnd() - 0.5f, -1,
+                             rnd() * 3, rnd() * 3});
         dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xff102030, 1.0f, 0);
         dev->SetFVF(D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1);
         EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 9000, verts.data(), sizeof(V)), D3D_OK);
@@ -895,7 +925,8 @@ TEST(DeterminismTest, OneAndEightThreadsGiveTheSameBytes)
         dev->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &bb);
         D3DLOCKED_RECT lr;
         bb->LockRect(&lr, nullptr, D3DLOCK_READONLY);
-        std::vector<uint8_t> bytes(static_cast<uint8_t*>(lr.pBits), static_cast<uint8_t*>(lr.pBits) + lr.Pitch * 80);
+        std::vector<uint8_t> bytes(static_cast<uint8_t*>(lr.pBits),
+                                   static_cast<uint8_t*>(lr.pBits) + lr.Pitch * 80);
         bb->UnlockRect();
         bb->Release();
         dev->SetTexture(0, nullptr);
@@ -910,7 +941,8 @@ TEST(DeterminismTest, OneAndEightThreadsGiveTheSameBytes)
     ASSERT_EQ(one.size(), eight.size());
     EXPECT_TRUE(one == eight);
     int background = 0;
-    for (size_t i = 0; i < one.size(); i += 4) background += one[i] == 0x30 && one[i + 1] == 0x20 && one[i + 2] == 0x10;
+    for (size_t i = 0; i < one.size(); i += 4)
+        background += one[i] == 0x30 && one[i + 1] == 0x20 && one[i + 2] == 0x10;
     EXPECT_LT(background, static_cast<int>(one.size() / 4)); // something was drawn
 }
 } // namespace

@@ -61,8 +61,8 @@ public:
         ferolt::hooks::ResetD3D9Hooks();
         d3d_ = Direct3DCreate9(D3D_SDK_VERSION);
         D3DPRESENT_PARAMETERS pp = Params(w, h, depth);
-        HRESULT hr = d3d_->CreateDevice(0, D3DDEVTYPE_HAL, FakeWindow(), D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp,
-                                        &dev_);
+        HRESULT hr = d3d_->CreateDevice(0, D3DDEVTYPE_HAL, FakeWindow(), D3DCREATE_SOFTWARE_VERTEXPROCESSING,
+                                        &pp, &dev_);
         EXPECT_EQ(hr, D3D_OK);
         dev_->SetRenderState(D3DRS_LIGHTING, FALSE);
         dev_->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
@@ -77,8 +77,9 @@ public:
 
     void Clear(D3DCOLOR c, float z = 1.0f, DWORD stencil = 0)
     {
-        ASSERT_EQ(dev_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, c, z, stencil),
-                  D3D_OK);
+        ASSERT_EQ(
+            dev_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, c, z, stencil),
+            D3D_OK);
     }
 
     // A screen-aligned rectangle of pre-transformed vertices at depth z, two triangles.
@@ -110,7 +111,8 @@ public:
     int Count(uint32_t color)
     {
         int n = 0;
-        for (uint32_t p : Pixels()) n += p == color;
+        for (uint32_t p : Pixels())
+            n += p == color;
         return n;
     }
     UINT Width() const { return w_; }

@@ -341,6 +341,38 @@ TEST_F(MeshTest, AttributeSortGivesDenseAscendingTableOverTheRightFacesAndVertic
     }
 }
 
+TEST_F(MeshTest, PartPreparationKeepsAdjacencyTrue)
+{
+    // The steps a model part goes through: adjacency, cleaning, normals, sorting. The adjacency
+    // carried through every step must equal the adjacency of the final mesh.
+    const DWORD flags[] = {D3DXMESHOPT_ATTRSORT, 0x07000000};
+    for (DWORD f : flags)
+    {
+        SCOPED_TRACE(f);
+        std::vector<DWORD> attributes(12);
+        for (DWORD i = 0; i < 12; ++i)
+            attributes[i] = (i * 5) % 3;
+        ID3DXMesh* mesh = Make(SplitCube(), attributes);
+        ASSERT_NE(mesh, nullptr);
+        std::vector<DWORD> adj(36), cleanAdj(36), finalAdj(36), regenerated(36);
+        ASSERT_EQ(mesh->GenerateAdjacency(0.0f, adj.data()), S_OK);
+        ID3DXMesh* cleaned = nullptr;
+        ASSERT_EQ(
+            D3DXCleanMesh(D3DXCLEAN_SIMPLIFICATION, mesh, adj.data(), &cleaned, cleanAdj.data(), nullptr),
+            S_OK);
+        mesh->Release();
+        ASSERT_EQ(D3DXComputeNormals(cleaned, nullptr), S_OK);
+        ASSERT_EQ(cleaned->OptimizeInplace(f, cleanAdj.data(), finalAdj.data(), nullptr, nullptr), S_OK);
+        ASSERT_EQ(cleaned->GenerateAdjacency(0.0f, regenerated.data()), S_OK);
+        EXPECT_EQ(finalAdj, regenerated);
+        EXPECT_EQ(Table(cleaned).size(), 3u);
+        // Every normal is a unit axis vector of the cube side its vertex lies on.
+        for (const Vertex40& v : Vertices(cleaned))
+            EXPECT_NEAR(std::fabs(v.nx) + std::fabs(v.ny) + std::fabs(v.nz), 1.0f, 1e-6);
+        cleaned->Release();
+    }
+}
+
 TEST_F(MeshTest, AttributeSortKeepsOrderWhenSplittingWouldPassTheIndexLimit)
 {
     // 65535 vertices all used by two alternating ids: splitting cannot fit 16-bit indices, yet the sort

@@ -1,5 +1,6 @@
 // D3DX textures from image files in memory over the fake device.
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include <cstring>
 #include <string>
@@ -27,7 +28,7 @@ void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v)
 constexpr uint32_t kTopLeft = 0xFFFF0000, kTopRight = 0xFF00FF00, kBottomLeft = 0xFF0000FF,
                    kBottomRight = 0xFFFFFFFF;
 
-struct BmpSpec
+struct BmpVariant
 {
     const char* name;
     uint32_t headerSize; // 40, 108 or 124
@@ -37,7 +38,7 @@ struct BmpSpec
     bool alphaMask;
 };
 
-std::vector<uint8_t> MakeBmp(const BmpSpec& s, const uint32_t px[4])
+std::vector<uint8_t> MakeBmp(const BmpVariant& s, const uint32_t px[4])
 {
     const uint32_t w = 2, h = 2;
     const uint32_t paletteBytes = s.bpp == 8 ? 256 * 4 : 0;
@@ -91,6 +92,30 @@ std::vector<uint8_t> MakeBmp(const BmpSpec& s, const uint32_t px[4])
     return b;
 }
 
+// A PNG made with libpng from 0xAARRGGBB pixels, with or without its alpha channel.
+std::vector<uint8_t> MakePng(const std::vector<uint32_t>& argb, uint32_t w, uint32_t h, bool alpha)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = w;
+    image.height = h;
+    image.format = alpha ? PNG_FORMAT_BGRA : PNG_FORMAT_BGR;
+    std::vector<uint8_t> rows;
+    for (uint32_t p : argb)
+    {
+        rows.push_back(uint8_t(p));
+        rows.push_back(uint8_t(p >> 8));
+        rows.push_back(uint8_t(p >> 16));
+        if (alpha) rows.push_back(uint8_t(p >> 24));
+    }
+    png_alloc_size_t size = 0;
+    if (!png_image_write_to_memory(&image, nullptr, &size, 0, rows.data(), 0, nullptr)) return {};
+    std::vector<uint8_t> out(size);
+    if (!png_image_write_to_memory(&image, out.data(), &size, 0, rows.data(), 0, nullptr)) return {};
+    out.resize(size);
+    return out;
+}
+
 class TextureTest : public ::testing::Test
 {
 protected:
@@ -114,7 +139,7 @@ TEST_F(TextureTest, EachBmpVariantDecodesToTheExpectedTexels)
 {
     const uint32_t opaque[4] = {kTopLeft, kTopRight, kBottomLeft, kBottomRight};
     const uint32_t withAlpha[4] = {kTopLeft, 0x8000FF00, kBottomLeft, kBottomRight};
-    const BmpSpec specs[] = {
+    const BmpVariant variants[] = {
         {"40-byte 8 bpp bottom-up", 40, 8, false, 0, false},
         {"40-byte 24 bpp bottom-up", 40, 24, false, 0, false},
         {"40-byte 24 bpp top-down", 40, 24, true, 0, false},
@@ -123,7 +148,7 @@ TEST_F(TextureTest, EachBmpVariantDecodesToTheExpectedTexels)
         {"108-byte 32 bpp bitfields with alpha mask", 108, 32, true, 3, true},
         {"124-byte 32 bpp bitfields with alpha mask", 124, 32, false, 3, true},
     };
-    for (const BmpSpec& s : specs)
+    for (const BmpVariant& s : variants)
     {
         SCOPED_TRACE(s.name);
         const uint32_t* px = s.alphaMask ? withAlpha : opaque;
@@ -144,6 +169,58 @@ TEST_F(TextureTest, EachBmpVariantDecodesToTheExpectedTexels)
         {
             const uint32_t expected = s.alphaMask ? px[i] : (px[i] | 0xFF000000);
             EXPECT_EQ(level->Pixel(i % 2, i / 2), expected) << "texel " << i;
+        }
+        tex->Release();
+    }
+}
+
+TEST_F(TextureTest, PngAndJpegRoundTripWithImageInfo)
+{
+    const uint32_t w = 8, h = 4;
+    std::vector<uint32_t> argb(w * h);
+    for (uint32_t i = 0; i < w * h; ++i)
+        argb[i] = ((i % 3) ? 0xFF000000u : 0x40000000u) | (i * 0x00070311u & 0xFFFFFF);
+    std::vector<uint32_t> flat(w * h, 0xFF3366CC);
+    std::vector<uint8_t> jpeg;
+    ASSERT_EQ(ferolt::image::EncodeJpeg(flat.data(), w, h, w, 95, &jpeg), ferolt::image::Status::Ok);
+    struct Case
+    {
+        const char* name;
+        std::vector<uint8_t> file;
+        D3DXIMAGE_FILEFORMAT fileFormat;
+        D3DFORMAT format;        // as the file stores it
+        D3DFORMAT textureFormat; // what format 0 makes of it
+        const std::vector<uint32_t>* expected;
+        int tolerance; // per channel: 0 for lossless files
+    };
+    const Case cases[] = {
+        {"PNG with alpha", MakePng(argb, w, h, true), D3DXIFF_PNG, D3DFMT_A8R8G8B8, D3DFMT_A8R8G8B8, &argb,
+         0},
+        {"PNG without alpha", MakePng(flat, w, h, false), D3DXIFF_PNG, D3DFMT_R8G8B8, D3DFMT_X8R8G8B8, &flat,
+         0},
+        {"JPEG", jpeg, D3DXIFF_JPG, D3DFMT_X8R8G8B8, D3DFMT_X8R8G8B8, &flat, 3},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        ASSERT_FALSE(c.file.empty());
+        D3DXIMAGE_INFO info{};
+        ASSERT_EQ(D3DXGetImageInfoFromFileInMemory(c.file.data(), UINT(c.file.size()), &info), S_OK);
+        EXPECT_EQ(info.Width, w);
+        EXPECT_EQ(info.Height, h);
+        EXPECT_EQ(info.MipLevels, 1u);
+        EXPECT_EQ(info.ImageFileFormat, c.fileFormat);
+        EXPECT_EQ(info.Format, c.format);
+        IDirect3DTexture9* tex = nullptr;
+        ASSERT_EQ(Load(c.file, &tex, 0, 0, 1, D3DFMT_UNKNOWN), S_OK);
+        const auto* level = device_.lastTexture->surfaces[0];
+        EXPECT_EQ(level->desc.Format, c.textureFormat) << "format 0 takes the file's";
+        for (uint32_t i = 0; i < w * h; ++i)
+        {
+            const uint32_t got = level->Pixel(i % w, i / w), want = (*c.expected)[i];
+            for (int shift = 0; shift < 32; shift += 8)
+                EXPECT_NEAR(int((got >> shift) & 0xFF), int((want >> shift) & 0xFF), c.tolerance)
+                    << "texel " << i;
         }
         tex->Release();
     }
@@ -215,6 +292,39 @@ TEST_F(TextureTest, MipChainsOfOddSizes)
         }
         tex->Release();
     }
+}
+
+TEST_F(TextureTest, DdsKeepsItsOwnMipLevels)
+{
+    // 2 x 2 red over a 1 x 1 blue level: filtering would make the small level red.
+    std::vector<uint8_t> dds(128 + 16 + 4, 0);
+    std::memcpy(dds.data(), "DDS ", 4);
+    Put32(dds, 4, 124);
+    Put32(dds, 8, 0x1 | 0x2 | 0x4 | 0x1000 | 0x20000); // caps, height, width, pixel format, mip count
+    Put32(dds, 12, 2);
+    Put32(dds, 16, 2);
+    Put32(dds, 28, 2);
+    Put32(dds, 76, 32);
+    Put32(dds, 80, 0x41); // RGB with alpha
+    Put32(dds, 88, 32);
+    Put32(dds, 92, 0x00FF0000);
+    Put32(dds, 96, 0x0000FF00);
+    Put32(dds, 100, 0x000000FF);
+    Put32(dds, 104, 0xFF000000);
+    Put32(dds, 108, 0x1000 | 0x400000 | 0x8);
+    for (int i = 0; i < 4; ++i)
+        Put32(dds, 128 + i * 4, 0xFFFF0000);
+    Put32(dds, 144, 0xFF0000FF);
+    D3DXIMAGE_INFO info{};
+    ASSERT_EQ(D3DXGetImageInfoFromFileInMemory(dds.data(), UINT(dds.size()), &info), S_OK);
+    EXPECT_EQ(info.ImageFileFormat, D3DXIFF_DDS);
+    EXPECT_EQ(info.MipLevels, 2u);
+    IDirect3DTexture9* tex = nullptr;
+    ASSERT_EQ(Load(dds, &tex, 0, 0, 0, D3DFMT_A8R8G8B8, D3DX_FILTER_BOX), S_OK);
+    ASSERT_EQ(tex->GetLevelCount(), 2u);
+    EXPECT_EQ(device_.lastTexture->surfaces[0]->Pixel(1, 1), 0xFFFF0000u);
+    EXPECT_EQ(device_.lastTexture->surfaces[1]->Pixel(0, 0), 0xFF0000FFu);
+    tex->Release();
 }
 
 TEST_F(TextureTest, ScalingFilters)

@@ -159,8 +159,8 @@ protected:
     {
         ferolt::hooks::InstallManualClock(5000);
         backend = std::make_unique<HeadlessBackend>();
-        owner.CreateEx(0, AfxRegisterWndClass(0), "Ferolt", WS_OVERLAPPEDWINDOW | WS_VISIBLE, RECT{0, 0, 400, 300},
-                       nullptr, 0);
+        owner.CreateEx(0, AfxRegisterWndClass(0), "Ferolt", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                       RECT{0, 0, 400, 300}, nullptr, 0);
         backend->RunPending();
     }
     void TearDown() override
@@ -191,7 +191,8 @@ TEST_F(MfcUiTest, CommandRangesAndRegisteredMessages)
         UINT id;
         bool handled;
     };
-    const Case cases[] = {{500, true}, {550, true}, {551, false}, {599, false}, {600, true}, {799, true}, {800, false}};
+    const Case cases[] = {{500, true}, {550, true}, {551, false}, {599, false},
+                          {600, true}, {799, true}, {800, false}};
     for (const Case& c : cases)
     {
         owner.commands.clear();
@@ -241,8 +242,12 @@ TEST_F(MfcUiTest, IntegerExchangeAcceptsOrRefuses)
         int value;
     };
     const Case cases[] = {
-        {"12", true, 12},     {" -3 ", true, -3},         {"x", false, 0},
-        {"", false, 0},       {"1x", false, 0},           {"99999999999", false, 0},
+        {"12", true, 12},
+        {" -3 ", true, -3},
+        {"x", false, 0},
+        {"", false, 0},
+        {"1x", false, 0},
+        {"99999999999", false, 0},
         {"2147483647", true, 2147483647},
     };
     for (const Case& c : cases)
@@ -251,16 +256,18 @@ TEST_F(MfcUiTest, IntegerExchangeAcceptsOrRefuses)
         size_t boxes = backend->messageBoxes().size();
         int focusAfterRefusal = 0;
         std::vector<HeadlessBackend::DialogStep> steps{HeadlessBackend::SetText(520, c.text),
-                                                        HeadlessBackend::Click(IDOK)};
+                                                       HeadlessBackend::Click(IDOK)};
         if (!c.accepted)
         {
             backend->AnswerMessageBox(IDOK);
-            steps.push_back([&](HWND dlg, ferolt::backend::ModalLoop&) {
-                focusAfterRefusal = GetDlgCtrlID(GetFocus());
-                EXPECT_TRUE(IsWindowVisible(dlg)); // still open
-                HWND edit = GetDlgItem(dlg, 520);
-                ferolt::win32::host::EditChanged(edit, "7");
-            });
+            steps.push_back(
+                [&](HWND dlg, ferolt::backend::ModalLoop&)
+                {
+                    focusAfterRefusal = GetDlgCtrlID(GetFocus());
+                    EXPECT_TRUE(IsWindowVisible(dlg)); // still open
+                    HWND edit = GetDlgItem(dlg, 520);
+                    ferolt::win32::host::EditChanged(edit, "7");
+                });
             steps.push_back(HeadlessBackend::Click(IDOK));
         }
         backend->AnswerDialog(steps);
@@ -287,14 +294,15 @@ TEST_F(MfcUiTest, KillFocusKeepsTheAspectAndListsExchangeIndices)
 {
     int heightShown = 0;
     int formatShown = -2;
-    backend->AnswerDialog({HeadlessBackend::SetText(520, "1000"), HeadlessBackend::Focus(521),
-                           [&](HWND dlg, ferolt::backend::ModalLoop&) {
-                               BOOL ok = FALSE;
-                               heightShown = static_cast<int>(GetDlgItemInt(dlg, 521, &ok, TRUE));
-                               formatShown = static_cast<int>(SendDlgItemMessageA(dlg, 522, CB_GETCURSEL, 0, 0));
-                           },
-                           HeadlessBackend::Select(522, 0), HeadlessBackend::Select(523, 2),
-                           HeadlessBackend::Click(IDOK)});
+    backend->AnswerDialog(
+        {HeadlessBackend::SetText(520, "1000"), HeadlessBackend::Focus(521),
+         [&](HWND dlg, ferolt::backend::ModalLoop&)
+         {
+             BOOL ok = FALSE;
+             heightShown = static_cast<int>(GetDlgItemInt(dlg, 521, &ok, TRUE));
+             formatShown = static_cast<int>(SendDlgItemMessageA(dlg, 522, CB_GETCURSEL, 0, 0));
+         },
+         HeadlessBackend::Select(522, 0), HeadlessBackend::Select(523, 2), HeadlessBackend::Click(IDOK)});
     SizeDlg dlg(800, 600);
     ASSERT_EQ(dlg.DoModal(), IDOK);
     EXPECT_GE(dlg.killFocus, 1);
@@ -315,7 +323,8 @@ TEST_F(MfcUiTest, InfoDialogBitmapUnderlinedLinkAndClicks)
     InfoDlg* seen = nullptr;
     uint32_t topLeft = 0, bottomLeft = 0;
     std::string version;
-    backend->AnswerDialog({[&](HWND dlg, ferolt::backend::ModalLoop& loop) {
+    backend->AnswerDialog({[&](HWND dlg, ferolt::backend::ModalLoop& loop)
+                           {
                                HWND pic = GetDlgItem(dlg, 535);
                                loop.Pump(); // paints the picture
                                RECT r;
@@ -327,7 +336,8 @@ TEST_F(MfcUiTest, InfoDialogBitmapUnderlinedLinkAndClicks)
                                GetDlgItemTextA(dlg, 536, buf, sizeof buf);
                                version = buf;
                            },
-                           HeadlessBackend::Click(537), HeadlessBackend::Click(535), HeadlessBackend::Click(IDOK)});
+                           HeadlessBackend::Click(537), HeadlessBackend::Click(535),
+                           HeadlessBackend::Click(IDOK)});
     InfoDlg dlg;
     seen = &dlg;
     EXPECT_EQ(dlg.DoModal(), IDOK);
@@ -349,15 +359,18 @@ TEST_F(MfcUiTest, ContextMenuFromResourcesPostsTheCommandAfterClosing)
     ASSERT_NE(popup, nullptr);
     HMENU views = CreatePopupMenu();
     AppendMenuA(views, MF_STRING, 600, "Sichtpunkt");
-    ASSERT_TRUE(InsertMenuA(popup, 0, MF_BYPOSITION | MF_POPUP, reinterpret_cast<UINT_PTR>(views), "Sichtpunkte"));
+    ASSERT_TRUE(
+        InsertMenuA(popup, 0, MF_BYPOSITION | MF_POPUP, reinterpret_cast<UINT_PTR>(views), "Sichtpunkte"));
     CheckMenuItem(popup, 501, MF_CHECKED);
     EnableMenuItem(popup, 510, MF_GRAYED);
 
     std::vector<ferolt::backend::MenuItemModel> shown;
-    backend->AnswerMenu([&](const std::vector<ferolt::backend::MenuItemModel>& items, ferolt::backend::ModalLoop&) {
-        shown = items;
-        return 600u;
-    });
+    backend->AnswerMenu(
+        [&](const std::vector<ferolt::backend::MenuItemModel>& items, ferolt::backend::ModalLoop&)
+        {
+            shown = items;
+            return 600u;
+        });
     POINT at{50, 60};
     owner.ClientToScreen(&at);
     EXPECT_TRUE(TrackPopupMenu(popup, 0, at.x, at.y, 0, owner.m_hWnd, nullptr));
@@ -454,7 +467,9 @@ TEST_F(MfcUiTest, HelpAndShellReachTheBackendAndReturnAtOnce)
 {
     EXPECT_NE(HtmlHelpA(owner.m_hWnd, "/tmp/qelso1.chm", HH_DISPLAY_TOPIC, 0), nullptr);
     EXPECT_EQ(backend->helpFiles(), std::vector<std::string>{"/tmp/qelso1.chm"});
-    EXPECT_GT(reinterpret_cast<uintptr_t>(ShellExecuteA(nullptr, nullptr, "https://example.org/x", nullptr, nullptr, SW_HIDE)),
+    EXPECT_GT(reinterpret_cast<uintptr_t>(
+                  ShellExecuteA(nullptr, nullptr, "https://example.org/x", nullptr, nullptr, SW_HIDE)),
               32u);
-    EXPECT_LE(reinterpret_cast<uintptr_t>(ShellExecuteA(nullptr, nullptr, "", nullptr, nullptr, SW_HIDE)), 32u);
+    EXPECT_LE(reinterpret_cast<uintptr_t>(ShellExecuteA(nullptr, nullptr, "", nullptr, nullptr, SW_HIDE)),
+              32u);
 }

@@ -76,19 +76,23 @@ std::vector<uint8_t> CursorFile(int width, int height, int bits, uint16_t hotX, 
                                 const std::vector<uint8_t>& mask)
 {
     std::vector<uint8_t> f;
-    auto u16 = [&](uint32_t v) {
+    auto u16 = [&](uint32_t v)
+    {
         f.push_back(v & 0xFF);
         f.push_back((v >> 8) & 0xFF);
     };
-    auto u32 = [&](uint32_t v) {
+    auto u32 = [&](uint32_t v)
+    {
         u16(v & 0xFFFF);
         u16(v >> 16);
     };
     uint32_t dibSize = static_cast<uint32_t>(40 + palette.size() + pixels.size() + mask.size());
-    u16(0), u16(2), u16(1);                                  // directory: cursor, one image
-    f.push_back(static_cast<uint8_t>(width)), f.push_back(static_cast<uint8_t>(height)), f.push_back(0), f.push_back(0);
-    u16(hotX), u16(hotY), u32(dibSize), u32(22);              // entry
-    u32(40), u32(static_cast<uint32_t>(width)), u32(static_cast<uint32_t>(height * 2)), u16(1), u16(static_cast<uint32_t>(bits));
+    u16(0), u16(2), u16(1); // directory: cursor, one image
+    f.push_back(static_cast<uint8_t>(width)), f.push_back(static_cast<uint8_t>(height)), f.push_back(0),
+        f.push_back(0);
+    u16(hotX), u16(hotY), u32(dibSize), u32(22); // entry
+    u32(40), u32(static_cast<uint32_t>(width)), u32(static_cast<uint32_t>(height * 2)), u16(1),
+        u16(static_cast<uint32_t>(bits));
     u32(0), u32(0), u32(0), u32(0), u32(0), u32(0);
     f.insert(f.end(), palette.begin(), palette.end());
     f.insert(f.end(), pixels.begin(), pixels.end());
@@ -131,8 +135,10 @@ std::vector<uint8_t> PngCursorFile(int width, int height)
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
     std::vector<uint8_t> f = {0, 0, 2, 0, 1, 0, 0, 0, 0, 0, 2, 0, 3, 0};
-    auto u32 = [&](uint32_t v) {
-        for (int i = 0; i < 4; ++i) f.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    auto u32 = [&](uint32_t v)
+    {
+        for (int i = 0; i < 4; ++i)
+            f.push_back(static_cast<uint8_t>(v >> (8 * i)));
     };
     u32(static_cast<uint32_t>(png.size()));
     u32(22);
@@ -155,7 +161,8 @@ TEST(QtCursor, MalformedCursorFilesAreRejected)
 {
     std::vector<uint8_t> palette = {0, 0, 0, 0, 255, 255, 255, 0};
     auto good = CursorFile(2, 2, 1, 0, 0, palette, {0, 0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0, 0});
-    auto with = [&](size_t offset, std::vector<uint8_t> bytes) {
+    auto with = [&](size_t offset, std::vector<uint8_t> bytes)
+    {
         auto f = good;
         std::memcpy(f.data() + offset, bytes.data(), bytes.size());
         return f;
@@ -195,9 +202,10 @@ TEST(QtCursor, SystemCursorsMapToQtShapes)
         int id;
         Qt::CursorShape shape;
     } const cases[] = {
-        {32512, Qt::ArrowCursor}, {32514, Qt::WaitCursor}, {32649, Qt::PointingHandCursor},
+        {32512, Qt::ArrowCursor},   {32514, Qt::WaitCursor},  {32649, Qt::PointingHandCursor},
         {32646, Qt::SizeAllCursor}, {12345, Qt::ArrowCursor},
     };
-    for (const auto& c : cases) EXPECT_EQ(ferolt::backend::qt::SystemCursorShape(c.id), c.shape) << c.id;
+    for (const auto& c : cases)
+        EXPECT_EQ(ferolt::backend::qt::SystemCursorShape(c.id), c.shape) << c.id;
 }
 } // namespace

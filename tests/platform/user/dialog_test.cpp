@@ -51,21 +51,22 @@ TEST_F(UserTest, DialogLayoutInDialogUnits)
         RECT expected; // dialog client coordinates
     };
     const Case cases[] = {
-        {520, {75, 11, 177, 30}},
-        {IDOK, {114, 130, 189, 152}},
-        {535, {27, 27, 117, 63}},
+        {520, {75, 11, 177, 31}}, // each of x, y, width and height rounded on its own
+        {IDOK, {114, 130, 189, 153}},
+        {535, {27, 28, 117, 64}},
     };
     for (const Case& c : cases)
     {
         RECT r;
         GetWindowRect(GetDlgItem(dlg, c.id), &r);
         MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT*>(&r), 2);
-        EXPECT_TRUE(EqualRect(&r, &c.expected)) << c.id << ": " << r.left << "," << r.top << "," << r.right << "," << r.bottom;
+        EXPECT_TRUE(EqualRect(&r, &c.expected))
+            << c.id << ": " << r.left << "," << r.top << "," << r.right << "," << r.bottom;
     }
     RECT client;
     GetClientRect(dlg, &client);
     EXPECT_EQ(client.right, 300);
-    EXPECT_EQ(client.bottom, 162);
+    EXPECT_EQ(client.bottom, 163);
     RECT units{0, 0, 4, 8};
     MapDialogRect(dlg, &units);
     EXPECT_EQ(units.right, 6);
@@ -110,7 +111,8 @@ TEST_F(UserTest, ComboBoxMessages)
         {CB_GETLBTEXTLEN, 7, nullptr, CB_ERR},
     };
     for (const Step& s : steps)
-        EXPECT_EQ(SendMessageA(combo, s.msg, s.wParam, reinterpret_cast<LPARAM>(s.text)), s.expected) << s.msg;
+        EXPECT_EQ(SendMessageA(combo, s.msg, s.wParam, reinterpret_cast<LPARAM>(s.text)), s.expected)
+            << s.msg;
     SendMessageA(combo, CB_SETCURSEL, 0, 0);
     char text[32];
     GetWindowTextA(combo, text, sizeof text);
@@ -130,9 +132,14 @@ TEST_F(UserTest, GetDlgItemIntParsesWholeNumbersOnly)
         UINT value;
     };
     const Case cases[] = {
-        {"12", TRUE, TRUE, 12},        {" -7 ", TRUE, TRUE, static_cast<UINT>(-7)}, {"-7", FALSE, FALSE, 0},
-        {"x", TRUE, FALSE, 0},          {"", TRUE, FALSE, 0},                         {"4294967295", FALSE, TRUE, 4294967295u},
-        {"4294967296", FALSE, FALSE, 0}, {"2147483648", TRUE, FALSE, 0},
+        {"12", TRUE, TRUE, 12},
+        {" -7 ", TRUE, TRUE, static_cast<UINT>(-7)},
+        {"-7", FALSE, FALSE, 0},
+        {"x", TRUE, FALSE, 0},
+        {"", TRUE, FALSE, 0},
+        {"4294967295", FALSE, TRUE, 4294967295u},
+        {"4294967296", FALSE, FALSE, 0},
+        {"2147483648", TRUE, FALSE, 0},
     };
     for (const Case& c : cases)
     {
@@ -161,7 +168,8 @@ TEST_F(UserTest, DialogKeyboardAndNotifications)
         int focusAfterTab = 0;
         backend->AnswerDialog({HeadlessBackend::Focus(520),
                                [&](HWND, ferolt::backend::ModalLoop&) { backend->KeyPress(VK_TAB); },
-                               [&](HWND, ferolt::backend::ModalLoop&) {
+                               [&](HWND, ferolt::backend::ModalLoop&)
+                               {
                                    focusAfterTab = GetDlgCtrlID(GetFocus());
                                    backend->KeyPress(c.key);
                                }});
@@ -169,7 +177,8 @@ TEST_F(UserTest, DialogKeyboardAndNotifications)
         EXPECT_EQ(r, c.result);
         EXPECT_EQ(focusAfterTab, 521);
         bool killed = false;
-        for (auto& [id, code] : Notes()) killed = killed || (id == 520 && code == EN_KILLFOCUS);
+        for (auto& [id, code] : Notes())
+            killed = killed || (id == 520 && code == EN_KILLFOCUS);
         EXPECT_TRUE(killed);
         std::pair<int, WORD> pressed{static_cast<int>(c.result), BN_CLICKED};
         EXPECT_NE(std::find(Notes().begin(), Notes().end(), pressed), Notes().end());
@@ -177,10 +186,13 @@ TEST_F(UserTest, DialogKeyboardAndNotifications)
     // Typing reaches the focused edit through WM_CHAR.
     std::string typed;
     backend->AnswerDialog({HeadlessBackend::Focus(521),
-                           [&](HWND, ferolt::backend::ModalLoop&) {
-                               for (UINT k : {UINT('4'), UINT('2'), UINT(VK_BACK), UINT('7')}) backend->KeyPress(k);
+                           [&](HWND, ferolt::backend::ModalLoop&)
+                           {
+                               for (UINT k : {UINT('4'), UINT('2'), UINT(VK_BACK), UINT('7')})
+                                   backend->KeyPress(k);
                            },
-                           [&](HWND d, ferolt::backend::ModalLoop&) {
+                           [&](HWND d, ferolt::backend::ModalLoop&)
+                           {
                                char buf[16];
                                GetDlgItemTextA(d, 521, buf, sizeof buf);
                                typed = buf;
@@ -212,8 +224,8 @@ TEST_F(UserTest, StaticsReportClicksOnlyWithNotify)
 TEST_F(UserTest, DescriptionsThatDoNotParse)
 {
     const char* menus[] = {
-        "POPUP \"a\" BEGIN MENUITEM \"x\" 5 END",     // missing comma
-        "POPUP \"a\" BEGIN MENUITEM \"x\", 5",         // unterminated
+        "POPUP \"a\" BEGIN MENUITEM \"x\" 5 END", // missing comma
+        "POPUP \"a\" BEGIN MENUITEM \"x\", 5",    // unterminated
         "POPUP \"a\" BEGIN MENUITEM \"unterminated, 5 END",
         "MENUITEM \"x\", NOSUCHNAME",
         "",
@@ -231,7 +243,8 @@ TEST_F(UserTest, DescriptionsThatDoNotParse)
         }
     }
     std::string deep;
-    for (int i = 0; i < 40; ++i) deep += "POPUP \"p\" BEGIN ";
+    for (int i = 0; i < 40; ++i)
+        deep += "POPUP \"p\" BEGIN ";
     EXPECT_EQ(ferolt::win32::LoadMenuFromText(deep), nullptr);
 
     const char* dialogs[] = {
@@ -279,16 +292,16 @@ TEST_F(UserTest, Windows1252ToScreenText)
         std::string utf8;
     };
     const Case cases[] = {
-        {"Haus", "Haus"},
-        {"H\xF6he", "Höhe"},
-        {"\x80 5", "€ 5"},
-        {"\x93zitiert\x94", "“zitiert”"},
+        {"Haus", "Haus"},         {"H\xF6he", "Höhe"}, {"\x80 5", "€ 5"}, {"\x93zitiert\x94", "“zitiert”"},
         {"\x81", "\xEF\xBF\xBD"}, // undefined in the code page
     };
     for (const Case& c : cases)
     {
         EXPECT_EQ(ferolt::win32::Cp1252ToUtf8(c.cp1252), c.utf8);
-        if (c.cp1252 != "\x81") EXPECT_EQ(ferolt::win32::Utf8ToCp1252(c.utf8), c.cp1252);
+        if (c.cp1252 != "\x81")
+        {
+            EXPECT_EQ(ferolt::win32::Utf8ToCp1252(c.utf8), c.cp1252);
+        }
     }
     EXPECT_EQ(ferolt::win32::Utf8ToCp1252("\xE2\x82"), "??"); // cut short
     EXPECT_EQ(ferolt::win32::Utf8ToCp1252("日"), "?");

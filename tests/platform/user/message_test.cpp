@@ -28,7 +28,8 @@ TEST_F(UserTest, RetrievalOrderPostedPaintTimer)
     };
     const Case cases[] = {
         {"timer, paint and posted queued in reverse",
-         [](HWND h) {
+         [](HWND h)
+         {
              SetTimer(h, 1, 10, nullptr);
              ferolt::hooks::AdvanceClock(15);
              InvalidateRect(h, nullptr, FALSE);
@@ -36,13 +37,15 @@ TEST_F(UserTest, RetrievalOrderPostedPaintTimer)
          },
          {WM_USER, WM_PAINT, WM_TIMER}},
         {"posted messages keep their order",
-         [](HWND h) {
+         [](HWND h)
+         {
              PostMessageA(h, WM_USER + 1, 0, 0);
              PostMessageA(h, WM_USER, 0, 0);
          },
          {WM_USER + 1, WM_USER}},
         {"three invalidations give one paint",
-         [](HWND h) {
+         [](HWND h)
+         {
              RECT a{0, 0, 5, 5}, b{10, 10, 20, 20}, c{2, 2, 3, 3};
              InvalidateRect(h, &a, FALSE);
              InvalidateRect(h, &b, FALSE);
@@ -50,13 +53,15 @@ TEST_F(UserTest, RetrievalOrderPostedPaintTimer)
          },
          {WM_PAINT}},
         {"overdue periods of a timer give one message",
-         [](HWND h) {
+         [](HWND h)
+         {
              SetTimer(h, 1, 10, nullptr);
              ferolt::hooks::AdvanceClock(55);
          },
          {WM_TIMER}},
         {"a timer that is not due stays quiet",
-         [](HWND h) {
+         [](HWND h)
+         {
              SetTimer(h, 1, 10, nullptr);
              ferolt::hooks::AdvanceClock(9);
          },
@@ -85,26 +90,30 @@ TEST_F(UserTest, PaintClipBoxIsTheInvalidatedArea)
     const Case cases[] = {
         {{{1, 2, 3, 4}}, {1, 2, 3, 4}},
         {{{0, 0, 5, 5}, {10, 10, 20, 20}}, {0, 0, 20, 20}},
-        {{{-5, -5, 4, 4}}, {0, 0, 4, 4}},        // clipped to the client area
+        {{{-5, -5, 4, 4}}, {0, 0, 4, 4}},         // clipped to the client area
         {{{30, 20, 100, 100}}, {30, 20, 40, 30}}, // the client is 40 x 30
     };
     for (const Case& c : cases)
     {
         RECT seen{}, box{};
         int result = 0;
-        HWND h = Make(kVisible, RECT{0, 0, 40, 30}, nullptr, [&](HWND w, UINT m, WPARAM, LPARAM, LRESULT*) {
-            if (m != WM_PAINT) return false;
-            PAINTSTRUCT ps;
-            HDC dc = BeginPaint(w, &ps);
-            seen = ps.rcPaint;
-            result = GetClipBox(dc, &box);
-            EndPaint(w, &ps);
-            return true;
-        });
+        HWND h = Make(kVisible, RECT{0, 0, 40, 30}, nullptr,
+                      [&](HWND w, UINT m, WPARAM, LPARAM, LRESULT*)
+                      {
+                          if (m != WM_PAINT) return false;
+                          PAINTSTRUCT ps;
+                          HDC dc = BeginPaint(w, &ps);
+                          seen = ps.rcPaint;
+                          result = GetClipBox(dc, &box);
+                          EndPaint(w, &ps);
+                          return true;
+                      });
         backend->RunPending();
-        for (const RECT& r : c.invalid) InvalidateRect(h, &r, FALSE);
+        for (const RECT& r : c.invalid)
+            InvalidateRect(h, &r, FALSE);
         backend->RunPending();
-        EXPECT_TRUE(EqualRect(&seen, &c.clip)) << seen.left << "," << seen.top << "," << seen.right << "," << seen.bottom;
+        EXPECT_TRUE(EqualRect(&seen, &c.clip))
+            << seen.left << "," << seen.top << "," << seen.right << "," << seen.bottom;
         EXPECT_TRUE(EqualRect(&box, &c.clip));
         EXPECT_EQ(result, SIMPLEREGION);
         DestroyWindow(h);
@@ -114,10 +123,12 @@ TEST_F(UserTest, PaintClipBoxIsTheInvalidatedArea)
 TEST_F(UserTest, UpdateWindowAndRedrawNowPaintAtOnce)
 {
     int paints = 0;
-    HWND h = Make(kVisible, RECT{0, 0, 40, 30}, nullptr, [&](HWND, UINT m, WPARAM, LPARAM, LRESULT*) {
-        paints += m == WM_PAINT;
-        return false;
-    });
+    HWND h = Make(kVisible, RECT{0, 0, 40, 30}, nullptr,
+                  [&](HWND, UINT m, WPARAM, LPARAM, LRESULT*)
+                  {
+                      paints += m == WM_PAINT;
+                      return false;
+                  });
     backend->RunPending();
     paints = 0;
     RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
@@ -204,10 +215,10 @@ TEST_F(UserTest, QuitMessageEndsGetMessageAfterPostedOnes)
 TEST_F(UserTest, CreationSendsItsMessagesInOrder)
 {
     HWND h = Make(WS_OVERLAPPEDWINDOW | WS_VISIBLE, RECT{10, 10, 300, 200});
-    std::vector<UINT> expected{WM_GETMINMAXINFO, WM_NCCREATE, WM_NCCALCSIZE, WM_CREATE, WM_SIZE, WM_MOVE,
-                               WM_SHOWWINDOW, WM_ACTIVATE, WM_SETFOCUS};
-    EXPECT_EQ(Messages(h, {WM_GETMINMAXINFO, WM_NCCREATE, WM_NCCALCSIZE, WM_CREATE, WM_SIZE, WM_MOVE, WM_SHOWWINDOW,
-                           WM_ACTIVATE, WM_SETFOCUS}),
+    std::vector<UINT> expected{WM_GETMINMAXINFO, WM_NCCREATE,   WM_NCCALCSIZE, WM_CREATE,  WM_SIZE,
+                               WM_MOVE,          WM_SHOWWINDOW, WM_ACTIVATE,   WM_SETFOCUS};
+    EXPECT_EQ(Messages(h, {WM_GETMINMAXINFO, WM_NCCREATE, WM_NCCALCSIZE, WM_CREATE, WM_SIZE, WM_MOVE,
+                           WM_SHOWWINDOW, WM_ACTIVATE, WM_SETFOCUS}),
               expected);
     EXPECT_EQ(GetFocus(), h);
     EXPECT_EQ(GetActiveWindow(), h);
@@ -217,11 +228,13 @@ TEST_F(UserTest, CreateRefusedByNcCreateOrCreate)
 {
     for (UINT refuse : {static_cast<UINT>(WM_NCCREATE), static_cast<UINT>(WM_CREATE)})
     {
-        HWND h = Make(kVisible, RECT{0, 0, 10, 10}, nullptr, [refuse](HWND, UINT m, WPARAM, LPARAM, LRESULT* r) {
-            if (m != refuse) return false;
-            *r = m == WM_CREATE ? -1 : FALSE;
-            return true;
-        });
+        HWND h = Make(kVisible, RECT{0, 0, 10, 10}, nullptr,
+                      [refuse](HWND, UINT m, WPARAM, LPARAM, LRESULT* r)
+                      {
+                          if (m != refuse) return false;
+                          *r = m == WM_CREATE ? -1 : FALSE;
+                          return true;
+                      });
         EXPECT_EQ(h, nullptr);
     }
 }
@@ -234,14 +247,16 @@ TEST_F(UserTest, ModalLoopsDispatchPaintAndTimer)
     backend->RunPending();
     SetTimer(h, 1, 20, nullptr);
     std::vector<UINT> duringMenu;
-    backend->AnswerMenu([&](const std::vector<ferolt::backend::MenuItemModel>&, ferolt::backend::ModalLoop& loop) {
-        Log().clear();
-        InvalidateRect(h, nullptr, FALSE);
-        ferolt::hooks::AdvanceClock(25);
-        loop.Pump();
-        duringMenu = Messages(h, {WM_PAINT, WM_TIMER, WM_COMMAND});
-        return 42u;
-    });
+    backend->AnswerMenu(
+        [&](const std::vector<ferolt::backend::MenuItemModel>&, ferolt::backend::ModalLoop& loop)
+        {
+            Log().clear();
+            InvalidateRect(h, nullptr, FALSE);
+            ferolt::hooks::AdvanceClock(25);
+            loop.Pump();
+            duringMenu = Messages(h, {WM_PAINT, WM_TIMER, WM_COMMAND});
+            return 42u;
+        });
     HMENU menu = CreatePopupMenu();
     AppendMenuA(menu, MF_STRING, 42, "Answer");
     EXPECT_TRUE(TrackPopupMenu(menu, 0, 5, 5, 0, h, nullptr));
@@ -251,13 +266,14 @@ TEST_F(UserTest, ModalLoopsDispatchPaintAndTimer)
     ASSERT_EQ(Messages(h, {WM_COMMAND}), std::vector<UINT>{WM_COMMAND});
     for (auto& r : Log())
         if (r.msg == WM_COMMAND)
-            {
-                EXPECT_EQ(r.wParam, 42u);
-            }
+        {
+            EXPECT_EQ(r.wParam, 42u);
+        }
     DestroyMenu(menu);
 
     std::vector<UINT> duringDialog;
-    backend->AnswerDialog({[&](HWND, ferolt::backend::ModalLoop& loop) {
+    backend->AnswerDialog({[&](HWND, ferolt::backend::ModalLoop& loop)
+                           {
                                Log().clear();
                                InvalidateRect(h, nullptr, FALSE);
                                ferolt::hooks::AdvanceClock(25);
@@ -267,7 +283,8 @@ TEST_F(UserTest, ModalLoopsDispatchPaintAndTimer)
                            ferolt::backend::HeadlessBackend::Click(IDCANCEL)});
     INT_PTR r = ferolt::win32::DialogBoxFromText(
         "DIALOG 0, 0, 100, 50\nCAPTION \"d\"\nBEGIN\nPUSHBUTTON \"Cancel\", IDCANCEL, 5, 5, 40, 14\nEND\n", h,
-        [](HWND d, UINT m, WPARAM w, LPARAM) -> INT_PTR {
+        [](HWND d, UINT m, WPARAM w, LPARAM) -> INT_PTR
+        {
             if (m == WM_COMMAND && LOWORD(w) == IDCANCEL) EndDialog(d, IDCANCEL);
             return m == WM_INITDIALOG;
         },
@@ -283,7 +300,8 @@ TEST_F(UserTest, SentMessagesFromAnotherThreadRunOnTheOwningThreadFirst)
     HWND h = Make(kVisible, RECT{0, 0, 10, 10});
     backend->RunPending();
     std::thread::id ran;
-    Handlers()[h] = [&](HWND, UINT m, WPARAM, LPARAM, LRESULT* r) {
+    Handlers()[h] = [&](HWND, UINT m, WPARAM, LPARAM, LRESULT* r)
+    {
         if (m != WM_USER + 5) return false;
         ran = std::this_thread::get_id();
         *r = 77;
@@ -332,9 +350,9 @@ TEST_F(UserTest, CaptureKeepsMouseMessages)
         EXPECT_EQ(got, (std::vector<UINT>{WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP}));
         for (auto& r : Log())
             if (r.msg == WM_MOUSEMOVE)
-                {
-                    EXPECT_EQ(GET_X_LPARAM(r.lParam), c.x);
-                }
+            {
+                EXPECT_EQ(GET_X_LPARAM(r.lParam), c.x);
+            }
         ReleaseCapture();
         EXPECT_EQ(backend->capture(), nullptr);
     }
@@ -384,8 +402,10 @@ TEST_F(UserTest, MouseMessagesCarryButtonAndModifierFlags)
     };
     for (const Case& c : cases)
     {
-        for (UINT k : c.keys) backend->KeyDown(k);
-        for (auto b : c.buttons) backend->MouseDown(h, POINT{5, 5}, b);
+        for (UINT k : c.keys)
+            backend->KeyDown(k);
+        for (auto b : c.buttons)
+            backend->MouseDown(h, POINT{5, 5}, b);
         Log().clear();
         backend->MouseMove(h, POINT{6, 7});
         backend->RunPending();
@@ -393,8 +413,10 @@ TEST_F(UserTest, MouseMessagesCarryButtonAndModifierFlags)
         for (auto& r : Log())
             if (r.msg == WM_MOUSEMOVE) got = r.wParam;
         EXPECT_EQ(got, c.flags);
-        for (auto b : c.buttons) backend->MouseUp(h, POINT{5, 5}, b);
-        for (UINT k : c.keys) backend->KeyUp(k);
+        for (auto b : c.buttons)
+            backend->MouseUp(h, POINT{5, 5}, b);
+        for (UINT k : c.keys)
+            backend->KeyUp(k);
         backend->RunPending();
         ReleaseCapture();
     }
@@ -421,12 +443,17 @@ TEST_F(UserTest, KeysBecomeKeyMessagesWithTheOriginalCodes)
         UINT message;
     };
     const Case cases[] = {
-        {{}, VK_NUMPAD7, WM_KEYDOWN},     {{}, VK_MULTIPLY, WM_KEYDOWN},  {{VK_CONTROL}, VK_OEM_102, WM_KEYDOWN},
-        {{VK_MENU}, VK_LEFT, WM_SYSKEYDOWN}, {{}, VK_F10, WM_SYSKEYDOWN}, {{}, VK_F1, WM_KEYDOWN},
+        {{}, VK_NUMPAD7, WM_KEYDOWN},
+        {{}, VK_MULTIPLY, WM_KEYDOWN},
+        {{VK_CONTROL}, VK_OEM_102, WM_KEYDOWN},
+        {{VK_MENU}, VK_LEFT, WM_SYSKEYDOWN},
+        {{}, VK_F10, WM_SYSKEYDOWN},
+        {{}, VK_F1, WM_KEYDOWN},
     };
     for (const Case& c : cases)
     {
-        for (UINT k : c.held) backend->KeyDown(k);
+        for (UINT k : c.held)
+            backend->KeyDown(k);
         Log().clear();
         backend->KeyDown(c.vk);
         EXPECT_LT(GetAsyncKeyState(static_cast<int>(c.vk)), 0);
@@ -441,7 +468,8 @@ TEST_F(UserTest, KeysBecomeKeyMessagesWithTheOriginalCodes)
         EXPECT_EQ(got, c.message) << c.vk;
         backend->KeyUp(c.vk);
         EXPECT_GE(GetAsyncKeyState(static_cast<int>(c.vk)), 0);
-        for (UINT k : c.held) backend->KeyUp(k);
+        for (UINT k : c.held)
+            backend->KeyUp(k);
         backend->RunPending();
     }
 }

@@ -59,7 +59,8 @@ inline LRESULT CALLBACK RecorderProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
 
 inline const char* RecorderClass()
 {
-    static bool registered = [] {
+    static bool registered = []
+    {
         WNDCLASSA wc{};
         wc.lpfnWndProc = RecorderProc;
         wc.lpszClassName = "FeroltRecorder";
@@ -115,8 +116,8 @@ protected:
     {
         PendingHandler() = std::move(h);
         HWND hwnd = CreateWindowExA(0, RecorderClass(), "test", style, r.left, r.top, r.right - r.left,
-                                    r.bottom - r.top, parent, reinterpret_cast<HMENU>(static_cast<intptr_t>(id)),
-                                    nullptr, nullptr);
+                                    r.bottom - r.top, parent,
+                                    reinterpret_cast<HMENU>(static_cast<intptr_t>(id)), nullptr, nullptr);
         PendingHandler() = nullptr;
         if (hwnd) created.push_back(hwnd);
         return hwnd;

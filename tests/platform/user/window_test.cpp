@@ -28,7 +28,8 @@ TEST_F(UserTest, ClientAreaFollowsTheFrameStyle)
         SCOPED_TRACE(c.name);
         Handler h = nullptr;
         if (c.fullClient)
-            h = [](HWND w, UINT m, WPARAM wp, LPARAM lp, LRESULT* r) {
+            h = [](HWND w, UINT m, WPARAM wp, LPARAM lp, LRESULT* r)
+            {
                 if (m != WM_NCCALCSIZE || !wp) return false;
                 DefWindowProcA(w, m, wp, lp);
                 auto* p = reinterpret_cast<NCCALCSIZE_PARAMS*>(lp);
@@ -109,7 +110,8 @@ TEST_F(UserTest, CenterOfScreenAndRelations)
 
     std::vector<HWND> tops;
     EnumWindows(
-        [](HWND h, LPARAM p) {
+        [](HWND h, LPARAM p)
+        {
             reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
             return TRUE;
         },
@@ -120,7 +122,8 @@ TEST_F(UserTest, CenterOfScreenAndRelations)
     std::vector<HWND> kids;
     EnumChildWindows(
         a,
-        [](HWND h, LPARAM p) {
+        [](HWND h, LPARAM p)
+        {
             reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
             return TRUE;
         },
@@ -155,12 +158,13 @@ TEST_F(UserTest, TextIconAndRegisteredMessages)
 // Monitors on a virtual screen, one of them left of and below the origin.
 TEST_F(UserTest, MonitorsOfTheVirtualScreen)
 {
-    ferolt::win32::host::SetVirtualScreen({{RECT{0, 0, 1920, 1080}, RECT{0, 0, 1920, 1040}},
-                                           {RECT{-1280, 200, 0, 1224}, {}}});
+    ferolt::win32::host::SetVirtualScreen(
+        {{RECT{0, 0, 1920, 1080}, RECT{0, 0, 1920, 1040}}, {RECT{-1280, 200, 0, 1224}, {}}});
     std::vector<RECT> seen;
     EnumDisplayMonitors(
         nullptr, nullptr,
-        [](HMONITOR, HDC, LPRECT r, LPARAM p) {
+        [](HMONITOR, HDC, LPRECT r, LPARAM p)
+        {
             reinterpret_cast<std::vector<RECT>*>(p)->push_back(*r);
             return TRUE;
         },
@@ -215,7 +219,8 @@ TEST_F(UserTest, MonitorsOfTheVirtualScreen)
 TEST_F(UserTest, FillRectPaintsTheSurfaceWithinTheClipBox)
 {
     HWND h = Make(WS_POPUP | WS_VISIBLE, RECT{0, 0, 16, 8}, nullptr,
-                  [](HWND w, UINT m, WPARAM, LPARAM, LRESULT*) {
+                  [](HWND w, UINT m, WPARAM, LPARAM, LRESULT*)
+                  {
                       if (m != WM_PAINT) return false;
                       PAINTSTRUCT ps;
                       HDC dc = BeginPaint(w, &ps);
@@ -277,12 +282,14 @@ TEST_F(UserTest, CursorsSystemAndSetCursorReachTheBackend)
     EXPECT_EQ(LoadCursorA(nullptr, MAKEINTRESOURCEA(999)), nullptr);
 
     // The class cursor is set over the client area through WM_SETCURSOR's default.
-    HWND h = Make(WS_POPUP | WS_VISIBLE, RECT{0, 0, 50, 50}, nullptr, [arrow](HWND, UINT m, WPARAM, LPARAM l, LRESULT* r) {
-        if (m != WM_SETCURSOR || LOWORD(l) != HTCLIENT) return false;
-        SetCursor(arrow);
-        *r = TRUE;
-        return true;
-    });
+    HWND h = Make(WS_POPUP | WS_VISIBLE, RECT{0, 0, 50, 50}, nullptr,
+                  [arrow](HWND, UINT m, WPARAM, LPARAM l, LRESULT* r)
+                  {
+                      if (m != WM_SETCURSOR || LOWORD(l) != HTCLIENT) return false;
+                      SetCursor(arrow);
+                      *r = TRUE;
+                      return true;
+                  });
     backend->RunPending();
     SetCursor(wait);
     backend->MouseMove(h, POINT{3, 3});

@@ -1,0 +1,4 @@
+#pragma once
+// The engine's public API: the LR functions and the records they exchange, one header per area.
+#include "engine/core/lr_core_api.h"
+#include "engine/core/lr_view_api.h"
