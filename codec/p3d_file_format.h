@@ -12,10 +12,10 @@ static_assert(std::endian::native == std::endian::little, "the file records are 
 
 namespace LMK
 {
-struct Model_;
-struct Light_;
-struct Texture_;
-struct Material_;
+class Model_;
+class Light_;
+class Texture_;
+class Material_;
 } // namespace LMK
 
 #pragma pack(push, 1)

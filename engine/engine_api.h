@@ -2,3 +2,6 @@
 // The engine's public API: the LR functions and the records they exchange, one header per area.
 #include "engine/core/lr_core_api.h"
 #include "engine/core/lr_view_api.h"
+#include "engine/core/lr_material_api.h"
+#include "engine/scene/model_api.h"
+#include "engine/scene/object_api.h"

@@ -1,4 +1,4 @@
-// Effects, texture effects, materials and textures are not part of the engine yet: until they are,
+// Effects, texture effects and textures are not part of the engine yet: until they are,
 // nothing is made here, and the root's fields for them stay empty.
 #include "engine/core/resource_links.h"
 
@@ -24,11 +24,6 @@ void ReleaseEffect(Effect_** effect)
 {
     if (effect) *effect = nullptr;
 }
-
-void ReleaseMaterial(Material_** material)
-{
-    if (material) *material = nullptr;
-}
 } // namespace LMK
 
 HRESULT LRCreateEffect(const void* data, DWORD, LMK::Effect_** effect)
@@ -36,13 +31,5 @@ HRESULT LRCreateEffect(const void* data, DWORD, LMK::Effect_** effect)
     if (!LMK::IsEngineStarted()) return E_FAIL;
     if (!data || !effect) return E_INVALIDARG;
     *effect = nullptr;
-    return E_NOTIMPL;
-}
-
-HRESULT LRCreateMaterialFromColor(float, float, float, float, LMK::Material_** material)
-{
-    if (!LMK::IsEngineStarted()) return E_FAIL;
-    if (!material) return E_INVALIDARG;
-    *material = nullptr;
     return E_NOTIMPL;
 }

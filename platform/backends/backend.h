@@ -2,8 +2,10 @@
 // Where the user layer's windows really appear. The layer owns all window state, the message
 // queues and every modal loop; a backend shows top-level windows with their surfaces, reports the
 // user's input, and answers the modal questions (popup menus, message boxes, file dialogs) and
-// shows dialogs. The layer calls a backend only on the thread that installed it, never with a lock
-// held, so a backend may call any layer function from inside these calls.
+// shows dialogs. The layer calls a backend on the thread that installed it, never with a lock held,
+// so a backend may call any layer function from inside these calls. The exceptions are
+// SurfaceChanged and Wake, which come from any thread; removing the backend (SetBackend on its own
+// thread) waits until such calls from other threads have returned.
 //
 // Feeding input into the layer: ferolt::win32::host (platform/win32/user_host.h).
 #include "platform/win32/windef.h"
@@ -28,7 +30,12 @@ struct WindowState
     RECT client{}; // client area, screen coordinates: the surface's size and place
     bool visible = false;
     bool enabled = true;
+    HFONT font = nullptr; // WM_SETFONT; null: the desktop's default
+    // Text colour the parent chose for a static control (WM_CTLCOLORSTATIC), as a COLORREF;
+    // kDefaultTextColor until the control was first painted or when the parent left it alone.
+    uint32_t textColor = 0xFFFFFFFF;
 };
+inline constexpr uint32_t kDefaultTextColor = 0xFFFFFFFF;
 
 enum WindowChange : unsigned
 {
@@ -39,6 +46,8 @@ enum WindowChange : unsigned
     kChangedEnabled = 16,
     kChangedStyle = 32,
     kChangedContent = 64, // control content: edit text, list items, selection, check, image
+    kChangedFont = 128,
+    kChangedTextColor = 256,
 };
 
 // A cursor: a system cursor (IDC_* number) or a cursor resource (the bytes of a .cur file, whose
@@ -117,6 +126,8 @@ public:
 
     virtual void CursorChanged(const CursorShape* shape) = 0; // null: no cursor
     virtual void CaptureChanged(HWND capture) = 0;            // null: released
+    // The layer moved the keyboard focus (SetFocus, a dialog's tab order, a window going away).
+    virtual void FocusChanged(HWND focus) = 0; // null: no window has it
 
     // The thread's queue is empty: wait up to `timeoutMs` (-1: until Wake) for the user's input
     // and feed it to the layer; return early on Wake.

@@ -149,6 +149,7 @@ PixelPipeline::PixelPipeline(const DrawConfig& cfg)
         needLod_[s] = (px_.stages[s].texture || px_.stages[s].cube) && StageNeedsLod(px_.stages[s]);
         PrepareFastTexture(px_.stages[s], &fast_[s]);
     }
+    quads_ = PrepareQuads();
 }
 
 // Depth and stencil for one pixel; true when the fragment goes on. Updates the planes as the tests and

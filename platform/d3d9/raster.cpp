@@ -34,7 +34,39 @@ struct ScreenVertex
     float x, y, z, q; // screen position, depth, 1 / w
     int64_t fx, fy;   // position in 1/256 pixel
     const float* vary;
+    bool ok; // projected to a usable screen position
 };
+
+bool ProjectVertex(const DrawConfig& cfg, const VertexLayoutOut& layout, const float* v, ScreenVertex* out)
+{
+    const D3DVIEWPORT9& vp = cfg.raster.viewport;
+    const float halfW = vp.Width * 0.5f, halfH = vp.Height * 0.5f, zScale = vp.MaxZ - vp.MinZ;
+    const float* vary = v + layout.Vary();
+    if (cfg.vertex.layout.pretransformed)
+    {
+        out->x = v[0];
+        out->y = v[1];
+        out->z = v[2];
+        out->q = 1.0f / v[3];
+    }
+    else
+    {
+        const float q = 1.0f / v[3];
+        out->x = vp.X + (1.0f + v[0] * q) * halfW;
+        out->y = vp.Y + (1.0f - v[1] * q) * halfH;
+        out->z = vp.MinZ + v[2] * q * zScale;
+        out->q = q;
+    }
+    out->ok = false;
+    if (!std::isfinite(out->x) || !std::isfinite(out->y) || !std::isfinite(out->z) || !std::isfinite(out->q))
+        return false;
+    if (std::fabs(out->x) > 3 * kGuardPixels || std::fabs(out->y) > 3 * kGuardPixels) return false;
+    out->fx = static_cast<int64_t>(std::floor(out->x * kSubPixel + 0.5f));
+    out->fy = static_cast<int64_t>(std::floor(out->y * kSubPixel + 0.5f));
+    out->vary = vary;
+    out->ok = true;
+    return true;
+}
 
 class Setup
 {
@@ -43,22 +75,21 @@ public:
           int tilesX, int tilesY)
         : cfg_(cfg), layout_(layout), active_(active), batch_(batch), tilesX_(tilesX), tilesY_(tilesY)
     {
-        const D3DVIEWPORT9& vp = cfg.raster.viewport;
-        halfW_ = vp.Width * 0.5f;
-        halfH_ = vp.Height * 0.5f;
-        zScale_ = vp.MaxZ - vp.MinZ;
         clip_ = cfg.raster.clipRect;
         varyCount_ = layout.varyCount;
     }
 
-    void Triangle(const float* a, const float* b, const float* c, const float* provoking);
+    // Screen positions may come projected already (s non-null, three of them).
+    void Triangle(const float* a, const float* b, const float* c, const float* provoking,
+                  const ScreenVertex* s = nullptr);
     void Line(const float* a, const float* b, const float* provoking, uint32_t depthPlane,
               const float* planeOrigin);
     void Point(const float* a, uint32_t depthPlane, const float* planeOrigin);
 
 private:
     bool Project(const float* v, ScreenVertex* out) const;
-    void SetupTriangle(const float* a, const float* b, const float* c, const float* provoking);
+    void SetupTriangle(const float* a, const float* b, const float* c, const float* provoking,
+                       const ScreenVertex* s);
     void Bin(uint32_t index);
     uint32_t Alloc(size_t floats)
     {
@@ -72,37 +103,13 @@ private:
     const VaryingSet& active_;
     Batch& batch_;
     int tilesX_, tilesY_;
-    float halfW_, halfH_, zScale_;
     RECT clip_;
     int varyCount_;
 };
 
 bool Setup::Project(const float* v, ScreenVertex* out) const
 {
-    const D3DVIEWPORT9& vp = cfg_.raster.viewport;
-    const float* vary = v + layout_.Vary();
-    if (cfg_.vertex.layout.pretransformed)
-    {
-        out->x = v[0];
-        out->y = v[1];
-        out->z = v[2];
-        out->q = 1.0f / v[3];
-    }
-    else
-    {
-        const float q = 1.0f / v[3];
-        out->x = vp.X + (1.0f + v[0] * q) * halfW_;
-        out->y = vp.Y + (1.0f - v[1] * q) * halfH_;
-        out->z = vp.MinZ + v[2] * q * zScale_;
-        out->q = q;
-    }
-    if (!std::isfinite(out->x) || !std::isfinite(out->y) || !std::isfinite(out->z) || !std::isfinite(out->q))
-        return false;
-    if (std::fabs(out->x) > 3 * kGuardPixels || std::fabs(out->y) > 3 * kGuardPixels) return false;
-    out->fx = static_cast<int64_t>(std::floor(out->x * kSubPixel + 0.5f));
-    out->fy = static_cast<int64_t>(std::floor(out->y * kSubPixel + 0.5f));
-    out->vary = vary;
-    return true;
+    return ProjectVertex(cfg_, layout_, v, out);
 }
 
 void Setup::Bin(uint32_t index)
@@ -115,15 +122,25 @@ void Setup::Bin(uint32_t index)
             batch_.bins[ty * tilesX_ + tx].push_back(index);
 }
 
-void Setup::Triangle(const float* a, const float* b, const float* c, const float* provoking)
+void Setup::Triangle(const float* a, const float* b, const float* c, const float* provoking,
+                     const ScreenVertex* s)
 {
-    SetupTriangle(a, b, c, provoking);
+    SetupTriangle(a, b, c, provoking, s);
 }
 
-void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, const float* provoking)
+void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, const float* provoking,
+                          const ScreenVertex* s)
 {
     ScreenVertex v[3];
-    if (!Project(va, &v[0]) || !Project(vb, &v[1]) || !Project(vc, &v[2])) return;
+    if (s)
+    {
+        if (!s[0].ok || !s[1].ok || !s[2].ok) return;
+        v[0] = s[0];
+        v[1] = s[1];
+        v[2] = s[2];
+    }
+    else if (!Project(va, &v[0]) || !Project(vb, &v[1]) || !Project(vc, &v[2]))
+        return;
     int64_t area = (v[1].fx - v[0].fx) * (v[2].fy - v[0].fy) - (v[2].fx - v[0].fx) * (v[1].fy - v[0].fy);
     if (area == 0) return;
     // Positive area is clockwise on the screen (y grows downwards).
@@ -135,10 +152,6 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
         area = -area;
     }
 
-    SetupPrim p{};
-    p.kind = PrimKind::Triangle;
-    p.flat = cfg_.pixel.flatShade;
-    p.depthPlane = kNoPlane;
     const int64_t minFx = std::min({v[0].fx, v[1].fx, v[2].fx}),
                   maxFx = std::max({v[0].fx, v[1].fx, v[2].fx});
     const int64_t minFy = std::min({v[0].fy, v[1].fy, v[2].fy}),
@@ -146,13 +159,23 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
     const int64_t sub = static_cast<int64_t>(kSubPixel);
     auto ceilDiv = [&](int64_t n) { return n >= 0 ? (n + sub - 1) / sub : -((-n) / sub); };
     auto floorDiv = [&](int64_t n) { return n >= 0 ? n / sub : -((-n + sub - 1) / sub); };
-    p.minX = static_cast<int32_t>(std::max<int64_t>(ceilDiv(minFx), clip_.left));
-    p.maxX = static_cast<int32_t>(std::min<int64_t>(floorDiv(maxFx), clip_.right - 1));
-    p.minY = static_cast<int32_t>(std::max<int64_t>(ceilDiv(minFy), clip_.top));
-    p.maxY = static_cast<int32_t>(std::min<int64_t>(floorDiv(maxFy), clip_.bottom - 1));
+    const int32_t minX = static_cast<int32_t>(std::max<int64_t>(ceilDiv(minFx), clip_.left));
+    const int32_t maxX = static_cast<int32_t>(std::min<int64_t>(floorDiv(maxFx), clip_.right - 1));
+    const int32_t minY = static_cast<int32_t>(std::max<int64_t>(ceilDiv(minFy), clip_.top));
+    const int32_t maxY = static_cast<int32_t>(std::min<int64_t>(floorDiv(maxFy), clip_.bottom - 1));
 
     const DWORD fill = cfg_.raster.fillMode;
-    if (fill == D3DFILL_SOLID && (p.minX > p.maxX || p.minY > p.maxY)) return;
+    if (fill == D3DFILL_SOLID && (minX > maxX || minY > maxY)) return;
+
+    // Built in place: copying the record in afterwards stalls on its freshly written fields.
+    SetupPrim& p = batch_.prims.emplace_back();
+    p.kind = PrimKind::Triangle;
+    p.flat = cfg_.pixel.flatShade;
+    p.depthPlane = kNoPlane;
+    p.minX = minX;
+    p.maxX = maxX;
+    p.minY = minY;
+    p.maxY = maxY;
 
     // Attribute planes from the snapped positions.
     const double x0 = static_cast<double>(v[0].fx) / sub, y0 = static_cast<double>(v[0].fy) / sub;
@@ -207,6 +230,7 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
         // so they match the same triangle drawn solid.
         const uint32_t planeAt = p.data;
         const float origin[2] = {p.x0, p.y0};
+        batch_.prims.pop_back();
         // Back to the submission order so that edges are the triangle's own, a-b, b-c, c-a.
         const float* order[3] = {va, vb, vc};
         if (fill == D3DFILL_WIREFRAME)
@@ -230,7 +254,6 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
         p.edgeB[e] = dx * sub;
         p.edgeC[e] = dy * sx[a] - dx * sy[a] - (topLeft ? 0 : 1);
     }
-    batch_.prims.push_back(p);
     Bin(static_cast<uint32_t>(batch_.prims.size() - 1));
 }
 
@@ -313,6 +336,7 @@ void Setup::Point(const float* va, uint32_t depthPlane, const float* planeOrigin
 struct DrawMemory
 {
     std::vector<float> verts;
+    std::vector<ScreenVertex> screen;
     std::vector<Batch> batches;
 };
 
@@ -461,6 +485,11 @@ void RasterizePrim(const DrawConfig& cfg, const VaryingSet& active, const SetupP
     {
     case PrimKind::Triangle:
     {
+        if (pixels.QuadReady())
+        {
+            pixels.Quads(p, arena, active, xs, xe, ys, ye);
+            break;
+        }
         const Plane& zp = reinterpret_cast<const Plane*>(d)[0];
         for (int y = ys; y <= ye; ++y)
         {
@@ -607,6 +636,8 @@ void ExecuteDraw(const DrawConfig& cfg, const DrawCall& call, WorkerPool& pool)
     DrawMemory& memory = Memory();
     std::vector<float>& verts = memory.verts;
     if (verts.size() < rangeCount * layout.stride) verts.resize(rangeCount * layout.stride);
+    std::vector<ScreenVertex>& screen = memory.screen;
+    if (screen.size() < rangeCount) screen.resize(rangeCount);
     const D3DVIEWPORT9& vp = cfg.raster.viewport;
     const float guardX = kGuardPixels / std::max(1.0f, vp.Width * 0.5f);
     const float guardY = kGuardPixels / std::max(1.0f, vp.Height * 0.5f);
@@ -617,6 +648,8 @@ void ExecuteDraw(const DrawConfig& cfg, const DrawCall& call, WorkerPool& pool)
                  const size_t n = std::min(kVertexChunk, rangeCount - first);
                  ProcessVertices(cfg, layout, lo + static_cast<int64_t>(first), n,
                                  verts.data() + first * layout.stride, guardX, guardY);
+                 for (size_t k = first; k < first + n; ++k)
+                     ProjectVertex(cfg, layout, verts.data() + k * layout.stride, &screen[k]);
              });
     auto vertex = [&](size_t i) -> const float*
     {
@@ -677,7 +710,11 @@ void ExecuteDraw(const DrawConfig& cfg, const DrawCall& call, WorkerPool& pool)
                     const uint32_t any = (oa | ob | oc) & clipMask;
                     if (!any)
                     {
-                        setup.Triangle(a, b, c, pv);
+                        const size_t stride = static_cast<size_t>(layout.stride);
+                        const ScreenVertex s[3] = {screen[static_cast<size_t>(a - verts.data()) / stride],
+                                                   screen[static_cast<size_t>(b - verts.data()) / stride],
+                                                   screen[static_cast<size_t>(c - verts.data()) / stride]};
+                        setup.Triangle(a, b, c, pv, s);
                         break;
                     }
                     const size_t bytes = layout.stride * sizeof(float);

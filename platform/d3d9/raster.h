@@ -123,14 +123,25 @@ struct FastTexture
     UINT base = 0, levels = 0;
     const Surface* level[16] = {};
 };
+struct Quad;
+
 class PixelPipeline
 {
 public:
     explicit PixelPipeline(const DrawConfig& cfg);
     // One covered pixel with depth z in [0, 1].
     void Fragment(int x, int y, float z, const VaryingSource& src);
+    // Whether the draw's state lets triangles go through Quads (span.cpp).
+    bool QuadReady() const { return quads_; }
+    // The pixels of a triangle in [xs, xe] x [ys, ye], four at a time; the same bytes as Fragment.
+    void Quads(const SetupPrim& prim, const float* arena, const VaryingSet& active, int xs, int xe, int ys,
+               int ye);
 
 private:
+    bool PrepareQuads();
+#if FEROLT_D3D9_SSE
+    bool SampleQuad(int stage, __m128 u, __m128 v, const int level[4], Quad* out) const;
+#endif
     bool DepthStencil(size_t index, uint32_t depth);
     Vec4 Shade(int x, int y, const VaryingSource& src);
     void Write(int x, int y, const Vec4& color);
@@ -148,6 +159,7 @@ private:
     bool needLod_[kMaxStages] = {};
     FastTexture fast_[kMaxStages];
     Vec4 fogColor_;
+    bool quads_ = false;
     float vary_[kMaxVary] = {}; // varyings a draw does not read stay 0
 };
 
@@ -166,6 +178,8 @@ float TextureLod(const StageConfig& stage, float dudx, float dvdx, float dudy, f
 bool StageNeedsLod(const StageConfig& stage);
 
 void PrepareFastTexture(const StageConfig& stage, FastTexture* out);
+// One sample of a 32-bit level with the stage's magnification filter and addressing.
+void Sample2DLevel(const StageConfig& stage, const Surface& level, float u, float v, float out[4]);
 // Samples as SampleTexture(stage, coord, TextureLod(stage, dudx, dvdx, dudy, dvdy), useLod) does.
 void SampleFastTexture(const StageConfig& stage, const FastTexture& t, float u, float v, float dudx, float dvdx,
                        float dudy, float dvdy, bool useLod, float out[4]);

@@ -7,7 +7,7 @@
 
 namespace ferolt::gdiplus
 {
-DrawToDcFn g_drawToDc = nullptr;
+std::atomic<DrawToDcFn> g_drawToDc{nullptr};
 } // namespace ferolt::gdiplus
 
 namespace Gdiplus
@@ -108,7 +108,10 @@ Status Graphics::DrawImage(Image* image, INT x, INT y, INT width, INT height)
         return SetStatus(OutOfMemory);
     }
     if (hdc_)
-        return SetStatus(g_drawToDc ? g_drawToDc(hdc_, scaled.data(), width, height, x, y) : GenericError);
+    {
+        const DrawToDcFn draw = g_drawToDc.load();
+        return SetStatus(draw ? draw(hdc_, scaled.data(), width, height, x, y) : GenericError);
+    }
     const int64_t x0 = std::max<int64_t>(x, 0), y0 = std::max<int64_t>(y, 0);
     const int64_t x1 = std::min<int64_t>(int64_t(x) + width, target_->width_);
     const int64_t y1 = std::min<int64_t>(int64_t(y) + height, target_->height_);

@@ -4,8 +4,10 @@
 // does not pull in the window layer.
 #include "platform/gdiplus/gdiplus.h"
 
+#include <atomic>
+
 namespace ferolt::gdiplus
 {
 using DrawToDcFn = Gdiplus::Status (*)(HDC hdc, const uint32_t* argb, INT width, INT height, INT x, INT y);
-extern DrawToDcFn g_drawToDc;
+extern std::atomic<DrawToDcFn> g_drawToDc; // Graphics objects on any thread plug it in
 } // namespace ferolt::gdiplus

@@ -173,6 +173,12 @@ protected:                                                                      
 #define ON_WM_CAPTURECHANGED()                                                                               \
     FEROLT_MSG_ENTRY(WM_CAPTURECHANGED,                                                                      \
                      self_->OnCaptureChanged(CWnd::FromHandle(reinterpret_cast<HWND>(lp_))))
+// Only static controls ask their parent for colours here.
+#define ON_WM_CTLCOLOR()                                                                                     \
+    FEROLT_MSG_ENTRY(WM_CTLCOLORSTATIC,                                                                      \
+                     *r_ = reinterpret_cast<LRESULT>(                                                        \
+                         self_->OnCtlColor(CDC::FromHandle(reinterpret_cast<HDC>(wp_)),                      \
+                                           CWnd::FromHandle(reinterpret_cast<HWND>(lp_)), CTLCOLOR_STATIC)))
 #define ON_MESSAGE(msg, fn) FEROLT_MSG_ENTRY(msg, *r_ = self_->fn(wp_, lp_))
 #define ON_REGISTERED_MESSAGE(var, fn)                                                                       \
     {0xC000,                                                                                                 \
@@ -446,6 +452,7 @@ public:
     afx_msg void OnKillFocus(CWnd* next);
     afx_msg void OnGetMinMaxInfo(MINMAXINFO* info);
     afx_msg void OnCaptureChanged(CWnd* wnd);
+    afx_msg HBRUSH OnCtlColor(CDC* dc, CWnd* wnd, UINT ctlColor);
 
 protected:
     static const AFX_MSGMAP* GetThisMessageMap();

@@ -465,6 +465,10 @@ void CWnd::OnKillFocus(CWnd*)
 {
     Default();
 }
+HBRUSH CWnd::OnCtlColor(CDC*, CWnd*, UINT)
+{
+    return reinterpret_cast<HBRUSH>(Default());
+}
 void CWnd::OnGetMinMaxInfo(MINMAXINFO*)
 {
     Default();

@@ -156,11 +156,37 @@ static void DrawImage(HWND hwnd, HANDLE image, bool centre)
             int dx = x + ox;
             if (dx >= 0 && dx < v.width)
                 v.pixels[static_cast<size_t>(dy) * v.pitch + dx] =
-                    bm->pixels[static_cast<size_t>(y) * bm->width + x];
+                    bm->pixels[static_cast<size_t>(y) * bm->width + x] | 0xFF000000u;
         }
     }
     RECT all{0, 0, v.width, v.height};
     ferolt::win32::UnlockClientSurface(hwnd, &all);
+}
+
+// Fills the face with the brush the parent answers to WM_CTLCOLORSTATIC and keeps the text colour
+// it chose, which the backend uses for the text it draws.
+static void PaintStatic(HWND hwnd)
+{
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(hwnd, &ps);
+    HWND parent = GetParent(hwnd);
+    auto brush =
+        reinterpret_cast<HBRUSH>(SendMessageA(parent ? parent : hwnd, WM_CTLCOLORSTATIC,
+                                              reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(hwnd)));
+    if (!brush) brush = GetSysColorBrush(COLOR_BTNFACE);
+    RECT r;
+    GetClientRect(hwnd, &r);
+    FillRect(dc, &r, brush);
+    COLORREF text = GetTextColor(dc);
+    EndPaint(hwnd, &ps);
+    bool changed = false;
+    if (auto w = Find(hwnd))
+    {
+        std::lock_guard g(S().lock);
+        changed = w->textColor != text;
+        w->textColor = text;
+    }
+    if (changed) NotifyWindowChanged(hwnd, ferolt::backend::kChangedTextColor);
 }
 
 LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
@@ -205,7 +231,7 @@ LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         return DLGC_STATIC;
     case WM_PAINT:
     {
-        PaintBackground(hwnd, COLOR_BTNFACE);
+        PaintStatic(hwnd);
         auto w = Find(hwnd);
         HANDLE image = nullptr;
         DWORD style = 0;
@@ -611,7 +637,8 @@ LRESULT DefDlgProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
             w->dlgMsgResult = 0;
         }
         INT_PTR r = proc(hwnd, msg, wParam, lParam);
-        if (msg == WM_INITDIALOG || msg == WM_CTLCOLORSTATIC) return r;
+        // A colour message answers with the brush itself; zero asks for the default colours.
+        if (msg == WM_INITDIALOG || (msg == WM_CTLCOLORSTATIC && r)) return r;
         if (r)
         {
             std::lock_guard g(S().lock);
@@ -680,8 +707,11 @@ LRESULT DefDlgProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     }
     case WM_SETFONT:
     {
-        std::lock_guard g(S().lock);
-        w->font = reinterpret_cast<HFONT>(wParam);
+        {
+            std::lock_guard g(S().lock);
+            w->font = reinterpret_cast<HFONT>(wParam);
+        }
+        NotifyWindowChanged(hwnd, ferolt::backend::kChangedFont);
         return 0;
     }
     default:
@@ -1089,10 +1119,41 @@ HINSTANCE ShellExecuteA(HWND, LPCSTR verb, LPCSTR file, LPCSTR, LPCSTR, int)
     return reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(ok ? 42 : SE_ERR_NOASSOC));
 }
 
+// The help window is the layer's stand-in for the viewer the backend shows: a hidden top-level
+// window, left out of the window lists so that code enumerating its own windows never meets it.
+static HWND HelpWindow(bool create)
+{
+    static HWND help = nullptr;
+    if (IsWindow(help) || !create) return IsWindow(help) ? help : nullptr;
+    {
+        std::lock_guard g(S().lock);
+        if (!S().classes.count("ferolthelpwindow"))
+        {
+            auto c = std::make_shared<WndClass>();
+            c->name = "FeroltHelpWindow";
+            c->proc = DefWindowProcA;
+            c->kind = Kind::Generic;
+            S().classes["ferolthelpwindow"] = c;
+        }
+    }
+    help = CreateWindowExA(0, "FeroltHelpWindow", "Help", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr,
+                           nullptr);
+    if (!help) return nullptr;
+    std::lock_guard g(S().lock);
+    auto& tl = S().topLevel;
+    tl.erase(std::remove(tl.begin(), tl.end(), help), tl.end());
+    return help;
+}
+
 HWND HtmlHelpA(HWND caller, LPCSTR file, UINT command, DWORD_PTR)
 {
+    if (command == HH_CLOSE_ALL)
+    {
+        if (HWND help = HelpWindow(false)) DestroyWindow(help);
+        return nullptr;
+    }
     if (!file || (command != HH_DISPLAY_TOPIC && command != HH_DISPLAY_TOC)) return nullptr;
     auto b = CurrentBackend();
     if (!b || !b->ShowHelp(caller, file)) return nullptr;
-    return caller ? caller : GetDesktopWindow();
+    return HelpWindow(true);
 }

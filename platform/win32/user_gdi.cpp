@@ -8,10 +8,11 @@
 
 namespace ferolt::win32::user
 {
+// The X byte is 0xFF: backends show surfaces as opaque 32-bit RGB, which wants it set.
 uint32_t ColorToPixel(COLORREF c)
 {
-    return (static_cast<uint32_t>(GetRValue(c)) << 16) | (static_cast<uint32_t>(GetGValue(c)) << 8) |
-           GetBValue(c);
+    return 0xFF000000u | (static_cast<uint32_t>(GetRValue(c)) << 16) |
+           (static_cast<uint32_t>(GetGValue(c)) << 8) | GetBValue(c);
 }
 
 COLORREF SysColor(int index)
@@ -36,13 +37,13 @@ COLORREF SysColor(int index)
     }
 }
 
-// Makes the surface match the client size; new pixels are black. Caller holds the surface lock
-// and a copy of the size.
+// Makes the surface match the client size; new pixels are opaque black. Caller holds the surface
+// lock and a copy of the size.
 static void ResizeSurface(Window& w, int width, int height)
 {
     if (width == w.surfaceWidth && height == w.surfaceHeight) return;
     if (static_cast<int64_t>(width) * height > kMaxSurfacePixels) width = height = 0;
-    std::vector<uint32_t> next(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+    std::vector<uint32_t> next(static_cast<size_t>(width) * static_cast<size_t>(height), 0xFF000000u);
     int cw = std::min(width, w.surfaceWidth), ch = std::min(height, w.surfaceHeight);
     for (int y = 0; y < ch; ++y)
         std::memcpy(&next[static_cast<size_t>(y) * width], &w.pixels[static_cast<size_t>(y) * w.surfaceWidth],
@@ -329,17 +330,29 @@ int GetClipBox(HDC hdc, LPRECT rect)
     return IsRectEmpty(&dc->clip) ? NULLREGION : SIMPLEREGION;
 }
 
+static COLORREF PixelToColor(uint32_t p)
+{
+    return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+}
+
 COLORREF GetPixel(HDC hdc, int x, int y)
 {
     auto dc = FindDc(hdc);
-    if (!dc || !dc->hwnd) return CLR_INVALID;
+    if (!dc) return CLR_INVALID;
+    if (dc->memory)
+    {
+        std::lock_guard g(S().lock);
+        auto bm = dc->bitmap ? GdiLocked(dc->bitmap) : nullptr;
+        if (!bm || x < 0 || y < 0 || x >= bm->width || y >= bm->height) return CLR_INVALID;
+        return PixelToColor(bm->pixels[static_cast<size_t>(y) * bm->width + x]);
+    }
+    if (!dc->hwnd) return CLR_INVALID;
     ferolt::win32::SurfaceView v;
     if (!ferolt::win32::LockClientSurface(dc->hwnd, &v)) return CLR_INVALID;
     COLORREF c = CLR_INVALID;
     if (x >= 0 && y >= 0 && x < v.width && y < v.height)
     {
-        uint32_t p = v.pixels[static_cast<size_t>(y) * v.pitch + x];
-        c = RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+        c = PixelToColor(v.pixels[static_cast<size_t>(y) * v.pitch + x]);
     }
     RECT none{0, 0, 0, 0};
     ferolt::win32::UnlockClientSurface(dc->hwnd, &none);
@@ -350,6 +363,11 @@ COLORREF SetPixel(HDC hdc, int x, int y, COLORREF color)
 {
     auto dc = FindDc(hdc);
     if (!dc) return CLR_INVALID;
+    {
+        // A point outside the clip box, or a memory context without a bitmap, draws nothing.
+        std::lock_guard g(S().lock);
+        if (!PtInRect(&dc->clip, POINT{x, y}) || (dc->memory && !dc->bitmap)) return CLR_INVALID;
+    }
     RECT r{x, y, x + 1, y + 1};
     return FillDc(dc, r, ColorToPixel(color)) ? color : CLR_INVALID;
 }
@@ -362,6 +380,22 @@ COLORREF SetTextColor(HDC hdc, COLORREF color)
     COLORREF old = dc->textColor;
     dc->textColor = color;
     return old;
+}
+
+COLORREF GetTextColor(HDC hdc)
+{
+    auto dc = FindDc(hdc);
+    if (!dc) return CLR_INVALID;
+    std::lock_guard g(S().lock);
+    return dc->textColor;
+}
+
+COLORREF GetBkColor(HDC hdc)
+{
+    auto dc = FindDc(hdc);
+    if (!dc) return CLR_INVALID;
+    std::lock_guard g(S().lock);
+    return dc->bkColor;
 }
 
 COLORREF SetBkColor(HDC hdc, COLORREF color)

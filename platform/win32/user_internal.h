@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,7 @@ struct Window
     LONG_PTR userData = 0;
     std::vector<LONG_PTR> extra;
     HFONT font = nullptr;
+    COLORREF textColor = backend::kDefaultTextColor; // statics: what WM_CTLCOLORSTATIC chose
     HICON iconBig = nullptr;
     HICON iconSmall = nullptr;
     bool visible = false;
@@ -246,6 +248,14 @@ backend::WindowState StateOfLocked(const Window& w);
 std::shared_ptr<Window> Find(HWND hwnd);
 std::shared_ptr<ThreadQueue> CurrentQueue();
 backend::Backend* CurrentBackend();
+
+// Runs `call` with the installed backend from any thread (nothing happens without one, or when
+// `thread` is nonzero and not the backend's thread). From a thread other than the backend's, the
+// backend cannot be removed until the call returns; on the backend's own thread no lock is held.
+void CallBackendAnyThread(DWORD thread, const std::function<void(backend::Backend*)>& call);
+// Held exclusively by SetBackend while it swaps the backend.
+std::shared_mutex& BackendRemovalLock();
+void NotifyFocusChanged(HWND focus);
 
 // Adds a window's message to its thread's queue (posted or input) and wakes that thread.
 bool Enqueue(HWND hwnd, DWORD thread, const QueuedMessage& qm);

@@ -41,14 +41,12 @@ std::condition_variable& SentDone()
 // A test that moves the manual clock wakes every waiting loop, so due timers are seen at once.
 static void ClockMoved(void*)
 {
-    ferolt::backend::Backend* b;
     {
         std::lock_guard g(S().lock);
         for (auto& [t, q] : S().queues)
             q->wake.notify_all();
-        b = S().backend;
     }
-    if (b) b->Wake();
+    CallBackendAnyThread(0, [](ferolt::backend::Backend* b) { b->Wake(); });
 }
 
 std::shared_ptr<ThreadQueue> QueueLocked(DWORD thread)
@@ -77,13 +75,12 @@ std::shared_ptr<ThreadQueue> CurrentQueue()
 
 static void WakeThread(DWORD thread)
 {
-    ferolt::backend::Backend* b = nullptr;
     {
         std::lock_guard g(S().lock);
         if (auto q = QueueLocked(thread)) q->wake.notify_all();
-        if (S().backend && S().backendThread == thread && thread != CurrentThread()) b = S().backend;
     }
-    if (b) b->Wake();
+    if (thread != CurrentThread())
+        CallBackendAnyThread(thread, [](ferolt::backend::Backend* b) { b->Wake(); });
 }
 
 bool Enqueue(HWND hwnd, DWORD thread, const QueuedMessage& qm)
@@ -861,8 +858,17 @@ LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
             std::lock_guard g(S().lock);
             w->font = reinterpret_cast<HFONT>(wParam);
         }
+        NotifyWindowChanged(hwnd, ferolt::backend::kChangedFont);
         if (LOWORD(lParam)) InvalidateRect(hwnd, nullptr, TRUE);
         return 0;
+    }
+    case WM_CTLCOLORSTATIC:
+    {
+        // The colours of a static control on a dialog's face.
+        auto dc = reinterpret_cast<HDC>(wParam);
+        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+        SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
     }
     case WM_GETFONT:
     {
@@ -990,6 +996,7 @@ HWND SetFocus(HWND hwnd)
     if (auto ow = Find(old)) CallProc(ow, WM_KILLFOCUS, reinterpret_cast<WPARAM>(hwnd), 0);
     // The kill-focus handler may have moved the focus elsewhere (a refused field takes it back).
     if (GetFocus() != hwnd) return old;
+    NotifyFocusChanged(hwnd);
     if (auto nw = Find(hwnd)) CallProc(nw, WM_SETFOCUS, reinterpret_cast<WPARAM>(old), 0);
     return old;
 }
@@ -1084,6 +1091,8 @@ namespace ferolt::win32::host
 {
 void SetBackend(ferolt::backend::Backend* b)
 {
+    // Waits for calls from other threads into the backend that goes.
+    std::unique_lock removal(BackendRemovalLock());
     std::lock_guard g(S().lock);
     S().backend = b;
     S().backendThread = b ? CurrentThread() : 0;

@@ -78,6 +78,8 @@ ferolt::backend::WindowState StateOfLocked(const Window& w)
     s.client = w.client;
     s.visible = w.visible;
     s.enabled = w.enabled;
+    s.font = w.font;
+    s.textColor = w.textColor;
     return s;
 }
 
@@ -102,14 +104,44 @@ void NotifyWindowChanged(HWND hwnd, unsigned changes)
     b->WindowChanged(hwnd, st, changes);
 }
 
-void NotifySurface(HWND hwnd, const RECT& area)
+std::shared_mutex& BackendRemovalLock()
 {
+    static std::shared_mutex* lock = new std::shared_mutex;
+    return *lock;
+}
+
+void CallBackendAnyThread(DWORD thread, const std::function<void(ferolt::backend::Backend*)>& call)
+{
+    DWORD self = CurrentThread();
     ferolt::backend::Backend* b = nullptr;
     {
         std::lock_guard g(S().lock);
-        b = S().backend;
+        if (S().backendThread == self) b = S().backend;
     }
-    if (b) b->SurfaceChanged(hwnd, area);
+    if (b)
+    {
+        // Its own thread cannot remove the backend while this call runs, and the backend may
+        // call SetBackend from inside it: no lock.
+        if (!thread || thread == self) call(b);
+        return;
+    }
+    std::shared_lock removal(BackendRemovalLock());
+    {
+        std::lock_guard g(S().lock);
+        b = S().backend;
+        if (b && thread && S().backendThread != thread) b = nullptr;
+    }
+    if (b) call(b);
+}
+
+void NotifySurface(HWND hwnd, const RECT& area)
+{
+    CallBackendAnyThread(0, [&](ferolt::backend::Backend* b) { b->SurfaceChanged(hwnd, area); });
+}
+
+void NotifyFocusChanged(HWND focus)
+{
+    if (auto b = CurrentBackend()) b->FocusChanged(focus);
 }
 
 // Frame sizes: 1 pixel for a border, 3 for a dialog frame, 4 for a sizing frame, 22 for a caption.
@@ -682,6 +714,7 @@ BOOL DestroyWindow(HWND hwnd)
             std::lock_guard g(S().lock);
             S().focus = nullptr;
         }
+        NotifyFocusChanged(nullptr);
         if (auto fw = Find(focus)) CallProc(fw, WM_KILLFOCUS, 0, 0);
     }
     if (contains(active))
@@ -900,6 +933,14 @@ int MapWindowPoints(HWND from, HWND to, LPPOINT pts, UINT count)
     return MAKELONG(static_cast<WORD>(dx), static_cast<WORD>(dy));
 }
 
+static void NotifyDescendantsMoved(HWND hwnd)
+{
+    std::vector<HWND> all;
+    CollectDescendants(hwnd, all);
+    for (HWND c : all)
+        NotifyWindowChanged(c, ferolt::backend::kChangedPosition);
+}
+
 BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags)
 {
     auto w = Find(hwnd);
@@ -956,6 +997,8 @@ BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UIN
     unsigned changes =
         (moved ? ferolt::backend::kChangedPosition : 0u) | (sized ? ferolt::backend::kChangedSize : 0u);
     if (changes) NotifyWindowChanged(hwnd, changes);
+    // Children keep their place in the client area, so their screen rectangles moved with it.
+    if (newClient.left != oldClient.left || newClient.top != oldClient.top) NotifyDescendantsMoved(hwnd);
     if (flags & SWP_SHOWWINDOW) ShowWindow(hwnd, SW_SHOW);
     if (flags & SWP_HIDEWINDOW) ShowWindow(hwnd, SW_HIDE);
     return TRUE;
@@ -1027,7 +1070,7 @@ HWND SetParent(HWND child, HWND parent)
     HWND desktop = GetDesktopWindow();
     if (parent == desktop) parent = nullptr;
     if (parent && !Find(parent)) return nullptr;
-    std::lock_guard g(S().lock);
+    std::unique_lock g(S().lock);
     HWND old = w->parent;
     if (old)
     {
@@ -1048,6 +1091,9 @@ HWND SetParent(HWND child, HWND parent)
         FindLocked(parent)->children.push_back(child);
     else
         S().topLevel.insert(S().topLevel.begin(), child);
+    g.unlock();
+    NotifyWindowChanged(child, ferolt::backend::kChangedPosition);
+    NotifyDescendantsMoved(child);
     return old ? old : desktop;
 }
 

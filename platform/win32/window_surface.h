@@ -1,6 +1,7 @@
 #pragma once
 // The pixels a window shows. Every window of the layer owns a client-area surface of 32-bit
-// X8R8G8B8 pixels (byte order B, G, R, X in memory); Present and painting write into it and the
+// X8R8G8B8 pixels (byte order B, G, R, X in memory, X always 0xFF so the
+// pixels can be shown as opaque RGB32 without a conversion); Present and painting write into it and the
 // backend shows it. Implemented by the user layer.
 #include "platform/win32/windef.h"
 

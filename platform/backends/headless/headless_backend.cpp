@@ -262,6 +262,13 @@ void HeadlessBackend::CaptureChanged(HWND capture)
     capture_ = capture;
 }
 
+void HeadlessBackend::FocusChanged(HWND focus)
+{
+    std::lock_guard g(lock_);
+    focus_ = focus;
+    ++focusChanges_;
+}
+
 void HeadlessBackend::WaitForEvents(int timeoutMs)
 {
     // A manual clock only moves when told; a loop waiting for a timer moves it there, like a null

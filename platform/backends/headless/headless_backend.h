@@ -56,6 +56,9 @@ public:
     const std::vector<HWND>& dialogs() const { return dialogs_; }
     const CursorShape* cursor() const { return haveCursor_ ? &cursor_ : nullptr; }
     HWND capture() const { return capture_; }
+    // The focus as the layer last reported it, and how many times it reported a change.
+    HWND focus() const { return focus_; }
+    int focusChanges() const { return focusChanges_; }
     // Last known state of every live window.
     std::optional<WindowState> Window(HWND hwnd) const;
     std::vector<HWND> VisibleTopLevelWindows() const;
@@ -91,6 +94,7 @@ public:
     void SurfaceChanged(HWND hwnd, const RECT& area) override;
     void CursorChanged(const CursorShape* shape) override;
     void CaptureChanged(HWND capture) override;
+    void FocusChanged(HWND focus) override;
     void WaitForEvents(int timeoutMs) override;
     void Wake() override;
     uint32_t ShowPopupMenu(const std::vector<MenuItemModel>& items, POINT screen, HWND owner,
@@ -123,6 +127,8 @@ private:
     CursorShape cursor_;
     bool haveCursor_ = false;
     HWND capture_ = nullptr;
+    HWND focus_ = nullptr;
+    int focusChanges_ = 0;
     int unanswered_ = 0;
 };
 } // namespace ferolt::backend

@@ -116,13 +116,9 @@ void SurfaceWidget::paintEvent(QPaintEvent* event)
 POINT SurfaceWidget::ScreenPoint(const QPointF& local) const
 {
     // The layer's idea of where the client area is decides the screen point, whatever the
-    // window manager did with the frame.
-    // Child windows go through their top-level window, whose place the layer always reports.
-    QPoint inTop = mapTo(
-        window(), QPoint(static_cast<int>(std::floor(local.x())), static_cast<int>(std::floor(local.y()))));
-    POINT p{inTop.x(), inTop.y()};
-    auto* top = dynamic_cast<SurfaceWidget*>(window());
-    if (const WindowState* st = top && top->hwnd() ? backend_->StateOf(top->hwnd()) : nullptr)
+    // window manager did with the frame; the layer reports every window's place, children's too.
+    POINT p{static_cast<LONG>(std::floor(local.x())), static_cast<LONG>(std::floor(local.y()))};
+    if (const WindowState* st = hwnd_ ? backend_->StateOf(hwnd_) : nullptr)
     {
         p.x += st->client.left;
         p.y += st->client.top;
@@ -289,7 +285,6 @@ void ModalPump::Tick()
         if (onEnd_) onEnd_();
         return;
     }
-    backend_->SyncFocusFromLayer();
     // Paint and timer messages of the layer keep coming while Qt runs the modal loop; wakes from
     // other threads call Soon().
     int next = loop_.MillisecondsToNextTimer();
@@ -385,8 +380,8 @@ bool QtBackend::IsDialogClass(const WindowState& state) const
 void QtBackend::WindowCreated(HWND hwnd, const WindowState& state)
 {
     windows_[hwnd].state = state;
-    unsigned all =
-        kChangedVisible | kChangedPosition | kChangedSize | kChangedTitle | kChangedEnabled | kChangedContent;
+    unsigned all = kChangedVisible | kChangedPosition | kChangedSize | kChangedTitle | kChangedEnabled |
+                   kChangedContent | kChangedFont | kChangedTextColor;
     if (state.parent)
         SyncChild(hwnd, all);
     else
@@ -452,6 +447,7 @@ void QtBackend::WindowDestroyed(HWND hwnd)
     bool topLevel = !it->second.state.parent;
     windows_.erase(it);
     if (capture_ == hwnd) capture_ = nullptr;
+    if (focus_ == hwnd) focus_ = nullptr;
     {
         std::lock_guard g(dirtyLock_);
         dirty_.erase(hwnd);
@@ -511,7 +507,7 @@ void QtBackend::CreateTopLevel(HWND hwnd, Win& win)
     const WindowState& st = win.state;
     bool dialog = IsDialogClass(st);
     QWidget* widget =
-        dialog ? static_cast<QWidget*>(new DialogWidget(this, hwnd)) : new SurfaceWidget(this, hwnd);
+        dialog ? static_cast<QWidget*>(new DialogWidget(this, hwnd, st.font)) : new SurfaceWidget(this, hwnd);
     Qt::WindowFlags flags = dialog ? Qt::Dialog : Qt::Window;
     if ((st.style & WS_CAPTION) != WS_CAPTION) flags |= Qt::FramelessWindowHint;
     if (!dialog && (st.exStyle & WS_EX_TOOLWINDOW)) flags = (flags & ~Qt::Window) | Qt::Tool;
@@ -539,6 +535,8 @@ void QtBackend::Sync(HWND hwnd, unsigned changes)
     }
     QWidget* widget = win.widget;
     if (changes & kChangedTitle) widget->setWindowTitle(QString::fromUtf8(st.title.c_str()));
+    if (changes & kChangedFont)
+        if (auto* dialog = dynamic_cast<DialogWidget*>(widget)) dialog->SetLayerFont(st.font);
     if (changes & (kChangedPosition | kChangedSize)) ApplyGeometry(widget, st, true);
     if ((changes & kChangedVisible) && widget->isVisible() != st.visible)
     {
@@ -599,6 +597,17 @@ void QtBackend::CursorChanged(const CursorShape* shape)
     cursor_ = CursorFor(shape);
     for (auto& [hwnd, win] : windows_)
         if (win.widget && dynamic_cast<SurfaceWidget*>(win.widget.data())) win.widget->setCursor(cursor_);
+}
+
+void QtBackend::FocusChanged(HWND focus)
+{
+    focus_ = focus;
+    // Inside a Qt handler (the user moving the focus, which the layer may refuse) Qt is still
+    // busy with its own focus change: follow the layer right after it.
+    if (handlerDepth_ > 0)
+        QTimer::singleShot(0, waker_.get(), [this] { ApplyLayerFocus(); });
+    else
+        ApplyLayerFocus();
 }
 
 void QtBackend::CaptureChanged(HWND capture)

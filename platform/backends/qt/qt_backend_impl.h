@@ -66,8 +66,9 @@ private:
 class DialogWidget : public QDialog
 {
 public:
-    DialogWidget(QtBackend* backend, HWND hwnd);
+    DialogWidget(QtBackend* backend, HWND hwnd, HFONT font);
     HWND hwnd() const { return hwnd_; }
+    void SetLayerFont(HFONT font);
     void Detach() { hwnd_ = nullptr; }
 
 protected:
@@ -109,6 +110,7 @@ public:
     void SurfaceChanged(HWND hwnd, const RECT& area) override;
     void CursorChanged(const CursorShape* shape) override;
     void CaptureChanged(HWND capture) override;
+    void FocusChanged(HWND focus) override;
     void WaitForEvents(int timeoutMs) override;
     void Wake() override;
     uint32_t ShowPopupMenu(const std::vector<MenuItemModel>& items, POINT screen, HWND owner,
@@ -133,7 +135,7 @@ public:
     void PumpStarted(ModalPump* pump) { pumps_.push_back(pump); }
     void PumpFinished(ModalPump* pump);
     // Moves Qt's focus to the control that has the layer's focus.
-    void SyncFocusFromLayer();
+    void ApplyLayerFocus();
 
 private:
     struct Win
@@ -170,6 +172,7 @@ private:
     std::vector<ModalPump*> pumps_;
     std::set<unsigned> heldKeys_;
     HWND capture_ = nullptr;
+    HWND focus_ = nullptr; // the layer's focus window
     QCursor cursor_{Qt::ArrowCursor};
     QPointer<QWidget> help_;
     QMetaObject::Connection focusConnection_;

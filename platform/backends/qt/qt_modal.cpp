@@ -10,6 +10,7 @@
 #include <QtGui/QCloseEvent>
 #include <QtGui/QDesktopServices>
 #include <QtGui/QFont>
+#include <QtGui/QPalette>
 #include <QtGui/QMouseEvent>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QCheckBox>
@@ -115,9 +116,8 @@ private:
 
 // The font a dialog or control was given (WM_SETFONT), in pixels as the layer sized the template
 // for it; the face falls back to Qt's default when the desktop lacks it.
-void ApplyFont(QWidget* widget, HWND hwnd)
+void ApplyFont(QWidget* widget, HFONT font)
 {
-    auto font = reinterpret_cast<HFONT>(SendMessageA(hwnd, WM_GETFONT, 0, 0));
     LOGFONTA lf{};
     if (!font || GetObjectA(font, sizeof(lf), &lf) != static_cast<int>(sizeof(lf))) return;
     QFont f = widget->font();
@@ -129,6 +129,19 @@ void ApplyFont(QWidget* widget, HWND hwnd)
     f.setItalic(lf.lfItalic != 0);
     f.setUnderline(lf.lfUnderline != 0);
     widget->setFont(f);
+}
+
+// The text colour the dialog chose for a static control; the default leaves Qt's palette alone.
+void ApplyTextColor(QWidget* widget, uint32_t color)
+{
+    QPalette p = widget->palette();
+    QColor c = color == kDefaultTextColor
+                   ? (widget->parentWidget() ? widget->parentWidget()->palette() : QPalette())
+                         .color(QPalette::WindowText)
+                   : QColor(GetRValue(color), GetGValue(color), GetBValue(color));
+    if (p.color(QPalette::WindowText) == c) return;
+    p.setColor(QPalette::WindowText, c);
+    widget->setPalette(p);
 }
 
 enum class ControlKind
@@ -232,10 +245,15 @@ uint32_t QtBackend::ShowPopupMenu(const std::vector<MenuItemModel>& items, POINT
 // ---------------------------------------------------------------------------------------------------
 // Dialogs
 
-DialogWidget::DialogWidget(QtBackend* backend, HWND hwnd) : backend_(backend), hwnd_(hwnd)
+DialogWidget::DialogWidget(QtBackend* backend, HWND hwnd, HFONT font) : backend_(backend), hwnd_(hwnd)
 {
     setProperty(kHwndProperty, QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(hwnd)));
-    ApplyFont(this, hwnd);
+    ApplyFont(this, font);
+}
+
+void DialogWidget::SetLayerFont(HFONT font)
+{
+    ApplyFont(this, font);
 }
 
 // Escape: the dialog manager's IDCANCEL, whether or not there is a Cancel button.
@@ -352,7 +370,7 @@ void QtBackend::AddControl(DialogWidget* dialog, HWND control)
     w->setProperty(kHwndProperty, QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(control)));
     it->second.widget = w;
     UpdateControl(control, kChangedPosition | kChangedSize | kChangedTitle | kChangedVisible |
-                               kChangedEnabled | kChangedContent);
+                               kChangedEnabled | kChangedContent | kChangedFont | kChangedTextColor);
     // Group boxes frame the controls that follow them; keep them underneath.
     if (KindOf(st) == ControlKind::GroupBox) w->lower();
 }
@@ -372,7 +390,8 @@ void QtBackend::UpdateControl(HWND control, unsigned changes)
     }
     if (changes & kChangedVisible) w->setVisible(st.visible);
     if (changes & kChangedEnabled) w->setEnabled(st.enabled);
-    if (changes & (kChangedContent | kChangedStyle)) ApplyFont(w, control);
+    if (changes & (kChangedFont | kChangedStyle)) ApplyFont(w, st.font);
+    if ((changes & kChangedTextColor) && kind == ControlKind::Label) ApplyTextColor(w, st.textColor);
     if (changes & (kChangedTitle | kChangedContent))
     {
         QString text = FromUtf8(st.title);
@@ -457,10 +476,9 @@ void QtBackend::OnFocusChanged(QWidget* now)
     LeaveHandler();
 }
 
-void QtBackend::SyncFocusFromLayer()
+void QtBackend::ApplyLayerFocus()
 {
-    HWND focus = GetFocus();
-    auto it = windows_.find(focus);
+    auto it = windows_.find(focus_);
     if (it == windows_.end() || !it->second.state.parent || !it->second.widget) return;
     QWidget* w = it->second.widget;
     if (w->hasFocus() || !w->isVisible()) return;
@@ -491,6 +509,7 @@ void QtBackend::RunDialog(HWND dialog, ModalLoop& loop)
         widget->show();
         widget->raise();
         widget->activateWindow();
+        ApplyLayerFocus(); // the focus WM_INITDIALOG chose, now that its control is on the screen
     }
     QEventLoop events;
     ModalPump pump(this, loop, [&] { events.quit(); });

@@ -42,7 +42,7 @@ D3DXMATRIX Projection(bool orthographic, float l, float r, float b, float t)
     return m;
 }
 
-// The camera of the worked example: window 4 x 3 seen from 10 units away.
+// A window of 4 x 3 on the look-at plane, seen from 10 units away.
 std::unique_ptr<View_> ExampleCamera(uint8_t orthographic)
 {
     return std::make_unique<View_>(D3DXVECTOR3(0, 0, 10), D3DXVECTOR3(0, 0, 0), D3DXVECTOR3(0, 2, 0),
@@ -50,17 +50,17 @@ std::unique_ptr<View_> ExampleCamera(uint8_t orthographic)
 }
 
 // A 400 x 300 client area at (100, 50) with the given parts (tile rectangle, tile offset).
-struct PartSpec
+struct PartLayout
 {
     RECT tile;
     POINT offset;
 };
 
-std::unique_ptr<BackBuffer_> BackBufferWithParts(const std::vector<PartSpec>& specs)
+std::unique_ptr<BackBuffer_> BackBufferWithParts(const std::vector<PartLayout>& layouts)
 {
     auto b = std::make_unique<BackBuffer_>(nullptr, nullptr);
     b->clientRect = RECT{100, 50, 500, 350};
-    for (const PartSpec& s : specs)
+    for (const PartLayout& s : layouts)
         b->parts.push_back(new BackBufferPart_(nullptr, s.tile, b.get(), s.offset.x, s.offset.y));
     return b;
 }
@@ -195,16 +195,16 @@ TEST(View, PartProjectionShowsItsPieceOfTheWindowUpright)
     {
         const char* name;
         uint8_t orthographic;
-        std::vector<PartSpec> parts;
+        std::vector<PartLayout> parts;
         size_t index;
         float l, r, bottom, top;
     };
-    const std::vector<PartSpec> whole = {{RECT{0, 0, 400, 300}, POINT{100, 50}}};
+    const std::vector<PartLayout> whole = {{RECT{0, 0, 400, 300}, POINT{100, 50}}};
     // Split at x = 300 of the 400-pixel-wide client area.
-    const std::vector<PartSpec> split = {{RECT{0, 0, 300, 300}, POINT{100, 50}},
-                                         {RECT{0, 0, 100, 300}, POINT{400, 50}}};
-    const std::vector<PartSpec> rows = {{RECT{0, 0, 400, 100}, POINT{100, 50}},
-                                        {RECT{0, 0, 400, 200}, POINT{100, 150}}};
+    const std::vector<PartLayout> split = {{RECT{0, 0, 300, 300}, POINT{100, 50}},
+                                           {RECT{0, 0, 100, 300}, POINT{400, 50}}};
+    const std::vector<PartLayout> rows = {{RECT{0, 0, 400, 100}, POINT{100, 50}},
+                                          {RECT{0, 0, 400, 200}, POINT{100, 150}}};
     const Case cases[] = {
         // One part covering the view: the whole-view projection with its last two arguments exchanged.
         {"whole, perspective", 0, whole, 0, -0.2f, 0.2f, -0.15f, 0.15f},

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 using ferolt::backend::HeadlessBackend;
@@ -92,6 +93,35 @@ TEST(HeadlessBackend, BuiltInBackendCancelsEverything)
     EXPECT_LE(reinterpret_cast<uintptr_t>(ShellExecuteA(nullptr, "open", "x", nullptr, nullptr, SW_SHOW)),
               32u);
     EXPECT_EQ(HtmlHelpA(nullptr, "x.chm", HH_DISPLAY_TOPIC, 0), nullptr);
+}
+
+// The help window is the layer's: a real, hidden window that the application's own window lists
+// never show, made once and closed by HH_CLOSE_ALL.
+TEST(HeadlessBackend, HtmlHelpReturnsTheLayersHelpWindow)
+{
+    HeadlessBackend b;
+    HWND owner = Popup(WS_POPUP | WS_VISIBLE, RECT{0, 0, 50, 50});
+    HWND help = HtmlHelpA(owner, "/tmp/qelso1.chm", HH_DISPLAY_TOPIC, 0);
+    ASSERT_NE(help, nullptr);
+    EXPECT_NE(help, owner);
+    EXPECT_TRUE(IsWindow(help));
+    EXPECT_FALSE(IsWindowVisible(help));
+    EXPECT_EQ(HtmlHelpA(nullptr, "/tmp/qelso1.chm", HH_DISPLAY_TOC, 0), help);
+    EXPECT_EQ(b.helpFiles().size(), 2u);
+    std::vector<HWND> listed;
+    EnumWindows(
+        [](HWND h, LPARAM p) -> BOOL
+        {
+            reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&listed));
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), help), 0);
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), owner), 1);
+    EXPECT_EQ(HtmlHelpA(nullptr, nullptr, HH_CLOSE_ALL, 0), nullptr);
+    EXPECT_FALSE(IsWindow(help));
+    EXPECT_EQ(HtmlHelpA(owner, nullptr, HH_DISPLAY_TOPIC, 0), nullptr);
+    DestroyWindow(owner);
 }
 
 TEST(HeadlessBackend, APostFromAnotherThreadWakesGetMessage)

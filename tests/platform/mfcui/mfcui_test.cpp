@@ -139,6 +139,12 @@ protected:
         DDX_Control(dx, 535, m_picture);
         DDX_Control(dx, 536, m_version);
     }
+    afx_msg HBRUSH OnCtlColor(CDC* dc, CWnd* wnd, UINT ctlColor)
+    {
+        HBRUSH brush = CDialog::OnCtlColor(dc, wnd, ctlColor);
+        if (wnd->GetDlgCtrlID() == 537) dc->SetTextColor(RGB(0, 0, 255)); // links are blue
+        return brush;
+    }
     afx_msg void OnLinkClicked()
     {
         ++clicks;
@@ -148,6 +154,7 @@ protected:
 };
 
 BEGIN_MESSAGE_MAP(InfoDlg, CDialog)
+ON_WM_CTLCOLOR()
 ON_STN_CLICKED(537, OnLinkClicked)
 ON_STN_CLICKED(535, OnLinkClicked)
 END_MESSAGE_MAP()
@@ -323,6 +330,8 @@ TEST_F(MfcUiTest, InfoDialogBitmapUnderlinedLinkAndClicks)
     InfoDlg* seen = nullptr;
     uint32_t topLeft = 0, bottomLeft = 0;
     std::string version;
+    LOGFONTA shownLinkFont{}; // the font the backend was told about, not only the one the layer keeps
+    COLORREF linkColor = 0, versionColor = 0;
     backend->AnswerDialog({[&](HWND dlg, ferolt::backend::ModalLoop& loop)
                            {
                                HWND pic = GetDlgItem(dlg, 535);
@@ -335,6 +344,11 @@ TEST_F(MfcUiTest, InfoDialogBitmapUnderlinedLinkAndClicks)
                                char buf[64];
                                GetDlgItemTextA(dlg, 536, buf, sizeof buf);
                                version = buf;
+                               auto link = backend->Window(GetDlgItem(dlg, 537));
+                               if (link) GetObjectA(link->font, sizeof shownLinkFont, &shownLinkFont);
+                               if (link) linkColor = link->textColor;
+                               if (auto v = backend->Window(GetDlgItem(dlg, 536)))
+                                   versionColor = v->textColor;
                            },
                            HeadlessBackend::Click(537), HeadlessBackend::Click(535),
                            HeadlessBackend::Click(IDOK)});
@@ -342,8 +356,11 @@ TEST_F(MfcUiTest, InfoDialogBitmapUnderlinedLinkAndClicks)
     seen = &dlg;
     EXPECT_EQ(dlg.DoModal(), IDOK);
     EXPECT_EQ(seen->clicks, 2);
-    EXPECT_EQ(topLeft, 0xFF0000u);
-    EXPECT_EQ(bottomLeft, 0x0000FFu);
+    EXPECT_EQ(topLeft, 0xFFFF0000u);
+    EXPECT_EQ(bottomLeft, 0xFF0000FFu);
+    EXPECT_EQ(shownLinkFont.lfUnderline, TRUE);
+    EXPECT_EQ(linkColor, RGB(0, 0, 255));
+    EXPECT_EQ(versionColor, GetSysColor(COLOR_WINDOWTEXT));
     EXPECT_EQ(version, "Ferolt v1.1.0.0");
     EXPECT_EQ(dlg.linkFont.lfUnderline, TRUE);
     EXPECT_STREQ(dlg.linkFont.lfFaceName, "MS Shell Dlg");

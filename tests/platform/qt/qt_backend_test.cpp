@@ -355,8 +355,8 @@ TEST_F(QtBackendTest, ChildWindowsShowTheirSurfacesAndTakeTheirInput)
     EXPECT_EQ(image.pixel(30, 20) | 0xFF000000u, qRgb(0, 0, 255));
     EXPECT_EQ(image.pixel(70, 50) | 0xFF000000u, qRgb(255, 0, 0));
 
-    // A click on the child, before and after its parent moved (which the layer reports for the
-    // parent only): the child gets it in its own client coordinates.
+    // A click on the child, before and after its parent moved: the child gets it in its own client
+    // coordinates, from the place the layer reported for the child itself.
     for (POINT move : {POINT{100, 100}, POINT{400, 300}})
     {
         SetWindowPos(top, nullptr, move.x, move.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
@@ -550,8 +550,14 @@ struct DialogRecord
 };
 DialogRecord g_dialog;
 
-INT_PTR CALLBACK SettingsProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM)
+INT_PTR CALLBACK SettingsProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    if (msg == WM_CTLCOLORSTATIC)
+    {
+        if (reinterpret_cast<HWND>(lParam) != GetDlgItem(dlg, 104)) return FALSE;
+        SetTextColor(reinterpret_cast<HDC>(wParam), RGB(0, 0, 255)); // the link is blue
+        return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNFACE));
+    }
     if (msg == WM_INITDIALOG)
     {
         SendDlgItemMessageA(dlg, 101, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("Low"));
@@ -605,6 +611,8 @@ TEST_F(QtBackendTest, DialogControlsReportTheUsersActions)
     QString labelText, buttonText;
     QImage picture;
     bool linkUnderlined = false;
+    QColor linkColor, labelColor;
+    bool initialFocus = false, focusFromLayer = false;
     QStringList items;
     int shownSelection = -1;
     WhenOpen<QDialog>(
@@ -623,6 +631,9 @@ TEST_F(QtBackendTest, DialogControlsReportTheUsersActions)
                 if (c->property("ferolt_surface").toBool()) picture = c->grab().toImage();
             ASSERT_NE(link, nullptr);
             linkUnderlined = link->font().underline();
+            linkColor = link->palette().color(QPalette::WindowText);
+            for (QLabel* l : d->findChildren<QLabel*>())
+                if (l->text().startsWith("Count")) labelColor = l->palette().color(QPalette::WindowText);
             for (auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
             {
                 QMouseEvent e(type, QPointF(2, 2), link->mapToGlobal(QPointF(2, 2)), Qt::LeftButton,
@@ -633,6 +644,10 @@ TEST_F(QtBackendTest, DialogControlsReportTheUsersActions)
             auto* combo = d->findChild<QComboBox*>();
             auto* check = d->findChild<QCheckBox*>();
             ASSERT_TRUE(edit && combo && check);
+            // The focus WM_INITDIALOG gave, and a move of the layer's focus, show at once.
+            initialFocus = QApplication::focusWidget() == edit;
+            SetFocus(GetDlgItem(GetActiveWindow(), 102));
+            focusFromLayer = QApplication::focusWidget() == check;
             editGeometry = edit->geometry();
             for (int i = 0; i < combo->count(); ++i)
                 items << combo->itemText(i);
@@ -664,7 +679,9 @@ TEST_F(QtBackendTest, DialogControlsReportTheUsersActions)
         {
             RECT pending;
             HWND picture = GetDlgItem(GetActiveWindow(), 103);
-            return picture && !GetUpdateRect(picture, &pending, FALSE);
+            HWND link = GetDlgItem(GetActiveWindow(), 104);
+            return picture && link && !GetUpdateRect(picture, &pending, FALSE) &&
+                   !GetUpdateRect(link, &pending, FALSE);
         });
     EXPECT_EQ(ferolt::win32::DialogBoxFromText(kSettingsDialog, nullptr, SettingsProc, 0), IDOK);
     EXPECT_EQ(labelText, "Count:");
@@ -685,6 +702,10 @@ TEST_F(QtBackendTest, DialogControlsReportTheUsersActions)
     EXPECT_TRUE(saw(102, BN_CLICKED));
     EXPECT_TRUE(saw(104, STN_CLICKED));
     EXPECT_TRUE(linkUnderlined);
+    EXPECT_EQ(linkColor, QColor(0, 0, 255));
+    EXPECT_NE(labelColor, QColor(0, 0, 255));
+    EXPECT_TRUE(initialFocus);
+    EXPECT_TRUE(focusFromLayer);
     ASSERT_GE(picture.width(), 2);
     EXPECT_EQ(picture.pixel(0, 0) | 0xFF000000u, qRgb(255, 0, 0));
     EXPECT_EQ(picture.pixel(1, 0) | 0xFF000000u, qRgb(0, 255, 0));

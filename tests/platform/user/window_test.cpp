@@ -234,16 +234,17 @@ TEST_F(UserTest, FillRectPaintsTheSurfaceWithinTheClipBox)
     backend->RunPending();
     HDC dc = GetDC(h);
     RECT all{0, 0, 16, 8};
-    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH)));
     ReleaseDC(h, dc);
     RECT part{4, 2, 8, 4};
     InvalidateRect(h, &part, FALSE);
     int before = backend->surfaceUpdates(h);
     backend->RunPending();
     EXPECT_GT(backend->surfaceUpdates(h), before);
-    EXPECT_EQ(backend->Pixel(h, 5, 3), 0xFF0000u);
-    EXPECT_EQ(backend->Pixel(h, 0, 0), 0xFFFFFFu);
-    EXPECT_EQ(backend->Pixel(h, 8, 3), 0xFFFFFFu);
+    // X8R8G8B8 with the X byte set, as 32-bit RGB on the desktop wants it.
+    EXPECT_EQ(backend->Pixel(h, 5, 3), 0xFFFF0000u);
+    EXPECT_EQ(backend->Pixel(h, 0, 0), 0xFF808080u);
+    EXPECT_EQ(backend->Pixel(h, 8, 3), 0xFF808080u);
     ferolt::win32::SurfaceView v;
     EXPECT_FALSE(ferolt::win32::LockClientSurface(reinterpret_cast<HWND>(0x1234), &v));
 }

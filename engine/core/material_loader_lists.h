@@ -1,0 +1,58 @@
+#pragma once
+// The lists a loader fills for the registry's level-of-detail and alternatives questions: the
+// engine-side storage behind IlumoVector, and its two element records.
+#include <stdexcept>
+#include <vector>
+
+#include "engine/core/ilumo_vector.h"
+#include "platform/mfc/afx_string.h"
+
+namespace LMK
+{
+struct LoaderLODStruct_TYP
+{
+    CString name;
+    float value; // screen-size threshold in pixels
+};
+
+struct LoaderAlternativeStruct_TYP
+{
+    CString name;
+    DWORD value; // selector value
+};
+} // namespace LMK
+
+template <class T, class I = IlumoVector<T>, class V = std::vector<T>> class lumoVector : public I, public V
+{
+public:
+    lumoVector() = default;
+    ~lumoVector() = default;
+
+    void Clear() override { V::clear(); }
+    void Reserve(UINT n) override { V::reserve(n); }
+    void PushBack(const T& value) override { V::push_back(value); }
+    UINT Size() const override { return static_cast<UINT>(V::size()); }
+    const T* At(UINT i) const override { return &Checked(i); }
+    T* At(UINT i) override { return const_cast<T*>(&Checked(i)); }
+    const T* Element(UINT i) const override { return V::data() + i; }
+    T* Element(UINT i) override { return V::data() + i; }
+    void AppendTo(IlumoVector<T>* other) override
+    {
+        const V snapshot(*this); // appending to itself must not walk what it adds
+        for (const T& element : snapshot)
+            other->PushBack(element);
+    }
+    void Assign(const IlumoVector<T>* other, bool append) override
+    {
+        if (!append) Clear();
+        for (UINT i = 0; i < other->Size(); ++i)
+            PushBack(*other->Element(i));
+    }
+
+private:
+    const T& Checked(UINT i) const
+    {
+        if (i >= V::size()) throw std::out_of_range("invalid vector<T> subscript");
+        return V::operator[](i);
+    }
+};

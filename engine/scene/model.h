@@ -1,0 +1,274 @@
+#pragma once
+// Models: the shared, reference-counted geometry of the scene. A model holds its mesh parts on every
+// device (through its per-device copies), the subsets into which its faces are divided (each with one
+// counted material), line segments, light points, user-data chunks, names and the geometry variants of
+// its objects. Objects place it; a model is never drawn by itself.
+#include <array>
+#include <cstddef>
+#include <vector>
+
+#include "engine/core/device_data.h"
+#include "engine/core/loaders.h"
+#include "engine/scene/model_chunk.h"
+#include "platform/d3dx9/d3dx9.h"
+
+namespace LMK
+{
+class Material_;
+class Model_;
+class Object_;
+class Animation_;
+class AnimationNode_;
+class Light_;
+class LKXMesh_;
+class BackBufferPart_;
+struct RenderViewStruct_TYP;
+struct PassContextStruct_TYP;
+
+// Vertex layout of every model: position, normal, texture coordinates 0 and 1.
+constexpr DWORD kModelVertexFormat = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX2; // 0x212
+constexpr DWORD kModelVertexStride = 40;
+// Mesh parts use 16-bit indices; the limit leaves room below 0xFFFF.
+constexpr DWORD kMaxPartVertexSpan = 0xFF00;
+constexpr DWORD kMaxPartFaces = 0xFF00;
+// Boxes grow from these.
+constexpr float kEmptyBoxMin = 1e10f;
+constexpr float kEmptyBoxMax = -1e10f;
+constexpr DWORD kNoSourceIndex = 0xFFFFFFFF;
+// Chunk id of the engine animation block: it becomes the model's animation, never a chunk.
+constexpr DWORD kAnimationChunkId = 20;
+
+struct ModelVertexStruct_TYP
+{
+    float position[3];
+    float normal[3];
+    float tex0[2];
+    float tex1[2];
+};
+static_assert(sizeof(ModelVertexStruct_TYP) == kModelVertexStride);
+
+// Input vertex of the raw-array constructor.
+struct RawVertexStruct_TYP
+{
+    float position[3];
+    float u;
+    float v;
+    float normal[3];
+};
+static_assert(sizeof(RawVertexStruct_TYP) == 32);
+
+// Input light point of the raw-array constructor; the last two values are not read.
+struct RawLightPointStruct_TYP
+{
+    float color[3];
+    float position[3];
+    float unused[2];
+};
+
+struct LightPointStruct_TYP
+{
+    float position[3]; // model space
+    float color[4];    // red, green, blue, alpha (1.0)
+};
+
+// One subset of a model: a run of faces of one mesh part with one material. The renderer keeps its
+// run-time data in the same record.
+struct SubsetStruct_TYP
+{
+    DWORD part;
+    DWORD firstFace; // within the part once the model is built; callers give it over the whole index array
+    DWORD firstLineVertex;
+    DWORD modelFirstFace; // counted over the whole model, in subset order
+    DWORD faceCount;
+    Material_* material; // counted; null draws with the root's default material
+    DWORD value;         // handed out by picking, not interpreted
+    float planeNormal[3];
+    AnimationNode_* animationNode;
+    DWORD lineSegmentCount;
+    WORD* silhouetteEdges;
+    DWORD silhouetteEdgeCount;
+    void* hiddenEdges;
+    void* hiddenEdgeFaceFlags;
+    DWORD hiddenEdgeCount;
+    float baseBox[6];
+    float currentBox[6];
+    DWORD surfaceType; // bits above 0xFFF select mirror and light-map categories
+    DWORD sourceIndex; // the loader's source; the key into the animation's subset-to-node table
+    DWORD materialGroup;
+    DWORD sourceIndex2;
+    DWORD sourceIndex3;
+    float lightMapAxis[3];
+    float backFacePlane[4];
+    float surfacePlane[4];
+    BYTE backFace;
+    BYTE specialSurface;
+    BYTE lampSurface;
+    DWORD stencilGroup;
+    BYTE lightMapExcluded;
+};
+static_assert(sizeof(SubsetStruct_TYP) == (sizeof(void*) == 4 ? 192 : 224));
+static_assert(offsetof(SubsetStruct_TYP, baseBox) == (sizeof(void*) == 4 ? 68 : 100));
+
+#pragma pack(push, 1)
+// The 34-byte attribute block of LRSetSubsetAttributes, as object files store it.
+struct SubsetAttributesStruct_TYP
+{
+    float backFacePlane[4];
+    float surfacePlane[4];
+    BYTE backFace;
+    BYTE specialSurface;
+};
+#pragma pack(pop)
+static_assert(sizeof(SubsetAttributesStruct_TYP) == 34);
+
+struct StretchPlaneStruct_TYP
+{
+    float plane[4];
+    float innerWidth;
+    float stretchedWidth;
+    BYTE flag; // compared, not interpreted
+};
+
+struct GeometryVariantStruct_TYP
+{
+    std::vector<Object_*> users;
+    std::vector<StretchPlaneStruct_TYP> key;
+    std::vector<std::array<float, 6>> subsetBoxes;
+    float box[6];
+};
+
+struct ModelLODStruct_TYP
+{
+    Model_* model; // counted
+    float threshold;
+};
+
+struct ModelAlternativeStruct_TYP
+{
+    Model_* model; // counted
+    DWORD value;
+};
+
+// Extra drawing pass over every subset; nothing adds one yet.
+struct TextureLayerStruct_TYP
+{
+    Material_* firstMaterial;
+    Material_* secondMaterial;
+    IDirect3DTexture9* firstTexture;
+    IDirect3DTexture9* secondTexture;
+};
+
+bool AreStretchPlanesEqual(const std::vector<StretchPlaneStruct_TYP>& a,
+                           const std::vector<StretchPlaneStruct_TYP>& b);
+// Moves 40-byte vertices away from a plane: inside the inner width they are stretched in proportion,
+// outside it shifted by the whole stretch. measured gives the positions the distance is taken from.
+void ApplyStretchPlane(DWORD vertexCount, const StretchPlaneStruct_TYP& plane, const BYTE* source,
+                       BYTE* destination, const BYTE* measured);
+
+class Model_ : public LoadedPart_, public DeviceSpecificDataHandler_
+{
+public:
+    // From raw arrays (vertices and lines as RawVertexStruct_TYP, three u32 indices per face).
+    Model_(BYTE keepNormals, const RawVertexStruct_TYP* vertices, DWORD vertexCount, const DWORD* indices,
+           DWORD faceCount, const RawVertexStruct_TYP* lineVertices, DWORD lineVertexCount,
+           const SubsetStruct_TYP* subsets, DWORD subsetCount, Animation_* animation,
+           LoadRecordStruct_TYP* record, HRESULT* result, BYTE unused, BYTE turned, DWORD lightPointCount,
+           const RawLightPointStruct_TYP* lightPoints, BYTE optimizeForVertexCache, BYTE normalsGiven);
+    ~Model_() override;
+
+    void OnCached() override { ReleaseSecondaryData(); }
+    DeviceSpecificDataContainer_* CreateDataForDevice(IDirect3DDevice9* device) override;
+
+    // Geometry building (geometry.cpp).
+    void Build(BYTE keepNormals, const RawVertexStruct_TYP* vertices, DWORD vertexCount, const DWORD* indices,
+               DWORD faceCount, const RawVertexStruct_TYP* lineVertices, DWORD lineVertexCount,
+               const SubsetStruct_TYP* subsets, DWORD subsetCount, Animation_* animation, HRESULT* result,
+               BYTE unused, BYTE turned, DWORD lightPointCount, const RawLightPointStruct_TYP* lightPoints,
+               BYTE optimizeForVertexCache, DWORD spanLimit, DWORD faceLimit, BYTE normalsGiven);
+    // Recomputes the normals, creased where faces meet at more than the angle (radians). With out, a
+    // new model is made and this one stays as it is.
+    bool Resmooth(float crease, Model_** out);
+    void CreateLineBuffer(DWORD count, const ModelVertexStruct_TYP* vertices);
+
+    void SetName(const char* newName);
+    void SetChunk(const ModelChunkStruct_TYP* chunk);
+    void SetAnimation(Animation_* newAnimation);
+    Material_* GetSubsetMaterial(DWORD index);
+    void SetSubsetMaterial(Material_* change, DWORD index);
+    void SetSubsetMaterials(Material_** list, DWORD n);
+
+    void ComputeBoundingBox();
+    void ComputePartBoxes();
+    void ComputeVariantBoundingBox();
+    void ComputeVariantPartBoxes();
+    void PrepareForObject(Object_* object);
+    void RemoveVariantUser(Object_* object);
+    int DrawForObject(BackBufferPart_* part, Object_* object, const D3DXVECTOR3* eye, DWORD mode,
+                      RenderViewStruct_TYP* view, Light_* passLight, PassContextStruct_TYP* pass);
+
+    // The mesh parts of the primary device's copy, or null.
+    LKXMesh_** PrimaryParts() const;
+    DWORD TotalFaceCount() const;
+
+    SubsetStruct_TYP* subsets = nullptr;
+    DWORD subsetCount = 0;
+    char* nameList = nullptr;
+    DWORD nameCount = 0;
+    std::vector<ModelChunkStruct_TYP> chunks;
+    DWORD lightPointCount = 0;
+    LightPointStruct_TYP* lightPoints = nullptr;
+    std::vector<TextureLayerStruct_TYP> textureLayers;
+    std::vector<GeometryVariantStruct_TYP> variants;
+    std::vector<ModelLODStruct_TYP> lods;
+    std::vector<ModelAlternativeStruct_TYP> alternatives;
+    Object_* currentObject = nullptr;
+    DWORD currentObjectListIndex = 0;
+    DWORD vertexStride = 0;
+    ID3DXBuffer** adjacency = nullptr;
+    DWORD vertexFormat = 0;
+    BYTE turned = 0;
+    BYTE fileFlags[4] = {0, 1, 0, 1};
+    float fileValue = 0.0f;
+    BYTE fileByte = 0;
+    char* name = nullptr;
+    DWORD partCount = 0;
+    float progressiveFraction = 1.0f;
+    float baseBox[6] = {};
+    float currentBox[6] = {};
+    float baseCentre[3] = {};
+    float currentCentre[3] = {};
+    float radius = 0.0f;
+    float eyePoint[3] = {};
+    BYTE noClip = 0;
+    BYTE noPick = 0;
+    std::vector<Object_*> users; // not counted
+    Animation_* animation = nullptr;
+    DWORD renderMode = 0;
+    void* validationTable = nullptr;
+    Light_* passLight = nullptr;
+    BYTE keepNormals = 0;
+    DWORD lineVertexCount = 0;
+    DWORD lineSubsetCount = 0;
+    DWORD* lineStarts = nullptr;
+
+private:
+    Model_(); // the common start of every constructor
+    void ResetMembers();
+    void FinishConstruction(LoadRecordStruct_TYP* record);
+    void SelectVariant(size_t index);
+
+    struct PartRecord_;
+    bool PartitionMesh(DWORD* vertexCount, DWORD faceCount, const RawVertexStruct_TYP** vertices,
+                       const DWORD** indices, std::vector<RawVertexStruct_TYP>* ownedVertices,
+                       std::vector<DWORD>* ownedIndices, DWORD spanLimit, DWORD faceLimit,
+                       std::vector<PartRecord_>* parts);
+    bool SplitLargeSubsets(const DWORD* indices, DWORD spanLimit, DWORD faceLimit);
+    void RemapPartVertices(DWORD spanLimit, DWORD* vertexCount, DWORD faceCount,
+                           const RawVertexStruct_TYP* vertices, const DWORD* indices,
+                           std::vector<RawVertexStruct_TYP>* newVertices, std::vector<DWORD>* newIndices);
+    void ReleaseSubsets();
+};
+
+// Replaces the model's list of names (strings ended by a NUL, the list by an empty string).
+HRESULT SetModelNameList(Model_* model, const char* list);
+} // namespace LMK

@@ -1,0 +1,49 @@
+#include "engine/scene/model_draw_data.h"
+
+#include "engine/core/globals.h"
+#include "engine/scene/mesh.h"
+
+namespace LMK
+{
+namespace
+{
+const D3DVERTEXELEMENT9 kModelDeclaration[] = {
+    {0, 0, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_POSITION, 0},
+    {0, 12, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_NORMAL, 0},
+    {0, 24, D3DDECLTYPE_FLOAT2, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 0},
+    {0, 32, D3DDECLTYPE_FLOAT2, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 1},
+    D3DDECL_END(),
+};
+} // namespace
+
+DeviceSpecificModelData_::DeviceSpecificModelData_(IDirect3DDevice9* owner, Model_* ownerModel,
+                                                   LKXMesh_** meshParts, ProgressiveMesh_** progressive)
+    : DeviceSpecificDataContainer_(owner), parts(meshParts), progressiveParts(progressive), model(ownerModel),
+      vertexFormat(ownerModel->vertexFormat), partCount(ownerModel->partCount)
+{
+    if (CurrentGlobals && CurrentGlobals->defaultEffect && device)
+        device->CreateVertexDeclaration(kModelDeclaration, &vertexDeclaration);
+}
+
+DeviceSpecificModelData_::~DeviceSpecificModelData_()
+{
+    if (parts)
+    {
+        for (DWORD i = 0; i < partCount; ++i)
+            if (parts[i])
+            {
+                parts[i]->Release();
+                parts[i] = nullptr;
+            }
+        delete[] parts;
+    }
+    // Nothing makes progressive parts, so the array holds only nulls.
+    delete[] progressiveParts;
+    if (vertexDeclaration) vertexDeclaration->Release();
+}
+
+void DeviceSpecificModelData_::Apply(void*, void*)
+{
+    // The draw of the model's current object on this device belongs to the renderer.
+}
+} // namespace LMK

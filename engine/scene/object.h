@@ -1,0 +1,112 @@
+#pragma once
+// Objects: placed, reference-counted instances of a model, with per-subset material overrides and
+// light maps, lights at the model's light points, and world-space bounds computed on demand.
+#include <vector>
+
+#include "engine/scene/model.h"
+#include "platform/d3dx9/d3dx9.h"
+
+namespace LMK
+{
+class View_;
+class AnimationClip_;
+struct LightMapStruct_TYP;
+
+struct MirrorOverrideStruct_TYP
+{
+    DWORD subset;
+    float plane[4];
+    DWORD savedSurfaceType;
+    BYTE savedSpecialSurface;
+    float savedSurfacePlane[4];
+};
+
+// The shadow computation frees an object's light maps through this; until it is set an object never
+// holds one.
+using ReleaseLightMapHook_TYP = void (*)(LightMapStruct_TYP* lightMap);
+extern ReleaseLightMapHook_TYP ReleaseLightMapHook;
+
+class Object_
+{
+public:
+    // The model gets one reference; override (or null) goes into every subset slot, counted.
+    Object_(Model_* model, const D3DXMATRIX* placement, Material_* override, bool ignoreTurn);
+    Object_(const Object_&) = delete;
+    Object_& operator=(const Object_&) = delete;
+    virtual ~Object_();
+
+    void AddRef() { ++refCount; }
+    // Destroys the object at the last reference.
+    void Release();
+
+    void SetPlacement(const D3DXMATRIX* placement, bool ignoreTurn);
+    void GetWorldMatrix(D3DXMATRIX* out) const;
+    // *fromModel = 1 when the subset's own material is handed out.
+    Material_* GetSubsetMaterial(DWORD subset, BYTE* fromModel);
+    HRESULT SetSubsetMaterial(Material_* change, DWORD subset);
+    bool HasTransparency() const;
+    // The world-space box (with a camera: projection space) over the geometry this object sees.
+    void ComputeBounds(const D3DXMATRIX* extra, View_* camera);
+    void GetBoundingBox(D3DXVECTOR3* minimum, D3DXVECTOR3* maximum);
+    void ExtendBounds(const D3DXVECTOR3& point);
+    bool IsInFrustum(const std::vector<D3DXPLANE>* planes, const D3DXMATRIX* transform, float* depthNear,
+                     float* depthFar);
+    // The projected diameter of the bounding sphere, in pixels; 0 when it lies behind the camera.
+    float GetScreenSize(DWORD width, DWORD height, View_* camera);
+    bool IsSmallerOnScreenThan(float pixels, DWORD width, DWORD height, View_* camera);
+    void OrientToCamera(View_* camera);
+    HRESULT Draw(BackBufferPart_* part, const D3DXVECTOR3* eye, DWORD mode, RenderViewStruct_TYP* view,
+                 Light_* passLight, PassContextStruct_TYP* pass);
+    void PushMirrorOverrides(bool firstList);
+    void PopMirrorOverrides(bool firstList);
+    void ReleaseLightMaps();
+
+    D3DXMATRIX* world = nullptr;
+    D3DXMATRIX* inverseWorld = nullptr;
+    D3DXMATRIX* baseMatrix = nullptr;
+    D3DXMATRIX* extraMatrix = nullptr;
+    Model_* model;
+    Material_** overrides = nullptr;
+    LightMapStruct_TYP** lightMaps = nullptr;
+    DWORD refCount = 1;
+    float determinant = 1.0f;
+    BYTE visible = 0;
+    BYTE portalVisited = 0;
+    BYTE drawnValidly = 1;
+    BYTE tint = 0;
+    float tintColor[3] = {1.0f, 1.0f, 1.0f};
+    BYTE seeThrough = 0;
+    float alphaFactor = 1.0f;
+    DWORD listIndex = 0;
+    std::vector<StretchPlaneStruct_TYP> stretchPlanes;
+    std::vector<Light_*> attachedLights; // counted
+    BYTE lightPointsOn = 0;
+    Light_** lightPointLights = nullptr; // one per model light point, counted; made on first use
+    std::vector<Object_*>* instances = nullptr;
+    std::vector<MirrorOverrideStruct_TYP> mirrorOverrides1;
+    std::vector<MirrorOverrideStruct_TYP> mirrorOverrides2;
+    float boundsMin[3] = {};
+    float boundsMax[3] = {};
+    BYTE boundsValid = 0;
+    float boundsCentre[3] = {};
+    float boundsRadius = 0.0f;
+    float animationTime = 0.0f;
+    BYTE noClip = 0;
+    BYTE cameraFacing = 0;
+    Light_* lampLight = nullptr; // counted
+    AnimationClip_* animationClip = nullptr;
+    LoadedPart_* impostorAtlas = nullptr; // a counted texture
+    DWORD impostorRenderMode = 0xFFFFFFFF;
+    BYTE lightMapExcluded = 0;
+
+    // False when an allocation of the constructor failed; CreateObject then gives nothing.
+    bool IsComplete() const { return complete_; }
+
+private:
+    D3DXMATRIXA16* matrixBlock_ = nullptr; // the four matrices, one 16-byte aligned allocation
+    bool complete_ = false;
+};
+
+// A new object or null when it cannot be made.
+Object_* CreateObject(Model_* model, const D3DXMATRIX* placement, Material_* override, bool ignoreTurn);
+} // namespace LMK

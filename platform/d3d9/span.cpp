@@ -1,0 +1,530 @@
+// The pixel loop for the common state: triangles shaded four neighbouring pixels at a time, one pixel per
+// SSE lane. It covers 32-bit targets and textures (wrap or clamp, one bilinear or point sample at a point
+// mip level), stages that select, modulate or add the diffuse, current, texture, factor and specular
+// colours, specular add, vertex fog and the blend factors without a sampled alpha test. Every lane computes
+// what the general path computes for its pixel, in the same order, so the bytes match it exactly; draws
+// outside this set take the general path.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "platform/d3d9/raster.h"
+
+namespace ferolt::d3d9
+{
+#if FEROLT_D3D9_SSE
+struct Quad
+{
+    __m128 c[4]; // red, green, blue, alpha of four pixels
+};
+
+namespace
+{
+inline __m128 Splat(float v)
+{
+    return _mm_set1_ps(v);
+}
+
+inline __m128 Sat(__m128 v)
+{
+    return _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), _mm_set1_ps(1.0f));
+}
+
+bool SimpleOp(DWORD op)
+{
+    return op == D3DTOP_SELECTARG1 || op == D3DTOP_SELECTARG2 || op == D3DTOP_MODULATE ||
+           op == D3DTOP_MODULATE2X || op == D3DTOP_MODULATE4X || op == D3DTOP_ADD;
+}
+
+bool SimpleArg(DWORD a)
+{
+    if (a & ~D3DTA_SELECTMASK) return false;
+    return a == D3DTA_DIFFUSE || a == D3DTA_CURRENT || a == D3DTA_TEXTURE || a == D3DTA_TFACTOR ||
+           a == D3DTA_SPECULAR;
+}
+
+bool SimpleBlendFactor(DWORD f)
+{
+    return f >= D3DBLEND_ZERO && f <= D3DBLEND_INVBLENDFACTOR && f != D3DBLEND_BOTHSRCALPHA &&
+           f != D3DBLEND_BOTHINVSRCALPHA;
+}
+
+inline __m128 Operate(DWORD op, __m128 a1, __m128 a2)
+{
+    switch (op)
+    {
+    case D3DTOP_SELECTARG1:
+        return Sat(a1);
+    case D3DTOP_SELECTARG2:
+        return Sat(a2);
+    case D3DTOP_MODULATE:
+        return Sat(_mm_mul_ps(a1, a2));
+    case D3DTOP_MODULATE2X:
+        return Sat(_mm_mul_ps(_mm_mul_ps(Splat(2.0f), a1), a2));
+    case D3DTOP_MODULATE4X:
+        return Sat(_mm_mul_ps(_mm_mul_ps(Splat(4.0f), a1), a2));
+    default: // ADD
+        return Sat(_mm_add_ps(a1, a2));
+    }
+}
+
+// floor of doubles below 2^31 in magnitude, exactly.
+inline __m128d Floor(__m128d x)
+{
+    const __m128d t = _mm_cvtepi32_pd(_mm_cvttpd_epi32(x));
+    return _mm_sub_pd(t, _mm_and_pd(_mm_cmpgt_pd(t, x), _mm_set1_pd(1.0)));
+}
+
+inline int AddressLane(DWORD mode, int i, int n)
+{
+    if (mode == D3DTADDRESS_CLAMP) return i < 0 ? 0 : (i >= n ? n - 1 : i);
+    return i & (n - 1); // wrap on a power-of-two size
+}
+} // namespace
+
+bool PixelPipeline::PrepareQuads()
+{
+    const PixelConfig& px = px_;
+    if (targetFormat_ != D3DFMT_A8R8G8B8 && targetFormat_ != D3DFMT_X8R8G8B8) return false;
+    if (px.alphaTest || px.depth.stencil) return false;
+    if (px.fog && px.fogTableMode != D3DFOG_NONE) return false;
+    if (px.stageCount == 0) return false;
+    for (int s = 0; s < px.stageCount; ++s)
+    {
+        const StageConfig& st = px.stages[s];
+        if (st.resultTemp || !SimpleOp(st.colorOp)) return false;
+        if (st.alphaOp != D3DTOP_DISABLE && !SimpleOp(st.alphaOp)) return false;
+        for (int a = 1; a <= 2; ++a)
+            if (!SimpleArg(st.colorArg[a]) || !SimpleArg(st.alphaArg[a])) return false;
+        if (st.cube) return false;
+        if (!st.texture) continue;
+        const FastTexture& t = fast_[s];
+        const SamplerConfig& smp = st.sampler;
+        if (!t.enabled || st.projectIndex >= 0 || smp.minFilter != smp.magFilter) return false;
+        if (smp.mipFilter == D3DTEXF_LINEAR && t.levels > 1) return false;
+        for (DWORD mode : {smp.addressU, smp.addressV})
+            if (mode != D3DTADDRESS_WRAP && mode != D3DTADDRESS_CLAMP) return false;
+        for (UINT i = 0; i < t.levels; ++i)
+        {
+            const int w = t.level[i]->Width(), h = t.level[i]->Height();
+            if ((w & (w - 1)) || (h & (h - 1))) return false;
+        }
+    }
+    const BlendConfig& b = px.blend;
+    if (b.enable)
+    {
+        if (!SimpleBlendFactor(b.src) || !SimpleBlendFactor(b.dst)) return false;
+        if (b.separateAlpha && (!SimpleBlendFactor(b.srcAlpha) || !SimpleBlendFactor(b.dstAlpha))) return false;
+    }
+    return true;
+}
+
+namespace
+{
+// Blend factor for one channel of four pixels.
+inline __m128 Factor(DWORD f, int ch, const Quad& s, const Quad& d, const float* constant)
+{
+    const __m128 one = Splat(1.0f);
+    switch (f)
+    {
+    case D3DBLEND_ZERO:
+        return _mm_setzero_ps();
+    case D3DBLEND_ONE:
+        return one;
+    case D3DBLEND_SRCCOLOR:
+        return s.c[ch];
+    case D3DBLEND_INVSRCCOLOR:
+        return _mm_sub_ps(one, s.c[ch]);
+    case D3DBLEND_SRCALPHA:
+        return s.c[3];
+    case D3DBLEND_INVSRCALPHA:
+        return _mm_sub_ps(one, s.c[3]);
+    case D3DBLEND_DESTALPHA:
+        return d.c[3];
+    case D3DBLEND_INVDESTALPHA:
+        return _mm_sub_ps(one, d.c[3]);
+    case D3DBLEND_DESTCOLOR:
+        return d.c[ch];
+    case D3DBLEND_INVDESTCOLOR:
+        return _mm_sub_ps(one, d.c[ch]);
+    case D3DBLEND_SRCALPHASAT:
+        return ch == 3 ? one : _mm_min_ps(_mm_sub_ps(one, d.c[3]), s.c[3]);
+    case D3DBLEND_BLENDFACTOR:
+        return Splat(constant[ch]);
+    case D3DBLEND_INVBLENDFACTOR:
+        return Splat(1.0f - constant[ch]);
+    default:
+        return one;
+    }
+}
+
+inline __m128 BlendOp(DWORD op, __m128 s, __m128 d, __m128 fs, __m128 fd)
+{
+    switch (op)
+    {
+    case D3DBLENDOP_SUBTRACT:
+        return _mm_sub_ps(_mm_mul_ps(s, fs), _mm_mul_ps(d, fd));
+    case D3DBLENDOP_REVSUBTRACT:
+        return _mm_sub_ps(_mm_mul_ps(d, fd), _mm_mul_ps(s, fs));
+    case D3DBLENDOP_MIN:
+        return _mm_min_ps(d, s);
+    case D3DBLENDOP_MAX:
+        return _mm_max_ps(d, s);
+    default:
+        return _mm_add_ps(_mm_mul_ps(s, fs), _mm_mul_ps(d, fd));
+    }
+}
+
+inline __m128 Channel(__m128i texels, int shift)
+{
+    const __m128i v = _mm_and_si128(_mm_srli_epi32(texels, shift), _mm_set1_epi32(0xff));
+    return _mm_mul_ps(_mm_cvtepi32_ps(v), Splat(1.0f / 255.0f));
+}
+} // namespace
+
+// Samples stage s at four pixels. Returns false when a coordinate is too large for the exact integer
+// path; the caller then samples those pixels one by one.
+bool PixelPipeline::SampleQuad(int s, __m128 u, __m128 v, const int level[4], Quad* out) const
+{
+    const StageConfig& st = px_.stages[s];
+    const FastTexture& t = fast_[s];
+    const SamplerConfig& smp = st.sampler;
+    const Surface* surf[4];
+    double wd[4], hd[4];
+    for (int i = 0; i < 4; ++i)
+    {
+        surf[i] = t.level[level[i]];
+        wd[i] = surf[i]->Width();
+        hd[i] = surf[i]->Height();
+    }
+    const bool linear = smp.magFilter == D3DTEXF_LINEAR;
+    __m128d x[2], y[2];
+    x[0] = _mm_mul_pd(_mm_cvtps_pd(u), _mm_setr_pd(wd[0], wd[1]));
+    x[1] = _mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(u, u)), _mm_setr_pd(wd[2], wd[3]));
+    y[0] = _mm_mul_pd(_mm_cvtps_pd(v), _mm_setr_pd(hd[0], hd[1]));
+    y[1] = _mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(v, v)), _mm_setr_pd(hd[2], hd[3]));
+    // In range (this also rules out NaN): |value| < 2^30.
+    const __m128d limit = _mm_set1_pd(1073741824.0);
+    const __m128d sign = _mm_set1_pd(-0.0);
+    int ok = 3;
+    for (int k = 0; k < 2; ++k)
+        ok &= _mm_movemask_pd(_mm_cmplt_pd(_mm_andnot_pd(sign, x[k]), limit)) &
+              _mm_movemask_pd(_mm_cmplt_pd(_mm_andnot_pd(sign, y[k]), limit));
+    if (ok != 3) return false;
+    if (linear)
+        for (int k = 0; k < 2; ++k)
+        {
+            x[k] = _mm_sub_pd(x[k], _mm_set1_pd(0.5));
+            y[k] = _mm_sub_pd(y[k], _mm_set1_pd(0.5));
+        }
+    __m128d fx0[2], fy0[2];
+    for (int k = 0; k < 2; ++k)
+    {
+        fx0[k] = Floor(x[k]);
+        fy0[k] = Floor(y[k]);
+    }
+    alignas(16) int ix[4], iy[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(ix),
+                    _mm_unpacklo_epi64(_mm_cvttpd_epi32(fx0[0]), _mm_cvttpd_epi32(fx0[1])));
+    _mm_store_si128(reinterpret_cast<__m128i*>(iy),
+                    _mm_unpacklo_epi64(_mm_cvttpd_epi32(fy0[0]), _mm_cvttpd_epi32(fy0[1])));
+    const bool opaque = surf[0]->Desc().Format == D3DFMT_X8R8G8B8;
+    auto fetch = [&](int i, int tx, int ty) -> int
+    {
+        const Surface& sf = *surf[i];
+        const int ax = AddressLane(smp.addressU, tx, sf.Width());
+        const int ay = AddressLane(smp.addressV, ty, sf.Height());
+        uint32_t c;
+        std::memcpy(&c, sf.Bits() + sf.Pitch() * ay + static_cast<size_t>(ax) * 4, 4);
+        return static_cast<int>(c);
+    };
+    auto unpack = [&](__m128i texels, Quad* q)
+    {
+        q->c[0] = Channel(texels, 16);
+        q->c[1] = Channel(texels, 8);
+        q->c[2] = Channel(texels, 0);
+        q->c[3] = opaque ? Splat(1.0f) : Channel(texels, 24);
+    };
+    if (!linear)
+    {
+        unpack(_mm_setr_epi32(fetch(0, ix[0], iy[0]), fetch(1, ix[1], iy[1]), fetch(2, ix[2], iy[2]),
+                              fetch(3, ix[3], iy[3])),
+               out);
+        return true;
+    }
+    const __m128 fx = _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(x[0], fx0[0])), _mm_cvtpd_ps(_mm_sub_pd(x[1], fx0[1])));
+    const __m128 fy = _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(y[0], fy0[0])), _mm_cvtpd_ps(_mm_sub_pd(y[1], fy0[1])));
+    Quad t00, t10, t01, t11;
+    unpack(_mm_setr_epi32(fetch(0, ix[0], iy[0]), fetch(1, ix[1], iy[1]), fetch(2, ix[2], iy[2]),
+                          fetch(3, ix[3], iy[3])),
+           &t00);
+    unpack(_mm_setr_epi32(fetch(0, ix[0] + 1, iy[0]), fetch(1, ix[1] + 1, iy[1]), fetch(2, ix[2] + 1, iy[2]),
+                          fetch(3, ix[3] + 1, iy[3])),
+           &t10);
+    unpack(_mm_setr_epi32(fetch(0, ix[0], iy[0] + 1), fetch(1, ix[1], iy[1] + 1), fetch(2, ix[2], iy[2] + 1),
+                          fetch(3, ix[3], iy[3] + 1)),
+           &t01);
+    unpack(_mm_setr_epi32(fetch(0, ix[0] + 1, iy[0] + 1), fetch(1, ix[1] + 1, iy[1] + 1),
+                          fetch(2, ix[2] + 1, iy[2] + 1), fetch(3, ix[3] + 1, iy[3] + 1)),
+           &t11);
+    for (int ch = 0; ch < 4; ++ch)
+    {
+        const __m128 top = _mm_add_ps(t00.c[ch], _mm_mul_ps(_mm_sub_ps(t10.c[ch], t00.c[ch]), fx));
+        const __m128 bottom = _mm_add_ps(t01.c[ch], _mm_mul_ps(_mm_sub_ps(t11.c[ch], t01.c[ch]), fx));
+        out->c[ch] = _mm_add_ps(top, _mm_mul_ps(_mm_sub_ps(bottom, top), fy));
+    }
+    return true;
+}
+
+void PixelPipeline::Quads(const SetupPrim& p, const float* arena, const VaryingSet& active, int xs, int xe,
+                          int ys, int ye)
+{
+    const float* d = arena + p.data;
+    const Plane* planes = reinterpret_cast<const Plane*>(d);
+    const Plane& zp = planes[0];
+    const Plane& qp = planes[1];
+    const float* groups = d + 6;
+    const float* flat = p.flat ? d + 6 + active.Floats() : nullptr;
+    // Where the plane (a, b, c at a stride of four) of each varying is; null when it is not kept.
+    const float* planeOf[kMaxVary];
+    for (int i = 0; i < kMaxVary; ++i)
+    {
+        const int g = active.group[i];
+        planeOf[i] = g < 0 ? nullptr : groups + 12 * g + (i - active.groupBase[g]);
+    }
+    auto plane = [&](int varying, float* a, float* b, float* c) -> bool
+    {
+        const float* at = planeOf[varying];
+        if (!at) return false;
+        *a = at[0];
+        *b = at[4];
+        *c = at[8];
+        return true;
+    };
+    const PixelConfig& px = px_;
+    const BlendConfig& blend = px.blend;
+    const DWORD srcF = blend.src, dstF = blend.dst;
+    const bool needOld = blend.enable || blend.writeMask != 0xf;
+    uint32_t keep = 0;
+    if (!(blend.writeMask & D3DCOLORWRITEENABLE_RED)) keep |= 0x00ff0000u;
+    if (!(blend.writeMask & D3DCOLORWRITEENABLE_GREEN)) keep |= 0x0000ff00u;
+    if (!(blend.writeMask & D3DCOLORWRITEENABLE_BLUE)) keep |= 0x000000ffu;
+    if (!(blend.writeMask & D3DCOLORWRITEENABLE_ALPHA)) keep |= 0xff000000u;
+    const uint32_t oldOr = targetFormat_ == D3DFMT_X8R8G8B8 ? 0xff000000u : 0u;
+
+    for (int y = ys; y <= ye; ++y)
+    {
+        int64_t e0 = p.edgeA[0] * xs + p.edgeB[0] * y + p.edgeC[0];
+        int64_t e1 = p.edgeA[1] * xs + p.edgeB[1] * y + p.edgeC[1];
+        int64_t e2 = p.edgeA[2] * xs + p.edgeB[2] * y + p.edgeC[2];
+        const float dyf = static_cast<float>(y) - p.y0;
+        uint8_t* row = target_->Row(y);
+        for (int x = xs; x <= xe; x += 4)
+        {
+            // Coverage and the depth test, pixel by pixel as the general path does them.
+            int mask = 0;
+            for (int i = 0; i < 4; ++i, e0 += p.edgeA[0], e1 += p.edgeA[1], e2 += p.edgeA[2])
+            {
+                const int xx = x + i;
+                if (xx > xe || (e0 | e1 | e2) < 0) continue;
+                float z = zp.At(static_cast<float>(xx) - p.x0, dyf) + p.depthOffset;
+                z = z < 0.0f ? 0.0f : (z > 1.0f ? 1.0f : z);
+                const bool haveDepth = depthActive_ && static_cast<size_t>(xx) < depthWidth_ && y < depthHeight_;
+                if (haveDepth &&
+                    !DepthStencil(static_cast<size_t>(y) * depthWidth_ + xx, QuantizeDepth(z, px.depth.depthMax)))
+                    continue;
+                mask |= 1 << i;
+            }
+            if (!mask) continue;
+
+            const __m128 dx = _mm_sub_ps(_mm_setr_ps(static_cast<float>(x), static_cast<float>(x + 1),
+                                                     static_cast<float>(x + 2), static_cast<float>(x + 3)),
+                                         Splat(p.x0));
+            const __m128 dy = Splat(dyf);
+            const __m128 q = _mm_add_ps(_mm_add_ps(Splat(qp.a), _mm_mul_ps(Splat(qp.b), dx)), _mm_mul_ps(Splat(qp.c), dy));
+            const __m128 qZero = _mm_cmpeq_ps(q, _mm_setzero_ps());
+            const __m128 w = _mm_andnot_ps(qZero, _mm_div_ps(Splat(1.0f), q));
+            auto eval = [&](int varying) -> __m128
+            {
+                const float* at = planeOf[varying];
+                if (!at) return _mm_setzero_ps();
+                return _mm_mul_ps(
+                    _mm_add_ps(_mm_add_ps(Splat(at[0]), _mm_mul_ps(Splat(at[4]), dx)), _mm_mul_ps(Splat(at[8]), dy)),
+                    w);
+            };
+
+            Quad diffuse, specular;
+            for (int ch = 0; ch < 4; ++ch)
+            {
+                diffuse.c[ch] = Sat(flat ? Splat(flat[kVaryDiffuse + ch]) : eval(kVaryDiffuse + ch));
+                specular.c[ch] = Sat(flat ? Splat(flat[kVarySpecular + ch]) : eval(kVarySpecular + ch));
+            }
+
+            Quad tex[kMaxStages];
+            for (int s = 0; s < px.stageCount; ++s)
+            {
+                const StageConfig& st = px.stages[s];
+                if (!st.texture)
+                {
+                    for (auto& c : tex[s].c)
+                        c = Splat(1.0f);
+                    continue;
+                }
+                const int tc = kVaryTex + 4 * s;
+                const __m128 u = eval(tc), v = eval(tc + 1);
+                const FastTexture& t = fast_[s];
+                int level[4] = {static_cast<int>(t.base), static_cast<int>(t.base), static_cast<int>(t.base),
+                                static_cast<int>(t.base)};
+                if (needLod_[s] && st.sampler.mipFilter == D3DTEXF_POINT && t.levels > 1)
+                {
+                    // dc/dx = w (dP/dx - c dQ/dx), as the general path takes it.
+                    float ua = 0, ub = 0, uc = 0, va = 0, vb = 0, vc = 0;
+                    plane(tc, &ua, &ub, &uc);
+                    plane(tc + 1, &va, &vb, &vc);
+                    const __m128 W = Splat(t.width), H = Splat(t.height);
+                    const __m128 ux = _mm_mul_ps(w, _mm_sub_ps(Splat(ub), _mm_mul_ps(u, Splat(qp.b))));
+                    const __m128 uy = _mm_mul_ps(w, _mm_sub_ps(Splat(uc), _mm_mul_ps(u, Splat(qp.c))));
+                    const __m128 vx = _mm_mul_ps(w, _mm_sub_ps(Splat(vb), _mm_mul_ps(v, Splat(qp.b))));
+                    const __m128 vy = _mm_mul_ps(w, _mm_sub_ps(Splat(vc), _mm_mul_ps(v, Splat(qp.c))));
+                    auto sq = [](__m128 a) { return _mm_mul_ps(a, a); };
+                    const __m128 lx = _mm_add_ps(sq(_mm_mul_ps(ux, W)), sq(_mm_mul_ps(vx, H)));
+                    const __m128 ly = _mm_add_ps(sq(_mm_mul_ps(uy, W)), sq(_mm_mul_ps(vy, H)));
+                    alignas(16) float lxs[4], lys[4];
+                    _mm_store_ps(lxs, lx);
+                    _mm_store_ps(lys, ly);
+                    const float maxLod = static_cast<float>(t.levels - 1 - t.base);
+                    for (int i = 0; i < 4; ++i)
+                    {
+                        if (!(mask & (1 << i))) continue;
+                        const float rho2 = std::max(lxs[i], lys[i]);
+                        float lod;
+                        if (!(rho2 > 0.0f))
+                            lod = -100.0f;
+                        else if (st.sampler.lodBias == 0.0f && rho2 <= 1.0f)
+                            lod = 0.0f;
+                        else if (st.sampler.lodBias == 0.0f && rho2 < 1.99f)
+                            lod = 0.25f;
+                        else
+                            lod = 0.5f * std::log2(rho2) + st.sampler.lodBias;
+                        if (lod <= 0.0f) continue;
+                        const UINT li = t.base + static_cast<UINT>(std::floor(std::min(lod, maxLod) + 0.5f));
+                        level[i] = static_cast<int>(std::min(li, t.levels - 1));
+                    }
+                }
+                if (!SampleQuad(s, u, v, level, &tex[s]))
+                {
+                    // Pixel by pixel through the general sampler.
+                    alignas(16) float us[4], vs[4], texel[4][4];
+                    _mm_store_ps(us, u);
+                    _mm_store_ps(vs, v);
+                    for (int i = 0; i < 4; ++i)
+                        Sample2DLevel(st, *t.level[level[i]], us[i], vs[i], texel[i]);
+                    for (int ch = 0; ch < 4; ++ch)
+                        tex[s].c[ch] = _mm_setr_ps(texel[0][ch], texel[1][ch], texel[2][ch], texel[3][ch]);
+                }
+            }
+
+            // Texture stages.
+            Quad current = diffuse;
+            const Quad factor = {{Splat(px.textureFactor[0]), Splat(px.textureFactor[1]),
+                                  Splat(px.textureFactor[2]), Splat(px.textureFactor[3])}};
+            for (int s = 0; s < px.stageCount; ++s)
+            {
+                const StageConfig& st = px.stages[s];
+                auto arg = [&](DWORD a) -> const Quad&
+                {
+                    switch (a)
+                    {
+                    case D3DTA_DIFFUSE:
+                        return diffuse;
+                    case D3DTA_TEXTURE:
+                        return tex[s];
+                    case D3DTA_TFACTOR:
+                        return factor;
+                    case D3DTA_SPECULAR:
+                        return specular;
+                    default:
+                        return current;
+                    }
+                };
+                Quad next;
+                const Quad& c1 = arg(st.colorArg[1]);
+                const Quad& c2 = arg(st.colorArg[2]);
+                for (int ch = 0; ch < 3; ++ch)
+                    next.c[ch] = Operate(st.colorOp, c1.c[ch], c2.c[ch]);
+                next.c[3] = st.alphaOp == D3DTOP_DISABLE
+                                ? current.c[3]
+                                : Operate(st.alphaOp, arg(st.alphaArg[1]).c[3], arg(st.alphaArg[2]).c[3]);
+                current = next;
+            }
+            Quad color = current;
+            if (px.specularAdd)
+                for (int ch = 0; ch < 3; ++ch)
+                    color.c[ch] = Sat(_mm_add_ps(color.c[ch], specular.c[ch]));
+            if (px.fog)
+            {
+                const __m128 f = Sat(eval(kVaryFog));
+                const __m128 g = _mm_sub_ps(Splat(1.0f), f);
+                for (int ch = 0; ch < 3; ++ch)
+                    color.c[ch] = _mm_add_ps(_mm_mul_ps(f, color.c[ch]), _mm_mul_ps(g, Splat(px.fogColor[ch])));
+            }
+
+            // Blend and write.
+            for (auto& c : color.c)
+                c = Sat(c);
+            uint32_t* out = reinterpret_cast<uint32_t*>(row) + x;
+            uint32_t old[4] = {0, 0, 0, 0};
+            if (needOld)
+                for (int i = 0; i < 4; ++i)
+                    if (mask & (1 << i))
+                    {
+                        std::memcpy(&old[i], out + i, 4);
+                        old[i] |= oldOr;
+                    }
+            if (blend.enable)
+            {
+                Quad dst;
+                const __m128i o = _mm_setr_epi32(static_cast<int>(old[0]), static_cast<int>(old[1]),
+                                                 static_cast<int>(old[2]), static_cast<int>(old[3]));
+                dst.c[0] = Channel(o, 16);
+                dst.c[1] = Channel(o, 8);
+                dst.c[2] = Channel(o, 0);
+                dst.c[3] = Channel(o, 24);
+                Quad r;
+                for (int ch = 0; ch < 4; ++ch)
+                {
+                    const bool sep = ch == 3 && blend.separateAlpha;
+                    const DWORD fs = sep ? blend.srcAlpha : srcF, fd = sep ? blend.dstAlpha : dstF;
+                    r.c[ch] = Sat(BlendOp(sep ? blend.opAlpha : blend.op, color.c[ch], dst.c[ch],
+                                          Factor(fs, ch, color, dst, blend.factor),
+                                          Factor(fd, ch, color, dst, blend.factor)));
+                }
+                color = r;
+            }
+            __m128i argb = _mm_setzero_si128();
+            const int shifts[4] = {16, 8, 0, 24};
+            for (int ch = 0; ch < 4; ++ch)
+            {
+                const __m128i b =
+                    _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(color.c[ch], Splat(255.0f)), Splat(0.5f)));
+                argb = _mm_or_si128(argb, _mm_sll_epi32(b, _mm_cvtsi32_si128(shifts[ch])));
+            }
+            alignas(16) uint32_t px4[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(px4), argb);
+            for (int i = 0; i < 4; ++i)
+                if (mask & (1 << i))
+                {
+                    const uint32_t value = (px4[i] & ~keep) | (old[i] & keep);
+                    std::memcpy(out + i, &value, 4);
+                }
+        }
+    }
+}
+#else
+bool PixelPipeline::PrepareQuads()
+{
+    return false;
+}
+void PixelPipeline::Quads(const SetupPrim&, const float*, const VaryingSet&, int, int, int, int) {}
+#endif
+} // namespace ferolt::d3d9

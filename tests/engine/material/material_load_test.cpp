@@ -1,0 +1,404 @@
+// Material records read into descriptions, and materials loaded by name through the loader registry.
+#include "material_fixture.h"
+
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/core/globals.h"
+#include "engine/core/material_loader_lists.h"
+#include "engine/core/material_record.h"
+#include "platform/mfc/afx_string.h"
+
+using LMK::Material_;
+using LMK::MaterialDescriptionStruct_TYP;
+using materialtest::MaterialTest;
+
+namespace
+{
+using Bytes = std::vector<BYTE>;
+
+template <class T> void Append(Bytes& out, T value)
+{
+    const auto* p = reinterpret_cast<const BYTE*>(&value);
+    out.insert(out.end(), p, p + sizeof(T));
+}
+
+Bytes Str(const char* text)
+{
+    return Bytes(text, text + std::strlen(text) + 1);
+}
+
+Bytes Index(WORD index)
+{
+    Bytes b;
+    Append(b, index);
+    return b;
+}
+
+Bytes Modes(std::vector<signed char> modes)
+{
+    modes.resize(24, 0);
+    return Bytes(modes.begin(), modes.end());
+}
+
+// A packed 55-byte transform: u offset, address modes, flag byte, effect index and speed.
+Bytes Transform(float uOffset, BYTE addressU, BYTE flagByte, INT effect, float speed)
+{
+    Bytes b;
+    for (float f : {2.0f, 0.0f, 0.0f, 3.0f, uOffset, 0.0f})
+        Append(b, f);
+    b.push_back(addressU);
+    b.push_back(2);
+    Append<DWORD>(b, 0xFF112233u);
+    b.push_back(flagByte);
+    Append(b, effect);
+    for (float f : {1.0f, 2.0f, 3.0f})
+        Append(b, f);
+    Append<WORD>(b, 0xBEEF);
+    b.push_back(7);
+    Append(b, speed);
+    b.push_back(1);
+    return b;
+}
+
+struct RecordSpec
+{
+    DWORD version = 3;
+    DWORD flags = 0;
+    DWORD diffuse = 0xFF336699u;
+    float mirror = 0.25f;
+    std::vector<Bytes> parts = {};
+    bool projection = false;
+    DWORD sizeDelta = 0; // added to the true size in the size field
+};
+
+Bytes Record(const RecordSpec& spec)
+{
+    Bytes body;
+    for (const Bytes& part : spec.parts)
+        body.insert(body.end(), part.begin(), part.end());
+    const DWORD headerSize = spec.version == 1 ? 38 : spec.version == 2 ? 44 : 80;
+    Bytes r;
+    Append<DWORD>(r, spec.version);
+    Append<DWORD>(r, headerSize + static_cast<DWORD>(body.size()) + spec.sizeDelta);
+    for (DWORD argb : {0xFF101010u, spec.diffuse, 0xFF808080u, 0xFF000000u})
+        Append(r, argb);
+    for (float f : {12.0f, 0.5f, 3.0f})
+        Append(r, f);
+    if (spec.version == 1)
+        Append<WORD>(r, static_cast<WORD>(spec.flags));
+    else
+        Append<DWORD>(r, spec.flags);
+    if (spec.version >= 2) Append(r, spec.mirror);
+    if (spec.version == 3)
+    {
+        Append<DWORD>(r, 80);
+        Append<DWORD>(r, spec.projection ? 1 : 0);
+        for (float f : {0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f})
+            Append(r, f);
+        Append<DWORD>(r, 0);
+    }
+    r.insert(r.end(), body.begin(), body.end());
+    return r;
+}
+
+std::string Text(const char* s)
+{
+    return s ? s : "(null)";
+}
+} // namespace
+
+TEST(MaterialRecord, ReadsEachVersionAndRejectsWhatDoesNotFit)
+{
+    using Check = void (*)(const MaterialDescriptionStruct_TYP&);
+    struct Case
+    {
+        const char* title;
+        RecordSpec spec;
+        bool withTable;
+        bool ok;
+        Check check;
+        DWORD givenSize = 0; // 0: the record's length
+    };
+    const Case cases[] = {
+        {"version 1: 17 modes, mirror 0.5",
+         {1, 0x0011, 0xFF336699u, 0, {Modes({1, 2, 3, 4, 5, -1, 0, 1, 2, 3, 4,
+                                             5, 0, 1, 2, 3, 4,  5, 5, 5, 5})}},
+         false,
+         true,
+         [](const MaterialDescriptionStruct_TYP& d)
+         {
+             EXPECT_EQ(d.keepDiffuse, 1);
+             EXPECT_EQ(d.changeModesPresent, 1);
+             EXPECT_EQ(d.changeModes.modes[5], -1);
+             EXPECT_EQ(d.changeModes.modes[16], 4);
+             for (int i = 17; i < 21; ++i)
+                 EXPECT_EQ(d.changeModes.modes[i], 0) << i;
+             EXPECT_EQ(d.mirrorReflectivity, 0.5f);
+             EXPECT_FLOAT_EQ(d.material.Diffuse.g, 0x66 / 255.0f);
+             EXPECT_EQ(d.material.Power, 12.0f);
+             EXPECT_EQ(d.bumpHeight, 3.0f);
+         }},
+        {"version 2 keeps its mirror reflectivity and 21 modes",
+         {2, 0x10010, 0xFF336699u, 0.3f, {Modes(std::vector<signed char>(21, 2))}},
+         false,
+         true,
+         [](const MaterialDescriptionStruct_TYP& d)
+         {
+             EXPECT_EQ(d.mirrorReflectivity, 0.3f);
+             EXPECT_EQ(d.mirror, 1);
+             EXPECT_EQ(d.changeModes.modes[20], 2);
+         }},
+        {"inline names and every flag byte",
+         {3,
+          0xF7FF7,
+          0xFF336699u,
+          0.25f,
+          {Str("Stone"), Str("a.png"), Str("b.png"), Str("c.png"), Modes({}), Transform(0.5f, 3, 3, -4, 2.0f),
+           Transform(0, 1, 0, 0, 0), Transform(0, 1, 0, 0, 0)}},
+         false,
+         true,
+         [](const MaterialDescriptionStruct_TYP& d)
+         {
+             EXPECT_EQ(Text(d.name) + Text(d.baseFile) + Text(d.bumpFile) + Text(d.reflectionFile),
+                       "Stonea.pngb.pngc.png");
+             EXPECT_EQ(d.keepDiffuse + d.alphaTest + d.twoSided + d.baseAsReflection + d.carriedByteB, 5);
+             EXPECT_EQ(d.additiveReflection, 1u);
+             EXPECT_EQ(d.variant20000 + d.variant40000 + d.variant80000, 3);
+             EXPECT_EQ(d.baseTransform.matrix._41, 0.5f);
+             EXPECT_EQ(d.baseTransform.matrix._11, 2.0f);
+             EXPECT_EQ(d.baseTransform.matrix._33, 1.0f);
+             EXPECT_EQ(d.baseTransform.addressU, 3u);
+             EXPECT_EQ(d.baseTransform.animated + d.baseTransform.pointFilter, 2);
+             EXPECT_EQ(d.baseTransform.effectIndex, 0); // negative
+             EXPECT_EQ(d.baseTransform.borderColor, 0xFF112233u);
+             EXPECT_EQ(d.baseTransform.extraWord, 0xBEEF);
+             EXPECT_EQ(d.baseTransform.speed, 2.0f);
+         }},
+        {"bump from base: no bump name or transform, nothing skipped",
+         {3, 0x8 | 0x2000 | 0x40 | 0x20, 0xFF336699u, 0.25f, {Transform(0.75f, 1, 0, 0, 0)}},
+         false,
+         true,
+         [](const MaterialDescriptionStruct_TYP& d)
+         {
+             EXPECT_EQ(d.bumpFile, nullptr);
+             EXPECT_EQ(d.baseTransform.matrix._41, 0.75f);
+             EXPECT_EQ(d.bumpTransform.matrix._11, 1.0f); // identity
+             EXPECT_EQ(d.bumpTransform.addressU, 1u);
+         }},
+        {"table indices: known, past the table",
+         {3,
+          0x8000 | 0x1000 | 0x4000 | 0x20,
+          0xFF336699u,
+          0.25f,
+          {Index(1), Index(7), Transform(0.25f, 1, 0, 0, 0)}},
+         true,
+         true,
+         [](const MaterialDescriptionStruct_TYP& d)
+         {
+             EXPECT_EQ(Text(d.baseFile), "B.PNG");
+             EXPECT_EQ(d.reflectionFile, nullptr);
+             EXPECT_EQ(d.baseTransform.matrix._41, 0.25f);
+         }},
+        {"indices without a table take their two bytes",
+         {3, 0x8000 | 0x1000 | 0x20, 0xFF336699u, 0.25f, {Index(0), Transform(0.25f, 1, 0, 0, 0)}},
+         false,
+         true,
+         [](const MaterialDescriptionStruct_TYP& d)
+         {
+             EXPECT_EQ(d.baseFile, nullptr);
+             EXPECT_EQ(d.baseTransform.matrix._41, 0.25f);
+         }},
+        {"projection overwrites the base transform",
+         {3, 0, 0xFF336699u, 0.25f, {}, true},
+         false,
+         true,
+         [](const MaterialDescriptionStruct_TYP& d)
+         {
+             EXPECT_EQ(d.baseTransformPresent, 0);
+             EXPECT_EQ(d.baseTransform.matrix._31, 0.1f);
+             EXPECT_EQ(d.baseTransform.matrix._44, 0.6f);
+         }},
+        {"unknown version", {.version = 4}, false, false, nullptr},
+        {"size field beyond the bytes given",
+         {3, 0, 0xFF336699u, 0.25f, {}, false, 1},
+         false,
+         false,
+         nullptr},
+        {"fewer bytes than a version 1 header", {.version = 1}, false, false, nullptr, 37},
+        {"a name that runs past the record",
+         {3, 0x800, 0xFF336699u, 0.25f, {Bytes{'a', 'b'}}},
+         false,
+         false,
+         nullptr},
+        {"a transform cut short", {3, 0x20, 0xFF336699u, 0.25f, {Bytes(54, 0)}}, false, false, nullptr},
+    };
+    char a[] = "A.PNG", b[] = "B.PNG";
+    char* table[] = {a, b};
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.title);
+        Bytes bytes = Record(c.spec);
+        const DWORD given = c.givenSize ? c.givenSize : static_cast<DWORD>(bytes.size());
+        MaterialDescriptionStruct_TYP* d = nullptr;
+        DWORD consumed = 99;
+        bool ok = LMK::ReadMaterialRecord(c.withTable ? table : nullptr, bytes.data(), given, &d,
+                                          c.withTable ? 2 : 0, &consumed);
+        ASSERT_EQ(ok, c.ok);
+        if (!ok)
+        {
+            EXPECT_EQ(d, nullptr);
+            EXPECT_EQ(consumed, 0u);
+            EXPECT_EQ(LRReadMaterialRecord(bytes.data(), given, &d), E_FAIL);
+            continue;
+        }
+        EXPECT_EQ(consumed, bytes.size());
+        c.check(*d);
+        LRFreeMaterialDescription(&d);
+    }
+    BYTE one = 1;
+    MaterialDescriptionStruct_TYP* d = nullptr;
+    EXPECT_EQ(LRReadMaterialRecord(nullptr, 10, &d), E_INVALIDARG);
+    EXPECT_EQ(LRReadMaterialRecord(&one, 0, &d), E_INVALIDARG);
+    EXPECT_EQ(LRReadMaterialRecord(&one, 1, nullptr), E_INVALIDARG);
+}
+
+// ---------------------------------------------------------------------------------------------------
+namespace
+{
+struct Served
+{
+    std::map<std::string, Bytes> files; // upper-cased name -> bytes
+    std::map<std::string, std::vector<std::pair<std::string, DWORD>>> alternatives;
+    int loads = 0;
+    int releasesWithData = 0;
+};
+
+std::string Upper(const char* name)
+{
+    CString s(name);
+    s.MakeUpper();
+    return std::string(static_cast<LPCSTR>(s));
+}
+
+int __stdcall ServeLoad(const LMK::LoaderRequestStruct_TYP* request, void** data, DWORD* size,
+                        void** resolved, DWORD*)
+{
+    auto* served = static_cast<Served*>(request->context);
+    auto it = served->files.find(Upper(request->name));
+    if (it == served->files.end()) return LMK::kLoaderNotMine;
+    ++served->loads;
+    *data = it->second.data();
+    *size = static_cast<DWORD>(it->second.size());
+    *resolved = nullptr;
+    return LMK::kLoaderDelivered;
+}
+
+void __stdcall ServeRelease(void* context, void* data, void*, DWORD, LMK::LoadedPart_*)
+{
+    if (data) ++static_cast<Served*>(context)->releasesWithData;
+}
+
+int __stdcall ServeAlternatives(void* context, const char* name,
+                                IlumoVector<LMK::LoaderAlternativeStruct_TYP>* list)
+{
+    auto* served = static_cast<Served*>(context);
+    auto it = served->alternatives.find(Upper(name));
+    if (it == served->alternatives.end()) return LMK::kLoaderNotMine;
+    for (const auto& [alternative, value] : it->second)
+        list->PushBack({CString(alternative.c_str()), value});
+    return 0;
+}
+
+class MaterialLoadTest : public MaterialTest
+{
+protected:
+    void SetUp() override
+    {
+        MaterialTest::SetUp();
+        LMK::LoaderCallbacksStruct_TYP cb{ServeLoad, ServeRelease, nullptr,
+                                          &served_,  nullptr,      ServeAlternatives};
+        ASSERT_EQ(LRRegisterLoader(LoadedPartMaterial, &cb, true, &loader_), S_OK);
+    }
+
+    Served served_;
+    LMK::Loader_* loader_ = nullptr;
+};
+} // namespace
+
+TEST_F(MaterialLoadTest, NamesShareOneRecord)
+{
+    RecordSpec spec;
+    served_.files["DIR\\A.MAT"] = Record(spec);
+    Material_* a = nullptr;
+    Material_* b = nullptr;
+    ASSERT_EQ(LRLoadMaterial("dir\\a.mat", &a), S_OK);
+    ASSERT_EQ(LRLoadMaterial("DIR\\A.MAT", &b), S_OK);
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(served_.loads, 1);
+    EXPECT_EQ(a->refCount, 2u);
+    ASSERT_NE(a->loadRecord, nullptr);
+    EXPECT_STREQ(a->loadRecord->name, "DIR\\A.MAT");
+    EXPECT_EQ(a->loadRecord->data, nullptr); // given back once built
+    EXPECT_EQ(served_.releasesWithData, 1);
+    EXPECT_FLOAT_EQ(a->material.Diffuse.b, 0x99 / 255.0f);
+    EXPECT_STREQ(LMK::CurrentGlobals->materialLoader.context.currentDirectory, "DIR");
+
+    // Released to nothing it waits in the release cache, and the next load takes it back.
+    a->Release();
+    b->Release();
+    EXPECT_EQ(LMK::CurrentGlobals->releaseCache.parked.size(), 1u);
+    Material_* again = nullptr;
+    ASSERT_EQ(LRLoadMaterial("Dir\\A.mat", &again), S_OK);
+    EXPECT_EQ(again, a);
+    EXPECT_EQ(served_.loads, 1);
+    again->Release();
+}
+
+TEST_F(MaterialLoadTest, AlternativesLoadOncePerMaterial)
+{
+    served_.files["A.MAT"] = Record(RecordSpec{});
+    served_.files["B.MAT"] = Record(RecordSpec{.diffuse = 0xFF0000FFu});
+    served_.alternatives["A.MAT"] = {{"b.mat", 7}, {"missing.mat", 8}, {"a.mat", 9}};
+    served_.alternatives["B.MAT"] = {{"a.mat", 1}};
+
+    Material_* a = nullptr;
+    ASSERT_EQ(LRLoadMaterial("a.mat", &a), S_OK);
+    // The missing one and the material itself are left out; b, loaded as an alternative, has none.
+    ASSERT_EQ(a->alternatives.size(), 1u);
+    Material_* b = a->alternatives[0].material;
+    EXPECT_EQ(a->alternatives[0].value, 7u);
+    EXPECT_TRUE(b->alternatives.empty());
+    EXPECT_EQ(a->refCount, 1u);
+
+    // A reused material does not append its alternatives again, neither live nor parked.
+    Material_* reused = nullptr;
+    ASSERT_EQ(LRLoadMaterial("A.MAT", &reused), S_OK);
+    EXPECT_EQ(a->alternatives.size(), 1u);
+    reused->Release();
+    a->Release();
+    ASSERT_EQ(LRLoadMaterial("a.mat", &reused), S_OK);
+    EXPECT_EQ(reused, a);
+    EXPECT_EQ(a->alternatives.size(), 1u);
+    EXPECT_EQ(b->refCount, 1u);
+    reused->Release();
+}
+
+TEST_F(MaterialLoadTest, UnreadableDataIsUnloaded)
+{
+    served_.files["BAD.MAT"] = Bytes{'n', 'o', 't', ' ', 'a', ' ', 'm', 'a', 't', 'e', 'r', 'i', 'a', 'l'};
+    for (int attempt = 1; attempt <= 2; ++attempt)
+    {
+        Material_* m = reinterpret_cast<Material_*>(1);
+        EXPECT_EQ(LRLoadMaterial("bad.mat", &m), E_FAIL);
+        EXPECT_EQ(m, nullptr);
+        // The record went back to its loader and out of the registry, so the next load asks again.
+        EXPECT_EQ(served_.loads, attempt);
+        EXPECT_EQ(served_.releasesWithData, attempt);
+    }
+    Material_* m = nullptr;
+    EXPECT_TRUE(FAILED(LRLoadMaterial("nobody-serves-this.mat", &m)));
+    EXPECT_EQ(m, nullptr);
+}

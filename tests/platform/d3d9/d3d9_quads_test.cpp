@@ -1,0 +1,160 @@
+// The four-pixels-at-a-time triangle loop against the pixel-by-pixel one: the same scene drawn with a
+// stencil test that passes everything and keeps the stencil (which the fast loop does not take) must give
+// the same bytes.
+#include <functional>
+#include <vector>
+
+#include "tests/platform/d3d9/d3d9_test_util.h"
+
+using namespace d3d9test;
+
+namespace
+{
+D3DMATRIX Identity()
+{
+    D3DMATRIX m{};
+    m._11 = m._22 = m._33 = m._44 = 1;
+    return m;
+}
+
+struct Variant
+{
+    const char* name;
+    std::function<void(IDirect3DDevice9*)> state;
+};
+
+// Random perspective triangles, textured with a mip chain, lit with a specular highlight.
+std::vector<uint32_t> Render(const Variant& v, bool generalPath)
+{
+    Target t(72, 56);
+    IDirect3DDevice9* dev = t.Get();
+    D3DMATRIX id = Identity(), proj{};
+    proj._11 = proj._22 = 1.2f;
+    proj._33 = 1.1f;
+    proj._34 = 1;
+    proj._43 = -0.5f;
+    dev->SetTransform(D3DTS_WORLD, &id);
+    dev->SetTransform(D3DTS_VIEW, &id);
+    dev->SetTransform(D3DTS_PROJECTION, &proj);
+    D3DLIGHT9 l{};
+    l.Type = D3DLIGHT_POINT;
+    l.Diffuse = {1, 0.8f, 0.6f, 1};
+    l.Specular = {1, 1, 1, 1};
+    l.Position = {0.5f, 0.5f, 0};
+    l.Range = 100;
+    l.Attenuation0 = 0.5f;
+    dev->SetLight(0, &l);
+    dev->LightEnable(0, TRUE);
+    D3DMATERIAL9 m{};
+    m.Diffuse = {0.9f, 0.9f, 0.9f, 0.6f};
+    m.Specular = {0.5f, 0.5f, 0.5f, 1};
+    m.Power = 8;
+    dev->SetMaterial(&m);
+    dev->SetRenderState(D3DRS_LIGHTING, TRUE);
+    IDirect3DTexture9* tex = MakeTexture(
+        dev, 32, 16,
+        [](UINT x, UINT y, UINT lv) { return ((x * 37 + y * 11) << 24) | ((x * 8) << 16) | ((y * 16) << 8) | (lv * 40); },
+        0);
+    dev->SetTexture(0, tex);
+    dev->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+    dev->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+    dev->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_POINT);
+    v.state(dev);
+    if (generalPath)
+    {
+        dev->SetRenderState(D3DRS_STENCILENABLE, TRUE);
+        dev->SetRenderState(D3DRS_STENCILFUNC, D3DCMP_ALWAYS);
+    }
+    struct V
+    {
+        float x, y, z, nx, ny, nz, u, v;
+    };
+    std::vector<V> verts;
+    uint32_t seed = 777;
+    auto rnd = [&]
+    {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) / 16777216.0f;
+    };
+    for (int i = 0; i < 3 * 300; ++i)
+        verts.push_back({rnd() * 4 - 2, rnd() * 4 - 2, 1.5f + rnd() * 4, rnd() - 0.5f, rnd() - 0.5f, -1,
+                         rnd() * 6 - 3, rnd() * 6 - 3});
+    t.Clear(0x80102030);
+    dev->SetFVF(D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1);
+    EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 300, verts.data(), sizeof(V)), D3D_OK);
+    std::vector<uint32_t> pixels = t.Pixels();
+    dev->SetTexture(0, nullptr);
+    tex->Release();
+    return pixels;
+}
+} // namespace
+
+TEST(QuadLoopTest, MatchesThePixelByPixelPath)
+{
+    const Variant variants[] = {
+        {"modulate", [](IDirect3DDevice9*) {}},
+        {"blend, fog, specular",
+         [](IDirect3DDevice9* d)
+         {
+             d->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
+             d->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+             d->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+             d->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+             d->SetRenderState(D3DRS_FOGENABLE, TRUE);
+             d->SetRenderState(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
+             d->SetRenderState(D3DRS_FOGSTART, F2DW(1.0f));
+             d->SetRenderState(D3DRS_FOGEND, F2DW(6.0f));
+             d->SetRenderState(D3DRS_FOGCOLOR, 0xff304050);
+         }},
+        {"clamp, point filter, flat, write mask, alpha modulate",
+         [](IDirect3DDevice9* d)
+         {
+             d->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
+             d->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_POINT);
+             d->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_POINT);
+             d->SetRenderState(D3DRS_SHADEMODE, D3DSHADE_FLAT);
+             d->SetRenderState(D3DRS_COLORWRITEENABLE, D3DCOLORWRITEENABLE_RED | D3DCOLORWRITEENABLE_ALPHA);
+             d->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+         }},
+        {"two stages, factor, additive blend, z not equal",
+         [](IDirect3DDevice9* d)
+         {
+             d->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE2X);
+             d->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_ADD);
+             d->SetTextureStageState(1, D3DTSS_COLORARG1, D3DTA_CURRENT);
+             d->SetTextureStageState(1, D3DTSS_COLORARG2, D3DTA_TFACTOR);
+             d->SetTextureStageState(1, D3DTSS_ALPHAOP, D3DTOP_SELECTARG2);
+             d->SetTextureStageState(1, D3DTSS_ALPHAARG2, D3DTA_TFACTOR);
+             d->SetRenderState(D3DRS_TEXTUREFACTOR, 0x60402010);
+             d->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+             d->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_DESTCOLOR);
+             d->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+             d->SetRenderState(D3DRS_SEPARATEALPHABLENDENABLE, TRUE);
+             d->SetRenderState(D3DRS_SRCBLENDALPHA, D3DBLEND_SRCALPHASAT);
+             d->SetRenderState(D3DRS_DESTBLENDALPHA, D3DBLEND_INVDESTALPHA);
+             d->SetRenderState(D3DRS_ZFUNC, D3DCMP_NOTEQUAL);
+         }},
+        {"coordinates far outside the texture",
+         [](IDirect3DDevice9* d)
+         {
+             D3DMATRIX scale = Identity();
+             scale._11 = scale._22 = 3.0e9f;
+             d->SetTransform(D3DTS_TEXTURE0, &scale);
+             d->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
+         }},
+    };
+    for (const Variant& v : variants)
+    {
+        const std::vector<uint32_t> fast = Render(v, false);
+        const std::vector<uint32_t> general = Render(v, true);
+        ASSERT_EQ(fast.size(), general.size());
+        size_t differ = 0, drawn = 0;
+        for (size_t i = 0; i < fast.size(); ++i)
+        {
+            differ += fast[i] != general[i];
+            drawn += fast[i] != 0x80102030u;
+        }
+        EXPECT_EQ(differ, 0u) << v.name;
+        EXPECT_GT(drawn, fast.size() / 4) << v.name;
+    }
+}
