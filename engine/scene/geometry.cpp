@@ -23,8 +23,8 @@ namespace LMK
 namespace
 {
 constexpr DWORD kUnassigned = 0xFFFFFFFF;
-constexpr float kDefaultCrease = 0.5235988f;    // pi / 6
-constexpr float kLargestCrease = 2.0943952f;    // 2 pi / 3
+constexpr float kDefaultCrease = 0.5235988f; // pi / 6
+constexpr float kLargestCrease = 2.0943952f; // 2 pi / 3
 
 IDirect3DDevice9* PrimaryD3DDevice()
 {
@@ -35,7 +35,8 @@ IDirect3DDevice9* PrimaryD3DDevice()
 // The up direction made perpendicular to a segment; a vertical segment gets (1, 1, 0).
 D3DXVECTOR3 SegmentNormal(const RawVertexStruct_TYP& a, const RawVertexStruct_TYP& b)
 {
-    const D3DXVECTOR3 d(b.position[0] - a.position[0], b.position[1] - a.position[1], b.position[2] - a.position[2]);
+    const D3DXVECTOR3 d(b.position[0] - a.position[0], b.position[1] - a.position[1],
+                        b.position[2] - a.position[2]);
     if (d.x == 0.0f && d.y == 0.0f) return D3DXVECTOR3(1.0f, 1.0f, 0.0f);
     const D3DXVECTOR3 up(0.0f, 0.0f, 1.0f);
     D3DXVECTOR3 c, n;
@@ -147,7 +148,8 @@ bool Model_::SplitLargeSubsets(const DWORD* indices, DWORD spanLimit, DWORD face
     if (!needed) return true;
 
     std::vector<SubsetStruct_TYP> pieces;
-    auto dropAdded = [&pieces](size_t from) {
+    auto dropAdded = [&pieces](size_t from)
+    {
         for (size_t i = from; i < pieces.size(); ++i)
             if (pieces[i].material) pieces[i].material->Release();
     };
@@ -215,7 +217,8 @@ bool Model_::PartitionMesh(DWORD* vertexCount, DWORD faceCount, const RawVertexS
 
     std::vector<DWORD> lowest(subsetCount, kUnassigned), highest(subsetCount, 0);
     for (DWORD s = 0; s < subsetCount; ++s)
-        if (subsets[s].faceCount) FaceRange(*indices, subsets[s].firstFace, subsets[s].faceCount, &lowest[s], &highest[s]);
+        if (subsets[s].faceCount)
+            FaceRange(*indices, subsets[s].firstFace, subsets[s].faceCount, &lowest[s], &highest[s]);
 
     DWORD partTotal = 1;
     DWORD faces = 0, lo = kUnassigned, hi = 0;
@@ -276,9 +279,10 @@ bool Model_::PartitionMesh(DWORD* vertexCount, DWORD faceCount, const RawVertexS
 
 void Model_::Build(BYTE keepNormalsFlag, const RawVertexStruct_TYP* vertices, DWORD vertexCount,
                    const DWORD* indices, DWORD faceCount, const RawVertexStruct_TYP* lineVertices,
-                   DWORD lineCount, const SubsetStruct_TYP* subsetRecords, DWORD count, Animation_* newAnimation,
-                   HRESULT* result, BYTE, BYTE turnedFlag, DWORD pointCount, const RawLightPointStruct_TYP* points,
-                   BYTE optimizeForVertexCache, DWORD spanLimit, DWORD faceLimit, BYTE normalsGiven)
+                   DWORD lineCount, const SubsetStruct_TYP* subsetRecords, DWORD count,
+                   Animation_* newAnimation, HRESULT* result, BYTE, BYTE turnedFlag, DWORD pointCount,
+                   const RawLightPointStruct_TYP* points, BYTE optimizeForVertexCache, DWORD spanLimit,
+                   DWORD faceLimit, BYTE normalsGiven)
 {
     if (spanLimit == 0) spanLimit = kMaxPartVertexSpan;
     if (faceLimit == 0) faceLimit = kMaxPartFaces;
@@ -290,7 +294,8 @@ void Model_::Build(BYTE keepNormalsFlag, const RawVertexStruct_TYP* vertices, DW
     vertexFormat = kModelVertexFormat;
     IDirect3DDevice9* device = PrimaryD3DDevice();
 
-    auto fail = [this]() {
+    auto fail = [this]()
+    {
         ReleaseSubsets();
         delete[] lightPoints;
         delete[] lineStarts;
@@ -327,7 +332,8 @@ void Model_::Build(BYTE keepNormalsFlag, const RawVertexStruct_TYP* vertices, DW
         {
             SubsetStruct_TYP& subset = subsets[s];
             if (uint64_t(subset.firstLineVertex) + 2 * uint64_t(subset.lineSegmentCount) > available)
-                subset.lineSegmentCount = subset.firstLineVertex <= available ? (available - subset.firstLineVertex) / 2 : 0;
+                subset.lineSegmentCount =
+                    subset.firstLineVertex <= available ? (available - subset.firstLineVertex) / 2 : 0;
             anySegments |= subset.lineSegmentCount != 0;
         }
         if (anySegments)
@@ -390,8 +396,8 @@ void Model_::Build(BYTE keepNormalsFlag, const RawVertexStruct_TYP* vertices, DW
             modelFace += subsets[s].faceCount;
         }
     }
-    else if (!PartitionMesh(&vertexCount, faceCount, &vertices, &indices, &ownedVertices, &ownedIndices, spanLimit,
-                            faceLimit, &parts))
+    else if (!PartitionMesh(&vertexCount, faceCount, &vertices, &indices, &ownedVertices, &ownedIndices,
+                            spanLimit, faceLimit, &parts))
         return fail();
 
     partCount = static_cast<DWORD>(parts.size());
@@ -404,7 +410,8 @@ void Model_::Build(BYTE keepNormalsFlag, const RawVertexStruct_TYP* vertices, DW
         adjacency = nullptr;
         return fail();
     }
-    auto failWithMeshes = [&]() {
+    auto failWithMeshes = [&]()
+    {
         for (DWORD p = 0; p < partCount; ++p)
         {
             if (meshes[p]) meshes[p]->Release();
@@ -420,8 +427,8 @@ void Model_::Build(BYTE keepNormalsFlag, const RawVertexStruct_TYP* vertices, DW
         const PartRecord_& part = parts[p];
         if (!part.faceCount || !part.vertexCount) continue;
         ID3DXMesh* mesh = nullptr;
-        if (FAILED(D3DXCreateMeshFVF(part.faceCount, part.vertexCount, D3DXMESH_MANAGED, kModelVertexFormat, device,
-                                     &mesh)) ||
+        if (FAILED(D3DXCreateMeshFVF(part.faceCount, part.vertexCount, D3DXMESH_MANAGED, kModelVertexFormat,
+                                     device, &mesh)) ||
             !mesh)
             return failWithMeshes();
         void* vertexData = nullptr;
@@ -456,8 +463,9 @@ void Model_::Build(BYTE keepNormalsFlag, const RawVertexStruct_TYP* vertices, DW
             index[i] = relative < part.vertexCount ? static_cast<WORD>(relative) : 0;
         }
         mesh->UnlockIndexBuffer();
-        LKXMesh_::Create(this, mesh, &adjacency[p], !normalsGiven, subsets ? subsets + part.firstSubset : nullptr,
-                         part.subsetCount, part.firstSubset, &meshes[p], optimizeForVertexCache != 0);
+        LKXMesh_::Create(this, mesh, &adjacency[p], !normalsGiven,
+                         subsets ? subsets + part.firstSubset : nullptr, part.subsetCount, part.firstSubset,
+                         &meshes[p], optimizeForVertexCache != 0);
         // Sorting moved faces that no subset claims behind the others; the records follow their entries.
         for (DWORD k = 0; meshes[p] && k < part.subsetCount; ++k)
             if (const D3DXATTRIBUTERANGE* range = meshes[p]->FindSubsetRange(part.firstSubset + k))
@@ -641,9 +649,9 @@ bool Model_::Resmooth(float crease, Model_** out)
         *out = nullptr;
         HRESULT result = E_FAIL;
         auto* made = new (std::nothrow)
-            Model_(0, vertices.data(), static_cast<DWORD>(vertices.size()), indices.data(), faceCount, nullptr, 0,
-                   subsetCopy.data(), static_cast<DWORD>(subsetCopy.size()), animation, nullptr, &result, 0, turned, 0,
-                   nullptr, 1, 0);
+            Model_(0, vertices.data(), static_cast<DWORD>(vertices.size()), indices.data(), faceCount,
+                   nullptr, 0, subsetCopy.data(), static_cast<DWORD>(subsetCopy.size()), animation, nullptr,
+                   &result, 0, turned, 0, nullptr, 1, 0);
         if (!made) return false;
         if (FAILED(result))
         {
@@ -709,8 +717,8 @@ bool Model_::Resmooth(float crease, Model_** out)
 
     HRESULT result = E_FAIL;
     Build(0, vertices.data(), static_cast<DWORD>(vertices.size()), indices.data(), faceCount, nullptr, 0,
-          subsetCopy.data(), static_cast<DWORD>(subsetCopy.size()), keptAnimation, &result, 0, keptTurned, 0, nullptr, 1,
-          0, 0, 0);
+          subsetCopy.data(), static_cast<DWORD>(subsetCopy.size()), keptAnimation, &result, 0, keptTurned, 0,
+          nullptr, 1, 0, 0, 0);
     if (keptAnimation) ReleaseAnimation(keptAnimation);
     for (SubsetStruct_TYP& subset : subsetCopy)
         if (subset.material) subset.material->Release();

@@ -25,7 +25,8 @@ template <class T> void ReleaseAndClear(T*& p)
 // The faces of each subset record take the model's index of that subset as attribute id. Faces that no
 // record covers get UNUSED32, which no subset looks up: left as they were, they would be drawn as
 // whichever subset happened to own their old id.
-void AssignAttributeIds(ID3DXMesh* mesh, const SubsetStruct_TYP* subsets, DWORD subsetCount, DWORD firstSubset)
+void AssignAttributeIds(ID3DXMesh* mesh, const SubsetStruct_TYP* subsets, DWORD subsetCount,
+                        DWORD firstSubset)
 {
     DWORD* ids = nullptr;
     if (FAILED(mesh->LockAttributeBuffer(0, &ids)) || !ids) return;
@@ -87,8 +88,8 @@ void LKXMesh_::Release()
 }
 
 void LKXMesh_::Create(Model_* owner, ID3DXMesh* mesh, ID3DXBuffer** adjacency, bool computeNormals,
-                      const SubsetStruct_TYP* subsets, DWORD subsetCount, DWORD firstSubsetIndex, LKXMesh_** out,
-                      bool optimizeForVertexCache)
+                      const SubsetStruct_TYP* subsets, DWORD subsetCount, DWORD firstSubsetIndex,
+                      LKXMesh_** out, bool optimizeForVertexCache)
 {
     *out = nullptr;
     const DWORD faceCount = mesh->GetNumFaces();
@@ -109,9 +110,10 @@ void LKXMesh_::Create(Model_* owner, ID3DXMesh* mesh, ID3DXBuffer** adjacency, b
         ID3DXMesh* cleaned = nullptr;
         if (SUCCEEDED(D3DXCreateBuffer(faceCount * kAdjacencyBytesPerFace, &cleanedAdjacency)))
         {
-            if (SUCCEEDED(D3DXCleanMesh(static_cast<D3DXCLEANTYPE>(D3DXCLEAN_BACKFACING | D3DXCLEAN_BOWTIES), mesh,
-                                        static_cast<const DWORD*>((*adjacency)->GetBufferPointer()), &cleaned,
-                                        static_cast<DWORD*>(cleanedAdjacency->GetBufferPointer()), nullptr)) &&
+            if (SUCCEEDED(D3DXCleanMesh(static_cast<D3DXCLEANTYPE>(D3DXCLEAN_BACKFACING | D3DXCLEAN_BOWTIES),
+                                        mesh, static_cast<const DWORD*>((*adjacency)->GetBufferPointer()),
+                                        &cleaned, static_cast<DWORD*>(cleanedAdjacency->GetBufferPointer()),
+                                        nullptr)) &&
                 cleaned)
             {
                 mesh->Release();
@@ -134,9 +136,9 @@ void LKXMesh_::Create(Model_* owner, ID3DXMesh* mesh, ID3DXBuffer** adjacency, b
         ID3DXBuffer* optimizedAdjacency = nullptr;
         if (SUCCEEDED(D3DXCreateBuffer(faceCount * kAdjacencyBytesPerFace, &optimizedAdjacency)))
         {
-            if (SUCCEEDED(mesh->OptimizeInplace(flags, static_cast<const DWORD*>((*adjacency)->GetBufferPointer()),
-                                                static_cast<DWORD*>(optimizedAdjacency->GetBufferPointer()),
-                                                nullptr, nullptr)))
+            if (SUCCEEDED(mesh->OptimizeInplace(
+                    flags, static_cast<const DWORD*>((*adjacency)->GetBufferPointer()),
+                    static_cast<DWORD*>(optimizedAdjacency->GetBufferPointer()), nullptr, nullptr)))
             {
                 (*adjacency)->Release();
                 *adjacency = optimizedAdjacency;
@@ -231,8 +233,8 @@ void Model_::CreateLineBuffer(DWORD count, const ModelVertexStruct_TYP* vertices
     part0->currentLineVertexBuffer = nullptr;
     const UINT bytes = kModelVertexStride * count;
     IDirect3DVertexBuffer9* buffer = nullptr;
-    if (!part0->device ||
-        FAILED(part0->device->CreateVertexBuffer(bytes, 0, kModelVertexFormat, D3DPOOL_MANAGED, &buffer, nullptr)))
+    if (!part0->device || FAILED(part0->device->CreateVertexBuffer(bytes, 0, kModelVertexFormat,
+                                                                   D3DPOOL_MANAGED, &buffer, nullptr)))
         return;
     void* to = nullptr;
     if (FAILED(buffer->Lock(0, 0, &to, 0)))

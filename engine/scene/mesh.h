@@ -35,7 +35,8 @@ public:
 
     // A vertex buffer of the base vertices (or line vertices) moved by every plane of the key; null when
     // there is nothing to move or no buffer could be made.
-    IDirect3DVertexBuffer9* MakeVariantVertexBuffer(bool lines, const std::vector<StretchPlaneStruct_TYP>* key);
+    IDirect3DVertexBuffer9* MakeVariantVertexBuffer(bool lines,
+                                                    const std::vector<StretchPlaneStruct_TYP>* key);
     // Exchanges the contents of the current and base vertex buffers around the caller's lock, so that the
     // mesh (which reads its base buffer) sees the current object's vertices.
     void SwapVertexBuffers(VertexBufferLockStruct_TYP* lock);

@@ -78,8 +78,8 @@ bool AreStretchPlanesEqual(const std::vector<StretchPlaneStruct_TYP>& a,
         const StretchPlaneStruct_TYP& p = a[i];
         const StretchPlaneStruct_TYP& q = b[i];
         if (p.plane[0] != q.plane[0] || p.plane[1] != q.plane[1] || p.plane[2] != q.plane[2] ||
-            p.plane[3] != q.plane[3] || p.innerWidth != q.innerWidth || p.stretchedWidth != q.stretchedWidth ||
-            p.flag != q.flag)
+            p.plane[3] != q.plane[3] || p.innerWidth != q.innerWidth ||
+            p.stretchedWidth != q.stretchedWidth || p.flag != q.flag)
             return false;
     }
     return true;
@@ -95,7 +95,8 @@ void ApplyStretchPlane(DWORD vertexCount, const StretchPlaneStruct_TYP& plane, c
     {
         const size_t offset = size_t(i) * kModelVertexStride;
         const float* m = reinterpret_cast<const float*>(measured + offset);
-        const float s = plane.plane[0] * m[0] + plane.plane[1] * m[1] + plane.plane[2] * m[2] + plane.plane[3];
+        const float s =
+            plane.plane[0] * m[0] + plane.plane[1] * m[1] + plane.plane[2] * m[2] + plane.plane[3];
         if (source != destination) std::memcpy(destination + offset, source + offset, kModelVertexStride);
         float* p = reinterpret_cast<float*>(destination + offset);
         const float f = s < -h ? -1.0f : (s > h ? 1.0f : s / h);
@@ -106,15 +107,16 @@ void ApplyStretchPlane(DWORD vertexCount, const StretchPlaneStruct_TYP& plane, c
 
 Model_::Model_() = default;
 
-Model_::Model_(BYTE keepNormalsFlag, const RawVertexStruct_TYP* vertices, DWORD vertexCount, const DWORD* indices,
-               DWORD faceCount, const RawVertexStruct_TYP* lineVertices, DWORD lineCount,
-               const SubsetStruct_TYP* subsetRecords, DWORD count, Animation_* newAnimation,
+Model_::Model_(BYTE keepNormalsFlag, const RawVertexStruct_TYP* vertices, DWORD vertexCount,
+               const DWORD* indices, DWORD faceCount, const RawVertexStruct_TYP* lineVertices,
+               DWORD lineCount, const SubsetStruct_TYP* subsetRecords, DWORD count, Animation_* newAnimation,
                LoadRecordStruct_TYP* record, HRESULT* result, BYTE unused, BYTE turnedFlag, DWORD pointCount,
                const RawLightPointStruct_TYP* points, BYTE optimizeForVertexCache, BYTE normalsGiven)
     : Model_()
 {
-    Build(keepNormalsFlag, vertices, vertexCount, indices, faceCount, lineVertices, lineCount, subsetRecords, count,
-          newAnimation, result, unused, turnedFlag, pointCount, points, optimizeForVertexCache, 0, 0, normalsGiven);
+    Build(keepNormalsFlag, vertices, vertexCount, indices, faceCount, lineVertices, lineCount, subsetRecords,
+          count, newAnimation, result, unused, turnedFlag, pointCount, points, optimizeForVertexCache, 0, 0,
+          normalsGiven);
     FinishConstruction(record);
 }
 
@@ -123,8 +125,8 @@ void Model_::FinishConstruction(LoadRecordStruct_TYP* record)
     if (!record || !CurrentGlobals) return;
     CurrentGlobals->loaders.AttachObjectToRecord(record, this);
     if (CurrentGlobals->PartCreatedCallback)
-        CurrentGlobals->PartCreatedCallback(record->loader, record->type, record->resolvedName, record->loaderCookie,
-                                            this);
+        CurrentGlobals->PartCreatedCallback(record->loader, record->type, record->resolvedName,
+                                            record->loaderCookie, this);
 }
 
 void Model_::ReleaseSubsets()
@@ -299,7 +301,8 @@ void Model_::SetSubsetMaterials(Material_** list, DWORD n)
         SetSubsetMaterial(list[i], i);
 }
 
-// ---- bounds ------------------------------------------------------------------------------------------------
+// ---- bounds
+// ------------------------------------------------------------------------------------------------
 
 namespace
 {
@@ -330,7 +333,8 @@ void SubsetBox(const Model_& model, const SubsetStruct_TYP& subset, bool current
                     {
                         const WORD v = index[3 * f + c];
                         if (v < vertexCount)
-                            ExtendBox(box, reinterpret_cast<const float*>(bytes + size_t(v) * kModelVertexStride));
+                            ExtendBox(box,
+                                      reinterpret_cast<const float*>(bytes + size_t(v) * kModelVertexStride));
                     }
                 part->indexBuffer->Unlock();
             }
@@ -339,7 +343,8 @@ void SubsetBox(const Model_& model, const SubsetStruct_TYP& subset, bool current
     }
     if (subset.lineSegmentCount && model.lineVertexCount && parts[0])
     {
-        IDirect3DVertexBuffer9* lines = current ? parts[0]->currentLineVertexBuffer : parts[0]->baseLineVertexBuffer;
+        IDirect3DVertexBuffer9* lines =
+            current ? parts[0]->currentLineVertexBuffer : parts[0]->baseLineVertexBuffer;
         ExtendWithBuffer(box, lines, subset.firstLineVertex, 2 * subset.lineSegmentCount);
     }
 }
@@ -400,26 +405,31 @@ void Model_::ComputeVariantPartBoxes()
         SubsetBox(*this, subsets[i], true, subsets[i].currentBox);
 }
 
-// ---- objects and variants ------------------------------------------------------------------------------------
+// ---- objects and variants
+// ------------------------------------------------------------------------------------
 
 void Model_::SelectVariant(size_t index)
 {
-    ForEachCopy(this, [&](DeviceSpecificModelData_* copy) {
-        for (DWORD p = 0; p < copy->partCount; ++p)
-        {
-            LKXMesh_* part = copy->parts[p];
-            if (!part) continue;
-            IDirect3DVertexBuffer9* variant =
-                index < part->variantVertexBuffers.size() ? part->variantVertexBuffers[index] : nullptr;
-            part->currentVertexBuffer = variant ? variant : part->baseVertexBuffer;
-            if (p == 0)
-            {
-                IDirect3DVertexBuffer9* lines =
-                    index < part->variantLineVertexBuffers.size() ? part->variantLineVertexBuffers[index] : nullptr;
-                part->currentLineVertexBuffer = lines ? lines : part->baseLineVertexBuffer;
-            }
-        }
-    });
+    ForEachCopy(this,
+                [&](DeviceSpecificModelData_* copy)
+                {
+                    for (DWORD p = 0; p < copy->partCount; ++p)
+                    {
+                        LKXMesh_* part = copy->parts[p];
+                        if (!part) continue;
+                        IDirect3DVertexBuffer9* variant = index < part->variantVertexBuffers.size()
+                                                              ? part->variantVertexBuffers[index]
+                                                              : nullptr;
+                        part->currentVertexBuffer = variant ? variant : part->baseVertexBuffer;
+                        if (p == 0)
+                        {
+                            IDirect3DVertexBuffer9* lines = index < part->variantLineVertexBuffers.size()
+                                                                ? part->variantLineVertexBuffers[index]
+                                                                : nullptr;
+                            part->currentLineVertexBuffer = lines ? lines : part->baseLineVertexBuffer;
+                        }
+                    }
+                });
     const GeometryVariantStruct_TYP& variant = variants[index];
     for (DWORD i = 0; i < subsetCount && i < variant.subsetBoxes.size(); ++i)
         std::copy(variant.subsetBoxes[i].begin(), variant.subsetBoxes[i].end(), subsets[i].currentBox);
@@ -430,14 +440,16 @@ void Model_::PrepareForObject(Object_* object)
 {
     if (!object || object->stretchPlanes.empty())
     {
-        ForEachCopy(this, [](DeviceSpecificModelData_* copy) {
-            for (DWORD p = 0; p < copy->partCount; ++p)
-                if (LKXMesh_* part = copy->parts[p])
-                {
-                    part->currentVertexBuffer = part->baseVertexBuffer;
-                    if (p == 0) part->currentLineVertexBuffer = part->baseLineVertexBuffer;
-                }
-        });
+        ForEachCopy(this,
+                    [](DeviceSpecificModelData_* copy)
+                    {
+                        for (DWORD p = 0; p < copy->partCount; ++p)
+                            if (LKXMesh_* part = copy->parts[p])
+                            {
+                                part->currentVertexBuffer = part->baseVertexBuffer;
+                                if (p == 0) part->currentLineVertexBuffer = part->baseLineVertexBuffer;
+                            }
+                    });
         for (DWORD i = 0; i < subsetCount; ++i)
             std::copy(std::begin(subsets[i].baseBox), std::end(subsets[i].baseBox), subsets[i].currentBox);
         std::copy(std::begin(baseBox), std::end(baseBox), currentBox);
@@ -461,25 +473,30 @@ void Model_::PrepareForObject(Object_* object)
     GeometryVariantStruct_TYP& variant = variants.back();
     variant.users.push_back(object);
     variant.key = object->stretchPlanes;
-    ForEachCopy(this, [&](DeviceSpecificModelData_* copy) {
-        for (DWORD p = 0; p < copy->partCount; ++p)
-            if (LKXMesh_* part = copy->parts[p])
-            {
-                IDirect3DVertexBuffer9* buffer = part->MakeVariantVertexBuffer(false, &variant.key);
-                part->variantVertexBuffers.push_back(buffer);
-                part->currentVertexBuffer = buffer ? buffer : part->baseVertexBuffer;
-                if (p == 0)
+    ForEachCopy(this,
+                [&](DeviceSpecificModelData_* copy)
                 {
-                    IDirect3DVertexBuffer9* lines = part->MakeVariantVertexBuffer(true, &variant.key);
-                    part->variantLineVertexBuffers.push_back(lines);
-                    part->currentLineVertexBuffer = lines ? lines : part->baseLineVertexBuffer;
-                }
-            }
-    });
+                    for (DWORD p = 0; p < copy->partCount; ++p)
+                        if (LKXMesh_* part = copy->parts[p])
+                        {
+                            IDirect3DVertexBuffer9* buffer =
+                                part->MakeVariantVertexBuffer(false, &variant.key);
+                            part->variantVertexBuffers.push_back(buffer);
+                            part->currentVertexBuffer = buffer ? buffer : part->baseVertexBuffer;
+                            if (p == 0)
+                            {
+                                IDirect3DVertexBuffer9* lines =
+                                    part->MakeVariantVertexBuffer(true, &variant.key);
+                                part->variantLineVertexBuffers.push_back(lines);
+                                part->currentLineVertexBuffer = lines ? lines : part->baseLineVertexBuffer;
+                            }
+                        }
+                });
     ComputeVariantBoundingBox();
     variant.subsetBoxes.resize(subsetCount);
     for (DWORD i = 0; i < subsetCount; ++i)
-        std::copy(std::begin(subsets[i].currentBox), std::end(subsets[i].currentBox), variant.subsetBoxes[i].begin());
+        std::copy(std::begin(subsets[i].currentBox), std::end(subsets[i].currentBox),
+                  variant.subsetBoxes[i].begin());
     std::copy(std::begin(currentBox), std::end(currentBox), variant.box);
 }
 
@@ -492,20 +509,24 @@ void Model_::RemoveVariantUser(Object_* object)
         if (found == users.end()) continue;
         users.erase(found);
         if (!users.empty()) return;
-        ForEachCopy(this, [k](DeviceSpecificModelData_* copy) {
-            for (DWORD p = 0; p < copy->partCount; ++p)
-                if (LKXMesh_* part = copy->parts[p])
-                    for (auto* list : {&part->variantVertexBuffers, &part->variantLineVertexBuffers})
-                        if (k < list->size())
-                        {
-                            IDirect3DVertexBuffer9* buffer = (*list)[k];
-                            if (part->currentVertexBuffer == buffer) part->currentVertexBuffer = part->baseVertexBuffer;
-                            if (part->currentLineVertexBuffer == buffer)
-                                part->currentLineVertexBuffer = part->baseLineVertexBuffer;
-                            if (buffer) buffer->Release();
-                            list->erase(list->begin() + static_cast<std::ptrdiff_t>(k));
-                        }
-        });
+        ForEachCopy(
+            this,
+            [k](DeviceSpecificModelData_* copy)
+            {
+                for (DWORD p = 0; p < copy->partCount; ++p)
+                    if (LKXMesh_* part = copy->parts[p])
+                        for (auto* list : {&part->variantVertexBuffers, &part->variantLineVertexBuffers})
+                            if (k < list->size())
+                            {
+                                IDirect3DVertexBuffer9* buffer = (*list)[k];
+                                if (part->currentVertexBuffer == buffer)
+                                    part->currentVertexBuffer = part->baseVertexBuffer;
+                                if (part->currentLineVertexBuffer == buffer)
+                                    part->currentLineVertexBuffer = part->baseLineVertexBuffer;
+                                if (buffer) buffer->Release();
+                                list->erase(list->begin() + static_cast<std::ptrdiff_t>(k));
+                            }
+            });
         variants.erase(variants.begin() + static_cast<std::ptrdiff_t>(k));
         return;
     }
@@ -545,8 +566,8 @@ DeviceSpecificDataContainer_* Model_::CreateDataForDevice(IDirect3DDevice9* devi
         if (source->mesh)
         {
             ID3DXMesh* clone = nullptr;
-            if (SUCCEEDED(source->mesh->CloneMeshFVF(D3DXMESH_MANAGED | D3DXMESH_WRITEONLY, vertexFormat, device,
-                                                     &clone)) &&
+            if (SUCCEEDED(source->mesh->CloneMeshFVF(D3DXMESH_MANAGED | D3DXMESH_WRITEONLY, vertexFormat,
+                                                     device, &clone)) &&
                 clone)
             {
                 parts[i] = new (std::nothrow) LKXMesh_(this, clone, source->firstSubsetIndex);
@@ -560,8 +581,8 @@ DeviceSpecificDataContainer_* Model_::CreateDataForDevice(IDirect3DDevice9* devi
             const UINT bytes = vertexStride * lineVertexCount;
             void* from = nullptr;
             void* to = nullptr;
-            if (parts[i] &&
-                SUCCEEDED(device->CreateVertexBuffer(bytes, 0, kModelVertexFormat, D3DPOOL_MANAGED, &buffer, nullptr)))
+            if (parts[i] && SUCCEEDED(device->CreateVertexBuffer(bytes, 0, kModelVertexFormat,
+                                                                 D3DPOOL_MANAGED, &buffer, nullptr)))
             {
                 if (SUCCEEDED(source->baseLineVertexBuffer->Lock(0, 0, &from, D3DLOCK_READONLY)))
                 {
@@ -581,9 +602,11 @@ DeviceSpecificDataContainer_* Model_::CreateDataForDevice(IDirect3DDevice9* devi
         if (LKXMesh_* part = parts[i])
             for (GeometryVariantStruct_TYP& variant : variants)
             {
-                part->variantVertexBuffers.push_back(part->mesh ? part->MakeVariantVertexBuffer(false, &variant.key)
-                                                                : nullptr);
-                if (i == 0) part->variantLineVertexBuffers.push_back(part->MakeVariantVertexBuffer(true, &variant.key));
+                part->variantVertexBuffers.push_back(
+                    part->mesh ? part->MakeVariantVertexBuffer(false, &variant.key) : nullptr);
+                if (i == 0)
+                    part->variantLineVertexBuffers.push_back(
+                        part->MakeVariantVertexBuffer(true, &variant.key));
             }
     }
     auto* copy = new (std::nothrow) DeviceSpecificModelData_(device, this, parts, progressive);
@@ -597,7 +620,8 @@ DeviceSpecificDataContainer_* Model_::CreateDataForDevice(IDirect3DDevice9* devi
     }
     // The new copy starts from the geometry that the current object sees.
     for (size_t k = 0; currentObject && k < variants.size(); ++k)
-        if (std::find(variants[k].users.begin(), variants[k].users.end(), currentObject) != variants[k].users.end())
+        if (std::find(variants[k].users.begin(), variants[k].users.end(), currentObject) !=
+            variants[k].users.end())
             for (DWORD p = 0; p < partCount; ++p)
                 if (LKXMesh_* part = parts[p])
                 {

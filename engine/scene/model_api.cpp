@@ -47,8 +47,10 @@ HRESULT LRSetSubsetAttributes(LMK::Model_* model, DWORD subset, DWORD surfaceTyp
     record.surfaceType = surfaceType;
     if (attributes)
     {
-        std::copy(std::begin(attributes->backFacePlane), std::end(attributes->backFacePlane), record.backFacePlane);
-        std::copy(std::begin(attributes->surfacePlane), std::end(attributes->surfacePlane), record.surfacePlane);
+        std::copy(std::begin(attributes->backFacePlane), std::end(attributes->backFacePlane),
+                  record.backFacePlane);
+        std::copy(std::begin(attributes->surfacePlane), std::end(attributes->surfacePlane),
+                  record.surfacePlane);
         record.backFace = attributes->backFace;
         record.specialSurface = attributes->specialSurface;
     }

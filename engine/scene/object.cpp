@@ -77,7 +77,8 @@ void ExtendWithVertices(Object_* object, IDirect3DVertexBuffer9* buffer, DWORD f
     if (FAILED(buffer->Lock(0, 0, &data, D3DLOCK_READONLY)) || !data) return;
     const BYTE* bytes = static_cast<const BYTE*>(data) + size_t(first) * kModelVertexStride;
     for (DWORD i = 0; i < count; ++i)
-        object->ExtendBounds(transform.Apply(D3DXVECTOR3(reinterpret_cast<const float*>(bytes + size_t(i) * kModelVertexStride))));
+        object->ExtendBounds(transform.Apply(
+            D3DXVECTOR3(reinterpret_cast<const float*>(bytes + size_t(i) * kModelVertexStride))));
     buffer->Unlock();
 }
 } // namespace
@@ -285,7 +286,8 @@ void Object_::ComputeBounds(const D3DXMATRIX* extra, View_* camera)
             if (p == 0 && model->lineVertexCount)
                 ExtendWithVertices(this, part->currentLineVertexBuffer, 0, model->lineVertexCount, transform);
             if (part->mesh)
-                ExtendWithVertices(this, part->currentVertexBuffer, 0, part->mesh->GetNumVertices(), transform);
+                ExtendWithVertices(this, part->currentVertexBuffer, 0, part->mesh->GetNumVertices(),
+                                   transform);
         }
     }
     else if (parts)
@@ -298,12 +300,15 @@ void Object_::ComputeBounds(const D3DXMATRIX* extra, View_* camera)
             if (!range) continue;
             BoundsTransform_ subsetTransform = transform;
             D3DXMATRIX node;
-            if (subset.animationNode && GetAnimationNodeMatrix(subset.animationNode, animationClip, animationTime, &node))
+            if (subset.animationNode &&
+                GetAnimationNodeMatrix(subset.animationNode, animationClip, animationTime, &node))
             {
-                subsetTransform.toWorld = extra ? Multiply(Multiply(node, *world), *extra) : Multiply(node, *world);
+                subsetTransform.toWorld =
+                    extra ? Multiply(Multiply(node, *world), *extra) : Multiply(node, *world);
                 if (transform.projected) subsetTransform.worldView = Multiply(subsetTransform.toWorld, view);
             }
-            ExtendWithVertices(this, part->currentVertexBuffer, range->VertexStart, range->VertexCount, subsetTransform);
+            ExtendWithVertices(this, part->currentVertexBuffer, range->VertexStart, range->VertexCount,
+                               subsetTransform);
         }
     }
 
@@ -351,14 +356,16 @@ float Object_::GetScreenSize(DWORD width, DWORD height, View_* camera)
     if (!camera) return 0.0f;
     if (!boundsValid) ComputeBounds(nullptr, nullptr);
     D3DXMATRIX vp, inverse;
-    if (FAILED(camera->GetViewProjectionMatrix(&vp)) || !D3DXMatrixInverse(&inverse, nullptr, &vp)) return 0.0f;
+    if (FAILED(camera->GetViewProjectionMatrix(&vp)) || !D3DXMatrixInverse(&inverse, nullptr, &vp))
+        return 0.0f;
     const float halfWidth = static_cast<float>(width) / 2.0f;
     const float halfHeight = static_cast<float>(height) / 2.0f;
     const D3DXVECTOR3 centre(boundsCentre);
     // Depth is judged before the perspective divide: behind the eye the divided depth turns positive
     // again, and the point would be measured mirrored.
     D3DXVECTOR3 p;
-    auto project = [&vp](const D3DXVECTOR3& point, D3DXVECTOR3* out) {
+    auto project = [&vp](const D3DXVECTOR3& point, D3DXVECTOR3* out)
+    {
         D3DXVECTOR4 h;
         D3DXVec3Transform(&h, &point, &vp);
         const float w = h.w != 0.0f ? h.w : 1.0f;
@@ -370,7 +377,8 @@ float Object_::GetScreenSize(DWORD width, DWORD height, View_* camera)
         float depth = -1.0f;
         for (int k = 0; k < 8 && depth <= 0.0f; ++k)
         {
-            const D3DXVECTOR3 corner((k & 1) ? boundsMin[0] : boundsMax[0], (k & 2) ? boundsMin[1] : boundsMax[1],
+            const D3DXVECTOR3 corner((k & 1) ? boundsMin[0] : boundsMax[0],
+                                     (k & 2) ? boundsMin[1] : boundsMax[1],
                                      (k & 4) ? boundsMin[2] : boundsMax[2]);
             depth = project(corner, &p);
         }
@@ -404,7 +412,8 @@ void Object_::OrientToCamera(View_* camera)
     D3DXVec3Normalize(&u, &up);
     D3DXVECTOR3 side;
     D3DXVec3Cross(&side, &f, &u);
-    const D3DXMATRIX r(side.x, side.y, side.z, 0.0f, f.x, f.y, f.z, 0.0f, u.x, u.y, u.z, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f);
+    const D3DXMATRIX r(side.x, side.y, side.z, 0.0f, f.x, f.y, f.z, 0.0f, u.x, u.y, u.z, 0.0f, 0.0f, 0.0f,
+                       0.0f, 1.0f);
     D3DXMATRIX to, back;
     D3DXMatrixTranslation(&to, -boundsCentre[0], -boundsCentre[1], -boundsCentre[2]);
     D3DXMatrixTranslation(&back, boundsCentre[0], boundsCentre[1], boundsCentre[2]);
@@ -429,7 +438,8 @@ HRESULT Object_::Draw(BackBufferPart_* part, const D3DXVECTOR3* eye, DWORD mode,
     }
     D3DXVECTOR3 modelEye;
     if (eye) D3DXVec3TransformCoord(&modelEye, eye, inverseWorld);
-    const HRESULT result = model->DrawForObject(part, this, eye ? &modelEye : nullptr, mode, view, light, pass);
+    const HRESULT result =
+        model->DrawForObject(part, this, eye ? &modelEye : nullptr, mode, view, light, pass);
     if (orient)
     {
         *world = savedWorld;
@@ -462,7 +472,8 @@ void Object_::PopMirrorOverrides(bool firstList)
         SubsetStruct_TYP& subset = model->subsets[record.subset];
         subset.surfaceType = record.savedSurfaceType;
         subset.specialSurface = record.savedSpecialSurface;
-        std::copy(std::begin(record.savedSurfacePlane), std::end(record.savedSurfacePlane), subset.surfacePlane);
+        std::copy(std::begin(record.savedSurfacePlane), std::end(record.savedSurfacePlane),
+                  subset.surfacePlane);
     }
 }
 } // namespace LMK

@@ -83,7 +83,8 @@ TEST_F(SceneTest, SubsetsAgreeWithTheirAttributeEntries)
         // Faces of no subset lie outside every subset's entry.
         DWORD claimed = 0;
         for (DWORD k = 0; k < part->attributeRangeCount; ++k)
-            if (part->attributeTable[k].AttribId < model->subsetCount) claimed += part->attributeTable[k].FaceCount;
+            if (part->attributeTable[k].AttribId < model->subsetCount)
+                claimed += part->attributeTable[k].FaceCount;
         DWORD expectedClaimed = 0;
         for (const auto& s : c.subsets)
             expectedClaimed += 2 * s.second;
@@ -107,7 +108,8 @@ struct SplitCase
 
 using FaceKey = std::array<std::tuple<float, float, float>, 3>;
 
-FaceKey KeyOf(const LMK::RawVertexStruct_TYP* a, const LMK::RawVertexStruct_TYP* b, const LMK::RawVertexStruct_TYP* c)
+FaceKey KeyOf(const LMK::RawVertexStruct_TYP* a, const LMK::RawVertexStruct_TYP* b,
+              const LMK::RawVertexStruct_TYP* c)
 {
     FaceKey k{std::make_tuple(a->position[0], a->position[1], a->position[2]),
               std::make_tuple(b->position[0], b->position[1], b->position[2]),
@@ -131,7 +133,8 @@ TEST_F(SceneTest, LargeModelsSplitIntoPartsCoveringEveryFaceOnce)
 {
     const SplitCase cases[] = {
         {"two subsets of separate triangles",
-         [](RawGeometry* g, std::vector<LMK::SubsetStruct_TYP>* s) {
+         [](RawGeometry* g, std::vector<LMK::SubsetStruct_TYP>* s)
+         {
              for (int t = 0; t < 24000; ++t)
                  g->AddTriangle(float(t), t < 12000 ? 0.0f : 1.0f);
              s->push_back(Subset(0, 12000));
@@ -139,14 +142,16 @@ TEST_F(SceneTest, LargeModelsSplitIntoPartsCoveringEveryFaceOnce)
          },
          2},
         {"one subset wider than the vertex span",
-         [](RawGeometry* g, std::vector<LMK::SubsetStruct_TYP>* s) {
+         [](RawGeometry* g, std::vector<LMK::SubsetStruct_TYP>* s)
+         {
              for (int t = 0; t < 23000; ++t)
                  g->AddTriangle(float(t), 0.0f);
              s->push_back(Subset(0, 23000));
          },
          2},
         {"two subsets sharing their vertices",
-         [](RawGeometry* g, std::vector<LMK::SubsetStruct_TYP>* s) {
+         [](RawGeometry* g, std::vector<LMK::SubsetStruct_TYP>* s)
+         {
              for (int v = 0; v < 35000; ++v)
                  g->AddVertex(float(v), float(v % 2), 0.0f);
              for (int copy = 0; copy < 2; ++copy)
@@ -292,8 +297,8 @@ TEST_F(SceneTest, LineVerticesGetTheSegmentNormal)
 struct BadInputCase
 {
     const char* name;
-    DWORD badIndex;     // written into the first face
-    DWORD subsetFaces;  // face count of the only subset
+    DWORD badIndex;    // written into the first face
+    DWORD subsetFaces; // face count of the only subset
 };
 
 // Loader data that points outside its arrays fails the build instead of reading past them.
@@ -321,8 +326,8 @@ TEST_F(SceneTest, OutOfRangeInputFailsTheBuild)
 TEST_F(SceneTest, BoxesCoverModelAndSubsets)
 {
     RawGeometry g;
-    g.AddQuad(0, 0);  // x 0..1
-    g.AddQuad(4, 2);  // x 4..5, z 2
+    g.AddQuad(0, 0); // x 0..1
+    g.AddQuad(4, 2); // x 4..5, z 2
     HRESULT hr = E_FAIL;
     LMK::Model_* model = BuildModel(g, {Subset(0, 2), Subset(2, 2)}, &hr);
     ASSERT_EQ(hr, S_OK);

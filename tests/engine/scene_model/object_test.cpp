@@ -19,7 +19,8 @@ RawGeometry Box()
     RawGeometry g;
     for (int i = 0; i < 8; ++i)
         g.AddVertex((i & 1) ? 1.0f : -1.0f, (i & 2) ? 2.0f : -2.0f, (i & 4) ? 3.0f : -3.0f);
-    const DWORD sides[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
+    const DWORD sides[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
+                               {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
     for (const auto& q : sides)
         g.indices.insert(g.indices.end(), {q[0], q[1], q[2], q[0], q[2], q[3]});
     return g;
@@ -34,8 +35,8 @@ protected:
         const RawGeometry g = Box();
         HRESULT hr = E_FAIL;
         const std::vector<LMK::RawLightPointStruct_TYP> points(2);
-        model = new LMK::Model_(0, g.vertices.data(), 8, g.indices.data(), 12, nullptr, 0, nullptr, 0, nullptr,
-                                nullptr, &hr, 0, 0, 2, points.data(), 0, 0);
+        model = new LMK::Model_(0, g.vertices.data(), 8, g.indices.data(), 12, nullptr, 0, nullptr, 0,
+                                nullptr, nullptr, &hr, 0, 0, 2, points.data(), 0, 0);
         ASSERT_EQ(hr, S_OK);
         LMK::SubsetStruct_TYP subsets[2] = {Subset(0, 6), Subset(6, 6)};
         model2 = BuildModel(g, {subsets[0], subsets[1]}, &hr);

@@ -26,7 +26,8 @@ RawGeometry Cube()
     RawGeometry g;
     for (int i = 0; i < 8; ++i)
         g.AddVertex(float(i & 1), float((i >> 1) & 1), float((i >> 2) & 1));
-    const DWORD sides[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
+    const DWORD sides[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
+                               {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
     for (const auto& q : sides)
         g.indices.insert(g.indices.end(), {q[0], q[1], q[2], q[0], q[2], q[3]});
     return g;
@@ -52,8 +53,8 @@ RawGeometry Sphere(int rings, int segments)
         g.indices.insert(g.indices.end(), {0, at(1, s), at(1, s + 1)});
     for (int r = 1; r + 1 < rings; ++r)
         for (int s = 0; s < segments; ++s)
-            g.indices.insert(g.indices.end(), {at(r, s), at(r + 1, s), at(r, s + 1), at(r, s + 1), at(r + 1, s),
-                                               at(r + 1, s + 1)});
+            g.indices.insert(g.indices.end(), {at(r, s), at(r + 1, s), at(r, s + 1), at(r, s + 1),
+                                               at(r + 1, s), at(r + 1, s + 1)});
     for (int s = 0; s < segments; ++s)
         g.indices.insert(g.indices.end(), {south, at(rings - 1, s + 1), at(rings - 1, s)});
     return g;

@@ -61,10 +61,10 @@ inline LMK::Model_* BuildModel(const RawGeometry& g, const std::vector<LMK::Subs
                                HRESULT* result, BYTE optimize = 0,
                                const std::vector<LMK::RawVertexStruct_TYP>& lines = {})
 {
-    return new LMK::Model_(0, g.vertices.data(), static_cast<DWORD>(g.vertices.size()), g.indices.data(),
-                           g.FaceCount(), lines.empty() ? nullptr : lines.data(), static_cast<DWORD>(lines.size()),
-                           subsets.data(), static_cast<DWORD>(subsets.size()), nullptr, nullptr, result, 0, 0, 0,
-                           nullptr, optimize, 0);
+    return new LMK::Model_(
+        0, g.vertices.data(), static_cast<DWORD>(g.vertices.size()), g.indices.data(), g.FaceCount(),
+        lines.empty() ? nullptr : lines.data(), static_cast<DWORD>(lines.size()), subsets.data(),
+        static_cast<DWORD>(subsets.size()), nullptr, nullptr, result, 0, 0, 0, nullptr, optimize, 0);
 }
 
 inline LMK::DeviceSpecificModelData_* Primary(LMK::Model_* model)

@@ -403,3 +403,17 @@ TEST_F(BackBufferTest, FullScreenMonitorUsesThatMonitorsFullScreenDevice)
         TearDown();
     }
 }
+
+TEST_F(BackBufferTest, RefreshFollowsTheResizedWindow)
+{
+    Start({RECT{0, 0, 1920, 1080}});
+    HWND w = Window(RECT{10, 20, 110, 70});
+    BackBuffer_* b = nullptr;
+    ASSERT_EQ(LRCreateBackBuffer(w, &b, nullptr), S_OK);
+    ASSERT_TRUE(MoveWindow(w, 1870, 20, 200, 100, FALSE));
+    ExpectRect(b->clientRect, RECT{10, 20, 110, 70}, "before the refresh");
+    b->Refresh();
+    ExpectRect(b->clientRect, RECT{1870, 20, 2070, 120}, "client");
+    ExpectParts(*b, {{POINT{1870, 20}, RECT{0, 0, 50, 100}}});
+    LRReleaseBackBuffer(&b);
+}
