@@ -47,7 +47,7 @@ bool ReadRecords(ChunkCursor& in, DWORD count, bool withLightGroup, std::vector<
         P3DInstanceRecordFile file;
         std::memcpy(&file, at, sizeof file);
         P3DInstanceRecord record{};
-        std::memcpy(record.matrix, file.matrix, sizeof record.matrix);
+        std::memcpy(&record.matrix, file.matrix, sizeof record.matrix);
         record.materialSet = file.materialSet;
         record.outputIndex = file.outputIndex;
         if (withLightGroup) std::memcpy(&record.lightGroup, at + sizeof file, 4);

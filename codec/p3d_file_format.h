@@ -2,10 +2,11 @@
 // Object file layout: the file header, section and chunk headers, and the instance records.
 // All numbers are little-endian.
 #include "engine/scene/model_chunk.h"
+#include "platform/d3dx9/d3dx9math.h"
+#include "platform/mfc/afx_string.h"
 #include "platform/win32/windef.h"
 
 #include <bit>
-#include <string>
 #include <vector>
 
 static_assert(std::endian::native == std::endian::little, "the file records are read in place");
@@ -84,7 +85,7 @@ enum P3DChunkType : DWORD
 // Instance record in memory; fields not present in the file are 0.
 struct P3DInstanceRecord
 {
-    float matrix[16];
+    D3DXMATRIX matrix;
     DWORD materialSet; // 1-based, 0 none
     DWORD outputIndex;
     DWORD lightGroup; // 1-based, 0 none
@@ -101,9 +102,10 @@ struct P3DMaterialSet
 {
     std::vector<BYTE> pack; // private copy of the material pack
     DWORD slotCount = 0;
-    std::vector<std::string> names; // from the pack's string table
-    LMK::Material_** materials = nullptr;
-    LMK::Material_** copies = nullptr;
+    std::vector<CString> names;           // from the pack's string table
+    LMK::Material_** materials = nullptr; // slotCount entries once the pack is loaded, each counted
+    LMK::Material_** copies = nullptr;    // copyCount entries, counted; only while objects are assembled
+    DWORD copyCount = 0; // the slot count may change when the pack is reloaded while copies exist
 };
 
 struct P3DLightSlot

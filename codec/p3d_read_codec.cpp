@@ -60,6 +60,11 @@ CP3DReadCodec::~CP3DReadCodec()
         for (LMK::ModelChunkStruct_TYP& chunk : entry.chunks)
             delete[] chunk.data;
     }
+    for (P3DMaterialSet& set : m_materialSets)
+    {
+        ReleaseMaterials(set.materials, set.slotCount);
+        ReleaseMaterials(set.copies, set.copyCount);
+    }
     for (auto& group : m_lightGroups)
         for (P3DLightSlot& slot : group)
             if (slot.light) ReleaseLight(slot.light);

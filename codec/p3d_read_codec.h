@@ -1,15 +1,26 @@
 #pragma once
-// The object file reader that other programs use: recognises a file by its header and reads its
-// sections into tables that scene assembly later turns into objects.
+// The object file codec that other programs use: the reader, which recognises a file by its header,
+// reads its sections into tables and turns them into engine objects, and the data holders of the
+// writing, preview and statistics sides, which this program never fills.
 #include "codec/blob_storage_data.h"
 #include "codec/codec_export.h"
 #include "codec/p3d_file_format.h"
 #include "platform/win32/windef.h"
 
 #include <cstddef>
+#include <map>
 #include <vector>
 
 struct IP3DBlobContainer;
+struct k3dCompressionInfo;
+namespace Gdiplus
+{
+class Bitmap;
+}
+namespace LMK
+{
+class Object_;
+}
 
 class FEROLT_CODEC_API CP3DCodec
 {
@@ -30,6 +41,9 @@ public:
     // files hold one row per model, pack or group; the bound keeps an index from the file, or a
     // flood of tiny chunks, from growing a table without limit.
     static constexpr size_t kMaxTableRows = 65536;
+    // Largest output index that scene assembly honours. The index sizes the caller's object list, so
+    // one stray value would otherwise ask for billions of slots; a record beyond it makes no object.
+    static constexpr DWORD kMaxOutputIndex = 0xFFFFF;
 
     explicit CP3DReadCodec(IP3DBlobContainer** blobContainerHolder = nullptr);
     // The codec holds the only reference to what it created; a copy would release it twice.
@@ -52,6 +66,23 @@ public:
     bool Read(const unsigned char* data, size_t size, DWORD* value1, DWORD* value2,
               const GUID* const* acceptedTypes);
 
+    // Hands model chunks to their models, then makes one object per instance record at the record's
+    // output index (the list is resized to the largest index + 1; empty slots are null), with the
+    // materials of its material set (private copies when cloneMaterials is set) and the lights of its
+    // light group. The objects go to the caller with their only reference. Always true.
+    bool GetObjects(std::vector<LMK::Object_*>& objects, bool cloneMaterials);
+    // The first light group that no instance record uses, each light with a reference for the
+    // caller. False when there is none or it is empty.
+    bool GetLights(std::vector<LMK::Light_*>& lights);
+    // Takes the first model chunk of the first entry that has a model and chunks: the model (no
+    // reference added), the chunk's id, size and data. The caller owns the data (free it with
+    // delete[] as a BYTE array).
+    bool GetChunk(LMK::Model_*& model, DWORD& type, DWORD& size, void*& data);
+    bool HasChunks() const;
+    // The special flags, null when the file has none; count receives how many there are. The
+    // pointer stays valid while the codec lives and no further Read replaces the flags.
+    const DWORD* GetQELSOSpecialFlags(DWORD* count = nullptr) const;
+
 protected:
     bool DecodeTextureChunk(bool withoutFlags, BlobStorageData& chunk, size_t size, LMK::Texture_*& texture);
 
@@ -72,6 +103,8 @@ private:
     void ReadAnimation(const BYTE* data, size_t size);
     void ReadTexture(DWORD type, const BYTE* data, size_t size);
     P3DChunkEntry* EntryRow(DWORD index);
+    void HandChunksToModel(P3DChunkEntry& entry);
+    void ApplyMaterialSet(LMK::Object_* object, LMK::Model_* model, P3DMaterialSet& set, bool cloneMaterials);
 
     // Engine calls, kept in one file so that the engine side plugs in there.
     LMK::Model_* CreateModel(const BYTE* data, size_t size);
@@ -81,4 +114,54 @@ private:
     LMK::Light_* CreateLight(const BYTE* record, size_t size);
     void ReleaseLight(LMK::Light_* light);
     void ReleaseTexture(LMK::Texture_* texture);
+    bool LoadMaterialPack(P3DMaterialSet& set);
+    void MakeMaterialCopies(P3DMaterialSet& set);
+    static void ReleaseMaterials(LMK::Material_**& array, DWORD count);
+    void AddRefLight(LMK::Light_* light);
+};
+
+// The writing side exists as a data holder only: this program writes no object files.
+class FEROLT_CODEC_API CP3DWriteCodec : public CP3DCodec
+{
+public:
+    using ProgressCallback = bool(__stdcall*)(float done);
+
+    explicit CP3DWriteCodec(ProgressCallback progress) : m_progress(progress) {}
+    CP3DWriteCodec(const CP3DWriteCodec&) = default;
+    CP3DWriteCodec& operator=(const CP3DWriteCodec&) = default;
+
+protected:
+    std::vector<std::vector<BYTE>> m_materialPacks;
+    std::vector<std::vector<BYTE>> m_lightRecords;
+    std::vector<std::vector<BYTE>> m_textureChunks;
+    ProgressCallback m_progress = nullptr;
+    std::map<CString, DWORD> m_textureNames;
+};
+
+// Holds a preview image for programs that show one; nothing here sets or deletes it.
+class FEROLT_CODEC_API CP3DPreviewCodec : public CP3DCodec
+{
+public:
+    CP3DPreviewCodec() = default;
+    CP3DPreviewCodec(const CP3DPreviewCodec&) = default;
+    CP3DPreviewCodec& operator=(const CP3DPreviewCodec&) = default;
+    ~CP3DPreviewCodec() = default;
+
+    Gdiplus::Bitmap* GetPreview() const { return m_preview; }
+
+protected:
+    Gdiplus::Bitmap* m_preview = nullptr;
+};
+
+// Carries a caller's compression figures; the codec never reads them.
+class FEROLT_CODEC_API CP3DStatisticsCodec : public CP3DCodec
+{
+public:
+    explicit CP3DStatisticsCodec(k3dCompressionInfo* info) : m_info(info) {}
+    CP3DStatisticsCodec(const CP3DStatisticsCodec&) = default;
+    CP3DStatisticsCodec& operator=(const CP3DStatisticsCodec&) = default;
+    ~CP3DStatisticsCodec() = default;
+
+protected:
+    k3dCompressionInfo* m_info = nullptr;
 };

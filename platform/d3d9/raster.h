@@ -98,9 +98,9 @@ void RasterizePrim(const DrawConfig& cfg, const VaryingSet& active, const SetupP
                    int x0, int y0, int x1, int y1, PixelPipeline& pixels);
 
 // ---- pixel stage
-// ------------------------------------------------------------------------------------------- Where a
-// fragment's varyings come from; they are evaluated only for fragments that survive the depth and stencil
-// tests, and at neighbouring pixels for texture level selection.
+// -------------------------------------------------------------------------------------------
+// Where a fragment's varyings come from; they are evaluated only for fragments that survive the depth and
+// stencil tests. Texture level selection takes the screen-space derivatives from the triangle's planes.
 struct VaryingSource
 {
     const SetupPrim* prim = nullptr;

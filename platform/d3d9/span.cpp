@@ -191,11 +191,18 @@ bool PixelPipeline::SampleQuad(int s, __m128 u, __m128 v, const int level[4], Qu
     const SamplerConfig& smp = st.sampler;
     const Surface* surf[4];
     double wd[4], hd[4];
+    const uint8_t* bits[4];
+    size_t pitch[4];
+    int wi[4], hi[4];
     for (int i = 0; i < 4; ++i)
     {
         surf[i] = t.level[level[i]];
-        wd[i] = surf[i]->Width();
-        hd[i] = surf[i]->Height();
+        wi[i] = surf[i]->Width();
+        hi[i] = surf[i]->Height();
+        wd[i] = wi[i];
+        hd[i] = hi[i];
+        bits[i] = surf[i]->Bits();
+        pitch[i] = surf[i]->Pitch();
     }
     const bool linear = smp.magFilter == D3DTEXF_LINEAR;
     __m128d x[2], y[2];
@@ -229,13 +236,13 @@ bool PixelPipeline::SampleQuad(int s, __m128 u, __m128 v, const int level[4], Qu
     _mm_store_si128(reinterpret_cast<__m128i*>(iy),
                     _mm_unpacklo_epi64(_mm_cvttpd_epi32(fy0[0]), _mm_cvttpd_epi32(fy0[1])));
     const bool opaque = surf[0]->Desc().Format == D3DFMT_X8R8G8B8;
+    const DWORD au = smp.addressU, av = smp.addressV;
     auto fetch = [&](int i, int tx, int ty) -> int
     {
-        const Surface& sf = *surf[i];
-        const int ax = AddressLane(smp.addressU, tx, sf.Width());
-        const int ay = AddressLane(smp.addressV, ty, sf.Height());
+        const int ax = AddressLane(au, tx, wi[i]);
+        const int ay = AddressLane(av, ty, hi[i]);
         uint32_t c;
-        std::memcpy(&c, sf.Bits() + sf.Pitch() * ay + static_cast<size_t>(ax) * 4, 4);
+        std::memcpy(&c, bits[i] + pitch[i] * ay + static_cast<size_t>(ax) * 4, 4);
         return static_cast<int>(c);
     };
     auto unpack = [&](__m128i texels, Quad* q)
