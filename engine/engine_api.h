@@ -3,5 +3,7 @@
 #include "engine/core/lr_core_api.h"
 #include "engine/core/lr_view_api.h"
 #include "engine/core/lr_material_api.h"
+#include "engine/core/lr_light_api.h"
 #include "engine/scene/model_api.h"
 #include "engine/scene/object_api.h"
+#include "engine/render/render_view.h"

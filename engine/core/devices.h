@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/core/lr_core_api.h"
+#include "engine/core/material_apply_validation.h"
 #include "platform/d3d9/d3d9.h"
 #include "platform/mfc/afx_thread.h"
 #include "platform/win32/winuser.h"
@@ -33,9 +34,6 @@ struct AdapterInfoStruct_TYP
 class Device_
 {
 public:
-    // Material application's stage-validation table: 128 entries of 8 bytes.
-    static constexpr size_t kStageValidationBytes = 128 * 8;
-
     Device_(IDirect3DDevice9* d3dDevice, D3DDEVTYPE type, const D3DPRESENT_PARAMETERS& params, UINT width,
             UINT height, UINT adapterOrdinal, DWORD multiSample, const RECT& rect);
     Device_(const Device_&) = delete;
@@ -55,7 +53,7 @@ public:
     UINT adapter;
     DWORD multiSampleType; // as created; presentParams may later hold another
     RECT backBufferRect;   // a size fallback or a reset writes the new width and height into right, bottom
-    BYTE stageValidation[kStageValidationBytes];
+    StageValidationStruct_TYP stageValidation[kStageValidationEntries]; // material application's verdicts
     BYTE resizePending; // created 0 x 0: the first frame resets it to its window
 };
 

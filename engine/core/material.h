@@ -14,6 +14,8 @@ namespace LMK
 class Texture_;
 class Material_;
 class Object_;
+struct PartDrawContextStruct_TYP;
+struct TextureLayerStruct_TYP;
 
 // Flag word of a material.
 constexpr DWORD kMaterialKeepDiffuse = 0x1; // else a base texture whitens the diffuse colour
@@ -153,6 +155,11 @@ public:
     Material_* Clone() const;
     void ReleaseResources();
     bool IsTransparent() const;
+    // Sets the device state for one drawn subset (material_apply.cpp); returns the number of passes.
+    DWORD Apply(PartDrawContextStruct_TYP* context, const TextureLayerStruct_TYP* layer);
+    void CopyStageStateToEffect(PartDrawContextStruct_TYP* context);
+    // A mirror for this surface type at the view's reflection level (engine/render/render_view.cpp).
+    bool IsReflecting(DWORD surfaceType, DWORD level, float minimumReflectivity) const;
 
     D3DMATERIAL9 material{};
     D3DMATERIAL9 lastApplied{};

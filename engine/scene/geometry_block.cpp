@@ -36,7 +36,10 @@ inline float FloatFromBits(DWORD bits)
 class FloatControlScope
 {
 public:
-    FloatControlScope() : m_saved(_controlfp(0, 0)) { _controlfp(kGeometryDecodeControl, kGeometryDecodeControlMask); }
+    FloatControlScope() : m_saved(_controlfp(0, 0))
+    {
+        _controlfp(kGeometryDecodeControl, kGeometryDecodeControlMask);
+    }
     ~FloatControlScope() { _controlfp(m_saved, kGeometryDecodeControlMask); }
     FloatControlScope(const FloatControlScope&) = delete;
     FloatControlScope& operator=(const FloatControlScope&) = delete;
@@ -98,8 +101,14 @@ struct MeshDecoder
 
     std::vector<DecodedVertexStruct_TYP> vertices;
     DWORD made = 0;
+    DWORD vertexLimit = 0;
 
     bool Read(DWORD& value, DWORD n) { return BitReader::ReadBits(value, n, reader); }
+    size_t BitsLeft() const
+    {
+        if (!reader.current || reader.current > reader.last) return 0;
+        return static_cast<size_t>(reader.last - reader.current + 1) * 8 - reader.bitPosition;
+    }
     bool ReadThrough(DWORD& value, DWORD n, DWORD table)
     {
         return BitReader::ReadField(value, n, tables[table], reader);
@@ -117,9 +126,12 @@ struct MeshDecoder
     {
         switch (i)
         {
-        case 0: return {kDecodedPositionSlot, description.positionCount, 0, false};
-        case 1: return {kDecodedBlendSlot, description.blendCount, 1, false};
-        default: return {kDecodedTextureSlot, description.textureFloatCount, 2, true};
+        case 0:
+            return {kDecodedPositionSlot, description.positionCount, 0, false};
+        case 1:
+            return {kDecodedBlendSlot, description.blendCount, 1, false};
+        default:
+            return {kDecodedTextureSlot, description.textureFloatCount, 2, true};
         }
     }
 
@@ -141,9 +153,9 @@ struct MeshDecoder
         return true;
     }
 
-    bool DecodePredictedVertex(const CompressedGroupStruct_TYP& group, DWORD parity, const DecodedVertexStruct_TYP& a,
-                               const DecodedVertexStruct_TYP& b, const DecodedVertexStruct_TYP& c,
-                               DecodedVertexStruct_TYP& vertex)
+    bool DecodePredictedVertex(const CompressedGroupStruct_TYP& group, DWORD parity,
+                               const DecodedVertexStruct_TYP& a, const DecodedVertexStruct_TYP& b,
+                               const DecodedVertexStruct_TYP& c, DecodedVertexStruct_TYP& vertex)
     {
         for (DWORD k = 0; k < 3; ++k)
         {
@@ -156,7 +168,8 @@ struct MeshDecoder
                 if (q & signMask[cls.klass]) q |= signMask[cls.klass];
                 const double range = static_cast<double>(group.maximum[i]) - group.minimum[i];
                 const float step = static_cast<float>(range * scale[cls.klass]);
-                const float d = static_cast<float>(2.0 * (static_cast<double>(static_cast<int32_t>(q)) * step));
+                const float d =
+                    static_cast<float>(2.0 * (static_cast<double>(static_cast<int32_t>(q)) * step));
                 const double ai = a.values[i], bi = b.values[i], ci = c.values[i];
                 const float base = static_cast<float>(parity ? (ai + bi) - ci : (ai - bi) + ci);
                 vertex.values[i] = static_cast<float>(static_cast<double>(base) + d);
@@ -236,7 +249,8 @@ struct MeshDecoder
 
     void Push(WORD index, BYTE counted)
     {
-        PushRecentIndex(index, ring.data(), static_cast<DWORD>(ring.size()), &ringPosition, &ringCounter, counted);
+        PushRecentIndex(index, ring.data(), static_cast<DWORD>(ring.size()), &ringPosition, &ringCounter,
+                        counted);
     }
 
     StripResult DecodeStrip(CompressedGroupStruct_TYP& group, DWORD stripNumber)
@@ -266,16 +280,19 @@ struct MeshDecoder
             // The group's own count bounds its entries, so a hostile length cannot run on.
             if (group.entries.size() >= group.stripEntryCount) return StripResult::Malformed;
             const DWORD here = static_cast<DWORD>(group.entries.size() - start);
-            const DecodedVertexStruct_TYP* a = here >= 1 ? &vertices[group.entries[start + here - 1].vertex] : nullptr;
-            const DecodedVertexStruct_TYP* b = here >= 2 ? &vertices[group.entries[start + here - 2].vertex] : a;
-            const DecodedVertexStruct_TYP* c = here >= 3 ? &vertices[group.entries[start + here - 3].vertex] : b;
+            const DecodedVertexStruct_TYP* a =
+                here >= 1 ? &vertices[group.entries[start + here - 1].vertex] : nullptr;
+            const DecodedVertexStruct_TYP* b =
+                here >= 2 ? &vertices[group.entries[start + here - 2].vertex] : a;
+            const DecodedVertexStruct_TYP* c =
+                here >= 3 ? &vertices[group.entries[start + here - 3].vertex] : b;
 
             DWORD bit = 0;
             if (!Read(bit, 1)) return StripResult::EndOfStream;
             StripEntryStruct_TYP entry{};
             if (bit == 0)
             {
-                if (made >= header.vertexCapacity) return StripResult::Malformed;
+                if (made >= vertexLimit) return StripResult::Malformed;
                 DecodedVertexStruct_TYP& vertex = vertices[made];
                 if (copied)
                 {
@@ -344,7 +361,7 @@ struct MeshDecoder
                 entry.copy = static_cast<BYTE>(copy);
                 if (copy)
                 {
-                    if (made >= header.vertexCapacity) return StripResult::Malformed;
+                    if (made >= vertexLimit) return StripResult::Malformed;
                     vertices[made] = vertices[index];
                     entry.vertex = static_cast<WORD>(made);
                     ++made;
@@ -372,7 +389,8 @@ DWORD EmitFaces(const CompressedGroupStruct_TYP& group, DWORD attribute, Decoded
         const size_t end = s + 1 < group.stripStarts.size() ? group.stripStarts[s + 1] : group.entries.size();
         for (size_t e = begin + 2; e < end; ++e)
         {
-            const WORD e0 = group.entries[e - 2].vertex, e1 = group.entries[e - 1].vertex, e2 = group.entries[e].vertex;
+            const WORD e0 = group.entries[e - 2].vertex, e1 = group.entries[e - 1].vertex,
+                       e2 = group.entries[e].vertex;
             if (e2 == e1 || e2 == e0 || e1 == e0) continue;
             if ((e - begin) % 2 == 0)
                 mesh.indices.insert(mesh.indices.end(), {e0, e1, e2});
@@ -427,7 +445,8 @@ void WriteDecodedVertex(const DecodedVertexStruct_TYP& vertex, BYTE* destination
                         const FVFDescriptionStruct_TYP& description)
 {
     const DWORD format = description.format;
-    auto put = [&destination](float value) {
+    auto put = [&destination](float value)
+    {
         std::memcpy(destination, &value, sizeof value);
         destination += sizeof value;
     };
@@ -527,15 +546,22 @@ bool DecodeCompressedMesh(DWORD maxVersion, const BYTE* data, size_t size, Decod
         group.noTexture = static_cast<BYTE>(noTexture);
     }
 
-    decoder.vertices.assign(header.vertexCapacity, DecodedVertexStruct_TYP{});
+    // Every vertex made takes at least one bit of the stream.
+    decoder.vertices.assign(std::min<size_t>(header.vertexCapacity, decoder.BitsLeft()),
+                            DecodedVertexStruct_TYP{});
+    decoder.vertexLimit = static_cast<DWORD>(decoder.vertices.size());
     decoder.stripLengthWidth = BitReader::HighestBit(header.longestStrip);
     const FVFDescriptionStruct_TYP& description = decoder.description;
 
+    // Triples join the caller's list only with a mesh that is kept, so they stay in step with the
+    // attribute ids.
+    std::vector<IndexTripleStruct_TYP> groupTriples;
     DWORD decodedGroups = 0;
     bool streamEnded = false;
     for (CompressedGroupStruct_TYP& group : groups)
     {
-        auto readBounds = [&](DWORD slot, DWORD count) {
+        auto readBounds = [&](DWORD slot, DWORD count)
+        {
             for (DWORD i = slot; i < slot + count; ++i)
             {
                 DWORD lo = 0, hi = 0;
@@ -570,11 +596,11 @@ bool DecodeCompressedMesh(DWORD maxVersion, const BYTE* data, size_t size, Decod
                 break;
             }
         }
-        triples->push_back(triple);
+        groupTriples.push_back(triple);
         ++decodedGroups;
 
         // Every strip takes at least two bits, which bounds what a hostile count can reserve.
-        const size_t bitsLeft = static_cast<size_t>(decoder.reader.last - decoder.reader.current + 1) * 8;
+        const size_t bitsLeft = decoder.BitsLeft();
         group.stripLengths.reserve(std::min<size_t>(group.stripCount, bitsLeft / 2));
         group.stripStarts.reserve(std::min<size_t>(group.stripCount, bitsLeft / 2));
         group.entries.reserve(std::min<size_t>(group.stripEntryCount, bitsLeft));
@@ -598,7 +624,7 @@ bool DecodeCompressedMesh(DWORD maxVersion, const BYTE* data, size_t size, Decod
     DWORD faceTotal = 0;
     for (DWORD g = 0; g < decodedGroups; ++g)
     {
-        const DWORD faces = EmitFaces(groups[g], (*attributeCounter)++, *mesh);
+        const DWORD faces = EmitFaces(groups[g], mesh->firstAttribute + g, *mesh);
         mesh->groupFaceCounts.push_back(faces);
         faceTotal += faces;
     }
@@ -620,6 +646,8 @@ bool DecodeCompressedMesh(DWORD maxVersion, const BYTE* data, size_t size, Decod
     }
     decoder.vertices.resize(decoder.made);
     mesh->vertices = std::move(decoder.vertices);
+    *attributeCounter += decodedGroups;
+    triples->insert(triples->end(), groupTriples.begin(), groupTriples.end());
     return true;
 }
 
@@ -654,10 +682,17 @@ HRESULT DecodeMeshList(DWORD maxVersion, const BYTE* data, size_t size, DecodedM
     DWORD headerSize = 0;
     switch (magic)
     {
-    case kMeshListMagicY: headerSize = kMeshListHeaderSizeY; break;
-    case kMeshListMagicX: headerSize = kMeshListHeaderSizeX; break;
-    case kMeshListMagicE: headerSize = kMeshListHeaderSizeE; break;
-    default: return E_FAIL;
+    case kMeshListMagicY:
+        headerSize = kMeshListHeaderSizeY;
+        break;
+    case kMeshListMagicX:
+        headerSize = kMeshListHeaderSizeX;
+        break;
+    case kMeshListMagicE:
+        headerSize = kMeshListHeaderSizeE;
+        break;
+    default:
+        return E_FAIL;
     }
     // The declared size ends the block: its header fields, light points and meshes must lie inside it.
     const size_t end = declared;
@@ -681,7 +716,8 @@ HRESULT DecodeMeshList(DWORD maxVersion, const BYTE* data, size_t size, DecodedM
         }
         out->lightPoints.resize(lightCount);
         for (DWORD i = 0; i < lightCount; ++i)
-            std::memcpy(&out->lightPoints[i], data + offset + i * kLightPointRecordSize, kLightPointRecordSize);
+            std::memcpy(&out->lightPoints[i], data + offset + i * kLightPointRecordSize,
+                        kLightPointRecordSize);
         offset += static_cast<size_t>(lightCount) * kLightPointRecordSize;
     }
     static_assert(sizeof(LightPointStruct_TYP) == kLightPointRecordSize);

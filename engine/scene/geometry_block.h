@@ -134,7 +134,7 @@ struct DecodedMeshStruct_TYP
     std::vector<WORD> indices;     // three per face
     std::vector<DWORD> attributes; // one per face
     DWORD firstAttribute = 0;
-    DWORD groupCount = 0;          // groups that received an attribute id
+    DWORD groupCount = 0; // groups that received an attribute id
     std::vector<DWORD> groupFaceCounts;
 };
 

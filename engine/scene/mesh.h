@@ -8,6 +8,8 @@
 
 namespace LMK
 {
+struct PartDrawContextStruct_TYP;
+
 // The vertex buffer that picking has locked, and the pointer of that lock.
 struct VertexBufferLockStruct_TYP
 {
@@ -42,6 +44,14 @@ public:
     void SwapVertexBuffers(VertexBufferLockStruct_TYP* lock);
     // The attribute-table entry of a model subset, or null when the part has none for it.
     const D3DXATTRIBUTERANGE* FindSubsetRange(DWORD subsetIndex) const;
+
+    // Drawing (engine/render/model_draw.cpp): one subset for the object and each instance, the
+    // subset's lines from part 0's line buffer, and its hidden edges from the bound edge buffer.
+    void DrawSubset(PartDrawContextStruct_TYP* context, DWORD subsetIndex, std::vector<Object_*>* instances,
+                    const D3DXMATRIX* mirror, bool writeStencil, bool testStencil, DWORD stencilReference);
+    void DrawLines(PartDrawContextStruct_TYP* context, DWORD subsetIndex, DWORD lineCount,
+                   std::vector<Object_*>* instances, const D3DXMATRIX* mirror);
+    void DrawHiddenEdges(DWORD subsetIndex);
 
     void AddRef() { ++refCount; }
     // Deletes the part at the last reference.

@@ -41,9 +41,4 @@ DeviceSpecificModelData_::~DeviceSpecificModelData_()
     delete[] progressiveParts;
     if (vertexDeclaration) vertexDeclaration->Release();
 }
-
-void DeviceSpecificModelData_::Apply(void*, void*)
-{
-    // The draw of the model's current object on this device belongs to the renderer.
-}
 } // namespace LMK

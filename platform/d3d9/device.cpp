@@ -792,14 +792,23 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
             Intersect(part, {0, 0, depthStencil_->Width(), depthStencil_->Height()}, &r))
         {
             const size_t w = static_cast<size_t>(depthStencil_->Width());
-            for (LONG y = r.top; y < r.bottom; ++y)
-            {
-                if (flags & D3DCLEAR_ZBUFFER)
-                    std::fill_n(depthStencil_->DepthPlane() + y * w + r.left, r.right - r.left, depthValue);
-                if (flags & D3DCLEAR_STENCIL)
-                    std::fill_n(depthStencil_->StencilPlane() + y * w + r.left, r.right - r.left,
-                                stencilValue);
-            }
+            constexpr LONG kBand = 32;
+            const LONG rows = r.bottom - r.top;
+            pool_->Run(static_cast<size_t>((rows + kBand - 1) / kBand),
+                       [&](size_t band)
+                       {
+                           const LONG y0 = r.top + static_cast<LONG>(band) * kBand;
+                           const LONG y1 = std::min(y0 + kBand, r.bottom);
+                           for (LONG y = y0; y < y1; ++y)
+                           {
+                               if (flags & D3DCLEAR_ZBUFFER)
+                                   std::fill_n(depthStencil_->DepthPlane() + y * w + r.left, r.right - r.left,
+                                               depthValue);
+                               if (flags & D3DCLEAR_STENCIL)
+                                   std::fill_n(depthStencil_->StencilPlane() + y * w + r.left,
+                                               r.right - r.left, stencilValue);
+                           }
+                       });
         }
     }
     return D3D_OK;

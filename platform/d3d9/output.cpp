@@ -250,7 +250,8 @@ Vec4 PixelPipeline::Shade(int x, int y, const VaryingSource& src)
                     *ddx = *ddy = 0.0f;
                     return;
                 }
-                const float* pl = src.arena + src.prim->data + 6 + 12 * g + (varying - src.active->groupBase[g]);
+                const float* pl =
+                    src.arena + src.prim->data + 6 + 12 * g + (varying - src.active->groupBase[g]);
                 *ddx = w * (pl[4] - c[i] * qp.b);
                 *ddy = w * (pl[8] - c[i] * qp.c);
             };

@@ -81,7 +81,7 @@ public:
 
     // Screen positions may come projected already (s non-null, three of them).
     void Triangle(const float* a, const float* b, const float* c, const float* provoking,
-                  const ScreenVertex* s = nullptr);
+                  const ScreenVertex* const* s = nullptr);
     void Line(const float* a, const float* b, const float* provoking, uint32_t depthPlane,
               const float* planeOrigin);
     void Point(const float* a, uint32_t depthPlane, const float* planeOrigin);
@@ -89,7 +89,7 @@ public:
 private:
     bool Project(const float* v, ScreenVertex* out) const;
     void SetupTriangle(const float* a, const float* b, const float* c, const float* provoking,
-                       const ScreenVertex* s);
+                       const ScreenVertex* const* s);
     void Bin(uint32_t index);
     uint32_t Alloc(size_t floats)
     {
@@ -123,21 +123,21 @@ void Setup::Bin(uint32_t index)
 }
 
 void Setup::Triangle(const float* a, const float* b, const float* c, const float* provoking,
-                     const ScreenVertex* s)
+                     const ScreenVertex* const* s)
 {
     SetupTriangle(a, b, c, provoking, s);
 }
 
 void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, const float* provoking,
-                          const ScreenVertex* s)
+                          const ScreenVertex* const* s)
 {
     ScreenVertex v[3];
     if (s)
     {
-        if (!s[0].ok || !s[1].ok || !s[2].ok) return;
-        v[0] = s[0];
-        v[1] = s[1];
-        v[2] = s[2];
+        if (!s[0]->ok || !s[1]->ok || !s[2]->ok) return;
+        v[0] = *s[0];
+        v[1] = *s[1];
+        v[2] = *s[2];
     }
     else if (!Project(va, &v[0]) || !Project(vb, &v[1]) || !Project(vc, &v[2]))
         return;
@@ -439,7 +439,8 @@ float VaryingSource::Eval(int x, int y, float* vary) const
         const Vec4 vx(dx), vy(dy), vw(w);
         const float* g = d + 6;
         for (int k = 0; k < active->groupCount; ++k, g += 12)
-            (((Vec4::Load(g) + Vec4::Load(g + 4) * vx) + Vec4::Load(g + 8) * vy) * vw).Store(vary + active->groupBase[k]);
+            (((Vec4::Load(g) + Vec4::Load(g + 4) * vx) + Vec4::Load(g + 8) * vy) * vw)
+                .Store(vary + active->groupBase[k]);
         if (prim->flat) std::memcpy(vary + kVaryDiffuse, d + 6 + active->Floats(), 8 * sizeof(float));
         return w;
     }
@@ -651,12 +652,18 @@ void ExecuteDraw(const DrawConfig& cfg, const DrawCall& call, WorkerPool& pool)
                  for (size_t k = first; k < first + n; ++k)
                      ProjectVertex(cfg, layout, verts.data() + k * layout.stride, &screen[k]);
              });
-    auto vertex = [&](size_t i) -> const float*
+    // Slot of primitive vertex i in the processed range; -1 when it is outside or could not be read.
+    auto slotOf = [&](size_t i) -> int64_t
     {
         const int64_t v = indexAt(i);
-        if (v < lo || v > hi) return nullptr;
+        if (v < lo || v > hi) return -1;
         const float* p = verts.data() + static_cast<size_t>(v - lo) * layout.stride;
-        return (Flags(p) & kVertexInvalid) ? nullptr : p;
+        return (Flags(p) & kVertexInvalid) ? -1 : v - lo;
+    };
+    auto vertex = [&](size_t i) -> const float*
+    {
+        const int64_t slot = slotOf(i);
+        return slot < 0 ? nullptr : verts.data() + static_cast<size_t>(slot) * layout.stride;
     };
 
     const int tilesX = (clip.right + kTileSize - 1) / kTileSize;
@@ -700,20 +707,21 @@ void ExecuteDraw(const DrawConfig& cfg, const DrawCall& call, WorkerPool& pool)
                     }
                     else
                         i0 = 0, i1 = prim + 1, i2 = prim + 2, ip = prim + 1;
-                    const float* a = vertex(i0);
-                    const float* b = vertex(i1);
-                    const float* c = vertex(i2);
+                    const int64_t sa = slotOf(i0), sb = slotOf(i1), sc = slotOf(i2);
+                    if (sa < 0 || sb < 0 || sc < 0) break;
+                    const size_t stride = static_cast<size_t>(layout.stride);
+                    const float* a = verts.data() + static_cast<size_t>(sa) * stride;
+                    const float* b = verts.data() + static_cast<size_t>(sb) * stride;
+                    const float* c = verts.data() + static_cast<size_t>(sc) * stride;
                     const float* pv = vertex(ip);
-                    if (!a || !b || !c) break;
                     const uint32_t oa = Outside(layout, a), ob = Outside(layout, b), oc = Outside(layout, c);
                     if (oa & ob & oc) break;
                     const uint32_t any = (oa | ob | oc) & clipMask;
                     if (!any)
                     {
-                        const size_t stride = static_cast<size_t>(layout.stride);
-                        const ScreenVertex s[3] = {screen[static_cast<size_t>(a - verts.data()) / stride],
-                                                   screen[static_cast<size_t>(b - verts.data()) / stride],
-                                                   screen[static_cast<size_t>(c - verts.data()) / stride]};
+                        const ScreenVertex* s[3] = {&screen[static_cast<size_t>(sa)],
+                                                    &screen[static_cast<size_t>(sb)],
+                                                    &screen[static_cast<size_t>(sc)]};
                         setup.Triangle(a, b, c, pv, s);
                         break;
                     }

@@ -181,6 +181,6 @@ void PrepareFastTexture(const StageConfig& stage, FastTexture* out);
 // One sample of a 32-bit level with the stage's magnification filter and addressing.
 void Sample2DLevel(const StageConfig& stage, const Surface& level, float u, float v, float out[4]);
 // Samples as SampleTexture(stage, coord, TextureLod(stage, dudx, dvdx, dudy, dvdy), useLod) does.
-void SampleFastTexture(const StageConfig& stage, const FastTexture& t, float u, float v, float dudx, float dvdx,
-                       float dudy, float dvdy, bool useLod, float out[4]);
+void SampleFastTexture(const StageConfig& stage, const FastTexture& t, float u, float v, float dudx,
+                       float dvdx, float dudy, float dvdy, bool useLod, float out[4]);
 } // namespace ferolt::d3d9

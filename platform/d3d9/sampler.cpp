@@ -229,7 +229,8 @@ void PrepareFastTexture(const StageConfig& st, FastTexture* out)
 
 void Sample2DLevel(const StageConfig& st, const Surface& level, float u, float v, float out[4])
 {
-    Sample2D8888(level, st.sampler, st.sampler.magFilter, u, v, st.sampler.addressU, st.sampler.addressV, out);
+    Sample2D8888(level, st.sampler, st.sampler.magFilter, u, v, st.sampler.addressU, st.sampler.addressV,
+                 out);
 }
 
 void SampleFastTexture(const StageConfig& st, const FastTexture& t, float u, float v, float dudx, float dvdx,

@@ -114,7 +114,8 @@ bool PixelPipeline::PrepareQuads()
     if (b.enable)
     {
         if (!SimpleBlendFactor(b.src) || !SimpleBlendFactor(b.dst)) return false;
-        if (b.separateAlpha && (!SimpleBlendFactor(b.srcAlpha) || !SimpleBlendFactor(b.dstAlpha))) return false;
+        if (b.separateAlpha && (!SimpleBlendFactor(b.srcAlpha) || !SimpleBlendFactor(b.dstAlpha)))
+            return false;
     }
     return true;
 }
@@ -259,8 +260,10 @@ bool PixelPipeline::SampleQuad(int s, __m128 u, __m128 v, const int level[4], Qu
                out);
         return true;
     }
-    const __m128 fx = _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(x[0], fx0[0])), _mm_cvtpd_ps(_mm_sub_pd(x[1], fx0[1])));
-    const __m128 fy = _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(y[0], fy0[0])), _mm_cvtpd_ps(_mm_sub_pd(y[1], fy0[1])));
+    const __m128 fx =
+        _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(x[0], fx0[0])), _mm_cvtpd_ps(_mm_sub_pd(x[1], fx0[1])));
+    const __m128 fy =
+        _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(y[0], fy0[0])), _mm_cvtpd_ps(_mm_sub_pd(y[1], fy0[1])));
     Quad t00, t10, t01, t11;
     unpack(_mm_setr_epi32(fetch(0, ix[0], iy[0]), fetch(1, ix[1], iy[1]), fetch(2, ix[2], iy[2]),
                           fetch(3, ix[3], iy[3])),
@@ -336,9 +339,10 @@ void PixelPipeline::Quads(const SetupPrim& p, const float* arena, const VaryingS
                 if (xx > xe || (e0 | e1 | e2) < 0) continue;
                 float z = zp.At(static_cast<float>(xx) - p.x0, dyf) + p.depthOffset;
                 z = z < 0.0f ? 0.0f : (z > 1.0f ? 1.0f : z);
-                const bool haveDepth = depthActive_ && static_cast<size_t>(xx) < depthWidth_ && y < depthHeight_;
-                if (haveDepth &&
-                    !DepthStencil(static_cast<size_t>(y) * depthWidth_ + xx, QuantizeDepth(z, px.depth.depthMax)))
+                const bool haveDepth =
+                    depthActive_ && static_cast<size_t>(xx) < depthWidth_ && y < depthHeight_;
+                if (haveDepth && !DepthStencil(static_cast<size_t>(y) * depthWidth_ + xx,
+                                               QuantizeDepth(z, px.depth.depthMax)))
                     continue;
                 mask |= 1 << i;
             }
@@ -348,16 +352,17 @@ void PixelPipeline::Quads(const SetupPrim& p, const float* arena, const VaryingS
                                                      static_cast<float>(x + 2), static_cast<float>(x + 3)),
                                          Splat(p.x0));
             const __m128 dy = Splat(dyf);
-            const __m128 q = _mm_add_ps(_mm_add_ps(Splat(qp.a), _mm_mul_ps(Splat(qp.b), dx)), _mm_mul_ps(Splat(qp.c), dy));
+            const __m128 q =
+                _mm_add_ps(_mm_add_ps(Splat(qp.a), _mm_mul_ps(Splat(qp.b), dx)), _mm_mul_ps(Splat(qp.c), dy));
             const __m128 qZero = _mm_cmpeq_ps(q, _mm_setzero_ps());
             const __m128 w = _mm_andnot_ps(qZero, _mm_div_ps(Splat(1.0f), q));
             auto eval = [&](int varying) -> __m128
             {
                 const float* at = planeOf[varying];
                 if (!at) return _mm_setzero_ps();
-                return _mm_mul_ps(
-                    _mm_add_ps(_mm_add_ps(Splat(at[0]), _mm_mul_ps(Splat(at[4]), dx)), _mm_mul_ps(Splat(at[8]), dy)),
-                    w);
+                return _mm_mul_ps(_mm_add_ps(_mm_add_ps(Splat(at[0]), _mm_mul_ps(Splat(at[4]), dx)),
+                                             _mm_mul_ps(Splat(at[8]), dy)),
+                                  w);
             };
 
             Quad diffuse, specular;
@@ -400,7 +405,11 @@ void PixelPipeline::Quads(const SetupPrim& p, const float* arena, const VaryingS
                     _mm_store_ps(lxs, lx);
                     _mm_store_ps(lys, ly);
                     const float maxLod = static_cast<float>(t.levels - 1 - t.base);
-                    for (int i = 0; i < 4; ++i)
+                    // Without a bias, rho^2 below 1.99 (or not above 0) leaves every pixel on the base level.
+                    const __m128 rho2 = _mm_max_ps(ly, lx);
+                    const bool allBase = st.sampler.lodBias == 0.0f &&
+                                         (_mm_movemask_ps(_mm_cmpge_ps(rho2, Splat(1.99f))) & mask) == 0;
+                    for (int i = 0; i < 4 && !allBase; ++i)
                     {
                         if (!(mask & (1 << i))) continue;
                         const float rho2 = std::max(lxs[i], lys[i]);
@@ -473,30 +482,42 @@ void PixelPipeline::Quads(const SetupPrim& p, const float* arena, const VaryingS
                 const __m128 f = Sat(eval(kVaryFog));
                 const __m128 g = _mm_sub_ps(Splat(1.0f), f);
                 for (int ch = 0; ch < 3; ++ch)
-                    color.c[ch] = _mm_add_ps(_mm_mul_ps(f, color.c[ch]), _mm_mul_ps(g, Splat(px.fogColor[ch])));
+                    color.c[ch] =
+                        _mm_add_ps(_mm_mul_ps(f, color.c[ch]), _mm_mul_ps(g, Splat(px.fogColor[ch])));
             }
 
             // Blend and write.
             for (auto& c : color.c)
                 c = Sat(c);
             uint32_t* out = reinterpret_cast<uint32_t*>(row) + x;
+            // Four covered pixels are read and written as one; otherwise pixel by pixel.
+            const bool whole = mask == 0xf;
+            __m128i oldv = _mm_setzero_si128();
             uint32_t old[4] = {0, 0, 0, 0};
             if (needOld)
-                for (int i = 0; i < 4; ++i)
-                    if (mask & (1 << i))
-                    {
-                        std::memcpy(&old[i], out + i, 4);
-                        old[i] |= oldOr;
-                    }
+            {
+                if (whole)
+                    oldv = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(out)),
+                                        _mm_set1_epi32(static_cast<int>(oldOr)));
+                else
+                {
+                    for (int i = 0; i < 4; ++i)
+                        if (mask & (1 << i))
+                        {
+                            std::memcpy(&old[i], out + i, 4);
+                            old[i] |= oldOr;
+                        }
+                    oldv = _mm_setr_epi32(static_cast<int>(old[0]), static_cast<int>(old[1]),
+                                          static_cast<int>(old[2]), static_cast<int>(old[3]));
+                }
+            }
             if (blend.enable)
             {
                 Quad dst;
-                const __m128i o = _mm_setr_epi32(static_cast<int>(old[0]), static_cast<int>(old[1]),
-                                                 static_cast<int>(old[2]), static_cast<int>(old[3]));
-                dst.c[0] = Channel(o, 16);
-                dst.c[1] = Channel(o, 8);
-                dst.c[2] = Channel(o, 0);
-                dst.c[3] = Channel(o, 24);
+                dst.c[0] = Channel(oldv, 16);
+                dst.c[1] = Channel(oldv, 8);
+                dst.c[2] = Channel(oldv, 0);
+                dst.c[3] = Channel(oldv, 24);
                 Quad r;
                 for (int ch = 0; ch < 4; ++ch)
                 {
@@ -516,14 +537,17 @@ void PixelPipeline::Quads(const SetupPrim& p, const float* arena, const VaryingS
                     _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(color.c[ch], Splat(255.0f)), Splat(0.5f)));
                 argb = _mm_or_si128(argb, _mm_sll_epi32(b, _mm_cvtsi32_si128(shifts[ch])));
             }
+            const __m128i keepv = _mm_set1_epi32(static_cast<int>(keep));
+            argb = _mm_or_si128(_mm_andnot_si128(keepv, argb), _mm_and_si128(oldv, keepv));
+            if (whole)
+            {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), argb);
+                continue;
+            }
             alignas(16) uint32_t px4[4];
             _mm_store_si128(reinterpret_cast<__m128i*>(px4), argb);
             for (int i = 0; i < 4; ++i)
-                if (mask & (1 << i))
-                {
-                    const uint32_t value = (px4[i] & ~keep) | (old[i] & keep);
-                    std::memcpy(out + i, &value, 4);
-                }
+                if (mask & (1 << i)) std::memcpy(out + i, &px4[i], 4);
         }
     }
 }

@@ -142,8 +142,9 @@ Vec4 CombineStages(const PixelConfig& px, const StageInputs& in)
     for (int s = 0; s < px.stageCount; ++s)
     {
         const StageConfig& st = px.stages[s];
-        const Vec4 color = Operate(st.colorOp, Argument(st.colorArg[0], r, st, s),
-                                   Argument(st.colorArg[1], r, st, s), Argument(st.colorArg[2], r, st, s), r, s);
+        const Vec4 color =
+            Operate(st.colorOp, Argument(st.colorArg[0], r, st, s), Argument(st.colorArg[1], r, st, s),
+                    Argument(st.colorArg[2], r, st, s), r, s);
         Vec4 result;
         if (st.colorOp == D3DTOP_DOTPRODUCT3)
         {
@@ -160,8 +161,9 @@ Vec4 CombineStages(const PixelConfig& px, const StageInputs& in)
             // Colour-only operations read alpha as their first argument.
             if (op >= D3DTOP_MODULATEALPHA_ADDCOLOR && op <= D3DTOP_MODULATEINVCOLOR_ADDALPHA)
                 op = D3DTOP_SELECTARG1;
-            const Vec4 alpha = Operate(op, Argument(st.alphaArg[0], r, st, s), Argument(st.alphaArg[1], r, st, s),
-                                       Argument(st.alphaArg[2], r, st, s), r, s);
+            const Vec4 alpha =
+                Operate(op, Argument(st.alphaArg[0], r, st, s), Argument(st.alphaArg[1], r, st, s),
+                        Argument(st.alphaArg[2], r, st, s), r, s);
             result = color.WithWOf(alpha);
         }
         (st.resultTemp ? r.temp : r.current) = result;

@@ -35,8 +35,8 @@ struct Device
         pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
         pp.hDeviceWindow = window;
         pp.Windowed = TRUE;
-        created = d3d->CreateDevice(0, D3DDEVTYPE_HAL, focus ? focus : window, D3DCREATE_MIXED_VERTEXPROCESSING,
-                                    &pp, &dev);
+        created = d3d->CreateDevice(0, D3DDEVTYPE_HAL, focus ? focus : window,
+                                    D3DCREATE_MIXED_VERTEXPROCESSING, &pp, &dev);
     }
     ~Device()
     {
@@ -83,12 +83,25 @@ TEST(PresentTest, CopiesTheBackBufferIntoTheWindow)
     const Case cases[] = {
         {"whole buffer", false, false, {}, {}, {{0, 0, kBlue}, {4, 4, kRed}, {7, 7, kRed}, {8, 8, kBlue}}},
         // The source square lands at the destination's corner, one to one.
-        {"source to destination", true, true, {4, 4, 8, 8}, {10, 2, 14, 6},
+        {"source to destination",
+         true,
+         true,
+         {4, 4, 8, 8},
+         {10, 2, 14, 6},
          {{10, 2, kRed}, {13, 5, kRed}, {14, 2, kUntouched}, {9, 2, kUntouched}, {4, 4, kUntouched}}},
         // Doubled: each source pixel covers two by two.
-        {"stretched", true, true, {4, 4, 8, 8}, {0, 0, 8, 8}, {{0, 0, kRed}, {7, 7, kRed}, {8, 8, kUntouched}}},
+        {"stretched",
+         true,
+         true,
+         {4, 4, 8, 8},
+         {0, 0, 8, 8},
+         {{0, 0, kRed}, {7, 7, kRed}, {8, 8, kUntouched}}},
         // A destination partly outside the client area is cut at its edge.
-        {"destination past the edge", true, true, {0, 0, 8, 8}, {18, 10, 26, 18},
+        {"destination past the edge",
+         true,
+         true,
+         {0, 0, 8, 8},
+         {18, 10, 26, 18},
          {{18, 10, kBlue}, {22, 14, kRed}, {23, 15, kRed}, {17, 10, kUntouched}}},
     };
     for (const Case& c : cases)
@@ -98,7 +111,8 @@ TEST(PresentTest, CopiesTheBackBufferIntoTheWindow)
         Device d(w, 24, 16);
         ASSERT_EQ(d.created, D3D_OK) << c.name;
         d.Paint();
-        ASSERT_EQ(d.dev->Present(c.useSrc ? &c.src : nullptr, c.useDst ? &c.dst : nullptr, nullptr, nullptr), D3D_OK)
+        ASSERT_EQ(d.dev->Present(c.useSrc ? &c.src : nullptr, c.useDst ? &c.dst : nullptr, nullptr, nullptr),
+                  D3D_OK)
             << c.name;
         for (const Probe& p : c.probes)
             EXPECT_EQ(b.Pixel(w, p.x, p.y) & (p.expected ? 0xffffffffu : 0x00ffffffu), p.expected)

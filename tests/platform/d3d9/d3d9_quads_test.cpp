@@ -53,7 +53,8 @@ std::vector<uint32_t> Render(const Variant& v, bool generalPath)
     dev->SetRenderState(D3DRS_LIGHTING, TRUE);
     IDirect3DTexture9* tex = MakeTexture(
         dev, 32, 16,
-        [](UINT x, UINT y, UINT lv) { return ((x * 37 + y * 11) << 24) | ((x * 8) << 16) | ((y * 16) << 8) | (lv * 40); },
+        [](UINT x, UINT y, UINT lv)
+        { return ((x * 37 + y * 11) << 24) | ((x * 8) << 16) | ((y * 16) << 8) | (lv * 40); },
         0);
     dev->SetTexture(0, tex);
     dev->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);

@@ -1,0 +1,63 @@
+// Decoding a compressed geometry block of 1,000,000 triangles: 20 meshes of 50 grid strips with
+// 1,000 faces each, predicted vertices and uncoded tables.
+#include <benchmark/benchmark.h>
+
+#include "engine/scene/geometry_block.h"
+#include "tests/support/geometry_block_encoder.h"
+
+namespace
+{
+
+std::vector<uint8_t> MillionTriangleBlock()
+{
+    using namespace ferolt::test;
+    constexpr uint32_t kMeshes = 20, kStrips = 50, kEntries = 1002;
+    BlockSpec block;
+    for (uint32_t m = 0; m < kMeshes; ++m)
+    {
+        MeshSpec spec;
+        GroupSpec group;
+        for (int i = 0; i < 5; ++i)
+        {
+            group.minimum[i] = i < 3 ? -8.0f : 0.0f;
+            group.maximum[i] = group.minimum[i] + 65535.0f;
+        }
+        for (uint32_t s = 0; s < kStrips; ++s)
+        {
+            StripSpec strip;
+            for (uint32_t k = 0; k < kEntries; ++k)
+            {
+                const float x = static_cast<float>(1 + k / 2), y = static_cast<float>(1 + 2 * s + k % 2);
+                strip.ops.push_back({StripOp::New, static_cast<uint32_t>(spec.keys.size())});
+                spec.keys.push_back({{x, y, static_cast<float>(1 + m)}, {x, y}});
+            }
+            group.strips.push_back(std::move(strip));
+        }
+        spec.groups = {group};
+        block.meshes.push_back(EncodeMesh(spec).bytes);
+    }
+    return EncodeBlock(block);
+}
+
+void BM_DecodeMillionTriangleBlock(benchmark::State& state)
+{
+    const std::vector<uint8_t> bytes = MillionTriangleBlock();
+    size_t faces = 0;
+    for (auto _ : state)
+    {
+        LMK::DecodedMeshListStruct_TYP list;
+        LMK::DecodeMeshList(2, bytes.data(), bytes.size(), &list);
+        faces = 0;
+        for (const auto& mesh : list.meshes)
+            faces += mesh.attributes.size();
+        benchmark::DoNotOptimize(list.meshes.data());
+    }
+    state.counters["faces"] = static_cast<double>(faces);
+    state.counters["bytes"] = static_cast<double>(bytes.size());
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * faces));
+}
+BENCHMARK(BM_DecodeMillionTriangleBlock)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,571 @@
+// The render pass: for each part of the view's back buffer, check its device (a lost device is skipped,
+// one that needs a reset is reset through the device thread), build the part's visible set, set the
+// device up, draw the objects in a fixed order of sub-passes and present or read the image back.
+#include "engine/render/render_pass.h"
+
+#include <algorithm>
+#include <map>
+#include <vector>
+
+#include "engine/core/backbuffer.h"
+#include "engine/core/devices.h"
+#include "engine/core/globals.h"
+#include "engine/core/light.h"
+#include "engine/core/lr_view_api.h"
+#include "engine/core/material.h"
+#include "engine/core/view.h"
+#include "engine/render/render_view.h"
+#include "engine/render/visible_set.h"
+#include "engine/scene/model.h"
+#include "engine/scene/object.h"
+
+namespace LMK
+{
+namespace
+{
+constexpr D3DCOLOR kDefaultBackground = 0xFF3A6EA5; // (58, 110, 165)
+
+D3DXMATRIX Multiply(const D3DXMATRIX& a, const D3DXMATRIX& b)
+{
+    D3DXMATRIX out;
+    D3DXMatrixMultiply(&out, &a, &b);
+    return out;
+}
+
+// The part of a pass that stays the same for every back-buffer part.
+struct PassState_
+{
+    RenderViewStruct_TYP* view = nullptr;
+    DWORD objectCount = 0;
+    Object_** objects = nullptr;
+    DWORD lightCount = 0;
+    Light_** lights = nullptr;
+    Light_* modeThreeLight = nullptr;
+    const D3DXPLANE* mirrorPlane = nullptr;
+    DWORD stencilReference = 0;
+    std::vector<MirrorSubsetStruct_TYP>* mirrors = nullptr;
+    D3DXVECTOR3 eye{};
+    D3DXVECTOR3 lookAt{};
+    std::vector<D3DXPLANE> frustum;
+    D3DXMATRIX viewProjection{};
+    D3DXMATRIX inverseViewProjection{};
+    D3DXMATRIX mirror{};
+    DWORD mode = 0;
+    bool resetFailed = false;
+};
+
+// The pass set-up of one part's device: lights, fixed states, clears and background, and clip planes.
+// Returns the pass's clip mask.
+DWORD SetUpDevice(PassState_& s, IDirect3DDevice9* device, DWORD mode, PassContextStruct_TYP* context)
+{
+    RenderViewStruct_TYP* view = s.view;
+    const D3DXMATRIX* mirror = s.mirrorPlane ? &s.mirror : nullptr;
+    const float intensity = view->lightIntensity ? *view->lightIntensity : 1.0f;
+
+    // Lights.
+    DWORD used = 0;
+    const bool unlitMode = mode == DisplayModeWireframe || mode == DisplayModeHiddenLines ||
+                           mode == DisplayModeMirrorMarking || mode == DisplayModeIdColoursAll ||
+                           mode == DisplayModeIdColoursOpaque;
+    const DWORD sceneLights = s.modeThreeLight ? 0 : s.lightCount;
+    if (!unlitMode)
+    {
+        if (((!s.lights || sceneLights == 0) && view->cameraLight) || mode == DisplayModeLightMapBaking)
+        {
+            D3DLIGHT9 light{};
+            light.Type = D3DLIGHT_DIRECTIONAL;
+            light.Diffuse = light.Specular = light.Ambient = {1.0f, 1.0f, 1.0f, 1.0f};
+            D3DXVECTOR3 direction = s.lookAt - s.eye;
+            if (mirror)
+            {
+                D3DXVECTOR3 a, o, zero(0.0f, 0.0f, 0.0f);
+                D3DXVec3TransformCoord(&a, &direction, mirror);
+                D3DXVec3TransformCoord(&o, &zero, mirror);
+                direction = a - o;
+            }
+            D3DXVec3Normalize(&direction, &direction);
+            light.Direction = direction;
+            device->SetLight(0, &light);
+            device->LightEnable(0, TRUE);
+            used = 1;
+        }
+        else
+            for (DWORD i = 0; i < sceneLights; ++i)
+            {
+                Light_* l = s.lights[i];
+                if (!l) continue;
+                D3DLIGHT9 light{};
+                TransformLight(&l->params, &light, intensity, mirror);
+                device->SetLight(i, &light);
+                const INT limit = CurrentGlobals->devices.activeLightLimit;
+                const bool enable = limit < 0 || i < static_cast<DWORD>(limit);
+                device->LightEnable(i, enable);
+                if (!enable && view->allLightsFlag) *view->allLightsFlag = 0;
+                l->deviceLightIndex = i;
+                used = i + 1;
+            }
+    }
+    for (DWORD i = used; i < 8; ++i)
+        device->LightEnable(i, FALSE);
+    view->lightsUsed = used;
+
+    // Fixed states.
+    for (DWORD stage = 0; stage < 5; ++stage)
+    {
+        device->SetSamplerState(stage, D3DSAMP_MIPFILTER, D3DTEXF_LINEAR);
+        device->SetSamplerState(stage, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+        device->SetSamplerState(stage, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+        device->SetSamplerState(stage, D3DSAMP_ADDRESSU, D3DTADDRESS_WRAP);
+        device->SetSamplerState(stage, D3DSAMP_ADDRESSV, D3DTADDRESS_WRAP);
+    }
+    const DWORD depthFunction = mode == DisplayModeLightMapBaking ? D3DCMP_GREATER : D3DCMP_LESSEQUAL;
+    device->SetRenderState(D3DRS_ZENABLE, TRUE);
+    device->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
+    device->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
+    device->SetRenderState(D3DRS_NORMALIZENORMALS, TRUE);
+    device->SetRenderState(D3DRS_DIFFUSEMATERIALSOURCE, D3DMCS_MATERIAL);
+    device->SetRenderState(D3DRS_SPECULARMATERIALSOURCE, D3DMCS_MATERIAL);
+    device->SetRenderState(D3DRS_AMBIENTMATERIALSOURCE, D3DMCS_MATERIAL);
+    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    device->SetRenderState(D3DRS_ALPHAREF, 0xFE);
+    device->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_NOTEQUAL);
+    device->SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
+    device->SetRenderState(D3DRS_CLIPPLANEENABLE, 0);
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device->SetRenderState(D3DRS_ZFUNC, depthFunction);
+
+    // Clears and background.
+    if (mode == DisplayModeHiddenLines || mode == DisplayModeShadedWithEdges)
+        device->Clear(0, nullptr, D3DCLEAR_STENCIL, 0, 1.0f, 0);
+    if (mode == DisplayModeIdColoursAll || mode == DisplayModeIdColoursOpaque)
+    {
+        device->SetRenderState(D3DRS_COLORWRITEENABLE, 0xF);
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+    }
+    else if (mode == DisplayModeLightMapOnly)
+    {
+        device->SetRenderState(D3DRS_COLORWRITEENABLE, 0xF);
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFFFFFFFF, 1.0f, 0);
+    }
+    else
+    {
+        device->SetRenderState(D3DRS_COLORWRITEENABLE, mode == DisplayModeMirrorMarking ? 0 : 0xF);
+        device->SetRenderState(D3DRS_FOGENABLE, FALSE);
+        // Background pictures and fog have their own machinery; until it lands every view gets the
+        // default background colour, laid down once per frame: the marking pass lays it (and the stencil)
+        // for the plane and final passes, which keep the target and the stencil and start a fresh depth.
+        if (mode == DisplayModeLightMapBaking)
+            device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFFFFFFFF, 0.0f, 0);
+        else if (context->mirrorPlane || context->finalPass)
+            device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+        else
+            device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, kDefaultBackground,
+                          1.0f, 0);
+        device->SetRenderState(D3DRS_LIGHTING, TRUE);
+    }
+    return 0;
+}
+
+// Clip planes: the section plane, the mirror plane turned away, then the extra planes, as far as the
+// device has planes for them.
+DWORD SetClipPlanes(PassState_& s, IDirect3DDevice9* device)
+{
+    RenderViewStruct_TYP* view = s.view;
+    DWORD extra = view->extraClipPlanes ? std::max<DWORD>(view->extraClipPlaneCount, 1) : 0;
+    if (!view->sectionPlane && !extra && !s.mirrorPlane)
+    {
+        device->SetRenderState(D3DRS_CLIPPLANEENABLE, 0);
+        return 0;
+    }
+    D3DCAPS9 caps{};
+    device->GetDeviceCaps(&caps);
+    const DWORD available = std::min<DWORD>(caps.MaxUserClipPlanes, 32);
+    DWORD mask = 0;
+    auto set = [&](DWORD index, const D3DXPLANE& p) {
+        if (index >= available) return;
+        const float plane[4] = {p.a, p.b, p.c, p.d};
+        device->SetClipPlane(index, plane);
+        mask |= 1u << index;
+    };
+    if (view->sectionPlane) set(0, *view->sectionPlane);
+    if (s.mirrorPlane) set(1, D3DXPLANE(-s.mirrorPlane->a, -s.mirrorPlane->b, -s.mirrorPlane->c, -s.mirrorPlane->d));
+    for (DWORD k = 0; k < extra && k + 2 < available; ++k)
+        set(k + 2, view->extraClipPlanes[k]);
+    device->SetRenderState(D3DRS_CLIPPLANEENABLE, mask);
+    return mask;
+}
+
+class PartDraw_
+{
+public:
+    PartDraw_(PassState_& s, BackBufferPart_* part, IDirect3DDevice9* device, PassContextStruct_TYP* context,
+              DWORD mode, DWORD clipMask)
+        : s_(s), part_(part), device_(device), context_(context), mode_(mode), clipMask_(clipMask)
+    {
+    }
+
+    // Steps 1 and 2 of an object draw: the chosen model in, the mirror overrides applied.
+    void PutIn(Object_* object, Model_* chosen, Model_** own)
+    {
+        *own = object->model;
+        if (chosen && chosen->subsetCount <= object->model->subsetCount) object->model = chosen;
+        object->PushMirrorOverrides(true);
+    }
+    void GiveBack(Object_* object, Model_* own)
+    {
+        object->model = own;
+        object->PopMirrorOverrides(true);
+    }
+
+    void DrawObject(Object_* object, Model_* chosen, bool edges)
+    {
+        Model_* own = nullptr;
+        PutIn(object, chosen, &own);
+        const bool exempt = s_.view->sectionPlane && (object->noClip || object->model->noClip);
+        if (exempt) device_->SetRenderState(D3DRS_CLIPPLANEENABLE, s_.mirrorPlane ? 2 : 0);
+        (void)edges; // silhouette and hidden edges are built by the edge machinery once it lands
+        SetMirrorStencilValues(object, s_.mirrors);
+        object->Draw(part_, &s_.eye, mode_, s_.view, s_.modeThreeLight, context_);
+        if (exempt)
+        {
+            const float* p = reinterpret_cast<const float*>(s_.view->sectionPlane);
+            device_->SetClipPlane(0, p);
+            device_->SetRenderState(D3DRS_CLIPPLANEENABLE, clipMask_);
+        }
+        GiveBack(object, own);
+    }
+
+    void Run(const VisibleSetStruct_TYP& set);
+
+private:
+    bool HasMirrorSubset(Object_* object);
+
+    PassState_& s_;
+    BackBufferPart_* part_;
+    IDirect3DDevice9* device_;
+    PassContextStruct_TYP* context_;
+    DWORD mode_;
+    DWORD clipMask_;
+};
+
+bool PartDraw_::HasMirrorSubset(Object_* object)
+{
+    RenderViewStruct_TYP* view = s_.view;
+    Model_* model = object->model;
+    for (DWORD i = 0; i < model->subsetCount; ++i)
+    {
+        const SubsetStruct_TYP& subset = model->subsets[i];
+        if (!subset.specialSurface) continue;
+        Material_* m = object->overrides ? object->overrides[i] : nullptr;
+        if (!m) m = subset.material;
+        if (m && m->IsReflecting(subset.surfaceType, view->reflectionLevel, view->minimumReflectivity)) return true;
+    }
+    return false;
+}
+
+void PartDraw_::Run(const VisibleSetStruct_TYP& set)
+{
+    RenderViewStruct_TYP* view = s_.view;
+    const bool edgeMode = mode_ >= DisplayModeWireframe && mode_ <= DisplayModeShadedWithEdges;
+
+    // 1. Mirror surfaces, in the final pass only.
+    if (context_->finalPass)
+    {
+        context_->testStencil = 1;
+        context_->mirrorSubsetsOnly = 1;
+        for (const DrawPairStruct_TYP& pair : set.drawList)
+        {
+            Model_* own = nullptr;
+            PutIn(pair.object, pair.model, &own);
+            const bool mirror = HasMirrorSubset(pair.object);
+            GiveBack(pair.object, own);
+            if (mirror) DrawObject(pair.object, pair.model, false);
+        }
+        context_->mirrorSubsetsOnly = 0;
+        context_->mirrorSubsetsDone = 1;
+        context_->testStencil = s_.mirrorPlane ? 1 : 0;
+    }
+
+    // 2. Depth-only objects.
+    if (view->depthOnlyObjects && view->depthOnlyObjects->Size() != 0)
+    {
+        if (!s_.mirrorPlane) device_->Clear(0, nullptr, D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0, 1.0f, 0);
+        device_->SetRenderState(D3DRS_COLORWRITEENABLE, 0);
+        IlumoVector<Object_*>* list = view->depthOnlyObjects;
+        view->depthOnlyObjects = nullptr;
+        device_->SetRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);
+        for (UINT k = 0; k < list->Size(); ++k)
+        {
+            Object_* object = *list->Element(k);
+            if (!object || !object->model) continue;
+            const BYTE saved = object->seeThrough;
+            object->seeThrough = 1;
+            SetMirrorStencilValues(object, s_.mirrors);
+            object->Draw(part_, &s_.eye, DisplayModeDepthOnly, view, s_.modeThreeLight, nullptr);
+            object->seeThrough = saved;
+        }
+        device_->SetRenderState(D3DRS_ZFUNC, mode_ == DisplayModeLightMapBaking ? D3DCMP_GREATER : D3DCMP_LESSEQUAL);
+        view->depthOnlyObjects = list;
+        device_->SetRenderState(D3DRS_COLORWRITEENABLE, 0xF);
+    }
+
+    // 3. Impostors are drawn by the impostor renderer, which has not landed: the list stays undrawn.
+
+    // 4. Opaque objects; transparent ones are queued farthest first, equal keys in arrival order.
+    std::multimap<float, DrawPairStruct_TYP> transparent;
+    const D3DXMATRIX* mirror = s_.mirrorPlane ? &s_.mirror : nullptr;
+    for (const DrawPairStruct_TYP& pair : set.drawList)
+    {
+        Object_* object = pair.object;
+        Model_* own = nullptr;
+        PutIn(object, pair.model, &own);
+        if (object->HasTransparency())
+        {
+            const Model_* m = object->model;
+            D3DXVECTOR3 centre((m->currentBox[0] + m->currentBox[3]) * 0.5f, (m->currentBox[1] + m->currentBox[4]) * 0.5f,
+                               (m->currentBox[2] + m->currentBox[5]) * 0.5f);
+            D3DXMATRIX world = *object->world;
+            if (mirror) world = Multiply(world, *mirror);
+            D3DXVECTOR3 at;
+            D3DXVec3TransformCoord(&at, &centre, &world);
+            const D3DXVECTOR3 d = at - s_.eye;
+            transparent.emplace(-D3DXVec3Dot(&d, &d), pair);
+            GiveBack(object, own);
+            continue;
+        }
+        GiveBack(object, own);
+        DrawObject(object, pair.model, edgeMode);
+    }
+
+    // 5. Planar shadows need the lights' shadow parameters, which arrive with the light sprites.
+
+    // 6. Transparent objects.
+    for (const auto& [key, pair] : transparent)
+        DrawObject(pair.object, pair.model, edgeMode);
+
+    // 7. Device lights off again.
+    for (DWORD i = 0; i < s_.lightCount; ++i)
+        device_->LightEnable(i, FALSE);
+
+    // 8. The scene behind semi-transparent mirrors, over the part.
+    if (context_->finalPass && part_->mirrorTexture)
+    {
+        const RECT& t = part_->tileRect;
+        DrawTextureOverRect(device_, t, part_->mirrorTexture);
+    }
+    // 9 to 11: light sprites and the overlay belong to their own machinery, which has not landed.
+}
+
+HRESULT CheckDevice(PassState_& s, Device_* d, BackBufferPart_* part)
+{
+    IDirect3DDevice9* device = d->device;
+    const bool readBack = s.view->readBack != nullptr;
+    const bool needSingle = readBack && d->presentParams.MultiSampleType != D3DMULTISAMPLE_NONE;
+    const bool differs = d->presentParams.MultiSampleType != static_cast<D3DMULTISAMPLE_TYPE>(d->multiSampleType) &&
+                         !(readBack && d->presentParams.MultiSampleType == D3DMULTISAMPLE_NONE);
+    const HRESULT level = device->TestCooperativeLevel();
+    // Effects learn of lost and reset devices once they exist; nothing else holds device memory that a
+    // reset drops (every engine resource is managed).
+    if (level == D3DERR_DEVICELOST)
+    {
+        if (part) part->busy = 0;
+        return S_FALSE;
+    }
+    if (level == D3DERR_DEVICENOTRESET || needSingle || differs)
+    {
+        d->presentParams.MultiSampleType =
+            needSingle ? D3DMULTISAMPLE_NONE : static_cast<D3DMULTISAMPLE_TYPE>(d->multiSampleType);
+        if (FAILED(CurrentGlobals->devices.requests.RequestReset(d)))
+        {
+            if (part) part->busy = 0;
+            s.resetFailed = true;
+            return S_FALSE;
+        }
+    }
+    return S_OK;
+}
+
+void Present(PassState_& s, BackBufferPart_* part, IDirect3DDevice9* device, Device_* d, DWORD partIndex)
+{
+    RenderViewStruct_TYP* view = s.view;
+    BackBuffer_* bb = view->backBuffer;
+    auto present = [&] {
+        if (d->presentParams.Windowed)
+            device->Present(&part->sourceRect, &part->destinationRect, bb->window, nullptr);
+        else
+            device->Present(nullptr, nullptr, bb->window, nullptr);
+    };
+    if (!view->readBack)
+    {
+        if (!view->noPresent) present();
+        return;
+    }
+    IDirect3DSurface9* surface = nullptr;
+    if (FAILED(device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &surface)) || !surface) return;
+    D3DSURFACE_DESC desc{};
+    D3DLOCKED_RECT locked{};
+    if (SUCCEEDED(surface->GetDesc(&desc)) && SUCCEEDED(surface->LockRect(&locked, nullptr, 0)))
+    {
+        ReadBackStruct_TYP record{};
+        record.partIndex = partIndex;
+        record.partCount = static_cast<uint32_t>(bb->parts.size());
+        record.backBufferRect = bb->clientRect;
+        record.partRect = part->screenRect;
+        record.format = desc.Format;
+        record.pitch = locked.Pitch;
+        record.bits = locked.pBits;
+        const bool show = view->readBack(view->readBackContext, &record);
+        surface->UnlockRect();
+        if (show) present();
+    }
+    surface->Release();
+}
+} // namespace
+
+HRESULT RenderViewPass(RenderViewStruct_TYP* view, DWORD objectCount, Object_** objects, DWORD lightCount,
+                       Light_** lights, const D3DXPLANE* mirrorPlane, DWORD stencilReference,
+                       std::vector<MirrorSubsetStruct_TYP>* mirrors)
+{
+    for (DWORD i = 0; i < objectCount; ++i)
+        if (objects[i]) objects[i]->listIndex = i;
+    AllGlobals_* root = CurrentGlobals;
+    EnterCriticalSection(&root->renderLock);
+
+    PassState_ s;
+    s.view = view;
+    s.objectCount = objectCount;
+    s.objects = objects;
+    s.lightCount = lightCount;
+    s.lights = lights;
+    s.mirrorPlane = mirrorPlane;
+    s.stencilReference = stencilReference;
+    s.mirrors = mirrors;
+    View_* camera = view->camera;
+    camera->GetLookAt(&s.eye, &s.lookAt, nullptr);
+    camera->GetFrustumPlanes(&s.frustum);
+    camera->GetViewProjectionMatrix(&s.viewProjection);
+    camera->GetInverseViewProjectionMatrix(&s.inverseViewProjection);
+    float keptNear = 0.01f, keptFar = 1000.0f;
+    const bool autoNearFar = camera->params.autoNearFar != 0;
+    if (autoNearFar) camera->GetNearFar(&keptNear, &keptFar);
+    if (view->animatedSubsetFlag) *view->animatedSubsetFlag = 0;
+    if (view->textureEffectFlag) *view->textureEffectFlag = 0;
+    if (camera->params.orthographic) s.eye = s.lookAt + 1e8f * (s.eye - s.lookAt);
+    if (mirrorPlane) D3DXMatrixReflect(&s.mirror, mirrorPlane);
+    s.mode = PassModeFromFlags(view->modeFlags);
+    if ((s.mode & ModeLowMask) == DisplayModeLightMapBaking && lights && lightCount)
+    {
+        s.modeThreeLight = lights[0];
+        s.lightCount = 0;
+        s.lights = nullptr;
+    }
+
+    // Devices created before their window had a size are reset to it first; that frame is not drawn.
+    BackBuffer_* bb = view->backBuffer;
+    std::vector<Device_*>& all = root->devices.requests.devices;
+    std::vector<bool> noted(all.size(), false);
+    bool anyNoted = false;
+    auto note = [&](Device_* d) {
+        if (!d || !d->resizePending) return;
+        d->resizePending = 0;
+        for (size_t k = 0; k < all.size(); ++k)
+            if (all[k] == d)
+            {
+                noted[k] = true;
+                anyNoted = true;
+            }
+    };
+    note(root->devices.primaryDevice);
+    for (BackBufferPart_* part : bb->parts)
+        note(part ? part->device : nullptr);
+    if (anyNoted)
+    {
+        BroadcastSuspendMessage();
+        // Every device whose flag was cleared is reset; stopping at the first success would leave the
+        // others at their old size for good.
+        bool anyReset = false;
+        for (size_t k = 0; k < all.size(); ++k)
+            if (noted[k] && SUCCEEDED(root->devices.requests.RequestResetToWindow(all[k], bb->window))) anyReset = true;
+        if (anyReset)
+        {
+            LeaveCriticalSection(&root->renderLock);
+            return E_FAIL;
+        }
+        bb->RebuildParts();
+    }
+
+    UINT width = 0, height = 0;
+    Device_* lastDevice = nullptr;
+    const std::vector<BackBufferPart_*> parts = bb->parts;
+    for (DWORD index = 0; index < parts.size(); ++index)
+    {
+        BackBufferPart_* part = parts[index];
+        if (!part || !part->device || !part->device->device) continue;
+        if (part->busy) continue;
+        part->busy = 1;
+        Device_* d = part->device;
+        lastDevice = d;
+        if (CheckDevice(s, d, part) != S_OK) continue;
+        IDirect3DDevice9* device = d->device;
+
+        for (DWORD i = 0; i < objectCount; ++i)
+            if (objects[i]) objects[i]->visible = 1;
+        LRGetBackBufferSize(bb, &width, &height);
+
+        VisibleSetInputStruct_TYP input{};
+        input.view = view;
+        input.objectCount = objectCount;
+        input.objects = objects;
+        input.mode = s.mode;
+        input.mirror = mirrorPlane ? &s.mirror : nullptr;
+        input.frustumPlanes = &s.frustum;
+        input.viewProjection = &s.viewProjection;
+        input.inverseViewProjection = &s.inverseViewProjection;
+        input.eye = s.eye;
+        input.width = width;
+        input.height = height;
+        VisibleSetStruct_TYP set;
+        BuildVisibleSet(input, &set);
+
+        device->SetViewport(&part->viewport);
+        if (view->allLightsFlag) *view->allLightsFlag = 1;
+        device->BeginScene();
+
+        PassContextStruct_TYP context{};
+        context.mirrorPlane = mirrorPlane;
+        context.testStencil = mirrorPlane ? 1 : 0;
+        context.stencilReference = stencilReference;
+        DWORD mode = s.mode;
+        if (mode & ModeFlagFinalPass)
+        {
+            mode &= ~ModeFlagFinalPass;
+            context.testStencil = 1;
+            context.finalPass = 1;
+        }
+        SetUpDevice(s, device, mode, &context);
+        if (mode & ModeFlagWireFill)
+        {
+            device->SetRenderState(D3DRS_FILLMODE, D3DFILL_WIREFRAME);
+            mode &= ~ModeFlagWireFill;
+        }
+        camera->ApplyToDevice(part);
+        const DWORD clipMask = SetClipPlanes(s, device);
+
+        PartDraw_ draw(s, part, device, &context, mode, clipMask);
+        draw.Run(set);
+
+        device->EndScene();
+        if (mode != DisplayModeMirrorMarking && !mirrorPlane) Present(s, part, device, d, index);
+        part->busy = 0;
+        FreeVisibleSet(&set);
+    }
+    // The primary device is checked every frame, so that it recovers even when no part uses it.
+    Device_* primary = root->devices.primaryDevice;
+    if (primary && primary->device && lastDevice != primary) CheckDevice(s, primary, nullptr);
+
+    if (autoNearFar) camera->SetNearFar(keptNear, keptFar);
+    LeaveCriticalSection(&root->renderLock);
+    return s.resetFailed ? E_FAIL : S_OK;
+}
+} // namespace LMK

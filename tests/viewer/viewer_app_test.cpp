@@ -1,0 +1,521 @@
+// Start-up and shut-down of the viewer, run headless in this process: the registry hive, the XDG data
+// directory and the temporary directory point into a fresh folder per test, the clock is manual, and a
+// scripted backend acts as the user while the application's own message loop runs.
+#include "platform/backends/headless/headless_backend.h"
+#include "platform/win32/gdi_dc.h"
+#include "platform/win32/kernel_hooks.h"
+#include "platform/win32/user_host.h"
+#include "platform/win32/winreg.h"
+#include "tests/support/object_file_writer.h"
+#include "viewer/tolvex_control.h"
+#include "viewer/viewer_app.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using ferolt::test::Bytes;
+
+namespace
+{
+// Acts as the user: each time the loop waits for input, the next step runs with the viewer's window.
+// When the steps are used up the window is closed, so a test never hangs on a window left open.
+class ScriptedBackend : public ferolt::backend::HeadlessBackend
+{
+public:
+    using Step = std::function<void(HWND window)>;
+    std::deque<Step> steps;
+    bool closedByScriptEnd = false;
+    int windowsCreated = 0;
+
+    void WindowCreated(HWND hwnd, const ferolt::backend::WindowState& state) override
+    {
+        if (!state.parent && state.title == "Ferolt") ++windowsCreated;
+        HeadlessBackend::WindowCreated(hwnd, state);
+    }
+
+    void WaitForEvents(int timeoutMs) override
+    {
+        HWND window = ::FindWindowA(nullptr, "Ferolt");
+        if (window && !steps.empty())
+        {
+            Step step = std::move(steps.front());
+            steps.pop_front();
+            step(window);
+            return;
+        }
+        if (window && steps.empty() && ++idleWaits_ > kIdleWaitLimit)
+        {
+            closedByScriptEnd = true;
+            ferolt::win32::host::CloseRequested(window);
+            return;
+        }
+        HeadlessBackend::WaitForEvents(timeoutMs);
+    }
+
+private:
+    static constexpr int kIdleWaitLimit = 50;
+    int idleWaits_ = 0;
+};
+
+Bytes ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const fs::path& path, const Bytes& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes Footer(uint32_t offset, uint32_t size, uint32_t magic = kEmbeddedObjectMagic)
+{
+    ferolt::test::ByteWriter w;
+    w.U32(offset).U32(size).U32(magic);
+    return w.Data();
+}
+
+std::optional<std::string> RegistryString(HKEY root, const char* path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
+    char buffer[4096] = {};
+    DWORD type = 0, size = sizeof(buffer);
+    LSTATUS status = RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS || type != REG_SZ) return std::nullopt;
+    return std::string(buffer);
+}
+
+std::optional<DWORD> RegistryDword(HKEY root, const char* path, const char* name)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
+    DWORD value = 0, type = 0, size = sizeof(value);
+    LSTATUS status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS || type != REG_DWORD) return std::nullopt;
+    return value;
+}
+
+void SetPlacementValue(const char* name, DWORD value)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Quarzel Software GmbH\\Ferolt", 0, nullptr, 0,
+                              KEY_READ | KEY_WRITE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    RegCloseKey(key);
+}
+
+constexpr const char* kPlacementKey = "Software\\Quarzel Software GmbH\\Ferolt";
+
+class ViewerStartTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string(info->test_suite_name()) + "_" + info->name();
+        for (char& c : name)
+            if (c == '/') c = '_';
+        root_ = fs::temp_directory_path() / ("ferolt_viewer_" + std::to_string(::getpid()) + "_" + name);
+        fs::remove_all(root_);
+        fs::create_directories(root_ / "data");
+        fs::create_directories(root_ / "tmp");
+        hive_ = (root_ / "registry.hive").string();
+        ferolt::hooks::SetRegistryHivePath(hive_.c_str());
+        setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
+        oldTmp_ = std::getenv("TMPDIR") ? std::optional<std::string>(std::getenv("TMPDIR")) : std::nullopt;
+        setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
+        // No object appended unless a test says so: the test program itself stands for the executable.
+        ferolt::viewer::SetExecutablePathForTests((root_ / "ferolt").string());
+        WriteFile(root_ / "ferolt", Bytes(64, 0x90));
+        ferolt::hooks::InstallManualClock(1000);
+    }
+
+    void TearDown() override
+    {
+        ferolt::hooks::RemoveManualClock();
+        ferolt::hooks::ResetMissingModules();
+        ferolt::viewer::SetExecutablePathForTests("");
+        ferolt::hooks::SetRegistryHivePath(nullptr);
+        unsetenv("XDG_DATA_HOME");
+        if (oldTmp_)
+            setenv("TMPDIR", oldTmp_->c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+        fs::remove_all(root_);
+    }
+
+    // One start of the program with these arguments; the backend's steps play the user.
+    int Start(ScriptedBackend& backend, std::vector<std::string> args = {})
+    {
+        (void)backend;
+        ferolt::viewer::ResetProcessStateForTests();
+        std::vector<std::string> all = {"ferolt"};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& a : all)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        return AfxWinMain(static_cast<int>(all.size()), argv.data());
+    }
+
+    std::vector<fs::path> TemporaryObjects() const
+    {
+        std::vector<fs::path> found;
+        for (const auto& entry : fs::directory_iterator(root_ / "tmp"))
+            if (entry.path().extension() == ".tolvex") found.push_back(entry.path());
+        return found;
+    }
+
+    fs::path root_;
+    std::string hive_;
+    std::optional<std::string> oldTmp_;
+};
+
+CTolvexControl3D* ViewerWindow(HWND hwnd)
+{
+    return dynamic_cast<CTolvexControl3D*>(CWnd::FromHandlePermanent(hwnd));
+}
+
+// ---------------------------------------------------------------------------------------------------
+
+TEST_F(ViewerStartTest, FirstStartRegistersTypeAndPlacementSurvivesARestart)
+{
+    RECT created{};
+    {
+        ScriptedBackend backend;
+        int cursorsLoaded = 0;
+        backend.steps.push_back(
+            [&](HWND w)
+            {
+                GetWindowRect(w, &created);
+                if (CTolvexControl3D* viewer = ViewerWindow(w))
+                    for (HCURSOR cursor : viewer->m_hCursors)
+                        cursorsLoaded += cursor != nullptr;
+            });
+        backend.steps.push_back(
+            [](HWND w)
+            {
+                RECT client{50, 60, 550, 460};
+                ferolt::win32::host::WindowMovedByUser(w, client);
+            });
+        backend.steps.push_back([](HWND w) { ferolt::win32::host::CloseRequested(w); });
+        EXPECT_EQ(Start(backend), 1);
+        EXPECT_FALSE(backend.closedByScriptEnd);
+        EXPECT_EQ(backend.windowsCreated, 1);
+        EXPECT_TRUE(backend.messageBoxes().empty());
+        EXPECT_EQ(cursorsLoaded, CTolvexControl3D::kCursorCount); // the arrow and the 15 resource cursors
+    }
+    // Nothing stored: the default 300 x 225, centred on the 1920 x 1080 screen.
+    EXPECT_EQ(created.right - created.left, 300);
+    EXPECT_EQ(created.bottom - created.top, 225);
+    EXPECT_EQ(created.left, (1920 - 300) / 2);
+
+    ferolt::hooks::ReloadRegistry();
+    std::string exe = (root_ / "ferolt").string();
+    struct Expected
+    {
+        const char* key;
+        std::string value;
+    } strings[] = {
+        {".tolvex", "tolvex_file"},
+        {"tolvex_file", "Quarzel 3D-Objekt"},
+        {"tolvex_file\\DefaultIcon", exe},
+        {"tolvex_file\\shell\\Open\\command", "\"" + exe + "\" \"%1\""},
+    };
+    for (const Expected& e : strings)
+        EXPECT_EQ(RegistryString(HKEY_CLASSES_ROOT, e.key), e.value) << e.key;
+    EXPECT_EQ(RegistryDword(HKEY_CLASSES_ROOT, "tolvex_file", "BrowserFlags"), 8u);
+    EXPECT_EQ(RegistryDword(HKEY_CLASSES_ROOT, "tolvex_file", "EditFlags"), 0u);
+    EXPECT_TRUE(fs::exists(root_ / "data/mime/packages/ferolt-tolvex.xml"));
+    fs::path desktop = root_ / "data/applications/ferolt.desktop";
+    ASSERT_TRUE(fs::exists(desktop));
+
+    // The window rectangle of the resize, saved at exit.
+    std::optional<DWORD> position = RegistryDword(HKEY_CURRENT_USER, kPlacementKey, "Position");
+    std::optional<DWORD> size = RegistryDword(HKEY_CURRENT_USER, kPlacementKey, "Size");
+    ASSERT_TRUE(position && size);
+    RECT saved{static_cast<LONG>(*position & 0xFFFF), static_cast<LONG>(*position >> 16), 0, 0};
+    saved.right = saved.left + static_cast<LONG>(*size & 0xFFFF);
+    saved.bottom = saved.top + static_cast<LONG>(*size >> 16);
+    EXPECT_GT(saved.right - saved.left, 500 - 1);
+    EXPECT_GT(saved.bottom - saved.top, 400 - 1);
+
+    // A second start: the window comes back where it was left, nothing is registered again (the
+    // removed desktop entry stays away) and, without a resize, the hive is not written.
+    fs::remove(desktop);
+    Bytes hiveBefore = ReadFile(hive_);
+    RECT restored{};
+    {
+        ScriptedBackend backend;
+        backend.steps.push_back([&](HWND w) { GetWindowRect(w, &restored); });
+        backend.steps.push_back([](HWND w) { ferolt::win32::host::CloseRequested(w); });
+        EXPECT_EQ(Start(backend), 1);
+    }
+    EXPECT_TRUE(EqualRect(&restored, &saved));
+    EXPECT_FALSE(fs::exists(desktop));
+    EXPECT_EQ(ReadFile(hive_), hiveBefore);
+}
+
+// A start file that does not load closes the window on the first timer tick; the program ends with
+// its exit code and shows nothing.
+TEST_F(ViewerStartTest, StartFileThatDoesNotLoadEndsTheProgramQuietly)
+{
+    ferolt::test::ObjectFileHeaderFields viewerHeader;
+    viewerHeader.contentType = {0xAF352B73, 0xE55D, 0x4F8D, {0xB8, 0x07, 0x78, 0xD4, 0xCD, 0x74, 0xE7, 0x6C}};
+    ferolt::test::ObjectFileWriter headerOnly(viewerHeader);
+    Bytes garbage(200, 0x5A);
+    struct Case
+    {
+        const char* name;
+        std::optional<Bytes> content; // nullopt: the file does not exist
+    } cases[] = {
+        {"missing", std::nullopt},
+        {"empty", Bytes{}},
+        {"not an object file", garbage},
+        {"76 bytes only", headerOnly.Data()},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        fs::path file = root_ / "start.tolvex";
+        fs::remove(file);
+        if (c.content) WriteFile(file, *c.content);
+        ScriptedBackend backend;
+        EXPECT_EQ(Start(backend, {file.string()}), 1);
+        EXPECT_EQ(backend.windowsCreated, 1);
+        EXPECT_FALSE(backend.closedByScriptEnd);
+        EXPECT_TRUE(backend.messageBoxes().empty());
+        EXPECT_EQ(FindWindowA(nullptr, "Ferolt"), nullptr);
+    }
+}
+
+TEST_F(ViewerStartTest, EmbeddedObjectWinsOverTheCommandLineAndItsCopyStays)
+{
+    Bytes object = ferolt::test::ObjectFileWriter().Data();
+    Bytes executable(100, 0x90);
+    uint32_t offset = static_cast<uint32_t>(executable.size());
+    executable.insert(executable.end(), object.begin(), object.end());
+    Bytes footer = Footer(offset, static_cast<uint32_t>(object.size()));
+    executable.insert(executable.end(), footer.begin(), footer.end());
+    WriteFile(root_ / "ferolt", executable);
+    fs::path named = root_ / "named.tolvex";
+    WriteFile(named, object);
+
+    std::string startFile;
+    {
+        ScriptedBackend backend;
+        backend.steps.push_back(
+            [&](HWND w)
+            {
+                if (CTolvexControl3D* viewer = ViewerWindow(w)) startFile = viewer->m_strStartFile.str();
+            });
+        EXPECT_EQ(Start(backend, {named.string()}), 1);
+    }
+    std::vector<fs::path> copies = TemporaryObjects();
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(startFile, copies[0].string());
+    EXPECT_EQ(copies[0].filename().string().rfind("tolvex_tmpobj", 0), 0u);
+    EXPECT_EQ(ReadFile(copies[0]), object);
+}
+
+// The DirectX question replaces the window; Yes hands the address of string 102 to the shell.
+TEST_F(ViewerStartTest, MissingDirectXAsksInsteadOfOpeningAWindow)
+{
+    struct Case
+    {
+        const char* missingModule;
+        int answer;
+        bool opensAddress;
+    } cases[] = {
+        {"d3dx9_42.dll", IDNO, false},
+        {"d3dx9_42.dll", IDYES, true},
+        {"d3d9.dll", IDNO, false},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(std::string(c.missingModule) + (c.answer == IDYES ? " yes" : " no"));
+        ferolt::hooks::ResetMissingModules();
+        ferolt::hooks::SetModuleMissing(c.missingModule, true);
+        ScriptedBackend backend;
+        backend.AnswerMessageBox(c.answer);
+        EXPECT_EQ(Start(backend), 1);
+        EXPECT_EQ(backend.windowsCreated, 0);
+        ASSERT_EQ(backend.messageBoxes().size(), 1u);
+        EXPECT_EQ(backend.messageBoxes()[0].text,
+                  "Einige für die Ausführung diese Viewers benötigte DirectX Komponenten fehlen auf Ihrem "
+                  "System.\r\nMöchten Sie diese jetzt installieren?");
+        EXPECT_EQ(backend.messageBoxes()[0].type & 0xF, static_cast<uint32_t>(MB_YESNO));
+        EXPECT_EQ(backend.shellOpened().size(), c.opensAddress ? 1u : 0u);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------
+
+TEST_F(ViewerStartTest, EmbeddedObjectFooterIsCheckedAgainstTheFile)
+{
+    Bytes object = {1, 2, 3, 4, 5, 6, 7};
+    struct Case
+    {
+        const char* name;
+        Bytes footer;
+        bool found;
+    } cases[] = {
+        {"object before the footer", Footer(3, 7), true},
+        {"empty object", Footer(3, 0), true},
+        {"no magic", Footer(3, 7, 0x12345678), false},
+        {"offset past the end", Footer(500, 1), false},
+        {"size past the end", Footer(3, 8), false},
+        {"size reaching into the footer", Footer(3, 9), false},
+        {"offset and size overflowing", Footer(0xFFFFFFF0u, 0x20), false},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        Bytes file = {0xAA, 0xBB, 0xCC};
+        file.insert(file.end(), object.begin(), object.end());
+        file.insert(file.end(), c.footer.begin(), c.footer.end());
+        fs::path exe = root_ / "carrier";
+        WriteFile(exe, file);
+        for (const fs::path& p : TemporaryObjects())
+            fs::remove(p);
+        CString out;
+        EXPECT_EQ(ExtractEmbeddedObject(CString(exe.c_str()), out), c.found);
+        if (!c.found)
+        {
+            EXPECT_TRUE(TemporaryObjects().empty());
+            continue;
+        }
+        uint32_t size = c.footer[4] | c.footer[5] << 8;
+        EXPECT_EQ(ReadFile(out.str()), Bytes(object.begin(), object.begin() + size));
+    }
+    CString out;
+    EXPECT_FALSE(ExtractEmbeddedObject(CString((root_ / "absent").c_str()), out));
+    WriteFile(root_ / "short", Bytes{0x31, 0x56, 0x7A, 0x71});
+    EXPECT_FALSE(ExtractEmbeddedObject(CString((root_ / "short").c_str()), out));
+}
+
+TEST_F(ViewerStartTest, StoredPlacementIsPulledOntoTheScreen)
+{
+    struct Case
+    {
+        const char* name;
+        std::optional<DWORD> position;
+        std::optional<DWORD> size;
+        RECT expected;
+        bool loaded;
+    } cases[] = {
+        {"nothing stored", std::nullopt, std::nullopt, {0, 0, 300, 225}, false},
+        {"position and size", 0x00320064u, 0x01E00280u, {100, 50, 740, 530}, true},
+        // A position without a size keeps the default size instead of a negative width.
+        {"position only", 0x00320064u, std::nullopt, {100, 50, 400, 275}, true},
+        {"too small", std::nullopt, 0x00640064u, {0, 0, 300, 225}, true},
+        {"too low", std::nullopt, 0x00640320u, {0, 0, 800, 600}, true},
+        {"wider than the screen", std::nullopt, 0x01F40FA0u, {0, 0, 1920, 500}, true},
+        {"taller than the screen", std::nullopt, 0x0438012Cu, {0, 0, 300, 225}, true},
+        // Negative left and top were stored as their low 16 bits: off the screen, back to 0.
+        {"left of the primary monitor", 0xFFF6FF9Cu, 0x01E00280u, {0, 0, 640, 480}, true},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        fs::remove(hive_);
+        ferolt::hooks::ReloadRegistry();
+        if (c.position) SetPlacementValue("Position", *c.position);
+        if (c.size) SetPlacementValue("Size", *c.size);
+        ferolt::viewer::ResetProcessStateForTests();
+        LoadWindowPlacement();
+        EXPECT_TRUE(EqualRect(&g_rcMainWindow, &c.expected))
+            << g_rcMainWindow.left << "," << g_rcMainWindow.top << "," << g_rcMainWindow.right << ","
+            << g_rcMainWindow.bottom;
+        EXPECT_EQ(g_bPlacementLoaded, c.loaded);
+    }
+}
+
+TEST(ViewerDesktopEntry, ExecQuotesTheProgramPath)
+{
+    struct Case
+    {
+        std::string path;
+        std::string quoted;
+    } cases[] = {
+        {"/usr/bin/ferolt", "\"/usr/bin/ferolt\""}, {"/opt/my viewer/ferolt", "\"/opt/my viewer/ferolt\""},
+        {"/a\"b$c`d", "\"/a\\\\\"b\\\\$c\\\\`d\""}, {"/a\\b", "\"/a\\\\\\\\b\""},
+        {"/100%/ferolt", "\"/100%%/ferolt\""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ferolt::viewer::DesktopExecQuote(c.path), c.quoted) << c.path;
+}
+
+// ---------------------------------------------------------------------------------------------------
+
+LMK::Light_* FakeLight(int i)
+{
+    return reinterpret_cast<LMK::Light_*>(static_cast<uintptr_t>(0x1000 + 16 * i));
+}
+
+TEST(ViewerFrame, ActiveLightsFollowTheMaskAndTheNightView)
+{
+    struct Case
+    {
+        const char* name;
+        uint32_t specialLights;
+        uint32_t mask;
+        bool night;
+        std::vector<int> expected;
+    } cases[] = {
+        {"day: sun and scene lights", 6, 0x12, false, {1, 6, 7}},
+        {"night: night sun and scene lights", 6, 0x12, true, {4, 6, 7}},
+        {"all day lights", 6, 0x3F, false, {0, 1, 2, 6, 7}},
+        {"no special lights: every light", 0, 0x3F, false, {0, 1, 2, 3, 4, 5, 6, 7}},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        CTolvexControl3D window;
+        for (int i = 0; i < 8; ++i)
+            window.m_lights.push_back(FakeLight(i));
+        window.m_nSpecialLights = c.specialLights;
+        window.m_dwLightMask = c.mask;
+        window.m_bNightView = c.night;
+        std::vector<LMK::Light_*> active;
+        window.CollectActiveLights(active);
+        std::vector<LMK::Light_*> expected;
+        for (int i : c.expected)
+            expected.push_back(FakeLight(i));
+        EXPECT_EQ(active, expected);
+        window.m_lights.clear(); // not real lights: nothing to release
+    }
+}
+
+TEST(ViewerFrame, AnimationTimeWrapsAroundTheRange)
+{
+    struct Case
+    {
+        uint32_t elapsedMs;
+        float start, end, expected;
+    } cases[] = {
+        {5500, 0.0f, 4.0f, 1.5f}, {5500, 2.0f, 6.0f, 1.5f}, // the range's start is not added
+        {4000, 0.0f, 4.0f, 0.0f}, {1234, 3.0f, 3.0f, 0.0f}, // an empty range stays at 0
+        {1234, 3.0f, 1.0f, 0.0f},
+    };
+    for (const Case& c : cases)
+        EXPECT_FLOAT_EQ(CTolvexControl3D::AnimationTime(c.elapsedMs, c.start, c.end), c.expected)
+            << c.elapsedMs << " in " << c.start << ".." << c.end;
+}
+} // namespace

@@ -1,0 +1,118 @@
+#pragma once
+// The viewer's only window: shows one scene through the engine, owns the scene, the camera parameter
+// block that navigation edits and the render-view record handed to the renderer.
+#include "engine/core/view.h"
+#include "engine/render/render_records.h"
+#include "platform/mfc/afxwin.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace LMK
+{
+class Object_;
+class Light_;
+} // namespace LMK
+
+// A stored viewpoint of an object file: 32 bytes, eight little-endian floats.
+#pragma pack(push, 1)
+struct P3DViewpointRecord
+{
+    float target[3];
+    float eye[3];
+    float field; // the window width is 2 * distance * atan(field)
+    float unused;
+};
+#pragma pack(pop)
+static_assert(sizeof(P3DViewpointRecord) == 32);
+
+class CTolvexControl3D : public CWnd
+{
+public:
+    static constexpr UINT_PTR kTimerId = 1;
+    static constexpr UINT kTimerMilliseconds = 20;
+    static constexpr int kCursorCount = 16;
+
+    CTolvexControl3D();
+    ~CTolvexControl3D() override;
+
+    void SetFile(const CString& path) { m_strStartFile = path; }
+
+    virtual bool PrepareFrame(HDC dc);
+    virtual bool DrawScene(HDC dc);
+    // Called after every render of the window's view.
+    virtual void AfterDraw() {}
+
+    void ApplyCursor();
+    void RecreateBackBuffer();
+    void CollectActiveLights(std::vector<LMK::Light_*>& out) const;
+    void ReleaseViewResources();
+
+    bool LoadObjectFile(const CString& path);
+    bool LoadObjectFromMemory(const unsigned char* data, unsigned long size);
+    void ReleaseObjects();
+    // The codec leaves null slots for output indices no record used; they are no scene.
+    bool HasObjects() const;
+    void ReleaseLights();
+
+    // Animation time of an object whose model animation spans [start, end] seconds, `elapsedMs` after
+    // the animations started. A range of zero length gives 0 rather than a remainder of a division by 0.
+    static float AnimationTime(uint32_t elapsedMs, float start, float end);
+
+    // The window rectangle that WM_SIZE writes (screen coordinates); set by the application.
+    RECT* m_pOwnerRect = nullptr;
+
+    CString m_strStartFile;
+    CString m_strSavedTitle;
+    HCURSOR m_hCursors[kCursorCount] = {};
+    std::vector<LMK::Object_*> m_objects;
+    std::vector<LMK::Light_*> m_lights;
+    LMK::RenderViewStruct_TYP m_renderView{};
+    float m_fLightIntensity = 0.81f;
+    LMK::ViewParamsStruct_TYP m_viewParams{};
+    std::vector<P3DViewpointRecord> m_viewpoints;
+    std::vector<CString> m_viewpointNames;
+    int32_t m_nPendingViewpoint = -1;
+    bool m_bLoading = false;
+    RECT m_rcClip{0, 0, 0, 0};
+    uint32_t m_nViewpointSwitch = 0;
+    uint32_t m_dwRotationTick = 0;
+    uint32_t m_dwAnimationStart = 0;
+    uint32_t m_dwWalkTick = 0;
+    uint32_t m_dwLightMask = 0;
+    uint32_t m_nSpecialLights = 0;
+    float m_fRotationSpeed = 0.0f;
+    float m_fTiltSpeed = 0.0f;
+    float m_fPickDepth = 0.0f;
+    POINT m_ptDragStart{-1, -1};
+    uint32_t m_nCursorId = 812;
+    bool m_bShadows = false;
+    bool m_bNightView = false;
+    // BYTE-sized flags: the renderer writes them through the record's uint8_t pointers.
+    uint8_t m_bAnimatedSubsetDrawn = 0;
+    uint8_t m_bTexEffectAnimating = 0;
+    bool m_bDragging = false;
+    bool m_bPickHit = false;
+    bool m_bWalkMode = false;
+    bool m_bShadowsRunning = false;
+
+protected:
+    afx_msg void OnPaint();
+    afx_msg int OnCreate(LPCREATESTRUCT cs);
+    afx_msg void OnSize(UINT type, int cx, int cy);
+    afx_msg BOOL OnEraseBkgnd(CDC* dc);
+    afx_msg void OnDestroy();
+    afx_msg void OnTimer(UINT_PTR id);
+    afx_msg BOOL OnSetCursor(CWnd* wnd, UINT hitTest, UINT message);
+    void PostNcDestroy() override;
+
+    // Steps of a frame, each in one place; the animation step waits for the model animation calls.
+    void ApplyPendingViewpoint();
+    void AdvanceAnimations(uint32_t now);
+    void AdvanceAutoRotation(uint32_t now);
+    void AimCameraLights();
+    void RenderFrame(std::vector<LMK::Light_*>& lights);
+    void WalkTick();
+
+    DECLARE_MESSAGE_MAP()
+};

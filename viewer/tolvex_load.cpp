@@ -1,0 +1,122 @@
+// Opening object files: the road from a file name through the codec to the window's scene.
+#include "codec/mapped_file.h"
+#include "codec/p3d_read_codec.h"
+#include "engine/engine_api.h"
+#include "engine/scene/model.h"
+#include "engine/scene/model_chunk.h"
+#include "viewer/tolvex_control.h"
+
+#include <cstring>
+
+namespace
+{
+// The content type of the viewer's object files.
+constexpr GUID kObjectContentType = {
+    0xAF352B73, 0xE55D, 0x4F8D, {0xB8, 0x07, 0x78, 0xD4, 0xCD, 0x74, 0xE7, 0x6C}};
+const GUID* const kAcceptedTypes[] = {&kObjectContentType, nullptr};
+
+constexpr DWORD kChunkViewpoints = 0x111;
+constexpr DWORD kChunkViewpointNames = 0x10002;
+
+// Shows the wait cursor for its lifetime.
+class CScopedWaitCursor
+{
+public:
+    CScopedWaitCursor() : previous_(::SetCursor(::LoadCursorA(nullptr, IDC_WAIT))) {}
+    ~CScopedWaitCursor() { ::SetCursor(previous_); }
+    CScopedWaitCursor(const CScopedWaitCursor&) = delete;
+    CScopedWaitCursor& operator=(const CScopedWaitCursor&) = delete;
+
+private:
+    HCURSOR previous_;
+};
+
+// Entries: 2 bytes without meaning, the name, a byte 0x01 and an optional 0x00 after it.
+void AppendViewpointNames(const BYTE* data, size_t size, std::vector<CString>& names)
+{
+    size_t pos = 0;
+    while (pos < size)
+    {
+        const void* mark = size - pos > 2 ? std::memchr(data + pos + 2, 0x01, size - pos - 2) : nullptr;
+        if (!mark) break;
+        size_t end = static_cast<size_t>(static_cast<const BYTE*>(mark) - data);
+        names.emplace_back(reinterpret_cast<const char*>(data + pos + 2), static_cast<int>(end - pos - 2));
+        pos = end + 1;
+        if (pos < size && data[pos] == 0x00) ++pos;
+    }
+}
+} // namespace
+
+bool CTolvexControl3D::LoadObjectFile(const CString& path)
+{
+    CScopedWaitCursor wait;
+    m_bLoading = true;
+    RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    ReleaseObjects();
+    ReleaseLights();
+    {
+        CMappedFile file(path, true);
+        LoadObjectFromMemory(file.GetData(), static_cast<unsigned long>(file.GetSize()));
+    }
+    // When the codec rejects the file, the engine's model formats get it (LRLoadModel) once model
+    // loading exists; until then such a file leaves the scene empty.
+    bool loaded = HasObjects();
+    // The standard orientation and the fit (navigation) and the shadows follow here.
+    m_bLoading = false;
+    return loaded;
+}
+
+bool CTolvexControl3D::LoadObjectFromMemory(const unsigned char* data, unsigned long size)
+{
+    m_viewpoints.clear();
+    m_viewpointNames.clear();
+    CP3DReadCodec codec(nullptr);
+    DWORD viewpointSwitch = 0;
+    bool readable =
+        data && codec.IsReadable(data, size, nullptr, nullptr, nullptr, &viewpointSwitch, kAcceptedTypes);
+    m_nViewpointSwitch = readable ? viewpointSwitch : 0;
+    if (!readable) return false;
+    if (!codec.Read(data, size, nullptr, nullptr, kAcceptedTypes)) return true;
+    codec.GetObjects(m_objects, false);
+    codec.GetLights(m_lights);
+
+    DWORD flagCount = 0;
+    const DWORD* flags = codec.GetQELSOSpecialFlags(&flagCount);
+    // Flags 1 and 2 count as absent when the table is shorter.
+    bool special = flags && flagCount >= 3 && flags[1] != 0;
+    m_nSpecialLights = special ? 6 : 0;
+    m_dwLightMask = special ? flags[2] : 0;
+
+    for (LMK::Object_* object : m_objects)
+    {
+        LMK::Model_* model = nullptr;
+        if (!object || FAILED(LRGetObjectModel(object, &model)) || !model) continue;
+        LMK::ModelChunkStruct_TYP* chunks = nullptr;
+        DWORD count = 0;
+        LRGetModelChunks(model, &chunks, &count);
+        for (DWORD i = 0; chunks && i < count; ++i)
+        {
+            const LMK::ModelChunkStruct_TYP& chunk = chunks[i];
+            if (!chunk.data) continue;
+            if (chunk.id == kChunkViewpoints)
+            {
+                size_t n = chunk.size / sizeof(P3DViewpointRecord);
+                if (n > 0) m_nPendingViewpoint = 0;
+                for (size_t k = 0; k < n; ++k)
+                {
+                    P3DViewpointRecord record;
+                    std::memcpy(&record, chunk.data + k * sizeof(record), sizeof(record));
+                    m_viewpoints.push_back(record);
+                }
+            }
+            else if (chunk.id == kChunkViewpointNames)
+            {
+                AppendViewpointNames(chunk.data, chunk.size, m_viewpointNames);
+            }
+            // The background chunk (0x112) goes to OnEnvironmentRecord with the renderer's background.
+        }
+        LMK::LoadedPart_* part = model;
+        LRReleaseLoadedPart(&part);
+    }
+    return true;
+}
