@@ -1,13 +1,11 @@
-// The reader's calls into the engine. The engine's model, animation, material-pack, light and
-// texture readers are not all part of the build yet: until they are, the chunks that need them are
-// read and bounded but create nothing (null models, lights and textures, no animations, no names,
-// no loaded packs).
+// The reader's calls into the engine. The engine's animation, material-pack and texture readers are
+// not part of the build yet: until they are, the chunks that need them are read and bounded but
+// create nothing (null textures, no animations, no names, no loaded packs).
 #include "codec/p3d_read_codec.h"
 
 #include "engine/core/material.h"
 #include "engine/engine_api.h"
 #include "engine/scene/model.h"
-#include "engine/scene/object_light.h"
 
 #include <new>
 
@@ -16,14 +14,20 @@ namespace
 template <class Part> void ReleasePart(Part*& part)
 {
     LMK::LoadedPart_* loaded = part;
-    LRReleaseLoadedPart(&loaded);
     part = nullptr;
+    // Outside a started engine the call refuses; what the codec made from memory has no load record
+    // and is simply deleted at its last release, so it is released directly rather than leaked.
+    if (FAILED(LRReleaseLoadedPart(&loaded)) && loaded) loaded->Release();
 }
 } // namespace
 
-LMK::Model_* CP3DReadCodec::CreateModel(const BYTE*, size_t)
+LMK::Model_* CP3DReadCodec::CreateModel(const BYTE* data, size_t size)
 {
-    return nullptr;
+    // A block the engine rejects still gives a model, one without parts or subsets.
+    LMK::Model_* model = nullptr;
+    if (data && size && size <= 0xFFFFFFFFu)
+        LRCreateModelFromMemory(data, static_cast<DWORD>(size), 0, nullptr, &model);
+    return model;
 }
 
 void CP3DReadCodec::ReleaseModel(LMK::Model_* model)
@@ -35,19 +39,23 @@ void CP3DReadCodec::CreateAndAttachAnimation(P3DChunkEntry*, const BYTE*, size_t
 
 void CP3DReadCodec::ReadMaterialNames(P3DMaterialSet&) {}
 
-LMK::Light_* CP3DReadCodec::CreateLight(const BYTE*, size_t)
+LMK::Light_* CP3DReadCodec::CreateLight(const BYTE* record, size_t size)
 {
-    return nullptr;
+    // The record is read no further than its item says, however long it claims to be.
+    if (size > 0xFFFFFFFFu) return nullptr;
+    LMK::Light_* light = nullptr;
+    if (FAILED(LRCreateLightFromRecord(record, static_cast<DWORD>(size), &light, nullptr))) return nullptr;
+    return light;
 }
 
 void CP3DReadCodec::AddRefLight(LMK::Light_* light)
 {
-    light->AddRef();
+    LRAddRefLight(light);
 }
 
 void CP3DReadCodec::ReleaseLight(LMK::Light_* light)
 {
-    light->Release();
+    LRReleaseLight(&light);
 }
 
 void CP3DReadCodec::ReleaseTexture(LMK::Texture_*) {}

@@ -1,6 +1,7 @@
 // Scene assembly: the tables that Read filled become engine objects, lights and model chunks.
 #include "codec/p3d_read_codec.h"
 
+#include "engine/core/material.h"
 #include "engine/engine_api.h"
 #include "engine/scene/model.h"
 
@@ -77,6 +78,7 @@ bool CP3DReadCodec::GetObjects(std::vector<LMK::Object_*>& objects, bool cloneMa
         for (const P3DInstanceRecord& record : entry.records)
             if (record.outputIndex <= kMaxOutputIndex && record.outputIndex > last) last = record.outputIndex;
     objects.resize(size_t{last} + 1, nullptr);
+    std::vector<bool> made(objects.size(), false);
 
     for (P3DChunkEntry& entry : m_chunkEntries)
     {
@@ -88,16 +90,18 @@ bool CP3DReadCodec::GetObjects(std::vector<LMK::Object_*>& objects, bool cloneMa
             if (object)
             {
                 if (record.materialSet != 0 && record.materialSet <= m_materialSets.size())
-                    ApplyMaterialSet(object, entry.model, m_materialSets[record.materialSet - 1], cloneMaterials);
+                    ApplyMaterialSet(object, entry.model, m_materialSets[record.materialSet - 1],
+                                     cloneMaterials);
                 if (record.lightGroup != 0 && record.lightGroup <= m_lightGroups.size())
                     for (const P3DLightSlot& slot : m_lightGroups[record.lightGroup - 1])
                         LRSetObjectLightPointLight(object, slot.lightPointIndex, slot.light);
             }
             // The later of two records with one output index takes the slot; the earlier object
-            // would otherwise be lost with its only reference.
+            // would otherwise be lost with its only reference. What the caller left there is theirs.
             LMK::Object_*& slot = objects[record.outputIndex];
-            if (slot) LRReleaseObject(&slot);
+            if (made[record.outputIndex] && slot) LRReleaseObject(&slot);
             slot = object;
+            made[record.outputIndex] = true;
         }
     }
 
@@ -117,7 +121,8 @@ bool CP3DReadCodec::GetLights(std::vector<LMK::Light_*>& lights)
     std::vector<bool> taken(m_lightGroups.size(), false);
     for (const P3DChunkEntry& entry : m_chunkEntries)
         for (const P3DInstanceRecord& record : entry.records)
-            if (record.lightGroup != 0 && record.lightGroup <= taken.size()) taken[record.lightGroup - 1] = true;
+            if (record.lightGroup != 0 && record.lightGroup <= taken.size())
+                taken[record.lightGroup - 1] = true;
     for (size_t g = 0; g < m_lightGroups.size(); ++g)
     {
         if (taken[g]) continue;

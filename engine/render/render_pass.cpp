@@ -14,6 +14,7 @@
 #include "engine/core/lr_view_api.h"
 #include "engine/core/material.h"
 #include "engine/core/view.h"
+#include "engine/render/pass_setup.h"
 #include "engine/render/render_view.h"
 #include "engine/render/visible_set.h"
 #include "engine/scene/model.h"
@@ -23,7 +24,6 @@ namespace LMK
 {
 namespace
 {
-constexpr D3DCOLOR kDefaultBackground = 0xFF3A6EA5; // (58, 110, 165)
 
 D3DXMATRIX Multiply(const D3DXMATRIX& a, const D3DXMATRIX& b)
 {
@@ -53,148 +53,6 @@ struct PassState_
     DWORD mode = 0;
     bool resetFailed = false;
 };
-
-// The pass set-up of one part's device: lights, fixed states, clears and background, and clip planes.
-// Returns the pass's clip mask.
-DWORD SetUpDevice(PassState_& s, IDirect3DDevice9* device, DWORD mode, PassContextStruct_TYP* context)
-{
-    RenderViewStruct_TYP* view = s.view;
-    const D3DXMATRIX* mirror = s.mirrorPlane ? &s.mirror : nullptr;
-    const float intensity = view->lightIntensity ? *view->lightIntensity : 1.0f;
-
-    // Lights.
-    DWORD used = 0;
-    const bool unlitMode = mode == DisplayModeWireframe || mode == DisplayModeHiddenLines ||
-                           mode == DisplayModeMirrorMarking || mode == DisplayModeIdColoursAll ||
-                           mode == DisplayModeIdColoursOpaque;
-    const DWORD sceneLights = s.modeThreeLight ? 0 : s.lightCount;
-    if (!unlitMode)
-    {
-        if (((!s.lights || sceneLights == 0) && view->cameraLight) || mode == DisplayModeLightMapBaking)
-        {
-            D3DLIGHT9 light{};
-            light.Type = D3DLIGHT_DIRECTIONAL;
-            light.Diffuse = light.Specular = light.Ambient = {1.0f, 1.0f, 1.0f, 1.0f};
-            D3DXVECTOR3 direction = s.lookAt - s.eye;
-            if (mirror)
-            {
-                D3DXVECTOR3 a, o, zero(0.0f, 0.0f, 0.0f);
-                D3DXVec3TransformCoord(&a, &direction, mirror);
-                D3DXVec3TransformCoord(&o, &zero, mirror);
-                direction = a - o;
-            }
-            D3DXVec3Normalize(&direction, &direction);
-            light.Direction = direction;
-            device->SetLight(0, &light);
-            device->LightEnable(0, TRUE);
-            used = 1;
-        }
-        else
-            for (DWORD i = 0; i < sceneLights; ++i)
-            {
-                Light_* l = s.lights[i];
-                if (!l) continue;
-                D3DLIGHT9 light{};
-                TransformLight(&l->params, &light, intensity, mirror);
-                device->SetLight(i, &light);
-                const INT limit = CurrentGlobals->devices.activeLightLimit;
-                const bool enable = limit < 0 || i < static_cast<DWORD>(limit);
-                device->LightEnable(i, enable);
-                if (!enable && view->allLightsFlag) *view->allLightsFlag = 0;
-                l->deviceLightIndex = i;
-                used = i + 1;
-            }
-    }
-    for (DWORD i = used; i < 8; ++i)
-        device->LightEnable(i, FALSE);
-    view->lightsUsed = used;
-
-    // Fixed states.
-    for (DWORD stage = 0; stage < 5; ++stage)
-    {
-        device->SetSamplerState(stage, D3DSAMP_MIPFILTER, D3DTEXF_LINEAR);
-        device->SetSamplerState(stage, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
-        device->SetSamplerState(stage, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
-        device->SetSamplerState(stage, D3DSAMP_ADDRESSU, D3DTADDRESS_WRAP);
-        device->SetSamplerState(stage, D3DSAMP_ADDRESSV, D3DTADDRESS_WRAP);
-    }
-    const DWORD depthFunction = mode == DisplayModeLightMapBaking ? D3DCMP_GREATER : D3DCMP_LESSEQUAL;
-    device->SetRenderState(D3DRS_ZENABLE, TRUE);
-    device->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
-    device->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
-    device->SetRenderState(D3DRS_NORMALIZENORMALS, TRUE);
-    device->SetRenderState(D3DRS_DIFFUSEMATERIALSOURCE, D3DMCS_MATERIAL);
-    device->SetRenderState(D3DRS_SPECULARMATERIALSOURCE, D3DMCS_MATERIAL);
-    device->SetRenderState(D3DRS_AMBIENTMATERIALSOURCE, D3DMCS_MATERIAL);
-    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
-    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
-    device->SetRenderState(D3DRS_ALPHAREF, 0xFE);
-    device->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_NOTEQUAL);
-    device->SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
-    device->SetRenderState(D3DRS_CLIPPLANEENABLE, 0);
-    device->SetRenderState(D3DRS_LIGHTING, FALSE);
-    device->SetRenderState(D3DRS_ZFUNC, depthFunction);
-
-    // Clears and background.
-    if (mode == DisplayModeHiddenLines || mode == DisplayModeShadedWithEdges)
-        device->Clear(0, nullptr, D3DCLEAR_STENCIL, 0, 1.0f, 0);
-    if (mode == DisplayModeIdColoursAll || mode == DisplayModeIdColoursOpaque)
-    {
-        device->SetRenderState(D3DRS_COLORWRITEENABLE, 0xF);
-        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
-    }
-    else if (mode == DisplayModeLightMapOnly)
-    {
-        device->SetRenderState(D3DRS_COLORWRITEENABLE, 0xF);
-        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFFFFFFFF, 1.0f, 0);
-    }
-    else
-    {
-        device->SetRenderState(D3DRS_COLORWRITEENABLE, mode == DisplayModeMirrorMarking ? 0 : 0xF);
-        device->SetRenderState(D3DRS_FOGENABLE, FALSE);
-        // Background pictures and fog have their own machinery; until it lands every view gets the
-        // default background colour, laid down once per frame: the marking pass lays it (and the stencil)
-        // for the plane and final passes, which keep the target and the stencil and start a fresh depth.
-        if (mode == DisplayModeLightMapBaking)
-            device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFFFFFFFF, 0.0f, 0);
-        else if (context->mirrorPlane || context->finalPass)
-            device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
-        else
-            device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, kDefaultBackground,
-                          1.0f, 0);
-        device->SetRenderState(D3DRS_LIGHTING, TRUE);
-    }
-    return 0;
-}
-
-// Clip planes: the section plane, the mirror plane turned away, then the extra planes, as far as the
-// device has planes for them.
-DWORD SetClipPlanes(PassState_& s, IDirect3DDevice9* device)
-{
-    RenderViewStruct_TYP* view = s.view;
-    DWORD extra = view->extraClipPlanes ? std::max<DWORD>(view->extraClipPlaneCount, 1) : 0;
-    if (!view->sectionPlane && !extra && !s.mirrorPlane)
-    {
-        device->SetRenderState(D3DRS_CLIPPLANEENABLE, 0);
-        return 0;
-    }
-    D3DCAPS9 caps{};
-    device->GetDeviceCaps(&caps);
-    const DWORD available = std::min<DWORD>(caps.MaxUserClipPlanes, 32);
-    DWORD mask = 0;
-    auto set = [&](DWORD index, const D3DXPLANE& p) {
-        if (index >= available) return;
-        const float plane[4] = {p.a, p.b, p.c, p.d};
-        device->SetClipPlane(index, plane);
-        mask |= 1u << index;
-    };
-    if (view->sectionPlane) set(0, *view->sectionPlane);
-    if (s.mirrorPlane) set(1, D3DXPLANE(-s.mirrorPlane->a, -s.mirrorPlane->b, -s.mirrorPlane->c, -s.mirrorPlane->d));
-    for (DWORD k = 0; k < extra && k + 2 < available; ++k)
-        set(k + 2, view->extraClipPlanes[k]);
-    device->SetRenderState(D3DRS_CLIPPLANEENABLE, mask);
-    return mask;
-}
 
 class PartDraw_
 {
@@ -305,7 +163,7 @@ void PartDraw_::Run(const VisibleSetStruct_TYP& set)
             object->Draw(part_, &s_.eye, DisplayModeDepthOnly, view, s_.modeThreeLight, nullptr);
             object->seeThrough = saved;
         }
-        device_->SetRenderState(D3DRS_ZFUNC, mode_ == DisplayModeLightMapBaking ? D3DCMP_GREATER : D3DCMP_LESSEQUAL);
+        device_->SetRenderState(D3DRS_ZFUNC, PassDepthFunction(mode_));
         view->depthOnlyObjects = list;
         device_->SetRenderState(D3DRS_COLORWRITEENABLE, 0xF);
     }
@@ -543,14 +401,29 @@ HRESULT RenderViewPass(RenderViewStruct_TYP* view, DWORD objectCount, Object_** 
             context.testStencil = 1;
             context.finalPass = 1;
         }
-        SetUpDevice(s, device, mode, &context);
+        PassSetupStruct_TYP setup{};
+        setup.device = device;
+        setup.part = part;
+        setup.view = view;
+        setup.mode = mode;
+        setup.lightCount = s.lightCount;
+        setup.lights = s.lights;
+        setup.objectCount = objectCount;
+        setup.objects = objects;
+        setup.mirror = mirrorPlane ? &s.mirror : nullptr;
+        setup.mirrorPlane = mirrorPlane;
+        setup.pass = &context;
+        SetUpPassLights(setup);
+        SetPassStates(setup);
+        ClearAndDrawBackground(setup);
         if (mode & ModeFlagWireFill)
         {
             device->SetRenderState(D3DRS_FILLMODE, D3DFILL_WIREFRAME);
             mode &= ~ModeFlagWireFill;
         }
         camera->ApplyToDevice(part);
-        const DWORD clipMask = SetClipPlanes(s, device);
+        setup.mode = mode;
+        const DWORD clipMask = SetPassClipPlanes(setup);
 
         PartDraw_ draw(s, part, device, &context, mode, clipMask);
         draw.Run(set);

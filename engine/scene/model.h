@@ -22,6 +22,7 @@ class AnimationNode_;
 class Light_;
 class LKXMesh_;
 class BackBufferPart_;
+class View_;
 struct RenderViewStruct_TYP;
 struct PassContextStruct_TYP;
 
@@ -175,6 +176,10 @@ public:
            LoadRecordStruct_TYP* record, HRESULT* result, BYTE unused, BYTE turned, DWORD lightPointCount,
            const RawLightPointStruct_TYP* lightPoints, BYTE optimizeForVertexCache, BYTE normalsGiven);
     ~Model_() override;
+    // From a compressed geometry block (geometry_block_model.cpp). Null only when out of memory; after a
+    // failure, reported through result, the model has no mesh parts and no subsets.
+    static Model_* CreateFromMeshList(BYTE noResmooth, DWORD maxVersion, const void* data, DWORD size,
+                                      Animation_* animation, LoadRecordStruct_TYP* record, HRESULT* result);
 
     void OnCached() override { ReleaseSecondaryData(); }
     DeviceSpecificDataContainer_* CreateDataForDevice(IDirect3DDevice9* device) override;
@@ -205,6 +210,12 @@ public:
     void RemoveVariantUser(Object_* object);
     int DrawForObject(BackBufferPart_* part, Object_* object, const D3DXVECTOR3* eye, DWORD mode,
                       RenderViewStruct_TYP* view, Light_* passLight, PassContextStruct_TYP* pass);
+    // Picking (engine/render/picking.cpp): the ray's hit on the current object's geometry, and one face's
+    // three vertices from the current or the base vertex buffer.
+    void Pick(bool farthest, View_* camera, bool partProjection, const float* sectionPlane, const float* point,
+              bool skipTransparent, BYTE* hit, float* distance, DWORD* subset, DWORD* subsetValue,
+              float* hitPoint, DWORD* face, float* u, float* v);
+    HRESULT GetFaceVertices(DWORD subset, DWORD face, bool current, ModelVertexStruct_TYP vertices[3]);
 
     // The mesh parts of the primary device's copy, or null.
     LKXMesh_** PrimaryParts() const;

@@ -55,6 +55,10 @@ public:
     float GetScreenSize(DWORD width, DWORD height, View_* camera);
     bool IsSmallerOnScreenThan(float pixels, DWORD width, DWORD height, View_* camera);
     void OrientToCamera(View_* camera);
+    // Picking (engine/render/picking.cpp): the model's hit for this object, facing the camera when it does.
+    void Pick(bool farthest, View_* camera, bool partProjection, const float* sectionPlane, const float* point,
+              bool skipTransparent, BYTE* hit, float* distance, DWORD* subset, DWORD* subsetValue,
+              float* hitPoint, DWORD* face, float* u, float* v);
     HRESULT Draw(BackBufferPart_* part, const D3DXVECTOR3* eye, DWORD mode, RenderViewStruct_TYP* view,
                  Light_* passLight, PassContextStruct_TYP* pass);
     void PushMirrorOverrides(bool firstList);

@@ -1,7 +1,9 @@
 // Fuzzes the object file reader: the input as a whole file, then as the sections behind a valid
 // header, and once more with every section's CRC-32 made right so that mutated section bodies
-// reach the decompression and the chunk parsers instead of being dropped.
+// reach the decompression and the chunk parsers instead of being dropped. Each reader then runs
+// scene assembly and the accessors over what it read.
 #include "codec/p3d_read_codec.h"
+#include "engine/core/lr_light_api.h"
 
 #include <cstdint>
 #include <cstring>
@@ -39,6 +41,22 @@ void FixSectionCrcs(std::vector<uint8_t>& file)
         position = body + header.storedSize;
     }
 }
+void Assemble(CP3DReadCodec& codec)
+{
+    DWORD count = 0;
+    codec.GetQELSOSpecialFlags(&count);
+    codec.HasChunks();
+    LMK::Model_* model = nullptr;
+    DWORD type = 0, size = 0;
+    void* data = nullptr;
+    if (codec.GetChunk(model, type, size, data)) delete[] static_cast<BYTE*>(data);
+    std::vector<LMK::Object_*> objects;
+    codec.GetObjects(objects, true);
+    std::vector<LMK::Light_*> lights;
+    codec.GetLights(lights);
+    for (LMK::Light_*& light : lights)
+        LRReleaseLight(&light);
+}
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -49,6 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     direct.IsReadable(data, size, &v1, &v2, &second, &v3, kAccepted);
     direct.MayBeReadable(data, size, &v1, &v2);
     direct.Read(data, size, &v1, &v2, kAccepted);
+    Assemble(direct);
 
     const P3DFileHeader header = GoodHeader();
     std::vector<uint8_t> file(reinterpret_cast<const uint8_t*>(&header),
@@ -56,9 +75,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     file.insert(file.end(), data, data + size);
     CP3DReadCodec framed;
     framed.Read(file.data(), file.size(), &v1, &v2, kAccepted);
+    Assemble(framed);
 
     FixSectionCrcs(file);
     CP3DReadCodec checked;
     checked.Read(file.data(), file.size(), &v1, &v2, kAccepted);
+    Assemble(checked);
     return 0;
 }

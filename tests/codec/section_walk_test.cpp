@@ -37,6 +37,36 @@ TEST(SectionWalk, HandsOverEveryChunkItCanFrame)
 {
     const Bytes twoChunks = ChunkWriter().Chunk(1, {1, 2}).Chunk(10, {}).Data();
     const Bytes oneChunk = ChunkWriter().Chunk(77, {9}).Data();
+    // Twenty sections, more than are ever unpacked at once: stored, bzip2 and bad-CRC ones, with a
+    // budget for four bzip2 sections. Their chunks must arrive in file order all the same.
+    const auto manySections = [](ObjectFileWriter& w)
+    {
+        for (uint8_t i = 0; i < 20; ++i)
+        {
+            const Bytes chunk = ChunkWriter().Chunk(20u + i, {i}).Data();
+            if (i % 5 == 3)
+                w.Section(kSectionStored, 0, chunk, Crc32(chunk) ^ 1);
+            else if (i % 2)
+                w.Bzip2Section(chunk);
+            else
+                w.StoredSection(chunk);
+        }
+        w.EndSection();
+    };
+    std::string manyEvents;
+    for (int i = 0, unpacked = 0; i < 20; ++i)
+    {
+        const std::string chunk = std::to_string(20 + i) + ":" + std::to_string(i) + " ";
+        if (i % 5 == 3)
+            manyEvents += "!crc ";
+        else if (i % 2 && unpacked == 4)
+            manyEvents += "!budget ";
+        else
+        {
+            unpacked += i % 2;
+            manyEvents += chunk;
+        }
+    }
     struct Case
     {
         const char* name;
@@ -72,6 +102,7 @@ TEST(SectionWalk, HandsOverEveryChunkItCanFrame)
          "77:9 ", P3DWalkEnd::EndKind},
         {"stored section without bytes", [&](auto& w) { w.Section(kSectionStored, 0, {}, 0); }, 1000, "",
          P3DWalkEnd::EndOfFile},
+        {"many sections", manySections, 4 * 9, manyEvents, P3DWalkEnd::EndKind},
     };
     for (const Case& c : cases)
     {

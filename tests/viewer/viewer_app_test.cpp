@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
@@ -199,11 +200,18 @@ TEST_F(ViewerStartTest, FirstStartRegistersTypeAndPlacementSurvivesARestart)
     RECT created{};
     {
         ScriptedBackend backend;
-        int cursorsLoaded = 0;
+        int cursorsLoaded = 0, whitePixels = -1, clientPixels = 0;
         backend.steps.push_back(
             [&](HWND w)
             {
                 GetWindowRect(w, &created);
+                // No scene: the client area is painted white.
+                std::vector<uint32_t> pixels;
+                int width = 0, height = 0;
+                backend.ReadPixels(w, &pixels, &width, &height);
+                whitePixels = static_cast<int>(std::count_if(
+                    pixels.begin(), pixels.end(), [](uint32_t p) { return (p & 0xFFFFFF) == 0xFFFFFF; }));
+                clientPixels = width * height;
                 if (CTolvexControl3D* viewer = ViewerWindow(w))
                     for (HCURSOR cursor : viewer->m_hCursors)
                         cursorsLoaded += cursor != nullptr;
@@ -220,6 +228,8 @@ TEST_F(ViewerStartTest, FirstStartRegistersTypeAndPlacementSurvivesARestart)
         EXPECT_EQ(backend.windowsCreated, 1);
         EXPECT_TRUE(backend.messageBoxes().empty());
         EXPECT_EQ(cursorsLoaded, CTolvexControl3D::kCursorCount); // the arrow and the 15 resource cursors
+        EXPECT_GT(clientPixels, 0);
+        EXPECT_EQ(whitePixels, clientPixels);
     }
     // Nothing stored: the default 300 x 225, centred on the 1920 x 1080 screen.
     EXPECT_EQ(created.right - created.left, 300);
