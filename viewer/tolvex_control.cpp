@@ -16,6 +16,16 @@ ON_WM_ERASEBKGND()
 ON_WM_DESTROY()
 ON_WM_TIMER()
 ON_WM_SETCURSOR()
+ON_WM_KEYDOWN()
+ON_WM_SYSKEYDOWN()
+ON_WM_MOUSEWHEEL()
+ON_WM_MOUSEMOVE()
+ON_WM_LBUTTONDOWN()
+ON_WM_LBUTTONUP()
+ON_WM_MBUTTONDOWN()
+ON_WM_MBUTTONUP()
+ON_WM_RBUTTONDOWN()
+ON_WM_RBUTTONUP()
 END_MESSAGE_MAP()
 
 CTolvexControl3D::CTolvexControl3D()
@@ -239,11 +249,6 @@ void CTolvexControl3D::OnTimer(UINT_PTR id)
         Invalidate();
 }
 
-void CTolvexControl3D::WalkTick()
-{
-    // Walk-through movement belongs to navigation, which is not built yet.
-}
-
 BOOL CTolvexControl3D::OnSetCursor(CWnd* wnd, UINT hitTest, UINT message)
 {
     if (hitTest == HTCLIENT)
@@ -269,13 +274,6 @@ void CTolvexControl3D::OnDestroy()
     ReleaseObjects();
     ReleaseLights();
     CWnd::OnDestroy();
-}
-
-void CTolvexControl3D::PostNcDestroy()
-{
-    // The window can go while the loop waits for input (a desktop close button is handled there):
-    // a message wakes the loop so that it sees the window is gone.
-    ::PostThreadMessageA(::GetCurrentThreadId(), WM_NULL, 0, 0);
 }
 
 void CTolvexControl3D::ReleaseViewResources()

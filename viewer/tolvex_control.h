@@ -3,6 +3,7 @@
 // block that navigation edits and the render-view record handed to the renderer.
 #include "engine/core/view.h"
 #include "engine/render/render_records.h"
+#include "platform/d3dx9/d3dx9math.h"
 #include "platform/mfc/afxwin.h"
 
 #include <cstdint>
@@ -59,6 +60,27 @@ public:
     // the animations started. A range of zero length gives 0 rather than a remainder of a division by 0.
     static float AnimationTime(uint32_t elapsedMs, float start, float end);
 
+    // Navigation: each operation edits m_viewParams, hands it to the camera and invalidates the window.
+    // Angles are in units of pi.
+    void Pan(float fx, float fy);
+    void Orbit(float a, float b, bool aboutEye);
+    void MoveVertically(float f, bool moveTarget);
+    void ScaleDistance(float f);
+    void ZoomAboutCenter(float f);
+    void ZoomTowardCursor(float f);
+    void ShowAll();
+    void StandardOrientation();
+    void WalkMove(float a, float b);
+    void WalkTick();
+    void ToggleWalkMode();
+    // The walk zone (0 to 8) of a client point and its speed factors.
+    static int ClassifyWalkCursorZone(const RECT& client, POINT point, float* fx, float* fy);
+    // The point of the line through eye and target at the depth of `point` along the view direction.
+    static bool ViewAxisPointAtDepth(const D3DXVECTOR3& eye, const D3DXVECTOR3& target,
+                                     const D3DXVECTOR3& point, D3DXVECTOR3* out);
+    // Union of the objects' world boxes; false (outputs untouched) without objects.
+    bool GetSceneBoundingBox(D3DXVECTOR3* minimum, D3DXVECTOR3* maximum) const;
+
     // The window rectangle that WM_SIZE writes (screen coordinates); set by the application.
     RECT* m_pOwnerRect = nullptr;
 
@@ -104,7 +126,16 @@ protected:
     afx_msg void OnDestroy();
     afx_msg void OnTimer(UINT_PTR id);
     afx_msg BOOL OnSetCursor(CWnd* wnd, UINT hitTest, UINT message);
-    void PostNcDestroy() override;
+    afx_msg void OnLButtonDown(UINT flags, CPoint point);
+    afx_msg void OnLButtonUp(UINT flags, CPoint point);
+    afx_msg void OnMButtonDown(UINT flags, CPoint point);
+    afx_msg void OnMButtonUp(UINT flags, CPoint point);
+    afx_msg void OnRButtonDown(UINT flags, CPoint point);
+    afx_msg void OnRButtonUp(UINT flags, CPoint point);
+    afx_msg void OnMouseMove(UINT flags, CPoint point);
+    afx_msg BOOL OnMouseWheel(UINT flags, short delta, CPoint point);
+    afx_msg void OnKeyDown(UINT key, UINT repeat, UINT flags);
+    afx_msg void OnSysKeyDown(UINT key, UINT repeat, UINT flags);
 
     // Steps of a frame, each in one place; the animation step waits for the model animation calls.
     void ApplyPendingViewpoint();
@@ -112,7 +143,15 @@ protected:
     void AdvanceAutoRotation(uint32_t now);
     void AimCameraLights();
     void RenderFrame(std::vector<LMK::Light_*>& lights);
-    void WalkTick();
+
+    // Navigation internals.
+    void NavigationKey(UINT key);
+    // Ends a drag when no button remains down; true when it did.
+    bool EndDragOnButtonUp(UINT flags);
+    void StopAutoRotation();
+    void SetCursorId(UINT id);
+    void CommitLookAt();
+    void CommitViewParams();
 
     DECLARE_MESSAGE_MAP()
 };

@@ -61,7 +61,8 @@ bool CTolvexControl3D::LoadObjectFile(const CString& path)
     // When the codec rejects the file, the engine's model formats get it (LRLoadModel) once model
     // loading exists; until then such a file leaves the scene empty.
     bool loaded = HasObjects();
-    // The standard orientation and the fit (navigation) and the shadows follow here.
+    // The shadows (m_bShadows) follow the fit once their computation exists.
+    if (loaded) StandardOrientation();
     m_bLoading = false;
     return loaded;
 }

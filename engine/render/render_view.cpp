@@ -182,8 +182,11 @@ void DrawTextureOverRect(IDirect3DDevice9* device, const RECT& rect, IDirect3DTe
     {
         float x, y, z, rhw, u, v;
     };
+    // Pixel centres lie on integer screen coordinates and texel centres half a texel in: the quad moves
+    // half a pixel up and left so that each pixel samples its own texel instead of a blend of four.
     const float w = static_cast<float>(rect.right - rect.left), h = static_cast<float>(rect.bottom - rect.top);
-    const Vertex quad[4] = {{0, 0, 0, 1, 0, 0}, {w, 0, 0, 1, 1, 0}, {w, h, 0, 1, 1, 1}, {0, h, 0, 1, 0, 1}};
+    const float x0 = -0.5f, y0 = -0.5f, x1 = w - 0.5f, y1 = h - 0.5f;
+    const Vertex quad[4] = {{x0, y0, 0, 1, 0, 0}, {x1, y0, 0, 1, 1, 0}, {x1, y1, 0, 1, 1, 1}, {x0, y1, 0, 1, 0, 1}};
     IDirect3DVertexBuffer9* buffer = nullptr;
     if (FAILED(device->CreateVertexBuffer(sizeof(quad), 0, D3DFVF_XYZRHW | D3DFVF_TEX1, D3DPOOL_MANAGED, &buffer,
                                           nullptr)) ||
@@ -343,9 +346,12 @@ HRESULT LRRenderView(RenderViewStruct_TYP* view, DWORD objectCount, Object_** ob
             if (depth) depth->Release();
             if (level) level->Release();
         }
-        for (MirrorSubsetStruct_TYP& r : call.mirrors)
-            if (r.material) r.material->material.Diffuse.a = 1.0f;
     }
+    // The marking pass draws opaque subsets only: a mirror left semi-transparent would get no stencil
+    // value, and the plane and final passes, which test for it, would draw neither its reflection nor
+    // the mirror itself. The texture (when made) already holds the scene behind it.
+    for (MirrorSubsetStruct_TYP& r : call.mirrors)
+        if (r.material) r.material->material.Diffuse.a = 1.0f;
 
     view->modeFlags = DisplayModeMirrorMarking;
     RenderViewPass(view, objectCount, objects, lightCount, lights, nullptr, 0, &call.mirrors);

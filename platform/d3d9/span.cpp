@@ -75,6 +75,16 @@ inline __m128d Floor(__m128d x)
     return _mm_sub_pd(t, _mm_and_pd(_mm_cmpgt_pd(t, x), _mm_set1_pd(1.0)));
 }
 
+// Integer division rounding down and up; d > 0.
+inline int64_t FloorDiv(int64_t n, int64_t d)
+{
+    return n >= 0 ? n / d : -((-n + d - 1) / d);
+}
+inline int64_t CeilDiv(int64_t n, int64_t d)
+{
+    return -FloorDiv(-n, d);
+}
+
 inline int AddressLane(DWORD mode, int i, int n)
 {
     if (mode == D3DTADDRESS_CLAMP) return i < 0 ? 0 : (i >= n ? n - 1 : i);
@@ -238,49 +248,55 @@ bool PixelPipeline::SampleQuad(int s, __m128 u, __m128 v, const int level[4], Qu
                     _mm_unpacklo_epi64(_mm_cvttpd_epi32(fy0[0]), _mm_cvttpd_epi32(fy0[1])));
     const bool opaque = surf[0]->Desc().Format == D3DFMT_X8R8G8B8;
     const DWORD au = smp.addressU, av = smp.addressV;
-    auto fetch = [&](int i, int tx, int ty) -> int
-    {
-        const int ax = AddressLane(au, tx, wi[i]);
-        const int ay = AddressLane(av, ty, hi[i]);
-        uint32_t c;
-        std::memcpy(&c, bits[i] + pitch[i] * ay + static_cast<size_t>(ax) * 4, 4);
-        return static_cast<int>(c);
-    };
     auto unpack = [&](__m128i texels, Quad* q)
     {
         q->c[0] = Channel(texels, 16);
         q->c[1] = Channel(texels, 8);
-        q->c[2] = Channel(texels, 0);
-        q->c[3] = opaque ? Splat(1.0f) : Channel(texels, 24);
+        q->c[2] =
+            _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(texels, _mm_set1_epi32(0xff))), Splat(1.0f / 255.0f));
+        q->c[3] = opaque ? Splat(1.0f)
+                         : _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(texels, 24)), Splat(1.0f / 255.0f));
     };
+    auto load = [](const uint8_t* row, int x) -> int
+    {
+        uint32_t c;
+        std::memcpy(&c, row + static_cast<size_t>(x) * 4, 4);
+        return static_cast<int>(c);
+    };
+    // The addressed rows and columns of each lane, worked out once for its two or four texels. The
+    // texels go straight into registers: storing them one by one and loading four at once stalls.
+    struct Texels
+    {
+        int t00, t10, t01, t11;
+    };
+    auto lane = [&](int i) -> Texels
+    {
+        const int x0 = AddressLane(au, ix[i], wi[i]);
+        const uint8_t* r0 = bits[i] + pitch[i] * static_cast<size_t>(AddressLane(av, iy[i], hi[i]));
+        if (!linear) return {load(r0, x0), 0, 0, 0};
+        const int x1 = AddressLane(au, ix[i] + 1, wi[i]);
+        const uint8_t* r1 = bits[i] + pitch[i] * static_cast<size_t>(AddressLane(av, iy[i] + 1, hi[i]));
+        return {load(r0, x0), load(r0, x1), load(r1, x0), load(r1, x1)};
+    };
+    const Texels l0 = lane(0), l1 = lane(1), l2 = lane(2), l3 = lane(3);
     if (!linear)
     {
-        unpack(_mm_setr_epi32(fetch(0, ix[0], iy[0]), fetch(1, ix[1], iy[1]), fetch(2, ix[2], iy[2]),
-                              fetch(3, ix[3], iy[3])),
-               out);
+        unpack(_mm_setr_epi32(l0.t00, l1.t00, l2.t00, l3.t00), out);
         return true;
     }
     const __m128 fx =
         _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(x[0], fx0[0])), _mm_cvtpd_ps(_mm_sub_pd(x[1], fx0[1])));
     const __m128 fy =
         _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(y[0], fy0[0])), _mm_cvtpd_ps(_mm_sub_pd(y[1], fy0[1])));
-    Quad t00, t10, t01, t11;
-    unpack(_mm_setr_epi32(fetch(0, ix[0], iy[0]), fetch(1, ix[1], iy[1]), fetch(2, ix[2], iy[2]),
-                          fetch(3, ix[3], iy[3])),
-           &t00);
-    unpack(_mm_setr_epi32(fetch(0, ix[0] + 1, iy[0]), fetch(1, ix[1] + 1, iy[1]), fetch(2, ix[2] + 1, iy[2]),
-                          fetch(3, ix[3] + 1, iy[3])),
-           &t10);
-    unpack(_mm_setr_epi32(fetch(0, ix[0], iy[0] + 1), fetch(1, ix[1], iy[1] + 1), fetch(2, ix[2], iy[2] + 1),
-                          fetch(3, ix[3], iy[3] + 1)),
-           &t01);
-    unpack(_mm_setr_epi32(fetch(0, ix[0] + 1, iy[0] + 1), fetch(1, ix[1] + 1, iy[1] + 1),
-                          fetch(2, ix[2] + 1, iy[2] + 1), fetch(3, ix[3] + 1, iy[3] + 1)),
-           &t11);
+    Quad q00, q10, q01, q11;
+    unpack(_mm_setr_epi32(l0.t00, l1.t00, l2.t00, l3.t00), &q00);
+    unpack(_mm_setr_epi32(l0.t10, l1.t10, l2.t10, l3.t10), &q10);
+    unpack(_mm_setr_epi32(l0.t01, l1.t01, l2.t01, l3.t01), &q01);
+    unpack(_mm_setr_epi32(l0.t11, l1.t11, l2.t11, l3.t11), &q11);
     for (int ch = 0; ch < 4; ++ch)
     {
-        const __m128 top = _mm_add_ps(t00.c[ch], _mm_mul_ps(_mm_sub_ps(t10.c[ch], t00.c[ch]), fx));
-        const __m128 bottom = _mm_add_ps(t01.c[ch], _mm_mul_ps(_mm_sub_ps(t11.c[ch], t01.c[ch]), fx));
+        const __m128 top = _mm_add_ps(q00.c[ch], _mm_mul_ps(_mm_sub_ps(q10.c[ch], q00.c[ch]), fx));
+        const __m128 bottom = _mm_add_ps(q01.c[ch], _mm_mul_ps(_mm_sub_ps(q11.c[ch], q01.c[ch]), fx));
         out->c[ch] = _mm_add_ps(top, _mm_mul_ps(_mm_sub_ps(bottom, top), fy));
     }
     return true;
@@ -315,6 +331,8 @@ void PixelPipeline::Quads(const SetupPrim& p, const float* arena, const VaryingS
     const BlendConfig& blend = px.blend;
     const DWORD srcF = blend.src, dstF = blend.dst;
     const bool needOld = blend.enable || blend.writeMask != 0xf;
+    const bool srcAlphaBlend = blend.src == D3DBLEND_SRCALPHA && blend.dst == D3DBLEND_INVSRCALPHA &&
+                               blend.op == D3DBLENDOP_ADD && !blend.separateAlpha;
     uint32_t keep = 0;
     if (!(blend.writeMask & D3DCOLORWRITEENABLE_RED)) keep |= 0x00ff0000u;
     if (!(blend.writeMask & D3DCOLORWRITEENABLE_GREEN)) keep |= 0x0000ff00u;
@@ -324,28 +342,42 @@ void PixelPipeline::Quads(const SetupPrim& p, const float* arena, const VaryingS
 
     for (int y = ys; y <= ye; ++y)
     {
-        int64_t e0 = p.edgeA[0] * xs + p.edgeB[0] * y + p.edgeC[0];
-        int64_t e1 = p.edgeA[1] * xs + p.edgeB[1] * y + p.edgeC[1];
-        int64_t e2 = p.edgeA[2] * xs + p.edgeB[2] * y + p.edgeC[2];
+        // The covered pixels of a row are one run: where all three edge functions are >= 0, found
+        // exactly from their integer values instead of testing every pixel.
+        int64_t left = xs, right = xe;
+        for (int e = 0; e < 3; ++e)
+        {
+            const int64_t a = p.edgeA[e], rowValue = p.edgeB[e] * y + p.edgeC[e];
+            if (a > 0)
+                left = std::max(left, CeilDiv(-rowValue, a));
+            else if (a < 0)
+                right = std::min(right, FloorDiv(rowValue, -a));
+            else if (rowValue < 0)
+                right = left - 1;
+        }
+        if (left > right) continue;
+        const int rl = static_cast<int>(left), rr = static_cast<int>(right);
         const float dyf = static_cast<float>(y) - p.y0;
         uint8_t* row = target_->Row(y);
-        for (int x = xs; x <= xe; x += 4)
+        const bool rowDepth = depthActive_ && y < depthHeight_;
+        // Quads stay aligned to xs, so the pixels (and bytes) do not depend on the run's ends.
+        for (int x = xs + (rl - xs) / 4 * 4; x <= rr; x += 4)
         {
-            // Coverage and the depth test, pixel by pixel as the general path does them.
             int mask = 0;
-            for (int i = 0; i < 4; ++i, e0 += p.edgeA[0], e1 += p.edgeA[1], e2 += p.edgeA[2])
-            {
-                const int xx = x + i;
-                if (xx > xe || (e0 | e1 | e2) < 0) continue;
-                float z = zp.At(static_cast<float>(xx) - p.x0, dyf) + p.depthOffset;
-                z = z < 0.0f ? 0.0f : (z > 1.0f ? 1.0f : z);
-                const bool haveDepth =
-                    depthActive_ && static_cast<size_t>(xx) < depthWidth_ && y < depthHeight_;
-                if (haveDepth && !DepthStencil(static_cast<size_t>(y) * depthWidth_ + xx,
-                                               QuantizeDepth(z, px.depth.depthMax)))
-                    continue;
-                mask |= 1 << i;
-            }
+            for (int i = 0; i < 4; ++i)
+                mask |= (x + i >= rl && x + i <= rr) << i;
+            if (rowDepth)
+                for (int i = 0; i < 4; ++i)
+                {
+                    const int xx = x + i;
+                    if (!(mask & (1 << i)) || static_cast<size_t>(xx) >= depthWidth_) continue;
+                    // The depth test, pixel by pixel as the general path does it.
+                    float z = zp.At(static_cast<float>(xx) - p.x0, dyf) + p.depthOffset;
+                    z = z < 0.0f ? 0.0f : (z > 1.0f ? 1.0f : z);
+                    if (!DepthStencil(static_cast<size_t>(y) * depthWidth_ + xx,
+                                      QuantizeDepth(z, px.depth.depthMax)))
+                        mask &= ~(1 << i);
+                }
             if (!mask) continue;
 
             const __m128 dx = _mm_sub_ps(_mm_setr_ps(static_cast<float>(x), static_cast<float>(x + 1),
@@ -519,14 +551,23 @@ void PixelPipeline::Quads(const SetupPrim& p, const float* arena, const VaryingS
                 dst.c[2] = Channel(oldv, 0);
                 dst.c[3] = Channel(oldv, 24);
                 Quad r;
-                for (int ch = 0; ch < 4; ++ch)
+                if (srcAlphaBlend)
                 {
-                    const bool sep = ch == 3 && blend.separateAlpha;
-                    const DWORD fs = sep ? blend.srcAlpha : srcF, fd = sep ? blend.dstAlpha : dstF;
-                    r.c[ch] = Sat(BlendOp(sep ? blend.opAlpha : blend.op, color.c[ch], dst.c[ch],
-                                          Factor(fs, ch, color, dst, blend.factor),
-                                          Factor(fd, ch, color, dst, blend.factor)));
+                    // The usual transparency blend without the factor switches: what the general form
+                    // computes for it, term by term.
+                    const __m128 fs = color.c[3], fd = _mm_sub_ps(Splat(1.0f), color.c[3]);
+                    for (int ch = 0; ch < 4; ++ch)
+                        r.c[ch] = Sat(_mm_add_ps(_mm_mul_ps(color.c[ch], fs), _mm_mul_ps(dst.c[ch], fd)));
                 }
+                else
+                    for (int ch = 0; ch < 4; ++ch)
+                    {
+                        const bool sep = ch == 3 && blend.separateAlpha;
+                        const DWORD fs = sep ? blend.srcAlpha : srcF, fd = sep ? blend.dstAlpha : dstF;
+                        r.c[ch] = Sat(BlendOp(sep ? blend.opAlpha : blend.op, color.c[ch], dst.c[ch],
+                                              Factor(fs, ch, color, dst, blend.factor),
+                                              Factor(fd, ch, color, dst, blend.factor)));
+                    }
                 color = r;
             }
             __m128i argb = _mm_setzero_si128();

@@ -944,22 +944,25 @@ void ControlClicked(HWND control)
         SendMessageA(control, BM_CLICK, 0, 0);
     else
         SendMessageA(control, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+    NoteHandledInput();
 }
 
 void EditChanged(HWND edit, const std::string& utf8)
 {
-    SetWindowTextA(edit, utf8.c_str());
+    if (SetWindowTextA(edit, utf8.c_str())) NoteHandledInput();
 }
 
 void ComboSelected(HWND combo, int index)
 {
     if (SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0) == CB_ERR) return;
     NotifyParent(combo, CBN_SELCHANGE);
+    NoteHandledInput();
 }
 
 void FocusControl(HWND control)
 {
     SetFocus(control);
+    NoteHandledInput();
 }
 } // namespace ferolt::win32::host
 

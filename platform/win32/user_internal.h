@@ -146,6 +146,9 @@ struct ThreadQueue
     bool alive = true;
     int sendDepth = 0;
     UINT_PTR nextTimerId = 1;
+    // Counts backend input handled at once rather than queued (a resize, a dialog control's
+    // action): a wait it interrupted must end although the queue may be empty.
+    uint64_t handledInput = 0;
 };
 
 struct MenuItem
@@ -270,6 +273,8 @@ void InvalidateLocked(Window& w, const RECT* rect, bool erase);
 bool MatchesFilter(const MSG& m, HWND filter, UINT lo, UINT hi);
 // Runs messages of the current thread until `done` says stop; used by every modal loop.
 bool PumpPending(const std::function<bool()>& keepGoing);
+// Called by the host feeds that act at once on the calling (UI) thread; see handledInput.
+void NoteHandledInput();
 int MillisecondsToNextTimer();
 
 // The loop every modal operation runs while the backend waits for the user.

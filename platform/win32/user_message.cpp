@@ -275,6 +275,19 @@ static void WaitForWork(const std::shared_ptr<ThreadQueue>& q, int timeoutMs)
     q->wake.wait_for(lk, std::chrono::milliseconds(std::max(slice, 1)));
 }
 
+static uint64_t HandledInputCount(const std::shared_ptr<ThreadQueue>& q)
+{
+    std::lock_guard g(S().lock);
+    return q->handledInput;
+}
+
+void NoteHandledInput()
+{
+    auto q = CurrentQueue();
+    std::lock_guard g(S().lock);
+    ++q->handledInput;
+}
+
 bool PumpPending(const std::function<bool()>& keepGoing)
 {
     auto q = CurrentQueue();
@@ -414,12 +427,32 @@ BOOL PeekMessageA(LPMSG msg, HWND hwnd, UINT lo, UINT hi, UINT remove)
 BOOL GetMessageA(LPMSG msg, HWND hwnd, UINT lo, UINT hi)
 {
     if (!msg) return -1;
-    if (hwnd && hwnd != reinterpret_cast<HWND>(-1) && !IsWindow(hwnd)) return -1;
+    const bool oneWindow = hwnd && hwnd != reinterpret_cast<HWND>(-1);
+    if (oneWindow && !IsWindow(hwnd)) return -1;
     auto q = CurrentQueue();
+    bool handled = false;
     for (;;)
     {
         if (TakeMessage(q, msg, hwnd, lo, hi, true)) return msg->message == WM_QUIT ? FALSE : TRUE;
+        // Waiting on for a window that is gone would never end.
+        if (oneWindow && !IsWindow(hwnd)) return -1;
+        if (handled && (!(lo || hi) || lo == WM_NULL))
+        {
+            // The user's input was handled during the wait without leaving a message. On the
+            // original it would have been a queued message whose dispatch did that work, and a
+            // loop expects to run once after it (to see a window gone, a setting changed).
+            *msg = MSG{};
+            msg->hwnd = oneWindow ? hwnd : nullptr;
+            msg->message = WM_NULL;
+            msg->time = Now();
+            std::lock_guard g(S().lock);
+            msg->pt = S().cursorPos;
+            q->last = *msg;
+            return TRUE;
+        }
+        uint64_t before = HandledInputCount(q);
         WaitForWork(q, MillisecondsToNextTimer());
+        handled = HandledInputCount(q) != before;
     }
 }
 
@@ -427,9 +460,13 @@ BOOL WaitMessage()
 {
     auto q = CurrentQueue();
     MSG m;
-    if (TakeMessage(q, &m, nullptr, 0, 0, false)) return TRUE;
-    WaitForWork(q, MillisecondsToNextTimer());
-    return TRUE;
+    for (;;)
+    {
+        if (TakeMessage(q, &m, nullptr, 0, 0, false)) return TRUE;
+        uint64_t before = HandledInputCount(q);
+        WaitForWork(q, MillisecondsToNextTimer());
+        if (HandledInputCount(q) != before) return TRUE;
+    }
 }
 
 DWORD GetQueueStatus(UINT)
@@ -1281,15 +1318,20 @@ void WindowMovedByUser(HWND hwnd, const RECT& client)
     AdjustWindowRectEx(&r, style, FALSE, ex);
     SetWindowPos(hwnd, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
+    user::NoteHandledInput();
 }
 
 void CloseRequested(HWND hwnd)
 {
-    if (IsWindow(hwnd) && IsWindowEnabled(hwnd)) SendMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+    // Queued like the click on the close button it stands for: the waiting loop gets it, in order
+    // with the input before it, and dispatching it closes the window.
+    if (IsWindow(hwnd) && IsWindowEnabled(hwnd)) PostMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
 }
 
 void ActivatedByUser(HWND hwnd)
 {
-    if (IsWindow(hwnd) && IsWindowEnabled(hwnd)) SetActiveWindow(hwnd);
+    if (!IsWindow(hwnd) || !IsWindowEnabled(hwnd)) return;
+    SetActiveWindow(hwnd);
+    user::NoteHandledInput();
 }
 } // namespace ferolt::win32::host

@@ -269,8 +269,29 @@ void HeadlessBackend::FocusChanged(HWND focus)
     ++focusChanges_;
 }
 
+void HeadlessBackend::DuringWait(WaitStep step)
+{
+    std::lock_guard g(lock_);
+    waitSteps_.push_back(std::move(step));
+}
+
 void HeadlessBackend::WaitForEvents(int timeoutMs)
 {
+    WaitStep step;
+    {
+        std::lock_guard g(lock_);
+        ++waits_;
+        if (!waitSteps_.empty())
+        {
+            step = std::move(waitSteps_.front());
+            waitSteps_.pop_front();
+        }
+    }
+    if (step)
+    {
+        step();
+        return;
+    }
     // A manual clock only moves when told; a loop waiting for a timer moves it there, like a null
     // backend that steps time.
     if (timeoutMs > 0 && win32::ClockIsManual())

@@ -46,7 +46,18 @@ public:
     // nullopt cancels the dialog.
     void AnswerFileDialog(std::optional<std::string> path, int filterIndex = -1);
 
+    // What the user does while a message loop waits: each wait runs the next step in place of
+    // waiting, as a desktop feeds the input its own event loop delivered then.
+    using WaitStep = std::function<void()>;
+    void DuringWait(WaitStep step);
+
     // --- What happened -------------------------------------------------------------------------
+    // WaitForEvents calls so far.
+    int waits() const
+    {
+        std::lock_guard g(lock_);
+        return waits_;
+    }
     int unanswered() const { return unanswered_; }
     const std::vector<std::vector<MenuItemModel>>& menus() const { return menus_; }
     const std::vector<MessageBoxRequest>& messageBoxes() const { return messageBoxes_; }
@@ -118,6 +129,8 @@ private:
     std::deque<std::vector<DialogStep>> dialogAnswers_;
     std::deque<MessageBoxScript> messageBoxAnswers_;
     std::deque<std::pair<std::optional<std::string>, int>> fileAnswers_;
+    std::deque<WaitStep> waitSteps_;
+    int waits_ = 0;
     std::vector<std::vector<MenuItemModel>> menus_;
     std::vector<MessageBoxRequest> messageBoxes_;
     std::vector<FileDialogRequest> fileDialogs_;

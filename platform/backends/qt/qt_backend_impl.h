@@ -134,6 +134,11 @@ public:
     void OnWakeEvent();
     void PumpStarted(ModalPump* pump) { pumps_.push_back(pump); }
     void PumpFinished(ModalPump* pump);
+    // The layer has queued work for the innermost modal loop: run it now, not at its next tick.
+    void PumpSoon()
+    {
+        if (!pumps_.empty()) pumps_.back()->Soon();
+    }
     // Moves Qt's focus to the control that has the layer's focus.
     void ApplyLayerFocus();
 

@@ -272,6 +272,7 @@ void DialogWidget::closeEvent(QCloseEvent* event)
     backend_->EnterHandler();
     win32::host::CloseRequested(hwnd_);
     backend_->LeaveHandler();
+    backend_->PumpSoon();
 }
 
 void QtBackend::AddControl(DialogWidget* dialog, HWND control)

@@ -303,7 +303,10 @@ TEST(FitNearFar, EdgesOfTheFittedRange)
         EXPECT_EQ(LMK::FitNearFar(c.minimum, c.maximum, c.offset, &n, &f), c.fitted);
         EXPECT_FLOAT_EQ(n, c.zNear);
         EXPECT_FLOAT_EQ(f, c.zFar);
-        if (c.fitted) EXPECT_GT(f, n);
+        if (c.fitted)
+        {
+            EXPECT_GT(f, n);
+        }
     }
 }
 
@@ -338,7 +341,10 @@ TEST_F(VisibleSetTest, GroupsSmallMembersOfLargeBatchesIntoImpostors)
         const float smallSize = objects.front()->GetScreenSize(100, 100, camera);
         const float largeSize = objects.front()->GetScreenSize(100, 100, camera) * 4; // of a placement at z = 0
         view.impostorSize = (smallSize + largeSize) / 2;
-        if (c.large) ASSERT_GT(objects.back()->GetScreenSize(100, 100, camera), float{view.impostorSize});
+        if (c.large)
+        {
+            ASSERT_GT(objects.back()->GetScreenSize(100, 100, camera), float{view.impostorSize});
+        }
         Build(LMK::DisplayModeTextured);
         view.impostorSize = 0;
 
@@ -352,7 +358,10 @@ TEST_F(VisibleSetTest, GroupsSmallMembersOfLargeBatchesIntoImpostors)
         if (!c.headRemains) continue;
         LMK::Object_* head = set.drawList[0].object;
         EXPECT_EQ(InstanceCount(head), c.expectedInstancesOfRemainingHead);
-        if (c.expectedImpostors) EXPECT_EQ(head, objects[size_t(c.small)]);
+        if (c.expectedImpostors)
+        {
+            EXPECT_EQ(head, objects[size_t(c.small)]);
+        }
     }
 }
 

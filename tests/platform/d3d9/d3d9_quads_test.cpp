@@ -135,6 +135,16 @@ TEST(QuadLoopTest, MatchesThePixelByPixelPath)
              d->SetRenderState(D3DRS_DESTBLENDALPHA, D3DBLEND_INVDESTALPHA);
              d->SetRenderState(D3DRS_ZFUNC, D3DCMP_NOTEQUAL);
          }},
+        {"no depth buffer, clamp v, blend",
+         [](IDirect3DDevice9* d)
+         {
+             d->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+             d->SetSamplerState(0, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
+             d->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+             d->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+             d->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+             d->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+         }},
         {"coordinates far outside the texture",
          [](IDirect3DDevice9* d)
          {

@@ -30,6 +30,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -425,6 +426,42 @@ TEST_F(QtBackendTest, UserResizeAndCloseGoThroughTheLayer)
     EXPECT_EQ(Widget(hwnd), nullptr);
 }
 
+// The close button pressed while the message loop waits: the loop that runs until the window is
+// gone sees it go and ends, with no further wait.
+TEST_F(QtBackendTest, CloseDuringTheWaitEndsALoopUntilTheWindowIsGone)
+{
+    HWND hwnd = Create(WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20, 20, 200, 150);
+    Drain();
+    QWidget* w = Widget(hwnd);
+    ASSERT_NE(w, nullptr);
+    g_seen.clear();
+    QTimer::singleShot(0, w, [w] { w->close(); });
+    bool hung = false;
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout,
+                     [&hung]
+                     {
+                         hung = true;
+                         PostQuitMessage(0);
+                     });
+    watchdog.start(5000);
+    MSG m{};
+    BOOL got = TRUE;
+    while (IsWindow(hwnd) && (got = GetMessageA(&m, nullptr, 0, 0)) > 0)
+    {
+        TranslateMessage(&m);
+        DispatchMessageA(&m);
+    }
+    watchdog.stop();
+    EXPECT_FALSE(hung);
+    EXPECT_EQ(got, TRUE);
+    EXPECT_FALSE(IsWindow(hwnd));
+    EXPECT_FALSE(Messages(WM_CLOSE).empty());
+    Drain();
+    EXPECT_EQ(Widget(hwnd), nullptr);
+}
+
 TEST_F(QtBackendTest, WaitReturnsOnTimeoutAndOnWakeFromAnotherThread)
 {
     HWND hwnd = Create(WS_POPUP | WS_VISIBLE, 0, 0, 50, 50);
@@ -724,6 +761,17 @@ TEST_F(QtBackendTest, DialogControlsReportTheUsersActions)
                       });
     EXPECT_EQ(ferolt::win32::DialogBoxFromText(kSettingsDialog, nullptr, SettingsProc, 0), IDCANCEL);
     EXPECT_TRUE(saw(IDCANCEL, BN_CLICKED));
+}
+
+// The dialog window's close button is the dialog manager's IDCANCEL.
+TEST_F(QtBackendTest, ClosingTheDialogWindowCancelsIt)
+{
+    g_dialog = {};
+    WhenOpen<QDialog>(ActiveModal<QDialog>, [](QDialog* d) { d->close(); });
+    EXPECT_EQ(ferolt::win32::DialogBoxFromText(kSettingsDialog, nullptr, SettingsProc, 0), IDCANCEL);
+    std::vector<std::pair<int, int>> cancel{{IDCANCEL, BN_CLICKED}};
+    EXPECT_NE(std::search(g_dialog.commands.begin(), g_dialog.commands.end(), cancel.begin(), cancel.end()),
+              g_dialog.commands.end());
 }
 
 TEST_F(QtBackendTest, VirtualScreenIsTheDesktopsMonitors)

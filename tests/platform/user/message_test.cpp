@@ -1,6 +1,7 @@
 // Message order, painting, timers, modal loops, destruction and capture.
 #include "tests/platform/user/recorder.h"
 
+#include <stdexcept>
 #include <thread>
 
 using namespace ferolt::test;
@@ -497,4 +498,141 @@ TEST_F(UserTest, DisabledOwnerGetsNoInput)
     backend->RunPending();
     EXPECT_TRUE(Messages(h, {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_KEYDOWN}).empty());
     EnableWindow(h, TRUE);
+}
+
+// A loop that runs until its window is gone ends when the user's input during the wait removes the
+// window, whether the input arrives as a queued message (the close button, a key) or is handled at
+// once (a dialog control, a resize by the desktop).
+TEST_F(UserTest, InputDuringTheWaitEndsALoopUntilTheWindowIsGone)
+{
+    constexpr int kButtonId = 7;
+    struct Case
+    {
+        const char* name;
+        std::function<void(HWND top, HWND button)> feed;
+        std::vector<UINT> retrieved; // WM_CHAR and WM_PAINT left out
+    };
+    using ferolt::win32::host::Key;
+    const Case cases[] = {
+        {"close button", [](HWND top, HWND) { ferolt::win32::host::CloseRequested(top); }, {WM_SYSCOMMAND}},
+        {"keys, then the close button",
+         [](HWND top, HWND)
+         {
+             Key('A', true);
+             Key('A', false);
+             ferolt::win32::host::CloseRequested(top);
+         },
+         {WM_KEYDOWN, WM_KEYUP, WM_SYSCOMMAND}},
+        {"key that destroys",
+         [](HWND, HWND)
+         {
+             Key('X', true);
+             Key('X', false);
+         },
+         {WM_KEYDOWN}},
+        {"button that destroys",
+         [](HWND, HWND button) { ferolt::win32::host::ControlClicked(button); },
+         {WM_NULL}},
+        {"resize that destroys",
+         [](HWND top, HWND)
+         {
+             RECT c{};
+             GetClientRect(top, &c);
+             MapWindowPoints(top, nullptr, reinterpret_cast<POINT*>(&c), 2);
+             ferolt::win32::host::WindowMovedByUser(top, RECT{c.left, c.top, c.left + 300, c.top + 200});
+         },
+         {WM_NULL}},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        // A fresh backend per case: an unused watchdog step must not reach the next case.
+        backend = std::make_unique<ferolt::backend::HeadlessBackend>();
+        HWND top = Make(WS_OVERLAPPEDWINDOW | WS_VISIBLE, RECT{10, 10, 210, 160}, nullptr,
+                        [](HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT*)
+                        {
+                            if ((msg == WM_KEYDOWN && wParam == 'X') ||
+                                (msg == WM_COMMAND && LOWORD(wParam) == kButtonId) ||
+                                (msg == WM_SIZE && LOWORD(lParam) == 300))
+                            {
+                                DestroyWindow(hwnd);
+                                return true;
+                            }
+                            return false;
+                        });
+        HWND button =
+            CreateWindowExA(0, "Button", "Go", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 5, 5, 50, 20, top,
+                            reinterpret_cast<HMENU>(static_cast<intptr_t>(kButtonId)), nullptr, nullptr);
+        ASSERT_NE(button, nullptr);
+        SetFocus(top);
+        backend->RunPending();
+        Log().clear();
+        bool hung = false;
+        backend->DuringWait([&] { c.feed(top, button); });
+        backend->DuringWait(
+            [&]
+            {
+                hung = true;
+                PostQuitMessage(0);
+            });
+        std::vector<UINT> retrieved;
+        MSG m{};
+        BOOL got = TRUE;
+        while (IsWindow(top) && (got = GetMessageA(&m, nullptr, 0, 0)) > 0)
+        {
+            if (m.message != WM_CHAR && m.message != WM_PAINT) retrieved.push_back(m.message);
+            TranslateMessage(&m);
+            DispatchMessageA(&m);
+        }
+        EXPECT_FALSE(hung);
+        EXPECT_EQ(got, TRUE);
+        EXPECT_FALSE(IsWindow(top));
+        EXPECT_EQ(backend->waits(), 1);
+        EXPECT_EQ(retrieved, c.retrieved);
+        if (c.retrieved.back() == WM_SYSCOMMAND)
+        {
+            EXPECT_EQ(Messages(top, {WM_SYSCOMMAND, WM_CLOSE, WM_DESTROY, WM_NCDESTROY}),
+                      (std::vector<UINT>{WM_SYSCOMMAND, WM_CLOSE, WM_DESTROY, WM_NCDESTROY}));
+        }
+        while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE))
+        {
+        }
+    }
+}
+
+// A close request for a window that a modal dialog has disabled is ignored, as its button would be.
+TEST_F(UserTest, CloseRequestForADisabledWindowIsIgnored)
+{
+    HWND h = Make(WS_OVERLAPPEDWINDOW | WS_VISIBLE, RECT{0, 0, 100, 100});
+    backend->RunPending();
+    EnableWindow(h, FALSE);
+    ferolt::win32::host::CloseRequested(h);
+    backend->RunPending();
+    EXPECT_TRUE(IsWindow(h));
+    EnableWindow(h, TRUE);
+}
+
+// Handled input ends WaitMessage, an empty wait does not; GetMessage for one window fails when that
+// window goes during the wait instead of waiting for ever.
+TEST_F(UserTest, WaitMessageAndWindowFilterAfterInputHandledDuringTheWait)
+{
+    HWND h = Make(WS_OVERLAPPEDWINDOW | WS_VISIBLE, RECT{0, 0, 200, 100});
+    HWND edit =
+        CreateWindowExA(0, "Edit", "", WS_CHILD | WS_VISIBLE, 5, 5, 80, 20, h, nullptr, nullptr, nullptr);
+    ASSERT_NE(edit, nullptr);
+    backend->RunPending();
+    backend->DuringWait([] {});
+    backend->DuringWait([edit] { ferolt::win32::host::EditChanged(edit, "typed"); });
+    EXPECT_TRUE(WaitMessage());
+    EXPECT_EQ(backend->waits(), 2);
+    char text[16] = {};
+    GetWindowTextA(edit, text, sizeof(text));
+    EXPECT_STREQ(text, "typed");
+    backend->RunPending();
+
+    backend->DuringWait([h] { DestroyWindow(h); });
+    // Nothing can be posted to a window that is gone: a second wait ends the test instead.
+    backend->DuringWait([] { throw std::runtime_error("GetMessage waits on for a destroyed window"); });
+    MSG m{};
+    EXPECT_EQ(GetMessageA(&m, h, 0, 0), -1);
 }

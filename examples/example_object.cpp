@@ -1,0 +1,97 @@
+#include "examples/example_object.h"
+
+#include "tests/support/geometry_block_encoder.h"
+
+#include <array>
+
+namespace ferolt::example
+{
+namespace
+{
+using test::BlockVertex;
+using test::GroupSpec;
+using test::MeshSpec;
+using test::StripOp;
+using test::StripSpec;
+
+struct Builder
+{
+    MeshSpec spec;
+
+    uint32_t Key(std::array<float, 3> p, float u, float v)
+    {
+        spec.keys.push_back(BlockVertex{{p[0], p[1], p[2]}, {u, v}});
+        return static_cast<uint32_t>(spec.keys.size() - 1);
+    }
+    // A strip of new vertices; faces alternate so a quad a, b, c, d (d opposite a) keeps one winding.
+    static StripSpec Strip(std::initializer_list<uint32_t> keys)
+    {
+        StripSpec strip;
+        for (uint32_t key : keys)
+            strip.ops.push_back({StripOp::New, key});
+        return strip;
+    }
+    // A quad with corners a, b, c and d = b + c - a, facing along (b - a) x (c - a).
+    StripSpec Quad(std::array<float, 3> a, std::array<float, 3> b, std::array<float, 3> c)
+    {
+        std::array<float, 3> d{b[0] + c[0] - a[0], b[1] + c[1] - a[1], b[2] + c[2] - a[2]};
+        return Strip({Key(a, 0, 0), Key(b, 1, 0), Key(c, 0, 1), Key(d, 1, 1)});
+    }
+    StripSpec Triangle(std::array<float, 3> a, std::array<float, 3> b, std::array<float, 3> c)
+    {
+        return Strip({Key(a, 0, 0), Key(b, 1, 0), Key(c, 0, 1)});
+    }
+};
+
+// Positions on whole steps of the group bounds decode exactly.
+GroupSpec Group(std::vector<StripSpec> strips)
+{
+    GroupSpec group;
+    for (int i = 0; i < 5; ++i)
+    {
+        group.minimum[i] = i < 3 ? -8.0f : 0.0f;
+        group.maximum[i] = group.minimum[i] + 65535.0f;
+    }
+    group.strips = std::move(strips);
+    return group;
+}
+
+test::Bytes HouseBlock()
+{
+    Builder b;
+    // Walls, each facing outwards.
+    GroupSpec walls = Group({
+        b.Quad({0, 0, 0}, {2, 0, 0}, {0, 0, 2}), // y = 0
+        b.Quad({2, 0, 0}, {2, 2, 0}, {2, 0, 2}), // x = 2
+        b.Quad({2, 2, 0}, {0, 2, 0}, {2, 2, 2}), // y = 2
+        b.Quad({0, 2, 0}, {0, 0, 0}, {0, 2, 2}), // x = 0
+    });
+    GroupSpec floor = Group({b.Quad({0, 0, 0}, {0, 2, 0}, {2, 0, 0})});
+    GroupSpec roof = Group({
+        b.Triangle({0, 0, 2}, {2, 0, 2}, {1, 1, 3}),
+        b.Triangle({2, 0, 2}, {2, 2, 2}, {1, 1, 3}),
+        b.Triangle({2, 2, 2}, {0, 2, 2}, {1, 1, 3}),
+        b.Triangle({0, 2, 2}, {0, 0, 2}, {1, 1, 3}),
+    });
+    b.spec.groups = {walls, floor, roof};
+    test::BlockSpec block;
+    block.meshes = {test::EncodeMesh(b.spec).bytes};
+    return test::EncodeBlock(block);
+}
+} // namespace
+
+test::Bytes HouseObjectFile(float offsetX)
+{
+    const test::Bytes block = HouseBlock();
+    const std::array<float, 16> placement = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, offsetX, 0, 0, 1};
+    test::ByteWriter records;
+    records.U32(static_cast<uint32_t>(block.size())).U32(1).U32(72);
+    records.Raw(test::InstanceRecord(0, 0, placement)).Raw(block);
+    test::ObjectFileHeaderFields header;
+    header.contentType = kViewerContentType;
+    return test::ObjectFileWriter(header)
+        .Bzip2Section(test::ChunkWriter().Chunk(8, records.Data()).Data())
+        .EndSection()
+        .Data();
+}
+} // namespace ferolt::example

@@ -1,0 +1,408 @@
+// Navigation, run headless through the whole program: the viewer starts with a generated house on its
+// command line, the first timer tick loads it, and the backend plays the user against the camera
+// parameter block.
+#include "engine/engine_api.h"
+#include "examples/example_object.h"
+#include "platform/backends/headless/headless_backend.h"
+#include "platform/win32/kernel_hooks.h"
+#include "platform/win32/user_host.h"
+#include "viewer/navigation.h"
+#include "viewer/tolvex_control.h"
+#include "viewer/viewer_app.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using ferolt::backend::HeadlessBackend;
+using ferolt::win32::host::Button;
+
+namespace
+{
+// Runs one script once the viewer's window exists, then closes the window.
+class OneStepBackend : public HeadlessBackend
+{
+public:
+    std::function<void(HWND)> step;
+    bool ran = false;
+
+    void WaitForEvents(int timeoutMs) override
+    {
+        HWND window = ::FindWindowA(nullptr, "Ferolt");
+        if (window && !ran)
+        {
+            ran = true;
+            step(window);
+            ferolt::win32::host::CloseRequested(window);
+            return;
+        }
+        HeadlessBackend::WaitForEvents(timeoutMs);
+    }
+};
+
+D3DXVECTOR3 Eye(const CTolvexControl3D& v)
+{
+    return D3DXVECTOR3(v.m_viewParams.eye);
+}
+
+D3DXVECTOR3 Target(const CTolvexControl3D& v)
+{
+    return D3DXVECTOR3(v.m_viewParams.lookAt);
+}
+
+float Distance(const D3DXVECTOR3& a, const D3DXVECTOR3& b)
+{
+    D3DXVECTOR3 d = a - b;
+    return D3DXVec3Length(&d);
+}
+
+// The house spans (0, 0, 0) to (2, 2, 3).
+const D3DXVECTOR3 kCentre(1, 1, 1.5f);
+const float kDiagonal = std::sqrt(17.0f);
+
+int g_contextMenus = 0;
+WNDPROC g_viewerProc = nullptr;
+LRESULT CALLBACK CountingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_CONTEXTMENU) ++g_contextMenus;
+    return ::CallWindowProcA(g_viewerProc, hwnd, message, wParam, lParam);
+}
+
+class NavigationTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        root_ = fs::temp_directory_path() /
+                ("ferolt_navigation_" + std::to_string(::getpid()) + "_" + info->name());
+        fs::remove_all(root_);
+        fs::create_directories(root_ / "data");
+        fs::create_directories(root_ / "tmp");
+        hive_ = (root_ / "registry.hive").string();
+        ferolt::hooks::SetRegistryHivePath(hive_.c_str());
+        setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
+        setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
+        ferolt::viewer::SetExecutablePathForTests((root_ / "ferolt").string());
+        std::ofstream(root_ / "ferolt", std::ios::binary) << std::string(64, '\x90');
+        ferolt::hooks::InstallManualClock(1000);
+        const ferolt::test::Bytes house = ferolt::example::HouseObjectFile();
+        std::ofstream(root_ / "house.tolvex", std::ios::binary)
+            .write(reinterpret_cast<const char*>(house.data()), static_cast<std::streamsize>(house.size()));
+    }
+
+    void TearDown() override
+    {
+        ferolt::hooks::RemoveManualClock();
+        ferolt::viewer::SetExecutablePathForTests("");
+        ferolt::hooks::SetRegistryHivePath(nullptr);
+        unsetenv("XDG_DATA_HOME");
+        unsetenv("TMPDIR");
+        fs::remove_all(root_);
+    }
+
+    // Starts the program on the house; `script` runs once the first timer tick has loaded it.
+    void Run(const std::function<void(OneStepBackend&, HWND, CTolvexControl3D&)>& script)
+    {
+        OneStepBackend backend;
+        backend.step = [&](HWND w)
+        {
+            auto* viewer = dynamic_cast<CTolvexControl3D*>(CWnd::FromHandlePermanent(w));
+            ASSERT_NE(viewer, nullptr);
+            backend.AdvanceAndRun(CTolvexControl3D::kTimerMilliseconds, CTolvexControl3D::kTimerMilliseconds);
+            ASSERT_TRUE(viewer->HasObjects());
+            script(backend, w, *viewer);
+        };
+        ferolt::viewer::ResetProcessStateForTests();
+        std::string exe = "ferolt", file = (root_ / "house.tolvex").string();
+        char* argv[] = {exe.data(), file.data(), nullptr};
+        EXPECT_EQ(AfxWinMain(2, argv), 1);
+        EXPECT_TRUE(backend.ran);
+    }
+
+    fs::path root_;
+    std::string hive_;
+};
+
+void ExpectNear(const D3DXVECTOR3& actual, const D3DXVECTOR3& expected, float tolerance = 1e-4f)
+{
+    EXPECT_NEAR(actual.x, expected.x, tolerance);
+    EXPECT_NEAR(actual.y, expected.y, tolerance);
+    EXPECT_NEAR(actual.z, expected.z, tolerance);
+}
+
+// ---------------------------------------------------------------------------------------------------
+
+TEST_F(NavigationTest, StartFileLoadsOnTheFirstTickAndTheNextPaintShowsTheModel)
+{
+    Run(
+        [](OneStepBackend& backend, HWND w, CTolvexControl3D& viewer)
+        {
+            backend.RunPending();
+            RECT client{};
+            GetClientRect(w, &client);
+            const uint32_t background = backend.Pixel(w, 1, 1) & 0xFFFFFF;
+            const uint32_t centre = backend.Pixel(w, client.right / 2, client.bottom / 2) & 0xFFFFFF;
+            EXPECT_NE(centre, background);
+            EXPECT_NE(viewer.m_renderView.camera, nullptr);
+        });
+}
+
+// Home fits the house from the standard direction; 0 fits it along whatever direction the view has.
+TEST_F(NavigationTest, HomeAndZeroFitTheSceneBounds)
+{
+    Run(
+        [](OneStepBackend& backend, HWND, CTolvexControl3D& viewer)
+        {
+            D3DXVECTOR3 standard(-3, 0, 2);
+            D3DXVec3Normalize(&standard, &standard);
+            struct Step
+            {
+                const char* name;
+                UINT key;
+            } steps[] = {{"Home", VK_HOME}, {"0", '0'}, {"numpad 0", VK_NUMPAD0}};
+            for (const Step& s : steps)
+            {
+                SCOPED_TRACE(s.name);
+                // Move away first: a turn and a pan, so that the fit has something to undo.
+                backend.KeyPress(VK_LEFT);
+                backend.RunPending();
+                backend.KeyPress(VK_NUMPAD6);
+                backend.RunPending();
+                D3DXVECTOR3 before = Eye(viewer) - Target(viewer);
+                D3DXVec3Normalize(&before, &before);
+                backend.KeyPress(s.key);
+                backend.RunPending();
+                ExpectNear(Target(viewer), kCentre);
+                EXPECT_NEAR(Distance(Eye(viewer), Target(viewer)), 1.5f * kDiagonal, 1e-4f);
+                D3DXVECTOR3 after = Eye(viewer) - Target(viewer);
+                D3DXVec3Normalize(&after, &after);
+                ExpectNear(after, s.key == VK_HOME ? standard : before);
+                // The window is wider than high: its height is the diagonal.
+                const auto& p = viewer.m_viewParams;
+                EXPECT_NEAR(p.window[2] - p.window[3], kDiagonal, 1e-4f);
+                EXPECT_GT(p.window[1] - p.window[0], p.window[2] - p.window[3]);
+                for (int i = 0; i < 4; ++i)
+                    EXPECT_EQ(p.secondWindow[i], p.window[i]);
+                D3DXVECTOR3 cameraEye;
+                ASSERT_EQ(LRGetViewLookAt(viewer.m_renderView.camera, &cameraEye, nullptr, nullptr), S_OK);
+                ExpectNear(cameraEye, Eye(viewer));
+            }
+        });
+}
+
+TEST_F(NavigationTest, FullWidthLeftDragTurnsHalfAroundTheVertical)
+{
+    Run(
+        [](OneStepBackend& backend, HWND w, CTolvexControl3D& viewer)
+        {
+            RECT client{};
+            GetClientRect(w, &client);
+            const D3DXVECTOR3 target = Target(viewer), d = Eye(viewer) - target;
+            const LONG y = client.bottom / 2;
+            backend.MouseDown(w, {0, y});
+            backend.RunPending();
+            // Leaving the drag rectangle starts the drag and captures the mouse, which then follows it out.
+            backend.MouseMove(w, {6, y});
+            backend.RunPending();
+            backend.MouseMove(w, {client.right, y});
+            backend.RunPending();
+            backend.MouseUp(w, {client.right, y});
+            backend.RunPending();
+            ExpectNear(Target(viewer), target);
+            ExpectNear(Eye(viewer) - target, D3DXVECTOR3(-d.x, -d.y, d.z), 1e-3f);
+            EXPECT_FALSE(viewer.m_bDragging);
+            EXPECT_EQ(backend.capture(), nullptr);
+        });
+}
+
+// Wheel forward: over the background the camera moves 0.135 units along the view; over the house by
+// 13.5 percent of the distance to the picked point.
+TEST_F(NavigationTest, WheelMovesTowardThePointUnderTheCursor)
+{
+    Run(
+        [](OneStepBackend& backend, HWND w, CTolvexControl3D& viewer)
+        {
+            backend.RunPending();
+            RECT client{};
+            GetClientRect(w, &client);
+            struct Case
+            {
+                const char* name;
+                POINT point;
+            } cases[] = {{"background", {2, 2}}, {"house", {client.right / 2, client.bottom / 2}}};
+            for (const Case& c : cases)
+            {
+                SCOPED_TRACE(c.name);
+                backend.KeyPress(VK_HOME);
+                backend.RunPending();
+                POINT screen = c.point;
+                ClientToScreen(w, &screen);
+                BYTE hit = 0;
+                float hitPoint[3] = {};
+                LRPickAtScreenPoint(&viewer.m_renderView, static_cast<DWORD>(viewer.m_objects.size()),
+                                    viewer.m_objects.data(), &screen, true, &hit, nullptr, nullptr, nullptr,
+                                    nullptr, nullptr, nullptr, nullptr, hitPoint);
+                const D3DXVECTOR3 eye = Eye(viewer);
+                D3DXVECTOR3 toward = hit ? D3DXVECTOR3(hitPoint) - eye : Target(viewer) - eye;
+                const float expected = hit ? 0.135f * D3DXVec3Length(&toward) : 0.135f;
+                D3DXVec3Normalize(&toward, &toward);
+                EXPECT_EQ(hit != 0, c.point.x != 2);
+
+                backend.Wheel(w, c.point, WHEEL_DELTA);
+
+                backend.RunPending();
+                ExpectNear(Eye(viewer), eye + toward * expected);
+                EXPECT_EQ(viewer.m_viewParams.zNear, 0.05f);
+                EXPECT_EQ(viewer.m_viewParams.zFar, 1000.0f);
+            }
+        });
+}
+
+// W held for one 20 ms tick walks 20 * 3 * 0.75 * 0.02 * 0.1 = 0.09 units forward, level.
+TEST_F(NavigationTest, WalkStepOfOneTickMovesByTheWalkSpeed)
+{
+    Run(
+        [](OneStepBackend& backend, HWND w, CTolvexControl3D& viewer)
+        {
+            ::SetFocus(w);
+            backend.KeyPress(VK_F2);
+            backend.RunPending();
+            ASSERT_TRUE(viewer.m_bWalkMode);
+            const D3DXVECTOR3 eye = Eye(viewer), target = Target(viewer);
+            D3DXVECTOR3 forward(target.x - eye.x, target.y - eye.y, 0);
+            D3DXVec3Normalize(&forward, &forward);
+            backend.KeyDown('W');
+            backend.RunPending();
+            backend.AdvanceAndRun(CTolvexControl3D::kTimerMilliseconds, CTolvexControl3D::kTimerMilliseconds);
+            backend.KeyUp('W');
+            backend.RunPending();
+            ExpectNear(Eye(viewer), eye + forward * 0.09f);
+            ExpectNear(Target(viewer), target + forward * 0.09f);
+            EXPECT_EQ(viewer.m_nCursorId, 809u);
+            backend.KeyPress(VK_F2);
+            backend.RunPending();
+            EXPECT_FALSE(viewer.m_bWalkMode);
+            EXPECT_EQ(viewer.m_nCursorId, 812u);
+        });
+}
+
+// A right click opens the context menu; the release that ends an Alt+right turn does not.
+TEST_F(NavigationTest, ReleaseAfterAltRightTurnOpensNoContextMenu)
+{
+    Run(
+        [](OneStepBackend& backend, HWND w, CTolvexControl3D& viewer)
+        {
+            g_viewerProc = reinterpret_cast<WNDPROC>(
+                ::SetWindowLongPtrA(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CountingProc)));
+            struct Case
+            {
+                const char* name;
+                bool alt;
+                bool move;
+                int menus;
+            } cases[] = {
+                {"click", false, false, 1}, {"Alt click", true, false, 1}, {"Alt drag", true, true, 0}};
+            for (const Case& c : cases)
+            {
+                SCOPED_TRACE(c.name);
+                g_contextMenus = 0;
+                const D3DXVECTOR3 target = Target(viewer);
+                if (c.alt) backend.KeyDown(VK_MENU);
+                backend.MouseDown(w, {50, 50}, Button::Right);
+                backend.RunPending();
+                if (c.move)
+                {
+                    backend.MouseMove(w, {80, 50});
+                    backend.RunPending();
+                }
+                backend.MouseUp(w, {80, 50}, Button::Right);
+                backend.RunPending();
+                if (c.alt) backend.KeyUp(VK_MENU);
+                backend.RunPending();
+                EXPECT_EQ(g_contextMenus, c.menus);
+                // The turn is about the eye.
+                EXPECT_EQ(Distance(Target(viewer), target) > 1e-3f, c.move);
+                EXPECT_FALSE(viewer.m_bDragging);
+            }
+            ::SetWindowLongPtrA(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_viewerProc));
+        });
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Helpers without a window
+
+// The bundled example is what its generator writes today.
+TEST(BundledExample, MatchesItsGenerator)
+{
+    std::ifstream in(std::string(FEROLT_SOURCE_DIR) + "/examples/example.tolvex", std::ios::binary);
+    ASSERT_TRUE(in.good());
+    const ferolt::test::Bytes committed{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_EQ(committed, ferolt::example::HouseObjectFile()) << "run make_example examples/example.tolvex";
+}
+
+TEST(WalkZones, ZoneAndSpeedFactorsFollowTheRowsAndColumns)
+{
+    const RECT client{0, 0, 100, 100};
+    struct Case
+    {
+        POINT point;
+        int zone;
+        float fx, fy;
+    } cases[] = {
+        {{0, 0}, 0, 1.0f, 1.0f},
+        {{50, 10}, 1, 21.0f / 32, 0.8f},
+        {{99, 0}, 2, 28.0f / 29, 1.0f},
+        {{39, 50}, 4, 1.0f, 1.0f},
+        {{0, 69}, 3, 1.0f, 0.05f},
+        {{71, 70}, 8, 0.0f, 0.0f},
+        {{20, 99}, 6, 19.0f / 39, 29.0f / 30},
+    };
+    for (const Case& c : cases)
+    {
+        float fx = -1, fy = -1;
+        EXPECT_EQ(CTolvexControl3D::ClassifyWalkCursorZone(client, c.point, &fx, &fy), c.zone)
+            << c.point.x << "," << c.point.y;
+        EXPECT_NEAR(fx, c.fx, 1e-5f);
+        EXPECT_NEAR(fy, c.fy, 1e-5f);
+    }
+    float fx = -1, fy = -1;
+    EXPECT_EQ(CTolvexControl3D::ClassifyWalkCursorZone(RECT{0, 0, 0, 0}, POINT{0, 0}, &fx, &fy), 8);
+    EXPECT_EQ(fx, 0.0f) << "an empty client area has no span to divide by";
+    EXPECT_EQ(fy, 0.0f);
+}
+
+// A view straight down still has a right-hand axis across it, so pan and orbit keep working.
+TEST(ViewAxes, RightAxisStaysAcrossTheViewWhenLookingAlongUp)
+{
+    struct Case
+    {
+        D3DXVECTOR3 d;
+    } cases[] = {{{-3, 0, 2}}, {{0, 0, 5}}, {{0, 0, -5}}, {{1e-9f, 0, 5}}};
+    for (const Case& c : cases)
+    {
+        D3DXVECTOR3 r = ferolt::viewer::ViewRightAxis(D3DXVECTOR3(0, 0, 1), c.d);
+        EXPECT_GT(D3DXVec3Length(&r), 0.0f);
+        EXPECT_NEAR(D3DXVec3Dot(&r, &c.d), 0.0f, 1e-4f);
+        EXPECT_TRUE(std::isfinite(r.x) && std::isfinite(r.y) && std::isfinite(r.z));
+    }
+}
+
+TEST(ViewAxes, PointOnTheViewAxisAtTheDepthOfAPoint)
+{
+    D3DXVECTOR3 q;
+    ASSERT_TRUE(CTolvexControl3D::ViewAxisPointAtDepth({0, 0, 0}, {10, 0, 0}, {4, 3, -2}, &q));
+    ExpectNear(q, D3DXVECTOR3(4, 0, 0));
+    EXPECT_FALSE(CTolvexControl3D::ViewAxisPointAtDepth({1, 1, 1}, {1, 1, 1}, {4, 3, -2}, &q))
+        << "an eye on its target has no axis";
+}
+} // namespace
