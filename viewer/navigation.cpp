@@ -12,10 +12,6 @@
 
 using namespace ferolt::viewer;
 
-#ifndef KF_ALTDOWN
-#define KF_ALTDOWN 0x2000 // in the high word of a key message's lParam
-#endif
-
 namespace
 {
 constexpr float kPi = 3.1415927f;

@@ -20,6 +20,10 @@ constexpr int kSubPixelBits = 8;
 constexpr float kSubPixel = 1 << kSubPixelBits;
 constexpr float kGuardPixels = 8192.0f;
 constexpr uint32_t kNoPlane = ~0u;
+// Depth slack of explicit lines (see RasterizePrim): about 16 steps of a 16-bit depth buffer, so a line
+// passes over a face whose depth changes by up to 2^-11 per pixel along the line's minor axis, while one
+// lying further behind a surface than that stays hidden.
+constexpr float kLineDepthSlack = 1.0f / 4096.0f;
 constexpr int kMaxClipVerts = 3 + 2 * (kFixedClipPlanes + kMaxClipPlanes);
 
 struct Batch
@@ -523,6 +527,12 @@ void RasterizePrim(const DrawConfig& cfg, const VaryingSet& active, const SetupP
         const int first = static_cast<int>(std::floor(start + 0.5f));
         const int last = static_cast<int>(std::floor(end + 0.5f));
         const int stop = cfg.raster.lastPixel ? last + step : last;
+        // Explicit lines take depth at the pixel's major coordinate without clamping to the ends, so it
+        // matches the plane of a face they outline along the line; across it a pixel sits up to half a pixel
+        // off the line, where a tilted face may be nearer, and edges drawn over their faces with LESSEQUAL
+        // would break up. A small fixed slack towards the viewer covers that; lines that carry a triangle's
+        // plane are exact already.
+        const float lineEps = depthPlane ? 0.0f : kLineDepthSlack;
         for (int m = first; m != stop; m += step)
         {
             const float t = std::clamp((static_cast<float>(m) - start) / len, 0.0f, 1.0f);
@@ -532,7 +542,7 @@ void RasterizePrim(const DrawConfig& cfg, const VaryingSet& active, const SetupP
             if (x < xs || x > xe || y < ys || y > ye) continue;
             src.lineT = t;
             float z = depthPlane ? depthPlane->At(static_cast<float>(x) - p.x0, static_cast<float>(y) - p.y0)
-                                 : az + (bz - az) * t;
+                                 : az + (bz - az) * ((static_cast<float>(m) - start) / len) - lineEps;
             pixels.Fragment(x, y, clampDepth(z + p.depthOffset), src);
         }
         break;

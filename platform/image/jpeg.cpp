@@ -221,7 +221,7 @@ Status JpegWriter::Begin(FILE* file, uint32_t width, uint32_t height, int qualit
     {
         return Status::OutOfMemory;
     }
-    quality = quality < 1 ? 1 : quality > 100 ? 100 : quality;
+    const int clampedQuality = quality < 1 ? 1 : quality > 100 ? 100 : quality;
     State* s = state_;
     InitErrors(&s->err);
     s->cinfo.err = &s->err.pub;
@@ -236,7 +236,7 @@ Status JpegWriter::Begin(FILE* file, uint32_t width, uint32_t height, int qualit
     jpeg_default_colorspace(&s->cinfo);
     s->cinfo.dct_method = JDCT_FLOAT;
     jpeg_simple_progression(&s->cinfo);
-    jpeg_set_quality(&s->cinfo, quality, TRUE);
+    jpeg_set_quality(&s->cinfo, clampedQuality, TRUE);
     if (file)
         jpeg_stdio_dest(&s->cinfo, file);
     else

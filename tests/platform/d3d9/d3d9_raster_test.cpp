@@ -1,5 +1,6 @@
 // Rendering through the device: rasterisation rules, depth, stencil, blending, alpha test, texture stages,
 // sampling, lighting, fog, clipping, texture coordinate generation, wireframe and determinism.
+#include <algorithm>
 #include <cmath>
 
 #include "tests/platform/d3d9/d3d9_test_util.h"
@@ -826,6 +827,79 @@ TEST(WireframeTest, EdgesOverSolidFacesPassLessEqual)
     draw(0xff00ff00);
     EXPECT_GE(t.Count(0xff00ff00), 3);
     EXPECT_LE(t.Count(0xff00ff00), 4);
+}
+
+// Hidden-line drawing: faces drawn solid with depth, then their edges as explicit line lists with LESSEQUAL.
+// Line pixels lie up to half a pixel off the edge, where a tilted face is already nearer than the line.
+TEST(LineTest, EdgesOverTheirFacesPassLessEqual)
+{
+    struct Case
+    {
+        const char* name;
+        float x[3], y[3];
+        float gx, gy, z0; // depth = z0 + gx x + gy y
+    } const cases[] = {
+        {"flat", {2, 29, 6}, {2, 5, 29}, 0, 0, 0.5f},
+        {"gentle both ways", {3, 28, 10}, {27, 4, 30}, 0.0004f, -0.0003f, 0.4f},
+        {"steep along the long edges", {2, 29, 16}, {4, 2, 12}, 0.02f, 0.0003f, 0.2f},
+        {"steep down the page", {4, 2, 12}, {2, 29, 16}, 0.0002f, -0.025f, 0.9f},
+    };
+    const D3DCOLOR face = 0xff808080, edge = 0xff00ff00, wall = 0xff0000ff;
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        Target t(32, 32);
+        DiffuseOnly(t.Get());
+        t->SetFVF(kTVertexFvf);
+        t->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);
+        TVertex tri[3], lines[6];
+        for (int i = 0; i < 3; ++i)
+            tri[i] = {c.x[i], c.y[i], c.z0 + c.gx * c.x[i] + c.gy * c.y[i], 1, face, 0, 0};
+        for (int e = 0; e < 3; ++e)
+        {
+            lines[2 * e] = tri[e];
+            lines[2 * e + 1] = tri[(e + 1) % 3];
+            lines[2 * e].color = lines[2 * e + 1].color = edge;
+        }
+        auto drawLines = [&] { ASSERT_EQ(t->DrawPrimitiveUP(D3DPT_LINELIST, 3, lines, sizeof(TVertex)), D3D_OK); };
+        // The edge pixels alone, and the face alone.
+        t.Clear(0xff000000);
+        drawLines();
+        const std::vector<uint32_t> linePixels = t.Pixels();
+        t.Clear(0xff000000);
+        ASSERT_EQ(t->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, sizeof(TVertex)), D3D_OK);
+        const std::vector<uint32_t> facePixels = t.Pixels();
+        drawLines();
+        const std::vector<uint32_t> both = t.Pixels();
+        int covered = 0;
+        for (size_t i = 0; i < both.size(); ++i)
+        {
+            if (linePixels[i] != edge) continue;
+            covered += facePixels[i] == face;
+            EXPECT_EQ(both[i], edge) << "pixel " << i % 32 << "," << i / 32;
+        }
+        EXPECT_GT(covered, 10);
+        // A wall just in front of the face's nearest corner hides every edge pixel behind it.
+        float nearest = 1;
+        for (const TVertex& v : tri)
+            nearest = std::min(nearest, v.z);
+        t.Clear(0xff000000);
+        ASSERT_EQ(t->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, sizeof(TVertex)), D3D_OK);
+        t.Rect(0, 0, 16, 32, wall, nearest - 0.002f);
+        drawLines();
+        const std::vector<uint32_t> walled = t.Pixels();
+        for (size_t i = 0; i < walled.size(); ++i)
+        {
+            if (i % 32 < 16)
+            {
+                EXPECT_NE(walled[i], edge) << "pixel " << i % 32 << "," << i / 32;
+            }
+            else if (linePixels[i] == edge)
+            {
+                EXPECT_EQ(walled[i], edge) << "pixel " << i % 32 << "," << i / 32;
+            }
+        }
+    }
 }
 
 TEST(LineTest, LinesAndPoints)
