@@ -96,6 +96,7 @@ TEST_F(MirrorTest, MirrorFloorReflectsTheCubeOnlyInsideItsStencilArea)
     const int blue = static_cast<int>(255 * 6 / std::sqrt(45.0f));
     EXPECT_TRUE(Near(with[image.y * 64 + image.x], {f.r / 2, f.g / 2, (f.b + blue) / 2}, 3))
         << std::hex << with[image.y * 64 + image.x];
+    EXPECT_TRUE(MatchesBaseline("engine/mirror_floor", w));
 }
 
 // A semi-transparent mirror floor (diffuse alpha 0.5) with a box beneath it. With the engine's
@@ -168,6 +169,10 @@ TEST_F(MirrorTest, SemiTransparentMirrorWithAndWithoutTheSceneBehindIt)
                           static_cast<int>(c.floorWeight * f.g + c.skyWeight * sky.g),
                           static_cast<int>(c.floorWeight * f.b + c.skyWeight * sky.b + c.blueWeight * blue)};
         EXPECT_TRUE(Near(with[image.y * 64 + image.x], want, 4)) << std::hex << with[image.y * 64 + image.x];
+        if (c.texture)
+        {
+            EXPECT_TRUE(MatchesBaseline("engine/mirror_glass_floor", w));
+        }
     }
 }
 // Counting mode groups coplanar mirrors and draws nothing. Planes are compared in world space as unit

@@ -22,6 +22,7 @@
 #include "platform/backends/headless/headless_backend.h"
 #include "platform/d3d9/d3d9_hooks.h"
 #include "platform/win32/windows.h"
+#include "tests/support/png_image.h"
 
 namespace rendertest
 {
@@ -270,6 +271,18 @@ protected:
         for (uint32_t& p : pixels)
             p &= 0xFFFFFF;
         return pixels;
+    }
+
+    // The window's picture against tests/baselines/<name>.png, opaque so that the files view as drawn.
+    ::testing::AssertionResult MatchesBaseline(const std::string& name, HWND w)
+    {
+        std::vector<uint32_t> pixels;
+        int width = 0, height = 0;
+        if (!backend_.ReadPixels(w, &pixels, &width, &height))
+            return ::testing::AssertionFailure() << "no pixels";
+        for (uint32_t& p : pixels)
+            p |= 0xFF000000;
+        return ferolt::test::MatchesBaseline(name, pixels.data(), width, height, 4 * width);
     }
 
     HeadlessBackend backend_;

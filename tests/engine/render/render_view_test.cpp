@@ -76,6 +76,7 @@ TEST_F(RenderViewTest, LitCubeShowsItsThreeFrontFacesShadedByTheCameraLight)
     const int covered = 64 * 48 - background;
     EXPECT_GT(covered, expected);
     EXPECT_LT(covered, 1.3f * expected);
+    EXPECT_TRUE(MatchesBaseline("engine/lit_cube", w));
 }
 
 // Objects in array order far, near and near, far: the nearer one wins where they overlap either way.
