@@ -45,31 +45,6 @@ D3DCOLORVALUE ColourFromArgb(D3DCOLOR argb)
     return c;
 }
 
-// Material application proper lives with the materials; until a build carries it, a subset gets its
-// plain colours and no texture, which is what an untextured material looks like there too.
-template <typename M>
-int ApplyThroughMaterial(M* material, PartDrawContextStruct_TYP* context)
-{
-    if constexpr (requires(M* m, PartDrawContextStruct_TYP* c) { m->Apply(c, nullptr); })
-        return static_cast<int>(material->Apply(context, nullptr));
-    else
-    {
-        IDirect3DDevice9* device = context->device;
-        D3DMATERIAL9 applied = material->material;
-        ApplyObjectTint(&applied, context->object);
-        device->SetMaterial(&applied);
-        material->lastApplied = applied;
-        device->SetTexture(0, nullptr);
-        device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-        device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
-        device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
-        device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
-        device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
-        device->SetRenderState(D3DRS_ALPHATESTENABLE, FALSE);
-        return 1;
-    }
-}
-
 // The alternative a view selects, or the material itself.
 Material_* ChooseAlternative(Material_* m, const RenderViewStruct_TYP* view)
 {
@@ -306,7 +281,7 @@ bool ModelDraw_::DrawSubsetInSweep(DWORD i, int t, int b)
     }
     if (m && m != lastMaterial_)
     {
-        passCount_ = ApplyThroughMaterial(m, &context_);
+        passCount_ = static_cast<int>(m->Apply(&context_, nullptr));
         lastMaterial_ = m;
     }
 
@@ -429,7 +404,7 @@ void SetWorldTransform(IDirect3DDevice9* device, ID3DXEffect* effect, const D3DX
 
 int ApplyMaterialForDraw(Material_* material, PartDrawContextStruct_TYP* context)
 {
-    return material ? ApplyThroughMaterial(material, context) : 1;
+    return material ? static_cast<int>(material->Apply(context, nullptr)) : 1;
 }
 
 void DeviceSpecificModelData_::Apply(void* view, void* pass)
