@@ -58,6 +58,21 @@ bool Intersect(const RECT& a, const RECT& b, RECT* out)
     out->bottom = std::min(a.bottom, b.bottom);
     return out->left < out->right && out->top < out->bottom;
 }
+// Binds a resource of this device to a counted slot: the new one gains a reference, the old one
+// loses its own. False (and the slot unchanged) for an interface this device did not make.
+template <class Impl, class Iface> bool BindCounted(Impl*& slot, Iface* incoming)
+{
+    Impl* impl = nullptr;
+    if (incoming)
+    {
+        impl = dynamic_cast<Impl*>(incoming);
+        if (!impl) return false;
+        impl->AddRef();
+    }
+    if (slot) slot->Release();
+    slot = impl;
+    return true;
+}
 } // namespace
 
 Device* AsDevice(IDirect3DDevice9* device)
@@ -1113,15 +1128,7 @@ HRESULT Device::SetSoftwareVertexProcessing(BOOL software)
 HRESULT Device::SetVertexDeclaration(IDirect3DVertexDeclaration9* declI)
 {
     Lock lock(mutex_);
-    VertexDeclaration* decl = nullptr;
-    if (declI)
-    {
-        decl = dynamic_cast<VertexDeclaration*>(declI);
-        if (!decl) return D3DERR_INVALIDCALL;
-        decl->AddRef();
-    }
-    if (decl_) decl_->Release();
-    decl_ = decl;
+    if (!BindCounted(decl_, declI)) return D3DERR_INVALIDCALL;
     fvf_ = 0;
     return D3D_OK;
 }
@@ -1183,15 +1190,7 @@ HRESULT Device::SetStreamSource(UINT stream, IDirect3DVertexBuffer9* vbI, UINT o
 {
     Lock lock(mutex_);
     if (stream >= kMaxStreams) return D3DERR_INVALIDCALL;
-    VertexBuffer* vb = nullptr;
-    if (vbI)
-    {
-        vb = dynamic_cast<VertexBuffer*>(vbI);
-        if (!vb) return D3DERR_INVALIDCALL;
-        vb->AddRef();
-    }
-    if (streams_[stream]) streams_[stream]->Release();
-    streams_[stream] = vb;
+    if (!BindCounted(streams_[stream], vbI)) return D3DERR_INVALIDCALL;
     streamOffset_[stream] = offset;
     streamStride_[stream] = stride;
     return D3D_OK;
@@ -1211,15 +1210,7 @@ HRESULT Device::GetStreamSource(UINT stream, IDirect3DVertexBuffer9** pp, UINT* 
 HRESULT Device::SetIndices(IDirect3DIndexBuffer9* ibI)
 {
     Lock lock(mutex_);
-    IndexBuffer* ib = nullptr;
-    if (ibI)
-    {
-        ib = dynamic_cast<IndexBuffer*>(ibI);
-        if (!ib) return D3DERR_INVALIDCALL;
-        ib->AddRef();
-    }
-    if (indices_) indices_->Release();
-    indices_ = ib;
+    if (!BindCounted(indices_, ibI)) return D3DERR_INVALIDCALL;
     return D3D_OK;
 }
 
