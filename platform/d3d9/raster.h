@@ -91,6 +91,9 @@ struct SetupPrim
     uint32_t depthPlane; // offset of a z plane in the arena, or ~0u
 };
 
+// SetupPrim::depthPlane when the primitive has no depth plane of its own.
+constexpr uint32_t kNoPlane = ~0u;
+
 class PixelPipeline;
 
 // Draws the parts of `prim` that fall into the rectangle [x0, x1) x [y0, y1).
