@@ -9,3 +9,4 @@
 #include "engine/scene/object_api.h"
 #include "engine/render/render_view.h"
 #include "engine/render/picking.h"
+#include "engine/render/environment.h"

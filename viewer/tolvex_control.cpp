@@ -1,6 +1,7 @@
 // The main window: creation, painting, resizing, the timer, cursors and destruction.
 #include "viewer/tolvex_control.h"
 
+#include "engine/core/material_textures.h"
 #include "engine/engine_api.h"
 #include "platform/d3dx9/d3dx9math.h"
 #include "platform/win32/gdi_dc.h"
@@ -44,12 +45,17 @@ CTolvexControl3D::CTolvexControl3D()
     m_renderView.reflectionLevel = 3;
     m_renderView.minimumReflectivity = 0.05f;
     m_renderView.modeFlags = LMK::DisplayModeTextured;
+    LRInitEnvironmentStruct(&m_environmentDesc);
 
     BYTE transparentMirrors = 1;
     LRSwapTransparentMirrorsOption(&transparentMirrors);
 }
 
-CTolvexControl3D::~CTolvexControl3D() = default;
+CTolvexControl3D::~CTolvexControl3D()
+{
+    // A window that was never shown still owns the texture array of a record handed to it.
+    ReleaseEnvironmentTextures();
+}
 
 int CTolvexControl3D::OnCreate(LPCREATESTRUCT)
 {
@@ -114,7 +120,7 @@ bool CTolvexControl3D::PrepareFrame(HDC dc)
         m_rcClip = clip;
     }
     if (!m_renderView.camera) LRCreateViewFromParams(&m_viewParams, &m_renderView.camera);
-    // The background object (LRCreateEnvironment) comes with the renderer's background part.
+    if (!m_renderView.environment) LRCreateEnvironment(&m_environmentDesc, &m_renderView.environment);
 
     ApplyPendingViewpoint();
     uint32_t now = ::GetTickCount();
@@ -285,8 +291,17 @@ void CTolvexControl3D::ReleaseViewResources()
     }
     LRReleaseBackBuffer(&m_renderView.backBuffer);
     LRReleaseView(&m_renderView.camera);
-    // The background object and the background description's textures arrive with the renderer's
-    // background part (LRReleaseEnvironment, LRReleaseTexture).
+    LRReleaseEnvironment(&m_renderView.environment);
+    ReleaseEnvironmentTextures();
+}
+
+void CTolvexControl3D::ReleaseEnvironmentTextures()
+{
+    if (m_environmentDesc.textures)
+        for (DWORD i = 0; i < m_environmentDesc.textureCount; ++i)
+            LMK::ReleaseMaterialTexture(&m_environmentDesc.textures[i]);
+    delete[] m_environmentDesc.textures;
+    m_environmentDesc.textures = nullptr;
 }
 
 bool CTolvexControl3D::HasObjects() const

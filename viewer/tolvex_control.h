@@ -2,11 +2,14 @@
 // The viewer's only window: shows one scene through the engine, owns the scene, the camera parameter
 // block that navigation edits and the render-view record handed to the renderer.
 #include "engine/core/view.h"
+#include "engine/render/environment.h"
 #include "engine/render/render_records.h"
 #include "platform/d3dx9/d3dx9math.h"
 #include "platform/mfc/afxwin.h"
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace LMK
@@ -39,6 +42,13 @@ public:
 
     void SetFile(const CString& path) { m_strStartFile = path; }
 
+    // A file's background record, with the text after it that names its textures one per line. The
+    // record becomes the window's background description; the next frame builds the background anew.
+    // Always true.
+    virtual bool OnEnvironmentRecord(const LMK::EnvironmentStruct_TYP* record, std::string_view textureNames);
+    // The `count` names of a background record's text, one per line; missing ones are empty. The count
+    // is a record's, already bounded by the record reader.
+    static std::vector<std::string> BackgroundTextureNames(std::string_view text, uint32_t count);
     virtual bool PrepareFrame(HDC dc);
     virtual bool DrawScene(HDC dc);
     // Called after every render of the window's view.
@@ -48,6 +58,8 @@ public:
     void RecreateBackBuffer();
     void CollectActiveLights(std::vector<LMK::Light_*>& out) const;
     void ReleaseViewResources();
+    // Releases the background description's textures and frees its array.
+    void ReleaseEnvironmentTextures();
 
     bool LoadObjectFile(const CString& path);
     bool LoadObjectFromMemory(const unsigned char* data, unsigned long size);
@@ -87,6 +99,7 @@ public:
     CString m_strStartFile;
     CString m_strSavedTitle;
     HCURSOR m_hCursors[kCursorCount] = {};
+    LMK::EnvironmentStruct_TYP m_environmentDesc{}; // its texture array belongs to the window
     std::vector<LMK::Object_*> m_objects;
     std::vector<LMK::Light_*> m_lights;
     LMK::RenderViewStruct_TYP m_renderView{};

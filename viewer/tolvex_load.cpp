@@ -1,12 +1,14 @@
 // Opening object files: the road from a file name through the codec to the window's scene.
 #include "codec/mapped_file.h"
 #include "codec/p3d_read_codec.h"
+#include "engine/core/material_textures.h"
 #include "engine/engine_api.h"
 #include "engine/scene/model.h"
 #include "engine/scene/model_chunk.h"
 #include "viewer/tolvex_control.h"
 
 #include <cstring>
+#include <string>
 
 namespace
 {
@@ -16,6 +18,7 @@ constexpr GUID kObjectContentType = {
 const GUID* const kAcceptedTypes[] = {&kObjectContentType, nullptr};
 
 constexpr DWORD kChunkViewpoints = 0x111;
+constexpr DWORD kChunkBackground = 0x112;
 constexpr DWORD kChunkViewpointNames = 0x10002;
 
 // Shows the wait cursor for its lifetime.
@@ -88,6 +91,7 @@ bool CTolvexControl3D::LoadObjectFromMemory(const unsigned char* data, unsigned 
     m_nSpecialLights = special ? 6 : 0;
     m_dwLightMask = special ? flags[2] : 0;
 
+    bool backgroundSeen = false;
     for (LMK::Object_* object : m_objects)
     {
         LMK::Model_* model = nullptr;
@@ -110,14 +114,64 @@ bool CTolvexControl3D::LoadObjectFromMemory(const unsigned char* data, unsigned 
                     m_viewpoints.push_back(record);
                 }
             }
+            else if (chunk.id == kChunkBackground && !backgroundSeen)
+            {
+                // A record that cannot be read leaves the previous background, as a file without one does.
+                backgroundSeen = true;
+                LMK::EnvironmentStruct_TYP record;
+                std::string_view names;
+                if (LMK::ReadEnvironmentRecord(chunk.data, chunk.size, &record, &names))
+                    OnEnvironmentRecord(&record, names);
+            }
             else if (chunk.id == kChunkViewpointNames)
             {
                 AppendViewpointNames(chunk.data, chunk.size, m_viewpointNames);
             }
-            // The background chunk (0x112) goes to OnEnvironmentRecord with the renderer's background.
         }
         LMK::LoadedPart_* part = model;
         LRReleaseLoadedPart(&part);
     }
+    return true;
+}
+
+std::vector<std::string> CTolvexControl3D::BackgroundTextureNames(std::string_view text, uint32_t count)
+{
+    std::vector<std::string> names;
+    names.reserve(count);
+    for (uint32_t i = 0; i < count; ++i)
+    {
+        // A line feed at the very start does not end a name: the rest of the text is then one name.
+        const size_t feed = text.find('\n');
+        if (feed != std::string_view::npos && feed > 0)
+        {
+            names.emplace_back(text.substr(0, feed));
+            text.remove_prefix(feed + 1);
+        }
+        else
+        {
+            names.emplace_back(text);
+            text = {};
+        }
+    }
+    return names;
+}
+
+bool CTolvexControl3D::OnEnvironmentRecord(const LMK::EnvironmentStruct_TYP* record,
+                                           std::string_view textureNames)
+{
+    // Only records the reader let through size the array; any other caller is held to the same bound.
+    if (!record || record->textureCount > LMK::kMaxEnvironmentRecordTextures) return true;
+    ReleaseEnvironmentTextures();
+    LRCopyEnvironmentStruct(&m_environmentDesc, record);
+    const DWORD count = m_environmentDesc.textureCount;
+    if (count > 0)
+    {
+        m_environmentDesc.textures = new LMK::Texture_*[count]();
+        const std::vector<std::string> names = BackgroundTextureNames(textureNames, count);
+        // A name that does not load leaves its slot empty.
+        for (DWORD i = 0; i < count; ++i)
+            LMK::LoadMaterialTexture(names[i].c_str(), &m_environmentDesc.textures[i]);
+    }
+    LRReleaseEnvironment(&m_renderView.environment);
     return true;
 }

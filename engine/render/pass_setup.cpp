@@ -7,6 +7,7 @@
 #include "engine/core/globals.h"
 #include "engine/core/light.h"
 #include "engine/core/view.h"
+#include "engine/render/environment.h"
 #include "engine/render/render_view.h"
 #include "engine/scene/model.h"
 #include "engine/scene/object.h"
@@ -140,8 +141,7 @@ void DrawSecondModel(const PassSetupStruct_TYP& setup)
         BackgroundHooks.drawSecondModel(view->environment, view, setup.part, setup.pass);
 }
 
-// The default background is a plain colour, which its drawing lays down as a clear. Where a stencil
-// test or the final pass keeps the picture, only depth starts afresh.
+// The default background is a plain colour: drawn as such without building an environment for it.
 void DrawDefaultEnvironment(const PassSetupStruct_TYP& setup)
 {
     if (BackgroundHooks.drawDefaultEnvironment)
@@ -149,11 +149,7 @@ void DrawDefaultEnvironment(const PassSetupStruct_TYP& setup)
         BackgroundHooks.drawDefaultEnvironment(setup.view->camera, setup.part, setup.view, setup.pass);
         return;
     }
-    const bool keepPicture = setup.pass && (setup.pass->testStencil || setup.pass->finalPass);
-    if (keepPicture)
-        Clear(setup.device, D3DCLEAR_ZBUFFER, 0, 1.0f);
-    else
-        Clear(setup.device, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kDefaultBackgroundColor, 1.0f);
+    ClearToPlainBackground(setup.device, setup.pass, kDefaultBackgroundColor);
 }
 
 void DrawBackground(const PassSetupStruct_TYP& setup)

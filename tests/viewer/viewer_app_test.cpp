@@ -6,6 +6,8 @@
 #include "platform/win32/kernel_hooks.h"
 #include "platform/win32/user_host.h"
 #include "platform/win32/winreg.h"
+#include "tests/support/environment_record_writer.h"
+#include "tests/support/geometry_block_encoder.h"
 #include "tests/support/object_file_writer.h"
 #include "viewer/tolvex_control.h"
 #include "viewer/viewer_app.h"
@@ -529,3 +531,200 @@ TEST(ViewerFrame, AnimationTimeWrapsAroundTheRange)
             << c.elapsedMs << " in " << c.start << ".." << c.end;
 }
 } // namespace
+
+// ---------------------------------------------------------------------------------------------------
+
+namespace
+{
+constexpr GUID kViewerContentType = {
+    0xAF352B73, 0xE55D, 0x4F8D, {0xB8, 0x07, 0x78, 0xD4, 0xCD, 0x74, 0xE7, 0x6C}};
+
+// A closed cube from (0, 0, 0) to (2, 2, 2), one quad per face, each facing outwards.
+Bytes CubeBlock()
+{
+    using ferolt::test::StripOp;
+    ferolt::test::MeshSpec mesh;
+    ferolt::test::GroupSpec group;
+    // Whole steps of the bounds decode exactly.
+    for (int i = 0; i < 5; ++i)
+    {
+        group.minimum[i] = i < 3 ? -8.0f : 0.0f;
+        group.maximum[i] = group.minimum[i] + 65535.0f;
+    }
+    // Corners a, b, c and b + c - a, facing along (b - a) x (c - a); a strip keeps one winding.
+    auto quad = [&](std::array<float, 3> a, std::array<float, 3> b, std::array<float, 3> c)
+    {
+        const std::array<float, 3> d{b[0] + c[0] - a[0], b[1] + c[1] - a[1], b[2] + c[2] - a[2]};
+        ferolt::test::StripSpec strip;
+        const std::array<float, 2> uv[4] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
+        int k = 0;
+        for (const auto& p : {a, b, c, d})
+        {
+            mesh.keys.push_back({{p[0], p[1], p[2]}, {uv[k][0], uv[k][1]}});
+            strip.ops.push_back({StripOp::New, static_cast<uint32_t>(mesh.keys.size() - 1)});
+            ++k;
+        }
+        group.strips.push_back(strip);
+    };
+    quad({0, 0, 0}, {0, 2, 0}, {2, 0, 0}); // z = 0
+    quad({0, 0, 2}, {2, 0, 2}, {0, 2, 2}); // z = 2
+    quad({0, 0, 0}, {2, 0, 0}, {0, 0, 2}); // y = 0
+    quad({2, 2, 0}, {0, 2, 0}, {2, 2, 2}); // y = 2
+    quad({2, 0, 0}, {2, 2, 0}, {2, 0, 2}); // x = 2
+    quad({0, 2, 0}, {0, 0, 0}, {0, 2, 2}); // x = 0
+    mesh.groups = {group};
+    ferolt::test::BlockSpec block;
+    block.meshes = {ferolt::test::EncodeMesh(mesh).bytes};
+    return ferolt::test::EncodeBlock(block);
+}
+
+// The cube placed once, its model carrying `background` as chunk 0x112 when given.
+Bytes CubeObjectFile(const std::optional<Bytes>& background)
+{
+    const Bytes block = CubeBlock();
+    const std::array<float, 16> identity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    ferolt::test::ByteWriter records;
+    records.U32(static_cast<uint32_t>(block.size())).U32(1).U32(72);
+    records.Raw(ferolt::test::InstanceRecord(0, 0, identity)).Raw(block);
+    ferolt::test::ChunkWriter chunks;
+    chunks.Chunk(8, records.Data());
+    if (background)
+        chunks.Chunk(7, ferolt::test::ModelChunkItem(ferolt::test::kBackgroundChunkId, 0, *background));
+    ferolt::test::ObjectFileHeaderFields header;
+    header.contentType = kViewerContentType;
+    return ferolt::test::ObjectFileWriter(header).Bzip2Section(chunks.Data()).EndSection().Data();
+}
+
+ferolt::test::EnvironmentRecordFields PlainColour(uint32_t textureCount = 0)
+{
+    ferolt::test::EnvironmentRecordFields f;
+    f.type = 0;
+    f.colors[0] = {1.0f, 0.5f, 0.25f, 1.0f};
+    f.textureCount = textureCount;
+    f.texturesSlot = 0x0012F5A0; // what a 32-bit writer left in its pointer slot
+    return f;
+}
+} // namespace
+
+// Started with a file whose model carries a background record: the first tick loads it, the next paint
+// shows the record's colour around the model. Records that cannot be read leave the default background.
+TEST_F(ViewerStartTest, BackgroundRecordOfTheFileShowsAroundTheModel)
+{
+    constexpr uint32_t kRecordColour = 0xFF7F3F; // (1, 0.5, 0.25)
+    constexpr uint32_t kDefaultColour = 0x3A6EA5;
+    const Bytes plain = ferolt::test::BackgroundChunk(PlainColour());
+    struct Case
+    {
+        const char* name;
+        std::optional<Bytes> chunk;
+        uint32_t colour;
+        uint32_t type;         // of the window's description afterwards
+        uint32_t textureCount; // likewise
+    } cases[] = {
+        {"no background chunk", std::nullopt, kDefaultColour, 1, 0},
+        {"plain colour", plain, kRecordColour, 0, 0},
+        {"plain colour, two texture names", ferolt::test::BackgroundChunk(PlainColour(2), "sky.png\nsea.png"),
+         kRecordColour, 0, 2},
+        {"names without NUL", ferolt::test::BackgroundChunk(PlainColour(2), "sky.png\nsea", false),
+         kRecordColour, 0, 2},
+        {"short by one byte", Bytes(plain.begin(), plain.begin() + 135), kDefaultColour, 1, 0},
+        {"empty", Bytes{}, kDefaultColour, 1, 0},
+        {"huge texture count", ferolt::test::BackgroundChunk(PlainColour(0xFFFFFFF0u), "sky.png"),
+         kDefaultColour, 1, 0},
+        {"a gradient is drawn as the default until gradients are", ferolt::test::BackgroundChunk({}),
+         kDefaultColour, 1, 0},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        const fs::path file = root_ / "cube.tolvex";
+        WriteFile(file, CubeObjectFile(c.chunk));
+        ScriptedBackend backend;
+        bool loaded = false, environmentMade = false;
+        uint32_t corner = 0, centre = 0, type = 0xFFFF, count = 0xFFFF;
+        bool slotsEmpty = false;
+        backend.steps.push_back(
+            [&](HWND w)
+            {
+                backend.AdvanceAndRun(CTolvexControl3D::kTimerMilliseconds,
+                                      CTolvexControl3D::kTimerMilliseconds);
+                backend.RunPending();
+                CTolvexControl3D* viewer = ViewerWindow(w);
+                if (!viewer) return;
+                loaded = viewer->HasObjects();
+                environmentMade = viewer->m_renderView.environment != nullptr;
+                RECT client{};
+                GetClientRect(w, &client);
+                corner = backend.Pixel(w, 1, 1) & 0xFFFFFF;
+                centre = backend.Pixel(w, client.right / 2, client.bottom / 2) & 0xFFFFFF;
+                type = viewer->m_environmentDesc.type;
+                count = viewer->m_environmentDesc.textureCount;
+                // Textures do not load yet: every slot stays empty.
+                slotsEmpty = count == 0 || viewer->m_environmentDesc.textures != nullptr;
+                for (uint32_t i = 0; slotsEmpty && i < count; ++i)
+                    slotsEmpty = viewer->m_environmentDesc.textures[i] == nullptr;
+            });
+        backend.steps.push_back([](HWND w) { ferolt::win32::host::CloseRequested(w); });
+        EXPECT_EQ(Start(backend, {file.string()}), 1);
+        EXPECT_FALSE(backend.closedByScriptEnd);
+        ASSERT_TRUE(loaded);
+        EXPECT_TRUE(environmentMade);
+        EXPECT_EQ(corner, c.colour) << std::hex << corner;
+        EXPECT_NE(centre, c.colour) << "the model covers the middle";
+        EXPECT_EQ(type, c.type);
+        EXPECT_EQ(count, c.textureCount);
+        EXPECT_TRUE(slotsEmpty);
+    }
+}
+
+// The window's texture array follows its record: replaced with the next record, freed with the window.
+TEST(ViewerBackground, RecordReplacesTheDescriptionAndItsTextureArray)
+{
+    CTolvexControl3D window;
+    EXPECT_EQ(window.m_environmentDesc.type, 1u) << "engine defaults";
+    LMK::EnvironmentStruct_TYP record;
+    LRInitEnvironmentStruct(&record);
+    record.type = 5;
+    record.textureCount = 3;
+    record.overlayX = 9;
+    EXPECT_TRUE(window.OnEnvironmentRecord(&record, "a\nb\nc"));
+    EXPECT_EQ(window.m_environmentDesc.type, 5u);
+    EXPECT_EQ(window.m_environmentDesc.overlayX, 9);
+    EXPECT_EQ(window.m_environmentDesc.textureCount, 3u);
+    ASSERT_NE(window.m_environmentDesc.textures, nullptr);
+    record.textureCount = 0;
+    record.type = 0;
+    EXPECT_TRUE(window.OnEnvironmentRecord(&record, {}));
+    EXPECT_EQ(window.m_environmentDesc.type, 0u);
+    EXPECT_EQ(window.m_environmentDesc.textures, nullptr);
+    record.textureCount = LMK::kMaxEnvironmentRecordTextures + 1;
+    EXPECT_TRUE(window.OnEnvironmentRecord(&record, {}));
+    EXPECT_EQ(window.m_environmentDesc.textureCount, 0u) << "a record over the bound is not taken";
+    record.textureCount = 2;
+    EXPECT_TRUE(window.OnEnvironmentRecord(&record, "only"));
+    // The window is destroyed without ever being shown: its destructor frees the array (checked by the
+    // leak checker).
+}
+
+TEST(ViewerBackground, TextureNamesComeOnePerLine)
+{
+    using Names = std::vector<std::string>;
+    struct Case
+    {
+        std::string text;
+        uint32_t count;
+        Names names;
+    } cases[] = {
+        {"sky.png\nsea.png", 2, {"sky.png", "sea.png"}},
+        {"only.png", 2, {"only.png", ""}}, // the second slot asks for the empty name
+        {"a\nb\nc", 2, {"a", "b"}},
+        {"a\n", 2, {"a", ""}},
+        // A line feed at the start of what is left does not end a name.
+        {"\nb", 2, {"\nb", ""}},
+        {"a\n\nc", 3, {"a", "\nc", ""}},
+        {"", 1, {""}},
+        {"a\nb", 0, {}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CTolvexControl3D::BackgroundTextureNames(c.text, c.count), c.names) << c.text;
+}

@@ -1,0 +1,262 @@
+#include "engine/render/environment.h"
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "engine/core/backbuffer.h"
+#include "engine/core/globals.h"
+#include "engine/core/material_textures.h"
+#include "engine/render/pass_setup.h"
+
+namespace LMK
+{
+static_assert(std::endian::native == std::endian::little, "records are read in place as little-endian");
+
+namespace
+{
+bool IsPictureType(DWORD type)
+{
+    return type == EnvironmentPicture || type == EnvironmentScreenPictureMirrored ||
+           type == EnvironmentScreenPictureWrapped || type == EnvironmentScreenPictureOffset;
+}
+
+void DrawEnvironment(Environment_* environment, View_* camera, BackBufferPart_* part,
+                     RenderViewStruct_TYP* view, PassContextStruct_TYP* pass)
+{
+    environment->Draw(camera, part, view, pass, nullptr);
+}
+
+void DrawEnvironmentSecondModel(Environment_* environment, RenderViewStruct_TYP* view, BackBufferPart_* part,
+                                PassContextStruct_TYP* pass)
+{
+    environment->DrawSecondModel(view, part, pass);
+}
+
+// The frame pass reaches environments through its background hooks. This file is always linked with the
+// pass (which clears through ClearToPlainBackground), so the hooks are in place before any frame.
+struct InstallBackgroundHooks
+{
+    InstallBackgroundHooks()
+    {
+        BackgroundHooks.drawEnvironment = &DrawEnvironment;
+        BackgroundHooks.drawSecondModel = &DrawEnvironmentSecondModel;
+    }
+} installBackgroundHooks;
+
+// The height of a panorama cylinder: from the view angle, else from the first picture's proportions.
+float PanoramaHeight(const EnvironmentStruct_TYP& d, Texture_* first)
+{
+    if (d.viewAngle != 0.0f) return std::tan(d.viewAngle / 2.0f);
+    UINT width = 0, height = 0;
+    if (first && SUCCEEDED(GetMaterialTextureImageSize(first, &width, &height)) && width != 0)
+        return height != 0 ? D3DX_PI * static_cast<float>(height) / static_cast<float>(width)
+                           : D3DX_PI / static_cast<float>(width);
+    return 1.0f;
+}
+} // namespace
+
+bool ReadEnvironmentRecord(const void* data, size_t size, EnvironmentStruct_TYP* out, std::string_view* names)
+{
+    if (!data || !out || size < kEnvironmentRecordSize) return false;
+    const auto* bytes = static_cast<const BYTE*>(data);
+    EnvironmentRecordStruct_TYP r;
+    std::memcpy(&r, bytes, sizeof r);
+    // The count sizes the texture array that the reader of the record allocates.
+    if (r.textureCount > kMaxEnvironmentRecordTextures) return false;
+
+    EnvironmentStruct_TYP d{};
+    d.type = r.type;
+    for (int i = 0; i < 4; ++i)
+        d.colors[i] = {r.colors[i][0], r.colors[i][1], r.colors[i][2], r.colors[i][3]};
+    d.textureCount = r.textureCount;
+    d.heightOffset = r.heightOffset;
+    d.turn = r.turn;
+    d.viewAngle = r.viewAngle;
+    d.pictureAngle = r.pictureAngle;
+    d.stretchPicture = r.stretchPicture;
+    d.cropPicture = r.cropPicture;
+    std::memcpy(d.crop, r.crop, sizeof d.crop);
+    d.overlayX = r.overlayX;
+    d.overlayY = r.overlayY;
+    d.screenPictureTextureMatrix = r.screenPictureTextureMatrix;
+    d.uOffset = r.uOffset;
+    d.vOffset = r.vOffset;
+    *out = d;
+
+    if (names)
+    {
+        const char* text = reinterpret_cast<const char*>(bytes + kEnvironmentRecordSize);
+        const size_t available = size - kEnvironmentRecordSize;
+        const void* end = std::memchr(text, 0, available);
+        *names = std::string_view(text, end ? static_cast<size_t>(static_cast<const char*>(end) - text)
+                                            : available);
+    }
+    return true;
+}
+
+D3DCOLOR ColorValueToD3DColor(const D3DCOLORVALUE* color)
+{
+    auto channel = [](float v) -> DWORD
+    {
+        if (v > 1.0f) return 255;
+        if (v > 0.0f) return static_cast<DWORD>(v * 255.0f);
+        return 0;
+    };
+    return channel(color->a) << 24 | channel(color->r) << 16 | channel(color->g) << 8 | channel(color->b);
+}
+
+void ClearToPlainBackground(IDirect3DDevice9* device, const PassContextStruct_TYP* pass, D3DCOLOR color)
+{
+    if (!device) return;
+    const bool keepPicture = pass && (pass->testStencil || pass->finalPass);
+    if (keepPicture)
+        device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+    else
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, color, 1.0f, 0);
+}
+
+DWORD EnvironmentTexturesUsed(DWORD type, DWORD count)
+{
+    switch (type)
+    {
+    case EnvironmentPicture:
+    case EnvironmentTexturedSphere:
+    case EnvironmentScreenPictureMirrored:
+    case EnvironmentScreenPictureWrapped:
+    case EnvironmentScreenPictureOffset:
+        return count < 1 ? count : 1;
+    case EnvironmentCube:
+        return count < 6 ? count : 6;
+    case EnvironmentPanorama:
+        return count;
+    default: // plain colours and gradients use none; unknown types draw nothing with them
+        return 0;
+    }
+}
+
+Environment_::Environment_(const EnvironmentStruct_TYP* source)
+    : model(nullptr), secondModel(nullptr), refCount(1), description{}, color0(0),
+      placement(new D3DXMATRIXA16)
+{
+    if (source) description = *source;
+    if (description.type == EnvironmentPlainColorOld) description.type = EnvironmentPlainColor;
+    if (description.type == EnvironmentGradientSphereOld) description.type = EnvironmentGradientSphere;
+    color0 = ColorValueToD3DColor(&description.colors[0]);
+    if (description.overlay) AddRefMaterialTexture(description.overlay);
+
+    // A count without an array names textures that are not there: they stay absent, and nothing is
+    // allocated for them.
+    const DWORD used = EnvironmentTexturesUsed(description.type, description.textureCount);
+    description.textureCount = used;
+    if (source && source->textures && used > 0)
+    {
+        textures_.assign(source->textures, source->textures + used);
+        for (Texture_* texture : textures_)
+            if (texture) AddRefMaterialTexture(texture);
+    }
+    description.textures = textures_.empty() ? nullptr : textures_.data();
+
+    // The gradient texture and the background models are made with the textured backgrounds; until then
+    // every type but the plain colour has no model and is drawn as the default background.
+    const DWORD type = description.type;
+    if (type != EnvironmentPlainColor && !IsPictureType(type))
+    {
+        const float h = type == EnvironmentPanorama ? PanoramaHeight(description, TextureAt(0)) : 1.0f;
+        D3DXMATRIX lift, turn;
+        D3DXMatrixTranslation(&lift, 0.0f, 0.0f, description.heightOffset * h);
+        D3DXMatrixRotationZ(&turn, description.turn);
+        D3DXMatrixMultiply(placement, &lift, &turn);
+    }
+    else
+        D3DXMatrixIdentity(placement);
+}
+
+Environment_::~Environment_()
+{
+    for (Texture_*& texture : textures_)
+        ReleaseMaterialTexture(&texture);
+    ReleaseMaterialTexture(&description.overlay);
+    delete placement;
+}
+
+void Environment_::Release()
+{
+    if (--refCount == 0) delete this;
+}
+
+Texture_* Environment_::TextureAt(DWORD i) const
+{
+    return i < textures_.size() ? textures_[i] : nullptr;
+}
+
+void Environment_::Draw(View_*, BackBufferPart_* part, RenderViewStruct_TYP* view,
+                        PassContextStruct_TYP* pass, D3DXMATRIX*)
+{
+    if (!part) return;
+    IDirect3DDevice9* device = part->GetD3DDevice();
+    const DWORD type = description.type;
+    const bool depthOnlyObjects = view && view->depthOnlyObjects && view->depthOnlyObjects->Size() != 0;
+    if (!model && type != EnvironmentPlainColor)
+        ClearToPlainBackground(device, pass, kDefaultBackgroundColor);
+    else if (depthOnlyObjects || type == EnvironmentPlainColor || IsPictureType(type))
+        ClearToPlainBackground(device, pass, color0);
+    else if (device)
+        device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+    // Backgrounds with geometry are drawn here once they are built.
+}
+
+void Environment_::DrawSecondModel(RenderViewStruct_TYP*, BackBufferPart_*, PassContextStruct_TYP*) {}
+} // namespace LMK
+
+HRESULT LRInitEnvironmentStruct(LMK::EnvironmentStruct_TYP* description)
+{
+    if (!description) return E_INVALIDARG;
+    *description = {};
+    description->type = LMK::EnvironmentGradientSphere;
+    description->colors[0] = {26.0f / 255.0f, 0.4f, 1.0f, 1.0f};
+    description->colors[1] = {202.0f / 255.0f, 218.0f / 255.0f, 251.0f / 255.0f, 1.0f};
+    description->colors[2] = {21.0f / 255.0f, 74.0f / 255.0f, 0.0f, 1.0f};
+    description->colors[3] = {60.0f / 255.0f, 214.0f / 255.0f, 0.0f, 1.0f};
+    description->viewAngle = 1.0471976f;
+    description->stretchPicture = 1;
+    description->crop[1] = 1.0f;
+    description->crop[3] = 1.0f;
+    return S_OK;
+}
+
+HRESULT LRCopyEnvironmentStruct(LMK::EnvironmentStruct_TYP* destination,
+                                const LMK::EnvironmentStruct_TYP* source)
+{
+    if (!destination || !source) return E_INVALIDARG;
+    *destination = *source;
+    destination->textures = nullptr;
+    destination->overlay = nullptr;
+    return S_OK;
+}
+
+HRESULT LRCreateEnvironment(const LMK::EnvironmentStruct_TYP* description, LMK::Environment_** environment)
+{
+    if (!LMK::IsEngineStarted()) return E_FAIL;
+    if (!environment) return E_INVALIDARG;
+    *environment = nullptr;
+    try
+    {
+        *environment = new LMK::Environment_(description);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+HRESULT LRReleaseEnvironment(LMK::Environment_** environment)
+{
+    if (!LMK::IsEngineStarted()) return E_FAIL;
+    if (!environment) return E_INVALIDARG;
+    if (*environment) (*environment)->Release();
+    *environment = nullptr;
+    return S_OK;
+}
