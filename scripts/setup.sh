@@ -9,7 +9,7 @@ packages=(
   zlib1g-dev libbz2-dev libjpeg62-turbo-dev libpng-dev libgif-dev libopenjp2-7-dev
   libcrypto++-dev
   qt6-base-dev libgl-dev
-  xvfb xauth
+  xvfb xauth libx11-dev libxtst-dev
 )
 
 missing=()
