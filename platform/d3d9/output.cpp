@@ -180,6 +180,7 @@ bool PixelPipeline::DepthStencil(size_t index, uint32_t depth)
 
 void PixelPipeline::Fragment(int x, int y, float z, const VaryingSource& src)
 {
+    if (laneCount_) FlushLanes(); // waiting pixels come first
     const bool haveDepth = depthActive_ && static_cast<size_t>(x) < depthWidth_ && y < depthHeight_;
     const size_t di = haveDepth ? static_cast<size_t>(y) * depthWidth_ + x : 0;
     const uint32_t depth = haveDepth ? QuantizeDepth(z, px_.depth.depthMax) : 0;

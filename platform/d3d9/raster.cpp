@@ -3,8 +3,11 @@
 // batches and their primitives in submission order and every value is computed from absolute pixel
 // positions, so the bytes written do not depend on how the work was split between threads.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <thread>
 
 #include "platform/d3d9/raster.h"
 #include "platform/d3d9/workers.h"
@@ -16,55 +19,40 @@ namespace
 constexpr int kTileSize = 64;
 constexpr size_t kVertexChunk = 4096;
 constexpr size_t kPrimBatch = 8192;
-constexpr int kSubPixelBits = 8;
+// Batches whose vertices are processed together, so that they are still cached when the batches read them:
+// one batch per thread, at most this many (a segment's vertex records then stay within the shared cache).
+constexpr size_t kMaxSegmentBatches = 8;
 constexpr float kSubPixel = 1 << kSubPixelBits;
-constexpr float kGuardPixels = 8192.0f;
 constexpr int kMaxClipVerts = 3 + 2 * (kFixedClipPlanes + kMaxClipPlanes);
 
+// Primitives and their attribute data are appended to storage that is kept from draw to draw and only
+// grows: records are filled in place, with no clearing on the way.
 struct Batch
 {
-    std::vector<SetupPrim> prims;
-    std::vector<float> arena;
+    std::vector<SetupPrim> prims; // the first primCount are in use
+    size_t primCount = 0;
+    std::vector<float> arena; // the first arenaUsed floats are in use
+    size_t arenaUsed = 0;
     std::vector<std::vector<uint32_t>> bins; // per tile: primitive indices
 };
 
-struct ScreenVertex
+// Edge functions of a clockwise triangle with corners at (sx, sy) in 1/256 pixel: a pixel centre (x, y) is
+// inside when A x + B y + C >= 0 for all three.
+[[gnu::always_inline]] inline void EdgeFunctions(const int64_t* sx, const int64_t* sy, int64_t* edgeA,
+                                                 int64_t* edgeB, int64_t* edgeC)
 {
-    float x, y, z, q; // screen position, depth, 1 / w
-    int64_t fx, fy;   // position in 1/256 pixel
-    const float* vary;
-    bool ok; // projected to a usable screen position
-};
-
-bool ProjectVertex(const DrawConfig& cfg, const VertexLayoutOut& layout, const float* v, ScreenVertex* out)
-{
-    const D3DVIEWPORT9& vp = cfg.raster.viewport;
-    const float halfW = vp.Width * 0.5f, halfH = vp.Height * 0.5f, zScale = vp.MaxZ - vp.MinZ;
-    const float* vary = v + layout.Vary();
-    if (cfg.vertex.layout.pretransformed)
+    const int64_t sub = int64_t{1} << kSubPixelBits;
+    for (int e = 0; e < 3; ++e)
     {
-        out->x = v[0];
-        out->y = v[1];
-        out->z = v[2];
-        out->q = 1.0f / v[3];
+        const int a = e, b = (e + 1) % 3;
+        const int64_t dx = sx[b] - sx[a], dy = sy[b] - sy[a];
+        // Top-left rule (Direct3D's rasterisation rules): a pixel centre exactly on an edge belongs to the
+        // triangle only when the edge is a top edge (horizontal, above the interior) or a left edge.
+        const bool topLeft = (dy == 0 && dx > 0) || dy < 0;
+        edgeA[e] = -dy * sub;
+        edgeB[e] = dx * sub;
+        edgeC[e] = dy * sx[a] - dx * sy[a] - (topLeft ? 0 : 1);
     }
-    else
-    {
-        const float q = 1.0f / v[3];
-        out->x = vp.X + (1.0f + v[0] * q) * halfW;
-        out->y = vp.Y + (1.0f - v[1] * q) * halfH;
-        out->z = vp.MinZ + v[2] * q * zScale;
-        out->q = q;
-    }
-    out->ok = false;
-    if (!std::isfinite(out->x) || !std::isfinite(out->y) || !std::isfinite(out->z) || !std::isfinite(out->q))
-        return false;
-    if (std::fabs(out->x) > 3 * kGuardPixels || std::fabs(out->y) > 3 * kGuardPixels) return false;
-    out->fx = static_cast<int64_t>(std::floor(out->x * kSubPixel + 0.5f));
-    out->fy = static_cast<int64_t>(std::floor(out->y * kSubPixel + 0.5f));
-    out->vary = vary;
-    out->ok = true;
-    return true;
 }
 
 class Setup
@@ -76,25 +64,49 @@ public:
     {
         clip_ = cfg.raster.clipRect;
         varyCount_ = layout.varyCount;
+#if FEROLT_D3D9_SSE
+        for (int g = 0; g < active.groupCount; ++g)
+            groupMask_[g] = _mm_castsi128_ps(_mm_setr_epi32(-active.lane[g][0], -active.lane[g][1],
+                                                            -active.lane[g][2], -active.lane[g][3]));
+#endif
     }
 
-    // Screen positions may come projected already (s non-null, three of them).
+    // A triangle whose corners are projected already.
     void Triangle(const float* a, const float* b, const float* c, const float* provoking,
-                  const ScreenVertex* const* s = nullptr);
+                  const ScreenVertex* sa, const ScreenVertex* sb, const ScreenVertex* sc);
+    // A triangle from the clipper, projected here.
+    void Triangle(const float* a, const float* b, const float* c, const float* provoking);
     void Line(const float* a, const float* b, const float* provoking, uint32_t depthPlane,
               const float* planeOrigin);
     void Point(const float* a, uint32_t depthPlane, const float* planeOrigin);
 
 private:
     bool Project(const float* v, ScreenVertex* out) const;
-    void SetupTriangle(const float* a, const float* b, const float* c, const float* provoking,
-                       const ScreenVertex* const* s);
+    // Whether a solid triangle can draw a pixel: not degenerate, not culled, and, when its bounds are small,
+    // holding a pixel centre by the rasteriser's own test. Most triangles of a dense mesh stop here, before
+    // any set-up; SetupTriangle makes the same decisions for those that pass.
+    bool Visible(const ScreenVertex& s0, const ScreenVertex& s1, const ScreenVertex& s2) const;
+    // Corners go in registers: arrays of them passed through memory stall the loads that read them back.
+    void SetupTriangle(const float* va, const float* vb, const float* vc, const float* provoking,
+                       const ScreenVertex& s0, const ScreenVertex& s1, const ScreenVertex& s2);
     void Bin(uint32_t index);
     uint32_t Alloc(size_t floats)
     {
-        const uint32_t at = static_cast<uint32_t>(batch_.arena.size());
-        batch_.arena.resize(batch_.arena.size() + floats);
-        return at;
+        const size_t at = batch_.arenaUsed;
+        if (at + floats > batch_.arena.size())
+            batch_.arena.resize(std::max(2 * batch_.arena.size(), at + floats));
+        batch_.arenaUsed = at + floats;
+        return static_cast<uint32_t>(at);
+    }
+    SetupPrim& NewPrim()
+    {
+        if (batch_.primCount == batch_.prims.size())
+            batch_.prims.resize(std::max<size_t>(256, 2 * batch_.prims.size()));
+        return batch_.prims[batch_.primCount++];
+    }
+    uint32_t LastPrim() const
+    {
+        return static_cast<uint32_t>(batch_.primCount - 1);
     }
 
     const DrawConfig& cfg_;
@@ -104,11 +116,14 @@ private:
     int tilesX_, tilesY_;
     RECT clip_;
     int varyCount_;
+#if FEROLT_D3D9_SSE
+    __m128 groupMask_[VaryingSet::kMaxGroups]; // lanes of each group whose planes are kept
+#endif
 };
 
 bool Setup::Project(const float* v, ScreenVertex* out) const
 {
-    return ProjectVertex(cfg_, layout_, v, out);
+    return ProjectVertex(cfg_, v, out);
 }
 
 void Setup::Bin(uint32_t index)
@@ -121,25 +136,69 @@ void Setup::Bin(uint32_t index)
             batch_.bins[ty * tilesX_ + tx].push_back(index);
 }
 
-void Setup::Triangle(const float* a, const float* b, const float* c, const float* provoking,
-                     const ScreenVertex* const* s)
+bool Setup::Visible(const ScreenVertex& s0, const ScreenVertex& s1, const ScreenVertex& s2) const
 {
-    SetupTriangle(a, b, c, provoking, s);
+    const int64_t x0 = s0.fx, y0 = s0.fy;
+    int64_t x1 = s1.fx, y1 = s1.fy, x2 = s2.fx, y2 = s2.fy;
+    const int64_t area = (x1 - x0) * (y2 - y0) - (x2 - x0) * (y1 - y0);
+    if (area == 0) return false;
+    const DWORD cull = cfg_.raster.cullMode;
+    if ((cull == D3DCULL_CW && area > 0) || (cull == D3DCULL_CCW && area < 0)) return false;
+    const int64_t round = (int64_t{1} << kSubPixelBits) - 1;
+    const int32_t minX = static_cast<int32_t>(
+        std::max<int64_t>((std::min({x0, x1, x2}) + round) >> kSubPixelBits, clip_.left));
+    const int32_t maxX =
+        static_cast<int32_t>(std::min<int64_t>(std::max({x0, x1, x2}) >> kSubPixelBits, clip_.right - 1));
+    const int32_t minY =
+        static_cast<int32_t>(std::max<int64_t>((std::min({y0, y1, y2}) + round) >> kSubPixelBits, clip_.top));
+    const int32_t maxY =
+        static_cast<int32_t>(std::min<int64_t>(std::max({y0, y1, y2}) >> kSubPixelBits, clip_.bottom - 1));
+    if (minX > maxX || minY > maxY) return false;
+    if ((static_cast<int64_t>(maxX - minX) + 1) * (maxY - minY + 1) > 16) return true;
+    if (area < 0)
+    {
+        std::swap(x1, x2);
+        std::swap(y1, y2);
+    }
+    const int64_t sx[3] = {x0, x1, x2}, sy[3] = {y0, y1, y2};
+    int64_t edgeA[3], edgeB[3], edgeC[3];
+    EdgeFunctions(sx, sy, edgeA, edgeB, edgeC);
+    for (int32_t y = minY; y <= maxY; ++y)
+        for (int32_t x = minX; x <= maxX; ++x)
+            if (((edgeA[0] * x + edgeB[0] * y + edgeC[0]) | (edgeA[1] * x + edgeB[1] * y + edgeC[1]) |
+                 (edgeA[2] * x + edgeB[2] * y + edgeC[2])) >= 0)
+                return true;
+    return false;
+}
+
+void Setup::Triangle(const float* a, const float* b, const float* c, const float* provoking,
+                     const ScreenVertex* sa, const ScreenVertex* sb, const ScreenVertex* sc)
+{
+    if (cfg_.raster.fillMode == D3DFILL_SOLID && !Visible(*sa, *sb, *sc)) return;
+    SetupTriangle(a, b, c, provoking, *sa, *sb, *sc);
+}
+
+void Setup::Triangle(const float* a, const float* b, const float* c, const float* provoking)
+{
+    ScreenVertex s[3];
+    if (!Project(a, &s[0]) || !Project(b, &s[1]) || !Project(c, &s[2])) return;
+    if (cfg_.raster.fillMode == D3DFILL_SOLID && !Visible(s[0], s[1], s[2])) return;
+    SetupTriangle(a, b, c, provoking, s[0], s[1], s[2]);
 }
 
 void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, const float* provoking,
-                          const ScreenVertex* const* s)
+                          const ScreenVertex& s0, const ScreenVertex& s1, const ScreenVertex& s2)
 {
-    ScreenVertex v[3];
-    if (s)
+    struct Corner
     {
-        if (!s[0]->ok || !s[1]->ok || !s[2]->ok) return;
-        v[0] = *s[0];
-        v[1] = *s[1];
-        v[2] = *s[2];
-    }
-    else if (!Project(va, &v[0]) || !Project(vb, &v[1]) || !Project(vc, &v[2]))
-        return;
+        int64_t fx, fy;
+        float z, q;
+        const float* vary;
+    };
+    const int vary = layout_.Vary();
+    Corner v[3] = {{s0.fx, s0.fy, s0.z, s0.q, va + vary},
+                   {s1.fx, s1.fy, s1.z, s1.q, vb + vary},
+                   {s2.fx, s2.fy, s2.z, s2.q, vc + vary}};
     int64_t area = (v[1].fx - v[0].fx) * (v[2].fy - v[0].fy) - (v[2].fx - v[0].fx) * (v[1].fy - v[0].fy);
     if (area == 0) return;
     // Positive area is clockwise on the screen (y grows downwards).
@@ -150,24 +209,41 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
         std::swap(v[1], v[2]);
         area = -area;
     }
+    // 1 / (dx1 dy2 - dx2 dy1) of the planes below: that difference is area / 256^2 exactly (the products of
+    // snapped differences are exact in double), so the division can start now and overlap what follows.
+    const double inv = static_cast<double>(kSubPixel) * kSubPixel / static_cast<double>(area);
+#if FEROLT_D3D9_SSE
+    // The corners' varyings are read last; their records may have left the nearest cache.
+    for (const Corner& c : v)
+    {
+        _mm_prefetch(reinterpret_cast<const char*>(c.vary), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(c.vary + 15), _MM_HINT_T0);
+    }
+#endif
 
     const int64_t minFx = std::min({v[0].fx, v[1].fx, v[2].fx}),
                   maxFx = std::max({v[0].fx, v[1].fx, v[2].fx});
     const int64_t minFy = std::min({v[0].fy, v[1].fy, v[2].fy}),
                   maxFy = std::max({v[0].fy, v[1].fy, v[2].fy});
     const int64_t sub = static_cast<int64_t>(kSubPixel);
-    auto ceilDiv = [&](int64_t n) { return n >= 0 ? (n + sub - 1) / sub : -((-n) / sub); };
-    auto floorDiv = [&](int64_t n) { return n >= 0 ? n / sub : -((-n + sub - 1) / sub); };
-    const int32_t minX = static_cast<int32_t>(std::max<int64_t>(ceilDiv(minFx), clip_.left));
-    const int32_t maxX = static_cast<int32_t>(std::min<int64_t>(floorDiv(maxFx), clip_.right - 1));
-    const int32_t minY = static_cast<int32_t>(std::max<int64_t>(ceilDiv(minFy), clip_.top));
-    const int32_t maxY = static_cast<int32_t>(std::min<int64_t>(floorDiv(maxFy), clip_.bottom - 1));
+    // Covered pixel centres: ceil and floor of the bounds in pixels (shifts round towards minus infinity).
+    const int32_t minX =
+        static_cast<int32_t>(std::max<int64_t>((minFx + sub - 1) >> kSubPixelBits, clip_.left));
+    const int32_t maxX = static_cast<int32_t>(std::min<int64_t>(maxFx >> kSubPixelBits, clip_.right - 1));
+    const int32_t minY =
+        static_cast<int32_t>(std::max<int64_t>((minFy + sub - 1) >> kSubPixelBits, clip_.top));
+    const int32_t maxY = static_cast<int32_t>(std::min<int64_t>(maxFy >> kSubPixelBits, clip_.bottom - 1));
 
     const DWORD fill = cfg_.raster.fillMode;
     if (fill == D3DFILL_SOLID && (minX > maxX || minY > maxY)) return;
 
+    int64_t edgeA[3], edgeB[3], edgeC[3];
+    {
+        const int64_t sx[3] = {v[0].fx, v[1].fx, v[2].fx}, sy[3] = {v[0].fy, v[1].fy, v[2].fy};
+        EdgeFunctions(sx, sy, edgeA, edgeB, edgeC);
+    }
     // Built in place: copying the record in afterwards stalls on its freshly written fields.
-    SetupPrim& p = batch_.prims.emplace_back();
+    SetupPrim& p = NewPrim();
     p.kind = PrimKind::Triangle;
     p.flat = cfg_.pixel.flatShade;
     p.depthPlane = kNoPlane;
@@ -182,22 +258,73 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
                  dy1 = static_cast<double>(v[1].fy - v[0].fy) / sub;
     const double dx2 = static_cast<double>(v[2].fx - v[0].fx) / sub,
                  dy2 = static_cast<double>(v[2].fy - v[0].fy) / sub;
-    const double inv = 1.0 / (dx1 * dy2 - dx2 * dy1);
-    auto plane = [&](double a0, double a1, double a2)
-    {
-        const double d1 = a1 - a0, d2 = a2 - a0;
-        return Plane{static_cast<float>(a0), static_cast<float>((d1 * dy2 - d2 * dy1) * inv),
-                     static_cast<float>((dx1 * d2 - dx2 * d1) * inv)};
-    };
     p.x0 = static_cast<float>(x0);
     p.y0 = static_cast<float>(y0);
     const int planeFloats = 6 + active_.Floats();
     p.data = Alloc(static_cast<size_t>(planeFloats) + (p.flat ? 8 : 0));
     {
         Plane* out = reinterpret_cast<Plane*>(batch_.arena.data() + p.data);
+        float* groups = batch_.arena.data() + p.data + 6;
+#if FEROLT_D3D9_SSE
+        // Two planes a step in double lanes: each lane computes what plane() computes.
+        const __m128d pdx1 = _mm_set1_pd(dx1), pdy1 = _mm_set1_pd(dy1), pdx2 = _mm_set1_pd(dx2),
+                      pdy2 = _mm_set1_pd(dy2), pinv = _mm_set1_pd(inv);
+        auto planes2 = [&](__m128d a0, __m128d a1, __m128d a2, __m128* pa, __m128* pb, __m128* pc)
+        {
+            const __m128d d1 = _mm_sub_pd(a1, a0), d2 = _mm_sub_pd(a2, a0);
+            *pa = _mm_cvtpd_ps(a0);
+            *pb = _mm_cvtpd_ps(_mm_mul_pd(_mm_sub_pd(_mm_mul_pd(d1, pdy2), _mm_mul_pd(d2, pdy1)), pinv));
+            *pc = _mm_cvtpd_ps(_mm_mul_pd(_mm_sub_pd(_mm_mul_pd(pdx1, d2), _mm_mul_pd(pdx2, d1)), pinv));
+        };
+        {
+            __m128 za, zb, zc;
+            planes2(_mm_setr_pd(v[0].z, v[0].q), _mm_setr_pd(v[1].z, v[1].q), _mm_setr_pd(v[2].z, v[2].q),
+                    &za, &zb, &zc);
+            alignas(16) float t[3][4];
+            _mm_store_ps(t[0], za);
+            _mm_store_ps(t[1], zb);
+            _mm_store_ps(t[2], zc);
+            out[0] = Plane{t[0][0], t[1][0], t[2][0]};
+            out[1] = Plane{t[0][1], t[1][1], t[2][1]};
+        }
+        const __m128d q[3] = {_mm_set1_pd(v[0].q), _mm_set1_pd(v[1].q), _mm_set1_pd(v[2].q)};
+        for (int g = 0; g < active_.groupCount; ++g, groups += 12)
+        {
+            const int base = active_.groupBase[g];
+            __m128d lo[3], hi[3];
+            for (int k = 0; k < 3; ++k)
+            {
+                __m128 x;
+                if (base + 4 <= varyCount_)
+                    x = _mm_loadu_ps(v[k].vary + base);
+                else
+                {
+                    // The record ends inside the group: read only what is there.
+                    alignas(16) float part[4] = {0, 0, 0, 0};
+                    for (int i = 0; base + i < varyCount_; ++i)
+                        part[i] = v[k].vary[base + i];
+                    x = _mm_load_ps(part);
+                }
+                x = _mm_and_ps(x, groupMask_[g]);
+                lo[k] = _mm_mul_pd(_mm_cvtps_pd(x), q[k]);
+                hi[k] = _mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(x, x)), q[k]);
+            }
+            __m128 a0, b0, c0, a1, b1, c1;
+            planes2(lo[0], lo[1], lo[2], &a0, &b0, &c0);
+            planes2(hi[0], hi[1], hi[2], &a1, &b1, &c1);
+            _mm_storeu_ps(groups, _mm_and_ps(_mm_movelh_ps(a0, a1), groupMask_[g]));
+            _mm_storeu_ps(groups + 4, _mm_and_ps(_mm_movelh_ps(b0, b1), groupMask_[g]));
+            _mm_storeu_ps(groups + 8, _mm_and_ps(_mm_movelh_ps(c0, c1), groupMask_[g]));
+        }
+#else
+        auto plane = [&](double a0, double a1, double a2)
+        {
+            const double d1 = a1 - a0, d2 = a2 - a0;
+            return Plane{static_cast<float>(a0), static_cast<float>((d1 * dy2 - d2 * dy1) * inv),
+                         static_cast<float>((dx1 * d2 - dx2 * d1) * inv)};
+        };
         out[0] = plane(v[0].z, v[1].z, v[2].z);
         out[1] = plane(v[0].q, v[1].q, v[2].q);
-        float* groups = batch_.arena.data() + p.data + 6;
         for (int g = 0; g < active_.groupCount; ++g, groups += 12)
             for (int lane = 0; lane < 4; ++lane)
             {
@@ -213,6 +340,7 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
                 groups[4 + lane] = pl.b;
                 groups[8 + lane] = pl.c;
             }
+#endif
         if (p.flat)
         {
             float* consts = batch_.arena.data() + p.data + planeFloats;
@@ -229,7 +357,7 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
         // so they match the same triangle drawn solid.
         const uint32_t planeAt = p.data;
         const float origin[2] = {p.x0, p.y0};
-        batch_.prims.pop_back();
+        --batch_.primCount;
         // Back to the submission order so that edges are the triangle's own, a-b, b-c, c-a.
         const float* order[3] = {va, vb, vc};
         if (fill == D3DFILL_WIREFRAME)
@@ -241,19 +369,13 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
         return;
     }
 
-    const int64_t sx[3] = {v[0].fx, v[1].fx, v[2].fx}, sy[3] = {v[0].fy, v[1].fy, v[2].fy};
     for (int e = 0; e < 3; ++e)
     {
-        const int a = e, b = (e + 1) % 3;
-        const int64_t dx = sx[b] - sx[a], dy = sy[b] - sy[a];
-        // Top-left rule (Direct3D's rasterisation rules): a pixel centre exactly on an edge belongs to the
-        // triangle only when the edge is a top edge (horizontal, above the interior) or a left edge.
-        const bool topLeft = (dy == 0 && dx > 0) || dy < 0;
-        p.edgeA[e] = -dy * sub;
-        p.edgeB[e] = dx * sub;
-        p.edgeC[e] = dy * sx[a] - dx * sy[a] - (topLeft ? 0 : 1);
+        p.edgeA[e] = edgeA[e];
+        p.edgeB[e] = edgeB[e];
+        p.edgeC[e] = edgeC[e];
     }
-    Bin(static_cast<uint32_t>(batch_.prims.size() - 1));
+    Bin(LastPrim());
 }
 
 void Setup::Line(const float* va, const float* vb, const float* provoking, uint32_t depthPlane,
@@ -289,12 +411,13 @@ void Setup::Line(const float* va, const float* vb, const float* provoking, uint3
         o[1] = v[e].y;
         o[2] = v[e].z;
         o[3] = v[e].q;
+        const float* vary = (e == 0 ? va : vb) + layout_.Vary();
         for (int i = 0; i < varyCount_; ++i)
-            o[4 + i] = v[e].vary[i] * v[e].q;
+            o[4 + i] = vary[i] * v[e].q;
     }
     if (p.flat) std::memcpy(out + 2 * per, provoking + layout_.Vary() + kVaryDiffuse, 8 * sizeof(float));
-    batch_.prims.push_back(p);
-    Bin(static_cast<uint32_t>(batch_.prims.size() - 1));
+    NewPrim() = p;
+    Bin(LastPrim());
 }
 
 void Setup::Point(const float* va, uint32_t depthPlane, const float* planeOrigin)
@@ -327,9 +450,9 @@ void Setup::Point(const float* va, uint32_t depthPlane, const float* planeOrigin
     out[2] = v.z;
     out[3] = 1.0f / v.q;
     for (int i = 0; i < varyCount_; ++i)
-        out[4 + i] = v.vary[i];
-    batch_.prims.push_back(p);
-    Bin(static_cast<uint32_t>(batch_.prims.size() - 1));
+        out[4 + i] = va[layout_.Vary() + i];
+    NewPrim() = p;
+    Bin(LastPrim());
 }
 
 struct DrawMemory
@@ -358,6 +481,32 @@ uint32_t Flags(const float* v)
     uint32_t f;
     std::memcpy(&f, v + VertexLayoutOut::kFlags, 4);
     return f;
+}
+
+// Positions in the index list that primitives [first, end) read (fans also read position 0).
+void BatchIndices(D3DPRIMITIVETYPE type, size_t first, size_t end, size_t* begin, size_t* stop)
+{
+    switch (type)
+    {
+    case D3DPT_LINELIST:
+        *begin = 2 * first, *stop = 2 * end;
+        break;
+    case D3DPT_LINESTRIP:
+        *begin = first, *stop = end + 1;
+        break;
+    case D3DPT_TRIANGLELIST:
+        *begin = 3 * first, *stop = 3 * end;
+        break;
+    case D3DPT_TRIANGLESTRIP:
+        *begin = first, *stop = end + 2;
+        break;
+    case D3DPT_TRIANGLEFAN:
+        *begin = first + 1, *stop = end + 2;
+        break;
+    default:
+        *begin = first, *stop = end;
+        break;
+    }
 }
 
 UINT VerticesFor(D3DPRIMITIVETYPE type, UINT prims)
@@ -416,34 +565,39 @@ void ExecuteDraw(const DrawConfig& cfg, const DrawCall& call, WorkerPool& pool)
         return static_cast<int64_t>(call.baseVertexIndex) + v;
     };
 
-    // The vertex range to process: what the indices reach, limited to what the streams hold.
-    int64_t lo = indexAt(0), hi = lo;
-    if (indexed)
-    {
-        constexpr size_t kScanChunk = 1 << 16;
-        const size_t chunks = (vertexCount + kScanChunk - 1) / kScanChunk;
-        std::vector<std::pair<int64_t, int64_t>> ranges(chunks, {lo, hi});
-        pool.Run(chunks,
-                 [&](size_t c)
-                 {
-                     int64_t cl = ranges[c].first, ch = ranges[c].second;
-                     const size_t end = std::min<size_t>(vertexCount, (c + 1) * kScanChunk);
-                     for (size_t i = c * kScanChunk; i < end; ++i)
+    // The vertices each batch of primitives reaches, and the vertex range of the whole draw.
+    const size_t batchCount = (call.primitiveCount + kPrimBatch - 1) / kPrimBatch;
+    std::vector<std::pair<int64_t, int64_t>> batchRange(batchCount);
+    pool.Run(batchCount,
+             [&](size_t bi)
+             {
+                 size_t begin, end;
+                 BatchIndices(call.type, bi * kPrimBatch,
+                              std::min<size_t>((bi + 1) * kPrimBatch, call.primitiveCount), &begin, &end);
+                 int64_t cl = indexAt(begin), ch = cl;
+                 if (!indexed)
+                     ch = indexAt(end - 1);
+                 else
+                     for (size_t i = begin + 1; i < end; ++i)
                      {
                          const int64_t v = indexAt(i);
                          cl = std::min(cl, v);
                          ch = std::max(ch, v);
                      }
-                     ranges[c] = {cl, ch};
-                 });
-        for (const auto& r : ranges)
-        {
-            lo = std::min(lo, r.first);
-            hi = std::max(hi, r.second);
-        }
+                 if (call.type == D3DPT_TRIANGLEFAN)
+                 {
+                     // Every triangle of a fan shares its first vertex.
+                     cl = std::min(cl, indexAt(0));
+                     ch = std::max(ch, indexAt(0));
+                 }
+                 batchRange[bi] = {cl, ch};
+             });
+    int64_t lo = batchRange[0].first, hi = batchRange[0].second;
+    for (const auto& r : batchRange)
+    {
+        lo = std::min(lo, r.first);
+        hi = std::max(hi, r.second);
     }
-    else
-        hi = lo + vertexCount - 1;
     int64_t available = INT64_MAX;
     const VertexLayout& vl = cfg.vertex.layout;
     auto limit = [&](const VertexElement& e)
@@ -479,17 +633,15 @@ void ExecuteDraw(const DrawConfig& cfg, const DrawCall& call, WorkerPool& pool)
     const D3DVIEWPORT9& vp = cfg.raster.viewport;
     const float guardX = kGuardPixels / std::max(1.0f, vp.Width * 0.5f);
     const float guardY = kGuardPixels / std::max(1.0f, vp.Height * 0.5f);
-    pool.Run((rangeCount + kVertexChunk - 1) / kVertexChunk,
-             [&](size_t chunk)
-             {
-                 const size_t first = chunk * kVertexChunk;
-                 const size_t n = std::min(kVertexChunk, rangeCount - first);
-                 ProcessVertices(cfg, layout, lo + static_cast<int64_t>(first), n,
-                                 verts.data() + first * layout.stride, guardX, guardY);
-                 for (size_t k = first; k < first + n; ++k)
-                     ProjectVertex(cfg, layout, verts.data() + k * layout.stride, &screen[k]);
-             });
-    // Slot of primitive vertex i in the processed range; -1 when it is outside or could not be read.
+    // Slots [first, first + n) of the processed range.
+    auto processVertices = [&](size_t first, size_t n)
+    {
+        ProcessVertices(cfg, layout, lo + static_cast<int64_t>(first), n,
+                        verts.data() + first * layout.stride, screen.data() + first, guardX, guardY);
+    };
+    // Slot of primitive vertex i in the processed range (outside [0, hi - lo] when it is not there).
+    auto rangeSlot = [&](size_t i) -> int64_t { return indexAt(i) - lo; };
+    // The same, -1 also when the vertex could not be read.
     auto slotOf = [&](size_t i) -> int64_t
     {
         const int64_t v = indexAt(i);
@@ -505,131 +657,253 @@ void ExecuteDraw(const DrawConfig& cfg, const DrawCall& call, WorkerPool& pool)
 
     const int tilesX = (clip.right + kTileSize - 1) / kTileSize;
     const int tilesY = (clip.bottom + kTileSize - 1) / kTileSize;
-    const size_t batchCount = (call.primitiveCount + kPrimBatch - 1) / kPrimBatch;
     std::vector<Batch>& batches = memory.batches;
     if (batches.size() < batchCount) batches.resize(batchCount);
     const uint32_t clipMask = (1u << layout.clipCount) - 1;
 
-    pool.Run(
-        batchCount,
-        [&](size_t bi)
+    auto setUpBatch = [&](size_t bi)
+    {
+        Batch& batch = batches[bi];
+        batch.primCount = 0;
+        batch.arenaUsed = 0;
+        batch.bins.resize(static_cast<size_t>(tilesX) * tilesY);
+        for (auto& bin : batch.bins)
+            bin.clear();
+        Setup setup(cfg, layout, active, batch, tilesX, tilesY);
+        std::vector<float> poly(static_cast<size_t>(kMaxClipVerts) * layout.stride);
+        std::vector<float> scratch(poly.size());
+        const size_t first = bi * kPrimBatch;
+        const size_t end = std::min<size_t>(first + kPrimBatch, call.primitiveCount);
+        // A triangle of the vertices at slots sa, sb, sc (-1 or past the range: not there); the provoking
+        // vertex is the corner numbered `provoking`.
+        const uint64_t span = static_cast<uint64_t>(hi - lo);
+        auto triangle = [&](int64_t sa, int64_t sb, int64_t sc, int provoking)
         {
-            Batch& batch = batches[bi];
-            batch.prims.clear();
-            batch.arena.clear();
-            batch.bins.resize(static_cast<size_t>(tilesX) * tilesY);
-            for (auto& bin : batch.bins)
-                bin.clear();
-            Setup setup(cfg, layout, active, batch, tilesX, tilesY);
-            std::vector<float> poly(static_cast<size_t>(kMaxClipVerts) * layout.stride);
-            std::vector<float> scratch(poly.size());
-            const size_t first = bi * kPrimBatch;
-            const size_t end = std::min<size_t>(first + kPrimBatch, call.primitiveCount);
-            for (size_t prim = first; prim < end; ++prim)
+            if (static_cast<uint64_t>(sa) > span || static_cast<uint64_t>(sb) > span ||
+                static_cast<uint64_t>(sc) > span)
+                return;
+            const ScreenVertex& xa = screen[static_cast<size_t>(sa)];
+            const ScreenVertex& xb = screen[static_cast<size_t>(sb)];
+            const ScreenVertex& xc = screen[static_cast<size_t>(sc)];
+            const uint32_t all = xa.bits | xb.bits | xc.bits;
+            if (all & kVertexInvalid) return;
+            if (xa.bits & xb.bits & xc.bits & clipMask) return;
+            const uint32_t any = all & clipMask;
+            if (!any && (all & kUnprojected)) return;
+            const size_t stride = static_cast<size_t>(layout.stride);
+            const float* a = verts.data() + static_cast<size_t>(sa) * stride;
+            const float* b = verts.data() + static_cast<size_t>(sb) * stride;
+            const float* c = verts.data() + static_cast<size_t>(sc) * stride;
+            const float* pv = provoking == 0 ? a : (provoking == 1 ? b : c);
+            if (!any)
             {
-                switch (call.type)
-                {
-                case D3DPT_TRIANGLELIST:
-                case D3DPT_TRIANGLESTRIP:
-                case D3DPT_TRIANGLEFAN:
-                {
-                    size_t i0, i1, i2, ip;
-                    if (call.type == D3DPT_TRIANGLELIST)
-                        i0 = 3 * prim, i1 = i0 + 1, i2 = i0 + 2, ip = i0;
-                    else if (call.type == D3DPT_TRIANGLESTRIP)
-                    {
-                        // Odd triangles of a strip swap two vertices to keep one winding.
-                        i0 = prim, i1 = prim + 1, i2 = prim + 2, ip = prim;
-                        if (prim & 1) std::swap(i0, i1);
-                    }
-                    else
-                        i0 = 0, i1 = prim + 1, i2 = prim + 2, ip = prim + 1;
-                    const int64_t sa = slotOf(i0), sb = slotOf(i1), sc = slotOf(i2);
-                    if (sa < 0 || sb < 0 || sc < 0) break;
-                    const size_t stride = static_cast<size_t>(layout.stride);
-                    const float* a = verts.data() + static_cast<size_t>(sa) * stride;
-                    const float* b = verts.data() + static_cast<size_t>(sb) * stride;
-                    const float* c = verts.data() + static_cast<size_t>(sc) * stride;
-                    const float* pv = vertex(ip);
-                    const uint32_t oa = Outside(layout, a), ob = Outside(layout, b), oc = Outside(layout, c);
-                    if (oa & ob & oc) break;
-                    const uint32_t any = (oa | ob | oc) & clipMask;
-                    if (!any)
-                    {
-                        const ScreenVertex* s[3] = {&screen[static_cast<size_t>(sa)],
-                                                    &screen[static_cast<size_t>(sb)],
-                                                    &screen[static_cast<size_t>(sc)]};
-                        setup.Triangle(a, b, c, pv, s);
-                        break;
-                    }
-                    const size_t bytes = layout.stride * sizeof(float);
-                    std::memcpy(poly.data(), a, bytes);
-                    std::memcpy(poly.data() + layout.stride, b, bytes);
-                    std::memcpy(poly.data() + 2 * layout.stride, c, bytes);
-                    const int n = ClipPolygon(layout, any, poly.data(), 3, scratch.data(), kMaxClipVerts);
-                    for (int k = 1; k + 1 < n; ++k)
-                        setup.Triangle(poly.data(), poly.data() + k * layout.stride,
-                                       poly.data() + (k + 1) * layout.stride, pv);
-                    break;
-                }
-                case D3DPT_LINELIST:
-                case D3DPT_LINESTRIP:
-                {
-                    const size_t i0 = call.type == D3DPT_LINELIST ? 2 * prim : prim;
-                    const float* a = vertex(i0);
-                    const float* b = vertex(i0 + 1);
-                    if (!a || !b) break;
-                    const uint32_t oa = Outside(layout, a), ob = Outside(layout, b);
-                    if (oa & ob) break;
-                    if (!((oa | ob) & clipMask))
-                    {
-                        setup.Line(a, b, a, kNoPlane, nullptr);
-                        break;
-                    }
-                    // Clip the segment parametrically against each plane it crosses.
-                    float t0 = 0.0f, t1 = 1.0f;
-                    for (int pl = 0; pl < layout.clipCount; ++pl)
-                    {
-                        const float da = a[VertexLayoutOut::kClip + pl], db = b[VertexLayoutOut::kClip + pl];
-                        if (da >= 0 && db >= 0) continue;
-                        const float t = da / (da - db);
-                        if (da < 0)
-                            t0 = std::max(t0, t);
-                        else
-                            t1 = std::min(t1, t);
-                    }
-                    if (t0 >= t1) break;
-                    float* pa = poly.data();
-                    float* pb = poly.data() + layout.stride;
-                    for (int k = 0; k < layout.stride; ++k)
-                    {
-                        pa[k] = a[k] + (b[k] - a[k]) * t0;
-                        pb[k] = a[k] + (b[k] - a[k]) * t1;
-                    }
-                    setup.Line(pa, pb, a, kNoPlane, nullptr);
-                    break;
-                }
-                case D3DPT_POINTLIST:
-                {
-                    const float* a = vertex(prim);
-                    if (a && !(Outside(layout, a) & clipMask)) setup.Point(a, kNoPlane, nullptr);
-                    break;
-                }
-                default:
-                    break;
-                }
+                setup.Triangle(a, b, c, pv, &xa, &xb, &xc);
+                return;
             }
-        });
-
-    // Tiles that have work, in a fixed order.
-    std::vector<int> tiles;
-    for (int t = 0; t < tilesX * tilesY; ++t)
-        for (size_t bi = 0; bi < batchCount; ++bi)
-            if (!batches[bi].bins[t].empty())
+            const size_t bytes = layout.stride * sizeof(float);
+            std::memcpy(poly.data(), a, bytes);
+            std::memcpy(poly.data() + layout.stride, b, bytes);
+            std::memcpy(poly.data() + 2 * layout.stride, c, bytes);
+            const int n = ClipPolygon(layout, any, poly.data(), 3, scratch.data(), kMaxClipVerts);
+            for (int k = 1; k + 1 < n; ++k)
+                setup.Triangle(poly.data(), poly.data() + k * layout.stride,
+                               poly.data() + (k + 1) * layout.stride, pv);
+        };
+        if (call.type == D3DPT_TRIANGLELIST)
+        {
+            // The common case in a loop of its own for each index size.
+            auto list = [&](auto slotAt)
             {
-                tiles.push_back(t);
+                for (size_t prim = first; prim < end; ++prim)
+                    triangle(slotAt(3 * prim), slotAt(3 * prim + 1), slotAt(3 * prim + 2), 0);
+            };
+            const int64_t base = static_cast<int64_t>(call.baseVertexIndex) - lo;
+            if (!indexed)
+                list([&](size_t i)
+                     { return static_cast<int64_t>(call.startVertex) - lo + static_cast<int64_t>(i); });
+            else if (call.indices.index32)
+            {
+                const uint8_t* at = call.indices.data + static_cast<size_t>(call.startIndex) * 4;
+                list(
+                    [&](size_t i)
+                    {
+                        uint32_t v;
+                        std::memcpy(&v, at + i * 4, 4);
+                        return base + v;
+                    });
+            }
+            else
+            {
+                const uint8_t* at = call.indices.data + static_cast<size_t>(call.startIndex) * 2;
+                list(
+                    [&](size_t i)
+                    {
+                        uint16_t v;
+                        std::memcpy(&v, at + i * 2, 2);
+                        return base + v;
+                    });
+            }
+            return;
+        }
+        for (size_t prim = first; prim < end; ++prim)
+        {
+            switch (call.type)
+            {
+            case D3DPT_TRIANGLESTRIP:
+            {
+                // Odd triangles of a strip swap two vertices to keep one winding; the first stays provoking.
+                if (prim & 1)
+                    triangle(rangeSlot(prim + 1), rangeSlot(prim), rangeSlot(prim + 2), 1);
+                else
+                    triangle(rangeSlot(prim), rangeSlot(prim + 1), rangeSlot(prim + 2), 0);
                 break;
             }
+            case D3DPT_TRIANGLEFAN:
+                triangle(rangeSlot(0), rangeSlot(prim + 1), rangeSlot(prim + 2), 1);
+                break;
+            case D3DPT_LINELIST:
+            case D3DPT_LINESTRIP:
+            {
+                const size_t i0 = call.type == D3DPT_LINELIST ? 2 * prim : prim;
+                const float* a = vertex(i0);
+                const float* b = vertex(i0 + 1);
+                if (!a || !b) break;
+                const uint32_t oa = Outside(layout, a), ob = Outside(layout, b);
+                if (oa & ob) break;
+                if (!((oa | ob) & clipMask))
+                {
+                    setup.Line(a, b, a, kNoPlane, nullptr);
+                    break;
+                }
+                // Clip the segment parametrically against each plane it crosses.
+                float t0 = 0.0f, t1 = 1.0f;
+                for (int pl = 0; pl < layout.clipCount; ++pl)
+                {
+                    const float da = a[VertexLayoutOut::kClip + pl], db = b[VertexLayoutOut::kClip + pl];
+                    if (da >= 0 && db >= 0) continue;
+                    const float t = da / (da - db);
+                    if (da < 0)
+                        t0 = std::max(t0, t);
+                    else
+                        t1 = std::min(t1, t);
+                }
+                if (t0 >= t1) break;
+                float* pa = poly.data();
+                float* pb = poly.data() + layout.stride;
+                for (int k = 0; k < layout.stride; ++k)
+                {
+                    pa[k] = a[k] + (b[k] - a[k]) * t0;
+                    pb[k] = a[k] + (b[k] - a[k]) * t1;
+                }
+                setup.Line(pa, pb, a, kNoPlane, nullptr);
+                break;
+            }
+            case D3DPT_POINTLIST:
+            {
+                const float* a = vertex(prim);
+                if (a && !(Outside(layout, a) & clipMask)) setup.Point(a, kNoPlane, nullptr);
+                break;
+            }
+            default:
+                break;
+            }
+        }
+    };
+
+    // Vertices and primitives run as one list of tasks, segment by segment: a segment's vertices are
+    // processed just before its batches read them, while they are still in the caches. Each segment
+    // processes the slots its batches reach beyond those of the segments before it (up to the hull, so a
+    // gap between ranges is processed as well). The vertex tasks of the next segment go before a segment's
+    // batches, so that those seldom wait. A batch waits until the vertex tasks of its own and every earlier
+    // segment have ended; tasks are taken in list order, so those have all been started.
+    struct Task
+    {
+        bool batch;
+        size_t first, count; // vertex tasks: slots; batch tasks: the batch, in first
+        size_t segment;
+    };
+    // One thread keeps a batch's vertex records in its own cache; more threads share the segment.
+    const size_t segmentBatches = std::min<size_t>(kMaxSegmentBatches, pool.ThreadCount());
+    const size_t segments = (batchCount + segmentBatches - 1) / segmentBatches;
+    std::vector<std::vector<Task>> vertexTasks(segments);
+    {
+        int64_t doneLo = 0, doneHi = -1; // processed slots
+        for (size_t seg = 0; seg < segments; ++seg)
+        {
+            auto addVertices = [&](int64_t a, int64_t b)
+            {
+                for (int64_t at = a; at <= b; at += static_cast<int64_t>(kVertexChunk))
+                {
+                    const int64_t n = std::min<int64_t>(b - at + 1, static_cast<int64_t>(kVertexChunk));
+                    vertexTasks[seg].push_back({false, static_cast<size_t>(at), static_cast<size_t>(n), seg});
+                }
+            };
+            const size_t segEnd = std::min(batchCount, (seg + 1) * segmentBatches);
+            int64_t rl = INT64_MAX, rh = INT64_MIN;
+            for (size_t bi = seg * segmentBatches; bi < segEnd; ++bi)
+            {
+                rl = std::min(rl, std::max(batchRange[bi].first, lo) - lo);
+                rh = std::max(rh, std::min(batchRange[bi].second, hi) - lo);
+            }
+            if (rl > rh) continue;
+            if (doneLo > doneHi)
+            {
+                addVertices(rl, rh);
+                doneLo = rl;
+                doneHi = rh;
+            }
+            else
+            {
+                addVertices(rl, doneLo - 1);
+                addVertices(doneHi + 1, rh);
+                doneLo = std::min(doneLo, rl);
+                doneHi = std::max(doneHi, rh);
+            }
+        }
+    }
+    std::vector<Task> tasks;
+    if (segments > 0) tasks = vertexTasks[0];
+    for (size_t seg = 0; seg < segments; ++seg)
+    {
+        if (seg + 1 < segments)
+            tasks.insert(tasks.end(), vertexTasks[seg + 1].begin(), vertexTasks[seg + 1].end());
+        for (size_t bi = seg * segmentBatches; bi < std::min(batchCount, (seg + 1) * segmentBatches); ++bi)
+            tasks.push_back({true, bi, 0, seg});
+    }
+    std::unique_ptr<std::atomic<size_t>[]> verticesDone(new std::atomic<size_t>[segments]());
+    pool.Run(tasks.size(),
+             [&](size_t t)
+             {
+                 const Task& task = tasks[t];
+                 if (!task.batch)
+                 {
+                     processVertices(task.first, task.count);
+                     verticesDone[task.segment].fetch_add(1, std::memory_order_release);
+                     return;
+                 }
+                 for (size_t seg = 0; seg <= task.segment; ++seg)
+                     for (int spin = 0;
+                          verticesDone[seg].load(std::memory_order_acquire) < vertexTasks[seg].size(); ++spin)
+                         if (spin > 64) std::this_thread::yield();
+                 setUpBatch(task.first);
+             });
+
+    // Tiles that have work, the busiest first (by primitive count), so that the last tiles taken are
+    // short ones and no worker is left with a long tile at the end. Each tile writes only its own pixels,
+    // so the order does not change a byte.
+    std::vector<std::pair<size_t, int>> work;
+    for (int t = 0; t < tilesX * tilesY; ++t)
+    {
+        size_t prims = 0;
+        for (size_t bi = 0; bi < batchCount; ++bi)
+            prims += batches[bi].bins[t].size();
+        if (prims) work.push_back({prims, t});
+    }
+    std::stable_sort(work.begin(), work.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::vector<int> tiles;
+    for (const auto& w : work)
+        tiles.push_back(w.second);
     pool.Run(tiles.size(),
              [&](size_t i)
              {

@@ -2,6 +2,7 @@
 // Internal interfaces between the stages of the software pipeline: processed vertices, set-up
 // primitives and the per-pixel work.
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "platform/d3d9/pipeline.h"
@@ -29,9 +30,32 @@ constexpr int kFixedClipPlanes = 3 + kGuardPlanes; // z >= 0, w > 0, z <= w, gua
 
 VertexLayoutOut MakeVertexLayout(const DrawConfig& cfg);
 
-// Computes vertices [first, first + count) of the draw into out (count * stride floats).
+constexpr int kSubPixelBits = 8;       // screen positions snap to 1/256 pixel
+constexpr float kGuardPixels = 8192.0f; // guard band beyond the viewport's centre, in pixels
+
+// What primitive assembly reads of a processed vertex, kept apart from the full record so that the
+// common case (a triangle wholly inside every clip plane) touches only these 32 bytes per corner.
+struct ScreenVertex
+{
+    float x, y, z, q; // screen position, depth, 1 / w
+    int32_t fx, fy;   // position in 1/256 pixel
+    uint32_t bits;    // clip planes the vertex is outside of, kVertexInvalid, kUnprojected
+    uint32_t pad;
+};
+// The vertex has no usable screen position (see ProjectVertex).
+constexpr uint32_t kUnprojected = 1u << 30;
+
+// The screen position of a processed vertex; false (fx, fy 0) when it is not finite or lies too far
+// outside the guard band to snap.
+bool ProjectVertex(const DrawConfig& cfg, const float* v, ScreenVertex* out);
+
+// Computes vertices [first, first + count) of the draw into out (count * stride floats) and their screen
+// records into screen (count).
 void ProcessVertices(const DrawConfig& cfg, const VertexLayoutOut& layout, int64_t first, size_t count,
-                     float* out, float guardX, float guardY);
+                     float* out, ScreenVertex* screen, float guardX, float guardY);
+// Whether untransformed vertices may go four at a time through SSE lanes (the default); tests compare that
+// path with the vertex-by-vertex one, which gives the same bits.
+void SetFastVertexPathAllowed(bool allowed);
 
 // Fog factor (1 = no fog) for a distance under a fog mode.
 float FogFactorForPixel(DWORD mode, float d, float start, float end, float density);
@@ -132,6 +156,9 @@ class PixelPipeline
 {
 public:
     explicit PixelPipeline(const DrawConfig& cfg);
+    ~PixelPipeline() { FlushLanes(); }
+    PixelPipeline(const PixelPipeline&) = delete;
+    PixelPipeline& operator=(const PixelPipeline&) = delete;
     // One covered pixel with depth z in [0, 1].
     void Fragment(int x, int y, float z, const VaryingSource& src);
     // Whether the draw's state lets triangles go through Quads (span.cpp).
@@ -141,7 +168,11 @@ public:
                int ye);
 
 private:
+    friend struct SpanAvx2;
     bool PrepareQuads();
+    // Eight pixels a step where the processor has AVX2 (span_avx2.cpp); the same bytes as Quads.
+    void QuadsAvx2(const SetupPrim& prim, const float* arena, const VaryingSet& active, int xs, int xe,
+                   int ys, int ye);
 #if FEROLT_D3D9_SSE
     bool SampleQuad(int stage, __m128 u, __m128 v, const int level[4], Quad* out) const;
 #endif
@@ -163,6 +194,20 @@ private:
     FastTexture fast_[kMaxStages];
     Vec4 fogColor_;
     bool quads_ = false;
+    bool avx2_ = false;
+    // Pixels of small triangles waiting to be shaded eight at a time (span_avx2.cpp): per attribute a row
+    // of lanes, and each lane's pixel in the target. laneStage_ is the one textured stage, -1 for none, -2
+    // when the draw's pixels cannot wait.
+    static constexpr int kLaneSlots = 16; // span_avx2.cpp's Put assumes 16
+    static constexpr int kLaneAttributes = 12;
+    alignas(32) float laneData_[kLaneAttributes * kLaneSlots];
+    alignas(32) int32_t lanePixel_[kLaneSlots];
+    int laneCount_ = 0;
+    int laneStage_ = -2;
+    // For one stage that modulates its texture by the diffuse colour: where its alpha comes from
+    // (span_avx2.cpp); -1 for other stage set-ups.
+    int modulateAlpha_ = -1;
+    void FlushLanes();
     float vary_[kMaxVary] = {}; // varyings a draw does not read stay 0
 };
 
@@ -179,6 +224,16 @@ void SampleTexture(const StageConfig& stage, const float coord[4], float lod, bo
 // Where sampling depends only on its sign or nearest level, a stand-in with the same effect.
 float TextureLod(const StageConfig& stage, float dudx, float dvdx, float dudy, float dvdy);
 bool StageNeedsLod(const StageConfig& stage);
+// Levels above the base that point mip selection takes for rho^2 >= 1 without a LOD bias: the level nearest
+// to 0.5 log2(rho^2), read from the exponent so that every path agrees exactly at the thresholds
+// (rho^2 = 2^(2k+1)) instead of depending on how a logarithm rounds there.
+inline int PointMipSteps(float rho2)
+{
+    uint32_t bits;
+    std::memcpy(&bits, &rho2, 4);
+    const int e = static_cast<int>((bits >> 23) & 0xff) - 127; // floor(log2) of a normal value
+    return (e + 1) >> 1;
+}
 
 void PrepareFastTexture(const StageConfig& stage, FastTexture* out);
 // One sample of a 32-bit level with the stage's magnification filter and addressing.
@@ -186,4 +241,9 @@ void Sample2DLevel(const StageConfig& stage, const Surface& level, float u, floa
 // Samples as SampleTexture(stage, coord, TextureLod(stage, dudx, dvdx, dudy, dvdy), useLod) does.
 void SampleFastTexture(const StageConfig& stage, const FastTexture& t, float u, float v, float dudx,
                        float dvdx, float dudy, float dvdy, bool useLod, float out[4]);
+
+// Whether the eight-wide pixel loop may run (the processor has AVX2 and tests have not turned it off).
+bool PixelAvx2Enabled();
+// Tests compare the eight-wide loop with the four-wide one; false keeps draws on the four-wide loop.
+void SetPixelAvx2Allowed(bool allowed);
 } // namespace ferolt::d3d9

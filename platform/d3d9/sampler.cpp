@@ -201,7 +201,8 @@ float TextureLod(const StageConfig& st, float dudx, float dvdx, float dudy, floa
         if (rho2 <= 1.0f) return 0.0f;
         const UINT levels = st.texture ? st.texture->Levels() : (st.cube ? st.cube->Levels() : 1);
         if (st.sampler.mipFilter == D3DTEXF_NONE || levels == 1) return 1.0f;
-        if (st.sampler.mipFilter == D3DTEXF_POINT && rho2 < 1.99f) return 0.25f;
+        if (st.sampler.mipFilter == D3DTEXF_POINT)
+            return rho2 < 2.0f ? 0.25f : static_cast<float>(PointMipSteps(rho2));
     }
     return 0.5f * std::log2(rho2) + st.sampler.lodBias;
 }
@@ -249,8 +250,8 @@ void SampleFastTexture(const StageConfig& st, const FastTexture& t, float u, flo
             lod = 0.0f;
         else if (smp.lodBias == 0.0f && (smp.mipFilter == D3DTEXF_NONE || t.levels == 1))
             lod = 1.0f;
-        else if (smp.lodBias == 0.0f && smp.mipFilter == D3DTEXF_POINT && rho2 < 1.99f)
-            lod = 0.25f;
+        else if (smp.lodBias == 0.0f && smp.mipFilter == D3DTEXF_POINT)
+            lod = rho2 < 2.0f ? 0.25f : static_cast<float>(PointMipSteps(rho2));
         else
             lod = 0.5f * std::log2(rho2) + smp.lodBias;
     }

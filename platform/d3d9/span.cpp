@@ -127,6 +127,41 @@ bool PixelPipeline::PrepareQuads()
         if (b.separateAlpha && (!SimpleBlendFactor(b.srcAlpha) || !SimpleBlendFactor(b.dstAlpha)))
             return false;
     }
+    // The eight-wide loop quantises depth through 32-bit lanes and selects levels without a logarithm.
+    avx2_ = PixelAvx2Enabled() && (!depthActive_ || px.depth.depthMax < 0x80000000u);
+    for (int s = 0; s < px.stageCount; ++s)
+        if (needLod_[s] && px.stages[s].sampler.lodBias != 0.0f) avx2_ = false;
+    if (avx2_)
+    {
+        // Waiting pixels carry the coordinates of one textured stage.
+        int textured = 0;
+        laneStage_ = -1;
+        for (int s = 0; s < px.stageCount; ++s)
+            if (px.stages[s].texture) ++textured, laneStage_ = s;
+        if (textured > 1) laneStage_ = -2;
+        // One stage, colour = texture x diffuse in either order (the product is the same), alpha from the
+        // diffuse colour, the texture or their product: 0, 1, 2 as span_avx2.cpp's ModulateAlpha counts.
+        const StageConfig& st = px.stages[0];
+        auto diffuse = [](DWORD a) { return a == D3DTA_DIFFUSE || a == D3DTA_CURRENT; };
+        auto pair = [&](const DWORD* args) {
+            return (args[1] == D3DTA_TEXTURE && diffuse(args[2])) ||
+                   (diffuse(args[1]) && args[2] == D3DTA_TEXTURE);
+        };
+        if (px.stageCount == 1 && st.texture && st.colorOp == D3DTOP_MODULATE && pair(st.colorArg))
+        {
+            const DWORD op = st.alphaOp;
+            const DWORD picked = op == D3DTOP_SELECTARG1 ? st.alphaArg[1] : st.alphaArg[2];
+            if (op == D3DTOP_DISABLE ||
+                ((op == D3DTOP_SELECTARG1 || op == D3DTOP_SELECTARG2) && diffuse(picked)))
+                modulateAlpha_ = 0;
+            else if ((op == D3DTOP_SELECTARG1 || op == D3DTOP_SELECTARG2) && picked == D3DTA_TEXTURE)
+                modulateAlpha_ = 1;
+            else if (op == D3DTOP_MODULATE && pair(st.alphaArg))
+                modulateAlpha_ = 2;
+        }
+        std::memset(laneData_, 0, sizeof(laneData_));
+        std::memset(lanePixel_, 0, sizeof(lanePixel_));
+    }
     return true;
 }
 
@@ -305,6 +340,11 @@ bool PixelPipeline::SampleQuad(int s, __m128 u, __m128 v, const int level[4], Qu
 void PixelPipeline::Quads(const SetupPrim& p, const float* arena, const VaryingSet& active, int xs, int xe,
                           int ys, int ye)
 {
+    if (avx2_)
+    {
+        QuadsAvx2(p, arena, active, xs, xe, ys, ye);
+        return;
+    }
     const float* d = arena + p.data;
     const Plane* planes = reinterpret_cast<const Plane*>(d);
     const Plane& zp = planes[0];
@@ -437,10 +477,10 @@ void PixelPipeline::Quads(const SetupPrim& p, const float* arena, const VaryingS
                     _mm_store_ps(lxs, lx);
                     _mm_store_ps(lys, ly);
                     const float maxLod = static_cast<float>(t.levels - 1 - t.base);
-                    // Without a bias, rho^2 below 1.99 (or not above 0) leaves every pixel on the base level.
+                    // Without a bias, rho^2 below 2 (or not above 0) leaves every pixel on the base level.
                     const __m128 rho2 = _mm_max_ps(ly, lx);
                     const bool allBase = st.sampler.lodBias == 0.0f &&
-                                         (_mm_movemask_ps(_mm_cmpge_ps(rho2, Splat(1.99f))) & mask) == 0;
+                                         (_mm_movemask_ps(_mm_cmpge_ps(rho2, Splat(2.0f))) & mask) == 0;
                     for (int i = 0; i < 4 && !allBase; ++i)
                     {
                         if (!(mask & (1 << i))) continue;
@@ -450,8 +490,8 @@ void PixelPipeline::Quads(const SetupPrim& p, const float* arena, const VaryingS
                             lod = -100.0f;
                         else if (st.sampler.lodBias == 0.0f && rho2 <= 1.0f)
                             lod = 0.0f;
-                        else if (st.sampler.lodBias == 0.0f && rho2 < 1.99f)
-                            lod = 0.25f;
+                        else if (st.sampler.lodBias == 0.0f)
+                            lod = rho2 < 2.0f ? 0.25f : static_cast<float>(PointMipSteps(rho2));
                         else
                             lod = 0.5f * std::log2(rho2) + st.sampler.lodBias;
                         if (lod <= 0.0f) continue;

@@ -4,6 +4,7 @@
 #include <functional>
 #include <vector>
 
+#include "platform/d3d9/raster.h"
 #include "tests/platform/d3d9/d3d9_test_util.h"
 
 using namespace d3d9test;
@@ -23,8 +24,9 @@ struct Variant
     std::function<void(IDirect3DDevice9*)> state;
 };
 
-// Random perspective triangles, textured with a mip chain, lit with a specular highlight.
-std::vector<uint32_t> Render(const Variant& v, bool generalPath)
+// Random perspective triangles, textured with a mip chain, lit with a specular highlight: large ones, or
+// small ones of a pixel or two that overlap each other.
+std::vector<uint32_t> Render(const Variant& v, bool generalPath, bool small)
 {
     Target t(72, 56);
     IDirect3DDevice9* dev = t.Get();
@@ -77,12 +79,27 @@ std::vector<uint32_t> Render(const Variant& v, bool generalPath)
         seed = seed * 1664525u + 1013904223u;
         return (seed >> 8) / 16777216.0f;
     };
-    for (int i = 0; i < 3 * 300; ++i)
-        verts.push_back({rnd() * 4 - 2, rnd() * 4 - 2, 1.5f + rnd() * 4, rnd() - 0.5f, rnd() - 0.5f, -1,
-                         rnd() * 6 - 3, rnd() * 6 - 3});
+    const int triangles = small ? 3000 : 300;
+    for (int i = 0; i < triangles; ++i)
+    {
+        const float cx = rnd() * 4 - 2, cy = rnd() * 4 - 2, cz = 1.5f + rnd() * 4;
+        for (int k = 0; k < 3; ++k)
+        {
+            if (small)
+            {
+                // Coordinates follow the position, so the levels differ from triangle to triangle.
+                const float x = cx + rnd() * 0.16f - 0.08f, y = cy + rnd() * 0.16f - 0.08f;
+                verts.push_back(
+                    {x, y, cz + rnd() * 0.2f, rnd() - 0.5f, rnd() - 0.5f, -1, x * cz * 0.4f, y * cz * 0.3f});
+            }
+            else
+                verts.push_back({rnd() * 4 - 2, rnd() * 4 - 2, 1.5f + rnd() * 4, rnd() - 0.5f, rnd() - 0.5f,
+                                 -1, rnd() * 6 - 3, rnd() * 6 - 3});
+        }
+    }
     t.Clear(0x80102030);
     dev->SetFVF(D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1);
-    EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 300, verts.data(), sizeof(V)), D3D_OK);
+    EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, triangles, verts.data(), sizeof(V)), D3D_OK);
     std::vector<uint32_t> pixels = t.Pixels();
     dev->SetTexture(0, nullptr);
     tex->Release();
@@ -106,6 +123,24 @@ TEST(QuadLoopTest, MatchesThePixelByPixelPath)
              d->SetRenderState(D3DRS_FOGSTART, F2DW(1.0f));
              d->SetRenderState(D3DRS_FOGEND, F2DW(6.0f));
              d->SetRenderState(D3DRS_FOGCOLOR, 0xff304050);
+         }},
+        {"fog, specular, flat, alpha modulate, no blend",
+         [](IDirect3DDevice9* d)
+         {
+             d->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
+             d->SetRenderState(D3DRS_SHADEMODE, D3DSHADE_FLAT);
+             d->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+             d->SetRenderState(D3DRS_FOGENABLE, TRUE);
+             d->SetRenderState(D3DRS_FOGVERTEXMODE, D3DFOG_EXP);
+             d->SetRenderState(D3DRS_FOGDENSITY, F2DW(0.3f));
+             d->SetRenderState(D3DRS_FOGCOLOR, 0xff506070);
+         }},
+        {"diffuse times texture, diffuse alpha",
+         [](IDirect3DDevice9* d)
+         {
+             d->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+             d->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_TEXTURE);
+             d->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG2);
          }},
         {"clamp, point filter, flat, write mask, alpha modulate",
          [](IDirect3DDevice9* d)
@@ -154,18 +189,28 @@ TEST(QuadLoopTest, MatchesThePixelByPixelPath)
              d->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
          }},
     };
+    // The four-wide loop, and the eight-wide one where the processor has it; large triangles, and small
+    // ones whose pixels the eight-wide loop gathers from several triangles into one step.
+    const bool wide[] = {false, true};
     for (const Variant& v : variants)
-    {
-        const std::vector<uint32_t> fast = Render(v, false);
-        const std::vector<uint32_t> general = Render(v, true);
-        ASSERT_EQ(fast.size(), general.size());
-        size_t differ = 0, drawn = 0;
-        for (size_t i = 0; i < fast.size(); ++i)
+        for (bool small : {false, true})
         {
-            differ += fast[i] != general[i];
-            drawn += fast[i] != 0x80102030u;
+            const std::vector<uint32_t> general = Render(v, true, small);
+            for (bool eight : wide)
+            {
+                ferolt::d3d9::SetPixelAvx2Allowed(eight);
+                const std::vector<uint32_t> fast = Render(v, false, small);
+                ferolt::d3d9::SetPixelAvx2Allowed(true);
+                ASSERT_EQ(fast.size(), general.size());
+                size_t differ = 0, drawn = 0;
+                for (size_t i = 0; i < fast.size(); ++i)
+                {
+                    differ += fast[i] != general[i];
+                    drawn += fast[i] != 0x80102030u;
+                }
+                EXPECT_EQ(differ, 0u) << v.name << (eight ? ", eight-wide" : ", four-wide")
+                                      << (small ? ", small triangles" : "");
+                EXPECT_GT(drawn, fast.size() / (small ? 8 : 4)) << v.name;
+            }
         }
-        EXPECT_EQ(differ, 0u) << v.name;
-        EXPECT_GT(drawn, fast.size() / 4) << v.name;
-    }
 }

@@ -56,9 +56,12 @@ struct LVertex // D3DFVF_XYZ | D3DFVF_NORMAL
 class Target
 {
 public:
-    explicit Target(UINT w = 16, UINT h = 16, D3DFORMAT depth = D3DFMT_D24S8) : w_(w), h_(h)
+    // threads: worker threads of the device's pipeline; 0 keeps the default.
+    explicit Target(UINT w = 16, UINT h = 16, D3DFORMAT depth = D3DFMT_D24S8, unsigned threads = 0)
+        : w_(w), h_(h)
     {
         ferolt::hooks::ResetD3D9Hooks();
+        if (threads) ferolt::hooks::SetD3D9WorkerThreads(threads);
         d3d_ = Direct3DCreate9(D3D_SDK_VERSION);
         D3DPRESENT_PARAMETERS pp = Params(w, h, depth);
         HRESULT hr = d3d_->CreateDevice(0, D3DDEVTYPE_HAL, FakeWindow(), D3DCREATE_SOFTWARE_VERTEXPROCESSING,
@@ -71,6 +74,7 @@ public:
     {
         if (dev_) dev_->Release();
         d3d_->Release();
+        ferolt::hooks::ResetD3D9Hooks();
     }
     IDirect3DDevice9* operator->() const { return dev_; }
     IDirect3DDevice9* Get() const { return dev_; }

@@ -1,0 +1,357 @@
+// The front end of the draw pipeline: the four-lane vertex path against the vertex-by-vertex one, large
+// indexed draws whose vertices are processed segment by segment, and dense meshes of triangles smaller
+// than a pixel, most of which are dropped before set-up.
+#include <cmath>
+#include <functional>
+#include <vector>
+
+#include "platform/d3d9/raster.h"
+#include "tests/platform/d3d9/d3d9_test_util.h"
+
+using namespace d3d9test;
+
+namespace
+{
+D3DMATRIX Identity()
+{
+    D3DMATRIX m{};
+    m._11 = m._22 = m._33 = m._44 = 1;
+    return m;
+}
+
+D3DMATRIX Perspective()
+{
+    D3DMATRIX p{};
+    p._11 = p._22 = 1.2f;
+    p._33 = 1.1f;
+    p._34 = 1;
+    p._43 = -0.5f;
+    return p;
+}
+
+struct Rng
+{
+    uint32_t seed;
+    float operator()()
+    {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) / 16777216.0f;
+    }
+};
+
+// ---- the four-lane vertex path
+struct LitVertex // XYZ | NORMAL | DIFFUSE | SPECULAR | TEX2 (set 0: 1 float, set 1: 3 floats)
+{
+    float x, y, z, nx, ny, nz;
+    D3DCOLOR diffuse, specular;
+    float u, s, t, r;
+};
+constexpr DWORD kLitFvf = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX2 |
+                          D3DFVF_TEXCOORDSIZE1(0) | D3DFVF_TEXCOORDSIZE3(1);
+
+struct VertexVariant
+{
+    const char* name;
+    std::function<void(IDirect3DDevice9*)> state;
+};
+
+// Random triangles through every lighting term. The vertex buffer holds a few vertices less than the
+// draw reads, so the last block of four straddles its end and falls back vertex by vertex.
+std::vector<uint32_t> RenderLit(const VertexVariant& v, bool fourLanes)
+{
+    ferolt::d3d9::SetFastVertexPathAllowed(fourLanes);
+    Target d(48, 40, D3DFMT_D24S8, 2);
+    IDirect3DDevice9* dev = d.Get();
+    dev->SetRenderState(D3DRS_LIGHTING, TRUE);
+    D3DMATRIX world = Identity(), view = Identity(), proj = Perspective();
+    world._11 = 1.3f;
+    world._12 = 0.2f;
+    view._41 = 0.1f;
+    view._43 = 0.3f;
+    dev->SetTransform(D3DTS_WORLD, &world);
+    dev->SetTransform(D3DTS_VIEW, &view);
+    dev->SetTransform(D3DTS_PROJECTION, &proj);
+    dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    dev->SetRenderState(D3DRS_AMBIENT, 0x00203040);
+    D3DLIGHT9 lights[3] = {};
+    lights[0].Type = D3DLIGHT_DIRECTIONAL;
+    lights[0].Diffuse = {0.7f, 0.6f, 0.5f, 1};
+    lights[0].Specular = {0.4f, 0.4f, 0.4f, 1};
+    lights[0].Ambient = {0.1f, 0.0f, 0.05f, 1};
+    lights[0].Direction = {0.3f, -0.4f, 1};
+    lights[1].Type = D3DLIGHT_POINT;
+    lights[1].Diffuse = {0.5f, 0.7f, 0.3f, 1};
+    lights[1].Specular = {1, 1, 1, 1};
+    lights[1].Ambient = {0.05f, 0.1f, 0.0f, 1};
+    lights[1].Position = {0.3f, 0.2f, 1.5f};
+    lights[1].Range = 4;
+    lights[1].Attenuation0 = 0.4f;
+    lights[1].Attenuation1 = 0.3f;
+    lights[1].Attenuation2 = 0.2f;
+    lights[2].Type = D3DLIGHT_SPOT;
+    lights[2].Diffuse = {0.9f, 0.3f, 0.8f, 1};
+    lights[2].Specular = {0.6f, 0.6f, 1, 1};
+    lights[2].Position = {-0.5f, 0.4f, 0};
+    lights[2].Direction = {0.2f, -0.1f, 1};
+    lights[2].Range = 10;
+    lights[2].Attenuation0 = 1;
+    lights[2].Falloff = 2.5f;
+    lights[2].Theta = 0.3f;
+    lights[2].Phi = 0.9f;
+    for (DWORD i = 0; i < 3; ++i)
+    {
+        dev->SetLight(i, &lights[i]);
+        dev->LightEnable(i, TRUE);
+    }
+    D3DMATERIAL9 m{};
+    m.Diffuse = {0.9f, 0.8f, 0.7f, 0.6f};
+    m.Ambient = {0.5f, 0.6f, 0.7f, 1};
+    m.Specular = {0.8f, 0.8f, 0.8f, 1};
+    m.Emissive = {0.05f, 0.02f, 0.0f, 0};
+    m.Power = 12;
+    dev->SetMaterial(&m);
+    IDirect3DTexture9* tex = MakeTexture(
+        dev, 16, 16, [](UINT x, UINT y, UINT) { return 0xff000000u | (x * 16) << 16 | (y * 16) << 8; });
+    dev->SetTexture(0, tex);
+    dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+    dev->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_ADD);
+    dev->SetTextureStageState(1, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+    dev->SetTextureStageState(1, D3DTSS_COLORARG2, D3DTA_CURRENT);
+    dev->SetTextureStageState(1, D3DTSS_TEXCOORDINDEX, 1);
+    dev->SetTexture(1, tex);
+    v.state(dev);
+
+    const UINT drawn = 3 * 150; // vertices the draw reads
+    const UINT stored = drawn - 2;
+    std::vector<LitVertex> verts;
+    Rng rnd{42};
+    for (UINT i = 0; i < stored; ++i)
+    {
+        const float z = 1.2f + 3 * rnd();
+        verts.push_back({(rnd() * 2 - 1) * z, (rnd() * 2 - 1) * z, z, rnd() - 0.5f, rnd() - 0.5f, -rnd(),
+                         0x10203040u * (i + 1) ^ 0x9e3779b9u, 0xff000000u | i * 0x00050301u, rnd() * 3, rnd(),
+                         rnd() * 2, 0.5f + rnd()});
+    }
+    IDirect3DVertexBuffer9* vb = nullptr;
+    EXPECT_EQ(dev->CreateVertexBuffer(stored * sizeof(LitVertex), 0, 0, D3DPOOL_MANAGED, &vb, nullptr),
+              D3D_OK);
+    void* p = nullptr;
+    vb->Lock(0, 0, &p, 0);
+    std::memcpy(p, verts.data(), verts.size() * sizeof(LitVertex));
+    vb->Unlock();
+    dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xff000000, 1.0f, 0);
+    dev->SetFVF(kLitFvf);
+    dev->SetStreamSource(0, vb, 0, sizeof(LitVertex));
+    EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, drawn / 3), D3D_OK);
+    std::vector<uint32_t> pixels = d.Pixels();
+    dev->SetStreamSource(0, nullptr, 0, 0);
+    dev->SetTexture(0, nullptr);
+    dev->SetTexture(1, nullptr);
+    vb->Release();
+    tex->Release();
+    ferolt::d3d9::SetFastVertexPathAllowed(true);
+    return pixels;
+}
+
+TEST(FrontEndTest, FourLaneVerticesMatchTheGeneralPath)
+{
+    const VertexVariant variants[] = {
+        {"lit, vertex colours unused", [](IDirect3DDevice9*) {}},
+        {"specular, local viewer, normalised normals, linear fog",
+         [](IDirect3DDevice9* d)
+         {
+             d->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
+             d->SetRenderState(D3DRS_NORMALIZENORMALS, TRUE);
+             d->SetRenderState(D3DRS_FOGENABLE, TRUE);
+             d->SetRenderState(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
+             d->SetRenderState(D3DRS_FOGSTART, F2DW(1.5f));
+             d->SetRenderState(D3DRS_FOGEND, F2DW(4.0f));
+             d->SetRenderState(D3DRS_FOGCOLOR, 0xff405060);
+         }},
+        {"materials from vertex colours, distant viewer, range fog",
+         [](IDirect3DDevice9* d)
+         {
+             d->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
+             d->SetRenderState(D3DRS_LOCALVIEWER, FALSE);
+             d->SetRenderState(D3DRS_DIFFUSEMATERIALSOURCE, D3DMCS_COLOR2);
+             d->SetRenderState(D3DRS_AMBIENTMATERIALSOURCE, D3DMCS_COLOR1);
+             d->SetRenderState(D3DRS_EMISSIVEMATERIALSOURCE, D3DMCS_COLOR1);
+             d->SetRenderState(D3DRS_FOGENABLE, TRUE);
+             d->SetRenderState(D3DRS_FOGVERTEXMODE, D3DFOG_EXP2);
+             d->SetRenderState(D3DRS_RANGEFOGENABLE, TRUE);
+             d->SetRenderState(D3DRS_FOGDENSITY, F2DW(0.4f));
+         }},
+        {"unlit, clip planes, texture transforms",
+         [](IDirect3DDevice9* d)
+         {
+             d->SetRenderState(D3DRS_LIGHTING, FALSE);
+             const float a[4] = {1, 0.5f, 0, 0.4f}, b[4] = {-0.3f, 1, 0.2f, 0.8f};
+             d->SetClipPlane(0, a);
+             d->SetClipPlane(1, b);
+             d->SetRenderState(D3DRS_CLIPPLANEENABLE, 3);
+             D3DMATRIX t = Identity();
+             t._11 = 1.7f;
+             t._21 = 0.4f;
+             t._31 = -0.6f;
+             t._41 = 0.25f;
+             d->SetTransform(D3DTS_TEXTURE0, &t);
+             d->SetTransform(D3DTS_TEXTURE1, &t);
+             d->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
+             d->SetTextureStageState(1, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT3);
+         }},
+    };
+    for (const VertexVariant& v : variants)
+    {
+        const std::vector<uint32_t> general = RenderLit(v, false);
+        const std::vector<uint32_t> lanes = RenderLit(v, true);
+        ASSERT_EQ(general.size(), lanes.size());
+        size_t differ = 0, drawn = 0;
+        for (size_t i = 0; i < general.size(); ++i)
+        {
+            differ += general[i] != lanes[i];
+            drawn += general[i] != 0xff000000u;
+        }
+        EXPECT_EQ(differ, 0u) << v.name;
+        EXPECT_GT(drawn, general.size() / 4) << v.name;
+    }
+}
+
+// ---- segments of a large indexed draw
+struct ColorVertex // XYZ | DIFFUSE
+{
+    float x, y, z;
+    D3DCOLOR c;
+};
+
+// Enough small triangles for several segments (of 65536); the index list visits the rows of a grid from
+// the middle outwards, so every later segment reaches both before and after the vertices processed so far.
+struct Scatter
+{
+    std::vector<ColorVertex> verts;
+    std::vector<uint32_t> indices;
+    Scatter()
+    {
+        const int grid = 300; // 300 x 300 vertices, 2 x 299 x 299 triangles
+        Rng rnd{7};
+        for (int j = 0; j < grid; ++j)
+            for (int i = 0; i < grid; ++i)
+                verts.push_back({(i / float(grid - 1) * 2 - 1) * 2.0f, (j / float(grid - 1) * 2 - 1) * 2.0f,
+                                 2.0f + 0.3f * rnd(), 0xff000000u | static_cast<uint32_t>(rnd() * 0xffffff)});
+        for (int k = 0; k + 1 < grid; ++k)
+        {
+            const int j = (grid - 1) / 2 + ((k & 1) ? -(k + 1) / 2 : k / 2);
+            for (int i = 0; i + 1 < grid; ++i)
+            {
+                const uint32_t a = j * grid + i, b = a + 1, c = a + grid, d = c + 1;
+                indices.insert(indices.end(), {a, c, b, b, c, d});
+            }
+        }
+        // An index past the end: its triangle is dropped, the rest drawn.
+        indices.insert(indices.end(), {0, static_cast<uint32_t>(verts.size() + 3), 1});
+    }
+};
+
+std::vector<uint32_t> RenderScatter(const Scatter& s, bool indexed, unsigned threads)
+{
+    Target d(64, 48, D3DFMT_D24S8, threads);
+    IDirect3DDevice9* dev = d.Get();
+    D3DMATRIX id = Identity(), proj = Perspective();
+    dev->SetTransform(D3DTS_WORLD, &id);
+    dev->SetTransform(D3DTS_VIEW, &id);
+    dev->SetTransform(D3DTS_PROJECTION, &proj);
+    dev->SetRenderState(D3DRS_LIGHTING, FALSE);
+    dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    dev->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESS);
+    dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xff000000, 1.0f, 0);
+    dev->SetFVF(D3DFVF_XYZ | D3DFVF_DIFFUSE);
+    const UINT triangles = static_cast<UINT>(s.indices.size() / 3);
+    if (indexed)
+        EXPECT_EQ(dev->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, static_cast<UINT>(s.verts.size()),
+                                              triangles, s.indices.data(), D3DFMT_INDEX32, s.verts.data(),
+                                              sizeof(ColorVertex)),
+                  D3D_OK);
+    else
+    {
+        // The same triangles spelt out, without the one whose index is out of range.
+        std::vector<ColorVertex> flat;
+        for (size_t t = 0; t + 1 < triangles; ++t)
+            for (int k = 0; k < 3; ++k)
+                flat.push_back(s.verts[s.indices[3 * t + k]]);
+        EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(flat.size() / 3), flat.data(),
+                                       sizeof(ColorVertex)),
+                  D3D_OK);
+    }
+    return d.Pixels();
+}
+
+TEST(FrontEndTest, SegmentedIndexedDrawMatchesTheTrianglesSpeltOut)
+{
+    const Scatter s;
+    ASSERT_GT(s.indices.size() / 3, 2 * 65536u);
+    const std::vector<uint32_t> reference = RenderScatter(s, false, 1);
+    size_t drawn = 0;
+    for (uint32_t p : reference)
+        drawn += p != 0xff000000u;
+    EXPECT_GT(drawn, reference.size() / 2);
+    for (unsigned threads : {1u, 4u})
+        EXPECT_EQ(RenderScatter(s, true, threads), reference) << threads << " threads";
+}
+
+// ---- triangles smaller than a pixel
+// A grid of triangles a fraction of a pixel across tiles [2, 14] x [2, 14] exactly, with corners on
+// quarter pixels so that many edges pass through pixel centres. Added up with ONE, ONE
+// blending, every pixel centre inside must be drawn exactly once (the top-left rule gives the shared
+// edges to one side), and none outside.
+TEST(FrontEndTest, SubPixelMeshCoversEachPixelCentreOnce)
+{
+    for (unsigned threads : {1u, 3u})
+    {
+        Target d(16, 16, D3DFMT_D24S8, threads);
+        IDirect3DDevice9* dev = d.Get();
+        dev->SetRenderState(D3DRS_LIGHTING, FALSE);
+        dev->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+        dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+        dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+        dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+        dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+        dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0x00000000, 1.0f, 0);
+        const int cells = 40; // 12 pixels / 40 = 0.3 px cells
+        auto at = [&](int i, int j)
+        {
+            // Rows of trapezoids: inner corners on quarter pixels, every other row shifted by a quarter; the
+            // border stays put.
+            float x = 2 + 12.0f * i / cells;
+            if (i > 0 && i < cells && j > 0 && j < cells) x += (j & 1) * 0.25f;
+            return TVertex{std::round(x * 4) / 4,
+                           std::round((2 + 12.0f * j / cells) * 4) / 4,
+                           0.5f,
+                           1,
+                           0x00010203,
+                           0,
+                           0};
+        };
+        std::vector<TVertex> tris;
+        for (int j = 0; j < cells; ++j)
+            for (int i = 0; i < cells; ++i)
+            {
+                const TVertex a = at(i, j), b = at(i + 1, j), c = at(i, j + 1), e = at(i + 1, j + 1);
+                if ((i + j) & 1)
+                    tris.insert(tris.end(), {a, b, c, b, e, c});
+                else
+                    tris.insert(tris.end(), {a, b, e, a, e, c});
+            }
+        dev->SetFVF(kTVertexFvf);
+        ASSERT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(tris.size() / 3), tris.data(),
+                                       sizeof(TVertex)),
+                  D3D_OK);
+        const std::vector<uint32_t> px = d.Pixels();
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x)
+            {
+                const bool inside = x >= 2 && x < 14 && y >= 2 && y < 14;
+                EXPECT_EQ(px[y * 16 + x] & 0xffffffu, inside ? 0x010203u : 0u)
+                    << "pixel " << x << ", " << y << ", " << threads << " threads";
+            }
+    }
+}
+} // namespace
