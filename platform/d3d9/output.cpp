@@ -245,14 +245,13 @@ Vec4 PixelPipeline::Shade(int x, int y, const VaryingSource& src)
             auto deriv = [&](int i, float* ddx, float* ddy)
             {
                 const int varying = kVaryTex + 4 * s + i;
-                const int g = src.active->group[varying];
-                if (g < 0)
+                const int at = src.active->PlaneAt(varying);
+                if (at < 0)
                 {
                     *ddx = *ddy = 0.0f;
                     return;
                 }
-                const float* pl =
-                    src.arena + src.prim->data + 6 + 12 * g + (varying - src.active->groupBase[g]);
+                const float* pl = src.arena + src.prim->data + 6 + at;
                 *ddx = w * (pl[4] - c[i] * qp.b);
                 *ddy = w * (pl[8] - c[i] * qp.c);
             };

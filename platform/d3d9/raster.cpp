@@ -246,11 +246,10 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
     SetupPrim& p = NewPrim();
     p.kind = PrimKind::Triangle;
     p.flat = cfg_.pixel.flatShade;
-    p.depthPlane = kNoPlane;
-    p.minX = minX;
-    p.maxX = maxX;
-    p.minY = minY;
-    p.maxY = maxY;
+    p.minX = static_cast<int16_t>(minX);
+    p.maxX = static_cast<int16_t>(maxX);
+    p.minY = static_cast<int16_t>(minY);
+    p.maxY = static_cast<int16_t>(maxY);
 
     // Attribute planes from the snapped positions.
     const double x0 = static_cast<double>(v[0].fx) / sub, y0 = static_cast<double>(v[0].fy) / sub;
@@ -288,8 +287,10 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
             out[1] = Plane{t[0][1], t[1][1], t[2][1]};
         }
         const __m128d q[3] = {_mm_set1_pd(v[0].q), _mm_set1_pd(v[1].q), _mm_set1_pd(v[2].q)};
-        for (int g = 0; g < active_.groupCount; ++g, groups += 12)
+        for (int g = 0; g < active_.groupCount; ++g)
         {
+            const int lanes = active_.groupLanes[g];
+            if (!lanes) continue;
             const int base = active_.groupBase[g];
             __m128d lo[3], hi[3];
             for (int k = 0; k < 3; ++k)
@@ -309,12 +310,28 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
                 lo[k] = _mm_mul_pd(_mm_cvtps_pd(x), q[k]);
                 hi[k] = _mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(x, x)), q[k]);
             }
-            __m128 a0, b0, c0, a1, b1, c1;
+            __m128 a0, b0, c0, a1 = _mm_setzero_ps(), b1 = a1, c1 = a1;
             planes2(lo[0], lo[1], lo[2], &a0, &b0, &c0);
-            planes2(hi[0], hi[1], hi[2], &a1, &b1, &c1);
-            _mm_storeu_ps(groups, _mm_and_ps(_mm_movelh_ps(a0, a1), groupMask_[g]));
-            _mm_storeu_ps(groups + 4, _mm_and_ps(_mm_movelh_ps(b0, b1), groupMask_[g]));
-            _mm_storeu_ps(groups + 8, _mm_and_ps(_mm_movelh_ps(c0, c1), groupMask_[g]));
+            if (lanes > 2) planes2(hi[0], hi[1], hi[2], &a1, &b1, &c1);
+            // Only the group's own lanes: the rest of its slot belongs to the groups after it.
+            float* at = groups + active_.groupAt[g];
+            auto put = [&](float* to, __m128 x)
+            {
+                x = _mm_and_ps(x, groupMask_[g]);
+                if (lanes == 4)
+                    _mm_storeu_ps(to, x);
+                else
+                {
+                    if (lanes == 1)
+                        _mm_store_ss(to, x);
+                    else
+                        _mm_storel_pi(reinterpret_cast<__m64*>(to), x);
+                    if (lanes == 3) _mm_store_ss(to + 2, _mm_movehl_ps(x, x));
+                }
+            };
+            put(at, _mm_movelh_ps(a0, a1));
+            put(at + 4, _mm_movelh_ps(b0, b1));
+            put(at + 8, _mm_movelh_ps(c0, c1));
         }
 #else
         auto plane = [&](double a0, double a1, double a2)
@@ -325,8 +342,8 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
         };
         out[0] = plane(v[0].z, v[1].z, v[2].z);
         out[1] = plane(v[0].q, v[1].q, v[2].q);
-        for (int g = 0; g < active_.groupCount; ++g, groups += 12)
-            for (int lane = 0; lane < 4; ++lane)
+        for (int g = 0; g < active_.groupCount; ++g)
+            for (int lane = 0; lane < active_.groupLanes[g]; ++lane)
             {
                 Plane pl{0.0f, 0.0f, 0.0f};
                 if (active_.lane[g][lane])
@@ -336,9 +353,10 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
                                static_cast<double>(v[1].vary[i]) * v[1].q,
                                static_cast<double>(v[2].vary[i]) * v[2].q);
                 }
-                groups[lane] = pl.a;
-                groups[4 + lane] = pl.b;
-                groups[8 + lane] = pl.c;
+                float* at = groups + active_.groupAt[g];
+                at[lane] = pl.a;
+                at[4 + lane] = pl.b;
+                at[8 + lane] = pl.c;
             }
 #endif
         if (p.flat)
@@ -369,11 +387,35 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
         return;
     }
 
+    // 32 bits hold the edge functions of all but large triangles when C is taken at the bounds' corner.
+    bool narrow = true;
+    int64_t corner[3];
     for (int e = 0; e < 3; ++e)
     {
-        p.edgeA[e] = edgeA[e];
-        p.edgeB[e] = edgeB[e];
-        p.edgeC[e] = edgeC[e];
+        corner[e] = edgeA[e] * minX + edgeB[e] * minY + edgeC[e];
+        for (int64_t x : {edgeA[e], edgeB[e], corner[e]})
+            narrow = narrow && x >= INT32_MIN && x <= INT32_MAX;
+    }
+    p.wideEdges = !narrow;
+    if (narrow)
+        for (int e = 0; e < 3; ++e)
+        {
+            p.edge[e] = static_cast<int32_t>(edgeA[e]);
+            p.edge[3 + e] = static_cast<int32_t>(edgeB[e]);
+            p.edge[6 + e] = static_cast<int32_t>(corner[e]);
+        }
+    else
+    {
+        EdgeSet wide;
+        for (int e = 0; e < 3; ++e)
+        {
+            wide.a[e] = edgeA[e];
+            wide.b[e] = edgeB[e];
+            wide.c[e] = edgeC[e];
+        }
+        const uint32_t at = Alloc(sizeof wide / sizeof(float));
+        std::memcpy(batch_.arena.data() + at, &wide, sizeof wide);
+        p.edge[0] = static_cast<int32_t>(at);
     }
     Bin(LastPrim());
 }
@@ -389,11 +431,15 @@ void Setup::Line(const float* va, const float* vb, const float* provoking, uint3
     p.depthPlane = depthPlane;
     const float minX = std::min(v[0].x, v[1].x), maxX = std::max(v[0].x, v[1].x);
     const float minY = std::min(v[0].y, v[1].y), maxY = std::max(v[0].y, v[1].y);
-    p.minX = std::max<int32_t>(static_cast<int32_t>(std::floor(minX)) - 1, clip_.left);
-    p.maxX = std::min<int32_t>(static_cast<int32_t>(std::ceil(maxX)) + 1, clip_.right - 1);
-    p.minY = std::max<int32_t>(static_cast<int32_t>(std::floor(minY)) - 1, clip_.top);
-    p.maxY = std::min<int32_t>(static_cast<int32_t>(std::ceil(maxY)) + 1, clip_.bottom - 1);
-    if (p.minX > p.maxX || p.minY > p.maxY) return;
+    const int32_t x0 = std::max<int32_t>(static_cast<int32_t>(std::floor(minX)) - 1, clip_.left);
+    const int32_t x1 = std::min<int32_t>(static_cast<int32_t>(std::ceil(maxX)) + 1, clip_.right - 1);
+    const int32_t y0 = std::max<int32_t>(static_cast<int32_t>(std::floor(minY)) - 1, clip_.top);
+    const int32_t y1 = std::min<int32_t>(static_cast<int32_t>(std::ceil(maxY)) + 1, clip_.bottom - 1);
+    if (x0 > x1 || y0 > y1) return;
+    p.minX = static_cast<int16_t>(x0);
+    p.maxX = static_cast<int16_t>(x1);
+    p.minY = static_cast<int16_t>(y0);
+    p.maxY = static_cast<int16_t>(y1);
     if (planeOrigin)
     {
         p.x0 = planeOrigin[0];
@@ -432,11 +478,15 @@ void Setup::Point(const float* va, uint32_t depthPlane, const float* planeOrigin
     p.depthPlane = depthPlane;
     const float half = size * 0.5f;
     // Pixel centres in [x - size/2, x + size/2), the same half-open convention as triangles.
-    p.minX = std::max<int32_t>(static_cast<int32_t>(std::ceil(v.x - half)), clip_.left);
-    p.maxX = std::min<int32_t>(static_cast<int32_t>(std::ceil(v.x + half)) - 1, clip_.right - 1);
-    p.minY = std::max<int32_t>(static_cast<int32_t>(std::ceil(v.y - half)), clip_.top);
-    p.maxY = std::min<int32_t>(static_cast<int32_t>(std::ceil(v.y + half)) - 1, clip_.bottom - 1);
-    if (p.minX > p.maxX || p.minY > p.maxY) return;
+    const int32_t x0 = std::max<int32_t>(static_cast<int32_t>(std::ceil(v.x - half)), clip_.left);
+    const int32_t x1 = std::min<int32_t>(static_cast<int32_t>(std::ceil(v.x + half)) - 1, clip_.right - 1);
+    const int32_t y0 = std::max<int32_t>(static_cast<int32_t>(std::ceil(v.y - half)), clip_.top);
+    const int32_t y1 = std::min<int32_t>(static_cast<int32_t>(std::ceil(v.y + half)) - 1, clip_.bottom - 1);
+    if (x0 > x1 || y0 > y1) return;
+    p.minX = static_cast<int16_t>(x0);
+    p.maxX = static_cast<int16_t>(x1);
+    p.minY = static_cast<int16_t>(y0);
+    p.maxY = static_cast<int16_t>(y1);
     if (planeOrigin)
     {
         p.x0 = planeOrigin[0];
@@ -871,55 +921,80 @@ void ExecuteDraw(const DrawConfig& cfg, const DrawCall& call, WorkerPool& pool)
             tasks.push_back({true, bi, 0, seg});
     }
     std::unique_ptr<std::atomic<size_t>[]> verticesDone(new std::atomic<size_t>[segments]());
-    pool.Run(tasks.size(),
-             [&](size_t t)
-             {
-                 const Task& task = tasks[t];
-                 if (!task.batch)
-                 {
-                     processVertices(task.first, task.count);
-                     verticesDone[task.segment].fetch_add(1, std::memory_order_release);
-                     return;
-                 }
-                 for (size_t seg = 0; seg <= task.segment; ++seg)
-                     for (int spin = 0;
-                          verticesDone[seg].load(std::memory_order_acquire) < vertexTasks[seg].size(); ++spin)
-                         if (spin > 64) std::this_thread::yield();
-                 setUpBatch(task.first);
-             });
+    auto runTask = [&](size_t t)
+    {
+        const Task& task = tasks[t];
+        if (!task.batch)
+        {
+            processVertices(task.first, task.count);
+            verticesDone[task.segment].fetch_add(1, std::memory_order_release);
+            return;
+        }
+        for (size_t seg = 0; seg <= task.segment; ++seg)
+            for (int spin = 0; verticesDone[seg].load(std::memory_order_acquire) < vertexTasks[seg].size();
+                 ++spin)
+                if (spin > 64) std::this_thread::yield();
+        setUpBatch(task.first);
+    };
+    // One vertex task and the batch that waits for it cannot overlap: a small draw runs them here, sooner
+    // than workers could take them.
+    if (tasks.size() <= 2)
+        for (size_t t = 0; t < tasks.size(); ++t)
+            runTask(t);
+    else
+        pool.Run(tasks.size(), runTask);
 
-    // Tiles that have work, the busiest first (by primitive count), so that the last tiles taken are
-    // short ones and no worker is left with a long tile at the end. Each tile writes only its own pixels,
-    // so the order does not change a byte.
-    std::vector<std::pair<size_t, int>> work;
+    // Tiles that have work, row by row. Each thread takes a band of them, the same band draw after draw, so
+    // that the pixels of a tile stay in one core's caches from draw to draw. When there are few tiles and
+    // every one holds few primitives, tiles go in strips of rows, so that the last units taken are short.
+    // Each unit writes only its own pixels, so neither the order nor the split changes a byte.
+    std::vector<int> tiles;
+    size_t most = 0;
     for (int t = 0; t < tilesX * tilesY; ++t)
     {
         size_t prims = 0;
         for (size_t bi = 0; bi < batchCount; ++bi)
             prims += batches[bi].bins[t].size();
-        if (prims) work.push_back({prims, t});
+        if (prims) tiles.push_back(t);
+        most = std::max(most, prims);
     }
-    std::stable_sort(work.begin(), work.end(),
-                     [](const auto& a, const auto& b) { return a.first > b.first; });
-    std::vector<int> tiles;
-    for (const auto& w : work)
-        tiles.push_back(w.second);
-    pool.Run(tiles.size(),
-             [&](size_t i)
-             {
-                 const int t = tiles[i];
-                 const int tx = t % tilesX, ty = t / tilesX;
-                 const int x0 = std::max<int>(tx * kTileSize, clip.left),
-                           y0 = std::max<int>(ty * kTileSize, clip.top);
-                 const int x1 = std::min<int>(x0 - x0 % kTileSize + kTileSize, clip.right);
-                 const int y1 = std::min<int>(y0 - y0 % kTileSize + kTileSize, clip.bottom);
-                 PixelPipeline pixels(cfg);
-                 for (size_t bi = 0; bi < batchCount; ++bi)
-                 {
-                     const Batch& b = batches[bi];
-                     for (uint32_t index : b.bins[t])
-                         RasterizePrim(cfg, active, b.prims[index], b.arena.data(), x0, y0, x1, y1, pixels);
-                 }
-             });
+    // Strips of 16 rows at the most, enough for about 32 units a thread; only for tiles of few primitives
+    // (large ones, as a rule), which are not worth walking again for each strip.
+    constexpr size_t kFewPrims = 16, kUnitsPerThread = 32;
+    constexpr int kMaxStrips = 4;
+    int strips = 1;
+    if (most <= kFewPrims && pool.ThreadCount() > 1)
+        while (strips < kMaxStrips && tiles.size() * strips < kUnitsPerThread * pool.ThreadCount())
+            strips *= 2;
+    std::vector<std::pair<int, int>> units; // tile, strip
+    for (size_t first = 0, end = 0; first < tiles.size(); first = end)
+    {
+        const int ty = tiles[first] / tilesX;
+        end = first;
+        while (end < tiles.size() && tiles[end] / tilesX == ty)
+            ++end;
+        for (int s = 0; s < strips; ++s)
+            for (size_t k = first; k < end; ++k)
+                units.push_back({tiles[k], s});
+    }
+    pool.RunLocal(units.size(),
+                  [&](size_t i)
+                  {
+                      const int t = units[i].first, strip = kTileSize / strips;
+                      const int tx = t % tilesX, ty = t / tilesX;
+                      const int x0 = std::max<int>(tx * kTileSize, clip.left);
+                      const int x1 = std::min<int>(tx * kTileSize + kTileSize, clip.right);
+                      const int top = ty * kTileSize + units[i].second * strip;
+                      const int y0 = std::max<int>(top, clip.top);
+                      const int y1 = std::min<int>(top + strip, clip.bottom);
+                      if (x0 >= x1 || y0 >= y1) return;
+                      PixelPipeline pixels(cfg);
+                      for (size_t bi = 0; bi < batchCount; ++bi)
+                      {
+                          const Batch& b = batches[bi];
+                          RasterizeBin(cfg, active, b.prims.data(), b.bins[t].data(), b.bins[t].size(),
+                                       b.arena.data(), x0, y0, x1, y1, pixels);
+                      }
+                  });
 }
 } // namespace ferolt::d3d9

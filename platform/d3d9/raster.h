@@ -30,7 +30,7 @@ constexpr int kFixedClipPlanes = 3 + kGuardPlanes; // z >= 0, w > 0, z <= w, gua
 
 VertexLayoutOut MakeVertexLayout(const DrawConfig& cfg);
 
-constexpr int kSubPixelBits = 8;       // screen positions snap to 1/256 pixel
+constexpr int kSubPixelBits = 8;        // screen positions snap to 1/256 pixel
 constexpr float kGuardPixels = 8192.0f; // guard band beyond the viewport's centre, in pixels
 
 // What primitive assembly reads of a processed vertex, kept apart from the full record so that the
@@ -71,17 +71,25 @@ int ClipPolygon(const VertexLayoutOut& layout, uint32_t planes, float* verts, in
                 int capacity);
 
 // The varyings a draw's pixels read, in groups of four that are interpolated together (diffuse, specular,
-// fog, and the coordinates of each textured stage). Triangles keep planes only for these groups, as four
-// a, four b and four c values; the rest read as 0. Groups are in ascending order of their first varying,
-// and a later group may overwrite the unused lanes of the one before it.
+// fog, and the coordinates of each textured stage). Groups are in ascending order of their first varying,
+// and a later group may overwrite the unused lanes of the one before it. Lanes without a plane read as 0.
+// Triangles keep these planes in slots of twelve floats, four a, four b and four c values: a group with fewer
+// than four lanes shares its slot with the groups after it, so that a varying's a, b and c are always four
+// floats apart.
 struct VaryingSet
 {
     static constexpr int kMaxGroups = 3 + kMaxStages;
     int groupCount = 0;
-    uint8_t groupBase[kMaxGroups]; // first varying of each group
-    int8_t group[kMaxVary];        // group holding each varying whose plane is kept, or -1
-    bool lane[kMaxGroups][4];      // lanes whose planes are computed
-    int Floats() const { return 12 * groupCount; }
+    uint8_t groupBase[kMaxGroups];  // first varying of each group
+    uint8_t groupLanes[kMaxGroups]; // lanes up to the last one whose plane is kept
+    uint8_t groupAt[kMaxGroups]; // where the group's first a value is, in floats after the z and 1/w planes
+    int8_t group[kMaxVary];      // group holding each varying whose plane is kept, or -1
+    bool lane[kMaxGroups][4];    // lanes whose planes are computed; the others below groupLanes are 0
+    int16_t planeAt[kMaxVary];   // see PlaneAt
+    int floats = 0;              // floats the groups' planes take
+    int Floats() const { return floats; }
+    // The a value of a kept varying's plane (b and c follow at a stride of four), or -1.
+    int PlaneAt(int varying) const { return planeAt[varying]; }
 };
 VaryingSet ActiveVaryings(const DrawConfig& cfg);
 
@@ -99,30 +107,70 @@ enum class PrimKind : uint8_t
     Point
 };
 
-// A primitive ready for the tiles. Attribute data lives in the batch's float arena at `data`:
-// triangles: z plane, 1/w plane, then the planes of the active varyings (varying / w) by groups;
-// lines: for each end x, y, z, 1/w, varyings / w; points: x, y, z, w, varyings.
-struct SetupPrim
+// A primitive ready for the tiles, one cache line: the tile pass reads each one cold. Attribute data lives
+// in the batch's float arena at `data`: triangles: z plane, 1/w plane, then the planes of the active
+// varyings (varying / w) by slots (VaryingSet); lines: for each end x, y, z, 1/w, varyings / w; points: x, y,
+// z, w, varyings.
+struct alignas(64) SetupPrim
 {
     PrimKind kind;
-    bool flat;                            // colours are the constants stored after the planes
-    int32_t minX, minY, maxX, maxY;       // covered pixels, inclusive, inside the clip rectangle
-    int64_t edgeA[3], edgeB[3], edgeC[3]; // inside when A x + B y + C >= 0, in 1/256 pixel units
-    float x0, y0;                         // plane origin
-    float depthOffset;                    // bias added to the interpolated depth
-    uint32_t data;                        // offset into the arena
-    // Triangles drawn as wireframe or points take their depth from the triangle's plane.
-    uint32_t depthPlane; // offset of a z plane in the arena, or ~0u
+    bool flat;      // colours are the constants stored after the planes
+    bool wideEdges; // triangles whose edge functions do not fit below: edge[0] is their EdgeSet's offset
+    int16_t minX, minY, maxX, maxY; // covered pixels, inclusive, inside the clip rectangle
+    float x0, y0;                   // plane origin
+    float depthOffset;              // bias added to the interpolated depth
+    uint32_t data;                  // offset into the arena
+    union
+    {
+        // Triangles: A of the three edges, then B, then the value at (minX, minY) (see EdgeSet).
+        int32_t edge[9];
+        // Lines and points: triangles drawn as wireframe or points take their depth from the triangle's
+        // plane, at this offset in the arena, or kNoPlane.
+        uint32_t depthPlane;
+    };
 };
+static_assert(sizeof(SetupPrim) == 64);
+static_assert(kMaxSurfaceEdge <= 32767, "pixel bounds are 16-bit");
 
 // SetupPrim::depthPlane when the primitive has no depth plane of its own.
 constexpr uint32_t kNoPlane = ~0u;
+
+// The edge functions of a triangle at absolute pixel positions: a pixel centre (x, y) is inside when
+// a x + b y + c >= 0 for all three, in 1/256 pixel units.
+struct EdgeSet
+{
+    int64_t a[3], b[3], c[3];
+};
+
+inline EdgeSet Edges(const SetupPrim& p, const float* arena)
+{
+    EdgeSet e;
+    if (p.wideEdges)
+    {
+        std::memcpy(&e, arena + static_cast<uint32_t>(p.edge[0]), sizeof e);
+        return e;
+    }
+    for (int k = 0; k < 3; ++k)
+    {
+        e.a[k] = p.edge[k];
+        e.b[k] = p.edge[3 + k];
+        e.c[k] = p.edge[6 + k] - e.a[k] * p.minX - e.b[k] * p.minY;
+    }
+    return e;
+}
 
 class PixelPipeline;
 
 // Draws the parts of `prim` that fall into the rectangle [x0, x1) x [y0, y1).
 void RasterizePrim(const DrawConfig& cfg, const VaryingSet& active, const SetupPrim& prim, const float* arena,
                    int x0, int y0, int x1, int y1, PixelPipeline& pixels);
+
+// Draws the primitives prims[indices[0..count)] in that order, as RasterizePrim does one by one; the records
+// and planes of the next ones are fetched while the current one draws, since the set-up wrote them long
+// before and they have left the caches.
+void RasterizeBin(const DrawConfig& cfg, const VaryingSet& active, const SetupPrim* prims,
+                  const uint32_t* indices, size_t count, const float* arena, int x0, int y0, int x1, int y1,
+                  PixelPipeline& pixels);
 
 // ---- pixel stage
 // -------------------------------------------------------------------------------------------

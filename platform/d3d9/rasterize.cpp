@@ -23,16 +23,33 @@ VaryingSet ActiveVaryings(const DrawConfig& cfg)
     const PixelConfig& px = cfg.pixel;
     for (auto& g : set.group)
         g = -1;
+    int slot = -12, slotUsed = 4; // the slot being filled, and its lanes in use
     auto add = [&](int base, bool l0, bool l1, bool l2, bool l3)
     {
         const int g = set.groupCount++;
         set.groupBase[g] = static_cast<uint8_t>(base);
         const bool lanes[4] = {l0, l1, l2, l3};
+        int n = 0;
         for (int i = 0; i < 4; ++i)
         {
             set.lane[g][i] = lanes[i] && base + i < cfg.varyCount;
-            if (set.lane[g][i]) set.group[base + i] = static_cast<int8_t>(g);
+            if (set.lane[g][i])
+            {
+                set.group[base + i] = static_cast<int8_t>(g);
+                n = i + 1;
+            }
         }
+        set.groupLanes[g] = static_cast<uint8_t>(n);
+        set.groupAt[g] = 0;
+        if (n == 0) return;
+        if (slotUsed + n > 4)
+        {
+            slot += 12;
+            slotUsed = 0;
+        }
+        set.groupAt[g] = static_cast<uint8_t>(slot + slotUsed);
+        slotUsed += n;
+        set.floats = slot + 8 + slotUsed;
     };
     add(kVaryDiffuse, true, true, true, true);
     bool specular = px.specularAdd;
@@ -48,6 +65,11 @@ VaryingSet ActiveVaryings(const DrawConfig& cfg)
         if (!st.texture && !st.cube) continue;
         add(kVaryTex + 4 * s, true, true, st.cube != nullptr || st.projectIndex >= 2, st.projectIndex >= 3);
     }
+    for (int i = 0; i < kMaxVary; ++i)
+    {
+        const int g = set.group[i];
+        set.planeAt[i] = static_cast<int16_t>(g < 0 ? -1 : set.groupAt[g] + (i - set.groupBase[g]));
+    }
     return set;
 }
 
@@ -62,11 +84,16 @@ float VaryingSource::Eval(int x, int y, float* vary) const
         const float dx = static_cast<float>(x) - prim->x0, dy = static_cast<float>(y) - prim->y0;
         const float q = planes[1].At(dx, dy);
         const float w = q != 0.0f ? 1.0f / q : 0.0f;
-        const Vec4 vx(dx), vy(dy), vw(w);
-        const float* g = d + 6;
-        for (int k = 0; k < active->groupCount; ++k, g += 12)
-            (((Vec4::Load(g) + Vec4::Load(g + 4) * vx) + Vec4::Load(g + 8) * vy) * vw)
-                .Store(vary + active->groupBase[k]);
+        const float* planesAt = d + 6;
+        for (int k = 0; k < active->groupCount; ++k)
+        {
+            // Lanes without a plane read as a zero plane would give.
+            const float* g = planesAt + active->groupAt[k];
+            float* out = vary + active->groupBase[k];
+            const int n = active->groupLanes[k];
+            for (int i = 0; i < 4; ++i)
+                out[i] = i < n ? ((g[i] + g[4 + i] * dx) + g[8 + i] * dy) * w : 0.0f * w;
+        }
         if (prim->flat) std::memcpy(vary + kVaryDiffuse, d + 6 + active->Floats(), 8 * sizeof(float));
         return w;
     }
@@ -95,8 +122,8 @@ float VaryingSource::Eval(int x, int y, float* vary) const
 void RasterizePrim(const DrawConfig& cfg, const VaryingSet& active, const SetupPrim& p, const float* arena,
                    int x0, int y0, int x1, int y1, PixelPipeline& pixels)
 {
-    const int xs = std::max(p.minX, x0), xe = std::min(p.maxX, x1 - 1);
-    const int ys = std::max(p.minY, y0), ye = std::min(p.maxY, y1 - 1);
+    const int xs = std::max<int>(p.minX, x0), xe = std::min<int>(p.maxX, x1 - 1);
+    const int ys = std::max<int>(p.minY, y0), ye = std::min<int>(p.maxY, y1 - 1);
     if (xs > xe || ys > ye) return;
     VaryingSource src;
     src.prim = &p;
@@ -105,8 +132,10 @@ void RasterizePrim(const DrawConfig& cfg, const VaryingSet& active, const SetupP
     src.active = &active;
     const float* d = arena + p.data;
     auto clampDepth = [](float z) { return z < 0.0f ? 0.0f : (z > 1.0f ? 1.0f : z); };
-    const Plane* depthPlane =
-        p.depthPlane != kNoPlane ? reinterpret_cast<const Plane*>(arena + p.depthPlane) : nullptr;
+    // Triangles keep their edge functions where lines and points keep this offset.
+    const Plane* depthPlane = p.kind != PrimKind::Triangle && p.depthPlane != kNoPlane
+                                  ? reinterpret_cast<const Plane*>(arena + p.depthPlane)
+                                  : nullptr;
 
     switch (p.kind)
     {
@@ -118,12 +147,13 @@ void RasterizePrim(const DrawConfig& cfg, const VaryingSet& active, const SetupP
             break;
         }
         const Plane& zp = reinterpret_cast<const Plane*>(d)[0];
+        const EdgeSet ed = Edges(p, arena);
         for (int y = ys; y <= ye; ++y)
         {
-            int64_t e0 = p.edgeA[0] * xs + p.edgeB[0] * y + p.edgeC[0];
-            int64_t e1 = p.edgeA[1] * xs + p.edgeB[1] * y + p.edgeC[1];
-            int64_t e2 = p.edgeA[2] * xs + p.edgeB[2] * y + p.edgeC[2];
-            for (int x = xs; x <= xe; ++x, e0 += p.edgeA[0], e1 += p.edgeA[1], e2 += p.edgeA[2])
+            int64_t e0 = ed.a[0] * xs + ed.b[0] * y + ed.c[0];
+            int64_t e1 = ed.a[1] * xs + ed.b[1] * y + ed.c[1];
+            int64_t e2 = ed.a[2] * xs + ed.b[2] * y + ed.c[2];
+            for (int x = xs; x <= xe; ++x, e0 += ed.a[0], e1 += ed.a[1], e2 += ed.a[2])
             {
                 if ((e0 | e1 | e2) < 0) continue;
                 const float z =
@@ -181,6 +211,32 @@ void RasterizePrim(const DrawConfig& cfg, const VaryingSet& active, const SetupP
             }
         break;
     }
+    }
+}
+
+void RasterizeBin(const DrawConfig& cfg, const VaryingSet& active, const SetupPrim* prims,
+                  const uint32_t* indices, size_t count, const float* arena, int x0, int y0, int x1, int y1,
+                  PixelPipeline& pixels)
+{
+    // Records are fetched twice as far ahead as the planes they point to, so that reading a record's
+    // offset to fetch its planes does not wait.
+    constexpr size_t kAhead = 8;
+    for (size_t k = 0; k < count; ++k)
+    {
+#if FEROLT_D3D9_SSE
+        if (k + 2 * kAhead < count)
+        {
+            _mm_prefetch(reinterpret_cast<const char*>(prims + indices[k + 2 * kAhead]), _MM_HINT_T0);
+        }
+        if (k + kAhead < count)
+        {
+            const char* d = reinterpret_cast<const char*>(arena + prims[indices[k + kAhead]].data);
+            _mm_prefetch(d, _MM_HINT_T0);
+            _mm_prefetch(d + 64, _MM_HINT_T0);
+            _mm_prefetch(d + 128, _MM_HINT_T0);
+        }
+#endif
+        RasterizePrim(cfg, active, prims[indices[k]], arena, x0, y0, x1, y1, pixels);
     }
 }
 } // namespace ferolt::d3d9

@@ -351,12 +351,13 @@ void PixelPipeline::Quads(const SetupPrim& p, const float* arena, const VaryingS
     const Plane& qp = planes[1];
     const float* groups = d + 6;
     const float* flat = p.flat ? d + 6 + active.Floats() : nullptr;
+    const EdgeSet ed = Edges(p, arena);
     // Where the plane (a, b, c at a stride of four) of each varying is; null when it is not kept.
     const float* planeOf[kMaxVary];
     for (int i = 0; i < kMaxVary; ++i)
     {
-        const int g = active.group[i];
-        planeOf[i] = g < 0 ? nullptr : groups + 12 * g + (i - active.groupBase[g]);
+        const int at = active.PlaneAt(i);
+        planeOf[i] = at < 0 ? nullptr : groups + at;
     }
     auto plane = [&](int varying, float* a, float* b, float* c) -> bool
     {
@@ -387,7 +388,7 @@ void PixelPipeline::Quads(const SetupPrim& p, const float* arena, const VaryingS
         int64_t left = xs, right = xe;
         for (int e = 0; e < 3; ++e)
         {
-            const int64_t a = p.edgeA[e], rowValue = p.edgeB[e] * y + p.edgeC[e];
+            const int64_t a = ed.a[e], rowValue = ed.b[e] * y + ed.c[e];
             if (a > 0)
                 left = std::max(left, CeilDiv(-rowValue, a));
             else if (a < 0)

@@ -159,20 +159,25 @@ FEROLT_AVX2 inline __m256i Join(__m128i lo, __m128i hi)
     return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
 }
 
+// The lanes of a four-pixel half that mask selects; the others read as 0. Lane by lane: the pixels of the
+// triangle before were often stored lane by lane just now, and a wider load, or a masked one, would wait
+// until those stores have left for the cache instead of taking their values from the store buffer.
+FEROLT_AVX2 inline __m128i LoadHalf(const uint32_t* p, int mask)
+{
+    if (mask == 0xf) return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    if (!mask) return _mm_setzero_si128();
+    // Lanes outside the mask read the first lane inside it (always there), then are cleared.
+    const int first = __builtin_ctz(static_cast<unsigned>(mask));
+    auto at = [&](int i) { return static_cast<int>(p[(mask >> i) & 1 ? i : first]); };
+    const __m128i v = _mm_setr_epi32(at(0), at(1), at(2), at(3));
+    const __m128i bit = _mm_setr_epi32(1, 2, 4, 8);
+    return _mm_and_si128(v, _mm_cmpeq_epi32(_mm_and_si128(_mm_set1_epi32(mask), bit), bit));
+}
+
 // Loads the lanes of two four-pixel halves that mask selects; the others read as 0.
 FEROLT_AVX2 inline __m256i LoadHalves(const uint32_t* p0, const uint32_t* p1, int mask)
 {
-    if (mask == 0xff)
-        return Join(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p0)),
-                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(p1)));
-    const __m256i m = LaneMask(mask);
-    const __m128i lo = (mask & 0xf)
-                           ? _mm_maskload_epi32(reinterpret_cast<const int*>(p0), _mm256_castsi256_si128(m))
-                           : _mm_setzero_si128();
-    const __m128i hi =
-        (mask & 0xf0) ? _mm_maskload_epi32(reinterpret_cast<const int*>(p1), _mm256_extracti128_si256(m, 1))
-                      : _mm_setzero_si128();
-    return Join(lo, hi);
+    return Join(LoadHalf(p0, mask & 0xf), LoadHalf(p1, mask >> 4));
 }
 
 FEROLT_AVX2 inline void StoreHalves(uint32_t* p0, uint32_t* p1, int mask, __m256i v)
@@ -629,10 +634,11 @@ FEROLT_AVX2 void SpanAvx2::Run(PixelPipeline& pp, const SetupPrim& p, const floa
     const Plane& qp = planes[1];
     const float* groups = d + 6;
     const float* flat = p.flat ? d + 6 + active.Floats() : nullptr;
+    const EdgeSet ed = Edges(p, arena);
     auto planeAt = [&](int i) -> const float*
     {
-        const int g = active.group[i];
-        return g < 0 ? nullptr : groups + 12 * g + (i - active.groupBase[g]);
+        const int at = active.PlaneAt(i);
+        return at < 0 ? nullptr : groups + at;
     };
 
     // Per triangle: the planes in registers.
@@ -692,21 +698,16 @@ FEROLT_AVX2 void SpanAvx2::Run(PixelPipeline& pp, const SetupPrim& p, const floa
 
     // Narrow triangles take four columns of two rows a step, others eight columns of one row.
     const bool narrow = xe - xs < 4 && ye > ys;
-    alignas(32) int lx[8], ly[8];
-    for (int i = 0; i < 8; ++i)
-    {
-        lx[i] = narrow ? i & 3 : i;
-        ly[i] = narrow ? i >> 2 : 0;
-    }
-    const __m256i lxv = _mm256_load_si256(reinterpret_cast<const __m256i*>(lx));
-    const __m256i lyv = _mm256_load_si256(reinterpret_cast<const __m256i*>(ly));
+    const __m256i lxv =
+        narrow ? _mm256_setr_epi32(0, 1, 2, 3, 0, 1, 2, 3) : _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i lyv = narrow ? _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1) : _mm256_setzero_si256();
     // Edge function offsets of the lanes from the step's first pixel.
     __m256i edgeOff[3][2];
     for (int e = 0; e < 3; ++e)
     {
-        const int64_t a = p.edgeA[e];
+        const int64_t a = ed.a[e];
         edgeOff[e][0] = _mm256_setr_epi64x(0, a, 2 * a, 3 * a);
-        edgeOff[e][1] = _mm256_add_epi64(edgeOff[e][0], _mm256_set1_epi64x(narrow ? p.edgeB[e] : 4 * a));
+        edgeOff[e][1] = _mm256_add_epi64(edgeOff[e][0], _mm256_set1_epi64x(narrow ? ed.b[e] : 4 * a));
     }
     const int stepX = narrow ? 4 : 8, stepY = narrow ? 2 : 1;
 
@@ -738,7 +739,7 @@ FEROLT_AVX2 void SpanAvx2::Run(PixelPipeline& pp, const SetupPrim& p, const floa
             __m256i neg0 = _mm256_setzero_si256(), neg1 = _mm256_setzero_si256();
             for (int e = 0; e < 3; ++e)
             {
-                const __m256i base = _mm256_set1_epi64x(p.edgeA[e] * bx + p.edgeB[e] * by + p.edgeC[e]);
+                const __m256i base = _mm256_set1_epi64x(ed.a[e] * bx + ed.b[e] * by + ed.c[e]);
                 neg0 = _mm256_or_si256(neg0, _mm256_add_epi64(base, edgeOff[e][0]));
                 neg1 = _mm256_or_si256(neg1, _mm256_add_epi64(base, edgeOff[e][1]));
             }

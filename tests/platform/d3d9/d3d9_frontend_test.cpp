@@ -1,6 +1,7 @@
 // The front end of the draw pipeline: the four-lane vertex path against the vertex-by-vertex one, large
 // indexed draws whose vertices are processed segment by segment, and dense meshes of triangles smaller
 // than a pixel, most of which are dropped before set-up.
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <vector>
@@ -297,6 +298,17 @@ TEST(FrontEndTest, SegmentedIndexedDrawMatchesTheTrianglesSpeltOut)
         EXPECT_EQ(RenderScatter(s, true, threads), reference) << threads << " threads";
 }
 
+// Unlit, unculled, no depth, added up with ONE, ONE blending: each draw of a pixel adds its colour once.
+void CountCoverage(IDirect3DDevice9* dev)
+{
+    dev->SetRenderState(D3DRS_LIGHTING, FALSE);
+    dev->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+    dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+    dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+}
+
 // ---- triangles smaller than a pixel
 // A grid of triangles a fraction of a pixel across tiles [2, 14] x [2, 14] exactly, with corners on
 // quarter pixels so that many edges pass through pixel centres. Added up with ONE, ONE
@@ -308,12 +320,7 @@ TEST(FrontEndTest, SubPixelMeshCoversEachPixelCentreOnce)
     {
         Target d(16, 16, D3DFMT_D24S8, threads);
         IDirect3DDevice9* dev = d.Get();
-        dev->SetRenderState(D3DRS_LIGHTING, FALSE);
-        dev->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
-        dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-        dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
-        dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
-        dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+        CountCoverage(dev);
         dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0x00000000, 1.0f, 0);
         const int cells = 40; // 12 pixels / 40 = 0.3 px cells
         auto at = [&](int i, int j)
@@ -353,5 +360,78 @@ TEST(FrontEndTest, SubPixelMeshCoversEachPixelCentreOnce)
                     << "pixel " << x << ", " << y << ", " << threads << " threads";
             }
     }
+}
+
+// ---- triangles much larger than the target
+// A fan of triangles thousands of pixels across around a pixel centre of the target, so that each triangle's
+// edge functions take 64 bits, and the rays between them pass through many pixel centres. Added up with
+// ONE, ONE blending, each pixel must be drawn exactly once, by the pixel-by-pixel path (a stencil test that
+// passes everything), the four-wide loop and the eight-wide one.
+TEST(FrontEndTest, LargeTriangleFanCoversEachPixelCentreOnce)
+{
+    struct Case
+    {
+        const char* name;
+        float cx, cy;     // centre of the fan, a pixel centre of the 64 x 48 target
+        int perQuadrant;  // rays in each quarter turn
+        float dirs[3][2]; // their directions in the first quarter, by increasing angle; turned for the others
+    };
+    const Case cases[] = {
+        {"the axes and whole slopes", 20, 30, 3, {{1, 0}, {2, 1}, {1, 2}}},
+        {"third slopes", 41, 9, 2, {{3, 1}, {1, 3}}},
+        {"near the axes, from a corner", 0, 47, 3, {{8, 1}, {1, 1}, {1, 8}}},
+    };
+    struct Path
+    {
+        const char* name;
+        bool general, eight;
+    };
+    const Path paths[] = {
+        {"pixel by pixel", true, true}, {"four-wide", false, false}, {"eight-wide", false, true}};
+    for (const Case& c : cases)
+        for (const Path& path : paths)
+            for (unsigned threads : {1u, 3u})
+            {
+                ferolt::d3d9::SetPixelAvx2Allowed(path.eight);
+                Target d(64, 48, D3DFMT_D24S8, threads);
+                IDirect3DDevice9* dev = d.Get();
+                CountCoverage(dev);
+                if (path.general)
+                {
+                    dev->SetRenderState(D3DRS_STENCILENABLE, TRUE);
+                    dev->SetRenderState(D3DRS_STENCILFUNC, D3DCMP_ALWAYS);
+                }
+                dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0x00000000, 1.0f, 0);
+                // Rays end some 6000 pixels out, at whole pixels, so that they are exact in 1/256 pixel.
+                std::vector<TVertex> ends;
+                for (int quadrant = 0; quadrant < 4; ++quadrant)
+                    for (int k = 0; k < c.perQuadrant; ++k)
+                    {
+                        float dx = c.dirs[k][0], dy = c.dirs[k][1];
+                        for (int turn = 0; turn < quadrant; ++turn)
+                        {
+                            const float t = dx;
+                            dx = -dy;
+                            dy = t;
+                        }
+                        const float scale = std::floor(6000.0f / std::max(std::fabs(dx), std::fabs(dy)));
+                        ends.push_back({c.cx + dx * scale, c.cy + dy * scale, 0.5f, 1, 0x00010203, 0, 0});
+                    }
+                const size_t rays = ends.size();
+                std::vector<TVertex> tris;
+                const TVertex centre{c.cx, c.cy, 0.5f, 1, 0x00010203, 0, 0};
+                for (size_t k = 0; k < rays; ++k)
+                    tris.insert(tris.end(), {centre, ends[k], ends[(k + 1) % rays]});
+                dev->SetFVF(kTVertexFvf);
+                ASSERT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(tris.size() / 3),
+                                               tris.data(), sizeof(TVertex)),
+                          D3D_OK);
+                const std::vector<uint32_t> px = d.Pixels();
+                size_t wrong = 0;
+                for (uint32_t p : px)
+                    wrong += (p & 0xffffffu) != 0x010203u;
+                EXPECT_EQ(wrong, 0u) << c.name << ", " << path.name << ", " << threads << " threads";
+            }
+    ferolt::d3d9::SetPixelAvx2Allowed(true);
 }
 } // namespace

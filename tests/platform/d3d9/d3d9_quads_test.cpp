@@ -102,6 +102,7 @@ std::vector<uint32_t> Render(const Variant& v, bool generalPath, bool small)
     EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, triangles, verts.data(), sizeof(V)), D3D_OK);
     std::vector<uint32_t> pixels = t.Pixels();
     dev->SetTexture(0, nullptr);
+    dev->SetTexture(1, nullptr);
     tex->Release();
     return pixels;
 }
@@ -179,6 +180,25 @@ TEST(QuadLoopTest, MatchesThePixelByPixelPath)
              d->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
              d->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
              d->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+         }},
+        {"two textured stages, fog, specular: one-lane and two-lane planes share a slot",
+         [](IDirect3DDevice9* d)
+         {
+             IDirect3DBaseTexture9* t = nullptr;
+             d->GetTexture(0, &t);
+             d->SetTexture(1, t);
+             t->Release();
+             d->SetTextureStageState(1, D3DTSS_TEXCOORDINDEX, 0);
+             d->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_MODULATE);
+             d->SetTextureStageState(1, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+             d->SetTextureStageState(1, D3DTSS_COLORARG2, D3DTA_CURRENT);
+             d->SetSamplerState(1, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
+             d->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
+             d->SetRenderState(D3DRS_FOGENABLE, TRUE);
+             d->SetRenderState(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
+             d->SetRenderState(D3DRS_FOGSTART, F2DW(1.0f));
+             d->SetRenderState(D3DRS_FOGEND, F2DW(6.0f));
+             d->SetRenderState(D3DRS_FOGCOLOR, 0xff304050);
          }},
         {"coordinates far outside the texture",
          [](IDirect3DDevice9* d)
