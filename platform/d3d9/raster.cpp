@@ -85,10 +85,18 @@ private:
     // Whether a solid triangle can draw a pixel: not degenerate, not culled, and, when its bounds are small,
     // holding a pixel centre by the rasteriser's own test. Most triangles of a dense mesh stop here, before
     // any set-up; SetupTriangle makes the same decisions for those that pass.
-    bool Visible(const ScreenVertex& s0, const ScreenVertex& s1, const ScreenVertex& s2) const;
+    // What Visible found out, so that SetupTriangle need not find it again.
+    struct Screened
+    {
+        int64_t area; // twice the signed area in 1/256 pixel squared; positive is clockwise
+        int32_t minX, maxX, minY, maxY;
+    };
+    bool Visible(const ScreenVertex& s0, const ScreenVertex& s1, const ScreenVertex& s2, Screened* out) const;
     // Corners go in registers: arrays of them passed through memory stall the loads that read them back.
+    // `known` is what Visible returned for the same corners, or null.
     void SetupTriangle(const float* va, const float* vb, const float* vc, const float* provoking,
-                       const ScreenVertex& s0, const ScreenVertex& s1, const ScreenVertex& s2);
+                       const ScreenVertex& s0, const ScreenVertex& s1, const ScreenVertex& s2,
+                       const Screened* known);
     void Bin(uint32_t index);
     uint32_t Alloc(size_t floats)
     {
@@ -136,7 +144,8 @@ void Setup::Bin(uint32_t index)
             batch_.bins[ty * tilesX_ + tx].push_back(index);
 }
 
-bool Setup::Visible(const ScreenVertex& s0, const ScreenVertex& s1, const ScreenVertex& s2) const
+bool Setup::Visible(const ScreenVertex& s0, const ScreenVertex& s1, const ScreenVertex& s2,
+                    Screened* out) const
 {
     const int64_t x0 = s0.fx, y0 = s0.fy;
     int64_t x1 = s1.fx, y1 = s1.fy, x2 = s2.fx, y2 = s2.fy;
@@ -154,6 +163,7 @@ bool Setup::Visible(const ScreenVertex& s0, const ScreenVertex& s1, const Screen
     const int32_t maxY =
         static_cast<int32_t>(std::min<int64_t>(std::max({y0, y1, y2}) >> kSubPixelBits, clip_.bottom - 1));
     if (minX > maxX || minY > maxY) return false;
+    *out = {area, minX, maxX, minY, maxY};
     if ((static_cast<int64_t>(maxX - minX) + 1) * (maxY - minY + 1) > 16) return true;
     if (area < 0)
     {
@@ -174,20 +184,31 @@ bool Setup::Visible(const ScreenVertex& s0, const ScreenVertex& s1, const Screen
 void Setup::Triangle(const float* a, const float* b, const float* c, const float* provoking,
                      const ScreenVertex* sa, const ScreenVertex* sb, const ScreenVertex* sc)
 {
-    if (cfg_.raster.fillMode == D3DFILL_SOLID && !Visible(*sa, *sb, *sc)) return;
-    SetupTriangle(a, b, c, provoking, *sa, *sb, *sc);
+    if (cfg_.raster.fillMode != D3DFILL_SOLID)
+    {
+        SetupTriangle(a, b, c, provoking, *sa, *sb, *sc, nullptr);
+        return;
+    }
+    Screened known;
+    if (Visible(*sa, *sb, *sc, &known)) SetupTriangle(a, b, c, provoking, *sa, *sb, *sc, &known);
 }
 
 void Setup::Triangle(const float* a, const float* b, const float* c, const float* provoking)
 {
     ScreenVertex s[3];
     if (!Project(a, &s[0]) || !Project(b, &s[1]) || !Project(c, &s[2])) return;
-    if (cfg_.raster.fillMode == D3DFILL_SOLID && !Visible(s[0], s[1], s[2])) return;
-    SetupTriangle(a, b, c, provoking, s[0], s[1], s[2]);
+    if (cfg_.raster.fillMode != D3DFILL_SOLID)
+    {
+        SetupTriangle(a, b, c, provoking, s[0], s[1], s[2], nullptr);
+        return;
+    }
+    Screened known;
+    if (Visible(s[0], s[1], s[2], &known)) SetupTriangle(a, b, c, provoking, s[0], s[1], s[2], &known);
 }
 
 void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, const float* provoking,
-                          const ScreenVertex& s0, const ScreenVertex& s1, const ScreenVertex& s2)
+                          const ScreenVertex& s0, const ScreenVertex& s1, const ScreenVertex& s2,
+                          const Screened* known)
 {
     struct Corner
     {
@@ -199,11 +220,17 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
     Corner v[3] = {{s0.fx, s0.fy, s0.z, s0.q, va + vary},
                    {s1.fx, s1.fy, s1.z, s1.q, vb + vary},
                    {s2.fx, s2.fy, s2.z, s2.q, vc + vary}};
-    int64_t area = (v[1].fx - v[0].fx) * (v[2].fy - v[0].fy) - (v[2].fx - v[0].fx) * (v[1].fy - v[0].fy);
-    if (area == 0) return;
-    // Positive area is clockwise on the screen (y grows downwards).
-    const DWORD cull = cfg_.raster.cullMode;
-    if ((cull == D3DCULL_CW && area > 0) || (cull == D3DCULL_CCW && area < 0)) return;
+    int64_t area;
+    if (known)
+        area = known->area;
+    else
+    {
+        area = (v[1].fx - v[0].fx) * (v[2].fy - v[0].fy) - (v[2].fx - v[0].fx) * (v[1].fy - v[0].fy);
+        if (area == 0) return;
+        // Positive area is clockwise on the screen (y grows downwards).
+        const DWORD cull = cfg_.raster.cullMode;
+        if ((cull == D3DCULL_CW && area > 0) || (cull == D3DCULL_CCW && area < 0)) return;
+    }
     if (area < 0)
     {
         std::swap(v[1], v[2]);
@@ -221,18 +248,23 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
     }
 #endif
 
-    const int64_t minFx = std::min({v[0].fx, v[1].fx, v[2].fx}),
-                  maxFx = std::max({v[0].fx, v[1].fx, v[2].fx});
-    const int64_t minFy = std::min({v[0].fy, v[1].fy, v[2].fy}),
-                  maxFy = std::max({v[0].fy, v[1].fy, v[2].fy});
     const int64_t sub = static_cast<int64_t>(kSubPixel);
-    // Covered pixel centres: ceil and floor of the bounds in pixels (shifts round towards minus infinity).
-    const int32_t minX =
-        static_cast<int32_t>(std::max<int64_t>((minFx + sub - 1) >> kSubPixelBits, clip_.left));
-    const int32_t maxX = static_cast<int32_t>(std::min<int64_t>(maxFx >> kSubPixelBits, clip_.right - 1));
-    const int32_t minY =
-        static_cast<int32_t>(std::max<int64_t>((minFy + sub - 1) >> kSubPixelBits, clip_.top));
-    const int32_t maxY = static_cast<int32_t>(std::min<int64_t>(maxFy >> kSubPixelBits, clip_.bottom - 1));
+    int32_t minX, maxX, minY, maxY;
+    if (known)
+        minX = known->minX, maxX = known->maxX, minY = known->minY, maxY = known->maxY;
+    else
+    {
+        const int64_t minFx = std::min({v[0].fx, v[1].fx, v[2].fx}),
+                      maxFx = std::max({v[0].fx, v[1].fx, v[2].fx});
+        const int64_t minFy = std::min({v[0].fy, v[1].fy, v[2].fy}),
+                      maxFy = std::max({v[0].fy, v[1].fy, v[2].fy});
+        // Covered pixel centres: ceil and floor of the bounds in pixels (shifts round towards minus
+        // infinity).
+        minX = static_cast<int32_t>(std::max<int64_t>((minFx + sub - 1) >> kSubPixelBits, clip_.left));
+        maxX = static_cast<int32_t>(std::min<int64_t>(maxFx >> kSubPixelBits, clip_.right - 1));
+        minY = static_cast<int32_t>(std::max<int64_t>((minFy + sub - 1) >> kSubPixelBits, clip_.top));
+        maxY = static_cast<int32_t>(std::min<int64_t>(maxFy >> kSubPixelBits, clip_.bottom - 1));
+    }
 
     const DWORD fill = cfg_.raster.fillMode;
     if (fill == D3DFILL_SOLID && (minX > maxX || minY > maxY)) return;

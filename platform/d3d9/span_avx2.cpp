@@ -381,7 +381,7 @@ struct StageTex
     bool lod = false;        // the level follows the derivatives
     bool constLevel = false; // level holds for every pixel whose coordinates are finite
     int level = 0;
-    Level at;
+    Level at{};
 };
 
 // Level of each lane from the screen-space derivatives: dc/dx = w (dP/dx - c dQ/dx), as the general path
@@ -693,7 +693,8 @@ FEROLT_AVX2 void SpanAvx2::Run(PixelPipeline& pp, const SetupPrim& p, const floa
             t.level = _mm256_cvtsi256_si32(l);
         }
         t.constLevel = !t.lod || affine;
-        t.at = LevelOf(*f.level[t.level]);
+        // Only a level that holds for the whole triangle is read from here.
+        if (t.constLevel) t.at = LevelOf(*f.level[t.level]);
     }
 
     // Narrow triangles take four columns of two rows a step, others eight columns of one row.
