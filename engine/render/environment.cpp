@@ -7,6 +7,7 @@
 
 #include "engine/core/backbuffer.h"
 #include "engine/core/globals.h"
+#include "engine/core/material_apply.h"
 #include "engine/core/material_textures.h"
 #include "engine/render/pass_setup.h"
 
@@ -98,13 +99,7 @@ bool ReadEnvironmentRecord(const void* data, size_t size, EnvironmentStruct_TYP*
 
 D3DCOLOR ColorValueToD3DColor(const D3DCOLORVALUE* color)
 {
-    auto channel = [](float v) -> DWORD
-    {
-        if (v > 1.0f) return 255;
-        if (v > 0.0f) return static_cast<DWORD>(v * 255.0f);
-        return 0;
-    };
-    return channel(color->a) << 24 | channel(color->r) << 16 | channel(color->g) << 8 | channel(color->b);
+    return D3DCOLOR_ARGB(FactorByte(color->a), FactorByte(color->r), FactorByte(color->g), FactorByte(color->b));
 }
 
 void ClearToPlainBackground(IDirect3DDevice9* device, const PassContextStruct_TYP* pass, D3DCOLOR color)

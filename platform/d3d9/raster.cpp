@@ -803,27 +803,25 @@ void ExecuteDraw(const DrawConfig& cfg, const DrawCall& call, WorkerPool& pool)
             if (!indexed)
                 list([&](size_t i)
                      { return static_cast<int64_t>(call.startVertex) - lo + static_cast<int64_t>(i); });
-            else if (call.indices.index32)
-            {
-                const uint8_t* at = call.indices.data + static_cast<size_t>(call.startIndex) * 4;
-                list(
-                    [&](size_t i)
-                    {
-                        uint32_t v;
-                        std::memcpy(&v, at + i * 4, 4);
-                        return base + v;
-                    });
-            }
             else
             {
-                const uint8_t* at = call.indices.data + static_cast<size_t>(call.startIndex) * 2;
-                list(
-                    [&](size_t i)
-                    {
-                        uint16_t v;
-                        std::memcpy(&v, at + i * 2, 2);
-                        return base + v;
-                    });
+                // Read as the buffer's index type, so the loop holds no per-index branch on it.
+                auto fromIndices = [&](auto width)
+                {
+                    using Index = decltype(width);
+                    const uint8_t* at = call.indices.data + static_cast<size_t>(call.startIndex) * sizeof(Index);
+                    list(
+                        [&](size_t i)
+                        {
+                            Index v;
+                            std::memcpy(&v, at + i * sizeof(Index), sizeof(Index));
+                            return base + v;
+                        });
+                };
+                if (call.indices.index32)
+                    fromIndices(uint32_t{});
+                else
+                    fromIndices(uint16_t{});
             }
             return;
         }

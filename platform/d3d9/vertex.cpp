@@ -145,6 +145,24 @@ void Transform4(const float v[4], const D3DMATRIX& m, float out[4])
         out[j] = v[0] * m.m[0][j] + v[1] * m.m[1][j] + v[2] * m.m[2][j] + v[3] * m.m[3][j];
 }
 
+// Missing components of a read coordinate set pad as (u, v, 1, 0) before the transform.
+void PadTexCoord(uint8_t type, float t[4])
+{
+    const int dims = ElementComponents(type);
+    if (dims < 4) t[dims] = 1.0f;
+    for (int i = dims + 1; i < 4; ++i)
+        t[i] = 0.0f;
+}
+
+// A stage's coordinates into its varyings, through the texture transform when it is on.
+void StoreTexCoord(const TexCoordConfig& tc, const float t[4], float* dst)
+{
+    if (tc.count)
+        Transform4(t, tc.matrix, dst);
+    else
+        std::memcpy(dst, t, 4 * sizeof(float));
+}
+
 float FogFactor(DWORD mode, float d, float start, float end, float density)
 {
     float f = 1.0f;
@@ -346,18 +364,8 @@ void ProcessVertex(const DrawConfig& cfg, const VertexLayoutOut& layout, int64_t
         {
             const TexCoordConfig& tc = vc.texcoord[s];
             float t[4] = {0, 0, 0, 0};
-            if (tc.set < kMaxTexSets && fetch(in.tex[tc.set], t))
-            {
-                const int dims = ElementComponents(in.tex[tc.set].type);
-                if (dims < 4) t[dims] = 1.0f;
-                for (int i = dims + 1; i < 4; ++i)
-                    t[i] = 0.0f;
-            }
-            float* dst = vary + kVaryTex + 4 * s;
-            if (tc.count)
-                Transform4(t, tc.matrix, dst);
-            else
-                std::memcpy(dst, t, sizeof(t));
+            if (tc.set < kMaxTexSets && fetch(in.tex[tc.set], t)) PadTexCoord(in.tex[tc.set].type, t);
+            StoreTexCoord(tc, t, vary + kVaryTex + 4 * s);
         }
         std::memcpy(o + VertexLayoutOut::kFlags, &flags, 4);
         return;
@@ -461,21 +469,10 @@ void ProcessVertex(const DrawConfig& cfg, const VertexLayoutOut& layout, int64_t
             break;
         }
         default:
-            if (tc.set < kMaxTexSets && fetch(in.tex[tc.set], t))
-            {
-                // Missing components pad as (u, v, 1, 0) before the transform.
-                const int dims = ElementComponents(in.tex[tc.set].type);
-                if (dims < 4) t[dims] = 1.0f;
-                for (int i = dims + 1; i < 4; ++i)
-                    t[i] = 0.0f;
-            }
+            if (tc.set < kMaxTexSets && fetch(in.tex[tc.set], t)) PadTexCoord(in.tex[tc.set].type, t);
             break;
         }
-        float* dst = vary + kVaryTex + 4 * s;
-        if (tc.count)
-            Transform4(t, tc.matrix, dst);
-        else
-            std::memcpy(dst, t, sizeof(t));
+        StoreTexCoord(tc, t, vary + kVaryTex + 4 * s);
     }
     std::memcpy(o + VertexLayoutOut::kFlags, &flags, 4);
 }
