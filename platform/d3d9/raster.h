@@ -255,6 +255,22 @@ private:
     // For one stage that modulates its texture by the diffuse colour: where its alpha comes from
     // (span_avx2.cpp); -1 for other stage set-ups.
     int modulateAlpha_ = -1;
+    // The eight-wide loop for the draw's depth and blend state, and where it finds the planes it reads,
+    // worked out once per draw instead of once per triangle (span_avx2.cpp).
+    using Avx2Loop = void (*)(PixelPipeline&, const SetupPrim&, const float*, int, int, int, int);
+    Avx2Loop avx2Loop_ = nullptr;
+    struct LanePlan
+    {
+        const VaryingSet* active = nullptr; // the varyings it was made for
+        // Plane offsets after the z and 1/w planes; -1 for a varying without one.
+        int16_t diffuse[4], specular[4], fog, u[kMaxStages], v[kMaxStages];
+        bool specularKept = false;
+        bool dense = false;        // every diffuse, kept specular, fog and texture coordinate has a plane
+        bool lod[kMaxStages] = {}; // the stage's level follows the derivatives
+        int flatAt = 0;            // where flat colours follow the planes
+    } plan_;
+    void SelectAvx2Loop();
+    void PlanLanes(const VaryingSet& active);
     void FlushLanes();
     float vary_[kMaxVary] = {}; // varyings a draw does not read stay 0
 };

@@ -161,6 +161,7 @@ bool PixelPipeline::PrepareQuads()
         }
         std::memset(laneData_, 0, sizeof(laneData_));
         std::memset(lanePixel_, 0, sizeof(lanePixel_));
+        SelectAvx2Loop();
     }
     return true;
 }

@@ -320,24 +320,29 @@ FEROLT_AVX2 __attribute__((always_inline)) inline bool SampleLevel(const Level& 
     return true;
 }
 
-// Plane of one varying broadcast to eight lanes; all zero when the draw does not keep it.
+// Plane of the depth or 1/w broadcast to eight lanes.
 struct LanePlane
 {
     __m256 a, b, c;
-    bool kept;
 };
-
-FEROLT_AVX2 inline LanePlane PlaneOf(const float* at)
-{
-    if (!at) return {_mm256_setzero_ps(), _mm256_setzero_ps(), _mm256_setzero_ps(), false};
-    return {S(at[0]), S(at[4]), S(at[8]), true};
-}
 
 // (a + b dx) + c dy, as Plane::At rounds.
 FEROLT_AVX2 inline __m256 At(const LanePlane& p, __m256 dx, __m256 dy)
 {
     return _mm256_add_ps(_mm256_add_ps(p.a, _mm256_mul_ps(p.b, dx)), _mm256_mul_ps(p.c, dy));
 }
+
+// The same for a varying's plane in the triangle's data (a, b and c four floats apart), read where it is
+// used: most triangles take one step, and sixty broadcasts kept in registers would not fit.
+FEROLT_AVX2 inline __m256 At(const float* plane, __m256 dx, __m256 dy)
+{
+    return _mm256_add_ps(
+        _mm256_add_ps(_mm256_broadcast_ss(plane), _mm256_mul_ps(_mm256_broadcast_ss(plane + 4), dx)),
+        _mm256_mul_ps(_mm256_broadcast_ss(plane + 8), dy));
+}
+
+// Stands in for the plane of a varying the draw does not keep: it evaluates to +0 as a missing plane does.
+alignas(16) constexpr float kZeroPlane[12] = {};
 
 // Whether unsigned a and b compare as func says, lane by lane.
 FEROLT_AVX2 inline __m256i CompareDepth(DWORD func, __m256i a, __m256i b)
@@ -374,14 +379,88 @@ enum BlendKind
 };
 } // namespace
 
-// A textured stage's coordinate planes and, when it is the same for the whole triangle, its level.
+// Which lanes of a step lie outside a triangle, from its edge functions. They go in 32-bit lanes when every
+// value they take within the bounds and a step beyond fits: |A|, |B| < 2^20 and |C at the bounds' corner|
+// < 2^26 over fewer than 512 pixels either way stay below 2^31, as for all but large triangles. Others take
+// 64-bit lanes.
+struct Coverage
+{
+    const SetupPrim& p;
+    bool narrow;
+    bool lanes32;
+    __m256i edge32[3];     // 32 bits: the edge functions of the lanes at the bounds' corner
+    EdgeSet ed;            // 64 bits: the edge functions,
+    __m256i edgeOff[3][2]; // and the lanes' offsets from the step's first pixel
+
+    FEROLT_AVX2 Coverage(const SetupPrim& prim, const float* arena, bool narrowSteps, __m256i lxv,
+                         __m256i lyv)
+        : p(prim), narrow(narrowSteps)
+    {
+        lanes32 = !p.wideEdges && p.maxX - p.minX < 512 && p.maxY - p.minY < 512;
+        if (lanes32)
+        {
+            // v in (-bound, bound) as v + bound < 2 bound, unsigned: A and B of the three edges, then C.
+            const __m256i bound =
+                _mm256_setr_epi32(1 << 20, 1 << 20, 1 << 20, 1 << 20, 1 << 20, 1 << 20, 1 << 26, 1 << 26);
+            const __m256i last = _mm256_add_epi32(bound, _mm256_add_epi32(bound, _mm256_set1_epi32(-1)));
+            const __m256i biased =
+                _mm256_add_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p.edge)), bound);
+            lanes32 = _mm256_movemask_epi8(_mm256_cmpeq_epi32(_mm256_max_epu32(biased, last), last)) == -1 &&
+                      static_cast<uint32_t>(p.edge[8]) + (1u << 26) < (2u << 26);
+        }
+        if (lanes32)
+        {
+            for (int e = 0; e < 3; ++e)
+                edge32[e] = _mm256_add_epi32(
+                    _mm256_set1_epi32(p.edge[6 + e]),
+                    _mm256_add_epi32(_mm256_mullo_epi32(_mm256_set1_epi32(p.edge[e]), lxv),
+                                     _mm256_mullo_epi32(_mm256_set1_epi32(p.edge[3 + e]), lyv)));
+            return;
+        }
+        ed = Edges(p, arena);
+        for (int e = 0; e < 3; ++e)
+        {
+            const int64_t a = ed.a[e];
+            edgeOff[e][0] = _mm256_setr_epi64x(0, a, 2 * a, 3 * a);
+            edgeOff[e][1] = _mm256_add_epi64(edgeOff[e][0], _mm256_set1_epi64x(narrow ? ed.b[e] : 4 * a));
+        }
+    }
+
+    // Lanes of the step at (bx, by) outside the triangle, as bits.
+    FEROLT_AVX2 int Outside(int bx, int by) const
+    {
+        if (lanes32)
+        {
+            const int32_t ox = bx - p.minX, oy = by - p.minY;
+            __m256i neg = _mm256_setzero_si256();
+            for (int e = 0; e < 3; ++e)
+                neg = _mm256_or_si256(
+                    neg, _mm256_add_epi32(edge32[e], _mm256_set1_epi32(p.edge[e] * ox + p.edge[3 + e] * oy)));
+            return _mm256_movemask_ps(_mm256_castsi256_ps(neg));
+        }
+        __m256i neg0 = _mm256_setzero_si256(), neg1 = _mm256_setzero_si256();
+        for (int e = 0; e < 3; ++e)
+        {
+            const __m256i base = _mm256_set1_epi64x(ed.a[e] * bx + ed.b[e] * by + ed.c[e]);
+            neg0 = _mm256_or_si256(neg0, _mm256_add_epi64(base, edgeOff[e][0]));
+            neg1 = _mm256_or_si256(neg1, _mm256_add_epi64(base, edgeOff[e][1]));
+        }
+        return _mm256_movemask_pd(_mm256_castsi256_pd(neg0)) |
+               (_mm256_movemask_pd(_mm256_castsi256_pd(neg1)) << 4);
+    }
+};
+
+// A textured stage's coordinate planes and, when it is the same for the whole triangle, its level. Only
+// the textured stages' entries are filled in.
 struct StageTex
 {
-    LanePlane u, v;
-    bool lod = false;        // the level follows the derivatives
-    bool constLevel = false; // level holds for every pixel whose coordinates are finite
-    int level = 0;
-    Level at{};
+    const float* u; // kZeroPlane for a coordinate without a plane
+    const float* v;
+    bool uKept, vKept;
+    bool lod;        // the level follows the derivatives
+    bool constLevel; // level holds for every pixel whose coordinates are finite
+    int level;
+    Level at;
 };
 
 // Level of each lane from the screen-space derivatives: dc/dx = w (dP/dx - c dQ/dx), as the general path
@@ -389,11 +468,15 @@ struct StageTex
 FEROLT_AVX2 inline __m256i LevelFor(const FastTexture& t, const StageTex& st, __m256 w, __m256 u, __m256 v,
                                     const LanePlane& q)
 {
-    const __m256 zero = _mm256_setzero_ps();
-    const __m256 ux = st.u.kept ? _mm256_mul_ps(w, _mm256_sub_ps(st.u.b, _mm256_mul_ps(u, q.b))) : zero;
-    const __m256 uy = st.u.kept ? _mm256_mul_ps(w, _mm256_sub_ps(st.u.c, _mm256_mul_ps(u, q.c))) : zero;
-    const __m256 vx = st.v.kept ? _mm256_mul_ps(w, _mm256_sub_ps(st.v.b, _mm256_mul_ps(v, q.b))) : zero;
-    const __m256 vy = st.v.kept ? _mm256_mul_ps(w, _mm256_sub_ps(st.v.c, _mm256_mul_ps(v, q.c))) : zero;
+    // One derivative of one coordinate; the planes' b and c values are four and eight floats after a.
+    auto derivative = [&](bool kept, const float* plane, int at, __m256 c, __m256 dq) FEROLT_AVX2
+        __attribute__((always_inline))
+    {
+        return kept ? _mm256_mul_ps(w, _mm256_sub_ps(_mm256_broadcast_ss(plane + at), _mm256_mul_ps(c, dq)))
+                    : _mm256_setzero_ps();
+    };
+    const __m256 ux = derivative(st.uKept, st.u, 4, u, q.b), uy = derivative(st.uKept, st.u, 8, u, q.c);
+    const __m256 vx = derivative(st.vKept, st.v, 4, v, q.b), vy = derivative(st.vKept, st.v, 8, v, q.c);
     const __m256 W = S(t.width), H = S(t.height);
     const __m256 uxw = _mm256_mul_ps(ux, W), vxh = _mm256_mul_ps(vx, H);
     const __m256 uyw = _mm256_mul_ps(uy, W), vyh = _mm256_mul_ps(vy, H);
@@ -410,6 +493,35 @@ FEROLT_AVX2 inline __m256i LevelFor(const FastTexture& t, const StageTex& st, __
     return _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(t.base)), _mm256_and_si256(steps, minified));
 }
 
+// A Gouraud colour or the fog factor of eight pixels: the plane's value over 1/w, saturated.
+FEROLT_AVX2 __attribute__((always_inline)) inline __m256 Colour(const float* plane, __m256 dx, __m256 dy,
+                                                                __m256 w)
+{
+    return Sat(_mm256_mul_ps(At(plane, dx, dy), w));
+}
+
+// A textured stage's coordinates and level at eight pixels; returns the level's description when it is the
+// same for every lane in mask.
+FEROLT_AVX2 __attribute__((always_inline)) inline const Level*
+Coordinates(const FastTexture& f, const StageTex& t, __m256 dx, __m256 dy, __m256 w, const LanePlane& q,
+            int mask, __m256* u, __m256* v, __m256i* level)
+{
+    *u = t.uKept ? _mm256_mul_ps(At(t.u, dx, dy), w) : _mm256_setzero_ps();
+    *v = t.vKept ? _mm256_mul_ps(At(t.v, dx, dy), w) : _mm256_setzero_ps();
+    *level = _mm256_set1_epi32(t.level);
+    bool one = t.constLevel;
+    if (one && t.lod)
+    {
+        // The triangle's level holds where the coordinates are finite.
+        const __m256 zero = _mm256_setzero_ps();
+        const __m256 finite = _mm256_and_ps(_mm256_cmp_ps(_mm256_sub_ps(*u, *u), zero, _CMP_EQ_OQ),
+                                            _mm256_cmp_ps(_mm256_sub_ps(*v, *v), zero, _CMP_EQ_OQ));
+        one = (_mm256_movemask_ps(finite) & mask) == mask;
+    }
+    if (!one && t.lod) *level = LevelFor(f, t, w, *u, *v, q);
+    return one ? &t.at : nullptr;
+}
+
 // What the stages read at eight pixels: colours, the fog factor, and per textured stage the coordinates
 // and level (with the level's description when it is the same for every lane).
 struct LaneInputs
@@ -421,9 +533,11 @@ struct LaneInputs
     const Level* one[kMaxStages];
 };
 
-FEROLT_AVX2 inline void Put(float* lanes, int attribute, __m256 value)
+// Stores the lanes of value in the given order after the waiting ones.
+FEROLT_AVX2 inline void Put(float* lanes, int attribute, __m256 value, __m256i order)
 {
-    _mm256_storeu_ps(lanes + 16 * attribute, value); // PixelPipeline::kLaneSlots lanes an attribute
+    // PixelPipeline::kLaneSlots lanes an attribute
+    _mm256_storeu_ps(lanes + 16 * attribute, _mm256_permutevar8x32_ps(value, order));
 }
 
 // For each lane mask, its lanes in order, to pack covered lanes together.
@@ -455,8 +569,18 @@ enum ModulateAlpha
     kAlphaModulate,
 };
 
+struct Triangle;
+
 struct SpanAvx2
 {
+    FEROLT_AVX2 __attribute__((always_inline)) static inline void PrepareTriangle(const PixelPipeline& pp,
+                                                                                  const SetupPrim& p,
+                                                                                  const float* arena,
+                                                                                  int onlyStage, Triangle* t);
+    template <bool kDepth, class Body>
+    FEROLT_AVX2 __attribute__((always_inline)) static inline void
+    Walk(PixelPipeline& pp, const SetupPrim& p, const float* arena, const Triangle& t, int xs, int xe, int ys,
+         int ye, Body&& body);
     FEROLT_AVX2 __attribute__((always_inline)) static inline void SampleAt(const PixelPipeline& pp, int s,
                                                                            __m256 u, __m256 v, __m256i level,
                                                                            const Level* one, int mask,
@@ -465,8 +589,11 @@ struct SpanAvx2
                                                                          const LaneInputs& in, int mask);
     FEROLT_AVX2 static void Flush(PixelPipeline& pp, int count);
     template <bool kDepth, int kBlend>
-    FEROLT_AVX2 static void Run(PixelPipeline& pp, const SetupPrim& p, const float* arena,
-                                const VaryingSet& active, int xs, int xe, int ys, int ye);
+    FEROLT_AVX2 static void Run(PixelPipeline& pp, const SetupPrim& p, const float* arena, int xs, int xe,
+                                int ys, int ye);
+    template <bool kDepth>
+    FEROLT_AVX2 static void Batch(PixelPipeline& pp, const SetupPrim& p, const float* arena, int xs, int xe,
+                                  int ys, int ye);
 };
 
 FEROLT_AVX2 inline void SpanAvx2::SampleAt(const PixelPipeline& pp, int s, __m256 u, __m256 v, __m256i level,
@@ -624,110 +751,121 @@ FEROLT_AVX2 void SpanAvx2::Flush(PixelPipeline& pp, int count)
         target[pp.lanePixel_[i]] = argb[i];
 }
 
-template <bool kDepth, int kBlend>
-FEROLT_AVX2 void SpanAvx2::Run(PixelPipeline& pp, const SetupPrim& p, const float* arena,
-                               const VaryingSet& active, int xs, int xe, int ys, int ye)
+// What a triangle's steps read: its planes, and what holds for all its pixels.
+struct Triangle
+{
+    LanePlane z, q;
+    bool affine;   // 1/w is constant: w is the same in every pixel
+    __m256 wConst; // that w
+    const float* diffuse[4];
+    const float* specular[4];
+    const float* fog;
+    bool specularKept;
+    bool colorsConst;        // colours are the same in every pixel,
+    Px8 diffuseK, specularK; // these
+    StageTex stage[kMaxStages];
+};
+
+// Per triangle: the planes, constant colours and levels. Only stage `onlyStage` is prepared when it is not
+// -1.
+FEROLT_AVX2 inline void SpanAvx2::PrepareTriangle(const PixelPipeline& pp, const SetupPrim& p,
+                                                  const float* arena, int onlyStage, Triangle* t)
 {
     const PixelConfig& px = pp.px_;
+    const PixelPipeline::LanePlan& plan = pp.plan_;
     const float* d = arena + p.data;
     const Plane* planes = reinterpret_cast<const Plane*>(d);
     const Plane& qp = planes[1];
     const float* groups = d + 6;
-    const float* flat = p.flat ? d + 6 + active.Floats() : nullptr;
-    const EdgeSet ed = Edges(p, arena);
-    auto planeAt = [&](int i) -> const float*
-    {
-        const int at = active.PlaneAt(i);
-        return at < 0 ? nullptr : groups + at;
-    };
+    const float* flat = p.flat ? d + plan.flatAt : nullptr;
+    // Where every plane read is there (as a rule), offsets need no check.
+    auto planeAt = [&](int at) -> const float* { return plan.dense || at >= 0 ? groups + at : kZeroPlane; };
 
-    // Per triangle: the planes in registers.
-    const LanePlane zPlane = {S(planes[0].a), S(planes[0].b), S(planes[0].c), true};
-    const LanePlane qPlane = {S(qp.a), S(qp.b), S(qp.c), true};
+    t->z = {S(planes[0].a), S(planes[0].b), S(planes[0].c)};
+    t->q = {S(qp.a), S(qp.b), S(qp.c)};
     // With a constant 1/w plane, w is the same in every pixel: 1 / (a + 0 dx + 0 dy) is 1 / a.
-    const bool affine = qp.b == 0.0f && qp.c == 0.0f;
-    const __m256 wConst = S(affine && qp.a != 0.0f ? 1.0f / qp.a : 0.0f);
-    LanePlane diffuseP[4], specularP[4];
+    t->affine = qp.b == 0.0f && qp.c == 0.0f;
+    t->wConst = S(t->affine && qp.a != 0.0f ? 1.0f / qp.a : 0.0f);
     for (int ch = 0; ch < 4; ++ch)
     {
-        diffuseP[ch] = PlaneOf(flat ? nullptr : planeAt(kVaryDiffuse + ch));
-        specularP[ch] = PlaneOf(flat ? nullptr : planeAt(kVarySpecular + ch));
+        t->diffuse[ch] = planeAt(plan.diffuse[ch]);
+        t->specular[ch] = plan.specularKept ? planeAt(plan.specular[ch]) : kZeroPlane;
     }
-    const bool specularKept = flat || active.group[kVarySpecular] >= 0;
+    t->fog = px.fog ? planeAt(plan.fog) : kZeroPlane;
+    t->specularKept = flat || plan.specularKept;
     // Flat colours, and Gouraud colours that do not change across a triangle with a constant w, are the
     // same in every pixel: (a + 0 dx) + 0 dy is a up to the sign of a zero, which saturation removes.
-    bool colorsConst = flat != nullptr;
-    if (!flat && affine)
+    t->colorsConst = flat != nullptr;
+    if (!flat && t->affine)
     {
-        colorsConst = true;
+        t->colorsConst = true;
         for (int ch = 0; ch < 4; ++ch)
-            for (const float* at : {planeAt(kVaryDiffuse + ch), planeAt(kVarySpecular + ch)})
-                if (at && (at[4] != 0.0f || at[8] != 0.0f)) colorsConst = false;
+            for (const float* at : {t->diffuse[ch], t->specular[ch]})
+                if (at[4] != 0.0f || at[8] != 0.0f) t->colorsConst = false;
     }
-    Px8 diffuseK, specularK;
-    if (colorsConst)
+    if (t->colorsConst)
         for (int ch = 0; ch < 4; ++ch)
         {
-            diffuseK.c[ch] = Sat(flat ? S(flat[kVaryDiffuse + ch]) : _mm256_mul_ps(diffuseP[ch].a, wConst));
-            specularK.c[ch] = !specularKept ? _mm256_setzero_ps()
-                                            : Sat(flat ? S(flat[kVarySpecular + ch])
-                                                       : _mm256_mul_ps(specularP[ch].a, wConst));
+            t->diffuseK.c[ch] =
+                Sat(flat ? S(flat[kVaryDiffuse + ch]) : _mm256_mul_ps(S(t->diffuse[ch][0]), t->wConst));
+            t->specularK.c[ch] = !t->specularKept
+                                     ? _mm256_setzero_ps()
+                                     : Sat(flat ? S(flat[kVarySpecular + ch])
+                                                : _mm256_mul_ps(S(t->specular[ch][0]), t->wConst));
         }
 
-    const LanePlane fogP = PlaneOf(planeAt(kVaryFog));
-    StageTex stage[kMaxStages];
-    for (int s = 0; s < px.stageCount; ++s)
+    auto prepare = [&](int s) FEROLT_AVX2 __attribute__((always_inline))
     {
-        StageTex& t = stage[s];
-        t.u = PlaneOf(planeAt(kVaryTex + 4 * s));
-        t.v = PlaneOf(planeAt(kVaryTex + 4 * s + 1));
+        StageTex& st = t->stage[s];
+        st.uKept = plan.u[s] >= 0;
+        st.vKept = plan.v[s] >= 0;
+        st.u = planeAt(plan.u[s]);
+        st.v = planeAt(plan.v[s]);
         const FastTexture& f = pp.fast_[s];
-        if (!px.stages[s].texture) continue;
-        t.lod = pp.needLod_[s] && px.stages[s].sampler.mipFilter == D3DTEXF_POINT && f.levels > 1;
-        t.level = static_cast<int>(f.base);
-        if (t.lod && affine)
+        st.lod = plan.lod[s];
+        st.level = static_cast<int>(f.base);
+        if (st.lod && t->affine)
         {
             // With w constant the derivatives w (dP/dx - c dQ/dx) are w dP/dx for every finite c, so the
             // level is the triangle's.
-            const __m256i l = LevelFor(f, t, wConst, _mm256_setzero_ps(), _mm256_setzero_ps(), qPlane);
-            t.level = _mm256_cvtsi256_si32(l);
+            const __m256i l = LevelFor(f, st, t->wConst, _mm256_setzero_ps(), _mm256_setzero_ps(), t->q);
+            st.level = _mm256_cvtsi256_si32(l);
         }
-        t.constLevel = !t.lod || affine;
+        st.constLevel = !st.lod || t->affine;
         // Only a level that holds for the whole triangle is read from here.
-        if (t.constLevel) t.at = LevelOf(*f.level[t.level]);
-    }
+        if (st.constLevel) st.at = LevelOf(*f.level[st.level]);
+    };
+    if (onlyStage >= 0)
+        prepare(onlyStage);
+    else
+        for (int s = 0; s < px.stageCount; ++s)
+            if (px.stages[s].texture) prepare(s);
+}
 
-    // Narrow triangles take four columns of two rows a step, others eight columns of one row.
+// One step of up to eight covered pixels: their lanes, offsets from the plane origin, and w.
+struct Step
+{
+    int mask;
+    int hx[2], hy[2]; // the first pixel of each four-pixel half
+    __m256 dx, dy, w;
+    int bx, by;
+};
+
+// Walks the steps of a triangle within [xs, xe] x [ys, ye], takes the depth test, and hands each step with
+// pixels left to body: narrow triangles take four columns of two rows a step, others eight columns of one
+// row.
+template <bool kDepth, class Body>
+FEROLT_AVX2 inline void SpanAvx2::Walk(PixelPipeline& pp, const SetupPrim& p, const float* arena,
+                                       const Triangle& t, int xs, int xe, int ys, int ye, Body&& body)
+{
+    const PixelConfig& px = pp.px_;
     const bool narrow = xe - xs < 4 && ye > ys;
     const __m256i lxv =
         narrow ? _mm256_setr_epi32(0, 1, 2, 3, 0, 1, 2, 3) : _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i lyv = narrow ? _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1) : _mm256_setzero_si256();
-    // Edge function offsets of the lanes from the step's first pixel.
-    __m256i edgeOff[3][2];
-    for (int e = 0; e < 3; ++e)
-    {
-        const int64_t a = ed.a[e];
-        edgeOff[e][0] = _mm256_setr_epi64x(0, a, 2 * a, 3 * a);
-        edgeOff[e][1] = _mm256_add_epi64(edgeOff[e][0], _mm256_set1_epi64x(narrow ? ed.b[e] : 4 * a));
-    }
     const int stepX = narrow ? 4 : 8, stepY = narrow ? 2 : 1;
-
-    const BlendConfig& blend = px.blend;
-    uint32_t keep = 0;
-    if (!(blend.writeMask & D3DCOLORWRITEENABLE_RED)) keep |= 0x00ff0000u;
-    if (!(blend.writeMask & D3DCOLORWRITEENABLE_GREEN)) keep |= 0x0000ff00u;
-    if (!(blend.writeMask & D3DCOLORWRITEENABLE_BLUE)) keep |= 0x000000ffu;
-    if (!(blend.writeMask & D3DCOLORWRITEENABLE_ALPHA)) keep |= 0xff000000u;
-    const __m256i oldOr =
-        _mm256_set1_epi32(pp.targetFormat_ == D3DFMT_X8R8G8B8 ? static_cast<int>(0xff000000u) : 0);
+    const Coverage cover(p, arena, narrow, lxv, lyv);
     const __m256d depthMax = _mm256_set1_pd(static_cast<double>(px.depth.depthMax));
-    // Small triangles without blending wait for the pixels of the next ones, so that their few pixels share
-    // a step; the pixels are written in the order they come. Others write directly, after those waiting.
-    const bool batch = kBlend == kNoBlend && pp.laneStage_ != -2 && xe - xs < 8 && ye - ys < 8;
-    const int batchStage = pp.laneStage_;
-    const int rowTexels = static_cast<int>(pp.target_->Pitch() / 4);
-    if (!batch && pp.laneCount_) pp.FlushLanes();
-
     for (int by = ys; by <= ye; by += stepY)
     {
         const int rows = std::min(stepY, ye - by + 1);
@@ -737,40 +875,31 @@ FEROLT_AVX2 void SpanAvx2::Run(PixelPipeline& pp, const SetupPrim& p, const floa
             const int cols = std::min(stepX, xe - bx + 1);
             int mask = (1 << cols) - 1;
             if (narrow && rows == 2) mask |= mask << 4;
-            __m256i neg0 = _mm256_setzero_si256(), neg1 = _mm256_setzero_si256();
-            for (int e = 0; e < 3; ++e)
-            {
-                const __m256i base = _mm256_set1_epi64x(ed.a[e] * bx + ed.b[e] * by + ed.c[e]);
-                neg0 = _mm256_or_si256(neg0, _mm256_add_epi64(base, edgeOff[e][0]));
-                neg1 = _mm256_or_si256(neg1, _mm256_add_epi64(base, edgeOff[e][1]));
-            }
-            const int outside = _mm256_movemask_pd(_mm256_castsi256_pd(neg0)) |
-                                (_mm256_movemask_pd(_mm256_castsi256_pd(neg1)) << 4);
-            mask &= ~outside;
+            mask &= ~cover.Outside(bx, by);
             if (!mask) continue;
-            // The two four-pixel halves.
-            const int hx[2] = {bx, narrow ? bx : bx + 4}, hy[2] = {by, narrow ? by + 1 : by};
-
-            const __m256 dx =
-                _mm256_sub_ps(_mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_set1_epi32(bx), lxv)), S(p.x0));
-            const __m256 dy =
-                _mm256_sub_ps(_mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_set1_epi32(by), lyv)), S(p.y0));
+            Step st;
+            st.bx = bx;
+            st.by = by;
+            st.hx[0] = bx, st.hx[1] = narrow ? bx : bx + 4;
+            st.hy[0] = by, st.hy[1] = narrow ? by + 1 : by;
+            st.dx = _mm256_sub_ps(_mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_set1_epi32(bx), lxv)), S(p.x0));
+            st.dy = _mm256_sub_ps(_mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_set1_epi32(by), lyv)), S(p.y0));
 
             if constexpr (kDepth)
             {
                 // Lanes inside the depth surface take the test; the others pass untested.
                 int inDepth = 0;
                 for (int h = 0; h < 2; ++h)
-                    if (hy[h] < pp.depthHeight_)
+                    if (st.hy[h] < pp.depthHeight_)
                     {
-                        const int64_t room = static_cast<int64_t>(pp.depthWidth_) - hx[h];
+                        const int64_t room = static_cast<int64_t>(pp.depthWidth_) - st.hx[h];
                         const int n = room <= 0 ? 0 : (room >= 4 ? 4 : static_cast<int>(room));
                         inDepth |= ((1 << n) - 1) << (4 * h);
                     }
                 const int test = mask & inDepth;
                 if (test)
                 {
-                    __m256 z = _mm256_add_ps(At(zPlane, dx, dy), S(p.depthOffset));
+                    __m256 z = _mm256_add_ps(At(t.z, st.dx, st.dy), S(p.depthOffset));
                     z = _mm256_min_ps(_mm256_max_ps(z, _mm256_setzero_ps()), S(1.0f));
                     const __m256d half = _mm256_set1_pd(0.5);
                     const __m256i depth = Join(
@@ -780,9 +909,10 @@ FEROLT_AVX2 void SpanAvx2::Run(PixelPipeline& pp, const SetupPrim& p, const floa
                             _mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(z, 1)), depthMax), half)));
                     uint32_t* dp[2];
                     for (int h = 0; h < 2; ++h)
-                        dp[h] = (test >> (4 * h)) & 0xf
-                                    ? pp.depthPlane_ + static_cast<size_t>(hy[h]) * pp.depthWidth_ + hx[h]
-                                    : nullptr;
+                        dp[h] =
+                            (test >> (4 * h)) & 0xf
+                                ? pp.depthPlane_ + static_cast<size_t>(st.hy[h]) * pp.depthWidth_ + st.hx[h]
+                                : nullptr;
                     const __m256i old = LoadHalves(dp[0], dp[1], test);
                     const int pass = _mm256_movemask_ps(
                                          _mm256_castsi256_ps(CompareDepth(px.depth.depthFunc, depth, old))) &
@@ -792,92 +922,124 @@ FEROLT_AVX2 void SpanAvx2::Run(PixelPipeline& pp, const SetupPrim& p, const floa
                 }
                 if (!mask) continue;
             }
-
-            __m256 w;
-            if (affine)
-                w = wConst;
+            st.mask = mask;
+            if (t.affine)
+                st.w = t.wConst;
             else
             {
-                const __m256 q = At(qPlane, dx, dy);
-                w = _mm256_andnot_ps(_mm256_cmp_ps(q, _mm256_setzero_ps(), _CMP_EQ_OQ),
-                                     _mm256_div_ps(S(1.0f), q));
+                const __m256 q = At(t.q, st.dx, st.dy);
+                st.w = _mm256_andnot_ps(_mm256_cmp_ps(q, _mm256_setzero_ps(), _CMP_EQ_OQ),
+                                        _mm256_div_ps(S(1.0f), q));
             }
+            // The lanes' column and row offsets go along for pixels that wait.
+            body(st, lxv, lyv);
+        }
+    }
+}
 
+// Small triangles without blending: their pixels pass the depth test at once and wait for the pixels of the
+// next ones, so that few pixels from several triangles share a step; they are written in the order they came.
+template <bool kDepth>
+FEROLT_AVX2 void SpanAvx2::Batch(PixelPipeline& pp, const SetupPrim& p, const float* arena, int xs, int xe,
+                                 int ys, int ye)
+{
+    const PixelConfig& px = pp.px_;
+    const int stage = pp.laneStage_;
+    Triangle t;
+    PrepareTriangle(pp, p, arena, stage, &t);
+    const int rowTexels = static_cast<int>(pp.target_->Pitch() / 4);
+    Walk<kDepth>(
+        pp, p, arena, t, xs, xe, ys,
+        ye, [&](const Step& st, __m256i lxv, __m256i lyv) FEROLT_AVX2 __attribute__((always_inline)) {
+            // Packs the covered lanes after the waiting ones; eight make a step.
+            const __m256i order =
+                _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(kCompress[st.mask])));
+            const int n = pp.laneCount_;
+            float* const lanes = pp.laneData_ + n;
+            for (int ch = 0; ch < 4; ++ch)
+                Put(lanes, kLaneDiffuse + ch,
+                    t.colorsConst ? t.diffuseK.c[ch] : Colour(t.diffuse[ch], st.dx, st.dy, st.w), order);
+            if (t.specularKept)
+                for (int ch = 0; ch < 4; ++ch)
+                    Put(lanes, kLaneSpecular + ch,
+                        t.colorsConst ? t.specularK.c[ch] : Colour(t.specular[ch], st.dx, st.dy, st.w),
+                        order);
+            if (px.fog) Put(lanes, kLaneFog, Colour(t.fog, st.dx, st.dy, st.w), order);
+            if (stage >= 0)
+            {
+                __m256 u, v;
+                __m256i level;
+                Coordinates(pp.fast_[stage], t.stage[stage], st.dx, st.dy, st.w, t.q, st.mask, &u, &v,
+                            &level);
+                Put(lanes, kLaneU, u, order);
+                Put(lanes, kLaneV, v, order);
+                Put(lanes, kLaneLevel, _mm256_castsi256_ps(level), order);
+            }
+            const __m256i pixel =
+                _mm256_add_epi32(_mm256_add_epi32(_mm256_set1_epi32(st.by * rowTexels + st.bx), lxv),
+                                 _mm256_mullo_epi32(lyv, _mm256_set1_epi32(rowTexels)));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(pp.lanePixel_ + n),
+                                _mm256_permutevar8x32_epi32(pixel, order));
+            pp.laneCount_ = n + __builtin_popcount(static_cast<unsigned>(st.mask));
+            if (pp.laneCount_ >= 8)
+            {
+                Flush(pp, 8);
+                pp.laneCount_ -= 8;
+                // The rest move to the front.
+                for (int a = 0; a < PixelPipeline::kLaneAttributes; ++a)
+                    _mm256_store_ps(pp.laneData_ + PixelPipeline::kLaneSlots * a,
+                                    _mm256_load_ps(pp.laneData_ + PixelPipeline::kLaneSlots * a + 8));
+                _mm256_store_si256(reinterpret_cast<__m256i*>(pp.lanePixel_),
+                                   _mm256_load_si256(reinterpret_cast<const __m256i*>(pp.lanePixel_ + 8)));
+            }
+        });
+}
+
+template <bool kDepth, int kBlend>
+FEROLT_AVX2 void SpanAvx2::Run(PixelPipeline& pp, const SetupPrim& p, const float* arena, int xs, int xe,
+                               int ys, int ye)
+{
+    if (kBlend == kNoBlend && pp.laneStage_ != -2 && xe - xs < 8 && ye - ys < 8)
+    {
+        Batch<kDepth>(pp, p, arena, xs, xe, ys, ye);
+        return;
+    }
+    // Others write directly, after the pixels waiting.
+    if (pp.laneCount_) pp.FlushLanes();
+    const PixelConfig& px = pp.px_;
+    Triangle t;
+    PrepareTriangle(pp, p, arena, -1, &t);
+    const BlendConfig& blend = px.blend;
+    uint32_t keep = 0;
+    if constexpr (kBlend == kAnyBlend)
+    {
+        if (!(blend.writeMask & D3DCOLORWRITEENABLE_RED)) keep |= 0x00ff0000u;
+        if (!(blend.writeMask & D3DCOLORWRITEENABLE_GREEN)) keep |= 0x0000ff00u;
+        if (!(blend.writeMask & D3DCOLORWRITEENABLE_BLUE)) keep |= 0x000000ffu;
+        if (!(blend.writeMask & D3DCOLORWRITEENABLE_ALPHA)) keep |= 0xff000000u;
+    }
+    const __m256i oldOr =
+        _mm256_set1_epi32(pp.targetFormat_ == D3DFMT_X8R8G8B8 ? static_cast<int>(0xff000000u) : 0);
+    Walk<kDepth>(
+        pp, p, arena, t, xs, xe, ys,
+        ye, [&](const Step& st, __m256i, __m256i) FEROLT_AVX2 __attribute__((always_inline)) {
+            const int mask = st.mask;
+            const int* hx = st.hx;
+            const int* hy = st.hy;
             LaneInputs in;
-            if (colorsConst)
+            for (int ch = 0; ch < 4; ++ch)
             {
-                in.diffuse = diffuseK;
-                in.specular = specularK;
+                in.diffuse.c[ch] =
+                    t.colorsConst ? t.diffuseK.c[ch] : Colour(t.diffuse[ch], st.dx, st.dy, st.w);
+                in.specular.c[ch] = t.colorsConst    ? t.specularK.c[ch]
+                                    : t.specularKept ? Colour(t.specular[ch], st.dx, st.dy, st.w)
+                                                     : _mm256_setzero_ps();
             }
-            else
-                for (int ch = 0; ch < 4; ++ch)
-                {
-                    in.diffuse.c[ch] = Sat(_mm256_mul_ps(At(diffuseP[ch], dx, dy), w));
-                    in.specular.c[ch] =
-                        specularKept ? Sat(_mm256_mul_ps(At(specularP[ch], dx, dy), w)) : _mm256_setzero_ps();
-                }
-            in.fog = px.fog ? Sat(_mm256_mul_ps(At(fogP, dx, dy), w)) : _mm256_setzero_ps();
+            in.fog = px.fog ? Colour(t.fog, st.dx, st.dy, st.w) : _mm256_setzero_ps();
             for (int s = 0; s < px.stageCount; ++s)
-            {
-                const StageTex& t = stage[s];
-                if (!px.stages[s].texture) continue;
-                in.u[s] = t.u.kept ? _mm256_mul_ps(At(t.u, dx, dy), w) : _mm256_setzero_ps();
-                in.v[s] = t.v.kept ? _mm256_mul_ps(At(t.v, dx, dy), w) : _mm256_setzero_ps();
-                in.level[s] = _mm256_set1_epi32(t.level);
-                bool one = t.constLevel;
-                if (one && t.lod)
-                {
-                    // The triangle's level holds where the coordinates are finite.
-                    const __m256 zero = _mm256_setzero_ps();
-                    const __m256 finite =
-                        _mm256_and_ps(_mm256_cmp_ps(_mm256_sub_ps(in.u[s], in.u[s]), zero, _CMP_EQ_OQ),
-                                      _mm256_cmp_ps(_mm256_sub_ps(in.v[s], in.v[s]), zero, _CMP_EQ_OQ));
-                    one = (_mm256_movemask_ps(finite) & mask) == mask;
-                }
-                if (!one && t.lod) in.level[s] = LevelFor(pp.fast_[s], t, w, in.u[s], in.v[s], qPlane);
-                in.one[s] = one ? &t.at : nullptr;
-            }
-
-            if (batch)
-            {
-                // Packs the covered lanes after the waiting ones; eight make a step.
-                const __m256i order =
-                    _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(kCompress[mask])));
-                const int n = pp.laneCount_;
-                float* const lanes = pp.laneData_ + n;
-                for (int ch = 0; ch < 4; ++ch)
-                    Put(lanes, kLaneDiffuse + ch, _mm256_permutevar8x32_ps(in.diffuse.c[ch], order));
-                if (specularKept)
-                    for (int ch = 0; ch < 4; ++ch)
-                        Put(lanes, kLaneSpecular + ch, _mm256_permutevar8x32_ps(in.specular.c[ch], order));
-                if (px.fog) Put(lanes, kLaneFog, _mm256_permutevar8x32_ps(in.fog, order));
-                if (batchStage >= 0)
-                {
-                    Put(lanes, kLaneU, _mm256_permutevar8x32_ps(in.u[batchStage], order));
-                    Put(lanes, kLaneV, _mm256_permutevar8x32_ps(in.v[batchStage], order));
-                    Put(lanes, kLaneLevel,
-                        _mm256_permutevar8x32_ps(_mm256_castsi256_ps(in.level[batchStage]), order));
-                }
-                const __m256i pixel =
-                    _mm256_add_epi32(_mm256_add_epi32(_mm256_set1_epi32(by * rowTexels + bx), lxv),
-                                     _mm256_mullo_epi32(lyv, _mm256_set1_epi32(rowTexels)));
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(pp.lanePixel_ + n),
-                                    _mm256_permutevar8x32_epi32(pixel, order));
-                pp.laneCount_ = n + __builtin_popcount(static_cast<unsigned>(mask));
-                if (pp.laneCount_ >= 8)
-                {
-                    Flush(pp, 8);
-                    pp.laneCount_ -= 8;
-                    // The rest move to the front.
-                    for (int a = 0; a < PixelPipeline::kLaneAttributes; ++a)
-                        _mm256_store_ps(pp.laneData_ + PixelPipeline::kLaneSlots * a,
-                                        _mm256_load_ps(pp.laneData_ + PixelPipeline::kLaneSlots * a + 8));
-                    _mm256_store_si256(
-                        reinterpret_cast<__m256i*>(pp.lanePixel_),
-                        _mm256_load_si256(reinterpret_cast<const __m256i*>(pp.lanePixel_ + 8)));
-                }
-                continue;
-            }
+                if (px.stages[s].texture)
+                    in.one[s] = Coordinates(pp.fast_[s], t.stage[s], st.dx, st.dy, st.w, t.q, mask, &in.u[s],
+                                            &in.v[s], &in.level[s]);
             Px8 color = Combine(pp, in, mask);
 
             // Blend and write.
@@ -921,8 +1083,7 @@ FEROLT_AVX2 void SpanAvx2::Run(PixelPipeline& pp, const SetupPrim& p, const floa
                 argb = _mm256_or_si256(_mm256_andnot_si256(keepv, argb), _mm256_and_si256(old, keepv));
             }
             StoreHalves(out[0], out[1], mask, argb);
-        }
-    }
+        });
 }
 
 void PixelPipeline::FlushLanes()
@@ -931,8 +1092,7 @@ void PixelPipeline::FlushLanes()
     laneCount_ = 0;
 }
 
-void PixelPipeline::QuadsAvx2(const SetupPrim& p, const float* arena, const VaryingSet& active, int xs,
-                              int xe, int ys, int ye)
+void PixelPipeline::SelectAvx2Loop()
 {
     const BlendConfig& b = px_.blend;
     const bool allChannels = b.writeMask == 0xf;
@@ -941,24 +1101,47 @@ void PixelPipeline::QuadsAvx2(const SetupPrim& p, const float* arena, const Vary
                              b.dst == D3DBLEND_INVSRCALPHA && b.op == D3DBLENDOP_ADD && !b.separateAlpha
                          ? kSrcAlphaOver
                          : kAnyBlend;
-    if (depthActive_)
+    static constexpr Avx2Loop kLoops[2][3] = {
+        {&SpanAvx2::Run<false, kNoBlend>, &SpanAvx2::Run<false, kSrcAlphaOver>,
+         &SpanAvx2::Run<false, kAnyBlend>},
+        {&SpanAvx2::Run<true, kNoBlend>, &SpanAvx2::Run<true, kSrcAlphaOver>,
+         &SpanAvx2::Run<true, kAnyBlend>}};
+    avx2Loop_ = kLoops[depthActive_ ? 1 : 0][kind];
+    for (int s = 0; s < px_.stageCount; ++s)
+        plan_.lod[s] = px_.stages[s].texture && needLod_[s] &&
+                       px_.stages[s].sampler.mipFilter == D3DTEXF_POINT && fast_[s].levels > 1;
+}
+
+void PixelPipeline::PlanLanes(const VaryingSet& active)
+{
+    plan_.active = &active;
+    for (int ch = 0; ch < 4; ++ch)
     {
-        if (kind == kNoBlend)
-            SpanAvx2::Run<true, kNoBlend>(*this, p, arena, active, xs, xe, ys, ye);
-        else if (kind == kSrcAlphaOver)
-            SpanAvx2::Run<true, kSrcAlphaOver>(*this, p, arena, active, xs, xe, ys, ye);
-        else
-            SpanAvx2::Run<true, kAnyBlend>(*this, p, arena, active, xs, xe, ys, ye);
+        plan_.diffuse[ch] = active.PlaneAt(kVaryDiffuse + ch);
+        plan_.specular[ch] = active.PlaneAt(kVarySpecular + ch);
     }
-    else
+    plan_.specularKept = active.group[kVarySpecular] >= 0;
+    plan_.fog = active.PlaneAt(kVaryFog);
+    for (int s = 0; s < kMaxStages; ++s)
     {
-        if (kind == kNoBlend)
-            SpanAvx2::Run<false, kNoBlend>(*this, p, arena, active, xs, xe, ys, ye);
-        else if (kind == kSrcAlphaOver)
-            SpanAvx2::Run<false, kSrcAlphaOver>(*this, p, arena, active, xs, xe, ys, ye);
-        else
-            SpanAvx2::Run<false, kAnyBlend>(*this, p, arena, active, xs, xe, ys, ye);
+        plan_.u[s] = active.PlaneAt(kVaryTex + 4 * s);
+        plan_.v[s] = active.PlaneAt(kVaryTex + 4 * s + 1);
     }
+    plan_.flatAt = 6 + active.Floats();
+    bool dense = true;
+    for (int ch = 0; ch < 4; ++ch)
+        dense = dense && plan_.diffuse[ch] >= 0 && (!plan_.specularKept || plan_.specular[ch] >= 0);
+    dense = dense && (!px_.fog || plan_.fog >= 0);
+    for (int s = 0; s < px_.stageCount; ++s)
+        dense = dense && (!px_.stages[s].texture || (plan_.u[s] >= 0 && plan_.v[s] >= 0));
+    plan_.dense = dense;
+}
+
+void PixelPipeline::QuadsAvx2(const SetupPrim& p, const float* arena, const VaryingSet& active, int xs,
+                              int xe, int ys, int ye)
+{
+    if (plan_.active != &active) PlanLanes(active);
+    avx2Loop_(*this, p, arena, xs, xe, ys, ye);
 }
 #else
 void PixelPipeline::QuadsAvx2(const SetupPrim&, const float*, const VaryingSet&, int, int, int, int) {}
