@@ -211,16 +211,25 @@ public:
     void Fragment(int x, int y, float z, const VaryingSource& src);
     // Whether the draw's state lets triangles go through Quads (span.cpp).
     bool QuadReady() const { return quads_; }
-    // The pixels of a triangle in [xs, xe] x [ys, ye], four at a time; the same bytes as Fragment.
+    // The pixels of a triangle in [xs, xe] x [ys, ye], several at a time; the same bytes as Fragment.
     void Quads(const SetupPrim& prim, const float* arena, const VaryingSet& active, int xs, int xe, int ys,
-               int ye);
+               int ye)
+    {
+        if (avx2Loop_)
+        {
+            if (plan_.active != &active) PlanLanes(active);
+            avx2Loop_(*this, prim, arena, xs, xe, ys, ye);
+        }
+        else
+            Quads4(prim, arena, active, xs, xe, ys, ye);
+    }
 
 private:
     friend struct SpanAvx2;
     bool PrepareQuads();
-    // Eight pixels a step where the processor has AVX2 (span_avx2.cpp); the same bytes as Quads.
-    void QuadsAvx2(const SetupPrim& prim, const float* arena, const VaryingSet& active, int xs, int xe,
-                   int ys, int ye);
+    // Four pixels a step (span.cpp), where the eight-wide loop (span_avx2.cpp) cannot run.
+    void Quads4(const SetupPrim& prim, const float* arena, const VaryingSet& active, int xs, int xe, int ys,
+                int ye);
 #if FEROLT_D3D9_SSE
     bool SampleQuad(int stage, __m128 u, __m128 v, const int level[4], Quad* out) const;
 #endif
@@ -242,7 +251,6 @@ private:
     FastTexture fast_[kMaxStages];
     Vec4 fogColor_;
     bool quads_ = false;
-    bool avx2_ = false;
     // Pixels of small triangles waiting to be shaded eight at a time (span_avx2.cpp): per attribute a row
     // of lanes, and each lane's pixel in the target. laneStage_ is the one textured stage, -1 for none, -2
     // when the draw's pixels cannot wait.

@@ -221,6 +221,7 @@ void RasterizeBin(const DrawConfig& cfg, const VaryingSet& active, const SetupPr
     // Records are fetched twice as far ahead as the planes they point to, so that reading a record's
     // offset to fetch its planes does not wait.
     constexpr size_t kAhead = 8;
+    const bool quads = pixels.QuadReady();
     for (size_t k = 0; k < count; ++k)
     {
 #if FEROLT_D3D9_SSE
@@ -236,7 +237,16 @@ void RasterizeBin(const DrawConfig& cfg, const VaryingSet& active, const SetupPr
             _mm_prefetch(d + 128, _MM_HINT_T0);
         }
 #endif
-        RasterizePrim(cfg, active, prims[indices[k]], arena, x0, y0, x1, y1, pixels);
+        const SetupPrim& p = prims[indices[k]];
+        if (quads && p.kind == PrimKind::Triangle)
+        {
+            // The common case without the general walk's set-up.
+            const int xs = std::max<int>(p.minX, x0), xe = std::min<int>(p.maxX, x1 - 1);
+            const int ys = std::max<int>(p.minY, y0), ye = std::min<int>(p.maxY, y1 - 1);
+            if (xs <= xe && ys <= ye) pixels.Quads(p, arena, active, xs, xe, ys, ye);
+            continue;
+        }
+        RasterizePrim(cfg, active, p, arena, x0, y0, x1, y1, pixels);
     }
 }
 } // namespace ferolt::d3d9

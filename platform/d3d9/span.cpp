@@ -128,10 +128,10 @@ bool PixelPipeline::PrepareQuads()
             return false;
     }
     // The eight-wide loop quantises depth through 32-bit lanes and selects levels without a logarithm.
-    avx2_ = PixelAvx2Enabled() && (!depthActive_ || px.depth.depthMax < 0x80000000u);
+    bool avx2 = PixelAvx2Enabled() && (!depthActive_ || px.depth.depthMax < 0x80000000u);
     for (int s = 0; s < px.stageCount; ++s)
-        if (needLod_[s] && px.stages[s].sampler.lodBias != 0.0f) avx2_ = false;
-    if (avx2_)
+        if (needLod_[s] && px.stages[s].sampler.lodBias != 0.0f) avx2 = false;
+    if (avx2)
     {
         // Waiting pixels carry the coordinates of one textured stage.
         int textured = 0;
@@ -338,14 +338,9 @@ bool PixelPipeline::SampleQuad(int s, __m128 u, __m128 v, const int level[4], Qu
     return true;
 }
 
-void PixelPipeline::Quads(const SetupPrim& p, const float* arena, const VaryingSet& active, int xs, int xe,
-                          int ys, int ye)
+void PixelPipeline::Quads4(const SetupPrim& p, const float* arena, const VaryingSet& active, int xs, int xe,
+                           int ys, int ye)
 {
-    if (avx2_)
-    {
-        QuadsAvx2(p, arena, active, xs, xe, ys, ye);
-        return;
-    }
     const float* d = arena + p.data;
     const Plane* planes = reinterpret_cast<const Plane*>(d);
     const Plane& zp = planes[0];
@@ -639,6 +634,6 @@ bool PixelPipeline::PrepareQuads()
 {
     return false;
 }
-void PixelPipeline::Quads(const SetupPrim&, const float*, const VaryingSet&, int, int, int, int) {}
+void PixelPipeline::Quads4(const SetupPrim&, const float*, const VaryingSet&, int, int, int, int) {}
 #endif
 } // namespace ferolt::d3d9

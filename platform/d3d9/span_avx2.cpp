@@ -573,10 +573,10 @@ struct Triangle;
 
 struct SpanAvx2
 {
-    FEROLT_AVX2 __attribute__((always_inline)) static inline void PrepareTriangle(const PixelPipeline& pp,
-                                                                                  const SetupPrim& p,
-                                                                                  const float* arena,
-                                                                                  int onlyStage, Triangle* t);
+    template <bool kDense>
+    FEROLT_AVX2 __attribute__((always_inline)) static inline void
+    PrepareTriangle(const PixelPipeline& pp, const SetupPrim& p, const float* arena, int onlyStage,
+                    Triangle* t);
     template <bool kDepth, class Body>
     FEROLT_AVX2 __attribute__((always_inline)) static inline void
     Walk(PixelPipeline& pp, const SetupPrim& p, const float* arena, const Triangle& t, int xs, int xe, int ys,
@@ -591,7 +591,7 @@ struct SpanAvx2
     template <bool kDepth, int kBlend>
     FEROLT_AVX2 static void Run(PixelPipeline& pp, const SetupPrim& p, const float* arena, int xs, int xe,
                                 int ys, int ye);
-    template <bool kDepth>
+    template <bool kDepth, bool kDense>
     FEROLT_AVX2 static void Batch(PixelPipeline& pp, const SetupPrim& p, const float* arena, int xs, int xe,
                                   int ys, int ye);
 };
@@ -767,7 +767,8 @@ struct Triangle
 };
 
 // Per triangle: the planes, constant colours and levels. Only stage `onlyStage` is prepared when it is not
-// -1.
+// -1. kDense: every plane read is there (PixelPipeline::LanePlan::dense), so offsets need no check.
+template <bool kDense>
 FEROLT_AVX2 inline void SpanAvx2::PrepareTriangle(const PixelPipeline& pp, const SetupPrim& p,
                                                   const float* arena, int onlyStage, Triangle* t)
 {
@@ -778,8 +779,7 @@ FEROLT_AVX2 inline void SpanAvx2::PrepareTriangle(const PixelPipeline& pp, const
     const Plane& qp = planes[1];
     const float* groups = d + 6;
     const float* flat = p.flat ? d + plan.flatAt : nullptr;
-    // Where every plane read is there (as a rule), offsets need no check.
-    auto planeAt = [&](int at) -> const float* { return plan.dense || at >= 0 ? groups + at : kZeroPlane; };
+    auto planeAt = [&](int at) -> const float* { return kDense || at >= 0 ? groups + at : kZeroPlane; };
 
     t->z = {S(planes[0].a), S(planes[0].b), S(planes[0].c)};
     t->q = {S(qp.a), S(qp.b), S(qp.c)};
@@ -939,14 +939,14 @@ FEROLT_AVX2 inline void SpanAvx2::Walk(PixelPipeline& pp, const SetupPrim& p, co
 
 // Small triangles without blending: their pixels pass the depth test at once and wait for the pixels of the
 // next ones, so that few pixels from several triangles share a step; they are written in the order they came.
-template <bool kDepth>
+template <bool kDepth, bool kDense>
 FEROLT_AVX2 void SpanAvx2::Batch(PixelPipeline& pp, const SetupPrim& p, const float* arena, int xs, int xe,
                                  int ys, int ye)
 {
     const PixelConfig& px = pp.px_;
     const int stage = pp.laneStage_;
     Triangle t;
-    PrepareTriangle(pp, p, arena, stage, &t);
+    PrepareTriangle<kDense>(pp, p, arena, stage, &t);
     const int rowTexels = static_cast<int>(pp.target_->Pitch() / 4);
     Walk<kDepth>(
         pp, p, arena, t, xs, xe, ys,
@@ -1001,14 +1001,17 @@ FEROLT_AVX2 void SpanAvx2::Run(PixelPipeline& pp, const SetupPrim& p, const floa
 {
     if (kBlend == kNoBlend && pp.laneStage_ != -2 && xe - xs < 8 && ye - ys < 8)
     {
-        Batch<kDepth>(pp, p, arena, xs, xe, ys, ye);
+        if (pp.plan_.dense)
+            Batch<kDepth, true>(pp, p, arena, xs, xe, ys, ye);
+        else
+            Batch<kDepth, false>(pp, p, arena, xs, xe, ys, ye);
         return;
     }
     // Others write directly, after the pixels waiting.
     if (pp.laneCount_) pp.FlushLanes();
     const PixelConfig& px = pp.px_;
     Triangle t;
-    PrepareTriangle(pp, p, arena, -1, &t);
+    PrepareTriangle<false>(pp, p, arena, -1, &t);
     const BlendConfig& blend = px.blend;
     uint32_t keep = 0;
     if constexpr (kBlend == kAnyBlend)
@@ -1137,14 +1140,9 @@ void PixelPipeline::PlanLanes(const VaryingSet& active)
     plan_.dense = dense;
 }
 
-void PixelPipeline::QuadsAvx2(const SetupPrim& p, const float* arena, const VaryingSet& active, int xs,
-                              int xe, int ys, int ye)
-{
-    if (plan_.active != &active) PlanLanes(active);
-    avx2Loop_(*this, p, arena, xs, xe, ys, ye);
-}
 #else
-void PixelPipeline::QuadsAvx2(const SetupPrim&, const float*, const VaryingSet&, int, int, int, int) {}
+void PixelPipeline::SelectAvx2Loop() {}
+void PixelPipeline::PlanLanes(const VaryingSet&) {}
 void PixelPipeline::FlushLanes()
 {
     laneCount_ = 0;
