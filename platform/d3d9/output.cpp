@@ -11,29 +11,6 @@ namespace ferolt::d3d9
 {
 namespace
 {
-template <class T> bool Compare(DWORD func, T value, T reference)
-{
-    switch (func)
-    {
-    case D3DCMP_NEVER:
-        return false;
-    case D3DCMP_LESS:
-        return value < reference;
-    case D3DCMP_EQUAL:
-        return value == reference;
-    case D3DCMP_LESSEQUAL:
-        return value <= reference;
-    case D3DCMP_GREATER:
-        return value > reference;
-    case D3DCMP_NOTEQUAL:
-        return value != reference;
-    case D3DCMP_GREATEREQUAL:
-        return value >= reference;
-    default:
-        return true;
-    }
-}
-
 uint32_t StencilOp(DWORD op, uint32_t s, uint32_t ref, uint32_t max)
 {
     switch (op)

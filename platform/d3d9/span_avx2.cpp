@@ -866,6 +866,10 @@ FEROLT_AVX2 inline void SpanAvx2::Walk(PixelPipeline& pp, const SetupPrim& p, co
     const int stepX = narrow ? 4 : 8, stepY = narrow ? 2 : 1;
     const Coverage cover(p, arena, narrow, lxv, lyv);
     const __m256d depthMax = _mm256_set1_pd(static_cast<double>(px.depth.depthMax));
+    // As a rule the depth surface holds every pixel the draw may touch.
+    const RECT& clip = pp.cfg_.raster.clipRect;
+    const bool depthCovers =
+        static_cast<int64_t>(pp.depthWidth_) >= clip.right && pp.depthHeight_ >= clip.bottom;
     for (int by = ys; by <= ye; by += stepY)
     {
         const int rows = std::min(stepY, ye - by + 1);
@@ -888,15 +892,19 @@ FEROLT_AVX2 inline void SpanAvx2::Walk(PixelPipeline& pp, const SetupPrim& p, co
             if constexpr (kDepth)
             {
                 // Lanes inside the depth surface take the test; the others pass untested.
-                int inDepth = 0;
-                for (int h = 0; h < 2; ++h)
-                    if (st.hy[h] < pp.depthHeight_)
-                    {
-                        const int64_t room = static_cast<int64_t>(pp.depthWidth_) - st.hx[h];
-                        const int n = room <= 0 ? 0 : (room >= 4 ? 4 : static_cast<int>(room));
-                        inDepth |= ((1 << n) - 1) << (4 * h);
-                    }
-                const int test = mask & inDepth;
+                int test = mask;
+                if (!depthCovers)
+                {
+                    int inDepth = 0;
+                    for (int h = 0; h < 2; ++h)
+                        if (st.hy[h] < pp.depthHeight_)
+                        {
+                            const int64_t room = static_cast<int64_t>(pp.depthWidth_) - st.hx[h];
+                            const int n = room <= 0 ? 0 : (room >= 4 ? 4 : static_cast<int>(room));
+                            inDepth |= ((1 << n) - 1) << (4 * h);
+                        }
+                    test &= inDepth;
+                }
                 if (test)
                 {
                     __m256 z = _mm256_add_ps(At(t.z, st.dx, st.dy), S(p.depthOffset));
@@ -907,18 +915,37 @@ FEROLT_AVX2 inline void SpanAvx2::Walk(PixelPipeline& pp, const SetupPrim& p, co
                             _mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(z)), depthMax), half)),
                         _mm256_cvttpd_epi32(_mm256_add_pd(
                             _mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(z, 1)), depthMax), half)));
-                    uint32_t* dp[2];
-                    for (int h = 0; h < 2; ++h)
-                        dp[h] =
-                            (test >> (4 * h)) & 0xf
-                                ? pp.depthPlane_ + static_cast<size_t>(st.hy[h]) * pp.depthWidth_ + st.hx[h]
-                                : nullptr;
-                    const __m256i old = LoadHalves(dp[0], dp[1], test);
-                    const int pass = _mm256_movemask_ps(
-                                         _mm256_castsi256_ps(CompareDepth(px.depth.depthFunc, depth, old))) &
-                                     test;
+                    int pass = 0;
+                    if (__builtin_popcount(static_cast<unsigned>(test)) <= 2)
+                    {
+                        // A pixel or two, as small triangles have: one by one is cheaper than the lanes.
+                        alignas(32) uint32_t lanes[8];
+                        _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), depth);
+                        for (int left = test; left; left &= left - 1)
+                        {
+                            const int i = __builtin_ctz(static_cast<unsigned>(left)), h = i >> 2;
+                            uint32_t* at = pp.depthPlane_ + static_cast<size_t>(st.hy[h]) * pp.depthWidth_ +
+                                           st.hx[h] + (i & 3);
+                            if (!Compare(px.depth.depthFunc, lanes[i], *at)) continue;
+                            pass |= 1 << i;
+                            if (px.depth.depthWrite) *at = lanes[i];
+                        }
+                    }
+                    else
+                    {
+                        uint32_t* dp[2];
+                        for (int h = 0; h < 2; ++h)
+                            dp[h] = (test >> (4 * h)) & 0xf
+                                        ? pp.depthPlane_ + static_cast<size_t>(st.hy[h]) * pp.depthWidth_ +
+                                              st.hx[h]
+                                        : nullptr;
+                        const __m256i old = LoadHalves(dp[0], dp[1], test);
+                        pass = _mm256_movemask_ps(
+                                   _mm256_castsi256_ps(CompareDepth(px.depth.depthFunc, depth, old))) &
+                               test;
+                        if (px.depth.depthWrite && pass) StoreHalves(dp[0], dp[1], pass, depth);
+                    }
                     mask &= ~(test & ~pass);
-                    if (px.depth.depthWrite && pass) StoreHalves(dp[0], dp[1], pass, depth);
                 }
                 if (!mask) continue;
             }
