@@ -12,6 +12,12 @@
 #include "platform/d3d9/raster.h"
 #include "platform/d3d9/workers.h"
 
+#if FEROLT_D3D9_SSE && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define FEROLT_D3D9_SETUP_AVX 1
+#define FEROLT_AVX __attribute__((target("avx")))
+#endif
+
 namespace ferolt::d3d9
 {
 namespace
@@ -55,6 +61,82 @@ struct Batch
     }
 }
 
+// Up to four kept varying lanes whose a values are next to each other in the arena, set up together.
+struct LaneRun
+{
+    int16_t from[4]; // varyings (lanes past `lanes` repeat the first)
+    int16_t to;      // offset of the first a value after the z and 1/w planes
+    int8_t lanes;
+    bool dense; // from[] are consecutive and all four lie in the vertex record: one load
+};
+
+// What the varying planes of a triangle are made from: the clockwise corners' varyings and 1/w, and the
+// geometry of the plane equations.
+struct PlaneInputs
+{
+    const float* vary[3];
+    float q[3];
+    double dx1, dy1, dx2, dy2, inv;
+};
+
+#if FEROLT_D3D9_SETUP_AVX
+// Four planes a step in double lanes; each lane computes what the two-lane path computes.
+FEROLT_AVX void VaryingPlanesAvx(const PlaneInputs& in, const LaneRun* runs, int count, float* groups)
+{
+    const __m256d dx1 = _mm256_set1_pd(in.dx1), dy1 = _mm256_set1_pd(in.dy1), dx2 = _mm256_set1_pd(in.dx2),
+                  dy2 = _mm256_set1_pd(in.dy2), inv = _mm256_set1_pd(in.inv);
+    const __m256d q[3] = {_mm256_set1_pd(in.q[0]), _mm256_set1_pd(in.q[1]), _mm256_set1_pd(in.q[2])};
+    for (int r = 0; r < count; ++r)
+    {
+        const LaneRun& run = runs[r];
+        __m256d v[3];
+        for (int k = 0; k < 3; ++k)
+        {
+            const float* at = in.vary[k];
+            __m128 x;
+            if (run.dense)
+                x = _mm_loadu_ps(at + run.from[0]);
+            else
+                x = _mm_movelh_ps(
+                    _mm_unpacklo_ps(_mm_load_ss(at + run.from[0]), _mm_load_ss(at + run.from[1])),
+                    _mm_unpacklo_ps(_mm_load_ss(at + run.from[2]), _mm_load_ss(at + run.from[3])));
+            v[k] = _mm256_mul_pd(_mm256_cvtps_pd(x), q[k]);
+        }
+        const __m256d d1 = _mm256_sub_pd(v[1], v[0]), d2 = _mm256_sub_pd(v[2], v[0]);
+        const __m128 a = _mm256_cvtpd_ps(v[0]);
+        const __m128 b = _mm256_cvtpd_ps(
+            _mm256_mul_pd(_mm256_sub_pd(_mm256_mul_pd(d1, dy2), _mm256_mul_pd(d2, dy1)), inv));
+        const __m128 c = _mm256_cvtpd_ps(
+            _mm256_mul_pd(_mm256_sub_pd(_mm256_mul_pd(dx1, d2), _mm256_mul_pd(dx2, d1)), inv));
+        float* to = groups + run.to;
+        // Only the run's own lanes: the rest of the slot belongs to other lanes.
+        switch (run.lanes)
+        {
+        case 4:
+            _mm_storeu_ps(to, a);
+            _mm_storeu_ps(to + 4, b);
+            _mm_storeu_ps(to + 8, c);
+            break;
+        case 3:
+            _mm_store_ss(to + 2, _mm_movehl_ps(a, a));
+            _mm_store_ss(to + 6, _mm_movehl_ps(b, b));
+            _mm_store_ss(to + 10, _mm_movehl_ps(c, c));
+            [[fallthrough]];
+        case 2:
+            _mm_storel_pi(reinterpret_cast<__m64*>(to), a);
+            _mm_storel_pi(reinterpret_cast<__m64*>(to + 4), b);
+            _mm_storel_pi(reinterpret_cast<__m64*>(to + 8), c);
+            break;
+        default:
+            _mm_store_ss(to, a);
+            _mm_store_ss(to + 4, b);
+            _mm_store_ss(to + 8, c);
+            break;
+        }
+    }
+}
+#endif
+
 class Setup
 {
 public:
@@ -65,10 +147,10 @@ public:
         clip_ = cfg.raster.clipRect;
         varyCount_ = layout.varyCount;
 #if FEROLT_D3D9_SSE
-        for (int g = 0; g < active.groupCount; ++g)
-            groupMask_[g] = _mm_castsi128_ps(_mm_setr_epi32(-active.lane[g][0], -active.lane[g][1],
-                                                            -active.lane[g][2], -active.lane[g][3]));
+        clipFirst_ = _mm_setr_epi32(clip_.left, clip_.top, 0, 0);
+        clipLast_ = _mm_setr_epi32(clip_.right - 1, clip_.bottom - 1, 0, 0);
 #endif
+        PlanLanes();
     }
 
     // A triangle whose corners are projected already.
@@ -82,22 +164,37 @@ public:
 
 private:
     bool Project(const float* v, ScreenVertex* out) const;
-    // Whether a solid triangle can draw a pixel: not degenerate, not culled, and, when its bounds are small,
-    // holding a pixel centre by the rasteriser's own test. Most triangles of a dense mesh stop here, before
-    // any set-up; SetupTriangle makes the same decisions for those that pass.
-    // What Visible found out, so that SetupTriangle need not find it again.
+    // What the screening of a triangle found out, so that its set-up need not find it again.
     struct Screened
     {
-        int64_t area; // twice the signed area in 1/256 pixel squared; positive is clockwise
-        int32_t minX, maxX, minY, maxY;
+        int64_t area; // twice the area in 1/256 pixel squared, made positive by swapping corners 1 and 2
+        bool swapped; // corners 1 and 2 were swapped (the triangle is counter-clockwise on the screen)
+        int32_t minX, maxX, minY, maxY; // covered pixel centres, inside the clip rectangle
+        // The corners span less than kCompactSpan in x and in y: edge functions relative to the bounds fit
+        // 16-bit factors and 32-bit values.
+        bool compact;
+        // Solid fill only. The edge record fits 32 bits (SetupPrim::edge): it is in `edge`; otherwise the
+        // edge functions (EdgeFunctions, of the clockwise corners) are in edgeA, edgeB, edgeC.
+        bool narrow;
+        alignas(16) int32_t edge[12]; // A of the three edges and one spare, then B, then C at (minX, minY)
+        int64_t edgeA[3], edgeB[3], edgeC[3];
     };
+    static constexpr int32_t kCompactSpan = 1 << 14;
+    // Area, culling and bounds; false when the triangle is degenerate or culled.
+    [[gnu::always_inline]] bool Screen(const ScreenVertex& s0, const ScreenVertex& s1, const ScreenVertex& s2,
+                                       Screened* out) const;
+    // Whether a solid triangle can draw a pixel: not degenerate, not culled, and, when its bounds are small,
+    // holding a pixel centre by the rasteriser's own test. Most triangles of a dense mesh stop here, before
+    // any set-up.
     bool Visible(const ScreenVertex& s0, const ScreenVertex& s1, const ScreenVertex& s2, Screened* out) const;
     // Corners go in registers: arrays of them passed through memory stall the loads that read them back.
-    // `known` is what Visible returned for the same corners, or null.
+    // `known` is what Screen (and, for solid fill, Visible) found for the same corners.
     void SetupTriangle(const float* va, const float* vb, const float* vc, const float* provoking,
                        const ScreenVertex& s0, const ScreenVertex& s1, const ScreenVertex& s2,
-                       const Screened* known);
-    void Bin(uint32_t index);
+                       const Screened& known);
+    // Adds the primitive to the bins of the tiles its pixel bounds reach.
+    [[gnu::always_inline]] void Bin(uint32_t index, int minX, int maxX, int minY, int maxY);
+    [[gnu::noinline]] void BinSpread(uint32_t index, int tx0, int tx1, int ty0, int ty1);
     uint32_t Alloc(size_t floats)
     {
         const size_t at = batch_.arenaUsed;
@@ -116,6 +213,8 @@ private:
     {
         return static_cast<uint32_t>(batch_.primCount - 1);
     }
+    // Sorts the kept varying lanes into the work lists below, once per draw.
+    void PlanLanes();
 
     const DrawConfig& cfg_;
     const VertexLayoutOut& layout_;
@@ -123,157 +222,323 @@ private:
     Batch& batch_;
     int tilesX_, tilesY_;
     RECT clip_;
-    int varyCount_;
 #if FEROLT_D3D9_SSE
-    __m128 groupMask_[VaryingSet::kMaxGroups]; // lanes of each group whose planes are kept
+    __m128i clipFirst_, clipLast_; // the first and last pixel centres inside clip_, x and y
 #endif
+    int varyCount_;
+    // The varying planes of a triangle, worked out once per draw instead of once per triangle: kept lanes
+    // go two at a time (the a values of a pair are next to each other in the arena) or one at a time, and
+    // lanes below a group's last kept one that have no plane are written as zero planes.
+    struct LaneWork
+    {
+        int16_t from[2]; // varyings (the second is a copy of the first for a single lane)
+        int16_t to;      // offset of the first a value after the z and 1/w planes
+    };
+    LaneWork pairs_[kMaxVary], singles_[kMaxVary];
+    int16_t zeros_[kMaxVary];
+    int pairCount_ = 0, singleCount_ = 0, zeroCount_ = 0;
+    // The same lanes up to four at a time, where the processor has AVX.
+    LaneRun runs_[kMaxVary];
+    int runCount_ = 0;
+    bool avx_ = false;
 };
+
+void Setup::PlanLanes()
+{
+    struct Lane
+    {
+        int from, to; // from: -1 for a zero plane
+    };
+    Lane lanes[VaryingSet::kMaxGroups * 4];
+    int n = 0;
+    for (int g = 0; g < active_.groupCount; ++g)
+        for (int i = 0; i < active_.groupLanes[g]; ++i)
+        {
+            const int from = active_.groupBase[g] + i;
+            // A lane past the end of the vertex record reads as 0, as one without a plane.
+            const bool kept = active_.lane[g][i] && from < varyCount_;
+            lanes[n++] = {kept ? from : -1, active_.groupAt[g] + i};
+        }
+    for (int k = 0; k < n; ++k)
+    {
+        const Lane& l = lanes[k];
+        if (l.from < 0)
+        {
+            zeros_[zeroCount_++] = static_cast<int16_t>(l.to);
+            continue;
+        }
+        // a values are in the first four floats of a slot of twelve; a pair must not cross into the b values.
+        if (k + 1 < n && lanes[k + 1].from >= 0 && lanes[k + 1].to == l.to + 1 && l.to % 12 < 3)
+        {
+            pairs_[pairCount_++] = {{static_cast<int16_t>(l.from), static_cast<int16_t>(lanes[k + 1].from)},
+                                    static_cast<int16_t>(l.to)};
+            ++k;
+        }
+        else
+            singles_[singleCount_++] = {{static_cast<int16_t>(l.from), static_cast<int16_t>(l.from)},
+                                        static_cast<int16_t>(l.to)};
+    }
+#if FEROLT_D3D9_SETUP_AVX
+    // The processor has AVX where it has AVX2; tests that turn the eight-wide pixel loop off also reach the
+    // two-lane path here, which gives the same bits.
+    avx_ = PixelAvx2Enabled();
+    for (int k = 0; k < n;)
+    {
+        if (lanes[k].from < 0)
+        {
+            ++k;
+            continue;
+        }
+        LaneRun run{};
+        run.to = static_cast<int16_t>(lanes[k].to);
+        int m = 0;
+        // a values are in the first four floats of a slot of twelve: a run must not cross into the b values.
+        while (m < 4 && k + m < n && lanes[k + m].from >= 0 && lanes[k + m].to == lanes[k].to + m &&
+               (lanes[k].to + m) % 12 < 4)
+        {
+            run.from[m] = static_cast<int16_t>(lanes[k + m].from);
+            ++m;
+        }
+        run.lanes = static_cast<int8_t>(m);
+        for (int i = m; i < 4; ++i)
+            run.from[i] = run.from[0];
+        run.dense = run.from[0] + 4 <= varyCount_;
+        for (int i = 1; i < 4; ++i)
+            run.dense = run.dense && run.from[i] == run.from[0] + i;
+        // Lanes past the run's own may read further varyings when the four are consecutive.
+        if (!run.dense && run.from[0] + 4 <= varyCount_)
+        {
+            bool consecutive = true;
+            for (int i = 1; i < m; ++i)
+                consecutive = consecutive && run.from[i] == run.from[0] + i;
+            if (consecutive)
+            {
+                for (int i = m; i < 4; ++i)
+                    run.from[i] = static_cast<int16_t>(run.from[0] + i);
+                run.dense = true;
+            }
+        }
+        runs_[runCount_++] = run;
+        k += m;
+    }
+#endif
+}
 
 bool Setup::Project(const float* v, ScreenVertex* out) const
 {
     return ProjectVertex(cfg_, v, out);
 }
 
-void Setup::Bin(uint32_t index)
+inline void Setup::Bin(uint32_t index, int minX, int maxX, int minY, int maxY)
 {
-    const SetupPrim& p = batch_.prims[index];
-    const int tx0 = p.minX / kTileSize, tx1 = p.maxX / kTileSize;
-    const int ty0 = p.minY / kTileSize, ty1 = p.maxY / kTileSize;
+    const int tx0 = minX / kTileSize, tx1 = maxX / kTileSize;
+    const int ty0 = minY / kTileSize, ty1 = maxY / kTileSize;
+    if (tx0 == tx1 && ty0 == ty1 && tx0 < tilesX_ && ty0 < tilesY_)
+    {
+        // Most small triangles lie in one tile.
+        std::vector<uint32_t>& bin = batch_.bins[ty0 * tilesX_ + tx0];
+        if (bin.size() != bin.capacity())
+        {
+            bin.push_back(index);
+            return;
+        }
+    }
+    BinSpread(index, tx0, tx1, ty0, ty1);
+}
+
+void Setup::BinSpread(uint32_t index, int tx0, int tx1, int ty0, int ty1)
+{
     for (int ty = ty0; ty <= ty1 && ty < tilesY_; ++ty)
         for (int tx = tx0; tx <= tx1 && tx < tilesX_; ++tx)
             batch_.bins[ty * tilesX_ + tx].push_back(index);
 }
 
+inline bool Setup::Screen(const ScreenVertex& s0, const ScreenVertex& s1, const ScreenVertex& s2,
+                          Screened* out) const
+{
+    const int64_t x0 = s0.fx, y0 = s0.fy, x1 = s1.fx, y1 = s1.fy, x2 = s2.fx, y2 = s2.fy;
+    const int64_t area = (x1 - x0) * (y2 - y0) - (x2 - x0) * (y1 - y0);
+    if (area == 0) return false;
+    // Positive area is clockwise on the screen (y grows downwards).
+    const DWORD cull = cfg_.raster.cullMode;
+    if ((cull == D3DCULL_CW && area > 0) || (cull == D3DCULL_CCW && area < 0)) return false;
+    out->area = area < 0 ? -area : area;
+    out->swapped = area < 0;
+    // Covered pixel centres: ceil and floor of the bounds in pixels (shifts round towards minus infinity).
+#if FEROLT_D3D9_SSE
+    // x and y side by side in 32-bit lanes: snapped positions lie within the guard band's limit
+    // (ProjectVertex), far from overflowing.
+    const __m128i p0 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&s0.fx));
+    const __m128i p1 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&s1.fx));
+    const __m128i p2 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&s2.fx));
+    auto lesser = [](__m128i a, __m128i b)
+    {
+        const __m128i m = _mm_cmpgt_epi32(a, b);
+        return _mm_or_si128(_mm_and_si128(m, b), _mm_andnot_si128(m, a));
+    };
+    auto greater = [](__m128i a, __m128i b)
+    {
+        const __m128i m = _mm_cmpgt_epi32(a, b);
+        return _mm_or_si128(_mm_and_si128(m, a), _mm_andnot_si128(m, b));
+    };
+    const __m128i lo = lesser(p0, lesser(p1, p2)), hi = greater(p0, greater(p1, p2));
+    out->compact = (_mm_movemask_ps(_mm_castsi128_ps(
+                        _mm_cmpgt_epi32(_mm_set1_epi32(kCompactSpan), _mm_sub_epi32(hi, lo)))) &
+                    3) == 3;
+    const __m128i first =
+        greater(_mm_srai_epi32(_mm_add_epi32(lo, _mm_set1_epi32((1 << kSubPixelBits) - 1)), kSubPixelBits),
+                clipFirst_);
+    const __m128i last = lesser(_mm_srai_epi32(hi, kSubPixelBits), clipLast_);
+    out->minX = _mm_cvtsi128_si32(first);
+    out->minY = _mm_cvtsi128_si32(_mm_shuffle_epi32(first, 1));
+    out->maxX = _mm_cvtsi128_si32(last);
+    out->maxY = _mm_cvtsi128_si32(_mm_shuffle_epi32(last, 1));
+#else
+    const int64_t round = (int64_t{1} << kSubPixelBits) - 1;
+    const int64_t minFx = std::min(x0, std::min(x1, x2)), maxFx = std::max(x0, std::max(x1, x2));
+    const int64_t minFy = std::min(y0, std::min(y1, y2)), maxFy = std::max(y0, std::max(y1, y2));
+    out->minX = static_cast<int32_t>(std::max<int64_t>((minFx + round) >> kSubPixelBits, clip_.left));
+    out->maxX = static_cast<int32_t>(std::min<int64_t>(maxFx >> kSubPixelBits, clip_.right - 1));
+    out->minY = static_cast<int32_t>(std::max<int64_t>((minFy + round) >> kSubPixelBits, clip_.top));
+    out->maxY = static_cast<int32_t>(std::min<int64_t>(maxFy >> kSubPixelBits, clip_.bottom - 1));
+    out->compact = maxFx - minFx < kCompactSpan && maxFy - minFy < kCompactSpan;
+#endif
+    return true;
+}
+
 bool Setup::Visible(const ScreenVertex& s0, const ScreenVertex& s1, const ScreenVertex& s2,
                     Screened* out) const
 {
-    const int64_t x0 = s0.fx, y0 = s0.fy;
-    int64_t x1 = s1.fx, y1 = s1.fy, x2 = s2.fx, y2 = s2.fy;
-    const int64_t area = (x1 - x0) * (y2 - y0) - (x2 - x0) * (y1 - y0);
-    if (area == 0) return false;
-    const DWORD cull = cfg_.raster.cullMode;
-    if ((cull == D3DCULL_CW && area > 0) || (cull == D3DCULL_CCW && area < 0)) return false;
-    const int64_t round = (int64_t{1} << kSubPixelBits) - 1;
-    const int32_t minX = static_cast<int32_t>(
-        std::max<int64_t>((std::min({x0, x1, x2}) + round) >> kSubPixelBits, clip_.left));
-    const int32_t maxX =
-        static_cast<int32_t>(std::min<int64_t>(std::max({x0, x1, x2}) >> kSubPixelBits, clip_.right - 1));
-    const int32_t minY =
-        static_cast<int32_t>(std::max<int64_t>((std::min({y0, y1, y2}) + round) >> kSubPixelBits, clip_.top));
-    const int32_t maxY =
-        static_cast<int32_t>(std::min<int64_t>(std::max({y0, y1, y2}) >> kSubPixelBits, clip_.bottom - 1));
+    if (!Screen(s0, s1, s2, out)) return false;
+    const int32_t minX = out->minX, maxX = out->maxX, minY = out->minY, maxY = out->maxY;
     if (minX > maxX || minY > maxY) return false;
-    *out = {area, minX, maxX, minY, maxY};
-    if ((static_cast<int64_t>(maxX - minX) + 1) * (maxY - minY + 1) > 16) return true;
-    if (area < 0)
+    const ScreenVertex& t1 = out->swapped ? s2 : s1;
+    const ScreenVertex& t2 = out->swapped ? s1 : s2;
+    const bool small = (static_cast<int64_t>(maxX - minX) + 1) * (maxY - minY + 1) <= 16;
+#if FEROLT_D3D9_SSE
+    if (out->compact)
     {
-        std::swap(x1, x2);
-        std::swap(y1, y2);
+        // The edges in three 32-bit lanes (the fourth repeats the first), with positions relative to the
+        // pixel centre (minX, minY): the corners are less than kCompactSpan from it, so differences and
+        // positions are 16-bit values and their products and sums exact in 32 bits. The values are those
+        // EdgeFunctions gives in 64 bits.
+        const __m128i fx = _mm_sub_epi32(_mm_setr_epi32(s0.fx, t1.fx, t2.fx, s0.fx),
+                                         _mm_set1_epi32(minX * (1 << kSubPixelBits)));
+        const __m128i fy = _mm_sub_epi32(_mm_setr_epi32(s0.fy, t1.fy, t2.fy, s0.fy),
+                                         _mm_set1_epi32(minY * (1 << kSubPixelBits)));
+        const __m128i nx = _mm_shuffle_epi32(fx, _MM_SHUFFLE(1, 0, 2, 1)); // the edge's second corner
+        const __m128i ny = _mm_shuffle_epi32(fy, _MM_SHUFFLE(1, 0, 2, 1));
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i dx = _mm_sub_epi32(nx, fx), dy = _mm_sub_epi32(ny, fy);
+        // Top-left rule (see EdgeFunctions).
+        const __m128i topLeft = _mm_or_si128(
+            _mm_and_si128(_mm_cmpeq_epi32(dy, zero), _mm_cmpgt_epi32(dx, zero)), _mm_cmpgt_epi32(zero, dy));
+        const __m128i low = _mm_set1_epi32(0xffff);
+        // dy x - dx y in one multiply-add of 16-bit pairs.
+        const __m128i factors =
+            _mm_or_si128(_mm_and_si128(dy, low), _mm_slli_epi32(_mm_sub_epi32(zero, dx), 16));
+        const __m128i position = _mm_or_si128(_mm_and_si128(fx, low), _mm_slli_epi32(fy, 16));
+        __m128i row =
+            _mm_sub_epi32(_mm_add_epi32(_mm_madd_epi16(factors, position), _mm_set1_epi32(-1)), topLeft);
+        const __m128i a = _mm_slli_epi32(_mm_sub_epi32(zero, dy), kSubPixelBits);
+        const __m128i b = _mm_slli_epi32(dx, kSubPixelBits);
+        _mm_store_si128(reinterpret_cast<__m128i*>(out->edge), a);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out->edge + 3), b);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out->edge + 6), row);
+        out->narrow = true;
+        if (!small) return true;
+        // Centre by centre: a centre is inside when none of the three edges is negative.
+        for (int32_t y = minY;; ++y)
+        {
+            __m128i e = row;
+            for (int32_t x = minX;; ++x)
+            {
+                if (!(_mm_movemask_ps(_mm_castsi128_ps(e)) & 7)) return true;
+                if (x == maxX) break;
+                e = _mm_add_epi32(e, a);
+            }
+            if (y == maxY) return false;
+            row = _mm_add_epi32(row, b);
+        }
     }
-    const int64_t sx[3] = {x0, x1, x2}, sy[3] = {y0, y1, y2};
-    int64_t edgeA[3], edgeB[3], edgeC[3];
-    EdgeFunctions(sx, sy, edgeA, edgeB, edgeC);
-    for (int32_t y = minY; y <= maxY; ++y)
-        for (int32_t x = minX; x <= maxX; ++x)
-            if (((edgeA[0] * x + edgeB[0] * y + edgeC[0]) | (edgeA[1] * x + edgeB[1] * y + edgeC[1]) |
-                 (edgeA[2] * x + edgeB[2] * y + edgeC[2])) >= 0)
-                return true;
-    return false;
+#endif
+    const int64_t sx[3] = {s0.fx, t1.fx, t2.fx}, sy[3] = {s0.fy, t1.fy, t2.fy};
+    EdgeFunctions(sx, sy, out->edgeA, out->edgeB, out->edgeC);
+    int64_t row[3];
+    // 32 bits hold the edge functions of all but large triangles when C is taken at the bounds' corner.
+    uint64_t outside = 0; // high bits set by any value outside the 32-bit range
+    for (int e = 0; e < 3; ++e)
+    {
+        row[e] = out->edgeA[e] * minX + out->edgeB[e] * minY + out->edgeC[e];
+        for (int64_t x : {out->edgeA[e], out->edgeB[e], row[e]})
+            outside |= static_cast<uint64_t>(x) + (uint64_t{1} << 31);
+        out->edge[e] = static_cast<int32_t>(out->edgeA[e]);
+        out->edge[3 + e] = static_cast<int32_t>(out->edgeB[e]);
+        out->edge[6 + e] = static_cast<int32_t>(row[e]);
+    }
+    out->narrow = (outside >> 32) == 0;
+    if (!small) return true;
+    // Centre by centre, stepping the edge functions (exact in 64 bits) instead of evaluating them anew.
+    const int64_t a0 = out->edgeA[0], a1 = out->edgeA[1], a2 = out->edgeA[2];
+    for (int32_t y = minY;; ++y)
+    {
+        int64_t e0 = row[0], e1 = row[1], e2 = row[2];
+        for (int32_t x = minX;; ++x)
+        {
+            if ((e0 | e1 | e2) >= 0) return true;
+            if (x == maxX) break;
+            e0 += a0, e1 += a1, e2 += a2;
+        }
+        if (y == maxY) return false;
+        for (int e = 0; e < 3; ++e)
+            row[e] += out->edgeB[e];
+    }
 }
 
 void Setup::Triangle(const float* a, const float* b, const float* c, const float* provoking,
                      const ScreenVertex* sa, const ScreenVertex* sb, const ScreenVertex* sc)
 {
+    Screened known;
     if (cfg_.raster.fillMode != D3DFILL_SOLID)
     {
-        SetupTriangle(a, b, c, provoking, *sa, *sb, *sc, nullptr);
+        if (Screen(*sa, *sb, *sc, &known)) SetupTriangle(a, b, c, provoking, *sa, *sb, *sc, known);
         return;
     }
-    Screened known;
-    if (Visible(*sa, *sb, *sc, &known)) SetupTriangle(a, b, c, provoking, *sa, *sb, *sc, &known);
+    if (Visible(*sa, *sb, *sc, &known)) SetupTriangle(a, b, c, provoking, *sa, *sb, *sc, known);
 }
 
 void Setup::Triangle(const float* a, const float* b, const float* c, const float* provoking)
 {
     ScreenVertex s[3];
     if (!Project(a, &s[0]) || !Project(b, &s[1]) || !Project(c, &s[2])) return;
-    if (cfg_.raster.fillMode != D3DFILL_SOLID)
-    {
-        SetupTriangle(a, b, c, provoking, s[0], s[1], s[2], nullptr);
-        return;
-    }
-    Screened known;
-    if (Visible(s[0], s[1], s[2], &known)) SetupTriangle(a, b, c, provoking, s[0], s[1], s[2], &known);
+    Triangle(a, b, c, provoking, &s[0], &s[1], &s[2]);
 }
 
 void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, const float* provoking,
                           const ScreenVertex& s0, const ScreenVertex& s1, const ScreenVertex& s2,
-                          const Screened* known)
+                          const Screened& known)
 {
-    struct Corner
-    {
-        int64_t fx, fy;
-        float z, q;
-        const float* vary;
-    };
     const int vary = layout_.Vary();
-    Corner v[3] = {{s0.fx, s0.fy, s0.z, s0.q, va + vary},
-                   {s1.fx, s1.fy, s1.z, s1.q, vb + vary},
-                   {s2.fx, s2.fy, s2.z, s2.q, vc + vary}};
-    int64_t area;
-    if (known)
-        area = known->area;
-    else
-    {
-        area = (v[1].fx - v[0].fx) * (v[2].fy - v[0].fy) - (v[2].fx - v[0].fx) * (v[1].fy - v[0].fy);
-        if (area == 0) return;
-        // Positive area is clockwise on the screen (y grows downwards).
-        const DWORD cull = cfg_.raster.cullMode;
-        if ((cull == D3DCULL_CW && area > 0) || (cull == D3DCULL_CCW && area < 0)) return;
-    }
-    if (area < 0)
-    {
-        std::swap(v[1], v[2]);
-        area = -area;
-    }
+    // Clockwise corners.
+    const ScreenVertex& t1 = known.swapped ? s2 : s1;
+    const ScreenVertex& t2 = known.swapped ? s1 : s2;
+    const float* v0 = va + vary;
+    const float* v1 = (known.swapped ? vc : vb) + vary;
+    const float* v2 = (known.swapped ? vb : vc) + vary;
     // 1 / (dx1 dy2 - dx2 dy1) of the planes below: that difference is area / 256^2 exactly (the products of
     // snapped differences are exact in double), so the division can start now and overlap what follows.
-    const double inv = static_cast<double>(kSubPixel) * kSubPixel / static_cast<double>(area);
+    const double inv = static_cast<double>(kSubPixel) * kSubPixel / static_cast<double>(known.area);
 #if FEROLT_D3D9_SSE
     // The corners' varyings are read last; their records may have left the nearest cache.
-    for (const Corner& c : v)
+    for (const float* c : {v0, v1, v2})
     {
-        _mm_prefetch(reinterpret_cast<const char*>(c.vary), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(c.vary + 15), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(c), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(c + 15), _MM_HINT_T0);
     }
 #endif
-
-    const int64_t sub = static_cast<int64_t>(kSubPixel);
-    int32_t minX, maxX, minY, maxY;
-    if (known)
-        minX = known->minX, maxX = known->maxX, minY = known->minY, maxY = known->maxY;
-    else
-    {
-        const int64_t minFx = std::min({v[0].fx, v[1].fx, v[2].fx}),
-                      maxFx = std::max({v[0].fx, v[1].fx, v[2].fx});
-        const int64_t minFy = std::min({v[0].fy, v[1].fy, v[2].fy}),
-                      maxFy = std::max({v[0].fy, v[1].fy, v[2].fy});
-        // Covered pixel centres: ceil and floor of the bounds in pixels (shifts round towards minus
-        // infinity).
-        minX = static_cast<int32_t>(std::max<int64_t>((minFx + sub - 1) >> kSubPixelBits, clip_.left));
-        maxX = static_cast<int32_t>(std::min<int64_t>(maxFx >> kSubPixelBits, clip_.right - 1));
-        minY = static_cast<int32_t>(std::max<int64_t>((minFy + sub - 1) >> kSubPixelBits, clip_.top));
-        maxY = static_cast<int32_t>(std::min<int64_t>(maxFy >> kSubPixelBits, clip_.bottom - 1));
-    }
-
+    const int32_t minX = known.minX, maxX = known.maxX, minY = known.minY, maxY = known.maxY;
     const DWORD fill = cfg_.raster.fillMode;
-    if (fill == D3DFILL_SOLID && (minX > maxX || minY > maxY)) return;
 
-    int64_t edgeA[3], edgeB[3], edgeC[3];
-    {
-        const int64_t sx[3] = {v[0].fx, v[1].fx, v[2].fx}, sy[3] = {v[0].fy, v[1].fy, v[2].fy};
-        EdgeFunctions(sx, sy, edgeA, edgeB, edgeC);
-    }
     // Built in place: copying the record in afterwards stalls on its freshly written fields.
     SetupPrim& p = NewPrim();
     p.kind = PrimKind::Triangle;
@@ -284,11 +549,12 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
     p.maxY = static_cast<int16_t>(maxY);
 
     // Attribute planes from the snapped positions.
-    const double x0 = static_cast<double>(v[0].fx) / sub, y0 = static_cast<double>(v[0].fy) / sub;
-    const double dx1 = static_cast<double>(v[1].fx - v[0].fx) / sub,
-                 dy1 = static_cast<double>(v[1].fy - v[0].fy) / sub;
-    const double dx2 = static_cast<double>(v[2].fx - v[0].fx) / sub,
-                 dy2 = static_cast<double>(v[2].fy - v[0].fy) / sub;
+    const double sub = kSubPixel;
+    const double x0 = static_cast<double>(s0.fx) / sub, y0 = static_cast<double>(s0.fy) / sub;
+    const double dx1 = static_cast<double>(int64_t{t1.fx} - s0.fx) / sub,
+                 dy1 = static_cast<double>(int64_t{t1.fy} - s0.fy) / sub;
+    const double dx2 = static_cast<double>(int64_t{t2.fx} - s0.fx) / sub,
+                 dy2 = static_cast<double>(int64_t{t2.fy} - s0.fy) / sub;
     p.x0 = static_cast<float>(x0);
     p.y0 = static_cast<float>(y0);
     const int planeFloats = 6 + active_.Floats();
@@ -296,6 +562,8 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
     {
         Plane* out = reinterpret_cast<Plane*>(batch_.arena.data() + p.data);
         float* groups = batch_.arena.data() + p.data + 6;
+        for (int k = 0; k < zeroCount_; ++k)
+            groups[zeros_[k]] = groups[zeros_[k] + 4] = groups[zeros_[k] + 8] = 0.0f;
 #if FEROLT_D3D9_SSE
         // Two planes a step in double lanes: each lane computes what plane() computes.
         const __m128d pdx1 = _mm_set1_pd(dx1), pdy1 = _mm_set1_pd(dy1), pdx2 = _mm_set1_pd(dx2),
@@ -307,63 +575,60 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
             *pb = _mm_cvtpd_ps(_mm_mul_pd(_mm_sub_pd(_mm_mul_pd(d1, pdy2), _mm_mul_pd(d2, pdy1)), pinv));
             *pc = _mm_cvtpd_ps(_mm_mul_pd(_mm_sub_pd(_mm_mul_pd(pdx1, d2), _mm_mul_pd(pdx2, d1)), pinv));
         };
+        // z and 1/w sit next to each other in the screen records.
+        auto zq = [](const ScreenVertex& s)
+        { return _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(&s.z)))); };
         {
-            __m128 za, zb, zc;
-            planes2(_mm_setr_pd(v[0].z, v[0].q), _mm_setr_pd(v[1].z, v[1].q), _mm_setr_pd(v[2].z, v[2].q),
-                    &za, &zb, &zc);
-            alignas(16) float t[3][4];
-            _mm_store_ps(t[0], za);
-            _mm_store_ps(t[1], zb);
-            _mm_store_ps(t[2], zc);
-            out[0] = Plane{t[0][0], t[1][0], t[2][0]};
-            out[1] = Plane{t[0][1], t[1][1], t[2][1]};
+            __m128 a, b, c;
+            planes2(zq(s0), zq(t1), zq(t2), &a, &b, &c);
+            float* o = reinterpret_cast<float*>(out);
+            const __m128 ab = _mm_unpacklo_ps(a, b); // z a, z b, 1/w a, 1/w b
+            _mm_storel_pi(reinterpret_cast<__m64*>(o), ab);
+            _mm_store_ss(o + 2, c);
+            _mm_storeh_pi(reinterpret_cast<__m64*>(o + 3), ab);
+            _mm_store_ss(o + 5, _mm_shuffle_ps(c, c, 1));
         }
-        const __m128d q[3] = {_mm_set1_pd(v[0].q), _mm_set1_pd(v[1].q), _mm_set1_pd(v[2].q)};
-        for (int g = 0; g < active_.groupCount; ++g)
+#if FEROLT_D3D9_SETUP_AVX
+        if (avx_)
         {
-            const int lanes = active_.groupLanes[g];
-            if (!lanes) continue;
-            const int base = active_.groupBase[g];
-            __m128d lo[3], hi[3];
-            for (int k = 0; k < 3; ++k)
+            const PlaneInputs in{{v0, v1, v2}, {s0.q, t1.q, t2.q}, dx1, dy1, dx2, dy2, inv};
+            VaryingPlanesAvx(in, runs_, runCount_, groups);
+        }
+        else
+#endif
+        {
+            const __m128d q0 = _mm_set1_pd(s0.q), q1 = _mm_set1_pd(t1.q), q2 = _mm_set1_pd(t2.q);
+            auto lanes = [&](const LaneWork& w)
             {
-                __m128 x;
-                if (base + 4 <= varyCount_)
-                    x = _mm_loadu_ps(v[k].vary + base);
-                else
+                auto load = [&](const float* v, __m128d q)
                 {
-                    // The record ends inside the group: read only what is there.
-                    alignas(16) float part[4] = {0, 0, 0, 0};
-                    for (int i = 0; base + i < varyCount_; ++i)
-                        part[i] = v[k].vary[base + i];
-                    x = _mm_load_ps(part);
-                }
-                x = _mm_and_ps(x, groupMask_[g]);
-                lo[k] = _mm_mul_pd(_mm_cvtps_pd(x), q[k]);
-                hi[k] = _mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(x, x)), q[k]);
-            }
-            __m128 a0, b0, c0, a1 = _mm_setzero_ps(), b1 = a1, c1 = a1;
-            planes2(lo[0], lo[1], lo[2], &a0, &b0, &c0);
-            if (lanes > 2) planes2(hi[0], hi[1], hi[2], &a1, &b1, &c1);
-            // Only the group's own lanes: the rest of its slot belongs to the groups after it.
-            float* at = groups + active_.groupAt[g];
-            auto put = [&](float* to, __m128 x)
-            {
-                x = _mm_and_ps(x, groupMask_[g]);
-                if (lanes == 4)
-                    _mm_storeu_ps(to, x);
-                else
+                    const __m128 x = _mm_unpacklo_ps(_mm_load_ss(v + w.from[0]), _mm_load_ss(v + w.from[1]));
+                    return _mm_mul_pd(_mm_cvtps_pd(x), q);
+                };
+                __m128 a, b, c;
+                planes2(load(v0, q0), load(v1, q1), load(v2, q2), &a, &b, &c);
+                struct Out
                 {
-                    if (lanes == 1)
-                        _mm_store_ss(to, x);
-                    else
-                        _mm_storel_pi(reinterpret_cast<__m64*>(to), x);
-                    if (lanes == 3) _mm_store_ss(to + 2, _mm_movehl_ps(x, x));
-                }
+                    __m128 a, b, c;
+                };
+                return Out{a, b, c};
             };
-            put(at, _mm_movelh_ps(a0, a1));
-            put(at + 4, _mm_movelh_ps(b0, b1));
-            put(at + 8, _mm_movelh_ps(c0, c1));
+            for (int k = 0; k < pairCount_; ++k)
+            {
+                const auto r = lanes(pairs_[k]);
+                float* at = groups + pairs_[k].to;
+                _mm_storel_pi(reinterpret_cast<__m64*>(at), r.a);
+                _mm_storel_pi(reinterpret_cast<__m64*>(at + 4), r.b);
+                _mm_storel_pi(reinterpret_cast<__m64*>(at + 8), r.c);
+            }
+            for (int k = 0; k < singleCount_; ++k)
+            {
+                const auto r = lanes(singles_[k]);
+                float* at = groups + singles_[k].to;
+                _mm_store_ss(at, r.a);
+                _mm_store_ss(at + 4, r.b);
+                _mm_store_ss(at + 8, r.c);
+            }
         }
 #else
         auto plane = [&](double a0, double a1, double a2)
@@ -372,24 +637,23 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
             return Plane{static_cast<float>(a0), static_cast<float>((d1 * dy2 - d2 * dy1) * inv),
                          static_cast<float>((dx1 * d2 - dx2 * d1) * inv)};
         };
-        out[0] = plane(v[0].z, v[1].z, v[2].z);
-        out[1] = plane(v[0].q, v[1].q, v[2].q);
-        for (int g = 0; g < active_.groupCount; ++g)
-            for (int lane = 0; lane < active_.groupLanes[g]; ++lane)
-            {
-                Plane pl{0.0f, 0.0f, 0.0f};
-                if (active_.lane[g][lane])
-                {
-                    const int i = active_.groupBase[g] + lane;
-                    pl = plane(static_cast<double>(v[0].vary[i]) * v[0].q,
-                               static_cast<double>(v[1].vary[i]) * v[1].q,
-                               static_cast<double>(v[2].vary[i]) * v[2].q);
-                }
-                float* at = groups + active_.groupAt[g];
-                at[lane] = pl.a;
-                at[4 + lane] = pl.b;
-                at[8 + lane] = pl.c;
-            }
+        out[0] = plane(s0.z, t1.z, t2.z);
+        out[1] = plane(s0.q, t1.q, t2.q);
+        auto lane = [&](int from, int to)
+        {
+            const Plane pl = plane(static_cast<double>(v0[from]) * s0.q, static_cast<double>(v1[from]) * t1.q,
+                                   static_cast<double>(v2[from]) * t2.q);
+            groups[to] = pl.a;
+            groups[to + 4] = pl.b;
+            groups[to + 8] = pl.c;
+        };
+        for (int k = 0; k < pairCount_; ++k)
+        {
+            lane(pairs_[k].from[0], pairs_[k].to);
+            lane(pairs_[k].from[1], pairs_[k].to + 1);
+        }
+        for (int k = 0; k < singleCount_; ++k)
+            lane(singles_[k].from[0], singles_[k].to);
 #endif
         if (p.flat)
         {
@@ -419,37 +683,23 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
         return;
     }
 
-    // 32 bits hold the edge functions of all but large triangles when C is taken at the bounds' corner.
-    bool narrow = true;
-    int64_t corner[3];
-    for (int e = 0; e < 3; ++e)
-    {
-        corner[e] = edgeA[e] * minX + edgeB[e] * minY + edgeC[e];
-        for (int64_t x : {edgeA[e], edgeB[e], corner[e]})
-            narrow = narrow && x >= INT32_MIN && x <= INT32_MAX;
-    }
-    p.wideEdges = !narrow;
-    if (narrow)
-        for (int e = 0; e < 3; ++e)
-        {
-            p.edge[e] = static_cast<int32_t>(edgeA[e]);
-            p.edge[3 + e] = static_cast<int32_t>(edgeB[e]);
-            p.edge[6 + e] = static_cast<int32_t>(corner[e]);
-        }
+    p.wideEdges = !known.narrow;
+    if (known.narrow)
+        std::memcpy(p.edge, known.edge, sizeof p.edge);
     else
     {
         EdgeSet wide;
         for (int e = 0; e < 3; ++e)
         {
-            wide.a[e] = edgeA[e];
-            wide.b[e] = edgeB[e];
-            wide.c[e] = edgeC[e];
+            wide.a[e] = known.edgeA[e];
+            wide.b[e] = known.edgeB[e];
+            wide.c[e] = known.edgeC[e];
         }
         const uint32_t at = Alloc(sizeof wide / sizeof(float));
         std::memcpy(batch_.arena.data() + at, &wide, sizeof wide);
         p.edge[0] = static_cast<int32_t>(at);
     }
-    Bin(LastPrim());
+    Bin(LastPrim(), minX, maxX, minY, maxY);
 }
 
 void Setup::Line(const float* va, const float* vb, const float* provoking, uint32_t depthPlane,
@@ -495,7 +745,7 @@ void Setup::Line(const float* va, const float* vb, const float* provoking, uint3
     }
     if (p.flat) std::memcpy(out + 2 * per, provoking + layout_.Vary() + kVaryDiffuse, 8 * sizeof(float));
     NewPrim() = p;
-    Bin(LastPrim());
+    Bin(LastPrim(), p.minX, p.maxX, p.minY, p.maxY);
 }
 
 void Setup::Point(const float* va, uint32_t depthPlane, const float* planeOrigin)
@@ -534,7 +784,7 @@ void Setup::Point(const float* va, uint32_t depthPlane, const float* planeOrigin
     for (int i = 0; i < varyCount_; ++i)
         out[4 + i] = va[layout_.Vary() + i];
     NewPrim() = p;
-    Bin(LastPrim());
+    Bin(LastPrim(), p.minX, p.maxX, p.minY, p.maxY);
 }
 
 struct DrawMemory
@@ -809,7 +1059,8 @@ void ExecuteDraw(const DrawConfig& cfg, const DrawCall& call, WorkerPool& pool)
                 auto fromIndices = [&](auto width)
                 {
                     using Index = decltype(width);
-                    const uint8_t* at = call.indices.data + static_cast<size_t>(call.startIndex) * sizeof(Index);
+                    const uint8_t* at =
+                        call.indices.data + static_cast<size_t>(call.startIndex) * sizeof(Index);
                     list(
                         [&](size_t i)
                         {

@@ -309,6 +309,40 @@ void CountCoverage(IDirect3DDevice9* dev)
     dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
 }
 
+// The triangles of a grid of cells with corners at(i, j), i <= cols, j <= rows, each cell cut along a
+// diagonal that turns from cell to cell.
+template <class Corner> std::vector<TVertex> GridTriangles(size_t cols, size_t rows, Corner at)
+{
+    std::vector<TVertex> tris;
+    for (size_t j = 0; j < rows; ++j)
+        for (size_t i = 0; i < cols; ++i)
+        {
+            const TVertex a = at(i, j), b = at(i + 1, j), c = at(i, j + 1), e = at(i + 1, j + 1);
+            if ((i + j) & 1)
+                tris.insert(tris.end(), {a, b, c, b, e, c});
+            else
+                tris.insert(tris.end(), {a, b, e, a, e, c});
+        }
+    return tris;
+}
+
+void DrawTriangles(IDirect3DDevice9* dev, const std::vector<TVertex>& tris)
+{
+    dev->SetFVF(kTVertexFvf);
+    ASSERT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(tris.size() / 3), tris.data(),
+                                   sizeof(TVertex)),
+              D3D_OK);
+}
+
+// Pixels of the target not drawn exactly once by triangles of colour 0x010203 added up (CountCoverage).
+size_t PixelsNotDrawnOnce(Target& d)
+{
+    size_t wrong = 0;
+    for (uint32_t p : d.Pixels())
+        wrong += (p & 0xffffffu) != 0x010203u;
+    return wrong;
+}
+
 // ---- triangles smaller than a pixel
 // A grid of triangles a fraction of a pixel across tiles [2, 14] x [2, 14] exactly, with corners on
 // quarter pixels so that many edges pass through pixel centres. Added up with ONE, ONE
@@ -337,20 +371,7 @@ TEST(FrontEndTest, SubPixelMeshCoversEachPixelCentreOnce)
                            0,
                            0};
         };
-        std::vector<TVertex> tris;
-        for (int j = 0; j < cells; ++j)
-            for (int i = 0; i < cells; ++i)
-            {
-                const TVertex a = at(i, j), b = at(i + 1, j), c = at(i, j + 1), e = at(i + 1, j + 1);
-                if ((i + j) & 1)
-                    tris.insert(tris.end(), {a, b, c, b, e, c});
-                else
-                    tris.insert(tris.end(), {a, b, e, a, e, c});
-            }
-        dev->SetFVF(kTVertexFvf);
-        ASSERT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(tris.size() / 3), tris.data(),
-                                       sizeof(TVertex)),
-                  D3D_OK);
+        DrawTriangles(dev, GridTriangles(cells, cells, at));
         const std::vector<uint32_t> px = d.Pixels();
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 16; ++x)
@@ -422,15 +443,43 @@ TEST(FrontEndTest, LargeTriangleFanCoversEachPixelCentreOnce)
                 const TVertex centre{c.cx, c.cy, 0.5f, 1, 0x00010203, 0, 0};
                 for (size_t k = 0; k < rays; ++k)
                     tris.insert(tris.end(), {centre, ends[k], ends[(k + 1) % rays]});
-                dev->SetFVF(kTVertexFvf);
-                ASSERT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(tris.size() / 3),
-                                               tris.data(), sizeof(TVertex)),
-                          D3D_OK);
-                const std::vector<uint32_t> px = d.Pixels();
-                size_t wrong = 0;
-                for (uint32_t p : px)
-                    wrong += (p & 0xffffffu) != 0x010203u;
-                EXPECT_EQ(wrong, 0u) << c.name << ", " << path.name << ", " << threads << " threads";
+                DrawTriangles(dev, tris);
+                EXPECT_EQ(PixelsNotDrawnOnce(d), 0u)
+                    << c.name << ", " << path.name << ", " << threads << " threads";
+            }
+    ferolt::d3d9::SetPixelAvx2Allowed(true);
+}
+
+// ---- set-up arithmetic
+// Triangles up to 64 pixels across take 32-bit edge functions, larger ones 64-bit: coverage must be the same
+// on both sides of that size. A mesh over the whole 128 x 96 target whose cells are a little less than, exactly and more than 64 pixels
+// wide and high (one column is over 128), mixed with thin ones, reaching past every side of the target so
+// that the bounds of many triangles are clipped. Most grid lines are on whole pixels and the cells' diagonals
+// of slope 1 pass through pixel centres, so the top-left rule decides many of them. Added up with ONE, ONE
+// blending, every pixel must be drawn exactly once, in either winding.
+TEST(FrontEndTest, MeshAroundSixtyFourPixelsCoversEachPixelCentreOnce)
+{
+    constexpr int kW = 128, kH = 96;
+    const std::vector<float> xs{-100, 33, 96.75f, 97, 161}, ys{-21, 42, 42.75f, 43, 107};
+    for (bool mirrored : {false, true})
+        for (bool eight : {true, false})
+            for (unsigned threads : {1u, 3u})
+            {
+                ferolt::d3d9::SetPixelAvx2Allowed(eight);
+                Target d(kW, kH, D3DFMT_D24S8, threads);
+                IDirect3DDevice9* dev = d.Get();
+                CountCoverage(dev);
+                dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0x00000000, 1.0f, 0);
+                auto at = [&](size_t i, size_t j)
+                {
+                    // Mirroring about the target's centre line keeps the coverage and turns the winding.
+                    const float x = mirrored ? kW - xs[i] : xs[i];
+                    return TVertex{x, ys[j], 0.5f, 1, 0x00010203, 0, 0};
+                };
+                DrawTriangles(dev, GridTriangles(xs.size() - 1, ys.size() - 1, at));
+                EXPECT_EQ(PixelsNotDrawnOnce(d), 0u)
+                    << (mirrored ? "mirrored" : "as laid out") << ", " << (eight ? "eight-wide" : "four-wide")
+                    << ", " << threads << " threads";
             }
     ferolt::d3d9::SetPixelAvx2Allowed(true);
 }
