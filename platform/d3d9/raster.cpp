@@ -447,19 +447,25 @@ bool Setup::Visible(const ScreenVertex& s0, const ScreenVertex& s1, const Screen
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out->edge + 6), row);
         out->narrow = true;
         if (!small) return true;
-        // Centre by centre: a centre is inside when none of the three edges is negative.
+        // A centre is inside when none of the three edges is negative. Every centre is tested, without a
+        // branch on each: where the first covered one lies is too irregular to predict.
+        __m128i outside = _mm_set1_epi32(-1); // lane 0 stays negative while no centre is inside
         for (int32_t y = minY;; ++y)
         {
             __m128i e = row;
             for (int32_t x = minX;; ++x)
             {
-                if (!(_mm_movemask_ps(_mm_castsi128_ps(e)) & 7)) return true;
+                const __m128i any =
+                    _mm_or_si128(_mm_or_si128(e, _mm_shuffle_epi32(e, _MM_SHUFFLE(3, 0, 2, 1))),
+                                 _mm_shuffle_epi32(e, _MM_SHUFFLE(3, 1, 0, 2)));
+                outside = _mm_and_si128(outside, any);
                 if (x == maxX) break;
                 e = _mm_add_epi32(e, a);
             }
-            if (y == maxY) return false;
+            if (y == maxY) break;
             row = _mm_add_epi32(row, b);
         }
+        return _mm_cvtsi128_si32(outside) >= 0;
     }
 #endif
     const int64_t sx[3] = {s0.fx, t1.fx, t2.fx}, sy[3] = {s0.fy, t1.fy, t2.fy};
