@@ -56,6 +56,9 @@ void ProcessVertices(const DrawConfig& cfg, const VertexLayoutOut& layout, int64
 // Whether untransformed vertices may go four at a time through SSE lanes (the default); tests compare that
 // path with the vertex-by-vertex one, which gives the same bits.
 void SetFastVertexPathAllowed(bool allowed);
+// Whether that path may take eight vertices a step where the processor has AVX2 (the default); off, it
+// takes four.
+void SetEightLaneVerticesAllowed(bool allowed);
 
 // Fog factor (1 = no fog) for a distance under a fog mode.
 float FogFactorForPixel(DWORD mode, float d, float start, float end, float density);

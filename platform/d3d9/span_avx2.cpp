@@ -591,6 +591,9 @@ struct SpanAvx2
     template <bool kDepth, int kBlend>
     FEROLT_AVX2 static void Run(PixelPipeline& pp, const SetupPrim& p, const float* arena, int xs, int xe,
                                 int ys, int ye);
+    template <bool kDepth>
+    FEROLT_AVX2 static void NoBlend(PixelPipeline& pp, const SetupPrim& p, const float* arena, int xs, int xe,
+                                    int ys, int ye);
     template <bool kDepth, bool kDense>
     FEROLT_AVX2 static void Batch(PixelPipeline& pp, const SetupPrim& p, const float* arena, int xs, int xe,
                                   int ys, int ye);
@@ -1022,19 +1025,23 @@ FEROLT_AVX2 void SpanAvx2::Batch(PixelPipeline& pp, const SetupPrim& p, const fl
         });
 }
 
+template <bool kDepth>
+FEROLT_AVX2 void SpanAvx2::NoBlend(PixelPipeline& pp, const SetupPrim& p, const float* arena, int xs, int xe,
+                                   int ys, int ye)
+{
+    // Small triangles' pixels wait (Batch); others write directly, after those waiting.
+    if (pp.laneStage_ == -2 || xe - xs >= 8 || ye - ys >= 8)
+        Run<kDepth, kNoBlend>(pp, p, arena, xs, xe, ys, ye);
+    else if (pp.plan_.dense)
+        Batch<kDepth, true>(pp, p, arena, xs, xe, ys, ye);
+    else
+        Batch<kDepth, false>(pp, p, arena, xs, xe, ys, ye);
+}
+
 template <bool kDepth, int kBlend>
 FEROLT_AVX2 void SpanAvx2::Run(PixelPipeline& pp, const SetupPrim& p, const float* arena, int xs, int xe,
                                int ys, int ye)
 {
-    if (kBlend == kNoBlend && pp.laneStage_ != -2 && xe - xs < 8 && ye - ys < 8)
-    {
-        if (pp.plan_.dense)
-            Batch<kDepth, true>(pp, p, arena, xs, xe, ys, ye);
-        else
-            Batch<kDepth, false>(pp, p, arena, xs, xe, ys, ye);
-        return;
-    }
-    // Others write directly, after the pixels waiting.
     if (pp.laneCount_) pp.FlushLanes();
     const PixelConfig& px = pp.px_;
     Triangle t;
@@ -1132,10 +1139,8 @@ void PixelPipeline::SelectAvx2Loop()
                          ? kSrcAlphaOver
                          : kAnyBlend;
     static constexpr Avx2Loop kLoops[2][3] = {
-        {&SpanAvx2::Run<false, kNoBlend>, &SpanAvx2::Run<false, kSrcAlphaOver>,
-         &SpanAvx2::Run<false, kAnyBlend>},
-        {&SpanAvx2::Run<true, kNoBlend>, &SpanAvx2::Run<true, kSrcAlphaOver>,
-         &SpanAvx2::Run<true, kAnyBlend>}};
+        {&SpanAvx2::NoBlend<false>, &SpanAvx2::Run<false, kSrcAlphaOver>, &SpanAvx2::Run<false, kAnyBlend>},
+        {&SpanAvx2::NoBlend<true>, &SpanAvx2::Run<true, kSrcAlphaOver>, &SpanAvx2::Run<true, kAnyBlend>}};
     avx2Loop_ = kLoops[depthActive_ ? 1 : 0][kind];
     for (int s = 0; s < px_.stageCount; ++s)
         plan_.lod[s] = px_.stages[s].texture && needLod_[s] &&

@@ -6,12 +6,14 @@
 #include <cstring>
 
 #include "platform/d3d9/raster.h"
+#include "platform/d3d9/vertex_lanes.h"
 
 namespace ferolt::d3d9
 {
 namespace
 {
 std::atomic<bool> fastVertexAllowed{true};
+std::atomic<bool> eightLanesAllowed{true};
 
 uint32_t ElementBytes(uint8_t type)
 {
@@ -480,62 +482,53 @@ void ProcessVertex(const DrawConfig& cfg, const VertexLayoutOut& layout, int64_t
 constexpr float kSnap = 1 << kSubPixelBits;
 
 #if FEROLT_D3D9_SSE
-// Four vertices at a time, one per SSE lane. Every lane computes the operations of the general path in
-// the same order, so the results are the same bits; what the lanes cannot share (pow, exp) runs per lane.
-using F4 = __m128;
+// Four vertices a step, one per SSE lane (vertex_lanes.h).
+struct Sse4
+{
+    static constexpr int N = 4;
+    using V = __m128;
+    using I = __m128i;
+    static V Splat(float v) { return _mm_set1_ps(v); }
+    static V Zero() { return _mm_setzero_ps(); }
+    static V AllOnes() { return _mm_castsi128_ps(_mm_set1_epi32(-1)); }
+    static V Add(V a, V b) { return _mm_add_ps(a, b); }
+    static V Sub(V a, V b) { return _mm_sub_ps(a, b); }
+    static V Mul(V a, V b) { return _mm_mul_ps(a, b); }
+    static V Div(V a, V b) { return _mm_div_ps(a, b); }
+    static V Sqrt(V a) { return _mm_sqrt_ps(a); }
+    static V Min(V a, V b) { return _mm_min_ps(a, b); }
+    static V Max(V a, V b) { return _mm_max_ps(a, b); }
+    static V And(V a, V b) { return _mm_and_ps(a, b); }
+    static V AndNot(V a, V b) { return _mm_andnot_ps(a, b); }
+    static V Or(V a, V b) { return _mm_or_ps(a, b); }
+    static V Xor(V a, V b) { return _mm_xor_ps(a, b); }
+    static V CmpNeq(V a, V b) { return _mm_cmpneq_ps(a, b); }
+    static V CmpGt(V a, V b) { return _mm_cmpgt_ps(a, b); }
+    static V CmpLt(V a, V b) { return _mm_cmplt_ps(a, b); }
+    static V CmpLe(V a, V b) { return _mm_cmple_ps(a, b); }
+    static V CmpNgt(V a, V b) { return _mm_cmpngt_ps(a, b); }
+    static V CmpNle(V a, V b) { return _mm_cmpnle_ps(a, b); }
+    static int Mask(V a) { return _mm_movemask_ps(a); }
+    static V Load(const float* p) { return _mm_load_ps(p); }
+    static void Store(float* p, V v) { _mm_store_ps(p, v); }
+    static I LoadI(const uint32_t* p) { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); }
+    static I SplatI(int v) { return _mm_set1_epi32(v); }
+    template <int S> static I Srl(I v) { return _mm_srli_epi32(v, S); }
+    static I AndI(I a, I b) { return _mm_and_si128(a, b); }
+    static I AndNotI(I a, I b) { return _mm_andnot_si128(a, b); }
+    static I OrI(I a, I b) { return _mm_or_si128(a, b); }
+    static I AddI(I a, I b) { return _mm_add_epi32(a, b); }
+    static I CmpEqI(I a, I b) { return _mm_cmpeq_epi32(a, b); }
+    static V ToFloat(I v) { return _mm_cvtepi32_ps(v); }
+    static I Truncate(V v) { return _mm_cvttps_epi32(v); }
+    static I AsInt(V v) { return _mm_castps_si128(v); }
+    static __m128 Quarter(V v, int) { return v; }
+    static __m128i QuarterI(I v, int) { return v; }
+    static void Gather3(const uint8_t* p, int64_t stride, V* out) { GatherXyz4(p, stride, out); }
+    static void Gather2(const uint8_t* p, int64_t stride, V* out) { GatherUv4(p, stride, out); }
+};
 
-F4 Splat(float v)
-{
-    return _mm_set1_ps(v);
-}
-F4 Add(F4 a, F4 b)
-{
-    return _mm_add_ps(a, b);
-}
-F4 Sub(F4 a, F4 b)
-{
-    return _mm_sub_ps(a, b);
-}
-F4 Mul(F4 a, F4 b)
-{
-    return _mm_mul_ps(a, b);
-}
-F4 Div(F4 a, F4 b)
-{
-    return _mm_div_ps(a, b);
-}
-// mask ? a : b, lane by lane.
-F4 Select(F4 mask, F4 a, F4 b)
-{
-    return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b));
-}
-// v < 0 ? 0 : (v > 1 ? 1 : v), NaN passing through as it does there.
-F4 Saturate4(F4 v)
-{
-    return _mm_max_ps(_mm_setzero_ps(), _mm_min_ps(Splat(1.0f), v));
-}
-F4 Dot4(const F4* a, const F4* b)
-{
-    return Add(Add(Mul(a[0], b[0]), Mul(a[1], b[1])), Mul(a[2], b[2]));
-}
-// len > 0 ? v / len : v
-void Normalize4(F4* v)
-{
-    const F4 len = _mm_sqrt_ps(Dot4(v, v));
-    const F4 pos = _mm_cmpgt_ps(len, _mm_setzero_ps());
-    for (int c = 0; c < 3; ++c)
-        v[c] = Select(pos, Div(v[c], len), v[c]);
-}
-// out[j] = v[0] m[0][j] + v[1] m[1][j] + v[2] m[2][j] + v[3] m[3][j], as Transform4 adds them.
-void Transform4x4(const F4* v, const D3DMATRIX& m, F4* out)
-{
-    for (int j = 0; j < 4; ++j)
-        out[j] = Add(
-            Add(Add(Mul(v[0], Splat(m.m[0][j])), Mul(v[1], Splat(m.m[1][j]))), Mul(v[2], Splat(m.m[2][j]))),
-            Mul(v[3], Splat(m.m[3][j])));
-}
-
-// The draws the four-lane path takes: untransformed positions, and elements it reads without conversion.
+// The draws the lane paths take: untransformed positions, and elements they read without conversion.
 bool FastVertexPath(const DrawConfig& cfg)
 {
     const VertexConfig& vc = cfg.vertex;
@@ -555,135 +548,7 @@ bool FastVertexPath(const DrawConfig& cfg)
     return true;
 }
 
-struct Color4
-{
-    F4 c[4];
-};
-
-// LightVertex for four vertices in camera space.
-void LightFour(const VertexConfig& cfg, const F4* position, const F4* normal, const Color4* vertexDiffuse,
-               const Color4* vertexSpecular, F4* diffuseOut, F4* specularOut)
-{
-    const D3DMATERIAL9& m = cfg.material;
-    auto source = [&](DWORD src, const D3DCOLORVALUE& material)
-    {
-        if (cfg.colorVertex)
-        {
-            if (src == D3DMCS_COLOR1 && vertexDiffuse) return *vertexDiffuse;
-            if (src == D3DMCS_COLOR2 && vertexSpecular) return *vertexSpecular;
-        }
-        return Color4{{Splat(material.r), Splat(material.g), Splat(material.b), Splat(material.a)}};
-    };
-    const Color4 md = source(cfg.diffuseSource, m.Diffuse);
-    const Color4 ma = source(cfg.ambientSource, m.Ambient);
-    const Color4 ms = source(cfg.specularSource, m.Specular);
-    const Color4 me = source(cfg.emissiveSource, m.Emissive);
-
-    const F4 zero = _mm_setzero_ps();
-    const F4 sign = Splat(-0.0f);
-    F4 ambient[3] = {zero, zero, zero}, diffuse[3] = {zero, zero, zero}, specular[3] = {zero, zero, zero};
-    F4 toEye[3] = {zero, zero, Splat(1.0f)};
-    if (cfg.specularEnable && cfg.localViewer)
-    {
-        for (int c = 0; c < 3; ++c)
-            toEye[c] = _mm_xor_ps(position[c], sign);
-        Normalize4(toEye);
-    }
-
-    for (int i = 0; i < cfg.lightCount; ++i)
-    {
-        const LightRecord& l = cfg.lights[i];
-        F4 dir[3];
-        F4 atten = Splat(1.0f);
-        F4 active = _mm_castsi128_ps(_mm_set1_epi32(-1));
-        if (l.type == D3DLIGHT_DIRECTIONAL)
-        {
-            dir[0] = Splat(-l.direction.x);
-            dir[1] = Splat(-l.direction.y);
-            dir[2] = Splat(-l.direction.z);
-        }
-        else
-        {
-            const F4 d[3] = {Sub(Splat(l.position.x), position[0]), Sub(Splat(l.position.y), position[1]),
-                             Sub(Splat(l.position.z), position[2])};
-            const F4 dist = _mm_sqrt_ps(Dot4(d, d));
-            active = _mm_cmpngt_ps(dist, Splat(l.range));
-            if (_mm_movemask_ps(active) == 0) continue;
-            const F4 positive = _mm_cmpgt_ps(dist, zero);
-            for (int c = 0; c < 3; ++c)
-                dir[c] = Select(positive, Div(d[c], dist), zero);
-            const F4 denom =
-                Add(Add(Splat(l.att0), Mul(Splat(l.att1), dist)), Mul(Mul(Splat(l.att2), dist), dist));
-            atten = Select(_mm_cmpgt_ps(denom, zero), Div(Splat(1.0f), denom), Splat(1.0f));
-            if (l.type == D3DLIGHT_SPOT)
-            {
-                const F4 ld[3] = {Splat(l.direction.x), Splat(l.direction.y), Splat(l.direction.z)};
-                const F4 rho = _mm_xor_ps(Dot4(dir, ld), sign);
-                active = _mm_and_ps(active, _mm_cmpnle_ps(rho, Splat(l.cosHalfPhi)));
-                if (_mm_movemask_ps(active) == 0) continue;
-                const F4 inner = _mm_and_ps(active, _mm_cmple_ps(rho, Splat(l.cosHalfTheta)));
-                const int innerBits = _mm_movemask_ps(inner);
-                if (innerBits)
-                {
-                    F4 t = Div(Sub(rho, Splat(l.cosHalfPhi)), Splat(l.cosHalfTheta - l.cosHalfPhi));
-                    if (l.falloff != 1.0f)
-                    {
-                        alignas(16) float lanes[4];
-                        _mm_store_ps(lanes, t);
-                        for (int k = 0; k < 4; ++k)
-                            if (innerBits & (1 << k)) lanes[k] = std::pow(lanes[k], l.falloff);
-                        t = _mm_load_ps(lanes);
-                    }
-                    atten = Select(inner, Mul(atten, t), atten);
-                }
-            }
-        }
-        for (int c = 0; c < 3; ++c)
-            ambient[c] = Select(active, Add(ambient[c], Mul(atten, Splat(l.ambient[c]))), ambient[c]);
-        const F4 nDotL = Dot4(normal, dir);
-        const F4 lit = _mm_and_ps(active, _mm_cmpnle_ps(nDotL, zero));
-        const int litBits = _mm_movemask_ps(lit);
-        if (!litBits) continue;
-        const F4 scaled = Mul(atten, nDotL);
-        for (int c = 0; c < 3; ++c)
-            diffuse[c] = Select(lit, Add(diffuse[c], Mul(scaled, Splat(l.diffuse[c]))), diffuse[c]);
-        if (cfg.specularEnable)
-        {
-            F4 h[3] = {Add(dir[0], toEye[0]), Add(dir[1], toEye[1]), Add(dir[2], toEye[2])};
-            Normalize4(h);
-            const F4 nDotH = Dot4(normal, h);
-            const F4 shine = _mm_and_ps(lit, _mm_cmpgt_ps(nDotH, zero));
-            const int shineBits = _mm_movemask_ps(shine);
-            if (!shineBits) continue;
-            F4 s = Splat(1.0f);
-            if (m.Power > 0.0f)
-            {
-                alignas(16) float lanes[4];
-                _mm_store_ps(lanes, nDotH);
-                for (int k = 0; k < 4; ++k)
-                    lanes[k] = (shineBits & (1 << k)) ? std::pow(lanes[k], m.Power) : 1.0f;
-                s = _mm_load_ps(lanes);
-            }
-            const F4 as = Mul(atten, s);
-            for (int c = 0; c < 3; ++c)
-                specular[c] = Select(shine, Add(specular[c], Mul(as, Splat(l.specular[c]))), specular[c]);
-        }
-    }
-
-    for (int c = 0; c < 3; ++c)
-    {
-        diffuseOut[c] = Saturate4(
-            Add(Add(Add(me.c[c], Mul(ma.c[c], Splat(cfg.globalAmbient[c]))), Mul(ma.c[c], ambient[c])),
-                Mul(md.c[c], diffuse[c])));
-        specularOut[c] = cfg.specularEnable ? Saturate4(Mul(ms.c[c], specular[c])) : zero;
-    }
-    diffuseOut[3] = Saturate4(md.c[3]);
-    specularOut[3] = Saturate4(ms.c[3]);
-}
-
-// Vertices [index, index + 4) into their records at o; false (nothing written) when an element of one of
-// them lies outside its stream, for the general path to flag.
-// The vertices [0, end) whose elements all lie inside their streams: the four-lane path reads them
+// The vertices [0, end) whose elements all lie inside their streams: the lane paths read them
 // without checking each one.
 int64_t VerticesInside(const DrawConfig& cfg)
 {
@@ -709,275 +574,6 @@ int64_t VerticesInside(const DrawConfig& cfg)
     return end;
 }
 
-// Vertices [index, index + 4), all inside their streams (VerticesInside), into their records at o and
-// their screen records.
-void ProcessFourVertices(const DrawConfig& cfg, const VertexLayoutOut& layout, int64_t index, float* o,
-                         ScreenVertex* screen, float guardX, float guardY)
-{
-    const VertexConfig& vc = cfg.vertex;
-    const VertexLayout& in = vc.layout;
-    auto at = [&](const VertexElement& e, int k)
-    {
-        const StreamInput& s = vc.streams[e.stream];
-        return s.data + (index + k) * static_cast<int64_t>(s.stride) + e.offset;
-    };
-    // Three floats of each vertex, as four-lane x, y, z, gathered in registers.
-    auto load3 = [&](const VertexElement& e, F4* out)
-    {
-        F4 xy[4], z[4];
-        for (int k = 0; k < 4; ++k)
-        {
-            const uint8_t* p = at(e, k);
-            double d;
-            float f;
-            std::memcpy(&d, p, 8);
-            std::memcpy(&f, p + 8, 4);
-            xy[k] = _mm_castpd_ps(_mm_set_sd(d));
-            z[k] = _mm_set_ss(f);
-        }
-        const F4 xy01 = _mm_movelh_ps(xy[0], xy[1]), xy23 = _mm_movelh_ps(xy[2], xy[3]);
-        out[0] = _mm_shuffle_ps(xy01, xy23, _MM_SHUFFLE(2, 0, 2, 0));
-        out[1] = _mm_shuffle_ps(xy01, xy23, _MM_SHUFFLE(3, 1, 3, 1));
-        out[2] = _mm_movelh_ps(_mm_unpacklo_ps(z[0], z[1]), _mm_unpacklo_ps(z[2], z[3]));
-    };
-    // Colours in memory order blue, green, red, alpha, each divided by 255 as ReadElement does.
-    auto loadColor = [&](const VertexElement& e, Color4* out)
-    {
-        alignas(16) uint32_t c[4];
-        for (int k = 0; k < 4; ++k)
-            std::memcpy(&c[k], at(e, k), 4);
-        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(c));
-        const __m128i byte = _mm_set1_epi32(0xff);
-        const F4 scale = Splat(255.0f);
-        out->c[0] = Div(_mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(v, 16), byte)), scale);
-        out->c[1] = Div(_mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(v, 8), byte)), scale);
-        out->c[2] = Div(_mm_cvtepi32_ps(_mm_and_si128(v, byte)), scale);
-        out->c[3] = Div(_mm_cvtepi32_ps(_mm_srli_epi32(v, 24)), scale);
-    };
-
-    alignas(16) float f[VertexLayoutOut::kClip + kFixedClipPlanes + kMaxClipPlanes + kMaxVary][4];
-    auto put = [&](int field, F4 v) { _mm_store_ps(f[field], v); };
-
-    F4 p[4];
-    load3(in.position, p);
-    p[3] = Splat(1.0f);
-    F4 world[4], eye4[4], clip[4];
-    Transform4x4(p, vc.world, world);
-    Transform4x4(world, vc.view, eye4);
-    Transform4x4(p, vc.worldViewProj, clip);
-    for (int j = 0; j < 4; ++j)
-        put(j, clip[j]);
-    put(VertexLayoutOut::kPointSize, Splat(cfg.raster.pointSize));
-    put(VertexLayoutOut::kFlags, _mm_setzero_ps());
-    const int cd = VertexLayoutOut::kClip;
-    put(cd + 0, clip[2]);
-    put(cd + 1, Sub(clip[3], Splat(1e-6f)));
-    put(cd + 2, vc.clipping ? Sub(clip[3], clip[2]) : Splat(1.0f));
-    put(cd + 3, Sub(Mul(Splat(guardX), clip[3]), clip[0]));
-    put(cd + 4, Add(Mul(Splat(guardX), clip[3]), clip[0]));
-    put(cd + 5, Sub(Mul(Splat(guardY), clip[3]), clip[1]));
-    put(cd + 6, Add(Mul(Splat(guardY), clip[3]), clip[1]));
-    for (int i = 0; i < vc.clipPlaneCount; ++i)
-    {
-        const float* pl = vc.clipPlanes[i];
-        put(cd + kFixedClipPlanes + i, Add(Add(Add(Mul(Splat(pl[0]), world[0]), Mul(Splat(pl[1]), world[1])),
-                                               Mul(Splat(pl[2]), world[2])),
-                                           Mul(Splat(pl[3]), world[3])));
-    }
-
-    const F4 zero = _mm_setzero_ps();
-    const F4 invW = Select(_mm_cmpneq_ps(eye4[3], zero), Div(Splat(1.0f), eye4[3]), Splat(1.0f));
-    const F4 eye[3] = {Mul(eye4[0], invW), Mul(eye4[1], invW), Mul(eye4[2], invW)};
-    F4 normal[3] = {zero, zero, zero};
-    if (vc.lighting && in.normal.present)
-    {
-        F4 n[3];
-        load3(in.normal, n);
-        const float(*nm)[3] = vc.normalMatrix;
-        for (int j = 0; j < 3; ++j)
-            normal[j] =
-                Add(Add(Mul(n[0], Splat(nm[0][j])), Mul(n[1], Splat(nm[1][j]))), Mul(n[2], Splat(nm[2][j])));
-        if (vc.normalizeNormals) Normalize4(normal);
-    }
-
-    Color4 dif, spec;
-    if (in.diffuse.present) loadColor(in.diffuse, &dif);
-    if (in.specular.present) loadColor(in.specular, &spec);
-    const int vary = layout.Vary();
-    if (vc.lighting)
-    {
-        F4 d[4], s[4];
-        LightFour(vc, eye, normal, in.diffuse.present ? &dif : nullptr, in.specular.present ? &spec : nullptr,
-                  d, s);
-        for (int c = 0; c < 4; ++c)
-        {
-            put(vary + kVaryDiffuse + c, d[c]);
-            put(vary + kVarySpecular + c, s[c]);
-        }
-    }
-    else
-        for (int c = 0; c < 4; ++c)
-        {
-            put(vary + kVaryDiffuse + c, in.diffuse.present ? dif.c[c] : Splat(1.0f));
-            put(vary + kVarySpecular + c, in.specular.present ? spec.c[c] : zero);
-        }
-
-    F4 fog = Splat(1.0f);
-    if (vc.fogEnable && vc.fogVertexMode != D3DFOG_NONE)
-    {
-        const F4 d = vc.rangeFog ? _mm_sqrt_ps(Dot4(eye, eye)) : _mm_andnot_ps(Splat(-0.0f), eye[2]);
-        if (vc.fogVertexMode == D3DFOG_LINEAR)
-        {
-            // FogFactor's linear ramp, lane by lane.
-            const float start = vc.fogStart, end = vc.fogEnd;
-            const F4 f = end != start ? Div(Sub(Splat(end), d), Splat(end - start))
-                                      : _mm_and_ps(_mm_cmplt_ps(d, Splat(end)), Splat(1.0f));
-            fog = Saturate4(f);
-        }
-        else
-        {
-            alignas(16) float lanes[4];
-            _mm_store_ps(lanes, d);
-            for (float& x : lanes)
-                x = FogFactor(vc.fogVertexMode, x, vc.fogStart, vc.fogEnd, vc.fogDensity);
-            fog = _mm_load_ps(lanes);
-        }
-    }
-    put(vary + kVaryFog, fog);
-
-    for (int s = 0; s < vc.texStages; ++s)
-    {
-        const TexCoordConfig& tc = vc.texcoord[s];
-        const int base = vary + kVaryTex + 4 * s;
-        // Missing components pad as (u, v, 1, 0) before the transform, as in the general path; a set
-        // that does not exist reads (0, 0, 0, 1), one out of range (0, 0, 0, 0).
-        alignas(16) float t[4][4] = {};
-        F4 coord[4];
-        if (tc.set < kMaxTexSets && in.tex[tc.set].present && in.tex[tc.set].type == D3DDECLTYPE_FLOAT2)
-        {
-            // The common (u, v): two floats of each vertex straight into lanes.
-            F4 uv[4];
-            for (int k = 0; k < 4; ++k)
-            {
-                double d;
-                std::memcpy(&d, at(in.tex[tc.set], k), 8);
-                uv[k] = _mm_castpd_ps(_mm_set_sd(d));
-            }
-            const F4 l01 = _mm_movelh_ps(uv[0], uv[1]), l23 = _mm_movelh_ps(uv[2], uv[3]);
-            coord[0] = _mm_shuffle_ps(l01, l23, _MM_SHUFFLE(2, 0, 2, 0));
-            coord[1] = _mm_shuffle_ps(l01, l23, _MM_SHUFFLE(3, 1, 3, 1));
-            coord[2] = Splat(1.0f);
-            coord[3] = _mm_setzero_ps();
-        }
-        else
-        {
-            if (tc.set < kMaxTexSets)
-            {
-                const VertexElement& e = in.tex[tc.set];
-                const int dims = e.present ? ElementComponents(e.type) : 0;
-                for (int k = 0; k < 4; ++k)
-                {
-                    float c[4] = {0, 0, 0, 1};
-                    if (e.present)
-                    {
-                        const uint8_t* src = at(e, k);
-                        switch (dims)
-                        {
-                        case 1:
-                            std::memcpy(c, src, 4);
-                            c[1] = 1.0f;
-                            c[3] = 0.0f;
-                            break;
-                        case 2:
-                            std::memcpy(c, src, 8);
-                            c[2] = 1.0f;
-                            c[3] = 0.0f;
-                            break;
-                        case 3:
-                            std::memcpy(c, src, 12);
-                            c[3] = 1.0f;
-                            break;
-                        default:
-                            std::memcpy(c, src, 16);
-                            break;
-                        }
-                    }
-                    for (int i = 0; i < 4; ++i)
-                        t[i][k] = c[i];
-                }
-            }
-            for (int i = 0; i < 4; ++i)
-                coord[i] = _mm_load_ps(t[i]);
-        }
-        if (tc.count)
-        {
-            F4 r[4];
-            Transform4x4(coord, tc.matrix, r);
-            for (int i = 0; i < 4; ++i)
-                coord[i] = r[i];
-        }
-        for (int i = 0; i < 4; ++i)
-            put(base + i, coord[i]);
-    }
-
-    // Screen records as ProjectVertex and the general path's clip bits give them.
-    {
-        const D3DVIEWPORT9& vp = cfg.raster.viewport;
-        const float halfW = vp.Width * 0.5f, halfH = vp.Height * 0.5f, zScale = vp.MaxZ - vp.MinZ;
-        const F4 one = Splat(1.0f);
-        const F4 q = Div(one, clip[3]);
-        F4 xyzq[4] = {Add(Splat(static_cast<float>(vp.X)), Mul(Add(one, Mul(clip[0], q)), Splat(halfW))),
-                      Add(Splat(static_cast<float>(vp.Y)), Mul(Sub(one, Mul(clip[1], q)), Splat(halfH))),
-                      Add(Splat(vp.MinZ), Mul(Mul(clip[2], q), Splat(zScale))), q};
-        // Finite: the exponent is not all ones.
-        const __m128i expMask = _mm_set1_epi32(0x7f800000);
-        __m128i ok = _mm_set1_epi32(-1);
-        for (const F4& c : xyzq)
-            ok = _mm_andnot_si128(_mm_cmpeq_epi32(_mm_and_si128(_mm_castps_si128(c), expMask), expMask), ok);
-        const F4 limit = Splat(3 * kGuardPixels), sign = Splat(-0.0f);
-        ok = _mm_and_si128(ok, _mm_castps_si128(_mm_cmple_ps(_mm_andnot_ps(sign, xyzq[0]), limit)));
-        ok = _mm_and_si128(ok, _mm_castps_si128(_mm_cmple_ps(_mm_andnot_ps(sign, xyzq[1]), limit)));
-        // floor(v * 256 + 0.5) for |v| within the limit: truncate, then step down where that rounded up.
-        auto snap = [&](F4 v)
-        {
-            const F4 t = Add(Mul(v, Splat(kSnap)), Splat(0.5f));
-            const __m128i i = _mm_cvttps_epi32(t);
-            const __m128i up = _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(i), t));
-            return _mm_and_si128(_mm_add_epi32(i, up), ok);
-        };
-        __m128i bits = _mm_andnot_si128(ok, _mm_set1_epi32(static_cast<int>(kUnprojected)));
-        for (int i = 0; i < layout.clipCount; ++i)
-            bits =
-                _mm_or_si128(bits, _mm_and_si128(_mm_castps_si128(_mm_cmplt_ps(_mm_load_ps(f[cd + i]), zero)),
-                                                 _mm_set1_epi32(1 << i)));
-        F4 ints[4] = {_mm_castsi128_ps(snap(xyzq[0])), _mm_castsi128_ps(snap(xyzq[1])),
-                      _mm_castsi128_ps(bits), _mm_setzero_ps()};
-        _MM_TRANSPOSE4_PS(xyzq[0], xyzq[1], xyzq[2], xyzq[3]);
-        _MM_TRANSPOSE4_PS(ints[0], ints[1], ints[2], ints[3]);
-        for (int k = 0; k < 4; ++k)
-        {
-            _mm_storeu_ps(&screen[k].x, xyzq[k]);
-            _mm_storeu_ps(reinterpret_cast<float*>(&screen[k].fx), ints[k]);
-        }
-    }
-
-    // Back to one record per vertex, four fields at a time.
-    const int stride = layout.stride;
-    int field = 0;
-    for (; field + 4 <= stride; field += 4)
-    {
-        F4 r0 = _mm_load_ps(f[field]), r1 = _mm_load_ps(f[field + 1]), r2 = _mm_load_ps(f[field + 2]),
-           r3 = _mm_load_ps(f[field + 3]);
-        _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
-        _mm_storeu_ps(o + field, r0);
-        _mm_storeu_ps(o + stride + field, r1);
-        _mm_storeu_ps(o + 2 * stride + field, r2);
-        _mm_storeu_ps(o + 3 * stride + field, r3);
-    }
-    for (; field < stride; ++field)
-        for (int k = 0; k < 4; ++k)
-            o[k * stride + field] = f[field][k];
-}
 #endif
 } // namespace
 
@@ -1031,6 +627,11 @@ void SetFastVertexPathAllowed(bool allowed)
     fastVertexAllowed.store(allowed, std::memory_order_relaxed);
 }
 
+void SetEightLaneVerticesAllowed(bool allowed)
+{
+    eightLanesAllowed.store(allowed, std::memory_order_relaxed);
+}
+
 void ProcessVertices(const DrawConfig& cfg, const VertexLayoutOut& layout, int64_t first, size_t count,
                      float* out, ScreenVertex* screen, float guardX, float guardY)
 {
@@ -1038,14 +639,23 @@ void ProcessVertices(const DrawConfig& cfg, const VertexLayoutOut& layout, int64
 #if FEROLT_D3D9_SSE
     if (fastVertexAllowed.load(std::memory_order_relaxed) && FastVertexPath(cfg))
     {
-        // Blocks of four wholly inside the streams; the rest, which the general path flags, one by one.
+        // Blocks wholly inside the streams go through the lanes; the rest, which the general path flags,
+        // one by one.
         const int64_t inside = VerticesInside(cfg);
+        auto within = [&](int64_t index, int n) { return index >= 0 && index + n <= inside; };
+#if FEROLT_D3D9_VERTEX_AVX2
+        static const bool avx2 = __builtin_cpu_supports("avx2");
+        if (avx2 && eightLanesAllowed.load(std::memory_order_relaxed))
+            for (; k + 8 <= count && within(first + static_cast<int64_t>(k), 8); k += 8)
+                ProcessEightVertices(cfg, layout, first + static_cast<int64_t>(k), out + k * layout.stride,
+                                     screen + k, guardX, guardY);
+#endif
         for (; k + 4 <= count; k += 4)
         {
             float* o = out + k * layout.stride;
             const int64_t index = first + static_cast<int64_t>(k);
-            if (index >= 0 && index + 4 <= inside)
-                ProcessFourVertices(cfg, layout, index, o, screen + k, guardX, guardY);
+            if (within(index, 4))
+                ProcessLanes<Sse4>(cfg, layout, index, o, screen + k, guardX, guardY);
             else
                 for (int i = 0; i < 4; ++i)
                 {

@@ -1,9 +1,10 @@
-// The front end of the draw pipeline: the four-lane vertex path against the vertex-by-vertex one, large
+// The front end of the draw pipeline: the lane vertex paths against the vertex-by-vertex one, large
 // indexed draws whose vertices are processed segment by segment, and dense meshes of triangles smaller
 // than a pixel, most of which are dropped before set-up.
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "platform/d3d9/raster.h"
@@ -40,7 +41,7 @@ struct Rng
     }
 };
 
-// ---- the four-lane vertex path
+// ---- the lane vertex paths
 struct LitVertex // XYZ | NORMAL | DIFFUSE | SPECULAR | TEX2 (set 0: 1 float, set 1: 3 floats)
 {
     float x, y, z, nx, ny, nz;
@@ -56,11 +57,20 @@ struct VertexVariant
     std::function<void(IDirect3DDevice9*)> state;
 };
 
-// Random triangles through every lighting term. The vertex buffer holds a few vertices less than the
-// draw reads, so the last block of four straddles its end and falls back vertex by vertex.
-std::vector<uint32_t> RenderLit(const VertexVariant& v, bool fourLanes)
+enum class VertexPath
 {
-    ferolt::d3d9::SetFastVertexPathAllowed(fourLanes);
+    General,
+    FourLanes,
+    EightLanes, // four lanes on processors without AVX2
+};
+
+// Random triangles through every lighting term. The vertex buffer holds `stored` vertices, a few less than
+// the draw reads: the vertices past its end are flagged by the general path, and depending on the count
+// the last block of eight or four straddles the end and falls back to four lanes or vertex by vertex.
+std::vector<uint32_t> RenderLit(const VertexVariant& v, VertexPath path, UINT stored)
+{
+    ferolt::d3d9::SetFastVertexPathAllowed(path != VertexPath::General);
+    ferolt::d3d9::SetEightLaneVerticesAllowed(path == VertexPath::EightLanes);
     Target d(48, 40, D3DFMT_D24S8, 2);
     IDirect3DDevice9* dev = d.Get();
     dev->SetRenderState(D3DRS_LIGHTING, TRUE);
@@ -123,7 +133,6 @@ std::vector<uint32_t> RenderLit(const VertexVariant& v, bool fourLanes)
     v.state(dev);
 
     const UINT drawn = 3 * 150; // vertices the draw reads
-    const UINT stored = drawn - 2;
     std::vector<LitVertex> verts;
     Rng rnd{42};
     for (UINT i = 0; i < stored; ++i)
@@ -151,10 +160,11 @@ std::vector<uint32_t> RenderLit(const VertexVariant& v, bool fourLanes)
     vb->Release();
     tex->Release();
     ferolt::d3d9::SetFastVertexPathAllowed(true);
+    ferolt::d3d9::SetEightLaneVerticesAllowed(true);
     return pixels;
 }
 
-TEST(FrontEndTest, FourLaneVerticesMatchTheGeneralPath)
+TEST(FrontEndTest, LaneVerticesMatchTheGeneralPath)
 {
     const VertexVariant variants[] = {
         {"lit, vertex colours unused", [](IDirect3DDevice9*) {}},
@@ -201,20 +211,30 @@ TEST(FrontEndTest, FourLaneVerticesMatchTheGeneralPath)
              d->SetTextureStageState(1, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT3);
          }},
     };
+    // Vertices processed: stored + 1 (the first one past the end is read and flagged). 449 ends on a whole
+    // block of eight; 446 on a block of four after the eights; 444 with a block of four that straddles
+    // the end.
+    const UINT storedCounts[] = {448, 445, 443};
+    const std::pair<VertexPath, const char*> lanePaths[] = {{VertexPath::FourLanes, "four lanes"},
+                                                            {VertexPath::EightLanes, "eight lanes"}};
     for (const VertexVariant& v : variants)
-    {
-        const std::vector<uint32_t> general = RenderLit(v, false);
-        const std::vector<uint32_t> lanes = RenderLit(v, true);
-        ASSERT_EQ(general.size(), lanes.size());
-        size_t differ = 0, drawn = 0;
-        for (size_t i = 0; i < general.size(); ++i)
+        for (UINT stored : storedCounts)
         {
-            differ += general[i] != lanes[i];
-            drawn += general[i] != 0xff000000u;
+            const std::vector<uint32_t> general = RenderLit(v, VertexPath::General, stored);
+            size_t drawn = 0;
+            for (uint32_t p : general)
+                drawn += p != 0xff000000u;
+            EXPECT_GT(drawn, general.size() / 4) << v.name << ", " << stored << " vertices";
+            for (const auto& [path, pathName] : lanePaths)
+            {
+                const std::vector<uint32_t> lanes = RenderLit(v, path, stored);
+                ASSERT_EQ(general.size(), lanes.size());
+                size_t differ = 0;
+                for (size_t i = 0; i < general.size(); ++i)
+                    differ += general[i] != lanes[i];
+                EXPECT_EQ(differ, 0u) << v.name << ", " << stored << " vertices, " << pathName;
+            }
         }
-        EXPECT_EQ(differ, 0u) << v.name;
-        EXPECT_GT(drawn, general.size() / 4) << v.name;
-    }
 }
 
 // ---- segments of a large indexed draw
