@@ -44,6 +44,13 @@ public:
     }
     void Assign(const IlumoVector<T>* other, bool append) override
     {
+        // A list assigned to itself stays as it is, or appended to itself doubles once: walking its
+        // own growing size would never end, and clearing first would leave nothing to copy.
+        if (other == this)
+        {
+            if (append) AppendTo(this);
+            return;
+        }
         if (!append) Clear();
         for (UINT i = 0; i < other->Size(); ++i)
             PushBack(*other->Element(i));
