@@ -14,6 +14,7 @@
 #include "engine/core/lr_view_api.h"
 #include "engine/core/material.h"
 #include "engine/core/view.h"
+#include "engine/render/frame_devices.h"
 #include "engine/render/pass_setup.h"
 #include "engine/render/render_view.h"
 #include "engine/render/visible_set.h"
@@ -217,31 +218,9 @@ void PartDraw_::Run(const VisibleSetStruct_TYP& set)
 
 HRESULT CheckDevice(PassState_& s, Device_* d, BackBufferPart_* part)
 {
-    IDirect3DDevice9* device = d->device;
-    const bool readBack = s.view->readBack != nullptr;
-    const bool needSingle = readBack && d->presentParams.MultiSampleType != D3DMULTISAMPLE_NONE;
-    const bool differs = d->presentParams.MultiSampleType != static_cast<D3DMULTISAMPLE_TYPE>(d->multiSampleType) &&
-                         !(readBack && d->presentParams.MultiSampleType == D3DMULTISAMPLE_NONE);
-    const HRESULT level = device->TestCooperativeLevel();
-    // Effects learn of lost and reset devices once they exist; nothing else holds device memory that a
-    // reset drops (every engine resource is managed).
-    if (level == D3DERR_DEVICELOST)
-    {
-        if (part) part->busy = 0;
-        return S_FALSE;
-    }
-    if (level == D3DERR_DEVICENOTRESET || needSingle || differs)
-    {
-        d->presentParams.MultiSampleType =
-            needSingle ? D3DMULTISAMPLE_NONE : static_cast<D3DMULTISAMPLE_TYPE>(d->multiSampleType);
-        if (FAILED(CurrentGlobals->devices.requests.RequestReset(d)))
-        {
-            if (part) part->busy = 0;
-            s.resetFailed = true;
-            return S_FALSE;
-        }
-    }
-    return S_OK;
+    const HRESULT hr = CheckFrameDevice(d, s.view->readBack != nullptr, &s.resetFailed);
+    if (hr != S_OK && part) part->busy = 0;
+    return hr;
 }
 
 void Present(PassState_& s, BackBufferPart_* part, IDirect3DDevice9* device, Device_* d, DWORD partIndex)
@@ -321,36 +300,10 @@ HRESULT RenderViewPass(RenderViewStruct_TYP* view, DWORD objectCount, Object_** 
 
     // Devices created before their window had a size are reset to it first; that frame is not drawn.
     BackBuffer_* bb = view->backBuffer;
-    std::vector<Device_*>& all = root->devices.requests.devices;
-    std::vector<bool> noted(all.size(), false);
-    bool anyNoted = false;
-    auto note = [&](Device_* d) {
-        if (!d || !d->resizePending) return;
-        d->resizePending = 0;
-        for (size_t k = 0; k < all.size(); ++k)
-            if (all[k] == d)
-            {
-                noted[k] = true;
-                anyNoted = true;
-            }
-    };
-    note(root->devices.primaryDevice);
-    for (BackBufferPart_* part : bb->parts)
-        note(part ? part->device : nullptr);
-    if (anyNoted)
+    if (ResetResizedDevices(bb, true))
     {
-        BroadcastSuspendMessage();
-        // Every device whose flag was cleared is reset; stopping at the first success would leave the
-        // others at their old size for good.
-        bool anyReset = false;
-        for (size_t k = 0; k < all.size(); ++k)
-            if (noted[k] && SUCCEEDED(root->devices.requests.RequestResetToWindow(all[k], bb->window))) anyReset = true;
-        if (anyReset)
-        {
-            LeaveCriticalSection(&root->renderLock);
-            return E_FAIL;
-        }
-        bb->RebuildParts();
+        LeaveCriticalSection(&root->renderLock);
+        return E_FAIL;
     }
 
     UINT width = 0, height = 0;
