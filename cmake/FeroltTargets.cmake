@@ -37,8 +37,16 @@ endfunction()
 
 # ferolt_fuzzer(NAME SOURCES ... [DEPS ...])
 # A libFuzzer entry point (LLVMFuzzerTestOneInput). Built as a plain executable that runs each
-# file named on its command line once, unless FEROLT_LIBFUZZER is on and the compiler is clang.
+# file named on its command line once (a folder: every file under it), unless FEROLT_LIBFUZZER is on.
 option(FEROLT_LIBFUZZER "Link fuzz targets against libFuzzer (clang only)" OFF)
+if(FEROLT_LIBFUZZER)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "FEROLT_LIBFUZZER needs clang (CC=clang CXX=clang++)")
+  endif()
+  # libFuzzer steers by the coverage of the code under test, so every library is instrumented,
+  # not only the harness; the fuzz targets alone link the fuzzer's runtime.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
 function(ferolt_fuzzer name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   if(FEROLT_LIBFUZZER)
@@ -49,4 +57,35 @@ function(ferolt_fuzzer name)
     add_executable(${name} ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/fuzz_main.cpp)
   endif()
   target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+endfunction()
+
+# ferolt_fuzz_corpus(TARGET [CORPUS_DIR])
+# A ctest (label "fuzz") that replays every file under the target's corpus folder, past crash
+# inputs in its crashes/ subfolder included. The folder defaults to tests/fuzz_corpus/TARGET;
+# a relative one is taken from the repository root.
+function(ferolt_fuzz_corpus target)
+  set(corpus ${PROJECT_SOURCE_DIR}/tests/fuzz_corpus/${target})
+  if(ARGC GREATER 1)
+    cmake_path(ABSOLUTE_PATH ARGV1 BASE_DIRECTORY ${PROJECT_SOURCE_DIR} OUTPUT_VARIABLE corpus)
+  endif()
+  if(NOT IS_DIRECTORY ${corpus})
+    message(FATAL_ERROR "ferolt_fuzz_corpus(${target}): no corpus folder ${corpus}")
+  endif()
+  if(FEROLT_LIBFUZZER)
+    set(replay -runs=0 ${corpus})
+  else()
+    set(replay ${corpus})
+  endif()
+  add_test(NAME fuzz_corpus_${target} COMMAND ${target} ${replay})
+  set_tests_properties(fuzz_corpus_${target} PROPERTIES LABELS fuzz TIMEOUT 300)
+endfunction()
+
+# ferolt_fuzz_seeds(TARGET SOURCES ... [DEPS ...])
+# seeds_TARGET writes the target's seed corpus from the fixture writers: its sources define
+# ferolt::test::FuzzSeeds() (tests/support/fuzz_seeds.h). Run it by hand with the corpus folder,
+# e.g. build/tests/codec/seeds_fuzz_object_file tests/fuzz_corpus/fuzz_object_file, and commit.
+function(ferolt_fuzz_seeds target)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(seeds_${target} ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/fuzz_seeds_main.cpp)
+  target_link_libraries(seeds_${target} PRIVATE ${ARG_DEPS} ferolt_test_support)
 endfunction()

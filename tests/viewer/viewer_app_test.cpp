@@ -9,6 +9,7 @@
 #include "tests/support/environment_record_writer.h"
 #include "tests/support/geometry_block_encoder.h"
 #include "tests/support/object_file_writer.h"
+#include "tests/support/sample_object_file.h"
 #include "viewer/tolvex_control.h"
 #include "viewer/viewer_app.h"
 
@@ -536,47 +537,8 @@ TEST(ViewerFrame, AnimationTimeWrapsAroundTheRange)
 
 namespace
 {
-constexpr GUID kViewerContentType = {
-    0xAF352B73, 0xE55D, 0x4F8D, {0xB8, 0x07, 0x78, 0xD4, 0xCD, 0x74, 0xE7, 0x6C}};
-
-// A closed cube from (0, 0, 0) to (2, 2, 2), one quad per face, each facing outwards.
-Bytes CubeBlock()
-{
-    using ferolt::test::StripOp;
-    ferolt::test::MeshSpec mesh;
-    ferolt::test::GroupSpec group;
-    // Whole steps of the bounds decode exactly.
-    for (int i = 0; i < 5; ++i)
-    {
-        group.minimum[i] = i < 3 ? -8.0f : 0.0f;
-        group.maximum[i] = group.minimum[i] + 65535.0f;
-    }
-    // Corners a, b, c and b + c - a, facing along (b - a) x (c - a); a strip keeps one winding.
-    auto quad = [&](std::array<float, 3> a, std::array<float, 3> b, std::array<float, 3> c)
-    {
-        const std::array<float, 3> d{b[0] + c[0] - a[0], b[1] + c[1] - a[1], b[2] + c[2] - a[2]};
-        ferolt::test::StripSpec strip;
-        const std::array<float, 2> uv[4] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
-        int k = 0;
-        for (const auto& p : {a, b, c, d})
-        {
-            mesh.keys.push_back({{p[0], p[1], p[2]}, {uv[k][0], uv[k][1]}});
-            strip.ops.push_back({StripOp::New, static_cast<uint32_t>(mesh.keys.size() - 1)});
-            ++k;
-        }
-        group.strips.push_back(strip);
-    };
-    quad({0, 0, 0}, {0, 2, 0}, {2, 0, 0}); // z = 0
-    quad({0, 0, 2}, {2, 0, 2}, {0, 2, 2}); // z = 2
-    quad({0, 0, 0}, {2, 0, 0}, {0, 0, 2}); // y = 0
-    quad({2, 2, 0}, {0, 2, 0}, {2, 2, 2}); // y = 2
-    quad({2, 0, 0}, {2, 2, 0}, {2, 0, 2}); // x = 2
-    quad({0, 2, 0}, {0, 0, 0}, {0, 2, 2}); // x = 0
-    mesh.groups = {group};
-    ferolt::test::BlockSpec block;
-    block.meshes = {ferolt::test::EncodeMesh(mesh).bytes};
-    return ferolt::test::EncodeBlock(block);
-}
+using ferolt::test::CubeBlock;
+using ferolt::test::kViewerContentType;
 
 // The cube placed once, its model carrying `background` as chunk 0x112 when given.
 Bytes CubeObjectFile(const std::optional<Bytes>& background)

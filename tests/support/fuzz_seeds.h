@@ -1,0 +1,17 @@
+#pragma once
+// Seed corpora for the fuzz targets, written by the fixture writers so that every seed is a file
+// the tests know how to build. A seed writer defines FuzzSeeds(); fuzz_seeds_main.cpp stores them.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ferolt::test
+{
+struct FuzzSeed
+{
+    std::string name; // file name within the corpus folder
+    std::vector<uint8_t> bytes;
+};
+
+std::vector<FuzzSeed> FuzzSeeds();
+} // namespace ferolt::test

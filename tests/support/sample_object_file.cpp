@@ -1,0 +1,100 @@
+#include "tests/support/sample_object_file.h"
+
+#include "tests/support/environment_record_writer.h"
+#include "tests/support/geometry_block_encoder.h"
+#include "tests/support/light_record_writer.h"
+
+#include <array>
+
+namespace ferolt::test
+{
+Bytes CubeMesh()
+{
+    MeshSpec mesh;
+    GroupSpec group;
+    // Whole steps of the bounds decode exactly.
+    for (int i = 0; i < 5; ++i)
+    {
+        group.minimum[i] = i < 3 ? -8.0f : 0.0f;
+        group.maximum[i] = group.minimum[i] + 65535.0f;
+    }
+    // Corners a, b, c and b + c - a, facing along (b - a) x (c - a); a strip keeps one winding.
+    auto quad = [&](std::array<float, 3> a, std::array<float, 3> b, std::array<float, 3> c)
+    {
+        const std::array<float, 3> d{b[0] + c[0] - a[0], b[1] + c[1] - a[1], b[2] + c[2] - a[2]};
+        StripSpec strip;
+        const std::array<float, 2> uv[4] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
+        int k = 0;
+        for (const auto& p : {a, b, c, d})
+        {
+            mesh.keys.push_back({{p[0], p[1], p[2]}, {uv[k][0], uv[k][1]}});
+            strip.ops.push_back({StripOp::New, static_cast<uint32_t>(mesh.keys.size() - 1)});
+            ++k;
+        }
+        group.strips.push_back(strip);
+    };
+    quad({0, 0, 0}, {0, 2, 0}, {2, 0, 0}); // z = 0
+    quad({0, 0, 2}, {2, 0, 2}, {0, 2, 2}); // z = 2
+    quad({0, 0, 0}, {2, 0, 0}, {0, 0, 2}); // y = 0
+    quad({2, 2, 0}, {0, 2, 0}, {2, 2, 2}); // y = 2
+    quad({2, 0, 0}, {2, 2, 0}, {2, 0, 2}); // x = 2
+    quad({0, 2, 0}, {0, 0, 0}, {0, 2, 2}); // x = 0
+    mesh.groups = {group};
+    return EncodeMesh(mesh).bytes;
+}
+
+Bytes CubeBlock()
+{
+    BlockSpec block;
+    block.meshes = {CubeMesh()};
+    return EncodeBlock(block);
+}
+
+Bytes SampleObjectChunks()
+{
+    const Bytes block = CubeBlock();
+    const std::array<float, 16> identity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    std::array<float, 16> moved = identity;
+    moved[12] = 3.0f;
+
+    ByteWriter model;
+    model.U32(static_cast<uint32_t>(block.size())).U32(2).U32(76);
+    model.Raw(InstanceRecord(0, 0, identity, 0)).Raw(InstanceRecord(1, 0, moved, 0)).Raw(block);
+
+    ByteWriter viewpoints;
+    for (float v : {1.0f, 1.0f, 1.0f, 6.0f, 5.0f, 4.0f, 0.5f, 0.0f})
+        viewpoints.F32(v);
+    const std::string nameText = "..Front\x01";
+    const Bytes names(nameText.begin(), nameText.end());
+
+    ByteWriter chunkItems;
+    chunkItems.Raw(ModelChunkItem(0x111, 0, viewpoints.Data()))
+        .Raw(ModelChunkItem(0x10002, 0, names))
+        .Raw(ModelChunkItem(kBackgroundChunkId, 0, BackgroundChunk({})));
+
+    LightRecordFields light;
+    light.position[2] = 10.0f;
+    const Bytes record = LightRecord(light);
+    ByteWriter lights;
+    lights.U32(0).U32(static_cast<uint32_t>(record.size())).Raw(record);
+
+    return ChunkWriter()
+        .Chunk(11, ByteWriter().U32(1).U32(0).U32(0xFF).Data())
+        .Chunk(8, model.Data())
+        .Chunk(7, chunkItems.Data())
+        .Chunk(9, lights.Data())
+        .Data();
+}
+
+Bytes SampleObjectFile(const GUID& contentType, bool bzip2)
+{
+    ObjectFileHeaderFields header;
+    header.contentType = contentType;
+    ObjectFileWriter writer(header);
+    if (bzip2)
+        writer.Bzip2Section(SampleObjectChunks());
+    else
+        writer.StoredSection(SampleObjectChunks());
+    return writer.EndSection().Data();
+}
+} // namespace ferolt::test
