@@ -10,3 +10,4 @@
 #include "engine/render/render_view.h"
 #include "engine/render/picking.h"
 #include "engine/render/environment.h"
+#include "engine/render/id_colours.h"

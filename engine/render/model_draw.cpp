@@ -9,6 +9,7 @@
 
 #include "engine/core/globals.h"
 #include "engine/core/material.h"
+#include "engine/render/id_colours.h"
 #include "engine/scene/mesh.h"
 #include "engine/scene/model.h"
 #include "engine/scene/model_animation.h"
@@ -276,7 +277,7 @@ bool ModelDraw_::DrawSubsetInSweep(DWORD i, int t, int b)
     lastLightMap_ = context_.lightMap;
     if (mode_ == DisplayModeIdColoursAll || mode_ == DisplayModeIdColoursOpaque)
     {
-        context_.identityColor = 0;
+        EncodeIdColour(object_->listIndex, i, &context_.identityColor);
         lastMaterial_ = nullptr;
     }
     if (m && m != lastMaterial_)
