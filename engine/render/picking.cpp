@@ -9,6 +9,7 @@
 #include "engine/core/material.h"
 #include "engine/core/resource_links.h"
 #include "engine/core/view.h"
+#include "engine/render/portal_cell.h"
 #include "engine/render/render_records.h"
 #include "engine/scene/model.h"
 #include "engine/scene/model_animation.h"
@@ -19,8 +20,6 @@
 
 namespace LMK
 {
-PortalVisibilityHook_TYP PortalVisibilityHook = nullptr;
-
 namespace
 {
 constexpr float kNoDistanceNearest = 1e20f;
@@ -504,8 +503,8 @@ HRESULT LRPick(bool farthest, View_* camera, bool partProjection, const float* s
     if (material) *material = nullptr;
     float best = farthest ? kNoDistanceFarthest : kNoDistanceNearest;
 
-    if (cell && PortalVisibilityHook)
-        PortalVisibilityHook(cell, camera, objects, count);
+    if (cell)
+        cell->ComputeVisibility(camera, objects, count);
     else
         for (DWORD i = 0; i < count; ++i)
             if (objects[i]) objects[i]->visible = 1;

@@ -27,10 +27,6 @@ struct MeshLockStruct_TYP
 // Unlocks the index buffer, then the vertex buffer, clearing each entry; entries already clear stay so.
 void UnlockMeshBuffers(MeshLockStruct_TYP* lock);
 
-// Visibility through portal cells. Nothing builds cells yet; until their walk is installed here a pick
-// that names a start cell counts every object as visible, as a pick without one does.
-using PortalVisibilityHook_TYP = void (*)(PortalCell_* cell, View_* camera, Object_** objects, DWORD count);
-extern PortalVisibilityHook_TYP PortalVisibilityHook;
 } // namespace LMK
 
 // The hit under a screen point of the view's window. E_INVALIDARG without a view, back buffer, camera,

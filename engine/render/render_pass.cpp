@@ -16,6 +16,7 @@
 #include "engine/core/view.h"
 #include "engine/render/frame_devices.h"
 #include "engine/render/pass_setup.h"
+#include "engine/render/portal_cell.h"
 #include "engine/render/render_view.h"
 #include "engine/render/visible_set.h"
 #include "engine/scene/model.h"
@@ -53,6 +54,7 @@ struct PassState_
     D3DXMATRIX mirror{};
     DWORD mode = 0;
     bool resetFailed = false;
+    bool portalVisibility = false; // objects would enable their own light groups; this system gives them none
 };
 
 class PartDraw_
@@ -92,6 +94,9 @@ public:
             device_->SetClipPlane(0, p);
             device_->SetRenderState(D3DRS_CLIPPLANEENABLE, clipMask_);
         }
+        if (s_.portalVisibility)
+            for (DWORD i = 0; i < s_.lightCount; ++i)
+                device_->LightEnable(i, FALSE);
         GiveBack(object, own);
     }
 
@@ -320,8 +325,16 @@ HRESULT RenderViewPass(RenderViewStruct_TYP* view, DWORD objectCount, Object_** 
         if (CheckDevice(s, d, part) != S_OK) continue;
         IDirect3DDevice9* device = d->device;
 
-        for (DWORD i = 0; i < objectCount; ++i)
-            if (objects[i]) objects[i]->visible = 1;
+        s.portalVisibility = view->portalCell != nullptr;
+        if (s.portalVisibility)
+        {
+            // The walk starts from this part's frustum.
+            camera->UpdatePartProjection(part);
+            view->portalCell->ComputeVisibility(camera, objects, objectCount);
+        }
+        else
+            for (DWORD i = 0; i < objectCount; ++i)
+                if (objects[i]) objects[i]->visible = 1;
         LRGetBackBufferSize(bb, &width, &height);
 
         VisibleSetInputStruct_TYP input{};
@@ -366,6 +379,7 @@ HRESULT RenderViewPass(RenderViewStruct_TYP* view, DWORD objectCount, Object_** 
         setup.mirror = mirrorPlane ? &s.mirror : nullptr;
         setup.mirrorPlane = mirrorPlane;
         setup.pass = &context;
+        setup.portalVisibility = s.portalVisibility;
         SetUpPassLights(setup);
         SetPassStates(setup);
         ClearAndDrawBackground(setup);
