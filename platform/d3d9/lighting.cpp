@@ -51,7 +51,7 @@ void LightVertex(const VertexConfig& cfg, const Vec3& position, const Vec3& norm
 
     float ambient[3] = {0, 0, 0}, diffuse[3] = {0, 0, 0}, specular[3] = {0, 0, 0};
     const Vec3 toEye =
-        cfg.localViewer ? Normalized(Vec3{-position.x, -position.y, -position.z}) : Vec3{0, 0, 1};
+        cfg.localViewer ? Normalized(Vec3{-position.x, -position.y, -position.z}) : kDistantViewer;
 
     for (int i = 0; i < cfg.lightCount; ++i)
     {

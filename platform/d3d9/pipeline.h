@@ -28,6 +28,10 @@ struct Vec3
     float x, y, z;
 };
 
+// Direction to the viewer when D3DRS_LOCALVIEWER is FALSE: the camera looks along +z, so the viewer
+// lies towards -z from every vertex.
+constexpr Vec3 kDistantViewer = {0.0f, 0.0f, -1.0f};
+
 // Where one vertex component is found.
 struct VertexElement
 {

@@ -454,7 +454,7 @@ void ProcessVertex(const DrawConfig& cfg, const VertexLayoutOut& layout, int64_t
         case D3DTSS_TCI_SPHEREMAP:
         {
             const Vec3 nn = Normalize(normal);
-            const Vec3 e = vc.localViewer ? Normalize(Vec3{-eye.x, -eye.y, -eye.z}) : Vec3{0.0f, 0.0f, 1.0f};
+            const Vec3 e = vc.localViewer ? Normalize(Vec3{-eye.x, -eye.y, -eye.z}) : kDistantViewer;
             const float d2 = 2.0f * Dot3(e, nn);
             t[0] = d2 * nn.x - e.x;
             t[1] = d2 * nn.y - e.y;

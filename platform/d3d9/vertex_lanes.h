@@ -133,7 +133,7 @@ void LightLanes(const VertexConfig& cfg, const typename L::V* position, const ty
     const V zero = L::Zero();
     const V sign = M::Splat(-0.0f);
     V ambient[3] = {zero, zero, zero}, diffuse[3] = {zero, zero, zero}, specular[3] = {zero, zero, zero};
-    V toEye[3] = {zero, zero, M::Splat(1.0f)};
+    V toEye[3] = {zero, zero, M::Splat(kDistantViewer.z)};
     if (cfg.specularEnable && cfg.localViewer)
     {
         for (int c = 0; c < 3; ++c)

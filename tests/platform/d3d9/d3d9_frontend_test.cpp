@@ -237,6 +237,79 @@ TEST(FrontEndTest, LaneVerticesMatchTheGeneralPath)
         }
 }
 
+// A distant viewer looks along +z in camera space, so the direction to it is (0, 0, -1). A quad facing
+// the camera, lit from behind the camera: the halfway vector equals the normal (full highlight), and the
+// reflection vector points straight back at the viewer (u = 0 below). Taking (0, 0, +1) instead loses the
+// highlight and flips the reflection.
+uint32_t RenderDistantViewerQuad(VertexPath path, bool reflectionTexCoords)
+{
+    ferolt::d3d9::SetFastVertexPathAllowed(path != VertexPath::General);
+    ferolt::d3d9::SetEightLaneVerticesAllowed(path == VertexPath::EightLanes);
+    Target d(8, 8);
+    IDirect3DDevice9* dev = d.Get();
+    const D3DMATRIX world = Identity(), view = Identity(), proj = Perspective();
+    dev->SetTransform(D3DTS_WORLD, &world);
+    dev->SetTransform(D3DTS_VIEW, &view);
+    dev->SetTransform(D3DTS_PROJECTION, &proj);
+    dev->SetRenderState(D3DRS_LOCALVIEWER, FALSE);
+    IDirect3DTexture9* tex = nullptr;
+    if (reflectionTexCoords)
+    {
+        // u = 0.5 * r.z + 0.5 picks the red texel for r.z = -1 and the blue one for r.z = +1.
+        tex = MakeTexture(dev, 2, 1, [](UINT x, UINT, UINT) { return x ? 0xff0000ffu : 0xffff0000u; });
+        dev->SetTexture(0, tex);
+        dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+        dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+        dev->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, D3DTSS_TCI_CAMERASPACEREFLECTIONVECTOR);
+        dev->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
+        dev->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
+        D3DMATRIX t{};
+        t._31 = 0.5f;
+        t._41 = 0.5f;
+        t._44 = 1;
+        dev->SetTransform(D3DTS_TEXTURE0, &t);
+    }
+    else
+    {
+        dev->SetRenderState(D3DRS_LIGHTING, TRUE);
+        dev->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
+        D3DLIGHT9 light{};
+        light.Type = D3DLIGHT_DIRECTIONAL;
+        light.Specular = {1, 1, 1, 1};
+        light.Direction = {0, 0, 1};
+        dev->SetLight(0, &light);
+        dev->LightEnable(0, TRUE);
+        D3DMATERIAL9 m{};
+        m.Specular = {1, 1, 1, 1};
+        m.Power = 20;
+        dev->SetMaterial(&m);
+    }
+    // Enough vertices for the lane paths to take whole blocks.
+    std::vector<LVertex> quad;
+    for (int i = 0; i < 4; ++i)
+        for (const auto& [x, y] : {std::pair{-2.f, -2.f}, {2.f, -2.f}, {-2.f, 2.f}, {2.f, -2.f}, {2.f, 2.f}, {-2.f, 2.f}})
+            quad.push_back({x, y, 2, 0, 0, -1});
+    dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xff000000, 1.0f, 0);
+    dev->SetFVF(D3DFVF_XYZ | D3DFVF_NORMAL);
+    EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, UINT(quad.size() / 3), quad.data(), sizeof(LVertex)),
+              D3D_OK);
+    const uint32_t centre = d.At(4, 4);
+    dev->SetTexture(0, nullptr);
+    if (tex) tex->Release();
+    ferolt::d3d9::SetFastVertexPathAllowed(true);
+    ferolt::d3d9::SetEightLaneVerticesAllowed(true);
+    return centre;
+}
+
+TEST(FrontEndTest, DistantViewerLooksAlongPositiveZOnEveryVertexPath)
+{
+    for (VertexPath path : {VertexPath::General, VertexPath::FourLanes, VertexPath::EightLanes})
+    {
+        EXPECT_EQ(RenderDistantViewerQuad(path, false) & 0xffffff, 0xffffffu) << "highlight, path " << int(path);
+        EXPECT_EQ(RenderDistantViewerQuad(path, true) & 0xffffff, 0xff0000u) << "reflection, path " << int(path);
+    }
+}
+
 // ---- segments of a large indexed draw
 struct ColorVertex // XYZ | DIFFUSE
 {
