@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/d3d9/raster.h"
 #include "tests/platform/d3d9/d3d9_test_util.h"
 
 using namespace d3d9test;
@@ -241,7 +242,9 @@ TEST(StencilTest, OperationsOnFailDepthFailAndPass)
 
 TEST(BlendTest, FactorsAndOperations)
 {
-    // Destination 0x80402010, source 0x40FF8000; expected values worked out per channel.
+    // Destination 0x40402010, source 0x40FF8000; expected values worked out per channel. The destination
+    // alpha (0x40) is far from its inverse (0xBF), so a swapped alpha factor cannot pass, and the device is
+    // deterministic, so every value is exact.
     struct Case
     {
         D3DBLEND src, dst;
@@ -250,30 +253,50 @@ TEST(BlendTest, FactorsAndOperations)
     };
     const Case cases[] = {
         {D3DBLEND_ONE, D3DBLEND_ZERO, D3DBLENDOP_ADD, 0x40FF8000},
-        {D3DBLEND_ZERO, D3DBLEND_ONE, D3DBLENDOP_ADD, 0x80402010},
-        {D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA, D3DBLENDOP_ADD, 0x7070380C},
-        {D3DBLEND_ONE, D3DBLEND_ONE, D3DBLENDOP_ADD, 0xC0FFA010},
-        {D3DBLEND_DESTCOLOR, D3DBLEND_ZERO, D3DBLENDOP_ADD, 0x20401000},
-        {D3DBLEND_ONE, D3DBLEND_ONE, D3DBLENDOP_REVSUBTRACT, 0x40000010},
+        {D3DBLEND_ZERO, D3DBLEND_ONE, D3DBLENDOP_ADD, 0x40402010},
+        {D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA, D3DBLENDOP_ADD, 0x4070380C},
+        {D3DBLEND_ONE, D3DBLEND_ONE, D3DBLENDOP_ADD, 0x80FFA010},
+        {D3DBLEND_DESTCOLOR, D3DBLEND_ZERO, D3DBLENDOP_ADD, 0x10401000},
+        {D3DBLEND_ONE, D3DBLEND_ONE, D3DBLENDOP_REVSUBTRACT, 0x00000010},
         {D3DBLEND_ONE, D3DBLEND_ONE, D3DBLENDOP_MIN, 0x40402000},
-        {D3DBLEND_INVDESTALPHA, D3DBLEND_SRCCOLOR, D3DBLENDOP_ADD, 0x40BF5000},
+        {D3DBLEND_DESTALPHA, D3DBLEND_ZERO, D3DBLENDOP_ADD, 0x10402000},
+        {D3DBLEND_INVDESTALPHA, D3DBLEND_SRCCOLOR, D3DBLENDOP_ADD, 0x40FF7000},
         {D3DBLEND_BLENDFACTOR, D3DBLEND_ZERO, D3DBLENDOP_ADD, 0x20804000},
-        {D3DBLEND_BOTHSRCALPHA, D3DBLEND_ZERO, D3DBLENDOP_ADD, 0x7070380C},
+        {D3DBLEND_BOTHSRCALPHA, D3DBLEND_ZERO, D3DBLENDOP_ADD, 0x4070380C},
     };
-    for (const Case& c : cases)
-    {
-        Target t;
-        DiffuseOnly(t.Get());
-        t.Clear(0x80402010);
-        t->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
-        t->SetRenderState(D3DRS_SRCBLEND, c.src);
-        t->SetRenderState(D3DRS_DESTBLEND, c.dst);
-        t->SetRenderState(D3DRS_BLENDOP, c.op);
-        t->SetRenderState(D3DRS_BLENDFACTOR, 0x80808080);
-        t.Rect(0, 0, 16, 16, 0x40FF8000);
-        EXPECT_TRUE(Near(t.At(4, 4), c.expected)) << std::hex << "src " << c.src << " dst " << c.dst << ": "
-                                                  << t.At(4, 4) << " expected " << c.expected;
-    }
+    // The source comes from the vertex colour (per-pixel path) or from a texel (the four- and eight-wide
+    // loops, which take textured draws).
+    enum Path { PerPixel, FourWide, EightWide };
+    for (Path path : {PerPixel, FourWide, EightWide})
+        for (const Case& c : cases)
+        {
+            ferolt::d3d9::SetPixelAvx2Allowed(path == EightWide);
+            Target t;
+            IDirect3DTexture9* texel = nullptr;
+            if (path == PerPixel)
+                DiffuseOnly(t.Get());
+            else
+            {
+                texel = MakeTexture(t.Get(), 1, 1, [](UINT, UINT, UINT) { return 0x40FF8000u; });
+                t->SetTexture(0, texel);
+                t->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+                t->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+                t->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+                t->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+            }
+            t.Clear(0x40402010);
+            t->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+            t->SetRenderState(D3DRS_SRCBLEND, c.src);
+            t->SetRenderState(D3DRS_DESTBLEND, c.dst);
+            t->SetRenderState(D3DRS_BLENDOP, c.op);
+            t->SetRenderState(D3DRS_BLENDFACTOR, 0x80808080);
+            t.Rect(0, 0, 16, 16, path == PerPixel ? 0x40FF8000 : 0xffffffff);
+            EXPECT_EQ(t.At(4, 4), c.expected) << std::hex << "path " << path << " src " << c.src << " dst "
+                                              << c.dst << ": " << t.At(4, 4) << " expected " << c.expected;
+            t->SetTexture(0, nullptr);
+            if (texel) texel->Release();
+        }
+    ferolt::d3d9::SetPixelAvx2Allowed(true);
 }
 
 TEST(BlendTest, ColorWriteMask)
