@@ -221,6 +221,11 @@ void DrawTextureOverRect(IDirect3DDevice9* device, const RECT& rect, IDirect3DTe
         device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
         device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
         device->DrawPrimitive(D3DPT_TRIANGLEFAN, 0, 2);
+        // The device would otherwise keep the part's reflection texture and the buffer alive past the
+        // frame, and the stencil marks of the mirror passes would keep clipping what follows.
+        device->SetStreamSource(0, nullptr, 0, 0);
+        device->SetTexture(0, nullptr);
+        device->SetRenderState(D3DRS_STENCILENABLE, FALSE);
     }
     buffer->Release();
 }

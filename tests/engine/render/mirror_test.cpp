@@ -3,6 +3,8 @@
 #include "render_view_fixture.h"
 
 #include "engine/core/globals.h"
+#include "engine/render/render_view.h"
+#include "tests/platform/d3d9/d3d9_test_util.h"
 
 namespace
 {
@@ -210,5 +212,34 @@ TEST_F(MirrorTest, CountingModeGroupsCoplanarMirrors)
         EXPECT_EQ(LRRenderView(&v, 2, std::array<LMK::Object_*, 2>{first, second}.data(), 0, nullptr), S_OK);
         EXPECT_EQ(groups, c.groups);
     }
+}
+} // namespace
+
+namespace
+{
+TEST(MirrorTextureTest, LayingTheTextureOverAPartLeavesNoTextureStreamOrStencil)
+{
+    d3d9test::Target t(8, 8);
+    IDirect3DTexture9* texture =
+        d3d9test::MakeTexture(t.Get(), 8, 8, [](UINT, UINT, UINT) { return 0xffff0000u; });
+    t.Clear(0xff000000);
+    t->SetRenderState(D3DRS_STENCILENABLE, TRUE);
+    t->SetRenderState(D3DRS_STENCILFUNC, D3DCMP_ALWAYS);
+    LMK::DrawTextureOverRect(t.Get(), RECT{0, 0, 8, 8}, texture);
+    EXPECT_EQ(t.At(3, 3), 0xffff0000u);
+
+    IDirect3DBaseTexture9* bound = nullptr;
+    EXPECT_EQ(t->GetTexture(0, &bound), D3D_OK);
+    EXPECT_EQ(bound, nullptr);
+    IDirect3DVertexBuffer9* stream = nullptr;
+    UINT offset = 0, stride = 0;
+    EXPECT_EQ(t->GetStreamSource(0, &stream, &offset, &stride), D3D_OK);
+    EXPECT_EQ(stream, nullptr);
+    DWORD stencil = TRUE;
+    EXPECT_EQ(t->GetRenderState(D3DRS_STENCILENABLE, &stencil), D3D_OK);
+    EXPECT_EQ(stencil, FALSE);
+    texture->AddRef();
+    EXPECT_EQ(texture->Release(), 1u) << "the device holds no reference to the texture";
+    texture->Release();
 }
 } // namespace
