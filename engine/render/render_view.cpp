@@ -268,6 +268,37 @@ void TransformLight(const LightParamsStruct_TYP* params, D3DLIGHT9* out, float i
 
 using namespace LMK;
 
+namespace
+{
+// Lets a pass draw one part only: every other part that is free is marked busy, as a nested pass marks
+// the parts it draws, and freed again afterwards (unless a pass rebuilt the parts meanwhile).
+class OnlyPart_
+{
+public:
+    OnlyPart_(BackBuffer_* backBuffer, BackBufferPart_* only) : backBuffer_(backBuffer)
+    {
+        for (BackBufferPart_* part : backBuffer->parts)
+            if (part && part != only && !part->busy)
+            {
+                part->busy = 1;
+                marked_.push_back(part);
+            }
+    }
+    ~OnlyPart_()
+    {
+        const std::vector<BackBufferPart_*>& live = backBuffer_->parts;
+        for (BackBufferPart_* part : marked_)
+            if (std::find(live.begin(), live.end(), part) != live.end()) part->busy = 0;
+    }
+    OnlyPart_(const OnlyPart_&) = delete;
+    OnlyPart_& operator=(const OnlyPart_&) = delete;
+
+private:
+    BackBuffer_* backBuffer_;
+    std::vector<BackBufferPart_*> marked_;
+};
+} // namespace
+
 HRESULT LRRenderView(RenderViewStruct_TYP* view, DWORD objectCount, Object_** objects, DWORD lightCount,
                      Light_** lights)
 {
@@ -339,7 +370,11 @@ HRESULT LRRenderView(RenderViewStruct_TYP* view, DWORD objectCount, Object_** ob
             const BYTE savedNoPresent = view->noPresent;
             view->noPresent = 1;
             part->mirrorTexture = nullptr;
-            LRRenderView(view, objectCount, objects, lightCount, lights);
+            {
+                // The texture holds this part's picture alone.
+                OnlyPart_ only(view->backBuffer, part);
+                LRRenderView(view, objectCount, objects, lightCount, lights);
+            }
             part->mirrorTexture = texture;
             for (MirrorSubsetStruct_TYP& r : call.mirrors)
                 if (r.material) r.material->flags = r.savedFlags;
@@ -358,20 +393,35 @@ HRESULT LRRenderView(RenderViewStruct_TYP* view, DWORD objectCount, Object_** ob
     for (MirrorSubsetStruct_TYP& r : call.mirrors)
         if (r.material) r.material->material.Diffuse.a = 1.0f;
 
-    view->modeFlags = DisplayModeMirrorMarking;
-    RenderViewPass(view, objectCount, objects, lightCount, lights, nullptr, 0, &call.mirrors);
+    auto mirrorPasses = [&]() -> HRESULT {
+        view->modeFlags = DisplayModeMirrorMarking;
+        RenderViewPass(view, objectCount, objects, lightCount, lights, nullptr, 0, &call.mirrors);
 
-    view->modeFlags = entry & ~ModeFlagReflections;
-    const uint8_t savedAuto = view->camera->params.autoNearFar;
-    view->camera->params.autoNearFar = 1;
-    IlumoVector<Object_*>* depthOnly = view->depthOnlyObjects;
-    view->depthOnlyObjects = nullptr;
-    for (size_t g = 0; g < planes.size(); ++g)
-        RenderViewPass(view, objectCount, objects, lightCount, lights, &planes[g], static_cast<DWORD>(g + 2),
-                       &call.mirrors);
-    view->camera->params.autoNearFar = savedAuto;
-    view->depthOnlyObjects = depthOnly;
+        view->modeFlags = entry & ~ModeFlagReflections;
+        const uint8_t savedAuto = view->camera->params.autoNearFar;
+        view->camera->params.autoNearFar = 1;
+        IlumoVector<Object_*>* depthOnly = view->depthOnlyObjects;
+        view->depthOnlyObjects = nullptr;
+        for (size_t g = 0; g < planes.size(); ++g)
+            RenderViewPass(view, objectCount, objects, lightCount, lights, &planes[g], static_cast<DWORD>(g + 2),
+                           &call.mirrors);
+        view->camera->params.autoNearFar = savedAuto;
+        view->depthOnlyObjects = depthOnly;
 
-    view->modeFlags = (entry & ~ModeFlagReflections) | ModeFlagFinalPass;
-    return RenderViewPass(view, objectCount, objects, lightCount, lights, nullptr, 0, &call.mirrors);
+        view->modeFlags = (entry & ~ModeFlagReflections) | ModeFlagFinalPass;
+        return RenderViewPass(view, objectCount, objects, lightCount, lights, nullptr, 0, &call.mirrors);
+    };
+    // The parts of a window share their device's depth-stencil surface: one part's marking pass would
+    // wipe the marks that another part's plane and final passes test, so with several parts the passes
+    // run part by part.
+    if (parts.size() <= 1) return mirrorPasses();
+    HRESULT result = S_OK;
+    for (size_t index = 0; index < view->backBuffer->parts.size(); ++index)
+    {
+        BackBufferPart_* part = view->backBuffer->parts[index];
+        if (!part || part->busy) continue;
+        OnlyPart_ only(view->backBuffer, part);
+        if (FAILED(mirrorPasses())) result = E_FAIL;
+    }
+    return result;
 }

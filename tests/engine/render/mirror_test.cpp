@@ -177,6 +177,55 @@ TEST_F(MirrorTest, SemiTransparentMirrorWithAndWithoutTheSceneBehindIt)
         }
     }
 }
+// A window across two monitors with a mirror floor that runs under both parts: the parts share one
+// depth-stencil surface, so each part's marks must still be there when its own plane and final passes
+// test them. The picture equals the one on a single monitor, opaque and semi-transparent mirror alike.
+TEST_F(MirrorTest, TwoMonitorMirrorPictureMatchesSingleMonitorPicture)
+{
+    for (float alpha : {1.0f, 0.5f})
+    {
+        SCOPED_TRACE(alpha);
+        std::vector<uint32_t> pictures[2];
+        for (int monitors = 1; monitors <= 2; ++monitors)
+        {
+            if (monitors == 1)
+                Start({{0, 0, 128, 48}});
+            else
+                Start({{0, 0, 64, 48}, {64, 0, 128, 48}});
+            HWND w = Window({16, 0, 112, 48});
+            LMK::BackBuffer_* bb = BackBuffer(w);
+            ASSERT_EQ(bb->parts.size(), static_cast<size_t>(monitors));
+            Camera({0, 3, 6}, 12, 6);
+            FaceColours colours = Uniform(1, 0, 0);
+            colours[4] = {0, 0, 1, 1};
+            LMK::Object_* left = AddBox({-1.5f, 1, 0}, 0.5f, colours);
+            LMK::Object_* right = AddBox({1.5f, 1, 0}, 0.5f, colours);
+            LMK::Material_* glass = nullptr;
+            LMK::Object_* floor = AddMirrorFloor(4, 3, {0.4f, 0.4f, 0.4f, 1}, 0.5f);
+            glass = floor->model->subsets[0].material;
+            glass->material.Diffuse.a = alpha;
+            const BYTE savedOption = LMK::TransparentMirrorsOption;
+            LMK::TransparentMirrorsOption = 1;
+            LMK::RenderViewStruct_TYP v = MirrorRecord(bb, LMK::DisplayModeTextured | kReflections);
+            const HRESULT hr = Render(&v, {left, right, floor});
+            LMK::TransparentMirrorsOption = savedOption;
+            ASSERT_EQ(hr, S_OK);
+            pictures[monitors - 1] = Pixels(w);
+            TearDown();
+            objects_.clear();
+            models_.clear();
+            backBuffers_.clear();
+            windows_.clear();
+            SetUp();
+        }
+        ASSERT_EQ(pictures[0].size(), pictures[1].size());
+        int differing = 0;
+        for (size_t i = 0; i < pictures[0].size(); ++i)
+            differing += pictures[0][i] != pictures[1][i];
+        EXPECT_EQ(differing, 0);
+    }
+}
+
 // Counting mode groups coplanar mirrors and draws nothing. Planes are compared in world space as unit
 // planes, so a mirror scaled by its object's matrix still joins the unscaled one in its plane.
 TEST_F(MirrorTest, CountingModeGroupsCoplanarMirrors)
