@@ -58,7 +58,8 @@ struct BoundsTransform_
         }
         D3DXVECTOR3 v;
         D3DXVec3TransformCoord(&v, &p, &worldView);
-        if (v.z < zNear) v.z = zNear;
+        // The view is right-handed: in front of the camera z is negative, the near plane at -zNear.
+        if (v.z > -zNear) v.z = -zNear;
         D3DXVec3TransformCoord(&out, &v, &projection);
         return out;
     }

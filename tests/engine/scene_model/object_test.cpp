@@ -91,6 +91,38 @@ TEST_F(ObjectTest, BoundsOfAPlacedRotatedScaledModel)
     EXPECT_EQ(object, nullptr);
 }
 
+// With a camera the box is kept in projection space. The engine's cameras are right-handed: what lies in
+// front of the camera has negative view-space z, and points nearer than the near plane move onto it, so
+// a box in front spans depths inside [0, 1] and a box reaching behind the camera starts at depth 0.
+TEST_F(ObjectTest, BoundsThroughACameraStayInFrontOfIt)
+{
+    struct Case
+    {
+        const char* name;
+        float eyeZ;
+        float minDepth, maxDepth; // expected, in projection space
+    };
+    // Box z from -3 to 3; near 1, far 100: depth(d) = 100 (d - 1) / (99 d) at view distance d.
+    auto depth = [](float d) { return 100.0f * (d - 1.0f) / (99.0f * d); };
+    const Case cases[] = {
+        {"wholly in front", 13, depth(10), depth(16)},
+        {"reaching behind the camera", 2, 0.0f, depth(5)},
+    };
+    LMK::Object_* object = nullptr;
+    ASSERT_EQ(LRCreateObject(model2, &object, nullptr), S_OK);
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        LMK::View_ camera(D3DXVECTOR3(0, 0, c.eyeZ), D3DXVECTOR3(0, 0, 0), D3DXVECTOR3(0, 1, 0), 0, 40, 40, 1,
+                          100);
+        object->ComputeBounds(nullptr, &camera);
+        EXPECT_NEAR(object->boundsMin[2], c.minDepth, 1e-4f);
+        EXPECT_NEAR(object->boundsMax[2], c.maxDepth, 1e-4f);
+    }
+    object->ComputeBounds(nullptr, nullptr);
+    LRReleaseObject(&object);
+}
+
 struct ScreenCase
 {
     const char* name;
