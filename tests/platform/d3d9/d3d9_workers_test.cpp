@@ -162,16 +162,22 @@ TEST(WorkerPoolTest, ThrowOnTheCallerEndsTheJobCleanly)
     {
         const auto caller = std::this_thread::get_id();
         std::atomic<int> inside{0};
+        std::atomic<bool> callerRan{false};
         bool leftEarly = false;
         EXPECT_THROW(RunIn(pool, mode, 400,
-                           [&](size_t i)
+                           [&](size_t)
                            {
                                inside.fetch_add(1);
-                               if (std::this_thread::get_id() == caller && i % 2)
+                               if (std::this_thread::get_id() == caller)
                                {
+                                   callerRan = true;
                                    inside.fetch_sub(1);
                                    throw std::runtime_error("stop");
                                }
+                               // The workers hold their first index until the caller has taken one, so a
+                               // loaded machine cannot let them finish the job before the caller starts.
+                               for (int wait = 0; !callerRan && wait < 20000; ++wait)
+                                   std::this_thread::sleep_for(std::chrono::microseconds(50));
                                std::this_thread::sleep_for(std::chrono::microseconds(50));
                                inside.fetch_sub(1);
                            }),
