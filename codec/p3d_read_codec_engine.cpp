@@ -1,6 +1,6 @@
-// The reader's calls into the engine. The engine's animation, material-pack and texture readers are
-// not part of the build yet: until they are, the chunks that need them are read and bounded but
-// create nothing (null textures, no animations, no names, no loaded packs).
+// The reader's calls into the engine. The engine's animation and texture readers are not part of the
+// build yet: until they are, the chunks that need them are read and bounded but create nothing (null
+// textures, no animations).
 #include "codec/p3d_read_codec.h"
 
 #include "engine/core/material.h"
@@ -37,7 +37,18 @@ void CP3DReadCodec::ReleaseModel(LMK::Model_* model)
 
 void CP3DReadCodec::CreateAndAttachAnimation(P3DChunkEntry*, const BYTE*, size_t) {}
 
-void CP3DReadCodec::ReadMaterialNames(P3DMaterialSet&) {}
+void CP3DReadCodec::ReadMaterialNames(P3DMaterialSet& set)
+{
+    if (set.pack.empty() || set.pack.size() > 0xFFFFFFFFu) return;
+    const char** strings = nullptr;
+    DWORD count = 0;
+    if (FAILED(LRGetMaterialPackStrings(set.pack.data(), static_cast<DWORD>(set.pack.size()), &strings, &count)))
+        return;
+    set.names.reserve(count);
+    for (DWORD i = 0; i < count; ++i)
+        set.names.emplace_back(strings[i]);
+    LRFreeMaterialPackStrings(&strings);
+}
 
 LMK::Light_* CP3DReadCodec::CreateLight(const BYTE* record, size_t size)
 {
@@ -65,9 +76,11 @@ bool CP3DReadCodec::DecodeTextureChunk(bool, BlobStorageData&, size_t, LMK::Text
     return false;
 }
 
-bool CP3DReadCodec::LoadMaterialPack(P3DMaterialSet&)
+bool CP3DReadCodec::LoadMaterialPack(P3DMaterialSet& set)
 {
-    return false;
+    if (set.pack.empty() || set.pack.size() > 0xFFFFFFFFu) return false;
+    return SUCCEEDED(LRLoadMaterialPack(set.pack.data(), static_cast<DWORD>(set.pack.size()), &set.materials,
+                                        &set.slotCount, nullptr));
 }
 
 void CP3DReadCodec::MakeMaterialCopies(P3DMaterialSet& set)

@@ -24,3 +24,13 @@ HRESULT LRLoadMaterial(const char* name, LMK::Material_** material);
 // Turns one stored material record into a description; size is the bytes available. No started check.
 HRESULT LRReadMaterialRecord(const void* record, DWORD size,
                              LMK::MaterialDescriptionStruct_TYP** description);
+// The material pack "LKMA" of `size` bytes. No started check. The names of its string table: an array
+// of pointers into the pack itself (which must outlive it), null with a count of 0 when it has none.
+HRESULT LRGetMaterialPackStrings(const void* pack, DWORD size, const char*** strings, DWORD* count);
+HRESULT LRFreeMaterialPackStrings(const char*** strings);
+// One material per slot, each holding one reference for that slot, or null; free the array with
+// LRReleaseLoadedPartArray. The materials are made with LRCreateMaterialFromDescription, which needs
+// a started engine. consumed: the header, slot and string bytes as the header gives them plus the
+// records read.
+HRESULT LRLoadMaterialPack(const void* pack, DWORD size, LMK::Material_*** slots, DWORD* slotCount,
+                           DWORD* consumed);

@@ -11,6 +11,7 @@
 #include "tests/engine/scene_model/scene_fixture.h"
 #include "tests/support/geometry_block_encoder.h"
 #include "tests/support/light_record_writer.h"
+#include "tests/support/material_pack_writer.h"
 #include "tests/support/object_file_writer.h"
 
 #include <gtest/gtest.h>
@@ -310,6 +311,57 @@ TEST_F(SceneAssemblyTest, MaterialSetsGiveEachGroupItsMaterial)
         LRSetModelSubsetMaterial(model, 0, nullptr);
         EXPECT_EQ(red->refCount, 1u) << clone;
         red->Release();
+    }
+}
+
+// A pack chunk is read for its names at once and loaded into materials on first use: each subset of
+// the model gets the material of its slot, and a pack that does not load leaves the subsets alone.
+TEST_F(SceneAssemblyTest, MaterialPackChunksGiveEachSubsetItsMaterial)
+{
+    const Bytes pack = MaterialPack({.slots = {2, 0, 1},
+                                     .strings = {"wall.png", "roof.png"},
+                                     .records = {ColourRecord(0x112233), ColourRecord(0x445566),
+                                                 ColourRecord(0x778899, 0x80)}});
+    const Bytes broken(pack.begin(), pack.begin() + 20);
+    for (const Bytes* chunk : {&pack, &broken})
+    {
+        SCOPED_TRACE(chunk == &pack ? "whole pack" : "pack cut in its header");
+        InspectedCodec codec;
+        codec.ReadFile(ChunkWriter().Chunk(2, *chunk).Chunk(8, ModelChunk({{0, 1}, {1, 1}})).Data());
+        codec.PutModel(0, model);
+        const P3DMaterialSet& set = codec.m_materialSets.at(0);
+        const std::vector<CString>& names = set.names;
+        EXPECT_EQ(names.size(), chunk == &pack ? 2u : 0u);
+        if (names.size() == 2)
+        {
+            EXPECT_STREQ(names[0], "wall.png");
+            EXPECT_STREQ(names[1], "roof.png");
+        }
+        ASSERT_TRUE(codec.GetObjects(objects, false));
+        std::vector<DWORD> emissive;
+        for (DWORD k = 0; k < 3; ++k)
+        {
+            LMK::Material_* m = nullptr;
+            ASSERT_EQ(LRGetModelSubsetMaterial(model, k, &m), S_OK);
+            emissive.push_back(m ? (DWORD(m->material.Emissive.r * 255 + 0.5f) << 16) |
+                                       (DWORD(m->material.Emissive.g * 255 + 0.5f) << 8) |
+                                       DWORD(m->material.Emissive.b * 255 + 0.5f)
+                                 : 0xFFFFFFFFu);
+            if (m) m->Release();
+        }
+        if (chunk == &pack)
+        {
+            EXPECT_EQ(emissive, (std::vector<DWORD>{0x778899, 0x112233, 0x445566}));
+            EXPECT_EQ(set.slotCount, 3u);
+        }
+        else
+        {
+            EXPECT_EQ(emissive, std::vector<DWORD>(3, 0xFFFFFFFFu));
+        }
+        for (LMK::Object_*& object : objects)
+            LRReleaseObject(&object);
+        for (DWORD k = 0; k < 3; ++k)
+            LRSetModelSubsetMaterial(model, k, nullptr);
     }
 }
 

@@ -10,6 +10,7 @@
 #include "engine/core/material_loader_lists.h"
 #include "engine/core/material_record.h"
 #include "platform/mfc/afx_string.h"
+#include "tests/support/material_pack_writer.h"
 
 using LMK::Material_;
 using LMK::MaterialDescriptionStruct_TYP;
@@ -17,50 +18,39 @@ using materialtest::MaterialTest;
 
 namespace
 {
-using Bytes = std::vector<BYTE>;
-
-template <class T> void Append(Bytes& out, T value)
-{
-    const auto* p = reinterpret_cast<const BYTE*>(&value);
-    out.insert(out.end(), p, p + sizeof(T));
-}
+using ferolt::test::Bytes;
 
 Bytes Str(const char* text)
 {
-    return Bytes(text, text + std::strlen(text) + 1);
+    return ferolt::test::InlineName(text);
 }
 
 Bytes Index(WORD index)
 {
-    Bytes b;
-    Append(b, index);
-    return b;
+    return ferolt::test::NameIndex(index);
 }
 
-Bytes Modes(std::vector<signed char> modes)
+Bytes Modes(const std::vector<signed char>& modes)
 {
-    modes.resize(24, 0);
-    return Bytes(modes.begin(), modes.end());
+    return ferolt::test::ChangeModes(std::vector<int8_t>(modes.begin(), modes.end()));
 }
 
 // A packed 55-byte transform: u offset, address modes, flag byte, effect index and speed.
 Bytes Transform(float uOffset, BYTE addressU, BYTE flagByte, INT effect, float speed)
 {
-    Bytes b;
-    for (float f : {2.0f, 0.0f, 0.0f, 3.0f, uOffset, 0.0f})
-        Append(b, f);
-    b.push_back(addressU);
-    b.push_back(2);
-    Append<DWORD>(b, 0xFF112233u);
-    b.push_back(flagByte);
-    Append(b, effect);
-    for (float f : {1.0f, 2.0f, 3.0f})
-        Append(b, f);
-    Append<WORD>(b, 0xBEEF);
-    b.push_back(7);
-    Append(b, speed);
-    b.push_back(1);
-    return b;
+    ferolt::test::PackedTransformFields f;
+    f.matrix = {2.0f, 0.0f, 0.0f, 3.0f, uOffset, 0.0f};
+    f.addressU = addressU;
+    f.addressV = 2;
+    f.borderColour = 0xFF112233u;
+    f.flags = flagByte;
+    f.effectIndex = effect;
+    f.effectParams = {1.0f, 2.0f, 3.0f};
+    f.extraWord = 0xBEEF;
+    f.extraByte = 7;
+    f.speed = speed;
+    f.pingPong = 1;
+    return ferolt::test::PackedTransform(f);
 }
 
 struct RecordSpec
@@ -76,32 +66,16 @@ struct RecordSpec
 
 Bytes Record(const RecordSpec& spec)
 {
-    Bytes body;
+    ferolt::test::MaterialRecordFields f;
+    f.version = spec.version;
+    f.flags = spec.flags;
+    f.colours[1] = spec.diffuse;
+    f.mirrorReflectivity = spec.mirror;
+    f.projection = spec.projection ? 1 : 0;
+    f.sizeDelta = spec.sizeDelta;
     for (const Bytes& part : spec.parts)
-        body.insert(body.end(), part.begin(), part.end());
-    const DWORD headerSize = spec.version == 1 ? 38 : spec.version == 2 ? 44 : 80;
-    Bytes r;
-    Append<DWORD>(r, spec.version);
-    Append<DWORD>(r, headerSize + static_cast<DWORD>(body.size()) + spec.sizeDelta);
-    for (DWORD argb : {0xFF101010u, spec.diffuse, 0xFF808080u, 0xFF000000u})
-        Append(r, argb);
-    for (float f : {12.0f, 0.5f, 3.0f})
-        Append(r, f);
-    if (spec.version == 1)
-        Append<WORD>(r, static_cast<WORD>(spec.flags));
-    else
-        Append<DWORD>(r, spec.flags);
-    if (spec.version >= 2) Append(r, spec.mirror);
-    if (spec.version == 3)
-    {
-        Append<DWORD>(r, 80);
-        Append<DWORD>(r, spec.projection ? 1 : 0);
-        for (float f : {0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f})
-            Append(r, f);
-        Append<DWORD>(r, 0);
-    }
-    r.insert(r.end(), body.begin(), body.end());
-    return r;
+        f.body.insert(f.body.end(), part.begin(), part.end());
+    return ferolt::test::MaterialRecord(f);
 }
 
 std::string Text(const char* s)
