@@ -190,3 +190,46 @@ BOOL D3DXBoxBoundProbe(const D3DXVECTOR3* pMin, const D3DXVECTOR3* pMax, const D
                        const D3DXVECTOR3* pRayDirection);
 BOOL D3DXSphereBoundProbe(const D3DXVECTOR3* pCenter, FLOAT Radius, const D3DXVECTOR3* pRayPosition,
                           const D3DXVECTOR3* pRayDirection);
+
+// ---- X files ---------------------------------------------------------------------------------------------
+struct D3DXMATERIAL
+{
+    D3DMATERIAL9 MatD3D;
+    LPSTR pTextureFilename; // null when the material names no texture
+};
+using LPD3DXMATERIAL = D3DXMATERIAL*;
+
+enum D3DXEFFECTDEFAULTTYPE : DWORD
+{
+    D3DXEDT_STRING = 0x1,
+    D3DXEDT_FLOATS = 0x2,
+    D3DXEDT_DWORD = 0x3,
+};
+
+struct D3DXEFFECTDEFAULT
+{
+    LPSTR pParamName;
+    D3DXEFFECTDEFAULTTYPE Type;
+    DWORD NumBytes;
+    void* pValue;
+};
+using LPD3DXEFFECTDEFAULT = D3DXEFFECTDEFAULT*;
+
+struct D3DXEFFECTINSTANCE
+{
+    LPSTR pEffectFilename;
+    DWORD NumDefaults;
+    LPD3DXEFFECTDEFAULT pDefaults;
+};
+using LPD3DXEFFECTINSTANCE = D3DXEFFECTINSTANCE*;
+
+// Every mesh of an X file (text, binary or compressed; 32- or 64-bit floats) as one mesh: frame
+// transforms are applied, polygons become triangle fans, the meshes' material lists are joined and each
+// face's attribute id is its material's index. The vertex format holds what the file gives: position,
+// normals, a diffuse colour, one texture coordinate set. The materials buffer holds NumMaterials
+// D3DXMATERIAL records, the effect instances buffer as many D3DXEFFECTINSTANCE records (a texture name
+// becomes the default "Texture0@Name"); their strings live in the same buffer.
+HRESULT D3DXLoadMeshFromXInMemory(const void* Memory, DWORD SizeOfMemory, DWORD Options,
+                                  IDirect3DDevice9* pD3DDevice, LPD3DXBUFFER* ppAdjacency,
+                                  LPD3DXBUFFER* ppMaterials, LPD3DXBUFFER* ppEffectInstances,
+                                  DWORD* pNumMaterials, LPD3DXMESH* ppMesh);
