@@ -197,9 +197,9 @@ HRESULT D3DXLoadMeshFromXInMemory(const void* Memory, DWORD SizeOfMemory, DWORD 
     if (FAILED(hr)) return hr;
 
     // The joined mesh's layout and material list. Meshes without a material list share one default
-    // material when others have lists.
+    // material, so every face has one.
     size_t vertexCount = 0, faceCount = 0;
-    bool normals = false, colors = false, texcoords = false, anyMaterials = false, anyWithout = false;
+    bool normals = false, colors = false, texcoords = false, anyWithout = false;
     for (const auto& m : scene.meshes)
     {
         vertexCount += m.positions.size();
@@ -207,7 +207,6 @@ HRESULT D3DXLoadMeshFromXInMemory(const void* Memory, DWORD SizeOfMemory, DWORD 
         normals |= m.hasNormals;
         colors |= m.hasColors;
         texcoords |= m.hasTexcoords;
-        anyMaterials |= !m.materials.empty();
         anyWithout |= m.materials.empty();
     }
     if (faceCount == 0 || vertexCount == 0) return D3DXERR_LOADEDMESHASNODATA;
@@ -215,22 +214,18 @@ HRESULT D3DXLoadMeshFromXInMemory(const void* Memory, DWORD SizeOfMemory, DWORD 
 
     std::vector<const Material*> materials;
     std::vector<DWORD> materialBase(scene.meshes.size(), 0);
-    Material fallback;
-    fallback.material.Diffuse = {1, 1, 1, 1};
-    if (anyMaterials)
+    const Material fallback = ferolt::d3dx9::xfile::DefaultMaterial();
+    for (size_t i = 0; i < scene.meshes.size(); ++i)
+    {
+        materialBase[i] = static_cast<DWORD>(materials.size());
+        for (const Material& m : scene.meshes[i].materials)
+            materials.push_back(&m);
+    }
+    if (anyWithout)
     {
         for (size_t i = 0; i < scene.meshes.size(); ++i)
-        {
-            materialBase[i] = static_cast<DWORD>(materials.size());
-            for (const Material& m : scene.meshes[i].materials)
-                materials.push_back(&m);
-        }
-        if (anyWithout)
-        {
-            for (size_t i = 0; i < scene.meshes.size(); ++i)
-                if (scene.meshes[i].materials.empty()) materialBase[i] = static_cast<DWORD>(materials.size());
-            materials.push_back(&fallback);
-        }
+            if (scene.meshes[i].materials.empty()) materialBase[i] = static_cast<DWORD>(materials.size());
+        materials.push_back(&fallback);
     }
 
     DWORD fvf = D3DFVF_XYZ;
@@ -255,8 +250,8 @@ HRESULT D3DXLoadMeshFromXInMemory(const void* Memory, DWORD SizeOfMemory, DWORD 
         if (SUCCEEDED(hr))
             hr = mesh->GenerateAdjacency(0.0f, static_cast<DWORD*>(adjacency->GetBufferPointer()));
     }
-    if (SUCCEEDED(hr) && ppMaterials && !materials.empty()) hr = MakeMaterials(materials, &materialBuffer);
-    if (SUCCEEDED(hr) && ppEffectInstances && !materials.empty()) hr = MakeEffectInstances(materials, &effects);
+    if (SUCCEEDED(hr) && ppMaterials) hr = MakeMaterials(materials, &materialBuffer);
+    if (SUCCEEDED(hr) && ppEffectInstances) hr = MakeEffectInstances(materials, &effects);
     if (FAILED(hr))
     {
         for (IUnknown* p : {static_cast<IUnknown*>(mesh), static_cast<IUnknown*>(adjacency),

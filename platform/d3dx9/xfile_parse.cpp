@@ -26,13 +26,6 @@ D3DCOLORVALUE Color(float r, float g, float b, float a)
     return D3DCOLORVALUE{r, g, b, a};
 }
 
-Material DefaultMaterial()
-{
-    Material m;
-    m.material.Diffuse = Color(1, 1, 1, 1);
-    return m;
-}
-
 DWORD PackColor(const float c[4])
 {
     auto byte = [](float v)
@@ -626,6 +619,14 @@ private:
     std::unordered_map<std::string, Material> named_;
 };
 } // namespace
+
+Material DefaultMaterial()
+{
+    Material m;
+    m.material.Diffuse = Color(0.5f, 0.5f, 0.5f, 1.0f);
+    m.material.Specular = Color(0.5f, 0.5f, 0.5f, 1.0f);
+    return m;
+}
 
 HRESULT ParseXFile(const ByteReader& file, Scene* out)
 {

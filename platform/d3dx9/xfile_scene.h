@@ -26,6 +26,9 @@ struct Material
     std::vector<EffectDefault> defaults;
 };
 
+// What a face gets when the file names no material for it: grey.
+Material DefaultMaterial();
+
 struct Mesh
 {
     std::vector<Float3> positions;
