@@ -181,6 +181,10 @@ public:
     static Model_* CreateFromMeshList(BYTE noResmooth, DWORD maxVersion, const void* data, DWORD size,
                                       Animation_* animation, LoadRecordStruct_TYP* record, HRESULT* result);
 
+    // From an X file in memory (model_xfile.cpp): one mesh part, one subset per file material. Null only
+    // when out of memory; after a failure, reported through result, the model has no parts.
+    static Model_* CreateFromXFile(const void* data, DWORD size, LoadRecordStruct_TYP* record, HRESULT* result);
+
     void OnCached() override { ReleaseSecondaryData(); }
     DeviceSpecificDataContainer_* CreateDataForDevice(IDirect3DDevice9* device) override;
 

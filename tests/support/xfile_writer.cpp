@@ -492,6 +492,69 @@ std::vector<uint8_t> WriteXFile(const XFileSpec& spec, XEncoding encoding, bool 
     return file;
 }
 
+namespace
+{
+using Matrix = std::array<float, 16>;
+
+Matrix Multiply(const Matrix& a, const Matrix& b)
+{
+    Matrix r{};
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+            for (int k = 0; k < 4; ++k)
+                r[i * 4 + j] += a[i * 4 + k] * b[k * 4 + j];
+    return r;
+}
+
+void Triangles(const XMeshSpec& mesh, const Matrix& m, std::vector<XTriangle>* out)
+{
+    for (size_t f = 0; f < mesh.faces.size(); ++f)
+    {
+        const auto& face = mesh.faces[f];
+        std::array<float, 4> diffuse{0.5f, 0.5f, 0.5f, 1.0f};
+        if (!mesh.materials.empty())
+        {
+            const uint32_t id =
+                mesh.faceMaterials.empty() ? 0 : mesh.faceMaterials[std::min(f, mesh.faceMaterials.size() - 1)];
+            diffuse = mesh.materials[id].diffuse;
+        }
+        for (size_t k = 2; k < face.size(); ++k)
+        {
+            XTriangle t{{}, diffuse};
+            const uint32_t corners[3] = {face[0], face[k - 1], face[k]};
+            for (int c = 0; c < 3; ++c)
+            {
+                const auto& p = mesh.positions[corners[c]];
+                for (int axis = 0; axis < 3; ++axis)
+                    t.corners[c * 3 + axis] =
+                        p[0] * m[axis] + p[1] * m[4 + axis] + p[2] * m[8 + axis] + m[12 + axis];
+            }
+            out->push_back(t);
+        }
+    }
+}
+
+void Triangles(const XFrameSpec& frame, const Matrix& parent, std::vector<XTriangle>* out)
+{
+    const Matrix world = Multiply(frame.matrix, parent);
+    for (const XMeshSpec& mesh : frame.meshes)
+        Triangles(mesh, world, out);
+    for (const XFrameSpec& child : frame.children)
+        Triangles(child, world, out);
+}
+} // namespace
+
+std::vector<XTriangle> XExpectedTriangles(const XFileSpec& spec)
+{
+    const Matrix identity{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    std::vector<XTriangle> out;
+    for (const XMeshSpec& mesh : spec.meshes)
+        Triangles(mesh, identity, &out);
+    for (const XFrameSpec& frame : spec.frames)
+        Triangles(frame, identity, &out);
+    return out;
+}
+
 XMeshSpec XGridMesh(uint32_t columns, uint32_t rows)
 {
     XMeshSpec mesh;

@@ -58,6 +58,15 @@ enum class XEncoding
 
 std::vector<uint8_t> WriteXFile(const XFileSpec& spec, XEncoding encoding, bool doubles = false);
 
+// One triangle the file describes: polygons as fans around their first corner, positions moved by the
+// frames' transforms, and the diffuse colour of its material (a grey 0.5 for a mesh without a list).
+struct XTriangle
+{
+    std::array<float, 9> corners;
+    std::array<float, 4> diffuse;
+};
+std::vector<XTriangle> XExpectedTriangles(const XFileSpec& spec);
+
 // A flat grid of quads (two triangles each) with normals, texture coordinates and two materials.
 XMeshSpec XGridMesh(uint32_t columns, uint32_t rows);
 // A unit cube of six quads.

@@ -101,58 +101,17 @@ Loaded Load(FakeDevice& device, const std::vector<uint8_t>& file)
     return out;
 }
 
-// What the file describes, worked out from the description: fans, frame transforms, materials.
-void Expect(const XMeshSpec& mesh, const D3DXMATRIX& world, std::vector<Triangle>* out)
-{
-    for (size_t f = 0; f < mesh.faces.size(); ++f)
-    {
-        const auto& face = mesh.faces[f];
-        int red = 500; // the default material's grey
-        if (!mesh.materials.empty())
-        {
-            const uint32_t id = mesh.faceMaterials.empty()
-                                    ? 0
-                                    : mesh.faceMaterials[std::min(f, mesh.faceMaterials.size() - 1)];
-            red = Round(mesh.materials[id].diffuse[0]);
-        }
-        for (size_t k = 2; k < face.size(); ++k)
-        {
-            Triangle t{};
-            const uint32_t corners[3] = {face[0], face[k - 1], face[k]};
-            for (int c = 0; c < 3; ++c)
-            {
-                const auto& p = mesh.positions[corners[c]];
-                D3DXVECTOR3 in(p[0], p[1], p[2]), r;
-                D3DXVec3TransformCoord(&r, &in, &world);
-                t[c * 3] = Round(r.x);
-                t[c * 3 + 1] = Round(r.y);
-                t[c * 3 + 2] = Round(r.z);
-            }
-            t[9] = red;
-            out->push_back(t);
-        }
-    }
-}
-
-void Expect(const XFrameSpec& frame, const D3DXMATRIX& parent, std::vector<Triangle>* out)
-{
-    D3DXMATRIX local(frame.matrix.data()), world;
-    D3DXMatrixMultiply(&world, &local, &parent);
-    for (const XMeshSpec& mesh : frame.meshes)
-        Expect(mesh, world, out);
-    for (const XFrameSpec& child : frame.children)
-        Expect(child, world, out);
-}
-
 std::vector<Triangle> Expected(const XFileSpec& spec)
 {
     std::vector<Triangle> out;
-    D3DXMATRIX identity;
-    D3DXMatrixIdentity(&identity);
-    for (const XMeshSpec& mesh : spec.meshes)
-        Expect(mesh, identity, &out);
-    for (const XFrameSpec& frame : spec.frames)
-        Expect(frame, identity, &out);
+    for (const ferolt::test::XTriangle& x : ferolt::test::XExpectedTriangles(spec))
+    {
+        Triangle t{};
+        for (int i = 0; i < 9; ++i)
+            t[i] = Round(x.corners[i]);
+        t[9] = Round(x.diffuse[0]);
+        out.push_back(t);
+    }
     std::sort(out.begin(), out.end());
     return out;
 }
