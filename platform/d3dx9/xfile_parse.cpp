@@ -365,10 +365,13 @@ private:
         bool ok = Children(
             [&](std::string_view id)
             {
+                // A second list of a kind replaces the first.
                 if (id == "MeshNormals")
                 {
                     uint32_t n = 0;
                     hasNormals = true;
+                    normals.clear();
+                    normalFaces = FaceList();
                     return Open(nullptr) && Vectors(&normals, &n) && Faces(&normalFaces, n) && NoChildren();
                 }
                 if (id == "MeshTextureCoords")
@@ -418,6 +421,8 @@ private:
     bool MaterialList(std::vector<uint32_t>* ids, std::vector<Material>* materials)
     {
         uint32_t materialCount = 0, idCount = 0;
+        ids->clear();
+        materials->clear();
         if (!Open(nullptr) || !Int(&materialCount) || !Int(&idCount)) return false;
         ids->reserve(std::min(idCount, kMaxReserve));
         for (uint32_t i = 0; i < idCount; ++i)

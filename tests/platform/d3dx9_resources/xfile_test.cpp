@@ -262,6 +262,28 @@ std::vector<uint8_t> Text(const std::string& s)
     return std::vector<uint8_t>(s.begin(), s.end());
 }
 
+TEST(XFileLoad, ASecondListReplacesTheFirst)
+{
+    // Found by fuzzing: the second material list's ids were checked against its own count while the
+    // first list's ids were kept.
+    const std::string text = "xof 0303txt 0032\n"
+                             "Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;;\n"
+                             " MeshNormals { 2; 0;0;1;, 0;0;-1;; 1; 3;1,1,1;; }\n"
+                             " MeshNormals { 1; 0;1;0;; 1; 3;0,0,0;; }\n"
+                             " MeshMaterialList { 9; 1; 5;; }\n"
+                             " MeshMaterialList { 2; 1; 1;; Material { 1;0;0;1;; 0; 0;0;0;; 0;0;0;; }"
+                             " Material { 0;1;0;1;; 0; 0;0;0;; 0;0;0;; } }\n"
+                             "}\n";
+    FakeDevice device;
+    const Loaded loaded = Load(device, std::vector<uint8_t>(text.begin(), text.end()));
+    ASSERT_EQ(loaded.hr, S_OK);
+    ASSERT_EQ(loaded.materials.size(), 2u);
+    ASSERT_EQ(loaded.triangles.size(), 1u);
+    EXPECT_EQ(loaded.triangles[0][9], 0); // the second material: red 0
+    ASSERT_EQ(loaded.normals.size(), 3u);
+    EXPECT_FLOAT_EQ(loaded.normals[0][1], 1.0f);
+}
+
 TEST(XFileLoad, DamagedFilesAreRefused)
 {
     const std::string head = "xof 0303txt 0032\n";
