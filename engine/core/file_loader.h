@@ -22,6 +22,9 @@ void SetEffectSearchPath(const char* path, BYTE searchSubdirectories);
 // Act only while the slot has a loader.
 void SetTextureCurrentDirectory(const char* directory);
 void SetMaterialCurrentDirectory(const char* directory);
+// The model loader looks beside the model being loaded by name, as the texture and material loaders do:
+// without a search path nothing else would ever find a model file.
+void SetModelCurrentDirectory(const char* directory);
 
 HRESULT RegisterFileLoader(Loader_** loader, FileLoaderContextStruct_TYP* context, DWORD type);
 HRESULT UnregisterFileLoader(Loader_** loader, FileLoaderContextStruct_TYP* context);
@@ -33,6 +36,14 @@ void UnregisterEffectFileLoader();
 // 0 file read; -1 not found or refused; -2 found but not read completely.
 int __stdcall FileLoaderLoad(const LoaderRequestStruct_TYP* request, void** data, DWORD* size,
                              void** resolvedName, DWORD* cookie);
+// Reads directory + subdirectory + name (or the name itself when it already begins with the directory
+// and there is no subdirectory) into a malloc'ed block. The resolved name is the path with the
+// directory's last character replaced by '>'. 0 read; -1 not there; -2 there but not read whole.
+int ReadWholeFile(const char* name, const char* subdirectory, const char* directory, void** data, DWORD* size,
+                  char** resolvedName);
+// ReadWholeFile in directory + subdirectory, then depth first in every directory below it.
+int SearchDirectoryTree(BYTE skipSelf, const char* directory, const char* subdirectory, const char* name,
+                        void** data, DWORD* size, char** resolvedName);
 void __stdcall FileLoaderRelease(void* context, void* data, void* resolvedName, DWORD cookie,
                                  LoadedPart_* object);
 } // namespace LMK
