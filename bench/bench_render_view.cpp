@@ -1,6 +1,7 @@
 // LRRenderView on a scene of 1,000,000 triangles in 1,000 objects at 1280 x 720: the whole road of a
 // frame (pass, visible set, model draws, software rasterizer, Present into a headless window), on one
 // rasterizer thread and on all of them.
+#include "bench/headless_engine.h"
 #include "engine/core/backbuffer.h"
 #include "engine/core/globals.h"
 #include "engine/core/lr_material_api.h"
@@ -10,9 +11,6 @@
 #include "engine/render/render_view.h"
 #include "engine/scene/model.h"
 #include "engine/scene/object.h"
-#include "platform/backends/headless/headless_backend.h"
-#include "platform/d3d9/d3d9_hooks.h"
-#include "platform/win32/user_host.h"
 #include "platform/win32/windows.h"
 
 #include <benchmark/benchmark.h>
@@ -78,13 +76,8 @@ LMK::Model_* SphereModel()
 
 void BM_RenderView(benchmark::State& state)
 {
-    ferolt::hooks::SetD3D9WorkerThreads(static_cast<unsigned>(state.range(0)));
-    ferolt::hooks::D3D9Adapter adapter;
-    adapter.monitorRect = {0, 0, 1280, 720};
-    ferolt::win32::host::SetVirtualScreen({{adapter.monitorRect, {}}});
-    ferolt::hooks::SetD3D9Adapters({adapter});
-    ferolt::backend::HeadlessBackend backend;
-    if (LRStart(nullptr) != S_OK)
+    benchsupport::HeadlessEngine engine(static_cast<unsigned>(state.range(0)), 1280, 720);
+    if (!engine.Started())
     {
         state.SkipWithError("engine did not start");
         return;
@@ -128,9 +121,6 @@ void BM_RenderView(benchmark::State& state)
     LRReleaseView(&camera);
     LRReleaseBackBuffer(&backBuffer);
     DestroyWindow(window);
-    while (LMK::CurrentGlobals)
-        LRStop();
-    ferolt::hooks::ResetD3D9Hooks();
 }
 // 1 rasterizer thread, then one per core.
 BENCHMARK(BM_RenderView)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();

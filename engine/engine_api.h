@@ -11,3 +11,4 @@
 #include "engine/render/picking.h"
 #include "engine/render/environment.h"
 #include "engine/render/id_colours.h"
+#include "engine/render/shadows.h"

@@ -10,6 +10,7 @@
 #include "engine/core/globals.h"
 #include "engine/core/material.h"
 #include "engine/render/id_colours.h"
+#include "engine/render/shadows.h"
 #include "engine/scene/mesh.h"
 #include "engine/scene/model.h"
 #include "engine/scene/model_animation.h"
@@ -269,8 +270,9 @@ bool ModelDraw_::DrawSubsetInSweep(DWORD i, int t, int b)
     context_.object = object_;
     context_.displayMode = mode_;
     context_.view = view_;
-    // Light maps come from the shadow computation; an object holds none until it has run.
-    context_.lightMap = nullptr;
+    // The shadow computation's light map of this subset, drawn through the second coordinate set.
+    const LightMapStruct_TYP* lightMap = object_->lightMaps ? object_->lightMaps[i] : nullptr;
+    context_.lightMap = lightMap ? lightMap->texture : nullptr;
     context_.finalPass = pass_ ? pass_->finalPass : 0;
     context_.statesValid = 1;
     if (context_.lightMap != lastLightMap_) lastMaterial_ = nullptr;

@@ -15,7 +15,6 @@
 
 namespace LMK
 {
-ReleaseLightMapHook_TYP ReleaseLightMapHook = nullptr;
 
 namespace
 {
@@ -167,11 +166,7 @@ void Object_::ReleaseLightMaps()
 {
     if (!lightMaps) return;
     for (DWORD i = 0; i < model->subsetCount; ++i)
-        if (lightMaps[i])
-        {
-            if (ReleaseLightMapHook) ReleaseLightMapHook(lightMaps[i]);
-            lightMaps[i] = nullptr;
-        }
+        ReleaseLightMap(i);
 }
 
 void Object_::SetPlacement(const D3DXMATRIX* placement, bool ignoreTurn)

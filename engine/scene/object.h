@@ -11,6 +11,9 @@ namespace LMK
 class View_;
 class AnimationClip_;
 struct LightMapStruct_TYP;
+struct ShadowOptionsStruct_TYP;
+class Light_;
+using ProgressCallback_TYP = bool (*)(float fraction, void* user);
 
 struct MirrorOverrideStruct_TYP
 {
@@ -20,11 +23,6 @@ struct MirrorOverrideStruct_TYP
     BYTE savedSpecialSurface;
     float savedSurfacePlane[4];
 };
-
-// The shadow computation frees an object's light maps through this; until it is set an object never
-// holds one.
-using ReleaseLightMapHook_TYP = void (*)(LightMapStruct_TYP* lightMap);
-extern ReleaseLightMapHook_TYP ReleaseLightMapHook;
 
 class Object_
 {
@@ -63,7 +61,21 @@ public:
                  Light_* passLight, PassContextStruct_TYP* pass);
     void PushMirrorOverrides(bool firstList);
     void PopMirrorOverrides(bool firstList);
+    // Light maps (engine/render/shadows.cpp and light_map_baker.cpp).
     void ReleaseLightMaps();
+    void ReleaseLightMap(DWORD subset);
+    // Fills the subset's record and writes its light-map coordinates into the locked vertices; false
+    // when the subset is too small for a light map.
+    bool LayoutLightMap(DWORD subset, DWORD quality, DWORD vertexStride, BYTE* vertices, WORD* indices);
+    // The perspective camera from a (shifted) light whose image is exactly the subset's light map.
+    void CreateLightMapView(const D3DXVECTOR3* lightPosition, bool useNearOffset, bool allowBackSide,
+                            const float offset[2], float nearOffset, DWORD subset, const D3DXMATRIX* world,
+                            View_** view, bool* made, bool* flipped);
+    // False stops the whole computation (cancelled, no lights, no device data, no render targets).
+    bool ComputeLightMaps(Model_* grid, Model_* quad, DWORD objectIndex, DWORD objectCount, Object_** objects,
+                          DWORD lightCount, Light_** lights, float* intensity, ShadowOptionsStruct_TYP* options,
+                          ProgressCallback_TYP callback, void* user, bool shadowCastersOnly,
+                          const std::vector<uint32_t>* visibleSubsets);
 
     D3DXMATRIX* world = nullptr;
     D3DXMATRIX* inverseWorld = nullptr;
