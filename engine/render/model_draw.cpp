@@ -107,6 +107,8 @@ private:
     Material_* lastMaterial_ = nullptr;
     Texture_* lastLightMap_ = nullptr;
     bool lastHadEdges_ = false;
+    // A line draw put the line buffer on stream 0: the next faces need their part bound again.
+    bool linesOnStream_ = false;
     PartDrawContextStruct_TYP context_{};
 };
 
@@ -125,6 +127,7 @@ void ModelDraw_::Bind(LKXMesh_* part)
     device_->SetStreamSource(0, part->currentVertexBuffer, 0, part->vertexStride);
     device_->SetIndices(part->indexBuffer);
     boundPart_ = part;
+    linesOnStream_ = false;
 }
 
 void ModelDraw_::PrepareEdgeBuffer()
@@ -240,7 +243,7 @@ bool ModelDraw_::DrawSubsetInSweep(DWORD i, int t, int b)
         // A subset whose part is missing on this device has nothing to draw from.
         if (!part) return false;
         const bool hasEdges = s.silhouetteEdges || s.hiddenEdges || s.lineSegmentCount;
-        if (part != boundPart_ || (lastHadEdges_ && !hasEdges)) Bind(part);
+        if (part != boundPart_ || linesOnStream_ || (lastHadEdges_ && !hasEdges)) Bind(part);
         lastHadEdges_ = hasEdges;
     }
     device_->SetVertexShader(nullptr);
@@ -328,6 +331,7 @@ bool ModelDraw_::DrawSubsetInSweep(DWORD i, int t, int b)
             if (s.faceCount && instances && !instances->empty()) SetWorldTransform(device_, nullptr, &subsetWorld);
             device_->SetStreamSource(0, lines->currentLineVertexBuffer, 0, lines->vertexStride);
             lastHadEdges_ = true;
+            linesOnStream_ = true;
             for (int k = 0; k < passCount_; ++k)
                 lines->DrawLines(&context_, i, s.lineSegmentCount, instances, mirror);
         }

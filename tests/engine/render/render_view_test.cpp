@@ -294,6 +294,63 @@ TEST_F(RenderViewTest, BatchedObjectsDrawTheirLinesAtTheirOwnPlaces)
     }
 }
 
+// Two subsets of one mesh part, each with faces and lines: after the first subset's lines the stream
+// holds the line buffer, and the second subset's faces must come from the part's own vertex buffer again.
+TEST_F(RenderViewTest, FacesAfterAnotherSubsetsLinesComeFromTheFaceBuffer)
+{
+    Start({{0, 0, 64, 48}});
+    HWND w = Window({0, 0, 64, 48});
+    LMK::BackBuffer_* bb = BackBuffer(w);
+    Camera({0, 0, 10}, 8, 6);
+    auto vertex = [](float x, float y) {
+        LMK::RawVertexStruct_TYP r{};
+        r.position[0] = x;
+        r.position[1] = y;
+        r.normal[2] = 1;
+        return r;
+    };
+    std::vector<LMK::RawVertexStruct_TYP> quads, lines;
+    std::vector<DWORD> indices;
+    for (float x : {-2.0f, 2.0f})
+    {
+        const DWORD base = static_cast<DWORD>(quads.size());
+        for (const auto& [dx, dy] : {std::pair{-0.5f, -0.5f}, {0.5f, -0.5f}, {0.5f, 0.5f}, {-0.5f, 0.5f}})
+            quads.push_back(vertex(x + dx, dy));
+        indices.insert(indices.end(), {base, base + 1, base + 2, base, base + 2, base + 3});
+        lines.push_back(vertex(x, 1.0f));
+        lines.push_back(vertex(x, 1.8f));
+    }
+    LMK::Material_* colours[2] = {};
+    ASSERT_EQ(LRCreateMaterialFromColor(0, 1, 0, 1, &colours[0]), S_OK);
+    ASSERT_EQ(LRCreateMaterialFromColor(0, 0, 1, 1, &colours[1]), S_OK);
+    LMK::SubsetStruct_TYP subsets[2] = {};
+    for (DWORD k = 0; k < 2; ++k)
+    {
+        subsets[k].firstFace = 2 * k;
+        subsets[k].faceCount = 2;
+        subsets[k].lineSegmentCount = 1;
+        subsets[k].material = colours[k];
+        subsets[k].sourceIndex = LMK::kNoSourceIndex;
+    }
+    HRESULT hr = E_FAIL;
+    auto* model = new LMK::Model_(1, quads.data(), 8, indices.data(), 4, lines.data(), 4, subsets, 2, nullptr,
+                                  nullptr, &hr, 0, 0, 0, nullptr, 0, 1);
+    for (LMK::Material_* m : colours)
+    {
+        LMK::LoadedPart_* mine = m;
+        LRReleaseLoadedPart(&mine);
+    }
+    ASSERT_EQ(hr, S_OK);
+    LMK::Object_* object = Place(model);
+    LMK::RenderViewStruct_TYP v = Record(bb);
+    ASSERT_EQ(Render(&v, {object}), S_OK);
+    const POINT left = Project(bb, {-2, 0, 0}), right = Project(bb, {2, 0, 0});
+    EXPECT_EQ(Split(backend_.Pixel(w, left.x, left.y)).g > 128, true);
+    const Rgb second = Split(backend_.Pixel(w, right.x, right.y));
+    EXPECT_TRUE(second.b > 128 && second.g < 64) << "second subset's faces: " << std::hex
+                                                 << backend_.Pixel(w, right.x, right.y);
+}
+
 TEST_F(RenderViewTest, ReadBackSeesTheFrameAndDecidesThePresent)
 {
     Start({{0, 0, 64, 48}});
