@@ -216,10 +216,11 @@ bool HuffmanTable::DecodeSymbol(const HuffmanTable* table, const BYTE* source, D
         if (position / 8 >= length && nodes[node].child0) return false;
     }
     value = nodes[node].symbol;
-    if (value == table->escape)
+    // An escape's literal follows its code; a code that ran into the end of the stream is taken as
+    // the leaf it reached, escape or not, so a stream ending that way keeps its last value.
+    const bool streamEnded = position / 8 >= length;
+    if (value == table->escape && !streamEnded)
     {
-        // The escape is never data: its literal must follow, so an escape code that ends at the
-        // last byte is a truncated field rather than a value.
         if (!ReadRawBits(source, table->symbolWidth, length, position, value)) return false;
     }
     bitPosition = position;

