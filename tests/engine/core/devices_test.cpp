@@ -347,3 +347,44 @@ TEST(DeviceThread, SuspendBroadcastSkipsThisProcessesWindows)
     EXPECT_EQ(received, 0);
     DestroyWindow(window);
 }
+
+// A device that cannot be reset at its window's size tries the fallback sizes in turn, and reports a
+// failure only when none of them works.
+TEST_F(EngineTest, ResetToWindowFallsBackThroughTheFixedSizes)
+{
+    const SIZE window = {100, 80};
+    struct Case
+    {
+        const char* name;
+        std::vector<SIZE> failing;
+        HRESULT result;
+        UINT width, height;
+    };
+    const Case cases[] = {
+        {"window size", {}, S_OK, 100, 80},
+        {"first fallback", {window}, S_OK, 1280, 1024},
+        {"second fallback", {window, {1280, 1024}}, S_OK, 1024, 768},
+        {"none", {window, {1280, 1024}, {1024, 768}, {800, 600}, {640, 480}}, E_FAIL, 0, 0},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        auto adapter = enginetest::SmallAdapter();
+        adapter.failingBackBufferSizes = c.failing;
+        enginetest::UseAdapters({adapter});
+        ASSERT_EQ(LRStart(nullptr), S_OK);
+        HWND w = CreateWindowExA(0, "Static", "view", WS_POPUP | WS_VISIBLE, 0, 0, window.cx, window.cy,
+                                 nullptr, nullptr, nullptr, nullptr);
+        LMK::Device_* device = LMK::CurrentGlobals->devices.primaryDevice;
+        const HRESULT hr = LMK::CurrentGlobals->devices.requests.RequestResetToWindow(device, w);
+        EXPECT_EQ(SUCCEEDED(hr), SUCCEEDED(c.result));
+        if (SUCCEEDED(c.result))
+        {
+            EXPECT_EQ(device->presentParams.BackBufferWidth, c.width);
+            EXPECT_EQ(device->presentParams.BackBufferHeight, c.height);
+            EXPECT_EQ(device->backBufferRect.right, static_cast<LONG>(c.width));
+        }
+        DestroyWindow(w);
+        ASSERT_EQ(LRStop(), S_OK);
+    }
+}

@@ -317,6 +317,31 @@ TEST_F(RegistryTest, RecordsFromMemoryAreFoundByTheirName)
     EXPECT_EQ(root_->releaseCache.total, 3u);
 }
 
+// Sharing is by type and name: a texture and a material of one name are two resources, each loaded by
+// its own loader.
+TEST_F(RegistryTest, SharedLookupMatchesTheTypeAsWellAsTheName)
+{
+    LoaderLog& textures = NewLog();
+    LoaderLog& materials = NewLog();
+    textures.files["WALL"] = 10;
+    materials.files["WALL"] = 20;
+    Register(&textures, true, nullptr, LoadedPartTexture);
+    Register(&materials, true, nullptr, LoadedPartMaterial);
+    TestPart* texture = Build("wall", &textures, LoadedPartTexture);
+    ASSERT_NE(texture, nullptr);
+    TestPart* material = Build("Wall", &materials, LoadedPartMaterial);
+    ASSERT_NE(material, nullptr);
+    EXPECT_NE(static_cast<LMK::LoadedPart_*>(material), static_cast<LMK::LoadedPart_*>(texture));
+    EXPECT_EQ(material->loadRecord->size, 20u);
+    EXPECT_EQ(textures.loads, 1);
+    EXPECT_EQ(materials.loads, 1);
+    EXPECT_EQ(Build("WALL", &materials, LoadedPartMaterial), material) << "the same type and name is shared";
+    EXPECT_EQ(materials.loads, 1);
+    material->Release();
+    material->Release();
+    texture->Release();
+}
+
 TEST_F(RegistryTest, ReleaseArrayAndStartedChecks)
 {
     LoaderLog& log = NewLog();
