@@ -1,6 +1,7 @@
 #include "examples/example_object.h"
 
 #include "tests/support/geometry_block_encoder.h"
+#include "tests/support/material_pack_writer.h"
 
 #include <array>
 
@@ -78,19 +79,36 @@ test::Bytes HouseBlock()
     block.meshes = {test::EncodeMesh(b.spec).bytes};
     return test::EncodeBlock(block);
 }
+
+// A plain colour lit by the scene's lights: diffuse in the colour, a darker ambient, no shine.
+test::Bytes LitColour(uint32_t rgb)
+{
+    test::MaterialRecordFields f;
+    const uint32_t darker = (rgb >> 2) & 0x3F3F3F;
+    f.colours = {0xFF000000u | darker, 0xFF000000u | rgb, 0xFF000000u, 0xFF000000u};
+    f.power = 0.0f;
+    return test::MaterialRecord(f);
+}
 } // namespace
 
-test::Bytes HouseObjectFile(float offsetX)
+test::Bytes HouseMaterialPack()
+{
+    // Sand-coloured walls, a grey floor and a red tiled roof.
+    return test::MaterialPack(
+        {.slots = {0, 1, 2}, .records = {LitColour(0xD8C8A0), LitColour(0x808080), LitColour(0xB0442C)}});
+}
+
+test::Bytes HouseObjectFile(float offsetX, const test::Bytes& materialPack)
 {
     const test::Bytes block = HouseBlock();
     const std::array<float, 16> placement = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, offsetX, 0, 0, 1};
     test::ByteWriter records;
     records.U32(static_cast<uint32_t>(block.size())).U32(1).U32(72);
-    records.Raw(test::InstanceRecord(0, 0, placement)).Raw(block);
+    records.Raw(test::InstanceRecord(0, 1, placement)).Raw(block);
     test::ObjectFileHeaderFields header;
     header.contentType = kViewerContentType;
     return test::ObjectFileWriter(header)
-        .Bzip2Section(test::ChunkWriter().Chunk(8, records.Data()).Data())
+        .Bzip2Section(test::ChunkWriter().Chunk(2, materialPack).Chunk(8, records.Data()).Data())
         .EndSection()
         .Data();
 }

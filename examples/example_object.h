@@ -1,6 +1,7 @@
 #pragma once
 // The bundled example object: a small house (walls, floor and a pyramid roof, one geometry group
-// each) placed once, built with the project's fixture writers so that every byte is made here.
+// each, each with its own material) placed once, built with the project's fixture writers so that
+// every byte is made here.
 #include "tests/support/object_file_writer.h"
 
 namespace ferolt::example
@@ -9,6 +10,10 @@ namespace ferolt::example
 constexpr GUID kViewerContentType = {
     0xAF352B73, 0xE55D, 0x4F8D, {0xB8, 0x07, 0x78, 0xD4, 0xCD, 0x74, 0xE7, 0x6C}};
 
-// The house spans (0, 0, 0) to (2, 2, 3); `offsetX` moves the whole of it along X.
-ferolt::test::Bytes HouseObjectFile(float offsetX = 0.0f);
+// The house's own material pack: slot 0 the walls, 1 the floor, 2 the roof.
+ferolt::test::Bytes HouseMaterialPack();
+
+// The house spans (0, 0, 0) to (2, 2, 3); `offsetX` moves the whole of it along X. `materialPack`
+// replaces the house's own pack.
+ferolt::test::Bytes HouseObjectFile(float offsetX = 0.0f, const ferolt::test::Bytes& materialPack = HouseMaterialPack());
 } // namespace ferolt::example

@@ -6,6 +6,8 @@
 #include "platform/backends/headless/headless_backend.h"
 #include "platform/win32/kernel_hooks.h"
 #include "platform/win32/user_host.h"
+#include "tests/support/material_pack_writer.h"
+#include "tests/support/png_image.h"
 #include "viewer/navigation.h"
 #include "viewer/tolvex_control.h"
 #include "viewer/viewer_app.h"
@@ -336,6 +338,54 @@ TEST_F(NavigationTest, ReleaseAfterAltRightTurnOpensNoContextMenu)
             }
             ::SetWindowLongPtrA(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_viewerProc));
         });
+}
+
+// The house with a pack of its own, drawn through the whole program: the walls show their plain colour,
+// and the roof, half transparent, blends with the sky behind it (the floor faces down, out of sight).
+TEST_F(NavigationTest, MaterialPackColoursEachPartAndTheTransparentRoofBlends)
+{
+    constexpr uint32_t kWalls = 0xC04030, kFloor = 0x30C040, kRoof = 0x2040E0, kBackground = 0x3A6EA5;
+    const ferolt::test::Bytes house = ferolt::example::HouseObjectFile(
+        0.0f, ferolt::test::MaterialPack({.slots = {0, 1, 2},
+                                          .records = {ferolt::test::ColourRecord(kWalls),
+                                                      ferolt::test::ColourRecord(kFloor),
+                                                      ferolt::test::ColourRecord(kRoof, 0x80)}}));
+    std::ofstream(root_ / "house.tolvex", std::ios::binary)
+        .write(reinterpret_cast<const char*>(house.data()), static_cast<std::streamsize>(house.size()));
+
+    std::vector<uint32_t> pixels;
+    int width = 0, height = 0;
+    Run(
+        [&](OneStepBackend& backend, HWND w, CTolvexControl3D&)
+        {
+            ::InvalidateRect(w, nullptr, FALSE);
+            backend.RunPending();
+            ASSERT_TRUE(backend.ReadPixels(w, &pixels, &width, &height));
+        });
+    if (const char* dump = std::getenv("FEROLT_DUMP_PNG"))
+        ferolt::test::WritePng(dump, pixels.data(), width, height, width * 4);
+
+    // Half of the roof's colour over what lies behind, to within the rounding of the blend.
+    auto roofOver = [](uint32_t under)
+    {
+        return [under](uint32_t p)
+        {
+            for (int shift : {0, 8, 16})
+            {
+                const int top = (kRoof >> shift) & 0xFF, below = (under >> shift) & 0xFF;
+                const int expected = (top * 0x80 + below * (0xFF - 0x80)) / 0xFF;
+                if (std::abs(int((p >> shift) & 0xFF) - expected) > 2) return false;
+            }
+            return true;
+        };
+    };
+    auto count = [&](auto match)
+    { return std::count_if(pixels.begin(), pixels.end(), [&](uint32_t p) { return match(p & 0xFFFFFF); }); };
+    auto exactly = [](uint32_t colour) { return [colour](uint32_t p) { return p == colour; }; };
+    EXPECT_GT(count(exactly(kWalls)), 1000);
+    EXPECT_EQ(count(exactly(kFloor)), 0);
+    EXPECT_EQ(count(exactly(kRoof)), 0) << "nothing of the roof is drawn opaque";
+    EXPECT_GT(count(roofOver(kBackground)), 1000) << "the sky shows through the roof";
 }
 
 // ---------------------------------------------------------------------------------------------------
