@@ -514,20 +514,20 @@ HRESULT LoadMaterial(const char* name, Material_** out, bool isAlternative)
     {
         lumoVector<LoaderAlternativeStruct_TYP> list;
         if (root->loaders.GetAlternatives(LoadedPartMaterial, listName, &list) == 0)
-        {
-            for (UINT i = 0; i < list.Size(); ++i)
-            {
-                Material_* alternative = nullptr;
-                if (FAILED(LoadMaterial(list.Element(i)->name, &alternative, true)) || !alternative) continue;
-                // A material naming itself would hold its own last reference and never go.
-                if (alternative == built)
-                {
-                    alternative->Release();
-                    continue;
-                }
-                built->alternatives.push_back({alternative, list.Element(i)->value});
-            }
-        }
+            LoadListEntries(list, &built->alternatives,
+                            [&](const CString& alternativeName) -> Material_*
+                            {
+                                Material_* alternative = nullptr;
+                                if (FAILED(LoadMaterial(alternativeName, &alternative, true)) || !alternative)
+                                    return nullptr;
+                                // A material naming itself would hold its own last reference and never go.
+                                if (alternative == built)
+                                {
+                                    alternative->Release();
+                                    return nullptr;
+                                }
+                                return alternative;
+                            });
     }
     *out = built;
     return S_OK;

@@ -1,6 +1,7 @@
 #pragma once
 // The lists a loader fills for the registry's level-of-detail and alternatives questions: the
 // engine-side storage behind IlumoVector, and its two element records.
+#include <algorithm>
 #include <stdexcept>
 #include <vector>
 
@@ -63,3 +64,30 @@ private:
         return V::operator[](i);
     }
 };
+
+namespace LMK
+{
+// Orders a level-of-detail list by threshold, ascending; of entries with equal thresholds the first
+// the loader gave stays.
+inline void SortLevelsOfDetail(lumoVector<LoaderLODStruct_TYP>* list)
+{
+    auto byValue = [](const LoaderLODStruct_TYP& a, const LoaderLODStruct_TYP& b) { return a.value < b.value; };
+    std::stable_sort(list->begin(), list->end(), byValue);
+    list->erase(std::unique(list->begin(), list->end(),
+                            [](const LoaderLODStruct_TYP& a, const LoaderLODStruct_TYP& b)
+                            { return a.value == b.value; }),
+                list->end());
+}
+
+// Loads each entry of a loader's list in order and keeps those that load, with their values, as the
+// owner's {resource, value} records. load(name) returns the resource with a reference, or null.
+template <class Entry, class Kept, class Load>
+void LoadListEntries(const IlumoVector<Entry>& list, std::vector<Kept>* kept, Load load)
+{
+    for (UINT i = 0; i < list.Size(); ++i)
+    {
+        const Entry* entry = list.Element(i);
+        if (auto* resource = load(entry->name)) kept->push_back({resource, entry->value});
+    }
+}
+} // namespace LMK

@@ -3,11 +3,14 @@
 #include "render_setup_fixture.h"
 
 #include <cmath>
+#include <map>
 #include <string>
 
 #include "engine/core/material.h"
 #include "engine/core/material_loader_lists.h"
 #include "engine/render/visible_set.h"
+#include "engine/scene/model_lists.h"
+#include "platform/mfc/afx_string.h"
 
 namespace
 {
@@ -378,5 +381,178 @@ TEST_F(VisibleSetTest, ImpostorAtlasIsCountedAndKeptForTheSameMode)
     EXPECT_EQ(atlas->refCount, 1u);
     EXPECT_EQ(object->impostorRenderMode, 4u);
     atlas->Release();
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Models loaded by name: a test loader serves rows of quads (the quad count tells models apart) and
+// names their levels of detail and alternatives; the lists load through the model loader's own steps.
+struct Shelf
+{
+    std::map<std::string, int> quads; // upper-cased name -> quads in the model's row
+    std::map<std::string, std::vector<std::pair<std::string, float>>> lods;
+    std::map<std::string, std::vector<std::pair<std::string, DWORD>>> alternatives;
+    std::vector<std::string> built; // in the order the models were built
+};
+
+std::string Upper(const char* name)
+{
+    CString s(name);
+    s.MakeUpper();
+    return std::string(static_cast<LPCSTR>(s));
+}
+
+int __stdcall ShelfLoad(const LMK::LoaderRequestStruct_TYP* request, void** data, DWORD* size, void**, DWORD*)
+{
+    auto* shelf = static_cast<Shelf*>(request->context);
+    auto it = shelf->quads.find(Upper(request->name));
+    if (it == shelf->quads.end()) return LMK::kLoaderNotMine;
+    *data = &it->second;
+    *size = sizeof(int);
+    return LMK::kLoaderDelivered;
+}
+
+void __stdcall ShelfRelease(void*, void*, void*, DWORD, LMK::LoadedPart_*) {}
+
+template <class Element, class Value>
+int ShelfList(const std::map<std::string, std::vector<std::pair<std::string, Value>>>& lists, const char* name,
+              IlumoVector<Element>* list)
+{
+    auto it = lists.find(Upper(name));
+    if (it == lists.end()) return LMK::kLoaderNotMine;
+    for (const auto& [entry, value] : it->second)
+        list->PushBack({CString(entry.c_str()), value});
+    return 0;
+}
+
+int __stdcall ShelfLODs(void* context, const char* name, IlumoVector<LMK::LoaderLODStruct_TYP>* list)
+{
+    return ShelfList(static_cast<Shelf*>(context)->lods, name, list);
+}
+
+int __stdcall ShelfAlternatives(void* context, const char* name,
+                                IlumoVector<LMK::LoaderAlternativeStruct_TYP>* list)
+{
+    return ShelfList(static_cast<Shelf*>(context)->alternatives, name, list);
+}
+
+Shelf* g_shelf = nullptr;
+
+// The model loader's road for the shelf: a shared load, a model built on the record (or the one it
+// already has), then its lists under the requested name.
+HRESULT LoadShelfModel(const char* name, DWORD shared, BYTE allow3DS, BYTE noResmooth, LMK::Model_** out,
+                       BYTE noLODs, BYTE noAlternatives)
+{
+    *out = nullptr;
+    LMK::LoadRecordStruct_TYP* record = nullptr;
+    if (LMK::CurrentGlobals->loaders.LoadShared(LoadedPartModel, name, &record) != 0) return E_FAIL;
+    auto* model = static_cast<LMK::Model_*>(record->object);
+    if (!model)
+    {
+        const RawGeometry g = QuadRow(*static_cast<const int*>(record->data));
+        const std::vector<LMK::SubsetStruct_TYP> subsets = {scenetest::Subset(0, g.FaceCount())};
+        HRESULT hr = E_FAIL;
+        model = new LMK::Model_(0, g.vertices.data(), DWORD(g.vertices.size()), g.indices.data(), g.FaceCount(),
+                                nullptr, 0, subsets.data(), 1, nullptr, record, &hr, 0, 0, 0, nullptr, 0, 0);
+        model->loadRecord = record;
+        g_shelf->built.push_back(Upper(name));
+    }
+    LMK::LoadModelLists(model, record->name, shared, allow3DS, noResmooth, noLODs, noAlternatives,
+                        LoadShelfModel);
+    *out = model;
+    return S_OK;
+}
+
+class LoadedListsTest : public VisibleSetTest
+{
+protected:
+    void SetUp() override
+    {
+        VisibleSetTest::SetUp();
+        g_shelf = &shelf;
+        LMK::LoaderCallbacksStruct_TYP cb{ShelfLoad, ShelfRelease, nullptr, &shelf, ShelfLODs, ShelfAlternatives};
+        ASSERT_EQ(LRRegisterLoader(LoadedPartModel, &cb, true, &loader), S_OK);
+    }
+    void TearDown() override
+    {
+        ClearObjects();
+        for (LMK::Model_* m : loaded)
+            m->Release();
+        VisibleSetTest::TearDown();
+        g_shelf = nullptr;
+    }
+    LMK::Model_* Load(const char* name)
+    {
+        LMK::Model_* m = nullptr;
+        EXPECT_EQ(LoadShelfModel(name, 1, 0, 0, &m, 0, 0), S_OK);
+        if (m) loaded.push_back(m);
+        return m;
+    }
+    // Quads of each model in the draw list, in order: which model each object drew with.
+    std::vector<int> DrawnQuads()
+    {
+        std::vector<int> quads;
+        for (const LMK::DrawPairStruct_TYP& p : set.drawList)
+            quads.push_back(int(p.model->TotalFaceCount() / 2));
+        return quads;
+    }
+
+    Shelf shelf;
+    LMK::Loader_* loader = nullptr;
+    std::vector<LMK::Model_*> loaded;
+};
+
+TEST_F(LoadedListsTest, LevelsOfDetailAndAlternativesLoadInOrderAndAreChosenInTheVisibleSet)
+{
+    shelf.quads = {{"HOUSE", 8}, {"HOUSE-MID", 4}, {"HOUSE-FAR", 1}, {"WINTER", 7}, {"WINTER-FAR", 2}, {"NIGHT", 6}};
+    // Out of order, one missing, one the house itself, one threshold given twice: sorted, the first of
+    // equal thresholds kept, the missing one and the house itself left out.
+    shelf.lods["HOUSE"] = {{"house-mid", 40.0f}, {"house-far", 10.0f}, {"missing", 20.0f}, {"house", 30.0f},
+                           {"night", 40.0f}};
+    shelf.lods["WINTER"] = {{"winter-far", 10.0f}};
+    shelf.lods["HOUSE-FAR"] = {{"house-mid", 5.0f}}; // a level of detail loads no lists of its own
+    shelf.alternatives["HOUSE"] = {{"winter", 1}, {"missing", 3}, {"night", 2}};
+    shelf.alternatives["WINTER"] = {{"night", 9}}; // an alternative loads no alternatives
+
+    LMK::Model_* house = Load("House");
+    ASSERT_NE(house, nullptr);
+    ASSERT_EQ(house->lods.size(), 2u);
+    EXPECT_EQ(house->lods[0].threshold, 10.0f);
+    EXPECT_EQ(house->lods[0].model->TotalFaceCount(), 2u);
+    EXPECT_EQ(house->lods[1].threshold, 40.0f);
+    EXPECT_EQ(house->lods[1].model->TotalFaceCount(), 8u);
+    EXPECT_TRUE(house->lods[0].model->lods.empty());
+    ASSERT_EQ(house->alternatives.size(), 2u);
+    EXPECT_EQ(house->alternatives[0].value, 1u);
+    EXPECT_EQ(house->alternatives[1].value, 2u);
+    LMK::Model_* winter = house->alternatives[0].model;
+    EXPECT_EQ(winter->lods.size(), 1u);
+    EXPECT_TRUE(winter->alternatives.empty());
+    EXPECT_EQ(house->refCount, 1u) << "the house holds no reference of itself";
+
+    // Three houses whose screen sizes straddle the thresholds: about 5, 20 and 80 pixels.
+    Place(house, 0, 0, 0);
+    const float unit = objects[0]->GetScreenSize(100, 100, camera);
+    ClearObjects();
+    ASSERT_GT(unit, 0.0f);
+    for (float size : {5.0f, 20.0f, 80.0f})
+        Place(house, 0, 0, 0, size / unit);
+    struct Case
+    {
+        const char* title;
+        DWORD selector;
+        std::vector<int> quads; // of the model each object draws with
+    } cases[] = {
+        {"no selector: far, middle, the house", 0, {1, 4, 8}},
+        {"winter with its own level of detail", 1, {2, 7, 7}},
+        {"night has none", 2, {6, 6, 6}},
+        {"no alternative of that value", 5, {1, 4, 8}},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.title);
+        view.alternativeSelector = c.selector;
+        Build(LMK::DisplayModeIdColoursAll); // one entry per object: nothing batched
+        EXPECT_EQ(DrawnQuads(), c.quads);
+    }
 }
 } // namespace
