@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <new>
 
 #include "engine/core/lr_view_api.h"
@@ -98,10 +99,10 @@ Object_::Object_(Model_* ownerModel, const D3DXMATRIX* placement, Material_* ove
     : model(ownerModel)
 {
     model->AddRef();
-    model->users.push_back(this);
     try
     {
-        matrixBlock_ = new D3DXMATRIXA16[4];
+        model->users.push_back(this);
+        userSlot_ = model->users.size() - 1;
     }
     catch (const std::bad_alloc&)
     {
@@ -116,9 +117,12 @@ Object_::Object_(Model_* ownerModel, const D3DXMATRIX* placement, Material_* ove
     const DWORD subsets = model->subsetCount;
     if (subsets)
     {
-        overrides = new (std::nothrow) Material_*[subsets]();
-        lightMaps = new (std::nothrow) LightMapStruct_TYP*[subsets]();
-        if (!overrides || !lightMaps) return;
+        void* slots = ::operator new(2 * sizeof(void*) * subsets, std::nothrow);
+        if (!slots) return;
+        overrides = static_cast<Material_**>(slots);
+        std::uninitialized_value_construct_n(overrides, subsets);
+        lightMaps = reinterpret_cast<LightMapStruct_TYP**>(overrides + subsets);
+        std::uninitialized_value_construct_n(lightMaps, subsets);
         if (override)
             for (DWORD i = 0; i < subsets; ++i)
             {
@@ -132,17 +136,21 @@ Object_::Object_(Model_* ownerModel, const D3DXMATRIX* placement, Material_* ove
 
 Object_::~Object_()
 {
-    delete[] matrixBlock_;
+    // The users are not ordered: the last one takes this one's place.
     auto& users = model->users;
-    users.erase(std::remove(users.begin(), users.end(), this), users.end());
+    if (userSlot_ < users.size() && users[userSlot_] == this)
+    {
+        users[userSlot_] = users.back();
+        users[userSlot_]->userSlot_ = userSlot_;
+        users.pop_back();
+    }
     if (overrides)
     {
         for (DWORD i = 0; i < model->subsetCount; ++i)
             if (overrides[i]) overrides[i]->Release();
-        delete[] overrides;
     }
     ReleaseLightMaps();
-    delete[] lightMaps;
+    ::operator delete(overrides); // the light maps' block too
     for (Light_* light : attachedLights)
         if (light) light->Release();
     if (lightPointLights)

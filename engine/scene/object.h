@@ -1,6 +1,7 @@
 #pragma once
 // Objects: placed, reference-counted instances of a model, with per-subset material overrides and
 // light maps, lights at the model's light points, and world-space bounds computed on demand.
+#include <cstdint>
 #include <vector>
 
 #include "engine/scene/model.h"
@@ -119,7 +120,12 @@ public:
     bool IsComplete() const { return complete_; }
 
 private:
-    D3DXMATRIXA16* matrixBlock_ = nullptr; // the four matrices, one 16-byte aligned allocation
+    // The four matrices live in the object and the override and light-map arrays share one block, so
+    // that making and releasing an object takes two allocations.
+    D3DXMATRIXA16 matrixBlock_[4];
+    // Where this object stands in its model's users, so that leaving them is constant time: a scene
+    // of many objects of one model is released in linear time.
+    size_t userSlot_ = SIZE_MAX;
     bool complete_ = false;
 };
 

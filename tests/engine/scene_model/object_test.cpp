@@ -1,6 +1,7 @@
 // Objects: placement, bounds, screen size, material overrides and light-point lights.
 #include "scene_fixture.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "engine/core/backbuffer.h"
@@ -208,6 +209,31 @@ TEST_F(ObjectTest, ApiChecksArguments)
     LRReleaseObject(&object);
     EXPECT_EQ(model2->refCount, 1u);
     EXPECT_TRUE(model2->users.empty());
+}
+
+// Objects leave their model's users in any order; each one still finds its own place afterwards, and
+// the model's reference count follows.
+TEST_F(ObjectTest, UsersStayExactWhateverTheReleaseOrder)
+{
+    const std::vector<std::vector<int>> orders = {{0, 1, 2, 3, 4}, {4, 3, 2, 1, 0}, {2, 0, 4, 1, 3}, {1, 3, 0, 4, 2}};
+    for (const auto& order : orders)
+    {
+        std::vector<LMK::Object_*> objects(order.size());
+        for (LMK::Object_*& o : objects)
+            ASSERT_EQ(LRCreateObject(model2, &o, nullptr), S_OK);
+        std::vector<LMK::Object_*> alive = objects;
+        for (int k : order)
+        {
+            alive.erase(std::find(alive.begin(), alive.end(), objects[k]));
+            LRReleaseObject(&objects[k]);
+            std::vector<LMK::Object_*> users = model2->users;
+            std::sort(users.begin(), users.end());
+            std::vector<LMK::Object_*> expected = alive;
+            std::sort(expected.begin(), expected.end());
+            EXPECT_EQ(users, expected);
+            EXPECT_EQ(model2->refCount, 1u + alive.size());
+        }
+    }
 }
 
 using StoppedEngineTest = enginetest::EngineTest;
