@@ -85,24 +85,37 @@ bool BlobStorageData::DecompressBzip2(size_t n)
         return false;
     }
     std::unique_ptr<BYTE[]> out(new (std::nothrow) BYTE[n]);
-    if (!out)
+    bz_stream stream{};
+    if (!out || BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK)
     {
         Clear();
         return false;
     }
-    unsigned int produced = static_cast<unsigned int>(n);
-    const int result = BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(out.get()), &produced,
-                                                  reinterpret_cast<char*>(m_data.get()),
-                                                  static_cast<unsigned int>(m_size), 0, 0);
-    if (result != BZ_OK)
+    stream.next_in = reinterpret_cast<char*>(m_data.get());
+    stream.avail_in = static_cast<unsigned int>(m_size);
+    stream.next_out = reinterpret_cast<char*>(out.get());
+    stream.avail_out = static_cast<unsigned int>(n);
+    int result = BZ_OK;
+    // A call that takes nothing in and gives nothing out means the stream was cut or the output is full.
+    for (;;)
+    {
+        const unsigned int in = stream.avail_in, room = stream.avail_out;
+        result = BZ2_bzDecompress(&stream);
+        if (result != BZ_OK || (stream.avail_in == in && stream.avail_out == room)) break;
+    }
+    BZ2_bzDecompressEnd(&stream);
+    // bzip2 hands out a block only once the whole block is read, so what a cut stream or a short
+    // declared size produced is sound and is kept. A corrupt block may have been handed out before its
+    // checksum failed, so a data error keeps nothing.
+    if (result != BZ_OK && result != BZ_STREAM_END)
     {
         Clear();
         return false;
     }
     m_data = std::move(out);
-    m_size = produced;
+    m_size = n - stream.avail_out;
     m_position = 0;
-    return true;
+    return result == BZ_STREAM_END;
 }
 
 void BlobStorageData::Clear()

@@ -31,9 +31,10 @@ public:
     bool ExtractTo(BlobStorageData& source, size_t n);
     bool ComputeCrc32(DWORD& crc) const;
     // Replaces the buffer by the bzip2 decompression of the whole buffer, at most n bytes, and
-    // rewinds. False, with the buffer empty, when the stream is damaged, does not end within n
-    // bytes, or n is over kMaxUnpackedSize. n = 0 empties the buffer. The buffer keeps the bytes
-    // actually produced.
+    // rewinds; n = 0 empties the buffer. True when the stream ends within n bytes. A stream that is cut
+    // short or runs past n keeps the bytes it produced and gives false; a corrupt stream, or n over
+    // kMaxUnpackedSize, leaves the buffer empty and gives false. The buffer keeps the bytes actually
+    // produced.
     bool DecompressBzip2(size_t n);
     void Clear();
 

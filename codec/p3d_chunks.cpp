@@ -35,10 +35,16 @@ private:
     size_t m_position = 0;
 };
 
-bool ReadRecords(ChunkCursor& in, DWORD count, bool withLightGroup, std::vector<P3DInstanceRecord>& out)
+bool ReadRecords(ChunkCursor& in, DWORD count, bool withLightGroup, size_t maxRecords,
+                 std::vector<P3DInstanceRecord>& out, bool& overBudget)
 {
     const size_t stride = withLightGroup ? 76 : 72;
     if (count > in.Remaining() / stride) return false;
+    if (count > maxRecords)
+    {
+        overBudget = true;
+        return false;
+    }
     out.reserve(count);
     for (DWORD i = 0; i < count; ++i)
     {
@@ -58,7 +64,7 @@ bool ReadRecords(ChunkCursor& in, DWORD count, bool withLightGroup, std::vector<
 
 } // namespace
 
-bool P3DParseModelChunk(DWORD type, const BYTE* data, size_t size, P3DModelChunk& out)
+bool P3DParseModelChunk(DWORD type, const BYTE* data, size_t size, P3DModelChunk& out, size_t maxRecords)
 {
     out = {};
     ChunkCursor in(data, size);
@@ -67,9 +73,9 @@ bool P3DParseModelChunk(DWORD type, const BYTE* data, size_t size, P3DModelChunk
     if (type == P3D_CHUNK_MODEL)
     {
         if (!in.U32(modelSize) || !in.Take(modelSize, out.modelData) || !in.U32(count) ||
-            !ReadRecords(in, count, false, out.records))
+            !ReadRecords(in, count, false, maxRecords, out.records, out.overBudget))
         {
-            out = {};
+            out = {.overBudget = out.overBudget};
             return false;
         }
         out.modelSize = modelSize;
@@ -80,9 +86,10 @@ bool P3DParseModelChunk(DWORD type, const BYTE* data, size_t size, P3DModelChunk
     if (!in.U32(modelSize) || !in.U32(count)) return false;
     if (type == P3D_CHUNK_MODEL_RECORD_SIZE && !in.U32(recordSize)) return false;
     // The record size only says whether a light group follows; larger records are not supported.
-    if (!ReadRecords(in, count, recordSize > 72, out.records) || !in.Take(modelSize, out.modelData))
+    if (!ReadRecords(in, count, recordSize > 72, maxRecords, out.records, out.overBudget) ||
+        !in.Take(modelSize, out.modelData))
     {
-        out = {};
+        out = {.overBudget = out.overBudget};
         return false;
     }
     out.modelSize = modelSize;

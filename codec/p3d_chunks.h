@@ -4,6 +4,7 @@
 // refuses a chunk whose counts do not fit in its bytes.
 #include "codec/p3d_file_format.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,11 @@ struct P3DModelChunk
     const BYTE* modelData = nullptr;
     size_t modelSize = 0;
     std::vector<P3DInstanceRecord> records;
+    bool overBudget = false; // the chunk holds more than maxRecords records
 };
-bool P3DParseModelChunk(DWORD type, const BYTE* data, size_t size, P3DModelChunk& out);
+// False, with nothing allocated, when the chunk holds more than maxRecords records.
+bool P3DParseModelChunk(DWORD type, const BYTE* data, size_t size, P3DModelChunk& out,
+                        size_t maxRecords = SIZE_MAX);
 
 // Type 7: model-chunk items.
 struct P3DModelChunkItem

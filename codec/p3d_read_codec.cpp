@@ -7,6 +7,8 @@
 #include <crypto++/md5.h>
 
 #include <cstring>
+#include <memory>
+#include <new>
 
 namespace
 {
@@ -42,6 +44,11 @@ class CP3DReadCodec::ChunkDispatcher final : public IP3DChunkHandler
 public:
     explicit ChunkDispatcher(CP3DReadCodec& codec) : m_codec(codec) {}
     void OnChunk(DWORD type, const BYTE* data, size_t size) override { m_codec.OnChunk(type, data, size); }
+    void OnSectionDropped(P3DSectionDrop reason) override
+    {
+        if (reason == P3DSectionDrop::OverBudget) m_codec.Refuse(P3DRefusal::UnpackedBytes);
+    }
+    bool Stopped() const override { return m_codec.m_refusal != P3DRefusal::None; }
 
 private:
     CP3DReadCodec& m_codec;
@@ -53,6 +60,11 @@ CP3DReadCodec::CP3DReadCodec(IP3DBlobContainer** blobContainerHolder)
 }
 
 CP3DReadCodec::~CP3DReadCodec()
+{
+    ReleaseAll();
+}
+
+void CP3DReadCodec::ReleaseAll()
 {
     for (P3DChunkEntry& entry : m_chunkEntries)
     {
@@ -70,6 +82,28 @@ CP3DReadCodec::~CP3DReadCodec()
             if (slot.light) ReleaseLight(slot.light);
     for (LMK::Texture_* texture : m_textures)
         if (texture) ReleaseTexture(texture);
+    m_chunkEntries.clear();
+    m_materialSets.clear();
+    m_lightGroups.clear();
+    m_textures.clear();
+    m_specialFlags.clear();
+    m_entryCounter = 0;
+}
+
+void CP3DReadCodec::Refuse(P3DRefusal reason)
+{
+    if (m_refusal == P3DRefusal::None) m_refusal = reason;
+}
+
+bool CP3DReadCodec::Spend(size_t& used, size_t count, size_t limit, P3DRefusal reason)
+{
+    if (count > limit - used)
+    {
+        Refuse(reason);
+        return false;
+    }
+    used += count;
+    return true;
 }
 
 bool CP3DReadCodec::IsReadable(const unsigned char* data, size_t size, DWORD* value1, DWORD* value2,
@@ -113,13 +147,25 @@ bool CP3DReadCodec::Read(const unsigned char* data, size_t size, DWORD* value1, 
     if (value2) *value2 = header.value2;
     if (value1) *value1 = header.value1;
 
-    ChunkDispatcher dispatcher(*this);
-    P3DWalkSections(file, dispatcher);
-    return true;
+    m_refusal = P3DRefusal::None;
+    try
+    {
+        ChunkDispatcher dispatcher(*this);
+        P3DWalkSections(file, dispatcher, P3DBudget::kUnpackedBytes);
+    }
+    catch (const std::bad_alloc&)
+    {
+        Refuse(P3DRefusal::OutOfMemory);
+    }
+    if (m_refusal == P3DRefusal::None) return true;
+    // Nothing of a refused file is kept: no half-built scene comes of it.
+    ReleaseAll();
+    return false;
 }
 
 void CP3DReadCodec::OnChunk(DWORD type, const BYTE* data, size_t size)
 {
+    if (!Spend(m_counts.chunks, 1, P3DBudget::kChunks, P3DRefusal::Chunks)) return;
     switch (type)
     {
     case P3D_CHUNK_MODEL:
@@ -163,66 +209,79 @@ void CP3DReadCodec::ReadModelChunk(DWORD type, const BYTE* data, size_t size)
     P3DChunkEntry* row = nullptr;
     if (type == P3D_CHUNK_MODEL)
     {
-        if (m_chunkEntries.size() >= kMaxTableRows) return;
+        if (m_chunkEntries.size() >= kMaxTableRows) return Refuse(P3DRefusal::TableRows);
     }
     else
     {
         // Types 5 and 8 fill rows in order; a damaged chunk still uses up its row so that the
         // rows named by later chunks stay where the file put them.
-        const DWORD index = m_entryCounter;
-        if (m_entryCounter < kMaxTableRows) ++m_entryCounter;
-        row = EntryRow(index);
-        if (!row) return;
+        row = EntryRow(m_entryCounter++);
+        if (!row) return Refuse(P3DRefusal::TableRows);
     }
 
     P3DModelChunk chunk;
-    if (!P3DParseModelChunk(type, data, size, chunk)) return;
-    if (type == P3D_CHUNK_MODEL)
+    const size_t recordsLeft = P3DBudget::kInstanceRecords - m_counts.records;
+    if (!P3DParseModelChunk(type, data, size, chunk, recordsLeft))
     {
-        m_chunkEntries.push_back(
-            {CreateModel(chunk.modelData, chunk.modelSize), std::move(chunk.records), {}});
+        // Refused before the records were allocated.
+        if (chunk.overBudget) Refuse(P3DRefusal::InstanceRecords);
         return;
     }
-    row->records.insert(row->records.end(), chunk.records.begin(), chunk.records.end());
+    if (!Spend(m_counts.records, chunk.records.size(), P3DBudget::kInstanceRecords, P3DRefusal::InstanceRecords) ||
+        (chunk.modelSize && !Spend(m_counts.models, 1, P3DBudget::kModels, P3DRefusal::Models)))
+        return;
+    if (type == P3D_CHUNK_MODEL)
+    {
+        m_chunkEntries.push_back({nullptr, std::move(chunk.records), {}});
+        row = &m_chunkEntries.back();
+    }
+    else
+        row->records.insert(row->records.end(), chunk.records.begin(), chunk.records.end());
     // A row filled twice keeps the later model; the earlier one is released, not leaked.
     if (row->model) ReleaseModel(row->model);
+    row->model = nullptr;
     row->model = CreateModel(chunk.modelData, chunk.modelSize);
+    CountGeometry(row->model);
 }
 
 void CP3DReadCodec::ReadModelChunkItems(const BYTE* data, size_t size)
 {
     std::vector<P3DModelChunkItem> items;
     P3DParseModelChunkItems(data, size, items);
+    if (!Spend(m_counts.modelChunks, items.size(), P3DBudget::kModelChunks, P3DRefusal::ModelChunks)) return;
     for (const P3DModelChunkItem& item : items)
     {
+        // An index past every row a file may have names nothing: the item alone is dropped.
         P3DChunkEntry* row = EntryRow(item.entryIndex);
         if (!row) continue;
-        BYTE* block = nullptr;
+        row->chunks.reserve(row->chunks.size() + 1);
+        std::unique_ptr<BYTE[]> block;
         if (item.size)
         {
-            block = new BYTE[item.size];
-            std::memcpy(block, item.data, item.size);
+            block.reset(new BYTE[item.size]);
+            std::memcpy(block.get(), item.data, item.size);
         }
-        row->chunks.push_back({item.id, block, item.size});
+        row->chunks.push_back({item.id, block.release(), item.size});
     }
 }
 
 void CP3DReadCodec::ReadLightGroup(const BYTE* data, size_t size)
 {
-    if (m_lightGroups.size() >= kMaxTableRows) return;
+    if (m_lightGroups.size() >= kMaxTableRows) return Refuse(P3DRefusal::TableRows);
     std::vector<P3DLightItem> items;
     P3DParseLightItems(data, size, items);
-    std::vector<P3DLightSlot> group;
+    if (!Spend(m_counts.lights, items.size(), P3DBudget::kLights, P3DRefusal::Lights)) return;
+    // The group is in the table before its lights are made, so that none is lost to a failed allocation.
+    std::vector<P3DLightSlot>& group = m_lightGroups.emplace_back();
     group.reserve(items.size());
     for (const P3DLightItem& item : items)
         group.push_back({CreateLight(item.record, item.size), item.lightPointIndex});
-    m_lightGroups.push_back(std::move(group));
 }
 
 void CP3DReadCodec::ReadMaterialPack(const BYTE* data, size_t size)
 {
     // Every chunk of this type makes a set, so the 1-based set numbers of the records stay right.
-    if (m_materialSets.size() >= kMaxTableRows) return;
+    if (m_materialSets.size() >= kMaxTableRows) return Refuse(P3DRefusal::TableRows);
     P3DMaterialSet set;
     if (size) set.pack.assign(data, data + size);
     ReadMaterialNames(set);
@@ -244,6 +303,7 @@ void CP3DReadCodec::ReadTexture(DWORD type, const BYTE* data, size_t size)
     if (size) chunk.Append(data, size);
     chunk.Rewind();
     LMK::Texture_* texture = nullptr;
+    m_textures.reserve(m_textures.size() + 1);
     if (DecodeTextureChunk(type == P3D_CHUNK_TEXTURE, chunk, size, texture) && texture)
     {
         m_textures.push_back(texture);

@@ -4,6 +4,7 @@
 // writing, preview and statistics sides, which this program never fills.
 #include "codec/blob_storage_data.h"
 #include "codec/codec_export.h"
+#include "codec/p3d_budget.h"
 #include "codec/p3d_file_format.h"
 #include "platform/win32/windef.h"
 
@@ -37,10 +38,8 @@ protected:
 class FEROLT_CODEC_API CP3DReadCodec : public CP3DCodec
 {
 public:
-    // Rows of each table (chunk entries, material sets, light groups) that a file may fill. Real
-    // files hold one row per model, pack or group; the bound keeps an index from the file, or a
-    // flood of tiny chunks, from growing a table without limit.
-    static constexpr size_t kMaxTableRows = 65536;
+    // Rows of each table (chunk entries, material sets, light groups) that a file may fill.
+    static constexpr size_t kMaxTableRows = P3DBudget::kTableRows;
     // Largest output index that scene assembly honours. The index sizes the caller's object list, so
     // one stray value would otherwise ask for billions of slots; a record beyond it makes no object.
     static constexpr DWORD kMaxOutputIndex = 0xFFFFF;
@@ -61,8 +60,10 @@ public:
                     DWORD* value3, const GUID* const* acceptedTypes);
     // Recognises a file from a prefix of 40 bytes or more; the content type is not checked.
     bool MayBeReadable(const unsigned char* data, size_t size, DWORD* value1, DWORD* value2);
-    // Reads every section into the tables, adding to what earlier calls read. Only the header
-    // decides the result; damaged sections and chunks are dropped. The data stays the caller's.
+    // Reads every section into the tables, adding to what earlier calls read. Damaged sections and
+    // chunks are dropped. False for a header that is not accepted, and for a file over one of the
+    // budgets (P3DBudget) or one that memory does not suffice for: the codec then holds nothing
+    // and Refusal() says why. The data stays the caller's.
     bool Read(const unsigned char* data, size_t size, DWORD* value1, DWORD* value2,
               const GUID* const* acceptedTypes);
 
@@ -82,6 +83,8 @@ public:
     // The special flags, null when the file has none; count receives how many there are. The
     // pointer stays valid while the codec lives and no further Read replaces the flags.
     const DWORD* GetQELSOSpecialFlags(DWORD* count = nullptr) const;
+    // Why the last Read refused its file; None when it did not.
+    P3DRefusal Refusal() const { return m_refusal; }
 
 protected:
     bool DecodeTextureChunk(bool withoutFlags, BlobStorageData& chunk, size_t size, LMK::Texture_*& texture);
@@ -94,6 +97,20 @@ protected:
     std::vector<DWORD> m_specialFlags;
 
 private:
+    // What the file has made so far, against P3DBudget.
+    struct Counts
+    {
+        size_t chunks = 0, models = 0, records = 0, lights = 0, modelChunks = 0, vertices = 0, faces = 0;
+    };
+    Counts m_counts;
+    P3DRefusal m_refusal = P3DRefusal::None;
+    // Notes the first reason; reading stops at the next chunk.
+    void Refuse(P3DRefusal reason);
+    // False, after refusing, when `count` more would take `used` over `limit`.
+    bool Spend(size_t& used, size_t count, size_t limit, P3DRefusal reason);
+    void ReleaseAll();
+    void CountGeometry(LMK::Model_* model);
+
     class ChunkDispatcher;
     void OnChunk(DWORD type, const BYTE* data, size_t size);
     void ReadModelChunk(DWORD type, const BYTE* data, size_t size);

@@ -5,6 +5,7 @@
 
 #include "engine/core/material.h"
 #include "engine/engine_api.h"
+#include "engine/scene/mesh.h"
 #include "engine/scene/model.h"
 
 #include <new>
@@ -28,6 +29,17 @@ LMK::Model_* CP3DReadCodec::CreateModel(const BYTE* data, size_t size)
     if (data && size && size <= 0xFFFFFFFFu)
         LRCreateModelFromMemory(data, static_cast<DWORD>(size), 0, nullptr, &model);
     return model;
+}
+
+void CP3DReadCodec::CountGeometry(LMK::Model_* model)
+{
+    if (!model) return;
+    size_t vertices = 0;
+    if (LMK::LKXMesh_** parts = model->PrimaryParts())
+        for (DWORD p = 0; p < model->partCount; ++p)
+            if (parts[p] && parts[p]->mesh) vertices += parts[p]->mesh->GetNumVertices();
+    Spend(m_counts.vertices, vertices, P3DBudget::kDecodedVertices, P3DRefusal::DecodedVertices);
+    Spend(m_counts.faces, model->TotalFaceCount(), P3DBudget::kDecodedFaces, P3DRefusal::DecodedFaces);
 }
 
 void CP3DReadCodec::ReleaseModel(LMK::Model_* model)

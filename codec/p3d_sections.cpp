@@ -13,7 +13,8 @@ void P3DWalkChunks(BlobStorageData& section, IP3DChunkHandler& handler)
         }
         // The chunk is read in place; a chunk of size 0 gets no bytes, never an earlier chunk's.
         handler.OnChunk(chunk.type, chunk.size ? section.Current() : nullptr, chunk.size);
-        section.Skip(chunk.size);
+        if (handler.Stopped()) return;
+        (void)section.Skip(chunk.size);
     }
 }
 
@@ -42,16 +43,16 @@ P3DWalkEnd P3DWalkSections(BlobStorageData& file, IP3DChunkHandler& handler, siz
             if (header.unpackedSize > unpackBudget)
             {
                 handler.OnSectionDropped(P3DSectionDrop::OverBudget);
+                if (handler.Stopped()) return P3DWalkEnd::Stopped;
                 continue;
             }
             unpackBudget -= header.unpackedSize;
             if (!section.DecompressBzip2(header.unpackedSize))
-            {
                 handler.OnSectionDropped(P3DSectionDrop::BadBzip2);
-                continue;
-            }
         }
+        if (handler.Stopped()) return P3DWalkEnd::Stopped;
         P3DWalkChunks(section, handler);
+        if (handler.Stopped()) return P3DWalkEnd::Stopped;
     }
     return P3DWalkEnd::EndOfFile;
 }

@@ -3,24 +3,26 @@
 // unpacks bzip2 sections and hands every chunk it can frame to a handler; what a chunk means is
 // the handler's business.
 #include "codec/blob_storage_data.h"
+#include "codec/p3d_budget.h"
 
 enum class P3DSectionDrop
 {
     BadCrc,         // the stored bytes do not match their CRC-32
-    BadBzip2,       // damaged stream, or larger than declared or allowed
+    BadBzip2,       // damaged, cut or larger than declared: the whole chunks it produced are still read
     TruncatedChunk, // a chunk header or body runs past the section; the rest of it is dropped
     OverBudget,     // the file's bzip2 sections together declare more than the reader unpacks
 };
 
 // What one file's bzip2 sections may unpack to in all. Each section is capped on its own, but a
 // small file can hold many sections, and what they unpack to is kept by the reader.
-constexpr size_t kP3DMaxUnpackedPerFile = size_t{1} << 30;
+constexpr size_t kP3DMaxUnpackedPerFile = P3DBudget::kUnpackedBytes;
 
 enum class P3DWalkEnd
 {
     EndOfFile,     // every section was read
     EndKind,       // an end section or an unknown kind
     TruncatedFile, // a section header or its stored bytes run past the end of the file
+    Stopped,       // the handler asked to stop
 };
 
 class IP3DChunkHandler
@@ -30,6 +32,8 @@ public:
     // data is valid only during the call; size may be 0.
     virtual void OnChunk(DWORD type, const BYTE* data, size_t size) = 0;
     virtual void OnSectionDropped(P3DSectionDrop) {}
+    // Asked after every chunk and section: true ends the walk there.
+    virtual bool Stopped() const { return false; }
 };
 
 // Walks the sections from the file's position to its end.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
 #include <string>
 
@@ -216,8 +217,6 @@ TEST(ObjectFileRead, SectionsAndChunks)
              w.StoredSection(otherFlags);
          },
          "rows flags 3 lights packs"},
-        {"bzip2 size over the cap", [&](auto& w) { w.Section(kSectionBzip2, 0xFFFFFFFFu, Bzip2(flags)); },
-         "rows flags lights packs"},
         {"end section stops the reading",
          [&](auto& w)
          {
@@ -401,25 +400,154 @@ TEST(ObjectFileRead, TruncatedFilesFailCleanly)
     }
 }
 
-TEST(ObjectFileRead, TablesStopGrowingAtTheirBound)
+// Each table holds its bound of rows; one row more refuses the file, and nothing of it is kept.
+TEST(ObjectFileRead, TablesHoldTheirBoundAndNoMore)
 {
     constexpr size_t kRows = CP3DReadCodec::kMaxTableRows;
-    ChunkWriter chunks;
-    for (size_t i = 0; i <= kRows; ++i)
-        chunks.Chunk(2, {}).Chunk(9, {}).Chunk(5, ByteWriter().U32(0).U32(0).Data());
-    chunks.Chunk(7, ByteWriter()
-                        .U32(1)
-                        .U32(0)
-                        .U32(static_cast<DWORD>(kRows - 1))
-                        .U32(2)
-                        .U32(0)
-                        .U32(static_cast<DWORD>(kRows))
-                        .Data());
-    const Bytes file = ObjectFileWriter(GoodHeader()).Bzip2Section(chunks.Data()).Data();
-    InspectedCodec codec;
-    ASSERT_TRUE(codec.ReadBytes(file));
-    EXPECT_EQ(codec.m_materialSets.size(), kRows);
-    EXPECT_EQ(codec.m_lightGroups.size(), kRows);
-    ASSERT_EQ(codec.m_chunkEntries.size(), kRows);
-    EXPECT_EQ(codec.m_chunkEntries.back().chunks.size(), 1u) << "the item naming the last row is kept";
+    const auto file = [](size_t packs, size_t groups, size_t rows)
+    {
+        ChunkWriter chunks;
+        for (size_t i = 0; i < packs; ++i)
+            chunks.Chunk(2, {});
+        for (size_t i = 0; i < groups; ++i)
+            chunks.Chunk(9, {});
+        for (size_t i = 0; i < rows; ++i)
+            chunks.Chunk(5, ByteWriter().U32(0).U32(0).Data());
+        chunks.Chunk(7, ByteWriter()
+                            .U32(1)
+                            .U32(0)
+                            .U32(static_cast<DWORD>(kRows - 1))
+                            .U32(2)
+                            .U32(0)
+                            .U32(static_cast<DWORD>(kRows))
+                            .Data());
+        return ObjectFileWriter(GoodHeader()).Bzip2Section(chunks.Data()).Data();
+    };
+    {
+        InspectedCodec codec;
+        ASSERT_TRUE(codec.ReadBytes(file(kRows, kRows, kRows)));
+        EXPECT_EQ(codec.m_materialSets.size(), kRows);
+        EXPECT_EQ(codec.m_lightGroups.size(), kRows);
+        ASSERT_EQ(codec.m_chunkEntries.size(), kRows);
+        // A model-chunk item past the rows names no row a file could have: it is dropped alone.
+        EXPECT_EQ(codec.m_chunkEntries.back().chunks.size(), 1u) << "the item naming the last row is kept";
+    }
+    for (const Bytes& over : {file(kRows + 1, 0, 0), file(0, kRows + 1, 0), file(0, 0, kRows + 1)})
+    {
+        InspectedCodec codec;
+        EXPECT_FALSE(codec.ReadBytes(over));
+        EXPECT_EQ(codec.Refusal(), P3DRefusal::TableRows);
+        EXPECT_EQ(codec.Tables(), "rows flags lights packs");
+    }
+}
+
+// Files made to hurt: each is refused before it can take the memory or time it asks for, with the
+// reason, or read up to the damage.
+TEST(ObjectFileRead, AmplificationAndDamageFiles)
+{
+    const std::array<float, 16> identity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    // A type-1 chunk without model data and `count` placements.
+    const auto placements = [&](uint32_t count, bool distinct)
+    {
+        ByteWriter w;
+        w.U32(0).Raw({}).U32(count);
+        const Bytes same = InstanceRecord(0, 0, identity);
+        for (uint32_t i = 0; i < count; ++i)
+            w.Raw(distinct ? InstanceRecord(i, 0, identity) : same);
+        return ChunkWriter().Chunk(1, w.Data()).Data();
+    };
+    const auto repeated = [](size_t count, uint32_t type, const Bytes& payload)
+    {
+        ChunkWriter chunks;
+        for (size_t i = 0; i < count; ++i)
+            chunks.Chunk(type, payload);
+        return chunks.Data();
+    };
+    const auto items = [](size_t count, const Bytes& item)
+    {
+        ByteWriter w;
+        for (size_t i = 0; i < count; ++i)
+            w.Raw(item);
+        return w.Data();
+    };
+    // 40,000 light groups of one slot each, its light point index telling which group it is: the groups
+    // kept show which whole chunks were read, and that nothing else was.
+    constexpr uint32_t kGroups = 40000;
+    const auto groupMark = [](uint32_t k) { return k * 2654435761u; };
+    ChunkWriter groupChunks;
+    for (uint32_t k = 0; k < kGroups; ++k)
+        groupChunks.Chunk(9, ByteWriter().U32(groupMark(k)).U32(0).Data());
+    const Bytes& groups = groupChunks.Data();
+    const Bytes groupsPacked = Bzip2(groups, 1);
+    const Bytes flags = ChunkWriter().Chunk(11, Flags({4, 5})).Data();
+
+    struct Case
+    {
+        const char* name;
+        Bytes file;
+        P3DRefusal refusal;
+        size_t lightGroups = 0; // kept, when read: exactly, or at least when cut inside the stream
+        bool exact = true;
+    };
+    const auto packed = [](const Bytes& content) { return ObjectFileWriter(GoodHeader()).Bzip2Section(content).Data(); };
+    const Case cases[] = {
+        // A million placements take seconds to compress; one over the bound is refused the same way.
+        {"65,537 placements at distinct indices", packed(placements(65537, true)), P3DRefusal::InstanceRecords},
+        {"65,537 placements at index 0", packed(placements(65537, false)), P3DRefusal::InstanceRecords},
+        {"65,536 placements in two chunks and one more",
+         packed(ByteWriter().Raw(placements(65536, false)).Raw(placements(1, false)).Data()),
+         P3DRefusal::InstanceRecords},
+        {"70,000 model chunks", packed(repeated(70000, 1, ByteWriter().U32(4).U32(0x59474B4C).U32(0).Data())),
+         P3DRefusal::Models},
+        {"a million light items in one chunk", packed(ChunkWriter().Chunk(9, items(1 << 20, ByteWriter().U32(0).U32(0).Data())).Data()),
+         P3DRefusal::Lights},
+        {"a million model-chunk items in one chunk",
+         packed(ChunkWriter().Chunk(7, items(1 << 20, ByteWriter().U32(1).U32(0).U32(0).Data())).Data()),
+         P3DRefusal::ModelChunks},
+        {"300,000 empty chunks", packed(repeated(300000, 10, {})), P3DRefusal::Chunks},
+        {"a section declaring 4 GiB", ObjectFileWriter(GoodHeader()).Section(kSectionBzip2, 0xFFFFFFFFu, Bzip2(flags)).Data(),
+         P3DRefusal::UnpackedBytes},
+        {"sections declaring 384 MiB", ObjectFileWriter(GoodHeader())
+                                           .Section(kSectionBzip2, 192u << 20, Bzip2(flags))
+                                           .Section(kSectionBzip2, 192u << 20, Bzip2(flags))
+                                           .Data(),
+         P3DRefusal::UnpackedBytes},
+        {"bzip2 data ending early keeps the whole blocks",
+         ObjectFileWriter(GoodHeader())
+             .Section(kSectionBzip2, static_cast<uint32_t>(groups.size()),
+                      Bytes(groupsPacked.begin(), groupsPacked.begin() + groupsPacked.size() * 3 / 5))
+             .StoredSection(flags)
+             .Data(),
+         P3DRefusal::None, 10000, false},
+        {"declared unpacked size short by three bytes keeps the whole chunks",
+         ObjectFileWriter(GoodHeader())
+             .Section(kSectionBzip2, static_cast<uint32_t>(groups.size() - 3), groupsPacked)
+             .StoredSection(flags)
+             .Data(),
+         P3DRefusal::None, kGroups - 1},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        InspectedCodec codec;
+        EXPECT_EQ(codec.ReadBytes(c.file), c.refusal == P3DRefusal::None);
+        EXPECT_EQ(codec.Refusal(), c.refusal) << P3DRefusalText(codec.Refusal());
+        if (c.refusal != P3DRefusal::None)
+        {
+            EXPECT_EQ(codec.Tables(), "rows flags lights packs");
+            continue;
+        }
+        // The section after the damaged one is read too.
+        EXPECT_EQ(codec.m_specialFlags, (std::vector<DWORD>{4, 5}));
+        if (c.exact)
+            EXPECT_EQ(codec.m_lightGroups.size(), c.lightGroups);
+        else
+            EXPECT_GE(codec.m_lightGroups.size(), c.lightGroups);
+        ASSERT_LT(codec.m_lightGroups.size(), kGroups);
+        for (uint32_t k = 0; k < codec.m_lightGroups.size(); ++k)
+        {
+            ASSERT_EQ(codec.m_lightGroups[k].size(), 1u) << k;
+            ASSERT_EQ(codec.m_lightGroups[k][0].lightPointIndex, groupMark(k)) << k;
+        }
+    }
 }

@@ -51,14 +51,14 @@ uint32_t Crc32(const Bytes& bytes)
     return static_cast<uint32_t>(crc32(crc32(0L, Z_NULL, 0), bytes.data(), static_cast<uInt>(bytes.size())));
 }
 
-Bytes Bzip2(const Bytes& bytes)
+Bytes Bzip2(const Bytes& bytes, int blockSize100k)
 {
     unsigned int size = static_cast<unsigned int>(bytes.size() + bytes.size() / 100 + 600);
     Bytes out(size);
     Bytes in = bytes;
     if (BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &size,
-                                 reinterpret_cast<char*>(in.data()), static_cast<unsigned int>(in.size()), 9,
-                                 0, 0) != BZ_OK)
+                                 reinterpret_cast<char*>(in.data()), static_cast<unsigned int>(in.size()),
+                                 blockSize100k, 0, 0) != BZ_OK)
         throw std::runtime_error("bzip2 compression failed");
     out.resize(size);
     return out;

@@ -52,7 +52,8 @@ struct ObjectFileHeaderFields
 };
 
 uint32_t Crc32(const Bytes& bytes);
-Bytes Bzip2(const Bytes& bytes);
+// Blocks of blockSize100k x 100 kB; a stream cut inside a block keeps the blocks before it.
+Bytes Bzip2(const Bytes& bytes, int blockSize100k = 9);
 
 // A placement matrix whose 16 floats are base, base + 1, ... so that records are told apart.
 std::array<float, 16> TestMatrix(float base);
