@@ -344,14 +344,17 @@ void ModelDraw_::DrawHiddenLineSubset(DWORD i, LKXMesh_* part, Material_* m, boo
 {
     const SubsetStruct_TYP& s = model_->subsets[i];
     if (!(view_ && view_->edgesOnTransparentSubsets) && transparent) return;
-    if (mode_ == DisplayModeShadedWithEdges) return;
-    device_->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
-    device_->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
-    D3DMATERIAL9 surface{};
-    surface.Ambient = {1.0f, 1.0f, 1.0f, 1.0f};
-    device_->SetMaterial(&surface);
-    device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_DISABLE);
-    device_->SetRenderState(D3DRS_AMBIENT, view_ ? view_->surfaceColor : 0);
+    // Hidden lines fill the faces in the view's surface colour; shaded with edges keeps their material.
+    if (mode_ != DisplayModeShadedWithEdges)
+    {
+        device_->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
+        device_->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+        D3DMATERIAL9 surface{};
+        surface.Ambient = {1.0f, 1.0f, 1.0f, 1.0f};
+        device_->SetMaterial(&surface);
+        device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_DISABLE);
+        device_->SetRenderState(D3DRS_AMBIENT, view_ ? view_->surfaceColor : 0);
+    }
     const bool test = HasDepthOnlyObjects(view_) && IsDepthOnlySurface(s.surfaceType);
     Bind(part);
     part->DrawSubset(&context_, i, object_->instances, nullptr, false, test, 0);
@@ -484,7 +487,4 @@ void LKXMesh_::DrawLines(PartDrawContextStruct_TYP* context, DWORD subsetIndex, 
             d->DrawPrimitive(D3DPT_LINELIST, owner->lineStarts[u], lineCount);
         }
 }
-
-// The hidden-edge lists are built by the edge machinery, which has not landed; no subset carries one yet.
-void LKXMesh_::DrawHiddenEdges(DWORD) {}
 } // namespace LMK

@@ -85,9 +85,23 @@ public:
         PutIn(object, chosen, &own);
         const bool exempt = s_.view->sectionPlane && (object->noClip || object->model->noClip);
         if (exempt) device_->SetRenderState(D3DRS_CLIPPLANEENABLE, s_.mirrorPlane ? 2 : 0);
-        (void)edges; // silhouette and hidden edges are built by the edge machinery once it lands
+        Model_* model = object->model;
+        const bool silhouette = edges && (mode_ == DisplayModeWireframe || mode_ == DisplayModeWireframeLit);
+        const bool hidden = edges && (mode_ == DisplayModeHiddenLines || mode_ == DisplayModeShadedWithEdges);
+        if (silhouette || hidden)
+        {
+            model->currentObject = object;
+            model->currentObjectListIndex = object->listIndex;
+            model->PrepareForObject(object);
+            if (silhouette)
+                model->BuildSilhouetteEdges(s_.view->camera, 1, 1);
+            else
+                model->BuildHiddenEdges(s_.view->camera, 1, 1);
+        }
         SetMirrorStencilValues(object, s_.mirrors);
         object->Draw(part_, &s_.eye, mode_, s_.view, s_.modeThreeLight, context_);
+        if (silhouette) model->FreeSilhouetteEdges();
+        if (hidden) model->FreeHiddenEdges();
         if (exempt)
         {
             const float* p = reinterpret_cast<const float*>(s_.view->sectionPlane);

@@ -220,6 +220,13 @@ public:
               bool skipTransparent, BYTE* hit, float* distance, DWORD* subset, DWORD* subsetValue,
               float* hitPoint, DWORD* face, float* u, float* v);
     HRESULT GetFaceVertices(DWORD subset, DWORD face, bool current, ModelVertexStruct_TYP vertices[3]);
+    // Edge lists of the edge display modes (engine/render/edges.cpp), built per subset in object space
+    // for the current object seen from the camera's eye and valid for one draw. False when nothing could
+    // be built; a build that stops at a subset leaves no list on any.
+    bool BuildSilhouetteEdges(View_* camera, BYTE unused, BYTE withNeighbours);
+    bool BuildHiddenEdges(View_* camera, BYTE unused, BYTE withNeighbours);
+    void FreeSilhouetteEdges();
+    void FreeHiddenEdges();
 
     // The mesh parts of the primary device's copy, or null.
     LKXMesh_** PrimaryParts() const;
