@@ -484,8 +484,8 @@ bool SubsetBake_::Run()
     receiver_ = MakeReceiverMaterial(model_->subsets[subset_].material);
     SetHelperMaterials(grid_, receiver_);
     SetHelperMaterials(quad_, receiver_);
-    gridObject_ = CreateObject(grid_, &record_->unitBoxToWorld, nullptr, true);
-    quadObject_ = CreateObject(quad_, &record_->unitBoxToWorld, nullptr, true);
+    if (grid_) gridObject_ = CreateObject(grid_, &record_->unitBoxToWorld, nullptr, true);
+    if (quad_) quadObject_ = CreateObject(quad_, &record_->unitBoxToWorld, nullptr, true);
 
     device_->GetRenderTarget(0, &keptTarget_);
     device_->GetDepthStencilSurface(&keptDepth_);

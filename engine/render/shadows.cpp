@@ -10,6 +10,7 @@
 
 #include "engine/core/backbuffer.h"
 #include "engine/core/globals.h"
+#include "engine/core/light.h"
 #include "engine/core/lr_view_api.h"
 #include "engine/core/view.h"
 #include "engine/render/back_buffer_window.h"
@@ -104,6 +105,9 @@ uint32_t LightMapSide(uint32_t texels)
 
 void CreateLightMapHelperModels(Model_** grid, Model_** quad)
 {
+    *quad = MakeHelperModel({UnitVertex(0, 0), UnitVertex(1, 0), UnitVertex(0, 1), UnitVertex(1, 1)},
+                            {0, 1, 2, 1, 3, 2});
+    if (!grid) return;
     std::vector<RawVertexStruct_TYP> vertices;
     vertices.reserve(kGridSide * kGridSide);
     for (DWORD i = 0; i < kGridSide; ++i)
@@ -118,8 +122,6 @@ void CreateLightMapHelperModels(Model_** grid, Model_** quad)
             indices.insert(indices.end(), {a, a + 1, a + kGridSide, a + 1, a + kGridSide + 1, a + kGridSide});
         }
     *grid = MakeHelperModel(vertices, indices);
-    *quad = MakeHelperModel({UnitVertex(0, 0), UnitVertex(1, 0), UnitVertex(0, 1), UnitVertex(1, 1)},
-                            {0, 1, 2, 1, 3, 2});
 }
 
 void Object_::ReleaseLightMap(DWORD subset)
@@ -316,15 +318,20 @@ HRESULT LRComputeShadows(DWORD objectCount, LMK::Object_** objects, DWORD lightC
     if (!objects) return E_INVALIDARG;
     // Every render below goes through the started engine's primary device.
     if (!IsEngineStarted()) return E_FAIL;
+    // Only lights other than directional ones draw the lit surface through the grid: its quarter of a
+    // million triangles are made only when such a light takes part.
+    bool needGrid = false;
+    for (DWORD j = 0; lights && j < lightCount; ++j)
+        needGrid = needGrid || (lights[j] && lights[j]->params.light.Type != D3DLIGHT_DIRECTIONAL);
     Model_* grid = nullptr;
     Model_* quad = nullptr;
-    CreateLightMapHelperModels(&grid, &quad);
+    CreateLightMapHelperModels(needGrid ? &grid : nullptr, &quad);
     auto releaseHelpers = [&]
     {
         if (grid) grid->Release();
         if (quad) quad->Release();
     };
-    if (!grid || !quad)
+    if ((needGrid && !grid) || !quad)
     {
         releaseHelpers();
         return S_OK;

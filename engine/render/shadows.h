@@ -47,7 +47,8 @@ using ProgressCallback_TYP = bool (*)(float fraction, void* user);
 float LightMapTexelSize(uint32_t quality);
 // A light-map side from a length in texels: capped at 4096, powers of two up to 512, and 2 at least.
 uint32_t LightMapSide(uint32_t texels);
-// The 360 x 360 grid and the two-triangle quad over the unit square; null where one cannot be made.
+// The 360 x 360 grid (when grid is given) and the two-triangle quad over the unit square; null where one
+// cannot be made.
 void CreateLightMapHelperModels(Model_** grid, Model_** quad);
 
 // The samples per axis and their spread in world units of a light, from its hardness and type.

@@ -560,3 +560,45 @@ TEST_F(ShadowsTest, SkyColourNeedsASkyView)
     EXPECT_LT(middle, open - 60);
 }
 } // namespace
+
+namespace
+{
+TEST_F(ShadowsTest, HelperModelsCoverTheUnitSquare)
+{
+    LMK::Model_* grid = nullptr;
+    LMK::Model_* quad = nullptr;
+    LMK::CreateLightMapHelperModels(nullptr, &quad);
+    ASSERT_NE(quad, nullptr);
+    EXPECT_EQ(quad->TotalFaceCount(), 2u);
+    quad->Release();
+    LMK::CreateLightMapHelperModels(&grid, &quad);
+    ASSERT_NE(grid, nullptr);
+    ASSERT_NE(quad, nullptr);
+    EXPECT_EQ(grid->TotalFaceCount(), 257762u);
+    for (const LMK::Model_* m : {grid, quad})
+    {
+        EXPECT_FLOAT_EQ(m->baseBox[0], 0.0f);
+        EXPECT_FLOAT_EQ(m->baseBox[1], 0.0f);
+        EXPECT_FLOAT_EQ(m->baseBox[3], 1.0f);
+        EXPECT_FLOAT_EQ(m->baseBox[4], 1.0f);
+        EXPECT_FLOAT_EQ(m->baseBox[5] - m->baseBox[2], 0.0f);
+    }
+    grid->Release();
+    quad->Release();
+}
+
+TEST_F(ShadowsTest, LampLightsTheSurfaceThroughTheGrid)
+{
+    // A lamp straight above the plate's centre: the grid's vertices carry its falloff across the map,
+    // brightest under the lamp. The box stays out of the scene, so that nothing shadows the middle.
+    scene_ = {plate_};
+    LMK::Light_* lamp = Lamp({0, 0, 1.5f}, 1.0f);
+    ASSERT_EQ(Compute({lamp}), S_OK);
+    uint32_t side = 0;
+    const std::vector<uint32_t> map = PlateMap(&side);
+    ASSERT_EQ(map.size(), size_t{side} * side);
+    const int centre = Red(map[(side / 2) * side + side / 2]), corner = Red(map[side + 1]);
+    EXPECT_GT(centre, 200);
+    EXPECT_LT(corner, centre / 2);
+}
+} // namespace
