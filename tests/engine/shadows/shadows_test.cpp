@@ -602,3 +602,60 @@ TEST_F(ShadowsTest, LampLightsTheSurfaceThroughTheGrid)
     EXPECT_LT(corner, centre / 2);
 }
 } // namespace
+
+namespace
+{
+TEST_F(ShadowsTest, SingleFaceLightMapsFillTheirRectangle)
+{
+    // One triangle over the lower-left half of the plate's square, a single-face surface: its light map
+    // is twice the size, and the lit pass fills the whole square along the edge that runs with the
+    // light-map axis, so that filtering at the hypotenuse finds light on both sides.
+    const float h = kHalfPlate;
+    LMK::RawVertexStruct_TYP corners[3] = {};
+    const float xy[3][2] = {{-h, -h}, {h, -h}, {-h, h}};
+    for (int k = 0; k < 3; ++k)
+    {
+        corners[k].position[0] = xy[k][0];
+        corners[k].position[1] = xy[k][1];
+        corners[k].normal[2] = 1.0f;
+    }
+    const DWORD face[3] = {0, 1, 2};
+    LMK::Material_* white = nullptr;
+    ASSERT_EQ(LRCreateMaterialFromColor(1, 1, 1, 1, &white), S_OK);
+    LMK::SubsetStruct_TYP s{};
+    s.faceCount = 1;
+    s.material = white;
+    s.sourceIndex = LMK::kNoSourceIndex;
+    HRESULT hr = E_FAIL;
+    auto* model = new LMK::Model_(1, corners, 3, face, 1, nullptr, 0, &s, 1, nullptr, nullptr, &hr, 0, 0, 0,
+                                  nullptr, 0, 1);
+    ASSERT_EQ(hr, S_OK);
+    LMK::LoadedPart_* part = white;
+    LRReleaseLoadedPart(&part);
+    LMK::Object_* triangle = Place(model);
+    LMK::SubsetAttributesStruct_TYP a{};
+    a.surfacePlane[2] = 1.0f;
+    a.specialSurface = 1;
+    ASSERT_EQ(LRSetSubsetAttributes(model, 0, 0xB000, &a), S_OK);
+    LMK::Object_* block = AddBox({-1, -1, 0.5f}, 0.25f, Uniform(1, 1, 1));
+    scene_ = {block, triangle};
+
+    ASSERT_EQ(Compute({Sun({0, 0, -1})}), S_OK);
+    LMK::Object_* kept = plate_;
+    plate_ = triangle;
+    uint32_t side = 0;
+    const std::vector<uint32_t> map = PlateMap(&side);
+    plate_ = kept;
+    ASSERT_EQ(side, 128u);
+    ASSERT_EQ(map.size(), 128u * 128u);
+    auto at = [&](float x, float y)
+    {
+        const uint32_t column = static_cast<uint32_t>((x + h) / 4 * side);
+        const uint32_t row = static_cast<uint32_t>((1 - (y + h) / 4) * side);
+        return Red(map[row * side + column]);
+    };
+    EXPECT_LE(at(-1, -1), 2);        // under the block
+    EXPECT_GE(at(-1.5f, 0.5f), 250); // in the triangle, in the sun
+    EXPECT_GE(at(1.5f, 1.5f), 250);  // beyond the hypotenuse: the rectangle's fill
+}
+} // namespace
