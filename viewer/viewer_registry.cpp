@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -134,6 +135,31 @@ void RunTool(const char* tool, const std::string& argument)
     }
     posix_spawn_file_actions_destroy(&actions);
 }
+// A placement saved on another screen layout can be on the screen by the rules above and still have
+// the title bar, the window's only handle for moving it, off every monitor: pull the rectangle until
+// the whole height of the title bar and at least kReachableTitle pixels of its width lie on the
+// nearest monitor's work area.
+void KeepTitleBarReachable(RECT& r)
+{
+    constexpr LONG kReachableTitle = 100;
+    HMONITOR monitor = ::MonitorFromRect(&r, MONITOR_DEFAULTTONEAREST);
+    MONITORINFO info{};
+    info.cbSize = sizeof(info);
+    if (!monitor || !::GetMonitorInfoA(monitor, &info)) return;
+    const RECT& area = info.rcWork;
+    const LONG titleHeight = ::GetSystemMetrics(SM_CYCAPTION) + ::GetSystemMetrics(SM_CYFRAME);
+    const LONG reachable = std::min(kReachableTitle, r.right - r.left);
+    LONG dx = 0, dy = 0;
+    if (r.top < area.top)
+        dy = area.top - r.top;
+    else if (r.top + titleHeight > area.bottom)
+        dy = area.bottom - titleHeight - r.top;
+    if (r.right < area.left + reachable)
+        dx = area.left + reachable - r.right;
+    else if (r.left > area.right - reachable)
+        dx = area.right - reachable - r.left;
+    ::OffsetRect(&r, dx, dy);
+}
 } // namespace
 
 namespace ferolt::viewer
@@ -237,6 +263,7 @@ void LoadWindowPlacement()
         g_bPlacementLoaded = true;
     }
     ::RegCloseKey(key);
+    if (g_bPlacementLoaded) KeepTitleBarReachable(r);
 }
 
 void SaveWindowPlacement()

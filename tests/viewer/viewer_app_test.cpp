@@ -443,6 +443,10 @@ TEST_F(ViewerStartTest, StoredPlacementIsPulledOntoTheScreen)
         {"taller than the screen", std::nullopt, 0x0438012Cu, {0, 0, 300, 225}, true},
         // Negative left and top were stored as their low 16 bits: off the screen, back to 0.
         {"left of the primary monitor", 0xFFF6FF9Cu, 0x01E00280u, {0, 0, 640, 480}, true},
+        // On the screen by the rules above, but with the title bar (22 + 4 pixels high) below the
+        // screen's bottom and only 20 pixels of it left of the right edge: pulled back until the title
+        // bar's height and 100 pixels of its width are on the monitor.
+        {"title bar off the screen", 0x04300770u, 0x01E00280u, {1820, 1054, 2460, 1534}, true},
     };
     for (const Case& c : cases)
     {
