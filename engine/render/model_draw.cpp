@@ -16,6 +16,7 @@
 #include "engine/scene/model_animation.h"
 #include "engine/scene/model_draw_data.h"
 #include "engine/scene/object.h"
+#include "engine/scene/progressive_mesh.h"
 
 namespace LMK
 {
@@ -77,7 +78,13 @@ public:
     void Run();
 
 private:
-    LKXMesh_* Part(DWORD index) const { return index < data_->partCount ? data_->parts[index] : nullptr; }
+    // A progressive part draws from the mesh of its current level, vertices and indices alike.
+    LKXMesh_* Part(DWORD index) const
+    {
+        if (index >= data_->partCount) return nullptr;
+        if (data_->progressiveParts && data_->progressiveParts[index]) return data_->progressiveParts[index]->currentMesh;
+        return data_->parts[index];
+    }
     void Unbind();
     void Bind(LKXMesh_* part);
     void PrepareEdgeBuffer();
@@ -183,6 +190,14 @@ void ModelDraw_::Run()
     // the fixed-function pipeline and the flexible vertex format set per subset replaces the declaration.
     if (CurrentGlobals->defaultEffect && data_->vertexDeclaration)
         device_->SetVertexDeclaration(data_->vertexDeclaration);
+
+    for (DWORD p = 0; data_->progressiveParts && p < data_->partCount; ++p)
+        if (ProgressiveMesh_* progressive = data_->progressiveParts[p])
+        {
+            // A fraction outside 0 to 1 (or not a number) has no level to convert to.
+            const float level = static_cast<float>(progressive->GetFaceCount()) * model_->progressiveFraction;
+            progressive->SetFaceCount(level >= 1.0f ? static_cast<DWORD>(std::min(level, 4294967040.0f)) : 0);
+        }
 
     PrepareEdgeBuffer();
 

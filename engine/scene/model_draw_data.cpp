@@ -2,6 +2,7 @@
 
 #include "engine/core/globals.h"
 #include "engine/scene/mesh.h"
+#include "engine/scene/progressive_mesh.h"
 
 namespace LMK
 {
@@ -14,6 +15,20 @@ const D3DVERTEXELEMENT9 kModelDeclaration[] = {
     {0, 32, D3DDECLTYPE_FLOAT2, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 1},
     D3DDECL_END(),
 };
+
+// Drops one reference of each part (a part at 0 destroys itself) and frees the array.
+template <typename Part>
+void ReleaseParts(Part** array, DWORD count)
+{
+    if (!array) return;
+    for (DWORD i = 0; i < count; ++i)
+        if (array[i])
+        {
+            array[i]->Release();
+            array[i] = nullptr;
+        }
+    delete[] array;
+}
 } // namespace
 
 DeviceSpecificModelData_::DeviceSpecificModelData_(IDirect3DDevice9* owner, Model_* ownerModel,
@@ -27,18 +42,8 @@ DeviceSpecificModelData_::DeviceSpecificModelData_(IDirect3DDevice9* owner, Mode
 
 DeviceSpecificModelData_::~DeviceSpecificModelData_()
 {
-    if (parts)
-    {
-        for (DWORD i = 0; i < partCount; ++i)
-            if (parts[i])
-            {
-                parts[i]->Release();
-                parts[i] = nullptr;
-            }
-        delete[] parts;
-    }
-    // Nothing makes progressive parts, so the array holds only nulls.
-    delete[] progressiveParts;
+    ReleaseParts(parts, partCount);
+    ReleaseParts(progressiveParts, partCount);
     if (vertexDeclaration) vertexDeclaration->Release();
 }
 } // namespace LMK
