@@ -36,6 +36,8 @@ struct D3D9Adapter
     std::vector<SIZE> failingBackBufferSizes;
     // Every CreateDevice with multisampling on fails.
     bool failMultiSampledDevices = false;
+    // Sizes at which CreateTexture of a render-target texture fails with D3DERR_OUTOFVIDEOMEMORY.
+    std::vector<SIZE> failingRenderTargetTextureSizes;
 };
 
 // Replaces the adapter list seen by IDirect3D9 objects created afterwards.

@@ -43,11 +43,16 @@ D3DMATRIX Multiply(const D3DMATRIX& a, const D3DMATRIX& b)
     return r;
 }
 
-bool SizeFails(const hooks::D3D9Adapter& a, UINT w, UINT h)
+bool SizeIn(const std::vector<SIZE>& sizes, UINT w, UINT h)
 {
-    for (const SIZE& s : a.failingBackBufferSizes)
+    for (const SIZE& s : sizes)
         if (static_cast<UINT>(s.cx) == w && static_cast<UINT>(s.cy) == h) return true;
     return false;
+}
+
+bool SizeFails(const hooks::D3D9Adapter& a, UINT w, UINT h)
+{
+    return SizeIn(a.failingBackBufferSizes, w, h);
 }
 
 bool Intersect(const RECT& a, const RECT& b, RECT* out)
@@ -446,6 +451,9 @@ HRESULT Device::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage,
     D3DCAPS9 caps;
     d3d_->FillCaps(adapter_, type_, &caps);
     if (width > caps.MaxTextureWidth || height > caps.MaxTextureHeight) return D3DERR_INVALIDCALL;
+    if ((usage & D3DUSAGE_RENDERTARGET) &&
+        SizeIn(d3d_->Adapter(adapter_)->failingRenderTargetTextureSizes, width, height))
+        return D3DERR_OUTOFVIDEOMEMORY;
     Texture* t = nullptr;
     HRESULT hr = Texture::Create(anchor_, width, height, levels, usage, format, pool, &t);
     *pp = t;

@@ -659,3 +659,82 @@ TEST_F(ShadowsTest, SingleFaceLightMapsFillTheirRectangle)
     EXPECT_GE(at(1.5f, 1.5f), 250);  // beyond the hypotenuse: the rectangle's fill
 }
 } // namespace
+
+namespace
+{
+// The engine on an adapter whose render-target textures cannot be made at the given sizes.
+class ShadowTargetsTest : public RenderViewTest
+{
+protected:
+    void StartFailing(std::vector<SIZE> sizes)
+    {
+        ferolt::hooks::D3D9Adapter adapter = enginetest::SmallAdapter(0, 256, 256);
+        adapter.failingRenderTargetTextureSizes = std::move(sizes);
+        enginetest::UseAdapters({adapter});
+        ASSERT_EQ(LRStart(nullptr), S_OK);
+        const float h = 2.0f;
+        plate_ = AddQuad(
+            {D3DXVECTOR3(-h, -h, 0), D3DXVECTOR3(h, -h, 0), D3DXVECTOR3(h, h, 0), D3DXVECTOR3(-h, h, 0)},
+            {1, 1, 1, 1});
+        LMK::SubsetAttributesStruct_TYP a{};
+        a.surfacePlane[2] = 1.0f;
+        a.specialSurface = 1;
+        ASSERT_EQ(LRSetSubsetAttributes(plate_->model, 0, 0x5000, &a), S_OK);
+        LMK::LightParamsStruct_TYP p;
+        LRGetDefaultLightParams(&p);
+        p.light.Type = D3DLIGHT_DIRECTIONAL;
+        ASSERT_EQ(LRCreateLight(&p, &sun_), S_OK);
+        LRInitShadowOptions(&options_);
+        options_.quality = 0;
+    }
+    void TearDown() override
+    {
+        LRReleaseShadows(1, &plate_);
+        LRReleaseLight(&sun_);
+        RenderViewTest::TearDown();
+    }
+
+    LMK::Object_* plate_ = nullptr;
+    LMK::Light_* sun_ = nullptr;
+    LMK::ShadowOptionsStruct_TYP options_{};
+};
+
+TEST_F(ShadowTargetsTest, HalvesTheLightMapWhenItsTargetsCannotBeMade)
+{
+    StartFailing({{64, 64}});
+    IDirect3DDevice9* device = LMK::CurrentGlobals->devices.primaryDevice->device;
+    IDirect3DSurface9* target = nullptr;
+    device->GetRenderTarget(0, &target);
+    ASSERT_EQ(LRComputeShadows(1, &plate_, 1, &sun_, nullptr, &options_, nullptr, nullptr, false, nullptr, 0),
+              S_OK);
+    ASSERT_NE(plate_->lightMaps[0], nullptr);
+    EXPECT_EQ(plate_->lightMaps[0]->width, 32u);
+    EXPECT_EQ(plate_->lightMaps[0]->height, 32u);
+    EXPECT_EQ(plate_->lightMaps[0]->baked, 1);
+    IDirect3DSurface9* after = nullptr;
+    device->GetRenderTarget(0, &after);
+    EXPECT_EQ(after, target);
+    after->Release();
+    target->Release();
+}
+
+TEST_F(ShadowTargetsTest, DropsTheRecordWhenHalfSizeFailsToo)
+{
+    StartFailing({{64, 64}, {32, 32}});
+    IDirect3DDevice9* device = LMK::CurrentGlobals->devices.primaryDevice->device;
+    IDirect3DSurface9 *target = nullptr, *depth = nullptr;
+    device->GetRenderTarget(0, &target);
+    device->GetDepthStencilSurface(&depth);
+    ASSERT_EQ(LRComputeShadows(1, &plate_, 1, &sun_, nullptr, &options_, nullptr, nullptr, false, nullptr, 0),
+              S_OK);
+    EXPECT_EQ(plate_->lightMaps[0], nullptr);
+    IDirect3DSurface9 *targetAfter = nullptr, *depthAfter = nullptr;
+    device->GetRenderTarget(0, &targetAfter);
+    device->GetDepthStencilSurface(&depthAfter);
+    EXPECT_EQ(targetAfter, target);
+    EXPECT_EQ(depthAfter, depth);
+    EXPECT_EQ(LMK::LightMapDepthSurface, nullptr);
+    for (IDirect3DSurface9* s : {target, depth, targetAfter, depthAfter})
+        if (s) s->Release();
+}
+} // namespace

@@ -1,6 +1,8 @@
 // Adapters, device creation and reset, device loss, state defaults, resources and Clear.
 #include "tests/platform/d3d9/d3d9_test_util.h"
 
+#include <tuple>
+
 #include "platform/win32/winbase.h"
 
 using namespace d3d9test;
@@ -426,6 +428,35 @@ TEST(DeviceLossTest, FailedResetLeavesTheDeviceResettable)
     D3DPRESENT_PARAMETERS smaller = Params(320, 240);
     EXPECT_EQ(dev->Reset(&smaller), D3D_OK);
     EXPECT_EQ(dev->TestCooperativeLevel(), D3D_OK);
+    dev->Release();
+    d3d->Release();
+    ferolt::hooks::ResetD3D9Hooks();
+}
+} // namespace
+
+namespace
+{
+TEST(DeviceHookTest, RenderTargetTexturesFailAtTheListedSizesOnly)
+{
+    D3D9Adapter a;
+    a.failingRenderTargetTextureSizes = {{64, 64}};
+    ferolt::hooks::SetD3D9Adapters({a});
+    IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
+    D3DPRESENT_PARAMETERS pp = Params(16, 16);
+    IDirect3DDevice9* dev = nullptr;
+    ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, FakeWindow(), D3DCREATE_MIXED_VERTEXPROCESSING, &pp, &dev),
+              D3D_OK);
+    IDirect3DTexture9* t = nullptr;
+    EXPECT_EQ(
+        dev->CreateTexture(64, 64, 1, D3DUSAGE_RENDERTARGET, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, &t, nullptr),
+        D3DERR_OUTOFVIDEOMEMORY);
+    EXPECT_EQ(t, nullptr);
+    for (auto [size, usage, pool] : {std::tuple{32u, DWORD{D3DUSAGE_RENDERTARGET}, D3DPOOL_DEFAULT},
+                                     std::tuple{64u, DWORD{0}, D3DPOOL_MANAGED}})
+    {
+        ASSERT_EQ(dev->CreateTexture(size, size, 1, usage, D3DFMT_X8R8G8B8, pool, &t, nullptr), D3D_OK);
+        t->Release();
+    }
     dev->Release();
     d3d->Release();
     ferolt::hooks::ResetD3D9Hooks();
