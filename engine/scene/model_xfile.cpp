@@ -41,6 +41,7 @@ Model_* Model_::CreateFromXFile(const void* data, DWORD size, LoadRecordStruct_T
         if (result) *result = E_OUTOFMEMORY;
         return nullptr;
     }
+    model->loadRecord = record;
     auto report = [result](HRESULT code)
     {
         if (result) *result = code;

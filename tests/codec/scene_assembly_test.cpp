@@ -179,22 +179,10 @@ TEST_F(SceneAssemblyTest, ObjectsLandAtTheirOutputIndices)
     }
 }
 
-// A unit quad from (1, 1, 1) to (2, 2, 1) in one strip, with two light points: a whole geometry block
-// as a file carries it. Positions on whole steps of the bounds (other than 0) decode exactly.
+// A unit quad in one strip, with two light points: a whole geometry block as a file carries it.
 Bytes QuadBlock()
 {
-    MeshSpec spec;
-    spec.keys = {{{1, 1, 1}, {0, 0}}, {{2, 1, 1}, {1, 0}}, {{1, 2, 1}, {0, 1}}, {{2, 2, 1}, {1, 1}}};
-    GroupSpec group;
-    for (int i = 0; i < 5; ++i)
-    {
-        group.minimum[i] = i < 3 ? -8.0f : 0.0f;
-        group.maximum[i] = group.minimum[i] + 65535.0f;
-    }
-    StripSpec strip;
-    strip.ops = {{StripOp::New, 0}, {StripOp::New, 1}, {StripOp::New, 2}, {StripOp::New, 3}};
-    group.strips = {strip};
-    spec.groups = {group};
+    const MeshSpec spec = UnitQuadMesh();
     const EncodedMesh mesh = EncodeMesh(spec);
     EXPECT_TRUE(mesh.exact);
     BlockSpec block;

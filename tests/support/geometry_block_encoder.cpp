@@ -372,6 +372,23 @@ struct Simulation
 
 } // namespace
 
+MeshSpec UnitQuadMesh()
+{
+    MeshSpec spec;
+    spec.keys = {{{1, 1, 1}, {0, 0}}, {{2, 1, 1}, {1, 0}}, {{1, 2, 1}, {0, 1}}, {{2, 2, 1}, {1, 1}}};
+    GroupSpec group;
+    for (int i = 0; i < 5; ++i)
+    {
+        group.minimum[i] = i < 3 ? -8.0f : 0.0f;
+        group.maximum[i] = group.minimum[i] + 65535.0f;
+    }
+    StripSpec strip;
+    strip.ops = {{StripOp::New, 0}, {StripOp::New, 1}, {StripOp::New, 2}, {StripOp::New, 3}};
+    group.strips = {strip};
+    spec.groups = {group};
+    return spec;
+}
+
 EncodedMesh EncodeMesh(const MeshSpec& spec)
 {
     Simulation sim(spec);

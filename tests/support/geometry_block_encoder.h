@@ -86,6 +86,10 @@ struct EncodedMesh
 
 EncodedMesh EncodeMesh(const MeshSpec& spec);
 
+// A unit quad from (1, 1, 1) to (2, 2, 1) in one strip of four new vertices (two faces, one group).
+// Positions on whole steps of the bounds (other than 0) decode exactly.
+MeshSpec UnitQuadMesh();
+
 struct LightPointRecord
 {
     float position[3];
