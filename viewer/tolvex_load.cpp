@@ -57,12 +57,24 @@ bool CTolvexControl3D::LoadObjectFile(const CString& path)
     RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
     ReleaseObjects();
     ReleaseLights();
+    bool recognised = false;
     {
         CMappedFile file(path, true);
-        LoadObjectFromMemory(file.GetData(), static_cast<unsigned long>(file.GetSize()));
+        recognised = LoadObjectFromMemory(file.GetData(), static_cast<unsigned long>(file.GetSize()));
     }
-    // When the codec rejects the file, the engine's model formats get it (LRLoadModel) once model
-    // loading exists; until then such a file leaves the scene empty.
+    if (!recognised)
+    {
+        // Not an object file: the engine's own model formats (X files among them) may know it.
+        LMK::Model_* model = nullptr;
+        if (SUCCEEDED(LRLoadModel(path, true, true, &model)) && model)
+        {
+            LMK::Object_* object = nullptr;
+            LRCreateObject(model, &object, nullptr);
+            m_objects.push_back(object);
+            LMK::LoadedPart_* part = model;
+            LRReleaseLoadedPart(&part);
+        }
+    }
     bool loaded = HasObjects();
     // The shadows (m_bShadows) follow the fit once their computation exists.
     if (loaded) StandardOrientation();

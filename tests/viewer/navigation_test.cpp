@@ -8,6 +8,7 @@
 #include "platform/win32/user_host.h"
 #include "tests/support/material_pack_writer.h"
 #include "tests/support/png_image.h"
+#include "tests/support/xfile_writer.h"
 #include "viewer/navigation.h"
 #include "viewer/tolvex_control.h"
 #include "viewer/viewer_app.h"
@@ -112,8 +113,10 @@ protected:
         fs::remove_all(root_);
     }
 
-    // Starts the program on the house; `script` runs once the first timer tick has loaded it.
-    void Run(const std::function<void(OneStepBackend&, HWND, CTolvexControl3D&)>& script)
+    // Starts the program on the house (or another file in the test's folder); `script` runs once the
+    // first timer tick has loaded it.
+    void Run(const std::function<void(OneStepBackend&, HWND, CTolvexControl3D&)>& script,
+             const std::string& startFile = "house.tolvex")
     {
         OneStepBackend backend;
         backend.step = [&](HWND w)
@@ -125,7 +128,7 @@ protected:
             script(backend, w, *viewer);
         };
         ferolt::viewer::ResetProcessStateForTests();
-        std::string exe = "ferolt", file = (root_ / "house.tolvex").string();
+        std::string exe = "ferolt", file = (root_ / startFile).string();
         char* argv[] = {exe.data(), file.data(), nullptr};
         EXPECT_EQ(AfxWinMain(2, argv), 1);
         EXPECT_TRUE(backend.ran);
@@ -157,6 +160,28 @@ TEST_F(NavigationTest, StartFileLoadsOnTheFirstTickAndTheNextPaintShowsTheModel)
             EXPECT_NE(centre, background);
             EXPECT_NE(viewer.m_renderView.camera, nullptr);
         });
+}
+
+TEST_F(NavigationTest, XFileOnTheCommandLineIsShown)
+{
+    // Not an object file: the codec rejects it and the engine's model loader reads it.
+    ferolt::test::XFileSpec spec;
+    spec.meshes = {ferolt::test::XCubeMesh()};
+    const std::vector<uint8_t> cube = ferolt::test::WriteXFile(spec, ferolt::test::XEncoding::Binary);
+    std::ofstream(root_ / "Cube.x", std::ios::binary)
+        .write(reinterpret_cast<const char*>(cube.data()), static_cast<std::streamsize>(cube.size()));
+    Run(
+        [](OneStepBackend& backend, HWND w, CTolvexControl3D& viewer)
+        {
+            ASSERT_EQ(viewer.m_objects.size(), 1u);
+            backend.RunPending();
+            RECT client{};
+            GetClientRect(w, &client);
+            const uint32_t background = backend.Pixel(w, 1, 1) & 0xFFFFFF;
+            const uint32_t centre = backend.Pixel(w, client.right / 2, client.bottom / 2) & 0xFFFFFF;
+            EXPECT_NE(centre, background);
+        },
+        "Cube.x");
 }
 
 // Home fits the house from the standard direction; 0 fits it along whatever direction the view has.
