@@ -156,24 +156,49 @@ std::vector<DWORD> AdjacencyFromIndices(const std::vector<uint32_t>& indices, co
         uint8_t edge;
         bool forward; // lo -> hi in the face's winding
     };
-    std::vector<Edge> edges;
-    edges.reserve(faces * 3);
+    // Edges ordered by (lo, hi, face, edge): a counting sort on lo keeps the face order that the walk
+    // below produced, and each lo's few edges are then put in hi order without disturbing it.
+    std::vector<Edge> unordered;
+    unordered.reserve(faces * 3);
+    DWORD highestLo = 0;
     for (size_t f = 0; f < faces; ++f)
         for (int k = 0; k < 3; ++k)
         {
             DWORD a = reps[indices[f * 3 + k]];
             DWORD b = reps[indices[f * 3 + (k + 1) % 3]];
             if (a == b) continue;
-            edges.push_back({std::min(a, b), std::max(a, b), DWORD(f), uint8_t(k), a < b});
+            unordered.push_back({std::min(a, b), std::max(a, b), DWORD(f), uint8_t(k), a < b});
+            highestLo = std::max(highestLo, std::min(a, b));
         }
-    std::sort(edges.begin(), edges.end(),
-              [](const Edge& x, const Edge& y)
-              {
-                  if (x.lo != y.lo) return x.lo < y.lo;
-                  if (x.hi != y.hi) return x.hi < y.hi;
-                  if (x.face != y.face) return x.face < y.face;
-                  return x.edge < y.edge;
-              });
+    std::vector<size_t> start(unordered.empty() ? 1 : size_t(highestLo) + 2, 0);
+    for (const Edge& e : unordered)
+        ++start[size_t(e.lo) + 1];
+    for (size_t i = 1; i < start.size(); ++i)
+        start[i] += start[i - 1];
+    std::vector<Edge> edges(unordered.size());
+    {
+        std::vector<size_t> next(start.begin(), start.end() - 1);
+        for (const Edge& e : unordered)
+            edges[next[e.lo]++] = e;
+    }
+    for (size_t lo = 0; lo + 1 < start.size(); ++lo)
+    {
+        auto first = edges.begin() + static_cast<std::ptrdiff_t>(start[lo]);
+        auto last = edges.begin() + static_cast<std::ptrdiff_t>(start[lo + 1]);
+        if (last - first > 16)
+        {
+            std::stable_sort(first, last, [](const Edge& x, const Edge& y) { return x.hi < y.hi; });
+            continue;
+        }
+        for (auto i = first + 1; i < last; ++i)
+        {
+            const Edge moving = *i;
+            auto j = i;
+            for (; j > first && (j - 1)->hi > moving.hi; --j)
+                *j = *(j - 1);
+            *j = moving;
+        }
+    }
     std::vector<bool> used(edges.size(), false);
     for (size_t begin = 0; begin < edges.size();)
     {
@@ -502,6 +527,7 @@ HRESULT D3DXCleanMesh(D3DXCLEANTYPE CleanType, LPD3DXMESH pMeshIn, const DWORD* 
         {
             // A face lying back to back on the corners of an earlier face gets corners of its own.
             std::unordered_map<uint64_t, DWORD> seen;
+            seen.reserve(faces);
             for (DWORD f = 0; f < faces; ++f)
             {
                 uint32_t c[3] = {indices[f * 3], indices[f * 3 + 1], indices[f * 3 + 2]};
@@ -531,18 +557,29 @@ HRESULT D3DXCleanMesh(D3DXCLEANTYPE CleanType, LPD3DXMESH pMeshIn, const DWORD* 
         {
             // Faces around a vertex that are not joined through edges at that vertex form separate
             // fans; every fan after the first gets its own copy of the vertex.
-            std::vector<std::vector<DWORD>> incident(count);
-            for (DWORD f = 0; f < faces; ++f)
-                for (int k = 0; k < 3; ++k)
-                    incident[indices[f * 3 + k]].push_back(f);
+            // The faces at each vertex, in face order, as one array with a start per vertex.
+            std::vector<size_t> first(size_t(count) + 1, 0);
+            for (size_t i = 0; i < size_t(faces) * 3; ++i)
+                ++first[size_t(indices[i]) + 1];
+            for (size_t v = 1; v < first.size(); ++v)
+                first[v] += first[v - 1];
+            std::vector<DWORD> incident(size_t(faces) * 3);
+            {
+                std::vector<size_t> next(first.begin(), first.end() - 1);
+                for (DWORD f = 0; f < faces; ++f)
+                    for (int k = 0; k < 3; ++k)
+                        incident[next[indices[f * 3 + k]]++] = f;
+            }
+            std::vector<DWORD> parent, copyOf;
             const DWORD original = count;
             for (DWORD v = 0; v < original; ++v)
             {
-                std::vector<DWORD>& fs = incident[v];
-                fs.erase(std::unique(fs.begin(), fs.end()), fs.end());
-                if (fs.size() < 2) continue;
-                std::vector<DWORD> parent(fs.size());
-                for (size_t i = 0; i < fs.size(); ++i)
+                DWORD* const fsBegin = incident.data() + first[v];
+                DWORD* const fsEnd = std::unique(fsBegin, incident.data() + first[size_t(v) + 1]);
+                const size_t n = size_t(fsEnd - fsBegin);
+                if (n < 2) continue;
+                parent.resize(n);
+                for (size_t i = 0; i < n; ++i)
                     parent[i] = DWORD(i);
                 auto find = [&](DWORD i)
                 {
@@ -550,27 +587,27 @@ HRESULT D3DXCleanMesh(D3DXCLEANTYPE CleanType, LPD3DXMESH pMeshIn, const DWORD* 
                         i = parent[i] = parent[parent[i]];
                     return i;
                 };
-                for (size_t i = 0; i < fs.size(); ++i)
+                for (size_t i = 0; i < n; ++i)
                 {
-                    const DWORD f = fs[i];
+                    const DWORD f = fsBegin[i];
                     for (int k = 0; k < 3; ++k)
                     {
                         if (indices[f * 3 + k] != v && indices[f * 3 + (k + 1) % 3] != v) continue;
                         const DWORD g = adjacency[f * 3 + k];
-                        auto it = std::lower_bound(fs.begin(), fs.end(), g);
-                        if (g == UNUSED32 || it == fs.end() || *it != g) continue;
-                        DWORD a = find(DWORD(i)), b = find(DWORD(it - fs.begin()));
+                        const DWORD* it = std::lower_bound(fsBegin, fsEnd, g);
+                        if (g == UNUSED32 || it == fsEnd || *it != g) continue;
+                        DWORD a = find(DWORD(i)), b = find(DWORD(it - fsBegin));
                         if (a != b) parent[std::max(a, b)] = std::min(a, b);
                     }
                 }
-                std::vector<DWORD> copyOf(fs.size(), UNUSED32);
-                for (size_t i = 0; i < fs.size(); ++i)
+                copyOf.assign(n, UNUSED32);
+                for (size_t i = 0; i < n; ++i)
                 {
                     const DWORD root = find(DWORD(i));
                     if (root == find(0)) continue;
                     if (copyOf[root] == UNUSED32) copyOf[root] = duplicate(v);
                     for (int k = 0; k < 3; ++k)
-                        if (indices[fs[i] * 3 + k] == v) indices[fs[i] * 3 + k] = copyOf[root];
+                        if (indices[fsBegin[i] * 3 + k] == v) indices[fsBegin[i] * 3 + k] = copyOf[root];
                 }
             }
         }
