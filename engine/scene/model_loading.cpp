@@ -11,11 +11,11 @@
 #include "engine/core/globals.h"
 #include "engine/core/lr_material_api.h"
 #include "engine/core/material.h"
-#include "engine/core/material_loader_lists.h"
 #include "engine/scene/model.h"
 #include "engine/scene/model_animation.h"
 #include "engine/scene/model_api.h"
 #include "engine/scene/model_formats.h"
+#include "engine/scene/model_lists.h"
 #include "platform/bytes/byte_reader.h"
 #include "platform/win32/winbase.h"
 
@@ -235,51 +235,6 @@ void SetLoaderDirectories(const char* directory)
     SetModelCurrentDirectory(directory);
 }
 
-void LoadLevels(Model_* model, const char* resolvedName, DWORD shared, BYTE allow3DS, BYTE noResmooth, BYTE noLODs,
-                BYTE noAlternatives)
-{
-    AllLoaders_& loaders = CurrentGlobals->loaders;
-    // A model found already built has its lists from the first time.
-    if (!noLODs && model->lods.empty())
-    {
-        lumoVector<LoaderLODStruct_TYP> list;
-        if (loaders.GetLODs(LoadedPartModel, resolvedName, &list) == 0)
-        {
-            std::vector<LoaderLODStruct_TYP> ordered(list.begin(), list.end());
-            std::stable_sort(ordered.begin(), ordered.end(),
-                             [](const auto& a, const auto& b) { return a.value < b.value; });
-            ordered.erase(std::unique(ordered.begin(), ordered.end(),
-                                      [](const auto& a, const auto& b) { return a.value == b.value; }),
-                          ordered.end());
-            for (const LoaderLODStruct_TYP& entry : ordered)
-            {
-                Model_* lod = nullptr;
-                if (LRLoadModelEx(entry.name, shared, allow3DS, noResmooth, &lod, 1, 1) != S_OK || !lod) continue;
-                if (lod == model)
-                    lod->Release(); // a model is not its own level of detail
-                else
-                    model->lods.push_back({lod, entry.value});
-            }
-        }
-    }
-    if (!noAlternatives && model->alternatives.empty())
-    {
-        lumoVector<LoaderAlternativeStruct_TYP> list;
-        if (loaders.GetAlternatives(LoadedPartModel, resolvedName, &list) == 0)
-            for (const LoaderAlternativeStruct_TYP& entry : list)
-            {
-                Model_* alternative = nullptr;
-                if (LRLoadModelEx(entry.name, shared, allow3DS, noResmooth, &alternative, 0, 1) != S_OK ||
-                    !alternative)
-                    continue;
-                if (alternative == model)
-                    alternative->Release();
-                else
-                    model->alternatives.push_back({alternative, entry.value});
-            }
-    }
-}
-
 HRESULT LoadByName(const char* name, DWORD shared, BYTE allow3DS, BYTE noResmooth, Model_** out, BYTE noLODs,
                    BYTE noAlternatives)
 {
@@ -307,7 +262,10 @@ HRESULT LoadByName(const char* name, DWORD shared, BYTE allow3DS, BYTE noResmoot
     }
     else
         *out = static_cast<Model_*>(record->object);
-    LoadLevels(*out, record->resolvedName, shared, allow3DS, noResmooth, noLODs, noAlternatives);
+    // A model found already built has its lists from the first time; loading them again would append
+    // every entry a second time.
+    LoadModelLists(*out, record->resolvedName, shared, allow3DS, noResmooth, noLODs || !(*out)->lods.empty(),
+                   noAlternatives || !(*out)->alternatives.empty(), LRLoadModelEx);
     return S_OK;
 }
 } // namespace
