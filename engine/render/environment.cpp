@@ -10,6 +10,7 @@
 #include "engine/core/material_apply.h"
 #include "engine/core/material_textures.h"
 #include "engine/render/pass_setup.h"
+#include "engine/scene/model.h"
 
 namespace LMK
 {
@@ -17,12 +18,6 @@ static_assert(std::endian::native == std::endian::little, "records are read in p
 
 namespace
 {
-bool IsPictureType(DWORD type)
-{
-    return type == EnvironmentPicture || type == EnvironmentScreenPictureMirrored ||
-           type == EnvironmentScreenPictureWrapped || type == EnvironmentScreenPictureOffset;
-}
-
 void DrawEnvironment(Environment_* environment, View_* camera, BackBufferPart_* part,
                      RenderViewStruct_TYP* view, PassContextStruct_TYP* pass)
 {
@@ -35,6 +30,11 @@ void DrawEnvironmentSecondModel(Environment_* environment, RenderViewStruct_TYP*
     environment->DrawSecondModel(view, part, pass);
 }
 
+void BeginFog(FogStruct_TYP* fog, IDirect3DDevice9* device, bool stencilled, bool finalPass)
+{
+    fog->Begin(device, stencilled, finalPass);
+}
+
 // The frame pass reaches environments through its background hooks. This file is always linked with the
 // pass (which clears through ClearToPlainBackground), so the hooks are in place before any frame.
 struct InstallBackgroundHooks
@@ -43,20 +43,17 @@ struct InstallBackgroundHooks
     {
         BackgroundHooks.drawEnvironment = &DrawEnvironment;
         BackgroundHooks.drawSecondModel = &DrawEnvironmentSecondModel;
+        BackgroundHooks.beginFog = &BeginFog;
     }
 } installBackgroundHooks;
 
-// The height of a panorama cylinder: from the view angle, else from the first picture's proportions.
-float PanoramaHeight(const EnvironmentStruct_TYP& d, Texture_* first)
-{
-    if (d.viewAngle != 0.0f) return std::tan(d.viewAngle / 2.0f);
-    UINT width = 0, height = 0;
-    if (first && SUCCEEDED(GetMaterialTextureImageSize(first, &width, &height)) && width != 0)
-        return height != 0 ? D3DX_PI * static_cast<float>(height) / static_cast<float>(width)
-                           : D3DX_PI / static_cast<float>(width);
-    return 1.0f;
-}
 } // namespace
+
+bool IsPictureType(DWORD type)
+{
+    return type == EnvironmentPicture || type == EnvironmentScreenPictureMirrored ||
+           type == EnvironmentScreenPictureWrapped || type == EnvironmentScreenPictureOffset;
+}
 
 bool ReadEnvironmentRecord(const void* data, size_t size, EnvironmentStruct_TYP* out, std::string_view* names)
 {
@@ -105,9 +102,8 @@ D3DCOLOR ColorValueToD3DColor(const D3DCOLORVALUE* color)
 void ClearToPlainBackground(IDirect3DDevice9* device, const PassContextStruct_TYP* pass, D3DCOLOR color)
 {
     if (!device) return;
-    const bool keepPicture = pass && (pass->testStencil || pass->finalPass);
-    if (keepPicture)
-        device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+    if (pass && (pass->testStencil || pass->finalPass))
+        FillScreenWhereStencilGreater(device, color, pass->finalPass != 0);
     else
         device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, color, 1.0f, 0);
 }
@@ -153,12 +149,11 @@ Environment_::Environment_(const EnvironmentStruct_TYP* source)
     }
     description.textures = textures_.empty() ? nullptr : textures_.data();
 
-    // The gradient texture and the background models are made with the textured backgrounds; until then
-    // every type but the plain colour has no model and is drawn as the default background.
     const DWORD type = description.type;
+    float h = 1.0f;
+    if (type != EnvironmentPlainColor) model = BuildModel(&h);
     if (type != EnvironmentPlainColor && !IsPictureType(type))
     {
-        const float h = type == EnvironmentPanorama ? PanoramaHeight(description, TextureAt(0)) : 1.0f;
         D3DXMATRIX lift, turn;
         D3DXMatrixTranslation(&lift, 0.0f, 0.0f, description.heightOffset * h);
         D3DXMatrixRotationZ(&turn, description.turn);
@@ -174,6 +169,8 @@ Environment_::~Environment_()
         ReleaseMaterialTexture(&texture);
     ReleaseMaterialTexture(&description.overlay);
     delete placement;
+    if (model) model->Release();
+    if (secondModel) secondModel->Release();
 }
 
 void Environment_::Release()
@@ -186,23 +183,6 @@ Texture_* Environment_::TextureAt(DWORD i) const
     return i < textures_.size() ? textures_[i] : nullptr;
 }
 
-void Environment_::Draw(View_*, BackBufferPart_* part, RenderViewStruct_TYP* view,
-                        PassContextStruct_TYP* pass, D3DXMATRIX*)
-{
-    if (!part) return;
-    IDirect3DDevice9* device = part->GetD3DDevice();
-    const DWORD type = description.type;
-    const bool depthOnlyObjects = view && view->depthOnlyObjects && view->depthOnlyObjects->Size() != 0;
-    if (!model && type != EnvironmentPlainColor)
-        ClearToPlainBackground(device, pass, kDefaultBackgroundColor);
-    else if (depthOnlyObjects || type == EnvironmentPlainColor || IsPictureType(type))
-        ClearToPlainBackground(device, pass, color0);
-    else if (device)
-        device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
-    // Backgrounds with geometry are drawn here once they are built.
-}
-
-void Environment_::DrawSecondModel(RenderViewStruct_TYP*, BackBufferPart_*, PassContextStruct_TYP*) {}
 } // namespace LMK
 
 HRESULT LRInitEnvironmentStruct(LMK::EnvironmentStruct_TYP* description)

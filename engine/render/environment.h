@@ -18,6 +18,7 @@ class Texture_;
 class Model_;
 class View_;
 class BackBufferPart_;
+class ModelConstructor_;
 
 // Background types. 1000 and 1001 are older numbers of 0 and 1.
 constexpr DWORD EnvironmentPlainColor = 0;
@@ -107,8 +108,17 @@ bool ReadEnvironmentRecord(const void* data, size_t size, EnvironmentStruct_TYP*
 D3DCOLOR ColorValueToD3DColor(const D3DCOLORVALUE* color);
 
 // A plain-colour background: target and depth cleared to `color`. Where a stencil test or the final
-// pass after mirrors keeps the picture, only depth starts afresh.
+// pass after mirrors keeps the picture, only the pixels the stencil leaves to this pass are filled.
 void ClearToPlainBackground(IDirect3DDevice9* device, const PassContextStruct_TYP* pass, D3DCOLOR color);
+// Depth cleared to 1.0 everywhere; the colour filled where the stencil is below 2 in the final pass
+// (below 1 otherwise), and the stencil there set to 0 (fog.cpp).
+void FillScreenWhereStencilGreater(IDirect3DDevice9* device, D3DCOLOR color, bool finalPass);
+
+// Pictures (a fixed camera's view, or filling the screen) are seen straight on through a camera of
+// their own.
+bool IsPictureType(DWORD type);
+// The height of a panorama cylinder: from the view angle, else from the first picture's proportions.
+float PanoramaHeight(const EnvironmentStruct_TYP& description, Texture_* first);
 
 // A background made from a description; counted, and never changed after creation.
 class Environment_
@@ -133,6 +143,13 @@ public:
               D3DXMATRIX* out);
     // Nothing creates a second model, so this returns at once.
     void DrawSecondModel(RenderViewStruct_TYP* view, BackBufferPart_* part, PassContextStruct_TYP* pass);
+
+    // The background geometry of the description's type (environment_model.cpp); null for colours and
+    // unknown types. *heightScale is the panorama's half-height, 1 for the others.
+    Model_* BuildModel(float* heightScale);
+    // Sets the constructor's current material for the faces of picture i: the picture lit in full, or,
+    // without one, colour 0 as ambient.
+    void CreateFaceMaterial(ModelConstructor_* constructor, DWORD i);
 
     Model_* model;       // null for colour backgrounds or when building failed
     Model_* secondModel; // nothing in the system creates one

@@ -1,7 +1,6 @@
 #include "engine/render/pass_setup.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "engine/core/backbuffer.h"
 #include "engine/core/globals.h"
@@ -179,12 +178,7 @@ void DrawBackground(const PassSetupStruct_TYP& setup)
         if (fog && fog->on)
         {
             device->SetRenderState(D3DRS_FOGENABLE, TRUE);
-            device->SetRenderState(D3DRS_FOGCOLOR, fog->color);
-            DWORD bits = 0;
-            std::memcpy(&bits, &fog->start, sizeof bits);
-            device->SetRenderState(D3DRS_FOGSTART, bits);
-            std::memcpy(&bits, &fog->end, sizeof bits);
-            device->SetRenderState(D3DRS_FOGEND, bits);
+            fog->SetStates(device);
         }
     }
     device->SetRenderState(D3DRS_LIGHTING, TRUE);

@@ -25,6 +25,12 @@ struct FogStruct_TYP
     D3DCOLOR color;
     BYTE clearsBackground; // clear to the fog colour instead of drawing the environment
     BYTE on;
+
+    // Fog on, the target cleared to the fog colour (only where the stencil leaves it to this pass when
+    // stencilled), then the fog states (fog.cpp).
+    void Begin(IDirect3DDevice9* device, bool stencilled, bool finalPass);
+    // Fog colour, start and end.
+    void SetStates(IDirect3DDevice9* device) const;
 };
 
 // Backgrounds and fog have their own machinery, which installs itself here; until it does, an

@@ -1,6 +1,7 @@
 // Backgrounds: the stored record read field by field, the description calls, environments as counted
 // objects, and what a frame shows behind its scene for each kind of background.
 #include "engine/render/environment.h"
+#include "engine/scene/mesh.h"
 #include "render_view_fixture.h"
 #include "tests/support/environment_record_writer.h"
 
@@ -230,7 +231,7 @@ TEST_F(EnvironmentTest, CreateAndReleaseCountReferences)
     ASSERT_EQ(LRCreateEnvironment(&d, &environment_), S_OK);
     ASSERT_NE(environment_, nullptr);
     EXPECT_EQ(environment_->refCount, 1u);
-    EXPECT_EQ(environment_->model, nullptr);
+    EXPECT_EQ(environment_->model, nullptr) << "a gradient without its gradient texture";
     EXPECT_EQ(environment_->secondModel, nullptr);
     LMK::Environment_* second = environment_;
     second->AddRef();
@@ -302,14 +303,15 @@ TEST_F(EnvironmentTest, CreationNormalisesTheDescriptionAndPlacesTheModel)
     EXPECT_EQ(environment_->TextureAt(0xFFFFFFFEu), nullptr);
 }
 
-// A box in the middle of the window: what shows around it is the background.
-TEST_F(EnvironmentTest, PlainColourShowsBehindTheSceneOtherTypesShowTheDefault)
+// A box in the middle of the window: what shows around it is the background. Backgrounds with geometry
+// but without pictures are drawn unlit, so in white.
+TEST_F(EnvironmentTest, EveryTypeShowsBehindTheScene)
 {
     Start({{0, 0, 64, 48}});
     HWND w = Window({0, 0, 32, 24});
     LMK::BackBuffer_* bb = BackBuffer(w);
     Camera({0, 0, 5}, 4, 3);
-    LMK::Object_* box = AddBox({0, 0, 0}, 0.5f, Uniform(1, 1, 1));
+    LMK::Object_* box = AddBox({0, 0, 0}, 0.5f, Uniform(1, 0, 0));
     struct Case
     {
         const char* name;
@@ -321,9 +323,13 @@ TEST_F(EnvironmentTest, PlainColourShowsBehindTheSceneOtherTypesShowTheDefault)
         {"plain colour", true, true, 0, 0xFF7F3F},
         {"plain colour, old number", true, true, 1000, 0xFF7F3F},
         {"no description: black", true, false, 0, 0x000000},
-        {"gradient sphere", true, true, 1, kBackground},
-        {"cube", true, true, 5, kBackground},
-        {"screen picture", true, true, 1003, kBackground},
+        {"gradient without its gradient: the default", true, true, 1, kBackground},
+        {"textured sphere", true, true, 3, 0xFFFFFF},
+        {"panorama", true, true, 4, 0xFFFFFF},
+        {"cube", true, true, 5, 0xFFFFFF},
+        {"picture", true, true, 2, 0xFFFFFF},
+        {"screen picture", true, true, 1003, 0xFFFFFF},
+        {"unknown type: cleared only", true, true, 7, kBackground},
     };
     for (const Case& c : cases)
     {
@@ -341,7 +347,79 @@ TEST_F(EnvironmentTest, PlainColourShowsBehindTheSceneOtherTypesShowTheDefault)
         ASSERT_EQ(Render(&v, {box}), S_OK);
         EXPECT_EQ(backend_.Pixel(w, 0, 0) & 0xFFFFFF, c.expected) << std::hex << (backend_.Pixel(w, 0, 0));
         EXPECT_EQ(backend_.Pixel(w, 31, 23) & 0xFFFFFF, c.expected);
-        EXPECT_TRUE(Near(backend_.Pixel(w, 16, 12), {255, 255, 255}, 8)) << "the box is in front";
+        EXPECT_TRUE(Near(backend_.Pixel(w, 16, 12), {255, 0, 0}, 8)) << "the box is in front";
+        LRReleaseEnvironment(&environment_);
+    }
+}
+} // namespace
+
+namespace
+{
+// Every face of every background turns toward the eye at the centre, and the geometry has the shape of
+// its type: a unit sphere, a cylinder of radius 1 and half-height h, a cube of half-size 1, one quad.
+TEST_F(EnvironmentTest, BackgroundGeometryTurnsInward)
+{
+    Start({{0, 0, 64, 48}});
+    struct Case
+    {
+        const char* name;
+        DWORD type;
+        float viewAngle;
+        DWORD faces;
+        DWORD subsets;
+    } cases[] = {
+        // 448 quads and two caps of 32 triangles.
+        {"textured sphere", 3, 0, 2 * 448 + 64, 1},
+        // Without pictures: one piece of 32 segments, a floor and a ceiling of 32 triangles each.
+        {"panorama", 4, D3DX_PI / 2, 2 * 32 + 64, 1},
+        {"cube", 5, 0, 12, 6},
+        {"picture", 2, 0, 2, 1},
+        {"screen picture", 1004, 0, 2, 1},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        LMK::EnvironmentStruct_TYP d;
+        LRInitEnvironmentStruct(&d);
+        d.type = c.type;
+        d.viewAngle = c.viewAngle;
+        ASSERT_EQ(LRCreateEnvironment(&d, &environment_), S_OK);
+        LMK::Model_* model = environment_->model;
+        ASSERT_NE(model, nullptr);
+        EXPECT_EQ(model->TotalFaceCount(), c.faces);
+        EXPECT_EQ(model->subsetCount, c.subsets);
+        LMK::LKXMesh_* part = model->PrimaryParts()[0];
+        void* v = nullptr;
+        void* i = nullptr;
+        ASSERT_EQ(part->mesh->LockVertexBuffer(D3DLOCK_READONLY, &v), S_OK);
+        ASSERT_EQ(part->mesh->LockIndexBuffer(D3DLOCK_READONLY, &i), S_OK);
+        const auto* vertices = static_cast<const LMK::ModelVertexStruct_TYP*>(v);
+        const auto* indices = static_cast<const WORD*>(i);
+        int outward = 0, offShape = 0;
+        for (DWORD f = 0; f < part->mesh->GetNumFaces(); ++f)
+        {
+            D3DXVECTOR3 p[3];
+            for (int k = 0; k < 3; ++k)
+            {
+                p[k] = D3DXVECTOR3(vertices[indices[3 * f + k]].position);
+                const float radial = std::sqrt(p[k].x * p[k].x + p[k].y * p[k].y);
+                const float length = D3DXVec3Length(&p[k]);
+                const float box = std::max({std::fabs(p[k].x), std::fabs(p[k].y), std::fabs(p[k].z)});
+                const bool onShape = (c.type == 1 || c.type == 3) ? std::fabs(length - 1) < 1e-5f
+                                     : c.type == 4 ? std::fabs(radial - 1) < 1e-5f || radial < 1e-6f ||
+                                                         std::fabs(std::fabs(p[k].z) - 1) < 1e-5f
+                                                   : std::fabs(box - 1) < 1e-6f;
+                offShape += !onShape;
+            }
+            D3DXVECTOR3 n, centre = (p[0] + p[1] + p[2]) / 3.0f;
+            const D3DXVECTOR3 a = p[1] - p[0], b = p[2] - p[0];
+            D3DXVec3Cross(&n, &a, &b);
+            outward += D3DXVec3Dot(&n, &centre) >= 0.0f;
+        }
+        part->mesh->UnlockIndexBuffer();
+        part->mesh->UnlockVertexBuffer();
+        EXPECT_EQ(outward, 0);
+        EXPECT_EQ(offShape, 0);
         LRReleaseEnvironment(&environment_);
     }
 }

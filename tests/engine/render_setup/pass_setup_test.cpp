@@ -259,7 +259,7 @@ TEST_F(PassSetupTest, ClearsAndBackgroundByMode)
     const ClearCase cases[] = {
         {"default background", LMK::DisplayModeTextured, 0, LMK::kDefaultBackgroundColor, 0xF, TRUE},
         {"hidden lines keep the default background", LMK::DisplayModeHiddenLines, 0, LMK::kDefaultBackgroundColor, 0xF, TRUE},
-        {"final pass keeps the marked picture", LMK::DisplayModeTextured, 1, before, 0xF, TRUE},
+        {"final pass keeps the mirrors' picture", LMK::DisplayModeTextured, 1, before, 0xF, TRUE},
         {"light-map baking clears white", LMK::DisplayModeLightMapBaking, 0, 0xFFFFFFFF, 0xF, TRUE},
         {"ID colours clear black", LMK::DisplayModeIdColoursAll, 0, 0xFF000000, 0xF, FALSE},
         {"light map only clears white", LMK::DisplayModeLightMapOnly, 0, 0xFFFFFFFF, 0xF, FALSE},
@@ -269,7 +269,8 @@ TEST_F(PassSetupTest, ClearsAndBackgroundByMode)
     {
         SCOPED_TRACE(c.name);
         device->SetRenderState(D3DRS_COLORWRITEENABLE, 0xF);
-        device->Clear(0, nullptr, D3DCLEAR_TARGET, before, 1.0f, 0);
+        // The final pass fills only where the stencil is below 2: here the mirrors marked everything.
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_STENCIL, before, 1.0f, c.finalPass ? 2 : 0);
         device->SetRenderState(D3DRS_LIGHTING, FALSE);
         pass = {};
         pass.finalPass = c.finalPass;
