@@ -738,3 +738,30 @@ TEST_F(ShadowTargetsTest, DropsTheRecordWhenHalfSizeFailsToo)
         if (s) s->Release();
 }
 } // namespace
+
+namespace
+{
+TEST_F(ShadowsTest, VisibilityPassScansTheImageToItsLastColumn)
+{
+    // An orthographic camera one world unit per pixel over a 64 x 64 image: pixel column i samples
+    // x = i - 32, so a strip over 30.6 < x < 31.4 shows in the last column only.
+    LMK::Object_* strip = AddQuad({D3DXVECTOR3(30.6f, -5, 0), D3DXVECTOR3(31.4f, -5, 0),
+                                   D3DXVECTOR3(31.4f, 5, 0), D3DXVECTOR3(30.6f, 5, 0)},
+                                  {1, 1, 1, 1});
+    LMK::SubsetAttributesStruct_TYP a{};
+    a.surfacePlane[2] = 1.0f;
+    a.specialSurface = 1;
+    ASSERT_EQ(LRSetSubsetAttributes(strip->model, 0, 0x5000, &a), S_OK);
+    scene_ = {strip};
+    LMK::View_* camera = nullptr;
+    const D3DXVECTOR3 eye(0, 0, 10), at(0, 0, 0), up(0, 1, 0);
+    ASSERT_EQ(LRCreateView(&eye, &at, &up, 1, 64, 64, 0.5f, 50, &camera), S_OK);
+    LMK::Light_* sun = Sun({0, 0, -1});
+    ASSERT_EQ(
+        LRComputeShadows(1, scene_.data(), 1, &sun, nullptr, &options_, nullptr, nullptr, false, camera, 64),
+        S_OK);
+    ASSERT_NE(strip->lightMaps[0], nullptr);
+    EXPECT_EQ(strip->lightMaps[0]->baked, 1);
+    LRReleaseView(&camera);
+}
+} // namespace
