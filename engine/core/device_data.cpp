@@ -4,14 +4,11 @@
 
 namespace LMK
 {
-namespace
-{
 IDirect3DDevice9* PrimaryDevice()
 {
     if (!CurrentGlobals || !CurrentGlobals->devices.primaryDevice) return nullptr;
     return CurrentGlobals->devices.primaryDevice->device;
 }
-} // namespace
 
 DeviceSpecificDataContainer_* DeviceSpecificDataHandler_::GetDataForDevice(IDirect3DDevice9* device, void* a,
                                                                            void* b)

@@ -8,6 +8,9 @@
 
 namespace LMK
 {
+// The root's primary device, where every resource makes its first copy; null without a started root.
+IDirect3DDevice9* PrimaryDevice();
+
 class DeviceSpecificDataContainer_
 {
 public:

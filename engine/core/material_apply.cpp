@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "engine/core/globals.h"
+#include "engine/core/material_textures.h"
 #include "engine/core/texture_stage_setups.h"
 #include "engine/render/light_map_texture.h"
 #include "engine/scene/model.h"
@@ -14,7 +15,8 @@
 
 namespace LMK
 {
-MaterialTextureAccessStruct_TYP MaterialTextureAccess;
+MaterialTextureAccessStruct_TYP MaterialTextureAccess = {
+    MaterialDeviceTexture, MaterialBumpSource, MaterialTextureAlternative, MaterialTextureAverageColor};
 StageTransformSetup_TYP StageTransformSetup = SetupStageTransformWithoutEffect;
 
 BYTE FactorByte(float x)

@@ -20,9 +20,8 @@ constexpr DWORD kFeatureLightMap = 0x10;
 constexpr DWORD kFeatureLayer = 0x20;
 constexpr DWORD kFeatureVariant = 0x40; // the flag-0x20000 set-ups
 
-// What application asks of a texture. Textures live outside the materials code; until the texture
-// layer fills these, a texture has no device copy and counts as absent. Tests put device textures
-// behind their own texture pointers here.
+// What application asks of a texture, filled by the texture layer (material_textures.h). Tests put
+// device textures behind their own texture pointers here.
 struct MaterialTextureAccessStruct_TYP
 {
     // The Direct3D texture of the texture's copy for the device; null when it cannot be made.

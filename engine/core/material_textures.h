@@ -1,6 +1,6 @@
 #pragma once
-// What a material asks of its textures, in one place. Textures are not part of the engine yet: until
-// they are, no texture loads, so every material's texture slots stay empty.
+// What a material asks of its textures, in one place.
+#include "platform/d3d9/d3d9.h"
 #include "platform/win32/windef.h"
 #include "platform/win32/winerror.h"
 
@@ -21,4 +21,10 @@ HRESULT GetMaterialTextureImageSize(Texture_* texture, UINT* width, UINT* height
 // A malloc'ed copy of the file name the texture was loaded under, for a description; null for a texture
 // without one. A bump map derived from another texture answers with its source's name when asked.
 char* GetMaterialTextureFileName(Texture_* texture, bool bumpMapSource);
+
+// Material application's view of a texture (MaterialTextureAccess).
+IDirect3DBaseTexture9* MaterialDeviceTexture(Texture_* texture, IDirect3DDevice9* device);
+Texture_* MaterialBumpSource(Texture_* bumpMap);
+bool MaterialTextureAlternative(Texture_* texture, DWORD index, Texture_** alternative, DWORD* value);
+bool MaterialTextureAverageColor(Texture_* texture, D3DCOLORVALUE* out);
 } // namespace LMK

@@ -1,5 +1,5 @@
-// Effects, texture effects and textures are not part of the engine yet: until they are,
-// nothing is made here, and the root's fields for them stay empty.
+// Effects and texture effects are not part of the engine yet: until they are, nothing is made here,
+// and the root's fields for them stay empty. Sprite textures are made by the texture layer.
 #include "engine/core/resource_links.h"
 
 #include "engine/core/globals.h"
@@ -9,16 +9,6 @@ namespace LMK
 void CreateTextureEffects() {}
 
 void DeleteTextureEffects() {}
-
-Texture_* CreateSpriteTexture(const void*, DWORD)
-{
-    return nullptr;
-}
-
-void ReleaseSpriteTexture(Texture_** texture)
-{
-    if (texture) *texture = nullptr;
-}
 
 void ReleaseEffect(Effect_** effect)
 {

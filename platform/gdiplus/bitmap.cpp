@@ -238,7 +238,10 @@ Bitmap::Bitmap(IStream* stream, BOOL)
         return;
     }
     img::Image decoded;
-    switch (img::Decode(bytes.data(), bytes.size(), &decoded))
+    // 32-bit BMP rows whose fourth byte is used carry alpha (the engine hands decoded JPEG-2000
+    // images on that way); rows that leave it blank stay opaque.
+    const img::DecodeOptions options{img::BmpRgb32Alpha::KeepUnlessAllZero};
+    switch (img::Decode(bytes.data(), bytes.size(), &decoded, options))
     {
     case img::Status::Ok:
         break;

@@ -93,6 +93,9 @@ protected:
         // What the pass set-up does for every part.
         device_->SetRenderState(D3DRS_ALPHAREF, 0xFE);
         device_->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_NOTEQUAL);
+        // Textures here are tokens, not texture objects: nothing of the real texture layer is asked.
+        savedAccess_ = LMK::MaterialTextureAccess;
+        LMK::MaterialTextureAccess = {};
         LMK::MaterialTextureAccess.deviceTexture = [](LMK::Texture_* t, IDirect3DDevice9*)
         {
             auto it = g_deviceTextures.find(t);
@@ -111,7 +114,7 @@ protected:
 
     void TearDown() override
     {
-        LMK::MaterialTextureAccess = {};
+        LMK::MaterialTextureAccess = savedAccess_;
         for (auto& [token, texture] : g_deviceTextures)
             texture->Release();
         g_deviceTextures.clear();
@@ -169,5 +172,6 @@ protected:
     IDirect3DDevice9* device_ = nullptr;
     LMK::StageValidationStruct_TYP table_[LMK::kStageValidationEntries]{};
     LMK::PartDrawContextStruct_TYP context_{};
+    LMK::MaterialTextureAccessStruct_TYP savedAccess_{};
 };
 } // namespace applytest
