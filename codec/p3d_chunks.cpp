@@ -1,5 +1,7 @@
 #include "codec/p3d_chunks.h"
 
+#include "platform/bytes/byte_reader.h"
+
 #include <cstring>
 
 namespace
@@ -149,15 +151,21 @@ void P3DParseSpecialFlags(const BYTE* data, size_t size, std::vector<DWORD>& out
 bool P3DParseTextureChunk(bool withoutFlags, const BYTE* data, size_t size, P3DTextureChunk& out)
 {
     out = {};
-    ChunkCursor in(data, size);
-    if (!withoutFlags && !in.U32(out.flags)) return false;
-    DWORD nameLength = 0;
-    const BYTE* name = nullptr;
-    if (!in.U32(nameLength) || !in.Take(nameLength, name)) return false;
-    const void* zero = nameLength ? std::memchr(name, 0, nameLength) : nullptr;
-    const size_t used = zero ? static_cast<size_t>(static_cast<const BYTE*>(zero) - name) : nameLength;
-    if (used) out.name.assign(reinterpret_cast<const char*>(name), used);
+    ferolt::ByteCursor in(data, size);
+    uint32_t flags = 0, nameLength = 0;
+    ferolt::ByteReader name;
+    std::string_view text;
+    // The name ends with a zero inside its declared length; a name without one is damaged.
+    if ((!withoutFlags && !in.U32(&flags)) || !in.U32(&nameLength) || !in.Take(nameLength, &name) ||
+        !name.CString(0, name.Size(), &text))
+    {
+        out = {};
+        return false;
+    }
+    out.flags = flags;
+    out.name.assign(text);
     out.imageSize = in.Remaining();
-    out.image = out.imageSize ? in.Current() : nullptr;
+    std::span<const uint8_t> image;
+    if (out.imageSize && in.Take(out.imageSize, &image)) out.image = image.data();
     return true;
 }

@@ -53,7 +53,8 @@ bool P3DParseAnimationChunk(const BYTE* data, size_t size, P3DAnimationChunk& ou
 // Type 11: size / 4 values; a remainder of 1 to 3 bytes is ignored.
 void P3DParseSpecialFlags(const BYTE* data, size_t size, std::vector<DWORD>& out);
 
-// Types 4 (no flags) and 6 (flags first): name and image data.
+// Types 4 (no flags) and 6 (flags first): name and image data. False when the name's length runs past
+// the chunk or no zero ends the name within it.
 struct P3DTextureChunk
 {
     DWORD flags = 0;

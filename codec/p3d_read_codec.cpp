@@ -305,8 +305,5 @@ void CP3DReadCodec::ReadTexture(DWORD type, const BYTE* data, size_t size)
     LMK::Texture_* texture = nullptr;
     m_textures.reserve(m_textures.size() + 1);
     if (DecodeTextureChunk(type == P3D_CHUNK_TEXTURE, chunk, size, texture) && texture)
-    {
         m_textures.push_back(texture);
-        SetMatChanges();
-    }
 }

@@ -1,6 +1,5 @@
-// The reader's calls into the engine. The engine's animation and texture readers are not part of the
-// build yet: until they are, the chunks that need them are read and bounded but create nothing (null
-// textures, no animations).
+// The reader's calls into the engine. The engine's animation reader is not part of the build yet:
+// until it is, animation chunks are read and bounded but create nothing.
 #include "codec/p3d_read_codec.h"
 
 #include "engine/core/material.h"
@@ -81,11 +80,10 @@ void CP3DReadCodec::ReleaseLight(LMK::Light_* light)
     LRReleaseLight(&light);
 }
 
-void CP3DReadCodec::ReleaseTexture(LMK::Texture_*) {}
-
-bool CP3DReadCodec::DecodeTextureChunk(bool, BlobStorageData&, size_t, LMK::Texture_*&)
+void CP3DReadCodec::ReleaseTexture(LMK::Texture_* texture)
 {
-    return false;
+    // After the engine stopped the texture is gone with it; the call then refuses and leaves it.
+    LRReleaseTexture(&texture);
 }
 
 bool CP3DReadCodec::LoadMaterialPack(P3DMaterialSet& set)
