@@ -265,6 +265,16 @@ TEST_F(TextureTest, RawPixels)
     EXPECT_EQ(LRCreateTextureFromPixels(nullptr, nullptr, 1, 1, nullptr, &texture), E_INVALIDARG);
     EXPECT_EQ(texture, nullptr);
     EXPECT_EQ(LRCreateTextureFromPixels(argb.data(), nullptr, 0, 1, nullptr, &texture), E_INVALIDARG);
+    // Pixels no device texture is made from report the failure and give no texture: too wide for the
+    // device itself and for the image decoder behind D3DX.
+    const std::vector<uint32_t> wide(0x10000, 0xFF808080u);
+    for (DWORD format : {DWORD(D3DFMT_A8R8G8B8), LMK::kDirectPixelsFormat})
+    {
+        auto options = kExact;
+        options.format = format;
+        EXPECT_TRUE(FAILED(LRCreateTextureFromPixels(wide.data(), nullptr, 0x10000, 1, &options, &texture)));
+        EXPECT_EQ(texture, nullptr);
+    }
     // A size whose byte count does not fit 32 bits is refused before anything is allocated or read.
     for (DWORD format : {DWORD(D3DFMT_A8R8G8B8), LMK::kDirectPixelsFormat})
     {
