@@ -209,12 +209,6 @@ void SetAddBlending(IDirect3DDevice9* device, bool add)
     device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
 }
 
-IDirect3DDevice9* PrimaryDevice()
-{
-    Device_* d = CurrentGlobals ? CurrentGlobals->devices.primaryDevice : nullptr;
-    return d ? d->device : nullptr;
-}
-
 DWORD FactorChannel(float c)
 {
     return static_cast<DWORD>(std::min(std::trunc(c * 255.0f + 0.5f), 255.0f));
