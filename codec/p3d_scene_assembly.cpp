@@ -1,11 +1,13 @@
 // Scene assembly: the tables that Read filled become engine objects, lights and model chunks.
 #include "codec/p3d_read_codec.h"
 
+#include "engine/core/file_numbers.h"
 #include "engine/core/material.h"
 #include "engine/engine_api.h"
 #include "engine/scene/model.h"
 
 #include <cstring>
+#include <memory>
 
 namespace
 {
@@ -36,11 +38,15 @@ void CP3DReadCodec::HandChunksToModel(P3DChunkEntry& entry)
 {
     for (LMK::ModelChunkStruct_TYP& chunk : entry.chunks)
     {
-        if (chunk.id == kSubsetAttributesChunkId)
-            ApplySubsetAttributes(entry.model, chunk);
+        // The entry lets go of the block before the engine is asked, so that a call that runs out of
+        // memory cannot leave it behind to be freed a second time.
+        const std::unique_ptr<BYTE[]> data(chunk.data);
+        LMK::ModelChunkStruct_TYP handed = chunk;
+        chunk.data = nullptr;
+        if (handed.id == kSubsetAttributesChunkId)
+            ApplySubsetAttributes(entry.model, handed);
         else
-            LRAddModelChunk(entry.model, &chunk); // the model keeps its own copy
-        delete[] chunk.data;
+            LRAddModelChunk(entry.model, &handed); // the model keeps its own copy
     }
     entry.chunks.clear();
 }
@@ -85,23 +91,26 @@ bool CP3DReadCodec::GetObjects(std::vector<LMK::Object_*>& objects, bool cloneMa
         for (const P3DInstanceRecord& record : entry.records)
         {
             if (record.outputIndex > kMaxOutputIndex) continue;
-            LMK::Object_* object = nullptr;
-            if (entry.model) LRCreateObject(entry.model, &object, &record.matrix);
+            // The later of two records with one output index takes the slot; the earlier object
+            // would otherwise be lost with its only reference. What the caller left there is theirs.
+            // The object is in its slot before anything else is asked of the engine, so that an
+            // allocation failing below leaves it with the caller to release, never leaked.
+            LMK::Object_*& slot = objects[record.outputIndex];
+            if (made[record.outputIndex] && slot) LRReleaseObject(&slot);
+            slot = nullptr;
+            made[record.outputIndex] = true;
+            // A placement that is not finite would place the object nowhere: the record makes none.
+            if (entry.model && LMK::IsFinitePlacement(record.matrix)) LRCreateObject(entry.model, &slot, &record.matrix);
+            LMK::Object_* object = slot;
             if (object)
             {
                 if (record.materialSet != 0 && record.materialSet <= m_materialSets.size())
                     ApplyMaterialSet(object, entry.model, m_materialSets[record.materialSet - 1],
                                      cloneMaterials);
                 if (record.lightGroup != 0 && record.lightGroup <= m_lightGroups.size())
-                    for (const P3DLightSlot& slot : m_lightGroups[record.lightGroup - 1])
-                        LRSetObjectLightPointLight(object, slot.lightPointIndex, slot.light);
+                    for (const P3DLightSlot& light : m_lightGroups[record.lightGroup - 1])
+                        LRSetObjectLightPointLight(object, light.lightPointIndex, light.light);
             }
-            // The later of two records with one output index takes the slot; the earlier object
-            // would otherwise be lost with its only reference. What the caller left there is theirs.
-            LMK::Object_*& slot = objects[record.outputIndex];
-            if (made[record.outputIndex] && slot) LRReleaseObject(&slot);
-            slot = object;
-            made[record.outputIndex] = true;
         }
     }
 
@@ -130,8 +139,8 @@ bool CP3DReadCodec::GetLights(std::vector<LMK::Light_*>& lights)
         for (const P3DLightSlot& slot : m_lightGroups[g])
             if (slot.light)
             {
+                lights.push_back(slot.light); // first, so that a reference is never added for nobody
                 AddRefLight(slot.light);
-                lights.push_back(slot.light);
             }
         break;
     }

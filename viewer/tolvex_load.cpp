@@ -1,6 +1,7 @@
 // Opening object files: the road from a file name through the codec to the window's scene.
 #include "codec/mapped_file.h"
 #include "codec/p3d_read_codec.h"
+#include "engine/core/file_numbers.h"
 #include "engine/core/material_textures.h"
 #include "engine/engine_api.h"
 #include "engine/scene/model.h"
@@ -8,6 +9,7 @@
 #include "viewer/tolvex_control.h"
 
 #include <cstring>
+#include <new>
 #include <string>
 
 namespace
@@ -58,22 +60,34 @@ bool CTolvexControl3D::LoadObjectFile(const CString& path)
     ReleaseObjects();
     ReleaseLights();
     bool recognised = false;
+    try
     {
-        CMappedFile file(path, true);
-        recognised = LoadObjectFromMemory(file.GetData(), static_cast<unsigned long>(file.GetSize()));
-    }
-    if (!recognised)
-    {
-        // Not an object file: the engine's own model formats (X files among them) may know it.
-        LMK::Model_* model = nullptr;
-        if (SUCCEEDED(LRLoadModel(path, true, true, &model)) && model)
         {
-            LMK::Object_* object = nullptr;
-            LRCreateObject(model, &object, nullptr);
-            m_objects.push_back(object);
-            LMK::LoadedPart_* part = model;
-            LRReleaseLoadedPart(&part);
+            CMappedFile file(path, true);
+            recognised = LoadObjectFromMemory(file.GetData(), static_cast<unsigned long>(file.GetSize()));
         }
+        if (!recognised)
+        {
+            // Not an object file: the engine's own model formats (X files among them) may know it.
+            LMK::Model_* model = nullptr;
+            if (SUCCEEDED(LRLoadModel(path, true, true, &model)) && model)
+            {
+                LMK::Object_* object = nullptr;
+                LRCreateObject(model, &object, nullptr);
+                m_objects.push_back(object);
+                LMK::LoadedPart_* part = model;
+                LRReleaseLoadedPart(&part);
+            }
+        }
+    }
+    catch (const std::bad_alloc&)
+    {
+        // Memory ran out somewhere on the load path: the file gives an empty scene, as one the codec
+        // refuses does. The codec released what it held as the exception left it.
+        ReleaseObjects();
+        ReleaseLights();
+        m_viewpoints.clear();
+        m_viewpointNames.clear();
     }
     bool loaded = HasObjects();
     // The shadows (m_bShadows) follow the fit once their computation exists.
@@ -121,8 +135,12 @@ bool CTolvexControl3D::LoadObjectFromMemory(const unsigned char* data, unsigned 
                 if (n > 0) m_nPendingViewpoint = 0;
                 for (size_t k = 0; k < n; ++k)
                 {
+                    // Target, eye and field; the last float is not read.
+                    float values[8];
+                    std::memcpy(values, chunk.data + k * sizeof(P3DViewpointRecord), sizeof values);
+                    if (!LMK::AllFinite(values, 7)) continue;
                     P3DViewpointRecord record;
-                    std::memcpy(&record, chunk.data + k * sizeof(record), sizeof(record));
+                    std::memcpy(&record, values, sizeof record);
                     m_viewpoints.push_back(record);
                 }
             }

@@ -1,5 +1,7 @@
 #include "engine/core/light_record.h"
 
+#include "engine/core/file_numbers.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -41,6 +43,9 @@ bool ReadLightRecord(const void* record, uint32_t length, LightParamsStruct_TYP*
     params->glowAlpha = r.glowAlpha == 0.0f ? 0.5f : r.glowAlpha;
     params->castsShadows = r.noShadows == 0 ? 1 : 0;
     params->hardness = 1.0f - r.softness;
+    LightParamsStruct_TYP defaults;
+    GetDefaultLightParams(&defaults);
+    KeepFiniteLightParams(params, defaults);
     if (size) *size = recordSize;
     return true;
 }

@@ -1,5 +1,7 @@
 #include "engine/scene/geometry_block.h"
 
+#include "engine/core/file_numbers.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -569,7 +571,8 @@ bool DecodeCompressedMesh(DWORD maxVersion, const BYTE* data, size_t size, Decod
                 group.minimum[i] = FloatFromBits(lo);
                 group.maximum[i] = FloatFromBits(hi);
             }
-            return true;
+            // Bounds that are not finite end the mesh as damage does.
+            return AllFinite(group.minimum + slot, count) && AllFinite(group.maximum + slot, count);
         };
         std::fill(std::begin(group.minimum), std::end(group.minimum), 0.0f);
         std::fill(std::begin(group.maximum), std::end(group.maximum), 0.0f);
@@ -645,6 +648,13 @@ bool DecodeCompressedMesh(DWORD maxVersion, const BYTE* data, size_t size, Decod
         return false;
     }
     decoder.vertices.resize(decoder.made);
+    // Predictions can run past the float range even from finite bounds: such a mesh is refused.
+    for (const DecodedVertexStruct_TYP& v : decoder.vertices)
+        if (!AllFinite(v.values + kDecodedPositionSlot, description.positionCount))
+        {
+            *mesh = {};
+            return false;
+        }
     mesh->vertices = std::move(decoder.vertices);
     *attributeCounter += decodedGroups;
     triples->insert(triples->end(), groupTriples.begin(), groupTriples.end());

@@ -248,6 +248,8 @@ HRESULT SetModelNameList(Model_* model, const char* list)
 
 void Model_::SetChunk(const ModelChunkStruct_TYP* chunk)
 {
+    // Room first: a list that cannot grow must not leave the copy behind.
+    chunks.reserve(chunks.size() + 1);
     BYTE* copy = new (std::nothrow) BYTE[chunk->size ? chunk->size : 1];
     if (!copy) return;
     if (chunk->size && chunk->data) std::memcpy(copy, chunk->data, chunk->size);

@@ -17,6 +17,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
+#include <optional>
 #include <string>
 
 using namespace ferolt::test;
@@ -62,6 +64,7 @@ struct Record
     DWORD outputIndex;
     DWORD materialSet = kNone;
     DWORD lightGroup = kNone;
+    std::optional<float> x; // the placement's x when not the output index
 };
 
 // A type-8 chunk with 76-byte records, each placed at x = its output index, and no model data, so
@@ -71,8 +74,8 @@ Bytes ModelChunk(const std::vector<Record>& records)
     ByteWriter w;
     w.U32(0).U32(static_cast<uint32_t>(records.size())).U32(76);
     for (const Record& r : records)
-        w.Raw(InstanceRecord(r.outputIndex, r.materialSet, Translation(static_cast<float>(r.outputIndex)),
-                             r.lightGroup));
+        w.Raw(InstanceRecord(r.outputIndex, r.materialSet,
+                             Translation(r.x.value_or(static_cast<float>(r.outputIndex))), r.lightGroup));
     return w.Data();
 }
 
@@ -136,6 +139,11 @@ TEST_F(SceneAssemblyTest, ObjectsLandAtTheirOutputIndices)
          {true},
          {-1, -1, 2}},
         {"the largest index honoured", {{{CP3DReadCodec::kMaxOutputIndex}}}, {true}, {}},
+        {"a placement that is not finite makes no object",
+         {{{0}, {1, kNone, kNone, std::numeric_limits<float>::quiet_NaN()},
+           {2, kNone, kNone, std::numeric_limits<float>::infinity()}}},
+         {true},
+         {0, -1, -1}},
     };
     for (const Case& c : cases)
     {

@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "../core/engine_fixture.h"
@@ -385,6 +386,9 @@ TEST_F(GeometryBlockModelTest, DamagedBlocksGiveAModelThatOwnsNothingOrKeepTheMe
     overDeclared.declaredSize = 100000;
     BlockSpec manyLights = block({cube});
     manyLights.lightCount = 0x10000000;
+    MeshSpec unbounded = Cube(0);
+    unbounded.groups[0].maximum[1] = std::numeric_limits<float>::infinity();
+    const std::vector<uint8_t> infinite = EncodeMesh(unbounded).bytes;
     const Case cases[] = {
         {"unknown magic", unknown, 0, E_FAIL, 0},
         {"declared size beyond the data", overDeclared, 0, E_FAIL, 0},
@@ -393,6 +397,7 @@ TEST_F(GeometryBlockModelTest, DamagedBlocksGiveAModelThatOwnsNothingOrKeepTheMe
         {"first mesh cut short", block({cut}), 0, S_OK, 0},
         {"mesh version above the maximum", block({badVersion, cube}), 0, S_OK, 0},
         {"third mesh cut short", block({cube, cube, cut}), 0, S_OK, 2},
+        {"a mesh with an infinite bound ends the list", block({cube, infinite, cube}), 0, S_OK, 1},
     };
     for (const Case& c : cases)
     {

@@ -144,7 +144,8 @@ TEST(LightRecord, PresetInTheRecordReplacesItsAttenuation)
 TEST(LightRecord, ZeroAlphaMeansHalf)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    const float cases[][2] = {{0.0f, 0.5f}, {-0.0f, 0.5f}, {0.3f, 0.3f}, {1.0f, 1.0f}, {nan, nan}};
+    // A NaN is not a zero: it takes the default light's alpha (NonFiniteFieldsTakeTheDefaults).
+    const float cases[][2] = {{0.0f, 0.5f}, {-0.0f, 0.5f}, {0.3f, 0.3f}, {1.0f, 1.0f}, {nan, 0.5f}};
     for (const auto& c : cases)
     {
         LightRecordFields f;
@@ -163,6 +164,48 @@ TEST(LightRecord, ZeroAlphaMeansHalf)
             EXPECT_EQ(p.flareAlpha, c[1]) << c[0];
             EXPECT_EQ(p.glowAlpha, c[1]) << c[0];
         }
+    }
+}
+
+// A NaN or infinite number in a record would make a NaN light; each takes the default light's value
+// for its field, and the finite fields beside it stay as stored.
+TEST(LightRecord, NonFiniteFieldsTakeTheDefaults)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    LMK::LightParamsStruct_TYP defaults;
+    LMK::GetDefaultLightParams(&defaults);
+    using Params = LMK::LightParamsStruct_TYP;
+    struct Case
+    {
+        const char* name;
+        void (*set)(LightRecordFields&, float);
+        float value;
+        float (*get)(const Params&);
+    };
+    const Case cases[] = {
+        {"position x", [](LightRecordFields& f, float v) { f.position[0] = v; }, nan,
+         [](const Params& p) { return p.light.Position.x; }},
+        {"direction z", [](LightRecordFields& f, float v) { f.direction[2] = v; }, inf,
+         [](const Params& p) { return p.light.Direction.z; }},
+        {"diffuse green", [](LightRecordFields& f, float v) { f.diffuse[1] = v; }, -inf,
+         [](const Params& p) { return p.light.Diffuse.g; }},
+        {"range", [](LightRecordFields& f, float v) { f.range = v; }, nan, [](const Params& p) { return p.light.Range; }},
+        {"phi", [](LightRecordFields& f, float v) { f.phi = v; }, inf, [](const Params& p) { return p.light.Phi; }},
+        {"intensity", [](LightRecordFields& f, float v) { f.intensity = v; }, nan,
+         [](const Params& p) { return p.intensity; }},
+        {"softness", [](LightRecordFields& f, float v) { f.softness = v; }, inf,
+         [](const Params& p) { return p.hardness; }},
+    };
+    for (const Case& c : cases)
+    {
+        LightRecordFields f = SpotFields();
+        c.set(f, c.value);
+        const Bytes bytes = LightRecord(f);
+        LMK::LightParamsStruct_TYP p;
+        ASSERT_TRUE(LMK::ReadLightRecord(bytes.data(), DWORD(bytes.size()), &p, nullptr)) << c.name;
+        EXPECT_EQ(c.get(p), c.get(defaults)) << c.name;
+        EXPECT_EQ(p.light.Position.y, 2.0f) << c.name;
     }
 }
 
