@@ -15,6 +15,7 @@
 #include "engine/core/material.h"
 #include "engine/core/view.h"
 #include "engine/render/frame_devices.h"
+#include "engine/render/impostors.h"
 #include "engine/render/pass_setup.h"
 #include "engine/render/portal_cell.h"
 #include "engine/render/render_view.h"
@@ -188,7 +189,15 @@ void PartDraw_::Run(const VisibleSetStruct_TYP& set)
         device_->SetRenderState(D3DRS_COLORWRITEENABLE, 0xF);
     }
 
-    // 3. Impostors are drawn by the impostor renderer, which has not landed: the list stays undrawn.
+    // 3. Impostors.
+    if (!set.impostors.empty())
+    {
+        IDirect3DVertexBuffer9* billboard = nullptr;
+        BeginImpostorDraw(device_, &billboard);
+        for (Object_* object : set.impostors)
+            object->DrawImpostor(device_, view->camera);
+        EndImpostorDraw(device_, &billboard);
+    }
 
     // 4. Opaque objects; transparent ones are queued farthest first, equal keys in arrival order.
     std::multimap<float, DrawPairStruct_TYP> transparent;

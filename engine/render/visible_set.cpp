@@ -10,8 +10,6 @@
 
 namespace LMK
 {
-BuildImpostorAtlasHook_TYP BuildImpostorAtlasHook = nullptr;
-
 namespace
 {
 constexpr float kNearestNear = 0.05f;
@@ -116,9 +114,9 @@ void GroupImpostors(const VisibleSetInputStruct_TYP& input, std::vector<Object_*
                 atlas = o->impostorAtlas;
                 break;
             }
-        if (!atlas && BuildImpostorAtlasHook)
+        if (!atlas)
         {
-            BuildImpostorAtlasHook(small.front(), renderMode);
+            small.front()->BuildImpostorAtlas(renderMode);
             if (small.front()->impostorRenderMode == renderMode) atlas = small.front()->impostorAtlas;
         }
         if (atlas) atlas->AddRef();

@@ -72,10 +72,6 @@ void FreeVisibleSet(VisibleSetStruct_TYP* set);
 // offset d; false when nothing was measured (the camera's planes then stay).
 bool FitNearFar(float depthMinimum, float depthMaximum, float eyeOffset, float* zNear, float* zFar);
 
-// Impostor atlases. Setting one is plain reference keeping; building one belongs to the impostor
-// renderer, which installs its builder here (until then no atlas is built and small objects go to the
-// impostor list without one).
+// Impostor atlases: setting one is plain reference keeping (building one is the impostor renderer's).
 void SetImpostorAtlas(Object_* object, LoadedPart_* atlas, DWORD renderMode);
-using BuildImpostorAtlasHook_TYP = void (*)(Object_* object, DWORD renderMode);
-extern BuildImpostorAtlasHook_TYP BuildImpostorAtlasHook;
 } // namespace LMK

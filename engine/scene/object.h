@@ -60,6 +60,10 @@ public:
               float* hitPoint, DWORD* face, float* u, float* v);
     HRESULT Draw(BackBufferPart_* part, const D3DXVECTOR3* eye, DWORD mode, RenderViewStruct_TYP* view,
                  Light_* passLight, PassContextStruct_TYP* pass);
+    // Impostors (engine/render/impostors.cpp): the atlas of 40 views in a render mode, made anew, and one
+    // camera-facing quad drawn from it.
+    void BuildImpostorAtlas(DWORD renderMode);
+    void DrawImpostor(IDirect3DDevice9* device, View_* camera);
     void PushMirrorOverrides(bool firstList);
     void PopMirrorOverrides(bool firstList);
     // Light maps (engine/render/shadows.cpp and light_map_baker.cpp).

@@ -29,7 +29,6 @@ constexpr uint16_t kSecondTakesNeighbourAttribute = 0x1000;
 // 16-bit indices reach this many wedges.
 constexpr uint32_t kMostWedges = 0x10000;
 constexpr DWORD kMeshOptions = D3DXMESH_MANAGED;
-constexpr DWORD kWedgeFormat = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX2;
 constexpr size_t kGroupFloats = 5;
 
 struct AttributesStruct_TYP
@@ -511,7 +510,7 @@ void ProgressiveMesh_::RebuildMesh()
     if (!primary || !primary->device || faceCount == 0 || wedgeCount == 0) return;
 
     ID3DXMesh* mesh = nullptr;
-    if (FAILED(D3DXCreateMeshFVF(faceCount, wedgeCount, kMeshOptions, kWedgeFormat, primary->device, &mesh)) || !mesh)
+    if (FAILED(D3DXCreateMeshFVF(faceCount, wedgeCount, kMeshOptions, kModelVertexFormat, primary->device, &mesh)) || !mesh)
         return;
     void* vertexData = nullptr;
     if (FAILED(mesh->LockVertexBuffer(0, &vertexData)))

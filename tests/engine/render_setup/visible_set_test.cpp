@@ -354,7 +354,8 @@ TEST_F(VisibleSetTest, GroupsSmallMembersOfLargeBatchesIntoImpostors)
         EXPECT_EQ(set.impostors.size(), c.expectedImpostors);
         for (LMK::Object_* o : set.impostors)
         {
-            EXPECT_EQ(o->impostorAtlas, nullptr); // no atlas builder yet
+            EXPECT_NE(o->impostorAtlas, nullptr); // one atlas, built on the first small object, for all
+            EXPECT_EQ(o->impostorAtlas, set.impostors.front()->impostorAtlas);
             EXPECT_EQ(o->impostorRenderMode, LMK::DisplayModeTextured);
         }
         ASSERT_EQ(set.drawList.size(), c.headRemains ? 1u : 0u);
