@@ -2,8 +2,11 @@
 
 #include "tests/support/geometry_block_encoder.h"
 #include "tests/support/material_pack_writer.h"
+#include "tests/support/texture_chunk_writer.h"
 
 #include <array>
+#include <string>
+#include <vector>
 
 namespace ferolt::example
 {
@@ -80,25 +83,45 @@ test::Bytes HouseBlock()
     return test::EncodeBlock(block);
 }
 
-// A plain colour lit by the scene's lights: diffuse in the colour, a darker ambient, no shine.
-test::Bytes LitColour(uint32_t rgb)
+// A colour lit by the scene's lights: diffuse in the colour, a darker ambient, no shine; a texture
+// named here is laid over it.
+test::Bytes LitColour(uint32_t rgb, const std::string& texture = {})
 {
     test::MaterialRecordFields f;
     const uint32_t darker = (rgb >> 2) & 0x3F3F3F;
     f.colours = {0xFF000000u | darker, 0xFF000000u | rgb, 0xFF000000u, 0xFF000000u};
     f.power = 0.0f;
+    if (!texture.empty())
+    {
+        f.flags = test::kRecordBaseName;
+        f.body = test::InlineName(texture);
+    }
     return test::MaterialRecord(f);
+}
+
+constexpr const char* kRoofTexture = "roof tiles";
+
+// 8 x 8 texels of red tiles in rows, each row's joints half a tile on from the last.
+test::Bytes RoofTiles()
+{
+    constexpr uint32_t kTile = 0xFFB0442Cu, kJoint = 0xFF6A2818u;
+    std::vector<uint32_t> texels(64, kTile);
+    for (uint32_t y = 0; y < 8; ++y)
+        for (uint32_t x = 0; x < 8; ++x)
+            if (y % 4 == 3 || x == (y < 4 ? 0u : 4u)) texels[y * 8 + x] = kJoint;
+    return test::Jpeg2000CodeStream(8, 8, test::Planes(texels, false));
+}
+
+// Sand-coloured walls, a grey floor and the tiled roof: slot 0 the walls, 1 the floor, 2 the roof.
+test::Bytes HouseMaterialPack()
+{
+    return test::MaterialPack({.slots = {0, 1, 2},
+                               .records = {LitColour(0xD8C8A0), LitColour(0x808080),
+                                           LitColour(0xFFFFFF, kRoofTexture)}});
 }
 } // namespace
 
-test::Bytes HouseMaterialPack()
-{
-    // Sand-coloured walls, a grey floor and a red tiled roof.
-    return test::MaterialPack(
-        {.slots = {0, 1, 2}, .records = {LitColour(0xD8C8A0), LitColour(0x808080), LitColour(0xB0442C)}});
-}
-
-test::Bytes HouseObjectFile(float offsetX, const test::Bytes& materialPack)
+test::Bytes HouseObjectFile(float offsetX)
 {
     const test::Bytes block = HouseBlock();
     const std::array<float, 16> placement = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, offsetX, 0, 0, 1};
@@ -108,7 +131,12 @@ test::Bytes HouseObjectFile(float offsetX, const test::Bytes& materialPack)
     test::ObjectFileHeaderFields header;
     header.contentType = kViewerContentType;
     return test::ObjectFileWriter(header)
-        .Bzip2Section(test::ChunkWriter().Chunk(2, materialPack).Chunk(8, records.Data()).Data())
+        .Bzip2Section(test::ChunkWriter()
+                          .Chunk(test::kTextureChunk,
+                                 test::TextureChunkContent(test::kTextureChunk, 0, kRoofTexture, RoofTiles()))
+                          .Chunk(2, HouseMaterialPack())
+                          .Chunk(8, records.Data())
+                          .Data())
         .EndSection()
         .Data();
 }

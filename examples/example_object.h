@@ -10,10 +10,7 @@ namespace ferolt::example
 constexpr GUID kViewerContentType = {
     0xAF352B73, 0xE55D, 0x4F8D, {0xB8, 0x07, 0x78, 0xD4, 0xCD, 0x74, 0xE7, 0x6C}};
 
-// The house's own material pack: slot 0 the walls, 1 the floor, 2 the roof.
-ferolt::test::Bytes HouseMaterialPack();
-
-// The house spans (0, 0, 0) to (2, 2, 3); `offsetX` moves the whole of it along X. `materialPack`
-// replaces the house's own pack.
-ferolt::test::Bytes HouseObjectFile(float offsetX = 0.0f, const ferolt::test::Bytes& materialPack = HouseMaterialPack());
+// The house spans (0, 0, 0) to (2, 2, 3); `offsetX` moves the whole of it along X. Its material pack
+// gives the walls and the floor plain colours and the roof a tiled texture carried in the file.
+ferolt::test::Bytes HouseObjectFile(float offsetX = 0.0f);
 } // namespace ferolt::example

@@ -372,21 +372,33 @@ struct Simulation
 
 } // namespace
 
-MeshSpec UnitQuadMesh()
+MeshSpec QuadGroupsMesh(const std::vector<std::array<std::array<float, 3>, 4>>& quads)
 {
     MeshSpec spec;
-    spec.keys = {{{1, 1, 1}, {0, 0}}, {{2, 1, 1}, {1, 0}}, {{1, 2, 1}, {0, 1}}, {{2, 2, 1}, {1, 1}}};
-    GroupSpec group;
-    for (int i = 0; i < 5; ++i)
+    for (const auto& quad : quads)
     {
-        group.minimum[i] = i < 3 ? -8.0f : 0.0f;
-        group.maximum[i] = group.minimum[i] + 65535.0f;
+        const uint32_t first = static_cast<uint32_t>(spec.keys.size());
+        const float uv[4][2] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
+        for (int k = 0; k < 4; ++k)
+            spec.keys.push_back({{quad[k][0], quad[k][1], quad[k][2]}, {uv[k][0], uv[k][1]}});
+        GroupSpec group;
+        for (int i = 0; i < 5; ++i)
+        {
+            group.minimum[i] = i < 3 ? -8.0f : 0.0f;
+            group.maximum[i] = group.minimum[i] + 65535.0f;
+        }
+        StripSpec strip;
+        for (uint32_t k = 0; k < 4; ++k)
+            strip.ops.push_back({StripOp::New, first + k});
+        group.strips = {strip};
+        spec.groups.push_back(group);
     }
-    StripSpec strip;
-    strip.ops = {{StripOp::New, 0}, {StripOp::New, 1}, {StripOp::New, 2}, {StripOp::New, 3}};
-    group.strips = {strip};
-    spec.groups = {group};
     return spec;
+}
+
+MeshSpec UnitQuadMesh()
+{
+    return QuadGroupsMesh({{{{1, 1, 1}, {2, 1, 1}, {1, 2, 1}, {2, 2, 1}}}});
 }
 
 EncodedMesh EncodeMesh(const MeshSpec& spec)

@@ -86,8 +86,11 @@ struct EncodedMesh
 
 EncodedMesh EncodeMesh(const MeshSpec& spec);
 
-// A unit quad from (1, 1, 1) to (2, 2, 1) in one strip of four new vertices (two faces, one group).
-// Positions on whole steps of the bounds (other than 0) decode exactly.
+// One group per quad, each quad one strip of four new vertices a, b, c, d (d opposite a; the faces
+// look along (b - a) x (c - a)) with texture coordinates (0, 0), (1, 0), (0, 1), (1, 1). Positions on
+// whole steps of the bounds decode exactly.
+MeshSpec QuadGroupsMesh(const std::vector<std::array<std::array<float, 3>, 4>>& quads);
+// A unit quad from (1, 1, 1) to (2, 2, 1) (two faces, one group).
 MeshSpec UnitQuadMesh();
 
 struct LightPointRecord

@@ -6,8 +6,10 @@
 #include "platform/backends/headless/headless_backend.h"
 #include "platform/win32/kernel_hooks.h"
 #include "platform/win32/user_host.h"
+#include "tests/support/geometry_block_encoder.h"
 #include "tests/support/material_pack_writer.h"
 #include "tests/support/png_image.h"
+#include "tests/support/texture_chunk_writer.h"
 #include "tests/support/xfile_writer.h"
 #include "viewer/navigation.h"
 #include "viewer/tolvex_control.h"
@@ -365,18 +367,46 @@ TEST_F(NavigationTest, ReleaseAfterAltRightTurnOpensNoContextMenu)
         });
 }
 
-// The house with a pack of its own, drawn through the whole program: the walls show their plain colour,
-// and the roof, half transparent, blends with the sky behind it (the floor faces down, out of sight).
-TEST_F(NavigationTest, MaterialPackColoursEachPartAndTheTransparentRoofBlends)
+// Three upright panels side by side along y, in the plane x = 0 facing -x (towards the standard
+// view's eye), one geometry group each, placed once with material set 1 and the given chunks.
+ferolt::test::Bytes PanelsObjectFile(const ferolt::test::Bytes& materialPack,
+                                     const std::vector<std::pair<uint32_t, ferolt::test::Bytes>>& chunks)
 {
-    constexpr uint32_t kWalls = 0xC04030, kFloor = 0x30C040, kRoof = 0x2040E0, kBackground = 0x3A6EA5;
-    const ferolt::test::Bytes house = ferolt::example::HouseObjectFile(
-        0.0f, ferolt::test::MaterialPack({.slots = {0, 1, 2},
-                                          .records = {ferolt::test::ColourRecord(kWalls),
-                                                      ferolt::test::ColourRecord(kFloor),
-                                                      ferolt::test::ColourRecord(kRoof, 0x80)}}));
+    using namespace ferolt::test;
+    std::vector<std::array<std::array<float, 3>, 4>> quads;
+    for (float left : {0.0f, 3.0f, 6.0f})
+        quads.push_back({{{0, left, 2}, {0, left + 2, 2}, {0, left, 0}, {0, left + 2, 0}}});
+    BlockSpec blockSpec;
+    blockSpec.meshes = {EncodeMesh(QuadGroupsMesh(quads)).bytes};
+    const Bytes block = EncodeBlock(blockSpec);
+    ByteWriter records;
+    records.U32(uint32_t(block.size())).U32(1).U32(72);
+    records.Raw(InstanceRecord(0, 1, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1})).Raw(block);
+    ChunkWriter content;
+    for (const auto& [type, payload] : chunks)
+        content.Chunk(type, payload);
+    content.Chunk(2, materialPack).Chunk(8, records.Data());
+    ObjectFileHeaderFields header;
+    header.contentType = ferolt::example::kViewerContentType;
+    return ObjectFileWriter(header).Bzip2Section(content.Data()).EndSection().Data();
+}
+
+// A pack of three materials drawn through the whole program: the plain panel shows its colour, the
+// textured one its texture's, and the half-transparent one blends with the sky behind it.
+TEST_F(NavigationTest, MaterialPackColoursEachSubsetAndTheTransparentOneBlends)
+{
+    constexpr uint32_t kPlain = 0xC04030, kTexel = 0x20A0B0, kGlass = 0x2040E0, kBackground = 0x3A6EA5;
+    using namespace ferolt::test;
+    // A texture of one colour, so that filtering cannot mix it with anything; the material is white,
+    // so that the texture shows as it is.
+    const Bytes texture = Jpeg2000Rgb(std::vector<uint32_t>(4, 0xFF000000u | kTexel));
+    const Bytes file = PanelsObjectFile(
+        MaterialPack({.slots = {0, 1, 2},
+                      .records = {ColourRecord(kPlain), ColourRecord(0xFFFFFF, 0xFF, "panel texture"),
+                                  ColourRecord(kGlass, 0x80)}}),
+        {{kTextureChunk, TextureChunkContent(kTextureChunk, 0, "panel texture", texture)}});
     std::ofstream(root_ / "house.tolvex", std::ios::binary)
-        .write(reinterpret_cast<const char*>(house.data()), static_cast<std::streamsize>(house.size()));
+        .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
 
     std::vector<uint32_t> pixels;
     int width = 0, height = 0;
@@ -387,30 +417,27 @@ TEST_F(NavigationTest, MaterialPackColoursEachPartAndTheTransparentRoofBlends)
             backend.RunPending();
             ASSERT_TRUE(backend.ReadPixels(w, &pixels, &width, &height));
         });
-    if (const char* dump = std::getenv("FEROLT_DUMP_PNG"))
-        ferolt::test::WritePng(dump, pixels.data(), width, height, width * 4);
+    if (const char* dump = std::getenv("FEROLT_DUMP_PNG")) WritePng(dump, pixels.data(), width, height, width * 4);
 
-    // Half of the roof's colour over what lies behind, to within the rounding of the blend.
-    auto roofOver = [](uint32_t under)
+    // Half of the glass colour over the sky, to within the rounding of the blend.
+    auto glassOverSky = [](uint32_t p)
     {
-        return [under](uint32_t p)
+        for (int shift : {0, 8, 16})
         {
-            for (int shift : {0, 8, 16})
-            {
-                const int top = (kRoof >> shift) & 0xFF, below = (under >> shift) & 0xFF;
-                const int expected = (top * 0x80 + below * (0xFF - 0x80)) / 0xFF;
-                if (std::abs(int((p >> shift) & 0xFF) - expected) > 2) return false;
-            }
-            return true;
-        };
+            const int top = (kGlass >> shift) & 0xFF, below = (kBackground >> shift) & 0xFF;
+            const int expected = (top * 0x80 + below * (0xFF - 0x80)) / 0xFF;
+            if (std::abs(int((p >> shift) & 0xFF) - expected) > 2) return false;
+        }
+        return true;
     };
     auto count = [&](auto match)
     { return std::count_if(pixels.begin(), pixels.end(), [&](uint32_t p) { return match(p & 0xFFFFFF); }); };
     auto exactly = [](uint32_t colour) { return [colour](uint32_t p) { return p == colour; }; };
-    EXPECT_GT(count(exactly(kWalls)), 1000);
-    EXPECT_EQ(count(exactly(kFloor)), 0);
-    EXPECT_EQ(count(exactly(kRoof)), 0) << "nothing of the roof is drawn opaque";
-    EXPECT_GT(count(roofOver(kBackground)), 1000) << "the sky shows through the roof";
+    EXPECT_GT(count(exactly(kPlain)), 1000);
+    EXPECT_GT(count(exactly(kTexel)), 1000);
+    EXPECT_EQ(count(exactly(0xFFFFFF)), 0) << "the textured panel shows its texture, not its material";
+    EXPECT_EQ(count(exactly(kGlass)), 0) << "nothing of the glass panel is drawn opaque";
+    EXPECT_GT(count(glassOverSky), 1000) << "the sky shows through the glass panel";
 }
 
 // ---------------------------------------------------------------------------------------------------
