@@ -97,6 +97,46 @@ TEST_F(ImpostorTest, AtlasShowsEachViewOnATransparentGround)
     EXPECT_EQ(*box->world, placed);
 }
 
+// The quad faces the eye and its texture transform selects the eye's cell; straight above the box the
+// side vector is not given by the eye, and the quad still gets a finite placement.
+TEST_F(ImpostorTest, QuadTakesTheCellOfTheEye)
+{
+    LMK::Object_* box = AddBox({0, 0, 0}, 0.5f, Coloured());
+    box->BuildImpostorAtlas(0);
+    ASSERT_NE(box->impostorAtlas, nullptr);
+    IDirect3DDevice9* device = LMK::CurrentGlobals->devices.primaryDevice->device;
+    struct Case
+    {
+        D3DXVECTOR3 eye;
+        float u, v; // the cell's offset in the texture
+    };
+    for (const Case& c : {Case{{-10, 0, 0}, 1.0f, 0.4f}, Case{{0, -10, 0}, 0.25f, 0.4f}, Case{{0, 0, 10}, 0.5f, 1.0f}})
+    {
+        const D3DXVECTOR3 at(0, 0, 0), up(0, 1, 0.01f);
+        LMK::View_* camera = nullptr;
+        ASSERT_EQ(LRCreateView(&c.eye, &at, &up, 0, 4, 4, 1, 50, &camera), S_OK);
+        IDirect3DVertexBuffer9* billboard = nullptr;
+        LMK::BeginImpostorDraw(device, &billboard);
+        ASSERT_NE(billboard, nullptr);
+        box->DrawImpostor(device, camera);
+        D3DXMATRIX world, texture;
+        device->GetTransform(D3DTS_WORLD, &world);
+        device->GetTransform(D3DTS_TEXTURE0, &texture);
+        LMK::EndImpostorDraw(device, &billboard);
+        EXPECT_EQ(billboard, nullptr);
+        LRReleaseView(&camera);
+        EXPECT_FLOAT_EQ(texture._31, c.u) << c.eye.x << " " << c.eye.y << " " << c.eye.z;
+        EXPECT_FLOAT_EQ(texture._32, c.v) << c.eye.x << " " << c.eye.y << " " << c.eye.z;
+        for (int k = 0; k < 16; ++k)
+            EXPECT_TRUE(std::isfinite(world.m[k / 4][k % 4]));
+        // The quad's normal row points at the eye, scaled by the model's radius.
+        D3DXVECTOR3 normal(world._31, world._32, world._33), toEye = c.eye;
+        D3DXVec3Normalize(&normal, &normal);
+        D3DXVec3Normalize(&toEye, &toEye);
+        EXPECT_NEAR(D3DXVec3Dot(&normal, &toEye), 1.0f, 1e-5f);
+    }
+}
+
 // A box of half size 0.5 whose opposite faces share a subset and its colour: x green, y yellow, z cyan.
 // Each face is a 2 x 2 grid, so that the model has the faces an impostor needs; no subset is flat, so
 // objects of it stay batched.
