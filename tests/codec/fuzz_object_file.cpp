@@ -1,9 +1,15 @@
-// Fuzzes the object file reader: the input as a whole file, then as the sections behind a valid
-// header, and once more with every section's CRC-32 made right so that mutated section bodies
-// reach the decompression and the chunk parsers instead of being dropped. Each reader then runs
-// scene assembly and the accessors over what it read.
+// Fuzzes the object file reader and the viewer's whole load path on a started engine (headless
+// back end): the input as a whole file, then as the sections behind a valid header of the viewer's
+// content type, and once more with every section's CRC-32 made right so that mutated section bodies
+// reach the decompression and the chunk parsers instead of being dropped. The first goes through
+// scene assembly and the codec's accessors; the other two through the viewer's load (geometry
+// decoded and built into models, objects placed, model chunks, background and viewpoints read).
 #include "codec/p3d_read_codec.h"
 #include "engine/core/lr_light_api.h"
+#include "engine/scene/object_api.h"
+#include "tests/support/fuzz_engine.h"
+#include "tests/support/sample_object_file.h"
+#include "viewer/tolvex_control.h"
 
 #include <cstdint>
 #include <cstring>
@@ -12,7 +18,7 @@
 namespace
 {
 constexpr GUID kType = {0x1A2B3C4D, 0x1111, 0x2222, {1, 2, 3, 4, 5, 6, 7, 8}};
-const GUID* const kAccepted[] = {&kType, nullptr};
+const GUID* const kAccepted[] = {&ferolt::test::kViewerContentType, &kType, nullptr};
 P3DFileHeader GoodHeader()
 {
     P3DFileHeader header{};
@@ -21,7 +27,7 @@ P3DFileHeader GoodHeader()
     std::memcpy(header.signature, signature, sizeof signature);
     header.version = 3;
     header.revision = 1;
-    header.contentType = kType;
+    header.contentType = ferolt::test::kViewerContentType;
     return header;
 }
 
@@ -52,15 +58,28 @@ void Assemble(CP3DReadCodec& codec)
     if (codec.GetChunk(model, type, size, data)) delete[] static_cast<BYTE*>(data);
     std::vector<LMK::Object_*> objects;
     codec.GetObjects(objects, true);
+    for (LMK::Object_*& object : objects)
+        LRReleaseObject(&object);
     std::vector<LMK::Light_*> lights;
     codec.GetLights(lights);
     for (LMK::Light_*& light : lights)
         LRReleaseLight(&light);
 }
+
+void LoadInViewer(const std::vector<uint8_t>& file)
+{
+    CTolvexControl3D control;
+    control.LoadObjectFromMemory(file.data(), static_cast<unsigned long>(file.size()));
+    D3DXVECTOR3 minimum, maximum;
+    control.GetSceneBoundingBox(&minimum, &maximum);
+    control.ReleaseObjects();
+    control.ReleaseLights();
+}
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    if (!ferolt::test::StartFuzzEngine()) __builtin_trap();
     CP3DReadCodec direct;
     DWORD v1 = 0, v2 = 0, v3 = 0;
     GUID second;
@@ -73,13 +92,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<uint8_t> file(reinterpret_cast<const uint8_t*>(&header),
                               reinterpret_cast<const uint8_t*>(&header) + sizeof header);
     file.insert(file.end(), data, data + size);
-    CP3DReadCodec framed;
-    framed.Read(file.data(), file.size(), &v1, &v2, kAccepted);
-    Assemble(framed);
+    LoadInViewer(file);
 
     FixSectionCrcs(file);
-    CP3DReadCodec checked;
-    checked.Read(file.data(), file.size(), &v1, &v2, kAccepted);
-    Assemble(checked);
+    LoadInViewer(file);
     return 0;
 }

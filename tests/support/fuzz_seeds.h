@@ -14,4 +14,12 @@ struct FuzzSeed
 };
 
 std::vector<FuzzSeed> FuzzSeeds();
+
+// Targets that read a selector byte before their input.
+inline std::vector<uint8_t> Prefixed(uint8_t first, const std::vector<uint8_t>& rest)
+{
+    std::vector<uint8_t> bytes{first};
+    bytes.insert(bytes.end(), rest.begin(), rest.end());
+    return bytes;
+}
 } // namespace ferolt::test
