@@ -164,7 +164,9 @@ BuildResult BuildK3DD(const ferolt::ByteReader& file, const char* name, BYTE noR
         !Blocks(file, {geometrySize, namesSize}, &blocks))
         return {};
     // The name list is read from a copy that surely ends in two NULs: the loader's data stays as it was.
-    std::string names(reinterpret_cast<const char*>(blocks[1].All().data()), namesSize);
+    std::string names;
+    for (uint8_t byte : blocks[1].All())
+        names.push_back(static_cast<char>(byte));
     names.append(2, '\0');
     Animation_* animation = nullptr;
     const size_t streamStart = kModelFileHeaderSize + size_t(geometrySize) + namesSize;
