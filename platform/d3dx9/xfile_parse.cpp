@@ -2,6 +2,8 @@
 // meshes are read with their normals, texture coordinates, vertex colours and materials, and every
 // other object (animation sets, skin weights, headers, unknown templates) is read past.
 #include <cmath>
+#include <cstring>
+#include <iterator>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -362,6 +364,7 @@ private:
         std::vector<uint32_t> materialIds;
         std::vector<Material> materials;
         bool hasMaterials = false;
+        Declared declared;
         bool ok = Children(
             [&](std::string_view id)
             {
@@ -410,12 +413,89 @@ private:
                     hasMaterials = true;
                     return MaterialList(&materialIds, &materials);
                 }
+                if (id == "DeclData") return DeclData(vertexCount, &declared);
                 return SkipObject();
             },
             [](std::string_view) {});
         if (!ok) return false;
+        // Exporters that write vertex declarations may give normals, texture coordinates and colours
+        // only there, one per vertex.
+        if (!hasNormals && !declared.normals.empty())
+        {
+            hasNormals = true;
+            normals = std::move(declared.normals);
+            normalFaces = faces;
+        }
+        if (texcoords.empty()) texcoords = std::move(declared.texcoords);
+        if (colors.empty()) colors = std::move(declared.colors);
         return BuildMesh(positions, faces, normals, normalFaces, hasNormals, texcoords, colors, materialIds,
                          std::move(materials), hasMaterials);
+    }
+
+    struct Declared
+    {
+        std::vector<Float3> normals;
+        std::vector<float> texcoords;
+        std::vector<DWORD> colors;
+    };
+
+    // DeclData: vertex elements {type, method, usage, usage index}, then the vertices' DWORDs. The
+    // per-vertex normal (FLOAT3), first texture coordinate (FLOAT2) and first colour (D3DCOLOR) are
+    // taken; everything else is read past.
+    bool DeclData(uint32_t vertexCount, Declared* out)
+    {
+        struct Element
+        {
+            uint32_t type, usage, index, offset;
+        };
+        // DWORDs per element type, FLOAT1 (0) to FLOAT16_4 (16).
+        static constexpr uint8_t kWidth[] = {1, 2, 3, 4, 1, 1, 1, 2, 1, 1, 2, 1, 2, 1, 1, 1, 2};
+        uint32_t elementCount = 0;
+        if (!Open(nullptr) || !Int(&elementCount) || elementCount > 64) return false;
+        std::vector<Element> elements;
+        uint32_t stride = 0;
+        for (uint32_t i = 0; i < elementCount; ++i)
+        {
+            uint32_t type = 0, method = 0, usage = 0, index = 0;
+            if (!Int(&type) || !Int(&method) || !Int(&usage) || !Int(&index) || type >= std::size(kWidth))
+                return false;
+            elements.push_back({type, usage, index, stride});
+            stride += kWidth[type];
+        }
+        uint32_t count = 0;
+        if (!Int(&count)) return false;
+        std::vector<uint32_t> data;
+        data.reserve(std::min(count, kMaxReserve));
+        for (uint32_t i = 0; i < count; ++i)
+        {
+            uint32_t v = 0;
+            if (!Int(&v)) return false;
+            data.push_back(v);
+        }
+        if (!NoChildren()) return false;
+        if (stride == 0 || uint64_t(stride) * vertexCount != count) return true;
+        auto value = [&](uint32_t vertex, const Element& e, int k)
+        {
+            float f = 0;
+            std::memcpy(&f, &data[size_t(vertex) * stride + e.offset + k], 4);
+            return std::isfinite(f) ? f : 0.0f;
+        };
+        for (const Element& e : elements)
+        {
+            if (e.usage == 3 && e.type == 2 && out->normals.empty()) // NORMAL, FLOAT3
+                for (uint32_t v = 0; v < vertexCount; ++v)
+                    out->normals.push_back({value(v, e, 0), value(v, e, 1), value(v, e, 2)});
+            if (e.usage == 5 && e.index == 0 && e.type == 1 && out->texcoords.empty()) // TEXCOORD0, FLOAT2
+                for (uint32_t v = 0; v < vertexCount; ++v)
+                {
+                    out->texcoords.push_back(value(v, e, 0));
+                    out->texcoords.push_back(value(v, e, 1));
+                }
+            if (e.usage == 10 && e.index == 0 && e.type == 4 && out->colors.empty()) // COLOR0, D3DCOLOR
+                for (uint32_t v = 0; v < vertexCount; ++v)
+                    out->colors.push_back(data[size_t(v) * stride + e.offset]);
+        }
+        return true;
     }
 
     bool MaterialList(std::vector<uint32_t>* ids, std::vector<Material>* materials)

@@ -257,6 +257,26 @@ XFileSpec CubeFile()
     return spec;
 }
 
+TEST(XFileLoad, VertexDeclarationDataGivesNormalsTexcoordsAndColours)
+{
+    // Normal (FLOAT3, usage 3), texture coordinate 0 (FLOAT2, usage 5) and colour (D3DCOLOR, usage 10)
+    // per vertex as DWORDs: 0.5 = 1056964608, 1.0 = 1065353216.
+    const std::string text = "xof 0303txt 0032\n"
+                             "Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;;\n"
+                             " DeclData { 3; 2;0;3;0;, 1;0;5;0;, 4;0;10;0;;\n"
+                             "  18; 0,0,1065353216, 1056964608,0, 4278190335,\n"
+                             "      0,0,1065353216, 1065353216,0, 4278190335,\n"
+                             "      0,0,1065353216, 0,1065353216, 4278255360; }\n"
+                             "}\n";
+    FakeDevice device;
+    const Loaded loaded = Load(device, std::vector<uint8_t>(text.begin(), text.end()));
+    ASSERT_EQ(loaded.hr, S_OK);
+    EXPECT_EQ(loaded.fvf, DWORD(D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE | D3DFVF_TEX1));
+    ASSERT_EQ(loaded.normals.size(), 3u);
+    EXPECT_FLOAT_EQ(loaded.normals[2][2], 1.0f);
+    EXPECT_EQ(loaded.colors, (std::vector<DWORD>{0xFF0000FF, 0xFF0000FF, 0xFF00FF00}));
+}
+
 std::vector<uint8_t> Text(const std::string& s)
 {
     return std::vector<uint8_t>(s.begin(), s.end());
