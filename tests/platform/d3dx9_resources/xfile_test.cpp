@@ -101,6 +101,14 @@ Loaded Load(FakeDevice& device, const std::vector<uint8_t>& file)
     return out;
 }
 
+Loaded LoadText(const std::string& text)
+{
+    FakeDevice device;
+    Loaded loaded = Load(device, std::vector<uint8_t>(text.begin(), text.end()));
+    EXPECT_EQ(device.counters.live, 0);
+    return loaded;
+}
+
 std::vector<Triangle> Expected(const XFileSpec& spec)
 {
     std::vector<Triangle> out;
@@ -240,8 +248,7 @@ TEST(XFileLoad, VertexColoursAndHandWrittenText)
                              " MeshVertexColors { 1; 2; 0.0;1.0;0.0;1.0;;; }\n"
                              " MeshMaterialList { 1; 1; 0;; { Red } }\n"
                              "}\n";
-    FakeDevice device;
-    const Loaded loaded = Load(device, std::vector<uint8_t>(text.begin(), text.end()));
+    const Loaded loaded = LoadText(text);
     ASSERT_EQ(loaded.hr, S_OK);
     ASSERT_EQ(loaded.triangles.size(), 2u);
     EXPECT_EQ(loaded.triangles[0][9], 1000);
@@ -268,8 +275,7 @@ TEST(XFileLoad, VertexDeclarationDataGivesNormalsTexcoordsAndColours)
                              "      0,0,1065353216, 1065353216,0, 4278190335,\n"
                              "      0,0,1065353216, 0,1065353216, 4278255360; }\n"
                              "}\n";
-    FakeDevice device;
-    const Loaded loaded = Load(device, std::vector<uint8_t>(text.begin(), text.end()));
+    const Loaded loaded = LoadText(text);
     ASSERT_EQ(loaded.hr, S_OK);
     EXPECT_EQ(loaded.fvf, DWORD(D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE | D3DFVF_TEX1));
     ASSERT_EQ(loaded.normals.size(), 3u);
@@ -294,8 +300,7 @@ TEST(XFileLoad, ASecondListReplacesTheFirst)
                              " MeshMaterialList { 2; 1; 1;; Material { 1;0;0;1;; 0; 0;0;0;; 0;0;0;; }"
                              " Material { 0;1;0;1;; 0; 0;0;0;; 0;0;0;; } }\n"
                              "}\n";
-    FakeDevice device;
-    const Loaded loaded = Load(device, std::vector<uint8_t>(text.begin(), text.end()));
+    const Loaded loaded = LoadText(text);
     ASSERT_EQ(loaded.hr, S_OK);
     ASSERT_EQ(loaded.materials.size(), 2u);
     ASSERT_EQ(loaded.triangles.size(), 1u);
