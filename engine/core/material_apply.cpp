@@ -8,7 +8,6 @@
 #include "engine/core/globals.h"
 #include "engine/core/material_textures.h"
 #include "engine/core/texture_stage_setups.h"
-#include "engine/render/light_map_texture.h"
 #include "engine/scene/model.h"
 #include "engine/scene/object.h"
 #include "platform/d3dx9/d3dx9effect.h"
@@ -229,10 +228,10 @@ void Applier::ChooseTextures(D3DMATERIAL9& working)
                 if (Texture_* source = MaterialTextureAccess.bumpSource(bump)) bumpShown = source;
             in_.bump = DeviceTexture(bumpShown, device_);
         }
-        if (mode != DisplayModeLightMapBaking) in_.lightMap = LightMapDeviceTexture(context_.lightMap, device_);
+        if (mode != DisplayModeLightMapBaking) in_.lightMap = DeviceTexture(context_.lightMap, device_);
     }
     else if (mode == DisplayModeLightMapOnly)
-        in_.lightMap = LightMapDeviceTexture(context_.lightMap, device_);
+        in_.lightMap = DeviceTexture(context_.lightMap, device_);
 
     if (view && view->averageColor && base && MaterialTextureAccess.averageColor &&
         (mode == DisplayModeColoured || mode == DisplayModeColouredFlat))

@@ -17,7 +17,7 @@
 #include "engine/core/material.h"
 #include "engine/core/view.h"
 #include "engine/render/back_buffer_window.h"
-#include "engine/render/light_map_texture.h"
+#include "engine/core/texture.h"
 #include "engine/render/render_view.h"
 #include "engine/render/shadows.h"
 #include "engine/scene/mesh.h"
@@ -841,11 +841,15 @@ void SubsetBake_::Finish(bool store)
             SUCCEEDED(texture->GetSurfaceLevel(0, &surface)) &&
             SUCCEEDED(result_->GetSurfaceLevel(0, &source)) &&
             SUCCEEDED(D3DXLoadSurfaceFromSurface(surface, nullptr, nullptr, source, nullptr, nullptr,
-                                                 D3DX_FILTER_NONE, 0)) &&
-            SUCCEEDED(CreateLightMapTexture(texture, &record_->texture)))
+                                                 D3DX_FILTER_NONE, 0)))
         {
-            texture = nullptr; // the record holds it now
-            record_->baked = 1;
+            // No load record, no image information: the light map is nobody's file.
+            record_->texture = new (std::nothrow) Texture_(nullptr, texture, nullptr, 0.0f, 0.0f);
+            if (record_->texture)
+            {
+                texture = nullptr; // the texture holds it now
+                record_->baked = 1;
+            }
         }
         SafeRelease(source);
         SafeRelease(surface);

@@ -15,7 +15,7 @@
 #include "engine/core/view.h"
 #include "engine/render/back_buffer_window.h"
 #include "engine/render/id_colours.h"
-#include "engine/render/light_map_texture.h"
+#include "engine/core/lr_texture_api.h"
 #include "engine/render/render_records.h"
 #include "engine/scene/model.h"
 #include "engine/scene/model_animation.h"
@@ -128,7 +128,7 @@ void Object_::ReleaseLightMap(DWORD subset)
 {
     if (!lightMaps || subset >= model->subsetCount || !lightMaps[subset]) return;
     LightMapStruct_TYP* record = lightMaps[subset];
-    ReleaseLightMapTexture(&record->texture);
+    LRReleaseTexture(&record->texture);
     ReleaseView(&record->view);
     delete record;
     lightMaps[subset] = nullptr;

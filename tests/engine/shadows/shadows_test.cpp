@@ -8,7 +8,7 @@
 #include "../render/render_view_fixture.h"
 #include "engine/core/light.h"
 #include "engine/core/lr_light_api.h"
-#include "engine/render/light_map_texture.h"
+#include "engine/core/texture.h"
 #include "engine/render/shadows.h"
 
 namespace
@@ -183,8 +183,7 @@ protected:
         std::vector<uint32_t> texels;
         LMK::LightMapStruct_TYP* record = plate_->lightMaps ? plate_->lightMaps[0] : nullptr;
         if (!record || !record->texture) return texels;
-        IDirect3DDevice9* device = LMK::CurrentGlobals->devices.primaryDevice->device;
-        auto* texture = static_cast<IDirect3DTexture9*>(LMK::LightMapDeviceTexture(record->texture, device));
+        IDirect3DTexture9* texture = record->texture->PrimaryTexture();
         if (!texture) return texels;
         D3DLOCKED_RECT locked{};
         if (FAILED(texture->LockRect(0, &locked, nullptr, D3DLOCK_READONLY))) return texels;
