@@ -53,13 +53,30 @@ struct ImageDeleter
     void operator()(opj_image_t* i) const { opj_image_destroy(i); }
 };
 
-// 3 or 4 components, each of 8-bit unsigned samples covering the whole image, within the size limits.
-bool UsableHeader(const opj_image_t& image)
+// The image and tile size that the code stream's SIZ marker declares, checked before OpenJPEG reads
+// the header: it allocates for every tile there, and a damaged header can ask for gigabytes of pixels
+// or cut a small image into tens of thousands of tiles that take seconds to set up.
+bool DeclaredSizeFits(const ferolt::ByteReader& in)
+{
+    // SOC, SIZ, Lsiz and Rsiz, then Xsiz, Ysiz, XOsiz, YOsiz, XTsiz, YTsiz, XTOsiz, YTOsiz (big-endian).
+    uint32_t markers = 0, x1 = 0, y1 = 0, x0 = 0, y0 = 0, tileW = 0, tileH = 0, tileX0 = 0, tileY0 = 0;
+    if (!in.BE32(0, &markers) || markers != 0xFF4FFF51u || !in.BE32(8, &x1) || !in.BE32(12, &y1) ||
+        !in.BE32(16, &x0) || !in.BE32(20, &y0) || !in.BE32(24, &tileW) || !in.BE32(28, &tileH) ||
+        !in.BE32(32, &tileX0) || !in.BE32(36, &tileY0))
+        return false;
+    if (x1 <= x0 || y1 <= y0 || tileW == 0 || tileH == 0 || tileX0 > x0 || tileY0 > y0) return false;
+    const uint64_t w = x1 - x0, h = y1 - y0;
+    if (w > kMaxJpeg2000Side || h > kMaxJpeg2000Side || w * h > kMaxJpeg2000Pixels) return false;
+    const uint64_t tilesX = (uint64_t(x1) - tileX0 + tileW - 1) / tileW;
+    const uint64_t tilesY = (uint64_t(y1) - tileY0 + tileH - 1) / tileH;
+    return tilesX * tilesY <= kMaxJpeg2000Tiles;
+}
+
+// 3 or 4 components, each of 8-bit unsigned samples covering the whole image.
+bool UsableComponents(const opj_image_t& image)
 {
     if (image.numcomps != 3 && image.numcomps != 4) return false;
     if (image.x1 <= image.x0 || image.y1 <= image.y0) return false;
-    const uint64_t w = image.x1 - image.x0, h = image.y1 - image.y0;
-    if (w > kMaxJpeg2000Side || h > kMaxJpeg2000Side || w * h > kMaxJpeg2000Pixels) return false;
     for (OPJ_UINT32 c = 0; c < image.numcomps; ++c)
     {
         const opj_image_comp_t& comp = image.comps[c];
@@ -79,6 +96,8 @@ bool DecodeJpeg2000ToBitmap(const P3DByteBlock& block, Gdiplus::Bitmap** result)
     if (!result) return false;
     *result = nullptr;
     if (!block.data || block.size == 0) return false;
+
+    if (!DeclaredSizeFits(ferolt::ByteReader(block.data, block.size))) return false;
 
     ferolt::ByteCursor in(block.data, block.size);
     std::unique_ptr<opj_codec_t, CodecDeleter> codec(opj_create_decompress(OPJ_CODEC_J2K));
@@ -101,7 +120,7 @@ bool DecodeJpeg2000ToBitmap(const P3DByteBlock& block, Gdiplus::Bitmap** result)
     opj_image_t* header = nullptr;
     if (!opj_read_header(stream.get(), codec.get(), &header)) return false;
     std::unique_ptr<opj_image_t, ImageDeleter> image(header);
-    if (!UsableHeader(*image)) return false;
+    if (!UsableComponents(*image)) return false;
     if (!opj_decode(codec.get(), stream.get(), image.get()) || !opj_end_decompress(codec.get(), stream.get()))
         return false;
 

@@ -223,6 +223,7 @@ TEST(Jpeg2000Decoding, ComponentsBecomeArgbPixels)
          Jpeg2000CodeStream(2, 2, {{1, 2, 3, 4}, {5, 6, 7, 8}, {1, 1, 1, 1}, {2, 2, 2, 2}, {3, 3, 3, 3}}),
          false,
          {}},
+        {"200 x 200 cut into 1 x 1 tiles", WithJpeg2000Size(Jpeg2000Rgb(), 200, 200, 1, 1), false, {}},
         {"not a code stream", Bmp24BottomUp(), false, {}},
         {"empty", {}, false, {}},
     };

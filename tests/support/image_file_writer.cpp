@@ -149,7 +149,8 @@ ImageBytes Jpeg2000CodeStream(uint32_t width, uint32_t height,
     return out.bytes;
 }
 
-ImageBytes WithJpeg2000Size(ImageBytes s, uint32_t width, uint32_t height)
+ImageBytes WithJpeg2000Size(ImageBytes s, uint32_t width, uint32_t height, uint32_t tileWidth,
+                            uint32_t tileHeight)
 {
     // SOC, then SIZ: marker, Lsiz, Rsiz, Xsiz, Ysiz, XOsiz, YOsiz, XTsiz, YTsiz (big-endian).
     auto put = [&](size_t at, uint32_t v)
@@ -159,8 +160,8 @@ ImageBytes WithJpeg2000Size(ImageBytes s, uint32_t width, uint32_t height)
     };
     put(8, width);
     put(12, height);
-    put(24, width);
-    put(28, height);
+    put(24, tileWidth ? tileWidth : width);
+    put(28, tileHeight ? tileHeight : height);
     return s;
 }
 

@@ -18,8 +18,10 @@ ImageBytes Bmp8File(uint32_t width, uint32_t height, const std::vector<uint32_t>
 // A JPEG-2000 code stream of 8-bit unsigned components, one plane of width x height samples each.
 ImageBytes Jpeg2000CodeStream(uint32_t width, uint32_t height,
                               const std::vector<std::vector<uint8_t>>& planes);
-// The code stream with the image and tile size of its SIZ marker replaced.
-ImageBytes WithJpeg2000Size(ImageBytes codeStream, uint32_t width, uint32_t height);
+// The code stream with the image and tile size of its SIZ marker replaced (tiles of the image's size
+// unless given).
+ImageBytes WithJpeg2000Size(ImageBytes codeStream, uint32_t width, uint32_t height, uint32_t tileWidth = 0,
+                            uint32_t tileHeight = 0);
 // The planes of ARGB pixels: red, green, blue, and alpha when `withAlpha`.
 std::vector<std::vector<uint8_t>> Planes(const std::vector<uint32_t>& argb, bool withAlpha);
 } // namespace ferolt::test
