@@ -514,18 +514,11 @@ HRESULT LoadMaterial(const char* name, Material_** out, bool isAlternative)
     {
         lumoVector<LoaderAlternativeStruct_TYP> list;
         if (root->loaders.GetAlternatives(LoadedPartMaterial, listName, &list) == 0)
-            LoadListEntries(list, &built->alternatives,
-                            [&](const CString& alternativeName) -> Material_*
+            LoadListEntries(list, built, &built->alternatives,
+                            [](const CString& alternativeName) -> Material_*
                             {
                                 Material_* alternative = nullptr;
-                                if (FAILED(LoadMaterial(alternativeName, &alternative, true)) || !alternative)
-                                    return nullptr;
-                                // A material naming itself would hold its own last reference and never go.
-                                if (alternative == built)
-                                {
-                                    alternative->Release();
-                                    return nullptr;
-                                }
+                                if (FAILED(LoadMaterial(alternativeName, &alternative, true))) return nullptr;
                                 return alternative;
                             });
     }

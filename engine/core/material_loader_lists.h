@@ -80,14 +80,22 @@ inline void SortLevelsOfDetail(lumoVector<LoaderLODStruct_TYP>* list)
 }
 
 // Loads each entry of a loader's list in order and keeps those that load, with their values, as the
-// owner's {resource, value} records. load(name) returns the resource with a reference, or null.
-template <class Entry, class Kept, class Load>
-void LoadListEntries(const IlumoVector<Entry>& list, std::vector<Kept>* kept, Load load)
+// owner's {resource, value} records. load(name) returns the resource with a reference, or null. An
+// entry that names the owner itself is left out: the owner would hold its own last reference.
+template <class Entry, class Owner, class Kept, class Load>
+void LoadListEntries(const IlumoVector<Entry>& list, Owner* owner, std::vector<Kept>* kept, Load load)
 {
     for (UINT i = 0; i < list.Size(); ++i)
     {
         const Entry* entry = list.Element(i);
-        if (auto* resource = load(entry->name)) kept->push_back({resource, entry->value});
+        Owner* resource = load(entry->name);
+        if (!resource) continue;
+        if (resource == owner)
+        {
+            resource->Release();
+            continue;
+        }
+        kept->push_back({resource, entry->value});
     }
 }
 } // namespace LMK

@@ -71,18 +71,13 @@ template <class Make> void AddAlternatives(Texture_* texture, LoadRecordStruct_T
     if (!listName) return;
     lumoVector<LoaderAlternativeStruct_TYP> list;
     if (CurrentGlobals->loaders.GetAlternatives(LoadedPartTexture, listName, &list) != 0) return;
-    for (UINT i = 0; i < list.Size(); ++i)
-    {
-        Texture_* alternative = nullptr;
-        if (FAILED(make(list.Element(i)->name, &alternative)) || !alternative) continue;
-        // A texture naming itself would hold its own last reference and never go.
-        if (alternative == texture)
-        {
-            alternative->Release();
-            continue;
-        }
-        texture->alternatives.push_back({alternative, list.Element(i)->value});
-    }
+    LoadListEntries(list, texture, &texture->alternatives,
+                    [&](const CString& name) -> Texture_*
+                    {
+                        Texture_* alternative = nullptr;
+                        if (FAILED(make(name, &alternative))) return nullptr;
+                        return alternative;
+                    });
 }
 } // namespace
 

@@ -14,12 +14,7 @@ void LoadModelLists(Model_* model, const char* listName, DWORD shared, BYTE allo
     auto loadOne = [&](const CString& name, BYTE itsNoLODs) -> Model_*
     {
         Model_* listed = nullptr;
-        if (FAILED(load(name, shared, allow3DS, noResmooth, &listed, itsNoLODs, 1)) || !listed) return nullptr;
-        if (listed == model)
-        {
-            listed->Release();
-            return nullptr;
-        }
+        if (FAILED(load(name, shared, allow3DS, noResmooth, &listed, itsNoLODs, 1))) return nullptr;
         return listed;
     };
     if (!noLODs)
@@ -28,14 +23,14 @@ void LoadModelLists(Model_* model, const char* listName, DWORD shared, BYTE allo
         if (registry.GetLODs(LoadedPartModel, listName, &list) == 0)
         {
             SortLevelsOfDetail(&list);
-            LoadListEntries(list, &model->lods, [&](const CString& name) { return loadOne(name, 1); });
+            LoadListEntries(list, model, &model->lods, [&](const CString& name) { return loadOne(name, 1); });
         }
     }
     if (!noAlternatives)
     {
         lumoVector<LoaderAlternativeStruct_TYP> list;
         if (registry.GetAlternatives(LoadedPartModel, listName, &list) == 0)
-            LoadListEntries(list, &model->alternatives, [&](const CString& name) { return loadOne(name, 0); });
+            LoadListEntries(list, model, &model->alternatives, [&](const CString& name) { return loadOne(name, 0); });
     }
 }
 } // namespace LMK
