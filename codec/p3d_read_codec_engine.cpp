@@ -1,5 +1,4 @@
-// The reader's calls into the engine. The engine's animation reader is not part of the build yet:
-// until it is, animation chunks are read and bounded but create nothing.
+// The reader's calls into the engine.
 #include "codec/p3d_read_codec.h"
 
 #include "engine/core/material.h"
@@ -46,7 +45,14 @@ void CP3DReadCodec::ReleaseModel(LMK::Model_* model)
     ReleasePart(model);
 }
 
-void CP3DReadCodec::CreateAndAttachAnimation(P3DChunkEntry*, const BYTE*, size_t) {}
+void CP3DReadCodec::CreateAndAttachAnimation(P3DChunkEntry* entry, const BYTE* stream, size_t length)
+{
+    if (!stream || length > 0xFFFFFFFFu) return;
+    LMK::Animation_* animation = nullptr;
+    if (FAILED(LRCreateAnimationFromStream(stream, static_cast<DWORD>(length), &animation, nullptr))) return;
+    if (entry && entry->model) LRSetModelAnimation(entry->model, animation);
+    LRReleaseAnimation(&animation);
+}
 
 void CP3DReadCodec::ReadMaterialNames(P3DMaterialSet& set)
 {

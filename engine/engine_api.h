@@ -6,6 +6,7 @@
 #include "engine/core/lr_light_api.h"
 #include "engine/core/lr_texture_api.h"
 #include "engine/scene/model_api.h"
+#include "engine/scene/lr_animation_api.h"
 #include "engine/scene/lr_geometry_block_api.h"
 #include "engine/scene/lr_model_loading_api.h"
 #include "engine/scene/object_api.h"

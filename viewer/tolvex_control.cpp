@@ -163,10 +163,21 @@ float CTolvexControl3D::AnimationTime(uint32_t elapsedMs, float start, float end
     return static_cast<float>(std::fmod(elapsedMs / 1000.0, static_cast<double>(length)));
 }
 
-void CTolvexControl3D::AdvanceAnimations(uint32_t)
+void CTolvexControl3D::AdvanceAnimations(uint32_t now)
 {
-    // Needs the model animation calls (LRGetModelAnimation, LRGetModelAnimationRange); with them each
-    // animated object gets AnimationTime(now - m_dwAnimationStart, start, end).
+    for (LMK::Object_* object : m_objects)
+    {
+        LMK::Model_* model = nullptr;
+        if (FAILED(LRGetObjectModel(object, &model)) || !model) continue;
+        LMK::Animation_* animation = nullptr;
+        LRGetModelAnimation(model, &animation);
+        float start = 0.0f, end = 0.0f;
+        if (animation && SUCCEEDED(LRGetModelAnimationRange(animation, &start, &end)))
+            LRSetObjectAnimationTime(object, AnimationTime(now - m_dwAnimationStart, start, end));
+        LRReleaseAnimation(&animation);
+        LMK::LoadedPart_* part = model;
+        LRReleaseLoadedPart(&part);
+    }
 }
 
 void CTolvexControl3D::AdvanceAutoRotation(uint32_t now)

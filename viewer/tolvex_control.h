@@ -150,7 +150,7 @@ protected:
     afx_msg void OnKeyDown(UINT key, UINT repeat, UINT flags);
     afx_msg void OnSysKeyDown(UINT key, UINT repeat, UINT flags);
 
-    // Steps of a frame, each in one place; the animation step waits for the model animation calls.
+    // Steps of a frame, each in one place.
     void ApplyPendingViewpoint();
     void AdvanceAnimations(uint32_t now);
     void AdvanceAutoRotation(uint32_t now);

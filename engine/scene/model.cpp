@@ -266,9 +266,10 @@ void Model_::SetChunk(const ModelChunkStruct_TYP* chunk)
 
 void Model_::SetAnimation(Animation_* newAnimation)
 {
+    // The new reference first: setting the animation a model already holds must not destroy it.
+    if (newAnimation) AddRefAnimation(newAnimation);
     if (animation) ReleaseAnimation(animation);
     animation = newAnimation;
-    if (animation) AddRefAnimation(animation);
     for (DWORD i = 0; i < subsetCount; ++i)
         subsets[i].animationNode = (animation && subsets[i].sourceIndex != kNoSourceIndex)
                                        ? FindAnimationNodeForSource(animation, subsets[i].sourceIndex)

@@ -1,17 +1,31 @@
 #include "engine/scene/model_animation.h"
 
+#include "engine/scene/animation.h"
+
 namespace LMK
 {
-// No animation can exist before the keyframe animation is built, so a model never holds one; these
-// move to the animation itself together with its class.
-void AddRefAnimation(Animation_*) {}
-void ReleaseAnimation(Animation_*) {}
-AnimationNode_* FindAnimationNodeForSource(Animation_*, DWORD)
+// What a model asks of its animation.
+void AddRefAnimation(Animation_* animation)
 {
-    return nullptr;
+    if (animation) animation->AddRef();
 }
-bool GetAnimationNodeMatrix(AnimationNode_*, AnimationClip_*, float, D3DXMATRIX*)
+
+void ReleaseAnimation(Animation_* animation)
 {
-    return false;
+    if (animation) animation->Release();
+}
+
+AnimationNode_* FindAnimationNodeForSource(Animation_* animation, DWORD sourceIndex)
+{
+    return animation ? animation->NodeForSource(sourceIndex) : nullptr;
+}
+
+bool GetAnimationNodeMatrix(AnimationNode_* node, AnimationClip_* clip, float time, D3DXMATRIX* out)
+{
+    if (!node || !out) return false;
+    D3DXMATRIX* matrix = nullptr;
+    node->GetMatrix(clip, time, &matrix);
+    *out = *matrix;
+    return true;
 }
 } // namespace LMK

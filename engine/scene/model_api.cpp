@@ -4,6 +4,7 @@
 
 #include "engine/core/globals.h"
 #include "engine/core/material.h"
+#include "engine/scene/animation.h"
 #include "engine/scene/model.h"
 
 HRESULT LRGetModelSubsetCount(LMK::Model_* model, DWORD* count)
@@ -60,9 +61,18 @@ HRESULT LRSetSubsetAttributes(LMK::Model_* model, DWORD subset, DWORD surfaceTyp
 HRESULT LRAddModelChunk(LMK::Model_* model, const LMK::ModelChunkStruct_TYP* chunk)
 {
     if (!model || !chunk) return E_INVALIDARG;
-    // The animation block is read by the keyframe animation, which turns it into the model's animation;
-    // it never stays a chunk.
-    if (chunk->id == LMK::kAnimationChunkId) return S_OK;
+    // The animation block becomes the model's animation and never stays a chunk; a block that cannot be
+    // read leaves the model without one.
+    if (chunk->id == LMK::kAnimationChunkId)
+    {
+        LMK::Animation_* animation = nullptr;
+        if (chunk->data && chunk->size && LMK::CreateAnimationFromBlock(chunk->data, chunk->size, &animation))
+        {
+            model->SetAnimation(animation);
+            animation->Release();
+        }
+        return S_OK;
+    }
     model->SetChunk(chunk);
     return S_OK;
 }

@@ -6,9 +6,11 @@
 #include "codec/p3d_read_codec.h"
 
 #include "engine/engine_api.h"
+#include "engine/scene/animation.h"
 #include "engine/scene/object.h"
 #include "engine/scene/object_light.h"
 #include "tests/engine/scene_model/scene_fixture.h"
+#include "tests/support/animation_writer.h"
 #include "tests/support/geometry_block_encoder.h"
 #include "tests/support/light_record_writer.h"
 #include "tests/support/material_pack_writer.h"
@@ -187,10 +189,12 @@ TEST_F(SceneAssemblyTest, ObjectsLandAtTheirOutputIndices)
     }
 }
 
-// A unit quad in one strip, with two light points: a whole geometry block as a file carries it.
-Bytes QuadBlock()
+// A unit quad in one strip, with two light points: a whole geometry block as a file carries it. Its
+// group names `source` as its source index (0xFFFF: none).
+Bytes QuadBlock(uint16_t source = 0xFFFF)
 {
-    const MeshSpec spec = UnitQuadMesh();
+    MeshSpec spec = UnitQuadMesh();
+    spec.groups[0].triple[0] = source;
     const EncodedMesh mesh = EncodeMesh(spec);
     EXPECT_TRUE(mesh.exact);
     BlockSpec block;
@@ -238,6 +242,56 @@ TEST_F(SceneAssemblyTest, AFileBecomesPlacedObjectsOfItsModelWithTheirLights)
     EXPECT_EQ(objects[0]->lightPointLights, nullptr) << "its record names no light group";
     std::vector<LMK::Light_*> free;
     EXPECT_FALSE(codec.GetLights(free)) << "the only group is in use";
+}
+
+// An animation chunk names the entry whose model it animates; one naming no entry, or whose stream
+// cannot be read, attaches nothing.
+TEST_F(SceneAssemblyTest, AnimationChunksAnimateTheirEntrysModel)
+{
+    const Bytes block = QuadBlock(0);
+    ByteWriter records;
+    records.U32(static_cast<uint32_t>(block.size())).U32(1).U32(72);
+    records.Raw(InstanceRecord(0, 0, Translation(0))).Raw(block);
+    AnimationSpec spec;
+    spec.nodes.resize(1);
+    spec.nodes[0].position = AnimationCurveSpec{0.0f, 1.0f, 0, 0, {{0.0f, {0, 0, 0}}, {1.0f, {3, 0, 0}}}};
+    spec.clips = {{"move", 0.0f, 1.0f}};
+    spec.indices = {0};
+    const Bytes stream = AnimationStream(spec);
+    const Bytes cut(stream.begin(), stream.end() - 4);
+    auto chunk = [](uint32_t entry, const Bytes& s) { return ByteWriter().U32(entry).Raw(s).Data(); };
+
+    struct Case
+    {
+        const char* name;
+        Bytes animation;
+        bool animated;
+    } cases[] = {
+        {"its entry", chunk(0, stream), true},
+        {"no such entry", chunk(1, stream), false},
+        {"damaged stream", chunk(0, cut), false},
+        {"no stream", chunk(0, {}), false},
+    };
+    for (const Case& c : cases)
+    {
+        InspectedCodec codec;
+        codec.ReadFile(ChunkWriter().Chunk(8, records.Data()).Chunk(3, c.animation).Data());
+        ASSERT_EQ(codec.m_chunkEntries.size(), 1u);
+        LMK::Model_* fileModel = codec.m_chunkEntries[0].model;
+        ASSERT_NE(fileModel, nullptr);
+        EXPECT_EQ(fileModel->animation != nullptr, c.animated) << c.name;
+        if (!c.animated) continue;
+        EXPECT_EQ(fileModel->animation->refCount, 1u) << "the codec keeps no reference";
+        EXPECT_NE(fileModel->subsets[0].animationNode, nullptr);
+        std::vector<LMK::Object_*> made;
+        ASSERT_TRUE(codec.GetObjects(made, false));
+        ASSERT_EQ(LRSetObjectAnimationTime(made[0], 0.5f), S_OK);
+        D3DXVECTOR3 lo, hi;
+        ASSERT_EQ(LRGetObjectBoundingBox(made[0], &lo, &hi), S_OK);
+        EXPECT_FLOAT_EQ(lo.x, 1.0f + 1.5f) << "the quad moved with its node";
+        for (LMK::Object_*& o : made)
+            LRReleaseObject(&o);
+    }
 }
 
 TEST_F(SceneAssemblyTest, LaterRecordOfAnOutputIndexTakesTheSlotAndTheEarlierObjectIsReleased)
