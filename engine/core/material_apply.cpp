@@ -7,6 +7,7 @@
 
 #include "engine/core/globals.h"
 #include "engine/core/material_textures.h"
+#include "engine/core/texture_effects.h"
 #include "engine/core/texture_stage_setups.h"
 #include "engine/scene/model.h"
 #include "engine/scene/object.h"
@@ -16,7 +17,7 @@ namespace LMK
 {
 MaterialTextureAccessStruct_TYP MaterialTextureAccess = {
     MaterialDeviceTexture, MaterialBumpSource, MaterialTextureAlternative, MaterialTextureAverageColor};
-StageTransformSetup_TYP StageTransformSetup = SetupStageTransformWithoutEffect;
+StageTransformSetup_TYP StageTransformSetup = SetupStageThroughTextureEffect;
 
 BYTE FactorByte(float x)
 {
@@ -37,67 +38,6 @@ void SetTextureMatrix(IDirect3DDevice9* device, DWORD stage, const D3DMATRIX* m)
     device->SetTransform(static_cast<D3DTRANSFORMSTATETYPE>(D3DTS_TEXTURE0 + stage), m);
 }
 } // namespace
-
-void SetupStageTransformWithoutEffect(DWORD, const D3DXMATRIX* inverseWorld, IDirect3DDevice9* device, DWORD,
-                                      const TextureTransformStruct_TYP* record, BYTE* keepsAnimating,
-                                      DWORD stage, DWORD a, DWORD b)
-{
-    if (!device) return;
-    const DWORD stages[2] = {stage + a, stage + b};
-    const int count = a == b ? 1 : 2;
-    if (!record)
-    {
-        D3DXMATRIX identity;
-        D3DXMatrixIdentity(&identity);
-        for (int i = 0; i < count; ++i)
-        {
-            device->SetTextureStageState(stages[i], D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
-            SetTextureMatrix(device, stages[i], &identity);
-            device->SetSamplerState(stages[i], D3DSAMP_ADDRESSU, D3DTADDRESS_WRAP);
-            device->SetSamplerState(stages[i], D3DSAMP_ADDRESSV, D3DTADDRESS_WRAP);
-            device->SetSamplerState(stages[i], D3DSAMP_MAGFILTER, RootMagFilter());
-        }
-        return;
-    }
-    const bool projected = record->matrix._14 != 0.0f;
-    D3DXMATRIX m(&record->matrix._11);
-    if (record->animated)
-    {
-        // The effect's own motion joins once the texture effects exist; the viewer already redraws.
-        if (keepsAnimating && record->speed != 0.0f) *keepsAnimating = 1;
-        m._31 = m._41;
-        m._32 = m._42;
-    }
-    else if (projected)
-    {
-        D3DXMATRIX view, inverseView;
-        device->GetTransform(D3DTS_VIEW, &view);
-        if (!D3DXMatrixInverse(&inverseView, nullptr, &view)) D3DXMatrixIdentity(&inverseView);
-        if (inverseWorld) D3DXMatrixMultiply(&inverseView, &inverseView, inverseWorld);
-        D3DXMatrixMultiply(&m, &inverseView, &m);
-        m._13 = m._14;
-        m._23 = m._24;
-        m._33 = m._34;
-        m._43 = m._44;
-    }
-    else
-    {
-        // Two-component coordinates take their translation from the third row.
-        m._31 = m._41;
-        m._32 = m._42;
-    }
-    for (int i = 0; i < count; ++i)
-    {
-        device->SetTextureStageState(stages[i], D3DTSS_TEXTURETRANSFORMFLAGS,
-                                     projected ? (D3DTTFF_COUNT3 | D3DTTFF_PROJECTED) : D3DTTFF_COUNT2);
-        device->SetSamplerState(stages[i], D3DSAMP_ADDRESSU, record->addressU);
-        device->SetSamplerState(stages[i], D3DSAMP_ADDRESSV, record->addressV);
-        device->SetSamplerState(stages[i], D3DSAMP_BORDERCOLOR, record->borderColor);
-        device->SetSamplerState(stages[i], D3DSAMP_MAGFILTER,
-                                record->pointFilter ? static_cast<DWORD>(D3DTEXF_POINT) : RootMagFilter());
-        SetTextureMatrix(device, stages[i], &m);
-    }
-}
 
 namespace
 {

@@ -36,16 +36,12 @@ struct MaterialTextureAccessStruct_TYP
 extern MaterialTextureAccessStruct_TYP MaterialTextureAccess;
 
 // Puts a texture transform record (or none) onto stages stage + a and stage + b, as the root's texture
-// effect of that index does; sets *keepsAnimating for a running animation.
+// effect of that index does; sets *keepsAnimating for a running animation. The texture effects' own
+// set-up unless a test puts another here.
 using StageTransformSetup_TYP = void (*)(DWORD effectIndex, const D3DXMATRIX* inverseWorld,
                                          IDirect3DDevice9* device, DWORD startTime,
                                          const TextureTransformStruct_TYP* record, BYTE* keepsAnimating,
                                          DWORD stage, DWORD a, DWORD b);
-// The record's own matrix, without an effect's animation: what runs until the texture effects do.
-void SetupStageTransformWithoutEffect(DWORD effectIndex, const D3DXMATRIX* inverseWorld,
-                                      IDirect3DDevice9* device, DWORD startTime,
-                                      const TextureTransformStruct_TYP* record, BYTE* keepsAnimating,
-                                      DWORD stage, DWORD a, DWORD b);
 extern StageTransformSetup_TYP StageTransformSetup;
 
 // x in [0, 1] as a byte, truncated; values outside are clamped so that they cannot spill into the

@@ -4,6 +4,7 @@
 
 #include "engine/core/backbuffer.h"
 #include "engine/core/devices.h"
+#include "engine/core/effect.h"
 #include "engine/core/globals.h"
 
 namespace LMK
@@ -46,11 +47,15 @@ HRESULT CheckFrameDevice(Device_* d, bool readBack, bool* resetFailed)
     const bool differs = d->presentParams.MultiSampleType != static_cast<D3DMULTISAMPLE_TYPE>(d->multiSampleType) &&
                          !(readBack && d->presentParams.MultiSampleType == D3DMULTISAMPLE_NONE);
     const HRESULT level = device->TestCooperativeLevel();
-    // Effects learn of lost and reset devices once they exist; nothing else holds device memory that a
-    // reset drops (every engine resource is managed).
-    if (level == D3DERR_DEVICELOST) return S_FALSE;
+    // Only effects hold device memory that a reset drops (every other engine resource is managed).
+    if (level == D3DERR_DEVICELOST)
+    {
+        NotifyEffectsOfDevice(device, true);
+        return S_FALSE;
+    }
     if (level == D3DERR_DEVICENOTRESET || needSingle || differs)
     {
+        NotifyEffectsOfDevice(device, true);
         d->presentParams.MultiSampleType =
             needSingle ? D3DMULTISAMPLE_NONE : static_cast<D3DMULTISAMPLE_TYPE>(d->multiSampleType);
         if (FAILED(CurrentGlobals->devices.requests.RequestReset(d)))
@@ -58,6 +63,7 @@ HRESULT CheckFrameDevice(Device_* d, bool readBack, bool* resetFailed)
             *resetFailed = true;
             return S_FALSE;
         }
+        NotifyEffectsOfDevice(device, false);
     }
     return S_OK;
 }

@@ -9,6 +9,7 @@
 
 #include "engine/core/globals.h"
 #include "engine/core/material.h"
+#include "engine/render/effect_lights.h"
 #include "engine/render/id_colours.h"
 #include "engine/render/shadows.h"
 #include "engine/scene/mesh.h"
@@ -188,8 +189,11 @@ void ModelDraw_::Run()
     }
     // The default effect's declaration, technique and light parameters change no pixel: drawing stays on
     // the fixed-function pipeline and the flexible vertex format set per subset replaces the declaration.
-    if (CurrentGlobals->defaultEffect && data_->vertexDeclaration)
-        device_->SetVertexDeclaration(data_->vertexDeclaration);
+    if (CurrentGlobals->defaultEffect)
+    {
+        if (data_->vertexDeclaration) device_->SetVertexDeclaration(data_->vertexDeclaration);
+        PrepareEffectForDraw(CurrentGlobals->defaultEffect, device_, view_, pass_);
+    }
 
     for (DWORD p = 0; data_->progressiveParts && p < data_->partCount; ++p)
         if (ProgressiveMesh_* progressive = data_->progressiveParts[p])

@@ -17,18 +17,18 @@ constexpr std::array<float, 16> kIdentityMatrix = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0,
 struct AnimationKey
 {
     float time = 0.0f;
-    std::vector<float> value; // 3 components, or 4 on quaternion curves
-    std::optional<float> tension, continuity, bias;
+    std::vector<float> value{}; // 3 components, or 4 on quaternion curves
+    std::optional<float> tension{}, continuity{}, bias{};
     // Block only: tangents stored in the float pool (flag 0x20).
-    std::optional<std::array<float, 4>> inTangent, outTangent;
+    std::optional<std::array<float, 4>> inTangent{}, outTangent{};
 };
 
 struct AnimationCurveSpec
 {
     float start = 0.0f, end = 1.0f; // seconds in a stream, frames in a block
     uint32_t preMode = 0, postMode = 0;
-    std::vector<AnimationKey> keys;
-    std::optional<uint32_t> keyCount; // written instead of keys.size()
+    std::vector<AnimationKey> keys{};
+    std::optional<uint32_t> keyCount{}; // written instead of keys.size()
 };
 
 struct AnimationNodeSpec
@@ -46,11 +46,11 @@ struct AnimationClipSpec
     float start = 0.0f, end = 1.0f;
     uint32_t preMode = 0, postMode = 0;
     uint8_t carried = 0, playReversed = 0;
-    std::optional<uint32_t> firstNode; // a block clip covers every node without one
+    std::optional<uint32_t> firstNode{}; // a block clip covers every node without one
     uint32_t nodeCount = 0;
-    std::vector<uint32_t> indices;
-    std::optional<uint32_t> nameLength; // stream: written instead of name.size()
-    std::optional<uint32_t> indexCount; // written instead of indices.size()
+    std::vector<uint32_t> indices{};
+    std::optional<uint32_t> nameLength{}; // stream: written instead of name.size()
+    std::optional<uint32_t> indexCount{}; // written instead of indices.size()
 };
 
 struct AnimationSpec

@@ -8,7 +8,7 @@
 
 namespace ferolt::test
 {
-Bytes CubeMesh()
+Bytes CubeMesh(uint16_t source)
 {
     MeshSpec mesh;
     GroupSpec group;
@@ -39,14 +39,15 @@ Bytes CubeMesh()
     quad({2, 2, 0}, {0, 2, 0}, {2, 2, 2}); // y = 2
     quad({2, 0, 0}, {2, 2, 0}, {2, 0, 2}); // x = 2
     quad({0, 2, 0}, {0, 0, 0}, {0, 2, 2}); // x = 0
+    group.triple[0] = source;
     mesh.groups = {group};
     return EncodeMesh(mesh).bytes;
 }
 
-Bytes CubeBlock()
+Bytes CubeBlock(uint16_t source)
 {
     BlockSpec block;
-    block.meshes = {CubeMesh()};
+    block.meshes = {CubeMesh(source)};
     return EncodeBlock(block);
 }
 

@@ -9,10 +9,11 @@ namespace ferolt::test
 constexpr GUID kViewerContentType = {
     0xAF352B73, 0xE55D, 0x4F8D, {0xB8, 0x07, 0x78, 0xD4, 0xCD, 0x74, 0xE7, 0x6C}};
 
-// A closed cube from (0, 0, 0) to (2, 2, 2), one quad per face, each facing outwards, as one mesh.
-Bytes CubeMesh();
+// A closed cube from (0, 0, 0) to (2, 2, 2), one quad per face, each facing outwards, as one mesh whose
+// group names `source` as its source index (0xFFFF: none).
+Bytes CubeMesh(uint16_t source = 0xFFFF);
 // The cube mesh in a geometry block of its own.
-Bytes CubeBlock();
+Bytes CubeBlock(uint16_t source = 0xFFFF);
 
 // The chunks of one section: every chunk type the reader turns into something.
 Bytes SampleObjectChunks();
