@@ -1,6 +1,7 @@
 // Curves: Kochanek-Bartels tangents, Hermite segments, and the modes that fold or extend time outside
 // the active range.
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 #include "engine/scene/animation.h"
@@ -154,7 +155,12 @@ bool AnimationCurve_::Evaluate(float t, D3DXVECTOR4* out) const
             }
         }
     }
-    if (repetitions != 0.0) *out += (endValue - startValue) * static_cast<float>(repetitions);
+    if (repetitions != 0.0)
+    {
+        // A count beyond float's range would not convert; the offset is infinite either way.
+        const double count = std::clamp(repetitions, -double(FLT_MAX), double(FLT_MAX));
+        *out += (endValue - startValue) * static_cast<float>(count);
+    }
     return true;
 }
 
