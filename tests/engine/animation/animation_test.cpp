@@ -68,7 +68,7 @@ AnimationKey Key(float time, std::vector<float> value, std::optional<float> cont
 // interpolate linearly.
 AnimationSpec MovingNode(std::vector<std::pair<float, float>> keys, float start, float end, uint32_t pre,
                          uint32_t post, std::optional<float> continuity,
-                         std::optional<float> middleTension = {})
+                         std::optional<std::array<float, 3>> middleTcb = {})
 {
     AnimationCurveSpec curve;
     curve.start = start;
@@ -78,7 +78,12 @@ AnimationSpec MovingNode(std::vector<std::pair<float, float>> keys, float start,
     for (size_t i = 0; i < keys.size(); ++i)
     {
         curve.keys.push_back(Key(keys[i].first, {keys[i].second, 0, 0}, continuity));
-        if (middleTension && i == 1) curve.keys.back().tension = middleTension;
+        if (middleTcb && i == 1)
+        {
+            curve.keys.back().tension = (*middleTcb)[0];
+            curve.keys.back().continuity = (*middleTcb)[1];
+            curve.keys.back().bias = (*middleTcb)[2];
+        }
     }
     AnimationNodeSpec node;
     node.position = curve;
@@ -92,7 +97,8 @@ AnimationSpec MovingNode(std::vector<std::pair<float, float>> keys, float start,
 // A position curve evaluated at times before, inside, at the ends of and after its range, in every
 // mode. Linear: keys (0, 0) and (1, 4) as corners, tangents 4. Hermite: the same keys with the default
 // tangents (half the difference), x(s) = 4(-s^3 + 1.5s^2 + 0.5s); three keys (0, 0), (1, 4), (2, 2):
-// tangents 2 | 1, 1 | -1; in cycle mode over 0..3 the seam runs from the last key to the first with
+// tangents 2 | 1, 1 | -1 (with tension 0.5 on the middle key 0.5, 0.5; bias 0.5: 2.5, 2.5; continuity
+// 0.5: -0.5, 2.5); in cycle mode over 0..3 the seam runs from the last key to the first with
 // tangents -2 and 1.
 TEST(AnimationCurve, PositionAtTimesInEveryMode)
 {
@@ -127,7 +133,10 @@ TEST(AnimationCurve, PositionAtTimesInEveryMode)
         {"hermite half", MovingNode(two, 0, 1, 0, 0, {}), 0.5f, 2.0f},
         {"hermite three keys first", MovingNode(three, 0, 2, 0, 0, {}), 0.5f, 2.125f},
         {"hermite three keys second", MovingNode(three, 0, 2, 0, 0, {}), 1.5f, 3.25f},
-        {"hermite tension 0.5", MovingNode(three, 0, 2, 0, 0, {}, 0.5f), 0.5f, 2.1875f},
+        {"hermite tension 0.5", MovingNode(three, 0, 2, 0, 0, {}, {{0.5f, 0, 0}}), 0.5f, 2.1875f},
+        {"hermite bias 0.5", MovingNode(three, 0, 2, 0, 0, {}, {{0, 0, 0.5f}}), 0.5f, 1.9375f},
+        {"hermite continuity 0.5 in", MovingNode(three, 0, 2, 0, 0, {}, {{0, 0.5f, 0}}), 0.5f, 2.3125f},
+        {"hermite continuity 0.5 out", MovingNode(three, 0, 2, 0, 0, {}, {{0, 0.5f, 0}}), 1.5f, 3.4375f},
         {"hermite extrapolate after", MovingNode(three, 0, 2, 0, 4, {}), 3.0f, 1.0f},
         {"cycle seam", MovingNode(three, 0, 3, 0, 2, {}), 2.5f, 0.625f},
         {"hold past last key", MovingNode(three, 0, 3, 0, 0, {}), 2.5f, 2.0f},
