@@ -1,5 +1,6 @@
 #include "tests/support/sample_object_file.h"
 
+#include "tests/support/animation_writer.h"
 #include "tests/support/environment_record_writer.h"
 #include "tests/support/geometry_block_encoder.h"
 #include "tests/support/light_record_writer.h"
@@ -53,7 +54,7 @@ Bytes CubeBlock(uint16_t source)
 
 Bytes SampleObjectChunks()
 {
-    const Bytes block = CubeBlock();
+    const Bytes block = CubeBlock(0);
     const std::array<float, 16> identity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     std::array<float, 16> moved = identity;
     moved[12] = 3.0f;
@@ -79,9 +80,18 @@ Bytes SampleObjectChunks()
     ByteWriter lights;
     lights.U32(0).U32(static_cast<uint32_t>(record.size())).Raw(record);
 
+    // The cube's group turns a quarter about z in its first second.
+    AnimationSpec animation;
+    animation.nodes.resize(1);
+    animation.nodes[0].rotation =
+        AnimationCurveSpec{0.0f, 1.0f, 0, 1, {{0.0f, RotationZ(0.0f)}, {1.0f, RotationZ(1.5707964f)}}};
+    animation.clips = {{"turn", 0.0f, 1.0f}};
+    animation.indices = {0};
+
     return ChunkWriter()
         .Chunk(11, ByteWriter().U32(1).U32(0).U32(0xFF).Data())
         .Chunk(8, model.Data())
+        .Chunk(3, ByteWriter().U32(0).Raw(AnimationStream(animation)).Data())
         .Chunk(7, chunkItems.Data())
         .Chunk(9, lights.Data())
         .Data();

@@ -1,6 +1,6 @@
 #pragma once
-// Small, complete object files for seeds and tests: a cube model placed twice, a light group, special
-// flags, and the model chunks the viewer reads (viewpoints, their names, a background).
+// Small, complete object files for seeds and tests: a cube model placed twice and animated, a light
+// group, special flags, and the model chunks the viewer reads (viewpoints, their names, a background).
 #include "tests/support/object_file_writer.h"
 
 namespace ferolt::test
