@@ -815,10 +815,10 @@ bool PickHits(CTolvexControl3D& viewer, HWND w, POINT client)
     return hit != 0;
 }
 
-// Runs the viewer on `file` and paints frames at the given seconds after the animations started.
+// Runs the viewer as `start` says and paints frames at the given milliseconds after the animations started.
+using FrameCheck = std::function<void(CTolvexControl3D&, HWND, const std::vector<Frame>&)>;
 std::vector<Frame> FramesOf(ScriptedBackend& backend, const std::function<int()>& start,
-                            const std::vector<uint32_t>& milliseconds,
-                            const std::function<void(CTolvexControl3D&, HWND, const std::vector<Frame>&)>& check = {})
+                            const std::vector<uint32_t>& milliseconds, const FrameCheck& check = {})
 {
     std::vector<Frame> frames;
     backend.steps.push_back(
