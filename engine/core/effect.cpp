@@ -15,13 +15,6 @@ constexpr const char* kLightMemberFormats[kEffectLightMembers] = {
     "lights[%i].vDiffuse", "lights[%i].vSpecular", "lights[%i].vAttenuation", "lights[%i].vSpot"};
 constexpr const char* kLightCountNames[kEffectLightCounts] = {
     "iLightNum", "iLightDirNum", "iLightPointSpotIni", "iLightPointNum", "iLightPointSpotNum"};
-
-IDirect3DDevice9* PrimaryDevice()
-{
-    return CurrentGlobals && CurrentGlobals->devices.primaryDevice
-               ? CurrentGlobals->devices.primaryDevice->device
-               : nullptr;
-}
 } // namespace
 
 DeviceSpecificEffectData_::DeviceSpecificEffectData_(IDirect3DDevice9* device, Effect_* effectOwner,
@@ -64,7 +57,15 @@ Effect_::Effect_(LoadRecordStruct_TYP* record, ID3DXEffect* fx) : LoadedPart_(re
 {
     D3DXEFFECT_DESC description{};
     if (SUCCEEDED(fx->GetDesc(&description))) techniqueCount = description.Techniques;
-    primaryData = new DeviceSpecificEffectData_(PrimaryDevice(), this, fx);
+    try
+    {
+        primaryData = new DeviceSpecificEffectData_(PrimaryDevice(), this, fx);
+    }
+    catch (...)
+    {
+        fx->Release();
+        throw;
+    }
     if (!CurrentGlobals) return;
     CurrentGlobals->effects.push_back(this);
     if (!record) return;
@@ -84,7 +85,15 @@ DeviceSpecificDataContainer_* Effect_::CreateDataForDevice(IDirect3DDevice9* dev
     auto* primary = static_cast<DeviceSpecificEffectData_*>(primaryData);
     ID3DXEffect* clone = nullptr;
     if (!primary || !device || FAILED(primary->effect->CloneEffect(device, &clone)) || !clone) return nullptr;
-    return new DeviceSpecificEffectData_(device, this, clone);
+    try
+    {
+        return new DeviceSpecificEffectData_(device, this, clone);
+    }
+    catch (...)
+    {
+        clone->Release();
+        throw;
+    }
 }
 
 void NotifyEffectsOfDevice(IDirect3DDevice9* device, bool lost)

@@ -171,16 +171,11 @@ bool CreateAnimationFromBlock(const void* block, DWORD size, Animation_** out)
     if (!out) return false;
     *out = nullptr;
     if (!block || size == 0) return false;
-    auto* animation = new Animation_();
-    if (!animation->CreateFromBlock(block, size))
-    {
-        animation->Release();
-        return false;
-    }
-    *out = animation;
+    AnimationReference animation(new Animation_());
+    if (!animation.get()->CreateFromBlock(block, size)) return false;
+    *out = animation.Take();
     return true;
 }
-
 } // namespace LMK
 
 // ---------------------------------------------------------------------------------------------------
@@ -190,13 +185,9 @@ HRESULT LRCreateAnimationFromStream(const void* stream, DWORD size, LMK::Animati
 {
     if (!animation) return E_INVALIDARG;
     *animation = nullptr;
-    auto* created = new LMK::Animation_();
-    if (FAILED(created->CreateFromStream(stream, size, streamLength)))
-    {
-        created->Release();
-        return E_FAIL;
-    }
-    *animation = created;
+    LMK::AnimationReference created(new LMK::Animation_());
+    if (FAILED(created.get()->CreateFromStream(stream, size, streamLength))) return E_FAIL;
+    *animation = created.Take();
     return S_OK;
 }
 

@@ -161,5 +161,29 @@ private:
     friend bool ReadAnimationBlock(Animation_* animation, ferolt::ByteReader block);
 };
 
+// Holds one reference of an animation being made and drops it on every way out, a thrown
+// allocation failure included, unless it is taken.
+class AnimationReference
+{
+public:
+    explicit AnimationReference(Animation_* animation) : animation_(animation) {}
+    ~AnimationReference()
+    {
+        if (animation_) animation_->Release();
+    }
+    AnimationReference(const AnimationReference&) = delete;
+    AnimationReference& operator=(const AnimationReference&) = delete;
+    Animation_* get() const { return animation_; }
+    Animation_* Take()
+    {
+        Animation_* taken = animation_;
+        animation_ = nullptr;
+        return taken;
+    }
+
+private:
+    Animation_* animation_;
+};
+
 bool CreateAnimationFromBlock(const void* block, DWORD size, Animation_** out);
 } // namespace LMK

@@ -2,6 +2,7 @@
 // subset-to-node indices, little-endian and unpadded. Every count is weighed against the bytes that
 // remain before anything is allocated for it.
 #include <array>
+#include <memory>
 
 #include "engine/scene/animation.h"
 
@@ -50,15 +51,11 @@ bool ReadVector(ByteCursor& in, int components, D3DXVECTOR4* out)
 
 AnimationCurve_* ReadCurve(ByteCursor& in)
 {
-    auto* curve = new AnimationCurve_();
+    auto curve = std::make_unique<AnimationCurve_>();
     DWORD keyCount = 0;
-    if (!curve->ReadHeader(in, &keyCount) || !curve->ReadKeys(in, keyCount))
-    {
-        delete curve;
-        return nullptr;
-    }
+    if (!curve->ReadHeader(in, &keyCount) || !curve->ReadKeys(in, keyCount)) return nullptr;
     curve->ComputeTangents();
-    return curve;
+    return curve.release();
 }
 
 bool ReadNode(ByteCursor& in, Animation_* animation, AnimationNode_& node)
