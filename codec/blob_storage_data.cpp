@@ -1,5 +1,7 @@
 #include "codec/blob_storage_data.h"
 
+#include "platform/bytes/byte_reader.h"
+
 #include <bzlib.h>
 #include <crypto++/crc.h>
 
@@ -29,8 +31,9 @@ bool BlobStorageData::Rewind()
 
 bool BlobStorageData::Read(void* destination, size_t n)
 {
-    if (n > Remaining()) return false;
-    if (n) std::memcpy(destination, Current(), n);
+    std::span<const uint8_t> bytes;
+    if (!ferolt::ByteReader(m_data.get(), m_size).Bytes(m_position, n, &bytes)) return false;
+    if (n) std::memcpy(destination, bytes.data(), n);
     m_position += n;
     return true;
 }
@@ -49,10 +52,12 @@ bool BlobStorageData::ReadHeader(P3DFileHeader& header)
 
 bool BlobStorageData::ExtractTo(BlobStorageData& source, size_t n)
 {
-    if (n == 0 || n > source.Remaining()) return false;
+    std::span<const uint8_t> taken;
+    if (n == 0 || !ferolt::ByteReader(source.m_data.get(), source.m_size).Bytes(source.m_position, n, &taken))
+        return false;
     std::unique_ptr<BYTE[]> bytes(new (std::nothrow) BYTE[n]);
     if (!bytes) return false;
-    std::memcpy(bytes.get(), source.Current(), n);
+    std::memcpy(bytes.get(), taken.data(), n);
     source.m_position += n;
     m_data = std::move(bytes);
     m_size = n;

@@ -7,37 +7,26 @@
 namespace
 {
 
-// A bounds-checked view of one chunk.
-class ChunkCursor
+using ferolt::ByteCursor;
+
+// `n` bytes at the cursor, as a pointer into the chunk (null for none).
+[[nodiscard]] bool Take(ByteCursor& in, size_t n, const BYTE*& at)
 {
-public:
-    ChunkCursor(const BYTE* data, size_t size) : m_data(data), m_size(data ? size : 0) {}
+    std::span<const uint8_t> bytes;
+    if (!in.Take(n, &bytes)) return false;
+    at = n ? bytes.data() : nullptr;
+    return true;
+}
 
-    size_t Remaining() const { return m_size - m_position; }
-    const BYTE* Current() const { return m_data ? m_data + m_position : nullptr; }
+// The rest of the chunk (null when nothing is left).
+const BYTE* Rest(ByteCursor& in, size_t* length)
+{
+    *length = in.Remaining();
+    const BYTE* at = nullptr;
+    return Take(in, *length, at) ? at : nullptr;
+}
 
-    bool U32(DWORD& value)
-    {
-        if (Remaining() < 4) return false;
-        std::memcpy(&value, m_data + m_position, 4);
-        m_position += 4;
-        return true;
-    }
-    bool Take(size_t n, const BYTE*& at)
-    {
-        if (n > Remaining()) return false;
-        at = Current();
-        m_position += n;
-        return true;
-    }
-
-private:
-    const BYTE* m_data;
-    size_t m_size;
-    size_t m_position = 0;
-};
-
-bool ReadRecords(ChunkCursor& in, DWORD count, bool withLightGroup, size_t maxRecords,
+bool ReadRecords(ByteCursor& in, DWORD count, bool withLightGroup, size_t maxRecords,
                  std::vector<P3DInstanceRecord>& out, bool& overBudget)
 {
     const size_t stride = withLightGroup ? 76 : 72;
@@ -50,15 +39,12 @@ bool ReadRecords(ChunkCursor& in, DWORD count, bool withLightGroup, size_t maxRe
     out.reserve(count);
     for (DWORD i = 0; i < count; ++i)
     {
-        const BYTE* at = nullptr;
-        in.Take(stride, at);
         P3DInstanceRecordFile file;
-        std::memcpy(&file, at, sizeof file);
         P3DInstanceRecord record{};
+        if (!in.Read(&file) || (withLightGroup && !in.U32(&record.lightGroup))) return false;
         std::memcpy(&record.matrix, file.matrix, sizeof record.matrix);
         record.materialSet = file.materialSet;
         record.outputIndex = file.outputIndex;
-        if (withLightGroup) std::memcpy(&record.lightGroup, at + sizeof file, 4);
         out.push_back(record);
     }
     return true;
@@ -69,15 +55,15 @@ bool ReadRecords(ChunkCursor& in, DWORD count, bool withLightGroup, size_t maxRe
 bool P3DParseModelChunk(DWORD type, const BYTE* data, size_t size, P3DModelChunk& out, size_t maxRecords)
 {
     out = {};
-    ChunkCursor in(data, size);
+    ByteCursor in(data, size);
     DWORD modelSize = 0;
     DWORD count = 0;
     if (type == P3D_CHUNK_MODEL)
     {
-        if (!in.U32(modelSize) || !in.Take(modelSize, out.modelData) || !in.U32(count) ||
+        if (!in.U32(&modelSize) || !Take(in, modelSize, out.modelData) || !in.U32(&count) ||
             !ReadRecords(in, count, false, maxRecords, out.records, out.overBudget))
         {
-            out = {.overBudget = out.overBudget};
+            out = {nullptr, 0, {}, out.overBudget};
             return false;
         }
         out.modelSize = modelSize;
@@ -85,13 +71,13 @@ bool P3DParseModelChunk(DWORD type, const BYTE* data, size_t size, P3DModelChunk
     }
     if (type != P3D_CHUNK_MODEL_RECORDS_FIRST && type != P3D_CHUNK_MODEL_RECORD_SIZE) return false;
     DWORD recordSize = 72;
-    if (!in.U32(modelSize) || !in.U32(count)) return false;
-    if (type == P3D_CHUNK_MODEL_RECORD_SIZE && !in.U32(recordSize)) return false;
+    if (!in.U32(&modelSize) || !in.U32(&count)) return false;
+    if (type == P3D_CHUNK_MODEL_RECORD_SIZE && !in.U32(&recordSize)) return false;
     // The record size only says whether a light group follows; larger records are not supported.
     if (!ReadRecords(in, count, recordSize > 72, maxRecords, out.records, out.overBudget) ||
-        !in.Take(modelSize, out.modelData))
+        !Take(in, modelSize, out.modelData))
     {
-        out = {.overBudget = out.overBudget};
+        out = {nullptr, 0, {}, out.overBudget};
         return false;
     }
     out.modelSize = modelSize;
@@ -101,14 +87,13 @@ bool P3DParseModelChunk(DWORD type, const BYTE* data, size_t size, P3DModelChunk
 bool P3DParseModelChunkItems(const BYTE* data, size_t size, std::vector<P3DModelChunkItem>& out)
 {
     out.clear();
-    ChunkCursor in(data, size);
+    ByteCursor in(data, size);
     while (in.Remaining() >= 12)
     {
         P3DModelChunkItem item{};
-        in.U32(item.id);
-        in.U32(item.size);
-        in.U32(item.entryIndex);
-        if (!in.Take(item.size, item.data)) return false;
+        if (!in.U32(&item.id) || !in.U32(&item.size) || !in.U32(&item.entryIndex) ||
+            !Take(in, item.size, item.data))
+            return false;
         out.push_back(item);
     }
     return true;
@@ -117,11 +102,11 @@ bool P3DParseModelChunkItems(const BYTE* data, size_t size, std::vector<P3DModel
 bool P3DParseLightItems(const BYTE* data, size_t size, std::vector<P3DLightItem>& out)
 {
     out.clear();
-    ChunkCursor in(data, size);
+    ByteCursor in(data, size);
     while (in.Remaining() > 0)
     {
         P3DLightItem item{};
-        if (!in.U32(item.lightPointIndex) || !in.U32(item.size) || !in.Take(item.size, item.record))
+        if (!in.U32(&item.lightPointIndex) || !in.U32(&item.size) || !Take(in, item.size, item.record))
             return false;
         out.push_back(item);
     }
@@ -131,20 +116,19 @@ bool P3DParseLightItems(const BYTE* data, size_t size, std::vector<P3DLightItem>
 bool P3DParseAnimationChunk(const BYTE* data, size_t size, P3DAnimationChunk& out)
 {
     out = {};
-    ChunkCursor in(data, size);
-    if (!in.U32(out.entryIndex)) return false;
-    out.length = in.Remaining();
-    out.stream = out.length ? in.Current() : nullptr;
+    ByteCursor in(data, size);
+    if (!in.U32(&out.entryIndex)) return false;
+    out.stream = Rest(in, &out.length);
     return true;
 }
 
 void P3DParseSpecialFlags(const BYTE* data, size_t size, std::vector<DWORD>& out)
 {
     out.clear();
-    ChunkCursor in(data, size);
+    ByteCursor in(data, size);
     out.reserve(in.Remaining() / 4);
     DWORD value = 0;
-    while (in.U32(value))
+    while (in.U32(&value))
         out.push_back(value);
 }
 

@@ -1,6 +1,7 @@
 #include "engine/core/light_record.h"
 
 #include "engine/core/file_numbers.h"
+#include "platform/bytes/byte_reader.h"
 
 #include <algorithm>
 #include <bit>
@@ -14,19 +15,20 @@ bool ReadLightRecord(const void* record, uint32_t length, LightParamsStruct_TYP*
 {
     GetDefaultLightParams(params);
     if (size) *size = 0;
-    if (!record || length < kLightRecordHeaderSize) return false;
-    const auto* bytes = static_cast<const BYTE*>(record);
+    if (!record) return false;
+    const ferolt::ByteReader in(record, length);
     uint32_t magic = 0;
     uint32_t recordSize = 0;
-    std::memcpy(&magic, bytes, 4);
-    std::memcpy(&recordSize, bytes + 4, 4);
-    if (magic != kLightRecordMagic) return false;
+    if (!in.U32(0, &magic) || !in.U32(4, &recordSize) || magic != kLightRecordMagic) return false;
     // A record that claims fewer bytes than its own header would make a caller stepping by the size
     // field stand still; one that claims more than it was given would send it past its buffer.
     if (recordSize < kLightRecordHeaderSize || recordSize > length) return false;
 
+    // Shorter, earlier versions of the record leave the fields they lack zero.
     LightRecordStruct_TYP r{};
-    std::memcpy(&r, bytes, std::min<size_t>(recordSize, sizeof(r)));
+    std::span<const uint8_t> known;
+    if (!in.Bytes(0, std::min<size_t>(recordSize, sizeof(r)), &known)) return false;
+    std::memcpy(&r, known.data(), known.size());
 
     params->light = r.light;
     params->diffuseOn = r.diffuseOn;

@@ -1,5 +1,7 @@
 #include "engine/scene/bit_reader.h"
 
+#include "platform/bytes/byte_reader.h"
+
 #include <bit>
 #include <cstring>
 #include <new>
@@ -21,17 +23,6 @@ inline void PutBit(BYTE* bytes, uint64_t position, DWORD bit)
         bytes[position >> 3] |= mask;
     else
         bytes[position >> 3] &= static_cast<BYTE>(~mask);
-}
-
-inline DWORD LoadU32(const BYTE* p)
-{
-    return static_cast<DWORD>(p[0]) | static_cast<DWORD>(p[1]) << 8 | static_cast<DWORD>(p[2]) << 16 |
-           static_cast<DWORD>(p[3]) << 24;
-}
-
-inline WORD LoadU16(const BYTE* p)
-{
-    return static_cast<WORD>(p[0] | p[1] << 8);
 }
 
 } // namespace
@@ -86,7 +77,7 @@ bool BitReader::ReadField(DWORD& value, DWORD n, HuffmanTable* table, BitReader&
     if (FAILED(HuffmanTable::DecodeField(table, bytes, 0, n, reader.current, length, &reader.bitPosition,
                                          &reader.lastCount)))
         return false;
-    value = LoadU32(bytes);
+    std::memcpy(&value, bytes, sizeof value); // little-endian, as the field was assembled
     reader.current += reader.bitPosition / 8;
     reader.bitPosition %= 8;
     return true;
@@ -101,21 +92,28 @@ HRESULT HuffmanTable::Create(const BYTE* block, DWORD size, HuffmanTable** out)
 {
     if (out) *out = nullptr;
     if (!block || size == 0 || !out) return E_INVALIDARG;
-    if (size < 6) return E_FAIL;
-    const DWORD magic = LoadU32(block);
+    const ferolt::ByteReader in(block, size);
+    DWORD magic = 0;
+    WORD fieldLength = 0;
+    if (!in.U32(0, &magic) || !in.U16(4, &fieldLength)) return E_FAIL;
     if (magic == kMagicUncoded)
     {
         auto* table = new (std::nothrow) HuffmanTable;
         if (!table) return E_OUTOFMEMORY;
-        table->fieldLength = LoadU16(block + 4);
+        table->fieldLength = fieldLength;
         *out = table;
         return S_OK;
     }
-    if (size < 16 || magic != kMagicCoded || block[4] != 1) return E_FAIL;
+    // Version, symbol width, field length, node count, escape, then the tree's bits.
+    BYTE version = 0, symbolWidth = 0;
+    DWORD nodeCount = 0, escape = 0;
+    ferolt::ByteReader tree;
+    if (magic != kMagicCoded || !in.U8(4, &version) || !in.U8(5, &symbolWidth) || !in.U16(6, &fieldLength) ||
+        !in.U32(8, &nodeCount) || !in.U32(12, &escape) || !in.Tail(16, &tree) || version != 1)
+        return E_FAIL;
 
-    const DWORD width = block[5];
-    const DWORD nodeCount = LoadU32(block + 8);
-    const uint64_t treeBits = static_cast<uint64_t>(size - 16) * 8;
+    const DWORD width = symbolWidth;
+    const uint64_t treeBits = static_cast<uint64_t>(tree.Size()) * 8;
     // Every node takes at least one bit of the tree, which bounds the allocation by the block size.
     if (width == 0 || width > kMaxSymbolWidth || nodeCount == 0 || nodeCount > treeBits) return E_FAIL;
 
@@ -128,13 +126,13 @@ HRESULT HuffmanTable::Create(const BYTE* block, DWORD size, HuffmanTable** out)
         return E_OUTOFMEMORY;
     }
     table->symbolWidth = width;
-    table->fieldLength = LoadU16(block + 6);
+    table->fieldLength = fieldLength;
     table->symbolCount = (table->fieldLength + width - 1) / width;
-    table->escape = LoadU32(block + 12);
+    table->escape = escape;
     table->nodes = nodes;
     table->nodesToFree = nodes;
     table->nodeCount = nodeCount;
-    if (!ReadTree(block + 16, static_cast<size_t>(treeBits), width, nodes, nodeCount))
+    if (!ReadTree(tree.All().data(), static_cast<size_t>(treeBits), width, nodes, nodeCount))
     {
         delete[] nodes;
         delete table;

@@ -1,6 +1,7 @@
 #include "engine/scene/geometry_block.h"
 
 #include "engine/core/file_numbers.h"
+#include "platform/bytes/byte_reader.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,20 +13,6 @@ namespace LMK
 {
 namespace
 {
-
-inline DWORD LoadU32(const BYTE* p)
-{
-    return static_cast<DWORD>(p[0]) | static_cast<DWORD>(p[1]) << 8 | static_cast<DWORD>(p[2]) << 16 |
-           static_cast<DWORD>(p[3]) << 24;
-}
-
-inline float LoadF32(const BYTE* p)
-{
-    const DWORD bits = LoadU32(p);
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
 
 inline float FloatFromBits(DWORD bits)
 {
@@ -479,10 +466,11 @@ bool DecodeCompressedMesh(DWORD maxVersion, const BYTE* data, size_t size, Decod
 {
     if (!mesh || !attributeCounter || !triples) return false;
     *mesh = {};
-    if (!data || size < sizeof(CompressedMeshHeaderStruct_TYP)) return false;
+    if (!data) return false;
+    const ferolt::ByteReader in(data, size);
     MeshDecoder decoder;
     CompressedMeshHeaderStruct_TYP& header = decoder.header;
-    std::memcpy(&header, data, sizeof header);
+    if (!in.Read(0, &header)) return false;
     if (header.version > maxVersion || header.version > kMaxCompressedMeshVersion) return false;
 
     FloatControlScope control;
@@ -509,11 +497,12 @@ bool DecodeCompressedMesh(DWORD maxVersion, const BYTE* data, size_t size, Decod
     for (DWORD t = 0; t < kMeshTableCount; ++t)
     {
         if (!(header.flags & (kMeshFlagTable0 << t))) continue;
-        if (cursor + 4 > last) return false;
-        const DWORD tableSize = LoadU32(data + cursor);
+        DWORD tableSize = 0;
+        std::span<const uint8_t> table;
+        if (cursor + 4 > last || !in.U32(cursor, &tableSize)) return false;
         cursor += 4;
-        if (tableSize > last - cursor) return false;
-        if (FAILED(HuffmanTable::Create(data + cursor, tableSize, &tableSet.tables[t]))) return false;
+        if (tableSize > last - cursor || !in.Bytes(cursor, tableSize, &table)) return false;
+        if (FAILED(HuffmanTable::Create(table.data(), tableSize, &tableSet.tables[t]))) return false;
         if (statistics) statistics->counters[MeshStatisticsStruct_TYP::kFirstTableBits + t] = tableSize * 8;
         cursor += tableSize;
         // T6 and T7 code nothing.
@@ -684,11 +673,12 @@ HRESULT DecodeMeshList(DWORD maxVersion, const BYTE* data, size_t size, DecodedM
     if (!out) return E_INVALIDARG;
     *out = {};
     if (!data) return E_INVALIDARG;
-    if (size < kMeshListHeaderSizeE) return E_FAIL;
-    const DWORD magic = LoadU32(data);
-    const DWORD meshCount = LoadU32(data + 4);
-    const DWORD declared = LoadU32(data + 8);
-    if (size < declared) return E_FAIL;
+    const ferolt::ByteReader file(data, size);
+    DWORD magic = 0, meshCount = 0, declared = 0;
+    if (!file.U32(0, &magic) || !file.U32(4, &meshCount) || !file.U32(8, &declared)) return E_FAIL;
+    // The declared size ends the block: its header fields, light points and meshes must lie inside it.
+    ferolt::ByteReader block;
+    if (!file.Sub(0, declared, &block)) return E_FAIL;
     DWORD headerSize = 0;
     switch (magic)
     {
@@ -704,46 +694,44 @@ HRESULT DecodeMeshList(DWORD maxVersion, const BYTE* data, size_t size, DecodedM
     default:
         return E_FAIL;
     }
-    // The declared size ends the block: its header fields, light points and meshes must lie inside it.
-    const size_t end = declared;
-    if (end < headerSize) return E_FAIL;
+    if (!block.Has(0, headerSize)) return E_FAIL;
     out->magic = magic;
     size_t offset = headerSize;
-    if (magic != kMeshListMagicE)
-    {
-        std::memcpy(out->fileFlags, data + 12, 4);
-        out->fileValue = LoadF32(data + 16);
-    }
+    // Inside the header, which the block was just found to hold.
+    if (magic != kMeshListMagicE && (!block.Read(12, &out->fileFlags) || !block.F32(16, &out->fileValue)))
+        return E_FAIL;
     if (magic == kMeshListMagicY)
     {
-        const DWORD lightCount = LoadU32(data + 20);
-        out->fileByte = data[24];
-        out->creaseAngle = LoadF32(data + 25);
-        if (lightCount > (end - headerSize) / kLightPointRecordSize)
+        DWORD lightCount = 0;
+        if (!block.U32(20, &lightCount) || !block.U8(24, &out->fileByte) || !block.F32(25, &out->creaseAngle) ||
+            lightCount > (block.Size() - headerSize) / kLightPointRecordSize)
         {
             *out = {};
             return E_FAIL;
         }
         out->lightPoints.resize(lightCount);
         for (DWORD i = 0; i < lightCount; ++i)
-            std::memcpy(&out->lightPoints[i], data + offset + i * kLightPointRecordSize,
-                        kLightPointRecordSize);
+            if (!block.Read(offset + i * kLightPointRecordSize, &out->lightPoints[i]))
+            {
+                *out = {};
+                return E_FAIL;
+            }
         offset += static_cast<size_t>(lightCount) * kLightPointRecordSize;
     }
     static_assert(sizeof(LightPointStruct_TYP) == kLightPointRecordSize);
 
     for (DWORD i = 0; i < meshCount; ++i)
     {
-        if (end - offset < 4) break;
-        const DWORD meshSize = LoadU32(data + offset);
+        DWORD meshSize = 0;
+        ferolt::ByteReader rest;
+        if (!block.U32(offset, &meshSize) || !block.Tail(offset + 4, &rest)) break;
         offset += 4;
-        const size_t remaining = end - offset;
         DecodedMeshStruct_TYP mesh;
-        if (!DecodeCompressedMesh(maxVersion, data + offset, remaining, &mesh, &out->attributeCounter,
+        if (!DecodeCompressedMesh(maxVersion, rest.All().data(), rest.Size(), &mesh, &out->attributeCounter,
                                   &out->triples, nullptr))
             break;
         out->meshes.push_back(std::move(mesh));
-        if (remaining < meshSize) break;
+        if (rest.Size() < meshSize) break;
         offset += meshSize;
     }
     return S_OK;

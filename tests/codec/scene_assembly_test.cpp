@@ -66,7 +66,7 @@ struct Record
     DWORD outputIndex;
     DWORD materialSet = kNone;
     DWORD lightGroup = kNone;
-    std::optional<float> x; // the placement's x when not the output index
+    std::optional<float> x = std::nullopt; // the placement's x when not the output index
 };
 
 // A type-8 chunk with 76-byte records, each placed at x = its output index, and no model data, so
