@@ -12,7 +12,7 @@ namespace ferolt::image
 namespace
 {
 using detail::Argb;
-using detail::ByteReader;
+using ferolt::ByteReader;
 
 constexpr uint32_t kBiRgb = 0, kBiRle8 = 1, kBiRle4 = 2, kBiBitfields = 3, kBiAlphaBitfields = 6;
 constexpr size_t kFileHeaderSize = 14;
@@ -68,7 +68,8 @@ Status ParseHeader(const ByteReader& in, Header* h)
     if (h->headerSize == 12)
     {
         uint16_t w = 0, hh = 0, planes = 0, bpp = 0;
-        in.U16(18, &w), in.U16(20, &hh), in.U16(22, &planes), in.U16(24, &bpp);
+        if (!in.U16(18, &w) || !in.U16(20, &hh) || !in.U16(22, &planes) || !in.U16(24, &bpp))
+            return Status::Corrupt;
         h->width = w;
         height = hh;
         h->bpp = bpp;
@@ -81,8 +82,9 @@ Status ParseHeader(const ByteReader& in, Header* h)
         int32_t w = 0, hh = 0, xppm = 0, yppm = 0;
         uint16_t bpp = 0;
         uint32_t clrUsed = 0;
-        in.I32(18, &w), in.I32(22, &hh), in.U16(28, &bpp), in.U32(30, &h->compression);
-        in.I32(38, &xppm), in.I32(42, &yppm), in.U32(46, &clrUsed);
+        if (!in.I32(18, &w) || !in.I32(22, &hh) || !in.U16(28, &bpp) || !in.U32(30, &h->compression) ||
+            !in.I32(38, &xppm) || !in.I32(42, &yppm) || !in.U32(46, &clrUsed))
+            return Status::Corrupt;
         if (w <= 0 || hh == 0) return Status::Corrupt;
         h->width = uint32_t(w);
         height = hh;
@@ -180,7 +182,9 @@ Palette ReadPalette(const ByteReader& in, const Header& h)
     p.count = h.paletteCount;
     for (uint32_t i = 0; i < p.count; ++i)
     {
-        const uint8_t* e = in.Data() + h.paletteOffset + size_t(i) * h.paletteEntrySize;
+        // ParseHeader found the whole palette inside the file.
+        std::span<const uint8_t> e;
+        if (!in.Bytes(h.paletteOffset + size_t(i) * h.paletteEntrySize, 3, &e)) break;
         p.colours[i] = Argb(255, e[2], e[1], e[0]);
     }
     return p;
@@ -189,7 +193,7 @@ Palette ReadPalette(const ByteReader& in, const Header& h)
 // Run-length data: pixels a run never reaches keep palette entry 0.
 Status DecodeRle(const ByteReader& in, const Header& h, const Palette& pal, Image* out)
 {
-    const uint8_t* d = in.Data();
+    const uint8_t* d = in.All().data();
     const size_t end = in.Size();
     size_t pos = h.pixelOffset;
     const bool four = h.compression == kBiRle4;
@@ -249,8 +253,11 @@ Status DecodeUncompressed(const ByteReader& in, const Header& h, const Palette& 
     const uint64_t stride = ((uint64_t(h.width) * h.bpp + 31) / 32) * 4;
     const uint64_t lastRow = (uint64_t(h.width) * h.bpp + 7) / 8;
     // The last row's padding may be missing.
-    if ((h.height - 1) * stride + lastRow > in.Size() - h.pixelOffset) return Status::Corrupt;
-    const uint8_t* base = in.Data() + h.pixelOffset;
+    std::span<const uint8_t> pixels;
+    if ((h.height - 1) * stride + lastRow > in.Size() - h.pixelOffset ||
+        !in.Bytes(h.pixelOffset, size_t((h.height - 1) * stride + lastRow), &pixels))
+        return Status::Corrupt;
+    const uint8_t* base = pixels.data();
     const bool rgb32Alpha = h.compression == kBiRgb && h.bpp == 32 && rgb32 != BmpRgb32Alpha::Ignore;
     bool anyAlpha = false;
     for (uint32_t row = 0; row < h.height; ++row)

@@ -11,7 +11,7 @@ namespace ferolt::image
 namespace
 {
 using detail::Argb;
-using detail::ByteReader;
+using ferolt::ByteReader;
 
 constexpr uint32_t FourCC(char a, char b, char c, char d)
 {
@@ -83,9 +83,11 @@ Status Parse(const uint8_t* data, size_t size, DdsFile* out)
     Masks m{};
     if (!in.U32(0, &magic) || magic != FourCC('D', 'D', 'S', ' ')) return Status::Unsupported;
     if (!in.Has(0, kDataOffset)) return Status::Corrupt;
-    in.U32(4, &headerSize), in.U32(8, &flags), in.U32(12, &height), in.U32(16, &width), in.U32(28, &mipCount);
-    in.U32(80, &pfFlags), in.U32(84, &fourCC), in.U32(88, &bits);
-    in.U32(92, &m.r), in.U32(96, &m.g), in.U32(100, &m.b), in.U32(104, &m.a), in.U32(112, &caps2);
+    if (!in.U32(4, &headerSize) || !in.U32(8, &flags) || !in.U32(12, &height) || !in.U32(16, &width) ||
+        !in.U32(28, &mipCount) || !in.U32(80, &pfFlags) || !in.U32(84, &fourCC) || !in.U32(88, &bits) ||
+        !in.U32(92, &m.r) || !in.U32(96, &m.g) || !in.U32(100, &m.b) || !in.U32(104, &m.a) ||
+        !in.U32(112, &caps2))
+        return Status::Corrupt;
     if (headerSize != 124) return Status::Corrupt;
     if (caps2 & kCaps2Volume) return Status::Unsupported;
     if (Status s = CheckDimensions(width, height); s != Status::Ok) return s;

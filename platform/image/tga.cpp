@@ -8,7 +8,7 @@ namespace ferolt::image
 namespace
 {
 using detail::Argb;
-using detail::ByteReader;
+using ferolt::ByteReader;
 
 struct Header
 {
@@ -23,21 +23,28 @@ struct Header
 
 Status ParseHeader(const ByteReader& in, Header* h)
 {
-    if (Sniff(in.Data(), in.Size()) != Format::Tga) return Status::Unsupported;
-    const uint8_t* d = in.Data();
-    h->type = d[2] & 7;
-    h->rle = (d[2] & 8) != 0;
-    h->mapStart = uint32_t(d[3] | (d[4] << 8));
-    h->mapLength = uint32_t(d[5] | (d[6] << 8));
-    h->mapDepth = d[7];
-    h->width = uint32_t(d[12] | (d[13] << 8));
-    h->height = uint32_t(d[14] | (d[15] << 8));
-    h->depth = d[16];
-    h->alphaBits = d[17] & 0x0F;
-    h->rightToLeft = (d[17] & 0x10) != 0;
-    h->topDown = (d[17] & 0x20) != 0;
-    h->mapOffset = 18 + size_t(d[0]);
-    const size_t mapBytes = d[1] ? size_t(h->mapLength) * ((h->mapDepth + 7) / 8) : 0;
+    if (Sniff(in.All().data(), in.Size()) != Format::Tga) return Status::Unsupported;
+    // The 18-byte header: id length, map type, image type, map start, length and depth, origin, size,
+    // depth and descriptor.
+    uint8_t idLength = 0, mapType = 0, type = 0, mapDepth = 0, depth = 0, descriptor = 0;
+    uint16_t mapStart = 0, mapLength = 0, width = 0, height = 0;
+    if (!in.U8(0, &idLength) || !in.U8(1, &mapType) || !in.U8(2, &type) || !in.U16(3, &mapStart) ||
+        !in.U16(5, &mapLength) || !in.U8(7, &mapDepth) || !in.U16(12, &width) || !in.U16(14, &height) ||
+        !in.U8(16, &depth) || !in.U8(17, &descriptor))
+        return Status::Corrupt;
+    h->type = type & 7;
+    h->rle = (type & 8) != 0;
+    h->mapStart = mapStart;
+    h->mapLength = mapLength;
+    h->mapDepth = mapDepth;
+    h->width = width;
+    h->height = height;
+    h->depth = depth;
+    h->alphaBits = descriptor & 0x0F;
+    h->rightToLeft = (descriptor & 0x10) != 0;
+    h->topDown = (descriptor & 0x20) != 0;
+    h->mapOffset = 18 + size_t(idLength);
+    const size_t mapBytes = mapType ? size_t(h->mapLength) * ((h->mapDepth + 7) / 8) : 0;
     if (!in.Has(h->mapOffset, mapBytes)) return Status::Corrupt;
     h->dataOffset = h->mapOffset + mapBytes;
     return CheckDimensions(h->width, h->height);
