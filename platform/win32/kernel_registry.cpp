@@ -4,6 +4,7 @@
 // payload. Payload: u32 root count, then per root u32 root id and a key. Key: u16 name length, name,
 // u32 value count, values (u16 name length, name, u32 type, u32 data size, data), u32 subkey count,
 // subkeys.
+#include "platform/bytes/byte_reader.h"
 #include "platform/win32/kernel_hooks.h"
 #include "platform/win32/winbase.h"
 #include "platform/win32/winreg.h"
@@ -117,47 +118,14 @@ uint32_t Fnv1a(const uint8_t* data, size_t size)
 // ---------------------------------------------------------------------------------------------------
 // Reading and writing the hive
 
-class Reader
-{
-public:
-    Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    bool U16(uint16_t* out)
-    {
-        if (size_ - pos_ < 2) return false;
-        *out = static_cast<uint16_t>(data_[pos_] | (data_[pos_ + 1] << 8));
-        pos_ += 2;
-        return true;
-    }
-    bool U32(uint32_t* out)
-    {
-        if (size_ - pos_ < 4) return false;
-        *out = static_cast<uint32_t>(data_[pos_]) | (static_cast<uint32_t>(data_[pos_ + 1]) << 8) |
-               (static_cast<uint32_t>(data_[pos_ + 2]) << 16) |
-               (static_cast<uint32_t>(data_[pos_ + 3]) << 24);
-        pos_ += 4;
-        return true;
-    }
-    bool Bytes(size_t count, const uint8_t** out)
-    {
-        if (size_ - pos_ < count) return false;
-        *out = data_ + pos_;
-        pos_ += count;
-        return true;
-    }
-    size_t Remaining() const { return size_ - pos_; }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t pos_ = 0;
-};
+using Reader = ferolt::ByteCursor;
 
 bool ReadName(Reader& reader, size_t maxLength, std::string* out)
 {
     uint16_t length = 0;
-    const uint8_t* bytes = nullptr;
-    if (!reader.U16(&length) || length > maxLength || !reader.Bytes(length, &bytes)) return false;
-    out->assign(reinterpret_cast<const char*>(bytes), length);
+    std::span<const uint8_t> bytes;
+    if (!reader.U16(&length) || length > maxLength || !reader.Take(length, &bytes)) return false;
+    out->assign(reinterpret_cast<const char*>(bytes.data()), length);
     return out->find('\0') == std::string::npos;
 }
 
@@ -171,11 +139,11 @@ bool ReadKey(Reader& reader, Key* key, int depth)
     {
         Value value;
         uint32_t size = 0;
-        const uint8_t* bytes = nullptr;
+        std::span<const uint8_t> bytes;
         if (!ReadName(reader, kMaxNameLength, &value.name) || !reader.U32(&value.type) ||
-            !reader.U32(&size) || size > kMaxValueSize || !reader.Bytes(size, &bytes))
+            !reader.U32(&size) || size > kMaxValueSize || !reader.Take(size, &bytes))
             return false;
-        value.data.assign(bytes, bytes + size);
+        value.data.assign(bytes.begin(), bytes.end());
         std::string folded = Fold(value.name);
         if (key->values.count(folded)) return false;
         key->values.emplace(std::move(folded), std::move(value));
@@ -198,14 +166,14 @@ bool ReadKey(Reader& reader, Key* key, int depth)
 bool ParseHive(const std::vector<uint8_t>& file, std::map<uint32_t, Key>* roots)
 {
     Reader header(file.data(), file.size());
-    const uint8_t* magic = nullptr;
+    std::span<const uint8_t> magic, payload;
     uint32_t version = 0, size = 0, hash = 0;
-    if (!header.Bytes(4, &magic) || memcmp(magic, "FRHV", 4) != 0 || !header.U32(&version) ||
-        version != kHiveVersion || !header.U32(&size) || !header.U32(&hash) || size != header.Remaining())
+    if (!header.Take(4, &magic) || memcmp(magic.data(), "FRHV", 4) != 0 || !header.U32(&version) ||
+        version != kHiveVersion || !header.U32(&size) || !header.U32(&hash) || size != header.Remaining() ||
+        !header.Take(size, &payload))
         return false;
-    const uint8_t* payload = file.data() + 16;
-    if (Fnv1a(payload, size) != hash) return false;
-    Reader reader(payload, size);
+    if (Fnv1a(payload.data(), size) != hash) return false;
+    Reader reader(payload.data(), size);
     uint32_t rootCount = 0;
     if (!reader.U32(&rootCount) || rootCount > 4) return false;
     for (uint32_t i = 0; i < rootCount; ++i)
