@@ -15,7 +15,9 @@
 #include "engine/core/material_loader_lists.h"
 #include "engine/scene/lr_model_loading_api.h"
 #include "scene_fixture.h"
+#include "engine/core/material.h"
 #include "tests/support/geometry_block_encoder.h"
+#include "tests/support/png_image.h"
 #include "tests/support/temp_tree.h"
 #include "tests/support/xfile_writer.h"
 
@@ -381,6 +383,34 @@ TEST_F(ModelFilesTest, ModelFoundBesideItsPathInAnyCase)
     EXPECT_EQ(LMK::CurrentGlobals->textureLoader.context.currentDirectory, nullptr);
     EXPECT_EQ(LMK::CurrentGlobals->materialLoader.context.currentDirectory, nullptr);
     EXPECT_EQ(LMK::CurrentGlobals->modelLoader.context.currentDirectory, nullptr);
+}
+
+TEST_F(ModelFilesTest, TexturesAreFoundBesideTheModelAndOnTheirSearchPath)
+{
+    const uint32_t pixels[4] = {0xFF0000FF, 0xFF00FF00, 0xFFFF0000, 0xFFFFFFFF};
+    tree.MakeDirectory("models");
+    tree.MakeDirectory("library/stone/deep");
+    ASSERT_TRUE(ferolt::test::WritePng(tree.Path("models/Wood.png"), pixels, 2, 2, 8));
+    ASSERT_TRUE(ferolt::test::WritePng(tree.Path("library/stone/deep/Stone.png"), pixels, 2, 2, 8));
+    XFileSpec spec;
+    spec.meshes = {ferolt::test::XGridMesh(2, 1)};
+    // The file names its textures with directories of the exporter's machine.
+    spec.meshes[0].materials[0].texture = "C:\\export\\maps\\WOOD.PNG";
+    spec.meshes[0].materials[1].texture = "stone.png";
+    tree.Write("models/Grid.x", WriteXFile(spec, XEncoding::Text));
+    LMK::UnregisterTextureFileLoader();
+    LMK::SetTextureSearchPath(tree.Path("library").c_str(), 1);
+
+    LMK::Model_* model = nullptr;
+    ASSERT_EQ(LRLoadModel(tree.Path("models/grid.X").c_str(), 1, 1, &model), S_OK);
+    ASSERT_EQ(model->subsetCount, 2u);
+    for (DWORD s = 0; s < 2; ++s)
+    {
+        SCOPED_TRACE(s);
+        ASSERT_NE(model->subsets[s].material, nullptr);
+        EXPECT_NE(model->subsets[s].material->baseTexture, nullptr);
+    }
+    model->Release();
 }
 
 TEST_F(ModelFilesTest, ModelFoundOnTheSearchPathAndInItsSubdirectories)
