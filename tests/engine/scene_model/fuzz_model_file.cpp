@@ -2,6 +2,7 @@
 // format recognition and the builder it picks ("LK3D", "K3DD", X files, the recognised-only formats).
 // A model that loads must have subsets that stay within its parts.
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -19,9 +20,10 @@ std::vector<uint8_t> input;
 
 int __stdcall Load(const LMK::LoaderRequestStruct_TYP*, void** data, DWORD* size, void**, DWORD*)
 {
-    // An exact-size copy, so a read past the length is a read past the allocation.
-    void* copy = std::malloc(input.empty() ? 1 : input.size());
-    if (!input.empty()) std::memcpy(copy, input.data(), input.size());
+    // An exact-size copy, so a read past the length is a read past the allocation; an empty input is
+    // delivered as no data, as a file loader delivers it.
+    void* copy = input.empty() ? nullptr : std::malloc(input.size());
+    if (copy) std::memcpy(copy, input.data(), input.size());
     *data = copy;
     *size = static_cast<DWORD>(input.size());
     return 0;
