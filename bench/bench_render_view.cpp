@@ -1,6 +1,6 @@
-// LRRenderView on a scene of 1,000,000 triangles in 1,000 objects at 1280 x 720: the whole road of a
-// frame (pass, visible set, model draws, software rasterizer, Present into a headless window), on one
-// rasterizer thread and on all of them.
+// LRRenderView at 1280 x 720: the whole road of a frame (pass, visible set, model draws, software
+// rasterizer, Present into a headless window) for 1 to 10,000 sphere objects, on 1, 2, 4 and 8 rasterizer
+// threads. Frames are timed after warm-up ones, which pay the first touch of the device's buffers.
 #include "bench/headless_engine.h"
 #include "engine/core/backbuffer.h"
 #include "engine/core/globals.h"
@@ -20,14 +20,13 @@
 
 namespace
 {
-constexpr int kObjects = 1000;
-constexpr int kTrianglesPerObject = 1000;
+constexpr int kWarmUpFrames = 3;
 
-// A sphere of 1,000 triangles: 20 rings of 25 quads, radius 0.4, each ring its own colour subset every
-// fifth ring, so that material changes happen as in a real model.
-LMK::Model_* SphereModel()
+// A sphere of 2 x rings x segments triangles, radius 0.4, in four colour subsets of consecutive rings, so
+// that material changes happen as in a real model.
+LMK::Model_* SphereModel(int rings, int segments)
 {
-    constexpr int rings = 20, segments = 25;
+    const int triangles = 2 * rings * segments;
     std::vector<LMK::RawVertexStruct_TYP> vertices;
     for (int r = 0; r <= rings; ++r)
         for (int s = 0; s <= segments; ++s)
@@ -56,8 +55,8 @@ LMK::Model_* SphereModel()
         LRCreateMaterialFromColor(0.2f * k + 0.2f, 0.5f, 1.0f - 0.2f * k, 1.0f, &m);
         materials.push_back(m);
         LMK::SubsetStruct_TYP s{};
-        s.firstFace = k * kTrianglesPerObject / 4;
-        s.faceCount = kTrianglesPerObject / 4;
+        s.firstFace = k * triangles / 4;
+        s.faceCount = triangles / 4;
         s.material = m;
         s.sourceIndex = LMK::kNoSourceIndex;
         subsets.push_back(s);
@@ -74,8 +73,12 @@ LMK::Model_* SphereModel()
     return model;
 }
 
+// Arguments: rasterizer threads, objects, triangles per object (1,000: 20 x 25 rings, 100: 5 x 10).
 void BM_RenderView(benchmark::State& state)
 {
+    const int objectCount = static_cast<int>(state.range(1));
+    const bool small = state.range(2) <= 100;
+    const int rings = small ? 5 : 20, segments = small ? 10 : 25, trianglesPerObject = 2 * rings * segments;
     benchsupport::HeadlessEngine engine(static_cast<unsigned>(state.range(0)), 1280, 720);
     if (!engine.Started())
     {
@@ -90,16 +93,18 @@ void BM_RenderView(benchmark::State& state)
     const D3DXVECTOR3 eye(0, 4, 14), at(0, 0, 0), up(0, 1, 0);
     LRCreateView(&eye, &at, &up, 0, 16, 9, 0.5f, 100.0f, &camera);
 
-    // Ten distinct models, a hundred objects each, on a 10 x 10 x 10 grid.
+    // Ten distinct models on a grid of 10 x 10 layers going away from the eye; 10,000 objects stand at
+    // half the spacing so that they cover about what 1,000 do.
     std::vector<LMK::Model_*> models;
     for (int k = 0; k < 10; ++k)
-        models.push_back(SphereModel());
+        models.push_back(SphereModel(rings, segments));
+    const float spacing = objectCount > 1000 ? 0.5f : 1.0f;
     std::vector<LMK::Object_*> objects;
-    for (int i = 0; i < kObjects; ++i)
+    for (int i = 0; i < objectCount; ++i)
     {
         D3DXMATRIX placement;
-        D3DXMatrixTranslation(&placement, static_cast<float>(i % 10) - 4.5f, static_cast<float>(i / 10 % 10) - 4.5f,
-                              -static_cast<float>(i / 100));
+        D3DXMatrixTranslation(&placement, spacing * (static_cast<float>(i % 10) - 4.5f),
+                              spacing * (static_cast<float>(i / 10 % 10) - 4.5f), -spacing * static_cast<float>(i / 100));
         LMK::Object_* object = nullptr;
         LRCreateObject(models[static_cast<size_t>(i) % models.size()], &object, &placement);
         objects.push_back(object);
@@ -109,10 +114,11 @@ void BM_RenderView(benchmark::State& state)
     view.camera = camera;
     view.cameraLight = 1;
     // The first frame resets the device to the window's size.
-    LRRenderView(&view, kObjects, objects.data(), 0, nullptr);
+    for (int i = 0; i < kWarmUpFrames; ++i)
+        LRRenderView(&view, static_cast<DWORD>(objectCount), objects.data(), 0, nullptr);
     for (auto _ : state)
-        benchmark::DoNotOptimize(LRRenderView(&view, kObjects, objects.data(), 0, nullptr));
-    state.SetItemsProcessed(state.iterations() * kObjects * kTrianglesPerObject);
+        benchmark::DoNotOptimize(LRRenderView(&view, static_cast<DWORD>(objectCount), objects.data(), 0, nullptr));
+    state.SetItemsProcessed(state.iterations() * objectCount * trianglesPerObject);
 
     for (LMK::Object_*& o : objects)
         LRReleaseObject(&o);
@@ -122,8 +128,17 @@ void BM_RenderView(benchmark::State& state)
     LRReleaseBackBuffer(&backBuffer);
     DestroyWindow(window);
 }
-// 1 rasterizer thread, then one per core.
-BENCHMARK(BM_RenderView)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+void Sweep(benchmark::internal::Benchmark* b)
+{
+    b->ArgNames({"threads", "objects", "triangles"});
+    for (int threads : {1, 2, 4, 8})
+    {
+        for (int objects : {1, 10, 100, 1000})
+            b->Args({threads, objects, 1000});
+        b->Args({threads, 10000, 100});
+    }
+}
+BENCHMARK(BM_RenderView)->Apply(Sweep)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
 } // namespace
 
 BENCHMARK_MAIN();
