@@ -1,7 +1,8 @@
 // The pixel loop for the common state: triangles shaded four neighbouring pixels at a time, one pixel per
 // SSE lane. It covers 32-bit targets and textures (wrap or clamp, one bilinear or point sample at a point
 // mip level), stages that select, modulate or add the diffuse, current, texture, factor and specular
-// colours, specular add, vertex fog and the blend factors without a sampled alpha test. Every lane computes
+// colours (or no stage at all: the diffuse colour alone), specular add, vertex fog and the blend factors
+// without a sampled alpha test. Every lane computes
 // what the general path computes for its pixel, in the same order, so the bytes match it exactly; draws
 // outside this set take the general path.
 #include <algorithm>
@@ -98,7 +99,6 @@ bool PixelPipeline::PrepareQuads()
     if (targetFormat_ != D3DFMT_A8R8G8B8 && targetFormat_ != D3DFMT_X8R8G8B8) return false;
     if (px.alphaTest || px.depth.stencil) return false;
     if (px.fog && px.fogTableMode != D3DFOG_NONE) return false;
-    if (px.stageCount == 0) return false;
     for (int s = 0; s < px.stageCount; ++s)
     {
         const StageConfig& st = px.stages[s];

@@ -375,6 +375,7 @@ enum BlendKind
 {
     kNoBlend,      // no blending and every channel written: the target is not read
     kSrcAlphaOver, // SRCALPHA, INVSRCALPHA, ADD, every channel written
+    kAdditive,     // ONE, ONE, ADD, every channel written: the accumulation passes of baked light maps
     kAnyBlend,     // the factor and operation switches, and the write mask
 };
 } // namespace
@@ -1086,7 +1087,7 @@ FEROLT_AVX2 void SpanAvx2::Run(PixelPipeline& pp, const SetupPrim& p, const floa
                                                  : nullptr;
             __m256i old = _mm256_setzero_si256();
             if constexpr (kBlend != kNoBlend) old = _mm256_or_si256(LoadHalves(out[0], out[1], mask), oldOr);
-            if (kBlend == kSrcAlphaOver || (kBlend == kAnyBlend && blend.enable))
+            if (kBlend == kSrcAlphaOver || kBlend == kAdditive || (kBlend == kAnyBlend && blend.enable))
             {
                 Px8 dst;
                 Unpack(old, false, &dst);
@@ -1097,6 +1098,12 @@ FEROLT_AVX2 void SpanAvx2::Run(PixelPipeline& pp, const SetupPrim& p, const floa
                     for (int ch = 0; ch < 4; ++ch)
                         r.c[ch] =
                             Sat(_mm256_add_ps(_mm256_mul_ps(color.c[ch], fs), _mm256_mul_ps(dst.c[ch], fd)));
+                }
+                else if constexpr (kBlend == kAdditive)
+                {
+                    // s * 1 + d * 1 rounds as s + d does.
+                    for (int ch = 0; ch < 4; ++ch)
+                        r.c[ch] = Sat(_mm256_add_ps(color.c[ch], dst.c[ch]));
                 }
                 else
                     for (int ch = 0; ch < 4; ++ch)
@@ -1133,14 +1140,15 @@ void PixelPipeline::SelectAvx2Loop()
 {
     const BlendConfig& b = px_.blend;
     const bool allChannels = b.writeMask == 0xf;
-    const int kind = !b.enable && allChannels ? kNoBlend
-                     : b.enable && allChannels && b.src == D3DBLEND_SRCALPHA &&
-                             b.dst == D3DBLEND_INVSRCALPHA && b.op == D3DBLENDOP_ADD && !b.separateAlpha
-                         ? kSrcAlphaOver
-                         : kAnyBlend;
-    static constexpr Avx2Loop kLoops[2][3] = {
-        {&SpanAvx2::NoBlend<false>, &SpanAvx2::Run<false, kSrcAlphaOver>, &SpanAvx2::Run<false, kAnyBlend>},
-        {&SpanAvx2::NoBlend<true>, &SpanAvx2::Run<true, kSrcAlphaOver>, &SpanAvx2::Run<true, kAnyBlend>}};
+    const bool plainAdd = b.enable && allChannels && b.op == D3DBLENDOP_ADD && !b.separateAlpha;
+    const int kind = !b.enable && allChannels                                                   ? kNoBlend
+                     : plainAdd && b.src == D3DBLEND_SRCALPHA && b.dst == D3DBLEND_INVSRCALPHA ? kSrcAlphaOver
+                     : plainAdd && b.src == D3DBLEND_ONE && b.dst == D3DBLEND_ONE              ? kAdditive
+                                                                                                : kAnyBlend;
+    static constexpr Avx2Loop kLoops[2][4] = {{&SpanAvx2::NoBlend<false>, &SpanAvx2::Run<false, kSrcAlphaOver>,
+                                               &SpanAvx2::Run<false, kAdditive>, &SpanAvx2::Run<false, kAnyBlend>},
+                                              {&SpanAvx2::NoBlend<true>, &SpanAvx2::Run<true, kSrcAlphaOver>,
+                                               &SpanAvx2::Run<true, kAdditive>, &SpanAvx2::Run<true, kAnyBlend>}};
     avx2Loop_ = kLoops[depthActive_ ? 1 : 0][kind];
     for (int s = 0; s < px_.stageCount; ++s)
         plan_.lod[s] = px_.stages[s].texture && needLod_[s] &&

@@ -18,6 +18,15 @@ D3DMATRIX Identity()
     return m;
 }
 
+void LinearFog(IDirect3DDevice9* d)
+{
+    d->SetRenderState(D3DRS_FOGENABLE, TRUE);
+    d->SetRenderState(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
+    d->SetRenderState(D3DRS_FOGSTART, F2DW(1.0f));
+    d->SetRenderState(D3DRS_FOGEND, F2DW(6.0f));
+    d->SetRenderState(D3DRS_FOGCOLOR, 0xff304050);
+}
+
 struct Variant
 {
     const char* name;
@@ -119,11 +128,7 @@ TEST(QuadLoopTest, MatchesThePixelByPixelPath)
              d->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
              d->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
              d->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
-             d->SetRenderState(D3DRS_FOGENABLE, TRUE);
-             d->SetRenderState(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
-             d->SetRenderState(D3DRS_FOGSTART, F2DW(1.0f));
-             d->SetRenderState(D3DRS_FOGEND, F2DW(6.0f));
-             d->SetRenderState(D3DRS_FOGCOLOR, 0xff304050);
+             LinearFog(d);
          }},
         {"fog, specular, flat, alpha modulate, no blend",
          [](IDirect3DDevice9* d)
@@ -194,11 +199,35 @@ TEST(QuadLoopTest, MatchesThePixelByPixelPath)
              d->SetTextureStageState(1, D3DTSS_COLORARG2, D3DTA_CURRENT);
              d->SetSamplerState(1, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
              d->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
-             d->SetRenderState(D3DRS_FOGENABLE, TRUE);
-             d->SetRenderState(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
-             d->SetRenderState(D3DRS_FOGSTART, F2DW(1.0f));
-             d->SetRenderState(D3DRS_FOGEND, F2DW(6.0f));
-             d->SetRenderState(D3DRS_FOGCOLOR, 0xff304050);
+             LinearFog(d);
+         }},
+        {"no active stage: the lit material colour alone",
+         [](IDirect3DDevice9* d) { d->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_DISABLE); }},
+        {"no active stage, specular, fog, additive blend",
+         [](IDirect3DDevice9* d)
+         {
+             d->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_DISABLE);
+             d->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
+             LinearFog(d);
+             d->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+             d->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+             d->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+         }},
+        {"point-sampled texture times factor added onto the target, no depth test",
+         [](IDirect3DDevice9* d)
+         {
+             d->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+             d->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_POINT);
+             d->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_POINT);
+             d->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
+             d->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
+             d->SetSamplerState(0, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
+             d->SetRenderState(D3DRS_TEXTUREFACTOR, 0x00a0a0a0);
+             d->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_TFACTOR);
+             d->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+             d->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+             d->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+             d->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
          }},
         {"coordinates far outside the texture",
          [](IDirect3DDevice9* d)
