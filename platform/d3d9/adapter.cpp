@@ -1,5 +1,6 @@
 // The Direct3D object: adapters, their modes, formats and capabilities, and device creation.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <thread>
 
@@ -17,6 +18,7 @@ std::vector<D3D9Adapter>& Adapters()
     return adapters;
 }
 unsigned g_threads = 0;
+std::atomic<bool> g_smallDrawsInline{true}; // read once a draw: no lock
 } // namespace
 
 void SetD3D9Adapters(const std::vector<D3D9Adapter>& adapters)
@@ -36,6 +38,7 @@ void ResetD3D9Hooks()
     std::lock_guard<std::mutex> lock(g_hookMutex);
     Adapters() = std::vector<D3D9Adapter>(1);
     g_threads = 0;
+    g_smallDrawsInline.store(true);
 }
 
 void SetD3D9WorkerThreads(unsigned count)
@@ -50,6 +53,16 @@ unsigned GetD3D9WorkerThreads()
     if (g_threads) return g_threads;
     unsigned n = std::thread::hardware_concurrency();
     return n ? n : 1;
+}
+
+void SetD3D9SmallDrawsInline(bool inlineDraws)
+{
+    g_smallDrawsInline.store(inlineDraws);
+}
+
+bool GetD3D9SmallDrawsInline()
+{
+    return g_smallDrawsInline.load(std::memory_order_relaxed);
 }
 
 void SetD3D9DeviceState(IDirect3DDevice9* device, HRESULT state)

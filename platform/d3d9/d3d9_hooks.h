@@ -49,6 +49,10 @@ void ResetD3D9Hooks();
 // Worker threads of devices created afterwards; 0 means one per core.
 void SetD3D9WorkerThreads(unsigned count);
 unsigned GetD3D9WorkerThreads();
+// Whether draws of few pixels stay on the calling thread (the default). Tests that compare thread counts
+// on small targets turn it off, so that the workers draw their scenes too.
+void SetD3D9SmallDrawsInline(bool inlineDraws);
+bool GetD3D9SmallDrawsInline();
 
 // Puts a device into a cooperative-level state: D3DERR_DEVICELOST (renders nothing, Reset fails),
 // D3DERR_DEVICENOTRESET (renders nothing until Reset) or D3D_OK.

@@ -9,6 +9,7 @@
 #include <memory>
 #include <thread>
 
+#include "platform/d3d9/d3d9_hooks.h"
 #include "platform/d3d9/raster.h"
 #include "platform/d3d9/workers.h"
 
@@ -28,6 +29,10 @@ constexpr size_t kPrimBatch = 8192;
 // Batches whose vertices are processed together, so that they are still cached when the batches read them:
 // one batch per thread, at most this many (a segment's vertex records then stay within the shared cache).
 constexpr size_t kMaxSegmentBatches = 8;
+// Below this many pixels in the bounds of its primitives, a draw's tiles are drawn on the calling thread:
+// handing them to the workers and waiting for them costs more than the pixels (tens of microseconds when
+// the workers have gone to sleep, against a few nanoseconds a pixel).
+constexpr uint64_t kInlinePixels = 16384;
 constexpr float kSubPixel = 1 << kSubPixelBits;
 constexpr int kMaxClipVerts = 3 + 2 * (kFixedClipPlanes + kMaxClipPlanes);
 
@@ -1245,12 +1250,22 @@ void ExecuteDraw(const DrawConfig& cfg, const DrawCall& call, WorkerPool& pool)
         if (prims) tiles.push_back(t);
         most = std::max(most, prims);
     }
+    uint64_t boundsPixels = 0;
+    for (size_t bi = 0; bi < batchCount && boundsPixels < kInlinePixels; ++bi)
+        for (size_t k = 0; k < batches[bi].primCount; ++k)
+        {
+            const SetupPrim& p = batches[bi].prims[k];
+            if (p.maxX >= p.minX && p.maxY >= p.minY)
+                boundsPixels +=
+                    static_cast<uint64_t>(p.maxX - p.minX + 1) * static_cast<uint64_t>(p.maxY - p.minY + 1);
+        }
+    const bool inlineDraw = boundsPixels < kInlinePixels && hooks::GetD3D9SmallDrawsInline();
     // Strips of 16 rows at the most, enough for about 32 units a thread; only for tiles of few primitives
     // (large ones, as a rule), which are not worth walking again for each strip.
     constexpr size_t kFewPrims = 16, kUnitsPerThread = 32;
     constexpr int kMaxStrips = 4;
     int strips = 1;
-    if (most <= kFewPrims && pool.ThreadCount() > 1)
+    if (most <= kFewPrims && pool.ThreadCount() > 1 && !inlineDraw)
         while (strips < kMaxStrips && tiles.size() * strips < kUnitsPerThread * pool.ThreadCount())
             strips *= 2;
     std::vector<std::pair<int, int>> units; // tile, strip
@@ -1264,24 +1279,37 @@ void ExecuteDraw(const DrawConfig& cfg, const DrawCall& call, WorkerPool& pool)
             for (size_t k = first; k < end; ++k)
                 units.push_back({tiles[k], s});
     }
-    pool.RunLocal(units.size(),
-                  [&](size_t i)
-                  {
-                      const int t = units[i].first, strip = kTileSize / strips;
-                      const int tx = t % tilesX, ty = t / tilesX;
-                      const int x0 = std::max<int>(tx * kTileSize, clip.left);
-                      const int x1 = std::min<int>(tx * kTileSize + kTileSize, clip.right);
-                      const int top = ty * kTileSize + units[i].second * strip;
-                      const int y0 = std::max<int>(top, clip.top);
-                      const int y1 = std::min<int>(top + strip, clip.bottom);
-                      if (x0 >= x1 || y0 >= y1) return;
-                      PixelPipeline pixels(cfg);
-                      for (size_t bi = 0; bi < batchCount; ++bi)
+    const auto drawUnit = [&](size_t i, PixelPipeline& pixels)
+    {
+        const int t = units[i].first, strip = kTileSize / strips;
+        const int tx = t % tilesX, ty = t / tilesX;
+        const int x0 = std::max<int>(tx * kTileSize, clip.left);
+        const int x1 = std::min<int>(tx * kTileSize + kTileSize, clip.right);
+        const int top = ty * kTileSize + units[i].second * strip;
+        const int y0 = std::max<int>(top, clip.top);
+        const int y1 = std::min<int>(top + strip, clip.bottom);
+        if (x0 >= x1 || y0 >= y1) return;
+        for (size_t bi = 0; bi < batchCount; ++bi)
+        {
+            const Batch& b = batches[bi];
+            RasterizeBin(cfg, active, b.prims.data(), b.bins[t].data(), b.bins[t].size(), b.arena.data(), x0,
+                         y0, x1, y1, pixels);
+        }
+    };
+    if (inlineDraw)
+    {
+        // One pipeline for all tiles: they are disjoint, so pixels still waiting from one tile cannot be
+        // overtaken by another's.
+        PixelPipeline pixels(cfg);
+        for (size_t i = 0; i < units.size(); ++i)
+            drawUnit(i, pixels);
+    }
+    else
+        pool.RunLocal(units.size(),
+                      [&](size_t i)
                       {
-                          const Batch& b = batches[bi];
-                          RasterizeBin(cfg, active, b.prims.data(), b.bins[t].data(), b.bins[t].size(),
-                                       b.arena.data(), x0, y0, x1, y1, pixels);
-                      }
-                  });
+                          PixelPipeline pixels(cfg);
+                          drawUnit(i, pixels);
+                      });
 }
 } // namespace ferolt::d3d9

@@ -266,7 +266,12 @@ TEST(BlendTest, FactorsAndOperations)
     };
     // The source comes from the vertex colour (per-pixel path) or from a texel (the four- and eight-wide
     // loops, which take textured draws).
-    enum Path { PerPixel, FourWide, EightWide };
+    enum Path
+    {
+        PerPixel,
+        FourWide,
+        EightWide
+    };
     for (Path path : {PerPixel, FourWide, EightWide})
         for (const Case& c : cases)
         {
@@ -884,7 +889,8 @@ TEST(LineTest, EdgesOverTheirFacesPassLessEqual)
             lines[2 * e + 1] = tri[(e + 1) % 3];
             lines[2 * e].color = lines[2 * e + 1].color = edge;
         }
-        auto drawLines = [&] { ASSERT_EQ(t->DrawPrimitiveUP(D3DPT_LINELIST, 3, lines, sizeof(TVertex)), D3D_OK); };
+        auto drawLines = [&]
+        { ASSERT_EQ(t->DrawPrimitiveUP(D3DPT_LINELIST, 3, lines, sizeof(TVertex)), D3D_OK); };
         // The edge pixels alone, and the face alone.
         t.Clear(0xff000000);
         drawLines();
@@ -947,11 +953,14 @@ TEST(LineTest, LinesAndPoints)
     EXPECT_EQ(t.At(7, 10), 0xffffffffu);
 }
 
+// One draw of 9,000 triangles, or 900 draws of ten (each small enough to stay on the calling thread unless
+// that is turned off): the same bytes on one, three and eight threads.
 TEST(DeterminismTest, OneAndEightThreadsGiveTheSameBytes)
 {
-    auto render = [](unsigned threads)
+    auto render = [](unsigned threads, UINT perDraw, bool smallDrawsInline)
     {
         ferolt::hooks::SetD3D9WorkerThreads(threads);
+        ferolt::hooks::SetD3D9SmallDrawsInline(smallDrawsInline);
         IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
         D3DPRESENT_PARAMETERS pp = Params(96, 80);
         IDirect3DDevice9* dev = nullptr;
@@ -1017,7 +1026,9 @@ TEST(DeterminismTest, OneAndEightThreadsGiveTheSameBytes)
                              rnd() * 3, rnd() * 3});
         dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xff102030, 1.0f, 0);
         dev->SetFVF(D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1);
-        EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 9000, verts.data(), sizeof(V)), D3D_OK);
+        for (UINT first = 0; first < 9000; first += perDraw)
+            EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, perDraw, verts.data() + 3 * first, sizeof(V)),
+                      D3D_OK);
         IDirect3DSurface9* bb = nullptr;
         dev->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &bb);
         D3DLOCKED_RECT lr;
@@ -1032,11 +1043,15 @@ TEST(DeterminismTest, OneAndEightThreadsGiveTheSameBytes)
         d3d->Release();
         return bytes;
     };
-    const auto one = render(1);
-    const auto eight = render(8);
-    ferolt::hooks::ResetD3D9Hooks();
+    const auto one = render(1, 9000, true);
+    const auto eight = render(8, 9000, true);
     ASSERT_EQ(one.size(), eight.size());
     EXPECT_TRUE(one == eight);
+    for (unsigned threads : {1u, 3u, 8u})
+        for (bool smallDrawsInline : {false, true})
+            EXPECT_TRUE(render(threads, 10, smallDrawsInline) == one)
+                << threads << " threads, small draws inline " << smallDrawsInline;
+    ferolt::hooks::ResetD3D9Hooks();
     int background = 0;
     for (size_t i = 0; i < one.size(); i += 4)
         background += one[i] == 0x30 && one[i + 1] == 0x20 && one[i + 2] == 0x10;

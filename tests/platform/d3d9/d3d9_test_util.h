@@ -56,12 +56,17 @@ struct LVertex // D3DFVF_XYZ | D3DFVF_NORMAL
 class Target
 {
 public:
-    // threads: worker threads of the device's pipeline; 0 keeps the default.
+    // threads: worker threads of the device's pipeline; 0 keeps the default. A chosen count also has the
+    // workers draw small scenes, which the default keeps on the calling thread.
     explicit Target(UINT w = 16, UINT h = 16, D3DFORMAT depth = D3DFMT_D24S8, unsigned threads = 0)
         : w_(w), h_(h)
     {
         ferolt::hooks::ResetD3D9Hooks();
-        if (threads) ferolt::hooks::SetD3D9WorkerThreads(threads);
+        if (threads)
+        {
+            ferolt::hooks::SetD3D9WorkerThreads(threads);
+            ferolt::hooks::SetD3D9SmallDrawsInline(false);
+        }
         d3d_ = Direct3DCreate9(D3D_SDK_VERSION);
         D3DPRESENT_PARAMETERS pp = Params(w, h, depth);
         HRESULT hr = d3d_->CreateDevice(0, D3DDEVTYPE_HAL, FakeWindow(), D3DCREATE_SOFTWARE_VERTEXPROCESSING,
