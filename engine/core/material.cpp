@@ -1,5 +1,6 @@
 #include "engine/core/material.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -456,6 +457,38 @@ void ApplyObjectTint(D3DMATERIAL9* m, const Object_* object)
 }
 
 // ---------------------------------------------------------------------------------------------------
+namespace
+{
+// Appends the alternatives the loaders name for the record. A material that already holds an entry
+// (same material, same value) keeps the one it has, so loading a shared material again adds only
+// what it lacks.
+void LoadMaterialAlternatives(Material_* material, const LoadRecordStruct_TYP* record)
+{
+    // A loader that reports no resolved name is asked under the requested one.
+    const char* listName = record->resolvedName ? record->resolvedName : record->name;
+    if (!listName) return;
+    lumoVector<LoaderAlternativeStruct_TYP> list;
+    if (CurrentGlobals->loaders.GetAlternatives(LoadedPartMaterial, listName, &list) != 0) return;
+    std::vector<MaterialAlternativeStruct_TYP> loaded;
+    LoadListEntries(list, material, &loaded,
+                    [](const CString& alternativeName) -> Material_*
+                    {
+                        Material_* alternative = nullptr;
+                        if (FAILED(LoadMaterial(alternativeName, &alternative, true))) return nullptr;
+                        return alternative;
+                    });
+    for (const MaterialAlternativeStruct_TYP& entry : loaded)
+    {
+        auto same = [&](const MaterialAlternativeStruct_TYP& held)
+        { return held.material == entry.material && held.value == entry.value; };
+        if (std::any_of(material->alternatives.begin(), material->alternatives.end(), same))
+            entry.material->Release();
+        else
+            material->alternatives.push_back(entry);
+    }
+}
+} // namespace
+
 HRESULT LoadMaterial(const char* name, Material_** out, bool isAlternative)
 {
     if (!IsEngineStarted()) return E_FAIL;
@@ -471,8 +504,11 @@ HRESULT LoadMaterial(const char* name, Material_** out, bool isAlternative)
 
     if (record->object)
     {
-        // Shared and already built: its alternatives were loaded when it was built.
-        *out = static_cast<Material_*>(record->object);
+        // Shared and already built, perhaps first as someone's alternative without its own list: the
+        // list is asked again so the result does not depend on load order.
+        Material_* shared = static_cast<Material_*>(record->object);
+        if (!isAlternative) LoadMaterialAlternatives(shared, record);
+        *out = shared;
         return S_OK;
     }
 
@@ -508,20 +544,7 @@ HRESULT LoadMaterial(const char* name, Material_** out, bool isAlternative)
         return E_FAIL;
     }
 
-    // A loader that reports no resolved name is asked under the requested one.
-    const char* listName = record->resolvedName ? record->resolvedName : record->name;
-    if (!isAlternative && listName)
-    {
-        lumoVector<LoaderAlternativeStruct_TYP> list;
-        if (root->loaders.GetAlternatives(LoadedPartMaterial, listName, &list) == 0)
-            LoadListEntries(list, built, &built->alternatives,
-                            [](const CString& alternativeName) -> Material_*
-                            {
-                                Material_* alternative = nullptr;
-                                if (FAILED(LoadMaterial(alternativeName, &alternative, true))) return nullptr;
-                                return alternative;
-                            });
-    }
+    if (!isAlternative) LoadMaterialAlternatives(built, record);
     *out = built;
     return S_OK;
 }

@@ -360,6 +360,34 @@ TEST_F(MaterialLoadTest, AlternativesLoadOncePerMaterial)
     reused->Release();
 }
 
+TEST_F(MaterialLoadTest, AlternativesDoNotDependOnLoadOrder)
+{
+    served_.files["A.MAT"] = Record(RecordSpec{});
+    served_.files["B.MAT"] = Record(RecordSpec{.diffuse = 0xFF0000FFu});
+    served_.files["C.MAT"] = Record(RecordSpec{.diffuse = 0xFF00FF00u});
+    served_.alternatives["A.MAT"] = {{"b.mat", 7}};
+    served_.alternatives["B.MAT"] = {{"c.mat", 3}};
+
+    Material_* a = nullptr;
+    ASSERT_EQ(LRLoadMaterial("a.mat", &a), S_OK);
+    ASSERT_EQ(a->alternatives.size(), 1u);
+    Material_* b = a->alternatives[0].material;
+    EXPECT_TRUE(b->alternatives.empty()); // built as an alternative
+
+    // Loaded by name afterwards, b has the list it would have had loaded first, once.
+    for (int load = 1; load <= 2; ++load)
+    {
+        Material_* direct = nullptr;
+        ASSERT_EQ(LRLoadMaterial("b.mat", &direct), S_OK);
+        EXPECT_EQ(direct, b);
+        ASSERT_EQ(b->alternatives.size(), 1u) << "load " << load;
+        EXPECT_EQ(b->alternatives[0].value, 3u);
+        EXPECT_EQ(b->alternatives[0].material->refCount, 1u);
+        direct->Release();
+    }
+    a->Release();
+}
+
 TEST_F(MaterialLoadTest, UnreadableDataIsUnloaded)
 {
     served_.files["BAD.MAT"] = Bytes{'n', 'o', 't', ' ', 'a', ' ', 'm', 'a', 't', 'e', 'r', 'i', 'a', 'l'};
