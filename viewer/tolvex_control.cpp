@@ -256,6 +256,7 @@ void CTolvexControl3D::OnTimer(UINT_PTR id)
         KillTimer(kTimerId);
         if (!LoadObjectFile(m_strStartFile))
         {
+            m_startFailure = m_loadFailure;
             DestroyWindow();
             return;
         }

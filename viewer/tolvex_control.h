@@ -61,6 +61,18 @@ public:
     // Releases the background description's textures and frees its array.
     void ReleaseEnvironmentTextures();
 
+    // Why a load left the scene empty, in the words given to the user.
+    enum class LoadFailure
+    {
+        None,
+        NotFound,
+        NotReadable,
+        NotObjectFile,
+        Damaged,
+        OverLimit,
+    };
+    static const char* LoadFailureText(LoadFailure failure);
+
     bool LoadObjectFile(const CString& path);
     bool LoadObjectFromMemory(const unsigned char* data, unsigned long size);
     void ReleaseObjects();
@@ -97,6 +109,8 @@ public:
     RECT* m_pOwnerRect = nullptr;
 
     CString m_strStartFile;
+    LoadFailure m_loadFailure = LoadFailure::None;  // of the last LoadObjectFile
+    LoadFailure m_startFailure = LoadFailure::None; // of the start file, when it closed the window
     CString m_strSavedTitle;
     HCURSOR m_hCursors[kCursorCount] = {};
     LMK::EnvironmentStruct_TYP m_environmentDesc{}; // its texture array belongs to the window

@@ -50,7 +50,48 @@ void AppendViewpointNames(const BYTE* data, size_t size, std::vector<CString>& n
         if (pos < size && data[pos] == 0x00) ++pos;
     }
 }
+// Why a file gave no view to decode.
+CTolvexControl3D::LoadFailure UnopenableFailure(const CString& path)
+{
+    using Failure = CTolvexControl3D::LoadFailure;
+    DWORD attributes = ::GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+    {
+        DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Failure::NotFound
+                                                                              : Failure::NotReadable;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return Failure::NotReadable;
+    HANDLE file = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return Failure::NotReadable;
+    LARGE_INTEGER size{};
+    bool empty = ::GetFileSizeEx(file, &size) && size.QuadPart == 0;
+    ::CloseHandle(file);
+    // An empty file opens; one that opens but does not map is not readable as a whole.
+    return empty ? Failure::NotObjectFile : Failure::NotReadable;
+}
 } // namespace
+
+const char* CTolvexControl3D::LoadFailureText(LoadFailure failure)
+{
+    switch (failure)
+    {
+    case LoadFailure::None:
+        return "loaded";
+    case LoadFailure::NotFound:
+        return "not found";
+    case LoadFailure::NotReadable:
+        return "not readable";
+    case LoadFailure::NotObjectFile:
+        return "not an object file";
+    case LoadFailure::Damaged:
+        return "damaged";
+    case LoadFailure::OverLimit:
+        return "over a limit";
+    }
+    return "not loaded";
+}
 
 bool CTolvexControl3D::LoadObjectFile(const CString& path)
 {
@@ -60,11 +101,13 @@ bool CTolvexControl3D::LoadObjectFile(const CString& path)
     ReleaseObjects();
     ReleaseLights();
     bool recognised = false;
+    m_loadFailure = LoadFailure::None;
     try
     {
         {
             CMappedFile file(path, true);
             recognised = LoadObjectFromMemory(file.GetData(), static_cast<unsigned long>(file.GetSize()));
+            if (!file.GetData()) m_loadFailure = UnopenableFailure(path);
         }
         if (!recognised)
         {
@@ -88,8 +131,13 @@ bool CTolvexControl3D::LoadObjectFile(const CString& path)
         ReleaseLights();
         m_viewpoints.clear();
         m_viewpointNames.clear();
+        m_loadFailure = LoadFailure::OverLimit;
     }
     bool loaded = HasObjects();
+    if (loaded)
+        m_loadFailure = LoadFailure::None;
+    else if (m_loadFailure == LoadFailure::None)
+        m_loadFailure = LoadFailure::Damaged; // read, but nothing in it to show
     // The shadows (m_bShadows) follow the fit once their computation exists.
     if (loaded) StandardOrientation();
     m_bLoading = false;
@@ -105,8 +153,20 @@ bool CTolvexControl3D::LoadObjectFromMemory(const unsigned char* data, unsigned 
     bool readable =
         data && codec.IsReadable(data, size, nullptr, nullptr, nullptr, &viewpointSwitch, kAcceptedTypes);
     m_nViewpointSwitch = readable ? viewpointSwitch : 0;
-    if (!readable) return false;
-    if (!codec.Read(data, size, nullptr, nullptr, kAcceptedTypes)) return true;
+    if (!readable)
+    {
+        // The start of a header that the file breaks off in is a damaged object file.
+        bool cutHeader =
+            data && size < sizeof(P3DFileHeader) && codec.MayBeReadable(data, size, nullptr, nullptr);
+        m_loadFailure = cutHeader ? LoadFailure::Damaged : LoadFailure::NotObjectFile;
+        return false;
+    }
+    if (!codec.Read(data, size, nullptr, nullptr, kAcceptedTypes))
+    {
+        // A budget or memory running out refuses a file whole; anything else broke its sections.
+        m_loadFailure = codec.Refusal() != P3DRefusal::None ? LoadFailure::OverLimit : LoadFailure::Damaged;
+        return true;
+    }
     codec.GetObjects(m_objects, false);
     codec.GetLights(m_lights);
 

@@ -9,6 +9,7 @@
 #include "viewer/tolvex_control.h"
 #include "viewer/viewer_resource.h"
 
+#include <cstdio>
 #include <mutex>
 
 InternetControlApp theApp;
@@ -92,6 +93,9 @@ BOOL InternetControlApp::InitInstance()
 
 int InternetControlApp::Run()
 {
+    // Only a window that the user closed counts as success: a missing engine, a window that could not
+    // be made and a start file that closed the window report failure.
+    int exitCode = 1;
     {
         CTolvexControl3D window;
         CString extracted;
@@ -125,11 +129,16 @@ int InternetControlApp::Run()
                     g_rcMainWindow = ownerRect;
                     g_bPlacementChanged = true;
                 }
+                if (window.m_startFailure == CTolvexControl3D::LoadFailure::None)
+                    exitCode = 0;
+                else
+                    std::fprintf(stderr, "ferolt: %s: %s\n", startFile.GetString(),
+                                 CTolvexControl3D::LoadFailureText(window.m_startFailure));
             }
         }
         ExitInstance();
     }
-    return 1;
+    return exitCode;
 }
 
 int InternetControlApp::ExitInstance()

@@ -132,7 +132,7 @@ protected:
         ferolt::viewer::ResetProcessStateForTests();
         std::string exe = "ferolt", file = (root_ / startFile).string();
         char* argv[] = {exe.data(), file.data(), nullptr};
-        EXPECT_EQ(AfxWinMain(2, argv), 1);
+        EXPECT_EQ(AfxWinMain(2, argv), 0);
         EXPECT_TRUE(backend.ran);
     }
 

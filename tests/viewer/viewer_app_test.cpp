@@ -229,7 +229,7 @@ TEST_F(ViewerStartTest, FirstStartRegistersTypeAndPlacementSurvivesARestart)
                 ferolt::win32::host::WindowMovedByUser(w, client);
             });
         backend.steps.push_back([](HWND w) { ferolt::win32::host::CloseRequested(w); });
-        EXPECT_EQ(Start(backend), 1);
+        EXPECT_EQ(Start(backend), 0);
         EXPECT_FALSE(backend.closedByScriptEnd);
         EXPECT_EQ(backend.windowsCreated, 1);
         EXPECT_TRUE(backend.messageBoxes().empty());
@@ -281,44 +281,66 @@ TEST_F(ViewerStartTest, FirstStartRegistersTypeAndPlacementSurvivesARestart)
         ScriptedBackend backend;
         backend.steps.push_back([&](HWND w) { GetWindowRect(w, &restored); });
         backend.steps.push_back([](HWND w) { ferolt::win32::host::CloseRequested(w); });
-        EXPECT_EQ(Start(backend), 1);
+        EXPECT_EQ(Start(backend), 0);
     }
     EXPECT_TRUE(EqualRect(&restored, &saved));
     EXPECT_FALSE(fs::exists(desktop));
     EXPECT_EQ(ReadFile(hive_), hiveBefore);
 }
 
-// A start file that does not load closes the window on the first timer tick; the program ends with
-// its exit code and shows nothing.
-TEST_F(ViewerStartTest, StartFileThatDoesNotLoadEndsTheProgramQuietly)
+// A start file that does not load closes the window on the first timer tick; the program shows no
+// message, says on standard error which file failed and why, and reports the failure in its exit code.
+TEST_F(ViewerStartTest, StartFileThatDoesNotLoadEndsTheProgramWithItsReason)
 {
+    using ferolt::test::kViewerContentType;
     ferolt::test::ObjectFileHeaderFields viewerHeader;
-    viewerHeader.contentType = {0xAF352B73, 0xE55D, 0x4F8D, {0xB8, 0x07, 0x78, 0xD4, 0xCD, 0x74, 0xE7, 0x6C}};
+    viewerHeader.contentType = kViewerContentType;
     ferolt::test::ObjectFileWriter headerOnly(viewerHeader);
-    Bytes garbage(200, 0x5A);
+    const Bytes sample = ferolt::test::SampleObjectFile(kViewerContentType, true);
+    const Bytes overLimit = ferolt::test::ObjectFileWriter(viewerHeader)
+                                .Section(ferolt::test::kSectionBzip2, 0xFFFFFFFFu, ferolt::test::Bzip2(Bytes(8, 0)))
+                                .Data();
     struct Case
     {
         const char* name;
         std::optional<Bytes> content; // nullopt: the file does not exist
+        const char* reason;
+        bool directory = false;
     } cases[] = {
-        {"missing", std::nullopt},
-        {"empty", Bytes{}},
-        {"not an object file", garbage},
-        {"76 bytes only", headerOnly.Data()},
+        {"missing", std::nullopt, "not found"},
+        {"a directory", std::nullopt, "not readable", true},
+        {"empty", Bytes{}, "not an object file"},
+        {"not an object file", Bytes(200, 0x5A), "not an object file"},
+        {"76 bytes only", headerOnly.Data(), "damaged"},
+        {"cut inside the header", Bytes(sample.begin(), sample.begin() + 50), "damaged"},
+        {"cut inside its section", Bytes(sample.begin(), sample.begin() + sample.size() / 2), "damaged"},
+        {"a section declaring 4 GiB", overLimit, "over a limit"},
     };
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.name);
         fs::path file = root_ / "start.tolvex";
-        fs::remove(file);
+        fs::remove_all(file);
         if (c.content) WriteFile(file, *c.content);
+        if (c.directory) fs::create_directory(file);
         ScriptedBackend backend;
+        ::testing::internal::CaptureStderr();
         EXPECT_EQ(Start(backend, {file.string()}), 1);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "ferolt: " + file.string() + ": " + c.reason + "\n");
         EXPECT_EQ(backend.windowsCreated, 1);
         EXPECT_FALSE(backend.closedByScriptEnd);
         EXPECT_TRUE(backend.messageBoxes().empty());
         EXPECT_EQ(FindWindowA(nullptr, "Ferolt"), nullptr);
     }
+
+    // The file that does load: a normal close is a success, and nothing is said.
+    fs::remove_all(root_ / "start.tolvex");
+    WriteFile(root_ / "start.tolvex", sample);
+    ScriptedBackend backend;
+    backend.steps.push_back([](HWND w) { ferolt::win32::host::CloseRequested(w); });
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(Start(backend, {(root_ / "start.tolvex").string()}), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }
 
 TEST_F(ViewerStartTest, EmbeddedObjectWinsOverTheCommandLineAndItsCopyStays)
@@ -341,7 +363,7 @@ TEST_F(ViewerStartTest, EmbeddedObjectWinsOverTheCommandLineAndItsCopyStays)
             {
                 if (CTolvexControl3D* viewer = ViewerWindow(w)) startFile = viewer->m_strStartFile.str();
             });
-        EXPECT_EQ(Start(backend, {named.string()}), 1);
+        EXPECT_EQ(Start(backend, {named.string()}), 1); // not of the viewer's content type
     }
     std::vector<fs::path> copies = TemporaryObjects();
     ASSERT_EQ(copies.size(), 1u);
@@ -634,7 +656,7 @@ TEST_F(ViewerStartTest, BackgroundRecordOfTheFileShowsAroundTheModel)
                     slotsEmpty = viewer->m_environmentDesc.textures[i] == nullptr;
             });
         backend.steps.push_back([](HWND w) { ferolt::win32::host::CloseRequested(w); });
-        EXPECT_EQ(Start(backend, {file.string()}), 1);
+        EXPECT_EQ(Start(backend, {file.string()}), 0);
         EXPECT_FALSE(backend.closedByScriptEnd);
         ASSERT_TRUE(loaded);
         EXPECT_TRUE(environmentMade);
@@ -839,7 +861,7 @@ std::vector<Frame> FramesOf(ScriptedBackend& backend, const std::function<int()>
             if (check) check(*viewer, w, frames);
         });
     backend.steps.push_back([](HWND w) { ferolt::win32::host::CloseRequested(w); });
-    EXPECT_EQ(start(), 1);
+    EXPECT_EQ(start(), 0);
     return frames;
 }
 } // namespace
