@@ -7,7 +7,7 @@ const char* P3DRefusalText(P3DRefusal refusal)
     case P3DRefusal::None: return "read";
     case P3DRefusal::UnpackedBytes: return "its compressed sections unpack to more than 256 MiB";
     case P3DRefusal::Chunks: return "it holds more than 262,144 chunks";
-    case P3DRefusal::Models: return "it holds more than 16,384 models";
+    case P3DRefusal::Models: return "it holds more than 4,096 models";
     case P3DRefusal::InstanceRecords: return "it places more than 65,536 objects";
     case P3DRefusal::TableRows: return "a table (models, material sets or light groups) has more than 65,536 rows";
     case P3DRefusal::Lights: return "it holds more than 65,536 lights";

@@ -11,7 +11,7 @@ struct P3DBudget
 {
     static constexpr size_t kUnpackedBytes = size_t{256} << 20; // all bzip2 sections together
     static constexpr size_t kChunks = 262144;
-    static constexpr size_t kModels = 16384;
+    static constexpr size_t kModels = 4096;
     static constexpr size_t kInstanceRecords = 65536; // one object each
     static constexpr size_t kTableRows = 65536;       // chunk entries, material sets, light groups
     static constexpr size_t kLights = 65536;          // in all light groups together
