@@ -7,6 +7,7 @@
 
 #include "engine/core/backbuffer.h"
 #include "engine/core/globals.h"
+#include "engine/core/lr_texture_api.h"
 #include "engine/core/material_apply.h"
 #include "engine/core/material_textures.h"
 #include "engine/render/pass_setup.h"
@@ -47,6 +48,27 @@ struct InstallBackgroundHooks
     }
 } installBackgroundHooks;
 
+// 1 x 512 pixels: colour 0 at the top to colour 1 in the middle, colour 2 there to colour 3 at the bottom.
+Texture_* CreateGradientTexture(const EnvironmentStruct_TYP& d)
+{
+    constexpr int kHalf = 256;
+    DWORD pixels[2 * kHalf];
+    for (int i = 0; i < kHalf; ++i)
+    {
+        const float f = static_cast<float>(kHalf - 1 - i) / (kHalf - 1);
+        for (int half = 0; half < 2; ++half)
+        {
+            const D3DCOLORVALUE& a = d.colors[2 * half];
+            const D3DCOLORVALUE& b = d.colors[2 * half + 1];
+            const D3DCOLORVALUE mixed = {f * a.r + (1 - f) * b.r, f * a.g + (1 - f) * b.g, f * a.b + (1 - f) * b.b,
+                                         1.0f};
+            pixels[half * kHalf + i] = ColorValueToD3DColor(&mixed);
+        }
+    }
+    Texture_* texture = nullptr;
+    LRCreateTextureFromPixels(pixels, nullptr, 1, 2 * kHalf, nullptr, &texture);
+    return texture;
+}
 } // namespace
 
 bool IsPictureType(DWORD type)
@@ -147,9 +169,18 @@ Environment_::Environment_(const EnvironmentStruct_TYP* source)
         for (Texture_* texture : textures_)
             if (texture) AddRefMaterialTexture(texture);
     }
+    const DWORD type = description.type;
+    if (type == EnvironmentGradientSphere)
+    {
+        Texture_* gradient = CreateGradientTexture(description);
+        if (gradient)
+        {
+            textures_.assign(1, gradient);
+            description.textureCount = 1;
+        }
+    }
     description.textures = textures_.empty() ? nullptr : textures_.data();
 
-    const DWORD type = description.type;
     float h = 1.0f;
     if (type != EnvironmentPlainColor) model = BuildModel(&h);
     if (type != EnvironmentPlainColor && !IsPictureType(type))

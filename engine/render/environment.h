@@ -141,6 +141,8 @@ public:
     // drawn) gets the model's world x view-projection matrix.
     void Draw(View_* camera, BackBufferPart_* part, RenderViewStruct_TYP* view, PassContextStruct_TYP* pass,
               D3DXMATRIX* out);
+    // The overlay picture over the finished frame, its rectangle counted from the part's bottom left.
+    void DrawOverlay(IDirect3DDevice9* device, UINT partHeight);
     // Nothing creates a second model, so this returns at once.
     void DrawSecondModel(RenderViewStruct_TYP* view, BackBufferPart_* part, PassContextStruct_TYP* pass);
 

@@ -7,6 +7,8 @@
 #include "engine/core/backbuffer.h"
 #include "engine/core/material.h"
 #include "engine/core/material_textures.h"
+#include "engine/core/quad_draw.h"
+#include "engine/core/texture.h"
 #include "engine/core/view.h"
 #include "engine/render/environment.h"
 #include "engine/render/pass_setup.h"
@@ -219,6 +221,62 @@ void Environment_::Draw(View_* camera, BackBufferPart_* part, RenderViewStruct_T
     else if (out)
         *out = world;
     if (pass) pass->mirrorPlane = mirrorPlane;
+}
+
+void Environment_::DrawOverlay(IDirect3DDevice9* device, UINT partHeight)
+{
+    Texture_* overlay = description.overlay;
+    UINT W = 0, H = 0;
+    if (!device || !overlay || FAILED(overlay->GetImageSize(&W, &H)) || W == 0 || H == 0) return;
+    const LONG x0 = description.overlayX;
+    const LONG y0 = static_cast<LONG>(partHeight) - description.overlayY - static_cast<LONG>(H);
+    // Clipped to the part; a rectangle that misses it altogether is not drawn.
+    D3DVIEWPORT9 part{};
+    device->GetViewport(&part);
+    const LONG left = std::max<LONG>(x0, 0), top = std::max<LONG>(y0, 0);
+    const LONG right = std::min<LONG>(x0 + static_cast<LONG>(W), static_cast<LONG>(part.Width));
+    const LONG bottom = std::min<LONG>(y0 + static_cast<LONG>(H), static_cast<LONG>(part.Height));
+    if (right <= left || bottom <= top) return;
+    IDirect3DTexture9* texture = overlay->TextureForDevice(device);
+    if (!texture) return;
+
+    struct Vertex
+    {
+        float x, y, z, rhw, u, v;
+    };
+    // Half a pixel up and left, so that each pixel samples its own texel.
+    const float l = static_cast<float>(x0) - 0.5f, t = static_cast<float>(y0) - 0.5f;
+    const float r = l + static_cast<float>(W), b = t + static_cast<float>(H);
+    const Vertex quad[4] = {{l, t, 0, 1, 0, 0}, {r, t, 0, 1, 1, 0}, {r, b, 0, 1, 1, 1}, {l, b, 0, 1, 0, 1}};
+    D3DVIEWPORT9 clipped = part;
+    clipped.X = part.X + static_cast<DWORD>(left);
+    clipped.Y = part.Y + static_cast<DWORD>(top);
+    clipped.Width = static_cast<DWORD>(right - left);
+    clipped.Height = static_cast<DWORD>(bottom - top);
+    device->SetViewport(&clipped);
+    D3DXMATRIX identity;
+    D3DXMatrixIdentity(&identity);
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device->SetRenderState(D3DRS_ZENABLE, FALSE);
+    device->SetRenderState(D3DRS_ALPHATESTENABLE, TRUE);
+    device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    device->SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
+    device->SetTexture(0, texture);
+    device->SetTransform(D3DTS_TEXTURE0, &identity);
+    device->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE);
+    device->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
+    device->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
+    device->SetSamplerState(0, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
+    device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+    device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+    device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+    device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    DrawQuadFan(device, D3DFVF_XYZRHW | D3DFVF_TEX1, quad, sizeof(Vertex));
+    device->SetViewport(&part);
 }
 
 void Environment_::DrawSecondModel(RenderViewStruct_TYP*, BackBufferPart_*, PassContextStruct_TYP*)

@@ -14,6 +14,7 @@
 #include "engine/core/lr_view_api.h"
 #include "engine/core/material.h"
 #include "engine/core/view.h"
+#include "engine/render/environment.h"
 #include "engine/render/frame_devices.h"
 #include "engine/render/impostors.h"
 #include "engine/render/pass_setup.h"
@@ -241,7 +242,31 @@ void PartDraw_::Run(const VisibleSetStruct_TYP& set)
         const RECT& t = part_->tileRect;
         DrawTextureOverRect(device_, t, part_->mirrorTexture);
     }
-    // 9 to 11: light sprites and the overlay belong to their own machinery, which has not landed.
+    // 9. Scene lights' flares and glows, 10. those of the objects' light points.
+    const D3DXPLANE* const* plane = &context_->mirrorPlane;
+    if (mode_ == DisplayModeTextured || mode_ == DisplayModeBaseAndLightMap)
+        for (DWORD i = 0; i < s_.lightCount; ++i)
+            if (Light_* light = s_.lights ? s_.lights[i] : nullptr)
+            {
+                light->DrawFlare(device_, view, plane);
+                light->DrawGlow(device_, view, plane);
+            }
+    const bool lit = mode_ <= DisplayModeColouredFlat;
+    if (lit)
+        for (DWORD i = 0; i < s_.objectCount; ++i)
+        {
+            Object_* object = s_.objects[i];
+            if (!object || !object->lightPointsOn || !object->model || !object->lightPointLights) continue;
+            for (DWORD k = 0; k < object->model->lightPointCount; ++k)
+                if (Light_* light = object->lightPointLights[k])
+                {
+                    light->DrawFlare(device_, view, plane);
+                    light->DrawGlow(device_, view, plane);
+                }
+        }
+    // 11. The overlay.
+    if ((lit || edgeMode) && view->environment && view->environment->description.overlay)
+        view->environment->DrawOverlay(device_, static_cast<UINT>(part_->screenRect.bottom - part_->screenRect.top));
 }
 
 HRESULT CheckDevice(PassState_& s, Device_* d, BackBufferPart_* part)

@@ -207,16 +207,24 @@ bool ShowsModel(const Shot& shot, std::string* why)
         return false;
     }
     auto at = [&](int x, int y) { return shot.pixels[static_cast<size_t>(y) * shot.width + x]; };
-    uint32_t background = at(0, 0);
-    if (at(shot.width - 1, 0) != background || at(0, shot.height - 1) != background ||
-        at(shot.width - 1, shot.height - 1) != background)
+    // The default background is a gradient from top to bottom: each row's left end is its background.
+    auto near = [](uint32_t a, uint32_t b, int tolerance)
     {
-        *why = "the corners do not share one background colour";
+        for (int shift : {0, 8, 16})
+            if (std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF)) > tolerance) return false;
+        return true;
+    };
+    const uint32_t background = at(0, 0);
+    if (!near(at(shot.width - 1, 0), background, 8) ||
+        !near(at(shot.width - 1, shot.height - 1), at(0, shot.height - 1), 8))
+    {
+        *why = "the corners of a row do not share one background colour";
         return false;
     }
     std::map<uint32_t, size_t> model;
-    for (uint32_t p : shot.pixels)
-        if (p != background) ++model[p];
+    for (int y = 0; y < shot.height; ++y)
+        for (int x = 0; x < shot.width; ++x)
+            if (!near(at(x, y), at(0, y), 16)) ++model[at(x, y)];
     size_t total = 0, shades = 0;
     for (const auto& [colour, count] : model)
     {

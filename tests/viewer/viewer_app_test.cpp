@@ -9,6 +9,7 @@
 #include "platform/win32/user_host.h"
 #include "platform/win32/winreg.h"
 #include "tests/support/animation_writer.h"
+#include "tests/support/default_gradient.h"
 #include "tests/support/environment_record_writer.h"
 #include "tests/support/geometry_block_encoder.h"
 #include "tests/support/object_file_writer.h"
@@ -598,11 +599,13 @@ ferolt::test::EnvironmentRecordFields PlainColour(uint32_t textureCount = 0)
 } // namespace
 
 // Started with a file whose model carries a background record: the first tick loads it, the next paint
-// shows the record's colour around the model. Records that cannot be read leave the default background.
+// shows the record's colour around the model. Records that cannot be read leave the default background,
+// a gradient sphere from colour 0 to 1 of the default description above the horizon, 2 to 3 below.
 TEST_F(ViewerStartTest, BackgroundRecordOfTheFileShowsAroundTheModel)
 {
     constexpr uint32_t kRecordColour = 0xFF7F3F; // (1, 0.5, 0.25)
-    constexpr uint32_t kDefaultColour = 0x3A6EA5;
+    constexpr uint32_t kDefaultColour = 0; // a colour of the default gradient
+    auto onGradient = [](uint32_t p) { return ferolt::test::OnDefaultGradient(p); };
     const Bytes plain = ferolt::test::BackgroundChunk(PlainColour());
     struct Case
     {
@@ -622,8 +625,7 @@ TEST_F(ViewerStartTest, BackgroundRecordOfTheFileShowsAroundTheModel)
         {"empty", Bytes{}, kDefaultColour, 1, 0},
         {"huge texture count", ferolt::test::BackgroundChunk(PlainColour(0xFFFFFFF0u), "sky.png"),
          kDefaultColour, 1, 0},
-        {"a gradient is drawn as the default until gradients are", ferolt::test::BackgroundChunk({}),
-         kDefaultColour, 1, 0},
+        {"a gradient", ferolt::test::BackgroundChunk({}), kDefaultColour, 1, 0},
     };
     for (const Case& c : cases)
     {
@@ -660,8 +662,16 @@ TEST_F(ViewerStartTest, BackgroundRecordOfTheFileShowsAroundTheModel)
         EXPECT_FALSE(backend.closedByScriptEnd);
         ASSERT_TRUE(loaded);
         EXPECT_TRUE(environmentMade);
-        EXPECT_EQ(corner, c.colour) << std::hex << corner;
-        EXPECT_NE(centre, c.colour) << "the model covers the middle";
+        if (c.colour == kDefaultColour)
+        {
+            EXPECT_TRUE(onGradient(corner)) << std::hex << corner;
+            EXPECT_FALSE(onGradient(centre)) << "the model covers the middle";
+        }
+        else
+        {
+            EXPECT_EQ(corner, c.colour) << std::hex << corner;
+            EXPECT_NE(centre, c.colour) << "the model covers the middle";
+        }
         EXPECT_EQ(type, c.type);
         EXPECT_EQ(count, c.textureCount);
         EXPECT_TRUE(slotsEmpty);
@@ -803,7 +813,8 @@ Frame Paint(ScriptedBackend& backend, HWND w)
         {
             const uint32_t p = backend.Pixel(w, x, y) & 0xFFFFFF;
             f.pixels.push_back(p);
-            if (p == background) continue;
+            // The default background is a gradient: every pixel of it counts as background.
+            if (p == background || ferolt::test::OnDefaultGradient(p)) continue;
             ++f.covered;
             sx += x;
             sy += y;

@@ -231,7 +231,7 @@ TEST_F(EnvironmentTest, CreateAndReleaseCountReferences)
     ASSERT_EQ(LRCreateEnvironment(&d, &environment_), S_OK);
     ASSERT_NE(environment_, nullptr);
     EXPECT_EQ(environment_->refCount, 1u);
-    EXPECT_EQ(environment_->model, nullptr) << "a gradient without its gradient texture";
+    EXPECT_NE(environment_->model, nullptr) << "the default description is a gradient sphere";
     EXPECT_EQ(environment_->secondModel, nullptr);
     LMK::Environment_* second = environment_;
     second->AddRef();
@@ -259,7 +259,8 @@ TEST_F(EnvironmentTest, CreationNormalisesTheDescriptionAndPlacesTheModel)
     } cases[] = {
         {"no description: black plain colour", false, 0, 0, 0, 0, 0, 0, 0, 0x00000000, {1, 0, 0}},
         {"old plain colour number", true, 1000, 2, 3, 1, 1, 0, 0, 0xFF7F3F19, {1, 0, 0}},
-        {"old gradient number", true, 1001, 0, 2, pi / 2, 1, 1, 0, 0xFF7F3F19, {0, 1, 2}},
+        // A gradient's one texture is the gradient it makes.
+        {"old gradient number", true, 1001, 0, 2, pi / 2, 1, 1, 1, 0xFF7F3F19, {0, 1, 2}},
         {"textured sphere: lifted, then turned", true, 3, 4, 2, pi / 2, 1, 3, 1, 0xFF7F3F19, {0, 1, 2}},
         // A panorama's height scale is tan(view angle / 2).
         {"panorama", true, 4, 40, 2, 0, 2 * std::atan(0.5f), 4, 40, 0xFF7F3F19, {1, 0, 1}},
@@ -281,7 +282,7 @@ TEST_F(EnvironmentTest, CreationNormalisesTheDescriptionAndPlacesTheModel)
         ASSERT_EQ(LRCreateEnvironment(c.described ? &d : nullptr, &environment_), S_OK);
         EXPECT_EQ(environment_->description.type, c.expectType);
         EXPECT_EQ(environment_->description.textureCount, c.expectCount);
-        EXPECT_EQ(environment_->TextureAt(0), nullptr);
+        EXPECT_EQ(environment_->TextureAt(0) != nullptr, c.expectType == LMK::EnvironmentGradientSphere);
         EXPECT_EQ(environment_->color0, c.color0);
         ASSERT_NE(environment_->placement, nullptr);
         EXPECT_EQ(reinterpret_cast<uintptr_t>(environment_->placement) % 16, 0u);
@@ -323,7 +324,6 @@ TEST_F(EnvironmentTest, EveryTypeShowsBehindTheScene)
         {"plain colour", true, true, 0, 0xFF7F3F},
         {"plain colour, old number", true, true, 1000, 0xFF7F3F},
         {"no description: black", true, false, 0, 0x000000},
-        {"gradient without its gradient: the default", true, true, 1, kBackground},
         {"textured sphere", true, true, 3, 0xFFFFFF},
         {"panorama", true, true, 4, 0xFFFFFF},
         {"cube", true, true, 5, 0xFFFFFF},
@@ -369,6 +369,7 @@ TEST_F(EnvironmentTest, BackgroundGeometryTurnsInward)
         DWORD subsets;
     } cases[] = {
         // 448 quads and two caps of 32 triangles.
+        {"gradient sphere", 1, 0, 2 * 448 + 64, 1},
         {"textured sphere", 3, 0, 2 * 448 + 64, 1},
         // Without pictures: one piece of 32 segments, a floor and a ceiling of 32 triangles each.
         {"panorama", 4, D3DX_PI / 2, 2 * 32 + 64, 1},

@@ -129,6 +129,14 @@ protected:
         return w;
     }
 
+    // One adapter and one window of this size at the screen's origin, with its back buffer.
+    LMK::BackBuffer_* StartWithWindow(LONG width, LONG height, HWND* window)
+    {
+        Start({{0, 0, width, height}});
+        *window = Window({0, 0, width, height});
+        return BackBuffer(*window);
+    }
+
     LMK::BackBuffer_* BackBuffer(HWND w)
     {
         LMK::BackBuffer_* bb = nullptr;
