@@ -54,6 +54,13 @@ bool ApplyLightAttenuationPreset(uint32_t preset, D3DLIGHT9* light);
 // d, a zero d included (then its rotation rows are zero).
 void LightMatrixFromPositionDirection(const D3DXVECTOR3& p, const D3DXVECTOR3& d, D3DXMATRIX* out);
 
+class View_;
+class Texture_;
+// A camera-facing quad of the texture tinted by `color` (light_sprites.cpp); with depthTest the scene
+// hides it but it writes no depth.
+void DrawLightSprite(IDirect3DDevice9* device, View_* camera, const float centre[3], float width, float height,
+                     Texture_* texture, D3DCOLOR color, BYTE depthTest);
+
 class Light_
 {
 public:
