@@ -165,6 +165,30 @@ TEST_F(EdgesTest, ListsAreBuiltPerSubsetAndAStoppedBuildLeavesNone)
     for (DWORD s = 0; s < 6; ++s)
         EXPECT_EQ(model->subsets[s].silhouetteEdges, nullptr);
 
+    // A subset without faces (one holding lines, say) has no range and needs none: the build goes on.
+    Box geometry({0, 0, 0}, 0.5f);
+    std::vector<LMK::SubsetStruct_TYP> withEmpty;
+    for (DWORD f = 0; f < 7; ++f)
+    {
+        LMK::SubsetStruct_TYP s{};
+        s.firstFace = f < 3 ? 2 * f : 2 * (f - 1);
+        s.faceCount = f == 3 ? 0 : 2;
+        s.sourceIndex = LMK::kNoSourceIndex;
+        withEmpty.push_back(s);
+    }
+    HRESULT hr = E_FAIL;
+    auto* gapped = new LMK::Model_(1, geometry.vertices.data(), static_cast<DWORD>(geometry.vertices.size()),
+                                   geometry.indices.data(), 12, nullptr, 0, withEmpty.data(), 7, nullptr, nullptr,
+                                   &hr, 0, 0, 0, nullptr, 0, 1);
+    ASSERT_EQ(hr, S_OK);
+    LMK::Object_* gappedBox = Place(gapped);
+    gapped->currentObject = gappedBox;
+    gapped->PrepareForObject(gappedBox);
+    ASSERT_TRUE(gapped->BuildSilhouetteEdges(camera_, 1, 1));
+    for (DWORD s = 0; s < 7; ++s)
+        EXPECT_EQ(gapped->subsets[s].silhouetteEdgeCount, s == 3 ? 0u : 4u) << s;
+    gapped->FreeSilhouetteEdges();
+
     // A subset with faces that its part has no range for: nothing built is left behind.
     model->FreeHiddenEdges();
     model->subsets[5].faceCount += 1;
