@@ -792,50 +792,49 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
             WriteArgb(f, pattern, color);
             uint32_t word = 0;
             std::memcpy(&word, pattern, 4);
-            // Bands of rows in parallel; large targets take as long to clear as to draw a simple frame. Each
-            // thread clears about the rows whose tiles it then draws (RunLocal), so they stay in its caches.
-            constexpr LONG kBand = 32;
-            const LONG rows = r.bottom - r.top;
-            pool_->RunLocal(static_cast<size_t>((rows + kBand - 1) / kBand),
-                            [&](size_t band)
-                            {
-                                const LONG y0 = r.top + static_cast<LONG>(band) * kBand;
-                                const LONG y1 = std::min(y0 + kBand, r.bottom);
-                                for (LONG y = y0; y < y1; ++y)
-                                {
-                                    uint8_t* row = renderTarget_->Row(y) + r.left * bpp;
-                                    if (bpp == 4)
-                                        std::fill_n(reinterpret_cast<uint32_t*>(row), r.right - r.left, word);
-                                    else
-                                        for (LONG x = r.left; x < r.right; ++x, row += bpp)
-                                            std::memcpy(row, pattern, bpp);
-                                }
-                            });
+            // In parallel: large targets take as long to clear as to draw a simple frame.
+            ForEachRow(r.top, r.bottom,
+                       [&](LONG y)
+                       {
+                           uint8_t* row = renderTarget_->Row(y) + r.left * bpp;
+                           if (bpp == 4)
+                               std::fill_n(reinterpret_cast<uint32_t*>(row), r.right - r.left, word);
+                           else
+                               for (LONG x = r.left; x < r.right; ++x, row += bpp)
+                                   std::memcpy(row, pattern, bpp);
+                       });
         }
         if ((flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) &&
             Intersect(part, {0, 0, depthStencil_->Width(), depthStencil_->Height()}, &r))
         {
             const size_t w = static_cast<size_t>(depthStencil_->Width());
-            constexpr LONG kBand = 32;
-            const LONG rows = r.bottom - r.top;
-            pool_->RunLocal(static_cast<size_t>((rows + kBand - 1) / kBand),
-                            [&](size_t band)
-                            {
-                                const LONG y0 = r.top + static_cast<LONG>(band) * kBand;
-                                const LONG y1 = std::min(y0 + kBand, r.bottom);
-                                for (LONG y = y0; y < y1; ++y)
-                                {
-                                    if (flags & D3DCLEAR_ZBUFFER)
-                                        std::fill_n(depthStencil_->DepthPlane() + y * w + r.left,
-                                                    r.right - r.left, depthValue);
-                                    if (flags & D3DCLEAR_STENCIL)
-                                        std::fill_n(depthStencil_->StencilPlane() + y * w + r.left,
-                                                    r.right - r.left, stencilValue);
-                                }
-                            });
+            ForEachRow(r.top, r.bottom,
+                       [&](LONG y)
+                       {
+                           if (flags & D3DCLEAR_ZBUFFER)
+                               std::fill_n(depthStencil_->DepthPlane() + y * w + r.left, r.right - r.left,
+                                           depthValue);
+                           if (flags & D3DCLEAR_STENCIL)
+                               std::fill_n(depthStencil_->StencilPlane() + y * w + r.left, r.right - r.left,
+                                           stencilValue);
+                       });
         }
     }
     return D3D_OK;
+}
+
+void Device::ForEachRow(LONG top, LONG bottom, const std::function<void(LONG)>& row)
+{
+    constexpr LONG kBand = 32;
+    if (bottom <= top) return;
+    pool_->RunLocal(static_cast<size_t>((bottom - top + kBand - 1) / kBand),
+                    [&](size_t band)
+                    {
+                        const LONG y0 = top + static_cast<LONG>(band) * kBand;
+                        const LONG y1 = std::min(y0 + kBand, bottom);
+                        for (LONG y = y0; y < y1; ++y)
+                            row(y);
+                    });
 }
 
 // ---- fixed-function state

@@ -1,5 +1,6 @@
 #pragma once
 // The software IDirect3D9 and IDirect3DDevice9 objects.
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -188,6 +189,9 @@ private:
     HRESULT Draw(const DrawCall& call, const StreamInput* upStream);
     bool BuildDrawConfig(DrawConfig* cfg, const StreamInput* upStream);
     HRESULT PresentToWindow(const RECT* src, const RECT* dst, HWND window);
+    // Calls row(y) for y in [top, bottom), in bands of rows on the workers: each thread takes about the
+    // rows whose tiles it then draws (RunLocal), so they stay in its caches.
+    void ForEachRow(LONG top, LONG bottom, const std::function<void(LONG)>& row);
 
     std::recursive_mutex mutex_; // device calls from several threads (D3DCREATE_MULTITHREADED)
     std::atomic<ULONG> refs_{1};

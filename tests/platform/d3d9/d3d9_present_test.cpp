@@ -169,3 +169,42 @@ TEST(PresentTest, ZeroSizedBackBufferTakesTheClientSize)
     }
     DestroyWindow(w);
 }
+
+// A buffer of many bands of rows, every row and every seventh column its own colour, arrives pixel for
+// pixel, one to one and halved.
+TEST(PresentTest, EveryPixelOfATallBufferArrives)
+{
+    HeadlessBackend b;
+    HWND w = Window(40, 100);
+    Device d(w, 40, 100);
+    ASSERT_EQ(d.created, D3D_OK);
+    auto source = [](LONG x, LONG y) -> uint32_t
+    {
+        return x % 7 == 0 ? 0xff0000ffu | static_cast<uint32_t>(x) << 16
+                          : 0xff000000u | static_cast<uint32_t>(y) << 8;
+    };
+    for (LONG y = 0; y < 100; ++y)
+    {
+        const D3DRECT row{0, y, 40, y + 1};
+        d.dev->Clear(1, &row, D3DCLEAR_TARGET, source(1, y), 1.0f, 0);
+    }
+    for (LONG x = 0; x < 40; x += 7)
+    {
+        const D3DRECT column{x, 0, x + 1, 100};
+        d.dev->Clear(1, &column, D3DCLEAR_TARGET, source(x, 0), 1.0f, 0);
+    }
+    ASSERT_EQ(d.dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+    int wrong = 0;
+    for (LONG y = 0; y < 100; ++y)
+        for (LONG x = 0; x < 40; ++x)
+            wrong += b.Pixel(w, x, y) != source(x, y);
+    EXPECT_EQ(wrong, 0) << "one to one";
+    const RECT half{0, 0, 20, 50};
+    ASSERT_EQ(d.dev->Present(nullptr, &half, nullptr, nullptr), D3D_OK);
+    wrong = 0;
+    for (LONG y = 0; y < 50; ++y)
+        for (LONG x = 0; x < 20; ++x)
+            wrong += b.Pixel(w, x, y) != source(2 * x, 2 * y);
+    EXPECT_EQ(wrong, 0) << "halved";
+    DestroyWindow(w);
+}
