@@ -45,6 +45,14 @@ struct Batch
     std::vector<float> arena; // the first arenaUsed floats are in use
     size_t arenaUsed = 0;
     std::vector<std::vector<uint32_t>> bins; // per tile: primitive indices
+    // Bins outside [binFirst, binLast] are empty: a small draw clears and scans only the tiles it reached,
+    // not all of a large target's.
+    size_t binFirst = SIZE_MAX, binLast = 0;
+    void Reached(size_t tile)
+    {
+        binFirst = std::min(binFirst, tile);
+        binLast = std::max(binLast, tile);
+    }
 };
 
 // Edge functions of a clockwise triangle with corners at (sx, sy) in 1/256 pixel: a pixel centre (x, y) is
@@ -341,10 +349,12 @@ inline void Setup::Bin(uint32_t index, int minX, int maxX, int minY, int maxY)
     if (tx0 == tx1 && ty0 == ty1 && tx0 < tilesX_ && ty0 < tilesY_)
     {
         // Most small triangles lie in one tile.
-        std::vector<uint32_t>& bin = batch_.bins[ty0 * tilesX_ + tx0];
+        const size_t tile = static_cast<size_t>(ty0) * tilesX_ + tx0;
+        std::vector<uint32_t>& bin = batch_.bins[tile];
         if (bin.size() != bin.capacity())
         {
             bin.push_back(index);
+            batch_.Reached(tile);
             return;
         }
     }
@@ -355,7 +365,11 @@ void Setup::BinSpread(uint32_t index, int tx0, int tx1, int ty0, int ty1)
 {
     for (int ty = ty0; ty <= ty1 && ty < tilesY_; ++ty)
         for (int tx = tx0; tx <= tx1 && tx < tilesX_; ++tx)
-            batch_.bins[ty * tilesX_ + tx].push_back(index);
+        {
+            const size_t tile = static_cast<size_t>(ty) * tilesX_ + tx;
+            batch_.bins[tile].push_back(index);
+            batch_.Reached(tile);
+        }
 }
 
 inline bool Setup::Screen(const ScreenVertex& s0, const ScreenVertex& s1, const ScreenVertex& s2,
@@ -1009,9 +1023,13 @@ void ExecuteDraw(const DrawConfig& cfg, const DrawCall& call, WorkerPool& pool)
         Batch& batch = batches[bi];
         batch.primCount = 0;
         batch.arenaUsed = 0;
-        batch.bins.resize(static_cast<size_t>(tilesX) * tilesY);
-        for (auto& bin : batch.bins)
-            bin.clear();
+        const size_t tileCount = static_cast<size_t>(tilesX) * tilesY;
+        // Bins the last draw reached are cleared before the vector changes size, so none keeps old indices.
+        for (size_t t = batch.binFirst; t <= batch.binLast && t < batch.bins.size(); ++t)
+            batch.bins[t].clear();
+        batch.binFirst = SIZE_MAX;
+        batch.binLast = 0;
+        batch.bins.resize(tileCount);
         Setup setup(cfg, layout, active, batch, tilesX, tilesY);
         std::vector<float> poly(static_cast<size_t>(kMaxClipVerts) * layout.stride);
         std::vector<float> scratch(poly.size());
@@ -1241,13 +1259,18 @@ void ExecuteDraw(const DrawConfig& cfg, const DrawCall& call, WorkerPool& pool)
     // every one holds few primitives, tiles go in strips of rows, so that the last units taken are short.
     // Each unit writes only its own pixels, so neither the order nor the split changes a byte.
     std::vector<int> tiles;
-    size_t most = 0;
-    for (int t = 0; t < tilesX * tilesY; ++t)
+    size_t most = 0, reachedFirst = SIZE_MAX, reachedLast = 0;
+    for (size_t bi = 0; bi < batchCount; ++bi)
+    {
+        reachedFirst = std::min(reachedFirst, batches[bi].binFirst);
+        reachedLast = std::max(reachedLast, batches[bi].binLast);
+    }
+    for (size_t t = reachedFirst; t <= reachedLast && reachedFirst != SIZE_MAX; ++t)
     {
         size_t prims = 0;
         for (size_t bi = 0; bi < batchCount; ++bi)
             prims += batches[bi].bins[t].size();
-        if (prims) tiles.push_back(t);
+        if (prims) tiles.push_back(static_cast<int>(t));
         most = std::max(most, prims);
     }
     uint64_t boundsPixels = 0;
