@@ -171,7 +171,8 @@ TEST_F(BackgroundTest, PanoramaAndCube)
 }
 
 // A picture of four quadrants, whatever way the camera looks: top left, top right, bottom left, bottom
-// right in the four quarters of the view. The crop rectangle shows only the bottom-right quadrant.
+// right in the four quarters of the view. The crop rectangle shows only the bottom-right quadrant; a
+// screen picture mapped through its texture matrix moves.
 TEST_F(BackgroundTest, Pictures)
 {
     const DWORD tl = 0xFFFF0000, tr = 0xFF00FF00, bl = 0xFF0000FF, br = 0xFFFFFF00;
@@ -184,11 +185,15 @@ TEST_F(BackgroundTest, Pictures)
     {
         const char* name;
         DWORD type;
-        bool crop;
+        bool crop, textureMatrix;
+        DWORD quarters[4]; // top left, top right, bottom left, bottom right of the view
     } cases[] = {
-        {"fixed camera's picture", LMK::EnvironmentPicture, false},
-        {"screen picture", LMK::EnvironmentScreenPictureWrapped, false},
-        {"cropped", LMK::EnvironmentPicture, true},
+        {"fixed camera's picture", LMK::EnvironmentPicture, false, false, {tl, tr, bl, br}},
+        {"screen picture", LMK::EnvironmentScreenPictureWrapped, false, false, {tl, tr, bl, br}},
+        {"cropped", LMK::EnvironmentPicture, true, false, {br, br, br, br}},
+        // Without a picture angle the matrix only moves v by 1 - 1/2: the halves change places.
+        {"screen picture through the texture matrix", LMK::EnvironmentScreenPictureWrapped, false, true,
+         {bl, br, tl, tr}},
     };
     for (const Case& c : cases)
     {
@@ -197,11 +202,11 @@ TEST_F(BackgroundTest, Pictures)
         d.cropPicture = c.crop;
         d.crop[0] = 0.5f;
         d.crop[2] = 0.5f;
+        d.screenPictureTextureMatrix = c.textureMatrix;
         Draw(d, {0, -1, 0.3f});
-        const DWORD quarters[4] = {tl, tr, bl, br};
         const POINT at[4] = {{16, 12}, {48, 12}, {16, 36}, {48, 36}};
         for (int q = 0; q < 4; ++q)
-            EXPECT_EQ(At(at[q].x, at[q].y), (c.crop ? br : quarters[q]) & 0xFFFFFF) << q;
+            EXPECT_EQ(At(at[q].x, at[q].y), c.quarters[q] & 0xFFFFFF) << q;
     }
 }
 

@@ -104,6 +104,47 @@ TEST_F(LightSpritesTest, GlowIsCentredOnTheLight)
     }
 }
 
+// A directional light's glow stands far along the way the light comes from, at the projected point of
+// that direction; a light from behind the camera has none.
+TEST_F(LightSpritesTest, DirectionalGlowLiesWhereTheLightComesFrom)
+{
+    struct Case
+    {
+        D3DXVECTOR3 direction; // the way the light shines
+        bool seen;
+    } cases[] = {
+        {{0, 0, 1}, true},
+        {{-0.3f, 0.2f, 1}, true},
+        {{0, 0, -1}, false},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.direction.x);
+        PointLight({0, 0, 0});
+        LMK::LightParamsStruct_TYP params = light_->params;
+        params.light.Type = D3DLIGHT_DIRECTIONAL;
+        params.glowSize = 0.05f; // times far over the window's width
+        light_->SetParams(params);
+        D3DXVECTOR3 d;
+        D3DXVec3Normalize(&d, &c.direction);
+        light_->SetPositionDirection(d);
+        LMK::RenderViewStruct_TYP v = Record(bb_);
+        v.environment = environment_;
+        ASSERT_EQ(RenderLit(&v), S_OK);
+        POINT centre{};
+        const double glow = Glow(&centre);
+        EXPECT_EQ(glow > 0.0, c.seen);
+        if (c.seen)
+        {
+            const POINT expected = Project(bb_, D3DXVECTOR3(0, 0, 5) - d * 40.0f); // seen from the eye
+            EXPECT_LE(std::abs(centre.x - expected.x), 1) << centre.x << " for " << expected.x;
+            EXPECT_LE(std::abs(centre.y - expected.y), 1) << centre.y << " for " << expected.y;
+        }
+        light_->Release();
+        light_ = nullptr;
+    }
+}
+
 TEST_F(LightSpritesTest, NothingWithoutColourOrBehindTheMirror)
 {
     POINT centre{};
