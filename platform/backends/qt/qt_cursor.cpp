@@ -1,5 +1,7 @@
 #include "platform/backends/qt/qt_cursor.h"
 
+#include "platform/bytes/byte_reader.h"
+
 #include <QtCore/QBuffer>
 #include <QtGui/QImageReader>
 #include <QtGui/QPixmap>
@@ -47,33 +49,20 @@ Qt::CursorShape SystemCursorShape(int systemId)
 
 namespace
 {
-class Reader
-{
-public:
-    Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    bool Has(size_t offset, size_t count) const { return offset <= size_ && count <= size_ - offset; }
-    uint32_t U16(size_t o) const { return data_[o] | (data_[o + 1] << 8); }
-    uint32_t U32(size_t o) const { return U16(o) | (U16(o + 2) << 16); }
-    int32_t I32(size_t o) const { return static_cast<int32_t>(U32(o)); }
-    const uint8_t* At(size_t o) const { return data_ + o; }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-};
+using ferolt::ByteReader;
 
 constexpr int kMaxCursorSide = 256;
 
 // A DIB as stored in icon and cursor files: the height counts the colour image and the AND mask.
-bool DecodeDib(const Reader& r, size_t base, size_t size, QImage* image)
+bool DecodeDib(const ByteReader& r, size_t base, size_t size, QImage* image)
 {
-    if (!r.Has(base, 40) || size < 40) return false;
-    uint32_t headerSize = r.U32(base);
-    int32_t width = r.I32(base + 4);
-    int32_t height2 = r.I32(base + 8);
-    uint32_t bits = r.U16(base + 14);
-    uint32_t compression = r.U32(base + 16);
-    uint32_t used = r.U32(base + 32);
+    uint32_t headerSize = 0, compression = 0, used = 0;
+    int32_t width = 0, height2 = 0;
+    uint16_t bitCount = 0;
+    if (size < 40 || !r.U32(base, &headerSize) || !r.I32(base + 4, &width) || !r.I32(base + 8, &height2) ||
+        !r.U16(base + 14, &bitCount) || !r.U32(base + 16, &compression) || !r.U32(base + 32, &used))
+        return false;
+    const uint32_t bits = bitCount;
     if (headerSize < 40 || headerSize > size || compression != 0) return false;
     if (width <= 0 || width > kMaxCursorSide || height2 <= 0 || height2 % 2 || height2 / 2 > kMaxCursorSide)
         return false;
@@ -81,21 +70,24 @@ bool DecodeDib(const Reader& r, size_t base, size_t size, QImage* image)
     if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) return false;
     size_t paletteCount = bits <= 8 ? (used ? used : (1u << bits)) : 0;
     if (paletteCount > 256) return false;
-    size_t palette = base + headerSize;
+    // Offsets from the DIB's start: palette, colour rows, mask rows, end.
+    size_t palette = headerSize;
     size_t stride = ((static_cast<size_t>(width) * bits + 31) / 32) * 4;
     size_t maskStride = ((static_cast<size_t>(width) + 31) / 32) * 4;
     size_t pixels = palette + paletteCount * 4;
     size_t mask = pixels + stride * height;
     size_t end = mask + maskStride * height;
-    if (end - base > size || !r.Has(base, end - base)) return false;
+    std::span<const uint8_t> dib;
+    if (end > size || !r.Bytes(base, end, &dib)) return false;
+    const auto At = [&](size_t offset) { return dib.data() + offset; };
 
     QImage out(width, height, QImage::Format_ARGB32);
     bool anyAlpha = false;
     for (int y = 0; y < height; ++y)
     {
         // Rows are stored bottom-up.
-        const uint8_t* row = r.At(pixels + stride * (height - 1 - y));
-        const uint8_t* maskRow = r.At(mask + maskStride * (height - 1 - y));
+        const uint8_t* row = At(pixels + stride * (height - 1 - y));
+        const uint8_t* maskRow = At(mask + maskStride * (height - 1 - y));
         auto* dst = reinterpret_cast<QRgb*>(out.scanLine(y));
         for (int x = 0; x < width; ++x)
         {
@@ -103,7 +95,7 @@ bool DecodeDib(const Reader& r, size_t base, size_t size, QImage* image)
             auto fromPalette = [&](uint32_t index)
             {
                 if (index >= paletteCount) return 0u;
-                const uint8_t* p = r.At(palette + index * 4);
+                const uint8_t* p = At(palette + index * 4);
                 return 0xFF000000u | (p[2] << 16) | (p[1] << 8) | p[0];
             };
             switch (bits)
@@ -135,7 +127,7 @@ bool DecodeDib(const Reader& r, size_t base, size_t size, QImage* image)
     if (bits == 32 && !anyAlpha)
         for (int y = 0; y < height; ++y)
         {
-            const uint8_t* maskRow = r.At(mask + maskStride * (height - 1 - y));
+            const uint8_t* maskRow = At(mask + maskStride * (height - 1 - y));
             auto* dst = reinterpret_cast<QRgb*>(out.scanLine(y));
             for (int x = 0; x < width; ++x)
                 dst[x] = ((maskRow[x / 8] >> (7 - x % 8)) & 1) ? 0 : (dst[x] | 0xFF000000u);
@@ -147,17 +139,21 @@ bool DecodeDib(const Reader& r, size_t base, size_t size, QImage* image)
 
 bool DecodeCursorFile(const std::vector<uint8_t>& bytes, QImage* image, QPoint* hotSpot)
 {
-    Reader r(bytes.data(), bytes.size());
-    if (!r.Has(0, 6 + 16) || r.U16(0) != 0 || r.U16(2) != 2 || r.U16(4) == 0) return false;
-    uint32_t size = r.U32(6 + 8);
-    uint32_t offset = r.U32(6 + 12);
-    if (!r.Has(offset, size)) return false;
-    QPoint hot(static_cast<int>(r.U16(6 + 4)), static_cast<int>(r.U16(6 + 6)));
+    const ByteReader r(bytes.data(), bytes.size());
+    // The directory's header and its first entry: hot spot, size and offset of the first image.
+    uint16_t reserved = 1, type = 0, count = 0, hotX = 0, hotY = 0;
+    uint32_t size = 0, offset = 0;
+    std::span<const uint8_t> file;
+    if (!r.U16(0, &reserved) || !r.U16(2, &type) || !r.U16(4, &count) || reserved != 0 || type != 2 ||
+        count == 0 || !r.U16(6 + 4, &hotX) || !r.U16(6 + 6, &hotY) || !r.U32(6 + 8, &size) ||
+        !r.U32(6 + 12, &offset) || !r.Bytes(offset, size, &file))
+        return false;
+    QPoint hot(static_cast<int>(hotX), static_cast<int>(hotY));
     QImage decoded;
     static const uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    if (size >= 8 && std::memcmp(r.At(offset), kPng, 8) == 0)
+    if (size >= 8 && std::memcmp(file.data(), kPng, 8) == 0)
     {
-        QByteArray data = QByteArray::fromRawData(reinterpret_cast<const char*>(r.At(offset)), size);
+        QByteArray data = QByteArray::fromRawData(reinterpret_cast<const char*>(file.data()), size);
         QBuffer buffer(&data);
         QImageReader reader(&buffer, "PNG");
         // The header's size is checked before anything is decoded.
