@@ -12,6 +12,9 @@
 namespace LMK
 {
 class AnimationClip_;
+struct Node3DS;
+struct Key3DS;
+struct Placement3DS;
 
 // What a curve does outside its range.
 enum AnimationRangeMode : DWORD
@@ -52,6 +55,8 @@ public:
     // Block form: a 32-byte curve header whose keys and values lie elsewhere in the block.
     bool ReadFromBlock(ferolt::ByteReader block, ferolt::ByteCursor& header, size_t poolOffset,
                        float framesPerSecond, bool rotation);
+    // A 3D Studio keyframer track: frames at the rate, relative rotation keys accumulated.
+    void ReadFrom3DS(DWORD keyCount, WORD trackFlags, const Key3DS* keys, float framesPerSecond, bool rotation);
     // Tangents of the keys that have none, the cyclic tangents, and the values at the active ends.
     void ComputeTangents();
     // The last key whose time is at most t; 0 when t precedes the first key.
@@ -138,6 +143,10 @@ public:
     HRESULT CreateFromStream(const void* stream, DWORD size, DWORD* streamLength);
     // The engine animation block of a model chunk.
     bool CreateFromBlock(const void* block, DWORD size);
+    // One node per 3D Studio object node (placed by its mesh record where it has one) and one clip
+    // over all keys; indices gives the node of each subset source index. E_FAIL without any key.
+    HRESULT CreateFrom3DS(const Node3DS* objectNodes, DWORD nodeCount, const Placement3DS* placements,
+                          const DWORD* indices, DWORD indexCount);
 
     void AddRef() { ++refCount; }
     // Drops one reference; destroys at the last.

@@ -117,6 +117,8 @@ Model_::Model_(BYTE keepNormalsFlag, const RawVertexStruct_TYP* vertices, DWORD 
     Build(keepNormalsFlag, vertices, vertexCount, indices, faceCount, lineVertices, lineCount, subsetRecords,
           count, newAnimation, result, unused, turnedFlag, pointCount, points, optimizeForVertexCache, 0, 0,
           normalsGiven);
+    // A model built for a load record belongs to it: releasing it goes back through its loader.
+    loadRecord = record;
     FinishConstruction(record);
 }
 

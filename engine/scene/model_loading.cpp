@@ -12,6 +12,7 @@
 #include "engine/core/lr_material_api.h"
 #include "engine/core/material.h"
 #include "engine/scene/model.h"
+#include "engine/scene/model_3ds.h"
 #include "engine/scene/model_animation.h"
 #include "engine/scene/model_api.h"
 #include "engine/scene/model_formats.h"
@@ -211,7 +212,12 @@ BuildResult Build(LoadRecordStruct_TYP* record, const char* name, BYTE allow3DS,
     if (Is3DSFile(data, size))
     {
         if (!allow3DS) return {-2, nullptr};
-        return {E_NOTIMPL, nullptr}; // 3D Studio files are recognised; their reader is not built yet
+        Parsed3DS parsed;
+        if (!Parse3DS(data, size, &parsed)) return {S_OK, nullptr};
+        BuildResult built;
+        built.hr = Build3DSModel(&parsed, 0, record, &built.model);
+        Free3DS(&parsed);
+        return built;
     }
     // Recognised, and refused until their readers are part of the engine.
     if (IsV7QContainer(size, data) || IsModelBlob(data, size) || IsPackedModelContainer(data, size))

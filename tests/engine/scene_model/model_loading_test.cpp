@@ -190,7 +190,7 @@ TEST_F(ModelLoadingTest, FormatsAreRecognisedInOrder)
         {"lk3d_blocks_read_past", LK3D(8, 4, quad), 1, S_OK, 1},
         {"k3dd", K3DD(quad, std::string("\0", 1)), 1, S_OK, 1},
         {"3ds_not_allowed", threeDS, 0, -2, 0},
-        {"3ds_recognised_not_read", threeDS, 1, E_NOTIMPL, 0},
+        {"3ds_without_mesh", threeDS, 1, E_FAIL, 0},
         {"3ds_chunk_past_data_falls_through", longChunk, 1, E_FAIL, 0},
         {"v7q_recognised_not_read", v7q, 1, E_NOTIMPL, 0},
         {"blob_recognised_not_read", blob, 1, E_NOTIMPL, 0},
