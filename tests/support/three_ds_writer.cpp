@@ -229,4 +229,28 @@ Ds3Mesh Ds3Cube(const std::string& name)
         m.texcoords.push_back({float(i & 1), float((i >> 1) & 1)});
     return m;
 }
+
+Ds3Mesh Ds3Grid(const std::string& name, uint16_t columns, uint16_t rows)
+{
+    Ds3Mesh m;
+    m.name = name;
+    for (uint32_t y = 0; y <= rows; ++y)
+        for (uint32_t x = 0; x <= columns; ++x)
+        {
+            m.vertices.push_back({float(x), float(y), float((x * 7 + y * 3) % 5) * 0.1f});
+            m.texcoords.push_back({float(x) / columns, float(y) / rows});
+        }
+    const uint32_t stride = columns + 1u;
+    for (uint32_t y = 0; y < rows; ++y)
+        for (uint32_t x = 0; x < columns; ++x)
+        {
+            const auto a = uint16_t(y * stride + x), b = uint16_t(a + 1), c = uint16_t(a + stride), d = uint16_t(c + 1);
+            m.faces.push_back({a, b, d});
+            m.faces.push_back({a, d, c});
+        }
+    m.groups = {{"Red", {}}, {"Blue", {}}};
+    for (size_t f = 0; f < m.faces.size(); ++f)
+        m.groups[f < m.faces.size() / 2 ? 0 : 1].faces.push_back(uint16_t(f));
+    return m;
+}
 } // namespace ferolt::test

@@ -91,4 +91,7 @@ std::vector<uint8_t> Write3DS(const Ds3File& file);
 // A unit cube of 8 vertices and 12 faces, the first six faces in a group of material "Red", the
 // rest in "Blue", with texture coordinates.
 Ds3Mesh Ds3Cube(const std::string& name = "Cube");
+// A flat grid of columns x rows quads with texture coordinates, its faces in two material groups
+// ("Red" the first half, "Blue" the rest), as a large exported surface looks.
+Ds3Mesh Ds3Grid(const std::string& name, uint16_t columns, uint16_t rows);
 } // namespace ferolt::test
