@@ -12,6 +12,7 @@
 #include "tests/support/png_image.h"
 #include "tests/support/texture_chunk_writer.h"
 #include "tests/support/xfile_writer.h"
+#include "tests/viewer/viewer_program.h"
 #include "viewer/navigation.h"
 #include "viewer/tolvex_control.h"
 #include "viewer/viewer_app.h"
@@ -35,26 +36,7 @@ using ferolt::win32::host::Button;
 
 namespace
 {
-// Runs one script once the viewer's window exists, then closes the window.
-class OneStepBackend : public HeadlessBackend
-{
-public:
-    std::function<void(HWND)> step;
-    bool ran = false;
-
-    void WaitForEvents(int timeoutMs) override
-    {
-        HWND window = ::FindWindowA(nullptr, "Ferolt");
-        if (window && !ran)
-        {
-            ran = true;
-            step(window);
-            ferolt::win32::host::CloseRequested(window);
-            return;
-        }
-        HeadlessBackend::WaitForEvents(timeoutMs);
-    }
-};
+using ferolt::test::OneStepBackend;
 
 D3DXVECTOR3 Eye(const CTolvexControl3D& v)
 {
@@ -84,62 +66,23 @@ LRESULT CALLBACK CountingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
     return ::CallWindowProcA(g_viewerProc, hwnd, message, wParam, lParam);
 }
 
-class NavigationTest : public ::testing::Test
+class NavigationTest : public ferolt::test::ViewerProgramTest
 {
 protected:
+    NavigationTest() : ViewerProgramTest("ferolt_navigation_") {}
+
     void SetUp() override
     {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        root_ = fs::temp_directory_path() /
-                ("ferolt_navigation_" + std::to_string(::getpid()) + "_" + info->name());
-        fs::remove_all(root_);
-        fs::create_directories(root_ / "data");
-        fs::create_directories(root_ / "tmp");
-        hive_ = (root_ / "registry.hive").string();
-        ferolt::hooks::SetRegistryHivePath(hive_.c_str());
-        setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
-        setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
-        ferolt::viewer::SetExecutablePathForTests((root_ / "ferolt").string());
-        std::ofstream(root_ / "ferolt", std::ios::binary) << std::string(64, '\x90');
-        ferolt::hooks::InstallManualClock(1000);
-        const ferolt::test::Bytes house = ferolt::example::HouseObjectFile();
-        std::ofstream(root_ / "house.tolvex", std::ios::binary)
-            .write(reinterpret_cast<const char*>(house.data()), static_cast<std::streamsize>(house.size()));
+        ViewerProgramTest::SetUp();
+        WriteFile("house.tolvex", ferolt::example::HouseObjectFile());
     }
 
-    void TearDown() override
-    {
-        ferolt::hooks::RemoveManualClock();
-        ferolt::viewer::SetExecutablePathForTests("");
-        ferolt::hooks::SetRegistryHivePath(nullptr);
-        unsetenv("XDG_DATA_HOME");
-        unsetenv("TMPDIR");
-        fs::remove_all(root_);
-    }
-
-    // Starts the program on the house (or another file in the test's folder); `script` runs once the
-    // first timer tick has loaded it.
+    // Starts the program on the house (or another file in the test's folder).
     void Run(const std::function<void(OneStepBackend&, HWND, CTolvexControl3D&)>& script,
              const std::string& startFile = "house.tolvex")
     {
-        OneStepBackend backend;
-        backend.step = [&](HWND w)
-        {
-            auto* viewer = dynamic_cast<CTolvexControl3D*>(CWnd::FromHandlePermanent(w));
-            ASSERT_NE(viewer, nullptr);
-            backend.AdvanceAndRun(CTolvexControl3D::kTimerMilliseconds, CTolvexControl3D::kTimerMilliseconds);
-            ASSERT_TRUE(viewer->HasObjects());
-            script(backend, w, *viewer);
-        };
-        ferolt::viewer::ResetProcessStateForTests();
-        std::string exe = "ferolt", file = (root_ / startFile).string();
-        char* argv[] = {exe.data(), file.data(), nullptr};
-        EXPECT_EQ(AfxWinMain(2, argv), 0);
-        EXPECT_TRUE(backend.ran);
+        ViewerProgramTest::Run(script, startFile);
     }
-
-    fs::path root_;
-    std::string hive_;
 };
 
 void ExpectNear(const D3DXVECTOR3& actual, const D3DXVECTOR3& expected, float tolerance = 1e-4f)
@@ -419,7 +362,8 @@ TEST_F(NavigationTest, MaterialPackColoursEachSubsetAndTheTransparentOneBlends)
             backend.RunPending();
             ASSERT_TRUE(backend.ReadPixels(w, &pixels, &width, &height));
         });
-    if (const char* dump = std::getenv("FEROLT_DUMP_PNG")) WritePng(dump, pixels.data(), width, height, width * 4);
+    if (const char* dump = std::getenv("FEROLT_DUMP_PNG"))
+        WritePng(dump, pixels.data(), width, height, width * 4);
 
     // Half of the glass colour over the sky, the default gradient: what lies behind, worked back from
     // the blend.
