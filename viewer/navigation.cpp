@@ -5,6 +5,7 @@
 
 #include "engine/engine_api.h"
 #include "viewer/tolvex_control.h"
+#include "viewer/viewer_resource.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -669,9 +670,7 @@ void CTolvexControl3D::NavigationKey(UINT key)
         ToggleWalkMode();
         return;
     case VK_F3:
-        if (m_lights.empty()) return;
-        m_bNightView = !m_bNightView;
-        Invalidate();
+        HandleCommand(ID_NIGHT_VIEW);
         return;
     case VK_OEM_102:
         if (ctrl) ScaleDistance(shift ? 1.1f : 0.90909f);

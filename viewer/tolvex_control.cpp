@@ -27,6 +27,10 @@ ON_WM_MBUTTONDOWN()
 ON_WM_MBUTTONUP()
 ON_WM_RBUTTONDOWN()
 ON_WM_RBUTTONUP()
+ON_WM_CONTEXTMENU()
+ON_WM_CLOSE()
+ON_COMMAND_RANGE(ID_MODE_TEXTURED, ID_COMMAND_LAST, OnCommandRange)
+ON_COMMAND_RANGE(ID_VIEWPOINT_FIRST, ID_VIEWPOINT_LAST, OnCommandRange)
 END_MESSAGE_MAP()
 
 CTolvexControl3D::CTolvexControl3D()
@@ -325,7 +329,7 @@ bool CTolvexControl3D::HasObjects() const
 
 void CTolvexControl3D::ReleaseObjects()
 {
-    // Computed shadows (LRReleaseShadows) are dropped here once the shadow computation exists.
+    ReleaseShadows();
     for (LMK::Object_*& object : m_objects)
         if (object) LRReleaseObject(&object);
     m_objects.clear();

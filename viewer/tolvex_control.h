@@ -30,6 +30,23 @@ struct P3DViewpointRecord
 #pragma pack(pop)
 static_assert(sizeof(P3DViewpointRecord) == 32);
 
+class CTolvexControl3D;
+
+// Handed through the shadow computation to its progress callback.
+struct ShadowProgressContext
+{
+    CTolvexControl3D* window = nullptr;
+    uint32_t lastRedraw = 0; // tick count
+    bool cancelled = false;
+    // The window was asked to close while the computation ran; it closes once the computation ended.
+    bool closeRequested = false;
+};
+
+// The shadow computation's progress callback (`context` is a ShadowProgressContext): redraws the window
+// now and then, takes its messages and shows the progress in its title. False cancels: Escape, command
+// 513, a close request or the window's end.
+bool __stdcall ShadowProgressCallback(float fraction, void* context);
+
 class CTolvexControl3D : public CWnd
 {
 public:
@@ -53,6 +70,27 @@ public:
     virtual bool DrawScene(HDC dc);
     // Called after every render of the window's view.
     virtual void AfterDraw() {}
+    // The title shows the progress of a long computation: saved, "<title> (42.50%)", restored.
+    virtual void BeginProgress();
+    virtual void ShowProgress(float fraction);
+    virtual void EndProgress();
+
+    // The context menu at a screen point: menu 541 while the shadows are computed, else menu 2001
+    // prepared for the window's state. The chosen command arrives as WM_COMMAND.
+    void ShowContextMenu(CPoint point);
+    // Checks, greys and inserts the viewpoint submenu into the context menu's popup.
+    void PrepareContextMenu(HMENU popup) const;
+    // Every command of the context menu (500 to 550, 600 to 799); each ends by invalidating the window.
+    // While the shadows are computed only 513 acts, and it cancels.
+    void HandleCommand(UINT id);
+    // Light maps for the scene with its active lights, showing the progress; a cancel leaves none and
+    // switches the shadow option off.
+    void ComputeShadows();
+    void ReleaseShadows();
+    // The open-file dialog, then LoadObjectFile.
+    void OpenObjectFile();
+    void SaveImage();
+    void ShowInfo();
 
     void ApplyCursor();
     void RecreateBackBuffer();
@@ -144,6 +182,8 @@ public:
     bool m_bPickHit = false;
     bool m_bWalkMode = false;
     bool m_bShadowsRunning = false;
+    // The running shadow computation's context, for a cancel or a close that reaches the window itself.
+    ShadowProgressContext* m_pShadowProgress = nullptr;
 
 protected:
     afx_msg void OnPaint();
@@ -163,6 +203,9 @@ protected:
     afx_msg BOOL OnMouseWheel(UINT flags, short delta, CPoint point);
     afx_msg void OnKeyDown(UINT key, UINT repeat, UINT flags);
     afx_msg void OnSysKeyDown(UINT key, UINT repeat, UINT flags);
+    afx_msg void OnContextMenu(CWnd* wnd, CPoint point);
+    afx_msg void OnCommandRange(UINT id);
+    afx_msg void OnClose();
 
     // Steps of a frame, each in one place.
     void ApplyPendingViewpoint();

@@ -138,8 +138,11 @@ bool CTolvexControl3D::LoadObjectFile(const CString& path)
         m_loadFailure = LoadFailure::None;
     else if (m_loadFailure == LoadFailure::None)
         m_loadFailure = LoadFailure::Damaged; // read, but nothing in it to show
-    // The shadows (m_bShadows) follow the fit once their computation exists.
-    if (loaded) StandardOrientation();
+    if (loaded)
+    {
+        StandardOrientation();
+        if (m_bShadows) ComputeShadows();
+    }
     m_bLoading = false;
     return loaded;
 }

@@ -17,3 +17,35 @@
 #define IDC_ROTATE_EYE 815
 #define IDC_VIEWER_FIRST_RESOURCE 801
 #define IDC_VIEWER_LAST 815
+
+// File dialog strings: the default extension and the filter ('|' separates).
+#define IDS_OBJECT_EXTENSION 1500
+#define IDS_OBJECT_FILTER 1501
+
+// Menus: the context menu, and the one shown while the shadows are computed.
+#define IDR_CONTEXT_MENU 2001
+#define IDR_SHADOW_PROGRESS_MENU 541
+
+// Commands of the context menu.
+#define ID_MODE_TEXTURED 500
+#define ID_MODE_COLOURED 501
+#define ID_MODE_WIREFRAME 502
+#define ID_MODE_HIDDEN_LINES 503
+#define ID_MODE_SHADED_WITH_EDGES 504
+#define ID_NIGHT_VIEW 510
+#define ID_WALK_MODE 511
+#define ID_REFLECTIONS 512
+#define ID_SHADOWS 513 // also cancels a running shadow computation
+#define ID_SHOW_ALL 515
+#define ID_OPEN_OBJECT 516
+#define ID_SAVE_IMAGE 518
+#define ID_LIGHT_SUN 527
+#define ID_LIGHT_COUNTER_SUN 528
+#define ID_LIGHT_CAMERA 529
+#define ID_ROTATION_OFF 530
+#define ID_ROTATION_LEFT 531
+#define ID_ROTATION_RIGHT 532
+#define ID_INFO 533
+#define ID_COMMAND_LAST 550
+#define ID_VIEWPOINT_FIRST 600 // 600 + i: viewpoint i
+#define ID_VIEWPOINT_LAST 799

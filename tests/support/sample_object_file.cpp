@@ -52,7 +52,7 @@ Bytes CubeBlock(uint16_t source)
     return EncodeBlock(block);
 }
 
-Bytes SampleObjectChunks()
+Bytes SampleObjectChunks(uint32_t surfaceType)
 {
     const Bytes block = CubeBlock(0);
     const std::array<float, 16> identity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
@@ -73,6 +73,17 @@ Bytes SampleObjectChunks()
     chunkItems.Raw(ModelChunkItem(0x111, 0, viewpoints.Data()))
         .Raw(ModelChunkItem(0x10002, 0, names))
         .Raw(ModelChunkItem(kBackgroundChunkId, 0, BackgroundChunk({})));
+    if (surfaceType != 0)
+    {
+        // Surface type, then the attributes: no back-face plane, the surface plane z = 0 (whose normal
+        // lays the light map out), no back face, a special surface (one that takes a light map).
+        ByteWriter attributes;
+        attributes.U32(surfaceType);
+        for (float v : {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f})
+            attributes.F32(v);
+        attributes.U8(0).U8(1);
+        chunkItems.Raw(ModelChunkItem(276, 0, attributes.Data()));
+    }
 
     LightRecordFields light;
     light.position[2] = 10.0f;

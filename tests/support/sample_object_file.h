@@ -15,8 +15,10 @@ Bytes CubeMesh(uint16_t source = 0xFFFF);
 // The cube mesh in a geometry block of its own.
 Bytes CubeBlock(uint16_t source = 0xFFFF);
 
-// The chunks of one section: every chunk type the reader turns into something.
-Bytes SampleObjectChunks();
+// The chunks of one section: every chunk type the reader turns into something. A surface type other
+// than 0 is given to the cube's subset with the surface plane z = 0 (a subset attribute chunk), so that
+// it receives light maps.
+Bytes SampleObjectChunks(uint32_t surfaceType = 0);
 // A file of that section, stored or bzip2-packed, with the given content type.
 Bytes SampleObjectFile(const GUID& contentType, bool bzip2);
 } // namespace ferolt::test
