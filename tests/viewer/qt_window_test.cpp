@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -340,6 +341,42 @@ public:
         return true;
     }
 
+    // The pointer to a point of a window (its own coordinates); false when the window is gone.
+    bool MovePointer(Window window, int x, int y, int* rootX, int* rootY)
+    {
+        Window child = 0;
+        if (!::XTranslateCoordinates(display_, window, root_, x, y, rootX, rootY, &child)) return false;
+        ::XTestFakeMotionEvent(display_, DefaultScreen(display_), *rootX, *rootY, CurrentTime);
+        ::XSync(display_, False);
+        return true;
+    }
+
+    void Button(unsigned button, bool down)
+    {
+        ::XTestFakeButtonEvent(display_, button, down ? True : False, CurrentTime);
+        ::XSync(display_, False);
+    }
+
+    // The mapped top-level windows other than `known`, with their frames in root coordinates.
+    std::vector<XRectangle> OtherViewable(Window known)
+    {
+        Window rootReturn = 0, parent = 0, *children = nullptr;
+        unsigned count = 0;
+        std::vector<XRectangle> found;
+        if (!::XQueryTree(display_, root_, &rootReturn, &parent, &children, &count)) return found;
+        for (unsigned i = 0; i < count; ++i)
+        {
+            XWindowAttributes a{};
+            if (children[i] == known || !::XGetWindowAttributes(display_, children[i], &a) ||
+                a.map_state != IsViewable)
+                continue;
+            found.push_back({static_cast<short>(a.x), static_cast<short>(a.y),
+                             static_cast<unsigned short>(a.width), static_cast<unsigned short>(a.height)});
+        }
+        if (children) ::XFree(children);
+        return found;
+    }
+
     // A key held down reaches the program once, so only polling can keep it acting.
     void StopKeyRepeat()
     {
@@ -489,6 +526,21 @@ protected:
             out);
     }
 
+    // Starts the viewer on the example and waits for its window to show the model, with the keyboard.
+    void ShowExample(Window* window, Shot* start)
+    {
+        StartViewer();
+        Clock::time_point end = Clock::now() + kStartBound;
+        while (!(*window = x_->FindViewable("Ferolt")) && viewer_.Running() && Clock::now() < end)
+            std::this_thread::sleep_for(20ms);
+        ASSERT_NE(*window, 0u) << "no window titled \"Ferolt\" appeared" << Output();
+        x_->Focus(*window);
+        std::string why;
+        ASSERT_TRUE(WaitForShot(
+            *window, kStartBound, [&](const Shot& s) { return ShowsModel(s, &why); }, start))
+            << "the window never showed the model (" << why << ")" << Output();
+    }
+
     fs::path dir_;
     std::string display_;
     ChildProcess xvfb_{SIGTERM}; // which removes its lock file and socket
@@ -498,19 +550,9 @@ protected:
 
 TEST_F(QtWindowTest, ShowsTheExampleTakesKeysAndEndsWhenClosed)
 {
-    StartViewer();
     Window window = 0;
-    Clock::time_point end = Clock::now() + kStartBound;
-    while (!(window = x_->FindViewable("Ferolt")) && viewer_.Running() && Clock::now() < end)
-        std::this_thread::sleep_for(20ms);
-    ASSERT_NE(window, 0u) << "no window titled \"Ferolt\" appeared" << Output();
-    x_->Focus(window);
-
     Shot start;
-    std::string why;
-    ASSERT_TRUE(WaitForShot(
-        window, kStartBound, [&](const Shot& s) { return ShowsModel(s, &why); }, &start))
-        << "the window never showed the model (" << why << ")" << Output();
+    ASSERT_NO_FATAL_FAILURE(ShowExample(&window, &start));
 
     // F2 starts walking. The held arrow reaches the program once, so a view that keeps moving shows
     // the key polled at every tick; a single arrow press outside walk mode would turn it once.
@@ -542,5 +584,43 @@ TEST_F(QtWindowTest, ShowsTheExampleTakesKeysAndEndsWhenClosed)
     ASSERT_TRUE(status) << "the program went on after its window was closed" << Output();
     ASSERT_TRUE(WIFEXITED(*status)) << Output();
     EXPECT_EQ(WEXITSTATUS(*status), kViewerExitCode) << Output();
+}
+
+// A right click opens the context menu where the pointer is; the keyboard walks it to "Darstellung",
+// "Drahtgitter" and the picture changes.
+TEST_F(QtWindowTest, RightClickOpensTheMenuAtThePointerAndWireframeChangesThePicture)
+{
+    Window window = 0;
+    Shot start;
+    ASSERT_NO_FATAL_FAILURE(ShowExample(&window, &start));
+
+    int x = 0, y = 0;
+    ASSERT_TRUE(x_->MovePointer(window, start.width / 2, start.height / 2, &x, &y));
+    x_->Button(3, true);
+    std::this_thread::sleep_for(30ms);
+    x_->Button(3, false);
+    std::vector<XRectangle> menus;
+    Clock::time_point end = Clock::now() + kReactBound;
+    while ((menus = x_->OtherViewable(window)).empty() && viewer_.Running() && Clock::now() < end)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_EQ(menus.size(), 1u) << "no menu appeared after the right click" << Output();
+    // Its corner at the pointer, as far as the menu's own frame and shadow go.
+    EXPECT_NEAR(menus[0].x, x, 8);
+    EXPECT_NEAR(menus[0].y, y, 8);
+
+    // The first item opens "Darstellung"; its third item is "Drahtgitter".
+    for (KeySym key : {XK_Down, XK_Right, XK_Down, XK_Down, XK_Return})
+    {
+        x_->Tap(key);
+        std::this_thread::sleep_for(100ms);
+    }
+    Shot wireframe;
+    ASSERT_TRUE(WaitForStill(window, &wireframe)) << Output();
+    ASSERT_FALSE(wireframe == start) << "the picture stayed as it was" << Output();
+    // Black lines of the edges in place of filled faces.
+    auto black = [](const Shot& shot) { return std::count(shot.pixels.begin(), shot.pixels.end(), 0u); };
+    EXPECT_GT(black(wireframe), 200) << "no edges drawn";
+    EXPECT_EQ(black(start), 0);
+    EXPECT_TRUE(x_->OtherViewable(window).empty()) << "the menu stayed open";
 }
 } // namespace
