@@ -10,6 +10,7 @@ packages=(
   libcrypto++-dev
   qt6-base-dev libgl-dev
   xvfb xauth libx11-dev libxtst-dev
+  desktop-file-utils shared-mime-info
 )
 
 missing=()

@@ -57,10 +57,14 @@ void SetExecutablePathForTests(const std::string& path);
 // Tests: the process-wide state back to its values at program start, for a further start.
 void ResetProcessStateForTests();
 
-// The freedesktop side of the registration: a MIME type for "*.tolvex" and a desktop entry that opens
-// such files with `executable`, under $XDG_DATA_HOME (else ~/.local/share). The desktop databases are
-// updated when their tools are installed; nothing here fails the program.
+// The freedesktop side of the registration: a MIME type for "*.tolvex", the icons and a desktop entry
+// that opens such files with `executable`, under $XDG_DATA_HOME (else ~/.local/share). The desktop
+// databases are updated when their tools are installed; nothing here fails the program.
 void RegisterDesktopFileType(const std::string& executable);
+// The installed desktop entry with its Exec line naming `executable`; empty without the resources.
+std::string DesktopEntryFor(const std::string& executable);
+// True when a desktop entry is present and differs from the one for `executable` (the program moved).
+bool DesktopEntryIsStale(const std::string& executable);
 // The Exec line's program argument: quoted and escaped as the desktop entry format asks.
 std::string DesktopExecQuote(const std::string& path);
 } // namespace ferolt::viewer

@@ -1,5 +1,6 @@
 // What the viewer keeps in the registry: the file-type registration and the window placement.
 #include "platform/win32/gdi_dc.h"
+#include "platform/win32/winresource.h"
 #include "platform/win32/winreg.h"
 #include "viewer/viewer_app.h"
 
@@ -12,6 +13,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 extern char** environ;
@@ -22,7 +25,6 @@ constexpr REGSAM kAccess = KEY_READ | KEY_WRITE;
 constexpr const char* kPlacementKey = "Software\\Quarzel Software GmbH\\Ferolt";
 constexpr const char* kTypeName = "tolvex_file";
 constexpr const char* kTypeDescription = "Quarzel 3D-Objekt";
-constexpr const char* kMimeType = "application/x-tolvex";
 
 HKEY CreateKey(HKEY parent, const char* name)
 {
@@ -117,6 +119,19 @@ bool WriteText(const std::string& path, const std::string& text)
     return std::fclose(f) == 0 && ok;
 }
 
+// A file of the program's desktop integration, compiled in from resources/viewer/desktop; empty when
+// the program carries none.
+std::string DesktopResource(const char* name)
+{
+    HMODULE module = ::GetModuleHandleA(nullptr);
+    HRSRC found = ::FindResourceA(module, name, "Desktop");
+    if (!found) return std::string();
+    DWORD size = ::SizeofResource(module, found);
+    HGLOBAL loaded = ::LoadResource(module, found);
+    const char* bytes = loaded ? static_cast<const char*>(::LockResource(loaded)) : nullptr;
+    return bytes ? std::string(bytes, size) : std::string();
+}
+
 // Runs a desktop database tool when it is installed; its absence or failure changes nothing.
 void RunTool(const char* tool, const std::string& argument)
 {
@@ -183,26 +198,49 @@ std::string DesktopExecQuote(const std::string& path)
     return quoted + "\"";
 }
 
+std::string DesktopEntryFor(const std::string& executable)
+{
+    // The installed entry names the program on the path; this one names the file that runs.
+    std::string entry = DesktopResource("Entry");
+    size_t exec = entry.rfind("\nExec=");
+    if (exec == std::string::npos) return std::string();
+    size_t end = entry.find('\n', exec + 1);
+    entry.replace(exec + 1, end == std::string::npos ? std::string::npos : end - exec - 1,
+                  "Exec=" + DesktopExecQuote(executable) + " %f");
+    return entry;
+}
+
 void RegisterDesktopFileType(const std::string& executable)
 {
     std::string base = DataHome();
     if (base.empty() || executable.empty()) return;
     std::string mime = base + "/mime";
     std::string applications = base + "/applications";
-    if (MakeDirectories(mime + "/packages") &&
-        WriteText(mime + "/packages/ferolt-tolvex.xml",
-                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                  "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
-                  "  <mime-type type=\"" +
-                      std::string(kMimeType) + "\">\n    <comment>" + kTypeDescription +
-                      "</comment>\n    <glob pattern=\"*.tolvex\"/>\n  </mime-type>\n</mime-info>\n"))
+    std::string mimeInfo = DesktopResource("MimeInfo");
+    if (!mimeInfo.empty() && MakeDirectories(mime + "/packages") &&
+        WriteText(mime + "/packages/ferolt-tolvex.xml", mimeInfo))
         RunTool("update-mime-database", mime);
-    if (MakeDirectories(applications) &&
-        WriteText(applications + "/ferolt.desktop",
-                  "[Desktop Entry]\nType=Application\nName=Ferolt\nComment=" + std::string(kTypeDescription) +
-                      "\nExec=" + DesktopExecQuote(executable) + " %f\nMimeType=" + kMimeType +
-                      ";\nTerminal=false\nNoDisplay=true\n"))
+    for (int size : {32, 48, 64, 128})
+    {
+        std::string icon = DesktopResource(("Icon" + std::to_string(size)).c_str());
+        std::string folder =
+            base + "/icons/hicolor/" + std::to_string(size) + "x" + std::to_string(size) + "/apps";
+        if (!icon.empty() && MakeDirectories(folder)) WriteText(folder + "/ferolt.png", icon);
+    }
+    std::string entry = DesktopEntryFor(executable);
+    if (!entry.empty() && MakeDirectories(applications) && WriteText(applications + "/ferolt.desktop", entry))
         RunTool("update-desktop-database", applications);
+}
+
+bool DesktopEntryIsStale(const std::string& executable)
+{
+    std::string base = DataHome();
+    if (base.empty() || executable.empty()) return false;
+    std::ifstream in(base + "/applications/ferolt.desktop", std::ios::binary);
+    if (!in) return false; // removed by the user: it stays away
+    std::string present((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string wanted = DesktopEntryFor(executable);
+    return !wanted.empty() && present != wanted;
 }
 } // namespace ferolt::viewer
 
@@ -213,6 +251,9 @@ void RegisterFileAssociation()
     if (::RegOpenKeyExA(HKEY_CLASSES_ROOT, kTypeName, 0, kAccess, &existing) == ERROR_SUCCESS)
     {
         ::RegCloseKey(existing);
+        // The keys keep the first registration; the desktop entry follows the program when it moved.
+        if (ferolt::viewer::DesktopEntryIsStale(executable))
+            ferolt::viewer::RegisterDesktopFileType(executable);
         return;
     }
     WriteTypeKeys(executable);

@@ -298,9 +298,10 @@ TEST_F(ViewerStartTest, StartFileThatDoesNotLoadEndsTheProgramWithItsReason)
     viewerHeader.contentType = kViewerContentType;
     ferolt::test::ObjectFileWriter headerOnly(viewerHeader);
     const Bytes sample = ferolt::test::SampleObjectFile(kViewerContentType, true);
-    const Bytes overLimit = ferolt::test::ObjectFileWriter(viewerHeader)
-                                .Section(ferolt::test::kSectionBzip2, 0xFFFFFFFFu, ferolt::test::Bzip2(Bytes(8, 0)))
-                                .Data();
+    const Bytes overLimit =
+        ferolt::test::ObjectFileWriter(viewerHeader)
+            .Section(ferolt::test::kSectionBzip2, 0xFFFFFFFFu, ferolt::test::Bzip2(Bytes(8, 0)))
+            .Data();
     struct Case
     {
         const char* name;
@@ -327,7 +328,8 @@ TEST_F(ViewerStartTest, StartFileThatDoesNotLoadEndsTheProgramWithItsReason)
         ScriptedBackend backend;
         ::testing::internal::CaptureStderr();
         EXPECT_EQ(Start(backend, {file.string()}), 1);
-        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "ferolt: " + file.string() + ": " + c.reason + "\n");
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+                  "ferolt: " + file.string() + ": " + c.reason + "\n");
         EXPECT_EQ(backend.windowsCreated, 1);
         EXPECT_FALSE(backend.closedByScriptEnd);
         EXPECT_TRUE(backend.messageBoxes().empty());
@@ -488,6 +490,47 @@ TEST_F(ViewerStartTest, StoredPlacementIsPulledOntoTheScreen)
             << g_rcMainWindow.bottom;
         EXPECT_EQ(g_bPlacementLoaded, c.loaded);
     }
+}
+
+// After registration the user's MIME database, as its tools write it, maps "*.tolvex" to the viewer's
+// entry, and the entry runs this program. Moved, the program rewrites the entry; the hive keeps the
+// first registration's command.
+TEST_F(ViewerStartTest, RegistrationMapsTheFileTypeToTheRunningProgram)
+{
+    const auto text = [](const fs::path& path)
+    {
+        Bytes bytes = ReadFile(path);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    const fs::path data = root_ / "data";
+    const std::string exe = (root_ / "ferolt").string();
+    RegisterFileAssociation();
+    EXPECT_NE(text(data / "mime/globs2").find(":application/x-tolvex:*.tolvex"), std::string::npos)
+        << "update-mime-database (shared-mime-info) did not run: scripts/setup.sh installs it";
+    EXPECT_NE(text(data / "applications/mimeinfo.cache").find("application/x-tolvex=ferolt.desktop;"),
+              std::string::npos)
+        << "update-desktop-database (desktop-file-utils) did not run: scripts/setup.sh installs it";
+    for (int size : {32, 48, 64, 128})
+    {
+        const std::string dim = std::to_string(size) + "x" + std::to_string(size);
+        Bytes png = ReadFile(data / "icons/hicolor" / dim / "apps/ferolt.png");
+        ASSERT_GE(png.size(), 24u) << dim;
+        EXPECT_EQ(png[19] | png[18] << 8, size) << dim; // the width in the PNG header
+    }
+    std::string entry = text(data / "applications/ferolt.desktop");
+    EXPECT_NE(entry.find("\nExec=\"" + exe + "\" %f\n"), std::string::npos) << entry;
+    EXPECT_NE(entry.find("\nIcon=ferolt\n"), std::string::npos) << entry;
+
+    const std::string moved = (root_ / "moved" / "ferolt").string();
+    ferolt::viewer::SetExecutablePathForTests(moved);
+    fs::remove(data / "applications/mimeinfo.cache");
+    RegisterFileAssociation();
+    entry = text(data / "applications/ferolt.desktop");
+    EXPECT_NE(entry.find("\nExec=\"" + moved + "\" %f\n"), std::string::npos) << entry;
+    EXPECT_NE(text(data / "applications/mimeinfo.cache").find("application/x-tolvex=ferolt.desktop;"),
+              std::string::npos);
+    EXPECT_EQ(RegistryString(HKEY_CLASSES_ROOT, "tolvex_file\\shell\\Open\\command"),
+              "\"" + exe + "\" \"%1\"");
 }
 
 TEST(ViewerDesktopEntry, ExecQuotesTheProgramPath)
