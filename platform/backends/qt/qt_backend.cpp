@@ -14,6 +14,7 @@
 #include <QtWidgets/QApplication>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -35,9 +36,14 @@ void EnsureApplication()
     (void)app;
 }
 
-QRect ToQRect(const RECT& r)
+// The smallest logical rectangle that covers a device rectangle: what must be repainted for it.
+QRect LogicalCover(const RECT& r)
 {
-    return QRect(r.left, r.top, std::max<LONG>(0, r.right - r.left), std::max<LONG>(0, r.bottom - r.top));
+    const qreal s = LayerScale();
+    const int left = static_cast<int>(std::floor(r.left / s)), top = static_cast<int>(std::floor(r.top / s));
+    const int right = static_cast<int>(std::ceil(r.right / s)),
+              bottom = static_cast<int>(std::ceil(r.bottom / s));
+    return QRect(left, top, std::max(0, right - left), std::max(0, bottom - top));
 }
 
 class Waker : public QObject
@@ -67,6 +73,32 @@ private:
 };
 } // namespace
 
+qreal LayerScale()
+{
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    const qreal scale = primary ? primary->devicePixelRatio() : 1.0;
+    return scale > 0 ? scale : 1.0;
+}
+
+LONG ToDevice(qreal logical)
+{
+    return static_cast<LONG>(std::lround(logical * LayerScale()));
+}
+
+QPoint ToLogical(POINT p)
+{
+    const qreal s = LayerScale();
+    return QPoint(static_cast<int>(std::lround(p.x / s)), static_cast<int>(std::lround(p.y / s)));
+}
+
+QRect ToLogical(const RECT& r)
+{
+    const qreal s = LayerScale();
+    QPoint topLeft = ToLogical(POINT{r.left, r.top});
+    return QRect(topLeft, QSize(static_cast<int>(std::lround(std::max<LONG>(0, r.right - r.left) / s)),
+                                static_cast<int>(std::lround(std::max<LONG>(0, r.bottom - r.top) / s))));
+}
+
 // ---------------------------------------------------------------------------------------------------
 // SurfaceWidget
 
@@ -91,13 +123,23 @@ void PaintClientSurface(QWidget* widget, HWND hwnd, const QRect& area)
     {
         if (view.pixels && view.width > 0 && view.height > 0)
         {
-            // Wrapped, not copied: drawing it into the backing store is the frame's only copy.
+            // Wrapped, not copied: drawing it into the backing store is the frame's only copy. The
+            // surface is in device pixels; at the widget's ratio each of them lands on one of the
+            // backing store's.
+            const qreal ratio = widget->devicePixelRatioF();
             QImage image(reinterpret_cast<const uchar*>(view.pixels), view.width, view.height,
                          static_cast<qsizetype>(view.pitch) * 4, QImage::Format_RGB32);
-            shown = QRect(0, 0, view.width, view.height);
-            QRect part = area & shown;
+            image.setDevicePixelRatio(ratio);
+            const RECT device{static_cast<LONG>(std::floor(area.left() * ratio)),
+                              static_cast<LONG>(std::floor(area.top() * ratio)),
+                              static_cast<LONG>(std::ceil((area.right() + 1) * ratio)),
+                              static_cast<LONG>(std::ceil((area.bottom() + 1) * ratio))};
+            const QRect part =
+                QRect(device.left, device.top, device.right - device.left, device.bottom - device.top) &
+                QRect(0, 0, view.width, view.height);
+            shown = QRect(0, 0, static_cast<int>(view.width / ratio), static_cast<int>(view.height / ratio));
             painter.setCompositionMode(QPainter::CompositionMode_Source);
-            if (!part.isEmpty()) painter.drawImage(part.topLeft(), image, part);
+            if (!part.isEmpty()) painter.drawImage(QPointF(part.topLeft()) / ratio, image, part);
         }
         RECT none{}; // painting is not a change: no notification back
         win32::UnlockClientSurface(hwnd, &none);
@@ -117,7 +159,8 @@ POINT SurfaceWidget::ScreenPoint(const QPointF& local) const
 {
     // The layer's idea of where the client area is decides the screen point, whatever the
     // window manager did with the frame; the layer reports every window's place, children's too.
-    POINT p{static_cast<LONG>(std::floor(local.x())), static_cast<LONG>(std::floor(local.y()))};
+    const qreal s = LayerScale();
+    POINT p{static_cast<LONG>(std::floor(local.x() * s)), static_cast<LONG>(std::floor(local.y() * s))};
     if (const WindowState* st = hwnd_ ? backend_->StateOf(hwnd_) : nullptr)
     {
         p.x += st->client.left;
@@ -223,15 +266,11 @@ void SurfaceWidget::resizeEvent(QResizeEvent* event)
     const WindowState* st = hwnd_ ? backend_->StateOf(hwnd_) : nullptr;
     if (!st || !isVisible() || !isWindow()) return;
     QRect g = geometry();
-    RECT client{g.left(), g.top(), g.left() + g.width(), g.top() + g.height()};
-    // Our own geometry changes come back here too; only a different size is the user's.
-    if (client.right - client.left == st->client.right - st->client.left &&
-        client.bottom - client.top == st->client.bottom - st->client.top)
-        return;
-    client.left = st->client.left;
-    client.top = st->client.top;
-    client.right = client.left + g.width();
-    client.bottom = client.top + g.height();
+    // Our own geometry changes come back here too; only a different size is the user's. A device size
+    // that the scale does not divide comes back one pixel off, once.
+    const LONG width = ToDevice(g.width()), height = ToDevice(g.height());
+    if (g.size() == ToLogical(st->client).size()) return;
+    RECT client{st->client.left, st->client.top, st->client.left + width, st->client.top + height};
     HandlerScope scope(backend_);
     win32::host::WindowMovedByUser(hwnd_, client);
 }
@@ -242,9 +281,10 @@ void SurfaceWidget::moveEvent(QMoveEvent* event)
     const WindowState* st = hwnd_ ? backend_->StateOf(hwnd_) : nullptr;
     if (!st || !isVisible() || !isWindow() || !event->spontaneous()) return;
     QRect g = geometry();
-    if (g.left() == st->client.left && g.top() == st->client.top) return;
-    RECT client{g.left(), g.top(), g.left() + (st->client.right - st->client.left),
-                g.top() + (st->client.bottom - st->client.top)};
+    if (g.topLeft() == ToLogical(st->client).topLeft()) return;
+    RECT client{ToDevice(g.left()), ToDevice(g.top()),
+                ToDevice(g.left()) + (st->client.right - st->client.left),
+                ToDevice(g.top()) + (st->client.bottom - st->client.top)};
     HandlerScope scope(backend_);
     win32::host::WindowMovedByUser(hwnd_, client);
 }
@@ -327,8 +367,14 @@ void QtBackend::ConfigureScreens()
     std::vector<win32::host::MonitorConfig> monitors;
     for (QScreen* screen : screens)
     {
-        QRect g = screen->geometry();
-        QRect a = screen->availableGeometry();
+        const qreal scale = LayerScale();
+        const QRect g = QRect(ToDevice(screen->geometry().left()), ToDevice(screen->geometry().top()),
+                              static_cast<int>(std::lround(screen->geometry().width() * scale)),
+                              static_cast<int>(std::lround(screen->geometry().height() * scale)));
+        const QRect a =
+            QRect(ToDevice(screen->availableGeometry().left()), ToDevice(screen->availableGeometry().top()),
+                  static_cast<int>(std::lround(screen->availableGeometry().width() * scale)),
+                  static_cast<int>(std::lround(screen->availableGeometry().height() * scale)));
         win32::host::MonitorConfig m;
         m.rect = RECT{g.left(), g.top(), g.left() + g.width(), g.top() + g.height()};
         m.work = RECT{a.left(), a.top(), a.left() + a.width(), a.top() + a.height()};
@@ -422,7 +468,8 @@ void QtBackend::SyncChild(HWND hwnd, unsigned changes)
     if (changes & (kChangedPosition | kChangedSize))
     {
         const WindowState& ps = parent->second.state;
-        QRect r = ToQRect(st.client).translated(-ps.client.left, -ps.client.top);
+        QRect r = ToLogical(RECT{st.client.left - ps.client.left, st.client.top - ps.client.top,
+                                 st.client.right - ps.client.left, st.client.bottom - ps.client.top});
         if (w->geometry() != r) w->setGeometry(r);
     }
     if (changes & kChangedVisible) w->setVisible(st.visible);
@@ -492,13 +539,14 @@ void QtBackend::LeaveHandler()
 
 void QtBackend::ApplyGeometry(QWidget* widget, const WindowState& state, bool topLevel)
 {
-    QRect r = topLevel ? ToQRect(state.client) : ToQRect(state.window);
+    RECT device = topLevel ? state.client : state.window;
     if (!topLevel)
     {
         // Controls are placed in their dialog's client area.
         if (const WindowState* parent = StateOf(state.parent))
-            r.translate(-parent->client.left, -parent->client.top);
+            ::OffsetRect(&device, -parent->client.left, -parent->client.top);
     }
+    QRect r = ToLogical(device);
     if (widget->geometry() != r) widget->setGeometry(r);
 }
 
@@ -557,7 +605,7 @@ void QtBackend::Sync(HWND hwnd, unsigned changes)
 
 void QtBackend::SurfaceChanged(HWND hwnd, const RECT& area)
 {
-    QRect r = ToQRect(area);
+    QRect r = LogicalCover(area);
     if (std::this_thread::get_id() != uiThread_)
     {
         // Widgets belong to the UI thread: hand the area over and wake it.

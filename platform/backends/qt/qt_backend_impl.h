@@ -23,6 +23,16 @@ namespace ferolt::backend::qt
 {
 class QtBackend;
 
+// The layer counts device pixels and Qt's widgets logical ones, so that with a scale factor of 2 a
+// back buffer sized from a client area fills the window at full resolution. One factor serves the
+// whole desktop: the primary screen's.
+qreal LayerScale();
+// A rectangle or point of the layer in Qt's coordinates, rounded to the nearest logical pixel.
+QRect ToLogical(const RECT& r);
+QPoint ToLogical(POINT p);
+// A logical length or coordinate in the layer's device pixels.
+LONG ToDevice(qreal logical);
+
 // Paints the part `area` (widget coordinates) of a window's client surface; black where the surface
 // does not reach.
 void PaintClientSurface(QWidget* widget, HWND hwnd, const QRect& area);

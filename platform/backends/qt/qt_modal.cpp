@@ -121,8 +121,10 @@ void ApplyFont(QWidget* widget, HFONT font)
     LOGFONTA lf{};
     if (!font || GetObjectA(font, sizeof(lf), &lf) != static_cast<int>(sizeof(lf))) return;
     QFont f = widget->font();
+    // The layer's font height is in device pixels, like the controls it is measured for.
     int pixels = std::abs(lf.lfHeight);
-    if (pixels > 0 && pixels <= 200) f.setPixelSize(pixels);
+    if (pixels > 0 && pixels <= 200)
+        f.setPixelSize(std::max(1, static_cast<int>(std::lround(pixels / LayerScale()))));
     lf.lfFaceName[LF_FACESIZE - 1] = '\0';
     if (lf.lfFaceName[0]) f.setFamilies({QString::fromLatin1(lf.lfFaceName), f.family()});
     f.setBold(lf.lfWeight >= FW_BOLD);
@@ -236,7 +238,7 @@ uint32_t QtBackend::ShowPopupMenu(const std::vector<MenuItemModel>& items, POINT
                          menu->close();
                      });
     ModalPump pump(this, loop, [&] { menu->close(); });
-    QAction* a = menu->exec(QPoint(screen.x, screen.y));
+    QAction* a = menu->exec(ToLogical(screen));
     if (pump.ended()) return 0;
     if (a) chosen = a->data().toUInt();
     return chosen;
