@@ -461,7 +461,21 @@ namespace
 {
 // Appends the alternatives the loaders name for the record. A material that already holds an entry
 // (same material, same value) keeps the one it has, so loading a shared material again adds only
-// what it lacks.
+// what it lacks; an alternative that holds this material already is left out, as the material itself
+// is.
+// True when `target` is among the alternatives of `from`, at any depth.
+bool HoldsAsAlternative(const Material_* from, const Material_* target, std::vector<const Material_*>* seen)
+{
+    for (const MaterialAlternativeStruct_TYP& held : from->alternatives)
+    {
+        if (held.material == target) return true;
+        if (std::find(seen->begin(), seen->end(), held.material) != seen->end()) continue;
+        seen->push_back(held.material);
+        if (HoldsAsAlternative(held.material, target, seen)) return true;
+    }
+    return false;
+}
+
 void LoadMaterialAlternatives(Material_* material, const LoadRecordStruct_TYP* record)
 {
     // A loader that reports no resolved name is asked under the requested one.
@@ -481,7 +495,10 @@ void LoadMaterialAlternatives(Material_* material, const LoadRecordStruct_TYP* r
     {
         auto same = [&](const MaterialAlternativeStruct_TYP& held)
         { return held.material == entry.material && held.value == entry.value; };
-        if (std::any_of(material->alternatives.begin(), material->alternatives.end(), same))
+        // An alternative that already holds this material would keep the two alive for each other.
+        std::vector<const Material_*> seen;
+        if (std::any_of(material->alternatives.begin(), material->alternatives.end(), same) ||
+            HoldsAsAlternative(entry.material, material, &seen))
             entry.material->Release();
         else
             material->alternatives.push_back(entry);

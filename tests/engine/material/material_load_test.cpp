@@ -388,6 +388,31 @@ TEST_F(MaterialLoadTest, AlternativesDoNotDependOnLoadOrder)
     a->Release();
 }
 
+TEST_F(MaterialLoadTest, AlternativesThatNameEachOtherHoldNoCycle)
+{
+    served_.files["A.MAT"] = Record(RecordSpec{});
+    served_.files["B.MAT"] = Record(RecordSpec{.diffuse = 0xFF0000FFu});
+    served_.files["C.MAT"] = Record(RecordSpec{.diffuse = 0xFF00FF00u});
+    served_.alternatives["A.MAT"] = {{"b.mat", 1}};
+    served_.alternatives["B.MAT"] = {{"c.mat", 2}, {"a.mat", 3}};
+    served_.alternatives["C.MAT"] = {{"a.mat", 4}};
+
+    Material_* a = nullptr;
+    ASSERT_EQ(LRLoadMaterial("a.mat", &a), S_OK);
+    Material_* b = nullptr;
+    ASSERT_EQ(LRLoadMaterial("b.mat", &b), S_OK);
+    Material_* c = nullptr;
+    ASSERT_EQ(LRLoadMaterial("c.mat", &c), S_OK);
+    // a holds b, which holds c: neither b nor c takes a, each of them kept alive by the other.
+    ASSERT_EQ(b->alternatives.size(), 1u);
+    EXPECT_EQ(b->alternatives[0].material, c);
+    EXPECT_TRUE(c->alternatives.empty());
+    EXPECT_EQ(a->refCount, 1u);
+    c->Release();
+    b->Release();
+    a->Release();
+}
+
 TEST_F(MaterialLoadTest, UnreadableDataIsUnloaded)
 {
     served_.files["BAD.MAT"] = Bytes{'n', 'o', 't', ' ', 'a', ' ', 'm', 'a', 't', 'e', 'r', 'i', 'a', 'l'};
