@@ -134,6 +134,10 @@ public:
     virtual void WaitForEvents(int timeoutMs) = 0;
     // Thread-safe: makes a WaitForEvents in progress return.
     virtual void Wake() = 0;
+    // The thread's queue holds nothing for a PeekMessage: feed the input the desktop has queued by now,
+    // without waiting, as the original's peek collects it. A loop that only peeks (a long computation
+    // taking its window's messages) sees the user's keys and its paints reach the screen.
+    virtual void PollEvents() {}
 
     // Modal calls; see ModalLoop.
     // The chosen command, or 0 when the menu was dismissed.

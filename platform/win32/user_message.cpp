@@ -421,6 +421,8 @@ BOOL PeekMessageA(LPMSG msg, HWND hwnd, UINT lo, UINT hi, UINT remove)
 {
     if (!msg) return FALSE;
     auto q = CurrentQueue();
+    if (TakeMessage(q, msg, hwnd, lo, hi, (remove & PM_REMOVE) != 0)) return TRUE;
+    if (auto b = CurrentBackend()) b->PollEvents();
     return TakeMessage(q, msg, hwnd, lo, hi, (remove & PM_REMOVE) != 0) ? TRUE : FALSE;
 }
 

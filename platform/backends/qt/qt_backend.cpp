@@ -742,6 +742,15 @@ void QtBackend::Wake()
     QCoreApplication::postEvent(waker_.get(), new QEvent(kWakeEvent));
 }
 
+void QtBackend::PollEvents()
+{
+    // Inside a Qt handler or a modal call, Qt is running its own loop around this peek already.
+    if (handlerDepth_ > 0 || !pumps_.empty()) return;
+    FlushDirty();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    FlushDirty();
+}
+
 void QtBackend::OnWakeEvent()
 {
     wakePosted_ = false;

@@ -123,6 +123,7 @@ public:
     void FocusChanged(HWND focus) override;
     void WaitForEvents(int timeoutMs) override;
     void Wake() override;
+    void PollEvents() override;
     uint32_t ShowPopupMenu(const std::vector<MenuItemModel>& items, POINT screen, HWND owner,
                            ModalLoop& loop) override;
     void RunDialog(HWND dialog, ModalLoop& loop) override;

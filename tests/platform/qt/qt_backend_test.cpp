@@ -462,6 +462,24 @@ TEST_F(QtBackendTest, CloseDuringTheWaitEndsALoopUntilTheWindowIsGone)
     EXPECT_EQ(Widget(hwnd), nullptr);
 }
 
+// A loop that only peeks, as a long computation taking its window's messages does, still gets the keys
+// the desktop has queued meanwhile.
+TEST_F(QtBackendTest, PeekCollectsTheInputTheDesktopQueued)
+{
+    HWND hwnd = Create(WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20, 20, 200, 150);
+    SetFocus(hwnd);
+    Drain();
+    QWidget* w = Widget(hwnd);
+    ASSERT_NE(w, nullptr);
+    QCoreApplication::postEvent(w, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+    bool seen = false;
+    MSG m{};
+    for (int i = 0; i < 100 && !seen; ++i)
+        while (!seen && PeekMessageA(&m, hwnd, 0, 0, PM_REMOVE))
+            seen = m.message == WM_KEYDOWN && m.wParam == VK_ESCAPE;
+    EXPECT_TRUE(seen);
+}
+
 TEST_F(QtBackendTest, WaitReturnsOnTimeoutAndOnWakeFromAnotherThread)
 {
     HWND hwnd = Create(WS_POPUP | WS_VISIBLE, 0, 0, 50, 50);
