@@ -145,4 +145,18 @@ TEST_F(ModelXFileTest, DamagedFileLeavesAModelWithoutParts)
     EXPECT_EQ(model->subsetCount, 0u);
     model->Release();
 }
+
+TEST_F(ModelXFileTest, MeshPastSixteenBitIndicesIsRefused)
+{
+    // 257 x 256 vertices need 32-bit indices, which a model part does not take.
+    XFileSpec grid;
+    grid.meshes = {ferolt::test::XGridMesh(256, 255)};
+    const std::vector<uint8_t> file = WriteXFile(grid, XEncoding::Binary);
+    HRESULT hr = S_OK;
+    LMK::Model_* model = LMK::Model_::CreateFromXFile(file.data(), DWORD(file.size()), nullptr, &hr);
+    ASSERT_NE(model, nullptr);
+    EXPECT_TRUE(FAILED(hr));
+    EXPECT_EQ(model->partCount, 0u);
+    model->Release();
+}
 } // namespace
