@@ -14,6 +14,7 @@
 #include "engine/scene/model.h"
 #include "engine/scene/model_3ds.h"
 #include "engine/scene/model_animation.h"
+#include "engine/scene/lr_animation_api.h"
 #include "engine/scene/model_api.h"
 #include "engine/scene/model_formats.h"
 #include "engine/scene/model_lists.h"
@@ -78,11 +79,12 @@ void AddPackageChunks(Model_* model, const PackageCopy& package)
     }
 }
 
-// Animation streams ("LKAN") become animations once their reader is part of the engine; until then a
-// model file's animation block is read past.
-Animation_* ReadAnimationStream(const ferolt::ByteReader&)
+// The animation of an "LKAN" stream, or null when it cannot be read.
+Animation_* ReadAnimationStream(const ferolt::ByteReader& stream)
 {
-    return nullptr;
+    Animation_* animation = nullptr;
+    LRCreateAnimationFromStream(stream.All().data(), static_cast<DWORD>(stream.Size()), &animation, nullptr);
+    return animation;
 }
 
 // The slot array of a material pack ("LKMA"); empty when the pack does not load.
@@ -152,7 +154,7 @@ BuildResult BuildLK3D(const ferolt::ByteReader& file, BYTE noResmooth, LoadRecor
                                              &built.hr);
     if (built.model && SUCCEEDED(built.hr)) SetMaterials(built.model, materials);
     ReleaseMaterials(&materials);
-    if (animation) ReleaseAnimation(animation);
+    if (animation) LRReleaseAnimation(&animation);
     return built;
 }
 
@@ -192,7 +194,7 @@ BuildResult BuildK3DD(const ferolt::ByteReader& file, const char* name, BYTE noR
         AddPackageChunks(built.model, package);
     }
     ReleaseMaterials(&materials);
-    if (animation) ReleaseAnimation(animation);
+    if (animation) LRReleaseAnimation(&animation);
     return built;
 }
 

@@ -16,7 +16,9 @@
 #include "engine/scene/lr_model_loading_api.h"
 #include "scene_fixture.h"
 #include "engine/core/material.h"
+#include "tests/support/animation_writer.h"
 #include "tests/support/geometry_block_encoder.h"
+#include "tests/support/material_pack_writer.h"
 #include "tests/support/png_image.h"
 #include "tests/support/temp_tree.h"
 #include "tests/support/xfile_writer.h"
@@ -228,6 +230,57 @@ TEST_F(ModelLoadingTest, FormatsAreRecognisedInOrder)
             EXPECT_EQ(loader.asked[Upper(c.name)], 2);
         }
     }
+}
+
+TEST_F(ModelLoadingTest, AnimationStreamsComeWithTheModelFile)
+{
+    ferolt::test::AnimationSpec spec;
+    spec.nodes.resize(1);
+    const ferolt::test::Bytes stream = ferolt::test::AnimationStream(spec);
+    ASSERT_GE(stream.size(), 28u);
+    const std::vector<uint8_t> quad = QuadBlock();
+
+    std::vector<uint8_t> lk3d = LK3D(0, 0, quad);
+    PutU32(&lk3d, 8, static_cast<uint32_t>(stream.size()));
+    lk3d.insert(lk3d.begin() + 20, stream.begin(), stream.end());
+    std::vector<uint8_t> k3dd = K3DD(quad, std::string("\0", 1));
+    k3dd.insert(k3dd.end(), stream.begin(), stream.end());
+    // A K3DD file carries a stream only when at least 28 bytes follow the name list.
+    std::vector<uint8_t> k3ddShort = K3DD(quad, std::string("\0", 1));
+    k3ddShort.insert(k3ddShort.end(), stream.begin(), stream.begin() + 27);
+    const struct
+    {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        bool animated;
+    } cases[] = {{"lk3d", lk3d, true}, {"k3dd", k3dd, true}, {"k3dd_27_bytes_after_names", k3ddShort, false}};
+    TestLoader loader(LoadedPartModel);
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        loader.files[Upper(c.name)] = c.bytes;
+        LMK::Model_* model = nullptr;
+        ASSERT_EQ(LRLoadModel(c.name, 1, 0, &model), S_OK);
+        EXPECT_EQ(model->animation != nullptr, c.animated);
+        model->Release();
+    }
+}
+
+TEST_F(ModelLoadingTest, LK3DMaterialPackGivesTheSubsetsTheirMaterials)
+{
+    const ferolt::test::Bytes pack =
+        ferolt::test::MaterialPack({.slots = {0}, .records = {ferolt::test::ColourRecord(0x336699)}});
+    std::vector<uint8_t> lk3d = LK3D(0, 0, QuadBlock());
+    PutU32(&lk3d, 12, static_cast<uint32_t>(pack.size()));
+    lk3d.insert(lk3d.begin() + 20, pack.begin(), pack.end());
+    TestLoader loader(LoadedPartModel);
+    loader.files["PACKED"] = lk3d;
+    LMK::Model_* model = nullptr;
+    ASSERT_EQ(LRLoadModel("packed", 1, 0, &model), S_OK);
+    ASSERT_EQ(model->subsetCount, 1u);
+    ASSERT_NE(model->subsets[0].material, nullptr);
+    EXPECT_NEAR(model->subsets[0].material->material.Emissive.b, 0x99 / 255.0f, 1e-6f);
+    model->Release();
 }
 
 TEST_F(ModelLoadingTest, ArgumentsAndMissingFiles)
