@@ -1,5 +1,13 @@
 #include "codec/p3d_sections.h"
 
+#include "platform/d3d9/d3d9_hooks.h"
+#include "platform/d3d9/workers.h"
+
+#include <algorithm>
+#include <memory>
+#include <system_error>
+#include <vector>
+
 void P3DWalkChunks(BlobStorageData& section, IP3DChunkHandler& handler)
 {
     section.Rewind();
@@ -18,41 +26,123 @@ void P3DWalkChunks(BlobStorageData& section, IP3DChunkHandler& handler)
     }
 }
 
-P3DWalkEnd P3DWalkSections(BlobStorageData& file, IP3DChunkHandler& handler, size_t unpackBudget)
+namespace
 {
+
+struct Section
+{
+    P3DSectionHeader header{};
+    BlobStorageData bytes;
+    bool crcGood = false;
+    bool overBudget = false;
+    bool bzip2Good = true;
+};
+
+void ForEach(ferolt::d3d9::WorkerPool* pool, std::vector<Section>& sections,
+             void (*fn)(Section&))
+{
+    if (!pool)
+    {
+        for (Section& s : sections) fn(s);
+        return;
+    }
+    pool->Run(sections.size(), [&](size_t i) { fn(sections[i]); });
+}
+
+} // namespace
+
+// Sections are framed first, their CRCs checked and bzip2 streams unpacked on the workers, and only
+// then handed over, one after another in file order: the handler sees exactly what a walk on one
+// thread shows it. The budget is spent in file order before anything is unpacked, so no more than it
+// is ever held, whatever the thread count.
+P3DWalkEnd P3DWalkSections(BlobStorageData& file, IP3DChunkHandler& handler, size_t unpackBudget,
+                           unsigned threads)
+{
+    std::vector<Section> sections;
+    P3DWalkEnd end = P3DWalkEnd::EndOfFile;
     while (file.Remaining() > 0)
     {
         P3DSectionHeader header;
-        if (!file.Read(&header, sizeof header)) return P3DWalkEnd::TruncatedFile;
-        if (header.kind != P3D_SECTION_BZIP2 && header.kind != P3D_SECTION_STORED) return P3DWalkEnd::EndKind;
-
+        if (!file.Read(&header, sizeof header))
+        {
+            end = P3DWalkEnd::TruncatedFile;
+            break;
+        }
+        if (header.kind != P3D_SECTION_BZIP2 && header.kind != P3D_SECTION_STORED)
+        {
+            end = P3DWalkEnd::EndKind;
+            break;
+        }
         // A fresh buffer per section: an empty section must not leave the previous one to be read again.
-        BlobStorageData section;
-        if (header.storedSize > 0 && !section.ExtractTo(file, header.storedSize))
-            return P3DWalkEnd::TruncatedFile;
+        Section& section = sections.emplace_back();
+        section.header = header;
+        if (header.storedSize > 0 && !section.bytes.ExtractTo(file, header.storedSize))
+        {
+            sections.pop_back();
+            end = P3DWalkEnd::TruncatedFile;
+            break;
+        }
+    }
 
-        DWORD crc = 0;
-        section.ComputeCrc32(crc);
-        if (crc != header.crc32)
+    size_t packed = 0;
+    for (const Section& s : sections) packed += s.header.kind == P3D_SECTION_BZIP2;
+    if (threads == 0) threads = ferolt::hooks::GetD3D9WorkerThreads();
+    std::unique_ptr<ferolt::d3d9::WorkerPool> pool;
+    if (threads > 1 && packed > 1)
+    {
+        // Without threads the sections are unpacked on this one, as they would be anyway.
+        try
+        {
+            pool = std::make_unique<ferolt::d3d9::WorkerPool>(
+                static_cast<unsigned>(std::min<size_t>(threads, sections.size())));
+        }
+        catch (const std::system_error&)
+        {
+        }
+    }
+
+    ForEach(pool.get(), sections,
+            [](Section& s)
+            {
+                DWORD crc = 0;
+                s.bytes.ComputeCrc32(crc);
+                s.crcGood = crc == s.header.crc32;
+            });
+    for (Section& s : sections)
+    {
+        if (!s.crcGood || s.header.kind != P3D_SECTION_BZIP2) continue;
+        s.overBudget = s.header.unpackedSize > unpackBudget;
+        if (!s.overBudget) unpackBudget -= s.header.unpackedSize;
+    }
+    ForEach(pool.get(), sections,
+            [](Section& s)
+            {
+                if (!s.crcGood || s.header.kind != P3D_SECTION_BZIP2) return;
+                if (s.overBudget)
+                    s.bytes.Clear();
+                else
+                    s.bzip2Good = s.bytes.DecompressBzip2(s.header.unpackedSize);
+            });
+    pool.reset();
+
+    for (Section& s : sections)
+    {
+        if (!s.crcGood)
         {
             handler.OnSectionDropped(P3DSectionDrop::BadCrc);
             continue;
         }
-        if (header.kind == P3D_SECTION_BZIP2)
+        if (s.overBudget)
         {
-            if (header.unpackedSize > unpackBudget)
-            {
-                handler.OnSectionDropped(P3DSectionDrop::OverBudget);
-                if (handler.Stopped()) return P3DWalkEnd::Stopped;
-                continue;
-            }
-            unpackBudget -= header.unpackedSize;
-            if (!section.DecompressBzip2(header.unpackedSize))
-                handler.OnSectionDropped(P3DSectionDrop::BadBzip2);
+            handler.OnSectionDropped(P3DSectionDrop::OverBudget);
+            if (handler.Stopped()) return P3DWalkEnd::Stopped;
+            continue;
         }
+        if (!s.bzip2Good) handler.OnSectionDropped(P3DSectionDrop::BadBzip2);
         if (handler.Stopped()) return P3DWalkEnd::Stopped;
-        P3DWalkChunks(section, handler);
+        P3DWalkChunks(s.bytes, handler);
         if (handler.Stopped()) return P3DWalkEnd::Stopped;
+        s.bytes.Clear(); // what the handler keeps it has copied
     }
-    return P3DWalkEnd::EndOfFile;
+    return end;
 }

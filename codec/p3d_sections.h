@@ -36,9 +36,11 @@ public:
     virtual bool Stopped() const { return false; }
 };
 
-// Walks the sections from the file's position to its end.
+// Walks the sections from the file's position to its end. Sections are unpacked on up to threads
+// worker threads (0: as many as the engine's devices use); the handler is called on the calling
+// thread only, in file order, with the same chunks and drops at every thread count.
 P3DWalkEnd P3DWalkSections(BlobStorageData& file, IP3DChunkHandler& handler,
-                           size_t unpackBudget = kP3DMaxUnpackedPerFile);
+                           size_t unpackBudget = kP3DMaxUnpackedPerFile, unsigned threads = 0);
 
 // Frames the chunks of one section's content.
 void P3DWalkChunks(BlobStorageData& section, IP3DChunkHandler& handler);

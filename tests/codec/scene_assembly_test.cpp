@@ -9,6 +9,7 @@
 #include "engine/scene/animation.h"
 #include "engine/scene/object.h"
 #include "engine/scene/object_light.h"
+#include "platform/d3d9/d3d9_hooks.h"
 #include "tests/engine/scene_model/scene_fixture.h"
 #include "tests/support/animation_writer.h"
 #include "tests/support/geometry_block_encoder.h"
@@ -664,3 +665,64 @@ TEST(SceneAssemblyAccessors, WithoutAStartedEngineNothingIsMadeAndNothingFails)
 }
 
 } // namespace
+
+// Sections are unpacked on worker threads: the objects, models, vertices and faces a file gives, and
+// what a damaged section costs, must be the same at every thread count.
+TEST_F(SceneAssemblyTest, ThreadCountChangesNothingInTheScene)
+{
+    const Bytes block = QuadBlock();
+    ObjectFileHeaderFields header;
+    header.contentType = kSceneType;
+    ObjectFileWriter writer(header);
+    for (uint32_t section = 0; section < 6; ++section)
+    {
+        ByteWriter records;
+        records.U32(static_cast<uint32_t>(block.size())).U32(1).U32(76);
+        records.Raw(InstanceRecord(section, 0, Translation(static_cast<float>(section) * 10), 0));
+        records.Raw(block);
+        const Bytes chunks = ChunkWriter().Chunk(8, records.Data()).Data();
+        if (section == 2)
+        {
+            Bytes damaged = Bzip2(chunks);
+            damaged[damaged.size() / 2] ^= 0xFF;
+            writer.Section(kSectionBzip2, static_cast<uint32_t>(chunks.size()), damaged);
+        }
+        else
+            writer.Bzip2Section(chunks);
+    }
+    const Bytes file = writer.Data();
+
+    const auto describe = [&](unsigned threads)
+    {
+        ferolt::hooks::SetD3D9WorkerThreads(threads);
+        InspectedCodec codec;
+        EXPECT_TRUE(codec.Read(file.data(), file.size(), nullptr, nullptr, kAccepted));
+        std::string scene;
+        for (const auto& entry : codec.m_chunkEntries)
+        {
+            scene += "model";
+            if (LMK::Model_* m = entry.model)
+                for (DWORD s = 0; s < m->subsetCount; ++s)
+                    scene += " " + std::to_string(m->subsets[s].faceCount) + "@" +
+                             std::to_string(m->subsets[s].modelFirstFace);
+            scene += "; ";
+        }
+        std::vector<LMK::Object_*> got;
+        EXPECT_TRUE(codec.GetObjects(got, false));
+        for (LMK::Object_*& object : got)
+        {
+            scene += "object";
+            D3DXVECTOR3 lo, hi;
+            if (object && LRGetObjectBoundingBox(object, &lo, &hi) == S_OK)
+                for (float f : {lo.x, lo.y, lo.z, hi.x, hi.y, hi.z}) scene += " " + std::to_string(f);
+            scene += "; ";
+            if (object) LRReleaseObject(&object);
+        }
+        ferolt::hooks::SetD3D9WorkerThreads(0);
+        return scene;
+    };
+    const std::string one = describe(1);
+    EXPECT_EQ(std::count(one.begin(), one.end(), 'm'), 5) << one << "\nthe damaged section gives no model";
+    EXPECT_EQ(describe(3), one);
+    EXPECT_EQ(describe(8), one);
+}

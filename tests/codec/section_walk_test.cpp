@@ -103,19 +103,29 @@ TEST(SectionWalk, HandsOverEveryChunkItCanFrame)
         {"stored section without bytes", [&](auto& w) { w.Section(kSectionStored, 0, {}, 0); }, 1000, "",
          P3DWalkEnd::EndOfFile},
         {"many sections", manySections, 4 * 9, manyEvents, P3DWalkEnd::EndKind},
+        {"corrupt bzip2 between sound ones",
+         [&](auto& w)
+         {
+             Bytes corrupt = Bzip2(twoChunks);
+             corrupt[corrupt.size() / 2] ^= 0x55;
+             w.Bzip2Section(oneChunk).Section(kSectionBzip2, twoChunks.size(), corrupt).Bzip2Section(oneChunk);
+         },
+         1000, "77:9 !bzip2 77:9 ", P3DWalkEnd::EndOfFile},
     };
-    for (const Case& c : cases)
-    {
-        ObjectFileWriter writer;
-        c.sections(writer);
-        BlobStorageData file;
-        file.Append(writer.Data().data(), writer.Data().size());
-        file.Rewind();
-        file.Skip(sizeof(P3DFileHeader));
-        Recorder recorder;
-        EXPECT_EQ(P3DWalkSections(file, recorder, c.budget), c.end) << c.name;
-        EXPECT_EQ(recorder.events, c.events) << c.name;
-    }
+    // Sections are unpacked on worker threads; what the handler sees must not depend on how many.
+    for (unsigned threads : {1u, 3u, 8u})
+        for (const Case& c : cases)
+        {
+            ObjectFileWriter writer;
+            c.sections(writer);
+            BlobStorageData file;
+            file.Append(writer.Data().data(), writer.Data().size());
+            file.Rewind();
+            file.Skip(sizeof(P3DFileHeader));
+            Recorder recorder;
+            EXPECT_EQ(P3DWalkSections(file, recorder, c.budget, threads), c.end) << c.name << threads;
+            EXPECT_EQ(recorder.events, c.events) << c.name << " at " << threads << " threads";
+        }
 
     // A section header cut short, and stored bytes that run past the file.
     for (size_t cut : {1u, 10u, 20u})
