@@ -127,7 +127,7 @@ TEST_F(SaveImageTest, BmpHasTheHeaderAndTheWindowsFrame)
 {
     Start({{0, 0, 128, 96}});
     Scene();
-    camera_ = nullptr;
+    LRReleaseView(&camera_);
     Camera(D3DXVECTOR3(2.0f, 1.2f, 3.0f), 2.4f, 1.2f); // the image's aspect, so the save keeps the window
     LMK::SaveImageStruct_TYP p = Params(100, 50, 1, LMK::SaveImageFormatBmp, Path("a.bmp"));
     ASSERT_EQ(Save(&p), S_OK);
@@ -249,6 +249,9 @@ TEST_F(SaveImageTest, DrawsIntoADeviceContextWhereTheCallbackCannotCancel)
 
 TEST_F(SaveImageTest, RefusalsLeaveNoFile)
 {
+    LMK::RenderViewStruct_TYP none{};
+    LMK::SaveImageStruct_TYP before = Params(10, 10, 1, 0, Path("r.bmp"));
+    EXPECT_EQ(LRSaveImage(&none, 0, nullptr, 0, nullptr, &before), E_FAIL) << "engine not started";
     Start({{0, 0, 64, 48}});
     Scene();
     struct Case
@@ -276,8 +279,6 @@ TEST_F(SaveImageTest, RefusalsLeaveNoFile)
     LMK::SaveImageStruct_TYP p = Params(10, 10, 1, 0, Path("missing/dir/x.bmp"));
     EXPECT_EQ(Save(&p), E_FAIL);
     EXPECT_EQ(LRSaveImage(nullptr, 0, nullptr, 0, nullptr, &p), E_INVALIDARG);
-    LRStop();
-    EXPECT_EQ(Save(&p), E_FAIL);
 }
 
 TEST(SaveImagePieces, BoxFilterRowsAndReadBack)
