@@ -9,6 +9,7 @@ packages=(
   zlib1g-dev libbz2-dev libjpeg62-turbo-dev libpng-dev libgif-dev libopenjp2-7-dev
   libcrypto++-dev
   qt6-base-dev libgl-dev
+  qt6-tools-dev qt6-tools-dev-tools libqt6help6
   xvfb xauth libx11-dev libxtst-dev
   desktop-file-utils shared-mime-info
 )

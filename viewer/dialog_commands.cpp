@@ -1,4 +1,4 @@
-// The commands that open dialogs: opening an object file, saving an image, the information dialog.
+// The open-file command. Saving an image and the information dialog have files of their own.
 #include "viewer/tolvex_control.h"
 #include "viewer/viewer_resource.h"
 
@@ -11,9 +11,3 @@ void CTolvexControl3D::OpenObjectFile()
                        TRUE);
     if (dialog.DoModal() == IDOK) LoadObjectFile(dialog.GetPathName());
 }
-
-// Image saving and its dialog are not built yet: the command only redraws the window.
-void CTolvexControl3D::SaveImage() {}
-
-// The information dialog is not built yet: the command only redraws the window.
-void CTolvexControl3D::ShowInfo() {}

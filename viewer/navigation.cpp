@@ -666,6 +666,9 @@ void CTolvexControl3D::NavigationKey(UINT key)
     case VK_SUBTRACT:
         ZoomAboutCenter(1.05f);
         return;
+    case VK_F1:
+        ShowHelp();
+        return;
     case VK_F2:
         ToggleWalkMode();
         return;

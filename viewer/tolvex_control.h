@@ -89,8 +89,12 @@ public:
     void ReleaseShadows();
     // The open-file dialog, then LoadObjectFile.
     void OpenObjectFile();
+    // The image size and format dialog, the file dialog, then the view saved through the engine.
     void SaveImage();
+    // The information dialog; auto-rotation holds still while it is open.
     void ShowInfo();
+    // F1: the help file the program carries, in the help window.
+    void ShowHelp();
 
     void ApplyCursor();
     void RecreateBackBuffer();

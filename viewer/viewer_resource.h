@@ -49,3 +49,23 @@
 #define ID_COMMAND_LAST 550
 #define ID_VIEWPOINT_FIRST 600 // 600 + i: viewpoint i
 #define ID_VIEWPOINT_LAST 799
+
+// The save-image dialog, its controls and list texts.
+#define IDD_IMAGE_PROPS 519
+#define IDC_IMAGE_WIDTH 520
+#define IDC_IMAGE_HEIGHT 521
+#define IDC_IMAGE_FORMAT 522
+#define IDC_IMAGE_ANTIALIASING 523
+#define IDS_NO_ANTIALIASING 524
+#define IDS_FORMAT_BMP 525
+#define IDS_FORMAT_JPEG 526
+
+// The information dialog, its controls and picture.
+#define IDD_INFO 534
+#define IDC_INFO_PICTURE 535
+#define IDC_INFO_VERSION 536
+#define IDC_INFO_LINK 537
+#define IDB_INFO_PICTURE 539
+
+// The help file (a Qt compressed help file of type "HelpFile").
+#define IDR_HELP_FILE 542
