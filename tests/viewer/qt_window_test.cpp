@@ -26,6 +26,7 @@
 #include <map>
 #include <optional>
 #include <sstream>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -377,6 +378,21 @@ public:
         return found;
     }
 
+    // What the screen shows in a rectangle of the root window.
+    std::optional<Shot> GrabArea(const XRectangle& area)
+    {
+        XImage* image = ::XGetImage(display_, root_, area.x, area.y, area.width, area.height, AllPlanes, ZPixmap);
+        if (!image) return std::nullopt;
+        Shot shot;
+        shot.width = image->width;
+        shot.height = image->height;
+        for (int y = 0; y < shot.height; ++y)
+            for (int x = 0; x < shot.width; ++x)
+                shot.pixels.push_back(static_cast<uint32_t>(XGetPixel(image, x, y)) & 0xFFFFFFu);
+        XDestroyImage(image);
+        return shot;
+    }
+
     // A key held down reaches the program once, so only polling can keep it acting.
     void StopKeyRepeat()
     {
@@ -622,5 +638,63 @@ TEST_F(QtWindowTest, RightClickOpensTheMenuAtThePointerAndWireframeChangesThePic
     EXPECT_GT(black(wireframe), 200) << "no edges drawn";
     EXPECT_EQ(black(start), 0);
     EXPECT_TRUE(x_->OtherViewable(window).empty()) << "the menu stayed open";
+}
+
+// Text, lines and pictures make many colours; an empty or unpainted window has one or two.
+size_t Colours(const Shot& shot)
+{
+    return std::set<uint32_t>(shot.pixels.begin(), shot.pixels.end()).size();
+}
+
+// F1 opens the help window with its contents and first page; the context menu's "Bild speichern..."
+// opens its dialog. Both show what they hold.
+TEST_F(QtWindowTest, HelpAndTheSaveDialogShowTheirContent)
+{
+    Window window = 0;
+    Shot start;
+    ASSERT_NO_FATAL_FAILURE(ShowExample(&window, &start));
+
+    int x = 0, y = 0;
+    ASSERT_TRUE(x_->MovePointer(window, start.width / 2, start.height / 2, &x, &y));
+    x_->Button(3, true);
+    std::this_thread::sleep_for(30ms);
+    x_->Button(3, false);
+    std::this_thread::sleep_for(300ms);
+    // "Bild speichern..." is the seventh item; separators are passed over.
+    for (KeySym key : {XK_Down, XK_Down, XK_Down, XK_Down, XK_Down, XK_Down, XK_Down, XK_Return})
+    {
+        x_->Tap(key);
+        std::this_thread::sleep_for(100ms);
+    }
+    Window dialog = 0;
+    Clock::time_point end = Clock::now() + kReactBound;
+    while (!(dialog = x_->FindViewable("Bild speichern")) && viewer_.Running() && Clock::now() < end)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_NE(dialog, 0u) << "no dialog \"Bild speichern\" appeared" << Output();
+    std::optional<Shot> shot;
+    end = Clock::now() + kReactBound;
+    while (!((shot = x_->Grab(dialog)) && Colours(*shot) > 10) && Clock::now() < end)
+        std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(shot);
+    EXPECT_GT(Colours(*shot), 10u) << "the dialog shows nothing" << Output();
+    x_->Focus(dialog);
+    x_->Tap(XK_Escape);
+    end = Clock::now() + kReactBound;
+    while (x_->Viewable(dialog) && Clock::now() < end)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_FALSE(x_->Viewable(dialog)) << "Escape did not close the dialog" << Output();
+
+    x_->Focus(window);
+    x_->Tap(XK_F1);
+    std::optional<Shot> help;
+    end = Clock::now() + kStartBound;
+    while (viewer_.Running() && Clock::now() < end)
+    {
+        std::vector<XRectangle> others = x_->OtherViewable(window);
+        if (others.size() == 1 && (help = x_->GrabArea(others[0])) && Colours(*help) > 20) break;
+        std::this_thread::sleep_for(50ms);
+    }
+    ASSERT_TRUE(help) << "F1 opened no help window" << Output();
+    EXPECT_GT(Colours(*help), 20u) << "the help window shows nothing" << Output();
 }
 } // namespace

@@ -1,6 +1,7 @@
 // The Qt backend's modal calls: popup menus, dialogs, message boxes, file dialogs, and the help and
 // shell requests that return at once.
 #include "platform/backends/qt/qt_backend_impl.h"
+#include "platform/backends/qt/qt_help.h"
 #include "platform/win32/gdi_dc.h"
 #include "platform/win32/user_shell.h"
 
@@ -651,23 +652,9 @@ bool QtBackend::ShowFileDialog(const FileDialogRequest& request, std::string* pa
 
 bool QtBackend::ShowHelp(HWND, const std::string& file)
 {
-    QString name = FromUtf8(file);
-    if (!QFileInfo(name).isFile()) return false;
-    if (!help_)
-    {
-        auto* browser = new QTextBrowser();
-        browser->setAttribute(Qt::WA_DeleteOnClose, false);
-        browser->setOpenExternalLinks(true);
-        browser->resize(720, 560);
-        help_ = browser;
-    }
-    auto* browser = static_cast<QTextBrowser*>(help_.data());
-    browser->setSource(QUrl::fromLocalFile(QFileInfo(name).absoluteFilePath()));
-    browser->setWindowTitle(browser->documentTitle().isEmpty() ? QFileInfo(name).fileName()
-                                                               : browser->documentTitle());
-    browser->show();
-    browser->raise();
-    return true;
+    QWidget* window = ShowHelpWindow(help_.data(), FromUtf8(file));
+    help_ = window;
+    return window != nullptr;
 }
 
 bool QtBackend::ShellOpen(const std::string& target, const std::string&)

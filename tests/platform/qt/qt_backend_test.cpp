@@ -26,11 +26,13 @@
 #include <QtWidgets/QMessageBox>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QTextBrowser>
+#include <QtWidgets/QTreeView>
 #include <QtWidgets/QWidget>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -873,6 +875,48 @@ TEST_F(QtBackendTest, HelpOpensAWindowAndReturnsAtOnce)
     EXPECT_TRUE(shown->toPlainText().contains("Turning"));
     // A missing file opens nothing.
     EXPECT_FALSE(backend_->ShowHelp(nullptr, dir.filePath("missing.htm").toStdString()));
+}
+
+// The viewer's compressed help: contents beside the first page, shown from a copy, so the caller may
+// delete its file at once; the window's picture is not blank.
+TEST_F(QtBackendTest, CompressedHelpShowsContentsAndPagesFromItsOwnCopy)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("help.chm");
+    ASSERT_TRUE(QFile::copy(FEROLT_HELP_FILE, file));
+    ASSERT_NE(HtmlHelpA(nullptr, file.toUtf8().constData(), HH_DISPLAY_TOPIC, 0), nullptr);
+    ASSERT_TRUE(QFile::remove(file));
+    QTextBrowser* page = nullptr;
+    QTreeView* contents = nullptr;
+    for (int i = 0; i < 500 && !(page && !page->toPlainText().isEmpty()); ++i)
+    {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible())
+                if (auto* b = w->findChild<QTextBrowser*>())
+                {
+                    page = b;
+                    contents = w->findChild<QTreeView*>();
+                }
+    }
+    ASSERT_NE(page, nullptr);
+    EXPECT_TRUE(page->toPlainText().contains("Navigation mit Maus und Tastatur"));
+    EXPECT_EQ(page->window()->windowTitle(), QString::fromUtf8("Ferolt – Hilfe"));
+    ASSERT_NE(contents, nullptr);
+    ASSERT_EQ(contents->model()->rowCount(), 1);
+    EXPECT_EQ(contents->model()->rowCount(contents->model()->index(0, 0)), 6);
+
+    // A link of the page leads to the next page, out of the same file.
+    page->setSource(page->source().resolved(QUrl("schatten.html")));
+    EXPECT_TRUE(page->toPlainText().contains("Titelleiste"));
+
+    const QImage shot = page->window()->grab().toImage();
+    std::set<QRgb> colours;
+    for (int y = 0; y < shot.height(); y += 4)
+        for (int x = 0; x < shot.width(); x += 4)
+            colours.insert(shot.pixel(x, y));
+    EXPECT_GT(colours.size(), 10u);
+    HtmlHelpA(nullptr, nullptr, HH_CLOSE_ALL, 0);
 }
 
 TEST_F(QtBackendTest, CursorsFollowTheLayer)
