@@ -358,6 +358,16 @@ public:
         ::XSync(display_, False);
     }
 
+    // A right click at a point of the window; *rootX and *rootY get where it landed on the screen.
+    bool RightClick(Window window, int x, int y, int* rootX, int* rootY)
+    {
+        if (!MovePointer(window, x, y, rootX, rootY)) return false;
+        Button(3, true);
+        std::this_thread::sleep_for(30ms);
+        Button(3, false);
+        return true;
+    }
+
     // The mapped top-level windows other than `known`, with their frames in root coordinates.
     std::vector<XRectangle> OtherViewable(Window known)
     {
@@ -611,10 +621,7 @@ TEST_F(QtWindowTest, RightClickOpensTheMenuAtThePointerAndWireframeChangesThePic
     ASSERT_NO_FATAL_FAILURE(ShowExample(&window, &start));
 
     int x = 0, y = 0;
-    ASSERT_TRUE(x_->MovePointer(window, start.width / 2, start.height / 2, &x, &y));
-    x_->Button(3, true);
-    std::this_thread::sleep_for(30ms);
-    x_->Button(3, false);
+    ASSERT_TRUE(x_->RightClick(window, start.width / 2, start.height / 2, &x, &y));
     std::vector<XRectangle> menus;
     Clock::time_point end = Clock::now() + kReactBound;
     while ((menus = x_->OtherViewable(window)).empty() && viewer_.Running() && Clock::now() < end)
@@ -655,10 +662,7 @@ TEST_F(QtWindowTest, HelpAndTheSaveDialogShowTheirContent)
     ASSERT_NO_FATAL_FAILURE(ShowExample(&window, &start));
 
     int x = 0, y = 0;
-    ASSERT_TRUE(x_->MovePointer(window, start.width / 2, start.height / 2, &x, &y));
-    x_->Button(3, true);
-    std::this_thread::sleep_for(30ms);
-    x_->Button(3, false);
+    ASSERT_TRUE(x_->RightClick(window, start.width / 2, start.height / 2, &x, &y));
     std::this_thread::sleep_for(300ms);
     // "Bild speichern..." is the seventh item; separators are passed over.
     for (KeySym key : {XK_Down, XK_Down, XK_Down, XK_Down, XK_Down, XK_Down, XK_Down, XK_Return})
