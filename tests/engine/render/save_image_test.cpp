@@ -247,6 +247,39 @@ TEST_F(SaveImageTest, DrawsIntoADeviceContextWhereTheCallbackCannotCancel)
         EXPECT_EQ(drawn[(20 + y) * 80 + 10 + x], saved[y * 32 + x]) << x << "," << y;
 }
 
+// A tile that draws nothing would leave the previous strip's pixels in the file: the save fails whole.
+TEST_F(SaveImageTest, ATileThatCannotBeDrawnFailsTheSaveAndRemovesTheFile)
+{
+    Start({{0, 0, 64, 48}});
+    Scene();
+    ferolt::hooks::SetD3D9DeviceState(LMK::CurrentGlobals->devices.primaryDevice->device, D3DERR_DEVICELOST);
+    for (uint32_t format : {LMK::SaveImageFormatBmp, LMK::SaveImageFormatJpeg})
+    {
+        LMK::SaveImageStruct_TYP p = Params(100, 60, 1, format, Path(format ? "lost.jpg" : "lost.bmp"));
+        EXPECT_TRUE(FAILED(Save(&p)));
+        EXPECT_FALSE(std::filesystem::exists(p.fileName));
+    }
+}
+
+// A 16-bit display: channels widen to 8 bits, so the saved image is the frame within the lost low bits.
+TEST_F(SaveImageTest, SixteenBitBackBuffersSaveTheFrame)
+{
+    enginetest::UseAdapters({[] {
+        ferolt::hooks::D3D9Adapter a = enginetest::SmallAdapter(0, 128, 96);
+        a.displayFormat = D3DFMT_R5G6B5;
+        return a;
+    }()});
+    ASSERT_EQ(LRStart(nullptr), S_OK);
+    Scene();
+    LMK::SaveImageStruct_TYP p = Params(64, 48, 1, LMK::SaveImageFormatBmp, Path("16.bmp"));
+    ASSERT_EQ(Save(&p), S_OK);
+    const std::vector<uint32_t> saved = DecodeBmp(p.fileName);
+    const std::vector<uint32_t> frame = Frame({0, 0, 64, 48});
+    ASSERT_EQ(saved.size(), frame.size());
+    for (size_t i = 0; i < frame.size(); ++i)
+        ASSERT_EQ(saved[i], frame[i] & 0xF8FCF8u) << i;
+}
+
 TEST_F(SaveImageTest, RefusalsLeaveNoFile)
 {
     LMK::RenderViewStruct_TYP none{};
