@@ -32,6 +32,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <set>
 #include <functional>
 #include <memory>
@@ -888,9 +889,11 @@ TEST_F(QtBackendTest, CompressedHelpShowsContentsAndPagesFromItsOwnCopy)
     ASSERT_TRUE(QFile::remove(file));
     QTextBrowser* page = nullptr;
     QTreeView* contents = nullptr;
-    for (int i = 0; i < 500 && !(page && !page->toPlainText().isEmpty()); ++i)
+    // The contents are built on a thread of the help engine's; the first page follows them.
+    for (int i = 0; i < 1000 && !(page && !page->toPlainText().isEmpty()); ++i)
     {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        QCoreApplication::processEvents();
         for (QWidget* w : QApplication::topLevelWidgets())
             if (w->isVisible())
                 if (auto* b = w->findChild<QTextBrowser*>())
