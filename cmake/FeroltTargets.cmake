@@ -13,10 +13,15 @@ function(ferolt_library name)
   endif()
 endfunction()
 
-# ferolt_test(NAME LABEL label SOURCES ... [DEPS ...])
-# A GoogleTest executable whose cases ctest discovers and labels by folder.
+# ferolt_test(NAME LABEL label SOURCES ... [DEPS ...] [SERIAL])
+# A GoogleTest executable whose cases ctest discovers and labels by folder. SERIAL runs each case
+# with nothing else beside it, for cases that watch a real desktop's timing.
 function(ferolt_test name)
-  cmake_parse_arguments(ARG "" "LABEL" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "SERIAL" "LABEL" "SOURCES;DEPS" ${ARGN})
+  set(serial "")
+  if(ARG_SERIAL)
+    set(serial RUN_SERIAL TRUE)
+  endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main Threads::Threads)
   target_compile_definitions(${name} PRIVATE
@@ -24,7 +29,7 @@ function(ferolt_test name)
     FEROLT_BASELINE_DIR="${PROJECT_SOURCE_DIR}/tests/baselines")
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS ${ARG_LABEL} TIMEOUT 300
+    PROPERTIES LABELS ${ARG_LABEL} TIMEOUT 300 ${serial}
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 endfunction()
 
