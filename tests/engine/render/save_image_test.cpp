@@ -205,6 +205,21 @@ TEST_F(SaveImageTest, TilesAndStripsMatchTheWholeFrame)
         EXPECT_TRUE(Near(saved[y * 40 + x], Split(reduced[y * 40 + x]), 3)) << x << "," << y;
 }
 
+// Oversampling 0 is taken as 1, and anything above 8 as 8.
+TEST_F(SaveImageTest, OversamplingIsClampedToOneToEight)
+{
+    Start({{0, 0, 64, 48}});
+    Scene();
+    for (auto [given, taken] : {std::pair{0u, 1u}, {12u, 8u}})
+    {
+        LMK::SaveImageStruct_TYP a = Params(8, 6, given, LMK::SaveImageFormatBmp, Path("given.bmp"));
+        LMK::SaveImageStruct_TYP b = Params(8, 6, taken, LMK::SaveImageFormatBmp, Path("taken.bmp"));
+        ASSERT_EQ(Save(&a), S_OK);
+        ASSERT_EQ(Save(&b), S_OK);
+        EXPECT_EQ(ReadAll(a.fileName), ReadAll(b.fileName)) << given;
+    }
+}
+
 TEST_F(SaveImageTest, CancelLeavesNoFileAndIsReported)
 {
     Start({{0, 0, 64, 48}});
