@@ -21,22 +21,6 @@ inline float FloatFromBits(DWORD bits)
     return value;
 }
 
-// The caller's control word is put back on every way out of a mesh decode.
-class FloatControlScope
-{
-public:
-    FloatControlScope() : m_saved(_controlfp(0, 0))
-    {
-        _controlfp(kGeometryDecodeControl, kGeometryDecodeControlMask);
-    }
-    ~FloatControlScope() { _controlfp(m_saved, kGeometryDecodeControlMask); }
-    FloatControlScope(const FloatControlScope&) = delete;
-    FloatControlScope& operator=(const FloatControlScope&) = delete;
-
-private:
-    unsigned m_saved;
-};
-
 class TableSet
 {
 public:

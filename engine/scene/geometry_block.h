@@ -9,6 +9,7 @@
 
 #include "engine/scene/bit_reader.h"
 #include "engine/scene/model.h"
+#include "platform/win32/crt.h"
 #include "platform/win32/windef.h"
 #include "platform/win32/winerror.h"
 
@@ -27,6 +28,19 @@ constexpr DWORD kMaxCompressedMeshVersion = 2;
 // control so results do not depend on the caller's floating-point state.
 constexpr unsigned kGeometryDecodeControl = 0x9001Fu;
 constexpr unsigned kGeometryDecodeControlMask = 0xFFFFFu;
+
+// The decode control word for one decode; the caller's is put back on every way out.
+class FloatControlScope
+{
+public:
+    FloatControlScope() : m_saved(_controlfp(0, 0)) { _controlfp(kGeometryDecodeControl, kGeometryDecodeControlMask); }
+    ~FloatControlScope() { _controlfp(m_saved, kGeometryDecodeControlMask); }
+    FloatControlScope(const FloatControlScope&) = delete;
+    FloatControlScope& operator=(const FloatControlScope&) = delete;
+
+private:
+    unsigned m_saved;
+};
 
 // Mesh flags: every group carries a no-texture bit; tables T0..T7 present.
 constexpr DWORD kMeshFlagNoTextureBits = 0x1;

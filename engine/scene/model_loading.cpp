@@ -15,6 +15,7 @@
 #include "engine/scene/model_3ds.h"
 #include "engine/scene/model_animation.h"
 #include "engine/scene/lr_animation_api.h"
+#include "engine/scene/model_blob_load.h"
 #include "engine/scene/model_api.h"
 #include "engine/scene/model_formats.h"
 #include "engine/scene/model_lists.h"
@@ -221,10 +222,23 @@ BuildResult Build(LoadRecordStruct_TYP* record, const char* name, BYTE allow3DS,
         Free3DS(&parsed);
         return built;
     }
-    // Recognised, and refused until their readers are part of the engine.
-    if (IsV7QContainer(size, data) || IsModelBlob(data, size) || IsPackedModelContainer(data, size))
-        return {E_NOTIMPL, nullptr};
-    return {E_FAIL, nullptr};
+    BuildResult built;
+    if (IsV7QContainer(size, data))
+        built.hr = LoadV7QContainerModel(data, size, noResmooth, record, &built.model);
+    else if (IsModelBlob(data, size))
+        built.hr = LoadBlobModel(data, size, noResmooth, record, &built.model);
+    else if (IsPackedModelContainer(data, size))
+    {
+        // The model's texture package stands in for the chunks a packed container does not carry.
+        const PackageCopy package = LoadTexturePackage(name);
+        BlobChunksStruct_TYP chunks{ferolt::ByteReader(package.bytes.data(), package.bytes.size()), {}};
+        for (const PackageCopy::Entry& entry : package.entries)
+            chunks.table.push_back({entry.chunkId, entry.offset, entry.size, 0});
+        built.hr = LoadPackedModel(data, size, noResmooth, &chunks, record, &built.model);
+    }
+    else
+        return {E_FAIL, nullptr};
+    return built;
 }
 
 // The directory part of a model's name, or the process's current directory for a bare name.

@@ -194,10 +194,10 @@ TEST_F(ModelLoadingTest, FormatsAreRecognisedInOrder)
         {"3ds_not_allowed", threeDS, 0, -2, 0},
         {"3ds_without_mesh", threeDS, 1, E_FAIL, 0},
         {"3ds_chunk_past_data_falls_through", longChunk, 1, E_FAIL, 0},
-        {"v7q_recognised_not_read", v7q, 1, E_NOTIMPL, 0},
-        {"blob_recognised_not_read", blob, 1, E_NOTIMPL, 0},
+        {"v7q_without_parts", v7q, 1, E_FAIL, 0},
+        {"blob_without_records", blob, 1, E_FAIL, 0},
         {"blob_of_255_bytes_is_not_one", shortBlob, 1, E_FAIL, 0},
-        {"packed_recognised_not_read", packed, 1, E_NOTIMPL, 0},
+        {"packed_without_records", packed, 1, E_FAIL, 0},
         {"unknown", {1, 2, 3, 4, 5, 6, 7, 8}, 1, E_FAIL, 0},
         {"damaged_x", badX, 1, D3DXERR_INVALIDDATA, 0},
         // A recognised file that cannot be read is a failure, not a success without a model.
