@@ -9,8 +9,10 @@
 #include "tests/support/default_gradient.h"
 #include "tests/support/geometry_block_encoder.h"
 #include "tests/support/material_pack_writer.h"
+#include "tests/support/model_blob_writer.h"
 #include "tests/support/png_image.h"
 #include "tests/support/texture_chunk_writer.h"
+#include "tests/support/three_ds_writer.h"
 #include "tests/support/xfile_writer.h"
 #include "tests/viewer/viewer_program.h"
 #include "viewer/navigation.h"
@@ -129,6 +131,61 @@ TEST_F(NavigationTest, XFileOnTheCommandLineIsShown)
             EXPECT_NE(centre, background);
         },
         "Cube.x");
+}
+
+// The engine's other model formats open the same way: a 3D Studio file, a model blob, a packed model
+// container and a "v7q!" container, each a box in front of the camera.
+TEST_F(NavigationTest, EngineModelFilesOnTheCommandLineAreShown)
+{
+    using namespace ferolt::test;
+    Ds3File box;
+    box.meshes = {Ds3Cube()};
+    box.meshes[0].groups.clear();
+    RecordLayout square;
+    square.materials = {RecordMaterial{}};
+    square.partFaceCounts = {2};
+    for (float x : {-1.0f, 1.0f})
+        for (float y : {-1.0f, 1.0f})
+            square.vertices.push_back({x, y, 0, 0, 0});
+    square.faces = {{{0, 2, 3, 1}, {0, 0, 0, 0}, 0x1 | 0x200, 0, 0, 0}, {{0, 1, 3, 2}, {1, 1, 1, 1}, 0x1, 0, 0, 0}};
+    BlobSpec blob;
+    blob.section = WriteRecordLayout(square, true);
+    StreamSpec stream;
+    stream.materials = {StreamMaterial{}};
+    StreamPart part;
+    part.ranges = {-1, -1, -1, 1, 1, 1, 0, 1, 0, 1};
+    part.vertices = {{-32767, -32767, 0, 0, 0}, {32767, -32767, 0, 1, 0}, {32767, 32767, 0, 1, 1},
+                     {-32767, 32767, 0, 0, 1}};
+    part.faces = {{0, 1, 2, 3}, {0, 3, 2, 1}};
+    stream.parts = {part};
+    const struct
+    {
+        const char* name;
+        std::vector<uint8_t> bytes;
+    } files[] = {
+        {"Box.3ds", Write3DS(box)},
+        {"Square.lmo", WriteModelBlob(blob)},
+        {"Square.pak", WritePackedContainer({}, WriteRecordLayout(square, false))},
+        {"Square.v7q", WriteV7QContainer(WriteV7QStream(stream), 1)},
+    };
+    for (const auto& file : files)
+    {
+        SCOPED_TRACE(file.name);
+        std::ofstream(root_ / file.name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(file.bytes.data()), static_cast<std::streamsize>(file.bytes.size()));
+        Run(
+            [](OneStepBackend& backend, HWND w, CTolvexControl3D& viewer)
+            {
+                ASSERT_EQ(viewer.m_objects.size(), 1u);
+                backend.RunPending();
+                RECT client{};
+                GetClientRect(w, &client);
+                const uint32_t background = backend.Pixel(w, 1, 1) & 0xFFFFFF;
+                const uint32_t centre = backend.Pixel(w, client.right / 2, client.bottom / 2) & 0xFFFFFF;
+                EXPECT_NE(centre, background);
+            },
+            file.name);
+    }
 }
 
 // Home fits the house from the standard direction; 0 fits it along whatever direction the view has.
