@@ -228,6 +228,37 @@ TEST_F(ModelBlobTest, QuadsAndDegenerateFaces)
     }
 }
 
+TEST_F(ModelBlobTest, IndicesPastTheirArrays)
+{
+    const struct
+    {
+        const char* name;
+        void (*change)(RecordLayout*);
+        DWORD faces;
+        bool nullMaterial;
+    } cases[] = {
+        {"normal_index_past_the_normals", [](RecordLayout* l) { l->faces[1].normal = 9; }, 4, false},
+        {"no_normals_at_all", [](RecordLayout* l) { l->normals.clear(); }, 4, false},
+        {"neighbour_past_the_faces", [](RecordLayout* l) { l->faces[0].neighbours[1] = 70; }, 4, false},
+        {"corner_past_the_vertices", [](RecordLayout* l) { l->faces[1].corners[2] = 6; }, 2, false},
+        {"material_past_the_materials", [](RecordLayout* l) { l->faces[1].material = 5; }, 4, true},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        RecordLayout l = TwoQuads();
+        c.change(&l);
+        const Loaded loaded = LoadFile(WritePackedContainer({}, WriteRecordLayout(l, false)));
+        ASSERT_EQ(loaded.hr, S_OK);
+        EXPECT_EQ(loaded.model->TotalFaceCount(), c.faces);
+        bool anyNull = false;
+        for (DWORD s = 0; s < loaded.model->subsetCount; ++s)
+            anyNull = anyNull || !loaded.model->subsets[s].material;
+        EXPECT_EQ(anyNull, c.nullMaterial);
+        loaded.model->Release();
+    }
+}
+
 TEST_F(ModelBlobTest, HardEdgesSplitVerticesUnlessResmoothingIsOff)
 {
     // The shared edge 2-3 is hard in both faces, and its vertices are marked: each side keeps its own
