@@ -459,6 +459,22 @@ TEST_F(ModelBlobTest, StreamReaderKeepsPartsBeforeAFailedOne)
     EXPECT_EQ(model.strings, (std::vector<std::string>{"Wood", "Stone"}));
 }
 
+TEST_F(ModelBlobTest, LongStreamStringsAreCutNotWrapped)
+{
+    // A string record holds 255 characters: a longer string keeps its first 255, never its length
+    // modulo 256.
+    StreamSpec spec = TwoPartStream();
+    spec.strings[0] = std::string(300, 'w');
+    const std::vector<uint8_t> stream = WriteV7QStream(spec);
+    LMK::V7QModelStruct_TYP model;
+    ASSERT_TRUE(LMK::ReadV7QModel(nullptr, stream.data(), DWORD(stream.size()), &model, 0, nullptr, nullptr));
+    LMK::BlobRecordsStruct_TYP records;
+    LMK::ConvertV7QToRecords(model, &records);
+    ASSERT_EQ(records.strings.size(), 2u);
+    EXPECT_EQ(records.strings[0], std::string(255, 'w'));
+    EXPECT_EQ(records.strings[1], "Stone");
+}
+
 TEST_F(ModelBlobTest, DamagedFilesFailCleanly)
 {
     const std::vector<uint8_t> stream = WriteV7QStream(TwoPartStream());
