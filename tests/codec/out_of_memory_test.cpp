@@ -5,6 +5,7 @@
 #include "codec/p3d_read_codec.h"
 #include "engine/engine_api.h"
 #include "tests/engine/scene_model/scene_fixture.h"
+#include "tests/support/failing_allocation.h"
 #include "tests/support/sample_object_file.h"
 
 #include <gtest/gtest.h>
@@ -14,67 +15,15 @@
 
 namespace
 {
-// Only the test's own thread is counted: the engine's device thread must never see a failure.
-thread_local bool t_armed = false;
+// Counts the test thread's allocations and fails the one at t_failAt.
 thread_local long t_count = 0;
 thread_local long t_failAt = -1;
 
-void* Allocate(size_t n)
+bool FailAtCount(size_t)
 {
-    if (t_armed && t_count++ == t_failAt) throw std::bad_alloc();
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
+    return t_count++ == t_failAt;
 }
 } // namespace
-
-// Every form, so that the sanitizer runtime's own operators do not bypass the count.
-void* operator new(size_t n)
-{
-    return Allocate(n);
-}
-void* operator new[](size_t n)
-{
-    return Allocate(n);
-}
-void* operator new(size_t n, const std::nothrow_t&) noexcept
-{
-    try
-    {
-        return Allocate(n);
-    }
-    catch (const std::bad_alloc&)
-    {
-        return nullptr;
-    }
-}
-void* operator new[](size_t n, const std::nothrow_t& tag) noexcept
-{
-    return operator new(n, tag);
-}
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept
-{
-    std::free(p);
-}
 
 namespace
 {
@@ -94,15 +43,15 @@ long LoadWithFailure(const ferolt::test::Bytes& file, long failAt, size_t* objec
         EXPECT_TRUE(codec.Read(file.data(), file.size(), nullptr, nullptr, kAccepted));
         t_count = 0;
         t_failAt = failAt;
-        t_armed = true;
+        ferolt::test::SetAllocationVeto(FailAtCount);
         codec.GetObjects(objects, false);
         codec.GetLights(lights);
-        t_armed = false;
+        ferolt::test::SetAllocationVeto(nullptr);
     }
     catch (const std::bad_alloc&)
     {
     }
-    t_armed = false;
+    ferolt::test::SetAllocationVeto(nullptr);
     *objectsMade = 0;
     for (LMK::Object_*& object : objects)
         if (object)

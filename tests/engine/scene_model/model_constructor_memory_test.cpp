@@ -2,67 +2,21 @@
 // comes back, and the constructor still gives back every material reference it held.
 #include "engine/scene/model_constructor.h"
 #include "scene_fixture.h"
+#include "tests/support/failing_allocation.h"
 
 #include <cstdlib>
 #include <new>
 
 namespace
 {
-// Only the test's own thread fails, and only the one allocation of a model's size it is armed for.
-thread_local size_t t_failSize = 0;
-
-void* Allocate(size_t n)
+// Fails the test thread's next allocation of a model's size, once.
+bool FailModelSizeOnce(size_t n)
 {
-    if (t_failSize && n == t_failSize)
-    {
-        t_failSize = 0;
-        throw std::bad_alloc();
-    }
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
+    if (n != sizeof(LMK::Model_)) return false;
+    ferolt::test::SetAllocationVeto(nullptr);
+    return true;
 }
 } // namespace
-
-// Every form, so that the sanitizer runtime's own operators do not bypass the test's.
-void* operator new(size_t n)
-{
-    return Allocate(n);
-}
-void* operator new[](size_t n)
-{
-    return Allocate(n);
-}
-void* operator new(size_t n, const std::nothrow_t&) noexcept
-{
-    try
-    {
-        return Allocate(n);
-    }
-    catch (const std::bad_alloc&)
-    {
-        return nullptr;
-    }
-}
-void* operator new[](size_t n, const std::nothrow_t& tag) noexcept
-{
-    return operator new(n, tag);
-}
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, size_t) noexcept
-{
-    std::free(p);
-}
 
 namespace
 {
@@ -77,9 +31,9 @@ TEST_F(SceneTest, ModelThatCannotBeAllocatedIsAFailure)
         c.SetCurrentMaterial(material);
         const float quad[12] = {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0};
         ASSERT_EQ(LMK::ModelConstructor_::AddQuad(&c, quad), S_OK);
-        t_failSize = sizeof(LMK::Model_);
+        ferolt::test::SetAllocationVeto(FailModelSizeOnce);
         EXPECT_EQ(c.CreateModel(&model, false, true), E_OUTOFMEMORY);
-        t_failSize = 0;
+        ferolt::test::SetAllocationVeto(nullptr);
         EXPECT_EQ(model, nullptr);
         EXPECT_TRUE(c.faces.empty());
         EXPECT_TRUE(c.outSubsets.empty());
