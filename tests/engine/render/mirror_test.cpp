@@ -211,12 +211,7 @@ TEST_F(MirrorTest, TwoMonitorMirrorPictureMatchesSingleMonitorPicture)
             LMK::TransparentMirrorsOption = savedOption;
             ASSERT_EQ(hr, S_OK);
             pictures[monitors - 1] = Pixels(w);
-            TearDown();
-            objects_.clear();
-            models_.clear();
-            backBuffers_.clear();
-            windows_.clear();
-            SetUp();
+            Restart();
         }
         ASSERT_EQ(pictures[0].size(), pictures[1].size());
         int differing = 0;

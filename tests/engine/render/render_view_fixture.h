@@ -111,6 +111,18 @@ protected:
         ferolt::win32::host::SetVirtualScreen({{{0, 0, 1920, 1080}, {}}});
     }
 
+    // Ends everything the test made and begins afresh, for tests that compare two screen layouts.
+    void Restart()
+    {
+        TearDown();
+        objects_.clear();
+        models_.clear();
+        backBuffers_.clear();
+        windows_.clear();
+        camera_ = nullptr;
+        SetUp();
+    }
+
     void Start(const std::vector<RECT>& monitors)
     {
         std::vector<ferolt::hooks::D3D9Adapter> adapters;

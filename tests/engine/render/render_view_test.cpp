@@ -200,12 +200,7 @@ TEST_F(RenderViewTest, TwoMonitorWindowMatchesSingleMonitorPicture)
                 covered += pictures[monitors - 1][y * 96 + x] != kBackground;
             EXPECT_GT(covered, 0) << "column " << x;
         }
-        TearDown();
-        objects_.clear();
-        models_.clear();
-        backBuffers_.clear();
-        windows_.clear();
-        SetUp();
+        Restart();
     }
     ASSERT_EQ(pictures[0].size(), pictures[1].size());
     int differing = 0;
