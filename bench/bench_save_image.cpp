@@ -91,6 +91,20 @@ void BM_SaveImage(benchmark::State& state)
     LRCreateView(&eye, &at, &up, 0, 1.6f, 1.2f, 0.5f, 50.0f, &camera);
     const std::string path = "/tmp/ferolt_bench_save_" + std::to_string(getpid()) + ".jpg";
     double peak = 0;
+    {
+        // A small save first makes the tile windows, devices and writer once before anything is timed.
+        LMK::SaveImageStruct_TYP p{};
+        p.width = 256;
+        p.height = 256;
+        p.oversampling = 2;
+        p.format = LMK::SaveImageFormatJpeg;
+        p.quality = 0.9f;
+        p.fileName = path.c_str();
+        LMK::RenderViewStruct_TYP v{};
+        v.camera = camera;
+        v.cameraLight = 1;
+        LRSaveImage(&v, 1, &object, 0, nullptr, &p);
+    }
     for (auto _ : state)
     {
         LMK::SaveImageStruct_TYP p{};
@@ -115,7 +129,7 @@ void BM_SaveImage(benchmark::State& state)
     LRReleaseObject(&object);
     model->Release();
 }
-BENCHMARK(BM_SaveImage)->Args({4096, 4096})->Args({5000, 3000})->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_SaveImage)->Args({4096, 4096})->Args({5000, 3000})->Unit(benchmark::kSecond)->Iterations(2);
 } // namespace
 
 BENCHMARK_MAIN();
