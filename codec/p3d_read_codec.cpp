@@ -2,6 +2,7 @@
 
 #include "codec/p3d_chunks.h"
 #include "codec/p3d_sections.h"
+#include "platform/bytes/byte_reader.h"
 
 #define CRYPTOPP_ENABLE_NAMESPACE_WEAK 1
 #include <crypto++/md5.h>
@@ -110,9 +111,8 @@ bool CP3DReadCodec::IsReadable(const unsigned char* data, size_t size, DWORD* va
                                GUID* secondGuid, DWORD* value3, const GUID* const* acceptedTypes)
 {
     if (value3) *value3 = 0;
-    if (!data || size < sizeof(P3DFileHeader)) return false;
     P3DFileHeader header;
-    std::memcpy(&header, data, sizeof header);
+    if (!data || !ferolt::ByteReader(data, size).Read(0, &header)) return false;
     if (!HeaderAccepted(header, acceptedTypes)) return false;
     if (value2) *value2 = header.value2;
     if (value1) *value1 = header.value1;

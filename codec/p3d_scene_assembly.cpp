@@ -5,6 +5,7 @@
 #include "engine/core/material.h"
 #include "engine/engine_api.h"
 #include "engine/scene/model.h"
+#include "platform/bytes/byte_reader.h"
 
 #include <cstring>
 #include <memory>
@@ -20,15 +21,14 @@ void ApplySubsetAttributes(LMK::Model_* model, const LMK::ModelChunkStruct_TYP& 
 {
     DWORD subsets = 0;
     if (FAILED(LRGetModelSubsetCount(model, &subsets))) return;
-    // A short table sets the subsets it has whole items for.
-    const size_t items = chunk.data ? chunk.size / kSubsetAttributesItemSize : 0;
-    for (DWORD k = 0; k < subsets && k < items; ++k)
+    const ferolt::ByteReader bytes(chunk.data, chunk.size);
+    for (DWORD k = 0; k < subsets; ++k)
     {
-        const BYTE* item = chunk.data + k * kSubsetAttributesItemSize;
+        const size_t item = size_t(k) * kSubsetAttributesItemSize;
         DWORD surfaceType = 0;
         LMK::SubsetAttributesStruct_TYP attributes;
-        std::memcpy(&surfaceType, item, sizeof surfaceType);
-        std::memcpy(&attributes, item + sizeof surfaceType, sizeof attributes);
+        // A short table sets the subsets it has whole items for.
+        if (!bytes.Read(item, &surfaceType) || !bytes.Read(item + sizeof surfaceType, &attributes)) break;
         LRSetSubsetAttributes(model, k, surfaceType, &attributes);
     }
 }

@@ -12,6 +12,7 @@
 #include "engine/core/material_textures.h"
 #include "engine/render/pass_setup.h"
 #include "engine/scene/model.h"
+#include "platform/bytes/byte_reader.h"
 
 namespace LMK
 {
@@ -82,7 +83,7 @@ bool ReadEnvironmentRecord(const void* data, size_t size, EnvironmentStruct_TYP*
     if (!data || !out || size < kEnvironmentRecordSize) return false;
     const auto* bytes = static_cast<const BYTE*>(data);
     EnvironmentRecordStruct_TYP r;
-    std::memcpy(&r, bytes, sizeof r);
+    if (!ferolt::ByteReader(data, size).Read(0, &r)) return false;
     // The count sizes the texture array that the reader of the record allocates.
     if (r.textureCount > kMaxEnvironmentRecordTextures) return false;
 
