@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/d3d9/pixel_lanes.h"
 #include "platform/d3d9/raster.h"
 #include "platform/d3d9/simd.h"
 
@@ -11,6 +12,16 @@ namespace ferolt::d3d9
 {
 namespace
 {
+using Pixel = PixelRules<ScalarLane>;
+using Color1 = Color<ScalarLane>;
+
+Color1 ToColor(const Vec4& v)
+{
+    Color1 c;
+    v.Store(c.c);
+    return c;
+}
+
 uint32_t StencilOp(DWORD op, uint32_t s, uint32_t ref, uint32_t max)
 {
     switch (op)
@@ -51,61 +62,6 @@ uint32_t Load32(const uint8_t* p)
     return v;
 }
 
-// Blend factors lane by lane; alpha factors are the same value in every lane.
-Vec4 BlendFactor(DWORD f, const Vec4& src, const Vec4& dst, const Vec4& constant)
-{
-    const Vec4 one(1.0f);
-    switch (f)
-    {
-    case D3DBLEND_ZERO:
-        return Vec4(0.0f);
-    case D3DBLEND_ONE:
-        return one;
-    case D3DBLEND_SRCCOLOR:
-        return src;
-    case D3DBLEND_INVSRCCOLOR:
-        return one - src;
-    case D3DBLEND_SRCALPHA:
-    case D3DBLEND_BOTHSRCALPHA:
-        return src.SplatW();
-    case D3DBLEND_INVSRCALPHA:
-    case D3DBLEND_BOTHINVSRCALPHA:
-        return one - src.SplatW();
-    case D3DBLEND_DESTALPHA:
-        return dst.SplatW();
-    case D3DBLEND_INVDESTALPHA:
-        return one - dst.SplatW();
-    case D3DBLEND_DESTCOLOR:
-        return dst;
-    case D3DBLEND_INVDESTCOLOR:
-        return one - dst;
-    case D3DBLEND_SRCALPHASAT:
-        return Vec4(std::min(src.W(), 1.0f - dst.W())).WithW(1.0f);
-    case D3DBLEND_BLENDFACTOR:
-        return constant;
-    case D3DBLEND_INVBLENDFACTOR:
-        return one - constant;
-    default:
-        return one;
-    }
-}
-
-Vec4 BlendOp(DWORD op, const Vec4& s, const Vec4& d, const Vec4& fs, const Vec4& fd)
-{
-    switch (op)
-    {
-    case D3DBLENDOP_SUBTRACT:
-        return s * fs - d * fd;
-    case D3DBLENDOP_REVSUBTRACT:
-        return d * fd - s * fs;
-    case D3DBLENDOP_MIN:
-        return Vec4::Min(s, d);
-    case D3DBLENDOP_MAX:
-        return Vec4::Max(s, d);
-    default:
-        return s * fs + d * fd;
-    }
-}
 } // namespace
 
 PixelPipeline::PixelPipeline(const DrawConfig& cfg)
@@ -120,7 +76,6 @@ PixelPipeline::PixelPipeline(const DrawConfig& cfg)
         depthHeight_ = ds->Height();
         depthActive_ = px_.depth.depthTest || px_.depth.stencil;
     }
-    fogColor_ = Vec4(px_.fogColor[0], px_.fogColor[1], px_.fogColor[2], 0.0f);
     for (int s = 0; s < px_.stageCount; ++s)
     {
         needLod_[s] = (px_.stages[s].texture || px_.stages[s].cube) && StageNeedsLod(px_.stages[s]);
@@ -177,9 +132,12 @@ Vec4 PixelPipeline::Shade(int x, int y, const VaryingSource& src)
 {
     float* vary = vary_;
     const float w = src.Eval(x, y, vary);
-    StageInputs in;
-    in.diffuse = Vec4::Load(vary + kVaryDiffuse).Saturate();
-    in.specular = Vec4::Load(vary + kVarySpecular).Saturate();
+    Color1 diffuse, specular, texture[kMaxStages];
+    for (int ch = 0; ch < 4; ++ch)
+    {
+        diffuse.c[ch] = Pixel::Sat(vary[kVaryDiffuse + ch]);
+        specular.c[ch] = Pixel::Sat(vary[kVarySpecular + ch]);
+    }
 
     // Texture coordinates, bump offsets and samples, stage by stage.
     float bumpDu = 0, bumpDv = 0, bumpLum = 1;
@@ -189,7 +147,7 @@ Vec4 PixelPipeline::Shade(int x, int y, const VaryingSource& src)
         const StageConfig& st = px_.stages[s];
         if (!st.texture && !st.cube)
         {
-            in.texture[s] = Vec4(1.0f);
+            texture[s] = Pixel::Splat(1.0f);
             bumped = lumBumped = false;
             continue;
         }
@@ -262,7 +220,7 @@ Vec4 PixelPipeline::Shade(int x, int y, const VaryingSource& src)
             for (int i = 0; i < 3; ++i)
                 tex[i] = Sat(tex[i] * bumpLum);
         }
-        in.texture[s] = Vec4::Load(tex);
+        texture[s] = {{tex[0], tex[1], tex[2], tex[3]}};
         bumped = lumBumped = false;
         if (st.colorOp == D3DTOP_BUMPENVMAP || st.colorOp == D3DTOP_BUMPENVMAPLUMINANCE)
         {
@@ -278,13 +236,10 @@ Vec4 PixelPipeline::Shade(int x, int y, const VaryingSource& src)
         }
     }
 
-    Vec4 out = CombineStages(px_, in);
-
-    if (px_.specularAdd) out = (out + in.specular).Saturate().WithWOf(out);
-
+    const Color1 stages = Pixel::CombineStages(px_, diffuse, specular, [&](int s) { return texture[s]; });
+    float f = 1.0f;
     if (px_.fog)
     {
-        float f;
         if (px_.fogTableMode != D3DFOG_NONE)
         {
             float d;
@@ -302,16 +257,16 @@ Vec4 PixelPipeline::Shade(int x, int y, const VaryingSource& src)
         }
         else
             f = Sat(vary[kVaryFog]);
-        out = (Vec4(f) * out + Vec4(1.0f - f) * fogColor_).WithWOf(out);
     }
-    return out;
+    const Color1 out = Pixel::SpecularAndFog(px_, stages, specular, f);
+    return Vec4(out.c[0], out.c[1], out.c[2], out.c[3]);
 }
 
 void PixelPipeline::Write(int x, int y, const Vec4& color)
 {
     uint8_t* p = target_->Row(y) + static_cast<size_t>(x) * targetBpp_;
     const BlendConfig& b = px_.blend;
-    Vec4 c = color.Saturate();
+    Color1 c = ToColor(color.Saturate());
     uint32_t old = 0;
     const bool needOld = b.enable || b.writeMask != 0xf;
     if (needOld)
@@ -323,32 +278,9 @@ void PixelPipeline::Write(int x, int y, const Vec4& color)
         else
             old = ReadArgb(targetFormat_, p);
     }
-    if (b.enable)
-    {
-        const Vec4 d = Vec4::FromBgra(old);
-        const Vec4 factor = Vec4::Load(b.factor);
-        DWORD srcF = b.src, dstF = b.dst;
-        if (srcF == D3DBLEND_BOTHSRCALPHA) dstF = D3DBLEND_INVSRCALPHA;
-        if (srcF == D3DBLEND_BOTHINVSRCALPHA) dstF = D3DBLEND_SRCALPHA;
-        Vec4 r = BlendOp(b.op, c, d, BlendFactor(srcF, c, d, factor), BlendFactor(dstF, c, d, factor));
-        if (b.separateAlpha)
-        {
-            const Vec4 a = BlendOp(b.opAlpha, c, d, BlendFactor(b.srcAlpha, c, d, factor),
-                                   BlendFactor(b.dstAlpha, c, d, factor));
-            r = r.WithWOf(a);
-        }
-        c = r;
-    }
-    uint32_t argb = c.ToArgb();
-    if (b.writeMask != 0xf)
-    {
-        uint32_t keep = 0;
-        if (!(b.writeMask & D3DCOLORWRITEENABLE_RED)) keep |= 0x00ff0000u;
-        if (!(b.writeMask & D3DCOLORWRITEENABLE_GREEN)) keep |= 0x0000ff00u;
-        if (!(b.writeMask & D3DCOLORWRITEENABLE_BLUE)) keep |= 0x000000ffu;
-        if (!(b.writeMask & D3DCOLORWRITEENABLE_ALPHA)) keep |= 0xff000000u;
-        argb = (argb & ~keep) | (old & keep);
-    }
+    if (b.enable) c = Pixel::Blend(b, c, Pixel::Unpack(old, false));
+    uint32_t argb = Pixel::Pack(c);
+    if (b.writeMask != 0xf) argb = Pixel::Mask(argb, old, KeptBits(b.writeMask));
     if (targetFormat_ == D3DFMT_A8R8G8B8 || targetFormat_ == D3DFMT_X8R8G8B8)
         std::memcpy(p, &argb, 4);
     else

@@ -276,7 +276,6 @@ private:
     bool depthActive_ = false;
     bool needLod_[kMaxStages] = {};
     FastTexture fast_[kMaxStages];
-    Vec4 fogColor_;
     bool quads_ = false;
     // Pixels of small triangles waiting to be shaded eight at a time (span_avx2.cpp): per attribute a row
     // of lanes, and each lane's pixel in the target. laneStage_ is the one textured stage, -1 for none, -2
@@ -310,14 +309,7 @@ private:
     float vary_[kMaxVary] = {}; // varyings a draw does not read stay 0
 };
 
-// Texture stage arithmetic and sampling (stages.cpp, sampler.cpp).
-struct StageInputs
-{
-    Vec4 diffuse;
-    Vec4 specular;
-    Vec4 texture[kMaxStages];
-};
-Vec4 CombineStages(const PixelConfig& px, const StageInputs& in);
+// Texture sampling (sampler.cpp); the stage rules are in pixel_lanes.h.
 void SampleTexture(const StageConfig& stage, const float coord[4], float lod, bool useLod, float out[4]);
 // Level of detail for a stage from the screen-space derivatives of its coordinates (in [0, 1] units).
 // Where sampling depends only on its sign or nearest level, a stand-in with the same effect.

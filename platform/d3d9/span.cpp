@@ -9,14 +9,16 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/d3d9/pixel_lanes.h"
 #include "platform/d3d9/raster.h"
 
 namespace ferolt::d3d9
 {
 #if FEROLT_D3D9_SSE
-struct Quad
+using Pixel4 = PixelRules<SseLanes>;
+using Color4 = Color<SseLanes>;
+struct Quad : Color4
 {
-    __m128 c[4]; // red, green, blue, alpha of four pixels
 };
 
 namespace
@@ -24,11 +26,6 @@ namespace
 inline __m128 Splat(float v)
 {
     return _mm_set1_ps(v);
-}
-
-inline __m128 Sat(__m128 v)
-{
-    return _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), _mm_set1_ps(1.0f));
 }
 
 bool SimpleOp(DWORD op)
@@ -48,25 +45,6 @@ bool SimpleBlendFactor(DWORD f)
 {
     return f >= D3DBLEND_ZERO && f <= D3DBLEND_INVBLENDFACTOR && f != D3DBLEND_BOTHSRCALPHA &&
            f != D3DBLEND_BOTHINVSRCALPHA;
-}
-
-inline __m128 Operate(DWORD op, __m128 a1, __m128 a2)
-{
-    switch (op)
-    {
-    case D3DTOP_SELECTARG1:
-        return Sat(a1);
-    case D3DTOP_SELECTARG2:
-        return Sat(a2);
-    case D3DTOP_MODULATE:
-        return Sat(_mm_mul_ps(a1, a2));
-    case D3DTOP_MODULATE2X:
-        return Sat(_mm_mul_ps(_mm_mul_ps(Splat(2.0f), a1), a2));
-    case D3DTOP_MODULATE4X:
-        return Sat(_mm_mul_ps(_mm_mul_ps(Splat(4.0f), a1), a2));
-    default: // ADD
-        return Sat(_mm_add_ps(a1, a2));
-    }
 }
 
 // floor of doubles below 2^31 in magnitude, exactly.
@@ -166,69 +144,6 @@ bool PixelPipeline::PrepareQuads()
     return true;
 }
 
-namespace
-{
-// Blend factor for one channel of four pixels.
-inline __m128 Factor(DWORD f, int ch, const Quad& s, const Quad& d, const float* constant)
-{
-    const __m128 one = Splat(1.0f);
-    switch (f)
-    {
-    case D3DBLEND_ZERO:
-        return _mm_setzero_ps();
-    case D3DBLEND_ONE:
-        return one;
-    case D3DBLEND_SRCCOLOR:
-        return s.c[ch];
-    case D3DBLEND_INVSRCCOLOR:
-        return _mm_sub_ps(one, s.c[ch]);
-    case D3DBLEND_SRCALPHA:
-        return s.c[3];
-    case D3DBLEND_INVSRCALPHA:
-        return _mm_sub_ps(one, s.c[3]);
-    case D3DBLEND_DESTALPHA:
-        return d.c[3];
-    case D3DBLEND_INVDESTALPHA:
-        return _mm_sub_ps(one, d.c[3]);
-    case D3DBLEND_DESTCOLOR:
-        return d.c[ch];
-    case D3DBLEND_INVDESTCOLOR:
-        return _mm_sub_ps(one, d.c[ch]);
-    case D3DBLEND_SRCALPHASAT:
-        return ch == 3 ? one : _mm_min_ps(_mm_sub_ps(one, d.c[3]), s.c[3]);
-    case D3DBLEND_BLENDFACTOR:
-        return Splat(constant[ch]);
-    case D3DBLEND_INVBLENDFACTOR:
-        return Splat(1.0f - constant[ch]);
-    default:
-        return one;
-    }
-}
-
-inline __m128 BlendOp(DWORD op, __m128 s, __m128 d, __m128 fs, __m128 fd)
-{
-    switch (op)
-    {
-    case D3DBLENDOP_SUBTRACT:
-        return _mm_sub_ps(_mm_mul_ps(s, fs), _mm_mul_ps(d, fd));
-    case D3DBLENDOP_REVSUBTRACT:
-        return _mm_sub_ps(_mm_mul_ps(d, fd), _mm_mul_ps(s, fs));
-    case D3DBLENDOP_MIN:
-        return _mm_min_ps(d, s);
-    case D3DBLENDOP_MAX:
-        return _mm_max_ps(d, s);
-    default:
-        return _mm_add_ps(_mm_mul_ps(s, fs), _mm_mul_ps(d, fd));
-    }
-}
-
-inline __m128 Channel(__m128i texels, int shift)
-{
-    const __m128i v = _mm_and_si128(_mm_srli_epi32(texels, shift), _mm_set1_epi32(0xff));
-    return _mm_mul_ps(_mm_cvtepi32_ps(v), Splat(1.0f / 255.0f));
-}
-} // namespace
-
 // Samples stage s at four pixels. Returns false when a coordinate is too large for the exact integer
 // path; the caller then samples those pixels one by one.
 bool PixelPipeline::SampleQuad(int s, __m128 u, __m128 v, const int level[4], Quad* out) const
@@ -284,15 +199,7 @@ bool PixelPipeline::SampleQuad(int s, __m128 u, __m128 v, const int level[4], Qu
                     _mm_unpacklo_epi64(_mm_cvttpd_epi32(fy0[0]), _mm_cvttpd_epi32(fy0[1])));
     const bool opaque = surf[0]->Desc().Format == D3DFMT_X8R8G8B8;
     const DWORD au = smp.addressU, av = smp.addressV;
-    auto unpack = [&](__m128i texels, Quad* q)
-    {
-        q->c[0] = Channel(texels, 16);
-        q->c[1] = Channel(texels, 8);
-        q->c[2] =
-            _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(texels, _mm_set1_epi32(0xff))), Splat(1.0f / 255.0f));
-        q->c[3] = opaque ? Splat(1.0f)
-                         : _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(texels, 24)), Splat(1.0f / 255.0f));
-    };
+    auto unpack = [&](__m128i texels, Quad* q) { *static_cast<Color4*>(q) = Pixel4::Unpack(texels, opaque); };
     auto load = [](const uint8_t* row, int x) -> int
     {
         uint32_t c;
@@ -366,15 +273,10 @@ void PixelPipeline::Quads4(const SetupPrim& p, const float* arena, const Varying
     };
     const PixelConfig& px = px_;
     const BlendConfig& blend = px.blend;
-    const DWORD srcF = blend.src, dstF = blend.dst;
     const bool needOld = blend.enable || blend.writeMask != 0xf;
     const bool srcAlphaBlend = blend.src == D3DBLEND_SRCALPHA && blend.dst == D3DBLEND_INVSRCALPHA &&
                                blend.op == D3DBLENDOP_ADD && !blend.separateAlpha;
-    uint32_t keep = 0;
-    if (!(blend.writeMask & D3DCOLORWRITEENABLE_RED)) keep |= 0x00ff0000u;
-    if (!(blend.writeMask & D3DCOLORWRITEENABLE_GREEN)) keep |= 0x0000ff00u;
-    if (!(blend.writeMask & D3DCOLORWRITEENABLE_BLUE)) keep |= 0x000000ffu;
-    if (!(blend.writeMask & D3DCOLORWRITEENABLE_ALPHA)) keep |= 0xff000000u;
+    const uint32_t keep = KeptBits(blend.writeMask);
     const uint32_t oldOr = targetFormat_ == D3DFMT_X8R8G8B8 ? 0xff000000u : 0u;
 
     for (int y = ys; y <= ye; ++y)
@@ -434,11 +336,12 @@ void PixelPipeline::Quads4(const SetupPrim& p, const float* arena, const Varying
                                   w);
             };
 
-            Quad diffuse, specular;
+            Color4 diffuse, specular;
             for (int ch = 0; ch < 4; ++ch)
             {
-                diffuse.c[ch] = Sat(flat ? Splat(flat[kVaryDiffuse + ch]) : eval(kVaryDiffuse + ch));
-                specular.c[ch] = Sat(flat ? Splat(flat[kVarySpecular + ch]) : eval(kVarySpecular + ch));
+                diffuse.c[ch] = Pixel4::Sat(flat ? Splat(flat[kVaryDiffuse + ch]) : eval(kVaryDiffuse + ch));
+                specular.c[ch] =
+                    Pixel4::Sat(flat ? Splat(flat[kVarySpecular + ch]) : eval(kVarySpecular + ch));
             }
 
             Quad tex[kMaxStages];
@@ -509,55 +412,14 @@ void PixelPipeline::Quads4(const SetupPrim& p, const float* arena, const Varying
                 }
             }
 
-            // Texture stages.
-            Quad current = diffuse;
-            const Quad factor = {{Splat(px.textureFactor[0]), Splat(px.textureFactor[1]),
-                                  Splat(px.textureFactor[2]), Splat(px.textureFactor[3])}};
-            for (int s = 0; s < px.stageCount; ++s)
-            {
-                const StageConfig& st = px.stages[s];
-                auto arg = [&](DWORD a) -> const Quad&
-                {
-                    switch (a)
-                    {
-                    case D3DTA_DIFFUSE:
-                        return diffuse;
-                    case D3DTA_TEXTURE:
-                        return tex[s];
-                    case D3DTA_TFACTOR:
-                        return factor;
-                    case D3DTA_SPECULAR:
-                        return specular;
-                    default:
-                        return current;
-                    }
-                };
-                Quad next;
-                const Quad& c1 = arg(st.colorArg[1]);
-                const Quad& c2 = arg(st.colorArg[2]);
-                for (int ch = 0; ch < 3; ++ch)
-                    next.c[ch] = Operate(st.colorOp, c1.c[ch], c2.c[ch]);
-                next.c[3] = st.alphaOp == D3DTOP_DISABLE
-                                ? current.c[3]
-                                : Operate(st.alphaOp, arg(st.alphaArg[1]).c[3], arg(st.alphaArg[2]).c[3]);
-                current = next;
-            }
-            Quad color = current;
-            if (px.specularAdd)
-                for (int ch = 0; ch < 3; ++ch)
-                    color.c[ch] = Sat(_mm_add_ps(color.c[ch], specular.c[ch]));
-            if (px.fog)
-            {
-                const __m128 f = Sat(eval(kVaryFog));
-                const __m128 g = _mm_sub_ps(Splat(1.0f), f);
-                for (int ch = 0; ch < 3; ++ch)
-                    color.c[ch] =
-                        _mm_add_ps(_mm_mul_ps(f, color.c[ch]), _mm_mul_ps(g, Splat(px.fogColor[ch])));
-            }
+            const Color4 stages =
+                Pixel4::CombineStages(px, diffuse, specular, [&](int s) -> Color4 { return tex[s]; });
+            Color4 color = Pixel4::SpecularAndFog(px, stages, specular,
+                                                  px.fog ? Pixel4::Sat(eval(kVaryFog)) : Splat(1.0f));
 
             // Blend and write.
             for (auto& c : color.c)
-                c = Sat(c);
+                c = Pixel4::Sat(c);
             uint32_t* out = reinterpret_cast<uint32_t*>(row) + x;
             // Four covered pixels are read and written as one; otherwise pixel by pixel.
             const bool whole = mask == 0xf;
@@ -582,41 +444,10 @@ void PixelPipeline::Quads4(const SetupPrim& p, const float* arena, const Varying
             }
             if (blend.enable)
             {
-                Quad dst;
-                dst.c[0] = Channel(oldv, 16);
-                dst.c[1] = Channel(oldv, 8);
-                dst.c[2] = Channel(oldv, 0);
-                dst.c[3] = Channel(oldv, 24);
-                Quad r;
-                if (srcAlphaBlend)
-                {
-                    // The usual transparency blend without the factor switches: what the general form
-                    // computes for it, term by term.
-                    const __m128 fs = color.c[3], fd = _mm_sub_ps(Splat(1.0f), color.c[3]);
-                    for (int ch = 0; ch < 4; ++ch)
-                        r.c[ch] = Sat(_mm_add_ps(_mm_mul_ps(color.c[ch], fs), _mm_mul_ps(dst.c[ch], fd)));
-                }
-                else
-                    for (int ch = 0; ch < 4; ++ch)
-                    {
-                        const bool sep = ch == 3 && blend.separateAlpha;
-                        const DWORD fs = sep ? blend.srcAlpha : srcF, fd = sep ? blend.dstAlpha : dstF;
-                        r.c[ch] = Sat(BlendOp(sep ? blend.opAlpha : blend.op, color.c[ch], dst.c[ch],
-                                              Factor(fs, ch, color, dst, blend.factor),
-                                              Factor(fd, ch, color, dst, blend.factor)));
-                    }
-                color = r;
+                const Color4 dst = Pixel4::Unpack(oldv, false);
+                color = srcAlphaBlend ? Pixel4::BlendOver(color, dst) : Pixel4::Blend(blend, color, dst);
             }
-            __m128i argb = _mm_setzero_si128();
-            const int shifts[4] = {16, 8, 0, 24};
-            for (int ch = 0; ch < 4; ++ch)
-            {
-                const __m128i b =
-                    _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(color.c[ch], Splat(255.0f)), Splat(0.5f)));
-                argb = _mm_or_si128(argb, _mm_sll_epi32(b, _mm_cvtsi32_si128(shifts[ch])));
-            }
-            const __m128i keepv = _mm_set1_epi32(static_cast<int>(keep));
-            argb = _mm_or_si128(_mm_andnot_si128(keepv, argb), _mm_and_si128(oldv, keepv));
+            const __m128i argb = Pixel4::Mask(Pixel4::Pack(color), oldv, keep);
             if (whole)
             {
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(out), argb);

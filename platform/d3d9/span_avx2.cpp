@@ -17,6 +17,54 @@
 #define FEROLT_D3D9_AVX2 1
 #endif
 
+#if FEROLT_D3D9_AVX2
+// The shared pixel rules and the eight-lane type they run on here, compiled for the AVX2 target; they have
+// internal linkage, so no other file shares these copies.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
+#include "platform/d3d9/pixel_lanes.h"
+
+namespace ferolt::d3d9
+{
+namespace
+{
+struct AvxLanes
+{
+    static constexpr int N = 8;
+    using V = __m256;
+    using I = __m256i;
+    static V Splat(float v) { return _mm256_set1_ps(v); }
+    static V Zero() { return _mm256_setzero_ps(); }
+    static V Add(V a, V b) { return _mm256_add_ps(a, b); }
+    static V Sub(V a, V b) { return _mm256_sub_ps(a, b); }
+    static V Mul(V a, V b) { return _mm256_mul_ps(a, b); }
+    static V Min(V a, V b) { return _mm256_min_ps(a, b); }
+    static V Max(V a, V b) { return _mm256_max_ps(a, b); }
+    static I SplatI(uint32_t v) { return _mm256_set1_epi32(static_cast<int>(v)); }
+    template <int S> static I Srl(I v) { return _mm256_srli_epi32(v, S); }
+    template <int S> static I Sll(I v) { return _mm256_slli_epi32(v, S); }
+    static I AndI(I a, I b) { return _mm256_and_si256(a, b); }
+    static I AndNotI(I a, I b) { return _mm256_andnot_si256(a, b); }
+    static I OrI(I a, I b) { return _mm256_or_si256(a, b); }
+    static V ToFloat(I v) { return _mm256_cvtepi32_ps(v); }
+    static I Truncate(V v) { return _mm256_cvttps_epi32(v); }
+};
+using Pixel8 = PixelRules<AvxLanes>;
+using Px8 = Color<AvxLanes>; // red, green, blue, alpha of eight pixels
+} // namespace
+} // namespace ferolt::d3d9
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+#endif
+
 namespace ferolt::d3d9
 {
 namespace
@@ -43,108 +91,9 @@ void SetPixelAvx2Allowed(bool allowed)
 #define FEROLT_AVX2 __attribute__((target("avx2")))
 namespace
 {
-struct Px8
-{
-    __m256 c[4]; // red, green, blue, alpha of eight pixels
-};
-
 FEROLT_AVX2 inline __m256 S(float v)
 {
     return _mm256_set1_ps(v);
-}
-
-FEROLT_AVX2 inline __m256 Sat(__m256 v)
-{
-    return _mm256_min_ps(_mm256_max_ps(v, _mm256_setzero_ps()), S(1.0f));
-}
-
-FEROLT_AVX2 inline __m256 Operate(DWORD op, __m256 a1, __m256 a2)
-{
-    switch (op)
-    {
-    case D3DTOP_SELECTARG1:
-        return Sat(a1);
-    case D3DTOP_SELECTARG2:
-        return Sat(a2);
-    case D3DTOP_MODULATE:
-        return Sat(_mm256_mul_ps(a1, a2));
-    case D3DTOP_MODULATE2X:
-        return Sat(_mm256_mul_ps(_mm256_mul_ps(S(2.0f), a1), a2));
-    case D3DTOP_MODULATE4X:
-        return Sat(_mm256_mul_ps(_mm256_mul_ps(S(4.0f), a1), a2));
-    default: // ADD
-        return Sat(_mm256_add_ps(a1, a2));
-    }
-}
-
-FEROLT_AVX2 inline __m256 Factor(DWORD f, int ch, const Px8& s, const Px8& d, const float* constant)
-{
-    const __m256 one = S(1.0f);
-    switch (f)
-    {
-    case D3DBLEND_ZERO:
-        return _mm256_setzero_ps();
-    case D3DBLEND_ONE:
-        return one;
-    case D3DBLEND_SRCCOLOR:
-        return s.c[ch];
-    case D3DBLEND_INVSRCCOLOR:
-        return _mm256_sub_ps(one, s.c[ch]);
-    case D3DBLEND_SRCALPHA:
-        return s.c[3];
-    case D3DBLEND_INVSRCALPHA:
-        return _mm256_sub_ps(one, s.c[3]);
-    case D3DBLEND_DESTALPHA:
-        return d.c[3];
-    case D3DBLEND_INVDESTALPHA:
-        return _mm256_sub_ps(one, d.c[3]);
-    case D3DBLEND_DESTCOLOR:
-        return d.c[ch];
-    case D3DBLEND_INVDESTCOLOR:
-        return _mm256_sub_ps(one, d.c[ch]);
-    case D3DBLEND_SRCALPHASAT:
-        return ch == 3 ? one : _mm256_min_ps(_mm256_sub_ps(one, d.c[3]), s.c[3]);
-    case D3DBLEND_BLENDFACTOR:
-        return S(constant[ch]);
-    case D3DBLEND_INVBLENDFACTOR:
-        return S(1.0f - constant[ch]);
-    default:
-        return one;
-    }
-}
-
-FEROLT_AVX2 inline __m256 BlendOp(DWORD op, __m256 s, __m256 d, __m256 fs, __m256 fd)
-{
-    switch (op)
-    {
-    case D3DBLENDOP_SUBTRACT:
-        return _mm256_sub_ps(_mm256_mul_ps(s, fs), _mm256_mul_ps(d, fd));
-    case D3DBLENDOP_REVSUBTRACT:
-        return _mm256_sub_ps(_mm256_mul_ps(d, fd), _mm256_mul_ps(s, fs));
-    case D3DBLENDOP_MIN:
-        return _mm256_min_ps(d, s);
-    case D3DBLENDOP_MAX:
-        return _mm256_max_ps(d, s);
-    default:
-        return _mm256_add_ps(_mm256_mul_ps(s, fs), _mm256_mul_ps(d, fd));
-    }
-}
-
-// A8R8G8B8 values to channels in [0, 1], as Vec4::FromBgra converts them.
-FEROLT_AVX2 inline void Unpack(__m256i t, bool opaque, Px8* out)
-{
-    const __m256i ff = _mm256_set1_epi32(0xff);
-    const __m256 k = S(1.0f / 255.0f);
-    out->c[0] = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(t, 16), ff)), k);
-    out->c[1] = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(t, 8), ff)), k);
-    out->c[2] = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(t, ff)), k);
-    out->c[3] = opaque ? S(1.0f) : _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_srli_epi32(t, 24)), k);
-}
-
-// Saturated channels to bytes, as (uint32_t)(v * 255 + 0.5).
-FEROLT_AVX2 inline __m256i ToByte(__m256 c)
-{
-    return _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(c, S(255.0f)), S(0.5f)));
 }
 
 // Bit i of a lane mask as all ones in lane i.
@@ -284,7 +233,7 @@ FEROLT_AVX2 __attribute__((always_inline)) inline bool SampleLevel(const Level& 
     const __m256i r0 = _mm256_sll_epi32(Address(av, iy, l.hMask), shift);
     if (!linear)
     {
-        Unpack(_mm256_i32gather_epi32(l.texels, _mm256_add_epi32(r0, x0), 4), opaque, out);
+        *out = Pixel8::Unpack(_mm256_i32gather_epi32(l.texels, _mm256_add_epi32(r0, x0), 4), opaque);
         return true;
     }
     const __m256i one = _mm256_set1_epi32(1);
@@ -297,18 +246,18 @@ FEROLT_AVX2 __attribute__((always_inline)) inline bool SampleLevel(const Level& 
         const __m256i i0 = _mm256_add_epi32(r0, x0), i1 = _mm256_add_epi32(r1, x0);
         __m256i a, b;
         Pairs(l.texels, i0, &a, &b);
-        Unpack(a, opaque, &t00);
-        Unpack(b, opaque, &t10);
+        t00 = Pixel8::Unpack(a, opaque);
+        t10 = Pixel8::Unpack(b, opaque);
         Pairs(l.texels, i1, &a, &b);
-        Unpack(a, opaque, &t01);
-        Unpack(b, opaque, &t11);
+        t01 = Pixel8::Unpack(a, opaque);
+        t11 = Pixel8::Unpack(b, opaque);
     }
     else
     {
-        Unpack(_mm256_i32gather_epi32(l.texels, _mm256_add_epi32(r0, x0), 4), opaque, &t00);
-        Unpack(_mm256_i32gather_epi32(l.texels, _mm256_add_epi32(r0, x1), 4), opaque, &t10);
-        Unpack(_mm256_i32gather_epi32(l.texels, _mm256_add_epi32(r1, x0), 4), opaque, &t01);
-        Unpack(_mm256_i32gather_epi32(l.texels, _mm256_add_epi32(r1, x1), 4), opaque, &t11);
+        t00 = Pixel8::Unpack(_mm256_i32gather_epi32(l.texels, _mm256_add_epi32(r0, x0), 4), opaque);
+        t10 = Pixel8::Unpack(_mm256_i32gather_epi32(l.texels, _mm256_add_epi32(r0, x1), 4), opaque);
+        t01 = Pixel8::Unpack(_mm256_i32gather_epi32(l.texels, _mm256_add_epi32(r1, x0), 4), opaque);
+        t11 = Pixel8::Unpack(_mm256_i32gather_epi32(l.texels, _mm256_add_epi32(r1, x1), 4), opaque);
     }
     for (int ch = 0; ch < 4; ++ch)
     {
@@ -498,7 +447,7 @@ FEROLT_AVX2 inline __m256i LevelFor(const FastTexture& t, const StageTex& st, __
 FEROLT_AVX2 __attribute__((always_inline)) inline __m256 Colour(const float* plane, __m256 dx, __m256 dy,
                                                                 __m256 w)
 {
-    return Sat(_mm256_mul_ps(At(plane, dx, dy), w));
+    return Pixel8::Sat(_mm256_mul_ps(At(plane, dx, dy), w));
 }
 
 // A textured stage's coordinates and level at eight pixels; returns the level's description when it is the
@@ -655,70 +604,34 @@ FEROLT_AVX2 inline void SpanAvx2::SampleAt(const PixelPipeline& pp, int s, __m25
 FEROLT_AVX2 inline Px8 SpanAvx2::Combine(const PixelPipeline& pp, const LaneInputs& in, int mask)
 {
     const PixelConfig& px = pp.px_;
-    const Px8 factor = {
-        {S(px.textureFactor[0]), S(px.textureFactor[1]), S(px.textureFactor[2]), S(px.textureFactor[3])}};
-    // Each stage samples its texture just before it combines.
-    Px8 current = in.diffuse, tex;
     const int modulate = pp.modulateAlpha_;
+    Px8 current;
     if (modulate >= 0)
     {
         // One stage modulating texture and diffuse colour. Both are in [0, 1] already, so selecting either
         // alpha needs no saturation.
+        Px8 tex;
         SampleAt(pp, 0, in.u[0], in.v[0], in.level[0], in.one[0], mask, &tex);
+        current = in.diffuse;
         for (int ch = 0; ch < 3; ++ch)
-            current.c[ch] = Sat(_mm256_mul_ps(tex.c[ch], in.diffuse.c[ch]));
+            current.c[ch] = Pixel8::Sat(_mm256_mul_ps(tex.c[ch], in.diffuse.c[ch]));
         if (modulate == kAlphaTexture)
             current.c[3] = tex.c[3];
         else if (modulate == kAlphaModulate)
-            current.c[3] = Sat(_mm256_mul_ps(tex.c[3], in.diffuse.c[3]));
+            current.c[3] = Pixel8::Sat(_mm256_mul_ps(tex.c[3], in.diffuse.c[3]));
     }
-    for (int s = modulate >= 0 ? px.stageCount : 0; s < px.stageCount; ++s)
-    {
-        const StageConfig& st = px.stages[s];
-        auto arg = [&](DWORD a) -> const Px8&
-        {
-            switch (a)
-            {
-            case D3DTA_DIFFUSE:
-                return in.diffuse;
-            case D3DTA_TEXTURE:
+    else
+        // Each stage samples its texture just before it combines.
+        current = Pixel8::CombineStages(
+            px, in.diffuse, in.specular, [&](int s) FEROLT_AVX2 __attribute__((always_inline)) {
+                Px8 tex = Pixel8::Splat(1.0f);
+                if (px.stages[s].texture)
+                    SampleAt(pp, s, in.u[s], in.v[s], in.level[s], in.one[s], mask, &tex);
                 return tex;
-            case D3DTA_TFACTOR:
-                return factor;
-            case D3DTA_SPECULAR:
-                return in.specular;
-            default:
-                return current;
-            }
-        };
-        if (st.texture)
-            SampleAt(pp, s, in.u[s], in.v[s], in.level[s], in.one[s], mask, &tex);
-        else
-            for (auto& c : tex.c)
-                c = S(1.0f);
-        Px8 next;
-        const Px8& c1 = arg(st.colorArg[1]);
-        const Px8& c2 = arg(st.colorArg[2]);
-        for (int ch = 0; ch < 3; ++ch)
-            next.c[ch] = Operate(st.colorOp, c1.c[ch], c2.c[ch]);
-        next.c[3] = st.alphaOp == D3DTOP_DISABLE
-                        ? current.c[3]
-                        : Operate(st.alphaOp, arg(st.alphaArg[1]).c[3], arg(st.alphaArg[2]).c[3]);
-        current = next;
-    }
-    Px8 color = current;
-    if (px.specularAdd)
-        for (int ch = 0; ch < 3; ++ch)
-            color.c[ch] = Sat(_mm256_add_ps(color.c[ch], in.specular.c[ch]));
-    if (px.fog)
-    {
-        const __m256 g = _mm256_sub_ps(S(1.0f), in.fog);
-        for (int ch = 0; ch < 3; ++ch)
-            color.c[ch] =
-                _mm256_add_ps(_mm256_mul_ps(in.fog, color.c[ch]), _mm256_mul_ps(g, S(px.fogColor[ch])));
-    }
+            });
+    Px8 color = Pixel8::SpecularAndFog(px, current, in.specular, px.fog ? in.fog : S(1.0f));
     for (auto& c : color.c)
-        c = Sat(c);
+        c = Pixel8::Sat(c);
     return color;
 }
 
@@ -745,11 +658,7 @@ FEROLT_AVX2 void SpanAvx2::Flush(PixelPipeline& pp, int count)
     const int mask = (1 << count) - 1;
     const Px8 color = Combine(pp, in, mask);
     alignas(32) uint32_t argb[8];
-    _mm256_store_si256(
-        reinterpret_cast<__m256i*>(argb),
-        _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(ToByte(color.c[0]), 16),
-                                        _mm256_slli_epi32(ToByte(color.c[1]), 8)),
-                        _mm256_or_si256(ToByte(color.c[2]), _mm256_slli_epi32(ToByte(color.c[3]), 24))));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(argb), Pixel8::Pack(color));
     uint32_t* target = reinterpret_cast<uint32_t*>(pp.target_->Bits());
     for (int i = 0; i < count; ++i)
         target[pp.lanePixel_[i]] = argb[i];
@@ -810,12 +719,12 @@ FEROLT_AVX2 inline void SpanAvx2::PrepareTriangle(const PixelPipeline& pp, const
     if (t->colorsConst)
         for (int ch = 0; ch < 4; ++ch)
         {
-            t->diffuseK.c[ch] =
-                Sat(flat ? S(flat[kVaryDiffuse + ch]) : _mm256_mul_ps(S(t->diffuse[ch][0]), t->wConst));
+            t->diffuseK.c[ch] = Pixel8::Sat(flat ? S(flat[kVaryDiffuse + ch])
+                                                 : _mm256_mul_ps(S(t->diffuse[ch][0]), t->wConst));
             t->specularK.c[ch] = !t->specularKept
                                      ? _mm256_setzero_ps()
-                                     : Sat(flat ? S(flat[kVarySpecular + ch])
-                                                : _mm256_mul_ps(S(t->specular[ch][0]), t->wConst));
+                                     : Pixel8::Sat(flat ? S(flat[kVarySpecular + ch])
+                                                        : _mm256_mul_ps(S(t->specular[ch][0]), t->wConst));
         }
 
     auto prepare = [&](int s) FEROLT_AVX2 __attribute__((always_inline))
@@ -1048,14 +957,7 @@ FEROLT_AVX2 void SpanAvx2::Run(PixelPipeline& pp, const SetupPrim& p, const floa
     Triangle t;
     PrepareTriangle<false>(pp, p, arena, -1, &t);
     const BlendConfig& blend = px.blend;
-    uint32_t keep = 0;
-    if constexpr (kBlend == kAnyBlend)
-    {
-        if (!(blend.writeMask & D3DCOLORWRITEENABLE_RED)) keep |= 0x00ff0000u;
-        if (!(blend.writeMask & D3DCOLORWRITEENABLE_GREEN)) keep |= 0x0000ff00u;
-        if (!(blend.writeMask & D3DCOLORWRITEENABLE_BLUE)) keep |= 0x000000ffu;
-        if (!(blend.writeMask & D3DCOLORWRITEENABLE_ALPHA)) keep |= 0xff000000u;
-    }
+    const uint32_t keep = kBlend == kAnyBlend ? KeptBits(blend.writeMask) : 0;
     const __m256i oldOr =
         _mm256_set1_epi32(pp.targetFormat_ == D3DFMT_X8R8G8B8 ? static_cast<int>(0xff000000u) : 0);
     Walk<kDepth>(
@@ -1089,43 +991,16 @@ FEROLT_AVX2 void SpanAvx2::Run(PixelPipeline& pp, const SetupPrim& p, const floa
             if constexpr (kBlend != kNoBlend) old = _mm256_or_si256(LoadHalves(out[0], out[1], mask), oldOr);
             if (kBlend == kSrcAlphaOver || kBlend == kAdditive || (kBlend == kAnyBlend && blend.enable))
             {
-                Px8 dst;
-                Unpack(old, false, &dst);
-                Px8 r;
+                const Px8 dst = Pixel8::Unpack(old, false);
                 if constexpr (kBlend == kSrcAlphaOver)
-                {
-                    const __m256 fs = color.c[3], fd = _mm256_sub_ps(S(1.0f), color.c[3]);
-                    for (int ch = 0; ch < 4; ++ch)
-                        r.c[ch] =
-                            Sat(_mm256_add_ps(_mm256_mul_ps(color.c[ch], fs), _mm256_mul_ps(dst.c[ch], fd)));
-                }
+                    color = Pixel8::BlendOver(color, dst);
                 else if constexpr (kBlend == kAdditive)
-                {
-                    // s * 1 + d * 1 rounds as s + d does.
-                    for (int ch = 0; ch < 4; ++ch)
-                        r.c[ch] = Sat(_mm256_add_ps(color.c[ch], dst.c[ch]));
-                }
+                    color = Pixel8::BlendAdd(color, dst);
                 else
-                    for (int ch = 0; ch < 4; ++ch)
-                    {
-                        const bool sep = ch == 3 && blend.separateAlpha;
-                        const DWORD fs = sep ? blend.srcAlpha : blend.src,
-                                    fd = sep ? blend.dstAlpha : blend.dst;
-                        r.c[ch] = Sat(BlendOp(sep ? blend.opAlpha : blend.op, color.c[ch], dst.c[ch],
-                                              Factor(fs, ch, color, dst, blend.factor),
-                                              Factor(fd, ch, color, dst, blend.factor)));
-                    }
-                color = r;
+                    color = Pixel8::Blend(blend, color, dst);
             }
-            __m256i argb = _mm256_or_si256(
-                _mm256_or_si256(_mm256_slli_epi32(ToByte(color.c[0]), 16),
-                                _mm256_slli_epi32(ToByte(color.c[1]), 8)),
-                _mm256_or_si256(ToByte(color.c[2]), _mm256_slli_epi32(ToByte(color.c[3]), 24)));
-            if constexpr (kBlend == kAnyBlend)
-            {
-                const __m256i keepv = _mm256_set1_epi32(static_cast<int>(keep));
-                argb = _mm256_or_si256(_mm256_andnot_si256(keepv, argb), _mm256_and_si256(old, keepv));
-            }
+            __m256i argb = Pixel8::Pack(color);
+            if constexpr (kBlend == kAnyBlend) argb = Pixel8::Mask(argb, old, keep);
             StoreHalves(out[0], out[1], mask, argb);
         });
 }
@@ -1141,14 +1016,15 @@ void PixelPipeline::SelectAvx2Loop()
     const BlendConfig& b = px_.blend;
     const bool allChannels = b.writeMask == 0xf;
     const bool plainAdd = b.enable && allChannels && b.op == D3DBLENDOP_ADD && !b.separateAlpha;
-    const int kind = !b.enable && allChannels                                                   ? kNoBlend
+    const int kind = !b.enable && allChannels                                                  ? kNoBlend
                      : plainAdd && b.src == D3DBLEND_SRCALPHA && b.dst == D3DBLEND_INVSRCALPHA ? kSrcAlphaOver
                      : plainAdd && b.src == D3DBLEND_ONE && b.dst == D3DBLEND_ONE              ? kAdditive
-                                                                                                : kAnyBlend;
-    static constexpr Avx2Loop kLoops[2][4] = {{&SpanAvx2::NoBlend<false>, &SpanAvx2::Run<false, kSrcAlphaOver>,
-                                               &SpanAvx2::Run<false, kAdditive>, &SpanAvx2::Run<false, kAnyBlend>},
-                                              {&SpanAvx2::NoBlend<true>, &SpanAvx2::Run<true, kSrcAlphaOver>,
-                                               &SpanAvx2::Run<true, kAdditive>, &SpanAvx2::Run<true, kAnyBlend>}};
+                                                                                               : kAnyBlend;
+    static constexpr Avx2Loop kLoops[2][4] = {
+        {&SpanAvx2::NoBlend<false>, &SpanAvx2::Run<false, kSrcAlphaOver>, &SpanAvx2::Run<false, kAdditive>,
+         &SpanAvx2::Run<false, kAnyBlend>},
+        {&SpanAvx2::NoBlend<true>, &SpanAvx2::Run<true, kSrcAlphaOver>, &SpanAvx2::Run<true, kAdditive>,
+         &SpanAvx2::Run<true, kAnyBlend>}};
     avx2Loop_ = kLoops[depthActive_ ? 1 : 0][kind];
     for (int s = 0; s < px_.stageCount; ++s)
         plan_.lod[s] = px_.stages[s].texture && needLod_[s] &&

@@ -1,0 +1,407 @@
+#pragma once
+// The pixel rules written once over a lane type: the texture stage cascade, specular add and fog, the blend
+// factors and operations, the colour write mask and the conversions between channels and A8R8G8B8 bytes.
+// The general path (output.cpp) runs them with one lane, span.cpp with four SSE lanes and span_avx2.cpp
+// with eight AVX2 lanes (including this header under the AVX2 target), so the three paths cannot compute a
+// rule differently. Everything here has internal linkage, so that no copy compiled for AVX2 is shared with
+// the other files.
+//
+// The lane type L provides N, the float vector V, the integer vector I and the operations used below, each
+// the lane-wise form of one SSE instruction (same operand order, same NaN behaviour).
+#include <cstdint>
+
+#include "platform/d3d9/raster.h"
+
+namespace ferolt::d3d9
+{
+namespace
+{
+// One pixel: the reference.
+struct ScalarLane
+{
+    static constexpr int N = 1;
+    using V = float;
+    using I = uint32_t;
+    static V Splat(float v) { return v; }
+    static V Zero() { return 0.0f; }
+    static V Add(V a, V b) { return a + b; }
+    static V Sub(V a, V b) { return a - b; }
+    static V Mul(V a, V b) { return a * b; }
+    // As minps and maxps: the second operand where the comparison fails (NaN included).
+    static V Min(V a, V b) { return a < b ? a : b; }
+    static V Max(V a, V b) { return a > b ? a : b; }
+    static I SplatI(uint32_t v) { return v; }
+    template <int S> static I Srl(I v) { return v >> S; }
+    template <int S> static I Sll(I v) { return v << S; }
+    static I AndI(I a, I b) { return a & b; }
+    static I AndNotI(I a, I b) { return ~a & b; }
+    static I OrI(I a, I b) { return a | b; }
+    static V ToFloat(I v) { return static_cast<float>(static_cast<int32_t>(v)); }
+    static I Truncate(V v) { return static_cast<uint32_t>(static_cast<int32_t>(v)); }
+};
+
+#if FEROLT_D3D9_SSE
+struct SseLanes
+{
+    static constexpr int N = 4;
+    using V = __m128;
+    using I = __m128i;
+    static V Splat(float v) { return _mm_set1_ps(v); }
+    static V Zero() { return _mm_setzero_ps(); }
+    static V Add(V a, V b) { return _mm_add_ps(a, b); }
+    static V Sub(V a, V b) { return _mm_sub_ps(a, b); }
+    static V Mul(V a, V b) { return _mm_mul_ps(a, b); }
+    static V Min(V a, V b) { return _mm_min_ps(a, b); }
+    static V Max(V a, V b) { return _mm_max_ps(a, b); }
+    static I SplatI(uint32_t v) { return _mm_set1_epi32(static_cast<int>(v)); }
+    template <int S> static I Srl(I v) { return _mm_srli_epi32(v, S); }
+    template <int S> static I Sll(I v) { return _mm_slli_epi32(v, S); }
+    static I AndI(I a, I b) { return _mm_and_si128(a, b); }
+    static I AndNotI(I a, I b) { return _mm_andnot_si128(a, b); }
+    static I OrI(I a, I b) { return _mm_or_si128(a, b); }
+    static V ToFloat(I v) { return _mm_cvtepi32_ps(v); }
+    static I Truncate(V v) { return _mm_cvttps_epi32(v); }
+};
+#endif
+
+// Red, green, blue and alpha of L::N pixels.
+template <class L> struct Color
+{
+    typename L::V c[4];
+};
+
+// The bits of an A8R8G8B8 value that the colour write mask keeps from the target.
+inline uint32_t KeptBits(DWORD writeMask)
+{
+    uint32_t keep = 0;
+    if (!(writeMask & D3DCOLORWRITEENABLE_RED)) keep |= 0x00ff0000u;
+    if (!(writeMask & D3DCOLORWRITEENABLE_GREEN)) keep |= 0x0000ff00u;
+    if (!(writeMask & D3DCOLORWRITEENABLE_BLUE)) keep |= 0x000000ffu;
+    if (!(writeMask & D3DCOLORWRITEENABLE_ALPHA)) keep |= 0xff000000u;
+    return keep;
+}
+
+template <class L> struct PixelRules
+{
+    using V = typename L::V;
+    using I = typename L::I;
+    using C = Color<L>;
+
+    static V One() { return L::Splat(1.0f); }
+    // Clamped to [0, 1]; NaN becomes 0.
+    static V Sat(V v) { return L::Min(L::Max(v, L::Zero()), One()); }
+    static C Splat(const float* rgba)
+    {
+        return {{L::Splat(rgba[0]), L::Splat(rgba[1]), L::Splat(rgba[2]), L::Splat(rgba[3])}};
+    }
+    static C Splat(float v) { return {{L::Splat(v), L::Splat(v), L::Splat(v), L::Splat(v)}}; }
+
+    // One byte of A8R8G8B8 values as a channel in [0, 1].
+    template <int kShift> static V Channel(I argb)
+    {
+        const I byte = kShift == 24 ? L::template Srl<24>(argb)
+                                    : L::AndI(L::template Srl<kShift>(argb), L::SplatI(0xff));
+        return L::Mul(L::ToFloat(byte), L::Splat(1.0f / 255.0f));
+    }
+    // A8R8G8B8 values to channels; X8R8G8B8 textures read alpha as 1.
+    static C Unpack(I argb, bool opaque)
+    {
+        return {{Channel<16>(argb), Channel<8>(argb), Channel<0>(argb), opaque ? One() : Channel<24>(argb)}};
+    }
+    // Saturated channels to A8R8G8B8, each byte rounded as (uint32_t)(v * 255 + 0.5).
+    static I Pack(const C& c)
+    {
+        return L::OrI(L::OrI(L::template Sll<16>(Byte(c.c[0])), L::template Sll<8>(Byte(c.c[1]))),
+                      L::OrI(Byte(c.c[2]), L::template Sll<24>(Byte(c.c[3]))));
+    }
+    // (No lambdas here: they would not take the AVX2 target of the file that includes this.)
+    static I Byte(V v) { return L::Truncate(L::Add(L::Mul(v, L::Splat(255.0f)), L::Splat(0.5f))); }
+    // The channels the write mask keeps (the bits of keep) come from old.
+    static I Mask(I argb, I old, uint32_t keep)
+    {
+        const I k = L::SplatI(keep);
+        return L::OrI(L::AndNotI(k, argb), L::AndI(old, k));
+    }
+
+    // ---- texture stages
+    struct Registers
+    {
+        const PixelConfig& px;
+        const C& diffuse;
+        const C& specular;
+        const C& texture; // the stage's
+        C current;
+        C temp;
+    };
+
+    static C Argument(DWORD a, const Registers& r, const StageConfig& st)
+    {
+        C v;
+        switch (a & D3DTA_SELECTMASK)
+        {
+        case D3DTA_DIFFUSE:
+            v = r.diffuse;
+            break;
+        case D3DTA_TEXTURE:
+            v = r.texture;
+            break;
+        case D3DTA_TFACTOR:
+            v = Splat(r.px.textureFactor);
+            break;
+        case D3DTA_SPECULAR:
+            v = r.specular;
+            break;
+        case D3DTA_TEMP:
+            v = r.temp;
+            break;
+        case D3DTA_CONSTANT:
+            v = Splat(st.constant);
+            break;
+        default: // CURRENT
+            v = r.current;
+            break;
+        }
+        if (a & D3DTA_COMPLEMENT)
+            for (auto& ch : v.c)
+                ch = L::Sub(One(), ch);
+        if (a & D3DTA_ALPHAREPLICATE) v.c[0] = v.c[1] = v.c[2] = v.c[3];
+        return v;
+    }
+
+    // x alpha + y (1 - alpha)
+    static V Lerp(V x, V y, V alpha) { return L::Add(L::Mul(x, alpha), L::Mul(y, L::Sub(One(), alpha))); }
+    // (a - 0.5) (b - 0.5) in channel i
+    static V Centred(const C& a, const C& b, int i)
+    {
+        const V h = L::Splat(0.5f);
+        return L::Mul(L::Sub(a.c[i], h), L::Sub(b.c[i], h));
+    }
+
+    // Channel ch of a stage operation, saturated.
+    static V Operate(DWORD op, int ch, const C& a0, const C& a1, const C& a2, const Registers& r)
+    {
+        const V one = One();
+        const V x = a1.c[ch], y = a2.c[ch];
+        V v;
+        switch (op)
+        {
+        case D3DTOP_SELECTARG1:
+        case D3DTOP_PREMODULATE:
+            v = x;
+            break;
+        case D3DTOP_SELECTARG2:
+            v = y;
+            break;
+        case D3DTOP_MODULATE:
+            v = L::Mul(x, y);
+            break;
+        case D3DTOP_MODULATE2X:
+            v = L::Mul(L::Mul(L::Splat(2.0f), x), y);
+            break;
+        case D3DTOP_MODULATE4X:
+            v = L::Mul(L::Mul(L::Splat(4.0f), x), y);
+            break;
+        case D3DTOP_ADD:
+            v = L::Add(x, y);
+            break;
+        case D3DTOP_ADDSIGNED:
+            v = L::Sub(L::Add(x, y), L::Splat(0.5f));
+            break;
+        case D3DTOP_ADDSIGNED2X:
+            v = L::Mul(L::Splat(2.0f), L::Sub(L::Add(x, y), L::Splat(0.5f)));
+            break;
+        case D3DTOP_SUBTRACT:
+            v = L::Sub(x, y);
+            break;
+        case D3DTOP_ADDSMOOTH:
+            v = L::Sub(L::Add(x, y), L::Mul(x, y));
+            break;
+        case D3DTOP_BLENDDIFFUSEALPHA:
+            v = Lerp(x, y, r.diffuse.c[3]);
+            break;
+        case D3DTOP_BLENDTEXTUREALPHA:
+            v = Lerp(x, y, r.texture.c[3]);
+            break;
+        case D3DTOP_BLENDFACTORALPHA:
+            v = Lerp(x, y, L::Splat(r.px.textureFactor[3]));
+            break;
+        case D3DTOP_BLENDTEXTUREALPHAPM:
+            v = L::Add(x, L::Mul(y, L::Sub(one, r.texture.c[3])));
+            break;
+        case D3DTOP_BLENDCURRENTALPHA:
+            v = Lerp(x, y, r.current.c[3]);
+            break;
+        case D3DTOP_MODULATEALPHA_ADDCOLOR:
+            v = L::Add(x, L::Mul(a1.c[3], y));
+            break;
+        case D3DTOP_MODULATECOLOR_ADDALPHA:
+            v = L::Add(L::Mul(x, y), a1.c[3]);
+            break;
+        case D3DTOP_MODULATEINVALPHA_ADDCOLOR:
+            v = L::Add(L::Mul(L::Sub(one, a1.c[3]), y), x);
+            break;
+        case D3DTOP_MODULATEINVCOLOR_ADDALPHA:
+            v = L::Add(L::Mul(L::Sub(one, x), y), a1.c[3]);
+            break;
+        case D3DTOP_DOTPRODUCT3:
+        {
+            v = L::Mul(L::Splat(4.0f),
+                       L::Add(L::Add(Centred(a1, a2, 0), Centred(a1, a2, 1)), Centred(a1, a2, 2)));
+            break;
+        }
+        case D3DTOP_MULTIPLYADD:
+            v = L::Add(a0.c[ch], L::Mul(x, y));
+            break;
+        case D3DTOP_LERP:
+            v = L::Add(L::Mul(a0.c[ch], x), L::Mul(L::Sub(one, a0.c[ch]), y));
+            break;
+        default:
+            v = r.current.c[ch]; // bump stages pass the current value on
+            break;
+        }
+        return Sat(v);
+    }
+
+    // The stage cascade from the diffuse colour: per stage a colour and an alpha operation on up to three
+    // arguments, written to the current or the temporary register. texture(s) gives stage s's sample (1 for
+    // a stage without a texture); it is asked once per stage, in order, just before the stage combines.
+    template <class Texture>
+    static C CombineStages(const PixelConfig& px, const C& diffuse, const C& specular, Texture&& texture)
+    {
+        C current = diffuse, temp = Splat(0.0f);
+        for (int s = 0; s < px.stageCount; ++s)
+        {
+            const StageConfig& st = px.stages[s];
+            const C tex = texture(s);
+            const Registers r{px, diffuse, specular, tex, current, temp};
+            const C c0 = Argument(st.colorArg[0], r, st), c1 = Argument(st.colorArg[1], r, st),
+                    c2 = Argument(st.colorArg[2], r, st);
+            C result;
+            for (int ch = 0; ch < 3; ++ch)
+                result.c[ch] = Operate(st.colorOp, ch, c0, c1, c2, r);
+            if (st.colorOp == D3DTOP_DOTPRODUCT3)
+                result.c[3] = result.c[0]; // the dot product goes to all four channels, alpha included
+            else if (st.alphaOp == D3DTOP_DISABLE)
+                result.c[3] = current.c[3];
+            else
+            {
+                DWORD op = st.alphaOp;
+                // Colour-only operations read alpha as their first argument.
+                if (op >= D3DTOP_MODULATEALPHA_ADDCOLOR && op <= D3DTOP_MODULATEINVCOLOR_ADDALPHA)
+                    op = D3DTOP_SELECTARG1;
+                result.c[3] = Operate(op, 3, Argument(st.alphaArg[0], r, st), Argument(st.alphaArg[1], r, st),
+                                      Argument(st.alphaArg[2], r, st), r);
+            }
+            (st.resultTemp ? temp : current) = result;
+        }
+        return current;
+    }
+
+    // Specular add and fog (factor f, 1 = no fog) after the stages; alpha passes unchanged.
+    static C SpecularAndFog(const PixelConfig& px, C color, const C& specular, V f)
+    {
+        if (px.specularAdd)
+            for (int ch = 0; ch < 3; ++ch)
+                color.c[ch] = Sat(L::Add(color.c[ch], specular.c[ch]));
+        if (px.fog)
+        {
+            const V g = L::Sub(One(), f);
+            for (int ch = 0; ch < 3; ++ch)
+                color.c[ch] = L::Add(L::Mul(f, color.c[ch]), L::Mul(g, L::Splat(px.fogColor[ch])));
+        }
+        return color;
+    }
+
+    // ---- blending
+    // Blend factor for channel ch.
+    static V Factor(DWORD f, int ch, const C& s, const C& d, const float* constant)
+    {
+        const V one = One();
+        switch (f)
+        {
+        case D3DBLEND_ZERO:
+            return L::Zero();
+        case D3DBLEND_ONE:
+            return one;
+        case D3DBLEND_SRCCOLOR:
+            return s.c[ch];
+        case D3DBLEND_INVSRCCOLOR:
+            return L::Sub(one, s.c[ch]);
+        case D3DBLEND_SRCALPHA:
+        case D3DBLEND_BOTHSRCALPHA:
+            return s.c[3];
+        case D3DBLEND_INVSRCALPHA:
+        case D3DBLEND_BOTHINVSRCALPHA:
+            return L::Sub(one, s.c[3]);
+        case D3DBLEND_DESTALPHA:
+            return d.c[3];
+        case D3DBLEND_INVDESTALPHA:
+            return L::Sub(one, d.c[3]);
+        case D3DBLEND_DESTCOLOR:
+            return d.c[ch];
+        case D3DBLEND_INVDESTCOLOR:
+            return L::Sub(one, d.c[ch]);
+        case D3DBLEND_SRCALPHASAT:
+            return ch == 3 ? one : L::Min(L::Sub(one, d.c[3]), s.c[3]);
+        case D3DBLEND_BLENDFACTOR:
+            return L::Splat(constant[ch]);
+        case D3DBLEND_INVBLENDFACTOR:
+            return L::Splat(1.0f - constant[ch]);
+        default:
+            return one;
+        }
+    }
+
+    static V BlendOp(DWORD op, V s, V d, V fs, V fd)
+    {
+        switch (op)
+        {
+        case D3DBLENDOP_SUBTRACT:
+            return L::Sub(L::Mul(s, fs), L::Mul(d, fd));
+        case D3DBLENDOP_REVSUBTRACT:
+            return L::Sub(L::Mul(d, fd), L::Mul(s, fs));
+        case D3DBLENDOP_MIN:
+            return L::Min(d, s);
+        case D3DBLENDOP_MAX:
+            return L::Max(d, s);
+        default:
+            return L::Add(L::Mul(s, fs), L::Mul(d, fd));
+        }
+    }
+
+    // Saturated source s over target d as the draw's blend state says; saturated.
+    static C Blend(const BlendConfig& b, const C& s, const C& d)
+    {
+        DWORD srcF = b.src, dstF = b.dst;
+        if (srcF == D3DBLEND_BOTHSRCALPHA) dstF = D3DBLEND_INVSRCALPHA;
+        if (srcF == D3DBLEND_BOTHINVSRCALPHA) dstF = D3DBLEND_SRCALPHA;
+        C r;
+        for (int ch = 0; ch < 4; ++ch)
+        {
+            const bool sep = ch == 3 && b.separateAlpha;
+            const DWORD fs = sep ? b.srcAlpha : srcF, fd = sep ? b.dstAlpha : dstF;
+            r.c[ch] = Sat(BlendOp(sep ? b.opAlpha : b.op, s.c[ch], d.c[ch], Factor(fs, ch, s, d, b.factor),
+                                  Factor(fd, ch, s, d, b.factor)));
+        }
+        return r;
+    }
+    // Blend for source alpha over the target (SRCALPHA, INVSRCALPHA, ADD) without the switches.
+    static C BlendOver(const C& s, const C& d)
+    {
+        const V fs = s.c[3], fd = L::Sub(One(), s.c[3]);
+        C r;
+        for (int ch = 0; ch < 4; ++ch)
+            r.c[ch] = Sat(L::Add(L::Mul(s.c[ch], fs), L::Mul(d.c[ch], fd)));
+        return r;
+    }
+    // Blend for ONE, ONE, ADD: s * 1 + d * 1 rounds as s + d does.
+    static C BlendAdd(const C& s, const C& d)
+    {
+        C r;
+        for (int ch = 0; ch < 4; ++ch)
+            r.c[ch] = Sat(L::Add(s.c[ch], d.c[ch]));
+        return r;
+    }
+};
+} // namespace
+} // namespace ferolt::d3d9
