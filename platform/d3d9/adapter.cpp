@@ -98,19 +98,6 @@ bool BackBufferMatches(D3DFORMAT display, D3DFORMAT back)
 
 Direct3D9::Direct3D9() : adapters_(hooks::GetD3D9Adapters()) {}
 
-HRESULT Direct3D9::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDirect3D9)
-    {
-        *ppv = static_cast<IDirect3D9*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
 bool Direct3D9::SupportsType(UINT adapter, D3DDEVTYPE type) const
 {
     const auto* a = Adapter(adapter);

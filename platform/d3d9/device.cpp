@@ -137,26 +137,6 @@ Device::~Device()
     d3d_->Release();
 }
 
-ULONG Device::Release()
-{
-    ULONG r = --refs_;
-    if (r == 0) delete this;
-    return r;
-}
-
-HRESULT Device::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDirect3DDevice9)
-    {
-        *ppv = static_cast<IDirect3DDevice9*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
 HRESULT Device::CreateSwapChain(const D3DPRESENT_PARAMETERS& in, bool injectFailures)
 {
     const hooks::D3D9Adapter& a = *d3d_->Adapter(adapter_);

@@ -12,18 +12,10 @@
 
 namespace ferolt::d3d9
 {
-class Direct3D9 final : public IDirect3D9
+class Direct3D9 final : public ComObject<IDirect3D9, IID_IDirect3D9>
 {
 public:
     Direct3D9();
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override
-    {
-        ULONG r = --refs_;
-        if (r == 0) delete this;
-        return r;
-    }
     HRESULT RegisterSoftwareDevice(void*) override { return D3D_OK; }
     UINT GetAdapterCount() override { return static_cast<UINT>(adapters_.size()); }
     HRESULT GetAdapterIdentifier(UINT Adapter, DWORD Flags, D3DADAPTER_IDENTIFIER9* pIdentifier) override;
@@ -55,8 +47,7 @@ public:
     void FillCaps(UINT adapter, D3DDEVTYPE type, D3DCAPS9* caps) const;
 
 private:
-    ~Direct3D9() = default;
-    std::atomic<ULONG> refs_{1};
+    ~Direct3D9() override = default;
     std::vector<hooks::D3D9Adapter> adapters_;
 };
 
@@ -66,15 +57,11 @@ struct LightSlot
     bool enabled = false;
 };
 
-class Device final : public IDirect3DDevice9
+class Device final : public ComObject<IDirect3DDevice9, IID_IDirect3DDevice9>
 {
 public:
     static HRESULT Create(Direct3D9* d3d, UINT adapter, D3DDEVTYPE type, HWND focus, DWORD flags,
                           D3DPRESENT_PARAMETERS* pp, Device** out);
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override;
 
     HRESULT TestCooperativeLevel() override;
     UINT GetAvailableTextureMem() override { return 512u << 20; }
@@ -179,7 +166,7 @@ public:
 
 private:
     Device(Direct3D9* d3d, UINT adapter, D3DDEVTYPE type, HWND focus, DWORD flags);
-    ~Device();
+    ~Device() override;
 
     HRESULT CreateSwapChain(const D3DPRESENT_PARAMETERS& pp, bool injectFailures = true);
     void ReleaseSwapChain();
@@ -194,7 +181,6 @@ private:
     void ForEachRow(LONG top, LONG bottom, const std::function<void(LONG)>& row);
 
     std::recursive_mutex mutex_; // device calls from several threads (D3DCREATE_MULTITHREADED)
-    std::atomic<ULONG> refs_{1};
     Direct3D9* d3d_;
     UINT adapter_;
     D3DDEVTYPE type_;

@@ -15,29 +15,11 @@ std::vector<uint8_t> GuidKey(REFGUID g)
     std::memcpy(k.data(), &g, sizeof(GUID));
     return k;
 }
-
-bool IsResourceIid(REFIID riid)
-{
-    return riid == IID_IUnknown || riid == IID_IDirect3DResource9;
-}
 } // namespace
 
 // ---- ResourceBase
 // ------------------------------------------------------------------------------------------
-template <class I> HRESULT ResourceBase<I>::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv) return E_POINTER;
-    if (IsResourceIid(riid))
-    {
-        *ppv = static_cast<IDirect3DResource9*>(this);
-        this->AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-template <class I> HRESULT ResourceBase<I>::GetDevice(IDirect3DDevice9** ppDevice)
+template <class I, IID... Iids> HRESULT ResourceBase<I, Iids...>::GetDevice(IDirect3DDevice9** ppDevice)
 {
     if (!ppDevice) return D3DERR_INVALIDCALL;
     *ppDevice = nullptr;
@@ -49,8 +31,8 @@ template <class I> HRESULT ResourceBase<I>::GetDevice(IDirect3DDevice9** ppDevic
     return D3D_OK;
 }
 
-template <class I>
-HRESULT ResourceBase<I>::SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags)
+template <class I, IID... Iids>
+HRESULT ResourceBase<I, Iids...>::SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags)
 {
     if (!data && size) return D3DERR_INVALIDCALL;
     if (flags != 0) return D3DERR_INVALIDCALL; // interface-pointer data is not kept
@@ -59,7 +41,7 @@ HRESULT ResourceBase<I>::SetPrivateData(REFGUID guid, const void* data, DWORD si
     return D3D_OK;
 }
 
-template <class I> HRESULT ResourceBase<I>::GetPrivateData(REFGUID guid, void* data, DWORD* size)
+template <class I, IID... Iids> HRESULT ResourceBase<I, Iids...>::GetPrivateData(REFGUID guid, void* data, DWORD* size)
 {
     if (!size) return D3DERR_INVALIDCALL;
     auto it = privateData_.find(GuidKey(guid));
@@ -75,16 +57,16 @@ template <class I> HRESULT ResourceBase<I>::GetPrivateData(REFGUID guid, void* d
     return D3D_OK;
 }
 
-template <class I> HRESULT ResourceBase<I>::FreePrivateData(REFGUID guid)
+template <class I, IID... Iids> HRESULT ResourceBase<I, Iids...>::FreePrivateData(REFGUID guid)
 {
     return privateData_.erase(GuidKey(guid)) ? D3D_OK : D3DERR_NOTFOUND;
 }
 
-template class ResourceBase<IDirect3DSurface9>;
-template class ResourceBase<IDirect3DTexture9>;
-template class ResourceBase<IDirect3DCubeTexture9>;
-template class ResourceBase<IDirect3DVertexBuffer9>;
-template class ResourceBase<IDirect3DIndexBuffer9>;
+template class ResourceBase<IDirect3DSurface9, IID_IDirect3DSurface9>;
+template class ResourceBase<IDirect3DTexture9, IID_IDirect3DTexture9, IID_IDirect3DBaseTexture9>;
+template class ResourceBase<IDirect3DCubeTexture9, IID_IDirect3DCubeTexture9, IID_IDirect3DBaseTexture9>;
+template class ResourceBase<IDirect3DVertexBuffer9, IID_IDirect3DVertexBuffer9>;
+template class ResourceBase<IDirect3DIndexBuffer9, IID_IDirect3DIndexBuffer9>;
 
 bool ClipLockRect(const RECT* r, UINT width, UINT height, RECT* out)
 {
@@ -160,18 +142,6 @@ ULONG Surface::AddRef()
 ULONG Surface::Release()
 {
     return container_ ? container_->Release() : ResourceBase::Release();
-}
-
-HRESULT Surface::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IDirect3DSurface9)
-    {
-        *ppv = static_cast<IDirect3DSurface9*>(this);
-        AddRef();
-        return S_OK;
-    }
-    return ResourceBase::QueryInterface(riid, ppv);
 }
 
 HRESULT Surface::GetContainer(REFIID riid, void** ppContainer)
@@ -276,18 +246,6 @@ Texture::~Texture()
         delete s;
 }
 
-HRESULT Texture::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IDirect3DTexture9 || riid == IID_IDirect3DBaseTexture9)
-    {
-        *ppv = static_cast<IDirect3DTexture9*>(this);
-        AddRef();
-        return S_OK;
-    }
-    return ResourceBase::QueryInterface(riid, ppv);
-}
-
 DWORD Texture::SetLOD(DWORD lod)
 {
     DWORD old = lod_;
@@ -369,18 +327,6 @@ CubeTexture::~CubeTexture()
         delete s;
 }
 
-HRESULT CubeTexture::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IDirect3DCubeTexture9 || riid == IID_IDirect3DBaseTexture9)
-    {
-        *ppv = static_cast<IDirect3DCubeTexture9*>(this);
-        AddRef();
-        return S_OK;
-    }
-    return ResourceBase::QueryInterface(riid, ppv);
-}
-
 DWORD CubeTexture::SetLOD(DWORD lod)
 {
     DWORD old = lod_;
@@ -421,7 +367,7 @@ HRESULT CubeTexture::UnlockRect(D3DCUBEMAP_FACES face, UINT level)
 
 // ---- Buffers
 // -----------------------------------------------------------------------------------------------
-template <class I> HRESULT Buffer<I>::Lock(UINT offset, UINT size, void** ppbData, DWORD)
+template <class I, IID Iid> HRESULT Buffer<I, Iid>::Lock(UINT offset, UINT size, void** ppbData, DWORD)
 {
     if (!ppbData) return D3DERR_INVALIDCALL;
     *ppbData = nullptr;
@@ -432,20 +378,8 @@ template <class I> HRESULT Buffer<I>::Lock(UINT offset, UINT size, void** ppbDat
     ++lockCount_;
     return D3D_OK;
 }
-template class Buffer<IDirect3DVertexBuffer9>;
-template class Buffer<IDirect3DIndexBuffer9>;
-
-HRESULT VertexBuffer::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IDirect3DVertexBuffer9)
-    {
-        *ppv = static_cast<IDirect3DVertexBuffer9*>(this);
-        AddRef();
-        return S_OK;
-    }
-    return ResourceBase::QueryInterface(riid, ppv);
-}
+template class Buffer<IDirect3DVertexBuffer9, IID_IDirect3DVertexBuffer9>;
+template class Buffer<IDirect3DIndexBuffer9, IID_IDirect3DIndexBuffer9>;
 
 HRESULT VertexBuffer::GetDesc(D3DVERTEXBUFFER_DESC* d)
 {
@@ -457,18 +391,6 @@ HRESULT VertexBuffer::GetDesc(D3DVERTEXBUFFER_DESC* d)
     d->Size = static_cast<UINT>(data_.size());
     d->FVF = fvf_;
     return D3D_OK;
-}
-
-HRESULT IndexBuffer::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IDirect3DIndexBuffer9)
-    {
-        *ppv = static_cast<IDirect3DIndexBuffer9*>(this);
-        AddRef();
-        return S_OK;
-    }
-    return ResourceBase::QueryInterface(riid, ppv);
 }
 
 HRESULT IndexBuffer::GetDesc(D3DINDEXBUFFER_DESC* d)
@@ -484,19 +406,6 @@ HRESULT IndexBuffer::GetDesc(D3DINDEXBUFFER_DESC* d)
 
 // ---- VertexDeclaration
 // -------------------------------------------------------------------------------------
-HRESULT VertexDeclaration::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDirect3DVertexDeclaration9)
-    {
-        *ppv = static_cast<IDirect3DVertexDeclaration9*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
 HRESULT VertexDeclaration::GetDevice(IDirect3DDevice9** ppDevice)
 {
     if (!ppDevice) return D3DERR_INVALIDCALL;

@@ -9,6 +9,7 @@
 
 #include "platform/d3d9/d3d9.h"
 #include "platform/d3d9/formats.h"
+#include "platform/win32/com_object.h"
 
 namespace ferolt::d3d9
 {
@@ -26,28 +27,20 @@ struct DeviceAnchor
 constexpr UINT kMaxSurfaceEdge = 16384;
 constexpr UINT kMaxBufferBytes = 1u << 30;
 
-// Common parts of every resource: reference count, private data, the device link.
-template <class Interface> class ResourceBase : public Interface
+// Common parts of every resource: reference count, private data, the device link. Iids are the
+// identifiers besides IID_IDirect3DResource9 that QueryInterface answers.
+template <class Interface, IID... Iids>
+class ResourceBase : public ComObject<Interface, IID_IDirect3DResource9, Iids...>
 {
 public:
     ResourceBase(std::shared_ptr<DeviceAnchor> anchor, D3DPOOL pool) : anchor_(std::move(anchor)), pool_(pool)
     {
         if (pool_ == D3DPOOL_DEFAULT && anchor_) ++anchor_->defaultPoolResources;
     }
-    // Release deletes through this class; the interfaces have no virtual destructor.
-    virtual ~ResourceBase()
+    ~ResourceBase() override
     {
         if (pool_ == D3DPOOL_DEFAULT && anchor_ && countsAsDefault_) --anchor_->defaultPoolResources;
     }
-
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override
-    {
-        ULONG r = --refs_;
-        if (r == 0) delete this;
-        return r;
-    }
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
 
     HRESULT GetDevice(IDirect3DDevice9** ppDevice) override;
     HRESULT SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags) override;
@@ -71,7 +64,6 @@ public:
     }
 
 protected:
-    std::atomic<ULONG> refs_{1};
     std::shared_ptr<DeviceAnchor> anchor_;
     D3DPOOL pool_;
     bool countsAsDefault_ = true;
@@ -79,7 +71,7 @@ protected:
     std::map<std::vector<uint8_t>, std::vector<uint8_t>> privateData_;
 };
 
-class Surface final : public ResourceBase<IDirect3DSurface9>
+class Surface final : public ResourceBase<IDirect3DSurface9, IID_IDirect3DSurface9>
 {
 public:
     // A surface of a texture forwards its reference count to the container.
@@ -90,7 +82,6 @@ public:
 
     ULONG AddRef() override;
     ULONG Release() override;
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
     D3DRESOURCETYPE GetType() override { return D3DRTYPE_SURFACE; }
     HRESULT GetContainer(REFIID riid, void** ppContainer) override;
     HRESULT GetDesc(D3DSURFACE_DESC* pDesc) override;
@@ -128,14 +119,14 @@ private:
 // Number of levels of a full chain down to 1 x 1.
 UINT FullChainLevels(UINT width, UINT height);
 
-class Texture final : public ResourceBase<IDirect3DTexture9>
+class Texture final
+    : public ResourceBase<IDirect3DTexture9, IID_IDirect3DTexture9, IID_IDirect3DBaseTexture9>
 {
 public:
     static HRESULT Create(std::shared_ptr<DeviceAnchor> anchor, UINT width, UINT height, UINT levels,
                           DWORD usage, D3DFORMAT format, D3DPOOL pool, Texture** out);
     ~Texture();
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
     D3DRESOURCETYPE GetType() override { return D3DRTYPE_TEXTURE; }
     DWORD SetLOD(DWORD lod) override;
     DWORD GetLOD() override { return lod_; }
@@ -160,14 +151,14 @@ private:
     D3DTEXTUREFILTERTYPE autoGenFilter_ = D3DTEXF_LINEAR;
 };
 
-class CubeTexture final : public ResourceBase<IDirect3DCubeTexture9>
+class CubeTexture final
+    : public ResourceBase<IDirect3DCubeTexture9, IID_IDirect3DCubeTexture9, IID_IDirect3DBaseTexture9>
 {
 public:
     static HRESULT Create(std::shared_ptr<DeviceAnchor> anchor, UINT edge, UINT levels, DWORD usage,
                           D3DFORMAT format, D3DPOOL pool, CubeTexture** out);
     ~CubeTexture();
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
     D3DRESOURCETYPE GetType() override { return D3DRTYPE_CUBETEXTURE; }
     DWORD SetLOD(DWORD lod) override;
     DWORD GetLOD() override { return lod_; }
@@ -198,11 +189,11 @@ private:
 };
 
 // Storage of a vertex or index buffer.
-template <class Interface> class Buffer : public ResourceBase<Interface>
+template <class Interface, IID Iid> class Buffer : public ResourceBase<Interface, Iid>
 {
 public:
     Buffer(std::shared_ptr<DeviceAnchor> anchor, D3DPOOL pool, UINT size, DWORD usage)
-        : ResourceBase<Interface>(std::move(anchor), pool), data_(size), usage_(usage)
+        : ResourceBase<Interface, Iid>(std::move(anchor), pool), data_(size), usage_(usage)
     {
     }
     HRESULT Lock(UINT offset, UINT size, void** ppbData, DWORD Flags) override;
@@ -221,14 +212,13 @@ protected:
     int lockCount_ = 0;
 };
 
-class VertexBuffer final : public Buffer<IDirect3DVertexBuffer9>
+class VertexBuffer final : public Buffer<IDirect3DVertexBuffer9, IID_IDirect3DVertexBuffer9>
 {
 public:
     VertexBuffer(std::shared_ptr<DeviceAnchor> anchor, D3DPOOL pool, UINT size, DWORD usage, DWORD fvf)
         : Buffer(std::move(anchor), pool, size, usage), fvf_(fvf)
     {
     }
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
     D3DRESOURCETYPE GetType() override { return D3DRTYPE_VERTEXBUFFER; }
     HRESULT GetDesc(D3DVERTEXBUFFER_DESC* pDesc) override;
 
@@ -236,14 +226,13 @@ private:
     DWORD fvf_;
 };
 
-class IndexBuffer final : public Buffer<IDirect3DIndexBuffer9>
+class IndexBuffer final : public Buffer<IDirect3DIndexBuffer9, IID_IDirect3DIndexBuffer9>
 {
 public:
     IndexBuffer(std::shared_ptr<DeviceAnchor> anchor, D3DPOOL pool, UINT size, DWORD usage, D3DFORMAT format)
         : Buffer(std::move(anchor), pool, size, usage), format_(format)
     {
     }
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
     D3DRESOURCETYPE GetType() override { return D3DRTYPE_INDEXBUFFER; }
     HRESULT GetDesc(D3DINDEXBUFFER_DESC* pDesc) override;
     D3DFORMAT Format() const { return format_; }
@@ -252,20 +241,13 @@ private:
     D3DFORMAT format_;
 };
 
-class VertexDeclaration final : public IDirect3DVertexDeclaration9
+class VertexDeclaration final
+    : public ComObject<IDirect3DVertexDeclaration9, IID_IDirect3DVertexDeclaration9>
 {
 public:
     VertexDeclaration(std::shared_ptr<DeviceAnchor> anchor, std::vector<D3DVERTEXELEMENT9> elements)
         : anchor_(std::move(anchor)), elements_(std::move(elements))
     {
-    }
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override
-    {
-        ULONG r = --refs_;
-        if (r == 0) delete this;
-        return r;
     }
     HRESULT GetDevice(IDirect3DDevice9** ppDevice) override;
     HRESULT GetDeclaration(D3DVERTEXELEMENT9* pElement, UINT* pNumElements) override;
@@ -273,7 +255,6 @@ public:
     const std::vector<D3DVERTEXELEMENT9>& Elements() const { return elements_; }
 
 private:
-    std::atomic<ULONG> refs_{1};
     std::shared_ptr<DeviceAnchor> anchor_;
     std::vector<D3DVERTEXELEMENT9> elements_;
 };

@@ -1,45 +1,25 @@
-#include <atomic>
 #include <cstring>
 #include <new>
 
 #include "platform/d3dx9/d3dx9mesh.h"
 #include "platform/d3dx9/mesh_internal.h"
+#include "platform/win32/com_object.h"
 
 namespace ferolt::d3dx9
 {
 namespace
 {
-class Buffer final : public ID3DXBuffer
+class Buffer final : public ComObject<ID3DXBuffer, IID_ID3DXBuffer>
 {
 public:
     explicit Buffer(DWORD size) : size_(size), data_(size ? new (std::nothrow) uint8_t[size]() : nullptr) {}
     bool Valid() const { return size_ == 0 || data_ != nullptr; }
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ID3DXBuffer)
-        {
-            AddRef();
-            *ppv = static_cast<ID3DXBuffer*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override
-    {
-        ULONG r = --refs_;
-        if (r == 0) delete this;
-        return r;
-    }
     void* GetBufferPointer() override { return data_; }
     DWORD GetBufferSize() override { return size_; }
 
 private:
-    ~Buffer() { delete[] data_; }
-    std::atomic<ULONG> refs_{1};
+    ~Buffer() override { delete[] data_; }
     DWORD size_;
     uint8_t* data_;
 };

@@ -1,6 +1,5 @@
 // ID3DXEffect over a parsed description: parameter values, textures and the current technique.
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <functional>
 #include <new>
@@ -8,12 +7,13 @@
 
 #include "platform/d3dx9/effect_internal.h"
 #include "platform/d3dx9/mesh_internal.h"
+#include "platform/win32/com_object.h"
 
 namespace ferolt::d3dx9
 {
 namespace
 {
-class Effect final : public ID3DXEffect
+class Effect final : public ComObject<ID3DXEffect, IID_ID3DXEffect>
 {
 public:
     Effect(IDirect3DDevice9* device, std::shared_ptr<const EffectDescription> desc)
@@ -23,25 +23,6 @@ public:
         device_->AddRef();
     }
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ID3DXEffect)
-        {
-            AddRef();
-            *ppv = static_cast<ID3DXEffect*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override
-    {
-        ULONG r = --refs_;
-        if (r == 0) delete this;
-        return r;
-    }
 
     HRESULT GetDesc(D3DXEFFECT_DESC* d) override
     {
@@ -310,7 +291,7 @@ public:
 private:
     static constexpr UINT D3DX_DEFAULT_VALUE = 0xFFFFFFFF;
 
-    ~Effect()
+    ~Effect() override
     {
         for (IDirect3DBaseTexture9* t : textures_)
             if (t) t->Release();
@@ -477,7 +458,6 @@ private:
         return D3D_OK;
     }
 
-    std::atomic<ULONG> refs_{1};
     IDirect3DDevice9* device_;
     std::shared_ptr<const EffectDescription> desc_;
     std::vector<uint8_t> values_;

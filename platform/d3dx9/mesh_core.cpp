@@ -117,26 +117,6 @@ Mesh::~Mesh()
     if (device_) device_->Release();
 }
 
-ULONG Mesh::Release()
-{
-    ULONG r = --refs_;
-    if (r == 0) delete this;
-    return r;
-}
-
-HRESULT Mesh::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ID3DXBaseMesh || riid == IID_ID3DXMesh)
-    {
-        AddRef();
-        *ppv = static_cast<ID3DXMesh*>(this);
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
 HRESULT Mesh::DrawSubset(DWORD AttribId)
 {
     HRESULT hr = device_->SetStreamSource(0, vb_, 0, layout_.stride);

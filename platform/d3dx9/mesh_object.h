@@ -1,21 +1,18 @@
 #pragma once
 // The mesh object behind ID3DXMesh.
-#include <atomic>
 #include <vector>
 
 #include "platform/d3dx9/mesh_internal.h"
+#include "platform/win32/com_object.h"
 
 namespace ferolt::d3dx9
 {
-class Mesh final : public ID3DXMesh
+class Mesh final : public ComObject<ID3DXMesh, IID_ID3DXBaseMesh, IID_ID3DXMesh>
 {
 public:
     static HRESULT Create(DWORD faces, DWORD vertices, DWORD options, DWORD fvf, IDirect3DDevice9* device,
                           Mesh** out);
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override;
 
     HRESULT DrawSubset(DWORD AttribId) override;
     DWORD GetNumFaces() override { return faces_; }
@@ -65,9 +62,8 @@ public:
 
 private:
     Mesh() = default;
-    ~Mesh();
+    ~Mesh() override;
 
-    std::atomic<ULONG> refs_{1};
     IDirect3DDevice9* device_ = nullptr;
     IDirect3DVertexBuffer9* vb_ = nullptr;
     IDirect3DIndexBuffer9* ib_ = nullptr;

@@ -335,6 +335,71 @@ TEST(ResourceTest, CubeFacesAndBuffers)
     ib->Release();
 }
 
+TEST(ResourceTest, EveryObjectAnswersItsOwnInterfacesOnly)
+{
+    Target t;
+    IDirect3DTexture9* tex = nullptr;
+    IDirect3DCubeTexture9* cube = nullptr;
+    IDirect3DVertexBuffer9* vb = nullptr;
+    IDirect3DIndexBuffer9* ib = nullptr;
+    IDirect3DSurface9* level = nullptr;
+    ASSERT_EQ(t->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex, nullptr), D3D_OK);
+    ASSERT_EQ(t->CreateCubeTexture(4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &cube, nullptr), D3D_OK);
+    ASSERT_EQ(t->CreateVertexBuffer(16, 0, 0, D3DPOOL_MANAGED, &vb, nullptr), D3D_OK);
+    ASSERT_EQ(t->CreateIndexBuffer(16, 0, D3DFMT_INDEX16, D3DPOOL_MANAGED, &ib, nullptr), D3D_OK);
+    ASSERT_EQ(tex->GetSurfaceLevel(0, &level), D3D_OK);
+    IDirect3D9* d3d = nullptr;
+    ASSERT_EQ(t->GetDirect3D(&d3d), D3D_OK);
+
+    struct Case
+    {
+        IUnknown* object;
+        IID iid;
+        bool answers;
+    };
+    const Case cases[] = {
+        {d3d, IID_IDirect3D9, true},
+        {d3d, IID_IDirect3DDevice9, false},
+        {t.Get(), IID_IDirect3DDevice9, true},
+        {t.Get(), IID_IDirect3DResource9, false},
+        {tex, IID_IDirect3DTexture9, true},
+        {tex, IID_IDirect3DBaseTexture9, true},
+        {tex, IID_IDirect3DResource9, true},
+        {tex, IID_IDirect3DCubeTexture9, false},
+        {cube, IID_IDirect3DCubeTexture9, true},
+        {cube, IID_IDirect3DBaseTexture9, true},
+        {cube, IID_IDirect3DTexture9, false},
+        {vb, IID_IDirect3DVertexBuffer9, true},
+        {vb, IID_IDirect3DIndexBuffer9, false},
+        {ib, IID_IDirect3DIndexBuffer9, true},
+        {ib, IID_IDirect3DResource9, true},
+        {level, IID_IDirect3DSurface9, true},
+        {level, IID_IDirect3DTexture9, false},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(&c - cases);
+        void* out = reinterpret_cast<void*>(1);
+        EXPECT_EQ(c.object->QueryInterface(c.iid, &out), c.answers ? S_OK : E_NOINTERFACE);
+        EXPECT_EQ(out, c.answers ? static_cast<void*>(c.object) : nullptr);
+        if (c.answers) static_cast<IUnknown*>(out)->Release();
+        void* unknown = nullptr;
+        ASSERT_EQ(c.object->QueryInterface(IID_IUnknown, &unknown), S_OK);
+        static_cast<IUnknown*>(unknown)->Release();
+        EXPECT_EQ(c.object->QueryInterface(c.iid, nullptr), E_POINTER);
+    }
+
+    // A level counts its references on its texture: the texture lives while the level is held.
+    EXPECT_EQ(tex->Release(), 1u);
+    EXPECT_EQ(level->AddRef(), 2u);
+    EXPECT_EQ(level->Release(), 1u);
+    EXPECT_EQ(level->Release(), 0u);
+    EXPECT_EQ(cube->Release(), 0u);
+    EXPECT_EQ(vb->Release(), 0u);
+    EXPECT_EQ(ib->Release(), 0u);
+    d3d->Release();
+}
+
 TEST(ClearTest, ClearStaysInsideTheViewportAndRects)
 {
     struct Case

@@ -46,7 +46,7 @@ class EffectTest : public ::testing::Test
 protected:
     void TearDown() override
     {
-        EXPECT_EQ(device_.refs, 1u) << "a device reference was leaked";
+        EXPECT_EQ(device_.References(), 1u) << "a device reference was leaked";
         EXPECT_EQ(device_.counters.live, 0);
     }
     ID3DXEffect* Create(const std::string& text)
@@ -277,7 +277,7 @@ TEST_F(EffectTest, CloneKeepsValuesTechniqueAndHandles)
     tex->Release();
     EXPECT_EQ(device_.counters.live, 1) << "the effect still holds the texture";
     e->Release();
-    EXPECT_EQ(other.refs, 1u);
+    EXPECT_EQ(other.References(), 1u);
 }
 
 TEST_F(EffectTest, MissingMemberGivesNullHandleOnly)

@@ -48,6 +48,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (p) p->Release();
     }
 #endif
-    if (device.counters.live != 0 || device.refs != 1) std::abort();
+    if (device.counters.live != 0 || device.References() != 1) std::abort();
     return 0;
 }

@@ -82,7 +82,7 @@ protected:
     void TearDown() override
     {
         EXPECT_EQ(device_.counters.live, 0) << "a buffer was leaked";
-        EXPECT_EQ(device_.refs, 1u) << "a device reference was leaked";
+        EXPECT_EQ(device_.References(), 1u) << "a device reference was leaked";
     }
 
     // A 0x212 mesh; texture coordinates carry the vertex number so that moved vertices can be traced.

@@ -2,26 +2,15 @@
 // Do-nothing implementations of the device interfaces, so that a test double overrides only what
 // the code under test calls. Every method answers E_NOTIMPL (or zero).
 #include "platform/d3d9/d3d9.h"
+#include "platform/win32/com_object.h"
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wunused-parameter"
 
 namespace ferolt::test
 {
-struct StubDevice : IDirect3DDevice9
+struct StubDevice : ComObject<IDirect3DDevice9>
 {
-    HRESULT QueryInterface(REFIID, void** ppv) override
-    {
-        if (ppv) *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs; }
-    ULONG Release() override
-    {
-        ULONG r = --refs;
-        if (r == 0) delete this;
-        return r;
-    }
     HRESULT TestCooperativeLevel() override { return E_NOTIMPL; }
     UINT GetAvailableTextureMem() override { return {}; }
     HRESULT EvictManagedResources() override { return E_NOTIMPL; }
@@ -205,26 +194,13 @@ struct StubDevice : IDirect3DDevice9
     HRESULT GetIndices(IDirect3DIndexBuffer9** ppIndexData) override { return E_NOTIMPL; }
     HRESULT SetPixelShader(IDirect3DPixelShader9* pShader) override { return E_NOTIMPL; }
     HRESULT GetPixelShader(IDirect3DPixelShader9** ppShader) override { return E_NOTIMPL; }
-    ULONG refs = 1;
 
 protected:
     virtual ~StubDevice() = default;
 };
 
-struct StubSurface : IDirect3DSurface9
+struct StubSurface : ComObject<IDirect3DSurface9>
 {
-    HRESULT QueryInterface(REFIID, void** ppv) override
-    {
-        if (ppv) *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs; }
-    ULONG Release() override
-    {
-        ULONG r = --refs;
-        if (r == 0) delete this;
-        return r;
-    }
     HRESULT GetDevice(IDirect3DDevice9** ppDevice) override { return E_NOTIMPL; }
     HRESULT SetPrivateData(REFGUID refguid, const void* pData, DWORD SizeOfData, DWORD Flags) override
     {
@@ -245,26 +221,13 @@ struct StubSurface : IDirect3DSurface9
     HRESULT UnlockRect() override { return E_NOTIMPL; }
     HRESULT GetDC(HDC* phdc) override { return E_NOTIMPL; }
     HRESULT ReleaseDC(HDC hdc) override { return E_NOTIMPL; }
-    ULONG refs = 1;
 
 protected:
     virtual ~StubSurface() = default;
 };
 
-struct StubTexture : IDirect3DTexture9
+struct StubTexture : ComObject<IDirect3DTexture9>
 {
-    HRESULT QueryInterface(REFIID, void** ppv) override
-    {
-        if (ppv) *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs; }
-    ULONG Release() override
-    {
-        ULONG r = --refs;
-        if (r == 0) delete this;
-        return r;
-    }
     HRESULT GetDevice(IDirect3DDevice9** ppDevice) override { return E_NOTIMPL; }
     HRESULT SetPrivateData(REFGUID refguid, const void* pData, DWORD SizeOfData, DWORD Flags) override
     {
@@ -290,26 +253,13 @@ struct StubTexture : IDirect3DTexture9
     }
     HRESULT UnlockRect(UINT Level) override { return E_NOTIMPL; }
     HRESULT AddDirtyRect(const RECT* pDirtyRect) override { return E_NOTIMPL; }
-    ULONG refs = 1;
 
 protected:
     virtual ~StubTexture() = default;
 };
 
-struct StubCubeTexture : IDirect3DCubeTexture9
+struct StubCubeTexture : ComObject<IDirect3DCubeTexture9>
 {
-    HRESULT QueryInterface(REFIID, void** ppv) override
-    {
-        if (ppv) *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs; }
-    ULONG Release() override
-    {
-        ULONG r = --refs;
-        if (r == 0) delete this;
-        return r;
-    }
     HRESULT GetDevice(IDirect3DDevice9** ppDevice) override { return E_NOTIMPL; }
     HRESULT SetPrivateData(REFGUID refguid, const void* pData, DWORD SizeOfData, DWORD Flags) override
     {
@@ -340,26 +290,13 @@ struct StubCubeTexture : IDirect3DCubeTexture9
     }
     HRESULT UnlockRect(D3DCUBEMAP_FACES FaceType, UINT Level) override { return E_NOTIMPL; }
     HRESULT AddDirtyRect(D3DCUBEMAP_FACES FaceType, const RECT* pDirtyRect) override { return E_NOTIMPL; }
-    ULONG refs = 1;
 
 protected:
     virtual ~StubCubeTexture() = default;
 };
 
-struct StubVertexBuffer : IDirect3DVertexBuffer9
+struct StubVertexBuffer : ComObject<IDirect3DVertexBuffer9>
 {
-    HRESULT QueryInterface(REFIID, void** ppv) override
-    {
-        if (ppv) *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs; }
-    ULONG Release() override
-    {
-        ULONG r = --refs;
-        if (r == 0) delete this;
-        return r;
-    }
     HRESULT GetDevice(IDirect3DDevice9** ppDevice) override { return E_NOTIMPL; }
     HRESULT SetPrivateData(REFGUID refguid, const void* pData, DWORD SizeOfData, DWORD Flags) override
     {
@@ -377,26 +314,13 @@ struct StubVertexBuffer : IDirect3DVertexBuffer9
     }
     HRESULT Unlock() override { return E_NOTIMPL; }
     HRESULT GetDesc(D3DVERTEXBUFFER_DESC* pDesc) override { return E_NOTIMPL; }
-    ULONG refs = 1;
 
 protected:
     virtual ~StubVertexBuffer() = default;
 };
 
-struct StubIndexBuffer : IDirect3DIndexBuffer9
+struct StubIndexBuffer : ComObject<IDirect3DIndexBuffer9>
 {
-    HRESULT QueryInterface(REFIID, void** ppv) override
-    {
-        if (ppv) *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs; }
-    ULONG Release() override
-    {
-        ULONG r = --refs;
-        if (r == 0) delete this;
-        return r;
-    }
     HRESULT GetDevice(IDirect3DDevice9** ppDevice) override { return E_NOTIMPL; }
     HRESULT SetPrivateData(REFGUID refguid, const void* pData, DWORD SizeOfData, DWORD Flags) override
     {
@@ -414,7 +338,6 @@ struct StubIndexBuffer : IDirect3DIndexBuffer9
     }
     HRESULT Unlock() override { return E_NOTIMPL; }
     HRESULT GetDesc(D3DINDEXBUFFER_DESC* pDesc) override { return E_NOTIMPL; }
-    ULONG refs = 1;
 
 protected:
     virtual ~StubIndexBuffer() = default;

@@ -122,7 +122,7 @@ protected:
     void TearDown() override
     {
         EXPECT_EQ(device_.counters.live, 0) << "a texture was leaked";
-        EXPECT_EQ(device_.refs, 1u);
+        EXPECT_EQ(device_.References(), 1u);
     }
     HRESULT Load(const std::vector<uint8_t>& file, IDirect3DTexture9** tex, UINT w = 0, UINT h = 0,
                  UINT levels = 1, D3DFORMAT format = D3DFMT_A8R8G8B8, DWORD filter = D3DX_FILTER_NONE,

@@ -2,6 +2,7 @@
 // A read-only IStream over bytes, for feeding GDI+ in tests; counts reads so a test can see the
 // decoder consumed the stream from its position.
 #include "platform/gdiplus/gdiplus.h"
+#include "platform/win32/com_object.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,19 +10,14 @@
 
 namespace ferolt::gdiplus::test
 {
-class MemoryStream final : public IStream
+// Lives on the test's stack: the test holds the first reference, so a decoder that releases more than
+// it adds deletes a stack object and the sanitizers report it.
+class MemoryStream final : public ComObject<IStream>
 {
 public:
     explicit MemoryStream(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
-    virtual ~MemoryStream() = default;
+    ~MemoryStream() override = default;
 
-    HRESULT QueryInterface(REFIID, void** out) override
-    {
-        if (out) *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override { return --refs_; } // lives on the test's stack
     HRESULT Read(void* buffer, ULONG count, ULONG* read) override
     {
         if (failReads_) return E_FAIL;
@@ -66,7 +62,6 @@ public:
 private:
     std::vector<uint8_t> bytes_;
     size_t pos_ = 0;
-    ULONG refs_ = 1;
     bool failReads_ = false;
 };
 } // namespace ferolt::gdiplus::test
