@@ -2,6 +2,8 @@
 // What one draw call hands to the software pipeline: plain state records per concern, captured when the
 // call is made, and the vertex and index data it reads. Nothing here points back into the device.
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "platform/d3d9/resources.h"
 
@@ -218,4 +220,34 @@ struct DrawCall
 
 // Runs one draw call to completion. The result does not depend on the pool's thread count.
 void ExecuteDraw(const DrawConfig& config, const DrawCall& call, WorkerPool& pool);
+
+struct Batch;
+class DrawJob;
+
+// Draws recorded to be drawn together: Flush sets up the primitives of every recorded draw (draws side by
+// side on the workers) and bins them into tiles, then draws all tiles in parallel, each walking the draws
+// in the order they were recorded. The bytes are those of drawing them one by one.
+class DrawQueue
+{
+public:
+    DrawQueue();
+    ~DrawQueue();
+    DrawQueue(const DrawQueue&) = delete;
+    DrawQueue& operator=(const DrawQueue&) = delete;
+    // Takes the draw. Everything its configuration and call point at must stay as it is until Flush,
+    // except what `owned` holds: the queue keeps that with the draw.
+    void Record(std::unique_ptr<DrawConfig> config, const DrawCall& call, std::vector<uint8_t> owned);
+    bool Empty() const;
+    // Whether the recorded draws hold as much as a flush should take at once.
+    bool OverBudget() const;
+    void Flush(WorkerPool& pool);
+
+private:
+    static constexpr size_t kMaxDraws = 2048, kMaxPrimitives = size_t{1} << 20;
+    struct Pending;
+    std::vector<Pending> pending_;
+    std::vector<Batch> batches_; // kept from flush to flush; each draw takes BatchCount() in a row
+    size_t batchesUsed_ = 0;
+    size_t primitives_ = 0;
+};
 } // namespace ferolt::d3d9

@@ -7,8 +7,10 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <thread>
 
+#include "platform/d3d9/checks.h"
 #include "platform/d3d9/d3d9_hooks.h"
 #include "platform/d3d9/raster.h"
 #include "platform/d3d9/workers.h"
@@ -36,6 +38,8 @@ constexpr uint64_t kInlinePixels = 16384;
 constexpr float kSubPixel = 1 << kSubPixelBits;
 constexpr int kMaxClipVerts = 3 + 2 * (kFixedClipPlanes + kMaxClipPlanes);
 
+} // namespace
+
 // Primitives and their attribute data are appended to storage that is kept from draw to draw and only
 // grows: records are filled in place, with no clearing on the way.
 struct Batch
@@ -54,6 +58,9 @@ struct Batch
         binLast = std::max(binLast, tile);
     }
 };
+
+namespace
+{
 
 // Edge functions of a clockwise triangle with corners at (sx, sy) in 1/256 pixel: a pixel centre (x, y) is
 // inside when A x + B y + C >= 0 for all three.
@@ -344,12 +351,16 @@ bool Setup::Project(const float* v, ScreenVertex* out) const
 
 inline void Setup::Bin(uint32_t index, int minX, int maxX, int minY, int maxY)
 {
+    // Bounds inside the clip rectangle keep every bin index inside the grid and every pixel inside the target.
+    FEROLT_D3D9_CHECK(minX >= clip_.left && maxX < clip_.right && minY >= clip_.top && maxY < clip_.bottom);
+    FEROLT_D3D9_CHECK(batch_.prims[index].data <= batch_.arenaUsed);
     const int tx0 = minX / kTileSize, tx1 = maxX / kTileSize;
     const int ty0 = minY / kTileSize, ty1 = maxY / kTileSize;
     if (tx0 == tx1 && ty0 == ty1 && tx0 < tilesX_ && ty0 < tilesY_)
     {
         // Most small triangles lie in one tile.
         const size_t tile = static_cast<size_t>(ty0) * tilesX_ + tx0;
+        FEROLT_D3D9_CHECK(tile < batch_.bins.size() && index < batch_.primCount);
         std::vector<uint32_t>& bin = batch_.bins[tile];
         if (bin.size() != bin.capacity())
         {
@@ -367,6 +378,7 @@ void Setup::BinSpread(uint32_t index, int tx0, int tx1, int ty0, int ty1)
         for (int tx = tx0; tx <= tx1 && tx < tilesX_; ++tx)
         {
             const size_t tile = static_cast<size_t>(ty) * tilesX_ + tx;
+            FEROLT_D3D9_CHECK(tile < batch_.bins.size() && index < batch_.primCount);
             batch_.bins[tile].push_back(index);
             batch_.Reached(tile);
         }
@@ -816,7 +828,6 @@ struct DrawMemory
 {
     std::vector<float> verts;
     std::vector<ScreenVertex> screen;
-    std::vector<Batch> batches;
 };
 
 DrawMemory& Memory()
@@ -897,75 +908,131 @@ UINT VerticesFor(D3DPRIMITIVETYPE type, UINT prims)
 
 // ---- the draw
 // --------------------------------------------------------------------------------------------------
-void ExecuteDraw(const DrawConfig& cfg, const DrawCall& call, WorkerPool& pool)
+// One draw from its call to its primitives binned into the tiles of a grid; the tile pass draws them later,
+// so that many draws share one pass. Its members are what every phase of the draw reads.
+class DrawJob
 {
-    const UINT vertexCount = VerticesFor(call.type, call.primitiveCount);
-    if (vertexCount == 0 || call.primitiveCount == 0) return;
-    const RECT& clip = cfg.raster.clipRect;
-    if (clip.left >= clip.right || clip.top >= clip.bottom) return;
-
-    // Indices (as vertex numbers) of the draw's primitive vertices.
-    const bool indexed = call.indices.data != nullptr;
-    auto indexAt = [&](size_t i) -> int64_t
+public:
+    DrawJob(const DrawConfig& cfg, const DrawCall& call) : cfg_(cfg), call_(call)
     {
-        if (!indexed) return static_cast<int64_t>(call.startVertex) + static_cast<int64_t>(i);
-        const size_t at = static_cast<size_t>(call.startIndex) + i;
-        uint32_t v;
-        if (call.indices.index32)
-            std::memcpy(&v, call.indices.data + at * 4, 4);
-        else
-        {
-            uint16_t s;
-            std::memcpy(&s, call.indices.data + at * 2, 2);
-            v = s;
-        }
-        return static_cast<int64_t>(call.baseVertexIndex) + v;
+        const UINT vertexCount = VerticesFor(call.type, call.primitiveCount);
+        const RECT& clip = cfg.raster.clipRect;
+        if (vertexCount == 0 || call.primitiveCount == 0 || clip.left >= clip.right || clip.top >= clip.bottom)
+            return;
+        batchCount_ = (call.primitiveCount + kPrimBatch - 1) / kPrimBatch;
+    }
+    size_t BatchCount() const { return batchCount_; }
+    const DrawConfig& Config() const { return cfg_; }
+    const VaryingSet& Active() const { return active_; }
+    // Processes the vertices and sets the primitives up into batches[0, BatchCount()), binned on a grid of
+    // tilesX x tilesY tiles. Workers of `pool` share the work unless this runs inside one of its jobs.
+    void SetUp(WorkerPool& pool, Batch* batches, int tilesX, int tilesY);
+
+private:
+    // A piece of the vertex and set-up work (see PlanTasks).
+    struct Task
+    {
+        bool batch;
+        size_t first, count; // vertex tasks: slots; batch tasks: the batch, in first
+        size_t segment;
+    };
+    // Room for a triangle or line being clipped.
+    struct ClipScratch
+    {
+        std::vector<float> poly, scratch;
     };
 
-    // The vertices each batch of primitives reaches, and the vertex range of the whole draw.
-    const size_t batchCount = (call.primitiveCount + kPrimBatch - 1) / kPrimBatch;
-    std::vector<std::pair<int64_t, int64_t>> batchRange(batchCount);
-    pool.Run(batchCount,
-             [&](size_t bi)
-             {
-                 size_t begin, end;
-                 BatchIndices(call.type, bi * kPrimBatch,
-                              std::min<size_t>((bi + 1) * kPrimBatch, call.primitiveCount), &begin, &end);
-                 int64_t cl = indexAt(begin), ch = cl;
-                 if (!indexed)
-                     ch = indexAt(end - 1);
-                 else
-                     for (size_t i = begin + 1; i < end; ++i)
-                     {
-                         const int64_t v = indexAt(i);
-                         cl = std::min(cl, v);
-                         ch = std::max(ch, v);
-                     }
-                 if (call.type == D3DPT_TRIANGLEFAN)
-                 {
-                     // Every triangle of a fan shares its first vertex.
-                     cl = std::min(cl, indexAt(0));
-                     ch = std::max(ch, indexAt(0));
-                 }
-                 batchRange[bi] = {cl, ch};
-             });
-    int64_t lo = batchRange[0].first, hi = batchRange[0].second;
-    for (const auto& r : batchRange)
+    int64_t IndexAt(size_t i) const;
+    std::pair<int64_t, int64_t> BatchRange(size_t bi) const;
+    bool FindVertexRange(WorkerPool& pool);
+    int64_t AvailableVertices() const;
+    void ProcessSlots(size_t first, size_t n);
+    // Slot of primitive vertex i in the processed range (outside [0, hi - lo] when it is not there).
+    int64_t RangeSlot(size_t i) const { return IndexAt(i) - lo_; }
+    // The processed vertex of primitive vertex i; null when it is not there or could not be read.
+    const float* Vertex(size_t i) const;
+    void PlanTasks(size_t threads);
+    void RunTask(size_t t);
+    void SetUpBatch(size_t bi);
+    void Triangle(Setup& setup, ClipScratch& clip, int64_t sa, int64_t sb, int64_t sc, int provoking) const;
+    template <class SlotAt>
+    void TriangleList(Setup& setup, ClipScratch& clip, size_t first, size_t end, SlotAt slotAt) const;
+    void IndexedTriangleList(Setup& setup, ClipScratch& clip, size_t first, size_t end) const;
+    void Line(Setup& setup, ClipScratch& clip, size_t i0) const;
+    void Primitive(Setup& setup, ClipScratch& clip, size_t prim) const;
+
+    const DrawConfig& cfg_;
+    const DrawCall call_;
+    size_t batchCount_ = 0;
+    // The vertices each batch of primitives reaches, and the processed range [lo_, hi_] of the whole draw.
+    std::vector<std::pair<int64_t, int64_t>> batchRange_;
+    int64_t lo_ = 0, hi_ = -1;
+    VertexLayoutOut layout_;
+    VaryingSet active_;
+    uint32_t clipMask_ = 0;
+    float guardX_ = 0, guardY_ = 0;
+    // Processed vertices, in the set-up thread's memory for the time of SetUp.
+    float* verts_ = nullptr;
+    ScreenVertex* screen_ = nullptr;
+    Batch* batches_ = nullptr;
+    int tilesX_ = 0, tilesY_ = 0;
+    std::vector<std::vector<Task>> vertexTasks_; // per segment
+    std::vector<Task> tasks_;
+    std::unique_ptr<std::atomic<size_t>[]> verticesDone_; // vertex tasks ended, per segment
+};
+
+int64_t DrawJob::IndexAt(size_t i) const
+{
+    if (!call_.indices.data) return static_cast<int64_t>(call_.startVertex) + static_cast<int64_t>(i);
+    const size_t at = static_cast<size_t>(call_.startIndex) + i;
+    uint32_t v;
+    if (call_.indices.index32)
+        std::memcpy(&v, call_.indices.data + at * 4, 4);
+    else
     {
-        lo = std::min(lo, r.first);
-        hi = std::max(hi, r.second);
+        uint16_t s;
+        std::memcpy(&s, call_.indices.data + at * 2, 2);
+        v = s;
     }
+    return static_cast<int64_t>(call_.baseVertexIndex) + v;
+}
+
+std::pair<int64_t, int64_t> DrawJob::BatchRange(size_t bi) const
+{
+    size_t begin, end;
+    BatchIndices(call_.type, bi * kPrimBatch, std::min<size_t>((bi + 1) * kPrimBatch, call_.primitiveCount),
+                 &begin, &end);
+    int64_t cl = IndexAt(begin), ch = cl;
+    if (!call_.indices.data)
+        ch = IndexAt(end - 1);
+    else
+        for (size_t i = begin + 1; i < end; ++i)
+        {
+            const int64_t v = IndexAt(i);
+            cl = std::min(cl, v);
+            ch = std::max(ch, v);
+        }
+    if (call_.type == D3DPT_TRIANGLEFAN)
+    {
+        // Every triangle of a fan shares its first vertex.
+        cl = std::min(cl, IndexAt(0));
+        ch = std::max(ch, IndexAt(0));
+    }
+    return {cl, ch};
+}
+
+// One past the last vertex that every stream the layout reads holds.
+int64_t DrawJob::AvailableVertices() const
+{
     int64_t available = INT64_MAX;
-    const VertexLayout& vl = cfg.vertex.layout;
+    const VertexLayout& vl = cfg_.vertex.layout;
     auto limit = [&](const VertexElement& e)
     {
         if (!e.present) return;
-        const StreamInput& s = cfg.vertex.streams[e.stream];
+        const StreamInput& s = cfg_.vertex.streams[e.stream];
         if (!s.data)
             available = 0;
-        else if (s.stride == 0)
-            return;
-        else
+        else if (s.stride != 0)
             available = std::min<int64_t>(available, static_cast<int64_t>(s.size / s.stride) + 1);
     };
     limit(vl.position);
@@ -974,365 +1041,522 @@ void ExecuteDraw(const DrawConfig& cfg, const DrawCall& call, WorkerPool& pool)
     limit(vl.specular);
     for (const auto& t : vl.tex)
         limit(t);
-    lo = std::max<int64_t>(lo, 0);
-    hi = std::min<int64_t>(hi, available - 1);
-    if (lo > hi) return;
+    return available;
+}
 
-    const VertexLayoutOut layout = MakeVertexLayout(cfg);
-    const VaryingSet active = ActiveVaryings(cfg);
-    const size_t rangeCount = static_cast<size_t>(hi - lo + 1);
-    // Buffers are kept from draw to draw so that large meshes do not fault fresh pages in every frame.
-    DrawMemory& memory = Memory();
-    std::vector<float>& verts = memory.verts;
-    if (verts.size() < rangeCount * layout.stride) verts.resize(rangeCount * layout.stride);
-    std::vector<ScreenVertex>& screen = memory.screen;
-    if (screen.size() < rangeCount) screen.resize(rangeCount);
-    const D3DVIEWPORT9& vp = cfg.raster.viewport;
-    const float guardX = kGuardPixels / std::max(1.0f, vp.Width * 0.5f);
-    const float guardY = kGuardPixels / std::max(1.0f, vp.Height * 0.5f);
-    // Slots [first, first + n) of the processed range.
-    auto processVertices = [&](size_t first, size_t n)
+bool DrawJob::FindVertexRange(WorkerPool& pool)
+{
+    batchRange_.resize(batchCount_);
+    pool.Run(batchCount_, [&](size_t bi) { batchRange_[bi] = BatchRange(bi); });
+    int64_t lo = batchRange_[0].first, hi = batchRange_[0].second;
+    for (const auto& r : batchRange_)
     {
-        ProcessVertices(cfg, layout, lo + static_cast<int64_t>(first), n,
-                        verts.data() + first * layout.stride, screen.data() + first, guardX, guardY);
-    };
-    // Slot of primitive vertex i in the processed range (outside [0, hi - lo] when it is not there).
-    auto rangeSlot = [&](size_t i) -> int64_t { return indexAt(i) - lo; };
-    // The same, -1 also when the vertex could not be read.
-    auto slotOf = [&](size_t i) -> int64_t
-    {
-        const int64_t v = indexAt(i);
-        if (v < lo || v > hi) return -1;
-        const float* p = verts.data() + static_cast<size_t>(v - lo) * layout.stride;
-        return (Flags(p) & kVertexInvalid) ? -1 : v - lo;
-    };
-    auto vertex = [&](size_t i) -> const float*
-    {
-        const int64_t slot = slotOf(i);
-        return slot < 0 ? nullptr : verts.data() + static_cast<size_t>(slot) * layout.stride;
-    };
+        lo = std::min(lo, r.first);
+        hi = std::max(hi, r.second);
+    }
+    lo_ = std::max<int64_t>(lo, 0);
+    hi_ = std::min<int64_t>(hi, AvailableVertices() - 1);
+    return lo_ <= hi_;
+}
 
-    const int tilesX = (clip.right + kTileSize - 1) / kTileSize;
-    const int tilesY = (clip.bottom + kTileSize - 1) / kTileSize;
-    std::vector<Batch>& batches = memory.batches;
-    if (batches.size() < batchCount) batches.resize(batchCount);
-    const uint32_t clipMask = (1u << layout.clipCount) - 1;
+void DrawJob::ProcessSlots(size_t first, size_t n)
+{
+    ProcessVertices(cfg_, layout_, lo_ + static_cast<int64_t>(first), n, verts_ + first * layout_.stride,
+                    screen_ + first, guardX_, guardY_);
+}
 
-    auto setUpBatch = [&](size_t bi)
+const float* DrawJob::Vertex(size_t i) const
+{
+    const int64_t v = IndexAt(i);
+    if (v < lo_ || v > hi_) return nullptr;
+    const float* p = verts_ + static_cast<size_t>(v - lo_) * layout_.stride;
+    return (Flags(p) & kVertexInvalid) ? nullptr : p;
+}
+
+// A triangle of the vertices at slots sa, sb, sc (-1 or past the range: not there); the provoking vertex is
+// the corner numbered `provoking`.
+inline void DrawJob::Triangle(Setup& setup, ClipScratch& clip, int64_t sa, int64_t sb, int64_t sc,
+                              int provoking) const
+{
+    const uint64_t span = static_cast<uint64_t>(hi_ - lo_);
+    if (static_cast<uint64_t>(sa) > span || static_cast<uint64_t>(sb) > span || static_cast<uint64_t>(sc) > span)
+        return;
+    const ScreenVertex& xa = screen_[static_cast<size_t>(sa)];
+    const ScreenVertex& xb = screen_[static_cast<size_t>(sb)];
+    const ScreenVertex& xc = screen_[static_cast<size_t>(sc)];
+    const uint32_t all = xa.bits | xb.bits | xc.bits;
+    if (all & kVertexInvalid) return;
+    if (xa.bits & xb.bits & xc.bits & clipMask_) return;
+    const uint32_t any = all & clipMask_;
+    if (!any && (all & kUnprojected)) return;
+    const size_t stride = static_cast<size_t>(layout_.stride);
+    const float* a = verts_ + static_cast<size_t>(sa) * stride;
+    const float* b = verts_ + static_cast<size_t>(sb) * stride;
+    const float* c = verts_ + static_cast<size_t>(sc) * stride;
+    const float* pv = provoking == 0 ? a : (provoking == 1 ? b : c);
+    if (!any)
     {
-        Batch& batch = batches[bi];
-        batch.primCount = 0;
-        batch.arenaUsed = 0;
-        const size_t tileCount = static_cast<size_t>(tilesX) * tilesY;
-        // Bins the last draw reached are cleared before the vector changes size, so none keeps old indices.
-        for (size_t t = batch.binFirst; t <= batch.binLast && t < batch.bins.size(); ++t)
-            batch.bins[t].clear();
-        batch.binFirst = SIZE_MAX;
-        batch.binLast = 0;
-        batch.bins.resize(tileCount);
-        Setup setup(cfg, layout, active, batch, tilesX, tilesY);
-        std::vector<float> poly(static_cast<size_t>(kMaxClipVerts) * layout.stride);
-        std::vector<float> scratch(poly.size());
-        const size_t first = bi * kPrimBatch;
-        const size_t end = std::min<size_t>(first + kPrimBatch, call.primitiveCount);
-        // A triangle of the vertices at slots sa, sb, sc (-1 or past the range: not there); the provoking
-        // vertex is the corner numbered `provoking`.
-        const uint64_t span = static_cast<uint64_t>(hi - lo);
-        auto triangle = [&](int64_t sa, int64_t sb, int64_t sc, int provoking)
-        {
-            if (static_cast<uint64_t>(sa) > span || static_cast<uint64_t>(sb) > span ||
-                static_cast<uint64_t>(sc) > span)
-                return;
-            const ScreenVertex& xa = screen[static_cast<size_t>(sa)];
-            const ScreenVertex& xb = screen[static_cast<size_t>(sb)];
-            const ScreenVertex& xc = screen[static_cast<size_t>(sc)];
-            const uint32_t all = xa.bits | xb.bits | xc.bits;
-            if (all & kVertexInvalid) return;
-            if (xa.bits & xb.bits & xc.bits & clipMask) return;
-            const uint32_t any = all & clipMask;
-            if (!any && (all & kUnprojected)) return;
-            const size_t stride = static_cast<size_t>(layout.stride);
-            const float* a = verts.data() + static_cast<size_t>(sa) * stride;
-            const float* b = verts.data() + static_cast<size_t>(sb) * stride;
-            const float* c = verts.data() + static_cast<size_t>(sc) * stride;
-            const float* pv = provoking == 0 ? a : (provoking == 1 ? b : c);
-            if (!any)
-            {
-                setup.Triangle(a, b, c, pv, &xa, &xb, &xc);
-                return;
-            }
-            const size_t bytes = layout.stride * sizeof(float);
-            std::memcpy(poly.data(), a, bytes);
-            std::memcpy(poly.data() + layout.stride, b, bytes);
-            std::memcpy(poly.data() + 2 * layout.stride, c, bytes);
-            const int n = ClipPolygon(layout, any, poly.data(), 3, scratch.data(), kMaxClipVerts);
-            for (int k = 1; k + 1 < n; ++k)
-                setup.Triangle(poly.data(), poly.data() + k * layout.stride,
-                               poly.data() + (k + 1) * layout.stride, pv);
-        };
-        if (call.type == D3DPT_TRIANGLELIST)
-        {
-            // The common case in a loop of its own for each index size.
-            auto list = [&](auto slotAt)
-            {
-                for (size_t prim = first; prim < end; ++prim)
-                    triangle(slotAt(3 * prim), slotAt(3 * prim + 1), slotAt(3 * prim + 2), 0);
-            };
-            const int64_t base = static_cast<int64_t>(call.baseVertexIndex) - lo;
-            if (!indexed)
-                list([&](size_t i)
-                     { return static_cast<int64_t>(call.startVertex) - lo + static_cast<int64_t>(i); });
-            else
-            {
-                // Read as the buffer's index type, so the loop holds no per-index branch on it.
-                auto fromIndices = [&](auto width)
-                {
-                    using Index = decltype(width);
-                    const uint8_t* at =
-                        call.indices.data + static_cast<size_t>(call.startIndex) * sizeof(Index);
-                    list(
-                        [&](size_t i)
-                        {
-                            Index v;
-                            std::memcpy(&v, at + i * sizeof(Index), sizeof(Index));
-                            return base + v;
-                        });
-                };
-                if (call.indices.index32)
-                    fromIndices(uint32_t{});
-                else
-                    fromIndices(uint16_t{});
-            }
-            return;
-        }
+        setup.Triangle(a, b, c, pv, &xa, &xb, &xc);
+        return;
+    }
+    float* poly = clip.poly.data();
+    const size_t bytes = stride * sizeof(float);
+    std::memcpy(poly, a, bytes);
+    std::memcpy(poly + stride, b, bytes);
+    std::memcpy(poly + 2 * stride, c, bytes);
+    const int n = ClipPolygon(layout_, any, poly, 3, clip.scratch.data(), kMaxClipVerts);
+    for (int k = 1; k + 1 < n; ++k)
+        setup.Triangle(poly, poly + k * stride, poly + (k + 1) * stride, pv);
+}
+
+// The common case in a loop of its own for each way of finding a vertex.
+template <class SlotAt>
+void DrawJob::TriangleList(Setup& setup, ClipScratch& clip, size_t first, size_t end, SlotAt slotAt) const
+{
+    for (size_t prim = first; prim < end; ++prim)
+        Triangle(setup, clip, slotAt(3 * prim), slotAt(3 * prim + 1), slotAt(3 * prim + 2), 0);
+}
+
+void DrawJob::IndexedTriangleList(Setup& setup, ClipScratch& clip, size_t first, size_t end) const
+{
+    const int64_t base = static_cast<int64_t>(call_.baseVertexIndex) - lo_;
+    // Read as the buffer's index type, so the loop holds no per-index branch on it.
+    auto fromIndices = [&](auto width)
+    {
+        using Index = decltype(width);
+        const uint8_t* at = call_.indices.data + static_cast<size_t>(call_.startIndex) * sizeof(Index);
+        TriangleList(setup, clip, first, end,
+                     [&](size_t i)
+                     {
+                         Index v;
+                         std::memcpy(&v, at + i * sizeof(Index), sizeof(Index));
+                         return base + v;
+                     });
+    };
+    if (call_.indices.index32)
+        fromIndices(uint32_t{});
+    else
+        fromIndices(uint16_t{});
+}
+
+// The segment from primitive vertex i0 to the next, clipped parametrically against each plane it crosses.
+void DrawJob::Line(Setup& setup, ClipScratch& clip, size_t i0) const
+{
+    const float* a = Vertex(i0);
+    const float* b = Vertex(i0 + 1);
+    if (!a || !b) return;
+    const uint32_t oa = Outside(layout_, a), ob = Outside(layout_, b);
+    if (oa & ob) return;
+    if (!((oa | ob) & clipMask_))
+    {
+        setup.Line(a, b, a, kNoPlane, nullptr);
+        return;
+    }
+    float t0 = 0.0f, t1 = 1.0f;
+    for (int pl = 0; pl < layout_.clipCount; ++pl)
+    {
+        const float da = a[VertexLayoutOut::kClip + pl], db = b[VertexLayoutOut::kClip + pl];
+        if (da >= 0 && db >= 0) continue;
+        const float t = da / (da - db);
+        if (da < 0)
+            t0 = std::max(t0, t);
+        else
+            t1 = std::min(t1, t);
+    }
+    if (t0 >= t1) return;
+    float* pa = clip.poly.data();
+    float* pb = pa + layout_.stride;
+    for (int k = 0; k < layout_.stride; ++k)
+    {
+        pa[k] = a[k] + (b[k] - a[k]) * t0;
+        pb[k] = a[k] + (b[k] - a[k]) * t1;
+    }
+    setup.Line(pa, pb, a, kNoPlane, nullptr);
+}
+
+void DrawJob::Primitive(Setup& setup, ClipScratch& clip, size_t prim) const
+{
+    switch (call_.type)
+    {
+    case D3DPT_TRIANGLESTRIP:
+        // Odd triangles of a strip swap two vertices to keep one winding; the first stays provoking.
+        if (prim & 1)
+            Triangle(setup, clip, RangeSlot(prim + 1), RangeSlot(prim), RangeSlot(prim + 2), 1);
+        else
+            Triangle(setup, clip, RangeSlot(prim), RangeSlot(prim + 1), RangeSlot(prim + 2), 0);
+        break;
+    case D3DPT_TRIANGLEFAN:
+        Triangle(setup, clip, RangeSlot(0), RangeSlot(prim + 1), RangeSlot(prim + 2), 1);
+        break;
+    case D3DPT_LINELIST:
+        Line(setup, clip, 2 * prim);
+        break;
+    case D3DPT_LINESTRIP:
+        Line(setup, clip, prim);
+        break;
+    case D3DPT_POINTLIST:
+    {
+        const float* a = Vertex(prim);
+        if (a && !(Outside(layout_, a) & clipMask_)) setup.Point(a, kNoPlane, nullptr);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void DrawJob::SetUpBatch(size_t bi)
+{
+    Batch& batch = batches_[bi];
+    batch.primCount = 0;
+    batch.arenaUsed = 0;
+    const size_t tileCount = static_cast<size_t>(tilesX_) * tilesY_;
+    // Bins the last draw reached are cleared before the vector changes size, so none keeps old indices.
+    for (size_t t = batch.binFirst; t <= batch.binLast && t < batch.bins.size(); ++t)
+        batch.bins[t].clear();
+    batch.binFirst = SIZE_MAX;
+    batch.binLast = 0;
+    batch.bins.resize(tileCount);
+    Setup setup(cfg_, layout_, active_, batch, tilesX_, tilesY_);
+    ClipScratch clip;
+    clip.poly.resize(static_cast<size_t>(kMaxClipVerts) * layout_.stride);
+    clip.scratch.resize(clip.poly.size());
+    const size_t first = bi * kPrimBatch;
+    const size_t end = std::min<size_t>(first + kPrimBatch, call_.primitiveCount);
+    if (call_.type != D3DPT_TRIANGLELIST)
+    {
         for (size_t prim = first; prim < end; ++prim)
-        {
-            switch (call.type)
-            {
-            case D3DPT_TRIANGLESTRIP:
-            {
-                // Odd triangles of a strip swap two vertices to keep one winding; the first stays provoking.
-                if (prim & 1)
-                    triangle(rangeSlot(prim + 1), rangeSlot(prim), rangeSlot(prim + 2), 1);
-                else
-                    triangle(rangeSlot(prim), rangeSlot(prim + 1), rangeSlot(prim + 2), 0);
-                break;
-            }
-            case D3DPT_TRIANGLEFAN:
-                triangle(rangeSlot(0), rangeSlot(prim + 1), rangeSlot(prim + 2), 1);
-                break;
-            case D3DPT_LINELIST:
-            case D3DPT_LINESTRIP:
-            {
-                const size_t i0 = call.type == D3DPT_LINELIST ? 2 * prim : prim;
-                const float* a = vertex(i0);
-                const float* b = vertex(i0 + 1);
-                if (!a || !b) break;
-                const uint32_t oa = Outside(layout, a), ob = Outside(layout, b);
-                if (oa & ob) break;
-                if (!((oa | ob) & clipMask))
-                {
-                    setup.Line(a, b, a, kNoPlane, nullptr);
-                    break;
-                }
-                // Clip the segment parametrically against each plane it crosses.
-                float t0 = 0.0f, t1 = 1.0f;
-                for (int pl = 0; pl < layout.clipCount; ++pl)
-                {
-                    const float da = a[VertexLayoutOut::kClip + pl], db = b[VertexLayoutOut::kClip + pl];
-                    if (da >= 0 && db >= 0) continue;
-                    const float t = da / (da - db);
-                    if (da < 0)
-                        t0 = std::max(t0, t);
-                    else
-                        t1 = std::min(t1, t);
-                }
-                if (t0 >= t1) break;
-                float* pa = poly.data();
-                float* pb = poly.data() + layout.stride;
-                for (int k = 0; k < layout.stride; ++k)
-                {
-                    pa[k] = a[k] + (b[k] - a[k]) * t0;
-                    pb[k] = a[k] + (b[k] - a[k]) * t1;
-                }
-                setup.Line(pa, pb, a, kNoPlane, nullptr);
-                break;
-            }
-            case D3DPT_POINTLIST:
-            {
-                const float* a = vertex(prim);
-                if (a && !(Outside(layout, a) & clipMask)) setup.Point(a, kNoPlane, nullptr);
-                break;
-            }
-            default:
-                break;
-            }
-        }
-    };
+            Primitive(setup, clip, prim);
+        return;
+    }
+    if (call_.indices.data)
+        IndexedTriangleList(setup, clip, first, end);
+    else
+    {
+        const int64_t start = static_cast<int64_t>(call_.startVertex) - lo_;
+        TriangleList(setup, clip, first, end, [&](size_t i) { return start + static_cast<int64_t>(i); });
+    }
+}
 
-    // Vertices and primitives run as one list of tasks, segment by segment: a segment's vertices are
-    // processed just before its batches read them, while they are still in the caches. Each segment
-    // processes the slots its batches reach beyond those of the segments before it (up to the hull, so a
-    // gap between ranges is processed as well). The vertex tasks of the next segment go before a segment's
-    // batches, so that those seldom wait. A batch waits until the vertex tasks of its own and every earlier
-    // segment have ended; tasks are taken in list order, so those have all been started.
-    struct Task
-    {
-        bool batch;
-        size_t first, count; // vertex tasks: slots; batch tasks: the batch, in first
-        size_t segment;
-    };
+// Vertices and primitives run as one list of tasks, segment by segment: a segment's vertices are processed
+// just before its batches read them, while they are still in the caches. Each segment processes the slots
+// its batches reach beyond those of the segments before it (up to the hull, so a gap between ranges is
+// processed as well). The vertex tasks of the next segment go before a segment's batches, so that those
+// seldom wait. A batch waits until the vertex tasks of its own and every earlier segment have ended; tasks
+// are taken in list order, so those have all been started.
+void DrawJob::PlanTasks(size_t threads)
+{
     // One thread keeps a batch's vertex records in its own cache; more threads share the segment.
-    const size_t segmentBatches = std::min<size_t>(kMaxSegmentBatches, pool.ThreadCount());
-    const size_t segments = (batchCount + segmentBatches - 1) / segmentBatches;
-    std::vector<std::vector<Task>> vertexTasks(segments);
+    const size_t segmentBatches = std::min<size_t>(kMaxSegmentBatches, threads);
+    const size_t segments = (batchCount_ + segmentBatches - 1) / segmentBatches;
+    vertexTasks_.assign(segments, {});
+    int64_t doneLo = 0, doneHi = -1; // processed slots
+    for (size_t seg = 0; seg < segments; ++seg)
     {
-        int64_t doneLo = 0, doneHi = -1; // processed slots
-        for (size_t seg = 0; seg < segments; ++seg)
+        auto addVertices = [&](int64_t a, int64_t b)
         {
-            auto addVertices = [&](int64_t a, int64_t b)
+            for (int64_t at = a; at <= b; at += static_cast<int64_t>(kVertexChunk))
             {
-                for (int64_t at = a; at <= b; at += static_cast<int64_t>(kVertexChunk))
-                {
-                    const int64_t n = std::min<int64_t>(b - at + 1, static_cast<int64_t>(kVertexChunk));
-                    vertexTasks[seg].push_back({false, static_cast<size_t>(at), static_cast<size_t>(n), seg});
-                }
-            };
-            const size_t segEnd = std::min(batchCount, (seg + 1) * segmentBatches);
-            int64_t rl = INT64_MAX, rh = INT64_MIN;
-            for (size_t bi = seg * segmentBatches; bi < segEnd; ++bi)
-            {
-                rl = std::min(rl, std::max(batchRange[bi].first, lo) - lo);
-                rh = std::max(rh, std::min(batchRange[bi].second, hi) - lo);
+                const int64_t n = std::min<int64_t>(b - at + 1, static_cast<int64_t>(kVertexChunk));
+                vertexTasks_[seg].push_back({false, static_cast<size_t>(at), static_cast<size_t>(n), seg});
             }
-            if (rl > rh) continue;
-            if (doneLo > doneHi)
-            {
-                addVertices(rl, rh);
-                doneLo = rl;
-                doneHi = rh;
-            }
-            else
-            {
-                addVertices(rl, doneLo - 1);
-                addVertices(doneHi + 1, rh);
-                doneLo = std::min(doneLo, rl);
-                doneHi = std::max(doneHi, rh);
-            }
+        };
+        const size_t segEnd = std::min(batchCount_, (seg + 1) * segmentBatches);
+        int64_t rl = INT64_MAX, rh = INT64_MIN;
+        for (size_t bi = seg * segmentBatches; bi < segEnd; ++bi)
+        {
+            rl = std::min(rl, std::max(batchRange_[bi].first, lo_) - lo_);
+            rh = std::max(rh, std::min(batchRange_[bi].second, hi_) - lo_);
+        }
+        if (rl > rh) continue;
+        if (doneLo > doneHi)
+        {
+            addVertices(rl, rh);
+            doneLo = rl;
+            doneHi = rh;
+        }
+        else
+        {
+            addVertices(rl, doneLo - 1);
+            addVertices(doneHi + 1, rh);
+            doneLo = std::min(doneLo, rl);
+            doneHi = std::max(doneHi, rh);
         }
     }
-    std::vector<Task> tasks;
-    if (segments > 0) tasks = vertexTasks[0];
+    tasks_.clear();
+    if (segments > 0) tasks_ = vertexTasks_[0];
     for (size_t seg = 0; seg < segments; ++seg)
     {
         if (seg + 1 < segments)
-            tasks.insert(tasks.end(), vertexTasks[seg + 1].begin(), vertexTasks[seg + 1].end());
-        for (size_t bi = seg * segmentBatches; bi < std::min(batchCount, (seg + 1) * segmentBatches); ++bi)
-            tasks.push_back({true, bi, 0, seg});
+            tasks_.insert(tasks_.end(), vertexTasks_[seg + 1].begin(), vertexTasks_[seg + 1].end());
+        for (size_t bi = seg * segmentBatches; bi < std::min(batchCount_, (seg + 1) * segmentBatches); ++bi)
+            tasks_.push_back({true, bi, 0, seg});
     }
-    std::unique_ptr<std::atomic<size_t>[]> verticesDone(new std::atomic<size_t>[segments]());
-    auto runTask = [&](size_t t)
+    verticesDone_.reset(new std::atomic<size_t>[segments]());
+}
+
+void DrawJob::RunTask(size_t t)
+{
+    const Task& task = tasks_[t];
+    if (!task.batch)
     {
-        const Task& task = tasks[t];
-        if (!task.batch)
-        {
-            processVertices(task.first, task.count);
-            verticesDone[task.segment].fetch_add(1, std::memory_order_release);
-            return;
-        }
-        for (size_t seg = 0; seg <= task.segment; ++seg)
-            for (int spin = 0; verticesDone[seg].load(std::memory_order_acquire) < vertexTasks[seg].size();
-                 ++spin)
-                if (spin > 64) std::this_thread::yield();
-        setUpBatch(task.first);
-    };
+        ProcessSlots(task.first, task.count);
+        verticesDone_[task.segment].fetch_add(1, std::memory_order_release);
+        return;
+    }
+    for (size_t seg = 0; seg <= task.segment; ++seg)
+        for (int spin = 0; verticesDone_[seg].load(std::memory_order_acquire) < vertexTasks_[seg].size(); ++spin)
+            if (spin > 64) std::this_thread::yield();
+    SetUpBatch(task.first);
+}
+
+void DrawJob::SetUp(WorkerPool& pool, Batch* batches, int tilesX, int tilesY)
+{
+    batches_ = batches;
+    tilesX_ = tilesX;
+    tilesY_ = tilesY;
+    // A draw that reaches no vertex leaves its batches empty.
+    for (size_t bi = 0; bi < batchCount_; ++bi)
+        batches[bi].primCount = 0;
+    if (batchCount_ == 0 || !FindVertexRange(pool)) return;
+
+    layout_ = MakeVertexLayout(cfg_);
+    active_ = ActiveVaryings(cfg_);
+    clipMask_ = (1u << layout_.clipCount) - 1;
+    const size_t rangeCount = static_cast<size_t>(hi_ - lo_ + 1);
+    // Buffers are kept from draw to draw so that large meshes do not fault fresh pages in every frame.
+    DrawMemory& memory = Memory();
+    if (memory.verts.size() < rangeCount * layout_.stride) memory.verts.resize(rangeCount * layout_.stride);
+    if (memory.screen.size() < rangeCount) memory.screen.resize(rangeCount);
+    verts_ = memory.verts.data();
+    screen_ = memory.screen.data();
+    const D3DVIEWPORT9& vp = cfg_.raster.viewport;
+    guardX_ = kGuardPixels / std::max(1.0f, vp.Width * 0.5f);
+    guardY_ = kGuardPixels / std::max(1.0f, vp.Height * 0.5f);
+
+    PlanTasks(pool.ThreadCount());
     // One vertex task and the batch that waits for it cannot overlap: a small draw runs them here, sooner
     // than workers could take them.
-    if (tasks.size() <= 2)
-        for (size_t t = 0; t < tasks.size(); ++t)
-            runTask(t);
+    if (tasks_.size() <= 2)
+        for (size_t t = 0; t < tasks_.size(); ++t)
+            RunTask(t);
     else
-        pool.Run(tasks.size(), runTask);
+        pool.Run(tasks_.size(), [&](size_t t) { RunTask(t); });
+    verts_ = nullptr;
+    screen_ = nullptr;
+    for (size_t bi = 0; bi < batchCount_; ++bi)
+        FEROLT_D3D9_CHECK(batches[bi].arenaUsed <= batches[bi].arena.size() &&
+                          batches[bi].primCount <= batches[bi].prims.size());
+}
 
-    // Tiles that have work, row by row. Each thread takes a band of them, the same band draw after draw, so
-    // that the pixels of a tile stay in one core's caches from draw to draw. When there are few tiles and
-    // every one holds few primitives, tiles go in strips of rows, so that the last units taken are short.
-    // Each unit writes only its own pixels, so neither the order nor the split changes a byte.
-    std::vector<int> tiles;
-    size_t most = 0, reachedFirst = SIZE_MAX, reachedLast = 0;
-    for (size_t bi = 0; bi < batchCount; ++bi)
+namespace
+{
+// The tile pass of a list of set-up draws: each unit (a tile, or a strip of one) walks the draws in order
+// and their primitives in order, so the pixels it writes do not depend on which thread takes it.
+class TilePass
+{
+public:
+    struct Entry
     {
-        reachedFirst = std::min(reachedFirst, batches[bi].binFirst);
-        reachedLast = std::max(reachedLast, batches[bi].binLast);
-    }
-    for (size_t t = reachedFirst; t <= reachedLast && reachedFirst != SIZE_MAX; ++t)
-    {
-        size_t prims = 0;
-        for (size_t bi = 0; bi < batchCount; ++bi)
-            prims += batches[bi].bins[t].size();
-        if (prims) tiles.push_back(static_cast<int>(t));
-        most = std::max(most, prims);
-    }
-    uint64_t boundsPixels = 0;
-    for (size_t bi = 0; bi < batchCount && boundsPixels < kInlinePixels; ++bi)
-        for (size_t k = 0; k < batches[bi].primCount; ++k)
+        const DrawJob* job;
+        const Batch* batches;
+    };
+    TilePass(const std::vector<Entry>& draws, int tilesX) : draws_(draws), tilesX_(tilesX) {}
+    // Draws every unit, on the calling thread when the draws cover few pixels.
+    void Run(WorkerPool& pool);
+
+private:
+    void PlanUnits(size_t threads, bool inlineDraw);
+    uint64_t BoundsPixels() const;
+    void DrawUnit(size_t i) const;
+
+    const std::vector<Entry>& draws_;
+    int tilesX_;
+    std::vector<std::pair<int, int>> units_; // tile, strip
+    int strips_ = 1;
+};
+
+// Pixels in the bounds of the draws' primitives, counted up to kInlinePixels.
+uint64_t TilePass::BoundsPixels() const
+{
+    uint64_t pixels = 0;
+    for (const Entry& d : draws_)
+        for (size_t bi = 0; bi < d.job->BatchCount() && pixels < kInlinePixels; ++bi)
+            for (size_t k = 0; k < d.batches[bi].primCount; ++k)
+            {
+                const SetupPrim& p = d.batches[bi].prims[k];
+                if (p.maxX >= p.minX && p.maxY >= p.minY)
+                    pixels += static_cast<uint64_t>(p.maxX - p.minX + 1) * static_cast<uint64_t>(p.maxY - p.minY + 1);
+            }
+    return pixels;
+}
+
+// Tiles that have work, row by row. When there are few tiles and every one holds few primitives, tiles go
+// in strips of rows, so that the last units taken are short. Each unit writes only its own pixels, so
+// neither the order nor the split changes a byte.
+void TilePass::PlanUnits(size_t threads, bool inlineDraw)
+{
+    size_t reachedFirst = SIZE_MAX, reachedLast = 0;
+    for (const Entry& d : draws_)
+        for (size_t bi = 0; bi < d.job->BatchCount(); ++bi)
         {
-            const SetupPrim& p = batches[bi].prims[k];
-            if (p.maxX >= p.minX && p.maxY >= p.minY)
-                boundsPixels +=
-                    static_cast<uint64_t>(p.maxX - p.minX + 1) * static_cast<uint64_t>(p.maxY - p.minY + 1);
+            reachedFirst = std::min(reachedFirst, d.batches[bi].binFirst);
+            reachedLast = std::max(reachedLast, d.batches[bi].binLast);
         }
-    const bool inlineDraw = boundsPixels < kInlinePixels && hooks::GetD3D9SmallDrawsInline();
+    if (reachedFirst == SIZE_MAX) return;
+    std::vector<size_t> prims(reachedLast - reachedFirst + 1, 0);
+    for (const Entry& d : draws_)
+        for (size_t bi = 0; bi < d.job->BatchCount(); ++bi)
+        {
+            const Batch& b = d.batches[bi];
+            for (size_t t = b.binFirst; t <= b.binLast && t < b.bins.size(); ++t)
+                prims[t - reachedFirst] += b.bins[t].size();
+        }
+    std::vector<int> tiles;
+    size_t most = 0;
+    for (size_t t = reachedFirst; t <= reachedLast; ++t)
+    {
+        if (prims[t - reachedFirst]) tiles.push_back(static_cast<int>(t));
+        most = std::max(most, prims[t - reachedFirst]);
+    }
     // Strips of 16 rows at the most, enough for about 32 units a thread; only for tiles of few primitives
     // (large ones, as a rule), which are not worth walking again for each strip.
     constexpr size_t kFewPrims = 16, kUnitsPerThread = 32;
     constexpr int kMaxStrips = 4;
-    int strips = 1;
-    if (most <= kFewPrims && pool.ThreadCount() > 1 && !inlineDraw)
-        while (strips < kMaxStrips && tiles.size() * strips < kUnitsPerThread * pool.ThreadCount())
-            strips *= 2;
-    std::vector<std::pair<int, int>> units; // tile, strip
+    if (most <= kFewPrims && threads > 1 && !inlineDraw)
+        while (strips_ < kMaxStrips && tiles.size() * strips_ < kUnitsPerThread * threads)
+            strips_ *= 2;
     for (size_t first = 0, end = 0; first < tiles.size(); first = end)
     {
-        const int ty = tiles[first] / tilesX;
+        const int ty = tiles[first] / tilesX_;
         end = first;
-        while (end < tiles.size() && tiles[end] / tilesX == ty)
+        while (end < tiles.size() && tiles[end] / tilesX_ == ty)
             ++end;
-        for (int s = 0; s < strips; ++s)
+        for (int s = 0; s < strips_; ++s)
             for (size_t k = first; k < end; ++k)
-                units.push_back({tiles[k], s});
+                units_.push_back({tiles[k], s});
     }
-    const auto drawUnit = [&](size_t i, PixelPipeline& pixels)
+}
+
+void TilePass::DrawUnit(size_t i) const
+{
+    const int t = units_[i].first, strip = kTileSize / strips_;
+    const size_t tile = static_cast<size_t>(t);
+    const int tx = t % tilesX_, ty = t / tilesX_;
+    const int top = ty * kTileSize + units_[i].second * strip;
+    for (const Entry& d : draws_)
     {
-        const int t = units[i].first, strip = kTileSize / strips;
-        const int tx = t % tilesX, ty = t / tilesX;
+        const RECT& clip = d.job->Config().raster.clipRect;
         const int x0 = std::max<int>(tx * kTileSize, clip.left);
         const int x1 = std::min<int>(tx * kTileSize + kTileSize, clip.right);
-        const int top = ty * kTileSize + units[i].second * strip;
         const int y0 = std::max<int>(top, clip.top);
         const int y1 = std::min<int>(top + strip, clip.bottom);
-        if (x0 >= x1 || y0 >= y1) return;
-        for (size_t bi = 0; bi < batchCount; ++bi)
+        if (x0 >= x1 || y0 >= y1) continue;
+        // A draw's pixels still waiting in its pipeline are written before the next draw's start.
+        std::optional<PixelPipeline> pixels;
+        for (size_t bi = 0; bi < d.job->BatchCount(); ++bi)
         {
-            const Batch& b = batches[bi];
-            RasterizeBin(cfg, active, b.prims.data(), b.bins[t].data(), b.bins[t].size(), b.arena.data(), x0,
-                         y0, x1, y1, pixels);
+            const Batch& b = d.batches[bi];
+            if (tile < b.binFirst || tile > b.binLast || b.bins[tile].empty()) continue;
+            if (!pixels) pixels.emplace(d.job->Config());
+            RasterizeBin(d.job->Config(), d.job->Active(), b.prims.data(), b.bins[tile].data(), b.bins[tile].size(),
+                         b.arena.data(), x0, y0, x1, y1, *pixels);
         }
-    };
-    if (inlineDraw)
-    {
-        // One pipeline for all tiles: they are disjoint, so pixels still waiting from one tile cannot be
-        // overtaken by another's.
-        PixelPipeline pixels(cfg);
-        for (size_t i = 0; i < units.size(); ++i)
-            drawUnit(i, pixels);
     }
+}
+
+void TilePass::Run(WorkerPool& pool)
+{
+    const bool inlineDraw = BoundsPixels() < kInlinePixels && hooks::GetD3D9SmallDrawsInline();
+    PlanUnits(pool.ThreadCount(), inlineDraw);
+    // Each thread takes a band of units, the same band pass after pass, so that the pixels of a tile stay in
+    // one core's caches from frame to frame.
+    if (inlineDraw)
+        for (size_t i = 0; i < units_.size(); ++i)
+            DrawUnit(i);
     else
-        pool.RunLocal(units.size(),
-                      [&](size_t i)
-                      {
-                          PixelPipeline pixels(cfg);
-                          drawUnit(i, pixels);
-                      });
+        pool.RunLocal(units_.size(), [&](size_t i) { DrawUnit(i); });
+}
+} // namespace
+
+// ---- the queue of recorded draws
+// ---------------------------------------------------------------------------------------
+struct DrawQueue::Pending
+{
+    std::unique_ptr<DrawConfig> cfg;
+    std::vector<uint8_t> owned;
+    std::unique_ptr<DrawJob> job;
+    size_t firstBatch = 0;
+};
+
+DrawQueue::DrawQueue() = default;
+DrawQueue::~DrawQueue() = default;
+
+void DrawQueue::Record(std::unique_ptr<DrawConfig> cfg, const DrawCall& call, std::vector<uint8_t> owned)
+{
+    Pending p;
+    p.job = std::make_unique<DrawJob>(*cfg, call);
+    p.cfg = std::move(cfg);
+    p.owned = std::move(owned);
+    p.firstBatch = batchesUsed_;
+    batchesUsed_ += p.job->BatchCount();
+    if (batches_.size() < batchesUsed_) batches_.resize(batchesUsed_);
+    primitives_ += call.primitiveCount;
+    pending_.push_back(std::move(p));
+}
+
+bool DrawQueue::Empty() const
+{
+    return pending_.empty();
+}
+
+bool DrawQueue::OverBudget() const
+{
+    return pending_.size() >= kMaxDraws || primitives_ >= kMaxPrimitives;
+}
+
+void DrawQueue::Flush(WorkerPool& pool)
+{
+    if (pending_.empty()) return;
+    // One grid for every draw: each bins only inside its own clip rectangle.
+    LONG right = 0, bottom = 0;
+    for (const Pending& p : pending_)
+    {
+        right = std::max(right, p.cfg->raster.clipRect.right);
+        bottom = std::max(bottom, p.cfg->raster.clipRect.bottom);
+    }
+    const int tilesX = static_cast<int>((right + kTileSize - 1) / kTileSize);
+    const int tilesY = static_cast<int>((bottom + kTileSize - 1) / kTileSize);
+    auto setUp = [&](Pending& p) { p.job->SetUp(pool, batches_.data() + p.firstBatch, tilesX, tilesY); };
+    // Draws of one batch each go to the workers side by side; a larger one spreads its own batches.
+    for (size_t i = 0; i < pending_.size();)
+    {
+        if (pending_[i].job->BatchCount() > 1)
+        {
+            setUp(pending_[i++]);
+            continue;
+        }
+        size_t end = i;
+        while (end < pending_.size() && pending_[end].job->BatchCount() <= 1)
+            ++end;
+        pool.Run(end - i, [&](size_t k) { setUp(pending_[i + k]); });
+        i = end;
+    }
+    std::vector<TilePass::Entry> draws;
+    draws.reserve(pending_.size());
+    for (const Pending& p : pending_)
+        if (p.job->BatchCount()) draws.push_back({p.job.get(), batches_.data() + p.firstBatch});
+    TilePass(draws, tilesX).Run(pool);
+    pending_.clear();
+    batchesUsed_ = 0;
+    primitives_ = 0;
+}
+
+void ExecuteDraw(const DrawConfig& cfg, const DrawCall& call, WorkerPool& pool)
+{
+    // Kept from draw to draw so that large meshes do not fault fresh pages in every frame.
+    thread_local DrawQueue queue;
+    queue.Record(std::make_unique<DrawConfig>(cfg), call, {});
+    queue.Flush(pool);
 }
 } // namespace ferolt::d3d9
