@@ -1,5 +1,5 @@
 // The viewer's entry: a desktop window needs a display; without one the program says so and ends.
-#include "platform/backends/backend.h"
+#include "platform/win32/backend.h"
 #ifdef FEROLT_HAVE_QT
 #include "platform/backends/qt/qt_backend.h"
 #endif

@@ -2,7 +2,7 @@
 // What a backend (and a test) uses to drive the user layer: installing the backend, the virtual
 // screen, and feeding the user's input. Everything here runs on the UI thread unless noted.
 #include "platform/win32/winuser.h"
-#include "platform/backends/backend.h"
+#include "platform/win32/backend.h"
 
 #include <string>
 #include <vector>

@@ -3,7 +3,7 @@
 // backend calls always run with it released, so they may call back into the layer.
 #include "platform/win32/winuser.h"
 #include "platform/win32/gdi_dc.h"
-#include "platform/backends/backend.h"
+#include "platform/win32/backend.h"
 
 #include <array>
 #include <condition_variable>

@@ -3,7 +3,7 @@
 // menus, dialogs, message boxes and file dialogs are answered from scripts queued beforehand.
 // Every question asked is recorded; one that finds no answer is cancelled and counted in
 // unanswered(), which tests expect to stay 0.
-#include "platform/backends/backend.h"
+#include "platform/win32/backend.h"
 #include "platform/win32/user_host.h"
 
 #include <condition_variable>

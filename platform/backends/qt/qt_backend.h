@@ -1,6 +1,6 @@
 #pragma once
 // The desktop backend: the layer's visible top-level windows as Qt 6 widgets.
-#include "platform/backends/backend.h"
+#include "platform/win32/backend.h"
 
 #include <memory>
 

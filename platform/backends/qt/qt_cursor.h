@@ -1,6 +1,6 @@
 #pragma once
 // Cursors of the layer as Qt cursors.
-#include "platform/backends/backend.h"
+#include "platform/win32/backend.h"
 
 #include <QtGui/QCursor>
 #include <QtGui/QImage>
