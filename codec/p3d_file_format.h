@@ -1,7 +1,7 @@
 #pragma once
 // Object file layout: the file header, section and chunk headers, and the instance records.
 // All numbers are little-endian.
-#include "engine/scene/model_chunk.h"
+#include "engine/engine_api.h"
 #include "platform/d3dx9/d3dx9math.h"
 #include "platform/mfc/afx_string.h"
 #include "platform/win32/windef.h"

@@ -1,10 +1,7 @@
 // The reader's calls into the engine.
 #include "codec/p3d_read_codec.h"
 
-#include "engine/core/material.h"
 #include "engine/engine_api.h"
-#include "engine/scene/mesh.h"
-#include "engine/scene/model.h"
 
 #include <new>
 

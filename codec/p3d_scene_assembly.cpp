@@ -1,10 +1,7 @@
 // Scene assembly: the tables that Read filled become engine objects, lights and model chunks.
 #include "codec/p3d_read_codec.h"
 
-#include "engine/core/file_numbers.h"
-#include "engine/core/material.h"
 #include "engine/engine_api.h"
-#include "engine/scene/model.h"
 #include "platform/bytes/byte_reader.h"
 
 #include <cstring>

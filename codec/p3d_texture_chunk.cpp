@@ -6,8 +6,7 @@
 #include "codec/p3d_read_codec.h"
 #include "codec/temp_blob_loader.h"
 
-#include "engine/core/lr_texture_api.h"
-#include "engine/core/memory_bmp.h"
+#include "engine/engine_api.h"
 #include "platform/gdiplus/gdiplus.h"
 
 #include <algorithm>

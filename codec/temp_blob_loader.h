@@ -2,7 +2,7 @@
 // A texture loader that answers from image bytes held for a moment. It sits at the front of the
 // engine's texture loaders and, while it holds bytes, answers every texture request with a copy of
 // them, so that an image made in memory is loaded and shared under its name like any other.
-#include "engine/core/lr_core_api.h"
+#include "engine/engine_api.h"
 #include "platform/mfc/afx_string.h"
 
 #include <cstddef>

@@ -15,3 +15,15 @@
 #include "engine/render/environment.h"
 #include "engine/render/id_colours.h"
 #include "engine/render/shadows.h"
+#include "engine/render/save_image.h"
+
+// The engine's classes and records the codec and the viewer hold, build and hand back.
+#include "engine/core/view.h"
+#include "engine/core/material.h"
+#include "engine/core/material_textures.h"
+#include "engine/core/memory_bmp.h"
+#include "engine/core/file_numbers.h"
+#include "engine/scene/mesh.h"
+#include "engine/scene/model.h"
+#include "engine/scene/model_chunk.h"
+#include "engine/render/render_records.h"

@@ -1,7 +1,7 @@
 #pragma once
 // Dialog 519: the size, file format and anti-aliasing of an image to save. The two size fields keep the
 // aspect of the window the dialog was opened for.
-#include "engine/render/save_image.h"
+#include "engine/engine_api.h"
 #include "platform/mfc/afxwin.h"
 
 class CImagePropsDlg : public CDialog

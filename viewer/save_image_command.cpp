@@ -1,5 +1,5 @@
 // The save-image command: the size and format dialog, the file dialog, then the engine's image save.
-#include "engine/render/save_image.h"
+#include "engine/engine_api.h"
 #include "viewer/image_props_dlg.h"
 #include "viewer/tolvex_control.h"
 

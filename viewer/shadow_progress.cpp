@@ -1,7 +1,6 @@
 // The viewer's shadow computation: the engine bakes the light maps while the window stays alive through
 // the progress callback, which takes the window's messages and shows the progress in the title.
 #include "engine/engine_api.h"
-#include "engine/render/shadows.h"
 #include "viewer/tolvex_control.h"
 #include "viewer/viewer_resource.h"
 

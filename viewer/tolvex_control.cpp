@@ -1,7 +1,6 @@
 // The main window: creation, painting, resizing, the timer, cursors and destruction.
 #include "viewer/tolvex_control.h"
 
-#include "engine/core/material_textures.h"
 #include "engine/engine_api.h"
 #include "platform/d3dx9/d3dx9math.h"
 #include "platform/win32/gdi_dc.h"

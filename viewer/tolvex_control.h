@@ -1,9 +1,7 @@
 #pragma once
 // The viewer's only window: shows one scene through the engine, owns the scene, the camera parameter
 // block that navigation edits and the render-view record handed to the renderer.
-#include "engine/core/view.h"
-#include "engine/render/environment.h"
-#include "engine/render/render_records.h"
+#include "engine/engine_api.h"
 #include "platform/d3dx9/d3dx9math.h"
 #include "platform/mfc/afxwin.h"
 

@@ -1,11 +1,7 @@
 // Opening object files: the road from a file name through the codec to the window's scene.
 #include "codec/mapped_file.h"
 #include "codec/p3d_read_codec.h"
-#include "engine/core/file_numbers.h"
-#include "engine/core/material_textures.h"
 #include "engine/engine_api.h"
-#include "engine/scene/model.h"
-#include "engine/scene/model_chunk.h"
 #include "viewer/tolvex_control.h"
 
 #include <cstring>
