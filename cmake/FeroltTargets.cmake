@@ -1,15 +1,37 @@
 # Helpers shared by every folder's CMakeLists.txt.
 
+# ferolt_include_folders(TARGET SCOPE FOLDER...)
+# Headers are included by their path from the repository root ("platform/d3d9/d3d9.h"), but a target
+# sees only the folders of the targets it links: each folder gets an include root of its own in the
+# build tree that holds a link to that folder alone, and a target hands the roots of its folders on
+# (SCOPE PUBLIC or INTERFACE) to what links it.
+function(ferolt_include_folders target scope)
+  foreach(folder ${ARGN})
+    string(REPLACE "/" "_" root_name "${folder}")
+    set(root ${PROJECT_BINARY_DIR}/include/${root_name})
+    if(NOT EXISTS ${root}/${folder})
+      cmake_path(GET folder PARENT_PATH parent)
+      file(MAKE_DIRECTORY ${root}/${parent})
+      file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${root}/${folder} SYMBOLIC)
+    endif()
+    target_include_directories(${target} ${scope} ${root})
+  endforeach()
+endfunction()
+
 # ferolt_library(NAME SOURCES ... [DEPS ...])
-# One library per folder. A folder with only headers becomes an INTERFACE library.
+# One library per folder, whose headers reach only what links it. A folder with only headers becomes
+# an INTERFACE library.
 function(ferolt_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_path(RELATIVE_PATH CMAKE_CURRENT_SOURCE_DIR BASE_DIRECTORY ${PROJECT_SOURCE_DIR} OUTPUT_VARIABLE folder)
   if(ARG_SOURCES)
     add_library(${name} STATIC ${ARG_SOURCES})
     target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+    ferolt_include_folders(${name} PUBLIC ${folder})
   else()
     add_library(${name} INTERFACE)
     target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+    ferolt_include_folders(${name} INTERFACE ${folder})
   endif()
 endfunction()
 
@@ -24,6 +46,7 @@ function(ferolt_test name)
   endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main Threads::Threads)
+  ferolt_include_folders(${name} PRIVATE tests)
   target_compile_definitions(${name} PRIVATE
     FEROLT_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     FEROLT_BASELINE_DIR="${PROJECT_SOURCE_DIR}/tests/baselines")
@@ -38,6 +61,7 @@ function(ferolt_bench name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark Threads::Threads)
+  ferolt_include_folders(${name} PRIVATE bench tests)
 endfunction()
 
 # ferolt_fuzzer(NAME SOURCES ... [DEPS ...])
@@ -62,6 +86,7 @@ function(ferolt_fuzzer name)
     add_executable(${name} ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/fuzz_main.cpp)
   endif()
   target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+  ferolt_include_folders(${name} PRIVATE tests)
 endfunction()
 
 # ferolt_fuzz_corpus(TARGET [CORPUS_DIR])
@@ -93,4 +118,5 @@ function(ferolt_fuzz_seeds target)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_executable(seeds_${target} ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/fuzz_seeds_main.cpp)
   target_link_libraries(seeds_${target} PRIVATE ${ARG_DEPS} ferolt_test_support)
+  ferolt_include_folders(seeds_${target} PRIVATE tests)
 endfunction()
