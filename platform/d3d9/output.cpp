@@ -90,12 +90,12 @@ bool PixelPipeline::DepthStencil(size_t index, uint32_t depth)
 {
     const DepthStencilConfig& ds = px_.depth;
     uint32_t* zp = depthPlane_ + index;
-    const bool depthPass = !ds.depthTest || Compare(ds.depthFunc, depth, *zp);
+    const bool depthPass = !ds.depthTest || Passes(ds.depthFunc, depth, *zp);
     if (ds.stencil)
     {
         uint8_t* sp = stencilPlane_ + index;
         const uint32_t s = *sp;
-        const bool stencilPass = Compare(ds.stencilFunc, ds.stencilRef & ds.stencilMask, s & ds.stencilMask);
+        const bool stencilPass = Passes(ds.stencilFunc, ds.stencilRef & ds.stencilMask, s & ds.stencilMask);
         const DWORD op = !stencilPass ? ds.stencilFail : (!depthPass ? ds.stencilZFail : ds.stencilPass);
         if (op != D3DSTENCILOP_KEEP)
         {
@@ -123,7 +123,7 @@ void PixelPipeline::Fragment(int x, int y, float z, const VaryingSource& src)
         return;
     }
     const Vec4 color = Shade(x, y, src);
-    if (!Compare(px_.alphaFunc, ToByte(color.W()), px_.alphaRef)) return;
+    if (!Passes(px_.alphaFunc, ToByte(color.W()), px_.alphaRef)) return;
     if (haveDepth && !DepthStencil(di, depth)) return;
     Write(x, y, color);
 }

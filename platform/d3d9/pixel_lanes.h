@@ -36,6 +36,10 @@ struct ScalarLane
     static I AndI(I a, I b) { return a & b; }
     static I AndNotI(I a, I b) { return ~a & b; }
     static I OrI(I a, I b) { return a | b; }
+    static I XorI(I a, I b) { return a ^ b; }
+    // As pcmpgtd and pcmpeqd: all ones where the (signed) comparison holds.
+    static I CmpGtI(I a, I b) { return static_cast<int32_t>(a) > static_cast<int32_t>(b) ? ~0u : 0u; }
+    static I CmpEqI(I a, I b) { return a == b ? ~0u : 0u; }
     static V ToFloat(I v) { return static_cast<float>(static_cast<int32_t>(v)); }
     static I Truncate(V v) { return static_cast<uint32_t>(static_cast<int32_t>(v)); }
 };
@@ -59,6 +63,9 @@ struct SseLanes
     static I AndI(I a, I b) { return _mm_and_si128(a, b); }
     static I AndNotI(I a, I b) { return _mm_andnot_si128(a, b); }
     static I OrI(I a, I b) { return _mm_or_si128(a, b); }
+    static I XorI(I a, I b) { return _mm_xor_si128(a, b); }
+    static I CmpGtI(I a, I b) { return _mm_cmpgt_epi32(a, b); }
+    static I CmpEqI(I a, I b) { return _mm_cmpeq_epi32(a, b); }
     static V ToFloat(I v) { return _mm_cvtepi32_ps(v); }
     static I Truncate(V v) { return _mm_cvttps_epi32(v); }
 };
@@ -121,6 +128,33 @@ template <class L> struct PixelRules
     {
         const I k = L::SplatI(keep);
         return L::OrI(L::AndNotI(k, argb), L::AndI(old, k));
+    }
+
+    // ---- depth, stencil and alpha tests
+    // Whether unsigned a and b compare as a D3DCMP function says: all ones in the lanes where they do.
+    static I Compare(DWORD func, I a, I b)
+    {
+        const I flip = L::SplatI(0x80000000u), all = L::SplatI(~0u);
+        const I sa = L::XorI(a, flip), sb = L::XorI(b, flip);
+        switch (func)
+        {
+        case D3DCMP_NEVER:
+            return L::SplatI(0);
+        case D3DCMP_LESS:
+            return L::CmpGtI(sb, sa);
+        case D3DCMP_EQUAL:
+            return L::CmpEqI(sa, sb);
+        case D3DCMP_LESSEQUAL:
+            return L::XorI(L::CmpGtI(sa, sb), all);
+        case D3DCMP_GREATER:
+            return L::CmpGtI(sa, sb);
+        case D3DCMP_NOTEQUAL:
+            return L::XorI(L::CmpEqI(sa, sb), all);
+        case D3DCMP_GREATEREQUAL:
+            return L::XorI(L::CmpGtI(sb, sa), all);
+        default:
+            return all;
+        }
     }
 
     // ---- texture stages
@@ -403,5 +437,12 @@ template <class L> struct PixelRules
         return r;
     }
 };
+
+// Whether value passes against reference as a D3DCMP function says: the depth, stencil and alpha tests of
+// one pixel.
+inline bool Passes(DWORD func, uint32_t value, uint32_t reference)
+{
+    return PixelRules<ScalarLane>::Compare(func, value, reference) != 0;
+}
 } // namespace
 } // namespace ferolt::d3d9

@@ -162,30 +162,6 @@ inline EdgeSet Edges(const SetupPrim& p, const float* arena)
     return e;
 }
 
-// Whether value passes against reference as a D3DCMP function says.
-template <class T> bool Compare(DWORD func, T value, T reference)
-{
-    switch (func)
-    {
-    case D3DCMP_NEVER:
-        return false;
-    case D3DCMP_LESS:
-        return value < reference;
-    case D3DCMP_EQUAL:
-        return value == reference;
-    case D3DCMP_LESSEQUAL:
-        return value <= reference;
-    case D3DCMP_GREATER:
-        return value > reference;
-    case D3DCMP_NOTEQUAL:
-        return value != reference;
-    case D3DCMP_GREATEREQUAL:
-        return value >= reference;
-    default:
-        return true;
-    }
-}
-
 class PixelPipeline;
 
 // Draws the parts of `prim` that fall into the rectangle [x0, x1) x [y0, y1).

@@ -50,6 +50,9 @@ struct AvxLanes
     static I AndI(I a, I b) { return _mm256_and_si256(a, b); }
     static I AndNotI(I a, I b) { return _mm256_andnot_si256(a, b); }
     static I OrI(I a, I b) { return _mm256_or_si256(a, b); }
+    static I XorI(I a, I b) { return _mm256_xor_si256(a, b); }
+    static I CmpGtI(I a, I b) { return _mm256_cmpgt_epi32(a, b); }
+    static I CmpEqI(I a, I b) { return _mm256_cmpeq_epi32(a, b); }
     static V ToFloat(I v) { return _mm256_cvtepi32_ps(v); }
     static I Truncate(V v) { return _mm256_cvttps_epi32(v); }
 };
@@ -292,33 +295,6 @@ FEROLT_AVX2 inline __m256 At(const float* plane, __m256 dx, __m256 dy)
 
 // Stands in for the plane of a varying the draw does not keep: it evaluates to +0 as a missing plane does.
 alignas(16) constexpr float kZeroPlane[12] = {};
-
-// Whether unsigned a and b compare as func says, lane by lane.
-FEROLT_AVX2 inline __m256i CompareDepth(DWORD func, __m256i a, __m256i b)
-{
-    const __m256i flip = _mm256_set1_epi32(static_cast<int>(0x80000000u));
-    const __m256i sa = _mm256_xor_si256(a, flip), sb = _mm256_xor_si256(b, flip);
-    const __m256i all = _mm256_set1_epi32(-1);
-    switch (func)
-    {
-    case D3DCMP_NEVER:
-        return _mm256_setzero_si256();
-    case D3DCMP_LESS:
-        return _mm256_cmpgt_epi32(sb, sa);
-    case D3DCMP_EQUAL:
-        return _mm256_cmpeq_epi32(sa, sb);
-    case D3DCMP_LESSEQUAL:
-        return _mm256_xor_si256(_mm256_cmpgt_epi32(sa, sb), all);
-    case D3DCMP_GREATER:
-        return _mm256_cmpgt_epi32(sa, sb);
-    case D3DCMP_NOTEQUAL:
-        return _mm256_xor_si256(_mm256_cmpeq_epi32(sa, sb), all);
-    case D3DCMP_GREATEREQUAL:
-        return _mm256_xor_si256(_mm256_cmpgt_epi32(sb, sa), all);
-    default:
-        return all;
-    }
-}
 
 enum BlendKind
 {
@@ -839,7 +815,7 @@ FEROLT_AVX2 inline void SpanAvx2::Walk(PixelPipeline& pp, const SetupPrim& p, co
                             const int i = __builtin_ctz(static_cast<unsigned>(left)), h = i >> 2;
                             uint32_t* at = pp.depthPlane_ + static_cast<size_t>(st.hy[h]) * pp.depthWidth_ +
                                            st.hx[h] + (i & 3);
-                            if (!Compare(px.depth.depthFunc, lanes[i], *at)) continue;
+                            if (!Passes(px.depth.depthFunc, lanes[i], *at)) continue;
                             pass |= 1 << i;
                             if (px.depth.depthWrite) *at = lanes[i];
                         }
@@ -854,7 +830,7 @@ FEROLT_AVX2 inline void SpanAvx2::Walk(PixelPipeline& pp, const SetupPrim& p, co
                                         : nullptr;
                         const __m256i old = LoadHalves(dp[0], dp[1], test);
                         pass = _mm256_movemask_ps(
-                                   _mm256_castsi256_ps(CompareDepth(px.depth.depthFunc, depth, old))) &
+                                   _mm256_castsi256_ps(Pixel8::Compare(px.depth.depthFunc, depth, old))) &
                                test;
                         if (px.depth.depthWrite && pass) StoreHalves(dp[0], dp[1], pass, depth);
                     }

@@ -118,7 +118,8 @@ TEST(CullTest, CullModesDropTheirWinding)
 
 TEST(DepthTest, AllCompareFunctions)
 {
-    // Bits: drawn at depth 0.25, 0.5, 0.75 against a buffer cleared to 0.5.
+    // Bits: drawn at depth 0.25, 0.5, 0.75 against a buffer cleared to 0.5. A 32-bit buffer holds depths
+    // past 0.5 with the top bit set: the comparison is unsigned.
     struct Case
     {
         D3DCMPFUNC func;
@@ -128,17 +129,19 @@ TEST(DepthTest, AllCompareFunctions)
                           {D3DCMP_LESSEQUAL, 0b011},    {D3DCMP_GREATER, 0b100}, {D3DCMP_NOTEQUAL, 0b101},
                           {D3DCMP_GREATEREQUAL, 0b110}, {D3DCMP_ALWAYS, 0b111}};
     const float depths[] = {0.25f, 0.5f, 0.75f};
-    for (const Case& c : cases)
-        for (int i = 0; i < 3; ++i)
-        {
-            Target t;
-            DiffuseOnly(t.Get());
-            t.Clear(0xff000000, 0.5f);
-            t->SetRenderState(D3DRS_ZFUNC, c.func);
-            t.Rect(0, 0, 16, 16, 0xffffffff, depths[i]);
-            EXPECT_EQ(t.At(5, 5) == 0xffffffffu, ((c.drawn >> i) & 1) != 0)
-                << "func " << c.func << " z " << depths[i];
-        }
+    for (D3DFORMAT format : {D3DFMT_D24S8, D3DFMT_D32})
+        for (const Case& c : cases)
+            for (int i = 0; i < 3; ++i)
+            {
+                Target t(16, 16, format);
+                DiffuseOnly(t.Get());
+                ASSERT_EQ(t->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xff000000, 0.5f, 0),
+                          D3D_OK);
+                t->SetRenderState(D3DRS_ZFUNC, c.func);
+                t.Rect(0, 0, 16, 16, 0xffffffff, depths[i]);
+                EXPECT_EQ(t.At(5, 5) == 0xffffffffu, ((c.drawn >> i) & 1) != 0)
+                    << "format " << format << " func " << c.func << " z " << depths[i];
+            }
 }
 
 TEST(DepthTest, WritesAreMaskedAndZEnableOff)
