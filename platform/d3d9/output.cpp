@@ -187,8 +187,8 @@ Vec4 PixelPipeline::Shade(int x, int y, const VaryingSource& src)
                     return;
                 }
                 const float* pl = src.arena + src.prim->data + 6 + at;
-                *ddx = w * (pl[4] - c[i] * qp.b);
-                *ddy = w * (pl[8] - c[i] * qp.c);
+                *ddx = Pixel::Derivative(w, pl[4], c[i], qp.b);
+                *ddy = Pixel::Derivative(w, pl[8], c[i], qp.c);
             };
             float ux, uy, vx, vy;
             deriv(0, &ux, &uy);

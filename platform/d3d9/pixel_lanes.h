@@ -9,6 +9,7 @@
 // The lane type L provides N, the float vector V, the integer vector I and the operations used below, each
 // the lane-wise form of one SSE instruction (same operand order, same NaN behaviour).
 #include <cstdint>
+#include <cstring>
 
 #include "platform/d3d9/raster.h"
 
@@ -40,6 +41,17 @@ struct ScalarLane
     // As pcmpgtd and pcmpeqd: all ones where the (signed) comparison holds.
     static I CmpGtI(I a, I b) { return static_cast<int32_t>(a) > static_cast<int32_t>(b) ? ~0u : 0u; }
     static I CmpEqI(I a, I b) { return a == b ? ~0u : 0u; }
+    static I AddI(I a, I b) { return a + b; }
+    static I MinI(I a, I b) { return static_cast<int32_t>(a) < static_cast<int32_t>(b) ? a : b; }
+    template <int S> static I Sra(I v) { return static_cast<uint32_t>(static_cast<int32_t>(v) >> S); }
+    static I AsInt(V v)
+    {
+        I i;
+        std::memcpy(&i, &v, 4);
+        return i;
+    }
+    // As cmpps with the ordered predicate: false where a lane is NaN.
+    static I CmpGe(V a, V b) { return a >= b ? ~0u : 0u; }
     static V ToFloat(I v) { return static_cast<float>(static_cast<int32_t>(v)); }
     static I Truncate(V v) { return static_cast<uint32_t>(static_cast<int32_t>(v)); }
 };
@@ -66,6 +78,15 @@ struct SseLanes
     static I XorI(I a, I b) { return _mm_xor_si128(a, b); }
     static I CmpGtI(I a, I b) { return _mm_cmpgt_epi32(a, b); }
     static I CmpEqI(I a, I b) { return _mm_cmpeq_epi32(a, b); }
+    static I AddI(I a, I b) { return _mm_add_epi32(a, b); }
+    static I MinI(I a, I b)
+    {
+        const I less = _mm_cmplt_epi32(a, b); // SSE2 has no pminsd
+        return _mm_or_si128(_mm_and_si128(less, a), _mm_andnot_si128(less, b));
+    }
+    template <int S> static I Sra(I v) { return _mm_srai_epi32(v, S); }
+    static I AsInt(V v) { return _mm_castps_si128(v); }
+    static I CmpGe(V a, V b) { return _mm_castps_si128(_mm_cmpge_ps(a, b)); }
     static V ToFloat(I v) { return _mm_cvtepi32_ps(v); }
     static I Truncate(V v) { return _mm_cvttps_epi32(v); }
 };
@@ -155,6 +176,37 @@ template <class L> struct PixelRules
         default:
             return all;
         }
+    }
+
+    // ---- sampling
+    // One channel of the bilinear filter over four texels: across by fx, then down by fy.
+    static V Bilinear(V t00, V t10, V t01, V t11, V fx, V fy)
+    {
+        const V top = L::Add(t00, L::Mul(L::Sub(t10, t00), fx));
+        const V bottom = L::Add(t01, L::Mul(L::Sub(t11, t01), fx));
+        return L::Add(top, L::Mul(L::Sub(bottom, top), fy));
+    }
+    // Screen-space derivative of a perspective-correct coordinate c = P w (w = 1 / Q): w (dP - c dQ).
+    static V Derivative(V w, V dp, V c, V dq) { return L::Mul(w, L::Sub(dp, L::Mul(c, dq))); }
+    // rho^2 of the level of detail: the larger squared length of the screen-space derivatives of the
+    // coordinates, in texels of a w x h level.
+    static V Rho2(V ux, V vx, V uy, V vy, float w, float h)
+    {
+        const V W = L::Splat(w), H = L::Splat(h);
+        const V uxw = L::Mul(ux, W), vxh = L::Mul(vx, H), uyw = L::Mul(uy, W), vyh = L::Mul(vy, H);
+        const V lx = L::Add(L::Mul(uxw, uxw), L::Mul(vxh, vxh));
+        const V ly = L::Add(L::Mul(uyw, uyw), L::Mul(vyh, vyh));
+        return L::Max(ly, lx);
+    }
+    // The level point mip selection takes without a LOD bias: base plus PointMipSteps(rho2), at most
+    // maxSteps, where rho^2 >= 2; the base level below that (and for NaN).
+    static I PointMipLevel(V rho2, int base, int maxSteps)
+    {
+        const I minified = L::CmpGe(rho2, L::Splat(2.0f));
+        const I e = L::AddI(L::AndI(L::template Srl<23>(L::AsInt(rho2)), L::SplatI(0xff)),
+                            L::SplatI(static_cast<uint32_t>(-126)));
+        const I steps = L::MinI(L::template Sra<1>(e), L::SplatI(static_cast<uint32_t>(maxSteps)));
+        return L::AddI(L::SplatI(static_cast<uint32_t>(base)), L::AndI(steps, minified));
     }
 
     // ---- texture stages

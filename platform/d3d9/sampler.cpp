@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/d3d9/pixel_lanes.h"
 #include "platform/d3d9/raster.h"
 #include "platform/d3d9/simd.h"
 
@@ -11,6 +12,8 @@ namespace ferolt::d3d9
 {
 namespace
 {
+using Pixel = PixelRules<ScalarLane>;
+
 int Address(DWORD mode, int64_t i, int n, bool* border)
 {
     switch (mode)
@@ -110,7 +113,7 @@ void Sample2D8888(const Surface& s, const SamplerConfig& smp, DWORD filter, floa
     }
     const double x = Scaled(u, w) - 0.5, y = Scaled(v, h) - 0.5;
     const double fx0 = std::floor(x), fy0 = std::floor(y);
-    const Vec4 fx(static_cast<float>(x - fx0)), fy(static_cast<float>(y - fy0));
+    const float fx = static_cast<float>(x - fx0), fy = static_cast<float>(y - fy0);
     const int64_t x0 = static_cast<int64_t>(fx0), y0 = static_cast<int64_t>(fy0);
     bool bx0 = false, bx1 = false, by0 = false, by1 = false;
     const int ix0 = AddressFast(au, x0, w, &bx0), ix1 = AddressFast(au, x0 + 1, w, &bx1);
@@ -131,9 +134,13 @@ void Sample2D8888(const Surface& s, const SamplerConfig& smp, DWORD filter, floa
         t01 = bx0 || by1 ? border : Fetch8888(bits, pitch, ix0, iy1, opaque);
         t11 = bx1 || by1 ? border : Fetch8888(bits, pitch, ix1, iy1, opaque);
     }
-    const Vec4 top = t00 + (t10 - t00) * fx;
-    const Vec4 bottom = t01 + (t11 - t01) * fx;
-    (top + (bottom - top) * fy).Store(out);
+    float c00[4], c10[4], c01[4], c11[4];
+    t00.Store(c00);
+    t10.Store(c10);
+    t01.Store(c01);
+    t11.Store(c11);
+    for (int i = 0; i < 4; ++i)
+        out[i] = Pixel::Bilinear(c00[i], c10[i], c01[i], c11[i], fx, fy);
 }
 
 void Sample2D(const Surface& s, const SamplerConfig& smp, DWORD filter, float u, float v, DWORD au, DWORD av,
@@ -162,11 +169,7 @@ void Sample2D(const Surface& s, const SamplerConfig& smp, DWORD filter, float u,
     Texel(s, smp, x0, y0 + 1, au, av, t01);
     Texel(s, smp, x0 + 1, y0 + 1, au, av, t11);
     for (int i = 0; i < 4; ++i)
-    {
-        const float top = t00[i] + (t10[i] - t00[i]) * fx;
-        const float bottom = t01[i] + (t11[i] - t01[i]) * fx;
-        out[i] = top + (bottom - top) * fy;
-    }
+        out[i] = Pixel::Bilinear(t00[i], t10[i], t01[i], t11[i], fx, fy);
 }
 
 UINT BaseLevel(const StageConfig& st, UINT levels)
@@ -190,9 +193,7 @@ float TextureLod(const StageConfig& st, float dudx, float dvdx, float dudy, floa
     const Surface* base = st.texture ? st.texture->Level(0) : (st.cube ? st.cube->Face(0, 0) : nullptr);
     if (!base) return 0.0f;
     const float w = static_cast<float>(base->Width()), h = static_cast<float>(base->Height());
-    const float lx = (dudx * w) * (dudx * w) + (dvdx * h) * (dvdx * h);
-    const float ly = (dudy * w) * (dudy * w) + (dvdy * h) * (dvdy * h);
-    const float rho2 = std::max(lx, ly);
+    const float rho2 = Pixel::Rho2(dudx, dvdx, dudy, dvdy, w, h);
     if (!(rho2 > 0.0f)) return -100.0f;
     if (st.sampler.lodBias == 0.0f)
     {
@@ -241,9 +242,7 @@ void SampleFastTexture(const StageConfig& st, const FastTexture& t, float u, flo
     float lod = 0.0f;
     if (useLod)
     {
-        const float lx = (dudx * t.width) * (dudx * t.width) + (dvdx * t.height) * (dvdx * t.height);
-        const float ly = (dudy * t.width) * (dudy * t.width) + (dvdy * t.height) * (dvdy * t.height);
-        const float rho2 = std::max(lx, ly);
+        const float rho2 = Pixel::Rho2(dudx, dvdx, dudy, dvdy, t.width, t.height);
         if (!(rho2 > 0.0f))
             lod = -100.0f;
         else if (smp.lodBias == 0.0f && rho2 <= 1.0f)

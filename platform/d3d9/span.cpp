@@ -237,11 +237,7 @@ bool PixelPipeline::SampleQuad(int s, __m128 u, __m128 v, const int level[4], Qu
     unpack(_mm_setr_epi32(l0.t01, l1.t01, l2.t01, l3.t01), &q01);
     unpack(_mm_setr_epi32(l0.t11, l1.t11, l2.t11, l3.t11), &q11);
     for (int ch = 0; ch < 4; ++ch)
-    {
-        const __m128 top = _mm_add_ps(q00.c[ch], _mm_mul_ps(_mm_sub_ps(q10.c[ch], q00.c[ch]), fx));
-        const __m128 bottom = _mm_add_ps(q01.c[ch], _mm_mul_ps(_mm_sub_ps(q11.c[ch], q01.c[ch]), fx));
-        out->c[ch] = _mm_add_ps(top, _mm_mul_ps(_mm_sub_ps(bottom, top), fy));
-    }
+        out->c[ch] = Pixel4::Bilinear(q00.c[ch], q10.c[ch], q01.c[ch], q11.c[ch], fx, fy);
     return true;
 }
 
@@ -365,38 +361,29 @@ void PixelPipeline::Quads4(const SetupPrim& p, const float* arena, const Varying
                     float ua = 0, ub = 0, uc = 0, va = 0, vb = 0, vc = 0;
                     plane(tc, &ua, &ub, &uc);
                     plane(tc + 1, &va, &vb, &vc);
-                    const __m128 W = Splat(t.width), H = Splat(t.height);
-                    const __m128 ux = _mm_mul_ps(w, _mm_sub_ps(Splat(ub), _mm_mul_ps(u, Splat(qp.b))));
-                    const __m128 uy = _mm_mul_ps(w, _mm_sub_ps(Splat(uc), _mm_mul_ps(u, Splat(qp.c))));
-                    const __m128 vx = _mm_mul_ps(w, _mm_sub_ps(Splat(vb), _mm_mul_ps(v, Splat(qp.b))));
-                    const __m128 vy = _mm_mul_ps(w, _mm_sub_ps(Splat(vc), _mm_mul_ps(v, Splat(qp.c))));
-                    auto sq = [](__m128 a) { return _mm_mul_ps(a, a); };
-                    const __m128 lx = _mm_add_ps(sq(_mm_mul_ps(ux, W)), sq(_mm_mul_ps(vx, H)));
-                    const __m128 ly = _mm_add_ps(sq(_mm_mul_ps(uy, W)), sq(_mm_mul_ps(vy, H)));
-                    alignas(16) float lxs[4], lys[4];
-                    _mm_store_ps(lxs, lx);
-                    _mm_store_ps(lys, ly);
-                    const float maxLod = static_cast<float>(t.levels - 1 - t.base);
-                    // Without a bias, rho^2 below 2 (or not above 0) leaves every pixel on the base level.
-                    const __m128 rho2 = _mm_max_ps(ly, lx);
-                    const bool allBase = st.sampler.lodBias == 0.0f &&
-                                         (_mm_movemask_ps(_mm_cmpge_ps(rho2, Splat(2.0f))) & mask) == 0;
-                    for (int i = 0; i < 4 && !allBase; ++i)
+                    const __m128 qb = Splat(qp.b), qc = Splat(qp.c);
+                    const __m128 ux = Pixel4::Derivative(w, Splat(ub), u, qb),
+                                 uy = Pixel4::Derivative(w, Splat(uc), u, qc);
+                    const __m128 vx = Pixel4::Derivative(w, Splat(vb), v, qb),
+                                 vy = Pixel4::Derivative(w, Splat(vc), v, qc);
+                    const __m128 rho2 = Pixel4::Rho2(ux, vx, uy, vy, t.width, t.height);
+                    const int maxSteps = static_cast<int>(t.levels - 1 - t.base);
+                    if (st.sampler.lodBias == 0.0f)
+                        _mm_storeu_si128(reinterpret_cast<__m128i*>(level),
+                                         Pixel4::PointMipLevel(rho2, static_cast<int>(t.base), maxSteps));
+                    else
                     {
-                        if (!(mask & (1 << i))) continue;
-                        const float rho2 = std::max(lxs[i], lys[i]);
-                        float lod;
-                        if (!(rho2 > 0.0f))
-                            lod = -100.0f;
-                        else if (st.sampler.lodBias == 0.0f && rho2 <= 1.0f)
-                            lod = 0.0f;
-                        else if (st.sampler.lodBias == 0.0f)
-                            lod = rho2 < 2.0f ? 0.25f : static_cast<float>(PointMipSteps(rho2));
-                        else
-                            lod = 0.5f * std::log2(rho2) + st.sampler.lodBias;
-                        if (lod <= 0.0f) continue;
-                        const UINT li = t.base + static_cast<UINT>(std::floor(std::min(lod, maxLod) + 0.5f));
-                        level[i] = static_cast<int>(std::min(li, t.levels - 1));
+                        alignas(16) float rho2s[4];
+                        _mm_store_ps(rho2s, rho2);
+                        for (int i = 0; i < 4; ++i)
+                        {
+                            if (!(mask & (1 << i)) || !(rho2s[i] > 0.0f)) continue;
+                            const float lod = 0.5f * std::log2(rho2s[i]) + st.sampler.lodBias;
+                            if (lod <= 0.0f) continue;
+                            const UINT li = t.base + static_cast<UINT>(std::floor(
+                                                         std::min(lod, static_cast<float>(maxSteps)) + 0.5f));
+                            level[i] = static_cast<int>(std::min(li, t.levels - 1));
+                        }
                     }
                 }
                 if (!SampleQuad(s, u, v, level, &tex[s]))

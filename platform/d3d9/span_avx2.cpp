@@ -53,6 +53,11 @@ struct AvxLanes
     static I XorI(I a, I b) { return _mm256_xor_si256(a, b); }
     static I CmpGtI(I a, I b) { return _mm256_cmpgt_epi32(a, b); }
     static I CmpEqI(I a, I b) { return _mm256_cmpeq_epi32(a, b); }
+    static I AddI(I a, I b) { return _mm256_add_epi32(a, b); }
+    static I MinI(I a, I b) { return _mm256_min_epi32(a, b); }
+    template <int S> static I Sra(I v) { return _mm256_srai_epi32(v, S); }
+    static I AsInt(V v) { return _mm256_castps_si256(v); }
+    static I CmpGe(V a, V b) { return _mm256_castps_si256(_mm256_cmp_ps(a, b, _CMP_GE_OQ)); }
     static V ToFloat(I v) { return _mm256_cvtepi32_ps(v); }
     static I Truncate(V v) { return _mm256_cvttps_epi32(v); }
 };
@@ -263,12 +268,7 @@ FEROLT_AVX2 __attribute__((always_inline)) inline bool SampleLevel(const Level& 
         t11 = Pixel8::Unpack(_mm256_i32gather_epi32(l.texels, _mm256_add_epi32(r1, x1), 4), opaque);
     }
     for (int ch = 0; ch < 4; ++ch)
-    {
-        const __m256 top = _mm256_add_ps(t00.c[ch], _mm256_mul_ps(_mm256_sub_ps(t10.c[ch], t00.c[ch]), fx));
-        const __m256 bottom =
-            _mm256_add_ps(t01.c[ch], _mm256_mul_ps(_mm256_sub_ps(t11.c[ch], t01.c[ch]), fx));
-        out->c[ch] = _mm256_add_ps(top, _mm256_mul_ps(_mm256_sub_ps(bottom, top), fy));
-    }
+        out->c[ch] = Pixel8::Bilinear(t00.c[ch], t10.c[ch], t01.c[ch], t11.c[ch], fx, fy);
     return true;
 }
 
@@ -398,25 +398,12 @@ FEROLT_AVX2 inline __m256i LevelFor(const FastTexture& t, const StageTex& st, __
     auto derivative = [&](bool kept, const float* plane, int at, __m256 c, __m256 dq) FEROLT_AVX2
         __attribute__((always_inline))
     {
-        return kept ? _mm256_mul_ps(w, _mm256_sub_ps(_mm256_broadcast_ss(plane + at), _mm256_mul_ps(c, dq)))
-                    : _mm256_setzero_ps();
+        return kept ? Pixel8::Derivative(w, _mm256_broadcast_ss(plane + at), c, dq) : _mm256_setzero_ps();
     };
     const __m256 ux = derivative(st.uKept, st.u, 4, u, q.b), uy = derivative(st.uKept, st.u, 8, u, q.c);
     const __m256 vx = derivative(st.vKept, st.v, 4, v, q.b), vy = derivative(st.vKept, st.v, 8, v, q.c);
-    const __m256 W = S(t.width), H = S(t.height);
-    const __m256 uxw = _mm256_mul_ps(ux, W), vxh = _mm256_mul_ps(vx, H);
-    const __m256 uyw = _mm256_mul_ps(uy, W), vyh = _mm256_mul_ps(vy, H);
-    const __m256 lxs = _mm256_add_ps(_mm256_mul_ps(uxw, uxw), _mm256_mul_ps(vxh, vxh));
-    const __m256 lys = _mm256_add_ps(_mm256_mul_ps(uyw, uyw), _mm256_mul_ps(vyh, vyh));
-    const __m256 rho2 = _mm256_max_ps(lys, lxs);
-    // Levels above the base as PointMipSteps counts them, for rho^2 >= 2 (NaN stays on the base level).
-    const __m256i minified = _mm256_castps_si256(_mm256_cmp_ps(rho2, S(2.0f), _CMP_GE_OQ));
-    const __m256i e = _mm256_sub_epi32(
-        _mm256_and_si256(_mm256_srli_epi32(_mm256_castps_si256(rho2), 23), _mm256_set1_epi32(0xff)),
-        _mm256_set1_epi32(126));
-    __m256i steps = _mm256_srai_epi32(e, 1);
-    steps = _mm256_min_epi32(steps, _mm256_set1_epi32(static_cast<int>(t.levels - 1 - t.base)));
-    return _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(t.base)), _mm256_and_si256(steps, minified));
+    return Pixel8::PointMipLevel(Pixel8::Rho2(ux, vx, uy, vy, t.width, t.height), static_cast<int>(t.base),
+                                 static_cast<int>(t.levels - 1 - t.base));
 }
 
 // A Gouraud colour or the fog factor of eight pixels: the plane's value over 1/w, saturated.

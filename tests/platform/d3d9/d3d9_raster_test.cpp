@@ -536,6 +536,60 @@ TEST(SamplerTest, FiltersAndMipLevels)
     EXPECT_EQ(t.At(15, 0), 0xffffffffu);
     t->SetTexture(0, nullptr);
     tex->Release();
+    // In two dimensions: red only in texel (1, 0), green only in (0, 1). At pixel (5, 10) the texel
+    // position is (0.125, 0.75): red fx (1 - fy) = 0.03125, green (1 - fx) fy = 0.65625.
+    IDirect3DTexture9* quad =
+        MakeTexture(t.Get(), 2, 2,
+                    [](UINT x, UINT y, UINT)
+                    { return 0xff000000u | (x && !y ? 0xff0000u : 0) | (!x && y ? 0x00ff00u : 0); });
+    t->SetTexture(0, quad);
+    t->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+    t->SetSamplerState(0, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
+    t.Rect(0, 0, 16, 16, 0xffffffff, 0.5f, 0, 0, 1, 1);
+    EXPECT_TRUE(Near(t.At(5, 10), 0xff08a700u)) << std::hex << t.At(5, 10);
+    t->SetTexture(0, nullptr);
+    quad->Release();
+}
+
+TEST(SamplerTest, PointMipLevelFollowsTheLargerAxisAndPerspective)
+{
+    // Levels of an 8 x 8 texture coloured 0x10, 0x20, 0x30, 0x40 grey; point filters throughout.
+    auto level = [](int l) { return 0xff000000u | 0x101010u * static_cast<uint32_t>(l + 1); };
+    auto prepare = [&](Target& t)
+    {
+        IDirect3DTexture9* tex = MakeTexture(
+            t.Get(), 8, 8, [&](UINT, UINT, UINT l) { return level(static_cast<int>(l)); }, 4);
+        t->SetTexture(0, tex);
+        t->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_POINT);
+        t->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+        t.Clear(0xff000000);
+        return tex;
+    };
+    // 0.5 texels a pixel along one axis and 4 along the other: the larger one picks level 2.
+    for (bool alongY : {false, true})
+    {
+        Target t;
+        IDirect3DTexture9* tex = prepare(t);
+        t.Rect(0, 0, 16, 16, 0xffffffff, 0.5f, 0, 0, alongY ? 1.0f : 8.0f, alongY ? 8.0f : 1.0f);
+        EXPECT_EQ(t.At(5, 9), level(2)) << "along y " << alongY;
+        t->SetTexture(0, nullptr);
+        tex->Release();
+    }
+    // Left edge at w = 1, right edge at w = 4, u from 0 to 8: the derivative du/dx = w (dP/dx - u dQ/dx)
+    // grows to the right; worked out by hand, rho^2 is 3.8, 12.6 and 43.0 at these columns.
+    Target t;
+    IDirect3DTexture9* tex = prepare(t);
+    TVertex quad[4] = {{0, 0, 0.5f, 1, 0xffffffff, 0, 0},
+                       {16, 0, 0.5f, 0.25f, 0xffffffff, 8, 0},
+                       {0, 16, 0.5f, 1, 0xffffffff, 0, 0},
+                       {16, 16, 0.5f, 0.25f, 0xffffffff, 8, 0}};
+    t->SetFVF(kTVertexFvf);
+    t->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(TVertex));
+    EXPECT_EQ(t.At(6, 8), level(1));
+    EXPECT_EQ(t.At(10, 8), level(2));
+    EXPECT_EQ(t.At(13, 8), level(3));
+    t->SetTexture(0, nullptr);
+    tex->Release();
 }
 
 TEST(SamplerTest, CubeFacesByDirection)
