@@ -28,10 +28,13 @@ struct ScalarLane
     static V Add(V a, V b) { return a + b; }
     static V Sub(V a, V b) { return a - b; }
     static V Mul(V a, V b) { return a * b; }
+    static V Div(V a, V b) { return a / b; }
     // As minps and maxps: the second operand where the comparison fails (NaN included).
     static V Min(V a, V b) { return a < b ? a : b; }
     static V Max(V a, V b) { return a > b ? a : b; }
     static I SplatI(uint32_t v) { return v; }
+    // 1 / q, or 0 where q is 0 (either sign), as the masked SSE division gives it.
+    static V InverseOrZero(V q) { return q == 0.0f ? 0.0f : 1.0f / q; }
     template <int S> static I Srl(I v) { return v >> S; }
     template <int S> static I Sll(I v) { return v << S; }
     static I AndI(I a, I b) { return a & b; }
@@ -67,6 +70,7 @@ struct SseLanes
     static V Add(V a, V b) { return _mm_add_ps(a, b); }
     static V Sub(V a, V b) { return _mm_sub_ps(a, b); }
     static V Mul(V a, V b) { return _mm_mul_ps(a, b); }
+    static V InverseOrZero(V q) { return _mm_andnot_ps(_mm_cmpeq_ps(q, Zero()), _mm_div_ps(Splat(1.0f), q)); }
     static V Min(V a, V b) { return _mm_min_ps(a, b); }
     static V Max(V a, V b) { return _mm_max_ps(a, b); }
     static I SplatI(uint32_t v) { return _mm_set1_epi32(static_cast<int>(v)); }
@@ -150,6 +154,17 @@ template <class L> struct PixelRules
         const I k = L::SplatI(keep);
         return L::OrI(L::AndNotI(k, argb), L::AndI(old, k));
     }
+
+    // ---- attributes
+    // A screen-space plane at offsets (dx, dy) from its origin: (a + b dx) + c dy.
+    static V PlaneAt(V a, V b, V c, V dx, V dy) { return L::Add(L::Add(a, L::Mul(b, dx)), L::Mul(c, dy)); }
+    // The same for a plane stored as a, b, c four floats apart (a varying's slot).
+    static V PlaneAt(const float* plane, V dx, V dy)
+    {
+        return PlaneAt(L::Splat(plane[0]), L::Splat(plane[4]), L::Splat(plane[8]), dx, dy);
+    }
+    // w from the interpolated 1/w; 0 where that is 0.
+    static V W(V q) { return L::InverseOrZero(q); }
 
     // ---- depth, stencil and alpha tests
     // Whether unsigned a and b compare as a D3DCMP function says: all ones in the lanes where they do.

@@ -319,17 +319,12 @@ void PixelPipeline::Quads4(const SetupPrim& p, const float* arena, const Varying
                                                      static_cast<float>(x + 2), static_cast<float>(x + 3)),
                                          Splat(p.x0));
             const __m128 dy = Splat(dyf);
-            const __m128 q =
-                _mm_add_ps(_mm_add_ps(Splat(qp.a), _mm_mul_ps(Splat(qp.b), dx)), _mm_mul_ps(Splat(qp.c), dy));
-            const __m128 qZero = _mm_cmpeq_ps(q, _mm_setzero_ps());
-            const __m128 w = _mm_andnot_ps(qZero, _mm_div_ps(Splat(1.0f), q));
+            const __m128 w = Pixel4::W(Pixel4::PlaneAt(Splat(qp.a), Splat(qp.b), Splat(qp.c), dx, dy));
             auto eval = [&](int varying) -> __m128
             {
                 const float* at = planeOf[varying];
                 if (!at) return _mm_setzero_ps();
-                return _mm_mul_ps(_mm_add_ps(_mm_add_ps(Splat(at[0]), _mm_mul_ps(Splat(at[4]), dx)),
-                                             _mm_mul_ps(Splat(at[8]), dy)),
-                                  w);
+                return _mm_mul_ps(Pixel4::PlaneAt(at, dx, dy), w);
             };
 
             Color4 diffuse, specular;

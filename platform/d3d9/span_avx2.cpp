@@ -42,6 +42,10 @@ struct AvxLanes
     static V Add(V a, V b) { return _mm256_add_ps(a, b); }
     static V Sub(V a, V b) { return _mm256_sub_ps(a, b); }
     static V Mul(V a, V b) { return _mm256_mul_ps(a, b); }
+    static V InverseOrZero(V q)
+    {
+        return _mm256_andnot_ps(_mm256_cmp_ps(q, Zero(), _CMP_EQ_OQ), _mm256_div_ps(Splat(1.0f), q));
+    }
     static V Min(V a, V b) { return _mm256_min_ps(a, b); }
     static V Max(V a, V b) { return _mm256_max_ps(a, b); }
     static I SplatI(uint32_t v) { return _mm256_set1_epi32(static_cast<int>(v)); }
@@ -278,19 +282,16 @@ struct LanePlane
     __m256 a, b, c;
 };
 
-// (a + b dx) + c dy, as Plane::At rounds.
 FEROLT_AVX2 inline __m256 At(const LanePlane& p, __m256 dx, __m256 dy)
 {
-    return _mm256_add_ps(_mm256_add_ps(p.a, _mm256_mul_ps(p.b, dx)), _mm256_mul_ps(p.c, dy));
+    return Pixel8::PlaneAt(p.a, p.b, p.c, dx, dy);
 }
 
-// The same for a varying's plane in the triangle's data (a, b and c four floats apart), read where it is
-// used: most triangles take one step, and sixty broadcasts kept in registers would not fit.
+// A varying's plane is read where it is used: most triangles take one step, and sixty broadcasts kept in
+// registers would not fit.
 FEROLT_AVX2 inline __m256 At(const float* plane, __m256 dx, __m256 dy)
 {
-    return _mm256_add_ps(
-        _mm256_add_ps(_mm256_broadcast_ss(plane), _mm256_mul_ps(_mm256_broadcast_ss(plane + 4), dx)),
-        _mm256_mul_ps(_mm256_broadcast_ss(plane + 8), dy));
+    return Pixel8::PlaneAt(plane, dx, dy);
 }
 
 // Stands in for the plane of a varying the draw does not keep: it evaluates to +0 as a missing plane does.
@@ -830,9 +831,7 @@ FEROLT_AVX2 inline void SpanAvx2::Walk(PixelPipeline& pp, const SetupPrim& p, co
                 st.w = t.wConst;
             else
             {
-                const __m256 q = At(t.q, st.dx, st.dy);
-                st.w = _mm256_andnot_ps(_mm256_cmp_ps(q, _mm256_setzero_ps(), _CMP_EQ_OQ),
-                                        _mm256_div_ps(S(1.0f), q));
+                st.w = Pixel8::W(At(t.q, st.dx, st.dy));
             }
             // The lanes' column and row offsets go along for pixels that wait.
             body(st, lxv, lyv);
