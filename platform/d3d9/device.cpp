@@ -1,6 +1,7 @@
 // Device creation, reset and loss, the state it keeps with Direct3D 9's documented defaults, render
 // targets and resource creation.
 #include "platform/d3d9/device.h"
+#include "platform/win32/out_of_memory.h"
 
 #include <algorithm>
 #include <cmath>
@@ -461,14 +462,8 @@ HRESULT Device::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL 
     *pp = nullptr;
     if (length == 0 || pool > D3DPOOL_SCRATCH) return D3DERR_INVALIDCALL;
     if (length > kMaxBufferBytes) return D3DERR_OUTOFVIDEOMEMORY;
-    try
-    {
-        *pp = new VertexBuffer(anchor_, pool, length, usage, fvf);
-    }
-    catch (const std::bad_alloc&)
-    {
+    if (!Allocated([&] { *pp = new VertexBuffer(anchor_, pool, length, usage, fvf); }))
         return D3DERR_OUTOFVIDEOMEMORY;
-    }
     return D3D_OK;
 }
 
@@ -480,14 +475,8 @@ HRESULT Device::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3
     if (length == 0 || pool > D3DPOOL_SCRATCH || (format != D3DFMT_INDEX16 && format != D3DFMT_INDEX32))
         return D3DERR_INVALIDCALL;
     if (length > kMaxBufferBytes) return D3DERR_OUTOFVIDEOMEMORY;
-    try
-    {
-        *pp = new IndexBuffer(anchor_, pool, length, usage, format);
-    }
-    catch (const std::bad_alloc&)
-    {
+    if (!Allocated([&] { *pp = new IndexBuffer(anchor_, pool, length, usage, format); }))
         return D3DERR_OUTOFVIDEOMEMORY;
-    }
     return D3D_OK;
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/d3d9/device.h"
+#include "platform/win32/out_of_memory.h"
 
 namespace ferolt::d3d9
 {
@@ -124,14 +125,8 @@ Surface* Surface::Create(std::shared_ptr<DeviceAnchor> anchor, const D3DSURFACE_
     if (info.bytes == 0 || desc.Width == 0 || desc.Height == 0 || desc.Width > kMaxSurfaceEdge ||
         desc.Height > kMaxSurfaceEdge)
         return nullptr;
-    try
-    {
-        return new Surface(std::move(anchor), desc, container, lockable);
-    }
-    catch (const std::bad_alloc&)
-    {
-        return nullptr;
-    }
+    return CatchOutOfMemory<Surface*>(nullptr, [&]
+                                      { return new Surface(std::move(anchor), desc, container, lockable); });
 }
 
 ULONG Surface::AddRef()

@@ -8,6 +8,7 @@
 #include "platform/d3dx9/effect_internal.h"
 #include "platform/d3dx9/mesh_internal.h"
 #include "platform/win32/com_object.h"
+#include "platform/win32/out_of_memory.h"
 
 namespace ferolt::d3dx9
 {
@@ -479,14 +480,10 @@ HRESULT D3DXCreateEffect(IDirect3DDevice9* pDevice, LPCVOID pSrcData, UINT SrcDa
     if (pPool) return E_NOTIMPL;
     std::string error;
     std::shared_ptr<const ferolt::d3dx9::EffectDescription> desc;
-    try
-    {
-        desc = ferolt::d3dx9::ParseEffect(static_cast<const char*>(pSrcData), SrcDataLen, &error);
-    }
-    catch (const std::bad_alloc&)
-    {
+    if (!ferolt::Allocated(
+            [&]
+            { desc = ferolt::d3dx9::ParseEffect(static_cast<const char*>(pSrcData), SrcDataLen, &error); }))
         return E_OUTOFMEMORY;
-    }
     if (!desc)
     {
         if (ppCompilationErrors)

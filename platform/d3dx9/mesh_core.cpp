@@ -4,6 +4,7 @@
 #include <new>
 
 #include "platform/d3dx9/mesh_object.h"
+#include "platform/win32/out_of_memory.h"
 
 namespace ferolt::d3dx9
 {
@@ -86,11 +87,7 @@ HRESULT Mesh::Create(DWORD faces, DWORD vertices, DWORD options, DWORD fvf, IDir
     mesh->faces_ = faces;
     mesh->vertices_ = vertices;
     mesh->options_ = options;
-    try
-    {
-        mesh->attributes_.assign(faces, 0);
-    }
-    catch (const std::bad_alloc&)
+    if (!Allocated([&] { mesh->attributes_.assign(faces, 0); }))
     {
         mesh->Release();
         return E_OUTOFMEMORY;
@@ -497,17 +494,16 @@ HRESULT Mesh::OptimizeInplace(DWORD Flags, const DWORD* pAdjacencyIn, DWORD* pAd
     }
 
     AttributeSortPlan plan;
-    try
-    {
-        // Compacting alone keeps the face order: every face is treated as one group.
-        std::vector<DWORD> groups = sort ? attributes_ : std::vector<DWORD>(faces_, 0);
-        plan = PlanAttributeSort(indices, groups, vertices_, adjacency.empty() ? nullptr : adjacency.data(),
-                                 sort && cache, compact, Index32() ? 0xFFFFFFFFu : kMaxVertices16);
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
+    const bool allocated = Allocated(
+        [&]
+        {
+            // Compacting alone keeps the face order: every face is treated as one group.
+            std::vector<DWORD> groups = sort ? attributes_ : std::vector<DWORD>(faces_, 0);
+            plan =
+                PlanAttributeSort(indices, groups, vertices_, adjacency.empty() ? nullptr : adjacency.data(),
+                                  sort && cache, compact, Index32() ? 0xFFFFFFFFu : kMaxVertices16);
+        });
+    if (!allocated) return E_OUTOFMEMORY;
 
     const DWORD newCount = static_cast<DWORD>(plan.vertexRemap.size());
     std::vector<uint8_t> newVertices(size_t(newCount) * layout_.stride);

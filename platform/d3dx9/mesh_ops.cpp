@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "platform/d3dx9/mesh_object.h"
+#include "platform/win32/out_of_memory.h"
 
 namespace ferolt::d3dx9
 {
@@ -430,6 +431,192 @@ HRESULT IntersectMesh(LPD3DXBASEMESH pMesh, bool subset, DWORD attribId, const D
         return CreateBufferFrom(hits.data(), hits.size() * sizeof(D3DXINTERSECTINFO), ppAllHits);
     return S_OK;
 }
+// The vertices of a mesh being cleaned: where each one's data comes from, growing as corners are split.
+struct VertexSources
+{
+    explicit VertexSources(DWORD count) : source(count)
+    {
+        for (DWORD v = 0; v < count; ++v)
+            source[v] = v;
+    }
+    // A new vertex with the data of v.
+    DWORD Duplicate(uint32_t v)
+    {
+        source.push_back(source[v]);
+        return DWORD(source.size() - 1);
+    }
+    DWORD Count() const { return DWORD(source.size()); }
+    std::vector<DWORD> source;
+};
+
+HRESULT ReadCleanAdjacency(Mesh* in, const DWORD* given, const std::vector<uint32_t>& indices,
+                           std::vector<DWORD>* adjacency)
+{
+    const DWORD faces = in->GetNumFaces();
+    if (given)
+    {
+        adjacency->assign(given, given + size_t(faces) * 3);
+        for (DWORD& a : *adjacency)
+            if (a >= faces) a = UNUSED32;
+        return S_OK;
+    }
+    std::vector<Float3> positions;
+    const HRESULT hr = in->ReadPositions(&positions);
+    if (FAILED(hr)) return hr;
+    *adjacency = AdjacencyFromIndices(indices, PointReps(positions, 0.0f));
+    return S_OK;
+}
+
+void SplitBackFaces(DWORD faces, std::vector<uint32_t>& indices, std::vector<DWORD>& adjacency,
+                    VertexSources& vertices)
+{
+    auto duplicate = [&](uint32_t v) { return vertices.Duplicate(v); };
+    // A face lying back to back on the corners of an earlier face gets corners of its own.
+    std::unordered_map<uint64_t, DWORD> seen;
+    seen.reserve(faces);
+    for (DWORD f = 0; f < faces; ++f)
+    {
+        uint32_t c[3] = {indices[f * 3], indices[f * 3 + 1], indices[f * 3 + 2]};
+        if (c[0] == c[1] || c[1] == c[2] || c[0] == c[2]) continue;
+        uint32_t s[3] = {c[0], c[1], c[2]};
+        std::sort(s, s + 3);
+        const uint64_t key = (uint64_t(s[0]) << 42) ^ (uint64_t(s[1]) << 21) ^ s[2];
+        auto [it, inserted] = seen.try_emplace(key, f);
+        if (inserted) continue;
+        const DWORD g = it->second;
+        // Same winding is a duplicate, not a back face.
+        int r = 0;
+        while (indices[g * 3 + r] != c[0])
+            ++r;
+        if (indices[g * 3 + (r + 1) % 3] == c[1]) continue;
+        for (int k = 0; k < 3; ++k)
+            indices[f * 3 + k] = duplicate(c[k]);
+        for (int k = 0; k < 3; ++k)
+        {
+            if (adjacency[f * 3 + k] == g) adjacency[f * 3 + k] = UNUSED32;
+            if (adjacency[g * 3 + k] == f) adjacency[g * 3 + k] = UNUSED32;
+        }
+    }
+}
+
+void SplitBowties(DWORD faces, std::vector<uint32_t>& indices, const std::vector<DWORD>& adjacency,
+                  VertexSources& vertices)
+{
+    auto duplicate = [&](uint32_t v) { return vertices.Duplicate(v); };
+    const DWORD count = vertices.Count();
+    // Faces around a vertex that are not joined through edges at that vertex form separate
+    // fans; every fan after the first gets its own copy of the vertex.
+    // The faces at each vertex, in face order, as one array with a start per vertex.
+    std::vector<size_t> first(size_t(count) + 1, 0);
+    for (size_t i = 0; i < size_t(faces) * 3; ++i)
+        ++first[size_t(indices[i]) + 1];
+    for (size_t v = 1; v < first.size(); ++v)
+        first[v] += first[v - 1];
+    std::vector<DWORD> incident(size_t(faces) * 3);
+    {
+        std::vector<size_t> next(first.begin(), first.end() - 1);
+        for (DWORD f = 0; f < faces; ++f)
+            for (int k = 0; k < 3; ++k)
+                incident[next[indices[f * 3 + k]]++] = f;
+    }
+    std::vector<DWORD> parent, copyOf;
+    const DWORD original = count;
+    for (DWORD v = 0; v < original; ++v)
+    {
+        DWORD* const fsBegin = incident.data() + first[v];
+        DWORD* const fsEnd = std::unique(fsBegin, incident.data() + first[size_t(v) + 1]);
+        const size_t n = size_t(fsEnd - fsBegin);
+        if (n < 2) continue;
+        parent.resize(n);
+        for (size_t i = 0; i < n; ++i)
+            parent[i] = DWORD(i);
+        auto find = [&](DWORD i)
+        {
+            while (parent[i] != i)
+                i = parent[i] = parent[parent[i]];
+            return i;
+        };
+        for (size_t i = 0; i < n; ++i)
+        {
+            const DWORD f = fsBegin[i];
+            for (int k = 0; k < 3; ++k)
+            {
+                if (indices[f * 3 + k] != v && indices[f * 3 + (k + 1) % 3] != v) continue;
+                const DWORD g = adjacency[f * 3 + k];
+                const DWORD* it = std::lower_bound(fsBegin, fsEnd, g);
+                if (g == UNUSED32 || it == fsEnd || *it != g) continue;
+                DWORD a = find(DWORD(i)), b = find(DWORD(it - fsBegin));
+                if (a != b) parent[std::max(a, b)] = std::min(a, b);
+            }
+        }
+        copyOf.assign(n, UNUSED32);
+        for (size_t i = 0; i < n; ++i)
+        {
+            const DWORD root = find(DWORD(i));
+            if (root == find(0)) continue;
+            if (copyOf[root] == UNUSED32) copyOf[root] = duplicate(v);
+            for (int k = 0; k < 3; ++k)
+                if (indices[fsBegin[i] * 3 + k] == v) indices[fsBegin[i] * 3 + k] = copyOf[root];
+        }
+    }
+}
+
+// The cleaned copy of in: its vertices taken from their sources, its indices replaced.
+HRESULT WriteCleanMesh(Mesh* in, const std::vector<uint8_t>& vertices, const VertexSources& sources,
+                       const std::vector<uint32_t>& indices, Mesh** result)
+{
+    const DWORD count = sources.Count();
+    const bool index32 = (in->GetOptions() & D3DXMESH_32BIT) != 0;
+    if (!index32 && count > kMaxVertices16) return D3DXERR_INVALIDMESH;
+
+    ID3DXMesh* outIface = nullptr;
+    HRESULT hr = in->CloneMeshFVF(in->GetOptions(), in->GetFVF(), in->Device(), &outIface);
+    if (FAILED(hr)) return hr;
+    Mesh* out = AsMesh(outIface);
+    if (count != in->GetNumVertices())
+    {
+        const UINT stride = in->GetNumBytesPerVertex();
+        std::vector<uint8_t> grown(size_t(count) * stride);
+        for (DWORD v = 0; v < count; ++v)
+            std::memcpy(grown.data() + size_t(v) * stride,
+                        vertices.data() + size_t(sources.source[v]) * stride, stride);
+        hr = out->ResizeVertices(count);
+        if (SUCCEEDED(hr)) hr = out->WriteVertices(grown);
+        out->Table().clear(); // its vertex ranges no longer cover the mesh
+    }
+    if (SUCCEEDED(hr)) hr = out->WriteIndices(indices);
+    if (FAILED(hr))
+    {
+        out->Release();
+        return hr;
+    }
+    *result = out;
+    return S_OK;
+}
+
+HRESULT CleanMesh(D3DXCLEANTYPE type, Mesh* in, const DWORD* adjacencyIn, LPD3DXMESH* meshOut,
+                  DWORD* adjacencyOut)
+{
+    std::vector<uint8_t> vertices;
+    std::vector<uint32_t> indices;
+    std::vector<DWORD> adjacency;
+    HRESULT hr = in->ReadVertices(&vertices);
+    if (SUCCEEDED(hr)) hr = in->ReadIndices(&indices);
+    if (SUCCEEDED(hr)) hr = ReadCleanAdjacency(in, adjacencyIn, indices, &adjacency);
+    if (FAILED(hr)) return hr;
+
+    const DWORD faces = in->GetNumFaces();
+    VertexSources sources(in->GetNumVertices());
+    if (type & D3DXCLEAN_BACKFACING) SplitBackFaces(faces, indices, adjacency, sources);
+    if (type & D3DXCLEAN_BOWTIES) SplitBowties(faces, indices, adjacency, sources);
+
+    Mesh* out = nullptr;
+    hr = WriteCleanMesh(in, vertices, sources, indices, &out);
+    if (FAILED(hr)) return hr;
+    if (adjacencyOut) std::memcpy(adjacencyOut, adjacency.data(), adjacency.size() * sizeof(DWORD));
+    *meshOut = out;
+    return S_OK;
+}
 } // namespace
 } // namespace ferolt::d3dx9
 
@@ -488,162 +675,8 @@ HRESULT D3DXCleanMesh(D3DXCLEANTYPE CleanType, LPD3DXMESH pMeshIn, const DWORD* 
     *ppMeshOut = nullptr;
     Mesh* in = AsMesh(pMeshIn);
     if (!in) return D3DERR_INVALIDCALL;
-    const DWORD faces = in->GetNumFaces();
-
-    std::vector<uint8_t> vertices;
-    std::vector<uint32_t> indices;
-    HRESULT hr = in->ReadVertices(&vertices);
-    if (SUCCEEDED(hr)) hr = in->ReadIndices(&indices);
-    if (FAILED(hr)) return hr;
-    std::vector<DWORD> adjacency;
-    try
-    {
-        if (pAdjacencyIn)
-        {
-            adjacency.assign(pAdjacencyIn, pAdjacencyIn + size_t(faces) * 3);
-            for (DWORD& a : adjacency)
-                if (a >= faces) a = UNUSED32;
-        }
-        else
-        {
-            std::vector<Float3> positions;
-            hr = in->ReadPositions(&positions);
-            if (FAILED(hr)) return hr;
-            adjacency = AdjacencyFromIndices(indices, PointReps(positions, 0.0f));
-        }
-
-        const UINT stride = in->GetNumBytesPerVertex();
-        DWORD count = in->GetNumVertices();
-        std::vector<DWORD> source(count); // where each vertex's data comes from
-        for (DWORD v = 0; v < count; ++v)
-            source[v] = v;
-        auto duplicate = [&](uint32_t v)
-        {
-            source.push_back(source[v]);
-            return count++;
-        };
-
-        if (CleanType & D3DXCLEAN_BACKFACING)
-        {
-            // A face lying back to back on the corners of an earlier face gets corners of its own.
-            std::unordered_map<uint64_t, DWORD> seen;
-            seen.reserve(faces);
-            for (DWORD f = 0; f < faces; ++f)
-            {
-                uint32_t c[3] = {indices[f * 3], indices[f * 3 + 1], indices[f * 3 + 2]};
-                if (c[0] == c[1] || c[1] == c[2] || c[0] == c[2]) continue;
-                uint32_t s[3] = {c[0], c[1], c[2]};
-                std::sort(s, s + 3);
-                const uint64_t key = (uint64_t(s[0]) << 42) ^ (uint64_t(s[1]) << 21) ^ s[2];
-                auto [it, inserted] = seen.try_emplace(key, f);
-                if (inserted) continue;
-                const DWORD g = it->second;
-                // Same winding is a duplicate, not a back face.
-                int r = 0;
-                while (indices[g * 3 + r] != c[0])
-                    ++r;
-                if (indices[g * 3 + (r + 1) % 3] == c[1]) continue;
-                for (int k = 0; k < 3; ++k)
-                    indices[f * 3 + k] = duplicate(c[k]);
-                for (int k = 0; k < 3; ++k)
-                {
-                    if (adjacency[f * 3 + k] == g) adjacency[f * 3 + k] = UNUSED32;
-                    if (adjacency[g * 3 + k] == f) adjacency[g * 3 + k] = UNUSED32;
-                }
-            }
-        }
-
-        if (CleanType & D3DXCLEAN_BOWTIES)
-        {
-            // Faces around a vertex that are not joined through edges at that vertex form separate
-            // fans; every fan after the first gets its own copy of the vertex.
-            // The faces at each vertex, in face order, as one array with a start per vertex.
-            std::vector<size_t> first(size_t(count) + 1, 0);
-            for (size_t i = 0; i < size_t(faces) * 3; ++i)
-                ++first[size_t(indices[i]) + 1];
-            for (size_t v = 1; v < first.size(); ++v)
-                first[v] += first[v - 1];
-            std::vector<DWORD> incident(size_t(faces) * 3);
-            {
-                std::vector<size_t> next(first.begin(), first.end() - 1);
-                for (DWORD f = 0; f < faces; ++f)
-                    for (int k = 0; k < 3; ++k)
-                        incident[next[indices[f * 3 + k]]++] = f;
-            }
-            std::vector<DWORD> parent, copyOf;
-            const DWORD original = count;
-            for (DWORD v = 0; v < original; ++v)
-            {
-                DWORD* const fsBegin = incident.data() + first[v];
-                DWORD* const fsEnd = std::unique(fsBegin, incident.data() + first[size_t(v) + 1]);
-                const size_t n = size_t(fsEnd - fsBegin);
-                if (n < 2) continue;
-                parent.resize(n);
-                for (size_t i = 0; i < n; ++i)
-                    parent[i] = DWORD(i);
-                auto find = [&](DWORD i)
-                {
-                    while (parent[i] != i)
-                        i = parent[i] = parent[parent[i]];
-                    return i;
-                };
-                for (size_t i = 0; i < n; ++i)
-                {
-                    const DWORD f = fsBegin[i];
-                    for (int k = 0; k < 3; ++k)
-                    {
-                        if (indices[f * 3 + k] != v && indices[f * 3 + (k + 1) % 3] != v) continue;
-                        const DWORD g = adjacency[f * 3 + k];
-                        const DWORD* it = std::lower_bound(fsBegin, fsEnd, g);
-                        if (g == UNUSED32 || it == fsEnd || *it != g) continue;
-                        DWORD a = find(DWORD(i)), b = find(DWORD(it - fsBegin));
-                        if (a != b) parent[std::max(a, b)] = std::min(a, b);
-                    }
-                }
-                copyOf.assign(n, UNUSED32);
-                for (size_t i = 0; i < n; ++i)
-                {
-                    const DWORD root = find(DWORD(i));
-                    if (root == find(0)) continue;
-                    if (copyOf[root] == UNUSED32) copyOf[root] = duplicate(v);
-                    for (int k = 0; k < 3; ++k)
-                        if (indices[fsBegin[i] * 3 + k] == v) indices[fsBegin[i] * 3 + k] = copyOf[root];
-                }
-            }
-        }
-
-        const bool index32 = (in->GetOptions() & D3DXMESH_32BIT) != 0;
-        if (!index32 && count > kMaxVertices16) return D3DXERR_INVALIDMESH;
-
-        ID3DXMesh* outIface = nullptr;
-        IDirect3DDevice9* device = in->Device();
-        hr = in->CloneMeshFVF(in->GetOptions(), in->GetFVF(), device, &outIface);
-        if (FAILED(hr)) return hr;
-        Mesh* out = AsMesh(outIface);
-        if (count != in->GetNumVertices())
-        {
-            std::vector<uint8_t> grown(size_t(count) * stride);
-            for (DWORD v = 0; v < count; ++v)
-                std::memcpy(grown.data() + size_t(v) * stride, vertices.data() + size_t(source[v]) * stride,
-                            stride);
-            hr = out->ResizeVertices(count);
-            if (SUCCEEDED(hr)) hr = out->WriteVertices(grown);
-            out->Table().clear(); // its vertex ranges no longer cover the mesh
-        }
-        if (SUCCEEDED(hr)) hr = out->WriteIndices(indices);
-        if (FAILED(hr))
-        {
-            out->Release();
-            return hr;
-        }
-        if (pAdjacencyOut) std::memcpy(pAdjacencyOut, adjacency.data(), adjacency.size() * sizeof(DWORD));
-        *ppMeshOut = out;
-        return S_OK;
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
+    return ferolt::CatchOutOfMemory(
+        E_OUTOFMEMORY, [&] { return CleanMesh(CleanType, in, pAdjacencyIn, ppMeshOut, pAdjacencyOut); });
 }
 
 HRESULT D3DXComputeNormals(LPD3DXBASEMESH pMesh, const DWORD*)

@@ -8,9 +8,11 @@
 
 #include "platform/d3dx9/d3dx9tex.h"
 #include "platform/image/image.h"
+#include "platform/win32/out_of_memory.h"
 
 namespace
 {
+using ferolt::CatchOutOfMemory;
 using ferolt::image::Image;
 
 UINT BytesPerPixel(D3DFORMAT f)
@@ -293,6 +295,110 @@ D3DFORMAT FileTexelFormat(const ferolt::image::Info& info, const uint8_t* data, 
     if (info.bitsPerPixel == 24 && info.format != F::Jpeg) return D3DFMT_R8G8B8;
     return D3DFMT_X8R8G8B8;
 }
+
+HRESULT DecodeImage(const void* data, UINT size, Image* out)
+{
+    return ferolt::image::Decode(static_cast<const uint8_t*>(data), size, out) == ferolt::image::Status::Ok
+               ? D3D_OK
+               : D3DXERR_INVALIDDATA;
+}
+
+// Where a texture's levels come from: the file and how D3DXCreateTextureFromFileInMemoryEx was asked
+// to filter it.
+struct TextureSource
+{
+    const void* data;
+    UINT size;
+    const D3DXIMAGE_INFO& info;
+    UINT width, height; // of the texture's first level
+    DWORD filter;
+    DWORD mipFilter;
+    D3DCOLOR colorKey;
+};
+
+// Fills every level of texture from the decoded file image.
+HRESULT WriteLevels(IDirect3DTexture9* texture, const TextureSource& src, const Image& image)
+{
+    // A DDS file's own smaller levels are used where they have the texture's level sizes.
+    ferolt::image::DdsFile dds;
+    const bool ddsLevels = src.info.ImageFileFormat == D3DXIFF_DDS && src.info.MipLevels > 1 &&
+                           ferolt::image::ParseDds(static_cast<const uint8_t*>(src.data), src.size, &dds) ==
+                               ferolt::image::Status::Ok;
+    Image level = Resample(image, src.width, src.height,
+                           src.filter == D3DX_DEFAULT ? D3DX_FILTER_TRIANGLE : src.filter);
+    HRESULT hr = D3D_OK;
+    const UINT count = texture->GetLevelCount();
+    for (UINT i = 0; i < count && SUCCEEDED(hr); ++i)
+    {
+        if (i > 0)
+        {
+            D3DSURFACE_DESC desc;
+            hr = texture->GetLevelDesc(i, &desc);
+            if (FAILED(hr)) break;
+            Image stored;
+            if (ddsLevels && i < dds.levels.size() && dds.levels[i].width == desc.Width &&
+                dds.levels[i].height == desc.Height &&
+                ferolt::image::DecodeDdsLevel(dds, i, &stored) == ferolt::image::Status::Ok)
+            {
+                ApplyColorKey(&stored, src.colorKey);
+                level = std::move(stored);
+                hr = WriteLevel(texture, i, level);
+                continue;
+            }
+            // Without a mip filter the smaller levels still need content: sample them.
+            const DWORD mip = src.mipFilter == D3DX_DEFAULT                ? D3DX_FILTER_BOX
+                              : (src.mipFilter & 0xFF) == D3DX_FILTER_NONE ? D3DX_FILTER_POINT
+                                                                           : src.mipFilter;
+            level = Resample(level, desc.Width, desc.Height, mip);
+        }
+        hr = WriteLevel(texture, i, level);
+    }
+    return hr;
+}
+
+// Draws the source rectangle of src into rect r of dest, scaled with filter.
+HRESULT DrawScaled(IDirect3DSurface9* dest, const D3DSURFACE_DESC& dd, const RECT& r,
+                   IDirect3DSurface9* srcSurface, const RECT* srcRect, DWORD filter, D3DCOLOR colorKey)
+{
+    const UINT bpp = BytesPerPixel(dd.Format);
+    Image src;
+    HRESULT hr = ReadSurface(srcSurface, srcRect, &src);
+    if (FAILED(hr)) return hr;
+    ApplyColorKey(&src, colorKey);
+    Image scaled = Resample(src, UINT(r.right - r.left), UINT(r.bottom - r.top), filter);
+    D3DLOCKED_RECT lr;
+    hr = dest->LockRect(&lr, nullptr, 0);
+    if (FAILED(hr)) return hr;
+    for (UINT y = 0; y < scaled.height; ++y)
+    {
+        uint8_t* row = static_cast<uint8_t*>(lr.pBits) + size_t(r.top + y) * lr.Pitch;
+        for (UINT x = 0; x < scaled.width; ++x)
+            StorePixel(dd.Format, scaled.At(x, y), row + size_t(r.left + x) * bpp);
+    }
+    return dest->UnlockRect();
+}
+
+// Each level after first sampled from the one above it.
+HRESULT FilterLevels(IDirect3DTexture9* texture, UINT first, DWORD filter)
+{
+    IDirect3DSurface9* surface = nullptr;
+    HRESULT hr = texture->GetSurfaceLevel(first, &surface);
+    if (FAILED(hr)) return hr;
+    Image level;
+    // Read on its own so the level's reference is released even when memory runs out.
+    hr = ferolt::CatchOutOfMemory(E_OUTOFMEMORY, [&] { return ReadSurface(surface, nullptr, &level); });
+    surface->Release();
+    const UINT count = texture->GetLevelCount();
+    for (UINT i = first + 1; i < count && SUCCEEDED(hr); ++i)
+    {
+        D3DSURFACE_DESC desc;
+        hr = texture->GetLevelDesc(i, &desc);
+        if (FAILED(hr)) break;
+        level = Resample(level, desc.Width, desc.Height, filter == D3DX_DEFAULT ? D3DX_FILTER_BOX : filter);
+        hr = WriteLevel(texture, i, level);
+    }
+    return hr;
+}
 } // namespace
 
 HRESULT D3DXCheckTextureRequirements(IDirect3DDevice9* pDevice, UINT* pWidth, UINT* pHeight,
@@ -363,16 +469,8 @@ HRESULT D3DXCreateTextureFromFileInMemoryEx(IDirect3DDevice9* pDevice, const voi
     if (FAILED(hr)) return hr;
 
     Image image;
-    try
-    {
-        if (ferolt::image::Decode(static_cast<const uint8_t*>(pSrcData), SrcDataSize, &image) !=
-            ferolt::image::Status::Ok)
-            return D3DXERR_INVALIDDATA;
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
+    hr = CatchOutOfMemory(E_OUTOFMEMORY, [&] { return DecodeImage(pSrcData, SrcDataSize, &image); });
+    if (FAILED(hr)) return hr;
     ApplyColorKey(&image, ColorKey);
 
     UINT w = IsDefault(Width) ? image.width : Width;
@@ -391,45 +489,8 @@ HRESULT D3DXCreateTextureFromFileInMemoryEx(IDirect3DDevice9* pDevice, const voi
     IDirect3DTexture9* texture = nullptr;
     hr = pDevice->CreateTexture(w, h, levels, Usage, format, Pool, &texture, nullptr);
     if (FAILED(hr)) return hr;
-    try
-    {
-        // A DDS file's own smaller levels are used where they have the texture's level sizes.
-        ferolt::image::DdsFile dds;
-        const bool ddsLevels = info.ImageFileFormat == D3DXIFF_DDS && info.MipLevels > 1 &&
-                               ferolt::image::ParseDds(static_cast<const uint8_t*>(pSrcData), SrcDataSize,
-                                                       &dds) == ferolt::image::Status::Ok;
-        Image level = Resample(image, w, h, Filter == D3DX_DEFAULT ? D3DX_FILTER_TRIANGLE : Filter);
-        const UINT count = texture->GetLevelCount();
-        for (UINT i = 0; i < count && SUCCEEDED(hr); ++i)
-        {
-            if (i > 0)
-            {
-                D3DSURFACE_DESC desc;
-                hr = texture->GetLevelDesc(i, &desc);
-                if (FAILED(hr)) break;
-                Image stored;
-                if (ddsLevels && i < dds.levels.size() && dds.levels[i].width == desc.Width &&
-                    dds.levels[i].height == desc.Height &&
-                    ferolt::image::DecodeDdsLevel(dds, i, &stored) == ferolt::image::Status::Ok)
-                {
-                    ApplyColorKey(&stored, ColorKey);
-                    level = std::move(stored);
-                    hr = WriteLevel(texture, i, level);
-                    continue;
-                }
-                // Without a mip filter the smaller levels still need content: sample them.
-                const DWORD mip = MipFilter == D3DX_DEFAULT                ? D3DX_FILTER_BOX
-                                  : (MipFilter & 0xFF) == D3DX_FILTER_NONE ? D3DX_FILTER_POINT
-                                                                           : MipFilter;
-                level = Resample(level, desc.Width, desc.Height, mip);
-            }
-            hr = WriteLevel(texture, i, level);
-        }
-    }
-    catch (const std::bad_alloc&)
-    {
-        hr = E_OUTOFMEMORY;
-    }
+    const TextureSource source{pSrcData, SrcDataSize, info, w, h, Filter, MipFilter, ColorKey};
+    hr = CatchOutOfMemory(E_OUTOFMEMORY, [&] { return WriteLevels(texture, source, image); });
     if (FAILED(hr))
     {
         texture->Release();
@@ -461,29 +522,10 @@ HRESULT D3DXLoadSurfaceFromSurface(IDirect3DSurface9* pDestSurface, const PALETT
     if (bpp == 0 || r.left < 0 || r.top < 0 || r.right <= r.left || r.bottom <= r.top ||
         UINT(r.right) > dd.Width || UINT(r.bottom) > dd.Height)
         return D3DERR_INVALIDCALL;
-    try
-    {
-        Image src;
-        hr = ReadSurface(pSrcSurface, pSrcRect, &src);
-        if (FAILED(hr)) return hr;
-        ApplyColorKey(&src, ColorKey);
-        const DWORD filter = Filter == D3DX_DEFAULT ? D3DX_FILTER_TRIANGLE : Filter;
-        Image scaled = Resample(src, UINT(r.right - r.left), UINT(r.bottom - r.top), filter);
-        D3DLOCKED_RECT lr;
-        hr = pDestSurface->LockRect(&lr, nullptr, 0);
-        if (FAILED(hr)) return hr;
-        for (UINT y = 0; y < scaled.height; ++y)
-        {
-            uint8_t* row = static_cast<uint8_t*>(lr.pBits) + size_t(r.top + y) * lr.Pitch;
-            for (UINT x = 0; x < scaled.width; ++x)
-                StorePixel(dd.Format, scaled.At(x, y), row + size_t(r.left + x) * bpp);
-        }
-        return pDestSurface->UnlockRect();
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
+    const DWORD filter = Filter == D3DX_DEFAULT ? D3DX_FILTER_TRIANGLE : Filter;
+    return CatchOutOfMemory(
+        E_OUTOFMEMORY,
+        [&] { return DrawScaled(pDestSurface, dd, r, pSrcSurface, pSrcRect, filter, ColorKey); });
 }
 
 HRESULT D3DXFilterTexture(IDirect3DBaseTexture9* pBaseTexture, const PALETTEENTRY*, UINT SrcLevel,
@@ -494,27 +536,5 @@ HRESULT D3DXFilterTexture(IDirect3DBaseTexture9* pBaseTexture, const PALETTEENTR
     const UINT count = texture->GetLevelCount();
     if (SrcLevel == D3DX_DEFAULT) SrcLevel = 0;
     if (SrcLevel >= count) return D3DERR_INVALIDCALL;
-    try
-    {
-        IDirect3DSurface9* surface = nullptr;
-        HRESULT hr = texture->GetSurfaceLevel(SrcLevel, &surface);
-        if (FAILED(hr)) return hr;
-        Image level;
-        hr = ReadSurface(surface, nullptr, &level);
-        surface->Release();
-        for (UINT i = SrcLevel + 1; i < count && SUCCEEDED(hr); ++i)
-        {
-            D3DSURFACE_DESC desc;
-            hr = texture->GetLevelDesc(i, &desc);
-            if (FAILED(hr)) break;
-            level =
-                Resample(level, desc.Width, desc.Height, Filter == D3DX_DEFAULT ? D3DX_FILTER_BOX : Filter);
-            hr = WriteLevel(texture, i, level);
-        }
-        return hr;
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
+    return CatchOutOfMemory(E_OUTOFMEMORY, [&] { return FilterLevels(texture, SrcLevel, Filter); });
 }

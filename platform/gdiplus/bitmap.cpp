@@ -1,6 +1,7 @@
 // Start-up, images decoded from streams, bitmaps over memory and their pixel locks.
 #include "platform/gdiplus/gdiplus.h"
 #include "platform/image/image.h"
+#include "platform/win32/out_of_memory.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -181,14 +182,8 @@ Status Bitmap::Init(INT width, INT height, INT stride, PixelFormat format, BYTE*
     else
     {
         const INT packed = PackedStride(UINT(width), format);
-        try
-        {
-            owned_.assign((size_t(packed) * UINT(height) + 3) / 4, 0u);
-        }
-        catch (const std::bad_alloc&)
-        {
+        if (!ferolt::Allocated([&] { owned_.assign((size_t(packed) * UINT(height) + 3) / 4, 0u); }))
             return SetStatus(OutOfMemory);
-        }
         scan0_ = reinterpret_cast<BYTE*>(owned_.data());
         stride_ = packed;
     }
@@ -216,17 +211,15 @@ Bitmap::Bitmap(IStream* stream, BOOL)
         return;
     }
     std::vector<uint8_t> bytes;
-    try
-    {
-        if (!ReadAll(stream, &bytes))
-        {
-            SetStatus(bytes.size() >= kMaxStreamBytes ? OutOfMemory : Win32Error);
-            return;
-        }
-    }
-    catch (const std::bad_alloc&)
+    bool read = false;
+    if (!ferolt::Allocated([&] { read = ReadAll(stream, &bytes); }))
     {
         SetStatus(OutOfMemory);
+        return;
+    }
+    if (!read)
+    {
+        SetStatus(bytes.size() >= kMaxStreamBytes ? OutOfMemory : Win32Error);
         return;
     }
     namespace img = ferolt::image;
@@ -301,14 +294,8 @@ Status Bitmap::LockBits(const Rect* rect, UINT flags, PixelFormat format, Bitmap
     else
     {
         stride = PackedStride(UINT(r.Width), format);
-        try
-        {
-            lockBuffer_.assign((size_t(stride) * UINT(r.Height) + 3) / 4, 0u);
-        }
-        catch (const std::bad_alloc&)
-        {
+        if (!ferolt::Allocated([&] { lockBuffer_.assign((size_t(stride) * UINT(r.Height) + 3) / 4, 0u); }))
             return SetStatus(OutOfMemory);
-        }
         scan0 = reinterpret_cast<BYTE*>(lockBuffer_.data());
     }
     const bool direct = !(flags & ImageLockModeUserInputBuf) && format == format_;

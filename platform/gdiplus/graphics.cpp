@@ -1,6 +1,7 @@
 // Drawing into a bitmap: scaled image drawing blended over the target, and clearing.
 #include "platform/gdiplus/graphics_target.h"
 #include "platform/image/image.h"
+#include "platform/win32/out_of_memory.h"
 
 #include <cmath>
 #include <new>
@@ -92,21 +93,19 @@ Status Graphics::DrawImage(Image* image, INT x, INT y, INT width, INT height)
     if (ferolt::image::CheckDimensions(uint32_t(width), uint32_t(height)) != ferolt::image::Status::Ok)
         return SetStatus(OutOfMemory);
     std::vector<uint32_t> scaled;
-    try
-    {
-        // A copy of the source also makes drawing an image into itself safe.
-        std::vector<uint32_t> src(size_t(image->width_) * image->height_);
-        for (UINT sy = 0; sy < image->height_; ++sy)
-            for (UINT sx = 0; sx < image->width_; ++sx)
-                src[size_t(sy) * image->width_ + sx] = image->ReadArgb(sx, sy);
-        const Filter filter =
-            interpolation_ == InterpolationModeNearestNeighbor ? Filter::Nearest : Filter::HighQuality;
-        scaled = Resample(src.data(), image->width_, image->height_, UINT(width), UINT(height), filter);
-    }
-    catch (const std::bad_alloc&)
-    {
-        return SetStatus(OutOfMemory);
-    }
+    const bool allocated = ferolt::Allocated(
+        [&]
+        {
+            // A copy of the source also makes drawing an image into itself safe.
+            std::vector<uint32_t> src(size_t(image->width_) * image->height_);
+            for (UINT sy = 0; sy < image->height_; ++sy)
+                for (UINT sx = 0; sx < image->width_; ++sx)
+                    src[size_t(sy) * image->width_ + sx] = image->ReadArgb(sx, sy);
+            const Filter filter =
+                interpolation_ == InterpolationModeNearestNeighbor ? Filter::Nearest : Filter::HighQuality;
+            scaled = Resample(src.data(), image->width_, image->height_, UINT(width), UINT(height), filter);
+        });
+    if (!allocated) return SetStatus(OutOfMemory);
     if (hdc_)
     {
         const DrawToDcFn draw = g_drawToDc.load();

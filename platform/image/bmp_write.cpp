@@ -1,5 +1,6 @@
 // 24-bit BMP writing, the form saved images take: 40-byte header, top-down rows.
 #include "platform/image/image.h"
+#include "platform/win32/out_of_memory.h"
 
 #include <new>
 
@@ -45,12 +46,12 @@ Status EncodeBmp24(const uint32_t* pixels, uint32_t width, uint32_t height, uint
     if (!pixels || !out || width == 0 || height == 0 || stride < width) return Status::InvalidArgument;
     if (Status s = CheckDimensions(width, height); s != Status::Ok) return s;
     const uint32_t rowBytes = RowBytesBmp24(width);
-    try
-    {
-        *out = Bmp24Header(width, height);
-        out->resize(54 + size_t(rowBytes) * height, 0);
-    }
-    catch (const std::bad_alloc&)
+    if (!Allocated(
+            [&]
+            {
+                *out = Bmp24Header(width, height);
+                out->resize(54 + size_t(rowBytes) * height, 0);
+            }))
     {
         out->clear();
         return Status::OutOfMemory;

@@ -2,6 +2,7 @@
 // control extension's transparent index gives alpha 0, as does screen area the image leaves.
 #include "platform/image/byte_reader.h"
 #include "platform/image/image.h"
+#include "platform/win32/out_of_memory.h"
 
 #include <algorithm>
 #include <cstring>
@@ -105,14 +106,7 @@ Status Read(const uint8_t* data, size_t size, Info* info, Image* image)
     }
     Image img;
     std::vector<GifPixelType> line;
-    try
-    {
-        line.resize(size_t(desc.Width));
-    }
-    catch (const std::bad_alloc&)
-    {
-        return Status::OutOfMemory;
-    }
+    if (!Allocated([&] { line.resize(size_t(desc.Width)); })) return Status::OutOfMemory;
     if (!detail::AllocatePixels(&img.pixels, width, height)) return Status::OutOfMemory;
     static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
     const int passes = desc.Interlace ? 4 : 1;

@@ -1,6 +1,7 @@
 // Limits, format sniffing and dispatch to the decoders.
 #include "platform/image/image.h"
 #include "platform/image/byte_reader.h"
+#include "platform/win32/out_of_memory.h"
 
 #include <cstring>
 #include <new>
@@ -41,15 +42,7 @@ namespace detail
 {
 bool AllocatePixels(std::vector<uint32_t>* pixels, uint32_t width, uint32_t height)
 {
-    try
-    {
-        pixels->assign(size_t(width) * height, 0u);
-    }
-    catch (const std::bad_alloc&)
-    {
-        return false;
-    }
-    return true;
+    return Allocated([&] { pixels->assign(size_t(width) * height, 0u); });
 }
 } // namespace detail
 

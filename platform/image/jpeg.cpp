@@ -2,6 +2,7 @@
 // functions that call it keep no objects with destructors between setjmp and the calls.
 #include "platform/image/byte_reader.h"
 #include "platform/image/image.h"
+#include "platform/win32/out_of_memory.h"
 
 #include <csetjmp>
 #include <cstdlib>
@@ -213,14 +214,7 @@ Status JpegWriter::Begin(FILE* file, uint32_t width, uint32_t height, int qualit
         return Status::InvalidArgument;
     state_ = new (std::nothrow) State;
     if (!state_) return Status::OutOfMemory;
-    try
-    {
-        state_->row.resize(size_t(width) * 3);
-    }
-    catch (const std::bad_alloc&)
-    {
-        return Status::OutOfMemory;
-    }
+    if (!Allocated([&] { state_->row.resize(size_t(width) * 3); })) return Status::OutOfMemory;
     const int clampedQuality = quality < 1 ? 1 : quality > 100 ? 100 : quality;
     State* s = state_;
     InitErrors(&s->err);
@@ -282,14 +276,8 @@ Status JpegWriter::Finish()
     s->started = false;
     if (s->memory)
     {
-        try
-        {
-            bytes_.assign(s->memory, s->memory + s->memorySize);
-        }
-        catch (const std::bad_alloc&)
-        {
+        if (!Allocated([&] { bytes_.assign(s->memory, s->memory + s->memorySize); }))
             return Status::OutOfMemory;
-        }
     }
     return Status::Ok;
 }
