@@ -174,7 +174,18 @@ private:
     void ReleaseBindings();
     bool Lost() const { return coopState_ != D3D_OK; }
     HRESULT Draw(const DrawCall& call, const StreamInput* upStream);
+    // The draw's state records, one builder each; false when the device cannot draw with its state.
     bool BuildDrawConfig(DrawConfig* cfg, const StreamInput* upStream);
+    bool BuildVertexInput(VertexConfig* vc, const StreamInput* upStream) const;
+    void BuildVertexConfig(VertexConfig* vc);
+    void BuildLights(VertexConfig* vc, int maxLights) const;
+    void BuildStages(DrawConfig* cfg) const;
+    void BuildStage(int stage, StageConfig* st) const;
+    void BuildTexCoords(int stage, const VertexLayout& layout, TexCoordConfig* tc, StageConfig* st) const;
+    void BuildPixelConfig(PixelConfig* px, const VertexConfig& vc) const;
+    void BuildDepthStencil(DepthStencilConfig* ds) const;
+    void BuildBlend(BlendConfig* b) const;
+    void BuildRaster(RasterConfig* r) const;
     HRESULT PresentToWindow(const RECT* src, const RECT* dst, HWND window);
     // Calls row(y) for y in [top, bottom), in bands of rows on the workers: each thread takes about the
     // rows whose tiles it then draws (RunLocal), so they stay in its caches.

@@ -109,18 +109,29 @@ UINT PrimitiveVertices(D3DPRIMITIVETYPE type, UINT prims)
 bool Device::BuildDrawConfig(DrawConfig* cfg, const StreamInput* upStream)
 {
     if (!renderTarget_) return false;
-    const DWORD* rs = renderStates_;
-    VertexConfig& vc = cfg->vertex;
+    if (!BuildVertexInput(&cfg->vertex, upStream)) return false;
+    BuildVertexConfig(&cfg->vertex);
+    BuildStages(cfg);
+    BuildPixelConfig(&cfg->pixel, cfg->vertex);
+    BuildDepthStencil(&cfg->pixel.depth);
+    BuildBlend(&cfg->pixel.blend);
+    BuildRaster(&cfg->raster);
+    return true;
+}
+
+// The vertex layout and the streams it reads; false when the device cannot read the vertices.
+bool Device::BuildVertexInput(VertexConfig* vc, const StreamInput* upStream) const
+{
     if (decl_)
     {
-        if (!LayoutFromDeclaration(decl_->Elements(), &vc.layout)) return false;
+        if (!LayoutFromDeclaration(decl_->Elements(), &vc->layout)) return false;
     }
-    else if (!LayoutFromFvf(fvf_, &vc.layout, nullptr))
+    else if (!LayoutFromFvf(fvf_, &vc->layout, nullptr))
         return false;
-    if (!vc.layout.position.present) return false;
+    if (!vc->layout.position.present) return false;
     for (int i = 0; i < kMaxStreams; ++i)
     {
-        StreamInput& s = vc.streams[i];
+        StreamInput& s = vc->streams[i];
         if (upStream)
         {
             if (i == 0) s = *upStream;
@@ -133,8 +144,14 @@ bool Device::BuildDrawConfig(DrawConfig* cfg, const StreamInput* upStream)
         s.size = offset <= size ? size - offset : 0;
         s.stride = streamStride_[i];
     }
-    if (!vc.streams[vc.layout.position.stream].data) return false;
+    return vc->streams[vc->layout.position.stream].data != nullptr;
+}
 
+// Transforms, lighting, vertex fog and user clip planes.
+void Device::BuildVertexConfig(VertexConfig* vcOut)
+{
+    VertexConfig& vc = *vcOut;
+    const DWORD* rs = renderStates_;
     const bool pretransformed = vc.layout.pretransformed;
     vc.world = world_;
     vc.view = view_;
@@ -152,29 +169,9 @@ bool Device::BuildDrawConfig(DrawConfig* cfg, const StreamInput* upStream)
     vc.emissiveSource = rs[D3DRS_EMISSIVEMATERIALSOURCE];
     vc.material = material_;
     ColorToFloats(rs[D3DRS_AMBIENT], vc.globalAmbient);
-    vc.lightCount = 0;
     D3DCAPS9 caps;
     d3d_->FillCaps(adapter_, type_, &caps);
-    const int maxLights = static_cast<int>(std::min<DWORD>(caps.MaxActiveLights, kMaxActiveLights));
-    for (const auto& [index, slot] : lights_)
-    {
-        if (!slot.enabled || vc.lightCount >= maxLights) continue;
-        const D3DLIGHT9& l = slot.light;
-        LightRecord& r = vc.lights[vc.lightCount++];
-        r.type = l.Type;
-        std::memcpy(r.diffuse, &l.Diffuse, 16);
-        std::memcpy(r.specular, &l.Specular, 16);
-        std::memcpy(r.ambient, &l.Ambient, 16);
-        r.position = TransformPoint(l.Position, view_);
-        r.direction = TransformDirection(l.Direction, view_);
-        r.range = l.Range;
-        r.falloff = l.Falloff;
-        r.att0 = l.Attenuation0;
-        r.att1 = l.Attenuation1;
-        r.att2 = l.Attenuation2;
-        r.cosHalfTheta = std::cos(l.Theta * 0.5f);
-        r.cosHalfPhi = std::cos(l.Phi * 0.5f);
-    }
+    BuildLights(&vc, static_cast<int>(std::min<DWORD>(caps.MaxActiveLights, kMaxActiveLights)));
     vc.fogEnable = rs[D3DRS_FOGENABLE] != 0;
     vc.fogVertexMode = rs[D3DRS_FOGTABLEMODE] == D3DFOG_NONE ? rs[D3DRS_FOGVERTEXMODE] : D3DFOG_NONE;
     vc.rangeFog = rs[D3DRS_RANGEFOGENABLE] != 0;
@@ -191,7 +188,37 @@ bool Device::BuildDrawConfig(DrawConfig* cfg, const StreamInput* upStream)
             if (rs[D3DRS_CLIPPLANEENABLE] & (1u << i))
                 std::copy(clipPlanes_[i], clipPlanes_[i] + 4, vc.clipPlanes[vc.clipPlaneCount++]);
     }
+}
 
+// The enabled lights in camera space, up to maxLights.
+void Device::BuildLights(VertexConfig* vc, int maxLights) const
+{
+    vc->lightCount = 0;
+    for (const auto& [index, slot] : lights_)
+    {
+        if (!slot.enabled || vc->lightCount >= maxLights) continue;
+        const D3DLIGHT9& l = slot.light;
+        LightRecord& r = vc->lights[vc->lightCount++];
+        r.type = l.Type;
+        std::memcpy(r.diffuse, &l.Diffuse, 16);
+        std::memcpy(r.specular, &l.Specular, 16);
+        std::memcpy(r.ambient, &l.Ambient, 16);
+        r.position = TransformPoint(l.Position, view_);
+        r.direction = TransformDirection(l.Direction, view_);
+        r.range = l.Range;
+        r.falloff = l.Falloff;
+        r.att0 = l.Attenuation0;
+        r.att1 = l.Attenuation1;
+        r.att2 = l.Attenuation2;
+        r.cosHalfTheta = std::cos(l.Theta * 0.5f);
+        r.cosHalfPhi = std::cos(l.Phi * 0.5f);
+    }
+}
+
+// The texture stages before the first disabled one, their samplers and their coordinates.
+void Device::BuildStages(DrawConfig* cfg) const
+{
+    VertexConfig& vc = cfg->vertex;
     PixelConfig& px = cfg->pixel;
     px.stageCount = 0;
     while (px.stageCount < kMaxStages && stageStates_[px.stageCount][D3DTSS_COLOROP] != D3DTOP_DISABLE)
@@ -199,68 +226,85 @@ bool Device::BuildDrawConfig(DrawConfig* cfg, const StreamInput* upStream)
     int texStages = 0;
     for (int s = 0; s < px.stageCount; ++s)
     {
-        const DWORD* ts = stageStates_[s];
-        StageConfig& st = px.stages[s];
-        st.colorOp = ts[D3DTSS_COLOROP];
-        st.alphaOp = ts[D3DTSS_ALPHAOP];
-        st.colorArg[0] = ts[D3DTSS_COLORARG0];
-        st.colorArg[1] = ts[D3DTSS_COLORARG1];
-        st.colorArg[2] = ts[D3DTSS_COLORARG2];
-        st.alphaArg[0] = ts[D3DTSS_ALPHAARG0];
-        st.alphaArg[1] = ts[D3DTSS_ALPHAARG1];
-        st.alphaArg[2] = ts[D3DTSS_ALPHAARG2];
-        st.resultTemp = (ts[D3DTSS_RESULTARG] & D3DTA_SELECTMASK) == D3DTA_TEMP;
-        st.bumpMat[0] = AsFloat(ts[D3DTSS_BUMPENVMAT00]);
-        st.bumpMat[1] = AsFloat(ts[D3DTSS_BUMPENVMAT01]);
-        st.bumpMat[2] = AsFloat(ts[D3DTSS_BUMPENVMAT10]);
-        st.bumpMat[3] = AsFloat(ts[D3DTSS_BUMPENVMAT11]);
-        st.bumpScale = AsFloat(ts[D3DTSS_BUMPENVLSCALE]);
-        st.bumpOffset = AsFloat(ts[D3DTSS_BUMPENVLOFFSET]);
-        ColorToFloats(ts[D3DTSS_CONSTANT], st.constant);
-        st.texture = dynamic_cast<Texture*>(textures_[s]);
-        st.cube = dynamic_cast<CubeTexture*>(textures_[s]);
-        const DWORD* smp = samplerStates_[s];
-        st.sampler.addressU = smp[D3DSAMP_ADDRESSU];
-        st.sampler.addressV = smp[D3DSAMP_ADDRESSV];
-        st.sampler.addressW = smp[D3DSAMP_ADDRESSW];
-        ColorToFloats(smp[D3DSAMP_BORDERCOLOR], st.sampler.border);
-        st.sampler.magFilter = smp[D3DSAMP_MAGFILTER] == D3DTEXF_LINEAR ? D3DTEXF_LINEAR : D3DTEXF_POINT;
-        st.sampler.minFilter = smp[D3DSAMP_MINFILTER] == D3DTEXF_LINEAR ? D3DTEXF_LINEAR : D3DTEXF_POINT;
-        st.sampler.mipFilter =
-            smp[D3DSAMP_MIPFILTER] > D3DTEXF_LINEAR ? D3DTEXF_LINEAR : smp[D3DSAMP_MIPFILTER];
-        st.sampler.lodBias = AsFloat(smp[D3DSAMP_MIPMAPLODBIAS]);
-        st.sampler.maxMipLevel = smp[D3DSAMP_MAXMIPLEVEL];
-
-        TexCoordConfig& tc = vc.texcoord[s];
-        const DWORD tci = ts[D3DTSS_TEXCOORDINDEX];
-        const DWORD flags = ts[D3DTSS_TEXTURETRANSFORMFLAGS];
-        tc.set = tci & 0xffff;
-        tc.generate = pretransformed ? 0 : (tci & 0xffff0000u);
-        tc.count = pretransformed ? 0 : std::min<DWORD>(flags & 0xff, 4);
-        tc.projected = (flags & D3DTTFF_PROJECTED) != 0;
-        tc.matrix = texture_[s];
-        // Projection divides by the last coordinate kept; without a transform, by the last one given.
-        st.projectIndex = -1;
-        if (tc.projected)
-        {
-            DWORD n = tc.count;
-            if (n == 0 && tc.set < kMaxTexSets && vc.layout.tex[tc.set].present)
-                n = vc.layout.tex[tc.set].type == D3DDECLTYPE_FLOAT4
-                        ? 4
-                        : (vc.layout.tex[tc.set].type == D3DDECLTYPE_FLOAT3 ? 3 : 0);
-            if (n >= 2) st.projectIndex = static_cast<int>(n) - 1;
-        }
-        if (st.texture || st.cube) texStages = s + 1;
+        BuildStage(s, &px.stages[s]);
+        BuildTexCoords(s, vc.layout, &vc.texcoord[s], &px.stages[s]);
+        if (px.stages[s].texture || px.stages[s].cube) texStages = s + 1;
     }
     vc.texStages = texStages;
     cfg->varyCount = kVaryTex + 4 * texStages;
+}
 
+void Device::BuildStage(int s, StageConfig* stOut) const
+{
+    StageConfig& st = *stOut;
+    const DWORD* ts = stageStates_[s];
+    st.colorOp = ts[D3DTSS_COLOROP];
+    st.alphaOp = ts[D3DTSS_ALPHAOP];
+    st.colorArg[0] = ts[D3DTSS_COLORARG0];
+    st.colorArg[1] = ts[D3DTSS_COLORARG1];
+    st.colorArg[2] = ts[D3DTSS_COLORARG2];
+    st.alphaArg[0] = ts[D3DTSS_ALPHAARG0];
+    st.alphaArg[1] = ts[D3DTSS_ALPHAARG1];
+    st.alphaArg[2] = ts[D3DTSS_ALPHAARG2];
+    st.resultTemp = (ts[D3DTSS_RESULTARG] & D3DTA_SELECTMASK) == D3DTA_TEMP;
+    st.bumpMat[0] = AsFloat(ts[D3DTSS_BUMPENVMAT00]);
+    st.bumpMat[1] = AsFloat(ts[D3DTSS_BUMPENVMAT01]);
+    st.bumpMat[2] = AsFloat(ts[D3DTSS_BUMPENVMAT10]);
+    st.bumpMat[3] = AsFloat(ts[D3DTSS_BUMPENVMAT11]);
+    st.bumpScale = AsFloat(ts[D3DTSS_BUMPENVLSCALE]);
+    st.bumpOffset = AsFloat(ts[D3DTSS_BUMPENVLOFFSET]);
+    ColorToFloats(ts[D3DTSS_CONSTANT], st.constant);
+    st.texture = dynamic_cast<Texture*>(textures_[s]);
+    st.cube = dynamic_cast<CubeTexture*>(textures_[s]);
+    const DWORD* smp = samplerStates_[s];
+    st.sampler.addressU = smp[D3DSAMP_ADDRESSU];
+    st.sampler.addressV = smp[D3DSAMP_ADDRESSV];
+    st.sampler.addressW = smp[D3DSAMP_ADDRESSW];
+    ColorToFloats(smp[D3DSAMP_BORDERCOLOR], st.sampler.border);
+    st.sampler.magFilter = smp[D3DSAMP_MAGFILTER] == D3DTEXF_LINEAR ? D3DTEXF_LINEAR : D3DTEXF_POINT;
+    st.sampler.minFilter = smp[D3DSAMP_MINFILTER] == D3DTEXF_LINEAR ? D3DTEXF_LINEAR : D3DTEXF_POINT;
+    st.sampler.mipFilter = smp[D3DSAMP_MIPFILTER] > D3DTEXF_LINEAR ? D3DTEXF_LINEAR : smp[D3DSAMP_MIPFILTER];
+    st.sampler.lodBias = AsFloat(smp[D3DSAMP_MIPMAPLODBIAS]);
+    st.sampler.maxMipLevel = smp[D3DSAMP_MAXMIPLEVEL];
+}
+
+// Where stage s takes its coordinates from, their transform, and which one divides the others.
+void Device::BuildTexCoords(int s, const VertexLayout& layout, TexCoordConfig* tcOut, StageConfig* st) const
+{
+    TexCoordConfig& tc = *tcOut;
+    const bool pretransformed = layout.pretransformed;
+    const DWORD* ts = stageStates_[s];
+    const DWORD tci = ts[D3DTSS_TEXCOORDINDEX];
+    const DWORD flags = ts[D3DTSS_TEXTURETRANSFORMFLAGS];
+    tc.set = tci & 0xffff;
+    tc.generate = pretransformed ? 0 : (tci & 0xffff0000u);
+    tc.count = pretransformed ? 0 : std::min<DWORD>(flags & 0xff, 4);
+    tc.projected = (flags & D3DTTFF_PROJECTED) != 0;
+    tc.matrix = texture_[s];
+    // Projection divides by the last coordinate kept; without a transform, by the last one given.
+    st->projectIndex = -1;
+    if (tc.projected)
+    {
+        DWORD n = tc.count;
+        if (n == 0 && tc.set < kMaxTexSets && layout.tex[tc.set].present)
+            n = layout.tex[tc.set].type == D3DDECLTYPE_FLOAT4
+                    ? 4
+                    : (layout.tex[tc.set].type == D3DDECLTYPE_FLOAT3 ? 3 : 0);
+        if (n >= 2) st->projectIndex = static_cast<int>(n) - 1;
+    }
+}
+
+// Texture factor, specular, table fog, alpha test and shading.
+void Device::BuildPixelConfig(PixelConfig* pxOut, const VertexConfig& vc) const
+{
+    PixelConfig& px = *pxOut;
+    const DWORD* rs = renderStates_;
     ColorToFloats(rs[D3DRS_TEXTUREFACTOR], px.textureFactor);
     px.specularAdd = rs[D3DRS_SPECULARENABLE] != 0;
     px.fog = rs[D3DRS_FOGENABLE] != 0;
     px.fogTableMode = rs[D3DRS_FOGTABLEMODE] <= D3DFOG_LINEAR ? rs[D3DRS_FOGTABLEMODE] : D3DFOG_NONE;
-    px.fogUsesW =
-        !pretransformed && projection_._34 != 0.0f && projection_._14 == 0.0f && projection_._24 == 0.0f;
+    px.fogUsesW = !vc.layout.pretransformed && projection_._34 != 0.0f && projection_._14 == 0.0f &&
+                  projection_._24 == 0.0f;
     {
         float fc[4];
         ColorToFloats(rs[D3DRS_FOGCOLOR], fc);
@@ -273,32 +317,38 @@ bool Device::BuildDrawConfig(DrawConfig* cfg, const StreamInput* upStream)
     px.alphaFunc = rs[D3DRS_ALPHAFUNC];
     px.alphaRef = rs[D3DRS_ALPHAREF] & 0xff;
     px.flatShade = rs[D3DRS_SHADEMODE] == D3DSHADE_FLAT;
+}
 
-    DepthStencilConfig& ds = px.depth;
+void Device::BuildDepthStencil(DepthStencilConfig* dsOut) const
+{
+    DepthStencilConfig& ds = *dsOut;
+    const DWORD* rs = renderStates_;
     ds.surface = depthStencil_;
-    if (depthStencil_)
-    {
-        const FormatInfo& info = depthStencil_->Info();
-        ds.depthTest = rs[D3DRS_ZENABLE] != D3DZB_FALSE;
-        ds.depthWrite = rs[D3DRS_ZWRITEENABLE] != 0;
-        ds.depthFunc = rs[D3DRS_ZFUNC];
-        ds.depthMax = DepthMax(info);
-        ds.stencil = rs[D3DRS_STENCILENABLE] && info.stencilBits > 0;
-        ds.stencilMax = (1u << info.stencilBits) - 1;
-        ds.stencilFunc = rs[D3DRS_STENCILFUNC];
-        ds.stencilRef = rs[D3DRS_STENCILREF] & ds.stencilMax;
-        ds.stencilMask = rs[D3DRS_STENCILMASK] & ds.stencilMax;
-        ds.stencilWriteMask = rs[D3DRS_STENCILWRITEMASK] & ds.stencilMax;
-        ds.stencilFail = rs[D3DRS_STENCILFAIL];
-        ds.stencilZFail = rs[D3DRS_STENCILZFAIL];
-        ds.stencilPass = rs[D3DRS_STENCILPASS];
-        ds.depthBias = AsFloat(rs[D3DRS_DEPTHBIAS]);
-        ds.slopeScaleDepthBias = AsFloat(rs[D3DRS_SLOPESCALEDEPTHBIAS]);
-        if (!std::isfinite(ds.depthBias)) ds.depthBias = 0;
-        if (!std::isfinite(ds.slopeScaleDepthBias)) ds.slopeScaleDepthBias = 0;
-    }
+    if (!depthStencil_) return;
+    const FormatInfo& info = depthStencil_->Info();
+    ds.depthTest = rs[D3DRS_ZENABLE] != D3DZB_FALSE;
+    ds.depthWrite = rs[D3DRS_ZWRITEENABLE] != 0;
+    ds.depthFunc = rs[D3DRS_ZFUNC];
+    ds.depthMax = DepthMax(info);
+    ds.stencil = rs[D3DRS_STENCILENABLE] && info.stencilBits > 0;
+    ds.stencilMax = (1u << info.stencilBits) - 1;
+    ds.stencilFunc = rs[D3DRS_STENCILFUNC];
+    ds.stencilRef = rs[D3DRS_STENCILREF] & ds.stencilMax;
+    ds.stencilMask = rs[D3DRS_STENCILMASK] & ds.stencilMax;
+    ds.stencilWriteMask = rs[D3DRS_STENCILWRITEMASK] & ds.stencilMax;
+    ds.stencilFail = rs[D3DRS_STENCILFAIL];
+    ds.stencilZFail = rs[D3DRS_STENCILZFAIL];
+    ds.stencilPass = rs[D3DRS_STENCILPASS];
+    ds.depthBias = AsFloat(rs[D3DRS_DEPTHBIAS]);
+    ds.slopeScaleDepthBias = AsFloat(rs[D3DRS_SLOPESCALEDEPTHBIAS]);
+    if (!std::isfinite(ds.depthBias)) ds.depthBias = 0;
+    if (!std::isfinite(ds.slopeScaleDepthBias)) ds.slopeScaleDepthBias = 0;
+}
 
-    BlendConfig& b = px.blend;
+void Device::BuildBlend(BlendConfig* bOut) const
+{
+    BlendConfig& b = *bOut;
+    const DWORD* rs = renderStates_;
     b.enable = rs[D3DRS_ALPHABLENDENABLE] != 0;
     b.src = rs[D3DRS_SRCBLEND];
     b.dst = rs[D3DRS_DESTBLEND];
@@ -309,8 +359,13 @@ bool Device::BuildDrawConfig(DrawConfig* cfg, const StreamInput* upStream)
     b.opAlpha = rs[D3DRS_BLENDOPALPHA];
     ColorToFloats(rs[D3DRS_BLENDFACTOR], b.factor);
     b.writeMask = rs[D3DRS_COLORWRITEENABLE] & 0xf;
+}
 
-    RasterConfig& r = cfg->raster;
+// The target and the rectangle draws may write: viewport, scissor and target intersected.
+void Device::BuildRaster(RasterConfig* rOut) const
+{
+    RasterConfig& r = *rOut;
+    const DWORD* rs = renderStates_;
     r.target = renderTarget_;
     r.viewport = viewport_;
     RECT clip = {static_cast<LONG>(viewport_.X), static_cast<LONG>(viewport_.Y),
@@ -330,7 +385,6 @@ bool Device::BuildDrawConfig(DrawConfig* cfg, const StreamInput* upStream)
     r.fillMode = rs[D3DRS_FILLMODE];
     r.lastPixel = rs[D3DRS_LASTPIXEL] != 0;
     r.pointSize = AsFloat(rs[D3DRS_POINTSIZE]);
-    return true;
 }
 
 HRESULT Device::Draw(const DrawCall& call, const StreamInput* upStream)
