@@ -129,6 +129,7 @@ HRESULT Device::Create(Direct3D9* d3d, UINT adapter, D3DDEVTYPE type, HWND focus
 
 Device::~Device()
 {
+    FlushDraws();
     ReleaseBindings();
     ReleaseSwapChain();
     {
@@ -329,6 +330,7 @@ void Device::SetDefaultState()
 void Device::SetCooperativeState(HRESULT state)
 {
     Lock lock(mutex_);
+    FlushDraws();
     coopState_ = state;
 }
 
@@ -341,6 +343,7 @@ HRESULT Device::TestCooperativeLevel()
 HRESULT Device::Reset(D3DPRESENT_PARAMETERS* pp)
 {
     Lock lock(mutex_);
+    FlushDraws();
     if (!pp) return D3DERR_INVALIDCALL;
     if (coopState_ == D3DERR_DEVICELOST) return D3DERR_DEVICELOST;
     // Documented: the application must release every default-pool resource first.
@@ -561,6 +564,7 @@ HRESULT Device::UpdateSurface(IDirect3DSurface9* srcI, const RECT* srcRect, IDir
                               const POINT* dstPoint)
 {
     Lock lock(mutex_);
+    FlushDraws();
     Surface* src = AsSurface(srcI);
     Surface* dst = AsSurface(dstI);
     if (!src || !dst || src == dst || src->Info().depth || dst->Info().depth) return D3DERR_INVALIDCALL;
@@ -577,6 +581,7 @@ HRESULT Device::UpdateSurface(IDirect3DSurface9* srcI, const RECT* srcRect, IDir
 HRESULT Device::UpdateTexture(IDirect3DBaseTexture9* srcI, IDirect3DBaseTexture9* dstI)
 {
     Lock lock(mutex_);
+    FlushDraws();
     auto* src = dynamic_cast<Texture*>(srcI);
     auto* dst = dynamic_cast<Texture*>(dstI);
     if (src && dst)
@@ -612,6 +617,7 @@ HRESULT Device::UpdateTexture(IDirect3DBaseTexture9* srcI, IDirect3DBaseTexture9
 HRESULT Device::GetRenderTargetData(IDirect3DSurface9* rtI, IDirect3DSurface9* dstI)
 {
     Lock lock(mutex_);
+    FlushDraws();
     Surface* rt = AsSurface(rtI);
     Surface* dst = AsSurface(dstI);
     if (!rt || !dst || rt->Info().depth) return D3DERR_INVALIDCALL;
@@ -627,6 +633,7 @@ HRESULT Device::StretchRect(IDirect3DSurface9* srcI, const RECT* srcRect, IDirec
                             const RECT* dstRect, D3DTEXTUREFILTERTYPE)
 {
     Lock lock(mutex_);
+    FlushDraws();
     Surface* src = AsSurface(srcI);
     Surface* dst = AsSurface(dstI);
     if (!src || !dst || src == dst || src->Info().depth || dst->Info().depth) return D3DERR_INVALIDCALL;
@@ -653,6 +660,7 @@ HRESULT Device::StretchRect(IDirect3DSurface9* srcI, const RECT* srcRect, IDirec
 HRESULT Device::ColorFill(IDirect3DSurface9* surfaceI, const RECT* rect, D3DCOLOR color)
 {
     Lock lock(mutex_);
+    FlushDraws();
     Surface* s = AsSurface(surfaceI);
     if (!s || s->Info().depth) return D3DERR_INVALIDCALL;
     RECT r;
@@ -670,6 +678,7 @@ HRESULT Device::ColorFill(IDirect3DSurface9* surfaceI, const RECT* rect, D3DCOLO
 HRESULT Device::SetRenderTarget(DWORD index, IDirect3DSurface9* rtI)
 {
     Lock lock(mutex_);
+    FlushDraws();
     if (index > 0) return rtI ? D3DERR_INVALIDCALL : D3D_OK;
     Surface* rt = AsSurface(rtI);
     if (!rt || !(rt->Desc().Usage & D3DUSAGE_RENDERTARGET)) return D3DERR_INVALIDCALL;
@@ -697,6 +706,7 @@ HRESULT Device::GetRenderTarget(DWORD index, IDirect3DSurface9** pp)
 HRESULT Device::SetDepthStencilSurface(IDirect3DSurface9* dsI)
 {
     Lock lock(mutex_);
+    FlushDraws();
     Surface* ds = nullptr;
     if (dsI)
     {
@@ -723,6 +733,7 @@ HRESULT Device::GetDepthStencilSurface(IDirect3DSurface9** pp)
 HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z, DWORD stencil)
 {
     Lock lock(mutex_);
+    FlushDraws();
     if (count > 0 && !rects) return D3DERR_INVALIDCALL;
     if (flags & ~(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) return D3DERR_INVALIDCALL;
     if ((flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) && !depthStencil_) return D3DERR_INVALIDCALL;

@@ -163,6 +163,9 @@ public:
     // Test hook: the cooperative-level state (D3D_OK, D3DERR_DEVICELOST, D3DERR_DEVICENOTRESET).
     void SetCooperativeState(HRESULT state);
     unsigned WorkerThreads() const { return pool_->ThreadCount(); }
+    // Draws the recorded draws now. Called before anything reads or writes pixels outside the draw path,
+    // changes where draws go, or changes memory a recorded draw reads.
+    void FlushDraws();
 
 private:
     Device(Direct3D9* d3d, UINT adapter, D3DDEVTYPE type, HWND focus, DWORD flags);
@@ -174,6 +177,9 @@ private:
     void ReleaseBindings();
     bool Lost() const { return coopState_ != D3D_OK; }
     HRESULT Draw(const DrawCall& call, const StreamInput* upStream);
+    // Keeps what a recorded draw reads alive until it is drawn: the resources it uses hold a reference, and
+    // vertices and indices passed by pointer are copied.
+    std::vector<uint8_t> HoldDrawInputs(DrawConfig& cfg, DrawCall& call, const StreamInput* upStream);
     // The draw's state records, one builder each; false when the device cannot draw with its state.
     bool BuildDrawConfig(DrawConfig* cfg, const StreamInput* upStream);
     bool BuildVertexInput(VertexConfig* vc, const StreamInput* upStream) const;
@@ -227,6 +233,9 @@ private:
     float clipPlanes_[kMaxClipPlanes][4] = {};
     RECT scissor_{};
     bool inScene_ = false;
+
+    DrawQueue draws_;
+    std::vector<IUnknown*> drawRefs_; // held for the recorded draws
 };
 
 // The device behind an interface pointer made by this layer, or null.

@@ -390,10 +390,68 @@ void Device::BuildRaster(RasterConfig* rOut) const
 HRESULT Device::Draw(const DrawCall& call, const StreamInput* upStream)
 {
     if (Lost()) return D3D_OK;
-    auto cfg = std::make_unique<DrawConfig>();
-    if (!BuildDrawConfig(cfg.get(), upStream)) return D3DERR_INVALIDCALL;
-    ExecuteDraw(*cfg, call, *pool_);
+    DrawConfig* cfg = draws_.NextConfig();
+    if (!BuildDrawConfig(cfg, upStream)) return D3DERR_INVALIDCALL;
+    DrawCall recorded = call;
+    std::vector<uint8_t> owned = HoldDrawInputs(*cfg, recorded, upStream);
+    draws_.Record(recorded, std::move(owned));
+    // One thread gains nothing from recording: drawn at once, the draw's primitives are still in its caches.
+    if (draws_.OverBudget() || pool_->ThreadCount() == 1) FlushDraws();
     return D3D_OK;
+}
+
+std::vector<uint8_t> Device::HoldDrawInputs(DrawConfig& cfg, DrawCall& call, const StreamInput* upStream)
+{
+    auto hold = [&](IUnknown* resource)
+    {
+        if (!resource) return;
+        resource->AddRef();
+        drawRefs_.push_back(resource);
+    };
+    hold(renderTarget_);
+    hold(depthStencil_);
+    for (int s = 0; s < cfg.pixel.stageCount; ++s)
+        hold(textures_[s]);
+    std::vector<uint8_t> owned;
+    if (!upStream)
+    {
+        for (VertexBuffer* stream : streams_)
+            hold(stream);
+        if (call.indices.data) hold(indices_);
+        return owned;
+    }
+    // The caller's memory is its own again when the call returns.
+    const size_t vertexBytes = upStream->size, indexBytes = call.indices.data ? call.indices.size : 0;
+    owned.resize(vertexBytes + indexBytes);
+    if (vertexBytes) std::memcpy(owned.data(), upStream->data, vertexBytes);
+    if (indexBytes) std::memcpy(owned.data() + vertexBytes, call.indices.data, indexBytes);
+    cfg.vertex.streams[0].data = owned.data();
+    if (indexBytes) call.indices.data = owned.data() + vertexBytes;
+    return owned;
+}
+
+void Device::FlushDraws()
+{
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (draws_.Empty()) return;
+    draws_.Flush(*pool_);
+    // Released after the whole list: releasing one may end a resource that a later entry names again.
+    std::vector<IUnknown*> refs;
+    refs.swap(drawRefs_);
+    for (IUnknown* resource : refs)
+        resource->Release();
+}
+
+void FlushDeviceDraws(DeviceAnchor* anchor)
+{
+    if (!anchor) return;
+    Device* device;
+    {
+        // Not held while flushing: the device takes its own lock, and may take this one under it.
+        std::lock_guard<std::mutex> lock(anchor->mutex);
+        device = anchor->device;
+    }
+    if (device) device->FlushDraws();
 }
 
 HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT count)

@@ -234,18 +234,21 @@ public:
     ~DrawQueue();
     DrawQueue(const DrawQueue&) = delete;
     DrawQueue& operator=(const DrawQueue&) = delete;
-    // Takes the draw. Everything its configuration and call point at must stay as it is until Flush,
-    // except what `owned` holds: the queue keeps that with the draw.
-    void Record(std::unique_ptr<DrawConfig> config, const DrawCall& call, std::vector<uint8_t> owned);
+    // The configuration of the next draw, to be filled in; it starts as a default one.
+    DrawConfig* NextConfig();
+    // Takes the draw of the configuration NextConfig gave. Everything the configuration and call point at
+    // must stay as it is until Flush, except what `owned` holds: the queue keeps that with the draw.
+    void Record(const DrawCall& call, std::vector<uint8_t> owned);
     bool Empty() const;
     // Whether the recorded draws hold as much as a flush should take at once.
     bool OverBudget() const;
     void Flush(WorkerPool& pool);
 
 private:
-    static constexpr size_t kMaxDraws = 2048, kMaxPrimitives = size_t{1} << 20;
+    static constexpr size_t kMaxDraws = 2048, kMaxPrimitives = size_t{1} << 16;
     struct Pending;
-    std::vector<Pending> pending_;
+    std::vector<Pending> pending_; // the first count_ are recorded
+    size_t count_ = 0;
     std::vector<Batch> batches_; // kept from flush to flush; each draw takes BatchCount() in a row
     size_t batchesUsed_ = 0;
     size_t primitives_ = 0;

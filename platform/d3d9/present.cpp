@@ -33,6 +33,7 @@ HRESULT Device::Present(const RECT* src, const RECT* dst, HWND override, const R
 
 HRESULT Device::PresentToWindow(const RECT* srcRect, const RECT* dstRect, HWND window)
 {
+    FlushDraws();
     if (!backBuffer_ || !window) return D3DERR_INVALIDCALL;
     RECT s = {0, 0, backBuffer_->Width(), backBuffer_->Height()};
     if (srcRect)

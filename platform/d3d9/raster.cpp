@@ -913,8 +913,12 @@ UINT VerticesFor(D3DPRIMITIVETYPE type, UINT prims)
 class DrawJob
 {
 public:
-    DrawJob(const DrawConfig& cfg, const DrawCall& call) : cfg_(cfg), call_(call)
+    // Takes a draw; the job is kept from draw to draw, with the memory of its plans.
+    void Start(const DrawConfig& cfg, const DrawCall& call)
     {
+        cfg_ = &cfg;
+        call_ = call;
+        batchCount_ = 0;
         const UINT vertexCount = VerticesFor(call.type, call.primitiveCount);
         const RECT& clip = cfg.raster.clipRect;
         if (vertexCount == 0 || call.primitiveCount == 0 || clip.left >= clip.right || clip.top >= clip.bottom)
@@ -922,7 +926,7 @@ public:
         batchCount_ = (call.primitiveCount + kPrimBatch - 1) / kPrimBatch;
     }
     size_t BatchCount() const { return batchCount_; }
-    const DrawConfig& Config() const { return cfg_; }
+    const DrawConfig& Config() const { return *cfg_; }
     const VaryingSet& Active() const { return active_; }
     // Processes the vertices and sets the primitives up into batches[0, BatchCount()), binned on a grid of
     // tilesX x tilesY tiles. Workers of `pool` share the work unless this runs inside one of its jobs.
@@ -961,8 +965,8 @@ private:
     void Line(Setup& setup, ClipScratch& clip, size_t i0) const;
     void Primitive(Setup& setup, ClipScratch& clip, size_t prim) const;
 
-    const DrawConfig& cfg_;
-    const DrawCall call_;
+    const DrawConfig* cfg_ = nullptr;
+    DrawCall call_{};
     size_t batchCount_ = 0;
     // The vertices each batch of primitives reaches, and the processed range [lo_, hi_] of the whole draw.
     std::vector<std::pair<int64_t, int64_t>> batchRange_;
@@ -979,6 +983,7 @@ private:
     std::vector<std::vector<Task>> vertexTasks_; // per segment
     std::vector<Task> tasks_;
     std::unique_ptr<std::atomic<size_t>[]> verticesDone_; // vertex tasks ended, per segment
+    size_t doneCapacity_ = 0;
 };
 
 int64_t DrawJob::IndexAt(size_t i) const
@@ -1025,11 +1030,11 @@ std::pair<int64_t, int64_t> DrawJob::BatchRange(size_t bi) const
 int64_t DrawJob::AvailableVertices() const
 {
     int64_t available = INT64_MAX;
-    const VertexLayout& vl = cfg_.vertex.layout;
+    const VertexLayout& vl = cfg_->vertex.layout;
     auto limit = [&](const VertexElement& e)
     {
         if (!e.present) return;
-        const StreamInput& s = cfg_.vertex.streams[e.stream];
+        const StreamInput& s = cfg_->vertex.streams[e.stream];
         if (!s.data)
             available = 0;
         else if (s.stride != 0)
@@ -1061,7 +1066,7 @@ bool DrawJob::FindVertexRange(WorkerPool& pool)
 
 void DrawJob::ProcessSlots(size_t first, size_t n)
 {
-    ProcessVertices(cfg_, layout_, lo_ + static_cast<int64_t>(first), n, verts_ + first * layout_.stride,
+    ProcessVertices(*cfg_, layout_, lo_ + static_cast<int64_t>(first), n, verts_ + first * layout_.stride,
                     screen_ + first, guardX_, guardY_);
 }
 
@@ -1217,10 +1222,11 @@ void DrawJob::SetUpBatch(size_t bi)
     batch.binFirst = SIZE_MAX;
     batch.binLast = 0;
     batch.bins.resize(tileCount);
-    Setup setup(cfg_, layout_, active_, batch, tilesX_, tilesY_);
-    ClipScratch clip;
-    clip.poly.resize(static_cast<size_t>(kMaxClipVerts) * layout_.stride);
-    clip.scratch.resize(clip.poly.size());
+    Setup setup(*cfg_, layout_, active_, batch, tilesX_, tilesY_);
+    thread_local ClipScratch clip;
+    const size_t clipFloats = static_cast<size_t>(kMaxClipVerts) * layout_.stride;
+    if (clip.poly.size() < clipFloats) clip.poly.resize(clipFloats);
+    if (clip.scratch.size() < clipFloats) clip.scratch.resize(clipFloats);
     const size_t first = bi * kPrimBatch;
     const size_t end = std::min<size_t>(first + kPrimBatch, call_.primitiveCount);
     if (call_.type != D3DPT_TRIANGLELIST)
@@ -1249,7 +1255,9 @@ void DrawJob::PlanTasks(size_t threads)
     // One thread keeps a batch's vertex records in its own cache; more threads share the segment.
     const size_t segmentBatches = std::min<size_t>(kMaxSegmentBatches, threads);
     const size_t segments = (batchCount_ + segmentBatches - 1) / segmentBatches;
-    vertexTasks_.assign(segments, {});
+    if (vertexTasks_.size() < segments) vertexTasks_.resize(segments);
+    for (size_t seg = 0; seg < segments; ++seg)
+        vertexTasks_[seg].clear();
     int64_t doneLo = 0, doneHi = -1; // processed slots
     for (size_t seg = 0; seg < segments; ++seg)
     {
@@ -1292,7 +1300,13 @@ void DrawJob::PlanTasks(size_t threads)
         for (size_t bi = seg * segmentBatches; bi < std::min(batchCount_, (seg + 1) * segmentBatches); ++bi)
             tasks_.push_back({true, bi, 0, seg});
     }
-    verticesDone_.reset(new std::atomic<size_t>[segments]());
+    if (doneCapacity_ < segments)
+    {
+        verticesDone_.reset(new std::atomic<size_t>[segments]);
+        doneCapacity_ = segments;
+    }
+    for (size_t seg = 0; seg < segments; ++seg)
+        verticesDone_[seg].store(0, std::memory_order_relaxed);
 }
 
 void DrawJob::RunTask(size_t t)
@@ -1320,8 +1334,8 @@ void DrawJob::SetUp(WorkerPool& pool, Batch* batches, int tilesX, int tilesY)
         batches[bi].primCount = 0;
     if (batchCount_ == 0 || !FindVertexRange(pool)) return;
 
-    layout_ = MakeVertexLayout(cfg_);
-    active_ = ActiveVaryings(cfg_);
+    layout_ = MakeVertexLayout(*cfg_);
+    active_ = ActiveVaryings(*cfg_);
     clipMask_ = (1u << layout_.clipCount) - 1;
     const size_t rangeCount = static_cast<size_t>(hi_ - lo_ + 1);
     // Buffers are kept from draw to draw so that large meshes do not fault fresh pages in every frame.
@@ -1330,7 +1344,7 @@ void DrawJob::SetUp(WorkerPool& pool, Batch* batches, int tilesX, int tilesY)
     if (memory.screen.size() < rangeCount) memory.screen.resize(rangeCount);
     verts_ = memory.verts.data();
     screen_ = memory.screen.data();
-    const D3DVIEWPORT9& vp = cfg_.raster.viewport;
+    const D3DVIEWPORT9& vp = cfg_->raster.viewport;
     guardX_ = kGuardPixels / std::max(1.0f, vp.Width * 0.5f);
     guardY_ = kGuardPixels / std::max(1.0f, vp.Height * 0.5f);
 
@@ -1374,6 +1388,8 @@ private:
     int tilesX_;
     std::vector<std::pair<int, int>> units_; // tile, strip
     int strips_ = 1;
+    size_t firstTile_ = 0;
+    std::vector<std::vector<uint32_t>> tileDraws_; // from firstTile_: draws with primitives in the tile
 };
 
 // Pixels in the bounds of the draws' primitives, counted up to kInlinePixels.
@@ -1404,14 +1420,25 @@ void TilePass::PlanUnits(size_t threads, bool inlineDraw)
             reachedLast = std::max(reachedLast, d.batches[bi].binLast);
         }
     if (reachedFirst == SIZE_MAX) return;
+    // Per tile the draws with primitives in it, in order, and how many primitives those are.
+    firstTile_ = reachedFirst;
+    tileDraws_.assign(reachedLast - reachedFirst + 1, {});
     std::vector<size_t> prims(reachedLast - reachedFirst + 1, 0);
-    for (const Entry& d : draws_)
+    for (size_t di = 0; di < draws_.size(); ++di)
+    {
+        const Entry& d = draws_[di];
         for (size_t bi = 0; bi < d.job->BatchCount(); ++bi)
         {
             const Batch& b = d.batches[bi];
             for (size_t t = b.binFirst; t <= b.binLast && t < b.bins.size(); ++t)
+            {
+                if (b.bins[t].empty()) continue;
                 prims[t - reachedFirst] += b.bins[t].size();
+                std::vector<uint32_t>& list = tileDraws_[t - reachedFirst];
+                if (list.empty() || list.back() != di) list.push_back(static_cast<uint32_t>(di));
+            }
         }
+    }
     std::vector<int> tiles;
     size_t most = 0;
     for (size_t t = reachedFirst; t <= reachedLast; ++t)
@@ -1444,8 +1471,9 @@ void TilePass::DrawUnit(size_t i) const
     const size_t tile = static_cast<size_t>(t);
     const int tx = t % tilesX_, ty = t / tilesX_;
     const int top = ty * kTileSize + units_[i].second * strip;
-    for (const Entry& d : draws_)
+    for (uint32_t di : tileDraws_[tile - firstTile_])
     {
+        const Entry& d = draws_[di];
         const RECT& clip = d.job->Config().raster.clipRect;
         const int x0 = std::max<int>(tx * kTileSize, clip.left);
         const int x1 = std::min<int>(tx * kTileSize + kTileSize, clip.right);
@@ -1483,45 +1511,54 @@ void TilePass::Run(WorkerPool& pool)
 // ---------------------------------------------------------------------------------------
 struct DrawQueue::Pending
 {
-    std::unique_ptr<DrawConfig> cfg;
+    std::unique_ptr<DrawConfig> cfg = std::make_unique<DrawConfig>();
     std::vector<uint8_t> owned;
-    std::unique_ptr<DrawJob> job;
+    std::unique_ptr<DrawJob> job = std::make_unique<DrawJob>();
     size_t firstBatch = 0;
 };
 
 DrawQueue::DrawQueue() = default;
 DrawQueue::~DrawQueue() = default;
 
-void DrawQueue::Record(std::unique_ptr<DrawConfig> cfg, const DrawCall& call, std::vector<uint8_t> owned)
+DrawConfig* DrawQueue::NextConfig()
 {
-    Pending p;
-    p.job = std::make_unique<DrawJob>(*cfg, call);
-    p.cfg = std::move(cfg);
+    // Entries past the recorded ones keep their memory for the next draws.
+    if (pending_.size() == count_) pending_.emplace_back();
+    DrawConfig* cfg = pending_[count_].cfg.get();
+    *cfg = DrawConfig{};
+    return cfg;
+}
+
+void DrawQueue::Record(const DrawCall& call, std::vector<uint8_t> owned)
+{
+    FEROLT_D3D9_CHECK(count_ < pending_.size());
+    Pending& p = pending_[count_++];
+    p.job->Start(*p.cfg, call);
     p.owned = std::move(owned);
     p.firstBatch = batchesUsed_;
     batchesUsed_ += p.job->BatchCount();
     if (batches_.size() < batchesUsed_) batches_.resize(batchesUsed_);
     primitives_ += call.primitiveCount;
-    pending_.push_back(std::move(p));
 }
 
 bool DrawQueue::Empty() const
 {
-    return pending_.empty();
+    return count_ == 0;
 }
 
 bool DrawQueue::OverBudget() const
 {
-    return pending_.size() >= kMaxDraws || primitives_ >= kMaxPrimitives;
+    return count_ >= kMaxDraws || primitives_ >= kMaxPrimitives;
 }
 
 void DrawQueue::Flush(WorkerPool& pool)
 {
-    if (pending_.empty()) return;
+    if (count_ == 0) return;
     // One grid for every draw: each bins only inside its own clip rectangle.
     LONG right = 0, bottom = 0;
-    for (const Pending& p : pending_)
+    for (size_t i = 0; i < count_; ++i)
     {
+        const Pending& p = pending_[i];
         right = std::max(right, p.cfg->raster.clipRect.right);
         bottom = std::max(bottom, p.cfg->raster.clipRect.bottom);
     }
@@ -1529,7 +1566,7 @@ void DrawQueue::Flush(WorkerPool& pool)
     const int tilesY = static_cast<int>((bottom + kTileSize - 1) / kTileSize);
     auto setUp = [&](Pending& p) { p.job->SetUp(pool, batches_.data() + p.firstBatch, tilesX, tilesY); };
     // Draws of one batch each go to the workers side by side; a larger one spreads its own batches.
-    for (size_t i = 0; i < pending_.size();)
+    for (size_t i = 0; i < count_;)
     {
         if (pending_[i].job->BatchCount() > 1)
         {
@@ -1537,17 +1574,19 @@ void DrawQueue::Flush(WorkerPool& pool)
             continue;
         }
         size_t end = i;
-        while (end < pending_.size() && pending_[end].job->BatchCount() <= 1)
+        while (end < count_ && pending_[end].job->BatchCount() <= 1)
             ++end;
         pool.Run(end - i, [&](size_t k) { setUp(pending_[i + k]); });
         i = end;
     }
     std::vector<TilePass::Entry> draws;
-    draws.reserve(pending_.size());
-    for (const Pending& p : pending_)
-        if (p.job->BatchCount()) draws.push_back({p.job.get(), batches_.data() + p.firstBatch});
+    draws.reserve(count_);
+    for (size_t i = 0; i < count_; ++i)
+        if (pending_[i].job->BatchCount()) draws.push_back({pending_[i].job.get(), batches_.data() + pending_[i].firstBatch});
     TilePass(draws, tilesX).Run(pool);
-    pending_.clear();
+    for (size_t i = 0; i < count_; ++i)
+        pending_[i].owned.clear();
+    count_ = 0;
     batchesUsed_ = 0;
     primitives_ = 0;
 }
@@ -1556,7 +1595,8 @@ void ExecuteDraw(const DrawConfig& cfg, const DrawCall& call, WorkerPool& pool)
 {
     // Kept from draw to draw so that large meshes do not fault fresh pages in every frame.
     thread_local DrawQueue queue;
-    queue.Record(std::make_unique<DrawConfig>(cfg), call, {});
+    *queue.NextConfig() = cfg;
+    queue.Record(call, {});
     queue.Flush(pool);
 }
 } // namespace ferolt::d3d9

@@ -161,6 +161,7 @@ HRESULT Surface::GetDesc(D3DSURFACE_DESC* pDesc)
 
 HRESULT Surface::LockRect(D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DWORD)
 {
+    FlushDeviceDraws(anchor_.get());
     if (!pLockedRect) return D3DERR_INVALIDCALL;
     pLockedRect->pBits = nullptr;
     pLockedRect->Pitch = 0;
@@ -182,6 +183,7 @@ HRESULT Surface::UnlockRect()
 
 HRESULT Surface::GetDC(HDC*)
 {
+    FlushDeviceDraws(anchor_.get());
     return D3DERR_INVALIDCALL;
 }
 
@@ -274,6 +276,7 @@ HRESULT Texture::GetSurfaceLevel(UINT level, IDirect3DSurface9** pp)
 
 HRESULT Texture::LockRect(UINT level, D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DWORD flags)
 {
+    FlushDeviceDraws(anchor_.get());
     if (level >= levels_.size()) return D3DERR_INVALIDCALL;
     return levels_[level]->LockRect(pLockedRect, pRect, flags);
 }
@@ -350,6 +353,7 @@ HRESULT CubeTexture::GetCubeMapSurface(D3DCUBEMAP_FACES face, UINT level, IDirec
 HRESULT CubeTexture::LockRect(D3DCUBEMAP_FACES face, UINT level, D3DLOCKED_RECT* pLockedRect,
                               const RECT* pRect, DWORD flags)
 {
+    FlushDeviceDraws(anchor_.get());
     Surface* s = Face(face, level);
     return s ? s->LockRect(pLockedRect, pRect, flags) : D3DERR_INVALIDCALL;
 }
@@ -364,6 +368,7 @@ HRESULT CubeTexture::UnlockRect(D3DCUBEMAP_FACES face, UINT level)
 // -----------------------------------------------------------------------------------------------
 template <class I, IID Iid> HRESULT Buffer<I, Iid>::Lock(UINT offset, UINT size, void** ppbData, DWORD)
 {
+    FlushDeviceDraws(this->anchor_.get());
     if (!ppbData) return D3DERR_INVALIDCALL;
     *ppbData = nullptr;
     if (offset > data_.size()) return D3DERR_INVALIDCALL;

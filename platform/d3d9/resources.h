@@ -23,6 +23,9 @@ struct DeviceAnchor
     std::atomic<int> defaultPoolResources{0};
 };
 
+// Draws what the anchor's device has recorded, before a resource's memory is read or written by a lock.
+void FlushDeviceDraws(DeviceAnchor* anchor);
+
 // Largest surface edge and buffer size accepted, whatever an adapter claims.
 constexpr UINT kMaxSurfaceEdge = 16384;
 constexpr UINT kMaxBufferBytes = 1u << 30;
