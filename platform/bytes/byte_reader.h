@@ -176,4 +176,63 @@ private:
     ByteReader reader_;
     size_t position_ = 0;
 };
+// Bits of a byte range, taken from bit 0 to bit 7 of each byte and bytes in increasing address
+// order; a value of n bits is assembled least significant bit first. The bit streams of compressed
+// geometry are read this way. A read that does not fit leaves the position where it was.
+class BitCursor
+{
+public:
+    static constexpr unsigned kMaxBits = 32;
+
+    BitCursor() = default;
+    explicit BitCursor(ByteReader reader)
+        : data_(reader.All().data()), bits_(std::min(reader.Size(), kMaxBytes) * 8)
+    {
+    }
+
+    size_t Position() const { return position_; }
+    size_t BitsLeft() const { return bits_ - position_; }
+
+    // The next n <= 32 bits, without or with moving past them.
+    [[nodiscard]] bool Peek(unsigned n, uint32_t* value) const
+    {
+        if (n > kMaxBits || n > BitsLeft()) return false;
+        *value = static_cast<uint32_t>(Window() & ((uint64_t{1} << n) - 1));
+        return true;
+    }
+    [[nodiscard]] bool Read(unsigned n, uint32_t* value)
+    {
+        if (!Peek(n, value)) return false;
+        position_ += n;
+        return true;
+    }
+    [[nodiscard]] bool Skip(size_t n)
+    {
+        if (n > BitsLeft()) return false;
+        position_ += n;
+        return true;
+    }
+
+private:
+    static constexpr size_t kMaxBytes = std::numeric_limits<size_t>::max() / 8;
+
+    // At least 57 bits from the position on; bits past the range read as zero and are never handed
+    // out, since every read is checked against BitsLeft first.
+    uint64_t Window() const
+    {
+        const size_t byte = position_ >> 3;
+        const size_t bytes = bits_ >> 3;
+        uint64_t window = 0;
+        if (bytes - byte >= sizeof window)
+            std::memcpy(&window, data_ + byte, sizeof window);
+        else
+            for (size_t i = byte; i < bytes; ++i)
+                window |= uint64_t{data_[i]} << (8 * (i - byte));
+        return window >> (position_ & 7);
+    }
+
+    const uint8_t* data_ = nullptr;
+    size_t bits_ = 0;
+    size_t position_ = 0;
+};
 } // namespace ferolt

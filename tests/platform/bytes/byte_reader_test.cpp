@@ -80,3 +80,42 @@ TEST(ByteCursor, AdvancesOnlyOnSuccessAndRefusesArraysBeforeAllocating)
     EXPECT_TRUE(arrays.AtEnd());
 }
 } // namespace
+
+TEST(BitCursor, ReadsLowBitsFirstAndRefusesWhatIsNotThere)
+{
+    // 0xB4 = 1011'0100, 0x01: bits in reading order 0,0,1,0,1,1,0,1, 1,0,...
+    const uint8_t bytes[10] = {0xB4, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x80};
+    struct Case
+    {
+        size_t skip;
+        unsigned n;
+        bool fits;
+        uint32_t value;
+    };
+    const Case cases[] = {
+        {0, 0, true, 0},          {0, 3, true, 0x4},         {2, 7, true, 0x6D},
+        {0, 32, true, 0xFFFF01B4}, {9, 32, true, 0xFFFFFF80}, {73, 7, true, 0x40},
+        {73, 8, false, 0},        {80, 0, true, 0},          {80, 1, false, 0},
+        {0, 33, false, 0},        {48, 32, true, 0x80FFFFFF},
+    };
+    for (const Case& c : cases)
+    {
+        ferolt::BitCursor bits(ferolt::ByteReader(bytes, sizeof bytes));
+        ASSERT_TRUE(bits.Skip(c.skip));
+        uint32_t peeked = 7, value = 7;
+        EXPECT_EQ(bits.Peek(c.n, &peeked), c.fits) << c.skip << "+" << c.n;
+        EXPECT_EQ(bits.Read(c.n, &value), c.fits) << c.skip << "+" << c.n;
+        if (c.fits)
+        {
+            EXPECT_EQ(value, c.value) << c.skip << "+" << c.n;
+            EXPECT_EQ(peeked, c.value);
+        }
+        EXPECT_EQ(bits.Position(), c.skip + (c.fits ? c.n : 0));
+        EXPECT_EQ(bits.BitsLeft(), 80 - bits.Position());
+    }
+    ferolt::BitCursor empty;
+    uint32_t value = 0;
+    EXPECT_TRUE(empty.Read(0, &value));
+    EXPECT_FALSE(empty.Read(1, &value));
+    EXPECT_FALSE(empty.Skip(1));
+}
