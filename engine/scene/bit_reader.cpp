@@ -2,6 +2,7 @@
 
 #include "platform/bytes/byte_reader.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <new>
@@ -10,11 +11,6 @@ namespace LMK
 {
 namespace
 {
-
-inline DWORD GetBit(const BYTE* bytes, uint64_t position)
-{
-    return (bytes[position >> 3] >> (position & 7)) & 1u;
-}
 
 inline void PutBit(BYTE* bytes, uint64_t position, DWORD bit)
 {
@@ -29,57 +25,23 @@ inline void PutBit(BYTE* bytes, uint64_t position, DWORD bit)
 
 void BitReader::Init(const BYTE* data, size_t size)
 {
-    bitPosition = 0;
+    bits = ferolt::BitCursor(ferolt::ByteReader(data, size));
     lastCount = 0;
-    if (!data || size == 0)
-    {
-        current = nullptr;
-        last = nullptr;
-        return;
-    }
-    current = data;
-    last = data + (size - 1);
 }
 
-bool BitReader::ReadBits(DWORD& value, DWORD n, BitReader& reader)
+bool BitReader::ReadField(DWORD& value, DWORD n, const HuffmanTable* table, BitReader& reader)
 {
     value = 0;
-    if (!reader.current || reader.current > reader.last || reader.bitPosition > 7) return false;
-    reader.lastCount = n;
-    if (n > 32) return false;
-    DWORD filled = 0;
-    while (filled < n)
-    {
-        const DWORD available = 8 - reader.bitPosition;
-        const DWORD take = available < n - filled ? available : n - filled;
-        const DWORD bits = (static_cast<DWORD>(*reader.current) >> reader.bitPosition) & ((1u << take) - 1u);
-        value |= bits << filled;
-        filled += take;
-        reader.bitPosition += take;
-        if (reader.bitPosition == 8)
-        {
-            reader.bitPosition = 0;
-            ++reader.current;
-            if (filled < n && reader.current > reader.last) return false;
-        }
-    }
-    return true;
-}
-
-bool BitReader::ReadField(DWORD& value, DWORD n, HuffmanTable* table, BitReader& reader)
-{
-    value = 0;
-    if (n > 32 || !reader.current || reader.current > reader.last) return false;
-    const size_t remaining = static_cast<size_t>(reader.last - reader.current) + 1;
-    // DecodeField takes a 32-bit length; a field never needs more than a few bytes of it.
-    const DWORD length = remaining > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<DWORD>(remaining);
-    BYTE bytes[4] = {};
-    if (FAILED(HuffmanTable::DecodeField(table, bytes, 0, n, reader.current, length, &reader.bitPosition,
-                                         &reader.lastCount)))
+    if (n == 0 || n > 32 || !table || table->tag != HuffmanTable::kTag || reader.bits.BitsLeft() == 0)
         return false;
-    std::memcpy(&value, bytes, sizeof value); // little-endian, as the field was assembled
-    reader.current += reader.bitPosition / 8;
-    reader.bitPosition %= 8;
+    ferolt::BitCursor bits = reader.bits;
+    if (!table->DecodeValue(bits, n, value))
+    {
+        value = 0;
+        return false;
+    }
+    reader.lastCount = static_cast<DWORD>(bits.Position() - reader.bits.Position());
+    reader.bits = bits;
     return true;
 }
 
@@ -132,11 +94,20 @@ HRESULT HuffmanTable::Create(const BYTE* block, DWORD size, HuffmanTable** out)
     table->nodes = nodes;
     table->nodesToFree = nodes;
     table->nodeCount = nodeCount;
-    if (!ReadTree(tree.All().data(), static_cast<size_t>(treeBits), width, nodes, nodeCount))
+    if (!ReadTree(ferolt::BitCursor(tree), width, nodes, nodeCount, &table->depth))
     {
         delete[] nodes;
         delete table;
         return E_FAIL;
+    }
+    try
+    {
+        table->BuildLookup();
+    }
+    catch (const std::bad_alloc&)
+    {
+        Free(&table);
+        return E_OUTOFMEMORY;
     }
     *out = table;
     return S_OK;
@@ -146,8 +117,8 @@ HRESULT HuffmanTable::Create(const BYTE* block, DWORD size, HuffmanTable** out)
 // first), followed by the 0-child's tree and then the 1-child's; a 0 bit is a leaf followed by its
 // w-bit symbol. Iterative, so a hostile tree cannot exhaust the stack; it is refused when it needs
 // more nodes than declared, more bits than the block holds, or more depth than a real code has.
-bool HuffmanTable::ReadTree(const BYTE* bits, size_t bitCount, DWORD symbolWidth, HuffmanNode* nodes,
-                            DWORD nodeCount)
+bool HuffmanTable::ReadTree(ferolt::BitCursor bits, DWORD symbolWidth, HuffmanNode* nodes, DWORD nodeCount,
+                            DWORD* treeDepth)
 {
     struct Pending
     {
@@ -159,13 +130,14 @@ bool HuffmanTable::ReadTree(const BYTE* bits, size_t bitCount, DWORD symbolWidth
     DWORD nextFree = 1;
     DWORD node = 0;
     DWORD depth = 0;
-    size_t position = 0;
+    *treeDepth = 0;
     for (;;)
     {
         for (;;)
         {
-            if (position >= bitCount) return false;
-            if (!GetBit(bits, position++)) break;
+            uint32_t inner = 0;
+            if (!bits.Read(1, &inner)) return false;
+            if (!inner) break;
             if (depth == kMaxTreeDepth || nodeCount - nextFree < 2) return false;
             nodes[node].child0 = nextFree;
             nodes[node].child1 = nextFree + 1;
@@ -174,11 +146,8 @@ bool HuffmanTable::ReadTree(const BYTE* bits, size_t bitCount, DWORD symbolWidth
             pending[pendingCount++] = {nodes[node].child1, depth};
             node = nodes[node].child0;
         }
-        if (bitCount - position < symbolWidth) return false;
-        DWORD symbol = 0;
-        for (DWORD i = 0; i < symbolWidth; ++i)
-            symbol |= GetBit(bits, position++) << i;
-        nodes[node].symbol = symbol;
+        if (!bits.Read(symbolWidth, &nodes[node].symbol)) return false;
+        *treeDepth = std::max(*treeDepth, depth);
         if (pendingCount == 0) return true;
         --pendingCount;
         node = pending[pendingCount].node;
@@ -186,42 +155,89 @@ bool HuffmanTable::ReadTree(const BYTE* bits, size_t bitCount, DWORD symbolWidth
     }
 }
 
-bool HuffmanTable::ReadRawBits(const BYTE* source, DWORD n, DWORD length, DWORD& bitPosition, DWORD& value)
+void HuffmanTable::BuildLookup()
+{
+    lookupBits = std::min(depth, kMaxLookupBits);
+    lookup.resize(size_t{1} << lookupBits);
+    for (DWORD pattern = 0; pattern < lookup.size(); ++pattern)
+    {
+        DWORD node = 0;
+        DWORD length = 0;
+        while (nodes[node].child0 && length < lookupBits)
+            node = (pattern >> length++) & 1u ? nodes[node].child1 : nodes[node].child0;
+        lookup[pattern] = {node, length};
+    }
+}
+
+bool HuffmanTable::DecodeSymbol(ferolt::BitCursor& bits, DWORD& value) const
 {
     value = 0;
-    if (bitPosition / 8 >= length) return false;
-    if (n == 0) return true;
-    if (n > 32 || static_cast<uint64_t>(bitPosition) + n > static_cast<uint64_t>(length) * 8) return false;
-    for (DWORD i = 0; i < n; ++i)
-        value |= GetBit(source, static_cast<uint64_t>(bitPosition) + i) << i;
-    bitPosition += n;
+    if (bits.BitsLeft() == 0) return false;
+    // With room for the deepest code and an escape's literal, the end of the stream cannot be met.
+    if (bits.BitsLeft() >= kMaxTreeDepth + kMaxSymbolWidth)
+    {
+        uint32_t window = 0;
+        (void)bits.Peek(lookupBits, &window);
+        DWORD node = lookup[window].node;
+        (void)bits.Skip(lookup[window].length);
+        uint32_t bit = 0;
+        while (nodes[node].child0)
+        {
+            (void)bits.Read(1, &bit);
+            node = bit ? nodes[node].child1 : nodes[node].child0;
+        }
+        value = nodes[node].symbol;
+        return value != escape || bits.Read(symbolWidth, &value);
+    }
+    return WalkSymbol(bits, value);
+}
+
+bool HuffmanTable::WalkSymbol(ferolt::BitCursor& bits, DWORD& value) const
+{
+    value = 0;
+    if (bits.BitsLeft() == 0) return false;
+    DWORD node = 0;
+    while (nodes[node].child0)
+    {
+        uint32_t bit = 0;
+        if (!bits.Read(1, &bit)) return false;
+        node = bit ? nodes[node].child1 : nodes[node].child0;
+        // A code may end exactly at the last bit; only an inner node there is a truncated code.
+        if (bits.BitsLeft() == 0 && nodes[node].child0) return false;
+    }
+    value = nodes[node].symbol;
+    // A code that ran into the end of the stream is taken as the leaf it reached, escape or not,
+    // so a stream ending that way keeps its last value.
+    if (value == escape && bits.BitsLeft() > 0) return bits.Read(symbolWidth, &value);
     return true;
 }
 
-bool HuffmanTable::DecodeSymbol(const HuffmanTable* table, const BYTE* source, DWORD length,
-                                DWORD& bitPosition, DWORD& value)
+bool HuffmanTable::DecodeValue(ferolt::BitCursor& bits, DWORD n, DWORD& value) const
 {
     value = 0;
-    if (bitPosition / 8 >= length) return false;
-    const HuffmanNode* nodes = table->nodes;
-    DWORD node = 0;
-    DWORD position = bitPosition;
-    while (nodes[node].child0)
+    const uint64_t keep = (uint64_t{1} << n) - 1;
+    if (symbolWidth == 0)
     {
-        node = GetBit(source, position) ? nodes[node].child1 : nodes[node].child0;
-        ++position;
-        // A code may end exactly at the last byte; only an inner node there is a truncated code.
-        if (position / 8 >= length && nodes[node].child0) return false;
+        uint32_t raw = 0;
+        if (fieldLength > bits.BitsLeft() || !bits.Peek(std::min(fieldLength, n), &raw)) return false;
+        (void)bits.Skip(fieldLength);
+        value = raw;
+        return true;
     }
-    value = nodes[node].symbol;
-    // An escape's literal follows its code; a code that ran into the end of the stream is taken as
-    // the leaf it reached, escape or not, so a stream ending that way keeps its last value.
-    const bool streamEnded = position / 8 >= length;
-    if (value == table->escape && !streamEnded)
+    // A lone non-escape leaf decodes without reading a bit, so once the field is full its
+    // remaining symbols change nothing; stopping keeps a long field from costing time for nothing.
+    const bool freeSymbols = nodes[0].child0 == 0 && nodes[0].symbol != escape;
+    uint64_t field = 0;
+    DWORD written = 0;
+    for (DWORD s = 0; s < symbolCount && !(freeSymbols && written >= n); ++s)
     {
-        if (!ReadRawBits(source, table->symbolWidth, length, position, value)) return false;
+        DWORD symbol = 0;
+        if (!DecodeSymbol(bits, symbol)) return false;
+        const DWORD carried = written + symbolWidth > fieldLength ? fieldLength - written : symbolWidth;
+        if (written < n) field |= (symbol & ((uint64_t{1} << carried) - 1)) << written;
+        written += carried;
     }
-    bitPosition = position;
+    value = static_cast<DWORD>(field & keep);
     return true;
 }
 
@@ -232,54 +248,47 @@ HRESULT HuffmanTable::DecodeField(const HuffmanTable* table, BYTE* destination, 
     if (!table || !destination || !source || !bitPosition || !bitsConsumed || n == 0 || sourceLength == 0)
         return E_INVALIDARG;
     if (table->tag != kTag) return E_FAIL;
-    const uint64_t sourceBits = static_cast<uint64_t>(sourceLength) * 8;
-
+    ferolt::BitCursor bits(ferolt::ByteReader(source, sourceLength));
+    if (!bits.Skip(*bitPosition)) return E_FAIL;
+    const uint64_t base = destinationBitOffset;
+    uint64_t written = 0;
+    auto put = [&](DWORD value, DWORD count)
+    {
+        for (DWORD i = 0; i < count && written < n; ++i)
+            PutBit(destination, base + written++, (value >> i) & 1u);
+    };
     if (table->symbolWidth == 0)
     {
         const DWORD width = table->fieldLength;
-        if (static_cast<uint64_t>(*bitPosition) + width > sourceBits) return E_FAIL;
-        const DWORD copied = width < n ? width : n;
-        for (DWORD i = 0; i < copied; ++i)
-            PutBit(destination, static_cast<uint64_t>(destinationBitOffset) + i,
-                   GetBit(source, static_cast<uint64_t>(*bitPosition) + i));
-        for (DWORD i = copied; i < n; ++i)
-            PutBit(destination, static_cast<uint64_t>(destinationBitOffset) + i, 0);
-        *bitPosition += width;
-        *bitsConsumed = width;
-        return S_OK;
+        if (width > bits.BitsLeft()) return E_FAIL;
+        for (DWORD taken = 0; taken < width;)
+        {
+            const DWORD count = std::min<DWORD>(width - taken, 32);
+            uint32_t chunk = 0;
+            (void)bits.Read(count, &chunk);
+            put(chunk, count);
+            taken += count;
+        }
     }
-
-    const DWORD width = table->symbolWidth;
-    const DWORD fieldLength = table->fieldLength;
-    DWORD position = *bitPosition;
-    DWORD written = 0;
-    // A lone non-escape leaf decodes without reading a bit, so once the field is full its
-    // remaining symbols change nothing; stopping keeps a long field from costing time for nothing.
-    const bool freeSymbols = table->nodes[0].child0 == 0 && table->nodes[0].symbol != table->escape;
-    for (DWORD s = 0; s < table->symbolCount && !(freeSymbols && written >= n); ++s)
+    else
     {
-        DWORD symbol = 0;
-        if (!DecodeSymbol(table, source, sourceLength, position, symbol)) return E_FAIL;
-        const DWORD carried = written + width > fieldLength ? fieldLength - written : width;
-        const uint64_t target = static_cast<uint64_t>(destinationBitOffset) + written;
-        if (carried == 8 && written <= n && n - written >= 8 && (target & 7) == 0)
+        DWORD carriedTotal = 0;
+        const bool freeSymbols = table->nodes[0].child0 == 0 && table->nodes[0].symbol != table->escape;
+        for (DWORD s = 0; s < table->symbolCount && !(freeSymbols && carriedTotal >= n); ++s)
         {
-            destination[target >> 3] = static_cast<BYTE>(symbol);
-            written += 8;
-            continue;
-        }
-        for (DWORD i = 0; i < carried; ++i)
-        {
-            ++written;
-            if (written <= n)
-                PutBit(destination, static_cast<uint64_t>(destinationBitOffset) + written - 1,
-                       (symbol >> i) & 1u);
+            DWORD symbol = 0;
+            if (!table->WalkSymbol(bits, symbol)) return E_FAIL;
+            const DWORD carried = carriedTotal + table->symbolWidth > table->fieldLength
+                                      ? table->fieldLength - carriedTotal
+                                      : table->symbolWidth;
+            put(symbol, carried);
+            carriedTotal += carried;
         }
     }
-    for (DWORD i = written; i < n; ++i)
-        PutBit(destination, static_cast<uint64_t>(destinationBitOffset) + i, 0);
-    *bitsConsumed = position - *bitPosition;
-    *bitPosition = position;
+    while (written < n)
+        PutBit(destination, base + written++, 0);
+    *bitsConsumed = static_cast<DWORD>(bits.Position() - *bitPosition);
+    *bitPosition = static_cast<DWORD>(bits.Position());
     return S_OK;
 }
 

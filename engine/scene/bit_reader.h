@@ -7,26 +7,36 @@
 // symbols with an escape symbol that is followed by a w-bit literal).
 #include "platform/win32/windef.h"
 #include "platform/win32/winerror.h"
+#include "platform/bytes/byte_reader.h"
+
+#include <cstdint>
+#include <vector>
 
 namespace LMK
 {
 
 struct HuffmanTable;
 
-// Reader state kept for one mesh. `last` is the last readable byte (inclusive); a reader over no
-// bytes has both pointers null and fails every read.
+// Reader state kept for one mesh; the bits are read through the checked bit cursor. A reader over
+// no bytes fails every read.
 struct BitReader
 {
-    DWORD bitPosition = 0;
-    const BYTE* current = nullptr;
-    const BYTE* last = nullptr;
+    ferolt::BitCursor bits;
     DWORD lastCount = 0; // bits taken by the most recent read, for the mesh statistics
 
     void Init(const BYTE* data, size_t size);
+    size_t BitsLeft() const { return bits.BitsLeft(); }
 
-    // Values are at most 32 bits wide: n above 32 fails.
-    static bool ReadBits(DWORD& value, DWORD n, BitReader& reader);
-    static bool ReadField(DWORD& value, DWORD n, HuffmanTable* table, BitReader& reader);
+    // Values are at most 32 bits wide: n above 32 fails. Every read, even of no bits, needs at least
+    // one bit left.
+    static bool ReadBits(DWORD& value, DWORD n, BitReader& reader)
+    {
+        value = 0;
+        if (reader.bits.BitsLeft() == 0) return false;
+        reader.lastCount = n;
+        return reader.bits.Read(n, &value);
+    }
+    static bool ReadField(DWORD& value, DWORD n, const HuffmanTable* table, BitReader& reader);
     static DWORD HighestBit(DWORD v);
 };
 
@@ -50,6 +60,16 @@ struct HuffmanTable
     // hostile input rather than a real code.
     static constexpr DWORD kMaxTreeDepth = 64;
 
+    // Codes up to this long are resolved by one look-up of the next bits; longer ones walk on.
+    static constexpr DWORD kMaxLookupBits = 10;
+
+    // What the next lookupBits bits lead to: the node reached and the bits it took.
+    struct LookupEntry
+    {
+        DWORD node;
+        DWORD length;
+    };
+
     DWORD tag = kTag;
     DWORD symbolWidth = 0; // 0 for an uncoded table
     DWORD fieldLength = 0; // L for a coded table, the raw width for an uncoded one
@@ -58,18 +78,31 @@ struct HuffmanTable
     HuffmanNode* nodes = nullptr;
     HuffmanNode* nodesToFree = nullptr;
     DWORD nodeCount = 0;
+    DWORD depth = 0; // of the deepest leaf
+    DWORD lookupBits = 0;
+    std::vector<LookupEntry> lookup;
 
     static HRESULT Create(const BYTE* block, DWORD size, HuffmanTable** out);
     static HRESULT Free(HuffmanTable** table);
+    // Decodes a field of n bits into destination at a bit offset; *bitPosition counts from source.
+    // Symbols are walked bit by bit, so this is the reference the look-up path is checked against.
     static HRESULT DecodeField(const HuffmanTable* table, BYTE* destination, DWORD destinationBitOffset,
                                DWORD n, const BYTE* source, DWORD sourceLength, DWORD* bitPosition,
                                DWORD* bitsConsumed);
 
-    static bool ReadTree(const BYTE* bits, size_t bitCount, DWORD symbolWidth, HuffmanNode* nodes,
-                         DWORD nodeCount);
-    static bool DecodeSymbol(const HuffmanTable* table, const BYTE* source, DWORD length, DWORD& bitPosition,
-                             DWORD& value);
-    static bool ReadRawBits(const BYTE* source, DWORD n, DWORD length, DWORD& bitPosition, DWORD& value);
+    // Reads the tree into nodes and gives the depth of its deepest leaf.
+    static bool ReadTree(ferolt::BitCursor bits, DWORD symbolWidth, HuffmanNode* nodes, DWORD nodeCount,
+                         DWORD* depth);
+    // One symbol, an escape followed by its literal. A code may end exactly at the end of the stream
+    // (an escape there stands for itself); one that runs into it fails.
+    bool DecodeSymbol(ferolt::BitCursor& bits, DWORD& value) const;
+    // The same bit by bit down the tree, without the look-up: the generic field decoder's way.
+    bool WalkSymbol(ferolt::BitCursor& bits, DWORD& value) const;
+    // A field of n <= 32 bits: the field's symbols in order, kept up to n bits, zero-extended.
+    bool DecodeValue(ferolt::BitCursor& bits, DWORD n, DWORD& value) const;
+
+private:
+    void BuildLookup();
 };
 
 } // namespace LMK

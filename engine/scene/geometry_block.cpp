@@ -77,11 +77,7 @@ struct MeshDecoder
     DWORD vertexLimit = 0;
 
     bool Read(DWORD& value, DWORD n) { return BitReader::ReadBits(value, n, reader); }
-    size_t BitsLeft() const
-    {
-        if (!reader.current || reader.current > reader.last) return 0;
-        return static_cast<size_t>(reader.last - reader.current + 1) * 8 - reader.bitPosition;
-    }
+    size_t BitsLeft() const { return reader.BitsLeft(); }
     bool ReadThrough(DWORD& value, DWORD n, DWORD table)
     {
         return BitReader::ReadField(value, n, tables[table], reader);
@@ -502,12 +498,11 @@ bool DecodeCompressedMesh(DWORD maxVersion, const BYTE* data, size_t size, Decod
         for (DWORD i = 0; i < count; ++i)
         {
             DWORD value = 0;
-            const BYTE* before = decoder.reader.current;
-            const DWORD beforeBit = decoder.reader.bitPosition;
+            const size_t before = decoder.BitsLeft();
             if (!decoder.ReadThrough(value, header.runEntryWidth, kTableRuns)) return false;
             if (decoder.runs.size() < 0x10000) decoder.runs.push_back(value);
             // A table that takes no bits gives the same value forever: the remaining reads change nothing.
-            if (decoder.reader.current == before && decoder.reader.bitPosition == beforeBit) break;
+            if (decoder.BitsLeft() == before) break;
         }
     }
 

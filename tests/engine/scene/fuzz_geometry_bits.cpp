@@ -1,9 +1,12 @@
 // Fuzzes the entropy tables and the bit reader: the input's first byte splits it into a table block
-// and a bit stream, which is then read as fields through the table and as plain bit fields.
+// and a bit stream, which is then read as fields through the table and as plain bit fields. Every
+// field is also decoded bit by bit into memory, and the two must agree.
 #include "engine/scene/bit_reader.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -22,9 +25,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         DWORD value = 0;
         DWORD n = 1;
         // A one-leaf tree decodes without consuming bits, so the reads are counted too.
-        for (size_t reads = 0; reads <= streamSize * 8 && LMK::BitReader::ReadField(value, n, table, reader);
-             ++reads)
+        for (size_t reads = 0; reads <= streamSize * 8; ++reads)
         {
+            const DWORD at = static_cast<DWORD>(streamSize * 8 - reader.BitsLeft());
+            DWORD position = at, consumed = 0;
+            BYTE field[4] = {};
+            const bool generic = SUCCEEDED(LMK::HuffmanTable::DecodeField(
+                table, field, 0, n, stream, static_cast<DWORD>(streamSize), &position, &consumed));
+            if (!LMK::BitReader::ReadField(value, n, table, reader))
+            {
+                if (generic && at < streamSize * 8) std::abort();
+                break;
+            }
+            DWORD expected = 0;
+            std::memcpy(&expected, field, sizeof expected);
+            if (!generic || value != expected || reader.lastCount != consumed) std::abort();
             n = n % 32 + 1;
             if (!LMK::BitReader::ReadBits(value, n % 5, reader)) break;
         }
