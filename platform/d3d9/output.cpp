@@ -45,16 +45,6 @@ uint32_t StencilOp(DWORD op, uint32_t s, uint32_t ref, uint32_t max)
     }
 }
 
-inline float Sat(float v)
-{
-    return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v);
-}
-
-inline uint32_t ToByte(float v)
-{
-    return static_cast<uint32_t>(Sat(v) * 255.0f + 0.5f);
-}
-
 uint32_t Load32(const uint8_t* p)
 {
     uint32_t v;
@@ -123,7 +113,7 @@ void PixelPipeline::Fragment(int x, int y, float z, const VaryingSource& src)
         return;
     }
     const Vec4 color = Shade(x, y, src);
-    if (!Passes(px_.alphaFunc, ToByte(color.W()), px_.alphaRef)) return;
+    if (!Passes(px_.alphaFunc, Pixel::Byte(Pixel::Sat(color.W())), px_.alphaRef)) return;
     if (haveDepth && !DepthStencil(di, depth)) return;
     Write(x, y, color);
 }
@@ -218,7 +208,7 @@ Vec4 PixelPipeline::Shade(int x, int y, const VaryingSource& src)
         if (lumBumped)
         {
             for (int i = 0; i < 3; ++i)
-                tex[i] = Sat(tex[i] * bumpLum);
+                tex[i] = Pixel::Sat(tex[i] * bumpLum);
         }
         texture[s] = {{tex[0], tex[1], tex[2], tex[3]}};
         bumped = lumBumped = false;
@@ -230,7 +220,7 @@ Vec4 PixelPipeline::Shade(int x, int y, const VaryingSource& src)
             bumped = true;
             if (st.colorOp == D3DTOP_BUMPENVMAPLUMINANCE)
             {
-                bumpLum = Sat(tex[2] * st.bumpScale + st.bumpOffset);
+                bumpLum = Pixel::Sat(tex[2] * st.bumpScale + st.bumpOffset);
                 lumBumped = true;
             }
         }
@@ -256,7 +246,7 @@ Vec4 PixelPipeline::Shade(int x, int y, const VaryingSource& src)
             f = FogFactorForPixel(px_.fogTableMode, d, px_.fogStart, px_.fogEnd, px_.fogDensity);
         }
         else
-            f = Sat(vary[kVaryFog]);
+            f = Pixel::Sat(vary[kVaryFog]);
     }
     const Color1 out = Pixel::SpecularAndFog(px_, stages, specular, f);
     return Vec4(out.c[0], out.c[1], out.c[2], out.c[3]);

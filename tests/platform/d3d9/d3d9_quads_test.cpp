@@ -213,6 +213,14 @@ TEST(QuadLoopTest, MatchesThePixelByPixelPath)
              d->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
              d->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
          }},
+        {"vertex fog with a NaN density: every path clamps the factor to 0",
+         [](IDirect3DDevice9* d)
+         {
+             d->SetRenderState(D3DRS_FOGENABLE, TRUE);
+             d->SetRenderState(D3DRS_FOGVERTEXMODE, D3DFOG_EXP);
+             d->SetRenderState(D3DRS_FOGDENSITY, 0x7fc00000u);
+             d->SetRenderState(D3DRS_FOGCOLOR, 0xff304050);
+         }},
         {"point-sampled texture times factor added onto the target, no depth test",
          [](IDirect3DDevice9* d)
          {
