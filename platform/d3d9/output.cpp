@@ -6,7 +6,6 @@
 
 #include "platform/d3d9/pixel_lanes.h"
 #include "platform/d3d9/raster.h"
-#include "platform/d3d9/simd.h"
 
 namespace ferolt::d3d9
 {
@@ -14,13 +13,6 @@ namespace
 {
 using Pixel = PixelRules<ScalarLane>;
 using Color1 = Color<ScalarLane>;
-
-Color1 ToColor(const Vec4& v)
-{
-    Color1 c;
-    v.Store(c.c);
-    return c;
-}
 
 uint32_t StencilOp(DWORD op, uint32_t s, uint32_t ref, uint32_t max)
 {
@@ -109,16 +101,19 @@ void PixelPipeline::Fragment(int x, int y, float z, const VaryingSource& src)
     if (!px_.alphaTest)
     {
         if (haveDepth && !DepthStencil(di, depth)) return;
-        Write(x, y, Shade(x, y, src));
+        float color[4];
+        Shade(x, y, src, color);
+        Write(x, y, color);
         return;
     }
-    const Vec4 color = Shade(x, y, src);
-    if (!Passes(px_.alphaFunc, Pixel::Byte(Pixel::Sat(color.W())), px_.alphaRef)) return;
+    float color[4];
+    Shade(x, y, src, color);
+    if (!Passes(px_.alphaFunc, Pixel::Byte(Pixel::Sat(color[3])), px_.alphaRef)) return;
     if (haveDepth && !DepthStencil(di, depth)) return;
     Write(x, y, color);
 }
 
-Vec4 PixelPipeline::Shade(int x, int y, const VaryingSource& src)
+void PixelPipeline::Shade(int x, int y, const VaryingSource& src, float color[4])
 {
     float* vary = vary_;
     const float w = src.Eval(x, y, vary);
@@ -249,14 +244,16 @@ Vec4 PixelPipeline::Shade(int x, int y, const VaryingSource& src)
             f = Pixel::Sat(vary[kVaryFog]);
     }
     const Color1 out = Pixel::SpecularAndFog(px_, stages, specular, f);
-    return Vec4(out.c[0], out.c[1], out.c[2], out.c[3]);
+    std::memcpy(color, out.c, sizeof out.c);
 }
 
-void PixelPipeline::Write(int x, int y, const Vec4& color)
+void PixelPipeline::Write(int x, int y, const float color[4])
 {
     uint8_t* p = target_->Row(y) + static_cast<size_t>(x) * targetBpp_;
     const BlendConfig& b = px_.blend;
-    Color1 c = ToColor(color.Saturate());
+    Color1 c;
+    for (int ch = 0; ch < 4; ++ch)
+        c.c[ch] = Pixel::Sat(color[ch]);
     uint32_t old = 0;
     const bool needOld = b.enable || b.writeMask != 0xf;
     if (needOld)

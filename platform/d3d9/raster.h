@@ -237,8 +237,9 @@ private:
     bool SampleQuad(int stage, __m128 u, __m128 v, const int level[4], Quad* out) const;
 #endif
     bool DepthStencil(size_t index, uint32_t depth);
-    Vec4 Shade(int x, int y, const VaryingSource& src);
-    void Write(int x, int y, const Vec4& color);
+    // The fragment's colour, red, green, blue, alpha.
+    void Shade(int x, int y, const VaryingSource& src, float color[4]);
+    void Write(int x, int y, const float color[4]);
 
     const DrawConfig& cfg_;
     const PixelConfig& px_;

@@ -6,7 +6,6 @@
 
 #include "platform/d3d9/pixel_lanes.h"
 #include "platform/d3d9/raster.h"
-#include "platform/d3d9/simd.h"
 
 namespace ferolt::d3d9
 {
@@ -81,13 +80,13 @@ void Texel(const Surface& s, const SamplerConfig& smp, int64_t x, int64_t y, DWO
     DecodeTexel(f, p, out);
 }
 
-// 32-bit texels in four lanes at once; every lane does what the scalar code does, so the results match.
-inline Vec4 Fetch8888(const uint8_t* bits, size_t pitch, int ix, int iy, bool opaque)
+using Color1 = Color<ScalarLane>;
+
+inline Color1 Fetch8888(const uint8_t* bits, size_t pitch, int ix, int iy, bool opaque)
 {
     uint32_t texel;
     std::memcpy(&texel, bits + pitch * iy + static_cast<size_t>(ix) * 4, 4);
-    const Vec4 c = Vec4::FromBgra(texel);
-    return opaque ? c.WithW(1.0f) : c;
+    return Pixel::Unpack(texel, opaque);
 }
 
 inline int AddressFast(DWORD mode, int64_t i, int n, bool* border)
@@ -108,7 +107,8 @@ void Sample2D8888(const Surface& s, const SamplerConfig& smp, DWORD filter, floa
         bool border = false;
         const int ix = AddressFast(au, static_cast<int64_t>(std::floor(Scaled(u, w))), w, &border);
         const int iy = AddressFast(av, static_cast<int64_t>(std::floor(Scaled(v, h))), h, &border);
-        (border ? Vec4::Load(smp.border) : Fetch8888(bits, pitch, ix, iy, opaque)).Store(out);
+        const Color1 c = border ? Pixel::Splat(smp.border) : Fetch8888(bits, pitch, ix, iy, opaque);
+        std::memcpy(out, c.c, sizeof c.c);
         return;
     }
     const double x = Scaled(u, w) - 0.5, y = Scaled(v, h) - 0.5;
@@ -118,7 +118,7 @@ void Sample2D8888(const Surface& s, const SamplerConfig& smp, DWORD filter, floa
     bool bx0 = false, bx1 = false, by0 = false, by1 = false;
     const int ix0 = AddressFast(au, x0, w, &bx0), ix1 = AddressFast(au, x0 + 1, w, &bx1);
     const int iy0 = AddressFast(av, y0, h, &by0), iy1 = AddressFast(av, y0 + 1, h, &by1);
-    Vec4 t00, t10, t01, t11;
+    Color1 t00, t10, t01, t11;
     if (!(bx0 | bx1 | by0 | by1))
     {
         t00 = Fetch8888(bits, pitch, ix0, iy0, opaque);
@@ -128,19 +128,14 @@ void Sample2D8888(const Surface& s, const SamplerConfig& smp, DWORD filter, floa
     }
     else
     {
-        const Vec4 border = Vec4::Load(smp.border);
+        const Color1 border = Pixel::Splat(smp.border);
         t00 = bx0 || by0 ? border : Fetch8888(bits, pitch, ix0, iy0, opaque);
         t10 = bx1 || by0 ? border : Fetch8888(bits, pitch, ix1, iy0, opaque);
         t01 = bx0 || by1 ? border : Fetch8888(bits, pitch, ix0, iy1, opaque);
         t11 = bx1 || by1 ? border : Fetch8888(bits, pitch, ix1, iy1, opaque);
     }
-    float c00[4], c10[4], c01[4], c11[4];
-    t00.Store(c00);
-    t10.Store(c10);
-    t01.Store(c01);
-    t11.Store(c11);
     for (int i = 0; i < 4; ++i)
-        out[i] = Pixel::Bilinear(c00[i], c10[i], c01[i], c11[i], fx, fy);
+        out[i] = Pixel::Bilinear(t00.c[i], t10.c[i], t01.c[i], t11.c[i], fx, fy);
 }
 
 void Sample2D(const Surface& s, const SamplerConfig& smp, DWORD filter, float u, float v, DWORD au, DWORD av,
