@@ -1,12 +1,14 @@
 #pragma once
-// The pixel rules written once over a lane type: the texture stage cascade, specular add and fog, the blend
-// factors and operations, the colour write mask and the conversions between channels and A8R8G8B8 bytes.
+// The pixel rules written once over a lane type: plane evaluation and w, the depth, stencil and alpha
+// comparisons, the bilinear filter, derivatives and mip level, the texture stage cascade, specular add and
+// fog, the blend factors and operations, the colour write mask and the conversions between channels and
+// A8R8G8B8 bytes.
 // The general path (output.cpp) runs them with one lane, span.cpp with four SSE lanes and span_avx2.cpp
 // with eight AVX2 lanes (including this header under the AVX2 target), so the three paths cannot compute a
 // rule differently. Everything here has internal linkage, so that no copy compiled for AVX2 is shared with
 // the other files.
 //
-// The lane type L provides N, the float vector V, the integer vector I and the operations used below, each
+// The lane type L provides the float vector V, the integer vector I and the operations used below, each
 // the lane-wise form of one SSE instruction (same operand order, same NaN behaviour).
 #include <cstdint>
 #include <cstring>
@@ -20,7 +22,6 @@ namespace
 // One pixel: the reference.
 struct ScalarLane
 {
-    static constexpr int N = 1;
     using V = float;
     using I = uint32_t;
     static V Splat(float v) { return v; }
@@ -62,7 +63,6 @@ struct ScalarLane
 #if FEROLT_D3D9_SSE
 struct SseLanes
 {
-    static constexpr int N = 4;
     using V = __m128;
     using I = __m128i;
     static V Splat(float v) { return _mm_set1_ps(v); }

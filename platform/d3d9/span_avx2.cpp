@@ -34,7 +34,6 @@ namespace
 {
 struct AvxLanes
 {
-    static constexpr int N = 8;
     using V = __m256;
     using I = __m256i;
     static V Splat(float v) { return _mm256_set1_ps(v); }
