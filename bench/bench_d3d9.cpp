@@ -4,59 +4,29 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <cstring>
 #include <thread>
 #include <vector>
 
 #include "platform/d3d9/d3d9.h"
-#include "platform/d3d9/d3d9_hooks.h"
+#include "tests/support/d3d9_device.h"
 
 namespace
 {
-DWORD F2DW(float f)
-{
-    DWORD d;
-    std::memcpy(&d, &f, 4);
-    return d;
-}
+using ferolt::test::F2DW;
 
+// The device on a 256 x 256 mipmapped texture sampled bilinearly.
 struct Setup
 {
-    IDirect3D9* d3d = nullptr;
+    ferolt::test::SoftwareDevice device;
     IDirect3DDevice9* dev = nullptr;
     IDirect3DTexture9* tex = nullptr;
 
-    Setup(unsigned threads, UINT w, UINT h)
+    Setup(unsigned threads, UINT w, UINT h) : device(Params(w, h), threads), dev(device.Get())
     {
-        ferolt::hooks::SetD3D9WorkerThreads(threads);
-        d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        D3DPRESENT_PARAMETERS pp{};
-        pp.BackBufferWidth = w;
-        pp.BackBufferHeight = h;
-        pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-        pp.BackBufferCount = 1;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        pp.hDeviceWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(1));
-        pp.Windowed = TRUE;
-        pp.EnableAutoDepthStencil = TRUE;
-        pp.AutoDepthStencilFormat = D3DFMT_D24S8;
-        d3d->CreateDevice(0, D3DDEVTYPE_HAL, pp.hDeviceWindow, D3DCREATE_MIXED_VERTEXPROCESSING, &pp, &dev);
         dev->CreateTexture(256, 256, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex, nullptr);
-        for (UINT l = 0; l < tex->GetLevelCount(); ++l)
-        {
-            D3DSURFACE_DESC d;
-            tex->GetLevelDesc(l, &d);
-            D3DLOCKED_RECT lr;
-            tex->LockRect(l, &lr, nullptr, 0);
-            for (UINT y = 0; y < d.Height; ++y)
-                for (UINT x = 0; x < d.Width; ++x)
-                {
-                    uint32_t c =
-                        0x80000000u | ((x * 7) & 0xff) << 16 | ((y * 5) & 0xff) << 8 | ((x ^ y) & 0xff);
-                    std::memcpy(static_cast<uint8_t*>(lr.pBits) + y * lr.Pitch + x * 4, &c, 4);
-                }
-            tex->UnlockRect(l);
-        }
+        ferolt::test::FillTexture(
+            tex, [](UINT x, UINT y, UINT)
+            { return 0x80000000u | ((x * 7) & 0xff) << 16 | ((y * 5) & 0xff) << 8 | ((x ^ y) & 0xff); });
         dev->SetTexture(0, tex);
         dev->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
         dev->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
@@ -66,9 +36,15 @@ struct Setup
     {
         dev->SetTexture(0, nullptr);
         tex->Release();
-        dev->Release();
-        d3d->Release();
-        ferolt::hooks::ResetD3D9Hooks();
+    }
+
+    // An X8R8G8B8 back buffer that is never read back.
+    static D3DPRESENT_PARAMETERS Params(UINT w, UINT h)
+    {
+        D3DPRESENT_PARAMETERS pp = ferolt::test::DeviceParams(w, h);
+        pp.BackBufferFormat = D3DFMT_X8R8G8B8;
+        pp.Flags = 0;
+        return pp;
     }
 };
 

@@ -7,37 +7,21 @@
 #include <vector>
 
 #include "platform/d3d9/d3d9.h"
-#include "platform/d3d9/d3d9_hooks.h"
+#include "tests/support/d3d9_device.h"
 
 namespace d3d9test
 {
 inline HWND FakeWindow()
 {
-    return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1234));
+    return ferolt::test::FakeDeviceWindow();
 }
 
 inline D3DPRESENT_PARAMETERS Params(UINT w, UINT h, D3DFORMAT depth = D3DFMT_D24S8)
 {
-    D3DPRESENT_PARAMETERS pp{};
-    pp.BackBufferWidth = w;
-    pp.BackBufferHeight = h;
-    pp.BackBufferFormat = D3DFMT_A8R8G8B8;
-    pp.BackBufferCount = 1;
-    pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    pp.hDeviceWindow = FakeWindow();
-    pp.Windowed = TRUE;
-    pp.EnableAutoDepthStencil = depth != D3DFMT_UNKNOWN;
-    pp.AutoDepthStencilFormat = depth;
-    pp.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
-    return pp;
+    return ferolt::test::DeviceParams(w, h, depth);
 }
 
-inline DWORD F2DW(float f)
-{
-    DWORD d;
-    std::memcpy(&d, &f, 4);
-    return d;
-}
+using ferolt::test::F2DW;
 
 struct TVertex // D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1
 {
@@ -59,27 +43,11 @@ public:
     // threads: worker threads of the device's pipeline; 0 keeps the default. A chosen count also has the
     // workers draw small scenes, which the default keeps on the calling thread.
     explicit Target(UINT w = 16, UINT h = 16, D3DFORMAT depth = D3DFMT_D24S8, unsigned threads = 0)
-        : w_(w), h_(h)
+        : w_(w), h_(h), device_(Params(w, h, depth), threads, threads != 0), dev_(device_.Get())
     {
-        ferolt::hooks::ResetD3D9Hooks();
-        if (threads)
-        {
-            ferolt::hooks::SetD3D9WorkerThreads(threads);
-            ferolt::hooks::SetD3D9SmallDrawsInline(false);
-        }
-        d3d_ = Direct3DCreate9(D3D_SDK_VERSION);
-        D3DPRESENT_PARAMETERS pp = Params(w, h, depth);
-        HRESULT hr = d3d_->CreateDevice(0, D3DDEVTYPE_HAL, FakeWindow(), D3DCREATE_SOFTWARE_VERTEXPROCESSING,
-                                        &pp, &dev_);
-        EXPECT_EQ(hr, D3D_OK);
+        EXPECT_EQ(device_.Created(), D3D_OK);
         dev_->SetRenderState(D3DRS_LIGHTING, FALSE);
         dev_->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    }
-    ~Target()
-    {
-        if (dev_) dev_->Release();
-        d3d_->Release();
-        ferolt::hooks::ResetD3D9Hooks();
     }
     IDirect3DDevice9* operator->() const { return dev_; }
     IDirect3DDevice9* Get() const { return dev_; }
@@ -129,8 +97,8 @@ public:
 
 private:
     UINT w_, h_;
-    IDirect3D9* d3d_ = nullptr;
-    IDirect3DDevice9* dev_ = nullptr;
+    ferolt::test::SoftwareDevice device_;
+    IDirect3DDevice9* dev_;
 };
 
 // A texture of w x h A8R8G8B8 texels from a function of (x, y).
@@ -140,23 +108,7 @@ IDirect3DTexture9* MakeTexture(IDirect3DDevice9* dev, UINT w, UINT h, F texel, U
 {
     IDirect3DTexture9* tex = nullptr;
     EXPECT_EQ(dev->CreateTexture(w, h, levels, 0, format, D3DPOOL_MANAGED, &tex, nullptr), D3D_OK);
-    for (UINT l = 0; l < tex->GetLevelCount(); ++l)
-    {
-        D3DSURFACE_DESC d;
-        tex->GetLevelDesc(l, &d);
-        D3DLOCKED_RECT lr;
-        EXPECT_EQ(tex->LockRect(l, &lr, nullptr, 0), D3D_OK);
-        for (UINT y = 0; y < d.Height; ++y)
-            for (UINT x = 0; x < d.Width; ++x)
-            {
-                uint32_t c = texel(x, y, l);
-                if (format == D3DFMT_A8R8G8B8 || format == D3DFMT_X8R8G8B8)
-                    std::memcpy(static_cast<uint8_t*>(lr.pBits) + y * lr.Pitch + x * 4, &c, 4);
-                else if (format == D3DFMT_V8U8)
-                    std::memcpy(static_cast<uint8_t*>(lr.pBits) + y * lr.Pitch + x * 2, &c, 2);
-            }
-        tex->UnlockRect(l);
-    }
+    EXPECT_EQ(ferolt::test::FillTexture(tex, texel), D3D_OK);
     return tex;
 }
 } // namespace d3d9test
