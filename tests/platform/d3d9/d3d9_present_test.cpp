@@ -7,6 +7,7 @@
 #include "platform/d3d9/d3d9.h"
 #include "platform/d3d9/d3d9_hooks.h"
 #include "platform/win32/windows.h"
+#include "tests/support/d3d9_device.h"
 
 using ferolt::backend::HeadlessBackend;
 
@@ -27,14 +28,10 @@ struct Device
     Device(HWND window, UINT w, UINT h, HWND focus = nullptr)
     {
         d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        D3DPRESENT_PARAMETERS pp{};
-        pp.BackBufferWidth = w;
-        pp.BackBufferHeight = h;
+        D3DPRESENT_PARAMETERS pp = ferolt::test::DeviceParams(w, h, D3DFMT_UNKNOWN);
         pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-        pp.BackBufferCount = 1;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
         pp.hDeviceWindow = window;
-        pp.Windowed = TRUE;
+        pp.Flags = 0;
         created = d3d->CreateDevice(0, D3DDEVTYPE_HAL, focus ? focus : window,
                                     D3DCREATE_MIXED_VERTEXPROCESSING, &pp, &dev);
     }

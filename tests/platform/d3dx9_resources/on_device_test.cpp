@@ -8,6 +8,7 @@
 #include "platform/d3d9/d3d9_hooks.h"
 #include "platform/d3dx9/d3dx9.h"
 #include "platform/image/image.h"
+#include "tests/support/d3d9_device.h"
 
 namespace
 {
@@ -21,15 +22,7 @@ protected:
         ferolt::hooks::ResetD3D9Hooks();
         d3d_ = Direct3DCreate9(D3D_SDK_VERSION);
         ASSERT_NE(d3d_, nullptr);
-        D3DPRESENT_PARAMETERS pp{};
-        pp.BackBufferWidth = kSize;
-        pp.BackBufferHeight = kSize;
-        pp.BackBufferFormat = D3DFMT_A8R8G8B8;
-        pp.BackBufferCount = 1;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        pp.hDeviceWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1234));
-        pp.Windowed = TRUE;
-        pp.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
+        D3DPRESENT_PARAMETERS pp = ferolt::test::DeviceParams(kSize, kSize, D3DFMT_UNKNOWN);
         ASSERT_EQ(d3d_->CreateDevice(0, D3DDEVTYPE_HAL, pp.hDeviceWindow, D3DCREATE_SOFTWARE_VERTEXPROCESSING,
                                      &pp, &dev_),
                   D3D_OK);
