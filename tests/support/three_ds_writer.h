@@ -57,11 +57,12 @@ struct Ds3Light
     std::optional<float> multiplier;
 };
 
+// Trailing members carry {} so that fixtures may leave them out of a brace list.
 struct Ds3Key
 {
     uint32_t frame;
     std::array<float, 4> value; // three for position and scale; angle and axis for rotation
-    std::optional<float> tension;
+    std::optional<float> tension{};
 };
 
 struct Ds3Node
@@ -69,10 +70,10 @@ struct Ds3Node
     std::optional<uint16_t> id;
     std::string name;
     uint16_t parent = 0xFFFF;
-    std::string instance;
+    std::string instance{};
     std::array<float, 3> pivot{0, 0, 0};
     uint16_t trackFlags = 0;
-    std::vector<Ds3Key> position, rotation, scale;
+    std::vector<Ds3Key> position{}, rotation{}, scale{};
 };
 
 struct Ds3File

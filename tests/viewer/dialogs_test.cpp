@@ -192,7 +192,7 @@ TEST_F(DialogsTest, HelpIsWrittenShownAndRemoved)
     const std::filesystem::path temp = root_ / "a.tmp_folder";
     std::filesystem::create_directories(temp);
     setenv("TMPDIR", temp.c_str(), 1);
-    Run([&](OneStepBackend& backend, HWND w, CTolvexControl3D& viewer) {
+    Run([&](OneStepBackend& backend, HWND w, CTolvexControl3D&) {
         HRSRC found = ::FindResourceA(nullptr, MAKEINTRESOURCEA(IDR_HELP_FILE), "HelpFile");
         ASSERT_NE(found, nullptr);
         const auto* bytes = static_cast<const char*>(::LockResource(::LoadResource(nullptr, found)));

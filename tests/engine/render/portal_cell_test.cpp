@@ -171,7 +171,10 @@ TEST_F(PortalCellTest, RenderPassAndPickingSeeRoomBOnlyThroughTheDoor)
                                 nullptr, nullptr, nullptr, nullptr);
             const bool want = index == 0 || !cell;
             EXPECT_EQ(hit, want ? 1 : 0) << name << " object " << index;
-            if (want) EXPECT_EQ(object, index) << name;
+            if (want)
+            {
+                EXPECT_EQ(object, index) << name;
+            }
         }
     }
 }

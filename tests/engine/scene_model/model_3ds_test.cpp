@@ -454,7 +454,10 @@ TEST_F(Model3DSTest, TextureCoordinatesAreKeptOnlyForTheirVertices)
         LMK::Parsed3DS parsed;
         ASSERT_TRUE(LMK::Parse3DS(bytes.data(), static_cast<DWORD>(bytes.size()), &parsed));
         EXPECT_EQ(parsed.meshes[0].texture.size(), 2 * c.kept);
-        if (c.kept) EXPECT_FLOAT_EQ(parsed.meshes[0].texture[3], 1.0f - file.meshes[0].texcoords[1][1]);
+        if (c.kept)
+        {
+            EXPECT_FLOAT_EQ(parsed.meshes[0].texture[3], 1.0f - file.meshes[0].texcoords[1][1]);
+        }
     }
 }
 
