@@ -167,7 +167,16 @@ public:
     {
         if (count > maxCount || count > Remaining() / sizeof(T)) return false;
         out->resize(count);
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+// GCC 12 with the sanitizers assumes a bound near SIZE_MAX, which the check above rules out.
+#pragma GCC diagnostic ignored "-Wstringop-overflow"
+#pragma GCC diagnostic ignored "-Wrestrict"
+#endif
         if (count) std::memcpy(out->data(), reader_.All().data() + position_, count * sizeof(T));
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
         position_ += count * sizeof(T);
         return true;
     }
