@@ -215,7 +215,14 @@ HRESULT Texture::Create(std::shared_ptr<DeviceAnchor> anchor, UINT width, UINT h
     UINT full = FullChainLevels(width, height);
     if (levels == 0 || levels > full) levels = full;
     if (usage & D3DUSAGE_AUTOGENMIPMAP) levels = 1;
-    auto* tex = new Texture(anchor, pool);
+    auto* tex = CatchOutOfMemory<Texture*>(nullptr, [&] { return new Texture(anchor, pool); });
+    if (!tex) return E_OUTOFMEMORY;
+    // Room for every level first, so that adding one cannot throw past the half-built texture.
+    if (!Allocated([&] { tex->levels_.reserve(levels); }))
+    {
+        tex->Release();
+        return E_OUTOFMEMORY;
+    }
     D3DSURFACE_DESC d{};
     d.Format = format;
     d.Type = D3DRTYPE_SURFACE;
@@ -296,7 +303,13 @@ HRESULT CubeTexture::Create(std::shared_ptr<DeviceAnchor> anchor, UINT edge, UIN
     if (!ValidTextureArgs(edge, edge, usage, format, pool)) return D3DERR_INVALIDCALL;
     UINT full = FullChainLevels(edge, edge);
     if (levels == 0 || levels > full) levels = full;
-    auto* tex = new CubeTexture(anchor, pool);
+    auto* tex = CatchOutOfMemory<CubeTexture*>(nullptr, [&] { return new CubeTexture(anchor, pool); });
+    if (!tex) return E_OUTOFMEMORY;
+    if (!Allocated([&] { tex->faces_.reserve(size_t(levels) * 6); }))
+    {
+        tex->Release();
+        return E_OUTOFMEMORY;
+    }
     tex->levels_ = levels;
     D3DSURFACE_DESC d{};
     d.Format = format;

@@ -409,6 +409,19 @@ HRESULT Mesh::CloneMeshFVF(DWORD Options, DWORD FVF, IDirect3DDevice9* pD3DDevic
     hr = Create(faces_, vertices_, Options, FVF, pD3DDevice, &clone);
     if (FAILED(hr)) return hr;
 
+    hr = CatchOutOfMemory(E_OUTOFMEMORY, [&] { return FillClone(clone, src, indices); });
+    if (FAILED(hr))
+    {
+        clone->Release();
+        return hr;
+    }
+    *ppCloneMesh = clone;
+    return S_OK;
+}
+
+HRESULT Mesh::FillClone(Mesh* clone, const std::vector<uint8_t>& src,
+                        const std::vector<uint32_t>& indices) const
+{
     const FvfLayout& s = layout_;
     const FvfLayout& d = clone->layout_;
     std::vector<uint8_t> dst(size_t(vertices_) * d.stride, 0);
@@ -423,16 +436,11 @@ HRESULT Mesh::CloneMeshFVF(DWORD Options, DWORD FVF, IDirect3DDevice9* pD3DDevic
         CopyComponent(src.data(), s.stride, s.texOffset[t], s.texBytes[t], dst.data(), d.stride,
                       d.texOffset[t], d.texBytes[t], vertices_);
 
-    hr = clone->WriteVertices(dst);
+    HRESULT hr = clone->WriteVertices(dst);
     if (SUCCEEDED(hr)) hr = clone->WriteIndices(indices);
-    if (FAILED(hr))
-    {
-        clone->Release();
-        return hr;
-    }
+    if (FAILED(hr)) return hr;
     clone->attributes_ = attributes_;
     clone->table_ = table_;
-    *ppCloneMesh = clone;
     return S_OK;
 }
 

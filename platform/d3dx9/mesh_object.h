@@ -63,6 +63,9 @@ public:
 private:
     Mesh() = default;
     ~Mesh() override;
+    // Copies this mesh's vertices (in clone's layout), indices, attributes and table into clone.
+    HRESULT FillClone(Mesh* clone, const std::vector<uint8_t>& src,
+                      const std::vector<uint32_t>& indices) const;
 
     IDirect3DDevice9* device_ = nullptr;
     IDirect3DVertexBuffer9* vb_ = nullptr;

@@ -561,6 +561,20 @@ void SplitBowties(DWORD faces, std::vector<uint32_t>& indices, const std::vector
     }
 }
 
+// Writes the cleaned vertices (when there are new ones) and indices into the copy.
+HRESULT FillCleanCopy(Mesh* out, const std::vector<uint8_t>& grown, DWORD count,
+                      const std::vector<uint32_t>& indices)
+{
+    HRESULT hr = S_OK;
+    if (!grown.empty())
+    {
+        hr = out->ResizeVertices(count);
+        if (SUCCEEDED(hr)) hr = out->WriteVertices(grown);
+        out->Table().clear(); // its vertex ranges no longer cover the mesh
+    }
+    return SUCCEEDED(hr) ? out->WriteIndices(indices) : hr;
+}
+
 // The cleaned copy of in: its vertices taken from their sources, its indices replaced.
 HRESULT WriteCleanMesh(Mesh* in, const std::vector<uint8_t>& vertices, const VertexSources& sources,
                        const std::vector<uint32_t>& indices, Mesh** result)
@@ -569,22 +583,21 @@ HRESULT WriteCleanMesh(Mesh* in, const std::vector<uint8_t>& vertices, const Ver
     const bool index32 = (in->GetOptions() & D3DXMESH_32BIT) != 0;
     if (!index32 && count > kMaxVertices16) return D3DXERR_INVALIDMESH;
 
+    // The vertices are gathered before the copy exists, so that running out of memory leaves none behind.
+    std::vector<uint8_t> grown; // empty: the vertices stay as they are
+    if (count != in->GetNumVertices())
+    {
+        const UINT stride = in->GetNumBytesPerVertex();
+        grown.resize(size_t(count) * stride);
+        for (DWORD v = 0; v < count; ++v)
+            std::memcpy(grown.data() + size_t(v) * stride,
+                        vertices.data() + size_t(sources.source[v]) * stride, stride);
+    }
     ID3DXMesh* outIface = nullptr;
     HRESULT hr = in->CloneMeshFVF(in->GetOptions(), in->GetFVF(), in->Device(), &outIface);
     if (FAILED(hr)) return hr;
     Mesh* out = AsMesh(outIface);
-    if (count != in->GetNumVertices())
-    {
-        const UINT stride = in->GetNumBytesPerVertex();
-        std::vector<uint8_t> grown(size_t(count) * stride);
-        for (DWORD v = 0; v < count; ++v)
-            std::memcpy(grown.data() + size_t(v) * stride,
-                        vertices.data() + size_t(sources.source[v]) * stride, stride);
-        hr = out->ResizeVertices(count);
-        if (SUCCEEDED(hr)) hr = out->WriteVertices(grown);
-        out->Table().clear(); // its vertex ranges no longer cover the mesh
-    }
-    if (SUCCEEDED(hr)) hr = out->WriteIndices(indices);
+    hr = CatchOutOfMemory(E_OUTOFMEMORY, [&] { return FillCleanCopy(out, grown, count, indices); });
     if (FAILED(hr))
     {
         out->Release();

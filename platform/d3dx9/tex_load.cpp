@@ -228,12 +228,13 @@ HRESULT ReadSurface(IDirect3DSurface9* surface, const RECT* rect, Image* out)
     if (r.left < 0 || r.top < 0 || r.right <= r.left || r.bottom <= r.top || UINT(r.right) > desc.Width ||
         UINT(r.bottom) > desc.Height)
         return D3DERR_INVALIDCALL;
-    D3DLOCKED_RECT lr;
-    hr = surface->LockRect(&lr, nullptr, D3DLOCK_READONLY);
-    if (FAILED(hr)) return hr;
+    // Allocated before the lock: running out of memory must not leave the surface locked.
     out->width = UINT(r.right - r.left);
     out->height = UINT(r.bottom - r.top);
     out->pixels.resize(size_t(out->width) * out->height);
+    D3DLOCKED_RECT lr;
+    hr = surface->LockRect(&lr, nullptr, D3DLOCK_READONLY);
+    if (FAILED(hr)) return hr;
     for (UINT y = 0; y < out->height; ++y)
     {
         const uint8_t* row = static_cast<const uint8_t*>(lr.pBits) + size_t(r.top + y) * lr.Pitch;
@@ -298,9 +299,15 @@ D3DFORMAT FileTexelFormat(const ferolt::image::Info& info, const uint8_t* data, 
 
 HRESULT DecodeImage(const void* data, UINT size, Image* out)
 {
-    return ferolt::image::Decode(static_cast<const uint8_t*>(data), size, out) == ferolt::image::Status::Ok
-               ? D3D_OK
-               : D3DXERR_INVALIDDATA;
+    switch (ferolt::image::Decode(static_cast<const uint8_t*>(data), size, out))
+    {
+    case ferolt::image::Status::Ok:
+        return D3D_OK;
+    case ferolt::image::Status::OutOfMemory:
+        return E_OUTOFMEMORY;
+    default:
+        return D3DXERR_INVALIDDATA;
+    }
 }
 
 // Where a texture's levels come from: the file and how D3DXCreateTextureFromFileInMemoryEx was asked
