@@ -212,6 +212,19 @@ private:
     void SetupTriangle(const float* va, const float* vb, const float* vc, const float* provoking,
                        const ScreenVertex& s0, const ScreenVertex& s1, const ScreenVertex& s2,
                        const Screened& known);
+    // The clockwise corners of a triangle and the geometry of its planes.
+    struct Corners
+    {
+        const ScreenVertex* s[3];
+        const float* vary[3];
+        double x0, y0, dx1, dy1, dx2, dy2, inv;
+    };
+    Corners ClockwiseCorners(const float* va, const float* vb, const float* vc, const ScreenVertex& s0,
+                             const ScreenVertex& s1, const ScreenVertex& s2, const Screened& known) const;
+    void Planes(const Corners& corners, Plane* out, float* groups) const;
+    void EdgesOrCorners(const float* va, const float* vb, const float* vc, const float* provoking,
+                        const SetupPrim& p);
+    void StoreEdges(SetupPrim& p, const Screened& known);
     // Adds the primitive to the bins of the tiles its pixel bounds reach.
     [[gnu::always_inline]] void Bin(uint32_t index, int minX, int maxX, int minY, int maxY);
     [[gnu::noinline]] void BinSpread(uint32_t index, int tx0, int tx1, int ty0, int ty1);
@@ -551,192 +564,211 @@ void Setup::Triangle(const float* a, const float* b, const float* c, const float
     Triangle(a, b, c, provoking, &s[0], &s[1], &s[2]);
 }
 
-void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, const float* provoking,
-                          const ScreenVertex& s0, const ScreenVertex& s1, const ScreenVertex& s2,
-                          const Screened& known)
+// The clockwise corners of a screened triangle and the geometry its planes are made from.
+inline Setup::Corners Setup::ClockwiseCorners(const float* va, const float* vb, const float* vc,
+                                              const ScreenVertex& s0, const ScreenVertex& s1,
+                                              const ScreenVertex& s2, const Screened& known) const
 {
+    FEROLT_D3D9_CHECK(known.area > 0);
     const int vary = layout_.Vary();
-    // Clockwise corners.
-    const ScreenVertex& t1 = known.swapped ? s2 : s1;
-    const ScreenVertex& t2 = known.swapped ? s1 : s2;
-    const float* v0 = va + vary;
-    const float* v1 = (known.swapped ? vc : vb) + vary;
-    const float* v2 = (known.swapped ? vb : vc) + vary;
-    // 1 / (dx1 dy2 - dx2 dy1) of the planes below: that difference is area / 256^2 exactly (the products of
-    // snapped differences are exact in double), so the division can start now and overlap what follows.
-    const double inv = static_cast<double>(kSubPixel) * kSubPixel / static_cast<double>(known.area);
+    Corners k;
+    k.s[0] = &s0;
+    k.s[1] = known.swapped ? &s2 : &s1;
+    k.s[2] = known.swapped ? &s1 : &s2;
+    k.vary[0] = va + vary;
+    k.vary[1] = (known.swapped ? vc : vb) + vary;
+    k.vary[2] = (known.swapped ? vb : vc) + vary;
+    // 1 / (dx1 dy2 - dx2 dy1) of the planes: that difference is area / 256^2 exactly (the products of snapped
+    // differences are exact in double), so the division can start now and overlap what follows.
+    k.inv = static_cast<double>(kSubPixel) * kSubPixel / static_cast<double>(known.area);
 #if FEROLT_D3D9_SSE
     // The corners' varyings are read last; their records may have left the nearest cache.
-    for (const float* c : {v0, v1, v2})
+    for (const float* c : k.vary)
     {
         _mm_prefetch(reinterpret_cast<const char*>(c), _MM_HINT_T0);
         _mm_prefetch(reinterpret_cast<const char*>(c + 15), _MM_HINT_T0);
     }
 #endif
-    const int32_t minX = known.minX, maxX = known.maxX, minY = known.minY, maxY = known.maxY;
-    const DWORD fill = cfg_.raster.fillMode;
+    const double sub = kSubPixel;
+    k.x0 = static_cast<double>(s0.fx) / sub;
+    k.y0 = static_cast<double>(s0.fy) / sub;
+    k.dx1 = static_cast<double>(int64_t{k.s[1]->fx} - s0.fx) / sub;
+    k.dy1 = static_cast<double>(int64_t{k.s[1]->fy} - s0.fy) / sub;
+    k.dx2 = static_cast<double>(int64_t{k.s[2]->fx} - s0.fx) / sub;
+    k.dy2 = static_cast<double>(int64_t{k.s[2]->fy} - s0.fy) / sub;
+    return k;
+}
 
+// The z and 1/w planes into out[0] and out[1], and the varying planes into their slots at `groups`.
+[[gnu::always_inline]] inline void Setup::Planes(const Corners& k, Plane* out, float* groups) const
+{
+    const ScreenVertex &s0 = *k.s[0], &t1 = *k.s[1], &t2 = *k.s[2];
+    const float *v0 = k.vary[0], *v1 = k.vary[1], *v2 = k.vary[2];
+    const double dx1 = k.dx1, dy1 = k.dy1, dx2 = k.dx2, dy2 = k.dy2, inv = k.inv;
+    for (int z = 0; z < zeroCount_; ++z)
+        groups[zeros_[z]] = groups[zeros_[z] + 4] = groups[zeros_[z] + 8] = 0.0f;
+#if FEROLT_D3D9_SSE
+    // Two planes a step in double lanes: each lane computes what the scalar plane would.
+    const __m128d pdx1 = _mm_set1_pd(dx1), pdy1 = _mm_set1_pd(dy1), pdx2 = _mm_set1_pd(dx2),
+                  pdy2 = _mm_set1_pd(dy2), pinv = _mm_set1_pd(inv);
+    auto planes2 = [&](__m128d a0, __m128d a1, __m128d a2, __m128* pa, __m128* pb, __m128* pc)
+    {
+        const __m128d d1 = _mm_sub_pd(a1, a0), d2 = _mm_sub_pd(a2, a0);
+        *pa = _mm_cvtpd_ps(a0);
+        *pb = _mm_cvtpd_ps(_mm_mul_pd(_mm_sub_pd(_mm_mul_pd(d1, pdy2), _mm_mul_pd(d2, pdy1)), pinv));
+        *pc = _mm_cvtpd_ps(_mm_mul_pd(_mm_sub_pd(_mm_mul_pd(pdx1, d2), _mm_mul_pd(pdx2, d1)), pinv));
+    };
+    // z and 1/w sit next to each other in the screen records.
+    auto zq = [](const ScreenVertex& s)
+    { return _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(&s.z)))); };
+    {
+        __m128 a, b, c;
+        planes2(zq(s0), zq(t1), zq(t2), &a, &b, &c);
+        float* o = reinterpret_cast<float*>(out);
+        const __m128 ab = _mm_unpacklo_ps(a, b); // z a, z b, 1/w a, 1/w b
+        _mm_storel_pi(reinterpret_cast<__m64*>(o), ab);
+        _mm_store_ss(o + 2, c);
+        _mm_storeh_pi(reinterpret_cast<__m64*>(o + 3), ab);
+        _mm_store_ss(o + 5, _mm_shuffle_ps(c, c, 1));
+    }
+#if FEROLT_D3D9_SETUP_AVX
+    if (avx_)
+    {
+        const PlaneInputs in{{v0, v1, v2}, {s0.q, t1.q, t2.q}, dx1, dy1, dx2, dy2, inv};
+        VaryingPlanesAvx(in, runs_, runCount_, groups);
+        return;
+    }
+#endif
+    const __m128d q0 = _mm_set1_pd(s0.q), q1 = _mm_set1_pd(t1.q), q2 = _mm_set1_pd(t2.q);
+    auto lanes = [&](const LaneWork& w)
+    {
+        auto load = [&](const float* v, __m128d q)
+        {
+            const __m128 x = _mm_unpacklo_ps(_mm_load_ss(v + w.from[0]), _mm_load_ss(v + w.from[1]));
+            return _mm_mul_pd(_mm_cvtps_pd(x), q);
+        };
+        __m128 a, b, c;
+        planes2(load(v0, q0), load(v1, q1), load(v2, q2), &a, &b, &c);
+        struct Out
+        {
+            __m128 a, b, c;
+        };
+        return Out{a, b, c};
+    };
+    for (int n = 0; n < pairCount_; ++n)
+    {
+        const auto r = lanes(pairs_[n]);
+        float* at = groups + pairs_[n].to;
+        _mm_storel_pi(reinterpret_cast<__m64*>(at), r.a);
+        _mm_storel_pi(reinterpret_cast<__m64*>(at + 4), r.b);
+        _mm_storel_pi(reinterpret_cast<__m64*>(at + 8), r.c);
+    }
+    for (int n = 0; n < singleCount_; ++n)
+    {
+        const auto r = lanes(singles_[n]);
+        float* at = groups + singles_[n].to;
+        _mm_store_ss(at, r.a);
+        _mm_store_ss(at + 4, r.b);
+        _mm_store_ss(at + 8, r.c);
+    }
+#else
+    auto plane = [&](double a0, double a1, double a2)
+    {
+        const double d1 = a1 - a0, d2 = a2 - a0;
+        return Plane{static_cast<float>(a0), static_cast<float>((d1 * dy2 - d2 * dy1) * inv),
+                     static_cast<float>((dx1 * d2 - dx2 * d1) * inv)};
+    };
+    out[0] = plane(s0.z, t1.z, t2.z);
+    out[1] = plane(s0.q, t1.q, t2.q);
+    auto lane = [&](int from, int to)
+    {
+        const Plane pl = plane(static_cast<double>(v0[from]) * s0.q, static_cast<double>(v1[from]) * t1.q,
+                               static_cast<double>(v2[from]) * t2.q);
+        groups[to] = pl.a;
+        groups[to + 4] = pl.b;
+        groups[to + 8] = pl.c;
+    };
+    for (int n = 0; n < pairCount_; ++n)
+    {
+        lane(pairs_[n].from[0], pairs_[n].to);
+        lane(pairs_[n].from[1], pairs_[n].to + 1);
+    }
+    for (int n = 0; n < singleCount_; ++n)
+        lane(singles_[n].from[0], singles_[n].to);
+#endif
+}
+
+// Wireframe and point fill draw the culled triangle's edges or corners with depths from its plane, so they
+// match the same triangle drawn solid; the triangle's own record is given back.
+void Setup::EdgesOrCorners(const float* va, const float* vb, const float* vc, const float* provoking,
+                           const SetupPrim& p)
+{
+    const uint32_t planeAt = p.data;
+    const float origin[2] = {p.x0, p.y0};
+    --batch_.primCount;
+    // Back to the submission order so that edges are the triangle's own, a-b, b-c, c-a.
+    const float* order[3] = {va, vb, vc};
+    if (cfg_.raster.fillMode == D3DFILL_WIREFRAME)
+        for (int e = 0; e < 3; ++e)
+            Line(order[e], order[(e + 1) % 3], provoking, planeAt, origin);
+    else
+        for (int e = 0; e < 3; ++e)
+            Point(order[e], planeAt, origin);
+}
+
+// The edge functions in the record when they fit, in the arena otherwise.
+inline void Setup::StoreEdges(SetupPrim& p, const Screened& known)
+{
+    p.wideEdges = !known.narrow;
+    if (known.narrow)
+    {
+        std::memcpy(p.edge, known.edge, sizeof p.edge);
+        return;
+    }
+    EdgeSet wide;
+    for (int e = 0; e < 3; ++e)
+    {
+        wide.a[e] = known.edgeA[e];
+        wide.b[e] = known.edgeB[e];
+        wide.c[e] = known.edgeC[e];
+    }
+    const uint32_t at = Alloc(sizeof wide / sizeof(float));
+    std::memcpy(batch_.arena.data() + at, &wide, sizeof wide);
+    p.edge[0] = static_cast<int32_t>(at);
+}
+
+void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, const float* provoking,
+                          const ScreenVertex& s0, const ScreenVertex& s1, const ScreenVertex& s2,
+                          const Screened& known)
+{
+    const Corners corners = ClockwiseCorners(va, vb, vc, s0, s1, s2, known);
     // Built in place: copying the record in afterwards stalls on its freshly written fields.
     SetupPrim& p = NewPrim();
     p.kind = PrimKind::Triangle;
     p.flat = cfg_.pixel.flatShade;
-    p.minX = static_cast<int16_t>(minX);
-    p.maxX = static_cast<int16_t>(maxX);
-    p.minY = static_cast<int16_t>(minY);
-    p.maxY = static_cast<int16_t>(maxY);
-
-    // Attribute planes from the snapped positions.
-    const double sub = kSubPixel;
-    const double x0 = static_cast<double>(s0.fx) / sub, y0 = static_cast<double>(s0.fy) / sub;
-    const double dx1 = static_cast<double>(int64_t{t1.fx} - s0.fx) / sub,
-                 dy1 = static_cast<double>(int64_t{t1.fy} - s0.fy) / sub;
-    const double dx2 = static_cast<double>(int64_t{t2.fx} - s0.fx) / sub,
-                 dy2 = static_cast<double>(int64_t{t2.fy} - s0.fy) / sub;
-    p.x0 = static_cast<float>(x0);
-    p.y0 = static_cast<float>(y0);
+    p.minX = static_cast<int16_t>(known.minX);
+    p.maxX = static_cast<int16_t>(known.maxX);
+    p.minY = static_cast<int16_t>(known.minY);
+    p.maxY = static_cast<int16_t>(known.maxY);
+    p.x0 = static_cast<float>(corners.x0);
+    p.y0 = static_cast<float>(corners.y0);
     const int planeFloats = 6 + active_.Floats();
     p.data = Alloc(static_cast<size_t>(planeFloats) + (p.flat ? 8 : 0));
-    {
-        Plane* out = reinterpret_cast<Plane*>(batch_.arena.data() + p.data);
-        float* groups = batch_.arena.data() + p.data + 6;
-        for (int k = 0; k < zeroCount_; ++k)
-            groups[zeros_[k]] = groups[zeros_[k] + 4] = groups[zeros_[k] + 8] = 0.0f;
-#if FEROLT_D3D9_SSE
-        // Two planes a step in double lanes: each lane computes what plane() computes.
-        const __m128d pdx1 = _mm_set1_pd(dx1), pdy1 = _mm_set1_pd(dy1), pdx2 = _mm_set1_pd(dx2),
-                      pdy2 = _mm_set1_pd(dy2), pinv = _mm_set1_pd(inv);
-        auto planes2 = [&](__m128d a0, __m128d a1, __m128d a2, __m128* pa, __m128* pb, __m128* pc)
-        {
-            const __m128d d1 = _mm_sub_pd(a1, a0), d2 = _mm_sub_pd(a2, a0);
-            *pa = _mm_cvtpd_ps(a0);
-            *pb = _mm_cvtpd_ps(_mm_mul_pd(_mm_sub_pd(_mm_mul_pd(d1, pdy2), _mm_mul_pd(d2, pdy1)), pinv));
-            *pc = _mm_cvtpd_ps(_mm_mul_pd(_mm_sub_pd(_mm_mul_pd(pdx1, d2), _mm_mul_pd(pdx2, d1)), pinv));
-        };
-        // z and 1/w sit next to each other in the screen records.
-        auto zq = [](const ScreenVertex& s)
-        { return _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(&s.z)))); };
-        {
-            __m128 a, b, c;
-            planes2(zq(s0), zq(t1), zq(t2), &a, &b, &c);
-            float* o = reinterpret_cast<float*>(out);
-            const __m128 ab = _mm_unpacklo_ps(a, b); // z a, z b, 1/w a, 1/w b
-            _mm_storel_pi(reinterpret_cast<__m64*>(o), ab);
-            _mm_store_ss(o + 2, c);
-            _mm_storeh_pi(reinterpret_cast<__m64*>(o + 3), ab);
-            _mm_store_ss(o + 5, _mm_shuffle_ps(c, c, 1));
-        }
-#if FEROLT_D3D9_SETUP_AVX
-        if (avx_)
-        {
-            const PlaneInputs in{{v0, v1, v2}, {s0.q, t1.q, t2.q}, dx1, dy1, dx2, dy2, inv};
-            VaryingPlanesAvx(in, runs_, runCount_, groups);
-        }
-        else
-#endif
-        {
-            const __m128d q0 = _mm_set1_pd(s0.q), q1 = _mm_set1_pd(t1.q), q2 = _mm_set1_pd(t2.q);
-            auto lanes = [&](const LaneWork& w)
-            {
-                auto load = [&](const float* v, __m128d q)
-                {
-                    const __m128 x = _mm_unpacklo_ps(_mm_load_ss(v + w.from[0]), _mm_load_ss(v + w.from[1]));
-                    return _mm_mul_pd(_mm_cvtps_pd(x), q);
-                };
-                __m128 a, b, c;
-                planes2(load(v0, q0), load(v1, q1), load(v2, q2), &a, &b, &c);
-                struct Out
-                {
-                    __m128 a, b, c;
-                };
-                return Out{a, b, c};
-            };
-            for (int k = 0; k < pairCount_; ++k)
-            {
-                const auto r = lanes(pairs_[k]);
-                float* at = groups + pairs_[k].to;
-                _mm_storel_pi(reinterpret_cast<__m64*>(at), r.a);
-                _mm_storel_pi(reinterpret_cast<__m64*>(at + 4), r.b);
-                _mm_storel_pi(reinterpret_cast<__m64*>(at + 8), r.c);
-            }
-            for (int k = 0; k < singleCount_; ++k)
-            {
-                const auto r = lanes(singles_[k]);
-                float* at = groups + singles_[k].to;
-                _mm_store_ss(at, r.a);
-                _mm_store_ss(at + 4, r.b);
-                _mm_store_ss(at + 8, r.c);
-            }
-        }
-#else
-        auto plane = [&](double a0, double a1, double a2)
-        {
-            const double d1 = a1 - a0, d2 = a2 - a0;
-            return Plane{static_cast<float>(a0), static_cast<float>((d1 * dy2 - d2 * dy1) * inv),
-                         static_cast<float>((dx1 * d2 - dx2 * d1) * inv)};
-        };
-        out[0] = plane(s0.z, t1.z, t2.z);
-        out[1] = plane(s0.q, t1.q, t2.q);
-        auto lane = [&](int from, int to)
-        {
-            const Plane pl = plane(static_cast<double>(v0[from]) * s0.q, static_cast<double>(v1[from]) * t1.q,
-                                   static_cast<double>(v2[from]) * t2.q);
-            groups[to] = pl.a;
-            groups[to + 4] = pl.b;
-            groups[to + 8] = pl.c;
-        };
-        for (int k = 0; k < pairCount_; ++k)
-        {
-            lane(pairs_[k].from[0], pairs_[k].to);
-            lane(pairs_[k].from[1], pairs_[k].to + 1);
-        }
-        for (int k = 0; k < singleCount_; ++k)
-            lane(singles_[k].from[0], singles_[k].to);
-#endif
-        if (p.flat)
-        {
-            float* consts = batch_.arena.data() + p.data + planeFloats;
-            std::memcpy(consts, provoking + layout_.Vary() + kVaryDiffuse, 8 * sizeof(float));
-        }
-        const DepthStencilConfig& ds = cfg_.pixel.depth;
-        p.depthOffset =
-            ds.depthBias + ds.slopeScaleDepthBias * std::max(std::fabs(out[0].b), std::fabs(out[0].c));
-    }
+    Plane* out = reinterpret_cast<Plane*>(batch_.arena.data() + p.data);
+    Planes(corners, out, batch_.arena.data() + p.data + 6);
+    if (p.flat)
+        std::memcpy(batch_.arena.data() + p.data + planeFloats, provoking + layout_.Vary() + kVaryDiffuse,
+                    8 * sizeof(float));
+    const DepthStencilConfig& ds = cfg_.pixel.depth;
+    p.depthOffset = ds.depthBias + ds.slopeScaleDepthBias * std::max(std::fabs(out[0].b), std::fabs(out[0].c));
 
-    if (fill != D3DFILL_SOLID)
+    if (cfg_.raster.fillMode != D3DFILL_SOLID)
     {
-        // Wireframe and point fill draw the culled triangle's edges or corners with depths from its plane,
-        // so they match the same triangle drawn solid.
-        const uint32_t planeAt = p.data;
-        const float origin[2] = {p.x0, p.y0};
-        --batch_.primCount;
-        // Back to the submission order so that edges are the triangle's own, a-b, b-c, c-a.
-        const float* order[3] = {va, vb, vc};
-        if (fill == D3DFILL_WIREFRAME)
-            for (int e = 0; e < 3; ++e)
-                Line(order[e], order[(e + 1) % 3], provoking, planeAt, origin);
-        else
-            for (int e = 0; e < 3; ++e)
-                Point(order[e], planeAt, origin);
+        EdgesOrCorners(va, vb, vc, provoking, p);
         return;
     }
-
-    p.wideEdges = !known.narrow;
-    if (known.narrow)
-        std::memcpy(p.edge, known.edge, sizeof p.edge);
-    else
-    {
-        EdgeSet wide;
-        for (int e = 0; e < 3; ++e)
-        {
-            wide.a[e] = known.edgeA[e];
-            wide.b[e] = known.edgeB[e];
-            wide.c[e] = known.edgeC[e];
-        }
-        const uint32_t at = Alloc(sizeof wide / sizeof(float));
-        std::memcpy(batch_.arena.data() + at, &wide, sizeof wide);
-        p.edge[0] = static_cast<int32_t>(at);
-    }
-    Bin(LastPrim(), minX, maxX, minY, maxY);
+    StoreEdges(p, known);
+    Bin(LastPrim(), known.minX, known.maxX, known.minY, known.maxY);
 }
 
 void Setup::Line(const float* va, const float* vb, const float* provoking, uint32_t depthPlane,
