@@ -297,18 +297,15 @@ VertexLayoutOut MakeVertexLayout(const DrawConfig& cfg)
 
 namespace
 {
-// One vertex through the general path: any element type, any state.
-void ProcessVertex(const DrawConfig& cfg, const VertexLayoutOut& layout, int64_t index, float* o,
-                   float guardX, float guardY)
+// Reads the elements of one vertex. Every element must lie inside its stream; a vertex that does not is
+// dropped with its primitives (kVertexInvalid in flags).
+struct VertexFetch
 {
-    const VertexConfig& vc = cfg.vertex;
-    const VertexLayout& in = vc.layout;
-    const int varyBase = layout.Vary();
-    const bool needNormal = vc.lighting || vc.texStages > 0;
+    const VertexConfig& vc;
+    int64_t index;
     uint32_t flags = 0;
-
-    // Every element must lie inside its stream; a vertex that does not is dropped with its primitives.
-    auto fetch = [&](const VertexElement& e, float v[4]) -> bool
+    // The element as four floats (0, 0, 0, 1 where it has fewer); false when it is absent or unreadable.
+    bool operator()(const VertexElement& e, float v[4])
     {
         v[0] = v[1] = v[2] = 0.0f;
         v[3] = 1.0f;
@@ -322,58 +319,78 @@ void ProcessVertex(const DrawConfig& cfg, const VertexLayoutOut& layout, int64_t
         }
         ReadElement(s.data + at, e.type, v);
         return true;
-    };
-
-    float p[4], n4[4], dif[4], spec[4], psize[4];
-    if (!fetch(in.position, p)) flags |= kVertexInvalid;
-    if (in.position.type == D3DDECLTYPE_FLOAT3 ||
-        (!in.pretransformed && in.position.type != D3DDECLTYPE_FLOAT4))
-        p[3] = 1.0f;
-    const bool hasNormal = fetch(in.normal, n4);
-    const bool hasDiffuse = fetch(in.diffuse, dif);
-    const bool hasSpecular = fetch(in.specular, spec);
-    const bool hasPsize = fetch(in.psize, psize);
-
-    float* vary = o + varyBase;
-    o[VertexLayoutOut::kPointSize] = hasPsize ? psize[0] : cfg.raster.pointSize;
-    float* cd = o + VertexLayoutOut::kClip;
-
-    if (in.pretransformed)
-    {
-        // Screen position as given; w carries 1 / rhw for perspective-correct attributes.
-        float rhw = p[3];
-        if (!(rhw > 0.0f) || !std::isfinite(rhw)) rhw = 1.0f;
-        o[0] = p[0];
-        o[1] = p[1];
-        o[2] = p[2];
-        o[3] = 1.0f / rhw;
-        for (int i = 0; i < layout.clipCount; ++i)
-            cd[i] = 1.0f;
-        const D3DVIEWPORT9& vp = cfg.raster.viewport;
-        const float cx = vp.X + vp.Width * 0.5f, cy = vp.Y + vp.Height * 0.5f;
-        const float gx = guardX * vp.Width * 0.5f, gy = guardY * vp.Height * 0.5f;
-        cd[3] = gx - (p[0] - cx);
-        cd[4] = gx + (p[0] - cx);
-        cd[5] = gy - (p[1] - cy);
-        cd[6] = gy + (p[1] - cy);
-        for (int i = 0; i < 4; ++i)
-        {
-            vary[kVaryDiffuse + i] = hasDiffuse ? dif[i] : 1.0f;
-            vary[kVarySpecular + i] = hasSpecular ? spec[i] : 0.0f;
-        }
-        vary[kVaryFog] = hasSpecular ? spec[3] : 1.0f;
-        for (int s = 0; s < vc.texStages; ++s)
-        {
-            const TexCoordConfig& tc = vc.texcoord[s];
-            float t[4] = {0, 0, 0, 0};
-            if (tc.set < kMaxTexSets && fetch(in.tex[tc.set], t)) PadTexCoord(in.tex[tc.set].type, t);
-            StoreTexCoord(tc, t, vary + kVaryTex + 4 * s);
-        }
-        std::memcpy(o + VertexLayoutOut::kFlags, &flags, 4);
-        return;
     }
+};
 
-    float world[4], eye4[4], clip[4];
+// What the general path reads of a vertex besides its texture coordinates.
+struct VertexInputs
+{
+    float p[4], n4[4], dif[4], spec[4], psize[4];
+    bool hasNormal, hasDiffuse, hasSpecular, hasPsize;
+};
+
+VertexInputs FetchInputs(const VertexLayout& in, VertexFetch& fetch)
+{
+    VertexInputs v;
+    if (!fetch(in.position, v.p)) fetch.flags |= kVertexInvalid;
+    if (in.position.type == D3DDECLTYPE_FLOAT3 || (!in.pretransformed && in.position.type != D3DDECLTYPE_FLOAT4))
+        v.p[3] = 1.0f;
+    v.hasNormal = fetch(in.normal, v.n4);
+    v.hasDiffuse = fetch(in.diffuse, v.dif);
+    v.hasSpecular = fetch(in.specular, v.spec);
+    v.hasPsize = fetch(in.psize, v.psize);
+    return v;
+}
+
+// Vertex colours as given (white diffuse and black specular where absent).
+void UnlitColours(const VertexInputs& v, float* vary)
+{
+    for (int i = 0; i < 4; ++i)
+    {
+        vary[kVaryDiffuse + i] = v.hasDiffuse ? v.dif[i] : 1.0f;
+        vary[kVarySpecular + i] = v.hasSpecular ? v.spec[i] : 0.0f;
+    }
+}
+
+// Screen position as given; w carries 1 / rhw for perspective-correct attributes. The guard band is the only
+// clipping such vertices get.
+void PretransformedVertex(const DrawConfig& cfg, const VertexLayoutOut& layout, const VertexInputs& v,
+                          VertexFetch& fetch, float* o, float guardX, float guardY)
+{
+    const VertexConfig& vc = cfg.vertex;
+    float* vary = o + layout.Vary();
+    float* cd = o + VertexLayoutOut::kClip;
+    float rhw = v.p[3];
+    if (!(rhw > 0.0f) || !std::isfinite(rhw)) rhw = 1.0f;
+    o[0] = v.p[0];
+    o[1] = v.p[1];
+    o[2] = v.p[2];
+    o[3] = 1.0f / rhw;
+    for (int i = 0; i < layout.clipCount; ++i)
+        cd[i] = 1.0f;
+    const D3DVIEWPORT9& vp = cfg.raster.viewport;
+    const float cx = vp.X + vp.Width * 0.5f, cy = vp.Y + vp.Height * 0.5f;
+    const float gx = guardX * vp.Width * 0.5f, gy = guardY * vp.Height * 0.5f;
+    cd[3] = gx - (v.p[0] - cx);
+    cd[4] = gx + (v.p[0] - cx);
+    cd[5] = gy - (v.p[1] - cy);
+    cd[6] = gy + (v.p[1] - cy);
+    UnlitColours(v, vary);
+    vary[kVaryFog] = v.hasSpecular ? v.spec[3] : 1.0f;
+    for (int s = 0; s < vc.texStages; ++s)
+    {
+        const TexCoordConfig& tc = vc.texcoord[s];
+        float t[4] = {0, 0, 0, 0};
+        if (tc.set < kMaxTexSets && fetch(vc.layout.tex[tc.set], t)) PadTexCoord(vc.layout.tex[tc.set].type, t);
+        StoreTexCoord(tc, t, vary + kVaryTex + 4 * s);
+    }
+}
+
+// Clip-space position and clip distances of an untransformed vertex, and its world and camera positions.
+void ClipPosition(const VertexConfig& vc, const float p[4], float guardX, float guardY, float* o, float world[4],
+                  float eye4[4])
+{
+    float clip[4];
     Transform4(p, vc.world, world);
     Transform4(world, vc.view, eye4);
     Transform4(p, vc.worldViewProj, clip);
@@ -381,6 +398,7 @@ void ProcessVertex(const DrawConfig& cfg, const VertexLayoutOut& layout, int64_t
     o[1] = clip[1];
     o[2] = clip[2];
     o[3] = clip[3];
+    float* cd = o + VertexLayoutOut::kClip;
     cd[0] = clip[2];                                // near: z >= 0
     cd[1] = clip[3] - 1e-6f;                        // w > 0
     cd[2] = vc.clipping ? clip[3] - clip[2] : 1.0f; // far: z <= w
@@ -393,90 +411,112 @@ void ProcessVertex(const DrawConfig& cfg, const VertexLayoutOut& layout, int64_t
         const float* pl = vc.clipPlanes[i];
         cd[kFixedClipPlanes + i] = pl[0] * world[0] + pl[1] * world[1] + pl[2] * world[2] + pl[3] * world[3];
     }
+}
 
+// The camera-space normal, where lighting or generated coordinates need it.
+Vec3 EyeNormal(const VertexConfig& vc, const VertexInputs& v)
+{
+    if (!(vc.lighting || vc.texStages > 0) || !v.hasNormal) return {0, 0, 0};
+    const float(*nm)[3] = vc.normalMatrix;
+    const float* n4 = v.n4;
+    Vec3 normal = {n4[0] * nm[0][0] + n4[1] * nm[1][0] + n4[2] * nm[2][0],
+                   n4[0] * nm[0][1] + n4[1] * nm[1][1] + n4[2] * nm[2][1],
+                   n4[0] * nm[0][2] + n4[1] * nm[1][2] + n4[2] * nm[2][2]};
+    return vc.normalizeNormals ? Normalize(normal) : normal;
+}
+
+// Vertex fog factor (1 = no fog).
+float VertexFog(const VertexConfig& vc, const Vec3& eye)
+{
+    if (!vc.fogEnable || vc.fogVertexMode == D3DFOG_NONE) return 1.0f;
+    // Distance from the eye; the magnitude, so right-handed views fog like left-handed ones.
+    const float d = vc.rangeFog ? std::sqrt(Dot3(eye, eye)) : std::fabs(eye.z);
+    return FogFactor(vc.fogVertexMode, d, vc.fogStart, vc.fogEnd, vc.fogDensity);
+}
+
+// Texture coordinates that a stage generates from the camera-space normal or position; false for a stage
+// that reads its coordinate set.
+bool GeneratedTexCoord(const VertexConfig& vc, DWORD generate, const Vec3& normal, const Vec3& eye, float t[4])
+{
+    switch (generate)
+    {
+    case D3DTSS_TCI_CAMERASPACENORMAL:
+    {
+        const Vec3 nn = Normalize(normal);
+        t[0] = nn.x;
+        t[1] = nn.y;
+        t[2] = nn.z;
+        t[3] = 1.0f;
+        return true;
+    }
+    case D3DTSS_TCI_CAMERASPACEPOSITION:
+        t[0] = eye.x;
+        t[1] = eye.y;
+        t[2] = eye.z;
+        t[3] = 1.0f;
+        return true;
+    case D3DTSS_TCI_CAMERASPACEREFLECTIONVECTOR:
+    case D3DTSS_TCI_SPHEREMAP:
+    {
+        const Vec3 nn = Normalize(normal);
+        const Vec3 e = vc.localViewer ? Normalize(Vec3{-eye.x, -eye.y, -eye.z}) : kDistantViewer;
+        const float d2 = 2.0f * Dot3(e, nn);
+        t[0] = d2 * nn.x - e.x;
+        t[1] = d2 * nn.y - e.y;
+        t[2] = d2 * nn.z - e.z;
+        t[3] = 1.0f;
+        if (generate == D3DTSS_TCI_SPHEREMAP)
+        {
+            const float m = 2.0f * std::sqrt(t[0] * t[0] + t[1] * t[1] + (t[2] + 1) * (t[2] + 1));
+            t[0] = m > 0 ? t[0] / m + 0.5f : 0.5f;
+            t[1] = m > 0 ? t[1] / m + 0.5f : 0.5f;
+            t[2] = 1.0f;
+            t[3] = 0.0f;
+        }
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+// One vertex through the general path: any element type, any state.
+void ProcessVertex(const DrawConfig& cfg, const VertexLayoutOut& layout, int64_t index, float* o,
+                   float guardX, float guardY)
+{
+    const VertexConfig& vc = cfg.vertex;
+    VertexFetch fetch{vc, index};
+    const VertexInputs v = FetchInputs(vc.layout, fetch);
+    float* vary = o + layout.Vary();
+    o[VertexLayoutOut::kPointSize] = v.hasPsize ? v.psize[0] : cfg.raster.pointSize;
+    if (vc.layout.pretransformed)
+    {
+        PretransformedVertex(cfg, layout, v, fetch, o, guardX, guardY);
+        std::memcpy(o + VertexLayoutOut::kFlags, &fetch.flags, 4);
+        return;
+    }
+
+    float world[4], eye4[4];
+    ClipPosition(vc, v.p, guardX, guardY, o, world, eye4);
     const float invW = eye4[3] != 0.0f ? 1.0f / eye4[3] : 1.0f;
     const Vec3 eye = {eye4[0] * invW, eye4[1] * invW, eye4[2] * invW};
-    Vec3 normal = {0, 0, 0};
-    if (needNormal && hasNormal)
-    {
-        const float(*nm)[3] = vc.normalMatrix;
-        normal = {n4[0] * nm[0][0] + n4[1] * nm[1][0] + n4[2] * nm[2][0],
-                  n4[0] * nm[0][1] + n4[1] * nm[1][1] + n4[2] * nm[2][1],
-                  n4[0] * nm[0][2] + n4[1] * nm[1][2] + n4[2] * nm[2][2]};
-        if (vc.normalizeNormals) normal = Normalize(normal);
-    }
-
+    const Vec3 normal = EyeNormal(vc, v);
     if (vc.lighting)
-    {
-        LightVertex(vc, eye, normal, hasDiffuse ? dif : nullptr, hasSpecular ? spec : nullptr,
+        LightVertex(vc, eye, normal, v.hasDiffuse ? v.dif : nullptr, v.hasSpecular ? v.spec : nullptr,
                     vary + kVaryDiffuse, vary + kVarySpecular);
-    }
     else
-    {
-        for (int i = 0; i < 4; ++i)
-        {
-            vary[kVaryDiffuse + i] = hasDiffuse ? dif[i] : 1.0f;
-            vary[kVarySpecular + i] = hasSpecular ? spec[i] : 0.0f;
-        }
-    }
-
-    float fog = 1.0f;
-    if (vc.fogEnable && vc.fogVertexMode != D3DFOG_NONE)
-    {
-        // Distance from the eye; the magnitude, so right-handed views fog like left-handed ones.
-        const float d = vc.rangeFog ? std::sqrt(Dot3(eye, eye)) : std::fabs(eye.z);
-        fog = FogFactor(vc.fogVertexMode, d, vc.fogStart, vc.fogEnd, vc.fogDensity);
-    }
-    vary[kVaryFog] = fog;
-
+        UnlitColours(v, vary);
+    vary[kVaryFog] = VertexFog(vc, eye);
     for (int s = 0; s < vc.texStages; ++s)
     {
         const TexCoordConfig& tc = vc.texcoord[s];
         float t[4] = {0, 0, 0, 0};
-        switch (tc.generate)
-        {
-        case D3DTSS_TCI_CAMERASPACENORMAL:
-        {
-            const Vec3 nn = Normalize(normal);
-            t[0] = nn.x;
-            t[1] = nn.y;
-            t[2] = nn.z;
-            t[3] = 1.0f;
-            break;
-        }
-        case D3DTSS_TCI_CAMERASPACEPOSITION:
-            t[0] = eye.x;
-            t[1] = eye.y;
-            t[2] = eye.z;
-            t[3] = 1.0f;
-            break;
-        case D3DTSS_TCI_CAMERASPACEREFLECTIONVECTOR:
-        case D3DTSS_TCI_SPHEREMAP:
-        {
-            const Vec3 nn = Normalize(normal);
-            const Vec3 e = vc.localViewer ? Normalize(Vec3{-eye.x, -eye.y, -eye.z}) : kDistantViewer;
-            const float d2 = 2.0f * Dot3(e, nn);
-            t[0] = d2 * nn.x - e.x;
-            t[1] = d2 * nn.y - e.y;
-            t[2] = d2 * nn.z - e.z;
-            t[3] = 1.0f;
-            if (tc.generate == D3DTSS_TCI_SPHEREMAP)
-            {
-                const float m = 2.0f * std::sqrt(t[0] * t[0] + t[1] * t[1] + (t[2] + 1) * (t[2] + 1));
-                t[0] = m > 0 ? t[0] / m + 0.5f : 0.5f;
-                t[1] = m > 0 ? t[1] / m + 0.5f : 0.5f;
-                t[2] = 1.0f;
-                t[3] = 0.0f;
-            }
-            break;
-        }
-        default:
-            if (tc.set < kMaxTexSets && fetch(in.tex[tc.set], t)) PadTexCoord(in.tex[tc.set].type, t);
-            break;
-        }
+        if (!GeneratedTexCoord(vc, tc.generate, normal, eye, t) && tc.set < kMaxTexSets &&
+            fetch(vc.layout.tex[tc.set], t))
+            PadTexCoord(vc.layout.tex[tc.set].type, t);
         StoreTexCoord(tc, t, vary + kVaryTex + 4 * s);
     }
-    std::memcpy(o + VertexLayoutOut::kFlags, &flags, 4);
+    std::memcpy(o + VertexLayoutOut::kFlags, &fetch.flags, 4);
 }
 
 constexpr float kSnap = 1 << kSubPixelBits;
