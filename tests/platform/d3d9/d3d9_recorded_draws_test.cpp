@@ -170,3 +170,36 @@ TEST(RecordedDrawsTest, CallsThatNeedThePixelsSeeEveryDrawBeforeThem)
         }
 }
 } // namespace
+
+namespace
+{
+// More draws than one flush takes: the second flush reuses the first one's records and bins, and blending
+// makes every pixel depend on the order of the draws over it.
+TEST(RecordedDrawsTest, DrawsPastTheBudgetGiveTheBytesOfOneThread)
+{
+    auto render = [](unsigned threads)
+    {
+        Target t(64, 48, D3DFMT_D24S8, threads);
+        t.Clear(kGrey);
+        t->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+        t->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+        t->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+        uint32_t seed = 99;
+        auto next = [&](uint32_t range)
+        {
+            seed = seed * 1664525u + 1013904223u;
+            return (seed >> 8) % range;
+        };
+        for (int i = 0; i < 5000; ++i)
+        {
+            const float x = static_cast<float>(next(60)), y = static_cast<float>(next(44));
+            const D3DCOLOR c = 0x80000000u | next(0x1000000);
+            t.Rect(x, y, x + 1 + static_cast<float>(next(8)), y + 1 + static_cast<float>(next(8)), c);
+        }
+        return t.Pixels();
+    };
+    const std::vector<uint32_t> one = render(1);
+    EXPECT_TRUE(render(3) == one);
+    EXPECT_TRUE(render(8) == one);
+}
+} // namespace
