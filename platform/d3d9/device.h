@@ -234,6 +234,7 @@ private:
     RECT scissor_{};
     bool inScene_ = false;
 
+    int maxLights_ = -1, maxClipPlanes_ = 0; // from the caps, on the first draw
     DrawQueue draws_;
     std::vector<IUnknown*> drawRefs_; // held for the recorded draws
 };

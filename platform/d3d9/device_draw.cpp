@@ -169,9 +169,15 @@ void Device::BuildVertexConfig(VertexConfig* vcOut)
     vc.emissiveSource = rs[D3DRS_EMISSIVEMATERIALSOURCE];
     vc.material = material_;
     ColorToFloats(rs[D3DRS_AMBIENT], vc.globalAmbient);
-    D3DCAPS9 caps;
-    d3d_->FillCaps(adapter_, type_, &caps);
-    BuildLights(&vc, static_cast<int>(std::min<DWORD>(caps.MaxActiveLights, kMaxActiveLights)));
+    if (maxLights_ < 0)
+    {
+        // The adapter's caps do not change for the device's life; asked once, not on every draw.
+        D3DCAPS9 caps;
+        d3d_->FillCaps(adapter_, type_, &caps);
+        maxLights_ = static_cast<int>(std::min<DWORD>(caps.MaxActiveLights, kMaxActiveLights));
+        maxClipPlanes_ = static_cast<int>(std::min<DWORD>(caps.MaxUserClipPlanes, kMaxClipPlanes));
+    }
+    BuildLights(&vc, maxLights_);
     vc.fogEnable = rs[D3DRS_FOGENABLE] != 0;
     vc.fogVertexMode = rs[D3DRS_FOGTABLEMODE] == D3DFOG_NONE ? rs[D3DRS_FOGVERTEXMODE] : D3DFOG_NONE;
     vc.rangeFog = rs[D3DRS_RANGEFOGENABLE] != 0;
@@ -183,8 +189,7 @@ void Device::BuildVertexConfig(VertexConfig* vcOut)
     if (!pretransformed && vc.clipping)
     {
         // Planes are numbered by their enable bits; the pipeline only sees the enabled ones.
-        const int maxPlanes = static_cast<int>(std::min<DWORD>(caps.MaxUserClipPlanes, kMaxClipPlanes));
-        for (int i = 0; i < maxPlanes; ++i)
+        for (int i = 0; i < maxClipPlanes_; ++i)
             if (rs[D3DRS_CLIPPLANEENABLE] & (1u << i))
                 std::copy(clipPlanes_[i], clipPlanes_[i] + 4, vc.clipPlanes[vc.clipPlaneCount++]);
     }
