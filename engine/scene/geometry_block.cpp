@@ -53,96 +53,243 @@ enum class StripResult
     Malformed,
 };
 
-struct MeshDecoder
+// One decode of one mesh, in the order of its stream: header, tables, run entries, group counts,
+// then each group's bounds, source triple and strips; faces are made from the strips at the end.
+// Vertices are kept packed (position, blend, texture floats) and written once each.
+class MeshDecoder
 {
-    CompressedMeshHeaderStruct_TYP header{};
-    FVFDescriptionStruct_TYP description{};
-    BitReader reader;
-    HuffmanTable* const* tables = nullptr;
-    DWORD bits[3] = {};
-    double scale[3] = {};
-    DWORD signMask[3] = {};
-    DWORD stripLengthWidth = 0;
+public:
+    explicit MeshDecoder(MeshStatisticsStruct_TYP* statistics) : m_statistics(statistics) {}
 
-    std::vector<DWORD> runs;
-    DWORD nextRun = 0;
-    DWORD predictedSinceRun = 0;
-
-    std::vector<WORD> ring;
-    DWORD ringPosition = 0;
-    WORD ringCounter = 0;
-
-    std::vector<DecodedVertexStruct_TYP> vertices;
-    DWORD made = 0;
-    DWORD vertexLimit = 0;
-
-    bool Read(DWORD& value, DWORD n) { return BitReader::ReadBits(value, n, reader); }
-    size_t BitsLeft() const { return reader.BitsLeft(); }
-    bool ReadThrough(DWORD& value, DWORD n, DWORD table)
+    bool Decode(DWORD maxVersion, ferolt::ByteReader in, DecodedMeshStruct_TYP& mesh, DWORD firstAttribute)
     {
-        return BitReader::ReadField(value, n, tables[table], reader);
+        if (!ReadHeader(maxVersion, in) || !ReadTables(in) || !ReadRuns() || !ReadGroupCounts()) return false;
+        SizeVertices();
+        if (!DecodeGroups()) return false;
+        return Finish(mesh, firstAttribute);
     }
+    const std::vector<IndexTripleStruct_TYP>& GroupTriples() const { return m_groupTriples; }
 
-    // Each class of components with its first slot, count, bits index and delta table.
-    struct ComponentClass
+private:
+    // One decoded float of a vertex: where it goes in the packed vertex and which bit width,
+    // scale and delta table it uses.
+    struct Component
     {
-        DWORD slot;
-        DWORD count;
+        DWORD offset;
         DWORD klass;
-        bool texture;
     };
-    ComponentClass Classes(DWORD i) const
-    {
-        switch (i)
-        {
-        case 0:
-            return {kDecodedPositionSlot, description.positionCount, 0, false};
-        case 1:
-            return {kDecodedBlendSlot, description.blendCount, 1, false};
-        default:
-            return {kDecodedTextureSlot, description.textureFloatCount, 2, true};
-        }
-    }
 
-    bool DecodeQuantisedAttributes(const CompressedGroupStruct_TYP& group, DecodedVertexStruct_TYP& vertex)
+    bool ReadHeader(DWORD maxVersion, const ferolt::ByteReader& in)
     {
+        if (!in.Read(0, &m_header)) return false;
+        if (m_header.version > maxVersion || m_header.version > kMaxCompressedMeshVersion) return false;
+        if (!DescribeFVF(m_header.vertexFormat, 0, &m_description)) return false;
+        const BYTE widths[3] = {m_header.positionBits, m_header.blendBits, m_header.textureBits};
         for (DWORD c = 0; c < 3; ++c)
         {
-            const ComponentClass cls = Classes(c);
-            if (cls.texture && vertex.noTexture) continue;
-            for (DWORD i = cls.slot; i < cls.slot + cls.count; ++i)
+            const DWORD b = widths[c];
+            if (b > kMaxQuantisationBits) return false;
+            const float m = static_cast<float>(std::ldexp(1.0, static_cast<int>(b)) - 1.0);
+            m_bits[c] = b;
+            m_scale[c] = static_cast<float>(1.0 / m);
+            m_signMask[c] = b == 0 ? 0 : static_cast<DWORD>(0u - (static_cast<uint64_t>(1) << (b - 1)));
+        }
+        if (m_header.ringBits == 0 || m_header.ringBits > kMaxRingBits) return false;
+        m_ring.assign(static_cast<size_t>(1) << (m_header.ringBits - 1), 0xFFFF);
+        m_ringMask = static_cast<DWORD>(m_ring.size() - 1);
+
+        const DWORD counts[3] = {m_description.positionCount, m_description.blendCount,
+                                 m_description.textureFloatCount};
+        for (DWORD c = 0; c < 3; ++c)
+            for (DWORD i = 0; i < counts[c]; ++i)
             {
-                DWORD q = 0;
-                if (!Read(q, bits[cls.klass])) return false;
-                const double range = static_cast<double>(group.maximum[i]) - group.minimum[i];
-                vertex.values[i] =
-                    static_cast<float>(static_cast<double>(q) * range * scale[cls.klass] + group.minimum[i]);
+                m_components[m_stride] = {m_stride, c};
+                ++m_stride;
+            }
+        m_untexturedCount = counts[0] + counts[1];
+        return true;
+    }
+
+    // Tables in flag order; each must leave at least one byte of bit stream after it.
+    bool ReadTables(const ferolt::ByteReader& in)
+    {
+        size_t cursor = sizeof m_header;
+        const size_t last = in.Size() - 1;
+        for (DWORD t = 0; t < kMeshTableCount; ++t)
+        {
+            if (!(m_header.flags & (kMeshFlagTable0 << t))) continue;
+            DWORD tableSize = 0;
+            std::span<const uint8_t> table;
+            if (cursor + 4 > last || !in.U32(cursor, &tableSize)) return false;
+            cursor += 4;
+            if (tableSize > last - cursor || !in.Bytes(cursor, tableSize, &table)) return false;
+            if (FAILED(HuffmanTable::Create(table.data(), tableSize, &m_tables.tables[t]))) return false;
+            if (m_statistics) m_statistics->counters[MeshStatisticsStruct_TYP::kFirstTableBits + t] = tableSize * 8;
+            cursor += tableSize;
+            // T6 and T7 code nothing.
+            if (t >= 6) HuffmanTable::Free(&m_tables.tables[t]);
+        }
+        ferolt::ByteReader stream;
+        if (!in.Tail(cursor, &stream)) return false;
+        m_reader.Init(stream.All().data(), stream.Size());
+        return true;
+    }
+
+    bool ReadRuns()
+    {
+        if (!m_tables.tables[kTableRuns]) return true;
+        const DWORD count = m_header.runEntryCount;
+        // Only one run entry per vertex can ever be used, so the rest are read but not kept.
+        m_runs.reserve(std::min<DWORD>(count, 0x10000));
+        for (DWORD i = 0; i < count; ++i)
+        {
+            DWORD value = 0;
+            const size_t before = m_reader.BitsLeft();
+            if (!ReadThrough(value, m_header.runEntryWidth, kTableRuns)) return false;
+            if (m_runs.size() < 0x10000) m_runs.push_back(value);
+            // A table that takes no bits gives the same value forever: the remaining reads change nothing.
+            if (m_reader.BitsLeft() == before) break;
+        }
+        return true;
+    }
+
+    bool ReadGroupCounts()
+    {
+        m_groups.resize(m_header.groupCount);
+        for (CompressedGroupStruct_TYP& group : m_groups)
+        {
+            DWORD noTexture = 0;
+            if (!Read(group.stripCount, m_header.stripCountWidth) ||
+                !Read(group.stripEntryCount, m_header.stripEntryCountWidth) ||
+                ((m_header.flags & kMeshFlagNoTextureBits) && !Read(noTexture, 1)))
+                return false;
+            group.noTexture = static_cast<BYTE>(noTexture);
+        }
+        return true;
+    }
+
+    // Room for every vertex the mesh may make, reserved and not filled: each is written once. Every
+    // vertex made takes at least one bit of the stream.
+    void SizeVertices()
+    {
+        m_vertexLimit = static_cast<DWORD>(std::min<size_t>(m_header.vertexCapacity, m_reader.BitsLeft()));
+        m_values.reserve(static_cast<size_t>(m_vertexLimit) * m_stride);
+        m_noTexture.reserve(m_vertexLimit);
+        m_stripLengthWidth = BitReader::HighestBit(m_header.longestStrip);
+    }
+
+    // False only for a malformed mesh; a stream that ends keeps the groups decoded before.
+    bool DecodeGroups()
+    {
+        for (CompressedGroupStruct_TYP& group : m_groups)
+        {
+            IndexTripleStruct_TYP triple = {{0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu}};
+            if (!ReadGroupBounds(group) || !ReadGroupTriple(triple)) return true;
+            // Triples join the caller's list only with a mesh that is kept, so they stay in step with
+            // the attribute ids.
+            m_groupTriples.push_back(triple);
+            ++m_decodedGroups;
+
+            // Every strip takes at least two bits, which bounds what a hostile count can reserve.
+            const size_t bitsLeft = m_reader.BitsLeft();
+            group.stripLengths.reserve(std::min<size_t>(group.stripCount, bitsLeft / 2));
+            group.stripStarts.reserve(std::min<size_t>(group.stripCount, bitsLeft / 2));
+            group.entries.reserve(std::min<size_t>(group.stripEntryCount, bitsLeft));
+            for (DWORD s = 0; s < group.stripCount; ++s)
+            {
+                const StripResult result = DecodeStrip(group, s);
+                if (result == StripResult::Malformed) return false;
+                if (result == StripResult::EndOfStream) return true;
             }
         }
         return true;
     }
 
-    bool DecodePredictedVertex(const CompressedGroupStruct_TYP& group, DWORD parity,
-                               const DecodedVertexStruct_TYP& a, const DecodedVertexStruct_TYP& b,
-                               const DecodedVertexStruct_TYP& c, DecodedVertexStruct_TYP& vertex)
+    // Bounds that are cut short or not finite end the mesh as damage does.
+    bool ReadGroupBounds(CompressedGroupStruct_TYP& group)
     {
-        for (DWORD k = 0; k < 3; ++k)
+        std::fill(std::begin(group.minimum), std::end(group.minimum), 0.0f);
+        std::fill(std::begin(group.maximum), std::end(group.maximum), 0.0f);
+        const DWORD count = group.noTexture ? m_untexturedCount : m_stride;
+        for (DWORD i = 0; i < count; ++i)
         {
-            const ComponentClass cls = Classes(k);
-            if (cls.texture && vertex.noTexture) continue;
-            for (DWORD i = cls.slot; i < cls.slot + cls.count; ++i)
-            {
-                DWORD q = 0;
-                if (!ReadThrough(q, bits[cls.klass], kTablePosition + cls.klass)) return false;
-                if (q & signMask[cls.klass]) q |= signMask[cls.klass];
-                const double range = static_cast<double>(group.maximum[i]) - group.minimum[i];
-                const float step = static_cast<float>(range * scale[cls.klass]);
-                const float d =
-                    static_cast<float>(2.0 * (static_cast<double>(static_cast<int32_t>(q)) * step));
-                const double ai = a.values[i], bi = b.values[i], ci = c.values[i];
-                const float base = static_cast<float>(parity ? (ai + bi) - ci : (ai - bi) + ci);
-                vertex.values[i] = static_cast<float>(static_cast<double>(base) + d);
-            }
+            DWORD lo = 0, hi = 0;
+            if (!Read(lo, 32) || !Read(hi, 32)) return false;
+            group.minimum[i] = FloatFromBits(lo);
+            group.maximum[i] = FloatFromBits(hi);
+        }
+        if (!AllFinite(group.minimum, count) || !AllFinite(group.maximum, count)) return false;
+        for (DWORD i = 0; i < count; ++i)
+        {
+            m_range[i] = static_cast<double>(group.maximum[i]) - group.minimum[i];
+            m_step[i] = static_cast<float>(m_range[i] * m_scale[m_components[i].klass]);
+        }
+        return true;
+    }
+
+    bool ReadGroupTriple(IndexTripleStruct_TYP& triple)
+    {
+        if (m_header.version != 2) return true;
+        for (DWORD& index : triple.index)
+        {
+            DWORD raw = 0;
+            if (!Read(raw, 16)) return false;
+            index = raw == 0xFFFF ? 0xFFFFFFFFu : raw;
+        }
+        return true;
+    }
+
+    bool Read(DWORD& value, DWORD n) { return BitReader::ReadBits(value, n, m_reader); }
+    bool ReadThrough(DWORD& value, DWORD n, DWORD table)
+    {
+        return BitReader::ReadField(value, n, m_tables.tables[table], m_reader);
+    }
+
+    float* Vertex(DWORD index) { return m_values.data() + static_cast<size_t>(index) * m_stride; }
+
+    // A new vertex at the end, or nothing when the capacity is used up.
+    float* NewVertex(BYTE noTexture)
+    {
+        if (m_made >= m_vertexLimit) return nullptr;
+        m_values.resize(m_values.size() + m_stride);
+        m_noTexture.push_back(noTexture);
+        return Vertex(m_made++);
+    }
+
+    void DropLastVertex()
+    {
+        m_values.resize(m_values.size() - m_stride);
+        m_noTexture.pop_back();
+        --m_made;
+    }
+
+    bool DecodeQuantisedAttributes(const CompressedGroupStruct_TYP& group, float* vertex)
+    {
+        const DWORD count = group.noTexture ? m_untexturedCount : m_stride;
+        for (DWORD i = 0; i < count; ++i)
+        {
+            const DWORD k = m_components[i].klass;
+            DWORD q = 0;
+            if (!Read(q, m_bits[k])) return false;
+            vertex[i] = static_cast<float>(static_cast<double>(q) * m_range[i] * m_scale[k] + group.minimum[i]);
+        }
+        return true;
+    }
+
+    bool DecodePredictedVertex(const CompressedGroupStruct_TYP& group, DWORD parity, const float* a,
+                               const float* b, const float* c, float* vertex)
+    {
+        const DWORD count = group.noTexture ? m_untexturedCount : m_stride;
+        for (DWORD i = 0; i < count; ++i)
+        {
+            const DWORD k = m_components[i].klass;
+            DWORD q = 0;
+            if (!ReadThrough(q, m_bits[k], kTablePosition + k)) return false;
+            if (q & m_signMask[k]) q |= m_signMask[k];
+            const float d = static_cast<float>(2.0 * (static_cast<double>(static_cast<int32_t>(q)) * m_step[i]));
+            const double ai = a[i], bi = b[i], ci = c[i];
+            const float base = static_cast<float>(parity ? (ai + bi) - ci : (ai - bi) + ci);
+            vertex[i] = static_cast<float>(static_cast<double>(base) + d);
         }
         return true;
     }
@@ -170,8 +317,8 @@ struct MeshDecoder
         for (double& value : t)
         {
             DWORD raw = 0;
-            if (!Read(raw, bits[0])) return false;
-            if (raw & signMask[0]) raw |= signMask[0];
+            if (!Read(raw, m_bits[0])) return false;
+            if (raw & m_signMask[0]) raw |= m_signMask[0];
             value = static_cast<int32_t>(raw);
         }
         DWORD negateU = 0, negateV = 0, hasScale = 0;
@@ -210,7 +357,7 @@ struct MeshDecoder
         for (int j = 0; j < 3; ++j)
         {
             const double range = static_cast<double>(group.maximum[j]) - group.minimum[j];
-            const double d = 2.0 * t[j] * range * scale[0];
+            const double d = 2.0 * t[j] * range * m_scale[0];
             m[3][j] = static_cast<float>(static_cast<double>(p[j]) + d - moved[j]);
         }
         return true;
@@ -218,26 +365,112 @@ struct MeshDecoder
 
     void Push(WORD index, BYTE counted)
     {
-        PushRecentIndex(index, ring.data(), static_cast<DWORD>(ring.size()), &ringPosition, &ringCounter,
-                        counted);
+        m_ringPosition = (m_ringPosition + 1) & m_ringMask;
+        m_ring[m_ringPosition] = index;
+        if (counted) ++m_ringCounter;
+    }
+
+    // A new vertex of a strip: turned from the copied strip, or decoded absolutely or by prediction
+    // from the three entries before it.
+    StripResult DecodeNewVertex(const CompressedGroupStruct_TYP& group, size_t start, DWORD here,
+                                const float transform[4][4], size_t sourceStart, bool copied)
+    {
+        float* vertex = NewVertex(group.noTexture);
+        if (!vertex) return StripResult::Malformed;
+        if (copied)
+        {
+            std::memcpy(vertex, Vertex(group.entries[sourceStart + here].vertex), m_stride * sizeof(float));
+            TransformCoord(transform, vertex, vertex);
+            return StripResult::Ok;
+        }
+        if (group.noTexture) std::fill(vertex + m_untexturedCount, vertex + m_stride, 0.0f);
+        bool absolute = here == 0 || !m_tables.tables[kTablePosition];
+        if (!absolute && m_nextRun < m_runs.size() && m_runs[m_nextRun] == m_predictedSinceRun)
+        {
+            ++m_nextRun;
+            m_predictedSinceRun = 0;
+            absolute = true;
+        }
+        else if (!absolute)
+        {
+            ++m_predictedSinceRun;
+        }
+        if (absolute) return DecodeQuantisedAttributes(group, vertex) ? StripResult::Ok : StripResult::EndOfStream;
+        auto back = [&](DWORD k) { return Vertex(group.entries[start + here - std::min(k, here)].vertex); };
+        const float* a = back(1);
+        const float* b = here >= 2 ? back(2) : a;
+        const float* c = here >= 3 ? back(3) : b;
+        return DecodePredictedVertex(group, here % 2, a, b, c, vertex) ? StripResult::Ok : StripResult::EndOfStream;
+    }
+
+    // An entry that names a vertex made before: by its distance back in the count of vertices, or by
+    // its slot in the ring; either may copy it into a new vertex.
+    StripResult DecodeReference(StripEntryStruct_TYP& entry)
+    {
+        DWORD kind = 0;
+        if (!Read(kind, 1)) return StripResult::EndOfStream;
+        DWORD copy = 0;
+        DWORD index = 0;
+        if (kind == 1)
+        {
+            if (!Read(copy, 1)) return StripResult::EndOfStream;
+            if (copy) ++m_ringCounter;
+            DWORD offset = 0;
+            if (!Read(offset, m_header.backReferenceWidth)) return StripResult::EndOfStream;
+            index = static_cast<WORD>(m_ringCounter - offset);
+            entry.code = static_cast<WORD>(offset);
+        }
+        else
+        {
+            DWORD code = 0;
+            if (!ReadThrough(code, m_header.ringBits, kTableRing)) return StripResult::EndOfStream;
+            const DWORD copyBit = 1u << (m_header.ringBits - 1);
+            entry.code = static_cast<WORD>(code);
+            if (code & copyBit)
+            {
+                code &= ~copyBit;
+                copy = 1;
+                ++m_ringCounter;
+            }
+            int64_t slot = static_cast<int64_t>(m_ringPosition) - code;
+            if (slot < 0) slot += static_cast<int64_t>(m_ring.size());
+            if (slot < 0) return StripResult::Malformed;
+            index = m_ring[static_cast<size_t>(slot)];
+            entry.ring = 1;
+        }
+        // Only vertices already made can be named; an empty ring slot holds 0xFFFF, never made.
+        if (index >= m_made) return StripResult::Malformed;
+        entry.copy = static_cast<BYTE>(copy);
+        entry.vertex = static_cast<WORD>(index);
+        if (copy)
+        {
+            const BYTE noTexture = m_noTexture[index];
+            const DWORD made = m_made;
+            float* vertex = NewVertex(noTexture);
+            if (!vertex) return StripResult::Malformed;
+            std::memcpy(vertex, Vertex(index), m_stride * sizeof(float));
+            entry.vertex = static_cast<WORD>(made);
+        }
+        Push(static_cast<WORD>(index), 0);
+        return StripResult::Ok;
     }
 
     StripResult DecodeStrip(CompressedGroupStruct_TYP& group, DWORD stripNumber)
     {
         DWORD length = 0;
-        if (!ReadThrough(length, stripLengthWidth, kTableStripLengths)) return StripResult::EndOfStream;
+        if (!ReadThrough(length, m_stripLengthWidth, kTableStripLengths)) return StripResult::EndOfStream;
         const bool copied = length == 0;
-        DWORD sourceStart = 0;
+        size_t sourceStart = 0;
         float transform[4][4] = {};
         if (copied)
         {
             DWORD source = 0;
-            if (!Read(source, header.stripCountWidth)) return StripResult::EndOfStream;
+            if (!Read(source, m_header.stripCountWidth)) return StripResult::EndOfStream;
             if (source >= stripNumber) return StripResult::Malformed;
             length = group.stripLengths[source];
             sourceStart = group.stripStarts[source];
-            const DecodedVertexStruct_TYP& first = vertices[group.entries[sourceStart].vertex];
-            if (!ReadStripTransform(group, first.values, transform)) return StripResult::EndOfStream;
+            if (!ReadStripTransform(group, Vertex(group.entries[sourceStart].vertex), transform))
+                return StripResult::EndOfStream;
         }
         group.stripLengths.push_back(length);
         group.stripStarts.push_back(static_cast<DWORD>(group.entries.size()));
@@ -249,128 +482,145 @@ struct MeshDecoder
             // The group's own count bounds its entries, so a hostile length cannot run on.
             if (group.entries.size() >= group.stripEntryCount) return StripResult::Malformed;
             const DWORD here = static_cast<DWORD>(group.entries.size() - start);
-            const DecodedVertexStruct_TYP* a =
-                here >= 1 ? &vertices[group.entries[start + here - 1].vertex] : nullptr;
-            const DecodedVertexStruct_TYP* b =
-                here >= 2 ? &vertices[group.entries[start + here - 2].vertex] : a;
-            const DecodedVertexStruct_TYP* c =
-                here >= 3 ? &vertices[group.entries[start + here - 3].vertex] : b;
-
             DWORD bit = 0;
             if (!Read(bit, 1)) return StripResult::EndOfStream;
             StripEntryStruct_TYP entry{};
+            StripResult result;
             if (bit == 0)
             {
-                if (made >= vertexLimit) return StripResult::Malformed;
-                DecodedVertexStruct_TYP& vertex = vertices[made];
-                if (copied)
-                {
-                    vertex = vertices[group.entries[sourceStart + here].vertex];
-                    TransformCoord(transform, vertex.values, vertex.values);
-                    vertex.noTexture = group.noTexture;
-                }
-                else
-                {
-                    vertex.noTexture = group.noTexture;
-                    bool absolute = here == 0 || !tables[kTablePosition];
-                    if (!absolute && nextRun < runs.size() && runs[nextRun] == predictedSinceRun)
-                    {
-                        ++nextRun;
-                        predictedSinceRun = 0;
-                        absolute = true;
-                    }
-                    else if (!absolute)
-                    {
-                        ++predictedSinceRun;
-                    }
-                    const bool ok = absolute ? DecodeQuantisedAttributes(group, vertex)
-                                             : DecodePredictedVertex(group, here % 2, *a, *b, *c, vertex);
-                    if (!ok) return StripResult::EndOfStream;
-                }
-                entry.vertex = static_cast<WORD>(made);
+                entry.vertex = static_cast<WORD>(m_made);
                 entry.isNew = 1;
-                Push(entry.vertex, 1);
-                ++made;
+                result = DecodeNewVertex(group, start, here, transform, sourceStart, copied);
+                if (result == StripResult::Ok) Push(entry.vertex, 1);
             }
             else
             {
-                DWORD kind = 0;
-                if (!Read(kind, 1)) return StripResult::EndOfStream;
-                DWORD copy = 0;
-                DWORD index = 0;
-                if (kind == 1)
-                {
-                    if (!Read(copy, 1)) return StripResult::EndOfStream;
-                    if (copy) ++ringCounter;
-                    DWORD offset = 0;
-                    if (!Read(offset, header.backReferenceWidth)) return StripResult::EndOfStream;
-                    index = static_cast<WORD>(ringCounter - offset);
-                    entry.code = static_cast<WORD>(offset);
-                }
-                else
-                {
-                    DWORD code = 0;
-                    if (!ReadThrough(code, header.ringBits, kTableRing)) return StripResult::EndOfStream;
-                    const DWORD copyBit = 1u << (header.ringBits - 1);
-                    entry.code = static_cast<WORD>(code);
-                    if (code & copyBit)
-                    {
-                        code &= ~copyBit;
-                        copy = 1;
-                        ++ringCounter;
-                    }
-                    int64_t slot = static_cast<int64_t>(ringPosition) - code;
-                    if (slot < 0) slot += static_cast<int64_t>(ring.size());
-                    if (slot < 0) return StripResult::Malformed;
-                    index = ring[static_cast<size_t>(slot)];
-                    entry.ring = 1;
-                }
-                // Only vertices already made can be named; an empty ring slot holds 0xFFFF, never made.
-                if (index >= made) return StripResult::Malformed;
-                entry.copy = static_cast<BYTE>(copy);
-                if (copy)
-                {
-                    if (made >= vertexLimit) return StripResult::Malformed;
-                    vertices[made] = vertices[index];
-                    entry.vertex = static_cast<WORD>(made);
-                    ++made;
-                }
-                else
-                {
-                    entry.vertex = static_cast<WORD>(index);
-                }
-                Push(static_cast<WORD>(index), 0);
+                result = DecodeReference(entry);
+            }
+            if (result != StripResult::Ok)
+            {
+                // A new vertex cut short by the end of the stream is not kept.
+                if (bit == 0 && result == StripResult::EndOfStream) DropLastVertex();
+                return result;
             }
             group.entries.push_back(entry);
         }
         return StripResult::Ok;
     }
-};
 
-// Faces of a group's strips: a face wherever three consecutive entries name three different vertices,
-// wound by the entry number so that the strip's faces keep one orientation.
-DWORD EmitFaces(const CompressedGroupStruct_TYP& group, DWORD attribute, DecodedMeshStruct_TYP& mesh)
-{
-    DWORD faces = 0;
-    for (size_t s = 0; s < group.stripStarts.size(); ++s)
+    // Faces of a group's strips: a face wherever three consecutive entries name three different
+    // vertices, wound by the entry number so that the strip's faces keep one orientation.
+    static DWORD EmitFaces(const CompressedGroupStruct_TYP& group, DWORD attribute, DecodedMeshStruct_TYP& mesh)
     {
-        const size_t begin = group.stripStarts[s];
-        const size_t end = s + 1 < group.stripStarts.size() ? group.stripStarts[s + 1] : group.entries.size();
-        for (size_t e = begin + 2; e < end; ++e)
+        DWORD faces = 0;
+        for (size_t s = 0; s < group.stripStarts.size(); ++s)
         {
-            const WORD e0 = group.entries[e - 2].vertex, e1 = group.entries[e - 1].vertex,
-                       e2 = group.entries[e].vertex;
-            if (e2 == e1 || e2 == e0 || e1 == e0) continue;
-            if ((e - begin) % 2 == 0)
-                mesh.indices.insert(mesh.indices.end(), {e0, e1, e2});
-            else
-                mesh.indices.insert(mesh.indices.end(), {e1, e0, e2});
-            mesh.attributes.push_back(attribute);
-            ++faces;
+            const size_t begin = group.stripStarts[s];
+            const size_t end = s + 1 < group.stripStarts.size() ? group.stripStarts[s + 1] : group.entries.size();
+            for (size_t e = begin + 2; e < end; ++e)
+            {
+                const WORD e0 = group.entries[e - 2].vertex, e1 = group.entries[e - 1].vertex,
+                           e2 = group.entries[e].vertex;
+                if (e2 == e1 || e2 == e0 || e1 == e0) continue;
+                const bool even = (e - begin) % 2 == 0;
+                mesh.indices.push_back(even ? e0 : e1);
+                mesh.indices.push_back(even ? e1 : e0);
+                mesh.indices.push_back(e2);
+                mesh.attributes.push_back(attribute);
+                ++faces;
+            }
         }
+        return faces;
     }
-    return faces;
-}
+
+    // At most one face per entry after a strip's first two: room for all of them is reserved once.
+    size_t FaceBound() const
+    {
+        size_t bound = 0;
+        for (DWORD g = 0; g < m_decodedGroups; ++g)
+            for (size_t s = 0; s < m_groups[g].stripStarts.size(); ++s)
+            {
+                const size_t begin = m_groups[g].stripStarts[s];
+                const size_t end = s + 1 < m_groups[g].stripStarts.size() ? m_groups[g].stripStarts[s + 1]
+                                                                          : m_groups[g].entries.size();
+                bound += end - begin > 2 ? end - begin - 2 : 0;
+            }
+        return bound;
+    }
+
+    // Faces, group by group. Every decoded group gets an attribute id, also one after the mesh's last
+    // face, so that attribute ids and the triples stay in step across the meshes of a list.
+    bool Finish(DecodedMeshStruct_TYP& mesh, DWORD firstAttribute)
+    {
+        mesh.description = m_description;
+        mesh.firstAttribute = firstAttribute;
+        const size_t bound = FaceBound();
+        mesh.indices.reserve(bound * 3);
+        mesh.attributes.reserve(bound);
+        mesh.groupFaceCounts.reserve(m_decodedGroups);
+        DWORD faceTotal = 0;
+        for (DWORD g = 0; g < m_decodedGroups; ++g)
+        {
+            const DWORD faces = EmitFaces(m_groups[g], firstAttribute + g, mesh);
+            mesh.groupFaceCounts.push_back(faces);
+            faceTotal += faces;
+        }
+        mesh.groupCount = m_decodedGroups;
+        if (m_statistics)
+        {
+            m_statistics->counters[MeshStatisticsStruct_TYP::kHeaderBits] = 304;
+            m_statistics->counters[MeshStatisticsStruct_TYP::kPositionBits] = m_header.positionBits;
+            m_statistics->counters[MeshStatisticsStruct_TYP::kBlendBits] = m_header.blendBits;
+            m_statistics->counters[MeshStatisticsStruct_TYP::kTextureBits] = m_header.textureBits;
+            m_statistics->counters[MeshStatisticsStruct_TYP::kGroups] = m_decodedGroups;
+            m_statistics->counters[MeshStatisticsStruct_TYP::kVertices] = m_made;
+            m_statistics->counters[MeshStatisticsStruct_TYP::kFaces] = faceTotal;
+        }
+        if (faceTotal == 0) return false;
+        // Predictions can run past the float range even from finite bounds: such a mesh is refused.
+        for (DWORD v = 0; v < m_made; ++v)
+            if (!AllFinite(Vertex(v), m_description.positionCount)) return false;
+        mesh.values = std::move(m_values);
+        mesh.noTexture = std::move(m_noTexture);
+        mesh.valueStride = m_stride;
+        return true;
+    }
+
+    MeshStatisticsStruct_TYP* m_statistics;
+    CompressedMeshHeaderStruct_TYP m_header{};
+    FVFDescriptionStruct_TYP m_description{};
+    BitReader m_reader;
+    TableSet m_tables;
+    DWORD m_bits[3] = {};
+    double m_scale[3] = {};
+    DWORD m_signMask[3] = {};
+    DWORD m_stripLengthWidth = 0;
+
+    Component m_components[kDecodedValueCount] = {};
+    DWORD m_stride = 0;
+    DWORD m_untexturedCount = 0;
+    // The current group's bounds as the decode uses them.
+    double m_range[kDecodedValueCount] = {};
+    float m_step[kDecodedValueCount] = {};
+
+    std::vector<DWORD> m_runs;
+    DWORD m_nextRun = 0;
+    DWORD m_predictedSinceRun = 0;
+
+    std::vector<WORD> m_ring;
+    DWORD m_ringMask = 0;
+    DWORD m_ringPosition = 0;
+    WORD m_ringCounter = 0;
+
+    std::vector<float> m_values;
+    std::vector<BYTE> m_noTexture;
+    DWORD m_made = 0;
+    DWORD m_vertexLimit = 0;
+
+    std::vector<CompressedGroupStruct_TYP> m_groups;
+    std::vector<IndexTripleStruct_TYP> m_groupTriples;
+    DWORD m_decodedGroups = 0;
+};
 
 } // namespace
 
@@ -410,8 +660,7 @@ bool DescribeFVF(DWORD format, BYTE oneTextureSet, FVFDescriptionStruct_TYP* out
     return true;
 }
 
-void WriteDecodedVertex(const DecodedVertexStruct_TYP& vertex, BYTE* destination,
-                        const FVFDescriptionStruct_TYP& description)
+void WriteDecodedVertex(const float* values, BYTE* destination, const FVFDescriptionStruct_TYP& description)
 {
     const DWORD format = description.format;
     auto put = [&destination](float value)
@@ -421,23 +670,38 @@ void WriteDecodedVertex(const DecodedVertexStruct_TYP& vertex, BYTE* destination
     };
     if (format & 0x002)
     {
-        put(vertex.values[0]);
-        put(vertex.values[1]);
-        put(vertex.values[2]);
+        put(values[0]);
+        put(values[1]);
+        put(values[2]);
     }
-    if (format & 0x004) put(vertex.values[(format & 0x002) ? 3 : 0]);
-    DWORD blend = kDecodedBlendSlot;
-    if ((format & 0x6) == 0x6) put(vertex.values[blend++]);
-    if (format & 0x8) put(vertex.values[blend++]);
-    if ((format & 0xA) == 0xA) put(vertex.values[blend++]);
+    if (format & 0x004) put(values[(format & 0x002) ? 3 : 0]);
+    DWORD blend = description.positionCount;
+    if ((format & 0x6) == 0x6) put(values[blend++]);
+    if (format & 0x8) put(values[blend++]);
+    if ((format & 0xA) == 0xA) put(values[blend++]);
     if (format & 0x010) destination += 3 * sizeof(float);
     if (format & 0x020) destination += sizeof(float);
     if (format & 0x040) put(0.0f);
     if (format & 0x080) put(0.0f);
-    DWORD slot = kDecodedTextureSlot;
+    DWORD slot = description.positionCount + description.blendCount;
     for (DWORD s = 0; s < description.textureSetCount; ++s)
         for (DWORD i = 0; i < description.setSizes[s]; ++i)
-            put(vertex.values[slot++]);
+            put(values[slot++]);
+}
+
+DecodedVertexStruct_TYP DecodedMeshStruct_TYP::Vertex(size_t v) const
+{
+    DecodedVertexStruct_TYP vertex{};
+    const float* packed = VertexValues(v);
+    const DWORD firsts[3] = {kDecodedPositionSlot, kDecodedBlendSlot, kDecodedTextureSlot};
+    const DWORD counts[3] = {description.positionCount, description.blendCount, description.textureFloatCount};
+    for (DWORD c = 0; c < 3; ++c)
+    {
+        std::copy(packed, packed + counts[c], vertex.values + firsts[c]);
+        packed += counts[c];
+    }
+    vertex.noTexture = noTexture[v];
+    return vertex;
 }
 
 bool DecodeCompressedMesh(DWORD maxVersion, const BYTE* data, size_t size, DecodedMeshStruct_TYP* mesh,
@@ -447,185 +711,15 @@ bool DecodeCompressedMesh(DWORD maxVersion, const BYTE* data, size_t size, Decod
     if (!mesh || !attributeCounter || !triples) return false;
     *mesh = {};
     if (!data) return false;
-    const ferolt::ByteReader in(data, size);
-    MeshDecoder decoder;
-    CompressedMeshHeaderStruct_TYP& header = decoder.header;
-    if (!in.Read(0, &header)) return false;
-    if (header.version > maxVersion || header.version > kMaxCompressedMeshVersion) return false;
-
     FloatControlScope control;
-    if (!DescribeFVF(header.vertexFormat, 0, &decoder.description)) return false;
-    decoder.bits[0] = header.positionBits;
-    decoder.bits[1] = header.blendBits;
-    decoder.bits[2] = header.textureBits;
-    for (DWORD c = 0; c < 3; ++c)
-    {
-        const DWORD b = decoder.bits[c];
-        if (b > kMaxQuantisationBits) return false;
-        const float m = static_cast<float>(std::ldexp(1.0, static_cast<int>(b)) - 1.0);
-        decoder.scale[c] = static_cast<float>(1.0 / m);
-        decoder.signMask[c] = b == 0 ? 0 : static_cast<DWORD>(0u - (static_cast<uint64_t>(1) << (b - 1)));
-    }
-    if (header.ringBits == 0 || header.ringBits > kMaxRingBits) return false;
-    decoder.ring.assign(static_cast<size_t>(1) << (header.ringBits - 1), 0xFFFF);
-
-    // Tables in flag order; each must leave at least one byte of bit stream after it.
-    TableSet tableSet;
-    decoder.tables = tableSet.tables;
-    size_t cursor = sizeof header;
-    const size_t last = size - 1;
-    for (DWORD t = 0; t < kMeshTableCount; ++t)
-    {
-        if (!(header.flags & (kMeshFlagTable0 << t))) continue;
-        DWORD tableSize = 0;
-        std::span<const uint8_t> table;
-        if (cursor + 4 > last || !in.U32(cursor, &tableSize)) return false;
-        cursor += 4;
-        if (tableSize > last - cursor || !in.Bytes(cursor, tableSize, &table)) return false;
-        if (FAILED(HuffmanTable::Create(table.data(), tableSize, &tableSet.tables[t]))) return false;
-        if (statistics) statistics->counters[MeshStatisticsStruct_TYP::kFirstTableBits + t] = tableSize * 8;
-        cursor += tableSize;
-        // T6 and T7 code nothing.
-        if (t >= 6) HuffmanTable::Free(&tableSet.tables[t]);
-    }
-    decoder.reader.Init(data + cursor, size - cursor);
-
-    if (tableSet.tables[kTableRuns])
-    {
-        const DWORD count = header.runEntryCount;
-        // Only one run entry per vertex can ever be used, so the rest are read but not kept.
-        decoder.runs.reserve(std::min<DWORD>(count, 0x10000));
-        for (DWORD i = 0; i < count; ++i)
-        {
-            DWORD value = 0;
-            const size_t before = decoder.BitsLeft();
-            if (!decoder.ReadThrough(value, header.runEntryWidth, kTableRuns)) return false;
-            if (decoder.runs.size() < 0x10000) decoder.runs.push_back(value);
-            // A table that takes no bits gives the same value forever: the remaining reads change nothing.
-            if (decoder.BitsLeft() == before) break;
-        }
-    }
-
-    std::vector<CompressedGroupStruct_TYP> groups(header.groupCount);
-    for (CompressedGroupStruct_TYP& group : groups)
-    {
-        if (!decoder.Read(group.stripCount, header.stripCountWidth)) return false;
-        if (!decoder.Read(group.stripEntryCount, header.stripEntryCountWidth)) return false;
-        DWORD noTexture = 0;
-        if ((header.flags & kMeshFlagNoTextureBits) && !decoder.Read(noTexture, 1)) return false;
-        group.noTexture = static_cast<BYTE>(noTexture);
-    }
-
-    // Every vertex made takes at least one bit of the stream.
-    decoder.vertices.assign(std::min<size_t>(header.vertexCapacity, decoder.BitsLeft()),
-                            DecodedVertexStruct_TYP{});
-    decoder.vertexLimit = static_cast<DWORD>(decoder.vertices.size());
-    decoder.stripLengthWidth = BitReader::HighestBit(header.longestStrip);
-    const FVFDescriptionStruct_TYP& description = decoder.description;
-
-    // Triples join the caller's list only with a mesh that is kept, so they stay in step with the
-    // attribute ids.
-    std::vector<IndexTripleStruct_TYP> groupTriples;
-    DWORD decodedGroups = 0;
-    bool streamEnded = false;
-    for (CompressedGroupStruct_TYP& group : groups)
-    {
-        auto readBounds = [&](DWORD slot, DWORD count)
-        {
-            for (DWORD i = slot; i < slot + count; ++i)
-            {
-                DWORD lo = 0, hi = 0;
-                if (!decoder.Read(lo, 32) || !decoder.Read(hi, 32)) return false;
-                group.minimum[i] = FloatFromBits(lo);
-                group.maximum[i] = FloatFromBits(hi);
-            }
-            // Bounds that are not finite end the mesh as damage does.
-            return AllFinite(group.minimum + slot, count) && AllFinite(group.maximum + slot, count);
-        };
-        std::fill(std::begin(group.minimum), std::end(group.minimum), 0.0f);
-        std::fill(std::begin(group.maximum), std::end(group.maximum), 0.0f);
-        if (!readBounds(kDecodedPositionSlot, description.positionCount) ||
-            !readBounds(kDecodedBlendSlot, description.blendCount) ||
-            (!group.noTexture && !readBounds(kDecodedTextureSlot, description.textureFloatCount)))
-        {
-            streamEnded = true;
-            break;
-        }
-        IndexTripleStruct_TYP triple = {{0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu}};
-        if (header.version == 2)
-        {
-            bool ok = true;
-            for (DWORD& index : triple.index)
-            {
-                DWORD raw = 0;
-                ok = ok && decoder.Read(raw, 16);
-                index = raw == 0xFFFF ? 0xFFFFFFFFu : raw;
-            }
-            if (!ok)
-            {
-                streamEnded = true;
-                break;
-            }
-        }
-        groupTriples.push_back(triple);
-        ++decodedGroups;
-
-        // Every strip takes at least two bits, which bounds what a hostile count can reserve.
-        const size_t bitsLeft = decoder.BitsLeft();
-        group.stripLengths.reserve(std::min<size_t>(group.stripCount, bitsLeft / 2));
-        group.stripStarts.reserve(std::min<size_t>(group.stripCount, bitsLeft / 2));
-        group.entries.reserve(std::min<size_t>(group.stripEntryCount, bitsLeft));
-        for (DWORD s = 0; s < group.stripCount; ++s)
-        {
-            const StripResult result = decoder.DecodeStrip(group, s);
-            if (result == StripResult::Malformed) return false;
-            if (result == StripResult::EndOfStream)
-            {
-                streamEnded = true;
-                break;
-            }
-        }
-        if (streamEnded) break;
-    }
-
-    // Faces, group by group. Every decoded group gets an attribute id, also one after the mesh's last
-    // face, so that attribute ids and the triples stay in step across the meshes of a list.
-    mesh->description = description;
-    mesh->firstAttribute = *attributeCounter;
-    DWORD faceTotal = 0;
-    for (DWORD g = 0; g < decodedGroups; ++g)
-    {
-        const DWORD faces = EmitFaces(groups[g], mesh->firstAttribute + g, *mesh);
-        mesh->groupFaceCounts.push_back(faces);
-        faceTotal += faces;
-    }
-    mesh->groupCount = decodedGroups;
-    if (statistics)
-    {
-        statistics->counters[MeshStatisticsStruct_TYP::kHeaderBits] = 304;
-        statistics->counters[MeshStatisticsStruct_TYP::kPositionBits] = header.positionBits;
-        statistics->counters[MeshStatisticsStruct_TYP::kBlendBits] = header.blendBits;
-        statistics->counters[MeshStatisticsStruct_TYP::kTextureBits] = header.textureBits;
-        statistics->counters[MeshStatisticsStruct_TYP::kGroups] = decodedGroups;
-        statistics->counters[MeshStatisticsStruct_TYP::kVertices] = decoder.made;
-        statistics->counters[MeshStatisticsStruct_TYP::kFaces] = faceTotal;
-    }
-    if (faceTotal == 0)
+    MeshDecoder decoder(statistics);
+    if (!decoder.Decode(maxVersion, ferolt::ByteReader(data, size), *mesh, *attributeCounter))
     {
         *mesh = {};
         return false;
     }
-    decoder.vertices.resize(decoder.made);
-    // Predictions can run past the float range even from finite bounds: such a mesh is refused.
-    for (const DecodedVertexStruct_TYP& v : decoder.vertices)
-        if (!AllFinite(v.values + kDecodedPositionSlot, description.positionCount))
-        {
-            *mesh = {};
-            return false;
-        }
-    mesh->vertices = std::move(decoder.vertices);
-    *attributeCounter += decodedGroups;
-    triples->insert(triples->end(), groupTriples.begin(), groupTriples.end());
+    *attributeCounter += mesh->groupCount;
+    triples->insert(triples->end(), decoder.GroupTriples().begin(), decoder.GroupTriples().end());
     return true;
 }
 

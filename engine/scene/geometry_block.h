@@ -144,12 +144,20 @@ struct MeshStatisticsStruct_TYP
 struct DecodedMeshStruct_TYP
 {
     FVFDescriptionStruct_TYP description{};
-    std::vector<DecodedVertexStruct_TYP> vertices;
+    // Vertices packed: position, blend and texture floats of the description, valueStride a vertex.
+    std::vector<float> values;
+    std::vector<BYTE> noTexture; // one a vertex
+    DWORD valueStride = 0;
     std::vector<WORD> indices;     // three per face
     std::vector<DWORD> attributes; // one per face
     DWORD firstAttribute = 0;
     DWORD groupCount = 0; // groups that received an attribute id
     std::vector<DWORD> groupFaceCounts;
+
+    size_t VertexCount() const { return noTexture.size(); }
+    const float* VertexValues(size_t v) const { return values.data() + v * valueStride; }
+    // One vertex spread over the value slots.
+    DecodedVertexStruct_TYP Vertex(size_t v) const;
 };
 
 // One subset of the decoded list: a run of faces of one mesh with its group's source indices.
@@ -192,10 +200,9 @@ bool DecodeCompressedMesh(DWORD maxVersion, const BYTE* data, size_t size, Decod
 // in it. A mesh that fails ends the list: the meshes before it are kept and the result is S_OK.
 HRESULT DecodeMeshList(DWORD maxVersion, const BYTE* data, size_t size, DecodedMeshListStruct_TYP* out);
 
-// Writes a decoded vertex into a vertex of the format: the normal and point-size slots are skipped,
-// diffuse and specular written as 0.
-void WriteDecodedVertex(const DecodedVertexStruct_TYP& vertex, BYTE* destination,
-                        const FVFDescriptionStruct_TYP& description);
+// Writes a packed decoded vertex into a vertex of the format: the normal and point-size slots are
+// skipped, diffuse and specular written as 0.
+void WriteDecodedVertex(const float* values, BYTE* destination, const FVFDescriptionStruct_TYP& description);
 
 void PushRecentIndex(WORD index, WORD* ring, DWORD slotCount, DWORD* position, WORD* counter, BYTE counted);
 

@@ -50,7 +50,7 @@ HRESULT CreateMeshFromDecoded(const DecodedMeshStruct_TYP& decoded, IDirect3DDev
 {
     *out = nullptr;
     const size_t faceCount = decoded.attributes.size();
-    const size_t vertexCount = decoded.vertices.size();
+    const size_t vertexCount = decoded.VertexCount();
     if (!device || faceCount == 0 || vertexCount == 0 || decoded.indices.size() != faceCount * 3 ||
         vertexCount > 0xFFFF)
         return E_FAIL;
@@ -71,7 +71,7 @@ HRESULT CreateMeshFromDecoded(const DecodedMeshStruct_TYP& decoded, IDirect3DDev
     {
         BYTE* bytes = static_cast<BYTE*>(vertexData);
         for (size_t v = 0; v < vertexCount; ++v)
-            WriteDecodedVertex(decoded.vertices[v], bytes + v * stride, decoded.description);
+            WriteDecodedVertex(decoded.VertexValues(v), bytes + v * stride, decoded.description);
         mesh->UnlockVertexBuffer();
         void* indexData = nullptr;
         hr = mesh->LockIndexBuffer(0, &indexData);

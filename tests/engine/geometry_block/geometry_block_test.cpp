@@ -105,15 +105,23 @@ MeshSpec TwoMaterials()
     return spec;
 }
 
+// One mesh on its own, attribute ids from 0.
+bool DecodeOneMesh(const std::vector<uint8_t>& bytes, LMK::DecodedMeshStruct_TYP& mesh)
+{
+    DWORD counter = 0;
+    std::vector<LMK::IndexTripleStruct_TYP> triples;
+    return LMK::DecodeCompressedMesh(2, bytes.data(), bytes.size(), &mesh, &counter, &triples, nullptr);
+}
+
 void ExpectMeshMatches(const EncodedMesh& encoded, const LMK::DecodedMeshStruct_TYP& mesh, bool textured)
 {
-    ASSERT_EQ(mesh.vertices.size(), encoded.decoded.size());
+    ASSERT_EQ(mesh.VertexCount(), encoded.decoded.size());
     for (size_t v = 0; v < encoded.decoded.size(); ++v)
     {
         for (int i = 0; i < 3; ++i)
-            EXPECT_EQ(mesh.vertices[v].values[i], encoded.decoded[v].position[i]) << "vertex " << v;
+            EXPECT_EQ(mesh.Vertex(v).values[i], encoded.decoded[v].position[i]) << "vertex " << v;
         for (int i = 0; textured && i < 2; ++i)
-            EXPECT_EQ(mesh.vertices[v].values[LMK::kDecodedTextureSlot + i], encoded.decoded[v].uv[i])
+            EXPECT_EQ(mesh.Vertex(v).values[LMK::kDecodedTextureSlot + i], encoded.decoded[v].uv[i])
                 << "vertex " << v;
     }
     ASSERT_EQ(mesh.indices.size(), encoded.faces.size() * 3);
@@ -186,13 +194,13 @@ TEST(GeometryBlockRoundTrip, CubeDecodesToItsCorners)
     std::vector<LMK::IndexTripleStruct_TYP> triples;
     ASSERT_TRUE(LMK::DecodeCompressedMesh(2, encoded.bytes.data(), encoded.bytes.size(), &mesh, &counter,
                                           &triples, nullptr));
-    ASSERT_EQ(mesh.vertices.size(), 8u);
+    ASSERT_EQ(mesh.VertexCount(), 8u);
     for (uint32_t k = 0; k < 8; ++k)
     {
         for (int i = 0; i < 3; ++i)
-            EXPECT_EQ(mesh.vertices[k].values[i], spec.keys[k].position[i]);
+            EXPECT_EQ(mesh.Vertex(k).values[i], spec.keys[k].position[i]);
         for (int i = 0; i < 2; ++i)
-            EXPECT_EQ(mesh.vertices[k].values[LMK::kDecodedTextureSlot + i], spec.keys[k].uv[i]);
+            EXPECT_EQ(mesh.Vertex(k).values[LMK::kDecodedTextureSlot + i], spec.keys[k].uv[i]);
     }
     // Every face of the cube has one normal axis: its three corners agree on exactly one coordinate.
     for (size_t f = 0; f < mesh.indices.size(); f += 3)
@@ -218,24 +226,45 @@ TEST(GeometryBlockRoundTrip, CopiedStripIsTurnedAndMoved)
 {
     const EncodedMesh encoded = EncodeMesh(TwoMaterials());
     LMK::DecodedMeshStruct_TYP mesh;
-    DWORD counter = 0;
-    std::vector<LMK::IndexTripleStruct_TYP> triples;
-    ASSERT_TRUE(LMK::DecodeCompressedMesh(2, encoded.bytes.data(), encoded.bytes.size(), &mesh, &counter,
-                                          &triples, nullptr));
-    const size_t n = mesh.vertices.size();
+    ASSERT_TRUE(DecodeOneMesh(encoded.bytes, mesh));
+    const size_t n = mesh.VertexCount();
     ASSERT_GE(n, 8u);
     // The last four vertices copy keys 6..9 (first vertex p = (1, 1, 4), turned p' = (-1, 1, 4)).
     const float source[4][3] = {{1, 1, 4}, {2, 1, 4}, {1, 3, 4}, {2, 3, 4}};
     for (int k = 0; k < 4; ++k)
     {
-        const float* v = mesh.vertices[n - 4 + k].values;
+        const LMK::DecodedVertexStruct_TYP vertex = mesh.Vertex(n - 4 + k);
+        const float* v = vertex.values;
         // The step is 1 only to single precision, so the move is 20 within a few ulps.
         EXPECT_NEAR(v[0], -source[k][1] + 2.0f + 20.0f, 1e-4);
         EXPECT_NEAR(v[1], source[k][0], 1e-6);
         EXPECT_NEAR(v[2], source[k][2] - 2.0f, 1e-5);
-        EXPECT_EQ(mesh.vertices[n - 4 + k].noTexture, 1);
+        EXPECT_EQ(mesh.Vertex(n - 4 + k).noTexture, 1);
         EXPECT_EQ(v[LMK::kDecodedTextureSlot], 0.0f);
     }
+}
+
+// The moved point of a copied strip is rounded to float before the translation is formed from it: a
+// copy of (3, 3, 3) scaled by 1.7 lands one ulp below 3, where keeping the point in double gives 3.
+// An optimiser that folds that rounding away (vectorised code did) changes the stored geometry.
+TEST(GeometryBlockRoundTrip, ScaledCopyRoundsTheMovedPoint)
+{
+    MeshSpec spec;
+    spec.keys = {{{3, 3, 3}, {0, 0}}, {{4, 3, 3}, {0, 0}}, {{3, 4, 3}, {0, 0}}};
+    GroupSpec group;
+    GridBounds(group);
+    StripSpec scaled = S({N(0), N(1), N(2)});
+    scaled.copyOf = 0;
+    scaled.transform.scale = 1.7f;
+    group.strips = {S({N(0), N(1), N(2)}), scaled};
+    spec.groups = {group};
+    const EncodedMesh encoded = EncodeMesh(spec);
+    LMK::DecodedMeshStruct_TYP mesh;
+    ASSERT_TRUE(DecodeOneMesh(encoded.bytes, mesh));
+    ASSERT_EQ(mesh.VertexCount(), 6u);
+    ASSERT_EQ(mesh.Vertex(0).values[0], 3.0f);
+    for (int c = 0; c < 3; ++c)
+        EXPECT_EQ(mesh.Vertex(3).values[c], 0x1.7ffffep+1f) << c;
 }
 
 TEST(GeometryBlockHeader, ReadsEachFormWithinTheDeclaredSize)
