@@ -6,33 +6,6 @@ namespace ferolt::d3d9
 {
 namespace
 {
-FormatInfo Colour(uint8_t bytes, bool rt, bool alpha)
-{
-    FormatInfo f;
-    f.bytes = bytes;
-    f.texture = true;
-    f.renderTarget = rt;
-    f.hasAlpha = alpha;
-    return f;
-}
-FormatInfo Depth(uint8_t depthBits, uint8_t stencilBits)
-{
-    FormatInfo f;
-    f.bytes = 4;
-    f.depth = true;
-    f.depthBits = depthBits;
-    f.stencilBits = stencilBits;
-    return f;
-}
-FormatInfo Bump(uint8_t bytes)
-{
-    FormatInfo f;
-    f.bytes = bytes;
-    f.texture = true;
-    f.bump = true;
-    return f;
-}
-
 uint16_t Load16(const uint8_t* p)
 {
     uint16_t v;
@@ -66,85 +39,6 @@ float Signed5(uint32_t v)
     return f < -1.0f ? -1.0f : f;
 }
 } // namespace
-
-const FormatInfo& GetFormatInfo(D3DFORMAT format)
-{
-    static const FormatInfo unknown;
-    static const FormatInfo r8g8b8 = Colour(3, false, false);
-    static const FormatInfo a8r8g8b8 = Colour(4, true, true);
-    static const FormatInfo x8r8g8b8 = Colour(4, true, false);
-    static const FormatInfo r5g6b5 = Colour(2, true, false);
-    static const FormatInfo x1r5g5b5 = Colour(2, true, false);
-    static const FormatInfo a1r5g5b5 = Colour(2, true, true);
-    static const FormatInfo a4r4g4b4 = Colour(2, false, true);
-    static const FormatInfo x4r4g4b4 = Colour(2, false, false);
-    static const FormatInfo a8b8g8r8 = Colour(4, false, true);
-    static const FormatInfo x8b8g8r8 = Colour(4, false, false);
-    static const FormatInfo a8 = Colour(1, false, true);
-    static const FormatInfo l8 = Colour(1, false, false);
-    static const FormatInfo a8l8 = Colour(2, false, true);
-    static const FormatInfo p8 = Colour(1, false, false);
-    static const FormatInfo v8u8 = Bump(2);
-    static const FormatInfo l6v5u5 = Bump(2);
-    static const FormatInfo x8l8v8u8 = Bump(4);
-    static const FormatInfo d32 = Depth(32, 0);
-    static const FormatInfo d15s1 = Depth(15, 1);
-    static const FormatInfo d24s8 = Depth(24, 8);
-    static const FormatInfo d24x8 = Depth(24, 0);
-    static const FormatInfo d24x4s4 = Depth(24, 4);
-    static const FormatInfo d16 = Depth(16, 0);
-    switch (format)
-    {
-    case D3DFMT_R8G8B8:
-        return r8g8b8;
-    case D3DFMT_A8R8G8B8:
-        return a8r8g8b8;
-    case D3DFMT_X8R8G8B8:
-        return x8r8g8b8;
-    case D3DFMT_R5G6B5:
-        return r5g6b5;
-    case D3DFMT_X1R5G5B5:
-        return x1r5g5b5;
-    case D3DFMT_A1R5G5B5:
-        return a1r5g5b5;
-    case D3DFMT_A4R4G4B4:
-        return a4r4g4b4;
-    case D3DFMT_X4R4G4B4:
-        return x4r4g4b4;
-    case D3DFMT_A8B8G8R8:
-        return a8b8g8r8;
-    case D3DFMT_X8B8G8R8:
-        return x8b8g8r8;
-    case D3DFMT_A8:
-        return a8;
-    case D3DFMT_L8:
-        return l8;
-    case D3DFMT_A8L8:
-        return a8l8;
-    case D3DFMT_P8:
-        return p8;
-    case D3DFMT_V8U8:
-        return v8u8;
-    case D3DFMT_L6V5U5:
-        return l6v5u5;
-    case D3DFMT_X8L8V8U8:
-        return x8l8v8u8;
-    case D3DFMT_D32:
-        return d32;
-    case D3DFMT_D15S1:
-        return d15s1;
-    case D3DFMT_D24S8:
-        return d24s8;
-    case D3DFMT_D24X8:
-        return d24x8;
-    case D3DFMT_D24X4S4:
-        return d24x4s4;
-    case D3DFMT_D16:
-        return d16;
-    default:
-        return unknown;
-    }
-}
 
 uint32_t ReadArgb(D3DFORMAT format, const uint8_t* p)
 {

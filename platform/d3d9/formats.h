@@ -1,25 +1,13 @@
 #pragma once
-// Pixel formats: sizes, roles, and conversion of single pixels to and from A8R8G8B8.
+// Pixel formats: conversion of single pixels to and from A8R8G8B8 (their sizes and roles are in
+// format_table.h).
 #include <cstdint>
 
 #include "platform/d3d9/d3d9types.h"
+#include "platform/d3d9/format_table.h"
 
 namespace ferolt::d3d9
 {
-struct FormatInfo
-{
-    uint8_t bytes = 0;    // bytes per pixel; 0 for formats the device does not store
-    bool texture = false; // usable as a texture
-    bool renderTarget = false;
-    bool depth = false;
-    uint8_t depthBits = 0;
-    uint8_t stencilBits = 0;
-    bool bump = false; // signed du, dv (and luminance) formats
-    bool hasAlpha = false;
-};
-
-const FormatInfo& GetFormatInfo(D3DFORMAT format);
-
 // Decodes one texel into red, green, blue, alpha in [0, 1]. Bump formats give du, dv in [-1, 1] in
 // red and green and the luminance in blue; alpha is 1 where the format has none.
 void DecodeTexel(D3DFORMAT format, const uint8_t* p, float out[4]);

@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/d3d9/format_table.h"
 #include "platform/d3dx9/d3dx9tex.h"
 #include "platform/image/image.h"
 #include "platform/win32/out_of_memory.h"
@@ -13,33 +14,8 @@
 namespace
 {
 using ferolt::CatchOutOfMemory;
+using ferolt::d3d9::ConvertibleTexelBytes;
 using ferolt::image::Image;
-
-UINT BytesPerPixel(D3DFORMAT f)
-{
-    switch (f)
-    {
-    case D3DFMT_A8R8G8B8:
-    case D3DFMT_X8R8G8B8:
-    case D3DFMT_A8B8G8R8:
-    case D3DFMT_X8B8G8R8:
-        return 4;
-    case D3DFMT_R8G8B8:
-        return 3;
-    case D3DFMT_R5G6B5:
-    case D3DFMT_X1R5G5B5:
-    case D3DFMT_A1R5G5B5:
-    case D3DFMT_A4R4G4B4:
-    case D3DFMT_X4R4G4B4:
-    case D3DFMT_A8L8:
-        return 2;
-    case D3DFMT_L8:
-    case D3DFMT_A8:
-        return 1;
-    default:
-        return 0;
-    }
-}
 
 uint32_t Expand(uint32_t v, int bits)
 {
@@ -96,13 +72,13 @@ void StorePixel(D3DFORMAT f, uint32_t argb, uint8_t* p)
     default:
         return;
     }
-    std::memcpy(p, &v, BytesPerPixel(f));
+    std::memcpy(p, &v, ConvertibleTexelBytes(f));
 }
 
 uint32_t LoadPixel(D3DFORMAT f, const uint8_t* p)
 {
     uint32_t v = 0;
-    std::memcpy(&v, p, BytesPerPixel(f));
+    std::memcpy(&v, p, ConvertibleTexelBytes(f));
     switch (f)
     {
     case D3DFMT_A8R8G8B8:
@@ -202,7 +178,7 @@ HRESULT WriteLevel(IDirect3DTexture9* texture, UINT level, const Image& img)
     D3DSURFACE_DESC desc;
     HRESULT hr = texture->GetLevelDesc(level, &desc);
     if (FAILED(hr)) return hr;
-    const UINT bpp = BytesPerPixel(desc.Format);
+    const UINT bpp = ConvertibleTexelBytes(desc.Format);
     if (bpp == 0) return D3DERR_INVALIDCALL; // compressed or odd formats are not written here
     D3DLOCKED_RECT lr;
     hr = texture->LockRect(level, &lr, nullptr, 0);
@@ -222,7 +198,7 @@ HRESULT ReadSurface(IDirect3DSurface9* surface, const RECT* rect, Image* out)
     D3DSURFACE_DESC desc;
     HRESULT hr = surface->GetDesc(&desc);
     if (FAILED(hr)) return hr;
-    const UINT bpp = BytesPerPixel(desc.Format);
+    const UINT bpp = ConvertibleTexelBytes(desc.Format);
     if (bpp == 0) return D3DERR_INVALIDCALL;
     RECT r = rect ? *rect : RECT{0, 0, LONG(desc.Width), LONG(desc.Height)};
     if (r.left < 0 || r.top < 0 || r.right <= r.left || r.bottom <= r.top || UINT(r.right) > desc.Width ||
@@ -367,7 +343,7 @@ HRESULT WriteLevels(IDirect3DTexture9* texture, const TextureSource& src, const 
 HRESULT DrawScaled(IDirect3DSurface9* dest, const D3DSURFACE_DESC& dd, const RECT& r,
                    IDirect3DSurface9* srcSurface, const RECT* srcRect, DWORD filter, D3DCOLOR colorKey)
 {
-    const UINT bpp = BytesPerPixel(dd.Format);
+    const UINT bpp = ConvertibleTexelBytes(dd.Format);
     Image src;
     HRESULT hr = ReadSurface(srcSurface, srcRect, &src);
     if (FAILED(hr)) return hr;
@@ -485,11 +461,11 @@ HRESULT D3DXCreateTextureFromFileInMemoryEx(IDirect3DDevice9* pDevice, const voi
     UINT levels = MipLevels == D3DX_FROM_FILE ? info.MipLevels : MipLevels;
     D3DFORMAT format = Format;
     if (format == D3DFMT_UNKNOWN || format == D3DFMT_FROM_FILE)
-        format = BytesPerPixel(info.Format) && info.Format != D3DFMT_R8G8B8 ? info.Format
-                 : image.hasAlpha                                           ? D3DFMT_A8R8G8B8
-                                                                            : D3DFMT_X8R8G8B8;
+        format = ConvertibleTexelBytes(info.Format) && info.Format != D3DFMT_R8G8B8 ? info.Format
+                 : image.hasAlpha                                                   ? D3DFMT_A8R8G8B8
+                                                                                    : D3DFMT_X8R8G8B8;
     // Compressed and palette formats are converted to 32-bit texels: this layer never encodes them.
-    if (BytesPerPixel(format) == 0) format = image.hasAlpha ? D3DFMT_A8R8G8B8 : D3DFMT_X8R8G8B8;
+    if (ConvertibleTexelBytes(format) == 0) format = image.hasAlpha ? D3DFMT_A8R8G8B8 : D3DFMT_X8R8G8B8;
     hr = D3DXCheckTextureRequirements(pDevice, &w, &h, &levels, Usage, &format, Pool);
     if (FAILED(hr)) return hr;
 
@@ -524,7 +500,7 @@ HRESULT D3DXLoadSurfaceFromSurface(IDirect3DSurface9* pDestSurface, const PALETT
     D3DSURFACE_DESC dd;
     HRESULT hr = pDestSurface->GetDesc(&dd);
     if (FAILED(hr)) return hr;
-    const UINT bpp = BytesPerPixel(dd.Format);
+    const UINT bpp = ConvertibleTexelBytes(dd.Format);
     RECT r = pDestRect ? *pDestRect : RECT{0, 0, LONG(dd.Width), LONG(dd.Height)};
     if (bpp == 0 || r.left < 0 || r.top < 0 || r.right <= r.left || r.bottom <= r.top ||
         UINT(r.right) > dd.Width || UINT(r.bottom) > dd.Height)

@@ -6,35 +6,16 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/d3d9/format_table.h"
 #include "tests/platform/d3dx9_resources/stub_d3d9.h"
 
 namespace ferolt::test
 {
+// The fake stores colour and palette texels; bump, depth and compressed formats have no texel size here.
 inline UINT BytesPerTexel(D3DFORMAT f)
 {
-    switch (f)
-    {
-    case D3DFMT_A8R8G8B8:
-    case D3DFMT_X8R8G8B8:
-    case D3DFMT_A8B8G8R8:
-    case D3DFMT_X8B8G8R8:
-        return 4;
-    case D3DFMT_R8G8B8:
-        return 3;
-    case D3DFMT_R5G6B5:
-    case D3DFMT_X1R5G5B5:
-    case D3DFMT_A1R5G5B5:
-    case D3DFMT_A4R4G4B4:
-    case D3DFMT_X4R4G4B4:
-    case D3DFMT_A8L8:
-        return 2;
-    case D3DFMT_L8:
-    case D3DFMT_A8:
-    case D3DFMT_P8:
-        return 1;
-    default:
-        return 0;
-    }
+    const d3d9::FormatInfo& info = d3d9::GetFormatInfo(f);
+    return info.texture && !info.bump ? info.bytes : 0;
 }
 
 inline bool IsDxt(D3DFORMAT f)
