@@ -130,6 +130,15 @@ HRESULT Device::Create(Direct3D9* d3d, UINT adapter, D3DDEVTYPE type, HWND focus
 Device::~Device()
 {
     FlushDraws();
+    if (flushThread_.joinable())
+    {
+        {
+            std::lock_guard<std::mutex> lock(flushMutex_);
+            stopFlushing_ = true;
+        }
+        flushChanged_.notify_all();
+        flushThread_.join();
+    }
     ReleaseBindings();
     ReleaseSwapChain();
     {
@@ -807,6 +816,7 @@ void Device::ForEachRow(LONG top, LONG bottom, const std::function<void(LONG)>& 
 {
     constexpr LONG kBand = 32;
     if (bottom <= top) return;
+    WaitForFlush(); // the pool runs one job at a time
     pool_->RunLocal(static_cast<size_t>((bottom - top + kBand - 1) / kBand),
                     [&](size_t band)
                     {

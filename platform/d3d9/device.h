@@ -3,7 +3,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "platform/d3d9/d3d9_hooks.h"
 #include "platform/d3d9/pipeline.h"
@@ -235,8 +237,25 @@ private:
     bool inScene_ = false;
 
     int maxLights_ = -1, maxClipPlanes_ = 0; // from the caps, on the first draw
-    DrawQueue draws_;
-    std::vector<IUnknown*> drawRefs_; // held for the recorded draws
+
+    // Recorded draws, in two queues: while a full one is drawn on the flush thread, the device records
+    // into the other. Each queue holds references to the resources its draws read.
+    struct Recording
+    {
+        DrawQueue draws;
+        std::vector<IUnknown*> refs;
+    };
+    void StartFlush();
+    void WaitForFlush();
+    void FlushLoop();
+    void ReleaseRefs(Recording& r);
+    Recording recordings_[2];
+    int recording_ = 0;           // the queue taking draws
+    std::thread flushThread_;     // started on the first overlapped flush
+    std::mutex flushMutex_;
+    std::condition_variable flushChanged_;
+    int flushing_ = -1;           // the queue being drawn on the flush thread, or -1
+    bool stopFlushing_ = false;
 };
 
 // The device behind an interface pointer made by this layer, or null.

@@ -395,13 +395,17 @@ void Device::BuildRaster(RasterConfig* rOut) const
 HRESULT Device::Draw(const DrawCall& call, const StreamInput* upStream)
 {
     if (Lost()) return D3D_OK;
-    DrawConfig* cfg = draws_.NextConfig();
+    Recording& rec = recordings_[recording_];
+    DrawConfig* cfg = rec.draws.NextConfig();
     if (!BuildDrawConfig(cfg, upStream)) return D3DERR_INVALIDCALL;
     DrawCall recorded = call;
     std::vector<uint8_t> owned = HoldDrawInputs(*cfg, recorded, upStream);
-    draws_.Record(recorded, std::move(owned));
+    rec.draws.Record(recorded, std::move(owned));
     // One thread gains nothing from recording: drawn at once, the draw's primitives are still in its caches.
-    if (draws_.OverBudget() || pool_->ThreadCount() == 1) FlushDraws();
+    if (pool_->ThreadCount() == 1)
+        FlushDraws();
+    else if (rec.draws.OverBudget())
+        StartFlush();
     return D3D_OK;
 }
 
@@ -411,7 +415,7 @@ std::vector<uint8_t> Device::HoldDrawInputs(DrawConfig& cfg, DrawCall& call, con
     {
         if (!resource) return;
         resource->AddRef();
-        drawRefs_.push_back(resource);
+        recordings_[recording_].refs.push_back(resource);
     };
     hold(renderTarget_);
     hold(depthStencil_);
@@ -438,13 +442,60 @@ std::vector<uint8_t> Device::HoldDrawInputs(DrawConfig& cfg, DrawCall& call, con
 void Device::FlushDraws()
 {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
-    if (draws_.Empty()) return;
-    draws_.Flush(*pool_);
+    WaitForFlush();
+    Recording& rec = recordings_[recording_];
+    if (rec.draws.Empty()) return;
+    rec.draws.Flush(*pool_);
+    ReleaseRefs(rec);
+}
+
+void Device::ReleaseRefs(Recording& r)
+{
     // Released after the whole list: releasing one may end a resource that a later entry names again.
     std::vector<IUnknown*> refs;
-    refs.swap(drawRefs_);
+    refs.swap(r.refs);
     for (IUnknown* resource : refs)
         resource->Release();
+}
+
+// Hands the recording queue to the flush thread and records into the other one, so that recording the next
+// draws overlaps drawing these.
+void Device::StartFlush()
+{
+    WaitForFlush();
+    std::lock_guard<std::mutex> lock(flushMutex_);
+    if (!flushThread_.joinable()) flushThread_ = std::thread([this] { FlushLoop(); });
+    flushing_ = recording_;
+    recording_ ^= 1;
+    flushChanged_.notify_all();
+}
+
+void Device::WaitForFlush()
+{
+    int done;
+    {
+        std::unique_lock<std::mutex> lock(flushMutex_);
+        if (flushing_ < 0) return;
+        done = flushing_;
+        flushChanged_.wait(lock, [&] { return flushing_ < 0; });
+    }
+    ReleaseRefs(recordings_[done]);
+}
+
+void Device::FlushLoop()
+{
+    std::unique_lock<std::mutex> lock(flushMutex_);
+    for (;;)
+    {
+        flushChanged_.wait(lock, [&] { return stopFlushing_ || flushing_ >= 0; });
+        if (flushing_ < 0) return;
+        const int q = flushing_;
+        lock.unlock();
+        recordings_[q].draws.Flush(*pool_);
+        lock.lock();
+        flushing_ = -1;
+        flushChanged_.notify_all();
+    }
 }
 
 void FlushDeviceDraws(DeviceAnchor* anchor)

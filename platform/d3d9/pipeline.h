@@ -245,7 +245,7 @@ public:
     void Flush(WorkerPool& pool);
 
 private:
-    static constexpr size_t kMaxDraws = 2048, kMaxPrimitives = size_t{1} << 16;
+    static constexpr size_t kMaxDraws = 1024, kMaxPrimitives = size_t{1} << 16;
     struct Pending;
     std::vector<Pending> pending_; // the first count_ are recorded
     size_t count_ = 0;
