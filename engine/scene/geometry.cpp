@@ -192,15 +192,14 @@ bool Model_::SplitLargeSubsets(const DWORD* indices, DWORD spanLimit, DWORD face
             ++inPiece;
         }
     }
-    SubsetStruct_TYP* replaced = new (std::nothrow) SubsetStruct_TYP[pieces.size() ? pieces.size() : 1];
+    std::unique_ptr<SubsetStruct_TYP[]> replaced = CopyArray(pieces.data(), pieces.size());
     if (!replaced)
     {
         dropAdded(0);
         return false;
     }
-    std::copy(pieces.begin(), pieces.end(), replaced);
     ReleaseSubsets();
-    subsets = replaced;
+    subsets = std::move(replaced);
     subsetCount = static_cast<DWORD>(pieces.size());
     return true;
 }
@@ -297,8 +296,8 @@ void Model_::Build(BYTE keepNormalsFlag, const RawVertexStruct_TYP* vertices, DW
     auto fail = [this]()
     {
         ReleaseSubsets();
-        delete[] lightPoints;
-        delete[] lineStarts;
+        ReleaseAdjacency();
+        if (animation) ReleaseAnimation(animation);
         ResetMembers();
     };
     if (!device || (faceCount && (!vertices || !indices)) || (count && !subsetRecords)) return fail();
@@ -310,9 +309,8 @@ void Model_::Build(BYTE keepNormalsFlag, const RawVertexStruct_TYP* vertices, DW
 
     if (count)
     {
-        subsets = new (std::nothrow) SubsetStruct_TYP[count];
+        subsets = CopyArray(subsetRecords, count);
         if (!subsets) return fail();
-        std::copy(subsetRecords, subsetRecords + count, subsets);
         subsetCount = count;
         for (DWORD s = 0; s < count; ++s)
         {
@@ -338,7 +336,7 @@ void Model_::Build(BYTE keepNormalsFlag, const RawVertexStruct_TYP* vertices, DW
         }
         if (anySegments)
         {
-            lineStarts = new (std::nothrow) DWORD[subsetCount];
+            lineStarts = NewArray<DWORD>(subsetCount);
             if (!lineStarts) return fail();
             lineSubsetCount = subsetCount;
             DWORD total = 0;
@@ -364,7 +362,7 @@ void Model_::Build(BYTE keepNormalsFlag, const RawVertexStruct_TYP* vertices, DW
 
     if (pointCount && points)
     {
-        lightPoints = new (std::nothrow) LightPointStruct_TYP[pointCount];
+        lightPoints = NewArray<LightPointStruct_TYP>(pointCount);
         if (!lightPoints) return fail();
         lightPointCount = pointCount;
         for (DWORD i = 0; i < pointCount; ++i)
@@ -401,25 +399,13 @@ void Model_::Build(BYTE keepNormalsFlag, const RawVertexStruct_TYP* vertices, DW
         return fail();
 
     partCount = static_cast<DWORD>(parts.size());
-    adjacency = new (std::nothrow) ID3DXBuffer*[partCount]();
-    LKXMesh_** meshes = new (std::nothrow) LKXMesh_*[partCount]();
-    if (!adjacency || !meshes)
-    {
-        delete[] adjacency;
-        delete[] meshes;
-        adjacency = nullptr;
-        return fail();
-    }
+    adjacency = NewArray<ID3DXBuffer*>(partCount);
+    std::unique_ptr<LKXMesh_*[]> meshes = NewArray<LKXMesh_*>(partCount);
+    if (!adjacency || !meshes) return fail();
     auto failWithMeshes = [&]()
     {
         for (DWORD p = 0; p < partCount; ++p)
-        {
             if (meshes[p]) meshes[p]->Release();
-            if (adjacency[p]) adjacency[p]->Release();
-        }
-        delete[] meshes;
-        delete[] adjacency;
-        adjacency = nullptr;
         fail();
     };
     for (DWORD p = 0; p < partCount; ++p)
@@ -464,7 +450,7 @@ void Model_::Build(BYTE keepNormalsFlag, const RawVertexStruct_TYP* vertices, DW
         }
         mesh->UnlockIndexBuffer();
         LKXMesh_::Create(this, mesh, &adjacency[p], !normalsGiven,
-                         subsets ? subsets + part.firstSubset : nullptr, part.subsetCount, part.firstSubset,
+                         subsets ? subsets.get() + part.firstSubset : nullptr, part.subsetCount, part.firstSubset,
                          &meshes[p], optimizeForVertexCache != 0);
         // Sorting moved faces that no subset claims behind the others; the records follow their entries.
         for (DWORD k = 0; meshes[p] && k < part.subsetCount; ++k)
@@ -473,8 +459,9 @@ void Model_::Build(BYTE keepNormalsFlag, const RawVertexStruct_TYP* vertices, DW
     }
 
     SetAnimation(newAnimation);
-    primaryData = new (std::nothrow) DeviceSpecificModelData_(device, this, meshes, nullptr);
+    primaryData = new (std::nothrow) DeviceSpecificModelData_(device, this, meshes.get(), nullptr);
     if (!primaryData) return failWithMeshes();
+    meshes.release(); // the device copy owns the parts now
     if (!lineBuffer.empty()) CreateLineBuffer(lineVertexCount, lineBuffer.data());
     ComputeBoundingBox();
     if (result) *result = S_OK;
@@ -625,7 +612,7 @@ bool Model_::Resmooth(float crease, Model_** out)
         part->indexBuffer->Unlock();
     }
     const DWORD faceCount = static_cast<DWORD>(indices.size() / 3);
-    std::vector<SubsetStruct_TYP> subsetCopy(subsets, subsets + subsetCount);
+    std::vector<SubsetStruct_TYP> subsetCopy(subsets.get(), subsets.get() + subsetCount);
     for (SubsetStruct_TYP& subset : subsetCopy)
         if (subset.part < partCount) subset.firstFace += partFirstFace[subset.part];
 
@@ -660,12 +647,8 @@ bool Model_::Resmooth(float crease, Model_** out)
         }
         if (lightPointCount && lightPoints)
         {
-            made->lightPoints = new (std::nothrow) LightPointStruct_TYP[lightPointCount];
-            if (made->lightPoints)
-            {
-                std::copy(lightPoints, lightPoints + lightPointCount, made->lightPoints);
-                made->lightPointCount = lightPointCount;
-            }
+            made->lightPoints = CopyArray(lightPoints.get(), lightPointCount);
+            if (made->lightPoints) made->lightPointCount = lightPointCount;
         }
         SetModelNameList(made, nameList);
         made->SetName(name);
@@ -678,11 +661,7 @@ bool Model_::Resmooth(float crease, Model_** out)
         {
             made->lineVertexCount = lineVertexCount;
             made->lineSubsetCount = lineSubsetCount;
-            if (lineStarts && lineSubsetCount)
-            {
-                made->lineStarts = new (std::nothrow) DWORD[lineSubsetCount];
-                if (made->lineStarts) std::copy(lineStarts, lineStarts + lineSubsetCount, made->lineStarts);
-            }
+            if (lineStarts && lineSubsetCount) made->lineStarts = CopyArray(lineStarts.get(), lineSubsetCount);
             made->CreateLineBuffer(lineVertexCount, lineCopy.data());
         }
         *out = made;
@@ -690,12 +669,12 @@ bool Model_::Resmooth(float crease, Model_** out)
     }
 
     // Rebuilt in place: the subset copy takes over the material references.
-    LightPointStruct_TYP* keptLightPoints = lightPoints;
+    std::unique_ptr<LightPointStruct_TYP[]> keptLightPoints = std::move(lightPoints);
     const DWORD keptLightPointCount = lightPointCount;
     char* keptNameList = nameList;
     const DWORD keptNameCount = nameCount;
     char* keptName = name;
-    DWORD* keptLineStarts = lineStarts;
+    std::unique_ptr<DWORD[]> keptLineStarts = std::move(lineStarts);
     const DWORD keptLineVertexCount = lineVertexCount;
     const DWORD keptLineSubsetCount = lineSubsetCount;
     BYTE keptFileFlags[4];
@@ -706,13 +685,9 @@ bool Model_::Resmooth(float crease, Model_** out)
     Animation_* keptAnimation = animation;
     const BYTE keptTurned = turned;
 
-    delete[] subsets;
-    subsets = nullptr;
+    subsets.reset();
     subsetCount = 0;
-    for (DWORD p = 0; p < partCount; ++p)
-        if (adjacency[p]) adjacency[p]->Release();
-    delete[] adjacency;
-    adjacency = nullptr;
+    ReleaseAdjacency();
     ReleaseAllData();
 
     HRESULT result = E_FAIL;
@@ -724,13 +699,11 @@ bool Model_::Resmooth(float crease, Model_** out)
         if (subset.material) subset.material->Release();
     if (FAILED(result))
     {
-        delete[] keptLightPoints;
         std::free(keptNameList);
         std::free(keptName);
-        delete[] keptLineStarts;
         return false;
     }
-    lightPoints = keptLightPoints;
+    lightPoints = std::move(keptLightPoints);
     lightPointCount = keptLightPointCount;
     nameList = keptNameList;
     nameCount = keptNameCount;
@@ -739,7 +712,7 @@ bool Model_::Resmooth(float crease, Model_** out)
     fileValue = keptFileValue;
     fileByte = keptFileByte;
     progressiveFraction = keptFraction;
-    lineStarts = keptLineStarts;
+    lineStarts = std::move(keptLineStarts);
     lineSubsetCount = keptLineSubsetCount;
     lineVertexCount = keptLineVertexCount;
     if (!lineCopy.empty()) CreateLineBuffer(lineVertexCount, lineCopy.data());

@@ -30,15 +30,6 @@ IDirect3DDevice9* PrimaryD3DDevice()
     if (!CurrentGlobals || !CurrentGlobals->devices.primaryDevice) return nullptr;
     return CurrentGlobals->devices.primaryDevice->device;
 }
-
-template <class T> void ReleaseAndClear(T*& p)
-{
-    if (p)
-    {
-        p->Release();
-        p = nullptr;
-    }
-}
 } // namespace
 
 void SetMeshListFormatConversion(MeshFormatConversion_TYP conversion)
@@ -106,6 +97,22 @@ Model_* Model_::CreateFromMeshList(BYTE noResmooth, DWORD maxVersion, const void
         if (result) *result = E_OUTOFMEMORY;
         return nullptr;
     }
+    try
+    {
+        FillFromMeshList(model, noResmooth, maxVersion, data, size, newAnimation, record, result);
+    }
+    catch (const std::bad_alloc&)
+    {
+        // Out of memory part way is a failed build like any other; what was made is owned and goes.
+        model->DropGeometry();
+        if (result) *result = E_OUTOFMEMORY;
+    }
+    return model;
+}
+
+void Model_::FillFromMeshList(Model_* model, BYTE noResmooth, DWORD maxVersion, const void* data, DWORD size,
+                              Animation_* newAnimation, LoadRecordStruct_TYP* record, HRESULT* result)
+{
     model->loadRecord = record;
     model->keepNormals = noResmooth;
     auto report = [result](HRESULT code)
@@ -121,17 +128,13 @@ Model_* Model_::CreateFromMeshList(BYTE noResmooth, DWORD maxVersion, const void
     model->fileValue = list.fileValue;
     model->fileByte = list.fileByte;
     if (CurrentGlobals) CurrentGlobals->loaders.AttachObjectToRecord(record, model);
-    if (FAILED(hr))
-    {
-        report(hr);
-        return model;
-    }
+    if (FAILED(hr)) return report(hr);
     model->vertexStride = kModelVertexStride;
     model->vertexFormat = kModelVertexFormat;
 
     // A mesh that cannot be made ends the list like one that fails to decode: the ones before it stay,
     // with the subsets of their groups.
-    std::vector<ID3DXMesh*> meshes;
+    std::vector<CountedPtr<ID3DXMesh>> meshes;
     DWORD subsetTotal = list.attributeCounter;
     for (const DecodedMeshStruct_TYP& decoded : list.meshes)
     {
@@ -141,51 +144,31 @@ Model_* Model_::CreateFromMeshList(BYTE noResmooth, DWORD maxVersion, const void
             subsetTotal = decoded.firstAttribute;
             break;
         }
-        meshes.push_back(mesh);
+        CountedPtr<ID3DXMesh> made(mesh);
+        meshes.push_back(std::move(made));
     }
     const DWORD partTotal = static_cast<DWORD>(meshes.size());
 
-    LKXMesh_** parts = new (std::nothrow) LKXMesh_*[partTotal ? partTotal : 1]();
-    ID3DXBuffer** adjacency = new (std::nothrow) ID3DXBuffer*[partTotal ? partTotal : 1]();
-    SubsetStruct_TYP* subsetRecords =
-        subsetTotal ? new (std::nothrow) SubsetStruct_TYP[subsetTotal]() : nullptr;
-    LightPointStruct_TYP* points =
-        list.lightPoints.empty() ? nullptr : new (std::nothrow) LightPointStruct_TYP[list.lightPoints.size()];
-
-    // Every part wrapped so far, every mesh not yet wrapped and every array goes, so that a failure
-    // leaves a model that owns nothing.
+    // The parts wrapped so far and the meshes not yet wrapped go with their owners, and the model's
+    // arrays with it, so that a failure leaves a model that owns nothing.
+    CountedArray_<LKXMesh_> parts(partTotal);
+    model->adjacency = NewArray<ID3DXBuffer*>(partTotal);
+    model->partCount = partTotal;
+    if (subsetTotal) model->subsets = NewArray<SubsetStruct_TYP>(subsetTotal);
+    if (!list.lightPoints.empty()) model->lightPoints = CopyArray(list.lightPoints.data(), list.lightPoints.size());
     auto fail = [&](HRESULT code)
     {
-        for (DWORD p = 0; p < partTotal; ++p)
-        {
-            if (parts && parts[p]) parts[p]->Release();
-            if (adjacency && adjacency[p]) adjacency[p]->Release();
-            ReleaseAndClear(meshes[p]);
-        }
-        delete[] parts;
-        delete[] adjacency;
-        delete[] subsetRecords;
-        delete[] points;
-        model->subsets = nullptr;
-        model->subsetCount = 0;
-        model->adjacency = nullptr;
-        model->partCount = 0;
-        model->lightPoints = nullptr;
-        model->lightPointCount = 0;
-        model->ResetMembers();
+        model->DropGeometry();
         report(code);
-        return model;
     };
-    if (!parts || !adjacency || (subsetTotal && !subsetRecords) || (!list.lightPoints.empty() && !points))
+    if (!parts || !model->adjacency || (subsetTotal && !model->subsets) ||
+        (!list.lightPoints.empty() && !model->lightPoints))
         return fail(E_OUTOFMEMORY);
 
-    std::copy(list.lightPoints.begin(), list.lightPoints.end(), points);
-    model->lightPoints = points;
     model->lightPointCount = static_cast<DWORD>(list.lightPoints.size());
-    model->subsets = subsetRecords;
+    SubsetStruct_TYP* subsetRecords = model->subsets.get();
+    ID3DXBuffer** adjacency = model->adjacency.get();
     model->subsetCount = subsetTotal;
-    model->adjacency = adjacency;
-    model->partCount = partTotal;
     for (DWORD s = 0; s < subsetTotal; ++s)
     {
         SubsetStruct_TYP& subset = subsetRecords[s];
@@ -206,17 +189,15 @@ Model_* Model_::CreateFromMeshList(BYTE noResmooth, DWORD maxVersion, const void
 
     for (DWORD p = 0; p < partTotal; ++p)
     {
-        ID3DXMesh* mesh = meshes[p];
-        if (mesh->GetFVF() != kModelVertexFormat)
+        if (meshes[p]->GetFVF() != kModelVertexFormat)
         {
             ID3DXMesh* converted = nullptr;
-            const HRESULT code = formatConversion(mesh, device, &converted);
+            const HRESULT code = formatConversion(meshes[p].get(), device, &converted);
             if (FAILED(code) || !converted) return fail(FAILED(code) ? code : E_FAIL);
-            mesh->Release();
-            meshes[p] = mesh = converted;
+            meshes[p].reset(converted);
         }
         // The part takes the mesh over (and drops it when it cannot be made).
-        meshes[p] = nullptr;
+        ID3DXMesh* mesh = meshes[p].release();
         LKXMesh_::Create(model, mesh, &adjacency[p], true, nullptr, 0, list.meshes[p].firstAttribute,
                          &parts[p], true);
         if (!parts[p]) continue;
@@ -237,8 +218,9 @@ Model_* Model_::CreateFromMeshList(BYTE noResmooth, DWORD maxVersion, const void
         modelFace += subsetRecords[s].faceCount;
     }
 
-    model->primaryData = new (std::nothrow) DeviceSpecificModelData_(device, model, parts, nullptr);
+    model->primaryData = new (std::nothrow) DeviceSpecificModelData_(device, model, parts.get(), nullptr);
     if (!model->primaryData) return fail(E_OUTOFMEMORY);
+    parts.release(); // the device copy owns the parts now
     model->SetAnimation(newAnimation);
     model->ComputeBoundingBox();
     report(S_OK);
@@ -247,7 +229,6 @@ Model_* Model_::CreateFromMeshList(BYTE noResmooth, DWORD maxVersion, const void
                                             record->loaderCookie, model);
     if (!noResmooth) model->Resmooth(list.creaseAngle, nullptr);
     model->keepNormals = noResmooth;
-    return model;
 }
 } // namespace LMK
 

@@ -13,6 +13,18 @@ namespace
 {
 constexpr DWORD kAdjacencyBytesPerFace = 3 * sizeof(DWORD);
 
+CountedPtr<ID3DXBuffer> NewAdjacencyBuffer(DWORD faceCount)
+{
+    ID3DXBuffer* buffer = nullptr;
+    if (FAILED(D3DXCreateBuffer(faceCount * kAdjacencyBytesPerFace, &buffer))) return nullptr;
+    return CountedPtr<ID3DXBuffer>(buffer);
+}
+
+DWORD* AdjacencyOf(ID3DXBuffer* buffer)
+{
+    return static_cast<DWORD*>(buffer->GetBufferPointer());
+}
+
 template <class T> void ReleaseAndClear(T*& p)
 {
     if (p)
@@ -87,69 +99,56 @@ void LKXMesh_::Release()
     if (--refCount == 0) delete this;
 }
 
-void LKXMesh_::Create(Model_* owner, ID3DXMesh* mesh, ID3DXBuffer** adjacency, bool computeNormals,
+void LKXMesh_::Create(Model_* owner, ID3DXMesh* given, ID3DXBuffer** adjacency, bool computeNormals,
                       const SubsetStruct_TYP* subsets, DWORD subsetCount, DWORD firstSubsetIndex,
                       LKXMesh_** out, bool optimizeForVertexCache)
 {
     *out = nullptr;
+    // Held until the part takes it over, so that running out of memory on the way drops it.
+    CountedPtr<ID3DXMesh> mesh(given);
     const DWORD faceCount = mesh->GetNumFaces();
-    if (subsets && subsetCount) AssignAttributeIds(mesh, subsets, subsetCount, firstSubsetIndex);
+    if (subsets && subsetCount) AssignAttributeIds(mesh.get(), subsets, subsetCount, firstSubsetIndex);
 
     if (!*adjacency)
     {
-        ID3DXBuffer* generated = nullptr;
-        if (SUCCEEDED(D3DXCreateBuffer(faceCount * kAdjacencyBytesPerFace, &generated)) &&
-            FAILED(mesh->GenerateAdjacency(0.0f, static_cast<DWORD*>(generated->GetBufferPointer()))))
-            ReleaseAndClear(generated);
-        *adjacency = generated;
+        CountedPtr<ID3DXBuffer> generated = NewAdjacencyBuffer(faceCount);
+        if (generated && SUCCEEDED(mesh->GenerateAdjacency(0.0f, AdjacencyOf(generated.get()))))
+            *adjacency = generated.release();
     }
 
     if (*adjacency)
     {
-        ID3DXBuffer* cleanedAdjacency = nullptr;
         ID3DXMesh* cleaned = nullptr;
-        if (SUCCEEDED(D3DXCreateBuffer(faceCount * kAdjacencyBytesPerFace, &cleanedAdjacency)))
-        {
+        if (CountedPtr<ID3DXBuffer> cleanedAdjacency = NewAdjacencyBuffer(faceCount))
             if (SUCCEEDED(D3DXCleanMesh(static_cast<D3DXCLEANTYPE>(D3DXCLEAN_BACKFACING | D3DXCLEAN_BOWTIES),
-                                        mesh, static_cast<const DWORD*>((*adjacency)->GetBufferPointer()),
-                                        &cleaned, static_cast<DWORD*>(cleanedAdjacency->GetBufferPointer()),
-                                        nullptr)) &&
+                                        mesh.get(), AdjacencyOf(*adjacency), &cleaned,
+                                        AdjacencyOf(cleanedAdjacency.get()), nullptr)) &&
                 cleaned)
             {
-                mesh->Release();
-                mesh = cleaned;
+                mesh.reset(cleaned);
                 (*adjacency)->Release();
-                *adjacency = cleanedAdjacency;
+                *adjacency = cleanedAdjacency.release();
             }
-            else
-                cleanedAdjacency->Release();
-        }
     }
 
-    if (computeNormals) D3DXComputeNormals(mesh, nullptr);
+    if (computeNormals) D3DXComputeNormals(mesh.get(), nullptr);
 
     if (*adjacency)
     {
         const DWORD flags = optimizeForVertexCache
                                 ? (D3DXMESHOPT_ATTRSORT | D3DXMESHOPT_VERTEXCACHE | D3DXMESHOPT_STRIPREORDER)
                                 : D3DXMESHOPT_ATTRSORT;
-        ID3DXBuffer* optimizedAdjacency = nullptr;
-        if (SUCCEEDED(D3DXCreateBuffer(faceCount * kAdjacencyBytesPerFace, &optimizedAdjacency)))
-        {
-            if (SUCCEEDED(mesh->OptimizeInplace(
-                    flags, static_cast<const DWORD*>((*adjacency)->GetBufferPointer()),
-                    static_cast<DWORD*>(optimizedAdjacency->GetBufferPointer()), nullptr, nullptr)))
+        if (CountedPtr<ID3DXBuffer> optimizedAdjacency = NewAdjacencyBuffer(faceCount))
+            if (SUCCEEDED(mesh->OptimizeInplace(flags, AdjacencyOf(*adjacency),
+                                                AdjacencyOf(optimizedAdjacency.get()), nullptr, nullptr)))
             {
                 (*adjacency)->Release();
-                *adjacency = optimizedAdjacency;
+                *adjacency = optimizedAdjacency.release();
             }
-            else
-                optimizedAdjacency->Release();
-        }
     }
 
-    *out = new (std::nothrow) LKXMesh_(owner, mesh, firstSubsetIndex);
-    if (!*out) mesh->Release();
+    *out = new (std::nothrow) LKXMesh_(owner, mesh.get(), firstSubsetIndex);
+    if (*out) mesh.release(); // the part holds it now
 }
 
 const D3DXATTRIBUTERANGE* LKXMesh_::FindSubsetRange(DWORD subsetIndex) const

@@ -136,9 +136,27 @@ void Model_::ReleaseSubsets()
     if (subsets)
         for (DWORD i = 0; i < subsetCount; ++i)
             if (subsets[i].material) subsets[i].material->Release();
-    delete[] subsets;
-    subsets = nullptr;
+    subsets.reset();
     subsetCount = 0;
+}
+
+void Model_::ReleaseAdjacency()
+{
+    if (adjacency)
+        for (DWORD i = 0; i < partCount; ++i)
+            if (adjacency[i]) adjacency[i]->Release();
+    adjacency.reset();
+}
+
+void Model_::DropGeometry()
+{
+    ReleaseAllData();
+    ReleaseSubsets();
+    ReleaseAdjacency();
+    if (animation) ReleaseAnimation(animation);
+    std::free(nameList);
+    std::free(name);
+    ResetMembers();
 }
 
 void Model_::ResetMembers()
@@ -180,12 +198,7 @@ void Model_::ResetMembers()
 Model_::~Model_()
 {
     ReleaseSubsets();
-    if (adjacency)
-    {
-        for (DWORD i = 0; i < partCount; ++i)
-            if (adjacency[i]) adjacency[i]->Release();
-        delete[] adjacency;
-    }
+    ReleaseAdjacency();
     for (ModelChunkStruct_TYP& chunk : chunks)
         delete[] chunk.data;
     for (ModelLODStruct_TYP& lod : lods)
@@ -199,10 +212,8 @@ Model_::~Model_()
         if (layer.secondMaterial) layer.secondMaterial->Release();
         if (layer.secondTexture) layer.secondTexture->Release();
     }
-    delete[] lightPoints;
     std::free(nameList);
     std::free(name);
-    delete[] lineStarts;
     if (animation) ReleaseAnimation(animation);
 }
 

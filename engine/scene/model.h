@@ -5,10 +5,12 @@
 // its objects. Objects place it; a model is never drawn by itself.
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "engine/core/device_data.h"
 #include "engine/core/loaders.h"
+#include "engine/core/owned_array.h"
 #include "engine/scene/model_chunk.h"
 #include "platform/d3dx9/d3dx9.h"
 
@@ -232,13 +234,13 @@ public:
     LKXMesh_** PrimaryParts() const;
     DWORD TotalFaceCount() const;
 
-    SubsetStruct_TYP* subsets = nullptr;
+    std::unique_ptr<SubsetStruct_TYP[]> subsets;
     DWORD subsetCount = 0;
     char* nameList = nullptr;
     DWORD nameCount = 0;
     std::vector<ModelChunkStruct_TYP> chunks;
     DWORD lightPointCount = 0;
-    LightPointStruct_TYP* lightPoints = nullptr;
+    std::unique_ptr<LightPointStruct_TYP[]> lightPoints;
     std::vector<TextureLayerStruct_TYP> textureLayers;
     std::vector<GeometryVariantStruct_TYP> variants;
     std::vector<ModelLODStruct_TYP> lods;
@@ -246,7 +248,7 @@ public:
     Object_* currentObject = nullptr;
     DWORD currentObjectListIndex = 0;
     DWORD vertexStride = 0;
-    ID3DXBuffer** adjacency = nullptr;
+    std::unique_ptr<ID3DXBuffer*[]> adjacency; // one counted buffer per part
     DWORD vertexFormat = 0;
     BYTE turned = 0;
     BYTE fileFlags[4] = {0, 1, 0, 1};
@@ -271,7 +273,7 @@ public:
     BYTE keepNormals = 0;
     DWORD lineVertexCount = 0;
     DWORD lineSubsetCount = 0;
-    DWORD* lineStarts = nullptr;
+    std::unique_ptr<DWORD[]> lineStarts;
 
 private:
     Model_(); // the common start of every constructor
@@ -289,6 +291,11 @@ private:
                            const RawVertexStruct_TYP* vertices, const DWORD* indices,
                            std::vector<RawVertexStruct_TYP>* newVertices, std::vector<DWORD>* newIndices);
     void ReleaseSubsets();
+    void ReleaseAdjacency();
+    // Back to a model without geometry: what a failed build leaves.
+    void DropGeometry();
+    static void FillFromMeshList(Model_* model, BYTE noResmooth, DWORD maxVersion, const void* data, DWORD size,
+                                 Animation_* animation, LoadRecordStruct_TYP* record, HRESULT* result);
 };
 
 // Replaces the model's list of names (strings ended by a NUL, the list by an empty string).

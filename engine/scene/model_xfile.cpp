@@ -47,18 +47,17 @@ Model_* Model_::CreateFromXFile(const void* data, DWORD size, LoadRecordStruct_T
         if (result) *result = code;
     };
     IDirect3DDevice9* device = PrimaryD3DDevice();
-    LKXMesh_** parts = new (std::nothrow) LKXMesh_*[1]();
-    ID3DXBuffer** adjacency = new (std::nothrow) ID3DXBuffer*[1]();
-    if (!parts || !adjacency)
+    std::unique_ptr<LKXMesh_*[]> parts = NewArray<LKXMesh_*>(1);
+    model->adjacency = NewArray<ID3DXBuffer*>(1);
+    if (!parts || !model->adjacency)
     {
-        delete[] parts;
-        delete[] adjacency;
+        model->adjacency.reset();
         model->FinishConstruction(record);
         report(E_OUTOFMEMORY);
         return model;
     }
     model->partCount = 1;
-    model->adjacency = adjacency;
+    ID3DXBuffer** adjacency = model->adjacency.get();
 
     ID3DXBuffer* materials = nullptr;
     DWORD materialCount = 0;
@@ -70,9 +69,7 @@ Model_* Model_::CreateFromXFile(const void* data, DWORD size, LoadRecordStruct_T
     auto fail = [&](HRESULT code)
     {
         if (materials) materials->Release();
-        if (adjacency[0]) adjacency[0]->Release();
-        delete[] adjacency;
-        delete[] parts;
+        model->ReleaseAdjacency();
         model->ResetMembers();
         report(code);
         return model;
@@ -99,14 +96,14 @@ Model_* Model_::CreateFromXFile(const void* data, DWORD size, LoadRecordStruct_T
 
     if (materialCount > 0)
     {
-        SubsetStruct_TYP* subsets = new (std::nothrow) SubsetStruct_TYP[materialCount]();
-        if (!subsets)
+        model->subsets = NewArray<SubsetStruct_TYP>(materialCount);
+        if (!model->subsets)
         {
             if (parts[0]) parts[0]->Release();
             parts[0] = nullptr;
             return fail(E_OUTOFMEMORY);
         }
-        model->subsets = subsets;
+        SubsetStruct_TYP* subsets = model->subsets.get();
         model->subsetCount = materialCount;
         const auto* fileMaterials = static_cast<const D3DXMATERIAL*>(materials->GetBufferPointer());
         for (DWORD r = 0; r < materialCount; ++r)
@@ -136,14 +133,14 @@ Model_* Model_::CreateFromXFile(const void* data, DWORD size, LoadRecordStruct_T
     }
     if (materials) materials->Release();
 
-    model->primaryData = new (std::nothrow) DeviceSpecificModelData_(device, model, parts, nullptr);
+    model->primaryData = new (std::nothrow) DeviceSpecificModelData_(device, model, parts.get(), nullptr);
     if (!model->primaryData)
     {
         if (parts[0]) parts[0]->Release();
-        delete[] parts;
         report(E_OUTOFMEMORY);
         return model;
     }
+    parts.release(); // the device copy owns the part now
     model->ComputeBoundingBox();
     report(S_OK);
     return model;

@@ -1,5 +1,5 @@
-// Memory running out while a read file becomes a scene: every allocation of assembling the sample
-// file's objects and lights is made to fail in turn. Each run either ends cleanly or lets
+// Memory running out while a read file becomes a scene: every allocation of reading the sample file
+// (its models built by the engine) and of assembling its objects and lights is made to fail in turn. Each run either ends cleanly or lets
 // std::bad_alloc out for the viewer's load boundary to catch; whatever was made is released by its
 // owner exactly once, so the sanitizer build finds neither a leak nor a double free.
 #include "codec/p3d_read_codec.h"
@@ -74,4 +74,34 @@ TEST_F(OutOfMemoryTest, EveryAllocationOfTheLoadPathMayFail)
     ASSERT_GT(total, 10);
     for (long n = 0; n < total; ++n)
         LoadWithFailure(file, n, &objects);
+}
+
+// Reads the file with allocation `failAt` failing (none for -1) and releases what the read made; the
+// count of allocations the read made. The read either succeeds or refuses the file: nothing escapes it.
+long ReadWithFailure(const ferolt::test::Bytes& file, long failAt, bool* read)
+{
+    std::vector<LMK::Object_*> objects;
+    {
+        CP3DReadCodec codec;
+        t_count = 0;
+        t_failAt = failAt;
+        ferolt::test::SetAllocationVeto(FailAtCount);
+        *read = codec.Read(file.data(), file.size(), nullptr, nullptr, kAccepted);
+        ferolt::test::SetAllocationVeto(nullptr);
+        if (*read) codec.GetObjects(objects, false);
+    }
+    for (LMK::Object_*& object : objects)
+        LRReleaseObject(&object);
+    return t_count;
+}
+
+TEST_F(OutOfMemoryTest, EveryAllocationOfTheReadMayFail)
+{
+    const ferolt::test::Bytes file = ferolt::test::SampleObjectFile(ferolt::test::kViewerContentType, true);
+    bool read = false;
+    const long total = ReadWithFailure(file, -1, &read);
+    ASSERT_TRUE(read);
+    ASSERT_GT(total, 10);
+    for (long n = 0; n < total; ++n)
+        ReadWithFailure(file, n, &read);
 }
