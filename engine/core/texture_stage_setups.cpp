@@ -228,8 +228,8 @@ int Setup05(Writer& w, const StageSetupInputsStruct_TYP& in)
     return LayerTail(w, in, s + 2);
 }
 
-// 0x02 and 0x0A (additive), with a bump stage in front: 0x06 and 0x0E.
-int SetupReflection(Writer& w, const StageSetupInputsStruct_TYP& in, bool bump, bool additive)
+// The reflection map's stage, behind a bump stage when there is one; returns the reflection's stage.
+DWORD ReflectionPrologue(Writer& w, const StageSetupInputsStruct_TYP& in, bool bump, bool additive)
 {
     DWORD st = in.s;
     w.Factor(additive ? FactorGrey(in.reflectionWeight) : FactorAlpha(in.reflectionWeight));
@@ -242,25 +242,12 @@ int SetupReflection(Writer& w, const StageSetupInputsStruct_TYP& in, bool bump, 
     else
         w.Transform(in.reflectionRecord, 0, 0);
     w.Reflection(st, true);
-    w.Color(st, D3DTOP_MODULATE, kDif, kTex);
-    ++st;
-    w.NoTexture(st);
-    if (additive)
-        w.ColorMad(st, kDif, kFac, kCur);
-    else
-        w.Color(st, D3DTOP_BLENDFACTORALPHA, kCur, kDif);
-    w.LayerAlpha(st, kDif);
-    if (!additive && !w.WeightStage(st, FactorAlpha(in.reflectionWeight)))
-    {
-        // Without the blend the reflection shows at full strength.
-        w.Disable(st);
-        return static_cast<int>(st - 1);
-    }
-    return End(w, st);
+    return st;
 }
 
-// 0x03 and 0x0B, with a bump stage in front: 0x07 and 0x0F.
-int SetupBaseReflection(Writer& w, const StageSetupInputsStruct_TYP& in, bool bump, bool additive)
+// The reflection map, then the base map blended over it by the reflection weight, with a bump stage in
+// front when there is one; returns the stage after the base map's.
+DWORD BaseReflectionPrologue(Writer& w, const StageSetupInputsStruct_TYP& in, bool bump, bool additive)
 {
     DWORD st = in.s;
     const DWORD factor = additive ? FactorGrey(in.reflectionWeight) : FactorAlpha(1.0f - in.reflectionWeight);
@@ -295,7 +282,34 @@ int SetupBaseReflection(Writer& w, const StageSetupInputsStruct_TYP& in, bool bu
     w.LayerAlpha(st, kTex);
     // Without the blend the base texture shows alone; the reflection is lost.
     if (!additive && !w.WeightStage(st, factor)) w.State(st, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    return st + 1;
+}
+
+// 0x02 and 0x0A (additive), with a bump stage in front: 0x06 and 0x0E.
+int SetupReflection(Writer& w, const StageSetupInputsStruct_TYP& in, bool bump, bool additive)
+{
+    DWORD st = ReflectionPrologue(w, in, bump, additive);
+    w.Color(st, D3DTOP_MODULATE, kDif, kTex);
     ++st;
+    w.NoTexture(st);
+    if (additive)
+        w.ColorMad(st, kDif, kFac, kCur);
+    else
+        w.Color(st, D3DTOP_BLENDFACTORALPHA, kCur, kDif);
+    w.LayerAlpha(st, kDif);
+    if (!additive && !w.WeightStage(st, FactorAlpha(in.reflectionWeight)))
+    {
+        // Without the blend the reflection shows at full strength.
+        w.Disable(st);
+        return static_cast<int>(st - 1);
+    }
+    return End(w, st);
+}
+
+// 0x03 and 0x0B, with a bump stage in front: 0x07 and 0x0F.
+int SetupBaseReflection(Writer& w, const StageSetupInputsStruct_TYP& in, bool bump, bool additive)
+{
+    const DWORD st = BaseReflectionPrologue(w, in, bump, additive);
     w.NoTexture(st);
     if (additive && !bump) w.State(st, D3DTSS_TEXCOORDINDEX, 0);
     w.Color(st, D3DTOP_MODULATE, kCur, kDif);
@@ -371,17 +385,7 @@ int Setup15(Writer& w, const StageSetupInputsStruct_TYP& in)
 // 0x12 and 0x1A, with a bump stage in front: 0x16 and 0x1E.
 int SetupLitReflection(Writer& w, const StageSetupInputsStruct_TYP& in, bool bump, bool additive)
 {
-    DWORD st = in.s;
-    w.Factor(additive ? FactorGrey(in.reflectionWeight) : FactorAlpha(in.reflectionWeight));
-    if (bump)
-    {
-        w.Transform(w.BumpRecord(), 0, 0);
-        w.Transform(in.reflectionRecord, 1, 1);
-        w.BumpEnv(st++);
-    }
-    else
-        w.Transform(in.reflectionRecord, 0, 0);
-    w.Reflection(st, true);
+    DWORD st = ReflectionPrologue(w, in, bump, additive);
     w.Color(st, D3DTOP_SELECTARG1, kTex);
     ++st;
     w.LightMap(st, true);
@@ -412,38 +416,7 @@ int SetupLitReflection(Writer& w, const StageSetupInputsStruct_TYP& in, bool bum
 // 0x13 and 0x1B, with a bump stage in front: 0x17 and 0x1F.
 int SetupLitBaseReflection(Writer& w, const StageSetupInputsStruct_TYP& in, bool bump, bool additive)
 {
-    DWORD st = in.s;
-    const DWORD factor = additive ? FactorGrey(in.reflectionWeight) : FactorAlpha(1.0f - in.reflectionWeight);
-    w.Factor(factor);
-    if (bump)
-    {
-        if (in.flags & kMaterialBumpFromBase)
-            w.Transform(in.baseRecord, 0, 2);
-        else
-        {
-            w.Transform(in.bumpRecord, 0, 0);
-            w.Transform(in.baseRecord, 2, 2);
-        }
-        w.Transform(in.reflectionRecord, 1, 1);
-        w.BumpEnv(st++);
-        w.Reflection(st, true);
-    }
-    else
-    {
-        w.Transform(in.reflectionRecord, 0, 0);
-        w.Transform(in.baseRecord, 1, 1);
-        w.Reflection(st, false);
-    }
-    w.Color(st, D3DTOP_SELECTARG1, kTex);
-    ++st;
-    w.Base(st);
-    if (additive)
-        w.ColorMad(st, kTex, kFac, kCur);
-    else
-        w.Color(st, D3DTOP_BLENDFACTORALPHA, kTex, kCur);
-    w.LayerAlpha(st, kTex);
-    if (!additive && !w.WeightStage(st, factor)) w.State(st, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-    ++st;
+    const DWORD st = BaseReflectionPrologue(w, in, bump, additive);
     w.LightMap(st, true);
     w.Color(st, D3DTOP_MODULATE, kCur, kTex);
     if (bump)
