@@ -14,6 +14,7 @@
 #include "engine/scene/model_animation.h"
 #include "engine/scene/model_draw_data.h"
 #include "engine/scene/object.h"
+#include "engine/scene/vertex_buffer_walk.h"
 
 namespace LMK
 {
@@ -54,18 +55,7 @@ template <class F> void ForEachCopy(Model_* model, F&& f)
 // Extends box with the positions of count 40-byte vertices of a buffer, from vertex first.
 void ExtendWithBuffer(float box[6], IDirect3DVertexBuffer9* buffer, DWORD first, DWORD count)
 {
-    if (!buffer || count == 0) return;
-    D3DVERTEXBUFFER_DESC desc{};
-    if (FAILED(buffer->GetDesc(&desc))) return;
-    const DWORD available = desc.Size / kModelVertexStride;
-    if (first >= available) return;
-    count = std::min(count, available - first);
-    void* data = nullptr;
-    if (FAILED(buffer->Lock(0, 0, &data, D3DLOCK_READONLY)) || !data) return;
-    const BYTE* bytes = static_cast<const BYTE*>(data) + size_t(first) * kModelVertexStride;
-    for (DWORD i = 0; i < count; ++i)
-        ExtendBox(box, reinterpret_cast<const float*>(bytes + size_t(i) * kModelVertexStride));
-    buffer->Unlock();
+    ForEachBufferPosition(buffer, first, count, [box](const float* p) { ExtendBox(box, p); });
 }
 } // namespace
 

@@ -13,6 +13,7 @@
 #include "engine/scene/model_animation.h"
 #include "engine/scene/model_draw_data.h"
 #include "engine/scene/object_light.h"
+#include "engine/scene/vertex_buffer_walk.h"
 
 namespace LMK
 {
@@ -68,19 +69,8 @@ struct BoundsTransform_
 void ExtendWithVertices(Object_* object, IDirect3DVertexBuffer9* buffer, DWORD first, DWORD count,
                         const BoundsTransform_& transform)
 {
-    if (!buffer || count == 0) return;
-    D3DVERTEXBUFFER_DESC desc{};
-    if (FAILED(buffer->GetDesc(&desc))) return;
-    const DWORD available = desc.Size / kModelVertexStride;
-    if (first >= available) return;
-    count = std::min(count, available - first);
-    void* data = nullptr;
-    if (FAILED(buffer->Lock(0, 0, &data, D3DLOCK_READONLY)) || !data) return;
-    const BYTE* bytes = static_cast<const BYTE*>(data) + size_t(first) * kModelVertexStride;
-    for (DWORD i = 0; i < count; ++i)
-        object->ExtendBounds(transform.Apply(
-            D3DXVECTOR3(reinterpret_cast<const float*>(bytes + size_t(i) * kModelVertexStride))));
-    buffer->Unlock();
+    ForEachBufferPosition(buffer, first, count,
+                          [&](const float* p) { object->ExtendBounds(transform.Apply(D3DXVECTOR3(p))); });
 }
 } // namespace
 
