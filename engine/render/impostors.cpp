@@ -6,6 +6,7 @@
 #include "engine/core/backbuffer.h"
 #include "engine/core/devices.h"
 #include "engine/core/globals.h"
+#include "engine/core/render_lock.h"
 #include "engine/core/lr_view_api.h"
 #include "engine/core/view.h"
 #include "engine/render/back_buffer_window.h"
@@ -100,7 +101,7 @@ void Object_::BuildImpostorAtlas(DWORD renderMode)
     AllGlobals_* root = CurrentGlobals;
     Device_* primary = IsEngineStarted() ? root->devices.primaryDevice : nullptr;
     if (!primary || !primary->device || !model) return;
-    EnterCriticalSection(&root->renderLock);
+    RenderLock_ lock(root);
     const D3DXMATRIX keptWorld = *world, keptInverse = *inverseWorld;
     const float keptDeterminant = determinant;
     // A batch head would draw its whole batch, unturned, into every view.
@@ -190,7 +191,6 @@ void Object_::BuildImpostorAtlas(DWORD renderMode)
     determinant = keptDeterminant;
     instances = keptInstances;
     window.reset();
-    LeaveCriticalSection(&root->renderLock);
 }
 
 void BeginImpostorDraw(IDirect3DDevice9* device, IDirect3DVertexBuffer9** buffer)

@@ -6,6 +6,7 @@
 
 #include "engine/core/backbuffer.h"
 #include "engine/core/globals.h"
+#include "engine/core/render_lock.h"
 #include "engine/core/material.h"
 #include "engine/core/resource_links.h"
 #include "engine/core/view.h"
@@ -496,8 +497,7 @@ HRESULT LRPick(bool farthest, View_* camera, bool partProjection, const float* s
 {
     if (!IsEngineStarted()) return E_FAIL;
     if (!camera || !hit || !point || (count && !objects)) return E_INVALIDARG;
-    AllGlobals_* root = CurrentGlobals;
-    EnterCriticalSection(&root->renderLock);
+    RenderLock_ lock(CurrentGlobals);
 
     *hit = 0;
     if (material) *material = nullptr;
@@ -563,8 +563,6 @@ HRESULT LRPick(bool farthest, View_* camera, bool partProjection, const float* s
                                            bestV * (corners[2].tex0[c] - corners[0].tex0[c]);
         }
     }
-
-    LeaveCriticalSection(&root->renderLock);
     return S_OK;
 }
 

@@ -3,6 +3,7 @@
 #include "engine/core/backbuffer.h"
 #include "engine/core/devices.h"
 #include "engine/core/globals.h"
+#include "engine/core/render_lock.h"
 #include "engine/core/view.h"
 #include "engine/render/frame_devices.h"
 #include "engine/render/pass_setup.h"
@@ -71,19 +72,14 @@ HRESULT RenderBackBufferFrame(BackBuffer_* bb, View_* camera, DWORD mode, D3DCOL
     if (mode > kHighestFrameMode) return E_FAIL;
     if (!IsEngineStarted()) return E_FAIL;
     if (!bb) return E_INVALIDARG;
-    AllGlobals_* root = CurrentGlobals;
-    EnterCriticalSection(&root->renderLock);
+    RenderLock_ lock(CurrentGlobals);
 
     D3DXVECTOR3 heldEye, lookAt;
     camera->GetLookAt(&heldEye, &lookAt, nullptr);
     D3DXVECTOR3 eye = heldEye;
     if (camera->params.orthographic) eye = lookAt + 1e8f * (heldEye - lookAt);
 
-    if (ResetResizedDevices(bb, false))
-    {
-        LeaveCriticalSection(&root->renderLock);
-        return E_FAIL;
-    }
+    if (ResetResizedDevices(bb, false)) return E_FAIL;
 
     bool resetFailed = false;
     const std::vector<BackBufferPart_*> parts = bb->parts;
@@ -95,8 +91,6 @@ HRESULT RenderBackBufferFrame(BackBuffer_* bb, View_* camera, DWORD mode, D3DCOL
             DrawPart(part, part->device, camera, heldEye, eye, mode, clearColor, object);
         part->busy = 0;
     }
-
-    LeaveCriticalSection(&root->renderLock);
     return resetFailed ? E_FAIL : S_OK;
 }
 } // namespace LMK
