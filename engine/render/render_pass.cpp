@@ -13,6 +13,7 @@
 #include "engine/core/light.h"
 #include "engine/core/lr_view_api.h"
 #include "engine/core/material.h"
+#include "engine/core/render_lock.h"
 #include "engine/core/view.h"
 #include "engine/render/environment.h"
 #include "engine/render/frame_devices.h"
@@ -311,6 +312,125 @@ void Present(PassState_& s, BackBufferPart_* part, IDirect3DDevice9* device, Dev
     }
     surface->Release();
 }
+// The pass state every part shares: the camera's eye, planes and matrices, the mirror and the mode.
+void BeginPassState(PassState_& s)
+{
+    RenderViewStruct_TYP* view = s.view;
+    View_* camera = view->camera;
+    camera->GetLookAt(&s.eye, &s.lookAt, nullptr);
+    camera->GetFrustumPlanes(&s.frustum);
+    camera->GetViewProjectionMatrix(&s.viewProjection);
+    camera->GetInverseViewProjectionMatrix(&s.inverseViewProjection);
+    if (view->animatedSubsetFlag) *view->animatedSubsetFlag = 0;
+    if (view->textureEffectFlag) *view->textureEffectFlag = 0;
+    if (camera->params.orthographic) s.eye = s.lookAt + 1e8f * (s.eye - s.lookAt);
+    if (s.mirrorPlane) D3DXMatrixReflect(&s.mirror, s.mirrorPlane);
+    s.mode = PassModeFromFlags(view->modeFlags);
+    if ((s.mode & ModeLowMask) == DisplayModeLightMapBaking && s.lights && s.lightCount)
+    {
+        s.modeThreeLight = s.lights[0];
+        s.lightCount = 0;
+        s.lights = nullptr;
+    }
+}
+
+// Which objects the part may see: through the portal cells from the part's frustum, or all of them.
+void MarkVisibleObjects(PassState_& s, BackBufferPart_* part)
+{
+    s.portalVisibility = s.view->portalCell != nullptr;
+    if (s.portalVisibility)
+    {
+        s.view->camera->UpdatePartProjection(part);
+        s.view->portalCell->ComputeVisibility(s.view->camera, s.objects, s.objectCount);
+    }
+    else
+        for (DWORD i = 0; i < s.objectCount; ++i)
+            if (s.objects[i]) s.objects[i]->visible = 1;
+}
+
+void BuildPartVisibleSet(const PassState_& s, UINT width, UINT height, VisibleSetStruct_TYP* set)
+{
+    VisibleSetInputStruct_TYP input{};
+    input.view = s.view;
+    input.objectCount = s.objectCount;
+    input.objects = s.objects;
+    input.mode = s.mode;
+    input.mirror = s.mirrorPlane ? &s.mirror : nullptr;
+    input.frustumPlanes = &s.frustum;
+    input.viewProjection = &s.viewProjection;
+    input.inverseViewProjection = &s.inverseViewProjection;
+    input.eye = s.eye;
+    input.width = width;
+    input.height = height;
+    BuildVisibleSet(input, set);
+}
+
+// Lights, states, background, fill mode, camera and clip planes of one part, inside its scene. Gives the
+// mode the part draws in, with the flags taken out that only the set-up reads; *clipMask the planes set.
+DWORD SetUpPart(PassState_& s, BackBufferPart_* part, IDirect3DDevice9* device, PassContextStruct_TYP* context,
+                DWORD* clipMask)
+{
+    context->mirrorPlane = s.mirrorPlane;
+    context->testStencil = s.mirrorPlane ? 1 : 0;
+    context->stencilReference = s.stencilReference;
+    DWORD mode = s.mode;
+    if (mode & ModeFlagFinalPass)
+    {
+        mode &= ~ModeFlagFinalPass;
+        context->testStencil = 1;
+        context->finalPass = 1;
+    }
+    PassSetupStruct_TYP setup{};
+    setup.device = device;
+    setup.part = part;
+    setup.view = s.view;
+    setup.mode = mode;
+    setup.lightCount = s.lightCount;
+    setup.lights = s.lights;
+    setup.objectCount = s.objectCount;
+    setup.objects = s.objects;
+    setup.mirror = s.mirrorPlane ? &s.mirror : nullptr;
+    setup.mirrorPlane = s.mirrorPlane;
+    setup.pass = context;
+    setup.portalVisibility = s.portalVisibility;
+    SetUpPassLights(setup);
+    SetPassStates(setup);
+    ClearAndDrawBackground(setup);
+    if (mode & ModeFlagWireFill)
+    {
+        device->SetRenderState(D3DRS_FILLMODE, D3DFILL_WIREFRAME);
+        mode &= ~ModeFlagWireFill;
+    }
+    s.view->camera->ApplyToDevice(part);
+    setup.mode = mode;
+    *clipMask = SetPassClipPlanes(setup);
+    return mode;
+}
+
+// One part whose device is ready: its visible set, its scene, and the image presented or read back.
+void DrawPart(PassState_& s, BackBufferPart_* part, Device_* d, DWORD index)
+{
+    IDirect3DDevice9* device = d->device;
+    MarkVisibleObjects(s, part);
+    UINT width = 0, height = 0;
+    LRGetBackBufferSize(s.view->backBuffer, &width, &height);
+    VisibleSetStruct_TYP set;
+    BuildPartVisibleSet(s, width, height, &set);
+
+    device->SetViewport(&part->viewport);
+    if (s.view->allLightsFlag) *s.view->allLightsFlag = 1;
+    device->BeginScene();
+    PassContextStruct_TYP context{};
+    DWORD clipMask = 0;
+    const DWORD mode = SetUpPart(s, part, device, &context, &clipMask);
+    PartDraw_ draw(s, part, device, &context, mode, clipMask);
+    draw.Run(set);
+    device->EndScene();
+
+    if (mode != DisplayModeMirrorMarking && !s.mirrorPlane) Present(s, part, device, d, index);
+    part->busy = 0;
+    FreeVisibleSet(&set);
+}
 } // namespace
 
 HRESULT RenderViewPass(RenderViewStruct_TYP* view, DWORD objectCount, Object_** objects, DWORD lightCount,
@@ -320,7 +440,7 @@ HRESULT RenderViewPass(RenderViewStruct_TYP* view, DWORD objectCount, Object_** 
     for (DWORD i = 0; i < objectCount; ++i)
         if (objects[i]) objects[i]->listIndex = i;
     AllGlobals_* root = CurrentGlobals;
-    EnterCriticalSection(&root->renderLock);
+    RenderLock_ lock(root);
 
     PassState_ s;
     s.view = view;
@@ -331,35 +451,16 @@ HRESULT RenderViewPass(RenderViewStruct_TYP* view, DWORD objectCount, Object_** 
     s.mirrorPlane = mirrorPlane;
     s.stencilReference = stencilReference;
     s.mirrors = mirrors;
+    BeginPassState(s);
     View_* camera = view->camera;
-    camera->GetLookAt(&s.eye, &s.lookAt, nullptr);
-    camera->GetFrustumPlanes(&s.frustum);
-    camera->GetViewProjectionMatrix(&s.viewProjection);
-    camera->GetInverseViewProjectionMatrix(&s.inverseViewProjection);
     float keptNear = 0.01f, keptFar = 1000.0f;
     const bool autoNearFar = camera->params.autoNearFar != 0;
     if (autoNearFar) camera->GetNearFar(&keptNear, &keptFar);
-    if (view->animatedSubsetFlag) *view->animatedSubsetFlag = 0;
-    if (view->textureEffectFlag) *view->textureEffectFlag = 0;
-    if (camera->params.orthographic) s.eye = s.lookAt + 1e8f * (s.eye - s.lookAt);
-    if (mirrorPlane) D3DXMatrixReflect(&s.mirror, mirrorPlane);
-    s.mode = PassModeFromFlags(view->modeFlags);
-    if ((s.mode & ModeLowMask) == DisplayModeLightMapBaking && lights && lightCount)
-    {
-        s.modeThreeLight = lights[0];
-        s.lightCount = 0;
-        s.lights = nullptr;
-    }
 
     // Devices created before their window had a size are reset to it first; that frame is not drawn.
     BackBuffer_* bb = view->backBuffer;
-    if (ResetResizedDevices(bb, true))
-    {
-        LeaveCriticalSection(&root->renderLock);
-        return E_FAIL;
-    }
+    if (ResetResizedDevices(bb, true)) return E_FAIL;
 
-    UINT width = 0, height = 0;
     Device_* lastDevice = nullptr;
     const std::vector<BackBufferPart_*> parts = bb->parts;
     for (DWORD index = 0; index < parts.size(); ++index)
@@ -368,92 +469,14 @@ HRESULT RenderViewPass(RenderViewStruct_TYP* view, DWORD objectCount, Object_** 
         if (!part || !part->device || !part->device->device) continue;
         if (part->busy) continue;
         part->busy = 1;
-        Device_* d = part->device;
-        lastDevice = d;
-        if (CheckDevice(s, d, part) != S_OK) continue;
-        IDirect3DDevice9* device = d->device;
-
-        s.portalVisibility = view->portalCell != nullptr;
-        if (s.portalVisibility)
-        {
-            // The walk starts from this part's frustum.
-            camera->UpdatePartProjection(part);
-            view->portalCell->ComputeVisibility(camera, objects, objectCount);
-        }
-        else
-            for (DWORD i = 0; i < objectCount; ++i)
-                if (objects[i]) objects[i]->visible = 1;
-        LRGetBackBufferSize(bb, &width, &height);
-
-        VisibleSetInputStruct_TYP input{};
-        input.view = view;
-        input.objectCount = objectCount;
-        input.objects = objects;
-        input.mode = s.mode;
-        input.mirror = mirrorPlane ? &s.mirror : nullptr;
-        input.frustumPlanes = &s.frustum;
-        input.viewProjection = &s.viewProjection;
-        input.inverseViewProjection = &s.inverseViewProjection;
-        input.eye = s.eye;
-        input.width = width;
-        input.height = height;
-        VisibleSetStruct_TYP set;
-        BuildVisibleSet(input, &set);
-
-        device->SetViewport(&part->viewport);
-        if (view->allLightsFlag) *view->allLightsFlag = 1;
-        device->BeginScene();
-
-        PassContextStruct_TYP context{};
-        context.mirrorPlane = mirrorPlane;
-        context.testStencil = mirrorPlane ? 1 : 0;
-        context.stencilReference = stencilReference;
-        DWORD mode = s.mode;
-        if (mode & ModeFlagFinalPass)
-        {
-            mode &= ~ModeFlagFinalPass;
-            context.testStencil = 1;
-            context.finalPass = 1;
-        }
-        PassSetupStruct_TYP setup{};
-        setup.device = device;
-        setup.part = part;
-        setup.view = view;
-        setup.mode = mode;
-        setup.lightCount = s.lightCount;
-        setup.lights = s.lights;
-        setup.objectCount = objectCount;
-        setup.objects = objects;
-        setup.mirror = mirrorPlane ? &s.mirror : nullptr;
-        setup.mirrorPlane = mirrorPlane;
-        setup.pass = &context;
-        setup.portalVisibility = s.portalVisibility;
-        SetUpPassLights(setup);
-        SetPassStates(setup);
-        ClearAndDrawBackground(setup);
-        if (mode & ModeFlagWireFill)
-        {
-            device->SetRenderState(D3DRS_FILLMODE, D3DFILL_WIREFRAME);
-            mode &= ~ModeFlagWireFill;
-        }
-        camera->ApplyToDevice(part);
-        setup.mode = mode;
-        const DWORD clipMask = SetPassClipPlanes(setup);
-
-        PartDraw_ draw(s, part, device, &context, mode, clipMask);
-        draw.Run(set);
-
-        device->EndScene();
-        if (mode != DisplayModeMirrorMarking && !mirrorPlane) Present(s, part, device, d, index);
-        part->busy = 0;
-        FreeVisibleSet(&set);
+        lastDevice = part->device;
+        if (CheckDevice(s, part->device, part) == S_OK) DrawPart(s, part, part->device, index);
     }
     // The primary device is checked every frame, so that it recovers even when no part uses it.
     Device_* primary = root->devices.primaryDevice;
     if (primary && primary->device && lastDevice != primary) CheckDevice(s, primary, nullptr);
 
     if (autoNearFar) camera->SetNearFar(keptNear, keptFar);
-    LeaveCriticalSection(&root->renderLock);
     return s.resetFailed ? E_FAIL : S_OK;
 }
 } // namespace LMK
