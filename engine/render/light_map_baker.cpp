@@ -726,8 +726,15 @@ void SubsetBake_::RenderSplitRectangle(Light_* light)
     subset.material = receiver_;
     subset.sourceIndex = kNoSourceIndex;
     HRESULT hr = E_FAIL;
-    auto* model = new (std::nothrow)
-        Model_(1, raw, 5, faces, 3, nullptr, 0, &subset, 1, nullptr, nullptr, &hr, 0, 0, 0, nullptr, 0, 1);
+    const ModelBuildInputStruct_TYP input{.keepNormals = 1,
+                                          .vertices = raw,
+                                          .vertexCount = 5,
+                                          .indices = faces,
+                                          .faceCount = 3,
+                                          .subsets = &subset,
+                                          .subsetCount = 1,
+                                          .normalsGiven = 1};
+    auto* model = new (std::nothrow) Model_(input, nullptr, &hr);
     if (!model) return;
     if (SUCCEEDED(hr))
     {

@@ -62,9 +62,14 @@ Model_* MakeHelperModel(const std::vector<RawVertexStruct_TYP>& vertices, const 
     subset.faceCount = static_cast<DWORD>(indices.size() / 3);
     subset.sourceIndex = kNoSourceIndex;
     HRESULT hr = E_FAIL;
-    auto* model = new (std::nothrow)
-        Model_(1, vertices.data(), static_cast<DWORD>(vertices.size()), indices.data(), subset.faceCount,
-               nullptr, 0, &subset, 1, nullptr, nullptr, &hr, 0, 0, 0, nullptr, 0, 0);
+    const ModelBuildInputStruct_TYP input{.keepNormals = 1,
+                                          .vertices = vertices.data(),
+                                          .vertexCount = static_cast<DWORD>(vertices.size()),
+                                          .indices = indices.data(),
+                                          .faceCount = subset.faceCount,
+                                          .subsets = &subset,
+                                          .subsetCount = 1};
+    auto* model = new (std::nothrow) Model_(input, nullptr, &hr);
     if (model && FAILED(hr))
     {
         model->Release();

@@ -70,6 +70,17 @@ void FaceRange(const DWORD* indices, DWORD firstFace, DWORD faceCount, DWORD* lo
             *highest = std::max(*highest, indices[3 * f + c]);
         }
 }
+
+// Loaders hand over what their files say: every index and face range must fit the arrays.
+bool IsValidBuildInput(const ModelBuildInputStruct_TYP& in)
+{
+    if ((in.faceCount && (!in.vertices || !in.indices)) || (in.subsetCount && !in.subsets)) return false;
+    for (size_t i = 0; i < size_t(in.faceCount) * 3; ++i)
+        if (in.indices[i] >= in.vertexCount) return false;
+    for (DWORD s = 0; s < in.subsetCount; ++s)
+        if (uint64_t(in.subsets[s].firstFace) + in.subsets[s].faceCount > in.faceCount) return false;
+    return true;
+}
 } // namespace
 
 struct Model_::PartRecord_
@@ -276,191 +287,179 @@ bool Model_::PartitionMesh(DWORD* vertexCount, DWORD faceCount, const RawVertexS
     return true;
 }
 
-void Model_::Build(BYTE keepNormalsFlag, const RawVertexStruct_TYP* vertices, DWORD vertexCount,
-                   const DWORD* indices, DWORD faceCount, const RawVertexStruct_TYP* lineVertices,
-                   DWORD lineCount, const SubsetStruct_TYP* subsetRecords, DWORD count,
-                   Animation_* newAnimation, HRESULT* result, BYTE, BYTE turnedFlag, DWORD pointCount,
-                   const RawLightPointStruct_TYP* points, BYTE optimizeForVertexCache, DWORD spanLimit,
-                   DWORD faceLimit, BYTE normalsGiven)
+bool Model_::CopySubsets(const ModelBuildInputStruct_TYP& in)
 {
-    if (spanLimit == 0) spanLimit = kMaxPartVertexSpan;
-    if (faceLimit == 0) faceLimit = kMaxPartFaces;
+    if (!in.subsetCount) return true;
+    subsets = CopyArray(in.subsets, in.subsetCount);
+    if (!subsets) return false;
+    subsetCount = in.subsetCount;
+    for (DWORD s = 0; s < subsetCount; ++s)
+    {
+        if (subsets[s].material) subsets[s].material->AddRef();
+        subsets[s].materialGroup = s;
+    }
+    return true;
+}
+
+// Lines: each subset keeps the segments that fit the given vertices, laid out one subset after the other
+// from the start of the array.
+bool Model_::CopyLines(const ModelBuildInputStruct_TYP& in, std::vector<ModelVertexStruct_TYP>* lineBuffer)
+{
+    if (!in.lineVertices || !in.lineVertexCount || !subsetCount) return true;
+    const DWORD available = std::min(in.lineVertexCount, in.spanLimit);
+    bool anySegments = false;
+    for (DWORD s = 0; s < subsetCount; ++s)
+    {
+        SubsetStruct_TYP& subset = subsets[s];
+        if (uint64_t(subset.firstLineVertex) + 2 * uint64_t(subset.lineSegmentCount) > available)
+            subset.lineSegmentCount =
+                subset.firstLineVertex <= available ? (available - subset.firstLineVertex) / 2 : 0;
+        anySegments |= subset.lineSegmentCount != 0;
+    }
+    if (!anySegments) return true;
+    lineStarts = NewArray<DWORD>(subsetCount);
+    if (!lineStarts) return false;
+    lineSubsetCount = subsetCount;
+    DWORD total = 0;
+    for (DWORD s = 0; s < subsetCount; ++s)
+    {
+        SubsetStruct_TYP& subset = subsets[s];
+        // Never more segments than the array still holds.
+        subset.lineSegmentCount = std::min(subset.lineSegmentCount, (available - total) / 2);
+        subset.firstLineVertex = total;
+        lineStarts[s] = total;
+        total += 2 * subset.lineSegmentCount;
+    }
+    lineVertexCount = total;
+    lineBuffer->reserve(total);
+    for (DWORD v = 0; v + 1 < total; v += 2)
+    {
+        const D3DXVECTOR3 n = SegmentNormal(in.lineVertices[v], in.lineVertices[v + 1]);
+        lineBuffer->push_back(LineVertex(in.lineVertices[v], n));
+        lineBuffer->push_back(LineVertex(in.lineVertices[v + 1], n));
+    }
+    return true;
+}
+
+bool Model_::CopyLightPoints(const ModelBuildInputStruct_TYP& in)
+{
+    if (!in.lightPointCount || !in.lightPoints) return true;
+    lightPoints = NewArray<LightPointStruct_TYP>(in.lightPointCount);
+    if (!lightPoints) return false;
+    lightPointCount = in.lightPointCount;
+    for (DWORD i = 0; i < lightPointCount; ++i)
+    {
+        const RawLightPointStruct_TYP& point = in.lightPoints[i];
+        std::copy(point.position, point.position + 3, lightPoints[i].position);
+        std::copy(point.color, point.color + 3, lightPoints[i].color);
+        lightPoints[i].color[3] = 1.0f;
+    }
+    return true;
+}
+
+// One part when everything fits 16-bit indices, else the mesh partitioned (which may renumber the
+// vertices into the owned arrays and point the input at them).
+bool Model_::PlanParts(ModelBuildInputStruct_TYP* in, std::vector<RawVertexStruct_TYP>* ownedVertices,
+                       std::vector<DWORD>* ownedIndices, std::vector<PartRecord_>* parts)
+{
+    if (in->faceCount > kMaxPartFaces || in->vertexCount > kMaxPartVertexSpan)
+        return PartitionMesh(&in->vertexCount, in->faceCount, &in->vertices, &in->indices, ownedVertices,
+                             ownedIndices, in->spanLimit, in->faceLimit, parts);
+    PartRecord_ part;
+    part.vertices = in->vertices;
+    part.vertexCount = in->vertexCount;
+    part.indices = in->indices;
+    part.faceCount = in->faceCount;
+    part.firstSubset = 0;
+    part.subsetCount = subsetCount;
+    parts->push_back(part);
+    DWORD modelFace = 0;
+    for (DWORD s = 0; s < subsetCount; ++s)
+    {
+        subsets[s].part = 0;
+        subsets[s].modelFirstFace = modelFace;
+        modelFace += subsets[s].faceCount;
+    }
+    return true;
+}
+
+// The mesh of one part in the model vertex format, wrapped as the part; a part without faces stays empty.
+bool Model_::CreatePart(const PartRecord_& part, const ModelBuildInputStruct_TYP& in, IDirect3DDevice9* device,
+                        DWORD index, LKXMesh_** out)
+{
+    if (!part.faceCount || !part.vertexCount) return true;
+    ID3DXMesh* made = nullptr;
+    if (FAILED(D3DXCreateMeshFVF(part.faceCount, part.vertexCount, D3DXMESH_MANAGED, kModelVertexFormat, device,
+                                 &made)) ||
+        !made)
+        return false;
+    CountedPtr<ID3DXMesh> mesh(made);
+    void* vertexData = nullptr;
+    if (FAILED(mesh->LockVertexBuffer(0, &vertexData))) return false;
+    auto* vertex = static_cast<ModelVertexStruct_TYP*>(vertexData);
+    for (DWORD v = 0; v < part.vertexCount; ++v)
+    {
+        const RawVertexStruct_TYP& raw = part.vertices[v];
+        std::copy(raw.position, raw.position + 3, vertex[v].position);
+        for (int k = 0; k < 3; ++k)
+            vertex[v].normal[k] = in.normalsGiven ? raw.normal[k] : 0.0f;
+        vertex[v].tex0[0] = raw.u;
+        vertex[v].tex0[1] = raw.v;
+    }
+    mesh->UnlockVertexBuffer();
+    void* indexData = nullptr;
+    if (FAILED(mesh->LockIndexBuffer(0, &indexData))) return false;
+    auto* indices = static_cast<WORD*>(indexData);
+    for (size_t i = 0; i < size_t(part.faceCount) * 3; ++i)
+    {
+        // Faces between a part's subsets that no subset claims may point anywhere; they become
+        // degenerate here and are never drawn.
+        const DWORD relative = part.indices[i] - part.baseVertex;
+        indices[i] = relative < part.vertexCount ? static_cast<WORD>(relative) : 0;
+    }
+    mesh->UnlockIndexBuffer();
+    LKXMesh_::Create(this, mesh.release(), &adjacency[index], !in.normalsGiven,
+                     subsets ? subsets.get() + part.firstSubset : nullptr, part.subsetCount, part.firstSubset, out,
+                     in.optimizeForVertexCache != 0);
+    // Sorting moved faces that no subset claims behind the others; the records follow their entries.
+    for (DWORD k = 0; *out && k < part.subsetCount; ++k)
+        if (const D3DXATTRIBUTERANGE* range = (*out)->FindSubsetRange(part.firstSubset + k))
+            subsets[part.firstSubset + k].firstFace = range->FaceStart;
+    return true;
+}
+
+void Model_::Build(const ModelBuildInputStruct_TYP& input, HRESULT* result)
+{
+    ModelBuildInputStruct_TYP in = input;
+    if (in.spanLimit == 0) in.spanLimit = kMaxPartVertexSpan;
+    if (in.faceLimit == 0) in.faceLimit = kMaxPartFaces;
     ResetMembers();
     if (result) *result = E_FAIL;
-    keepNormals = keepNormalsFlag;
-    turned = turnedFlag;
+    keepNormals = in.keepNormals;
+    turned = in.turned;
     vertexStride = kModelVertexStride;
     vertexFormat = kModelVertexFormat;
     IDirect3DDevice9* device = PrimaryD3DDevice();
+    if (!device || !IsValidBuildInput(in)) return DropGeometry();
 
-    auto fail = [this]()
-    {
-        ReleaseSubsets();
-        ReleaseAdjacency();
-        if (animation) ReleaseAnimation(animation);
-        ResetMembers();
-    };
-    if (!device || (faceCount && (!vertices || !indices)) || (count && !subsetRecords)) return fail();
-    // Loaders hand over what their files say: every index and face range must fit the arrays.
-    for (size_t i = 0; i < size_t(faceCount) * 3; ++i)
-        if (indices[i] >= vertexCount) return fail();
-    for (DWORD s = 0; s < count; ++s)
-        if (uint64_t(subsetRecords[s].firstFace) + subsetRecords[s].faceCount > faceCount) return fail();
-
-    if (count)
-    {
-        subsets = CopyArray(subsetRecords, count);
-        if (!subsets) return fail();
-        subsetCount = count;
-        for (DWORD s = 0; s < count; ++s)
-        {
-            if (subsets[s].material) subsets[s].material->AddRef();
-            subsets[s].materialGroup = s;
-        }
-    }
-
-    // Lines: each subset keeps the segments that fit the given vertices, laid out one subset after the
-    // other from the start of the array.
     std::vector<ModelVertexStruct_TYP> lineBuffer;
-    if (lineVertices && lineCount && subsetCount)
-    {
-        const DWORD available = std::min(lineCount, spanLimit);
-        bool anySegments = false;
-        for (DWORD s = 0; s < subsetCount; ++s)
-        {
-            SubsetStruct_TYP& subset = subsets[s];
-            if (uint64_t(subset.firstLineVertex) + 2 * uint64_t(subset.lineSegmentCount) > available)
-                subset.lineSegmentCount =
-                    subset.firstLineVertex <= available ? (available - subset.firstLineVertex) / 2 : 0;
-            anySegments |= subset.lineSegmentCount != 0;
-        }
-        if (anySegments)
-        {
-            lineStarts = NewArray<DWORD>(subsetCount);
-            if (!lineStarts) return fail();
-            lineSubsetCount = subsetCount;
-            DWORD total = 0;
-            for (DWORD s = 0; s < subsetCount; ++s)
-            {
-                SubsetStruct_TYP& subset = subsets[s];
-                // Never more segments than the array still holds.
-                subset.lineSegmentCount = std::min(subset.lineSegmentCount, (available - total) / 2);
-                subset.firstLineVertex = total;
-                lineStarts[s] = total;
-                total += 2 * subset.lineSegmentCount;
-            }
-            lineVertexCount = total;
-            lineBuffer.reserve(total);
-            for (DWORD v = 0; v + 1 < total; v += 2)
-            {
-                const D3DXVECTOR3 n = SegmentNormal(lineVertices[v], lineVertices[v + 1]);
-                lineBuffer.push_back(LineVertex(lineVertices[v], n));
-                lineBuffer.push_back(LineVertex(lineVertices[v + 1], n));
-            }
-        }
-    }
-
-    if (pointCount && points)
-    {
-        lightPoints = NewArray<LightPointStruct_TYP>(pointCount);
-        if (!lightPoints) return fail();
-        lightPointCount = pointCount;
-        for (DWORD i = 0; i < pointCount; ++i)
-        {
-            std::copy(points[i].position, points[i].position + 3, lightPoints[i].position);
-            std::copy(points[i].color, points[i].color + 3, lightPoints[i].color);
-            lightPoints[i].color[3] = 1.0f;
-        }
-    }
-
     std::vector<PartRecord_> parts;
     std::vector<RawVertexStruct_TYP> ownedVertices;
     std::vector<DWORD> ownedIndices;
-    if (faceCount <= kMaxPartFaces && vertexCount <= kMaxPartVertexSpan)
-    {
-        PartRecord_ part;
-        part.vertices = vertices;
-        part.vertexCount = vertexCount;
-        part.indices = indices;
-        part.faceCount = faceCount;
-        part.firstSubset = 0;
-        part.subsetCount = subsetCount;
-        parts.push_back(part);
-        DWORD modelFace = 0;
-        for (DWORD s = 0; s < subsetCount; ++s)
-        {
-            subsets[s].part = 0;
-            subsets[s].modelFirstFace = modelFace;
-            modelFace += subsets[s].faceCount;
-        }
-    }
-    else if (!PartitionMesh(&vertexCount, faceCount, &vertices, &indices, &ownedVertices, &ownedIndices,
-                            spanLimit, faceLimit, &parts))
-        return fail();
+    if (!CopySubsets(in) || !CopyLines(in, &lineBuffer) || !CopyLightPoints(in) ||
+        !PlanParts(&in, &ownedVertices, &ownedIndices, &parts))
+        return DropGeometry();
 
     partCount = static_cast<DWORD>(parts.size());
     adjacency = NewArray<ID3DXBuffer*>(partCount);
-    std::unique_ptr<LKXMesh_*[]> meshes = NewArray<LKXMesh_*>(partCount);
-    if (!adjacency || !meshes) return fail();
-    auto failWithMeshes = [&]()
-    {
-        for (DWORD p = 0; p < partCount; ++p)
-            if (meshes[p]) meshes[p]->Release();
-        fail();
-    };
+    CountedArray_<LKXMesh_> meshes(partCount);
+    if (!adjacency || !meshes) return DropGeometry();
     for (DWORD p = 0; p < partCount; ++p)
-    {
-        const PartRecord_& part = parts[p];
-        if (!part.faceCount || !part.vertexCount) continue;
-        ID3DXMesh* mesh = nullptr;
-        if (FAILED(D3DXCreateMeshFVF(part.faceCount, part.vertexCount, D3DXMESH_MANAGED, kModelVertexFormat,
-                                     device, &mesh)) ||
-            !mesh)
-            return failWithMeshes();
-        void* vertexData = nullptr;
-        void* indexData = nullptr;
-        if (FAILED(mesh->LockVertexBuffer(0, &vertexData)))
-        {
-            mesh->Release();
-            return failWithMeshes();
-        }
-        auto* out = static_cast<ModelVertexStruct_TYP*>(vertexData);
-        for (DWORD v = 0; v < part.vertexCount; ++v)
-        {
-            const RawVertexStruct_TYP& in = part.vertices[v];
-            std::copy(in.position, in.position + 3, out[v].position);
-            for (int k = 0; k < 3; ++k)
-                out[v].normal[k] = normalsGiven ? in.normal[k] : 0.0f;
-            out[v].tex0[0] = in.u;
-            out[v].tex0[1] = in.v;
-        }
-        mesh->UnlockVertexBuffer();
-        if (FAILED(mesh->LockIndexBuffer(0, &indexData)))
-        {
-            mesh->Release();
-            return failWithMeshes();
-        }
-        auto* index = static_cast<WORD*>(indexData);
-        for (size_t i = 0; i < size_t(part.faceCount) * 3; ++i)
-        {
-            // Faces between a part's subsets that no subset claims may point anywhere; they become
-            // degenerate here and are never drawn.
-            const DWORD relative = part.indices[i] - part.baseVertex;
-            index[i] = relative < part.vertexCount ? static_cast<WORD>(relative) : 0;
-        }
-        mesh->UnlockIndexBuffer();
-        LKXMesh_::Create(this, mesh, &adjacency[p], !normalsGiven,
-                         subsets ? subsets.get() + part.firstSubset : nullptr, part.subsetCount, part.firstSubset,
-                         &meshes[p], optimizeForVertexCache != 0);
-        // Sorting moved faces that no subset claims behind the others; the records follow their entries.
-        for (DWORD k = 0; meshes[p] && k < part.subsetCount; ++k)
-            if (const D3DXATTRIBUTERANGE* range = meshes[p]->FindSubsetRange(part.firstSubset + k))
-                subsets[part.firstSubset + k].firstFace = range->FaceStart;
-    }
+        if (!CreatePart(parts[p], in, device, p, &meshes[p])) return DropGeometry();
 
-    SetAnimation(newAnimation);
+    SetAnimation(in.animation);
     primaryData = new (std::nothrow) DeviceSpecificModelData_(device, this, meshes.get(), nullptr);
-    if (!primaryData) return failWithMeshes();
+    if (!primaryData) return DropGeometry();
     meshes.release(); // the device copy owns the parts now
     if (!lineBuffer.empty()) CreateLineBuffer(lineVertexCount, lineBuffer.data());
     ComputeBoundingBox();
@@ -570,6 +569,20 @@ void SplitAtCreases(std::vector<RawVertexStruct_TYP>* vertices, std::vector<DWOR
         }
     }
 }
+
+// The split geometry built again: no lines and no light points (the caller carries those over), normals
+// computed by the build, the vertex cache order wanted.
+ModelBuildInputStruct_TYP ResmoothInput(const std::vector<RawVertexStruct_TYP>& vertices,
+                                        const std::vector<DWORD>& indices,
+                                        const std::vector<SubsetStruct_TYP>& subsets, Animation_* animation,
+                                        BYTE turned)
+{
+    ModelBuildInputStruct_TYP input = MeshBuildInput(vertices, indices, subsets);
+    input.animation = animation;
+    input.turned = turned;
+    input.optimizeForVertexCache = 1;
+    return input;
+}
 } // namespace
 
 bool Model_::Resmooth(float crease, Model_** out)
@@ -611,7 +624,6 @@ bool Model_::Resmooth(float crease, Model_** out)
             indices.push_back(std::min<DWORD>(index[i], vertexCount ? vertexCount - 1 : 0) + offset);
         part->indexBuffer->Unlock();
     }
-    const DWORD faceCount = static_cast<DWORD>(indices.size() / 3);
     std::vector<SubsetStruct_TYP> subsetCopy(subsets.get(), subsets.get() + subsetCount);
     for (SubsetStruct_TYP& subset : subsetCopy)
         if (subset.part < partCount) subset.firstFace += partFirstFace[subset.part];
@@ -636,9 +648,7 @@ bool Model_::Resmooth(float crease, Model_** out)
         *out = nullptr;
         HRESULT result = E_FAIL;
         auto* made = new (std::nothrow)
-            Model_(0, vertices.data(), static_cast<DWORD>(vertices.size()), indices.data(), faceCount,
-                   nullptr, 0, subsetCopy.data(), static_cast<DWORD>(subsetCopy.size()), animation, nullptr,
-                   &result, 0, turned, 0, nullptr, 1, 0);
+            Model_(ResmoothInput(vertices, indices, subsetCopy, animation, turned), nullptr, &result);
         if (!made) return false;
         if (FAILED(result))
         {
@@ -691,9 +701,7 @@ bool Model_::Resmooth(float crease, Model_** out)
     ReleaseAllData();
 
     HRESULT result = E_FAIL;
-    Build(0, vertices.data(), static_cast<DWORD>(vertices.size()), indices.data(), faceCount, nullptr, 0,
-          subsetCopy.data(), static_cast<DWORD>(subsetCopy.size()), keptAnimation, &result, 0, keptTurned, 0,
-          nullptr, 1, 0, 0, 0);
+    Build(ResmoothInput(vertices, indices, subsetCopy, keptAnimation, keptTurned), &result);
     if (keptAnimation) ReleaseAnimation(keptAnimation);
     for (SubsetStruct_TYP& subset : subsetCopy)
         if (subset.material) subset.material->Release();

@@ -59,6 +59,18 @@ void ExtendWithBuffer(float box[6], IDirect3DVertexBuffer9* buffer, DWORD first,
 }
 } // namespace
 
+ModelBuildInputStruct_TYP MeshBuildInput(const std::vector<RawVertexStruct_TYP>& vertices,
+                                         const std::vector<DWORD>& indices,
+                                         const std::vector<SubsetStruct_TYP>& subsets)
+{
+    return {.vertices = vertices.empty() ? nullptr : vertices.data(),
+            .vertexCount = static_cast<DWORD>(vertices.size()),
+            .indices = indices.empty() ? nullptr : indices.data(),
+            .faceCount = static_cast<DWORD>(indices.size() / 3),
+            .subsets = subsets.empty() ? nullptr : subsets.data(),
+            .subsetCount = static_cast<DWORD>(subsets.size())};
+}
+
 bool AreStretchPlanesEqual(const std::vector<StretchPlaneStruct_TYP>& a,
                            const std::vector<StretchPlaneStruct_TYP>& b)
 {
@@ -100,13 +112,30 @@ Model_::Model_() = default;
 Model_::Model_(BYTE keepNormalsFlag, const RawVertexStruct_TYP* vertices, DWORD vertexCount,
                const DWORD* indices, DWORD faceCount, const RawVertexStruct_TYP* lineVertices,
                DWORD lineCount, const SubsetStruct_TYP* subsetRecords, DWORD count, Animation_* newAnimation,
-               LoadRecordStruct_TYP* record, HRESULT* result, BYTE unused, BYTE turnedFlag, DWORD pointCount,
+               LoadRecordStruct_TYP* record, HRESULT* result, BYTE, BYTE turnedFlag, DWORD pointCount,
                const RawLightPointStruct_TYP* points, BYTE optimizeForVertexCache, BYTE normalsGiven)
-    : Model_()
+    : Model_(ModelBuildInputStruct_TYP{.keepNormals = keepNormalsFlag,
+                                       .vertices = vertices,
+                                       .vertexCount = vertexCount,
+                                       .indices = indices,
+                                       .faceCount = faceCount,
+                                       .lineVertices = lineVertices,
+                                       .lineVertexCount = lineCount,
+                                       .subsets = subsetRecords,
+                                       .subsetCount = count,
+                                       .animation = newAnimation,
+                                       .turned = turnedFlag,
+                                       .lightPointCount = pointCount,
+                                       .lightPoints = points,
+                                       .optimizeForVertexCache = optimizeForVertexCache,
+                                       .normalsGiven = normalsGiven},
+             record, result)
 {
-    Build(keepNormalsFlag, vertices, vertexCount, indices, faceCount, lineVertices, lineCount, subsetRecords,
-          count, newAnimation, result, unused, turnedFlag, pointCount, points, optimizeForVertexCache, 0, 0,
-          normalsGiven);
+}
+
+Model_::Model_(const ModelBuildInputStruct_TYP& input, LoadRecordStruct_TYP* record, HRESULT* result) : Model_()
+{
+    Build(input, result);
     // A model built for a load record belongs to it: releasing it goes back through its loader.
     loadRecord = record;
     FinishConstruction(record);

@@ -112,6 +112,28 @@ struct SubsetStruct_TYP
 static_assert(sizeof(SubsetStruct_TYP) == (sizeof(void*) == 4 ? 192 : 224));
 static_assert(offsetof(SubsetStruct_TYP, baseBox) == (sizeof(void*) == 4 ? 68 : 100));
 
+// What a model is built from (Model_::Build). The arrays stay the caller's; the build copies them.
+struct ModelBuildInputStruct_TYP
+{
+    BYTE keepNormals = 0;
+    const RawVertexStruct_TYP* vertices = nullptr;
+    DWORD vertexCount = 0;
+    const DWORD* indices = nullptr; // three per face
+    DWORD faceCount = 0;
+    const RawVertexStruct_TYP* lineVertices = nullptr; // two per segment
+    DWORD lineVertexCount = 0;
+    const SubsetStruct_TYP* subsets = nullptr; // their materials are counted again by the model
+    DWORD subsetCount = 0;
+    Animation_* animation = nullptr; // the model takes its own reference
+    BYTE turned = 0;
+    DWORD lightPointCount = 0;
+    const RawLightPointStruct_TYP* lightPoints = nullptr;
+    BYTE optimizeForVertexCache = 0;
+    DWORD spanLimit = 0; // vertices one mesh part may span; 0 for kMaxPartVertexSpan
+    DWORD faceLimit = 0; // faces of one mesh part; 0 for kMaxPartFaces
+    BYTE normalsGiven = 0; // else the build computes them
+};
+
 #pragma pack(push, 1)
 // The 34-byte attribute block of LRSetSubsetAttributes, as object files store it.
 struct SubsetAttributesStruct_TYP
@@ -161,6 +183,12 @@ struct TextureLayerStruct_TYP
     IDirect3DTexture9* secondTexture;
 };
 
+// The build input over whole vertex, index (three per face) and subset arrays; the rest as the record's
+// defaults.
+ModelBuildInputStruct_TYP MeshBuildInput(const std::vector<RawVertexStruct_TYP>& vertices,
+                                         const std::vector<DWORD>& indices,
+                                         const std::vector<SubsetStruct_TYP>& subsets);
+
 bool AreStretchPlanesEqual(const std::vector<StretchPlaneStruct_TYP>& a,
                            const std::vector<StretchPlaneStruct_TYP>& b);
 // Moves 40-byte vertices away from a plane: inside the inner width they are stretched in proportion,
@@ -177,6 +205,7 @@ public:
            const SubsetStruct_TYP* subsets, DWORD subsetCount, Animation_* animation,
            LoadRecordStruct_TYP* record, HRESULT* result, BYTE unused, BYTE turned, DWORD lightPointCount,
            const RawLightPointStruct_TYP* lightPoints, BYTE optimizeForVertexCache, BYTE normalsGiven);
+    Model_(const ModelBuildInputStruct_TYP& input, LoadRecordStruct_TYP* record, HRESULT* result);
     ~Model_() override;
     // From a compressed geometry block (geometry_block_model.cpp). Null only when out of memory; after a
     // failure, reported through result, the model has no mesh parts and no subsets.
@@ -191,11 +220,7 @@ public:
     DeviceSpecificDataContainer_* CreateDataForDevice(IDirect3DDevice9* device) override;
 
     // Geometry building (geometry.cpp).
-    void Build(BYTE keepNormals, const RawVertexStruct_TYP* vertices, DWORD vertexCount, const DWORD* indices,
-               DWORD faceCount, const RawVertexStruct_TYP* lineVertices, DWORD lineVertexCount,
-               const SubsetStruct_TYP* subsets, DWORD subsetCount, Animation_* animation, HRESULT* result,
-               BYTE unused, BYTE turned, DWORD lightPointCount, const RawLightPointStruct_TYP* lightPoints,
-               BYTE optimizeForVertexCache, DWORD spanLimit, DWORD faceLimit, BYTE normalsGiven);
+    void Build(const ModelBuildInputStruct_TYP& input, HRESULT* result);
     // Recomputes the normals, creased where faces meet at more than the angle (radians). With out, a
     // new model is made and this one stays as it is.
     bool Resmooth(float crease, Model_** out);
@@ -282,6 +307,13 @@ private:
     void SelectVariant(size_t index);
 
     struct PartRecord_;
+    bool CopySubsets(const ModelBuildInputStruct_TYP& in);
+    bool CopyLines(const ModelBuildInputStruct_TYP& in, std::vector<ModelVertexStruct_TYP>* lineBuffer);
+    bool CopyLightPoints(const ModelBuildInputStruct_TYP& in);
+    bool PlanParts(ModelBuildInputStruct_TYP* in, std::vector<RawVertexStruct_TYP>* ownedVertices,
+                   std::vector<DWORD>* ownedIndices, std::vector<PartRecord_>* parts);
+    bool CreatePart(const PartRecord_& part, const ModelBuildInputStruct_TYP& in, IDirect3DDevice9* device,
+                    DWORD index, LKXMesh_** out);
     bool PartitionMesh(DWORD* vertexCount, DWORD faceCount, const RawVertexStruct_TYP** vertices,
                        const DWORD** indices, std::vector<RawVertexStruct_TYP>* ownedVertices,
                        std::vector<DWORD>* ownedIndices, DWORD spanLimit, DWORD faceLimit,

@@ -341,11 +341,13 @@ HRESULT Build3DSModel(Parsed3DS* parsed, BYTE ignoreKeyframer, LoadRecordStruct_
     AnimationReference animationReference(animation);
 
     HRESULT hr = E_FAIL;
-    Model_* model = new (std::nothrow)
-        Model_(1, vertices.data(), static_cast<DWORD>(vertices.size()), indices.data(),
-               static_cast<DWORD>(indices.size() / 3), nullptr, 0, subsets.data(), static_cast<DWORD>(subsets.size()),
-               animation, record, &hr, 0, 0, static_cast<DWORD>(lightPoints.size()),
-               lightPoints.empty() ? nullptr : lightPoints.data(), 1, 0);
+    ModelBuildInputStruct_TYP input = MeshBuildInput(vertices, indices, subsets);
+    input.keepNormals = 1;
+    input.animation = animation;
+    input.lightPointCount = static_cast<DWORD>(lightPoints.size());
+    input.lightPoints = lightPoints.empty() ? nullptr : lightPoints.data();
+    input.optimizeForVertexCache = 1;
+    Model_* model = new (std::nothrow) Model_(input, record, &hr);
     if (!model) return E_OUTOFMEMORY;
     *out = model;
     return hr;

@@ -505,11 +505,14 @@ HRESULT BuildModelFromBlobData(BYTE optimise, BYTE noTextures, BYTE noResmooth, 
     }
 
     HRESULT hr = E_FAIL;
-    Model_* model = new (std::nothrow)
-        Model_(noResmooth, vertices.data(), static_cast<DWORD>(vertices.size()), indices.data(),
-               static_cast<DWORD>(indices.size() / 3), nullptr, 0, subsets.data(), static_cast<DWORD>(subsets.size()),
-               animation, record, &hr, 1, 1, static_cast<DWORD>(lights.size()), lights.empty() ? nullptr : lights.data(),
-               optimise, 0);
+    ModelBuildInputStruct_TYP input = MeshBuildInput(vertices, indices, subsets);
+    input.keepNormals = noResmooth;
+    input.animation = animation;
+    input.turned = 1;
+    input.lightPointCount = static_cast<DWORD>(lights.size());
+    input.lightPoints = lights.empty() ? nullptr : lights.data();
+    input.optimizeForVertexCache = optimise;
+    Model_* model = new (std::nothrow) Model_(input, record, &hr);
     if (!model) return E_OUTOFMEMORY;
     if (options)
     {

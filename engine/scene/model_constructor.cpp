@@ -608,7 +608,7 @@ void ModelConstructor_::Clear()
     outLineVertices.clear();
 }
 
-HRESULT ModelConstructor_::CreateModel(Model_** model, bool noEffectFlag, bool optimizeForVertexCache)
+HRESULT ModelConstructor_::CreateModel(Model_** model, bool, bool optimizeForVertexCache)
 {
     if (!model) return E_INVALIDARG;
     *model = nullptr;
@@ -621,12 +621,12 @@ HRESULT ModelConstructor_::CreateModel(Model_** model, bool noEffectFlag, bool o
     }
 
     HRESULT result = E_FAIL;
-    Model_* built = new (std::nothrow)
-        Model_(0, outVertices.empty() ? nullptr : outVertices.data(), static_cast<DWORD>(outVertices.size()),
-               outIndices.empty() ? nullptr : outIndices.data(), static_cast<DWORD>(outIndices.size() / 3),
-               outLineVertices.empty() ? nullptr : outLineVertices.data(),
-               static_cast<DWORD>(outLineVertices.size()), outSubsets.data(), static_cast<DWORD>(outSubsets.size()),
-               nullptr, nullptr, &result, noEffectFlag, 0, 0, nullptr, optimizeForVertexCache, normalsGiven);
+    ModelBuildInputStruct_TYP input = MeshBuildInput(outVertices, outIndices, outSubsets);
+    input.lineVertices = outLineVertices.empty() ? nullptr : outLineVertices.data();
+    input.lineVertexCount = static_cast<DWORD>(outLineVertices.size());
+    input.optimizeForVertexCache = optimizeForVertexCache;
+    input.normalsGiven = normalsGiven;
+    Model_* built = new (std::nothrow) Model_(input, nullptr, &result);
     // Out of memory is a failure, not a success without a model.
     if (!built) result = E_OUTOFMEMORY;
     Clear();

@@ -60,7 +60,8 @@ public:
                                 const float* texture);
     HRESULT AddIndexedQuads(const float* positions, const DWORD* indices, DWORD quadCount, const float* texture);
 
-    // Finalises and builds the model; afterwards every input and output vector is empty.
+    // Finalises and builds the model; afterwards every input and output vector is empty. The model
+    // build has no use for noEffectFlag.
     HRESULT CreateModel(Model_** model, bool noEffectFlag, bool optimizeForVertexCache);
 
     void TransformVertex(const float position[3], const float texture[2], RawVertexStruct_TYP* out) const;
