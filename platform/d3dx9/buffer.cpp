@@ -4,6 +4,9 @@
 #include "platform/d3dx9/d3dx9mesh.h"
 #include "platform/d3dx9/mesh_internal.h"
 #include "platform/win32/com_object.h"
+#include "platform/d3d9/validation.h"
+
+using ferolt::validation::Refuse;
 
 namespace ferolt::d3dx9
 {
@@ -27,7 +30,7 @@ private:
 
 HRESULT CreateBufferFrom(const void* data, size_t size, ID3DXBuffer** out)
 {
-    if (!out || size > kMaxBufferBytes) return D3DERR_INVALIDCALL;
+    if (!out || size > kMaxBufferBytes) return Refuse("CreateBufferFrom.NullPointerOrOutOfRange");
     HRESULT hr = D3DXCreateBuffer(static_cast<DWORD>(size), out);
     if (FAILED(hr)) return hr;
     if (size) std::memcpy((*out)->GetBufferPointer(), data, size);
@@ -37,7 +40,7 @@ HRESULT CreateBufferFrom(const void* data, size_t size, ID3DXBuffer** out)
 
 HRESULT D3DXCreateBuffer(DWORD NumBytes, LPD3DXBUFFER* ppBuffer)
 {
-    if (!ppBuffer) return D3DERR_INVALIDCALL;
+    if (!ppBuffer) return Refuse("D3DXCreateBuffer.NullPointer");
     *ppBuffer = nullptr;
     if (NumBytes > ferolt::d3dx9::kMaxBufferBytes) return E_OUTOFMEMORY;
     auto* b = new (std::nothrow) ferolt::d3dx9::Buffer(NumBytes);

@@ -9,6 +9,9 @@
 #include "platform/d3dx9/mesh_internal.h"
 #include "platform/win32/com_object.h"
 #include "platform/win32/out_of_memory.h"
+#include "platform/d3d9/validation.h"
+
+using ferolt::validation::Refuse;
 
 namespace ferolt::d3dx9
 {
@@ -27,7 +30,7 @@ public:
 
     HRESULT GetDesc(D3DXEFFECT_DESC* d) override
     {
-        if (!d) return D3DERR_INVALIDCALL;
+        if (!d) return Refuse("Effect.GetDesc.NullPointer");
         d->Creator = "ferolt effect text";
         d->Parameters = static_cast<UINT>(desc_->topLevel.size());
         d->Techniques = static_cast<UINT>(desc_->techniques.size());
@@ -38,7 +41,7 @@ public:
     HRESULT GetParameterDesc(D3DXHANDLE h, D3DXPARAMETER_DESC* d) override
     {
         const EffectNode* n = Node(h);
-        if (!n || !d) return D3DERR_INVALIDCALL;
+        if (!n || !d) return Refuse("Effect.GetParameterDesc.NullPointer");
         d->Name = n->name.c_str();
         d->Semantic = nullptr;
         d->Class = n->cls;
@@ -56,7 +59,7 @@ public:
     HRESULT GetTechniqueDesc(D3DXHANDLE h, D3DXTECHNIQUE_DESC* d) override
     {
         const EffectTechnique* t = Technique(h);
-        if (!t || !d) return D3DERR_INVALIDCALL;
+        if (!t || !d) return Refuse("Effect.GetTechniqueDesc.NullPointer");
         d->Name = t->name.c_str();
         d->Passes = t->passes;
         d->Annotations = 0;
@@ -108,9 +111,9 @@ public:
     HRESULT SetValue(D3DXHANDLE h, LPCVOID data, UINT bytes) override
     {
         const EffectNode* n = Node(h);
-        if (!n || !data || n->type == D3DXPT_TEXTURE) return D3DERR_INVALIDCALL;
+        if (!n || !data || n->type == D3DXPT_TEXTURE) return Refuse("Effect.SetValue.NullPointerOrWrongType");
         if (bytes == D3DX_DEFAULT_VALUE) bytes = static_cast<UINT>(n->bytes);
-        if (bytes > n->bytes) return D3DERR_INVALIDCALL;
+        if (bytes > n->bytes) return Refuse("Effect.SetValue.OutOfRange");
         std::memcpy(values_.data() + n->offset, data, bytes);
         return D3D_OK;
     }
@@ -118,9 +121,9 @@ public:
     HRESULT GetValue(D3DXHANDLE h, LPVOID data, UINT bytes) override
     {
         const EffectNode* n = Node(h);
-        if (!n || !data || n->type == D3DXPT_TEXTURE) return D3DERR_INVALIDCALL;
+        if (!n || !data || n->type == D3DXPT_TEXTURE) return Refuse("Effect.GetValue.NullPointerOrWrongType");
         if (bytes == D3DX_DEFAULT_VALUE) bytes = static_cast<UINT>(n->bytes);
-        if (bytes > n->bytes) return D3DERR_INVALIDCALL;
+        if (bytes > n->bytes) return Refuse("Effect.GetValue.OutOfRange");
         std::memcpy(data, values_.data() + n->offset, bytes);
         return D3D_OK;
     }
@@ -149,7 +152,7 @@ public:
     }
     HRESULT SetIntArray(D3DXHANDLE h, const INT* pn, UINT count) override
     {
-        if (!pn) return D3DERR_INVALIDCALL;
+        if (!pn) return Refuse("Effect.SetIntArray.NullPointer");
         return SetNumbers(h, count, [&](UINT i) { return double(pn[i]); });
     }
     HRESULT SetFloat(D3DXHANDLE h, FLOAT f) override
@@ -165,14 +168,14 @@ public:
     }
     HRESULT SetFloatArray(D3DXHANDLE h, const FLOAT* pf, UINT count) override
     {
-        if (!pf) return D3DERR_INVALIDCALL;
+        if (!pf) return Refuse("Effect.SetFloatArray.NullPointer");
         return SetNumbers(h, count, [&](UINT i) { return double(pf[i]); });
     }
     HRESULT SetVector(D3DXHANDLE h, const D3DXVECTOR4* v) override
     {
         const EffectNode* n = Node(h);
         if (!v || !n || (n->cls != D3DXPC_VECTOR && n->cls != D3DXPC_SCALAR) || n->elements)
-            return D3DERR_INVALIDCALL;
+            return Refuse("Effect.SetVector.NullPointerOrWrongTypeOrOutOfRange");
         const float f[4] = {v->x, v->y, v->z, v->w};
         return SetNumbers(h, std::min<UINT>(4, n->columns), [&](UINT i) { return double(f[i]); });
     }
@@ -180,7 +183,7 @@ public:
     {
         const EffectNode* n = Node(h);
         if (!v || !n || (n->cls != D3DXPC_VECTOR && n->cls != D3DXPC_SCALAR) || n->elements)
-            return D3DERR_INVALIDCALL;
+            return Refuse("Effect.GetVector.NullPointerOrWrongTypeOrOutOfRange");
         float f[4] = {0, 0, 0, 0};
         for (UINT i = 0; i < std::min<UINT>(4, n->columns); ++i)
             f[i] = float(Component(*n, i));
@@ -195,7 +198,8 @@ public:
     HRESULT SetTexture(D3DXHANDLE h, IDirect3DBaseTexture9* texture) override
     {
         const EffectNode* n = Node(h);
-        if (!n || n->type != D3DXPT_TEXTURE || n->elements) return D3DERR_INVALIDCALL;
+        if (!n || n->type != D3DXPT_TEXTURE || n->elements)
+            return Refuse("Effect.SetTexture.NullPointerOrWrongTypeOrOutOfRange");
         if (texture) texture->AddRef();
         if (textures_[n->offset]) textures_[n->offset]->Release();
         textures_[n->offset] = texture;
@@ -204,7 +208,8 @@ public:
     HRESULT GetTexture(D3DXHANDLE h, IDirect3DBaseTexture9** out) override
     {
         const EffectNode* n = Node(h);
-        if (!out || !n || n->type != D3DXPT_TEXTURE || n->elements) return D3DERR_INVALIDCALL;
+        if (!out || !n || n->type != D3DXPT_TEXTURE || n->elements)
+            return Refuse("Effect.GetTexture.NullPointerOrWrongTypeOrOutOfRange");
         *out = textures_[n->offset];
         if (*out) (*out)->AddRef();
         return D3D_OK;
@@ -213,7 +218,7 @@ public:
     HRESULT SetTechnique(D3DXHANDLE h) override
     {
         const EffectTechnique* t = Technique(h);
-        if (!t) return D3DERR_INVALIDCALL;
+        if (!t) return Refuse("Effect.SetTechnique.NullPointer");
         current_ = t;
         return D3D_OK;
     }
@@ -221,18 +226,18 @@ public:
     HRESULT ValidateTechnique(D3DXHANDLE h) override
     {
         const EffectTechnique* t = Technique(h);
-        if (!t) return D3DERR_INVALIDCALL;
+        if (!t) return Refuse("Effect.ValidateTechnique.NullPointer");
         return t->needsShaders ? E_FAIL : D3D_OK;
     }
     HRESULT FindNextValidTechnique(D3DXHANDLE h, D3DXHANDLE* out) override
     {
-        if (!out) return D3DERR_INVALIDCALL;
+        if (!out) return Refuse("Effect.FindNextValidTechnique.NullPointer");
         *out = nullptr;
         size_t start = 0;
         if (h)
         {
             const EffectTechnique* t = Technique(h);
-            if (!t) return D3DERR_INVALIDCALL;
+            if (!t) return Refuse("Effect.FindNextValidTechnique.NullPointer");
             start = size_t(t - desc_->techniques.data()) + 1;
         }
         for (size_t i = start; i < desc_->techniques.size(); ++i)
@@ -246,24 +251,24 @@ public:
 
     HRESULT Begin(UINT* passes, DWORD) override
     {
-        if (!current_ || begun_) return D3DERR_INVALIDCALL;
+        if (!current_ || begun_) return Refuse("Effect.Begin.NoTechniqueOrBegun");
         if (passes) *passes = current_->passes;
         begun_ = true;
         return D3D_OK;
     }
     HRESULT BeginPass(UINT) override { return E_NOTIMPL; }
     HRESULT CommitChanges() override { return D3D_OK; }
-    HRESULT EndPass() override { return D3DERR_INVALIDCALL; }
+    HRESULT EndPass() override { return Refuse("Effect.EndPass.NoPass"); }
     HRESULT End() override
     {
-        if (!begun_) return D3DERR_INVALIDCALL;
+        if (!begun_) return Refuse("Effect.End.NotBegun");
         begun_ = false;
         return D3D_OK;
     }
 
     HRESULT GetDevice(IDirect3DDevice9** out) override
     {
-        if (!out) return D3DERR_INVALIDCALL;
+        if (!out) return Refuse("Effect.GetDevice.NullPointer");
         device_->AddRef();
         *out = device_;
         return D3D_OK;
@@ -274,9 +279,9 @@ public:
 
     HRESULT CloneEffect(IDirect3DDevice9* device, LPD3DXEFFECT* out) override
     {
-        if (!out) return D3DERR_INVALIDCALL;
+        if (!out) return Refuse("Effect.CloneEffect.NullPointer");
         *out = nullptr;
-        if (!device) return D3DERR_INVALIDCALL;
+        if (!device) return Refuse("Effect.CloneEffect.NullPointer");
         Effect* clone = new (std::nothrow) Effect(device, desc_);
         if (!clone) return E_OUTOFMEMORY;
         clone->values_ = values_;
@@ -398,7 +403,7 @@ private:
         const EffectNode* n = Node(h);
         if (!n || n->cls == D3DXPC_STRUCT || n->type == D3DXPT_TEXTURE || count == 0 ||
             size_t(count) * 4 > n->bytes)
-            return D3DERR_INVALIDCALL;
+            return Refuse("Effect.SetNumbers.NullPointerOrWrongTypeOrEmptyOrOutOfRange");
         for (UINT i = 0; i < count; ++i)
         {
             uint8_t* p = values_.data() + n->offset + size_t(i) * 4;
@@ -426,7 +431,7 @@ private:
     {
         const EffectNode* n = Node(h);
         if (!out || !n || n->cls == D3DXPC_STRUCT || n->type == D3DXPT_TEXTURE || n->bytes < 4)
-            return D3DERR_INVALIDCALL;
+            return Refuse("Effect.GetNumber.NullPointerOrWrongTypeOrOutOfRange");
         *v = Component(*n, 0);
         return D3D_OK;
     }
@@ -434,7 +439,8 @@ private:
     HRESULT PutMatrix(D3DXHANDLE h, const D3DXMATRIX* m, bool transpose)
     {
         const EffectNode* n = Node(h);
-        if (!m || !n || n->cls != D3DXPC_MATRIX_ROWS || n->elements) return D3DERR_INVALIDCALL;
+        if (!m || !n || n->cls != D3DXPC_MATRIX_ROWS || n->elements)
+            return Refuse("Effect.PutMatrix.NullPointerOrWrongTypeOrOutOfRange");
         for (UINT r = 0; r < n->rows; ++r)
             for (UINT c = 0; c < n->columns; ++c)
             {
@@ -447,7 +453,8 @@ private:
     HRESULT TakeMatrix(D3DXHANDLE h, D3DXMATRIX* m, bool transpose) const
     {
         const EffectNode* n = Node(h);
-        if (!m || !n || n->cls != D3DXPC_MATRIX_ROWS || n->elements) return D3DERR_INVALIDCALL;
+        if (!m || !n || n->cls != D3DXPC_MATRIX_ROWS || n->elements)
+            return Refuse("Effect.TakeMatrix.NullPointerOrWrongTypeOrOutOfRange");
         std::memset(m, 0, sizeof(*m));
         for (UINT r = 0; r < n->rows; ++r)
             for (UINT c = 0; c < n->columns; ++c)
@@ -474,9 +481,9 @@ HRESULT D3DXCreateEffect(IDirect3DDevice9* pDevice, LPCVOID pSrcData, UINT SrcDa
                          LPD3DXBUFFER* ppCompilationErrors)
 {
     if (ppCompilationErrors) *ppCompilationErrors = nullptr;
-    if (!ppEffect) return D3DERR_INVALIDCALL;
+    if (!ppEffect) return Refuse("D3DXCreateEffect.NullPointer");
     *ppEffect = nullptr;
-    if (!pDevice || !pSrcData || SrcDataLen == 0) return D3DERR_INVALIDCALL;
+    if (!pDevice || !pSrcData || SrcDataLen == 0) return Refuse("D3DXCreateEffect.NullPointerOrEmpty");
     if (pPool) return E_NOTIMPL;
     std::string error;
     std::shared_ptr<const ferolt::d3dx9::EffectDescription> desc;

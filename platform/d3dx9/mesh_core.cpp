@@ -5,6 +5,9 @@
 
 #include "platform/d3dx9/mesh_object.h"
 #include "platform/win32/out_of_memory.h"
+#include "platform/d3d9/validation.h"
+
+using ferolt::validation::Refuse;
 
 namespace ferolt::d3dx9
 {
@@ -71,9 +74,10 @@ HRESULT Mesh::Create(DWORD faces, DWORD vertices, DWORD options, DWORD fvf, IDir
 {
     *out = nullptr;
     FvfLayout layout;
-    if (!device || faces == 0 || vertices == 0 || !ParseFvf(fvf, &layout)) return D3DERR_INVALIDCALL;
+    if (!device || faces == 0 || vertices == 0 || !ParseFvf(fvf, &layout))
+        return Refuse("Mesh.Create.NullPointerOrEmptyOrWrongType");
     const bool index32 = (options & D3DXMESH_32BIT) != 0;
-    if (!index32 && vertices > kMaxVertices16) return D3DERR_INVALIDCALL;
+    if (!index32 && vertices > kMaxVertices16) return Refuse("Mesh.Create.OutOfRange");
     const uint64_t vbBytes = uint64_t(vertices) * layout.stride;
     const uint64_t ibBytes = uint64_t(faces) * 3 * (index32 ? 4 : 2);
     if (vbBytes > kMaxBufferBytes || ibBytes > kMaxBufferBytes) return E_OUTOFMEMORY;
@@ -152,7 +156,7 @@ HRESULT Mesh::GetDeclaration(D3DVERTEXELEMENT9 Declaration[MAX_FVF_DECL_SIZE])
 
 HRESULT Mesh::GetDevice(IDirect3DDevice9** ppDevice)
 {
-    if (!ppDevice) return D3DERR_INVALIDCALL;
+    if (!ppDevice) return Refuse("Mesh.GetDevice.NullPointer");
     device_->AddRef();
     *ppDevice = device_;
     return S_OK;
@@ -160,7 +164,7 @@ HRESULT Mesh::GetDevice(IDirect3DDevice9** ppDevice)
 
 HRESULT Mesh::GetVertexBuffer(IDirect3DVertexBuffer9** ppVB)
 {
-    if (!ppVB) return D3DERR_INVALIDCALL;
+    if (!ppVB) return Refuse("Mesh.GetVertexBuffer.NullPointer");
     vb_->AddRef();
     *ppVB = vb_;
     return S_OK;
@@ -168,7 +172,7 @@ HRESULT Mesh::GetVertexBuffer(IDirect3DVertexBuffer9** ppVB)
 
 HRESULT Mesh::GetIndexBuffer(IDirect3DIndexBuffer9** ppIB)
 {
-    if (!ppIB) return D3DERR_INVALIDCALL;
+    if (!ppIB) return Refuse("Mesh.GetIndexBuffer.NullPointer");
     ib_->AddRef();
     *ppIB = ib_;
     return S_OK;
@@ -176,7 +180,7 @@ HRESULT Mesh::GetIndexBuffer(IDirect3DIndexBuffer9** ppIB)
 
 HRESULT Mesh::LockVertexBuffer(DWORD Flags, void** ppData)
 {
-    if (!ppData) return D3DERR_INVALIDCALL;
+    if (!ppData) return Refuse("Mesh.LockVertexBuffer.NullPointer");
     return vb_->Lock(0, 0, ppData, Flags);
 }
 
@@ -187,7 +191,7 @@ HRESULT Mesh::UnlockVertexBuffer()
 
 HRESULT Mesh::LockIndexBuffer(DWORD Flags, void** ppData)
 {
-    if (!ppData) return D3DERR_INVALIDCALL;
+    if (!ppData) return Refuse("Mesh.LockIndexBuffer.NullPointer");
     return ib_->Lock(0, 0, ppData, Flags);
 }
 
@@ -198,7 +202,7 @@ HRESULT Mesh::UnlockIndexBuffer()
 
 HRESULT Mesh::LockAttributeBuffer(DWORD, DWORD** ppData)
 {
-    if (!ppData) return D3DERR_INVALIDCALL;
+    if (!ppData) return Refuse("Mesh.LockAttributeBuffer.NullPointer");
     ++attributeLocks_;
     *ppData = attributes_.data();
     return S_OK;
@@ -206,7 +210,7 @@ HRESULT Mesh::LockAttributeBuffer(DWORD, DWORD** ppData)
 
 HRESULT Mesh::UnlockAttributeBuffer()
 {
-    if (attributeLocks_ == 0) return D3DERR_INVALIDCALL;
+    if (attributeLocks_ == 0) return Refuse("Mesh.UnlockAttributeBuffer.NotLocked");
     --attributeLocks_;
     return S_OK;
 }
@@ -221,13 +225,13 @@ HRESULT Mesh::GetAttributeTable(D3DXATTRIBUTERANGE* pAttribTable, DWORD* pAttrib
 
 HRESULT Mesh::SetAttributeTable(const D3DXATTRIBUTERANGE* pAttribTable, DWORD cAttribTableSize)
 {
-    if (cAttribTableSize && !pAttribTable) return D3DERR_INVALIDCALL;
+    if (cAttribTableSize && !pAttribTable) return Refuse("Mesh.SetAttributeTable.NullTable");
     for (DWORD i = 0; i < cAttribTableSize; ++i)
     {
         const D3DXATTRIBUTERANGE& r = pAttribTable[i];
         if (uint64_t(r.FaceStart) + r.FaceCount > faces_ ||
             uint64_t(r.VertexStart) + r.VertexCount > vertices_)
-            return D3DERR_INVALIDCALL;
+            return Refuse("Mesh.SetAttributeTable.RangeOutsideMesh");
     }
     table_.assign(pAttribTable, pAttribTable + cAttribTableSize);
     return S_OK;
@@ -246,7 +250,7 @@ HRESULT Mesh::ReadVertices(std::vector<uint8_t>* out)
 
 HRESULT Mesh::WriteVertices(const std::vector<uint8_t>& data)
 {
-    if (data.size() != size_t(vertices_) * layout_.stride) return D3DERR_INVALIDCALL;
+    if (data.size() != size_t(vertices_) * layout_.stride) return Refuse("Mesh.WriteVertices.WrongSize");
     void* p = nullptr;
     HRESULT hr = vb_->Lock(0, 0, &p, 0);
     if (FAILED(hr)) return hr;
@@ -278,7 +282,7 @@ HRESULT Mesh::ReadIndices(std::vector<uint32_t>* out)
 
 HRESULT Mesh::WriteIndices(const std::vector<uint32_t>& data)
 {
-    if (data.size() != size_t(faces_) * 3) return D3DERR_INVALIDCALL;
+    if (data.size() != size_t(faces_) * 3) return Refuse("Mesh.WriteIndices.WrongSize");
     void* p = nullptr;
     HRESULT hr = ib_->Lock(0, 0, &p, 0);
     if (FAILED(hr)) return hr;
@@ -307,7 +311,8 @@ HRESULT Mesh::ReadPositions(std::vector<Float3>* out)
 HRESULT Mesh::ResizeVertices(DWORD count)
 {
     if (count == vertices_) return S_OK;
-    if (count == 0 || (!Index32() && count > kMaxVertices16)) return D3DERR_INVALIDCALL;
+    if (count == 0 || (!Index32() && count > kMaxVertices16))
+        return Refuse("Mesh.ResizeVertices.EmptyOrOutOfRange");
     uint64_t bytes = uint64_t(count) * layout_.stride;
     if (bytes > kMaxBufferBytes) return E_OUTOFMEMORY;
     IDirect3DVertexBuffer9* vb = nullptr;
@@ -322,7 +327,7 @@ HRESULT Mesh::ResizeVertices(DWORD count)
 
 HRESULT Mesh::GenerateAdjacency(FLOAT Epsilon, DWORD* pAdjacency)
 {
-    if (!pAdjacency || !(Epsilon >= 0.0f)) return D3DERR_INVALIDCALL;
+    if (!pAdjacency || !(Epsilon >= 0.0f)) return Refuse("Mesh.GenerateAdjacency.NullPointerOrOutOfRange");
     std::vector<Float3> positions;
     std::vector<uint32_t> indices;
     HRESULT hr = ReadPositions(&positions);
@@ -335,7 +340,7 @@ HRESULT Mesh::GenerateAdjacency(FLOAT Epsilon, DWORD* pAdjacency)
 
 HRESULT Mesh::ConvertPointRepsToAdjacency(const DWORD* pPRep, DWORD* pAdjacency)
 {
-    if (!pAdjacency) return D3DERR_INVALIDCALL;
+    if (!pAdjacency) return Refuse("Mesh.ConvertPointRepsToAdjacency.NullPointer");
     std::vector<uint32_t> indices;
     HRESULT hr = ReadIndices(&indices);
     if (FAILED(hr)) return hr;
@@ -343,7 +348,7 @@ HRESULT Mesh::ConvertPointRepsToAdjacency(const DWORD* pPRep, DWORD* pAdjacency)
     for (DWORD i = 0; i < vertices_; ++i)
     {
         reps[i] = pPRep ? pPRep[i] : i;
-        if (reps[i] >= vertices_) return D3DERR_INVALIDCALL;
+        if (reps[i] >= vertices_) return Refuse("Mesh.ConvertPointRepsToAdjacency.OutOfRange");
     }
     std::vector<DWORD> adjacency = AdjacencyFromIndices(indices, reps);
     std::memcpy(pAdjacency, adjacency.data(), adjacency.size() * sizeof(DWORD));
@@ -352,7 +357,7 @@ HRESULT Mesh::ConvertPointRepsToAdjacency(const DWORD* pPRep, DWORD* pAdjacency)
 
 HRESULT Mesh::ConvertAdjacencyToPointReps(const DWORD* pAdjacency, DWORD* pPRep)
 {
-    if (!pAdjacency || !pPRep) return D3DERR_INVALIDCALL;
+    if (!pAdjacency || !pPRep) return Refuse("Mesh.ConvertAdjacencyToPointReps.NullPointer");
     std::vector<uint32_t> indices;
     HRESULT hr = ReadIndices(&indices);
     if (FAILED(hr)) return hr;
@@ -397,9 +402,9 @@ HRESULT Mesh::UpdateSemantics(D3DVERTEXELEMENT9*)
 
 HRESULT Mesh::CloneMeshFVF(DWORD Options, DWORD FVF, IDirect3DDevice9* pD3DDevice, ID3DXMesh** ppCloneMesh)
 {
-    if (!ppCloneMesh) return D3DERR_INVALIDCALL;
+    if (!ppCloneMesh) return Refuse("Mesh.CloneMeshFVF.NullPointer");
     *ppCloneMesh = nullptr;
-    if (!pD3DDevice) return D3DERR_INVALIDCALL;
+    if (!pD3DDevice) return Refuse("Mesh.CloneMeshFVF.NullPointer");
     std::vector<uint8_t> src;
     std::vector<uint32_t> indices;
     HRESULT hr = ReadVertices(&src);
@@ -454,7 +459,7 @@ HRESULT Mesh::OptimizeInplace(DWORD Flags, const DWORD* pAdjacencyIn, DWORD* pAd
                               LPD3DXBUFFER* ppVertexRemap)
 {
     if (ppVertexRemap) *ppVertexRemap = nullptr;
-    if (attributeLocks_) return D3DERR_INVALIDCALL;
+    if (attributeLocks_) return Refuse("Mesh.OptimizeInplace.Locked");
     const bool sort =
         (Flags & (D3DXMESHOPT_ATTRSORT | D3DXMESHOPT_VERTEXCACHE | D3DXMESHOPT_STRIPREORDER)) != 0;
     const bool cache = (Flags & (D3DXMESHOPT_VERTEXCACHE | D3DXMESHOPT_STRIPREORDER)) != 0;
@@ -570,7 +575,7 @@ HRESULT Mesh::OptimizeInplace(DWORD Flags, const DWORD* pAdjacencyIn, DWORD* pAd
 HRESULT Mesh::Optimize(DWORD Flags, const DWORD* pAdjacencyIn, DWORD* pAdjacencyOut, DWORD* pFaceRemap,
                        LPD3DXBUFFER* ppVertexRemap, ID3DXMesh** ppOptMesh)
 {
-    if (!ppOptMesh) return D3DERR_INVALIDCALL;
+    if (!ppOptMesh) return Refuse("Mesh.Optimize.NullPointer");
     *ppOptMesh = nullptr;
     ID3DXMesh* clone = nullptr;
     HRESULT hr = CloneMeshFVF(options_, fvf_, device_, &clone);
@@ -589,7 +594,7 @@ HRESULT Mesh::Optimize(DWORD Flags, const DWORD* pAdjacencyIn, DWORD* pAdjacency
 HRESULT D3DXCreateMeshFVF(DWORD NumFaces, DWORD NumVertices, DWORD Options, DWORD FVF,
                           IDirect3DDevice9* pD3DDevice, LPD3DXMESH* ppMesh)
 {
-    if (!ppMesh) return D3DERR_INVALIDCALL;
+    if (!ppMesh) return Refuse("D3DXCreateMeshFVF.NullPointer");
     ferolt::d3dx9::Mesh* mesh = nullptr;
     HRESULT hr = ferolt::d3dx9::Mesh::Create(NumFaces, NumVertices, Options, FVF, pD3DDevice, &mesh);
     *ppMesh = mesh;

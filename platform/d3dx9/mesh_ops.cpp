@@ -10,6 +10,9 @@
 
 #include "platform/d3dx9/mesh_object.h"
 #include "platform/win32/out_of_memory.h"
+#include "platform/d3d9/validation.h"
+
+using ferolt::validation::Refuse;
 
 namespace ferolt::d3dx9
 {
@@ -397,7 +400,7 @@ HRESULT IntersectMesh(LPD3DXBASEMESH pMesh, bool subset, DWORD attribId, const D
 {
     if (ppAllHits) *ppAllHits = nullptr;
     Mesh* mesh = AsMesh(pMesh);
-    if (!mesh || !pRayPos || !pRayDir) return D3DERR_INVALIDCALL;
+    if (!mesh || !pRayPos || !pRayDir) return Refuse("IntersectMesh.NullPointer");
     std::vector<Float3> positions;
     std::vector<uint32_t> indices;
     HRESULT hr = mesh->ReadPositions(&positions);
@@ -650,7 +653,7 @@ UINT D3DXGetFVFVertexSize(DWORD FVF)
 HRESULT D3DXDeclaratorFromFVF(DWORD FVF, D3DVERTEXELEMENT9 pDeclarator[MAX_FVF_DECL_SIZE])
 {
     FvfLayout l;
-    if (!pDeclarator || !ParseFvf(FVF, &l)) return D3DERR_INVALIDCALL;
+    if (!pDeclarator || !ParseFvf(FVF, &l)) return Refuse("D3DXDeclaratorFromFVF.NullPointerOrWrongType");
     DWORD n = 0;
     auto add = [&](int offset, BYTE type, BYTE usage, BYTE index)
     { pDeclarator[n++] = {0, WORD(offset), type, D3DDECLMETHOD_DEFAULT, usage, index}; };
@@ -684,10 +687,10 @@ HRESULT D3DXCleanMesh(D3DXCLEANTYPE CleanType, LPD3DXMESH pMeshIn, const DWORD* 
                       LPD3DXMESH* ppMeshOut, DWORD* pAdjacencyOut, LPD3DXBUFFER* ppErrorsAndWarnings)
 {
     if (ppErrorsAndWarnings) *ppErrorsAndWarnings = nullptr;
-    if (!ppMeshOut) return D3DERR_INVALIDCALL;
+    if (!ppMeshOut) return Refuse("D3DXCleanMesh.NullPointer");
     *ppMeshOut = nullptr;
     Mesh* in = AsMesh(pMeshIn);
-    if (!in) return D3DERR_INVALIDCALL;
+    if (!in) return Refuse("D3DXCleanMesh.NullPointer");
     return ferolt::CatchOutOfMemory(
         E_OUTOFMEMORY, [&] { return CleanMesh(CleanType, in, pAdjacencyIn, ppMeshOut, pAdjacencyOut); });
 }
@@ -695,7 +698,7 @@ HRESULT D3DXCleanMesh(D3DXCLEANTYPE CleanType, LPD3DXMESH pMeshIn, const DWORD* 
 HRESULT D3DXComputeNormals(LPD3DXBASEMESH pMesh, const DWORD*)
 {
     Mesh* mesh = AsMesh(pMesh);
-    if (!mesh || mesh->Layout().normal < 0) return D3DERR_INVALIDCALL;
+    if (!mesh || mesh->Layout().normal < 0) return Refuse("D3DXComputeNormals.NullPointerOrOutOfRange");
     std::vector<uint8_t> vertices;
     std::vector<uint32_t> indices;
     std::vector<Float3> positions;
@@ -729,7 +732,7 @@ HRESULT D3DXComputeBoundingBox(const D3DXVECTOR3* pFirstPosition, DWORD NumVerti
                                D3DXVECTOR3* pMin, D3DXVECTOR3* pMax)
 {
     if (!pFirstPosition || !pMin || !pMax || NumVertices == 0 || dwStride < sizeof(D3DXVECTOR3))
-        return D3DERR_INVALIDCALL;
+        return Refuse("D3DXComputeBoundingBox.NullPointerOrEmptyOrOutOfRange");
     const uint8_t* p = reinterpret_cast<const uint8_t*>(pFirstPosition);
     Float3 lo, hi;
     std::memcpy(&lo, p, sizeof lo);
@@ -750,7 +753,7 @@ HRESULT D3DXComputeBoundingSphere(const D3DXVECTOR3* pFirstPosition, DWORD NumVe
                                   D3DXVECTOR3* pCenter, FLOAT* pRadius)
 {
     if (!pFirstPosition || !pCenter || !pRadius || NumVertices == 0 || dwStride < sizeof(D3DXVECTOR3))
-        return D3DERR_INVALIDCALL;
+        return Refuse("D3DXComputeBoundingSphere.NullPointerOrEmptyOrOutOfRange");
     const uint8_t* p = reinterpret_cast<const uint8_t*>(pFirstPosition);
     double c[3] = {0, 0, 0};
     for (DWORD i = 0; i < NumVertices; ++i)

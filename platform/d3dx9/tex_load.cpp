@@ -10,6 +10,9 @@
 #include "platform/d3dx9/d3dx9tex.h"
 #include "platform/image/image.h"
 #include "platform/win32/out_of_memory.h"
+#include "platform/d3d9/validation.h"
+
+using ferolt::validation::Refuse;
 
 namespace
 {
@@ -179,7 +182,8 @@ HRESULT WriteLevel(IDirect3DTexture9* texture, UINT level, const Image& img)
     HRESULT hr = texture->GetLevelDesc(level, &desc);
     if (FAILED(hr)) return hr;
     const UINT bpp = ConvertibleTexelBytes(desc.Format);
-    if (bpp == 0) return D3DERR_INVALIDCALL; // compressed or odd formats are not written here
+    if (bpp == 0)
+        return Refuse("WriteLevel.UnconvertibleFormat"); // compressed or odd formats are not written here
     D3DLOCKED_RECT lr;
     hr = texture->LockRect(level, &lr, nullptr, 0);
     if (FAILED(hr)) return hr;
@@ -199,11 +203,11 @@ HRESULT ReadSurface(IDirect3DSurface9* surface, const RECT* rect, Image* out)
     HRESULT hr = surface->GetDesc(&desc);
     if (FAILED(hr)) return hr;
     const UINT bpp = ConvertibleTexelBytes(desc.Format);
-    if (bpp == 0) return D3DERR_INVALIDCALL;
+    if (bpp == 0) return Refuse("ReadSurface.UnconvertibleFormat");
     RECT r = rect ? *rect : RECT{0, 0, LONG(desc.Width), LONG(desc.Height)};
     if (r.left < 0 || r.top < 0 || r.right <= r.left || r.bottom <= r.top || UINT(r.right) > desc.Width ||
         UINT(r.bottom) > desc.Height)
-        return D3DERR_INVALIDCALL;
+        return Refuse("ReadSurface.RectOutside");
     // Allocated before the lock: running out of memory must not leave the surface locked.
     out->width = UINT(r.right - r.left);
     out->height = UINT(r.bottom - r.top);
@@ -387,7 +391,7 @@ HRESULT FilterLevels(IDirect3DTexture9* texture, UINT first, DWORD filter)
 HRESULT D3DXCheckTextureRequirements(IDirect3DDevice9* pDevice, UINT* pWidth, UINT* pHeight,
                                      UINT* pNumMipLevels, DWORD, D3DFORMAT* pFormat, D3DPOOL)
 {
-    if (!pDevice) return D3DERR_INVALIDCALL;
+    if (!pDevice) return Refuse("D3DXCheckTextureRequirements.NullPointer");
     UINT maxW = 16384, maxH = 16384;
     D3DCAPS9 caps;
     if (SUCCEEDED(pDevice->GetDeviceCaps(&caps)) && caps.MaxTextureWidth && caps.MaxTextureHeight)
@@ -413,7 +417,7 @@ HRESULT D3DXCheckTextureRequirements(IDirect3DDevice9* pDevice, UINT* pWidth, UI
 HRESULT D3DXCreateTexture(IDirect3DDevice9* pDevice, UINT Width, UINT Height, UINT MipLevels, DWORD Usage,
                           D3DFORMAT Format, D3DPOOL Pool, IDirect3DTexture9** ppTexture)
 {
-    if (!ppTexture) return D3DERR_INVALIDCALL;
+    if (!ppTexture) return Refuse("D3DXCreateTexture.NullPointer");
     *ppTexture = nullptr;
     HRESULT hr = D3DXCheckTextureRequirements(pDevice, &Width, &Height, &MipLevels, Usage, &Format, Pool);
     if (FAILED(hr)) return hr;
@@ -422,7 +426,8 @@ HRESULT D3DXCreateTexture(IDirect3DDevice9* pDevice, UINT Width, UINT Height, UI
 
 HRESULT D3DXGetImageInfoFromFileInMemory(const void* pSrcData, UINT SrcDataSize, D3DXIMAGE_INFO* pSrcInfo)
 {
-    if (!pSrcData || SrcDataSize == 0 || !pSrcInfo) return D3DERR_INVALIDCALL;
+    if (!pSrcData || SrcDataSize == 0 || !pSrcInfo)
+        return Refuse("D3DXGetImageInfoFromFileInMemory.NullPointerOrEmpty");
     const auto* data = static_cast<const uint8_t*>(pSrcData);
     ferolt::image::Info info;
     if (ferolt::image::QueryInfo(data, SrcDataSize, &info) != ferolt::image::Status::Ok ||
@@ -444,9 +449,10 @@ HRESULT D3DXCreateTextureFromFileInMemoryEx(IDirect3DDevice9* pDevice, const voi
                                             D3DCOLOR ColorKey, D3DXIMAGE_INFO* pSrcInfo, PALETTEENTRY*,
                                             IDirect3DTexture9** ppTexture)
 {
-    if (!ppTexture) return D3DERR_INVALIDCALL;
+    if (!ppTexture) return Refuse("D3DXCreateTextureFromFileInMemoryEx.NullPointer");
     *ppTexture = nullptr;
-    if (!pDevice || !pSrcData || SrcDataSize == 0) return D3DERR_INVALIDCALL;
+    if (!pDevice || !pSrcData || SrcDataSize == 0)
+        return Refuse("D3DXCreateTextureFromFileInMemoryEx.NullPointerOrEmpty");
     D3DXIMAGE_INFO info;
     HRESULT hr = D3DXGetImageInfoFromFileInMemory(pSrcData, SrcDataSize, &info);
     if (FAILED(hr)) return hr;
@@ -496,7 +502,7 @@ HRESULT D3DXLoadSurfaceFromSurface(IDirect3DSurface9* pDestSurface, const PALETT
                                    const RECT* pDestRect, IDirect3DSurface9* pSrcSurface, const PALETTEENTRY*,
                                    const RECT* pSrcRect, DWORD Filter, D3DCOLOR ColorKey)
 {
-    if (!pDestSurface || !pSrcSurface) return D3DERR_INVALIDCALL;
+    if (!pDestSurface || !pSrcSurface) return Refuse("D3DXLoadSurfaceFromSurface.NullPointer");
     D3DSURFACE_DESC dd;
     HRESULT hr = pDestSurface->GetDesc(&dd);
     if (FAILED(hr)) return hr;
@@ -504,7 +510,7 @@ HRESULT D3DXLoadSurfaceFromSurface(IDirect3DSurface9* pDestSurface, const PALETT
     RECT r = pDestRect ? *pDestRect : RECT{0, 0, LONG(dd.Width), LONG(dd.Height)};
     if (bpp == 0 || r.left < 0 || r.top < 0 || r.right <= r.left || r.bottom <= r.top ||
         UINT(r.right) > dd.Width || UINT(r.bottom) > dd.Height)
-        return D3DERR_INVALIDCALL;
+        return Refuse("D3DXLoadSurfaceFromSurface.UnconvertibleFormatOrRectOutside");
     const DWORD filter = Filter == D3DX_DEFAULT ? D3DX_FILTER_TRIANGLE : Filter;
     return CatchOutOfMemory(
         E_OUTOFMEMORY,
@@ -514,10 +520,11 @@ HRESULT D3DXLoadSurfaceFromSurface(IDirect3DSurface9* pDestSurface, const PALETT
 HRESULT D3DXFilterTexture(IDirect3DBaseTexture9* pBaseTexture, const PALETTEENTRY*, UINT SrcLevel,
                           DWORD Filter)
 {
-    if (!pBaseTexture || pBaseTexture->GetType() != D3DRTYPE_TEXTURE) return D3DERR_INVALIDCALL;
+    if (!pBaseTexture || pBaseTexture->GetType() != D3DRTYPE_TEXTURE)
+        return Refuse("D3DXFilterTexture.NullPointerOrWrongType");
     auto* texture = static_cast<IDirect3DTexture9*>(pBaseTexture);
     const UINT count = texture->GetLevelCount();
     if (SrcLevel == D3DX_DEFAULT) SrcLevel = 0;
-    if (SrcLevel >= count) return D3DERR_INVALIDCALL;
+    if (SrcLevel >= count) return Refuse("D3DXFilterTexture.OutOfRange");
     return CatchOutOfMemory(E_OUTOFMEMORY, [&] { return FilterLevels(texture, SrcLevel, Filter); });
 }

@@ -3,6 +3,9 @@
 
 #include "platform/d3dx9/d3dx9mesh.h"
 #include "platform/d3dx9/xfile_scene.h"
+#include "platform/d3d9/validation.h"
+
+using ferolt::validation::Refuse;
 
 namespace
 {
@@ -190,7 +193,8 @@ HRESULT D3DXLoadMeshFromXInMemory(const void* Memory, DWORD SizeOfMemory, DWORD 
     if (ppEffectInstances) *ppEffectInstances = nullptr;
     if (pNumMaterials) *pNumMaterials = 0;
     if (ppMesh) *ppMesh = nullptr;
-    if (!Memory || !SizeOfMemory || !pD3DDevice || !ppMesh) return D3DERR_INVALIDCALL;
+    if (!Memory || !SizeOfMemory || !pD3DDevice || !ppMesh)
+        return Refuse("D3DXLoadMeshFromXInMemory.NullPointer");
 
     Scene scene;
     HRESULT hr = ferolt::d3dx9::xfile::ParseXFile(ferolt::ByteReader(Memory, SizeOfMemory), &scene);

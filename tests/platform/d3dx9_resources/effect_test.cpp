@@ -2,12 +2,15 @@
 // techniques, cloning and refused texts.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
 
 #include "platform/d3dx9/d3dx9.h"
+#include "tests/platform/expect_refused.h"
 #include "tests/platform/d3dx9_resources/fake_device.h"
 
 namespace
@@ -183,20 +186,32 @@ TEST_F(EffectTest, SettersConvertAndCheckSizes)
     struct Refused
     {
         const char* name;
-        HRESULT hr;
+        std::function<HRESULT()> call;
+        const char* rule;
     };
     const uint8_t big[256] = {};
     const Refused refused[] = {
-        {"value larger than the parameter", e->SetValue("vColour", big, 17)},
-        {"value on a missing parameter", e->SetValue("nothing", big, 4)},
-        {"matrix on a vector", e->SetMatrix("vColour", &m)},
-        {"integer on a struct", e->SetInt("lights[0]", 1)},
-        {"float array past the end", e->SetFloatArray("vColour", reinterpret_cast<const float*>(big), 5)},
-        {"texture on a number", e->SetTexture("fScale", nullptr)},
-        {"value on a texture", e->SetValue("tex", big, 4)},
+        {"value larger than the parameter", [&] { return e->SetValue("vColour", big, 17); },
+         "Effect.SetValue.OutOfRange"},
+        {"value on a missing parameter", [&] { return e->SetValue("nothing", big, 4); },
+         "Effect.SetValue.NullPointerOrWrongType"},
+        {"matrix on a vector", [&] { return e->SetMatrix("vColour", &m); },
+         "Effect.PutMatrix.NullPointerOrWrongTypeOrOutOfRange"},
+        {"integer on a struct", [&] { return e->SetInt("lights[0]", 1); },
+         "Effect.SetNumbers.NullPointerOrWrongTypeOrEmptyOrOutOfRange"},
+        {"float array past the end",
+         [&] { return e->SetFloatArray("vColour", reinterpret_cast<const float*>(big), 5); },
+         "Effect.SetNumbers.NullPointerOrWrongTypeOrEmptyOrOutOfRange"},
+        {"texture on a number", [&] { return e->SetTexture("fScale", nullptr); },
+         "Effect.SetTexture.NullPointerOrWrongTypeOrOutOfRange"},
+        {"value on a texture", [&] { return e->SetValue("tex", big, 4); },
+         "Effect.SetValue.NullPointerOrWrongType"},
     };
     for (const Refused& r : refused)
-        EXPECT_EQ(r.hr, D3DERR_INVALIDCALL) << r.name;
+    {
+        SCOPED_TRACE(r.name);
+        EXPECT_REFUSED(r.call(), r.rule);
+    }
     // The whole array of structures in one value.
     EXPECT_EQ(e->SetValue("lights", big, 4 * 16), S_OK);
     e->Release();
@@ -221,8 +236,9 @@ TEST_F(EffectTest, TechniquesValidateOnlyWithoutShaders)
         EXPECT_EQ(e->GetCurrentTechnique(), h);
     }
     EXPECT_EQ(e->GetTechniqueByName("Missing"), nullptr);
-    EXPECT_EQ(e->SetTechnique(nullptr), D3DERR_INVALIDCALL);
-    EXPECT_EQ(e->SetTechnique(e->GetParameterByName(nullptr, "fScale")), D3DERR_INVALIDCALL);
+    EXPECT_REFUSED(e->SetTechnique(nullptr), "Effect.SetTechnique.NullPointer");
+    EXPECT_REFUSED(e->SetTechnique(e->GetParameterByName(nullptr, "fScale")),
+                   "Effect.SetTechnique.NullPointer");
     D3DXHANDLE next = nullptr;
     EXPECT_EQ(e->FindNextValidTechnique(e->GetTechniqueByName("Plain"), &next), S_OK);
     EXPECT_EQ(next, e->GetTechniqueByName("Other"));
@@ -325,9 +341,9 @@ TEST_F(EffectTest, RefusedTextsFailWithInvalidData)
         errors->Release();
     }
     ID3DXEffect* e = nullptr;
-    EXPECT_EQ(D3DXCreateEffect(nullptr, kSmallEffect, 10, nullptr, nullptr, 0, nullptr, &e, nullptr),
-              D3DERR_INVALIDCALL);
-    EXPECT_EQ(D3DXCreateEffect(&device_, nullptr, 10, nullptr, nullptr, 0, nullptr, &e, nullptr),
-              D3DERR_INVALIDCALL);
+    EXPECT_REFUSED(D3DXCreateEffect(nullptr, kSmallEffect, 10, nullptr, nullptr, 0, nullptr, &e, nullptr),
+                   "D3DXCreateEffect.NullPointerOrEmpty");
+    EXPECT_REFUSED(D3DXCreateEffect(&device_, nullptr, 10, nullptr, nullptr, 0, nullptr, &e, nullptr),
+                   "D3DXCreateEffect.NullPointerOrEmpty");
 }
 } // namespace
