@@ -1,4 +1,5 @@
-// Seeds for fuzz_geometry_block: a block with one cube, one with a light point, and the bare mesh.
+// Seeds for fuzz_geometry_block: a block with one cube, one with a light point, the bare mesh, and a
+// block whose second strip is a turned, moved and scaled copy of the first, with ring references.
 #include "tests/support/fuzz_seeds.h"
 #include "tests/support/geometry_block_encoder.h"
 #include "tests/support/sample_object_file.h"
@@ -11,6 +12,26 @@ std::vector<FuzzSeed> FuzzSeeds()
     lit.meshes = {CubeMesh()};
     lit.lights = {{{1.0f, 2.0f, 3.0f}, {255, 128, 0, 255}}};
     lit.creaseAngle = 0.5f;
-    return {{"cube_block", CubeBlock()}, {"lit_block", EncodeBlock(lit)}, {"cube_mesh", CubeMesh()}};
+    MeshSpec copies;
+    copies.keys = {{{3, 3, 3}, {0, 0}}, {{4, 3, 3}, {1, 0}}, {{3, 4, 3}, {0, 1}}, {{4, 4, 5}, {1, 1}}};
+    GroupSpec group;
+    for (int i = 0; i < 5; ++i)
+    {
+        group.minimum[i] = i < 3 ? -8.0f : 0.0f;
+        group.maximum[i] = group.minimum[i] + 65535.0f;
+    }
+    StripSpec first{{{StripOp::New, 0}, {StripOp::New, 1}, {StripOp::New, 2}, {StripOp::New, 3}}};
+    StripSpec copy = first;
+    copy.copyOf = 0;
+    copy.transform = {0, 8191, -8191, 0, {10, 0, -1}, false, true, 1.7f};
+    StripSpec references{{{StripOp::Ring, 1, true}, {StripOp::Back, 0}, {StripOp::Ring, 3}}};
+    group.strips = {first, copy, references};
+    copies.groups = {group};
+    BlockSpec copied;
+    copied.meshes = {EncodeMesh(copies).bytes};
+    return {{"cube_block", CubeBlock()},
+            {"lit_block", EncodeBlock(lit)},
+            {"cube_mesh", CubeMesh()},
+            {"copied_strips_block", EncodeBlock(copied)}};
 }
 } // namespace ferolt::test
