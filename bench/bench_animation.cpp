@@ -13,10 +13,10 @@ using namespace ferolt::test;
 // `count` nodes, each the child of the one before, each moving and turning through eight keys.
 Bytes Chain(int count)
 {
-    AnimationSpec spec;
+    AnimationDesc spec;
     for (int n = 0; n < count; ++n)
     {
-        AnimationCurveSpec position, rotation;
+        AnimationCurveDesc position, rotation;
         position.end = rotation.end = 7.0f;
         position.postMode = rotation.postMode = 2;
         for (int k = 0; k < 8; ++k)
@@ -24,7 +24,7 @@ Bytes Chain(int count)
             position.keys.push_back({float(k), {float(k % 3), float(n), 0.5f * k}});
             rotation.keys.push_back({float(k), RotationZ(0.3f * k + 0.01f * n)});
         }
-        AnimationNodeSpec node;
+        AnimationNodeDesc node;
         if (n) node.parent = n - 1;
         node.position = position;
         node.rotation = rotation;

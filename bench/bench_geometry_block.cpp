@@ -17,11 +17,11 @@ std::vector<uint8_t> MillionTriangleBlock()
 {
     using namespace ferolt::test;
     constexpr uint32_t kMeshes = 20, kStrips = 50, kEntries = 1002;
-    BlockSpec block;
+    BlockDesc block;
     for (uint32_t m = 0; m < kMeshes; ++m)
     {
-        MeshSpec spec;
-        GroupSpec group;
+        MeshDesc spec;
+        GroupDesc group;
         for (int i = 0; i < 5; ++i)
         {
             group.minimum[i] = i < 3 ? -8.0f : 0.0f;
@@ -29,7 +29,7 @@ std::vector<uint8_t> MillionTriangleBlock()
         }
         for (uint32_t s = 0; s < kStrips; ++s)
         {
-            StripSpec strip;
+            StripDesc strip;
             for (uint32_t k = 0; k < kEntries; ++k)
             {
                 const float x = static_cast<float>(1 + k / 2), y = static_cast<float>(1 + 2 * s + k % 2);

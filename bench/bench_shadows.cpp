@@ -19,7 +19,7 @@
 
 namespace
 {
-struct BoxSpec
+struct BoxDesc
 {
     D3DXVECTOR3 low, high;
     float r, g, b;
@@ -27,7 +27,7 @@ struct BoxSpec
 };
 
 // One model of axis-aligned boxes, every face its own receiving subset (a bottom face only when asked).
-LMK::Model_* BoxesModel(const std::vector<BoxSpec>& boxes, DWORD* receiving)
+LMK::Model_* BoxesModel(const std::vector<BoxDesc>& boxes, DWORD* receiving)
 {
     std::vector<LMK::RawVertexStruct_TYP> vertices;
     std::vector<DWORD> indices;
@@ -35,7 +35,7 @@ LMK::Model_* BoxesModel(const std::vector<BoxSpec>& boxes, DWORD* receiving)
     std::vector<LMK::Material_*> materials;
     std::vector<std::array<float, 4>> planes;
     std::vector<bool> receives;
-    for (const BoxSpec& box : boxes)
+    for (const BoxDesc& box : boxes)
     {
         LMK::Material_* m = nullptr;
         LRCreateMaterialFromColor(box.r, box.g, box.b, 1.0f, &m);

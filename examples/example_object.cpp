@@ -13,14 +13,14 @@ namespace ferolt::example
 namespace
 {
 using test::BlockVertex;
-using test::GroupSpec;
-using test::MeshSpec;
+using test::GroupDesc;
+using test::MeshDesc;
 using test::StripOp;
-using test::StripSpec;
+using test::StripDesc;
 
 struct Builder
 {
-    MeshSpec spec;
+    MeshDesc spec;
 
     uint32_t Key(std::array<float, 3> p, float u, float v)
     {
@@ -28,29 +28,29 @@ struct Builder
         return static_cast<uint32_t>(spec.keys.size() - 1);
     }
     // A strip of new vertices; faces alternate so a quad a, b, c, d (d opposite a) keeps one winding.
-    static StripSpec Strip(std::initializer_list<uint32_t> keys)
+    static StripDesc Strip(std::initializer_list<uint32_t> keys)
     {
-        StripSpec strip;
+        StripDesc strip;
         for (uint32_t key : keys)
             strip.ops.push_back({StripOp::New, key});
         return strip;
     }
     // A quad with corners a, b, c and d = b + c - a, facing along (b - a) x (c - a).
-    StripSpec Quad(std::array<float, 3> a, std::array<float, 3> b, std::array<float, 3> c)
+    StripDesc Quad(std::array<float, 3> a, std::array<float, 3> b, std::array<float, 3> c)
     {
         std::array<float, 3> d{b[0] + c[0] - a[0], b[1] + c[1] - a[1], b[2] + c[2] - a[2]};
         return Strip({Key(a, 0, 0), Key(b, 1, 0), Key(c, 0, 1), Key(d, 1, 1)});
     }
-    StripSpec Triangle(std::array<float, 3> a, std::array<float, 3> b, std::array<float, 3> c)
+    StripDesc Triangle(std::array<float, 3> a, std::array<float, 3> b, std::array<float, 3> c)
     {
         return Strip({Key(a, 0, 0), Key(b, 1, 0), Key(c, 0, 1)});
     }
 };
 
 // Positions on whole steps of the group bounds decode exactly.
-GroupSpec Group(std::vector<StripSpec> strips)
+GroupDesc Group(std::vector<StripDesc> strips)
 {
-    GroupSpec group;
+    GroupDesc group;
     for (int i = 0; i < 5; ++i)
     {
         group.minimum[i] = i < 3 ? -8.0f : 0.0f;
@@ -64,21 +64,21 @@ test::Bytes HouseBlock()
 {
     Builder b;
     // Walls, each facing outwards.
-    GroupSpec walls = Group({
+    GroupDesc walls = Group({
         b.Quad({0, 0, 0}, {2, 0, 0}, {0, 0, 2}), // y = 0
         b.Quad({2, 0, 0}, {2, 2, 0}, {2, 0, 2}), // x = 2
         b.Quad({2, 2, 0}, {0, 2, 0}, {2, 2, 2}), // y = 2
         b.Quad({0, 2, 0}, {0, 0, 0}, {0, 2, 2}), // x = 0
     });
-    GroupSpec floor = Group({b.Quad({0, 0, 0}, {0, 2, 0}, {2, 0, 0})});
-    GroupSpec roof = Group({
+    GroupDesc floor = Group({b.Quad({0, 0, 0}, {0, 2, 0}, {2, 0, 0})});
+    GroupDesc roof = Group({
         b.Triangle({0, 0, 2}, {2, 0, 2}, {1, 1, 3}),
         b.Triangle({2, 0, 2}, {2, 2, 2}, {1, 1, 3}),
         b.Triangle({2, 2, 2}, {0, 2, 2}, {1, 1, 3}),
         b.Triangle({0, 2, 2}, {0, 0, 2}, {1, 1, 3}),
     });
     b.spec.groups = {walls, floor, roof};
-    test::BlockSpec block;
+    test::BlockDesc block;
     block.meshes = {test::EncodeMesh(b.spec).bytes};
     return test::EncodeBlock(block);
 }

@@ -194,11 +194,11 @@ TEST_F(SceneAssemblyTest, ObjectsLandAtTheirOutputIndices)
 // group names `source` as its source index (0xFFFF: none).
 Bytes QuadBlock(uint16_t source = 0xFFFF)
 {
-    MeshSpec spec = UnitQuadMesh();
+    MeshDesc spec = UnitQuadMesh();
     spec.groups[0].triple[0] = source;
     const EncodedMesh mesh = EncodeMesh(spec);
     EXPECT_TRUE(mesh.exact);
-    BlockSpec block;
+    BlockDesc block;
     block.meshes = {mesh.bytes};
     block.lights = {{{0, 0, 1}, {255, 255, 255, 255}}, {{1, 1, 1}, {255, 0, 0, 255}}};
     return EncodeBlock(block);
@@ -253,9 +253,9 @@ TEST_F(SceneAssemblyTest, AnimationChunksAnimateTheirEntrysModel)
     ByteWriter records;
     records.U32(static_cast<uint32_t>(block.size())).U32(1).U32(72);
     records.Raw(InstanceRecord(0, 0, Translation(0))).Raw(block);
-    AnimationSpec spec;
+    AnimationDesc spec;
     spec.nodes.resize(1);
-    spec.nodes[0].position = AnimationCurveSpec{0.0f, 1.0f, 0, 0, {{0.0f, {0, 0, 0}}, {1.0f, {3, 0, 0}}}};
+    spec.nodes[0].position = AnimationCurveDesc{0.0f, 1.0f, 0, 0, {{0.0f, {0, 0, 0}}, {1.0f, {3, 0, 0}}}};
     spec.clips = {{"move", 0.0f, 1.0f}};
     spec.indices = {0};
     const Bytes stream = AnimationStream(spec);

@@ -37,7 +37,7 @@ std::vector<uint32_t> Quadrants(const std::vector<uint32_t>& texels)
 // coordinates (0, 0) at the top left corner. Quad i spans x from 3i - 7 to 3i - 5 and y from -1 to 1.
 Bytes QuadsBlock(int count)
 {
-    MeshSpec spec;
+    MeshDesc spec;
     for (int i = 0; i < count; ++i)
     {
         const float left = float(3 * i - 7), right = left + 2;
@@ -46,20 +46,20 @@ Bytes QuadsBlock(int count)
         spec.keys.push_back({{left, -1, 0}, {0, 1}});
         spec.keys.push_back({{right, 1, 0}, {1, 0}});
         spec.keys.push_back({{right, -1, 0}, {1, 1}});
-        GroupSpec group;
+        GroupDesc group;
         for (int c = 0; c < 5; ++c)
         {
             // Whole steps of the group bounds decode exactly.
             group.minimum[c] = c < 3 ? -8.0f : 0.0f;
             group.maximum[c] = group.minimum[c] + 65535.0f;
         }
-        StripSpec strip;
+        StripDesc strip;
         for (uint32_t k = 0; k < 4; ++k)
             strip.ops.push_back({StripOp::New, first + k});
         group.strips = {strip};
         spec.groups.push_back(group);
     }
-    BlockSpec block;
+    BlockDesc block;
     block.meshes = {EncodeMesh(spec).bytes};
     return EncodeBlock(block);
 }

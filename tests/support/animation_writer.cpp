@@ -32,7 +32,7 @@ private:
     std::vector<size_t>* m_ends;
 };
 
-void StreamCurve(FieldWriter& w, const AnimationCurveSpec& c, bool quaternion)
+void StreamCurve(FieldWriter& w, const AnimationCurveDesc& c, bool quaternion)
 {
     w.U8(quaternion ? 1 : 0).F32(c.start).F32(c.end).U32(c.preMode).U32(c.postMode);
     w.U32(c.keyCount.value_or(static_cast<uint32_t>(c.keys.size())));
@@ -48,9 +48,9 @@ void StreamCurve(FieldWriter& w, const AnimationCurveSpec& c, bool quaternion)
     }
 }
 
-const AnimationCurveSpec* BlockCurves(const AnimationNodeSpec& n, int i)
+const AnimationCurveDesc* BlockCurves(const AnimationNodeDesc& n, int i)
 {
-    const std::optional<AnimationCurveSpec>* order[3] = {&n.position, &n.rotation, &n.scale};
+    const std::optional<AnimationCurveDesc>* order[3] = {&n.position, &n.rotation, &n.scale};
     return *order[i] ? &order[i]->value() : nullptr;
 }
 
@@ -60,7 +60,7 @@ size_t KeyRecordSize(const AnimationKey& k)
 }
 } // namespace
 
-Bytes AnimationStream(const AnimationSpec& spec, std::vector<size_t>* fieldEnds)
+Bytes AnimationStream(const AnimationDesc& spec, std::vector<size_t>* fieldEnds)
 {
     // Written twice: once to learn the size for the length field, once with the field ends marked.
     auto write = [&](std::vector<size_t>* ends, uint32_t length)
@@ -70,7 +70,7 @@ Bytes AnimationStream(const AnimationSpec& spec, std::vector<size_t>* fieldEnds)
         w.U32(spec.nodeCount.value_or(static_cast<uint32_t>(spec.nodes.size())));
         w.U32(spec.clipCount.value_or(static_cast<uint32_t>(spec.clips.size())));
         w.U32(spec.indexCount.value_or(static_cast<uint32_t>(spec.indices.size()))).U32(0);
-        for (const AnimationNodeSpec& n : spec.nodes)
+        for (const AnimationNodeDesc& n : spec.nodes)
         {
             w.Matrix(n.pre).Matrix(n.post).F32(n.pivot[0]).F32(n.pivot[1]).F32(n.pivot[2]);
             w.U32((n.position ? 1 : 0) | (n.scale ? 2 : 0) | (n.rotation ? 4 : 0) | (n.parent ? 8 : 0));
@@ -79,7 +79,7 @@ Bytes AnimationStream(const AnimationSpec& spec, std::vector<size_t>* fieldEnds)
             if (n.scale) StreamCurve(w, *n.scale, false);
             if (n.rotation) StreamCurve(w, *n.rotation, true);
         }
-        for (const AnimationClipSpec& c : spec.clips)
+        for (const AnimationClipDesc& c : spec.clips)
         {
             w.U32(c.nameLength.value_or(static_cast<uint32_t>(c.name.size())));
             w.F32(c.start).F32(c.end).U32(c.preMode).U32(c.postMode).U8(c.carried).U8(c.playReversed);
@@ -97,22 +97,22 @@ Bytes AnimationStream(const AnimationSpec& spec, std::vector<size_t>* fieldEnds)
     return write(fieldEnds, spec.length.value_or(static_cast<uint32_t>(sized.size())));
 }
 
-Bytes AnimationBlock(const AnimationSpec& spec)
+Bytes AnimationBlock(const AnimationDesc& spec)
 {
     constexpr size_t kHeader = 108;
     size_t nodeBytes = 0, keyBytes = 0, clipBytes = 0;
-    for (const AnimationNodeSpec& n : spec.nodes)
+    for (const AnimationNodeDesc& n : spec.nodes)
     {
         nodeBytes += 148;
         for (int i = 0; i < 3; ++i)
-            if (const AnimationCurveSpec* c = BlockCurves(n, i))
+            if (const AnimationCurveDesc* c = BlockCurves(n, i))
             {
                 nodeBytes += 32;
                 for (const AnimationKey& k : c->keys)
                     keyBytes += KeyRecordSize(k);
             }
     }
-    for (const AnimationClipSpec& c : spec.clips)
+    for (const AnimationClipDesc& c : spec.clips)
         clipBytes += 148 + 4 * c.indices.size();
     const size_t keyStart = kHeader + nodeBytes, clipStart = keyStart + keyBytes,
                  poolStart = clipStart + clipBytes;
@@ -121,7 +121,7 @@ Bytes AnimationBlock(const AnimationSpec& spec)
     std::vector<float> pool;
     ByteWriter nodes, keys;
     size_t keyAt = keyStart;
-    for (const AnimationNodeSpec& n : spec.nodes)
+    for (const AnimationNodeDesc& n : spec.nodes)
     {
         for (float f : n.pre)
             nodes.F32(f);
@@ -134,7 +134,7 @@ Bytes AnimationBlock(const AnimationSpec& spec)
             .U32(static_cast<uint32_t>(n.parent.value_or(-1)));
         for (int i = 0; i < 3; ++i)
         {
-            const AnimationCurveSpec* c = BlockCurves(n, i);
+            const AnimationCurveDesc* c = BlockCurves(n, i);
             if (!c) continue;
             nodes.U32(c->keyCount.value_or(static_cast<uint32_t>(c->keys.size()))).U32(4);
             nodes.U32(static_cast<uint32_t>(keyAt))
@@ -167,7 +167,7 @@ Bytes AnimationBlock(const AnimationSpec& spec)
         }
     }
     ByteWriter clips;
-    for (const AnimationClipSpec& c : spec.clips)
+    for (const AnimationClipDesc& c : spec.clips)
     {
         Bytes name(111, 0);
         std::copy(c.name.begin(), c.name.begin() + std::min<size_t>(c.name.size(), 110), name.begin());

@@ -23,7 +23,7 @@ struct AnimationKey
     std::optional<std::array<float, 4>> inTangent{}, outTangent{};
 };
 
-struct AnimationCurveSpec
+struct AnimationCurveDesc
 {
     float start = 0.0f, end = 1.0f; // seconds in a stream, frames in a block
     uint32_t preMode = 0, postMode = 0;
@@ -31,16 +31,16 @@ struct AnimationCurveSpec
     std::optional<uint32_t> keyCount{}; // written instead of keys.size()
 };
 
-struct AnimationNodeSpec
+struct AnimationNodeDesc
 {
     std::array<float, 16> pre = kIdentityMatrix;
     std::array<float, 16> post = kIdentityMatrix;
     float pivot[3] = {0.0f, 0.0f, 0.0f};
     std::optional<int32_t> parent;
-    std::optional<AnimationCurveSpec> position, scale, rotation;
+    std::optional<AnimationCurveDesc> position, scale, rotation;
 };
 
-struct AnimationClipSpec
+struct AnimationClipDesc
 {
     std::string name;
     float start = 0.0f, end = 1.0f;
@@ -53,22 +53,22 @@ struct AnimationClipSpec
     std::optional<uint32_t> indexCount{}; // written instead of indices.size()
 };
 
-struct AnimationSpec
+struct AnimationDesc
 {
     uint32_t magic = kAnimationStreamMagic;
     uint32_t version = 1;
     std::optional<uint32_t> length; // stream: written instead of the stream's size
     float framesPerSecond = 0.0f;   // block only
-    std::vector<AnimationNodeSpec> nodes;
-    std::vector<AnimationClipSpec> clips;
+    std::vector<AnimationNodeDesc> nodes;
+    std::vector<AnimationClipDesc> clips;
     std::vector<uint32_t> indices;
     std::optional<uint32_t> nodeCount, clipCount, indexCount; // written instead of the sizes
 };
 
 // The stream; `fieldEnds`, when given, receives the offset at which every field ends.
-Bytes AnimationStream(const AnimationSpec& spec, std::vector<size_t>* fieldEnds = nullptr);
+Bytes AnimationStream(const AnimationDesc& spec, std::vector<size_t>* fieldEnds = nullptr);
 // The block: header, node records, key records, clip records, float pool, indices, in that order.
-Bytes AnimationBlock(const AnimationSpec& spec);
+Bytes AnimationBlock(const AnimationDesc& spec);
 
 // A quaternion key turning `angle` radians about z, as (x, y, z, w).
 std::vector<float> RotationZ(float angle);

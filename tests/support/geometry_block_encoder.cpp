@@ -63,7 +63,7 @@ struct Quantiser
 
 struct Simulation
 {
-    const MeshSpec& spec;
+    const MeshDesc& spec;
     EncodedMesh out;
     std::vector<Token> stream;
     std::vector<uint32_t> runs;
@@ -77,7 +77,7 @@ struct Simulation
     unsigned components;
     unsigned stripLengthWidth = 0;
 
-    explicit Simulation(const MeshSpec& s)
+    explicit Simulation(const MeshDesc& s)
         : spec(s), ring(size_t{1} << (s.ringBits - 1), 0xFFFF), qPos(s.positionBits), qTex(s.textureBits),
           components(((s.format >> 8) & 0xF) ? 5 : 3)
     {
@@ -102,7 +102,7 @@ struct Simulation
         return static_cast<uint16_t>(out.decoded.size() - 1);
     }
 
-    BlockVertex EncodeAbsolute(const GroupSpec& g, const BlockVertex& target, bool noTexture)
+    BlockVertex EncodeAbsolute(const GroupDesc& g, const BlockVertex& target, bool noTexture)
     {
         BlockVertex decoded{};
         for (unsigned i = 0; i < components; ++i)
@@ -144,7 +144,7 @@ struct Simulation
     }
 
     // Tries to express every component as a prediction; nothing is written when one cannot be.
-    bool TryPredicted(const GroupSpec& g, const BlockVertex& target, bool noTexture, const BlockVertex& a,
+    bool TryPredicted(const GroupDesc& g, const BlockVertex& target, bool noTexture, const BlockVertex& a,
                       const BlockVertex& b, const BlockVertex& c, unsigned parity, std::vector<Token>& fields,
                       BlockVertex& decoded)
     {
@@ -196,7 +196,7 @@ struct Simulation
         return r;
     }
 
-    Matrix WriteTransform(const GroupSpec& g, const StripTransformSpec& t, const BlockVertex& first)
+    Matrix WriteTransform(const GroupDesc& g, const StripTransformDesc& t, const BlockVertex& first)
     {
         const int axis[4] = {t.ux, t.uy, t.vx, t.vy};
         for (int value : axis)
@@ -234,7 +234,7 @@ struct Simulation
         return mx;
     }
 
-    void Group(const GroupSpec& g)
+    void Group(const GroupDesc& g)
     {
         for (int i = 0; i < 3; ++i)
         {
@@ -255,7 +255,7 @@ struct Simulation
         uint32_t faces = 0;
         for (size_t s = 0; s < g.strips.size(); ++s)
         {
-            const StripSpec& strip = g.strips[s];
+            const StripDesc& strip = g.strips[s];
             if (strip.ops.size() < 2) throw std::invalid_argument("a strip has at least two entries");
             Matrix mx{};
             if (strip.copyOf >= 0)
@@ -372,22 +372,22 @@ struct Simulation
 
 } // namespace
 
-MeshSpec QuadGroupsMesh(const std::vector<std::array<std::array<float, 3>, 4>>& quads)
+MeshDesc QuadGroupsMesh(const std::vector<std::array<std::array<float, 3>, 4>>& quads)
 {
-    MeshSpec spec;
+    MeshDesc spec;
     for (const auto& quad : quads)
     {
         const uint32_t first = static_cast<uint32_t>(spec.keys.size());
         const float uv[4][2] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
         for (int k = 0; k < 4; ++k)
             spec.keys.push_back({{quad[k][0], quad[k][1], quad[k][2]}, {uv[k][0], uv[k][1]}});
-        GroupSpec group;
+        GroupDesc group;
         for (int i = 0; i < 5; ++i)
         {
             group.minimum[i] = i < 3 ? -8.0f : 0.0f;
             group.maximum[i] = group.minimum[i] + 65535.0f;
         }
-        StripSpec strip;
+        StripDesc strip;
         for (uint32_t k = 0; k < 4; ++k)
             strip.ops.push_back({StripOp::New, first + k});
         group.strips = {strip};
@@ -396,22 +396,22 @@ MeshSpec QuadGroupsMesh(const std::vector<std::array<std::array<float, 3>, 4>>& 
     return spec;
 }
 
-MeshSpec UnitQuadMesh()
+MeshDesc UnitQuadMesh()
 {
     return QuadGroupsMesh({{{{1, 1, 1}, {2, 1, 1}, {1, 2, 1}, {2, 2, 1}}}});
 }
 
-EncodedMesh EncodeMesh(const MeshSpec& spec)
+EncodedMesh EncodeMesh(const MeshDesc& spec)
 {
     Simulation sim(spec);
     uint32_t longest = 0;
-    for (const GroupSpec& g : spec.groups)
-        for (const StripSpec& s : g.strips)
+    for (const GroupDesc& g : spec.groups)
+        for (const StripDesc& s : g.strips)
             if (s.copyOf < 0 && s.ops.size() >= 2)
                 longest = std::max<uint32_t>(longest, static_cast<uint32_t>(s.ops.size() - 2));
     // Length 0 marks a copied strip, so a strip of two entries cannot be stored as one of its own.
     sim.stripLengthWidth = WidthOf(longest);
-    for (const GroupSpec& g : spec.groups)
+    for (const GroupDesc& g : spec.groups)
         sim.Group(g);
 
     const bool texture = ((spec.format >> 8) & 0xF) != 0;
@@ -452,10 +452,10 @@ EncodedMesh EncodeMesh(const MeshSpec& spec)
     BitWriter w;
     for (uint32_t run : sim.runs)
         w.Put(run, 16);
-    for (const GroupSpec& g : spec.groups)
+    for (const GroupDesc& g : spec.groups)
     {
         uint32_t entries = 0;
-        for (const StripSpec& s : g.strips)
+        for (const StripDesc& s : g.strips)
             entries += static_cast<uint32_t>(s.ops.size());
         w.Put(g.strips.size(), 8);
         w.Put(entries, 16);
@@ -469,7 +469,7 @@ EncodedMesh EncodeMesh(const MeshSpec& spec)
     return sim.out;
 }
 
-std::vector<uint8_t> EncodeBlock(const BlockSpec& spec)
+std::vector<uint8_t> EncodeBlock(const BlockDesc& spec)
 {
     std::vector<uint8_t> out;
     PutLe(out, spec.magic, 4);

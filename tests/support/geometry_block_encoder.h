@@ -35,7 +35,7 @@ struct StripOp
 
 // Rigid transform of a copied strip, as stored: axis components in 1/8191 units, translation in
 // quantisation steps of the position bounds.
-struct StripTransformSpec
+struct StripTransformDesc
 {
     int ux = 8191, uy = 0, vx = 0, vy = 8191;
     int32_t t[3] = {0, 0, 0};
@@ -43,23 +43,23 @@ struct StripTransformSpec
     std::optional<float> scale;
 };
 
-struct StripSpec
+struct StripDesc
 {
     std::vector<StripOp> ops;
     int copyOf = -1; // an earlier strip of the group; ops must then number that strip's entries
-    StripTransformSpec transform;
+    StripTransformDesc transform;
 };
 
-struct GroupSpec
+struct GroupDesc
 {
     bool noTexture = false;
     float minimum[5] = {}; // x, y, z, u, v
     float maximum[5] = {};
     uint16_t triple[3] = {0xFFFF, 0xFFFF, 0xFFFF};
-    std::vector<StripSpec> strips;
+    std::vector<StripDesc> strips;
 };
 
-struct MeshSpec
+struct MeshDesc
 {
     uint32_t version = 2;
     uint32_t format = 0x112; // XYZ | NORMAL | TEX1
@@ -70,7 +70,7 @@ struct MeshSpec
     bool noTextureBits = false;  // flag 0x1: every group carries its no-texture bit
     uint16_t vertexCapacity = 0; // 0: exactly the vertices made
     std::vector<BlockVertex> keys;
-    std::vector<GroupSpec> groups;
+    std::vector<GroupDesc> groups;
 };
 
 struct EncodedMesh
@@ -84,14 +84,14 @@ struct EncodedMesh
     uint32_t runEntries = 0;
 };
 
-EncodedMesh EncodeMesh(const MeshSpec& spec);
+EncodedMesh EncodeMesh(const MeshDesc& spec);
 
 // One group per quad, each quad one strip of four new vertices a, b, c, d (d opposite a; the faces
 // look along (b - a) x (c - a)) with texture coordinates (0, 0), (1, 0), (0, 1), (1, 1). Positions on
 // whole steps of the bounds decode exactly.
-MeshSpec QuadGroupsMesh(const std::vector<std::array<std::array<float, 3>, 4>>& quads);
+MeshDesc QuadGroupsMesh(const std::vector<std::array<std::array<float, 3>, 4>>& quads);
 // A unit quad from (1, 1, 1) to (2, 2, 1) (two faces, one group).
-MeshSpec UnitQuadMesh();
+MeshDesc UnitQuadMesh();
 
 struct LightPointRecord
 {
@@ -99,7 +99,7 @@ struct LightPointRecord
     uint32_t color[4];
 };
 
-struct BlockSpec
+struct BlockDesc
 {
     uint32_t magic = 0x59474B4C; // "LKGY"
     uint8_t fileFlags[4] = {};
@@ -113,6 +113,6 @@ struct BlockSpec
     std::optional<uint32_t> declaredSize; // written instead of the block's size
 };
 
-std::vector<uint8_t> EncodeBlock(const BlockSpec& spec);
+std::vector<uint8_t> EncodeBlock(const BlockDesc& spec);
 
 } // namespace ferolt::test

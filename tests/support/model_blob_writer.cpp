@@ -98,7 +98,7 @@ std::vector<uint8_t> WriteRecordLayout(const RecordLayout& l, bool withStrings)
     return out;
 }
 
-std::vector<uint8_t> WriteModelBlob(const BlobSpec& spec)
+std::vector<uint8_t> WriteModelBlob(const BlobDesc& spec)
 {
     Bytes out(256, 0);
     std::memcpy(out.data() + 1, spec.header.data(), std::min<size_t>(spec.header.size(), 8));
@@ -169,7 +169,7 @@ float StreamValue(int16_t q, float min, float max)
     return static_cast<float>(q) * static_cast<float>((max - min) / 32767.0) + min;
 }
 
-std::vector<uint8_t> WriteV7QStream(const StreamSpec& spec)
+std::vector<uint8_t> WriteV7QStream(const StreamDesc& spec)
 {
     Bytes out;
     for (int i = 0; i < spec.identifiers; ++i)

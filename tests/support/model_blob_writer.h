@@ -55,7 +55,7 @@ struct BlobChunk
     std::vector<uint8_t> bytes;
 };
 
-struct BlobSpec
+struct BlobDesc
 {
     std::string header = "LMO V1.1";
     std::string name = "Model";
@@ -66,7 +66,7 @@ struct BlobSpec
     int32_t checksumAdjust = 0; // added to the true sum
 };
 
-std::vector<uint8_t> WriteModelBlob(const BlobSpec& spec);
+std::vector<uint8_t> WriteModelBlob(const BlobDesc& spec);
 std::vector<uint8_t> WritePackedContainer(const std::vector<std::string>& names, const std::vector<uint8_t>& section);
 
 struct StreamPart
@@ -92,7 +92,7 @@ struct StreamMaterial
     uint8_t flags = 0;
 };
 
-struct StreamSpec
+struct StreamDesc
 {
     int identifiers = 0; // leading format identifiers, 0 to 2
     std::string name = "Stream";
@@ -105,7 +105,7 @@ struct StreamSpec
     std::vector<StreamPart> parts;
 };
 
-std::vector<uint8_t> WriteV7QStream(const StreamSpec& spec);
+std::vector<uint8_t> WriteV7QStream(const StreamDesc& spec);
 // method 0 stores the body, 1 packs it with zlib.
 std::vector<uint8_t> WriteV7QContainer(const std::vector<uint8_t>& body, uint32_t method);
 

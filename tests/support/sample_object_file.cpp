@@ -11,8 +11,8 @@ namespace ferolt::test
 {
 Bytes CubeMesh(uint16_t source)
 {
-    MeshSpec mesh;
-    GroupSpec group;
+    MeshDesc mesh;
+    GroupDesc group;
     // Whole steps of the bounds decode exactly.
     for (int i = 0; i < 5; ++i)
     {
@@ -23,7 +23,7 @@ Bytes CubeMesh(uint16_t source)
     auto quad = [&](std::array<float, 3> a, std::array<float, 3> b, std::array<float, 3> c)
     {
         const std::array<float, 3> d{b[0] + c[0] - a[0], b[1] + c[1] - a[1], b[2] + c[2] - a[2]};
-        StripSpec strip;
+        StripDesc strip;
         const std::array<float, 2> uv[4] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
         int k = 0;
         for (const auto& p : {a, b, c, d})
@@ -47,7 +47,7 @@ Bytes CubeMesh(uint16_t source)
 
 Bytes CubeBlock(uint16_t source)
 {
-    BlockSpec block;
+    BlockDesc block;
     block.meshes = {CubeMesh(source)};
     return EncodeBlock(block);
 }
@@ -92,10 +92,10 @@ Bytes SampleObjectChunks(uint32_t surfaceType)
     lights.U32(0).U32(static_cast<uint32_t>(record.size())).Raw(record);
 
     // The cube's group turns a quarter about z in its first second.
-    AnimationSpec animation;
+    AnimationDesc animation;
     animation.nodes.resize(1);
     animation.nodes[0].rotation =
-        AnimationCurveSpec{0.0f, 1.0f, 0, 1, {{0.0f, RotationZ(0.0f)}, {1.0f, RotationZ(1.5707964f)}}};
+        AnimationCurveDesc{0.0f, 1.0f, 0, 1, {{0.0f, RotationZ(0.0f)}, {1.0f, RotationZ(1.5707964f)}}};
     animation.clips = {{"turn", 0.0f, 1.0f}};
     animation.indices = {0};
 

@@ -295,7 +295,7 @@ void Vectors(Out& out, const std::vector<std::array<float, 3>>& v)
     }
 }
 
-void WriteMaterial(Out& out, const XMaterialSpec& m)
+void WriteMaterial(Out& out, const XMaterialDesc& m)
 {
     out.Open("Material");
     for (float c : m.diffuse)
@@ -318,7 +318,7 @@ void WriteMaterial(Out& out, const XMaterialSpec& m)
     out.Close();
 }
 
-void WriteMesh(Out& out, const XMeshSpec& mesh, int index)
+void WriteMesh(Out& out, const XMeshDesc& mesh, int index)
 {
     out.Open("Mesh", "Mesh" + std::to_string(index));
     Vectors(out, mesh.positions);
@@ -364,7 +364,7 @@ void WriteMesh(Out& out, const XMeshSpec& mesh, int index)
         for (size_t i = 0; i < mesh.faceMaterials.size(); ++i)
             out.Int(mesh.faceMaterials[i], i + 1 < mesh.faceMaterials.size() ? "," : ";");
         out.Sep("\n");
-        for (const XMaterialSpec& m : mesh.materials)
+        for (const XMaterialDesc& m : mesh.materials)
             WriteMaterial(out, m);
         out.Close();
     }
@@ -389,7 +389,7 @@ void WriteMesh(Out& out, const XMeshSpec& mesh, int index)
     out.Close();
 }
 
-void WriteFrame(Out& out, const XFrameSpec& frame, int* meshIndex)
+void WriteFrame(Out& out, const XFrameDesc& frame, int* meshIndex)
 {
     out.Open("Frame", frame.name);
     if (frame.hasMatrix)
@@ -400,9 +400,9 @@ void WriteFrame(Out& out, const XFrameSpec& frame, int* meshIndex)
         out.Sep("\n");
         out.Close();
     }
-    for (const XMeshSpec& mesh : frame.meshes)
+    for (const XMeshDesc& mesh : frame.meshes)
         WriteMesh(out, mesh, (*meshIndex)++);
-    for (const XFrameSpec& child : frame.children)
+    for (const XFrameDesc& child : frame.children)
         WriteFrame(out, child, meshIndex);
     out.Close();
 }
@@ -468,15 +468,15 @@ std::vector<uint8_t> Compress(const std::vector<uint8_t>& body, const char* head
 }
 } // namespace
 
-std::vector<uint8_t> WriteXFile(const XFileSpec& spec, XEncoding encoding, bool doubles)
+std::vector<uint8_t> WriteXFile(const XFileDesc& spec, XEncoding encoding, bool doubles)
 {
     const bool binary = encoding == XEncoding::Binary || encoding == XEncoding::BinaryZip;
     Out out(binary, doubles);
     if (spec.templates) Templates(out);
     int meshIndex = 0;
-    for (const XMeshSpec& mesh : spec.meshes)
+    for (const XMeshDesc& mesh : spec.meshes)
         WriteMesh(out, mesh, meshIndex++);
-    for (const XFrameSpec& frame : spec.frames)
+    for (const XFrameDesc& frame : spec.frames)
         WriteFrame(out, frame, &meshIndex);
     if (spec.animation) WriteAnimation(out, spec.frames.empty() ? "Frame" : spec.frames[0].name);
     const std::vector<uint8_t> body = out.Body();
@@ -506,7 +506,7 @@ Matrix Multiply(const Matrix& a, const Matrix& b)
     return r;
 }
 
-void Triangles(const XMeshSpec& mesh, const Matrix& m, std::vector<XTriangle>* out)
+void Triangles(const XMeshDesc& mesh, const Matrix& m, std::vector<XTriangle>* out)
 {
     for (size_t f = 0; f < mesh.faces.size(); ++f)
     {
@@ -534,30 +534,30 @@ void Triangles(const XMeshSpec& mesh, const Matrix& m, std::vector<XTriangle>* o
     }
 }
 
-void Triangles(const XFrameSpec& frame, const Matrix& parent, std::vector<XTriangle>* out)
+void Triangles(const XFrameDesc& frame, const Matrix& parent, std::vector<XTriangle>* out)
 {
     const Matrix world = Multiply(frame.matrix, parent);
-    for (const XMeshSpec& mesh : frame.meshes)
+    for (const XMeshDesc& mesh : frame.meshes)
         Triangles(mesh, world, out);
-    for (const XFrameSpec& child : frame.children)
+    for (const XFrameDesc& child : frame.children)
         Triangles(child, world, out);
 }
 } // namespace
 
-std::vector<XTriangle> XExpectedTriangles(const XFileSpec& spec)
+std::vector<XTriangle> XExpectedTriangles(const XFileDesc& spec)
 {
     const Matrix identity{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     std::vector<XTriangle> out;
-    for (const XMeshSpec& mesh : spec.meshes)
+    for (const XMeshDesc& mesh : spec.meshes)
         Triangles(mesh, identity, &out);
-    for (const XFrameSpec& frame : spec.frames)
+    for (const XFrameDesc& frame : spec.frames)
         Triangles(frame, identity, &out);
     return out;
 }
 
-XMeshSpec XGridMesh(uint32_t columns, uint32_t rows)
+XMeshDesc XGridMesh(uint32_t columns, uint32_t rows)
 {
-    XMeshSpec mesh;
+    XMeshDesc mesh;
     for (uint32_t y = 0; y <= rows; ++y)
         for (uint32_t x = 0; x <= columns; ++x)
         {
@@ -576,21 +576,21 @@ XMeshSpec XGridMesh(uint32_t columns, uint32_t rows)
             mesh.faceMaterials.push_back(x < columns / 2 ? 0 : 1);
         }
     mesh.normalFaces = mesh.faces;
-    mesh.materials = {XMaterialSpec{{0.8f, 0.2f, 0.2f, 1}, 10, {1, 1, 1}, {0, 0, 0}, "grid.png"},
-                      XMaterialSpec{{0.2f, 0.2f, 0.8f, 1}, 0, {0, 0, 0}, {0, 0, 0}, ""}};
+    mesh.materials = {XMaterialDesc{{0.8f, 0.2f, 0.2f, 1}, 10, {1, 1, 1}, {0, 0, 0}, "grid.png"},
+                      XMaterialDesc{{0.2f, 0.2f, 0.8f, 1}, 0, {0, 0, 0}, {0, 0, 0}, ""}};
     return mesh;
 }
 
-XMeshSpec XCubeMesh()
+XMeshDesc XCubeMesh()
 {
-    XMeshSpec mesh;
+    XMeshDesc mesh;
     for (int i = 0; i < 8; ++i)
         mesh.positions.push_back({float(i & 1), float((i >> 1) & 1), float((i >> 2) & 1)});
     mesh.faces = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
     mesh.normals = {{0, 0, -1}, {0, 0, 1}, {0, -1, 0}, {0, 1, 0}, {-1, 0, 0}, {1, 0, 0}};
     for (uint32_t f = 0; f < 6; ++f)
         mesh.normalFaces.push_back({f, f, f, f});
-    mesh.materials = {XMaterialSpec{{0.9f, 0.6f, 0.1f, 1}, 5, {0.5f, 0.5f, 0.5f}, {0, 0, 0}, ""}};
+    mesh.materials = {XMaterialDesc{{0.9f, 0.6f, 0.1f, 1}, 5, {0.5f, 0.5f, 0.5f}, {0, 0, 0}, ""}};
     mesh.faceMaterials = {0};
     return mesh;
 }

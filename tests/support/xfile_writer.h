@@ -9,7 +9,7 @@
 
 namespace ferolt::test
 {
-struct XMaterialSpec
+struct XMaterialDesc
 {
     std::array<float, 4> diffuse{1, 1, 1, 1};
     float power = 0;
@@ -18,7 +18,7 @@ struct XMaterialSpec
     std::string texture; // empty: no TextureFilename
 };
 
-struct XMeshSpec
+struct XMeshDesc
 {
     std::vector<std::array<float, 3>> positions;
     std::vector<std::vector<uint32_t>> faces;
@@ -26,25 +26,25 @@ struct XMeshSpec
     std::vector<std::vector<uint32_t>> normalFaces;
     std::vector<std::array<float, 2>> texcoords; // empty: no MeshTextureCoords
     std::vector<std::pair<uint32_t, std::array<float, 4>>> colors;
-    std::vector<XMaterialSpec> materials; // empty: no MeshMaterialList
+    std::vector<XMaterialDesc> materials; // empty: no MeshMaterialList
     std::vector<uint32_t> faceMaterials;
     bool skinned = false; // adds the skin header and one SkinWeights object
 };
 
-struct XFrameSpec
+struct XFrameDesc
 {
     std::string name = "Frame";
     bool hasMatrix = false;
     std::array<float, 16> matrix{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-    std::vector<XMeshSpec> meshes;
-    std::vector<XFrameSpec> children;
+    std::vector<XMeshDesc> meshes;
+    std::vector<XFrameDesc> children;
 };
 
-struct XFileSpec
+struct XFileDesc
 {
     bool templates = true;
-    std::vector<XMeshSpec> meshes; // at the top level
-    std::vector<XFrameSpec> frames;
+    std::vector<XMeshDesc> meshes; // at the top level
+    std::vector<XFrameDesc> frames;
     bool animation = false; // an animation set after the frames
 };
 
@@ -56,7 +56,7 @@ enum class XEncoding
     BinaryZip,
 };
 
-std::vector<uint8_t> WriteXFile(const XFileSpec& spec, XEncoding encoding, bool doubles = false);
+std::vector<uint8_t> WriteXFile(const XFileDesc& spec, XEncoding encoding, bool doubles = false);
 
 // One triangle the file describes: polygons as fans around their first corner, positions moved by the
 // frames' transforms, and the diffuse colour of its material (a grey 0.5 for a mesh without a list).
@@ -65,10 +65,10 @@ struct XTriangle
     std::array<float, 9> corners;
     std::array<float, 4> diffuse;
 };
-std::vector<XTriangle> XExpectedTriangles(const XFileSpec& spec);
+std::vector<XTriangle> XExpectedTriangles(const XFileDesc& spec);
 
 // A flat grid of quads (two triangles each) with normals, texture coordinates and two materials.
-XMeshSpec XGridMesh(uint32_t columns, uint32_t rows);
+XMeshDesc XGridMesh(uint32_t columns, uint32_t rows);
 // A unit cube of six quads.
-XMeshSpec XCubeMesh();
+XMeshDesc XCubeMesh();
 } // namespace ferolt::test

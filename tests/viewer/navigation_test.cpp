@@ -114,7 +114,7 @@ TEST_F(NavigationTest, StartFileLoadsOnTheFirstTickAndTheNextPaintShowsTheModel)
 TEST_F(NavigationTest, XFileOnTheCommandLineIsShown)
 {
     // Not an object file: the codec rejects it and the engine's model loader reads it.
-    ferolt::test::XFileSpec spec;
+    ferolt::test::XFileDesc spec;
     spec.meshes = {ferolt::test::XCubeMesh()};
     const std::vector<uint8_t> cube = ferolt::test::WriteXFile(spec, ferolt::test::XEncoding::Binary);
     std::ofstream(root_ / "Cube.x", std::ios::binary)
@@ -148,9 +148,9 @@ TEST_F(NavigationTest, EngineModelFilesOnTheCommandLineAreShown)
         for (float y : {-1.0f, 1.0f})
             square.vertices.push_back({x, y, 0, 0, 0});
     square.faces = {{{0, 2, 3, 1}, {0, 0, 0, 0}, 0x1 | 0x200, 0, 0, 0}, {{0, 1, 3, 2}, {1, 1, 1, 1}, 0x1, 0, 0, 0}};
-    BlobSpec blob;
+    BlobDesc blob;
     blob.section = WriteRecordLayout(square, true);
-    StreamSpec stream;
+    StreamDesc stream;
     stream.materials = {StreamMaterial{}};
     StreamPart part;
     part.ranges = {-1, -1, -1, 1, 1, 1, 0, 1, 0, 1};
@@ -378,9 +378,9 @@ ferolt::test::Bytes PanelsObjectFile(const ferolt::test::Bytes& materialPack,
     std::vector<std::array<std::array<float, 3>, 4>> quads;
     for (float left : {0.0f, 3.0f, 6.0f})
         quads.push_back({{{0, left, 2}, {0, left + 2, 2}, {0, left, 0}, {0, left + 2, 0}}});
-    BlockSpec blockSpec;
-    blockSpec.meshes = {EncodeMesh(QuadGroupsMesh(quads)).bytes};
-    const Bytes block = EncodeBlock(blockSpec);
+    BlockDesc blockDesc;
+    blockDesc.meshes = {EncodeMesh(QuadGroupsMesh(quads)).bytes};
+    const Bytes block = EncodeBlock(blockDesc);
     ByteWriter records;
     records.U32(uint32_t(block.size())).U32(1).U32(72);
     records.Raw(InstanceRecord(0, 1, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1})).Raw(block);

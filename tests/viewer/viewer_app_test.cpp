@@ -793,18 +793,18 @@ Bytes AnimatedCubeObjectFile(const std::optional<std::array<float, 16>>& staticP
     chunks.Chunk(8, records.Data());
     if (!staticPlacement)
     {
-        ferolt::test::AnimationCurveSpec position, rotation;
+        ferolt::test::AnimationCurveDesc position, rotation;
         position.end = rotation.end = 2.0f;
         for (int k = 0; k < 3; ++k)
         {
             position.keys.push_back({float(k), {1.0f + 3.0f * k, 1.0f, 0.0f}});
             rotation.keys.push_back({float(k), ferolt::test::RotationZ(0.25f * kPi * k)});
         }
-        ferolt::test::AnimationNodeSpec node;
+        ferolt::test::AnimationNodeDesc node;
         node.pivot[0] = node.pivot[1] = 1.0f; // turn about the cube's vertical centre line
         node.position = position;
         node.rotation = rotation;
-        ferolt::test::AnimationSpec spec;
+        ferolt::test::AnimationDesc spec;
         spec.nodes = {node};
         spec.clips = {{"turn", 0.0f, 4.0f}};
         spec.indices = {0};

@@ -12,11 +12,11 @@
 
 namespace
 {
-using ferolt::test::AnimationClipSpec;
-using ferolt::test::AnimationCurveSpec;
+using ferolt::test::AnimationClipDesc;
+using ferolt::test::AnimationCurveDesc;
 using ferolt::test::AnimationKey;
-using ferolt::test::AnimationNodeSpec;
-using ferolt::test::AnimationSpec;
+using ferolt::test::AnimationNodeDesc;
+using ferolt::test::AnimationDesc;
 using ferolt::test::Bytes;
 
 constexpr float kPi = 3.14159265358979f;
@@ -66,11 +66,11 @@ AnimationKey Key(float time, std::vector<float> value, std::optional<float> cont
 
 // One node moving along x through keys (time, x); continuity -1 gives corner keys, so two keys
 // interpolate linearly.
-AnimationSpec MovingNode(std::vector<std::pair<float, float>> keys, float start, float end, uint32_t pre,
+AnimationDesc MovingNode(std::vector<std::pair<float, float>> keys, float start, float end, uint32_t pre,
                          uint32_t post, std::optional<float> continuity,
                          std::optional<std::array<float, 3>> middleTcb = {})
 {
-    AnimationCurveSpec curve;
+    AnimationCurveDesc curve;
     curve.start = start;
     curve.end = end;
     curve.preMode = pre;
@@ -85,9 +85,9 @@ AnimationSpec MovingNode(std::vector<std::pair<float, float>> keys, float start,
             curve.keys.back().bias = (*middleTcb)[2];
         }
     }
-    AnimationNodeSpec node;
+    AnimationNodeDesc node;
     node.position = curve;
-    AnimationSpec spec;
+    AnimationDesc spec;
     spec.nodes = {node};
     return spec;
 }
@@ -107,7 +107,7 @@ TEST(AnimationCurve, PositionAtTimesInEveryMode)
     struct Case
     {
         const char* name;
-        AnimationSpec spec;
+        AnimationDesc spec;
         float t;
         float x;
     } cases[] = {
@@ -170,12 +170,12 @@ TEST(AnimationCurve, QuaternionKeysTurnTheNode)
     };
     for (const Case& c : cases)
     {
-        AnimationCurveSpec rotation;
+        AnimationCurveDesc rotation;
         rotation.keys = {Key(0, ferolt::test::RotationZ(0), c.continuity),
                          Key(1, ferolt::test::RotationZ(kPi / 2), c.continuity)};
-        AnimationNodeSpec node;
+        AnimationNodeDesc node;
         node.rotation = rotation;
-        AnimationSpec spec;
+        AnimationDesc spec;
         spec.nodes = {node};
         AnimationPtr a;
         ASSERT_EQ(FromStream(ferolt::test::AnimationStream(spec), a), S_OK) << c.name;
@@ -189,19 +189,19 @@ TEST(AnimationCurve, QuaternionKeysTurnTheNode)
 // child follows its parent's local matrix; a reversed clip turns the time once, for the parent too.
 TEST(AnimationNode, PivotParentAndReversedClip)
 {
-    AnimationSpec spec;
-    AnimationNodeSpec parent;
+    AnimationDesc spec;
+    AnimationNodeDesc parent;
     parent.position = MovingNode({{0, 0}, {1, 4}}, 0, 1, 0, 0, -1.0f).nodes[0].position;
-    AnimationNodeSpec child;
+    AnimationNodeDesc child;
     child.parent = 0;
-    AnimationCurveSpec still;
+    AnimationCurveDesc still;
     still.keys = {Key(0, {0, 1, 0})};
     child.position = still;
-    AnimationNodeSpec turned;
-    AnimationCurveSpec quarter;
+    AnimationNodeDesc turned;
+    AnimationCurveDesc quarter;
     quarter.keys = {Key(0, ferolt::test::RotationZ(0)), Key(1, ferolt::test::RotationZ(kPi / 2))};
     turned.rotation = quarter;
-    AnimationCurveSpec doubled;
+    AnimationCurveDesc doubled;
     doubled.keys = {Key(0, {2, 2, 2})};
     turned.scale = doubled;
     turned.pivot[0] = 1.0f;
@@ -209,7 +209,7 @@ TEST(AnimationNode, PivotParentAndReversedClip)
     turned.post = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     turned.post[12] = 7.0f; // translate (7, 0, 0)
     spec.nodes = {parent, child, turned};
-    AnimationClipSpec reversed;
+    AnimationClipDesc reversed;
     reversed.name = "back";
     reversed.start = 0.0f;
     reversed.end = 1.0f;
@@ -242,9 +242,9 @@ TEST(AnimationNode, PivotParentAndReversedClip)
 // its child with a moving curve is not.
 TEST(AnimationNode, StaticNodesAreComputedOnceAtLoad)
 {
-    AnimationSpec spec;
-    AnimationNodeSpec root, still, moving;
-    AnimationCurveSpec one;
+    AnimationDesc spec;
+    AnimationNodeDesc root, still, moving;
+    AnimationCurveDesc one;
     one.keys = {Key(5, {1, 2, 3})};
     root.position = one;
     still.parent = 0;
@@ -265,30 +265,30 @@ TEST(AnimationNode, StaticNodesAreComputedOnceAtLoad)
 
 // ---------------------------------------------------------------------------------------------------
 
-AnimationSpec SmallStream()
+AnimationDesc SmallStream()
 {
-    AnimationSpec spec = MovingNode({{0, 0}, {1, 4}}, 0, 1, 0, 0, {});
-    spec.nodes[0].rotation = AnimationCurveSpec{};
+    AnimationDesc spec = MovingNode({{0, 0}, {1, 4}}, 0, 1, 0, 0, {});
+    spec.nodes[0].rotation = AnimationCurveDesc{};
     spec.nodes[0].rotation->keys = {Key(0, ferolt::test::RotationZ(0)), Key(1, ferolt::test::RotationZ(1))};
     spec.nodes[0].rotation->keys[0].tension = 0.25f;
     spec.nodes[0].rotation->keys[1].bias = 0.5f;
-    AnimationNodeSpec child;
+    AnimationNodeDesc child;
     child.parent = 0;
     spec.nodes.push_back(child);
-    AnimationClipSpec clip;
+    AnimationClipDesc clip;
     clip.name = "walk";
     clip.start = 0.5f;
     clip.end = 2.0f;
     clip.nodeCount = 2;
     clip.indices = {1, 0};
-    spec.clips = {clip, AnimationClipSpec{}};
+    spec.clips = {clip, AnimationClipDesc{}};
     spec.indices = {1, 0, 7};
     return spec;
 }
 
 TEST(AnimationStream, HeaderClipsAndIndices)
 {
-    AnimationSpec spec = SmallStream();
+    AnimationDesc spec = SmallStream();
     spec.version = 2;
     spec.length = 0x12345;
     AnimationPtr a;
@@ -344,33 +344,33 @@ TEST(AnimationStream, DamagedStreamsAreRefused)
     struct Case
     {
         const char* name;
-        std::function<void(AnimationSpec&)> damage;
+        std::function<void(AnimationDesc&)> damage;
     } cases[] = {
-        {"magic", [](AnimationSpec& s) { s.magic = 0x4E414B4D; }},
-        {"version 0", [](AnimationSpec& s) { s.version = 0; }},
-        {"version 3", [](AnimationSpec& s) { s.version = 3; }},
-        {"no nodes", [](AnimationSpec& s) { s.nodeCount = 0; }},
-        {"node count past the end", [](AnimationSpec& s) { s.nodeCount = 0x7FFFFFFF; }},
-        {"one node more than there is", [](AnimationSpec& s) { s.nodeCount = 3; }},
-        {"clip count past the end", [](AnimationSpec& s) { s.clipCount = 0xFFFFFFFF; }},
-        {"index count past the end", [](AnimationSpec& s) { s.indexCount = 0x40000000; }},
-        {"key count past the end", [](AnimationSpec& s) { s.nodes[0].position->keyCount = 0x10000000; }},
-        {"name past the end", [](AnimationSpec& s) { s.clips[0].nameLength = 0xFFFFFFF0; }},
-        {"clip indices past the end", [](AnimationSpec& s) { s.clips[0].indexCount = 0x3FFFFFFF; }},
-        {"clip starts past the tree", [](AnimationSpec& s) { s.clips[0].firstNode = 2; }},
-        {"node is its own parent", [](AnimationSpec& s) { s.nodes[1].parent = 1; }},
-        {"parents in a ring", [](AnimationSpec& s) { s.nodes[0].parent = 1; }},
+        {"magic", [](AnimationDesc& s) { s.magic = 0x4E414B4D; }},
+        {"version 0", [](AnimationDesc& s) { s.version = 0; }},
+        {"version 3", [](AnimationDesc& s) { s.version = 3; }},
+        {"no nodes", [](AnimationDesc& s) { s.nodeCount = 0; }},
+        {"node count past the end", [](AnimationDesc& s) { s.nodeCount = 0x7FFFFFFF; }},
+        {"one node more than there is", [](AnimationDesc& s) { s.nodeCount = 3; }},
+        {"clip count past the end", [](AnimationDesc& s) { s.clipCount = 0xFFFFFFFF; }},
+        {"index count past the end", [](AnimationDesc& s) { s.indexCount = 0x40000000; }},
+        {"key count past the end", [](AnimationDesc& s) { s.nodes[0].position->keyCount = 0x10000000; }},
+        {"name past the end", [](AnimationDesc& s) { s.clips[0].nameLength = 0xFFFFFFF0; }},
+        {"clip indices past the end", [](AnimationDesc& s) { s.clips[0].indexCount = 0x3FFFFFFF; }},
+        {"clip starts past the tree", [](AnimationDesc& s) { s.clips[0].firstNode = 2; }},
+        {"node is its own parent", [](AnimationDesc& s) { s.nodes[1].parent = 1; }},
+        {"parents in a ring", [](AnimationDesc& s) { s.nodes[0].parent = 1; }},
     };
     for (const Case& c : cases)
     {
-        AnimationSpec spec = SmallStream();
+        AnimationDesc spec = SmallStream();
         c.damage(spec);
         AnimationPtr a;
         EXPECT_EQ(FromStream(ferolt::test::AnimationStream(spec), a), E_FAIL) << c.name;
         EXPECT_EQ(a.p, nullptr) << c.name;
     }
 
-    AnimationSpec farParent = SmallStream();
+    AnimationDesc farParent = SmallStream();
     farParent.nodes[1].parent = 9;
     AnimationPtr a;
     ASSERT_EQ(FromStream(ferolt::test::AnimationStream(farParent), a), S_OK);
@@ -387,16 +387,16 @@ TEST(AnimationStream, DamagedStreamsAreRefused)
 
 TEST(AnimationBlock, FramesQuaternionsStoredTangentsAndTheWholeClip)
 {
-    AnimationSpec spec;
-    AnimationNodeSpec node;
-    AnimationCurveSpec position;
+    AnimationDesc spec;
+    AnimationNodeDesc node;
+    AnimationCurveDesc position;
     position.start = 0;
     position.end = 15; // frames
     AnimationKey a = Key(0, {0, 0, 0}), b = Key(15, {4, 0, 0});
     a.inTangent = a.outTangent = b.inTangent = b.outTangent = std::array<float, 4>{4, 0, 0, 0};
     position.keys = {a, b};
     node.position = position;
-    AnimationCurveSpec rotation;
+    AnimationCurveDesc rotation;
     rotation.start = 0;
     rotation.end = 15;
     rotation.postMode = 77; // becomes hold
@@ -436,7 +436,7 @@ TEST(AnimationBlock, FramesQuaternionsStoredTangentsAndTheWholeClip)
     EXPECT_NEAR(quarter._41, 1.0f, kTolerance);
 
     spec.framesPerSecond = 30.0f;
-    spec.clips = {AnimationClipSpec{"run", 3.0f, 30.0f, 1, 2, 1, 0, 0u, 1, {0}}};
+    spec.clips = {AnimationClipDesc{"run", 3.0f, 30.0f, 1, 2, 1, 0, 0u, 1, {0}}};
     block = ferolt::test::AnimationBlock(spec);
     ASSERT_TRUE(LMK::CreateAnimationFromBlock(block.data(), static_cast<DWORD>(block.size()), &animation));
     AnimationPtr second;
@@ -453,12 +453,12 @@ TEST(AnimationBlock, FramesQuaternionsStoredTangentsAndTheWholeClip)
 
 TEST(AnimationBlock, DamagedBlocksAreRefused)
 {
-    AnimationSpec spec;
-    AnimationNodeSpec node;
+    AnimationDesc spec;
+    AnimationNodeDesc node;
     node.position = MovingNode({{0, 0}, {15, 4}}, 0, 15, 0, 0, {}).nodes[0].position;
     spec.nodes = {node, node};
     spec.nodes[1].parent = 0;
-    spec.clips = {AnimationClipSpec{"a", 0, 15, 0, 0, 0, 0, 1u, 1, {1}}};
+    spec.clips = {AnimationClipDesc{"a", 0, 15, 0, 0, 0, 0, 1u, 1, {1}}};
     spec.indices = {0};
     const Bytes good = ferolt::test::AnimationBlock(spec);
     LMK::Animation_* animation = nullptr;

@@ -8,17 +8,17 @@
 
 namespace
 {
-using ferolt::test::AnimationSpec;
+using ferolt::test::AnimationDesc;
 
 // Node 0 moves along x from 0 to 4 during the first second; node 1 stays. Source 0 -> node 1,
 // source 1 -> no node (past the tree), source 2 -> node 0.
-AnimationSpec TwoNodes()
+AnimationDesc TwoNodes()
 {
-    ferolt::test::AnimationCurveSpec curve;
+    ferolt::test::AnimationCurveDesc curve;
     curve.keys = {{0.0f, {0, 0, 0}, {}, -1.0f, {}}, {1.0f, {4, 0, 0}, {}, -1.0f, {}}};
-    ferolt::test::AnimationNodeSpec moving, still;
+    ferolt::test::AnimationNodeDesc moving, still;
     moving.position = curve;
-    AnimationSpec spec;
+    AnimationDesc spec;
     spec.nodes = {moving, still};
     spec.clips = {{"all", 0.0f, 1.0f}};
     spec.indices = {1, 5, 0};
@@ -110,7 +110,7 @@ TEST_F(ModelAnimationTest, ObjectBoundsFollowTheAnimationTime)
 // Chunk 20 becomes the model's animation; one that cannot be read leaves none, and is not kept.
 TEST_F(ModelAnimationTest, AnimationBlockChunkBecomesTheAnimation)
 {
-    AnimationSpec spec = TwoNodes();
+    AnimationDesc spec = TwoNodes();
     spec.clips.clear();
     spec.nodes[0].position->end = 15.0f;
     for (auto& key : spec.nodes[0].position->keys)

@@ -7,21 +7,21 @@ namespace ferolt::test
 {
 std::vector<FuzzSeed> FuzzSeeds()
 {
-    AnimationCurveSpec moving{
+    AnimationCurveDesc moving{
         0.0f,
         2.0f,
         3,
         5,
         {{0.0f, {0, 0, 0}, 0.5f, {}, {}}, {1.0f, {4, 0, 0}}, {2.0f, {2, 1, 0}, {}, -1.0f, 0.25f}}};
-    AnimationCurveSpec turning{0.0f, 1.0f, 2, 4, {{0.0f, RotationZ(0)}, {1.0f, RotationZ(1.5f)}}};
-    AnimationCurveSpec scaled{0.0f, 1.0f, 1, 0, {{0.5f, {2, 2, 2}}}};
-    AnimationNodeSpec root, child;
+    AnimationCurveDesc turning{0.0f, 1.0f, 2, 4, {{0.0f, RotationZ(0)}, {1.0f, RotationZ(1.5f)}}};
+    AnimationCurveDesc scaled{0.0f, 1.0f, 1, 0, {{0.5f, {2, 2, 2}}}};
+    AnimationNodeDesc root, child;
     root.position = moving;
     root.rotation = turning;
     root.pivot[0] = 1.0f;
     child.parent = 0;
     child.scale = scaled;
-    AnimationSpec spec;
+    AnimationDesc spec;
     spec.nodes = {root, child};
     spec.clips = {{"walk", 0.5f, 2.0f, 1, 3, 1, 1, 0u, 2, {1, 0}}, {"", 0.0f, 1.0f}};
     spec.indices = {1, 0, 9};

@@ -22,7 +22,7 @@ using namespace ferolt::test;
 
 namespace
 {
-void GridBounds(GroupSpec& g)
+void GridBounds(GroupDesc& g)
 {
     for (int i = 0; i < 5; ++i)
     {
@@ -31,23 +31,23 @@ void GridBounds(GroupSpec& g)
     }
 }
 
-StripSpec S(std::vector<StripOp> ops)
+StripDesc S(std::vector<StripOp> ops)
 {
-    StripSpec strip;
+    StripDesc strip;
     strip.ops = std::move(ops);
     return strip;
 }
 
 // Corner k of the cube is (bit 0, bit 1, bit 2) mapped to -1 / +1; the eight corners are shared by all
 // twelve faces through ring and back references.
-MeshSpec Cube(uint16_t source)
+MeshDesc Cube(uint16_t source)
 {
-    MeshSpec spec;
+    MeshDesc spec;
     spec.ringBits = 5;
     for (uint32_t k = 0; k < 8; ++k)
         spec.keys.push_back({{k & 1 ? 1.0f : -1.0f, k & 2 ? 1.0f : -1.0f, k & 4 ? 1.0f : -1.0f},
                              {k & 1 ? 1.0f : 0.0f, k & 2 ? 1.0f : 0.0f}});
-    GroupSpec g;
+    GroupDesc g;
     GridBounds(g);
     g.triple[0] = source;
     const auto N = [](uint32_t k) { return StripOp{StripOp::New, k}; };
@@ -62,26 +62,26 @@ MeshSpec Cube(uint16_t source)
 }
 
 // Two materials: a textured quad pair and an untextured strip with a copied, moved repeat of itself.
-MeshSpec TwoMaterials()
+MeshDesc TwoMaterials()
 {
-    MeshSpec spec;
+    MeshDesc spec;
     spec.noTextureBits = true;
     spec.keys = {
         {{1, 1, 1}, {0, 0}}, {{2, 1, 1}, {1, 0}}, {{1, 2, 1}, {0, 1}}, {{2, 2, 1}, {1, 1}},
         {{3, 1, 1}, {2, 0}}, {{1, 1, 4}, {0, 0}}, {{2, 1, 4}, {0, 0}}, {{1, 3, 4}, {0, 0}},
     };
-    GroupSpec a;
+    GroupDesc a;
     GridBounds(a);
     a.triple[0] = 1;
     a.triple[1] = 2;
     a.triple[2] = 3;
     a.strips = {
         S({{StripOp::New, 0}, {StripOp::New, 1}, {StripOp::New, 2}, {StripOp::New, 3}, {StripOp::New, 4}})};
-    GroupSpec b;
+    GroupDesc b;
     GridBounds(b);
     b.noTexture = true;
     b.triple[0] = 4;
-    StripSpec moved = S({{StripOp::New, 5}, {StripOp::New, 6}, {StripOp::New, 7}});
+    StripDesc moved = S({{StripOp::New, 5}, {StripOp::New, 6}, {StripOp::New, 7}});
     moved.copyOf = 0;
     moved.transform.t[2] = 3;
     b.strips = {S({{StripOp::New, 5}, {StripOp::New, 6}, {StripOp::New, 7}}), moved};
@@ -234,7 +234,7 @@ TEST_F(GeometryBlockModelTest, EncodedMeshesBecomePartsAndSubsets)
     struct Case
     {
         const char* name;
-        std::vector<MeshSpec> meshes;
+        std::vector<MeshDesc> meshes;
         uint32_t magic;
     };
     const Case cases[] = {
@@ -246,7 +246,7 @@ TEST_F(GeometryBlockModelTest, EncodedMeshesBecomePartsAndSubsets)
     {
         SCOPED_TRACE(c.name);
         const ULONG before = DeviceReferences();
-        BlockSpec block;
+        BlockDesc block;
         block.magic = c.magic;
         block.fileFlags[1] = 5;
         block.fileFlags[3] = 6;
@@ -254,7 +254,7 @@ TEST_F(GeometryBlockModelTest, EncodedMeshesBecomePartsAndSubsets)
         block.fileByte = 9;
         block.lights = {Light(1.0f, 0x11), Light(-4.0f, 0x22)};
         std::vector<EncodedMesh> encoded;
-        for (const MeshSpec& spec : c.meshes)
+        for (const MeshDesc& spec : c.meshes)
         {
             encoded.push_back(EncodeMesh(spec));
             ASSERT_TRUE(encoded.back().exact);
@@ -331,7 +331,7 @@ TEST_F(GeometryBlockModelTest, NormalsAreComputedAndCreasedUnlessKept)
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.name);
-        BlockSpec block;
+        BlockDesc block;
         block.magic = c.magic;
         block.creaseAngle = c.crease;
         block.meshes = {EncodeMesh(Cube(0)).bytes};
@@ -368,25 +368,25 @@ TEST_F(GeometryBlockModelTest, DamagedBlocksGiveAModelThatOwnsNothingOrKeepTheMe
     struct Case
     {
         const char* name;
-        BlockSpec block;
+        BlockDesc block;
         size_t keep; // bytes of the encoded block given, 0 for all
         HRESULT result;
         DWORD parts;
     };
     auto block = [](std::vector<std::vector<uint8_t>> meshes)
     {
-        BlockSpec b;
+        BlockDesc b;
         b.meshes = std::move(meshes);
         b.lights = {Light(0.0f, 1)};
         return b;
     };
-    BlockSpec unknown = block({cube});
+    BlockDesc unknown = block({cube});
     unknown.magic = 0x474B4C00;
-    BlockSpec overDeclared = block({cube});
+    BlockDesc overDeclared = block({cube});
     overDeclared.declaredSize = 100000;
-    BlockSpec manyLights = block({cube});
+    BlockDesc manyLights = block({cube});
     manyLights.lightCount = 0x10000000;
-    MeshSpec unbounded = Cube(0);
+    MeshDesc unbounded = Cube(0);
     unbounded.groups[0].maximum[1] = std::numeric_limits<float>::infinity();
     const std::vector<uint8_t> infinite = EncodeMesh(unbounded).bytes;
     const Case cases[] = {
@@ -437,7 +437,7 @@ HRESULT ConvertThenFail(ID3DXMesh* mesh, IDirect3DDevice9* device, ID3DXMesh** o
 // The parts wrapped before the failed conversion, and the meshes after it, are released with it.
 TEST_F(GeometryBlockModelTest, FailedConversionReleasesEveryPart)
 {
-    BlockSpec block;
+    BlockDesc block;
     block.lights = {Light(0.0f, 1)};
     block.meshes = {EncodeMesh(Cube(1)).bytes, EncodeMesh(TwoMaterials()).bytes, EncodeMesh(Cube(2)).bytes};
     const std::vector<uint8_t> bytes = EncodeBlock(block);

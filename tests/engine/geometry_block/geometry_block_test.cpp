@@ -17,7 +17,7 @@ namespace
 
 // Bounds one unit per quantisation step, so integer positions other than 0 and texture coordinates
 // from 0 up decode exactly with 16 bits, and predictions move in steps of 2.
-void GridBounds(GroupSpec& g)
+void GridBounds(GroupDesc& g)
 {
     for (int i = 0; i < 5; ++i)
     {
@@ -38,23 +38,23 @@ StripOp B(uint32_t key, bool copy = false)
 {
     return {StripOp::Back, key, copy};
 }
-StripSpec S(std::vector<StripOp> ops)
+StripDesc S(std::vector<StripOp> ops)
 {
-    StripSpec strip;
+    StripDesc strip;
     strip.ops = std::move(ops);
     return strip;
 }
 
 // Corner k of the cube is (x, y, z) = (bit 0, bit 1, bit 2) mapped to -1 / +1.
-MeshSpec Cube(bool predict)
+MeshDesc Cube(bool predict)
 {
-    MeshSpec spec;
+    MeshDesc spec;
     spec.predict = predict;
     spec.ringBits = 5; // sixteen slots
     for (uint32_t k = 0; k < 8; ++k)
         spec.keys.push_back({{k & 1 ? 1.0f : -1.0f, k & 2 ? 1.0f : -1.0f, k & 4 ? 1.0f : -1.0f},
                              {k & 1 ? 1.0f : 0.0f, k & 2 ? 1.0f : 0.0f}});
-    GroupSpec g;
+    GroupDesc g;
     GridBounds(g);
     g.triple[0] = 7;
     g.strips = {
@@ -68,9 +68,9 @@ MeshSpec Cube(bool predict)
 // Two materials: a textured group with a long strip (keys 4 and 5 lie on the strip's predictions,
 // keys 1..3 an odd step away, so they need run entries), ring and back-reference copies, and an
 // untextured group whose second strip is the first one turned a quarter about Z and moved.
-MeshSpec TwoMaterials()
+MeshDesc TwoMaterials()
 {
-    MeshSpec spec;
+    MeshDesc spec;
     spec.noTextureBits = true;
     spec.ringBits = 4;
     spec.keys = {
@@ -78,7 +78,7 @@ MeshSpec TwoMaterials()
         {{3, 1, 1}, {2, 0}}, {{4, 1, 3}, {3, 0}}, {{1, 1, 4}, {0, 0}}, {{2, 1, 4}, {0, 0}},
         {{1, 3, 4}, {0, 0}}, {{2, 3, 4}, {0, 0}},
     };
-    GroupSpec a;
+    GroupDesc a;
     GridBounds(a);
     a.triple[0] = 1;
     a.triple[1] = 2;
@@ -87,12 +87,12 @@ MeshSpec TwoMaterials()
         S({N(0), N(1), N(2), N(3), N(4), N(5)}), S({R(3, true), B(5), R(1), B(4, true)}),
         S({B(0), B(0), R(5), B(2)}), // a repeated index makes no face but keeps the winding count
     };
-    GroupSpec b;
+    GroupDesc b;
     GridBounds(b);
     b.noTexture = true;
     b.triple[0] = 4;
     b.triple[2] = 5;
-    StripSpec turned = S({N(6), N(7), N(8), N(9)});
+    StripDesc turned = S({N(6), N(7), N(8), N(9)});
     turned.copyOf = 0;
     turned.transform.ux = 0;
     turned.transform.uy = 8191;
@@ -136,7 +136,7 @@ TEST(GeometryBlockRoundTrip, DecodesTheEncodedMeshesExactly)
     struct Case
     {
         const char* name;
-        MeshSpec spec;
+        MeshDesc spec;
         size_t faces;
         bool needsRunEntry;
     };
@@ -157,7 +157,7 @@ TEST(GeometryBlockRoundTrip, DecodesTheEncodedMeshesExactly)
         }
         EXPECT_EQ(encoded.runEntries > 0, c.needsRunEntry);
 
-        BlockSpec block;
+        BlockDesc block;
         block.meshes = {encoded.bytes};
         const std::vector<uint8_t> bytes = EncodeBlock(block);
         LMK::DecodedMeshListStruct_TYP list;
@@ -187,7 +187,7 @@ TEST(GeometryBlockRoundTrip, DecodesTheEncodedMeshesExactly)
 
 TEST(GeometryBlockRoundTrip, CubeDecodesToItsCorners)
 {
-    const MeshSpec spec = Cube(true);
+    const MeshDesc spec = Cube(true);
     const EncodedMesh encoded = EncodeMesh(spec);
     LMK::DecodedMeshStruct_TYP mesh;
     DWORD counter = 0;
@@ -249,11 +249,11 @@ TEST(GeometryBlockRoundTrip, CopiedStripIsTurnedAndMoved)
 // An optimiser that folds that rounding away (vectorised code did) changes the stored geometry.
 TEST(GeometryBlockRoundTrip, ScaledCopyRoundsTheMovedPoint)
 {
-    MeshSpec spec;
+    MeshDesc spec;
     spec.keys = {{{3, 3, 3}, {0, 0}}, {{4, 3, 3}, {0, 0}}, {{3, 4, 3}, {0, 0}}};
-    GroupSpec group;
+    GroupDesc group;
     GridBounds(group);
-    StripSpec scaled = S({N(0), N(1), N(2)});
+    StripDesc scaled = S({N(0), N(1), N(2)});
     scaled.copyOf = 0;
     scaled.transform.scale = 1.7f;
     group.strips = {S({N(0), N(1), N(2)}), scaled};
@@ -285,7 +285,7 @@ TEST(GeometryBlockHeader, ReadsEachFormWithinTheDeclaredSize)
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.magic);
-        BlockSpec block;
+        BlockDesc block;
         block.magic = c.magic;
         block.fileFlags[0] = 1;
         block.fileFlags[3] = 9;
@@ -318,14 +318,14 @@ TEST(GeometryBlockHeader, ReadsEachFormWithinTheDeclaredSize)
 // their own source indices instead of the one before.
 TEST(GeometryBlockHeader, GroupAfterLastFaceKeepsLaterSubsetsInStep)
 {
-    MeshSpec first = Cube(true);
-    GroupSpec empty;
+    MeshDesc first = Cube(true);
+    GroupDesc empty;
     GridBounds(empty);
     empty.triple[0] = 40;
     first.groups.push_back(empty);
-    MeshSpec second = Cube(true);
+    MeshDesc second = Cube(true);
     second.groups[0].triple[0] = 50;
-    BlockSpec block;
+    BlockDesc block;
     block.meshes = {EncodeMesh(first).bytes, EncodeMesh(second).bytes};
     const std::vector<uint8_t> bytes = EncodeBlock(block);
     LMK::DecodedMeshListStruct_TYP list;
@@ -440,37 +440,37 @@ TEST(GeometryBlockDecode, RefusesBlocksWhoseHeaderOrLightsPassTheDeclaredSize)
     struct Case
     {
         const char* name;
-        BlockSpec block;
+        BlockDesc block;
         HRESULT result;
         size_t meshes;
     };
-    BlockSpec base;
+    BlockDesc base;
     base.meshes = {mesh};
     auto with = [&](auto change)
     {
-        BlockSpec b = base;
+        BlockDesc b = base;
         change(b);
         return b;
     };
     const Case cases[] = {
         {"good", base, S_OK, 1},
-        {"declared beyond the buffer", with([](BlockSpec& b) { b.declaredSize = 0x10000000; }), E_FAIL, 0},
-        {"declared inside the LKGY header", with([](BlockSpec& b) { b.declaredSize = 20; }), E_FAIL, 0},
+        {"declared beyond the buffer", with([](BlockDesc& b) { b.declaredSize = 0x10000000; }), E_FAIL, 0},
+        {"declared inside the LKGY header", with([](BlockDesc& b) { b.declaredSize = 20; }), E_FAIL, 0},
         {"declared inside the LKGX header",
          with(
-             [](BlockSpec& b)
+             [](BlockDesc& b)
              {
                  b.magic = LMK::kMeshListMagicX;
                  b.declaredSize = 16;
              }),
          E_FAIL, 0},
-        {"light count past the block", with([](BlockSpec& b) { b.lightCount = 0x0FFFFFFF; }), E_FAIL, 0},
+        {"light count past the block", with([](BlockDesc& b) { b.lightCount = 0x0FFFFFFF; }), E_FAIL, 0},
         {"light count one past the block",
-         with([&](BlockSpec& b) { b.lightCount = (4 + mesh.size()) / 28 + 1; }), E_FAIL, 0},
-        {"mesh count beyond the meshes", with([](BlockSpec& b) { b.meshCount = 0xFFFFFFFF; }), S_OK, 1},
-        {"declared size ends inside the mesh", with([&](BlockSpec& b) { b.declaredSize = 64 + 4 + 30; }),
+         with([&](BlockDesc& b) { b.lightCount = (4 + mesh.size()) / 28 + 1; }), E_FAIL, 0},
+        {"mesh count beyond the meshes", with([](BlockDesc& b) { b.meshCount = 0xFFFFFFFF; }), S_OK, 1},
+        {"declared size ends inside the mesh", with([&](BlockDesc& b) { b.declaredSize = 64 + 4 + 30; }),
          S_OK, 0},
-        {"unknown magic", with([](BlockSpec& b) { b.magic = 0x5A474B4C; }), E_FAIL, 0},
+        {"unknown magic", with([](BlockDesc& b) { b.magic = 0x5A474B4C; }), E_FAIL, 0},
     };
     for (const Case& c : cases)
     {
@@ -494,7 +494,7 @@ TEST(GeometryBlockDecode, RefusesBlocksWhoseHeaderOrLightsPassTheDeclaredSize)
 // Every prefix of a two-mesh block decodes or fails cleanly; the sanitizers watch the reads.
 TEST(GeometryBlockDecode, EveryTruncationFailsCleanly)
 {
-    BlockSpec block;
+    BlockDesc block;
     block.lights = {{{1, 2, 3}, {1, 2, 3, 4}}};
     block.meshes = {EncodeMesh(Cube(true)).bytes, EncodeMesh(TwoMaterials()).bytes};
     const std::vector<uint8_t> bytes = EncodeBlock(block);

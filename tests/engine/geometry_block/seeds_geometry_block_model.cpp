@@ -8,7 +8,7 @@ namespace ferolt::test
 {
 std::vector<FuzzSeed> FuzzSeeds()
 {
-    BlockSpec lit;
+    BlockDesc lit;
     lit.meshes = {CubeMesh(), CubeMesh()};
     lit.lights = {{{1.0f, 2.0f, 3.0f}, {255, 128, 0, 255}}};
     lit.creaseAngle = 0.5f;

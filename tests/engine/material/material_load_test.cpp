@@ -53,7 +53,7 @@ Bytes Transform(float uOffset, BYTE addressU, BYTE flagByte, INT effect, float s
     return ferolt::test::PackedTransform(f);
 }
 
-struct RecordSpec
+struct RecordDesc
 {
     DWORD version = 3;
     DWORD flags = 0;
@@ -64,7 +64,7 @@ struct RecordSpec
     DWORD sizeDelta = 0; // added to the true size in the size field
 };
 
-Bytes Record(const RecordSpec& spec)
+Bytes Record(const RecordDesc& spec)
 {
     ferolt::test::MaterialRecordFields f;
     f.version = spec.version;
@@ -90,7 +90,7 @@ TEST(MaterialRecord, ReadsEachVersionAndRejectsWhatDoesNotFit)
     struct Case
     {
         const char* title;
-        RecordSpec spec;
+        RecordDesc spec;
         bool withTable;
         bool ok;
         Check check;
@@ -304,7 +304,7 @@ protected:
 
 TEST_F(MaterialLoadTest, NamesShareOneRecord)
 {
-    RecordSpec spec;
+    RecordDesc spec;
     served_.files["DIR\\A.MAT"] = Record(spec);
     Material_* a = nullptr;
     Material_* b = nullptr;
@@ -333,8 +333,8 @@ TEST_F(MaterialLoadTest, NamesShareOneRecord)
 
 TEST_F(MaterialLoadTest, AlternativesLoadOncePerMaterial)
 {
-    served_.files["A.MAT"] = Record(RecordSpec{});
-    served_.files["B.MAT"] = Record(RecordSpec{.diffuse = 0xFF0000FFu});
+    served_.files["A.MAT"] = Record(RecordDesc{});
+    served_.files["B.MAT"] = Record(RecordDesc{.diffuse = 0xFF0000FFu});
     served_.alternatives["A.MAT"] = {{"b.mat", 7}, {"missing.mat", 8}, {"a.mat", 9}};
     served_.alternatives["B.MAT"] = {{"a.mat", 1}};
 
@@ -362,9 +362,9 @@ TEST_F(MaterialLoadTest, AlternativesLoadOncePerMaterial)
 
 TEST_F(MaterialLoadTest, AlternativesDoNotDependOnLoadOrder)
 {
-    served_.files["A.MAT"] = Record(RecordSpec{});
-    served_.files["B.MAT"] = Record(RecordSpec{.diffuse = 0xFF0000FFu});
-    served_.files["C.MAT"] = Record(RecordSpec{.diffuse = 0xFF00FF00u});
+    served_.files["A.MAT"] = Record(RecordDesc{});
+    served_.files["B.MAT"] = Record(RecordDesc{.diffuse = 0xFF0000FFu});
+    served_.files["C.MAT"] = Record(RecordDesc{.diffuse = 0xFF00FF00u});
     served_.alternatives["A.MAT"] = {{"b.mat", 7}};
     served_.alternatives["B.MAT"] = {{"c.mat", 3}};
 
@@ -390,9 +390,9 @@ TEST_F(MaterialLoadTest, AlternativesDoNotDependOnLoadOrder)
 
 TEST_F(MaterialLoadTest, AlternativesThatNameEachOtherHoldNoCycle)
 {
-    served_.files["A.MAT"] = Record(RecordSpec{});
-    served_.files["B.MAT"] = Record(RecordSpec{.diffuse = 0xFF0000FFu});
-    served_.files["C.MAT"] = Record(RecordSpec{.diffuse = 0xFF00FF00u});
+    served_.files["A.MAT"] = Record(RecordDesc{});
+    served_.files["B.MAT"] = Record(RecordDesc{.diffuse = 0xFF0000FFu});
+    served_.files["C.MAT"] = Record(RecordDesc{.diffuse = 0xFF00FF00u});
     served_.alternatives["A.MAT"] = {{"b.mat", 1}};
     served_.alternatives["B.MAT"] = {{"c.mat", 2}, {"a.mat", 3}};
     served_.alternatives["C.MAT"] = {{"a.mat", 4}};

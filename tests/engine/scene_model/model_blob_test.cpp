@@ -97,7 +97,7 @@ void ExpectFacingUp(LMK::Model_* model)
 TEST_F(ModelBlobTest, RecordLayoutFilesHoldWhatWasWritten)
 {
     const RecordLayout layout = TwoQuads();
-    BlobSpec blob;
+    BlobDesc blob;
     blob.section = WriteRecordLayout(layout, true);
     blob.name = "Squares";
     blob.options = 0x28; // file flags 1 and 3
@@ -107,7 +107,7 @@ TEST_F(ModelBlobTest, RecordLayoutFilesHoldWhatWasWritten)
     // Written clockwise: the face normal turns them back.
     for (RecordFace& f : reversed.faces)
         std::swap(f.corners[1], f.corners[3]);
-    BlobSpec clockwise = blob;
+    BlobDesc clockwise = blob;
     clockwise.section = WriteRecordLayout(reversed, true);
     const struct
     {
@@ -117,7 +117,7 @@ TEST_F(ModelBlobTest, RecordLayoutFilesHoldWhatWasWritten)
         DWORD chunks;
     } cases[] = {
         {"blob_lmo_1_1", WriteModelBlob(blob), "Squares", 1},
-        {"blob_aco_1_0", [&] { BlobSpec b = blob; b.header = "ACO V1.0"; return WriteModelBlob(b); }(), "Squares", 1},
+        {"blob_aco_1_0", [&] { BlobDesc b = blob; b.header = "ACO V1.0"; return WriteModelBlob(b); }(), "Squares", 1},
         {"blob_clockwise_faces", WriteModelBlob(clockwise), "Squares", 1},
         {"packed_with_name_list", WritePackedContainer({"Left", "Right"}, WriteRecordLayout(layout, false)), nullptr,
          0},
@@ -162,7 +162,7 @@ TEST_F(ModelBlobTest, RecordLayoutFilesHoldWhatWasWritten)
 
 TEST_F(ModelBlobTest, ChecksumAndChunkTable)
 {
-    BlobSpec blob;
+    BlobDesc blob;
     blob.section = WriteRecordLayout(TwoQuads(), true);
     const struct
     {
@@ -183,7 +183,7 @@ TEST_F(ModelBlobTest, ChecksumAndChunkTable)
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.name);
-        BlobSpec spec = blob;
+        BlobDesc spec = blob;
         spec.checksumAdjust = c.adjust;
         for (size_t i = 0; i < c.chunkCount; ++i)
             spec.chunks.push_back({uint32_t(0x300 + i), {uint8_t(i), 9}});
@@ -328,7 +328,7 @@ TEST_F(ModelBlobTest, TexturesByNameOrFromTheEmbeddedTable)
     entry(1, uint32_t(png.size()));
     entry(0x8002, 0x00FF8000); // blue 0xFF, green 0x80, red 0
     table.insert(table.end(), png.begin(), png.end());
-    BlobSpec blob;
+    BlobDesc blob;
     blob.section = WriteRecordLayout(l, true);
     blob.chunks = {{256, table}};
     const Loaded loaded = LoadFile(WriteModelBlob(blob));
@@ -351,9 +351,9 @@ TEST_F(ModelBlobTest, TexturesByNameOrFromTheEmbeddedTable)
     loaded.model->Release();
 }
 
-StreamSpec TwoPartStream()
+StreamDesc TwoPartStream()
 {
-    StreamSpec s;
+    StreamDesc s;
     s.name = "Streamed";
     s.strings = {"Wood", "Stone"};
     s.lightPoints = {{255, 0, 51, 1, 2, 3}};
@@ -377,11 +377,11 @@ StreamSpec TwoPartStream()
 
 TEST_F(ModelBlobTest, StreamsHoldWhatWasWritten)
 {
-    const StreamSpec spec = TwoPartStream();
+    const StreamDesc spec = TwoPartStream();
     const std::vector<uint8_t> stream = WriteV7QStream(spec);
-    StreamSpec withIdentifiers = spec;
+    StreamDesc withIdentifiers = spec;
     withIdentifiers.identifiers = 2;
-    StreamSpec oneIdentifier = spec;
+    StreamDesc oneIdentifier = spec;
     oneIdentifier.identifiers = 1;
     const struct
     {
@@ -441,7 +441,7 @@ TEST_F(ModelBlobTest, StreamsHoldWhatWasWritten)
 
 TEST_F(ModelBlobTest, StreamReaderKeepsPartsBeforeAFailedOne)
 {
-    StreamSpec spec = TwoPartStream();
+    StreamDesc spec = TwoPartStream();
     spec.parts[1].source = 1; // names itself: refused, the first part stays
     const std::vector<uint8_t> stream = WriteV7QStream(spec);
     LMK::V7QModelStruct_TYP model;
@@ -463,7 +463,7 @@ TEST_F(ModelBlobTest, LongStreamStringsAreCutNotWrapped)
 {
     // A string record holds 255 characters: a longer string keeps its first 255, never its length
     // modulo 256.
-    StreamSpec spec = TwoPartStream();
+    StreamDesc spec = TwoPartStream();
     spec.strings[0] = std::string(300, 'w');
     const std::vector<uint8_t> stream = WriteV7QStream(spec);
     LMK::V7QModelStruct_TYP model;
@@ -478,7 +478,7 @@ TEST_F(ModelBlobTest, LongStreamStringsAreCutNotWrapped)
 TEST_F(ModelBlobTest, DamagedFilesFailCleanly)
 {
     const std::vector<uint8_t> stream = WriteV7QStream(TwoPartStream());
-    BlobSpec blob;
+    BlobDesc blob;
     blob.section = WriteRecordLayout(TwoQuads(), true);
     blob.chunks = {{0x400, {1, 2}}, {20, {0, 0}}, {256, {1, 0, 0, 0, 0, 0, 0x80}}};
     const std::vector<uint8_t> files[] = {
@@ -518,7 +518,7 @@ TEST_F(ModelBlobTest, DamagedFilesFailCleanly)
     std::memcpy(inflatesShort.data() + 16, &more, 4);
     std::vector<uint8_t> storedShort = WriteV7QContainer(stream, 0);
     std::memcpy(storedShort.data() + 16, &more, 4);
-    BlobSpec sectionPastEnd = blob;
+    BlobDesc sectionPastEnd = blob;
     std::vector<uint8_t> blobPastEnd = WriteModelBlob(sectionPastEnd);
     const uint32_t huge = 0xFFFFFF00;
     std::memcpy(blobPastEnd.data() + 224, &huge, 4);

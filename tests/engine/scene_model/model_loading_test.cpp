@@ -28,19 +28,19 @@ namespace
 using ferolt::test::TempTree;
 using ferolt::test::WriteXFile;
 using ferolt::test::XEncoding;
-using ferolt::test::XFileSpec;
+using ferolt::test::XFileDesc;
 using scenetest::SceneTest;
 
 std::vector<uint8_t> CubeX()
 {
-    XFileSpec spec;
+    XFileDesc spec;
     spec.meshes = {ferolt::test::XCubeMesh()};
     return WriteXFile(spec, XEncoding::Text);
 }
 
 std::vector<uint8_t> GridX(uint32_t columns)
 {
-    XFileSpec spec;
+    XFileDesc spec;
     spec.meshes = {ferolt::test::XGridMesh(columns, 1)};
     return WriteXFile(spec, XEncoding::Binary);
 }
@@ -48,7 +48,7 @@ std::vector<uint8_t> GridX(uint32_t columns)
 // A mesh list block of one quad (two faces, one subset).
 std::vector<uint8_t> QuadBlock()
 {
-    ferolt::test::BlockSpec block;
+    ferolt::test::BlockDesc block;
     block.meshes = {ferolt::test::EncodeMesh(ferolt::test::UnitQuadMesh()).bytes};
     return ferolt::test::EncodeBlock(block);
 }
@@ -234,7 +234,7 @@ TEST_F(ModelLoadingTest, FormatsAreRecognisedInOrder)
 
 TEST_F(ModelLoadingTest, AnimationStreamsComeWithTheModelFile)
 {
-    ferolt::test::AnimationSpec spec;
+    ferolt::test::AnimationDesc spec;
     spec.nodes.resize(1);
     const ferolt::test::Bytes stream = ferolt::test::AnimationStream(spec);
     ASSERT_GE(stream.size(), 28u);
@@ -445,7 +445,7 @@ TEST_F(ModelFilesTest, TexturesAreFoundBesideTheModelAndOnTheirSearchPath)
     tree.MakeDirectory("library/stone/deep");
     ASSERT_TRUE(ferolt::test::WritePng(tree.Path("models/Wood.png"), pixels, 2, 2, 8));
     ASSERT_TRUE(ferolt::test::WritePng(tree.Path("library/stone/deep/Stone.png"), pixels, 2, 2, 8));
-    XFileSpec spec;
+    XFileDesc spec;
     spec.meshes = {ferolt::test::XGridMesh(2, 1)};
     // The file names its textures with directories of the exporter's machine.
     spec.meshes[0].materials[0].texture = "C:\\export\\maps\\WOOD.PNG";

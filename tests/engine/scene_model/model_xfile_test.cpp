@@ -13,7 +13,7 @@ namespace
 {
 using ferolt::test::WriteXFile;
 using ferolt::test::XEncoding;
-using ferolt::test::XFileSpec;
+using ferolt::test::XFileDesc;
 using scenetest::SceneTest;
 
 using Corners = std::array<long, 9>;
@@ -52,7 +52,7 @@ std::map<long, std::vector<Corners>> ModelTriangles(LMK::Model_* model)
     return out;
 }
 
-std::map<long, std::vector<Corners>> FileTriangles(const XFileSpec& spec)
+std::map<long, std::vector<Corners>> FileTriangles(const XFileDesc& spec)
 {
     std::map<long, std::vector<Corners>> out;
     for (const ferolt::test::XTriangle& t : ferolt::test::XExpectedTriangles(spec))
@@ -66,26 +66,26 @@ using ModelXFileTest = SceneTest;
 
 TEST_F(ModelXFileTest, SubsetsHoldTheFilesFacesByMaterial)
 {
-    XFileSpec cube;
+    XFileDesc cube;
     cube.meshes = {ferolt::test::XCubeMesh()};
-    XFileSpec grid;
+    XFileDesc grid;
     grid.meshes = {ferolt::test::XGridMesh(6, 4)};
-    XFileSpec frames;
-    ferolt::test::XFrameSpec outer;
+    XFileDesc frames;
+    ferolt::test::XFrameDesc outer;
     outer.hasMatrix = true;
     outer.matrix = {0, 0, 1, 0, 0, 1, 0, 0, -1, 0, 0, 0, 3, 2, 1, 1};
     outer.meshes = {ferolt::test::XGridMesh(2, 2)};
-    outer.children = {ferolt::test::XFrameSpec{}};
+    outer.children = {ferolt::test::XFrameDesc{}};
     outer.children[0].meshes = {ferolt::test::XCubeMesh()};
     frames.frames = {outer};
-    XFileSpec pentagon;
+    XFileDesc pentagon;
     pentagon.meshes.resize(1);
     pentagon.meshes[0].positions = {{0, 0, 0}, {2, 0, 0}, {3, 2, 0}, {1, 3, 0}, {-1, 2, 0}};
     pentagon.meshes[0].faces = {{0, 1, 2, 3, 4}};
     const struct
     {
         const char* name;
-        XFileSpec spec;
+        XFileDesc spec;
         XEncoding encoding;
         bool doubles;
         DWORD subsets;
@@ -119,7 +119,7 @@ TEST_F(ModelXFileTest, SubsetsHoldTheFilesFacesByMaterial)
 
 TEST_F(ModelXFileTest, MaterialsTakeTheFilesColours)
 {
-    XFileSpec grid;
+    XFileDesc grid;
     grid.meshes = {ferolt::test::XGridMesh(2, 1)};
     const std::vector<uint8_t> file = WriteXFile(grid, XEncoding::Text);
     HRESULT hr = E_FAIL;
@@ -149,7 +149,7 @@ TEST_F(ModelXFileTest, DamagedFileLeavesAModelWithoutParts)
 TEST_F(ModelXFileTest, MeshPastSixteenBitIndicesIsRefused)
 {
     // 257 x 256 vertices need 32-bit indices, which a model part does not take.
-    XFileSpec grid;
+    XFileDesc grid;
     grid.meshes = {ferolt::test::XGridMesh(256, 255)};
     const std::vector<uint8_t> file = WriteXFile(grid, XEncoding::Binary);
     HRESULT hr = S_OK;

@@ -18,11 +18,11 @@ std::vector<FuzzSeed> FuzzSeeds()
     for (int i = 0; i < 6; ++i)
         l.vertices.push_back({float(i % 3), float(i / 3), 0, 0, 0, i == 4 ? 0xFFFFu : 0u, uint16_t(i == 1 ? 0x7E10 : 0)});
     l.faces = {{{0, 1, 4, 3}, {0, 1, 0, 0}, 0x1 | 0x40, 0, 0, 0}, {{1, 2, 5, 4}, {1, 1, 1, 0}, 0x1 | 0x4, 0, 1, 1}};
-    BlobSpec blob;
+    BlobDesc blob;
     blob.section = WriteRecordLayout(l, true);
     blob.chunks = {{0x400, {1, 2}}, {0x10000, {}}, {0x401, {3}}, {256, {1, 0, 0x01, 0x80, 0x80, 0x40, 0x20, 0}},
                    {0x402, {4, 5}}};
-    StreamSpec stream;
+    StreamDesc stream;
     stream.materials = {StreamMaterial{}};
     StreamPart part;
     part.vertices = {{0, 0, 0, 0, 0}, {100, 0, 0, 50, 0}, {0, 100, 0, 0, 50}, {100, 100, 9, 50, 50}};

@@ -22,7 +22,7 @@ std::vector<uint8_t> Header(const char* magic, uint32_t a, uint32_t b, uint32_t 
 
 std::vector<FuzzSeed> FuzzSeeds()
 {
-    BlockSpec block;
+    BlockDesc block;
     block.meshes = {EncodeMesh(UnitQuadMesh()).bytes};
     const std::vector<uint8_t> quad = EncodeBlock(block);
     const uint32_t quadSize = static_cast<uint32_t>(quad.size());
@@ -33,7 +33,7 @@ std::vector<FuzzSeed> FuzzSeeds()
     std::vector<uint8_t> k3dd = Header("K3DD", 0, static_cast<uint32_t>(names.size()), quadSize);
     k3dd.insert(k3dd.end(), quad.begin(), quad.end());
     k3dd.insert(k3dd.end(), names.begin(), names.end());
-    XFileSpec cube;
+    XFileDesc cube;
     cube.meshes = {XCubeMesh()};
     return {
         {"lk3d", lk3d},

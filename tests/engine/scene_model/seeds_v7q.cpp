@@ -7,7 +7,7 @@ namespace ferolt::test
 {
 std::vector<FuzzSeed> FuzzSeeds()
 {
-    StreamSpec s;
+    StreamDesc s;
     s.strings = {"WOOD.PNG"};
     s.lightPoints = {{255, 128, 0, 1, 2, 3}};
     StreamMaterial textured;

@@ -23,17 +23,17 @@ std::vector<uint8_t> Text(const char* text)
             {"one_technique.fxt", Text("ferolt-effect 1\ntechnique T 1\n")}};
 #elif defined(FUZZ_FAMILY_texture)
     using namespace ferolt::image::test;
-    BmpSpec bmp;
+    BmpDesc bmp;
     bmp.width = 2;
     bmp.pixels = {1, 2, 3, 4, 5, 6, 0, 0};
-    PngSpec png;
+    PngDesc png;
     png.width = 2;
     png.colorType = 6;
     png.rows = {{1, 2, 3, 4, 5, 6, 7, 8}};
-    JpegSpec jpeg;
+    JpegDesc jpeg;
     jpeg.width = 2;
     jpeg.pixels = {0xFF102030, 0xFF405060};
-    DdsSpec dds;
+    DdsDesc dds;
     dds.mipCount = 3;
     dds.data.assign((16 + 4 + 1) * 4, 0x5A);
     return {{"rgb24.bmp", MakeBmp(bmp)}, {"rgba.png", MakePng(png)}, {"colour.jpg", MakeJpeg(jpeg)},

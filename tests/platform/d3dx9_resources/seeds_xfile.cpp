@@ -7,18 +7,18 @@ namespace ferolt::test
 {
 std::vector<FuzzSeed> FuzzSeeds()
 {
-    XFileSpec cube;
+    XFileDesc cube;
     cube.meshes = {XCubeMesh()};
-    XFileSpec grid;
+    XFileDesc grid;
     grid.templates = false;
     grid.meshes = {XGridMesh(2, 1)};
     grid.meshes[0].colors = {{1, {1, 0, 0, 1}}};
     grid.meshes[0].skinned = true;
-    XFrameSpec frame;
+    XFrameDesc frame;
     frame.hasMatrix = true;
     frame.matrix[12] = 3;
     frame.meshes = {XCubeMesh()};
-    XFileSpec frames;
+    XFileDesc frames;
     frames.templates = false;
     frames.frames = {frame};
     frames.animation = true;

@@ -16,9 +16,9 @@ namespace
 using ferolt::test::FakeDevice;
 using ferolt::test::WriteXFile;
 using ferolt::test::XEncoding;
-using ferolt::test::XFileSpec;
-using ferolt::test::XFrameSpec;
-using ferolt::test::XMeshSpec;
+using ferolt::test::XFileDesc;
+using ferolt::test::XFrameDesc;
+using ferolt::test::XMeshDesc;
 
 // One drawn triangle: its three corner positions, rounded, and the diffuse red of its material.
 using Triangle = std::array<int, 10>;
@@ -109,7 +109,7 @@ Loaded LoadText(const std::string& text)
     return loaded;
 }
 
-std::vector<Triangle> Expected(const XFileSpec& spec)
+std::vector<Triangle> Expected(const XFileDesc& spec)
 {
     std::vector<Triangle> out;
     for (const ferolt::test::XTriangle& x : ferolt::test::XExpectedTriangles(spec))
@@ -124,9 +124,9 @@ std::vector<Triangle> Expected(const XFileSpec& spec)
     return out;
 }
 
-XFrameSpec Moved(std::array<float, 16> matrix, std::vector<XMeshSpec> meshes, std::vector<XFrameSpec> children = {})
+XFrameDesc Moved(std::array<float, 16> matrix, std::vector<XMeshDesc> meshes, std::vector<XFrameDesc> children = {})
 {
-    XFrameSpec f;
+    XFrameDesc f;
     f.hasMatrix = true;
     f.matrix = matrix;
     f.meshes = std::move(meshes);
@@ -134,9 +134,9 @@ XFrameSpec Moved(std::array<float, 16> matrix, std::vector<XMeshSpec> meshes, st
     return f;
 }
 
-XMeshSpec Pentagon()
+XMeshDesc Pentagon()
 {
-    XMeshSpec m;
+    XMeshDesc m;
     m.positions = {{0, 0, 0}, {2, 0, 0}, {3, 2, 0}, {1, 3, 0}, {-1, 2, 0}, {9, 9, 9}};
     m.faces = {{0, 1, 2, 3, 4}};
     return m;
@@ -147,24 +147,24 @@ struct FileCase
     const char* name;
     XEncoding encoding;
     bool doubles;
-    XFileSpec spec;
+    XFileDesc spec;
 };
 
 std::vector<FileCase> FileCases()
 {
-    XFileSpec cube;
+    XFileDesc cube;
     cube.meshes = {ferolt::test::XCubeMesh()};
-    XFileSpec grid;
+    XFileDesc grid;
     grid.meshes = {ferolt::test::XGridMesh(4, 3)};
-    XFileSpec hierarchy;
+    XFileDesc hierarchy;
     // Scale by 2 and move up 10; inside it, move along x by 5: the inner mesh lands at 2 * 5 = 10.
     hierarchy.frames = {Moved({2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 2, 0, 0, 10, 0, 1}, {ferolt::test::XCubeMesh()},
                               {Moved({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 5, 0, 0, 1}, {ferolt::test::XCubeMesh()})})};
     hierarchy.animation = true;
-    XFileSpec bare;
+    XFileDesc bare;
     bare.templates = false;
     bare.meshes = {Pentagon()};
-    XFileSpec skinned = grid;
+    XFileDesc skinned = grid;
     skinned.meshes[0].skinned = true;
     return {
         {"text", XEncoding::Text, false, cube},
@@ -190,7 +190,7 @@ TEST(XFileLoad, MeshEqualsTheFileInEveryEncoding)
         ASSERT_EQ(loaded.hr, S_OK);
         EXPECT_EQ(loaded.triangles, Expected(c.spec));
         size_t vertices = 0, materials = 0;
-        for (const XMeshSpec& m : c.spec.meshes)
+        for (const XMeshDesc& m : c.spec.meshes)
             vertices += m.positions.size(), materials += m.materials.size();
         materials += 2 * c.spec.frames.size(); // two cubes in each
         const bool oneNormalEach =
@@ -206,7 +206,7 @@ TEST(XFileLoad, MeshEqualsTheFileInEveryEncoding)
 
 TEST(XFileLoad, MaterialsKeepColoursTextureNamesAndPower)
 {
-    XFileSpec grid;
+    XFileDesc grid;
     grid.meshes = {ferolt::test::XGridMesh(2, 2)};
     FakeDevice device;
     const Loaded loaded = Load(device, WriteXFile(grid, XEncoding::Text));
@@ -223,7 +223,7 @@ TEST(XFileLoad, MaterialsKeepColoursTextureNamesAndPower)
 TEST(XFileLoad, CornerNormalsSplitVerticesAndFramesTurnNormals)
 {
     // The cube's eight corners each meet three sides with three normals: 24 vertices.
-    XFileSpec cube;
+    XFileDesc cube;
     cube.frames = {Moved({0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}, {ferolt::test::XCubeMesh()})};
     FakeDevice device;
     const Loaded loaded = Load(device, WriteXFile(cube, XEncoding::Binary));
@@ -257,9 +257,9 @@ TEST(XFileLoad, VertexColoursAndHandWrittenText)
     EXPECT_EQ(loaded.colors, (std::vector<DWORD>{0xFFFFFFFF, 0xFFFFFFFF, 0xFF00FF00, 0xFFFFFFFF}));
 }
 
-XFileSpec CubeFile()
+XFileDesc CubeFile()
 {
-    XFileSpec spec;
+    XFileDesc spec;
     spec.meshes = {ferolt::test::XCubeMesh()};
     return spec;
 }
@@ -374,7 +374,7 @@ TEST(XFileLoad, DamagedFilesAreRefused)
 TEST(XFileLoad, EveryTruncationFailsCleanly)
 {
     // Cut after every byte: each token kind of both encodings ends early somewhere in here.
-    XFileSpec spec;
+    XFileDesc spec;
     spec.meshes = {ferolt::test::XGridMesh(1, 1)};
     spec.meshes[0].colors = {{0, {1, 0, 0, 1}}};
     spec.animation = true;

@@ -54,25 +54,25 @@ uint32_t PixelAt(Bitmap& bmp, INT x, INT y)
 
 TEST_F(GdiplusSession, DecodesFromStreams)
 {
-    image::test::BmpSpec bmp;
+    image::test::BmpDesc bmp;
     bmp.width = 2;
     bmp.height = 1;
     bmp.pelsPerMetre = 3780;
     bmp.pixels = {0, 0, 255, 255, 0, 0, 0, 0};
-    image::test::PngSpec png;
+    image::test::PngDesc png;
     png.width = 2;
     png.height = 1;
     png.colorType = PNG_COLOR_TYPE_RGBA;
     png.rows = {{255, 0, 0, 255, 0, 0, 255, 0x80}};
     png.pixelsPerMetre = 11811;
-    image::test::JpegSpec jpeg;
+    image::test::JpegDesc jpeg;
     jpeg.width = 8;
     jpeg.height = 8;
     jpeg.pixels.assign(64, 0xFF00FF00);
     jpeg.progressive = true;
     jpeg.densityUnit = 1;
     jpeg.density = 72;
-    image::test::GifSpec gif;
+    image::test::GifDesc gif;
     gif.screenWidth = gif.width = 2;
     gif.palette = {0xFF0000, 0x0000FF};
     gif.indices = {0, 1};
@@ -122,7 +122,7 @@ TEST_F(GdiplusSession, DecodesFromStreams)
 
 TEST_F(GdiplusSession, StreamsThatDoNotDecodeFail)
 {
-    image::test::JpegSpec jpeg;
+    image::test::JpegDesc jpeg;
     jpeg.pixels = {0};
     Bytes cutPng = image::test::MakePng({1, 1, PNG_COLOR_TYPE_RGB, 8, {{1, 2, 3}}, {}, {}, 0, false});
     cutPng.resize(cutPng.size() / 2);

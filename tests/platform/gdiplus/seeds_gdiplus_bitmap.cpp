@@ -6,18 +6,18 @@ namespace ferolt::test
 {
 std::vector<FuzzSeed> FuzzSeeds()
 {
-    image::test::BmpSpec bmp;
+    image::test::BmpDesc bmp;
     bmp.width = 2;
     bmp.pixels = {0, 0, 255, 255, 0, 0, 0, 0};
-    image::test::PngSpec png;
+    image::test::PngDesc png;
     png.width = 2;
     png.colorType = 6;
     png.rows = {{255, 0, 0, 255, 0, 0, 255, 128}};
-    image::test::JpegSpec jpeg;
+    image::test::JpegDesc jpeg;
     jpeg.width = 8;
     jpeg.height = 8;
     jpeg.pixels.assign(64, 0xFF00FF00);
-    image::test::GifSpec gif;
+    image::test::GifDesc gif;
     gif.palette = {0xFFFF0000, 0xFF0000FF};
     gif.indices = {1};
     return {{"bmp", image::test::MakeBmp(bmp)},

@@ -48,16 +48,16 @@ Bytes Masks(std::initializer_list<uint32_t> masks)
 struct BmpCase
 {
     const char* name;
-    BmpSpec spec;
+    BmpDesc spec;
     std::vector<uint32_t> expected = kQuad;
     uint32_t width = 2, height = 2;
     DecodeOptions options = {};
 };
 
-BmpSpec Spec(uint32_t headerSize, int32_t height, uint16_t bpp, uint32_t compression, Bytes extra,
+BmpDesc Desc(uint32_t headerSize, int32_t height, uint16_t bpp, uint32_t compression, Bytes extra,
              Bytes pixels)
 {
-    BmpSpec s;
+    BmpDesc s;
     s.headerSize = headerSize;
     s.width = 2;
     s.height = height;
@@ -68,7 +68,7 @@ BmpSpec Spec(uint32_t headerSize, int32_t height, uint16_t bpp, uint32_t compres
     return s;
 }
 
-BmpSpec WithMasks(BmpSpec s, std::initializer_list<uint32_t> masks)
+BmpDesc WithMasks(BmpDesc s, std::initializer_list<uint32_t> masks)
 {
     int i = 0;
     for (uint32_t m : masks)
@@ -89,52 +89,52 @@ std::vector<BmpCase> Cases()
     const auto palette4 = Palette({kRed, kGreen, kBlue, kGrey});
 
     std::vector<BmpCase> cases = {
-        {"24-bit bottom-up", Spec(40, 2, 24, 0, {}, Rows({bgr24Top, bgr24Bottom}, false))},
-        {"24-bit top-down", Spec(40, -2, 24, 0, {}, Rows({bgr24Top, bgr24Bottom}, true))},
+        {"24-bit bottom-up", Desc(40, 2, 24, 0, {}, Rows({bgr24Top, bgr24Bottom}, false))},
+        {"24-bit top-down", Desc(40, -2, 24, 0, {}, Rows({bgr24Top, bgr24Bottom}, true))},
         {"32-bit BI_RGB ignores the fourth byte",
-         Spec(40, 2, 32, 0, {}, Rows({bgrx32Top, bgrx32Bottom}, false))},
+         Desc(40, 2, 32, 0, {}, Rows({bgrx32Top, bgrx32Bottom}, false))},
         {"32-bit bit fields after a 40-byte header",
-         Spec(40, -2, 32, 3, Masks({0xFF0000, 0xFF00, 0xFF}), Rows({bgrx32Top, bgrx32Bottom}, true))},
+         Desc(40, -2, 32, 3, Masks({0xFF0000, 0xFF00, 0xFF}), Rows({bgrx32Top, bgrx32Bottom}, true))},
         {"32-bit 108-byte header with an alpha mask",
-         WithMasks(Spec(108, -2, 32, 3, {}, Rows({bgra32Top, bgra32Bottom}, true)),
+         WithMasks(Desc(108, -2, 32, 3, {}, Rows({bgra32Top, bgra32Bottom}, true)),
                    {0xFF0000, 0xFF00, 0xFF, 0xFF000000}),
          {0xFFFF0000, 0x8000FF00, 0x000000FF, 0xFF808080}},
         {"32-bit 124-byte header with an alpha mask, bottom-up",
-         WithMasks(Spec(124, 2, 32, 3, {}, Rows({bgra32Top, bgra32Bottom}, false)),
+         WithMasks(Desc(124, 2, 32, 3, {}, Rows({bgra32Top, bgra32Bottom}, false)),
                    {0xFF0000, 0xFF00, 0xFF, 0xFF000000}),
          {0xFFFF0000, 0x8000FF00, 0x000000FF, 0xFF808080}},
         {"32-bit alpha bit fields after a 40-byte header",
-         Spec(40, -2, 32, 6, Masks({0xFF0000, 0xFF00, 0xFF, 0xFF000000}),
+         Desc(40, -2, 32, 6, Masks({0xFF0000, 0xFF00, 0xFF, 0xFF000000}),
               Rows({bgra32Top, bgra32Bottom}, true)),
          {0xFFFF0000, 0x8000FF00, 0x000000FF, 0xFF808080}},
         {"32-bit swapped masks",
-         Spec(40, -2, 32, 3, Masks({0xFF, 0xFF00, 0xFF0000}), Rows({bgrx32Top, bgrx32Bottom}, true)),
+         Desc(40, -2, 32, 3, Masks({0xFF, 0xFF00, 0xFF0000}), Rows({bgrx32Top, bgrx32Bottom}, true)),
          {kBlue, kGreen, kRed, kGrey}},
         {"16-bit BI_RGB is 5-5-5",
-         Spec(40, 2, 16, 0, {}, Rows({x555Top, x555Bottom}, false)),
+         Desc(40, 2, 16, 0, {}, Rows({x555Top, x555Bottom}, false)),
          {kRed, kGreen, kBlue, grey555}},
         {"16-bit 5-6-5 bit fields",
-         Spec(40, 2, 16, 3, Masks({0xF800, 0x07E0, 0x001F}), Rows({r565Top, r565Bottom}, false)),
+         Desc(40, 2, 16, 3, Masks({0xF800, 0x07E0, 0x001F}), Rows({r565Top, r565Bottom}, false)),
          {kRed, kGreen, kBlue, grey565}},
-        {"8-bit palette", Spec(40, 2, 8, 0, palette4, Rows({{0, 1}, {2, 3}}, false))},
-        {"4-bit palette", Spec(40, 2, 4, 0, palette4, Rows({{0x01}, {0x23}}, false))},
+        {"8-bit palette", Desc(40, 2, 8, 0, palette4, Rows({{0, 1}, {2, 3}}, false))},
+        {"4-bit palette", Desc(40, 2, 4, 0, palette4, Rows({{0x01}, {0x23}}, false))},
         {"1-bit palette",
-         Spec(40, 2, 1, 0, Palette({kRed, kBlue}), Rows({{0x40}, {0xC0}}, false)),
+         Desc(40, 2, 1, 0, Palette({kRed, kBlue}), Rows({{0x40}, {0xC0}}, false)),
          {kRed, kBlue, kBlue, kBlue}},
         {"core header, 3-byte palette",
-         Spec(12, 2, 8, 0, Palette({kRed, kGreen, kBlue, kGrey}, 3), Rows({{0, 1}, {2, 3}}, false))},
-        {"core header, 24-bit", Spec(12, 2, 24, 0, {}, Rows({bgr24Top, bgr24Bottom}, false))},
+         Desc(12, 2, 8, 0, Palette({kRed, kGreen, kBlue, kGrey}, 3), Rows({{0, 1}, {2, 3}}, false))},
+        {"core header, 24-bit", Desc(12, 2, 24, 0, {}, Rows({bgr24Top, bgr24Bottom}, false))},
         // Run-length: bottom row first; the top row's second pixel is never written (entry 0).
         {"RLE8 runs, literal, end of line and image",
-         Spec(40, 2, 8, 1, palette4, {1, 2, 1, 3, 0, 0, 1, 0, 0, 1}),
+         Desc(40, 2, 8, 1, palette4, {1, 2, 1, 3, 0, 0, 1, 0, 0, 1}),
          {kRed, kRed, kBlue, kGrey}},
         {"RLE8 absolute run and delta",
-         Spec(40, 2, 8, 1, palette4, {0, 2, 0, 1, 0, 3, 2, 3, 0, 0, 0, 1}),
+         Desc(40, 2, 8, 1, palette4, {0, 2, 0, 1, 0, 3, 2, 3, 0, 0, 0, 1}),
          {kBlue, kGrey, kRed, kRed}},
-        {"RLE4 alternating nibbles", Spec(40, 2, 4, 2, palette4, {2, 0x23, 0, 0, 2, 0x01, 0, 1})},
+        {"RLE4 alternating nibbles", Desc(40, 2, 4, 2, palette4, {2, 0x23, 0, 0, 2, 0x01, 0, 1})},
     };
     // Palette index beyond the colours used reads as opaque black.
-    BmpSpec shortPalette = Spec(40, 2, 8, 0, Palette({kRed, kGreen}), Rows({{0, 1}, {2, 3}}, false));
+    BmpDesc shortPalette = Desc(40, 2, 8, 0, Palette({kRed, kGreen}), Rows({{0, 1}, {2, 3}}, false));
     shortPalette.clrUsed = 2;
     cases.push_back({"index beyond the used colours", shortPalette, {kRed, kGreen, 0xFF000000, 0xFF000000}});
     // A colours-used count above what 8 bits can address reads the 256 entries there are.
@@ -142,22 +142,22 @@ std::vector<BmpCase> Cases()
     for (int i = 0; i < 4; ++i)
         for (int k = 0; k < 4; ++k)
             full[i * 4 + k] = palette4[i * 4 + k];
-    BmpSpec tooManyColours = Spec(40, 2, 8, 0, full, Rows({{0, 1}, {2, 3}}, false));
+    BmpDesc tooManyColours = Desc(40, 2, 8, 0, full, Rows({{0, 1}, {2, 3}}, false));
     tooManyColours.clrUsed = 1000;
     cases.push_back({"1000 colours used", tooManyColours});
     // 32-bit BI_RGB rows whose fourth byte a caller asks to keep.
     BmpCase keep{"32-bit BI_RGB alpha kept on request",
-                 Spec(40, -2, 32, 0, {}, Rows({bgra32Top, bgra32Bottom}, true)),
+                 Desc(40, -2, 32, 0, {}, Rows({bgra32Top, bgra32Bottom}, true)),
                  {0xFFFF0000, 0x8000FF00, 0x000000FF, 0xFF808080}};
     keep.options.bmpRgb32Alpha = BmpRgb32Alpha::Keep;
     cases.push_back(keep);
     BmpCase blank{"32-bit BI_RGB all-zero alpha stays opaque",
-                  Spec(40, -2, 32, 0, {},
+                  Desc(40, -2, 32, 0, {},
                        Rows({{0, 0, 255, 0, 0, 255, 0, 0}, {255, 0, 0, 0, 128, 128, 128, 0}}, true))};
     blank.options.bmpRgb32Alpha = BmpRgb32Alpha::KeepUnlessAllZero;
     cases.push_back(blank);
     // Rows start where the file header says, even past a gap.
-    BmpSpec gap = Spec(40, 2, 24, 0, Bytes(10, 0xEE), Rows({bgr24Top, bgr24Bottom}, false));
+    BmpDesc gap = Desc(40, 2, 24, 0, Bytes(10, 0xEE), Rows({bgr24Top, bgr24Bottom}, false));
     gap.pixelOffset = 54 + 10;
     cases.push_back({"pixel offset past a gap", gap});
     return cases;
@@ -184,7 +184,7 @@ TEST(ImageBmp, EngineTexturePixelsKeepTheirKeyAlpha)
     // The engine hands D3DX a 108-byte-header BMP whose colour-key pixels carry alpha 254.
     ByteWriter w;
     w.u32(0xFE000000).u32(0x00000000).u32(0xFF123456);
-    BmpSpec s = WithMasks(Spec(108, -1, 32, 3, {}, w.bytes), {0xFF0000, 0xFF00, 0xFF, 0xFF000000});
+    BmpDesc s = WithMasks(Desc(108, -1, 32, 3, {}, w.bytes), {0xFF0000, 0xFF00, 0xFF, 0xFF000000});
     s.width = 3;
     s.height = -1;
     const Bytes file = MakeBmp(s);
@@ -196,7 +196,7 @@ TEST(ImageBmp, EngineTexturePixelsKeepTheirKeyAlpha)
 
 TEST(ImageBmp, ResolutionFromPixelsPerMetre)
 {
-    BmpSpec s = Spec(40, 2, 24, 0, {}, Rows({{0, 0, 255, 0, 255, 0}, {255, 0, 0, 128, 128, 128}}, false));
+    BmpDesc s = Desc(40, 2, 24, 0, {}, Rows({{0, 0, 255, 0, 255, 0}, {255, 0, 0, 128, 128, 128}}, false));
     const struct
     {
         int32_t ppm;
@@ -222,21 +222,21 @@ TEST(ImageBmp, MalformedHeadersFailCleanly)
     struct Bad
     {
         const char* name;
-        BmpSpec spec;
+        BmpDesc spec;
         Status expected;
     };
     auto heightOf = [&](int32_t w, int32_t h)
     {
-        BmpSpec s = Spec(40, h, 24, 0, {}, rows);
+        BmpDesc s = Desc(40, h, 24, 0, {}, rows);
         s.width = w;
         return s;
     };
-    BmpSpec paletteOverrun = Spec(40, 2, 8, 0, Palette({kRed}), {});
+    BmpDesc paletteOverrun = Desc(40, 2, 8, 0, Palette({kRed}), {});
     paletteOverrun.clrUsed = 200;
     paletteOverrun.pixelOffset = 0; // "right after the palette"
-    BmpSpec offsetBeyond = Spec(40, 2, 24, 0, {}, rows);
+    BmpDesc offsetBeyond = Desc(40, 2, 24, 0, {}, rows);
     offsetBeyond.pixelOffset = 100000;
-    BmpSpec offsetInHeader = Spec(40, 2, 24, 0, {}, rows);
+    BmpDesc offsetInHeader = Desc(40, 2, 24, 0, {}, rows);
     offsetInHeader.pixelOffset = 20;
     const Bad cases[] = {
         {"zero width", heightOf(0, 2), Status::Corrupt},
@@ -249,23 +249,23 @@ TEST(ImageBmp, MalformedHeadersFailCleanly)
         {"palette beyond the file", paletteOverrun, Status::Corrupt},
         {"pixel offset beyond the file", offsetBeyond, Status::Corrupt},
         {"pixel offset inside the header", offsetInHeader, Status::Corrupt},
-        {"unknown header size", Spec(41, 2, 24, 0, {}, rows), Status::Unsupported},
-        {"bit count 7", Spec(40, 2, 7, 0, {}, rows), Status::Unsupported},
-        {"embedded JPEG", Spec(40, 2, 24, 4, {}, rows), Status::Unsupported},
-        {"RLE8 at 24 bits", Spec(40, 2, 24, 1, {}, rows), Status::Corrupt},
-        {"top-down RLE", Spec(40, -2, 8, 1, Palette({kRed}), {0, 1}), Status::Corrupt},
-        {"RLE without end", Spec(40, 2, 8, 1, Palette({kRed}), {2, 0}), Status::Corrupt},
-        {"RLE literal past the data", Spec(40, 2, 8, 1, Palette({kRed}), {0, 200, 1, 2}), Status::Corrupt},
-        {"bit fields all zero", Spec(40, 2, 32, 3, Masks({0, 0, 0}), rows32), Status::Corrupt},
-        {"bit fields overlapping", Spec(40, 2, 32, 3, Masks({0xFF00, 0xFFF0, 0xFF}), rows32),
+        {"unknown header size", Desc(41, 2, 24, 0, {}, rows), Status::Unsupported},
+        {"bit count 7", Desc(40, 2, 7, 0, {}, rows), Status::Unsupported},
+        {"embedded JPEG", Desc(40, 2, 24, 4, {}, rows), Status::Unsupported},
+        {"RLE8 at 24 bits", Desc(40, 2, 24, 1, {}, rows), Status::Corrupt},
+        {"top-down RLE", Desc(40, -2, 8, 1, Palette({kRed}), {0, 1}), Status::Corrupt},
+        {"RLE without end", Desc(40, 2, 8, 1, Palette({kRed}), {2, 0}), Status::Corrupt},
+        {"RLE literal past the data", Desc(40, 2, 8, 1, Palette({kRed}), {0, 200, 1, 2}), Status::Corrupt},
+        {"bit fields all zero", Desc(40, 2, 32, 3, Masks({0, 0, 0}), rows32), Status::Corrupt},
+        {"bit fields overlapping", Desc(40, 2, 32, 3, Masks({0xFF00, 0xFFF0, 0xFF}), rows32),
          Status::Corrupt},
-        {"bit fields not contiguous", Spec(40, 2, 32, 3, Masks({0xF0F000, 0xFF00, 0xFF}), rows32),
+        {"bit fields not contiguous", Desc(40, 2, 32, 3, Masks({0xF0F000, 0xFF00, 0xFF}), rows32),
          Status::Corrupt},
-        {"bit fields beyond 16 bits", Spec(40, 2, 16, 3, Masks({0xF80000, 0x07E0, 0x1F}), rows32),
+        {"bit fields beyond 16 bits", Desc(40, 2, 16, 3, Masks({0xF80000, 0x07E0, 0x1F}), rows32),
          Status::Corrupt},
-        {"bit fields at 24 bits", Spec(40, 2, 24, 3, Masks({0xFF0000, 0xFF00, 0xFF}), rows),
+        {"bit fields at 24 bits", Desc(40, 2, 24, 3, Masks({0xFF0000, 0xFF00, 0xFF}), rows),
          Status::Unsupported},
-        {"bit fields masks cut off", Spec(40, 2, 32, 3, {}, {}), Status::Corrupt},
+        {"bit fields masks cut off", Desc(40, 2, 32, 3, {}, {}), Status::Corrupt},
     };
     for (const Bad& c : cases)
     {

@@ -17,7 +17,7 @@ uint32_t FourCC(const char* s)
            (uint32_t(uint8_t(s[3])) << 24);
 }
 
-Bytes MakeBmp(const BmpSpec& s)
+Bytes MakeBmp(const BmpDesc& s)
 {
     ByteWriter w;
     w.str("BM").u32(0).u32(0).u32(0);
@@ -58,7 +58,7 @@ void PngWrite(png_structp png, png_bytep data, size_t length)
 void PngFlush(png_structp) {}
 } // namespace
 
-Bytes MakePng(const PngSpec& s)
+Bytes MakePng(const PngDesc& s)
 {
     Bytes out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -102,7 +102,7 @@ Bytes MakePng(const PngSpec& s)
     return out;
 }
 
-Bytes MakeJpeg(const JpegSpec& s)
+Bytes MakeJpeg(const JpegDesc& s)
 {
     jpeg_compress_struct c;
     jpeg_error_mgr err;
@@ -159,7 +159,7 @@ int GifWrite(GifFileType* gif, const GifByteType* data, int length)
 }
 } // namespace
 
-Bytes MakeGif(const GifSpec& s)
+Bytes MakeGif(const GifDesc& s)
 {
     Bytes out;
     int err = 0;
@@ -195,7 +195,7 @@ Bytes MakeGif(const GifSpec& s)
     return out;
 }
 
-Bytes MakeDds(const DdsSpec& s)
+Bytes MakeDds(const DdsDesc& s)
 {
     ByteWriter w;
     w.str("DDS ").u32(124).u32(0x1007 | (s.mipCount ? 0x20000 : 0)).u32(s.height).u32(s.width).u32(0).u32(0);

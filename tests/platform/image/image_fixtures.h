@@ -45,7 +45,7 @@ struct ByteWriter
 
 // A BMP: file header, information header of `headerSize` bytes (12 is the core header), then
 // `extra` (masks after a 40-byte header, the palette), then the pixel rows as given.
-struct BmpSpec
+struct BmpDesc
 {
     uint32_t headerSize = 40;
     int32_t width = 1;
@@ -59,10 +59,10 @@ struct BmpSpec
     Bytes pixels;
     int64_t pixelOffset = -1; // -1: right after `extra`
 };
-Bytes MakeBmp(const BmpSpec& spec);
+Bytes MakeBmp(const BmpDesc& spec);
 
 // PNG through libpng's full writer so bit depth, colour type, palette and tRNS are chosen.
-struct PngSpec
+struct PngDesc
 {
     uint32_t width = 1;
     uint32_t height = 1;
@@ -74,10 +74,10 @@ struct PngSpec
     uint32_t pixelsPerMetre = 0; // pHYs when non-zero
     bool interlace = false;
 };
-Bytes MakePng(const PngSpec& spec);
+Bytes MakePng(const PngDesc& spec);
 
 // JPEG through libjpeg from 0xAARRGGBB pixels (grey: the blue byte).
-struct JpegSpec
+struct JpegDesc
 {
     uint32_t width = 1;
     uint32_t height = 1;
@@ -89,10 +89,10 @@ struct JpegSpec
     int densityUnit = 0;
     uint16_t density = 0;
 };
-Bytes MakeJpeg(const JpegSpec& spec);
+Bytes MakeJpeg(const JpegDesc& spec);
 
 // GIF through giflib: indices into `palette` (0xRRGGBB), optional transparent index.
-struct GifSpec
+struct GifDesc
 {
     uint32_t screenWidth = 1, screenHeight = 1;
     uint32_t left = 0, top = 0, width = 1, height = 1;
@@ -101,10 +101,10 @@ struct GifSpec
     int transparent = -1;
     bool interlace = false;
 };
-Bytes MakeGif(const GifSpec& spec);
+Bytes MakeGif(const GifDesc& spec);
 
 // A DDS with a 128-byte header; pixel format by FOURCC (non-zero) or by bit count and masks.
-struct DdsSpec
+struct DdsDesc
 {
     uint32_t width = 4, height = 4, mipCount = 0; // 0: no mip count flag
     uint32_t fourCC = 0;
@@ -114,7 +114,7 @@ struct DdsSpec
     uint32_t caps2 = 0;
     Bytes data;
 };
-Bytes MakeDds(const DdsSpec& spec);
+Bytes MakeDds(const DdsDesc& spec);
 
 uint32_t FourCC(const char* s);
 } // namespace ferolt::image::test

@@ -33,14 +33,14 @@ void ExpectNear(uint32_t got, uint32_t want, int tolerance, const std::string& w
 struct PngCase
 {
     const char* name;
-    PngSpec spec;
+    PngDesc spec;
     std::vector<uint32_t> expected;
     bool hasAlpha;
 };
 
-PngSpec Png(uint32_t w, uint32_t h, int type, int depth, std::vector<Bytes> rows)
+PngDesc Png(uint32_t w, uint32_t h, int type, int depth, std::vector<Bytes> rows)
 {
-    PngSpec s;
+    PngDesc s;
     s.width = w;
     s.height = h;
     s.colorType = type;
@@ -51,14 +51,14 @@ PngSpec Png(uint32_t w, uint32_t h, int type, int depth, std::vector<Bytes> rows
 
 TEST(ImagePng, ColourTypesAndDepthsDecodeToArgb)
 {
-    PngSpec palette = Png(2, 2, PNG_COLOR_TYPE_PALETTE, 8, {{0, 1}, {2, 3}});
+    PngDesc palette = Png(2, 2, PNG_COLOR_TYPE_PALETTE, 8, {{0, 1}, {2, 3}});
     palette.palette = {255, 0, 0, 0, 255, 0, 0, 0, 255, 128, 128, 128};
     palette.trns = {255, 64}; // entry 1 partly transparent, the rest opaque
-    PngSpec palette2 = Png(3, 1, PNG_COLOR_TYPE_PALETTE, 2, {{0b00011000}});
+    PngDesc palette2 = Png(3, 1, PNG_COLOR_TYPE_PALETTE, 2, {{0b00011000}});
     palette2.palette = {255, 0, 0, 0, 255, 0, 0, 0, 255};
-    PngSpec greyKey = Png(2, 1, PNG_COLOR_TYPE_GRAY, 8, {{0x10, 0x20}});
+    PngDesc greyKey = Png(2, 1, PNG_COLOR_TYPE_GRAY, 8, {{0x10, 0x20}});
     greyKey.trns = {0, 0x20};
-    PngSpec interlaced = Png(3, 3, PNG_COLOR_TYPE_GRAY, 8, {{0, 1, 2}, {3, 4, 5}, {6, 7, 8}});
+    PngDesc interlaced = Png(3, 3, PNG_COLOR_TYPE_GRAY, 8, {{0, 1, 2}, {3, 4, 5}, {6, 7, 8}});
     interlaced.interlace = true;
     const PngCase cases[] = {
         {"RGB 8",
@@ -125,12 +125,12 @@ TEST(ImageJpeg, BaselineProgressiveGreyAndCmykRoundTrip)
     struct Case
     {
         const char* name;
-        JpegSpec spec;
+        JpegDesc spec;
         uint32_t left, right;
     };
     auto spec = [](std::vector<uint32_t> pixels, bool progressive, bool grey, bool cmyk)
     {
-        JpegSpec s;
+        JpegDesc s;
         s.width = 16;
         s.height = 8;
         s.pixels = std::move(pixels);
@@ -171,7 +171,7 @@ TEST(ImageJpeg, DensityBecomesDpi)
     } cases[] = {{1, 300, 300.f}, {2, 100, 254.f}, {0, 1, 0.f}};
     for (const auto& c : cases)
     {
-        JpegSpec s;
+        JpegDesc s;
         s.pixels = {0xFF000000};
         s.densityUnit = c.unit;
         s.density = c.density;
@@ -190,17 +190,17 @@ TEST(ImageJpeg, DensityBecomesDpi)
 
 TEST(ImageGif, FirstImageOnTheScreenWithTransparency)
 {
-    GifSpec plain;
+    GifDesc plain;
     plain.screenWidth = plain.width = 2;
     plain.screenHeight = plain.height = 2;
     plain.palette = {0xFF0000, 0x00FF00, 0x0000FF, 0x808080};
     plain.indices = {0, 1, 2, 3};
-    GifSpec keyed = plain;
+    GifDesc keyed = plain;
     keyed.transparent = 1;
-    GifSpec placed = plain; // a 2 x 2 image at (1, 1) of a 3 x 3 screen
+    GifDesc placed = plain; // a 2 x 2 image at (1, 1) of a 3 x 3 screen
     placed.screenWidth = placed.screenHeight = 3;
     placed.left = placed.top = 1;
-    GifSpec interlaced = plain;
+    GifDesc interlaced = plain;
     interlaced.screenHeight = interlaced.height = 10;
     interlaced.width = interlaced.screenWidth = 1;
     interlaced.interlace = true;
@@ -208,7 +208,7 @@ TEST(ImageGif, FirstImageOnTheScreenWithTransparency)
     struct Case
     {
         const char* name;
-        GifSpec spec;
+        GifDesc spec;
         std::vector<uint32_t> expected;
         bool hasAlpha;
     };
@@ -292,7 +292,7 @@ TEST(ImageTga, TypesDepthsAndOrders)
 
 TEST(ImageDds, UncompressedLayoutsAndMipChain)
 {
-    DdsSpec argb;
+    DdsDesc argb;
     argb.width = 4;
     argb.height = 2;
     argb.mipCount = 5; // more than a 4 x 2 image has: capped at 3
@@ -354,7 +354,7 @@ TEST(ImageDds, UncompressedLayoutsAndMipChain)
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.name);
-        DdsSpec s;
+        DdsDesc s;
         s.width = s.height = 1;
         s.pfFlags = c.flags;
         s.bits = c.bits;
@@ -405,7 +405,7 @@ TEST(ImageDds, CompressedBlocks)
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.name);
-        DdsSpec s;
+        DdsDesc s;
         s.width = 4;
         s.height = 4;
         s.fourCC = FourCC(c.fourCC);
@@ -421,7 +421,7 @@ TEST(ImageDds, CompressedBlocks)
 TEST(ImageDds, OddSizesUseWholeBlocksPerLevel)
 {
     // 5 x 3 DXT1 with a full chain: 2x1 blocks, then 1 block for 2x1 and 1x1.
-    DdsSpec s;
+    DdsDesc s;
     s.width = 5;
     s.height = 3;
     s.mipCount = 3;
@@ -447,15 +447,15 @@ TEST(ImageDds, OddSizesUseWholeBlocksPerLevel)
 
 TEST(ImageSniff, SignaturesAndQueries)
 {
-    JpegSpec j;
+    JpegDesc j;
     j.pixels = {0};
-    PngSpec p = Png(3, 2, PNG_COLOR_TYPE_RGB, 8, {Bytes(9, 0), Bytes(9, 0)});
+    PngDesc p = Png(3, 2, PNG_COLOR_TYPE_RGB, 8, {Bytes(9, 0), Bytes(9, 0)});
     p.pixelsPerMetre = 3780;
-    GifSpec g;
+    GifDesc g;
     g.screenWidth = g.width = 2;
     g.palette = {0, 0};
     g.indices = {0, 0};
-    DdsSpec d;
+    DdsDesc d;
     d.data = Bytes(64, 0);
     struct Case
     {

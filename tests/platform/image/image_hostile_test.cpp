@@ -19,29 +19,29 @@ struct Named
 
 std::vector<Named> ValidFiles()
 {
-    BmpSpec bmp;
+    BmpDesc bmp;
     bmp.width = 5;
     bmp.height = 3;
     bmp.bpp = 8;
     bmp.extra = Bytes(16 * 4, 0x40);
     bmp.clrUsed = 16;
     bmp.pixels = Bytes(8 * 3, 2);
-    BmpSpec rle = bmp;
+    BmpDesc rle = bmp;
     rle.compression = 1;
     rle.pixels = {5, 1, 0, 0, 5, 2, 0, 0, 0, 3, 1, 2, 3, 0, 0, 1};
-    PngSpec png;
+    PngDesc png;
     png.width = 6;
     png.height = 4;
     png.colorType = PNG_COLOR_TYPE_PALETTE;
     png.palette = Bytes(3 * 4, 0x80);
     png.trns = {0, 10};
     png.rows.assign(4, Bytes{0, 1, 2, 3, 2, 1});
-    JpegSpec jpeg;
+    JpegDesc jpeg;
     jpeg.width = 20;
     jpeg.height = 12;
     jpeg.pixels.assign(240, 0xFF336699);
     jpeg.progressive = true;
-    GifSpec gif;
+    GifDesc gif;
     gif.screenWidth = gif.width = 7;
     gif.screenHeight = gif.height = 5;
     gif.palette = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF};
@@ -52,7 +52,7 @@ std::vector<Named> ValidFiles()
     tga.u8(0).u8(0).u8(10).zeros(5).u16(0).u16(0).u16(4).u16(3).u8(32).u8(0x28);
     for (int i = 0; i < 6; ++i)
         tga.u8(0x81).u32(0x80FF8000u + uint32_t(i)); // runs of two
-    DdsSpec dxt;
+    DdsDesc dxt;
     dxt.width = 8;
     dxt.height = 8;
     dxt.mipCount = 4;
@@ -156,17 +156,17 @@ TEST(ImageHostile, HugeDeclaredSizesAreRefusedBeforeAllocating)
 TEST(ImageHostile, BrokenTablesAndStreams)
 {
     const std::vector<Named> v = ValidFiles();
-    DdsSpec shortDxt;
+    DdsDesc shortDxt;
     shortDxt.width = 8;
     shortDxt.height = 8;
     shortDxt.fourCC = FourCC("DXT1");
     shortDxt.data = Bytes(8 * 3, 0); // four blocks needed
-    DdsSpec unknownFourCC = shortDxt;
+    DdsDesc unknownFourCC = shortDxt;
     unknownFourCC.fourCC = FourCC("DX10");
-    DdsSpec badMasks;
+    DdsDesc badMasks;
     badMasks.masks[1] = 0xFF0000; // green overlaps red
     badMasks.data = Bytes(64, 0);
-    DdsSpec volume = badMasks;
+    DdsDesc volume = badMasks;
     volume.masks[1] = 0xFF00;
     volume.caps2 = 0x200000;
     ByteWriter tgaRleOverrun; // a run of 128 pixels in a 2 x 1 image
