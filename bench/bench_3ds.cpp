@@ -49,7 +49,8 @@ void BM_3DSParse(benchmark::State& state)
     for (auto _ : state)
     {
         LMK::Parsed3DS parsed;
-        if (!LMK::Parse3DS(file.data(), DWORD(file.size()), &parsed)) return state.SkipWithError("parse failed");
+        if (!LMK::Parse3DS(file.data(), DWORD(file.size()), &parsed))
+            return state.SkipWithError("parse failed");
         benchmark::DoNotOptimize(parsed.meshes.data());
     }
     Report(state, file);

@@ -61,7 +61,8 @@ const Bytes& FiftyMegabyteFile(bool bzip2)
         if (bzip2)
         {
             g_streams.push_back({Bzip2(chunks.Data()), chunks.Data().size()});
-            writer.Section(kSectionBzip2, static_cast<uint32_t>(chunks.Data().size()), g_streams.back().packed);
+            writer.Section(kSectionBzip2, static_cast<uint32_t>(chunks.Data().size()),
+                           g_streams.back().packed);
         }
         else
             writer.StoredSection(chunks.Data());
@@ -106,7 +107,8 @@ void BM_Bzip2SameStreamsOneThread(benchmark::State& state)
 {
     const Bytes& file = FiftyMegabyteFile(true);
     size_t total = 0;
-    for (const Bzip2Stream& s : g_streams) total += s.unpackedSize;
+    for (const Bzip2Stream& s : g_streams)
+        total += s.unpackedSize;
     Bytes out(total);
     for (auto _ : state)
     {
@@ -114,10 +116,10 @@ void BM_Bzip2SameStreamsOneThread(benchmark::State& state)
         for (const Bzip2Stream& s : g_streams)
         {
             unsigned int size = static_cast<unsigned int>(s.unpackedSize);
-            const int result = BZ2_bzBuffToBuffDecompress(
-                reinterpret_cast<char*>(out.data() + at), &size,
-                const_cast<char*>(reinterpret_cast<const char*>(s.packed.data())),
-                static_cast<unsigned int>(s.packed.size()), 0, 0);
+            const int result =
+                BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(out.data() + at), &size,
+                                           const_cast<char*>(reinterpret_cast<const char*>(s.packed.data())),
+                                           static_cast<unsigned int>(s.packed.size()), 0, 0);
             if (result != BZ_OK) state.SkipWithError("a section does not unpack");
             at += size;
         }
@@ -142,7 +144,8 @@ void BM_Bzip2CommandSameStreams(benchmark::State& state)
     }
     bool written = true;
     for (const Bzip2Stream& s : g_streams)
-        written = written && write(fd, s.packed.data(), s.packed.size()) == static_cast<ssize_t>(s.packed.size());
+        written =
+            written && write(fd, s.packed.data(), s.packed.size()) == static_cast<ssize_t>(s.packed.size());
     close(fd);
     const std::string command = std::string("bzip2 -dc ") + path + " > /dev/null";
     for (auto _ : state)

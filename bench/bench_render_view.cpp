@@ -62,9 +62,10 @@ LMK::Model_* SphereModel(int rings, int segments)
         subsets.push_back(s);
     }
     HRESULT hr = E_FAIL;
-    auto* model = new LMK::Model_(1, vertices.data(), static_cast<DWORD>(vertices.size()), indices.data(),
-                                  static_cast<DWORD>(indices.size() / 3), nullptr, 0, subsets.data(),
-                                  static_cast<DWORD>(subsets.size()), nullptr, nullptr, &hr, 0, 0, 0, nullptr, 0, 1);
+    auto* model =
+        new LMK::Model_(1, vertices.data(), static_cast<DWORD>(vertices.size()), indices.data(),
+                        static_cast<DWORD>(indices.size() / 3), nullptr, 0, subsets.data(),
+                        static_cast<DWORD>(subsets.size()), nullptr, nullptr, &hr, 0, 0, 0, nullptr, 0, 1);
     for (LMK::Material_* m : materials)
     {
         LMK::LoadedPart_* part = m;
@@ -85,8 +86,8 @@ void BM_RenderView(benchmark::State& state)
         state.SkipWithError("engine did not start");
         return;
     }
-    HWND window = CreateWindowExA(0, "Static", "bench", WS_POPUP | WS_VISIBLE, 0, 0, 1280, 720, nullptr, nullptr,
-                                  nullptr, nullptr);
+    HWND window = CreateWindowExA(0, "Static", "bench", WS_POPUP | WS_VISIBLE, 0, 0, 1280, 720, nullptr,
+                                  nullptr, nullptr, nullptr);
     LMK::BackBuffer_* backBuffer = nullptr;
     LRCreateBackBuffer(window, &backBuffer, nullptr);
     LMK::View_* camera = nullptr;
@@ -104,7 +105,8 @@ void BM_RenderView(benchmark::State& state)
     {
         D3DXMATRIX placement;
         D3DXMatrixTranslation(&placement, spacing * (static_cast<float>(i % 10) - 4.5f),
-                              spacing * (static_cast<float>(i / 10 % 10) - 4.5f), -spacing * static_cast<float>(i / 100));
+                              spacing * (static_cast<float>(i / 10 % 10) - 4.5f),
+                              -spacing * static_cast<float>(i / 100));
         LMK::Object_* object = nullptr;
         LRCreateObject(models[static_cast<size_t>(i) % models.size()], &object, &placement);
         objects.push_back(object);
@@ -117,7 +119,8 @@ void BM_RenderView(benchmark::State& state)
     for (int i = 0; i < kWarmUpFrames; ++i)
         LRRenderView(&view, static_cast<DWORD>(objectCount), objects.data(), 0, nullptr);
     for (auto _ : state)
-        benchmark::DoNotOptimize(LRRenderView(&view, static_cast<DWORD>(objectCount), objects.data(), 0, nullptr));
+        benchmark::DoNotOptimize(
+            LRRenderView(&view, static_cast<DWORD>(objectCount), objects.data(), 0, nullptr));
     state.SetItemsProcessed(state.iterations() * objectCount * trianglesPerObject);
 
     for (LMK::Object_*& o : objects)

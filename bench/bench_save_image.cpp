@@ -67,8 +67,8 @@ LMK::Object_* MakeBox(LMK::Model_** model)
     s.material = m;
     s.sourceIndex = LMK::kNoSourceIndex;
     HRESULT hr = E_FAIL;
-    *model = new LMK::Model_(1, vertices.data(), static_cast<DWORD>(vertices.size()), indices.data(), 12, nullptr, 0,
-                             &s, 1, nullptr, nullptr, &hr, 0, 0, 0, nullptr, 0, 1);
+    *model = new LMK::Model_(1, vertices.data(), static_cast<DWORD>(vertices.size()), indices.data(), 12,
+                             nullptr, 0, &s, 1, nullptr, nullptr, &hr, 0, 0, 0, nullptr, 0, 1);
     LMK::LoadedPart_* part = m;
     LRReleaseLoadedPart(&part);
     LMK::Object_* object = nullptr;

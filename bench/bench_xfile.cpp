@@ -60,8 +60,8 @@ void BM_XFileToMesh(benchmark::State& state, XEncoding encoding, size_t bytes)
         ID3DXMesh* mesh = nullptr;
         ID3DXBuffer* materials = nullptr;
         DWORD count = 0;
-        if (FAILED(D3DXLoadMeshFromXInMemory(file.data(), DWORD(file.size()), D3DXMESH_MANAGED, Device(), nullptr,
-                                             &materials, nullptr, &count, &mesh)))
+        if (FAILED(D3DXLoadMeshFromXInMemory(file.data(), DWORD(file.size()), D3DXMESH_MANAGED, Device(),
+                                             nullptr, &materials, nullptr, &count, &mesh)))
             return state.SkipWithError("load failed");
         mesh->Release();
         materials->Release();
@@ -87,9 +87,11 @@ void BM_XFileToModel(benchmark::State& state, XEncoding encoding, size_t bytes)
 constexpr size_t kTextBytes = 1536 * 1024;
 constexpr size_t kBinaryBytes = 2560 * 1024;
 BENCHMARK_CAPTURE(BM_XFileToMesh, text_1_5MB, XEncoding::Text, kTextBytes)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_XFileToMesh, binary_2_5MB, XEncoding::Binary, kBinaryBytes)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_XFileToMesh, binary_2_5MB, XEncoding::Binary, kBinaryBytes)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_XFileToModel, text_1_5MB, XEncoding::Text, kTextBytes)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_XFileToModel, binary_2_5MB, XEncoding::Binary, kBinaryBytes)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_XFileToModel, binary_2_5MB, XEncoding::Binary, kBinaryBytes)
+    ->Unit(benchmark::kMillisecond);
 } // namespace
 
 BENCHMARK_MAIN();

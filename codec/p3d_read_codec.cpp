@@ -227,7 +227,8 @@ void CP3DReadCodec::ReadModelChunk(DWORD type, const BYTE* data, size_t size)
         if (chunk.overBudget) Refuse(P3DRefusal::InstanceRecords);
         return;
     }
-    if (!Spend(m_counts.records, chunk.records.size(), P3DBudget::kInstanceRecords, P3DRefusal::InstanceRecords) ||
+    if (!Spend(m_counts.records, chunk.records.size(), P3DBudget::kInstanceRecords,
+               P3DRefusal::InstanceRecords) ||
         (chunk.modelSize && !Spend(m_counts.models, 1, P3DBudget::kModels, P3DRefusal::Models)))
         return;
     if (type == P3D_CHUNK_MODEL)

@@ -56,7 +56,8 @@ void CP3DReadCodec::ReadMaterialNames(P3DMaterialSet& set)
     if (set.pack.empty() || set.pack.size() > 0xFFFFFFFFu) return;
     const char** strings = nullptr;
     DWORD count = 0;
-    if (FAILED(LRGetMaterialPackStrings(set.pack.data(), static_cast<DWORD>(set.pack.size()), &strings, &count)))
+    if (FAILED(
+            LRGetMaterialPackStrings(set.pack.data(), static_cast<DWORD>(set.pack.size()), &strings, &count)))
         return;
     set.names.reserve(count);
     for (DWORD i = 0; i < count; ++i)

@@ -97,7 +97,8 @@ bool CP3DReadCodec::GetObjects(std::vector<LMK::Object_*>& objects, bool cloneMa
             slot = nullptr;
             made[record.outputIndex] = true;
             // A placement that is not finite would place the object nowhere: the record makes none.
-            if (entry.model && LMK::IsFinitePlacement(record.matrix)) LRCreateObject(entry.model, &slot, &record.matrix);
+            if (entry.model && LMK::IsFinitePlacement(record.matrix))
+                LRCreateObject(entry.model, &slot, &record.matrix);
             LMK::Object_* object = slot;
             if (object)
             {

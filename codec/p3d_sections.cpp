@@ -38,12 +38,12 @@ struct Section
     bool bzip2Good = true;
 };
 
-void ForEach(ferolt::d3d9::WorkerPool* pool, std::vector<Section>& sections,
-             void (*fn)(Section&))
+void ForEach(ferolt::d3d9::WorkerPool* pool, std::vector<Section>& sections, void (*fn)(Section&))
 {
     if (!pool)
     {
-        for (Section& s : sections) fn(s);
+        for (Section& s : sections)
+            fn(s);
         return;
     }
     pool->Run(sections.size(), [&](size_t i) { fn(sections[i]); });
@@ -85,7 +85,8 @@ P3DWalkEnd P3DWalkSections(BlobStorageData& file, IP3DChunkHandler& handler, siz
     }
 
     size_t packed = 0;
-    for (const Section& s : sections) packed += s.header.kind == P3D_SECTION_BZIP2;
+    for (const Section& s : sections)
+        packed += s.header.kind == P3D_SECTION_BZIP2;
     if (threads == 0) threads = ferolt::hooks::GetD3D9WorkerThreads();
     std::unique_ptr<ferolt::d3d9::WorkerPool> pool;
     if (threads > 1 && packed > 1)

@@ -15,8 +15,8 @@ namespace
 using test::BlockVertex;
 using test::GroupDesc;
 using test::MeshDesc;
-using test::StripOp;
 using test::StripDesc;
+using test::StripOp;
 
 struct Builder
 {
@@ -115,9 +115,9 @@ test::Bytes RoofTiles()
 // Sand-coloured walls, a grey floor and the tiled roof: slot 0 the walls, 1 the floor, 2 the roof.
 test::Bytes HouseMaterialPack()
 {
-    return test::MaterialPack({.slots = {0, 1, 2},
-                               .records = {LitColour(0xD8C8A0), LitColour(0x808080),
-                                           LitColour(0xFFFFFF, kRoofTexture)}});
+    return test::MaterialPack(
+        {.slots = {0, 1, 2},
+         .records = {LitColour(0xD8C8A0), LitColour(0x808080), LitColour(0xFFFFFF, kRoofTexture)}});
 }
 } // namespace
 

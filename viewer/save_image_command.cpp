@@ -10,8 +10,8 @@ void CTolvexControl3D::SaveImage()
     // Both dialogs are owned by the window, so it takes no input while they are open.
     CImagePropsDlg props(client.Width(), client.Height(), this);
     if (props.DoModal() != IDOK) return;
-    CFileDialog files(FALSE, props.m_nFormat != 0 ? "jpg" : "bmp", nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
-                      nullptr, this, 0, TRUE);
+    CFileDialog files(FALSE, props.m_nFormat != 0 ? "jpg" : "bmp", nullptr,
+                      OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, nullptr, this, 0, TRUE);
     if (files.DoModal() != IDOK) return;
     const CString path = files.GetPathName();
     LMK::SaveImageStruct_TYP params = props.SaveParams(path);
@@ -22,8 +22,9 @@ void CTolvexControl3D::SaveImage()
         BeginWaitCursor();
         std::vector<LMK::Light_*> lights;
         CollectActiveLights(lights);
-        LRSaveImage(&m_renderView, static_cast<DWORD>(m_objects.size()), m_objects.empty() ? nullptr : m_objects.data(),
-                    static_cast<DWORD>(lights.size()), lights.empty() ? nullptr : lights.data(), &params);
+        LRSaveImage(&m_renderView, static_cast<DWORD>(m_objects.size()),
+                    m_objects.empty() ? nullptr : m_objects.data(), static_cast<DWORD>(lights.size()),
+                    lights.empty() ? nullptr : lights.data(), &params);
         AfterDraw();
         EndWaitCursor();
     }

@@ -247,11 +247,12 @@ int SearchDirectoryTree(BYTE skipSelf, const char* directory, const char* subdir
     return -1;
 }
 
-int __stdcall FileLoaderLoad(const LoaderRequestStruct_TYP* request, void** data, DWORD* size, void** resolvedName,
-                             DWORD* cookie)
+int __stdcall FileLoaderLoad(const LoaderRequestStruct_TYP* request, void** data, DWORD* size,
+                             void** resolvedName, DWORD* cookie)
 {
     ClearOutputs(data, size, resolvedName, cookie);
-    if (!request || !request->name || request->name[0] == '*' || std::strcmp(request->name, " ") == 0) return -1;
+    if (!request || !request->name || request->name[0] == '*' || std::strcmp(request->name, " ") == 0)
+        return -1;
     const auto* context = static_cast<const FileLoaderContextStruct_TYP*>(request->context);
     char* found = nullptr;
     auto answer = [&](int result)
@@ -272,7 +273,8 @@ int __stdcall FileLoaderLoad(const LoaderRequestStruct_TYP* request, void** data
         rest.erase(0, std::min(rest.size(), rest.find_first_not_of("\\/")));
         if (!directory.empty() && context && IsSearchEntry(context->searchPath, directory))
         {
-            const int result = ReadWholeFile(rest.c_str(), "", WithSeparator(directory).c_str(), data, size, &found);
+            const int result =
+                ReadWholeFile(rest.c_str(), "", WithSeparator(directory).c_str(), data, size, &found);
             if (result != -1) return answer(result);
         }
     }
@@ -289,8 +291,8 @@ int __stdcall FileLoaderLoad(const LoaderRequestStruct_TYP* request, void** data
             {
                 for (const std::string& child : Subdirectories(entry))
                 {
-                    result = SearchDirectoryTree(0, entry.c_str(), (child + "\\").c_str(), rest.c_str(), data, size,
-                                                 &found);
+                    result = SearchDirectoryTree(0, entry.c_str(), (child + "\\").c_str(), rest.c_str(), data,
+                                                 size, &found);
                     if (result != -1) return answer(result);
                 }
             }
@@ -302,8 +304,8 @@ int __stdcall FileLoaderLoad(const LoaderRequestStruct_TYP* request, void** data
             if (lastSeparator != std::string::npos) rest.erase(0, lastSeparator + 1);
             if (context && context->currentDirectory)
             {
-                const int result = ReadWholeFile(rest.c_str(), "", WithSeparator(context->currentDirectory).c_str(),
-                                                 data, size, &found);
+                const int result = ReadWholeFile(
+                    rest.c_str(), "", WithSeparator(context->currentDirectory).c_str(), data, size, &found);
                 if (result != -1) return answer(result);
             }
         }

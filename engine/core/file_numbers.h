@@ -42,7 +42,8 @@ inline void KeepFiniteLightParams(LightParamsStruct_TYP* params, const LightPara
     static_assert(sizeof(D3DLIGHT9) == sizeof(D3DLIGHTTYPE) + kFloats * sizeof(float));
     float values[kFloats], fallbacks[kFloats];
     std::memcpy(values, reinterpret_cast<const BYTE*>(&params->light) + sizeof(D3DLIGHTTYPE), sizeof values);
-    std::memcpy(fallbacks, reinterpret_cast<const BYTE*>(&defaults.light) + sizeof(D3DLIGHTTYPE), sizeof fallbacks);
+    std::memcpy(fallbacks, reinterpret_cast<const BYTE*>(&defaults.light) + sizeof(D3DLIGHTTYPE),
+                sizeof fallbacks);
     for (size_t i = 0; i < kFloats; ++i)
         values[i] = FiniteOr(values[i], fallbacks[i]);
     std::memcpy(reinterpret_cast<BYTE*>(&params->light) + sizeof(D3DLIGHTTYPE), values, sizeof values);

@@ -58,8 +58,8 @@ class View_;
 class Texture_;
 // A camera-facing quad of the texture tinted by `color` (light_sprites.cpp); with depthTest the scene
 // hides it but it writes no depth.
-void DrawLightSprite(IDirect3DDevice9* device, View_* camera, const float centre[3], float width, float height,
-                     Texture_* texture, D3DCOLOR color, BYTE depthTest);
+void DrawLightSprite(IDirect3DDevice9* device, View_* camera, const float centre[3], float width,
+                     float height, Texture_* texture, D3DCOLOR color, BYTE depthTest);
 
 class Light_
 {

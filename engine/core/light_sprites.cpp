@@ -72,7 +72,8 @@ bool SpriteColour(const LightParamsStruct_TYP& p, D3DXVECTOR3* c)
 }
 
 // The light's place and direction seen in the mirror; false when the light lies behind the mirror.
-bool Reflect(const D3DLIGHT9& light, const D3DXPLANE* const* plane, D3DXVECTOR3* position, D3DXVECTOR3* direction)
+bool Reflect(const D3DLIGHT9& light, const D3DXPLANE* const* plane, D3DXVECTOR3* position,
+             D3DXVECTOR3* direction)
 {
     *position = D3DXVECTOR3(light.Position.x, light.Position.y, light.Position.z);
     *direction = D3DXVECTOR3(light.Direction.x, light.Direction.y, light.Direction.z);
@@ -119,15 +120,15 @@ public:
     SavedSpriteStates_& operator=(const SavedSpriteStates_&) = delete;
 
 private:
-    static constexpr D3DRENDERSTATETYPE kStates[] = {D3DRS_ZWRITEENABLE, D3DRS_ALPHABLENDENABLE, D3DRS_CULLMODE,
-                                                     D3DRS_TEXTUREFACTOR};
+    static constexpr D3DRENDERSTATETYPE kStates[] = {D3DRS_ZWRITEENABLE, D3DRS_ALPHABLENDENABLE,
+                                                     D3DRS_CULLMODE, D3DRS_TEXTUREFACTOR};
     IDirect3DDevice9* device_;
     DWORD values_[std::size(kStates)] = {};
 };
 } // namespace
 
-void DrawLightSprite(IDirect3DDevice9* device, View_* camera, const float centre[3], float width, float height,
-                     Texture_* texture, D3DCOLOR color, BYTE depthTest)
+void DrawLightSprite(IDirect3DDevice9* device, View_* camera, const float centre[3], float width,
+                     float height, Texture_* texture, D3DCOLOR color, BYTE depthTest)
 {
     if (!device || !camera || !texture) return;
     D3DXVECTOR3 eye, lookAt, up;
@@ -215,8 +216,8 @@ void Light_::DrawGlow(IDirect3DDevice9* device, RenderViewStruct_TYP* view, cons
     const DWORD index = params.glowType - kFirstGlowType;
     const std::vector<Texture_*>& set = CurrentGlobals->glowTextures;
     if (params.glowType < kFirstGlowType || index >= set.size() || !set[index]) return;
-    const D3DCOLOR color = D3DCOLOR_ARGB(ChannelByte(params.glowAlpha), ChannelByte(c.x), ChannelByte(c.y),
-                                         ChannelByte(c.z));
+    const D3DCOLOR color =
+        D3DCOLOR_ARGB(ChannelByte(params.glowAlpha), ChannelByte(c.x), ChannelByte(c.y), ChannelByte(c.z));
     DrawLightSprite(device, camera, &at.x, size, size, set[index], color, 1);
 }
 
@@ -264,10 +265,17 @@ void Light_::DrawFlare(IDirect3DDevice9* device, RenderViewStruct_TYP* view, con
     size_t count = 0;
     switch (params.flareType)
     {
-    case 2: entries = kFlare2, count = std::size(kFlare2); break;
-    case 3: entries = kFlare3, count = std::size(kFlare3); break;
-    case 4: entries = kFlare4, count = std::size(kFlare4); break;
-    default: return;
+    case 2:
+        entries = kFlare2, count = std::size(kFlare2);
+        break;
+    case 3:
+        entries = kFlare3, count = std::size(kFlare3);
+        break;
+    case 4:
+        entries = kFlare4, count = std::size(kFlare4);
+        break;
+    default:
+        return;
     }
     const std::vector<Texture_*>& set = CurrentGlobals->flareTextures;
     for (size_t k = 0; k < count; ++k)
@@ -275,9 +283,9 @@ void Light_::DrawFlare(IDirect3DDevice9* device, RenderViewStruct_TYP* view, con
         const FlareEntry_& e = entries[k];
         if (e.texture >= set.size() || !set[e.texture]) return;
         const D3DXVECTOR3 at = A + offset * e.position;
-        const D3DCOLOR color = D3DCOLOR_ARGB(ChannelByte(Byte(e.color, 24) * intensity),
-                                             ChannelByte(Byte(e.color, 16) * c.x),
-                                             ChannelByte(Byte(e.color, 8) * c.y), ChannelByte(Byte(e.color, 0) * c.z));
+        const D3DCOLOR color =
+            D3DCOLOR_ARGB(ChannelByte(Byte(e.color, 24) * intensity), ChannelByte(Byte(e.color, 16) * c.x),
+                          ChannelByte(Byte(e.color, 8) * c.y), ChannelByte(Byte(e.color, 0) * c.z));
         const float size = params.flareSize * e.size;
         DrawLightSprite(device, camera, &at.x, size, size, set[e.texture], color, 0);
     }

@@ -71,7 +71,8 @@ namespace LMK
 // the loader gave stays.
 inline void SortLevelsOfDetail(lumoVector<LoaderLODStruct_TYP>* list)
 {
-    auto byValue = [](const LoaderLODStruct_TYP& a, const LoaderLODStruct_TYP& b) { return a.value < b.value; };
+    auto byValue = [](const LoaderLODStruct_TYP& a, const LoaderLODStruct_TYP& b)
+    { return a.value < b.value; };
     std::stable_sort(list->begin(), list->end(), byValue);
     list->erase(std::unique(list->begin(), list->end(),
                             [](const LoaderLODStruct_TYP& a, const LoaderLODStruct_TYP& b)

@@ -55,7 +55,7 @@ HRESULT LRGetMaterialPackStrings(const void* pack, DWORD size, const char*** str
 HRESULT LRFreeMaterialPackStrings(const char*** strings)
 {
     if (!strings) return E_INVALIDARG;
-    delete[] *strings;
+    delete[] * strings;
     *strings = nullptr;
     return S_OK;
 }

@@ -82,8 +82,10 @@ struct PackedTextureTransformStruct_TYP
 static_assert(sizeof(PackedTextureTransformStruct_TYP) == kPackedTextureTransformSize);
 #pragma pack(pop)
 
-void ConvertMaterialRecordHeaderV1(const MaterialRecordV1Struct_TYP& stored, MaterialRecordStruct_TYP* header);
-void ConvertMaterialRecordHeaderV2(const MaterialRecordV2Struct_TYP& stored, MaterialRecordStruct_TYP* header);
+void ConvertMaterialRecordHeaderV1(const MaterialRecordV1Struct_TYP& stored,
+                                   MaterialRecordStruct_TYP* header);
+void ConvertMaterialRecordHeaderV2(const MaterialRecordV2Struct_TYP& stored,
+                                   MaterialRecordStruct_TYP* header);
 
 // size: the bytes available, or 0 when the caller vouches for the record's own size field. A string
 // table index at or past stringCount names nothing. On success *out is a new description

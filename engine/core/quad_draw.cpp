@@ -9,7 +9,8 @@ bool DrawQuadFan(IDirect3DDevice9* device, DWORD fvf, const void* vertices, UINT
     if (!device || !vertices) return false;
     const UINT bytes = 4 * stride;
     IDirect3DVertexBuffer9* buffer = nullptr;
-    if (FAILED(device->CreateVertexBuffer(bytes, 0, fvf, D3DPOOL_MANAGED, &buffer, nullptr)) || !buffer) return false;
+    if (FAILED(device->CreateVertexBuffer(bytes, 0, fvf, D3DPOOL_MANAGED, &buffer, nullptr)) || !buffer)
+        return false;
     void* data = nullptr;
     const bool filled = SUCCEEDED(buffer->Lock(0, bytes, &data, 0)) && data;
     if (filled)

@@ -47,7 +47,8 @@ public:
     bool LockParts(bool stopOnFailedLock);
     // Facing values of the subset's faces seen from the eye, and the range they lie in; false when the
     // part has no range for the subset.
-    bool Facings(DWORD s, const LockedPart_& part, const D3DXATTRIBUTERANGE** range, std::vector<float>* facing);
+    bool Facings(DWORD s, const LockedPart_& part, const D3DXATTRIBUTERANGE** range,
+                 std::vector<float>* facing);
     // Whether edge j of local face i counts, and its neighbour's local index (kNoNeighbour when none).
     bool Qualifies(const LockedPart_& part, const D3DXATTRIBUTERANGE& range, const std::vector<float>& facing,
                    DWORD i, int j, bool openEdges, bool withNeighbours, DWORD* neighbour) const;
@@ -69,7 +70,8 @@ private:
     Model_* model_;
     View_* camera_;
     std::vector<LockedPart_> parts_;
-    std::vector<std::vector<BYTE>> lockedFlags_; // which of vertex, index and attribute buffer each part locked
+    std::vector<std::vector<BYTE>>
+        lockedFlags_; // which of vertex, index and attribute buffer each part locked
     D3DXVECTOR3 eye_{}, lookAt_{};
 };
 
@@ -188,9 +190,8 @@ bool EdgeBuild_::Facings(DWORD s, const LockedPart_& part, const D3DXATTRIBUTERA
         if (part.attributes[found->FaceStart + i] != found->AttribId) continue;
         const WORD* f = FaceIndices(part, *found, i);
         if (f[0] >= part.vertexCount || f[1] >= part.vertexCount || f[2] >= part.vertexCount) continue;
-        auto position = [&](WORD v) {
-            return *reinterpret_cast<const D3DXVECTOR3*>(part.vertices + size_t{v} * model_->vertexStride);
-        };
+        auto position = [&](WORD v)
+        { return *reinterpret_cast<const D3DXVECTOR3*>(part.vertices + size_t{v} * model_->vertexStride); };
         const D3DXVECTOR3 p0 = position(f[0]), p1 = position(f[1]), p2 = position(f[2]);
         const D3DXVECTOR3 a = p1 - p0, b = p2 - p0;
         D3DXVECTOR3 n, d;
@@ -209,8 +210,8 @@ bool EdgeBuild_::Facings(DWORD s, const LockedPart_& part, const D3DXATTRIBUTERA
 }
 
 bool EdgeBuild_::Qualifies(const LockedPart_& part, const D3DXATTRIBUTERANGE& range,
-                           const std::vector<float>& facing, DWORD i, int j, bool openEdges, bool withNeighbours,
-                           DWORD* neighbour) const
+                           const std::vector<float>& facing, DWORD i, int j, bool openEdges,
+                           bool withNeighbours, DWORD* neighbour) const
 {
     const DWORD g = part.adjacency[3 * size_t{range.FaceStart + i} + j];
     *neighbour = kNoNeighbour;
@@ -231,8 +232,7 @@ void HiddenStrip(const WORD* f, int mask, WORD* out)
         out[k] = f[(first + k) % 3];
 }
 
-template <typename Record>
-void ForEachSubset(Model_* model, Record record)
+template <typename Record> void ForEachSubset(Model_* model, Record record)
 {
     for (DWORD s = 0; s < model->subsetCount; ++s)
         record(model->subsets[s]);
@@ -241,22 +241,26 @@ void ForEachSubset(Model_* model, Record record)
 
 void Model_::FreeSilhouetteEdges()
 {
-    ForEachSubset(this, [](SubsetStruct_TYP& s) {
-        delete[] s.silhouetteEdges;
-        s.silhouetteEdges = nullptr;
-        s.silhouetteEdgeCount = 0;
-    });
+    ForEachSubset(this,
+                  [](SubsetStruct_TYP& s)
+                  {
+                      delete[] s.silhouetteEdges;
+                      s.silhouetteEdges = nullptr;
+                      s.silhouetteEdgeCount = 0;
+                  });
 }
 
 void Model_::FreeHiddenEdges()
 {
-    ForEachSubset(this, [](SubsetStruct_TYP& s) {
-        delete[] static_cast<WORD*>(s.hiddenEdges);
-        delete[] static_cast<BYTE*>(s.hiddenEdgeFaceFlags);
-        s.hiddenEdges = nullptr;
-        s.hiddenEdgeFaceFlags = nullptr;
-        s.hiddenEdgeCount = 0;
-    });
+    ForEachSubset(this,
+                  [](SubsetStruct_TYP& s)
+                  {
+                      delete[] static_cast<WORD*>(s.hiddenEdges);
+                      delete[] static_cast<BYTE*>(s.hiddenEdgeFaceFlags);
+                      s.hiddenEdges = nullptr;
+                      s.hiddenEdgeFaceFlags = nullptr;
+                      s.hiddenEdgeCount = 0;
+                  });
 }
 
 bool Model_::BuildSilhouetteEdges(View_* camera, BYTE, BYTE withNeighbours)
@@ -368,7 +372,8 @@ void LKXMesh_::DrawHiddenEdges(DWORD subsetIndex)
     const auto* counts = static_cast<const BYTE*>(s.hiddenEdgeFaceFlags);
     if (!quads || !counts) return;
     IDirect3DDevice9* d = device;
-    auto replaceAlways = [d] {
+    auto replaceAlways = [d]
+    {
         d->SetRenderState(D3DRS_STENCILFUNC, D3DCMP_ALWAYS);
         d->SetRenderState(D3DRS_STENCILPASS, D3DSTENCILOP_REPLACE);
         d->SetRenderState(D3DRS_STENCILZFAIL, D3DSTENCILOP_REPLACE);

@@ -61,8 +61,8 @@ Texture_* CreateGradientTexture(const EnvironmentStruct_TYP& d)
         {
             const D3DCOLORVALUE& a = d.colors[2 * half];
             const D3DCOLORVALUE& b = d.colors[2 * half + 1];
-            const D3DCOLORVALUE mixed = {f * a.r + (1 - f) * b.r, f * a.g + (1 - f) * b.g, f * a.b + (1 - f) * b.b,
-                                         1.0f};
+            const D3DCOLORVALUE mixed = {f * a.r + (1 - f) * b.r, f * a.g + (1 - f) * b.g,
+                                         f * a.b + (1 - f) * b.b, 1.0f};
             pixels[half * kHalf + i] = ColorValueToD3DColor(&mixed);
         }
     }
@@ -119,7 +119,8 @@ bool ReadEnvironmentRecord(const void* data, size_t size, EnvironmentStruct_TYP*
 
 D3DCOLOR ColorValueToD3DColor(const D3DCOLORVALUE* color)
 {
-    return D3DCOLOR_ARGB(FactorByte(color->a), FactorByte(color->r), FactorByte(color->g), FactorByte(color->b));
+    return D3DCOLOR_ARGB(FactorByte(color->a), FactorByte(color->r), FactorByte(color->g),
+                         FactorByte(color->b));
 }
 
 void ClearToPlainBackground(IDirect3DDevice9* device, const PassContextStruct_TYP* pass, D3DCOLOR color)

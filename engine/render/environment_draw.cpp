@@ -103,8 +103,7 @@ void Environment_::Draw(View_* camera, BackBufferPart_* part, RenderViewStruct_T
         {
             Texture_* first = TextureAt(0);
             UINT W = 0, H = 0;
-            const bool havePicture =
-                first && SUCCEEDED(GetMaterialTextureImageSize(first, &W, &H)) && W != 0;
+            const bool havePicture = first && SUCCEEDED(GetMaterialTextureImageSize(first, &W, &H)) && W != 0;
             const float* c = p.secondWindow;
             const float Wc = OneWhenZero(std::fabs(c[1] - c[0])), Hc = OneWhenZero(std::fabs(c[2] - c[3]));
             const float rp = havePicture ? static_cast<float>(W) / OneWhenZero(static_cast<float>(H)) : 1.0f;
@@ -167,7 +166,8 @@ void Environment_::Draw(View_* camera, BackBufferPart_* part, RenderViewStruct_T
                     }
                     if (first)
                     {
-                        const float w = OneWhenZero(static_cast<float>(W)), h = OneWhenZero(static_cast<float>(H));
+                        const float w = OneWhenZero(static_cast<float>(W)),
+                                    h = OneWhenZero(static_cast<float>(H));
                         sv *= (Hc / h) / (Wc / w);
                         hv = -std::atan2(d.z, std::sqrt(d.x * d.x + d.y * d.y)) / A;
                     }

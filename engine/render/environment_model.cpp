@@ -81,7 +81,8 @@ void AddSphere(ModelConstructor_* c)
     for (DWORD i = 0; i < kSphereColumns; ++i)
         for (DWORD j = 1; j < kSphereRings - 1; ++j)
             quads.insert(quads.end(), {index(i, j), index(i, j + 1), index(i + 1, j + 1), index(i + 1, j)});
-    c->AddIndexedQuads(m.positions.data(), quads.data(), static_cast<DWORD>(quads.size() / 4), m.texture.data());
+    c->AddIndexedQuads(m.positions.data(), quads.data(), static_cast<DWORD>(quads.size() / 4),
+                       m.texture.data());
     AddSphereCap(c, false);
     AddSphereCap(c, true);
 }
@@ -137,7 +138,8 @@ void Environment_::CreateFaceMaterial(ModelConstructor_* constructor, DWORD i)
         look.Diffuse = {0.0f, 0.0f, 0.0f, 1.0f};
         look.Ambient = description.colors[0];
     }
-    auto* material = new Material_(&look, texture, nullptr, nullptr, false, false, false, 1.0f, 1.0f, false, 0);
+    auto* material =
+        new Material_(&look, texture, nullptr, nullptr, false, false, false, 1.0f, 1.0f, false, 0);
     constructor->SetCurrentMaterial(material);
     material->Release();
 }

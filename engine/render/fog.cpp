@@ -44,7 +44,8 @@ void FillScreenWhereStencilGreater(IDirect3DDevice9* device, D3DCOLOR color, boo
     };
     static_assert(sizeof(Vertex) == 20);
     const float w = static_cast<float>(viewport.Width), h = static_cast<float>(viewport.Height);
-    const Vertex quad[4] = {{0, 0, 0, 1, color}, {w, 0, 0, 1, color}, {w, h, 0, 1, color}, {0, h, 0, 1, color}};
+    const Vertex quad[4] = {
+        {0, 0, 0, 1, color}, {w, 0, 0, 1, color}, {w, h, 0, 1, color}, {0, h, 0, 1, color}};
     device->SetVertexShader(nullptr);
     device->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE);
     device->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, quad, sizeof(Vertex));

@@ -15,7 +15,8 @@ bool ResetResizedDevices(BackBuffer_* bb, bool includePrimary)
     std::vector<Device_*>& all = root->devices.requests.devices;
     std::vector<bool> noted(all.size(), false);
     bool anyNoted = false;
-    auto note = [&](Device_* d) {
+    auto note = [&](Device_* d)
+    {
         if (!d || !d->resizePending) return;
         d->resizePending = 0;
         for (size_t k = 0; k < all.size(); ++k)
@@ -34,7 +35,8 @@ bool ResetResizedDevices(BackBuffer_* bb, bool includePrimary)
     // others at their old size for good.
     bool anyReset = false;
     for (size_t k = 0; k < all.size(); ++k)
-        if (noted[k] && SUCCEEDED(root->devices.requests.RequestResetToWindow(all[k], bb->window))) anyReset = true;
+        if (noted[k] && SUCCEEDED(root->devices.requests.RequestResetToWindow(all[k], bb->window)))
+            anyReset = true;
     if (anyReset) return true;
     bb->RebuildParts();
     return false;
@@ -44,8 +46,9 @@ HRESULT CheckFrameDevice(Device_* d, bool readBack, bool* resetFailed)
 {
     IDirect3DDevice9* device = d->device;
     const bool needSingle = readBack && d->presentParams.MultiSampleType != D3DMULTISAMPLE_NONE;
-    const bool differs = d->presentParams.MultiSampleType != static_cast<D3DMULTISAMPLE_TYPE>(d->multiSampleType) &&
-                         !(readBack && d->presentParams.MultiSampleType == D3DMULTISAMPLE_NONE);
+    const bool differs =
+        d->presentParams.MultiSampleType != static_cast<D3DMULTISAMPLE_TYPE>(d->multiSampleType) &&
+        !(readBack && d->presentParams.MultiSampleType == D3DMULTISAMPLE_NONE);
     const HRESULT level = device->TestCooperativeLevel();
     // Only effects hold device memory that a reset drops (every other engine resource is managed).
     if (level == D3DERR_DEVICELOST)

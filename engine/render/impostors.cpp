@@ -29,9 +29,9 @@ void FillBillboard(ModelVertexStruct_TYP* v)
 {
     const float a = 1.0f / std::sqrt(2.0f);
     const float table[kBillboardVertices][7] = {
-        {0, 0, 0, 0, 1, 0.5f, 0.5f}, {1, 0, 1, 0, 0, 1, 0.5f},     {1, -1, a, -a, 0, 1, 1},
-        {0, -1, 0, -1, 0, 0.5f, 1},  {-1, -1, -a, -a, 0, 0, 1},    {-1, 0, -1, 0, 0, 0, 0.5f},
-        {-1, 1, -a, a, 0, 0, 0},     {0, 1, 0, 1, 0, 0.5f, 0},     {1, 1, a, a, 0, 1, 0},
+        {0, 0, 0, 0, 1, 0.5f, 0.5f}, {1, 0, 1, 0, 0, 1, 0.5f},  {1, -1, a, -a, 0, 1, 1},
+        {0, -1, 0, -1, 0, 0.5f, 1},  {-1, -1, -a, -a, 0, 0, 1}, {-1, 0, -1, 0, 0, 0, 0.5f},
+        {-1, 1, -a, a, 0, 0, 0},     {0, 1, 0, 1, 0, 0.5f, 0},  {1, 1, a, a, 0, 1, 0},
         {1, 0, 1, 0, 0, 1, 0.5f},
     };
     for (UINT k = 0; k < kBillboardVertices; ++k)
@@ -46,8 +46,7 @@ LONG Round(float x)
     return static_cast<LONG>(x + 0.5f);
 }
 
-template <typename T>
-void ReleaseAndClear(T*& p)
+template <typename T> void ReleaseAndClear(T*& p)
 {
     if (p) p->Release();
     p = nullptr;
@@ -131,8 +130,8 @@ void Object_::BuildImpostorAtlas(DWORD renderMode)
     depthDesc.Format = D3DFMT_D24S8;
     if (keptTarget) keptTarget->GetDesc(&targetDesc);
     if (keptDepth) keptDepth->GetDesc(&depthDesc);
-    device->CreateDepthStencilSurface(kViewSize, kViewSize, depthDesc.Format, D3DMULTISAMPLE_NONE, 0, FALSE, &depth,
-                                      nullptr);
+    device->CreateDepthStencilSurface(kViewSize, kViewSize, depthDesc.Format, D3DMULTISAMPLE_NONE, 0, FALSE,
+                                      &depth, nullptr);
     const bool made = bb && camera &&
                       SUCCEEDED(D3DXCreateTexture(device, kViewSize, kViewSize, 1, D3DUSAGE_RENDERTARGET,
                                                   targetDesc.Format, D3DPOOL_DEFAULT, &targetTexture)) &&
@@ -140,15 +139,17 @@ void Object_::BuildImpostorAtlas(DWORD renderMode)
     bool complete = false;
     if (made && SUCCEEDED(targetTexture->GetSurfaceLevel(0, &target)))
     {
-        auto bindTarget = [&] {
+        auto bindTarget = [&]
+        {
             device->SetRenderTarget(0, target);
             device->SetDepthStencilSurface(depth);
         };
         bindTarget();
         D3DSURFACE_DESC atlasDesc{};
-        if (SUCCEEDED(D3DXCreateTexture(device, kImpostorAtlasWidth, kImpostorAtlasHeight, 1, 0, D3DFMT_A8R8G8B8,
-                                        D3DPOOL_MANAGED, &atlas)) &&
-            atlas && SUCCEEDED(atlas->GetSurfaceLevel(0, &atlasSurface)) && SUCCEEDED(atlasSurface->GetDesc(&atlasDesc)))
+        if (SUCCEEDED(D3DXCreateTexture(device, kImpostorAtlasWidth, kImpostorAtlasHeight, 1, 0,
+                                        D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &atlas)) &&
+            atlas && SUCCEEDED(atlas->GetSurfaceLevel(0, &atlasSurface)) &&
+            SUCCEEDED(atlasSurface->GetDesc(&atlasDesc)))
         {
             // Every view must be drawn and copied: an atlas with a view missing would show whatever the
             // texture held, so it is not kept.
@@ -167,9 +168,10 @@ void Object_::BuildImpostorAtlas(DWORD renderMode)
                         hr = RenderBackBufferFrame(bb, camera, renderMode, kCellBackground, this);
                     }
                     const RECT cell = ImpostorCell(i, j, atlasDesc.Width, atlasDesc.Height);
-                    complete = SUCCEEDED(hr) && SUCCEEDED(D3DXLoadSurfaceFromSurface(
-                                                    atlasSurface, nullptr, &cell, target, nullptr, nullptr,
-                                                    D3DX_FILTER_POINT, kCellBackground));
+                    complete =
+                        SUCCEEDED(hr) &&
+                        SUCCEEDED(D3DXLoadSurfaceFromSurface(atlasSurface, nullptr, &cell, target, nullptr,
+                                                             nullptr, D3DX_FILTER_POINT, kCellBackground));
                 }
         }
         device->SetRenderTarget(0, keptTarget);
@@ -265,8 +267,8 @@ void Object_::DrawImpostor(IDirect3DDevice9* device, View_* camera)
     device->SetTexture(0, texture);
 
     const float r = model->radius;
-    D3DXMATRIX quad(r * s.x, r * s.y, r * s.z, 0, r * u.x, r * u.y, r * u.z, 0, r * d.x, r * d.y, r * d.z, 0, c.x, c.y,
-                    c.z, 1);
+    D3DXMATRIX quad(r * s.x, r * s.y, r * s.z, 0, r * u.x, r * u.y, r * u.z, 0, r * d.x, r * d.y, r * d.z, 0,
+                    c.x, c.y, c.z, 1);
     D3DXMATRIX placed;
     D3DXMatrixMultiply(&placed, &quad, world);
     device->SetTransform(D3DTS_WORLD, &placed);

@@ -83,7 +83,8 @@ private:
     LKXMesh_* Part(DWORD index) const
     {
         if (index >= data_->partCount) return nullptr;
-        if (data_->progressiveParts && data_->progressiveParts[index]) return data_->progressiveParts[index]->currentMesh;
+        if (data_->progressiveParts && data_->progressiveParts[index])
+            return data_->progressiveParts[index]->currentMesh;
         return data_->parts[index];
     }
     void Unbind();
@@ -276,10 +277,12 @@ bool ModelDraw_::DrawSubsetInSweep(DWORD i, int t, int b)
         subsetWorld = Multiply(nodeMatrix, world_);
         if (view_ && view_->animatedSubsetFlag) *view_->animatedSubsetFlag = 1;
     }
-    else if (s.backFace && !mirrored_ && !stretched_ && (!m || (!(m->flags & kTwoSidedFlag) && !object_->seeThrough)))
+    else if (s.backFace && !mirrored_ && !stretched_ &&
+             (!m || (!(m->flags & kTwoSidedFlag) && !object_->seeThrough)))
     {
         const float* p = s.backFacePlane;
-        const float d = p[0] * model_->eyePoint[0] + p[1] * model_->eyePoint[1] + p[2] * model_->eyePoint[2] + p[3];
+        const float d =
+            p[0] * model_->eyePoint[0] + p[1] * model_->eyePoint[1] + p[2] * model_->eyePoint[2] + p[3];
         if (d < 0.0f) return false;
     }
     SetWorldTransform(device_, nullptr, &subsetWorld);
@@ -347,7 +350,8 @@ bool ModelDraw_::DrawSubsetInSweep(DWORD i, int t, int b)
         if (lines->currentLineVertexBuffer)
         {
             // The faces' instance draws left the last instance's world on the device.
-            if (s.faceCount && instances && !instances->empty()) SetWorldTransform(device_, nullptr, &subsetWorld);
+            if (s.faceCount && instances && !instances->empty())
+                SetWorldTransform(device_, nullptr, &subsetWorld);
             device_->SetStreamSource(0, lines->currentLineVertexBuffer, 0, lines->vertexStride);
             lastHadEdges_ = true;
             linesOnStream_ = true;
@@ -441,12 +445,14 @@ void DeviceSpecificModelData_::Apply(void* view, void* pass)
     if (!CurrentGlobals || !device || !model) return;
     CurrentGlobals->GetDefaultMaterial();
     if (!model->currentObject || !model->currentObject->world) return;
-    ModelDraw_ draw(this, static_cast<RenderViewStruct_TYP*>(view), static_cast<PassContextStruct_TYP*>(pass));
+    ModelDraw_ draw(this, static_cast<RenderViewStruct_TYP*>(view),
+                    static_cast<PassContextStruct_TYP*>(pass));
     draw.Run();
 }
 
-void LKXMesh_::DrawSubset(PartDrawContextStruct_TYP* context, DWORD subsetIndex, std::vector<Object_*>* instances,
-                          const D3DXMATRIX* mirror, bool writeStencil, bool testStencil, DWORD reference)
+void LKXMesh_::DrawSubset(PartDrawContextStruct_TYP* context, DWORD subsetIndex,
+                          std::vector<Object_*>* instances, const D3DXMATRIX* mirror, bool writeStencil,
+                          bool testStencil, DWORD reference)
 {
     IDirect3DDevice9* d = context->device;
     if (writeStencil)
@@ -470,7 +476,8 @@ void LKXMesh_::DrawSubset(PartDrawContextStruct_TYP* context, DWORD subsetIndex,
     // Looked up by the subset's id: the table is sorted by attribute, not laid out by subset position.
     const D3DXATTRIBUTERANGE* range = FindSubsetRange(subsetIndex);
     if (!range) return;
-    auto draw = [&] {
+    auto draw = [&]
+    {
         d->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, range->VertexStart, range->VertexCount,
                                 3 * range->FaceStart, range->FaceCount);
     };

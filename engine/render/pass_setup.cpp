@@ -25,8 +25,9 @@ constexpr DWORD kClipMaskBits = 32;
 
 bool UsesNoLights(DWORD mode)
 {
-    return mode == DisplayModeWireframe || mode == DisplayModeHiddenLines || mode == DisplayModeMirrorMarking ||
-           mode == DisplayModeIdColoursAll || mode == DisplayModeIdColoursOpaque;
+    return mode == DisplayModeWireframe || mode == DisplayModeHiddenLines ||
+           mode == DisplayModeMirrorMarking || mode == DisplayModeIdColoursAll ||
+           mode == DisplayModeIdColoursOpaque;
 }
 
 // -1 (all ones) means the device set has no limit.
@@ -114,7 +115,8 @@ DWORD SetLightPoints(const PassSetupStruct_TYP& setup, DWORD next, float intensi
             {
                 const float f = intensityPointer ? *intensityPointer : 1.0f;
                 d3dLight.Type = D3DLIGHT_POINT;
-                d3dLight.Diffuse = {point.color[0] * f, point.color[1] * f, point.color[2] * f, point.color[3] * f};
+                d3dLight.Diffuse = {point.color[0] * f, point.color[1] * f, point.color[2] * f,
+                                    point.color[3] * f};
                 d3dLight.Position = position;
                 d3dLight.Range = kLightPointRange;
                 d3dLight.Falloff = 1.0f;
@@ -169,7 +171,8 @@ void DrawBackground(const PassSetupStruct_TYP& setup)
         if (view->environment && view->camera)
         {
             if (BackgroundHooks.drawEnvironment)
-                BackgroundHooks.drawEnvironment(view->environment, view->camera, setup.part, view, setup.pass);
+                BackgroundHooks.drawEnvironment(view->environment, view->camera, setup.part, view,
+                                                setup.pass);
         }
         else if (setup.mode == DisplayModeLightMapBaking)
             Clear(device, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFFFFFFFF, 0.0f);

@@ -56,7 +56,7 @@ struct PassSetupStruct_TYP
     IDirect3DDevice9* device;
     BackBufferPart_* part;
     RenderViewStruct_TYP* view;
-    DWORD mode; // after the edge-mode masking, without the final-pass bit
+    DWORD mode;       // after the edge-mode masking, without the final-pass bit
     DWORD lightCount; // none in light-map baking
     Light_** lights;
     DWORD objectCount;

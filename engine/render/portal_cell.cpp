@@ -21,7 +21,8 @@ float Distance(const D3DXPLANE& p, const D3DXVECTOR3& v)
 // A plane from three points, turned so that the inside point lies in front of it. The order of the
 // points alone cannot be trusted: a portal's vertices may wind either way round its plane, and a portal
 // is seen from both sides.
-D3DXPLANE PlaneFacing(const D3DXVECTOR3& a, const D3DXVECTOR3& b, const D3DXVECTOR3& c, const D3DXVECTOR3& inside)
+D3DXPLANE PlaneFacing(const D3DXVECTOR3& a, const D3DXVECTOR3& b, const D3DXVECTOR3& c,
+                      const D3DXVECTOR3& inside)
 {
     D3DXPLANE p;
     D3DXPlaneFromPoints(&p, &a, &b, &c);
@@ -111,7 +112,8 @@ void PortalCell_::MarkVisible(Walk_& walk, const std::vector<D3DXPLANE>& planes)
             int behind = 0;
             for (int k = 0; k < 8; ++k)
             {
-                const D3DXVECTOR3 corner((k & 1) ? hi[0] : lo[0], (k & 2) ? hi[1] : lo[1], (k & 4) ? hi[2] : lo[2]);
+                const D3DXVECTOR3 corner((k & 1) ? hi[0] : lo[0], (k & 2) ? hi[1] : lo[1],
+                                         (k & 4) ? hi[2] : lo[2]);
                 behind += Distance(p, corner) < 0.0f;
             }
             if (behind == 8)
@@ -134,7 +136,8 @@ void PortalCell_::MarkVisible(Walk_& walk, const std::vector<D3DXPLANE>& planes)
         if (!far) continue;
         for (PortalStruct_TYP* portal : connection->portals)
         {
-            if (!portal || portal->kind == PortalKindClosed || !portal->vertices || portal->vertexCount < 3) continue;
+            if (!portal || portal->kind == PortalKindClosed || !portal->vertices || portal->vertexCount < 3)
+                continue;
             const bool front = Distance(portal->plane, eye) >= 0.0f;
             if (fromFirst && portal->kind == PortalKindOneWay && front) continue;
 
@@ -150,10 +153,9 @@ void PortalCell_::MarkVisible(Walk_& walk, const std::vector<D3DXPLANE>& planes)
             {
                 const D3DXVECTOR3& a = v[k];
                 const D3DXVECTOR3& b = v[(k + 1) % n];
-                const bool dropped =
-                    std::any_of(planes.begin() + kFirstSidePlane, planes.end(), [&](const D3DXPLANE& p) {
-                        return Distance(p, a) < 0.0f && Distance(p, b) < 0.0f;
-                    });
+                const bool dropped = std::any_of(planes.begin() + kFirstSidePlane, planes.end(),
+                                                 [&](const D3DXPLANE& p)
+                                                 { return Distance(p, a) < 0.0f && Distance(p, b) < 0.0f; });
                 if (!dropped) narrowed.push_back(PlaneFacing(eye, a, b, middle));
             }
             if (narrowed.size() == kFirstSidePlane) continue;

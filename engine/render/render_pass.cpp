@@ -140,7 +140,8 @@ bool PartDraw_::HasMirrorSubset(Object_* object)
         if (!subset.specialSurface) continue;
         Material_* m = object->overrides ? object->overrides[i] : nullptr;
         if (!m) m = subset.material;
-        if (m && m->IsReflecting(subset.surfaceType, view->reflectionLevel, view->minimumReflectivity)) return true;
+        if (m && m->IsReflecting(subset.surfaceType, view->reflectionLevel, view->minimumReflectivity))
+            return true;
     }
     return false;
 }
@@ -212,7 +213,8 @@ void PartDraw_::Run(const VisibleSetStruct_TYP& set)
         if (object->HasTransparency())
         {
             const Model_* m = object->model;
-            D3DXVECTOR3 centre((m->currentBox[0] + m->currentBox[3]) * 0.5f, (m->currentBox[1] + m->currentBox[4]) * 0.5f,
+            D3DXVECTOR3 centre((m->currentBox[0] + m->currentBox[3]) * 0.5f,
+                               (m->currentBox[1] + m->currentBox[4]) * 0.5f,
                                (m->currentBox[2] + m->currentBox[5]) * 0.5f);
             D3DXMATRIX world = *object->world;
             if (mirror) world = Multiply(world, *mirror);
@@ -267,7 +269,8 @@ void PartDraw_::Run(const VisibleSetStruct_TYP& set)
         }
     // 11. The overlay.
     if ((lit || edgeMode) && view->environment && view->environment->description.overlay)
-        view->environment->DrawOverlay(device_, static_cast<UINT>(part_->screenRect.bottom - part_->screenRect.top));
+        view->environment->DrawOverlay(device_,
+                                       static_cast<UINT>(part_->screenRect.bottom - part_->screenRect.top));
 }
 
 HRESULT CheckDevice(PassState_& s, Device_* d, BackBufferPart_* part)
@@ -281,7 +284,8 @@ void Present(PassState_& s, BackBufferPart_* part, IDirect3DDevice9* device, Dev
 {
     RenderViewStruct_TYP* view = s.view;
     BackBuffer_* bb = view->backBuffer;
-    auto present = [&] {
+    auto present = [&]
+    {
         if (d->presentParams.Windowed)
             device->Present(&part->sourceRect, &part->destinationRect, bb->window, nullptr);
         else
@@ -367,8 +371,8 @@ void BuildPartVisibleSet(const PassState_& s, UINT width, UINT height, VisibleSe
 
 // Lights, states, background, fill mode, camera and clip planes of one part, inside its scene. Gives the
 // mode the part draws in, with the flags taken out that only the set-up reads; *clipMask the planes set.
-DWORD SetUpPart(PassState_& s, BackBufferPart_* part, IDirect3DDevice9* device, PassContextStruct_TYP* context,
-                DWORD* clipMask)
+DWORD SetUpPart(PassState_& s, BackBufferPart_* part, IDirect3DDevice9* device,
+                PassContextStruct_TYP* context, DWORD* clipMask)
 {
     context->mirrorPlane = s.mirrorPlane;
     context->testStencil = s.mirrorPlane ? 1 : 0;

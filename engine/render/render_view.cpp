@@ -32,15 +32,20 @@ bool CategoryReflects(DWORD category, DWORD level)
 {
     static constexpr DWORD kLevel1[] = {0x5000, 0x11000, 0x13000, 0x80000000};
     static constexpr DWORD kLevel2[] = {0x2000, 0x3000, 0x5000, 0x6000, 0x11000, 0x13000, 0x80000000};
-    static constexpr DWORD kLevel3[] = {0x2000, 0x3000, 0x5000, 0x6000, 0x8000, 0x9000, 0xA000,
+    static constexpr DWORD kLevel3[] = {0x2000, 0x3000, 0x5000, 0x6000,  0x8000,  0x9000,    0xA000,
                                         0xB000, 0xE000, 0xF000, 0x11000, 0x13000, 0x80000000};
-    auto in = [category](const auto& row) { return std::find(std::begin(row), std::end(row), category) != std::end(row); };
+    auto in = [category](const auto& row)
+    { return std::find(std::begin(row), std::end(row), category) != std::end(row); };
     switch (level)
     {
-    case 1: return in(kLevel1);
-    case 2: return in(kLevel2);
-    case 3: return in(kLevel3);
-    default: return false;
+    case 1:
+        return in(kLevel1);
+    case 2:
+        return in(kLevel2);
+    case 3:
+        return in(kLevel3);
+    default:
+        return false;
     }
 }
 
@@ -63,7 +68,8 @@ struct CallState_
     }
 };
 
-HRESULT PlainPass(RenderViewStruct_TYP* view, DWORD objectCount, Object_** objects, DWORD lightCount, Light_** lights)
+HRESULT PlainPass(RenderViewStruct_TYP* view, DWORD objectCount, Object_** objects, DWORD lightCount,
+                  Light_** lights)
 {
     view->modeFlags &= ~ModeFlagReflections;
     return RenderViewPass(view, objectCount, objects, lightCount, lights, nullptr, 0, nullptr);
@@ -142,8 +148,8 @@ std::vector<D3DXPLANE> GroupMirrors(std::vector<MirrorSubsetStruct_TYP>* mirrors
 
 bool Material_::IsReflecting(DWORD surfaceType, DWORD level, float minimumReflectivity) const
 {
-    return (flags & kMirrorFlag) && surfaceType != 0 && level != 0 && mirrorReflectivity >= minimumReflectivity &&
-           CategoryReflects(surfaceType & 0xFFFFF000u, level);
+    return (flags & kMirrorFlag) && surfaceType != 0 && level != 0 &&
+           mirrorReflectivity >= minimumReflectivity && CategoryReflects(surfaceType & 0xFFFFF000u, level);
 }
 
 bool IsMirrorSubset(Object_* object, RenderViewStruct_TYP* view, DWORD subset, const D3DXVECTOR3* eye,
@@ -184,12 +190,14 @@ void DrawTextureOverRect(IDirect3DDevice9* device, const RECT& rect, IDirect3DTe
     };
     // Pixel centres lie on integer screen coordinates and texel centres half a texel in: the quad moves
     // half a pixel up and left so that each pixel samples its own texel instead of a blend of four.
-    const float w = static_cast<float>(rect.right - rect.left), h = static_cast<float>(rect.bottom - rect.top);
+    const float w = static_cast<float>(rect.right - rect.left),
+                h = static_cast<float>(rect.bottom - rect.top);
     const float x0 = -0.5f, y0 = -0.5f, x1 = w - 0.5f, y1 = h - 0.5f;
-    const Vertex quad[4] = {{x0, y0, 0, 1, 0, 0}, {x1, y0, 0, 1, 1, 0}, {x1, y1, 0, 1, 1, 1}, {x0, y1, 0, 1, 0, 1}};
+    const Vertex quad[4] = {
+        {x0, y0, 0, 1, 0, 0}, {x1, y0, 0, 1, 1, 0}, {x1, y1, 0, 1, 1, 1}, {x0, y1, 0, 1, 0, 1}};
     IDirect3DVertexBuffer9* buffer = nullptr;
-    if (FAILED(device->CreateVertexBuffer(sizeof(quad), 0, D3DFVF_XYZRHW | D3DFVF_TEX1, D3DPOOL_MANAGED, &buffer,
-                                          nullptr)) ||
+    if (FAILED(device->CreateVertexBuffer(sizeof(quad), 0, D3DFVF_XYZRHW | D3DFVF_TEX1, D3DPOOL_MANAGED,
+                                          &buffer, nullptr)) ||
         !buffer)
         return;
     void* data = nullptr;
@@ -230,7 +238,8 @@ void DrawTextureOverRect(IDirect3DDevice9* device, const RECT& rect, IDirect3DTe
     buffer->Release();
 }
 
-void TransformLight(const LightParamsStruct_TYP* params, D3DLIGHT9* out, float intensity, const D3DXMATRIX* mirror)
+void TransformLight(const LightParamsStruct_TYP* params, D3DLIGHT9* out, float intensity,
+                    const D3DXMATRIX* mirror)
 {
     *out = params->light;
     if (mirror)
@@ -252,9 +261,11 @@ void TransformLight(const LightParamsStruct_TYP* params, D3DLIGHT9* out, float i
     }
     else
         out->Falloff = 1.0f;
-    if (out->Attenuation0 == 0.0f && out->Attenuation1 == 0.0f && out->Attenuation2 == 0.0f) out->Attenuation0 = 1.0f;
+    if (out->Attenuation0 == 0.0f && out->Attenuation1 == 0.0f && out->Attenuation2 == 0.0f)
+        out->Attenuation0 = 1.0f;
     const float f = params->intensity * intensity;
-    auto scale = [f](D3DCOLORVALUE* c, bool on) {
+    auto scale = [f](D3DCOLORVALUE* c, bool on)
+    {
         c->r = on ? c->r * f : 0.0f;
         c->g = on ? c->g * f : 0.0f;
         c->b = on ? c->b * f : 0.0f;
@@ -346,12 +357,14 @@ HRESULT LRRenderView(RenderViewStruct_TYP* view, DWORD objectCount, Object_** ob
             if (!device) continue;
             const RECT& t = part->tileRect;
             IDirect3DTexture9* texture = nullptr;
-            if (FAILED(D3DXCreateTexture(device, static_cast<UINT>(t.right - t.left), static_cast<UINT>(t.bottom - t.top),
-                                         1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &texture)) ||
+            if (FAILED(D3DXCreateTexture(device, static_cast<UINT>(t.right - t.left),
+                                         static_cast<UINT>(t.bottom - t.top), 1, D3DUSAGE_RENDERTARGET,
+                                         D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &texture)) ||
                 !texture)
             {
                 auto& m = call.mirrors;
-                m.erase(std::remove_if(m.begin(), m.end(), [](const MirrorSubsetStruct_TYP& r) { return r.savedAlpha < 1.0f; }),
+                m.erase(std::remove_if(m.begin(), m.end(),
+                                       [](const MirrorSubsetStruct_TYP& r) { return r.savedAlpha < 1.0f; }),
                         m.end());
                 if (m.empty()) return PlainPass(view, objectCount, objects, lightCount, lights);
                 continue;
@@ -393,7 +406,8 @@ HRESULT LRRenderView(RenderViewStruct_TYP* view, DWORD objectCount, Object_** ob
     for (MirrorSubsetStruct_TYP& r : call.mirrors)
         if (r.material) r.material->material.Diffuse.a = 1.0f;
 
-    auto mirrorPasses = [&]() -> HRESULT {
+    auto mirrorPasses = [&]() -> HRESULT
+    {
         view->modeFlags = DisplayModeMirrorMarking;
         RenderViewPass(view, objectCount, objects, lightCount, lights, nullptr, 0, &call.mirrors);
 
@@ -403,8 +417,8 @@ HRESULT LRRenderView(RenderViewStruct_TYP* view, DWORD objectCount, Object_** ob
         IlumoVector<Object_*>* depthOnly = view->depthOnlyObjects;
         view->depthOnlyObjects = nullptr;
         for (size_t g = 0; g < planes.size(); ++g)
-            RenderViewPass(view, objectCount, objects, lightCount, lights, &planes[g], static_cast<DWORD>(g + 2),
-                           &call.mirrors);
+            RenderViewPass(view, objectCount, objects, lightCount, lights, &planes[g],
+                           static_cast<DWORD>(g + 2), &call.mirrors);
         view->camera->params.autoNearFar = savedAuto;
         view->depthOnlyObjects = depthOnly;
 

@@ -28,7 +28,8 @@ struct MirrorSubsetStruct_TYP
 
 // The device light of one light for one pass: enabled colour terms scaled by brightness and intensity,
 // mirrored when a mirror matrix is given.
-void TransformLight(const LightParamsStruct_TYP* params, D3DLIGHT9* out, float intensity, const D3DXMATRIX* mirror);
+void TransformLight(const LightParamsStruct_TYP* params, D3DLIGHT9* out, float intensity,
+                    const D3DXMATRIX* mirror);
 
 // Whether the subset of the object's current model is a mirror seen from the front (eye in object space,
 // or null to skip that test); *material gets the effective material.
@@ -42,5 +43,5 @@ void SetMirrorStencilValues(Object_* object, std::vector<MirrorSubsetStruct_TYP>
 void DrawTextureOverRect(IDirect3DDevice9* device, const RECT& rect, IDirect3DTexture9* texture);
 } // namespace LMK
 
-HRESULT LRRenderView(LMK::RenderViewStruct_TYP* view, DWORD objectCount, LMK::Object_** objects, DWORD lightCount,
-                     LMK::Light_** lights);
+HRESULT LRRenderView(LMK::RenderViewStruct_TYP* view, DWORD objectCount, LMK::Object_** objects,
+                     DWORD lightCount, LMK::Light_** lights);

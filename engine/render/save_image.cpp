@@ -43,7 +43,8 @@ bool __stdcall SaveImageReadBackCallback(void* context, ReadBackStruct_TYP* read
     const uint32_t width = static_cast<uint32_t>(right - left);
     for (LONG y = top; y < bottom; ++y, source += readBack->pitch)
     {
-        uint32_t* out = c->strip + static_cast<size_t>(y) * c->rowLength + c->xOffset + static_cast<uint32_t>(left);
+        uint32_t* out =
+            c->strip + static_cast<size_t>(y) * c->rowLength + c->xOffset + static_cast<uint32_t>(left);
         if (format == D3DFMT_A8R8G8B8)
         {
             std::memcpy(out, source, size_t(width) * 4);
@@ -216,14 +217,15 @@ private:
 
 // Renders one tile into the strip. A tile whose device was only reset to the new window drew nothing,
 // so it is drawn once more.
-HRESULT RenderTile(RenderViewStruct_TYP* copy, SaveImageReadBackContext_TYP* context, const ViewParamsStruct_TYP& params,
-                   uint32_t width, uint32_t height, DWORD objectCount, Object_** objects, DWORD lightCount,
-                   Light_** lights)
+HRESULT RenderTile(RenderViewStruct_TYP* copy, SaveImageReadBackContext_TYP* context,
+                   const ViewParamsStruct_TYP& params, uint32_t width, uint32_t height, DWORD objectCount,
+                   Object_** objects, DWORD lightCount, Light_** lights)
 {
     auto window = std::make_unique<CBackBWnd>(width, height);
     copy->backBuffer = nullptr;
     copy->camera = nullptr;
-    if (!window->m_hWnd || FAILED(LRCreateBackBuffer(window->m_hWnd, &copy->backBuffer, nullptr))) return E_FAIL;
+    if (!window->m_hWnd || FAILED(LRCreateBackBuffer(window->m_hWnd, &copy->backBuffer, nullptr)))
+        return E_FAIL;
     HRESULT hr = LRCreateViewFromParams(&params, &copy->camera);
     if (SUCCEEDED(hr))
     {
@@ -249,7 +251,8 @@ HRESULT LRSaveImage(RenderViewStruct_TYP* view, DWORD objectCount, Object_** obj
 {
     if (!IsEngineStarted()) return E_FAIL;
     if (!view || !view->camera || !params || params->width == 0 || params->height == 0) return E_INVALIDARG;
-    if (!params->fileName && !(params->format == SaveImageFormatDeviceContext && params->dc)) return E_INVALIDARG;
+    if (!params->fileName && !(params->format == SaveImageFormatDeviceContext && params->dc))
+        return E_INVALIDARG;
     if (params->format != SaveImageFormatBmp && params->format != SaveImageFormatJpeg &&
         params->format != SaveImageFormatDeviceContext)
         return E_FAIL;
@@ -295,7 +298,8 @@ HRESULT LRSaveImage(RenderViewStruct_TYP* view, DWORD objectCount, Object_** obj
     const float total = static_cast<float>((tilesPerStrip + 2) * strips);
     uint32_t done = 0;
     // False when the caller cancelled a file save.
-    auto step = [&]() -> bool {
+    auto step = [&]() -> bool
+    {
         ++done;
         if (!params->progress) return true;
         const bool goOn = params->progress(static_cast<float>(done) / total, params->user);

@@ -75,5 +75,5 @@ void DrawPixelsToGraphics(Gdiplus::Graphics* graphics, int32_t x, int32_t y, uin
 
 // S_OK when every tile rendered and the image was written; E_ABORT when the progress callback cancelled
 // (the file is gone); otherwise a failure, and no file is left behind.
-HRESULT LRSaveImage(LMK::RenderViewStruct_TYP* view, DWORD objectCount, LMK::Object_** objects, DWORD lightCount,
-                    LMK::Light_** lights, LMK::SaveImageStruct_TYP* params);
+HRESULT LRSaveImage(LMK::RenderViewStruct_TYP* view, DWORD objectCount, LMK::Object_** objects,
+                    DWORD lightCount, LMK::Light_** lights, LMK::SaveImageStruct_TYP* params);

@@ -66,7 +66,8 @@ void DrawPart(BackBufferPart_* part, Device_* d, View_* camera, const D3DXVECTOR
 }
 } // namespace
 
-HRESULT RenderBackBufferFrame(BackBuffer_* bb, View_* camera, DWORD mode, D3DCOLOR clearColor, Object_* object)
+HRESULT RenderBackBufferFrame(BackBuffer_* bb, View_* camera, DWORD mode, D3DCOLOR clearColor,
+                              Object_* object)
 {
     // Flagged modes (wire fill, reflections, final pass) and the special modes are not frame modes.
     if (mode > kHighestFrameMode) return E_FAIL;

@@ -29,8 +29,7 @@ bool DrawAlike(const Object_* head, const Object_* object, const Model_* chosen)
 {
     // Each override array is sized by its object's own model, which may have fewer subsets than the
     // chosen one.
-    const DWORD count =
-        std::min({chosen->subsetCount, head->model->subsetCount, object->model->subsetCount});
+    const DWORD count = std::min({chosen->subsetCount, head->model->subsetCount, object->model->subsetCount});
     for (DWORD i = 0; i < count; ++i)
     {
         const Material_* a = head->overrides ? head->overrides[i] : nullptr;

@@ -47,8 +47,8 @@ struct VisibleSetInputStruct_TYP
     RenderViewStruct_TYP* view; // its camera, selector, masks, impostor size and mode flags are read
     DWORD objectCount;
     Object_** objects;
-    DWORD mode;                               // after the edge-mode masking, high flags still in
-    const D3DXMATRIX* mirror;                 // R in a mirror pass, else null
+    DWORD mode;                                  // after the edge-mode masking, high flags still in
+    const D3DXMATRIX* mirror;                    // R in a mirror pass, else null
     const std::vector<D3DXPLANE>* frustumPlanes; // near, far, then the four sides
     const D3DXMATRIX* viewProjection;
     const D3DXMATRIX* inverseViewProjection;

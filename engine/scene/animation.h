@@ -56,7 +56,8 @@ public:
     bool ReadFromBlock(ferolt::ByteReader block, ferolt::ByteCursor& header, size_t poolOffset,
                        float framesPerSecond, bool rotation);
     // A 3D Studio keyframer track: frames at the rate, relative rotation keys accumulated.
-    void ReadFrom3DS(DWORD keyCount, WORD trackFlags, const Key3DS* keys, float framesPerSecond, bool rotation);
+    void ReadFrom3DS(DWORD keyCount, WORD trackFlags, const Key3DS* keys, float framesPerSecond,
+                     bool rotation);
     // Tangents of the keys that have none, the cyclic tangents, and the values at the active ends.
     void ComputeTangents();
     // The last key whose time is at most t; 0 when t precedes the first key.

@@ -18,9 +18,12 @@ DWORD RangeModeOf(WORD trackFlags)
 {
     switch (trackFlags & 3)
     {
-    case 0: return AnimationHold;
-    case 2: return AnimationRepeat;
-    default: return AnimationCycle;
+    case 0:
+        return AnimationHold;
+    case 2:
+        return AnimationRepeat;
+    default:
+        return AnimationCycle;
     }
 }
 
@@ -33,8 +36,8 @@ AnimationCurve_* CurveFrom(const Track3DS& track, float framesPerSecond, bool ro
 }
 } // namespace
 
-void AnimationCurve_::ReadFrom3DS(DWORD keyCount, WORD trackFlags, const Key3DS* source, float framesPerSecond,
-                                  bool rotation)
+void AnimationCurve_::ReadFrom3DS(DWORD keyCount, WORD trackFlags, const Key3DS* source,
+                                  float framesPerSecond, bool rotation)
 {
     if (framesPerSecond == 0.0f) framesPerSecond = 1.0f;
     quaternion = rotation ? 1 : 0;
@@ -74,7 +77,8 @@ HRESULT Animation_::CreateFrom3DS(const Node3DS* objectNodes, DWORD nodeCount, c
     DWORD low = 0xFFFFFFFFu, high = 0;
     bool anyKey = false;
     for (DWORD n = 0; n < nodeCount; ++n)
-        for (const Track3DS* track : {&objectNodes[n].position, &objectNodes[n].rotation, &objectNodes[n].scale})
+        for (const Track3DS* track :
+             {&objectNodes[n].position, &objectNodes[n].rotation, &objectNodes[n].scale})
             for (const Key3DS& key : track->keys)
             {
                 low = std::min(low, key.frame);

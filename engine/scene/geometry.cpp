@@ -384,13 +384,13 @@ bool Model_::PlanParts(ModelBuildInputStruct_TYP* in, std::vector<RawVertexStruc
 }
 
 // The mesh of one part in the model vertex format, wrapped as the part; a part without faces stays empty.
-bool Model_::CreatePart(const PartRecord_& part, const ModelBuildInputStruct_TYP& in, IDirect3DDevice9* device,
-                        DWORD index, LKXMesh_** out)
+bool Model_::CreatePart(const PartRecord_& part, const ModelBuildInputStruct_TYP& in,
+                        IDirect3DDevice9* device, DWORD index, LKXMesh_** out)
 {
     if (!part.faceCount || !part.vertexCount) return true;
     ID3DXMesh* made = nullptr;
-    if (FAILED(D3DXCreateMeshFVF(part.faceCount, part.vertexCount, D3DXMESH_MANAGED, kModelVertexFormat, device,
-                                 &made)) ||
+    if (FAILED(D3DXCreateMeshFVF(part.faceCount, part.vertexCount, D3DXMESH_MANAGED, kModelVertexFormat,
+                                 device, &made)) ||
         !made)
         return false;
     CountedPtr<ID3DXMesh> mesh(made);
@@ -419,8 +419,8 @@ bool Model_::CreatePart(const PartRecord_& part, const ModelBuildInputStruct_TYP
     }
     mesh->UnlockIndexBuffer();
     LKXMesh_::Create(this, mesh.release(), &adjacency[index], !in.normalsGiven,
-                     subsets ? subsets.get() + part.firstSubset : nullptr, part.subsetCount, part.firstSubset, out,
-                     in.optimizeForVertexCache != 0);
+                     subsets ? subsets.get() + part.firstSubset : nullptr, part.subsetCount, part.firstSubset,
+                     out, in.optimizeForVertexCache != 0);
     // Sorting moved faces that no subset claims behind the others; the records follow their entries.
     for (DWORD k = 0; *out && k < part.subsetCount; ++k)
         if (const D3DXATTRIBUTERANGE* range = (*out)->FindSubsetRange(part.firstSubset + k))
@@ -671,7 +671,8 @@ bool Model_::Resmooth(float crease, Model_** out)
         {
             made->lineVertexCount = lineVertexCount;
             made->lineSubsetCount = lineSubsetCount;
-            if (lineStarts && lineSubsetCount) made->lineStarts = CopyArray(lineStarts.get(), lineSubsetCount);
+            if (lineStarts && lineSubsetCount)
+                made->lineStarts = CopyArray(lineStarts.get(), lineSubsetCount);
             made->CreateLineBuffer(lineVertexCount, lineCopy.data());
         }
         *out = made;

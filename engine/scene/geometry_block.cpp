@@ -124,7 +124,8 @@ private:
             cursor += 4;
             if (tableSize > last - cursor || !in.Bytes(cursor, tableSize, &table)) return false;
             if (FAILED(HuffmanTable::Create(table.data(), tableSize, &m_tables.tables[t]))) return false;
-            if (m_statistics) m_statistics->counters[MeshStatisticsStruct_TYP::kFirstTableBits + t] = tableSize * 8;
+            if (m_statistics)
+                m_statistics->counters[MeshStatisticsStruct_TYP::kFirstTableBits + t] = tableSize * 8;
             cursor += tableSize;
             // T6 and T7 code nothing.
             if (t >= 6) HuffmanTable::Free(&m_tables.tables[t]);
@@ -271,7 +272,8 @@ private:
             const DWORD k = m_components[i].klass;
             DWORD q = 0;
             if (!Read(q, m_bits[k])) return false;
-            vertex[i] = static_cast<float>(static_cast<double>(q) * m_range[i] * m_scale[k] + group.minimum[i]);
+            vertex[i] =
+                static_cast<float>(static_cast<double>(q) * m_range[i] * m_scale[k] + group.minimum[i]);
         }
         return true;
     }
@@ -286,7 +288,8 @@ private:
             DWORD q = 0;
             if (!ReadThrough(q, m_bits[k], kTablePosition + k)) return false;
             if (q & m_signMask[k]) q |= m_signMask[k];
-            const float d = static_cast<float>(2.0 * (static_cast<double>(static_cast<int32_t>(q)) * m_step[i]));
+            const float d =
+                static_cast<float>(2.0 * (static_cast<double>(static_cast<int32_t>(q)) * m_step[i]));
             const double ai = a[i], bi = b[i], ci = c[i];
             const float base = static_cast<float>(parity ? (ai + bi) - ci : (ai - bi) + ci);
             vertex[i] = static_cast<float>(static_cast<double>(base) + d);
@@ -395,12 +398,14 @@ private:
         {
             ++m_predictedSinceRun;
         }
-        if (absolute) return DecodeQuantisedAttributes(group, vertex) ? StripResult::Ok : StripResult::EndOfStream;
+        if (absolute)
+            return DecodeQuantisedAttributes(group, vertex) ? StripResult::Ok : StripResult::EndOfStream;
         auto back = [&](DWORD k) { return Vertex(group.entries[start + here - std::min(k, here)].vertex); };
         const float* a = back(1);
         const float* b = here >= 2 ? back(2) : a;
         const float* c = here >= 3 ? back(3) : b;
-        return DecodePredictedVertex(group, here % 2, a, b, c, vertex) ? StripResult::Ok : StripResult::EndOfStream;
+        return DecodePredictedVertex(group, here % 2, a, b, c, vertex) ? StripResult::Ok
+                                                                       : StripResult::EndOfStream;
     }
 
     // An entry that names a vertex made before: by its distance back in the count of vertices, or by
@@ -510,13 +515,15 @@ private:
 
     // Faces of a group's strips: a face wherever three consecutive entries name three different
     // vertices, wound by the entry number so that the strip's faces keep one orientation.
-    static DWORD EmitFaces(const CompressedGroupStruct_TYP& group, DWORD attribute, DecodedMeshStruct_TYP& mesh)
+    static DWORD EmitFaces(const CompressedGroupStruct_TYP& group, DWORD attribute,
+                           DecodedMeshStruct_TYP& mesh)
     {
         DWORD faces = 0;
         for (size_t s = 0; s < group.stripStarts.size(); ++s)
         {
             const size_t begin = group.stripStarts[s];
-            const size_t end = s + 1 < group.stripStarts.size() ? group.stripStarts[s + 1] : group.entries.size();
+            const size_t end =
+                s + 1 < group.stripStarts.size() ? group.stripStarts[s + 1] : group.entries.size();
             for (size_t e = begin + 2; e < end; ++e)
             {
                 const WORD e0 = group.entries[e - 2].vertex, e1 = group.entries[e - 1].vertex,
@@ -694,7 +701,8 @@ DecodedVertexStruct_TYP DecodedMeshStruct_TYP::Vertex(size_t v) const
     DecodedVertexStruct_TYP vertex{};
     const float* packed = VertexValues(v);
     const DWORD firsts[3] = {kDecodedPositionSlot, kDecodedBlendSlot, kDecodedTextureSlot};
-    const DWORD counts[3] = {description.positionCount, description.blendCount, description.textureFloatCount};
+    const DWORD counts[3] = {description.positionCount, description.blendCount,
+                             description.textureFloatCount};
     for (DWORD c = 0; c < 3; ++c)
     {
         std::copy(packed, packed + counts[c], vertex.values + firsts[c]);
@@ -776,7 +784,8 @@ HRESULT DecodeMeshList(DWORD maxVersion, const BYTE* data, size_t size, DecodedM
     if (magic == kMeshListMagicY)
     {
         DWORD lightCount = 0;
-        if (!block.U32(20, &lightCount) || !block.U8(24, &out->fileByte) || !block.F32(25, &out->creaseAngle) ||
+        if (!block.U32(20, &lightCount) || !block.U8(24, &out->fileByte) ||
+            !block.F32(25, &out->creaseAngle) ||
             lightCount > (block.Size() - headerSize) / kLightPointRecordSize)
         {
             *out = {};

@@ -33,7 +33,10 @@ constexpr unsigned kGeometryDecodeControlMask = 0xFFFFFu;
 class FloatControlScope
 {
 public:
-    FloatControlScope() : m_saved(_controlfp(0, 0)) { _controlfp(kGeometryDecodeControl, kGeometryDecodeControlMask); }
+    FloatControlScope() : m_saved(_controlfp(0, 0))
+    {
+        _controlfp(kGeometryDecodeControl, kGeometryDecodeControlMask);
+    }
     ~FloatControlScope() { _controlfp(m_saved, kGeometryDecodeControlMask); }
     FloatControlScope(const FloatControlScope&) = delete;
     FloatControlScope& operator=(const FloatControlScope&) = delete;

@@ -155,7 +155,8 @@ void Model_::FillFromMeshList(Model_* model, BYTE noResmooth, DWORD maxVersion, 
     model->adjacency = NewArray<ID3DXBuffer*>(partTotal);
     model->partCount = partTotal;
     if (subsetTotal) model->subsets = NewArray<SubsetStruct_TYP>(subsetTotal);
-    if (!list.lightPoints.empty()) model->lightPoints = CopyArray(list.lightPoints.data(), list.lightPoints.size());
+    if (!list.lightPoints.empty())
+        model->lightPoints = CopyArray(list.lightPoints.data(), list.lightPoints.size());
     auto fail = [&](HRESULT code)
     {
         model->DropGeometry();

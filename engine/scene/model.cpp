@@ -133,7 +133,8 @@ Model_::Model_(BYTE keepNormalsFlag, const RawVertexStruct_TYP* vertices, DWORD 
 {
 }
 
-Model_::Model_(const ModelBuildInputStruct_TYP& input, LoadRecordStruct_TYP* record, HRESULT* result) : Model_()
+Model_::Model_(const ModelBuildInputStruct_TYP& input, LoadRecordStruct_TYP* record, HRESULT* result)
+    : Model_()
 {
     Build(input, result);
     // A model built for a load record belongs to it: releasing it goes back through its loader.

@@ -129,8 +129,8 @@ struct ModelBuildInputStruct_TYP
     DWORD lightPointCount = 0;
     const RawLightPointStruct_TYP* lightPoints = nullptr;
     BYTE optimizeForVertexCache = 0;
-    DWORD spanLimit = 0; // vertices one mesh part may span; 0 for kMaxPartVertexSpan
-    DWORD faceLimit = 0; // faces of one mesh part; 0 for kMaxPartFaces
+    DWORD spanLimit = 0;   // vertices one mesh part may span; 0 for kMaxPartVertexSpan
+    DWORD faceLimit = 0;   // faces of one mesh part; 0 for kMaxPartFaces
     BYTE normalsGiven = 0; // else the build computes them
 };
 
@@ -214,7 +214,8 @@ public:
 
     // From an X file in memory (model_xfile.cpp): one mesh part, one subset per file material. Null only
     // when out of memory; after a failure, reported through result, the model has no parts.
-    static Model_* CreateFromXFile(const void* data, DWORD size, LoadRecordStruct_TYP* record, HRESULT* result);
+    static Model_* CreateFromXFile(const void* data, DWORD size, LoadRecordStruct_TYP* record,
+                                   HRESULT* result);
 
     void OnCached() override { ReleaseSecondaryData(); }
     DeviceSpecificDataContainer_* CreateDataForDevice(IDirect3DDevice9* device) override;
@@ -243,9 +244,9 @@ public:
                       RenderViewStruct_TYP* view, Light_* passLight, PassContextStruct_TYP* pass);
     // Picking (engine/render/picking.cpp): the ray's hit on the current object's geometry, and one face's
     // three vertices from the current or the base vertex buffer.
-    void Pick(bool farthest, View_* camera, bool partProjection, const float* sectionPlane, const float* point,
-              bool skipTransparent, BYTE* hit, float* distance, DWORD* subset, DWORD* subsetValue,
-              float* hitPoint, DWORD* face, float* u, float* v);
+    void Pick(bool farthest, View_* camera, bool partProjection, const float* sectionPlane,
+              const float* point, bool skipTransparent, BYTE* hit, float* distance, DWORD* subset,
+              DWORD* subsetValue, float* hitPoint, DWORD* face, float* u, float* v);
     HRESULT GetFaceVertices(DWORD subset, DWORD face, bool current, ModelVertexStruct_TYP vertices[3]);
     // Edge lists of the edge display modes (engine/render/edges.cpp), built per subset in object space
     // for the current object seen from the camera's eye and valid for one draw. False when nothing could
@@ -326,8 +327,9 @@ private:
     void ReleaseAdjacency();
     // Back to a model without geometry: what a failed build leaves.
     void DropGeometry();
-    static void FillFromMeshList(Model_* model, BYTE noResmooth, DWORD maxVersion, const void* data, DWORD size,
-                                 Animation_* animation, LoadRecordStruct_TYP* record, HRESULT* result);
+    static void FillFromMeshList(Model_* model, BYTE noResmooth, DWORD maxVersion, const void* data,
+                                 DWORD size, Animation_* animation, LoadRecordStruct_TYP* record,
+                                 HRESULT* result);
 };
 
 // Replaces the model's list of names (strings ended by a NUL, the list by an empty string).

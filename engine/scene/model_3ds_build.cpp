@@ -170,7 +170,8 @@ Material_* Build3DSMaterial(const Material3DS& source)
         m.Diffuse.b *= 0.7f;
     }
     const float strength = source.shininessStrength;
-    m.Specular = {strength * source.specular[0], strength * source.specular[1], strength * source.specular[2], 1.0f};
+    m.Specular = {strength * source.specular[0], strength * source.specular[1], strength * source.specular[2],
+                  1.0f};
     m.Power = source.shininess * source.shininess * 100.0f;
     if (source.selfIlluminated && source.selfIllumination != 0.0f)
         m.Emissive = {source.selfIllumination * m.Diffuse.r, source.selfIllumination * m.Diffuse.g,
@@ -288,7 +289,8 @@ HRESULT Build3DSModel(Parsed3DS* parsed, BYTE ignoreKeyframer, LoadRecordStruct_
         for (size_t v = 0; v < vertexCount; ++v)
         {
             RawVertexStruct_TYP vertex{};
-            const D3DXVECTOR3 position(mesh.vertices[3 * v], mesh.vertices[3 * v + 1], mesh.vertices[3 * v + 2]);
+            const D3DXVECTOR3 position(mesh.vertices[3 * v], mesh.vertices[3 * v + 1],
+                                       mesh.vertices[3 * v + 2]);
             D3DXVECTOR3 placed;
             D3DXVec3TransformCoord(&placed, &position, &r.transform);
             vertex.position[0] = placed.x;
@@ -333,9 +335,9 @@ HRESULT Build3DSModel(Parsed3DS* parsed, BYTE ignoreKeyframer, LoadRecordStruct_
             placement.post = r.scaling;
         }
         AnimationReference made(new Animation_());
-        if (SUCCEEDED(made.get()->CreateFrom3DS(parsed->objectNodes.data(),
-                                                static_cast<DWORD>(parsed->objectNodes.size()), placements.data(),
-                                                recordNodes.data(), static_cast<DWORD>(recordNodes.size()))))
+        if (SUCCEEDED(made.get()->CreateFrom3DS(
+                parsed->objectNodes.data(), static_cast<DWORD>(parsed->objectNodes.size()), placements.data(),
+                recordNodes.data(), static_cast<DWORD>(recordNodes.size()))))
             animation = made.Take();
     }
     AnimationReference animationReference(animation);

@@ -37,8 +37,8 @@ public:
     bool Next(Chunk* out)
     {
         DWORD length = 0;
-        if (pos_ >= end_ || !file_.U16(pos_, &out->id) || !file_.U32(pos_ + 2, &length) || length < kChunkHeader ||
-            length > file_.Size() - pos_)
+        if (pos_ >= end_ || !file_.U16(pos_, &out->id) || !file_.U32(pos_ + 2, &length) ||
+            length < kChunkHeader || length > file_.Size() - pos_)
             return false;
         out->data = pos_ + kChunkHeader;
         out->end = pos_ + length;
@@ -169,7 +169,8 @@ private:
             switch (chunk.id)
             {
             case 0x4110:
-                if (haveVertices || !in.U16(&count) || !in.ReadArray(size_t{count} * 3, &mesh->vertices)) break;
+                if (haveVertices || !in.U16(&count) || !in.ReadArray(size_t{count} * 3, &mesh->vertices))
+                    break;
                 haveVertices = true;
                 break;
             case 0x4120:
@@ -177,7 +178,8 @@ private:
                 if (haveFaces || !in.U16(&count) || count > in.Remaining() / sizeof(Face3DS)) break;
                 mesh->faces.resize(count);
                 for (Face3DS& face : mesh->faces)
-                    if (!in.U16(&face.a) || !in.U16(&face.b) || !in.U16(&face.c) || !in.U16(&face.flags)) return false;
+                    if (!in.U16(&face.a) || !in.U16(&face.b) || !in.U16(&face.c) || !in.U16(&face.flags))
+                        return false;
                 haveFaces = true;
                 ChunkWalk inner(file_, chunk.data + in.Position(), chunk.end);
                 Chunk sub;
@@ -325,13 +327,26 @@ private:
             case 0xA300:
                 if (!ReadName(in, kMapNameLimit, &map->file)) map->file.clear();
                 break;
-            case 0xA351: (void)in.U16(&map->tiling); break;
-            case 0xA354: (void)in.F32(&map->uScale); break;
-            case 0xA356: (void)in.F32(&map->vScale); break;
-            case 0xA358: (void)in.F32(&map->uOffset); break;
-            case 0xA35A: (void)in.F32(&map->vOffset); break;
-            case 0xA35C: (void)in.F32(&map->rotation); break;
-            default: break;
+            case 0xA351:
+                (void)in.U16(&map->tiling);
+                break;
+            case 0xA354:
+                (void)in.F32(&map->uScale);
+                break;
+            case 0xA356:
+                (void)in.F32(&map->vScale);
+                break;
+            case 0xA358:
+                (void)in.F32(&map->uOffset);
+                break;
+            case 0xA35A:
+                (void)in.F32(&map->vOffset);
+                break;
+            case 0xA35C:
+                (void)in.F32(&map->rotation);
+                break;
+            default:
+                break;
             }
         }
     }
@@ -346,21 +361,50 @@ private:
             ByteCursor in(DataOf(file_, chunk));
             switch (chunk.id)
             {
-            case 0xA000: (void)ReadName(in, kMaterialNameLimit, &material.name); break;
-            case 0xA010: material.hasAmbient = ReadColor(chunk, material.ambient) || material.hasAmbient; break;
-            case 0xA020: ReadColor(chunk, material.diffuse); break;
-            case 0xA030: ReadColor(chunk, material.specular); break;
-            case 0xA040: ReadAmount(chunk, &material.shininess); break;
-            case 0xA041: ReadAmount(chunk, &material.shininessStrength); break;
-            case 0xA050: ReadAmount(chunk, &material.transparency); break;
-            case 0xA080: material.selfIlluminated = true; break;
-            case 0xA081: material.twoSided = true; break;
-            case 0xA084: ReadAmount(chunk, &material.selfIllumination); break;
-            case 0xA200: ReadMapChunk(chunk, &material.texture); break;
-            case 0xA210: ReadMapChunk(chunk, &material.opacity); break;
-            case 0xA220: ReadMapChunk(chunk, &material.reflection); break;
-            case 0xA230: ReadMapChunk(chunk, &material.bump); break;
-            default: break;
+            case 0xA000:
+                (void)ReadName(in, kMaterialNameLimit, &material.name);
+                break;
+            case 0xA010:
+                material.hasAmbient = ReadColor(chunk, material.ambient) || material.hasAmbient;
+                break;
+            case 0xA020:
+                ReadColor(chunk, material.diffuse);
+                break;
+            case 0xA030:
+                ReadColor(chunk, material.specular);
+                break;
+            case 0xA040:
+                ReadAmount(chunk, &material.shininess);
+                break;
+            case 0xA041:
+                ReadAmount(chunk, &material.shininessStrength);
+                break;
+            case 0xA050:
+                ReadAmount(chunk, &material.transparency);
+                break;
+            case 0xA080:
+                material.selfIlluminated = true;
+                break;
+            case 0xA081:
+                material.twoSided = true;
+                break;
+            case 0xA084:
+                ReadAmount(chunk, &material.selfIllumination);
+                break;
+            case 0xA200:
+                ReadMapChunk(chunk, &material.texture);
+                break;
+            case 0xA210:
+                ReadMapChunk(chunk, &material.opacity);
+                break;
+            case 0xA220:
+                ReadMapChunk(chunk, &material.reflection);
+                break;
+            case 0xA230:
+                ReadMapChunk(chunk, &material.bump);
+                break;
+            default:
+                break;
             }
         }
         parsed_->materials.push_back(std::move(material));
@@ -432,7 +476,9 @@ private:
             ByteCursor in(data);
             switch (chunk.id)
             {
-            case 0xB030: (void)in.U16(&node->id); break;
+            case 0xB030:
+                (void)in.U16(&node->id);
+                break;
             case 0xB010:
             {
                 std::string name;
@@ -444,23 +490,32 @@ private:
                 }
                 break;
             }
-            case 0xB011: (void)ReadName(in, kNodeNameLimit, &node->instance); break;
+            case 0xB011:
+                (void)ReadName(in, kNodeNameLimit, &node->instance);
+                break;
             case 0xB013:
             {
                 float pivot[3];
                 if (ReadFloats(in, pivot, 3)) std::copy(pivot, pivot + 3, node->pivot);
                 break;
             }
-            case 0xB020: ReadTrack(data, 3, &node->position, node->restPosition); break;
-            case 0xB021: ReadTrack(data, 4, &node->rotation, node->restRotation); break;
-            case 0xB022: ReadTrack(data, 3, &node->scale, node->restScale); break;
+            case 0xB020:
+                ReadTrack(data, 3, &node->position, node->restPosition);
+                break;
+            case 0xB021:
+                ReadTrack(data, 4, &node->rotation, node->restRotation);
+                break;
+            case 0xB022:
+                ReadTrack(data, 3, &node->scale, node->restScale);
+                break;
             case 0xB025:
             {
                 float roll = 0.0f;
                 ReadTrack(data, 1, &node->roll, &roll);
                 break;
             }
-            default: break;
+            default:
+                break;
             }
         }
         // A rotation about no axis turns about Z.

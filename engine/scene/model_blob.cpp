@@ -76,8 +76,9 @@ bool ReadBlobRecords(const ByteReader& section, bool hasStrings, BlobRecordsStru
     for (DWORD& count : counts)
         if (!in.U32(&count)) return false;
     if (!in.Skip(32)) return false;
-    const DWORD lights = counts[0], materials = counts[1], strings = hasStrings ? counts[2] : 0, parts = counts[3],
-                vectors = counts[4], normals = counts[5], vertices = counts[6], faces = counts[7];
+    const DWORD lights = counts[0], materials = counts[1], strings = hasStrings ? counts[2] : 0,
+                parts = counts[3], vectors = counts[4], normals = counts[5], vertices = counts[6],
+                faces = counts[7];
 
     if (!Fits(in, lights, 32)) return false;
     out->lightPoints.resize(lights);
@@ -87,9 +88,9 @@ bool ReadBlobRecords(const ByteReader& section, bool hasStrings, BlobRecordsStru
     if (!Fits(in, materials, 64)) return false;
     out->materials.resize(materials);
     for (BlobMaterial& m : out->materials)
-        if (!Floats(in, m.color1, 3) || !Floats(in, m.color2, 3) || !in.F32(&m.transparency) || !in.F32(&m.ambient) ||
-            !in.F32(&m.diffuse) || !in.F32(&m.specular) || !in.F32(&m.power) || !in.U32(&m.texture) ||
-            !in.U32(&m.flags) || !in.Skip(12))
+        if (!Floats(in, m.color1, 3) || !Floats(in, m.color2, 3) || !in.F32(&m.transparency) ||
+            !in.F32(&m.ambient) || !in.F32(&m.diffuse) || !in.F32(&m.specular) || !in.F32(&m.power) ||
+            !in.U32(&m.texture) || !in.U32(&m.flags) || !in.Skip(12))
             return false;
 
     if (!Fits(in, strings, 256)) return false;
@@ -108,7 +109,8 @@ bool ReadBlobRecords(const ByteReader& section, bool hasStrings, BlobRecordsStru
     if (!Fits(in, parts, 40)) return false;
     out->parts.resize(parts);
     for (BlobPart& part : out->parts)
-        if (!in.Skip(24) || !in.U32(&part.vertexCount) || !in.I32(&part.faceCount) || !in.Skip(8)) return false;
+        if (!in.Skip(24) || !in.U32(&part.vertexCount) || !in.I32(&part.faceCount) || !in.Skip(8))
+            return false;
 
     if (!Fits(in, vectors, 12) || !in.Skip(size_t{vectors} * 12)) return false;
     if (!Fits(in, normals, 12)) return false;
@@ -145,8 +147,8 @@ bool ReadBlobRecords(const ByteReader& section, bool hasStrings, BlobRecordsStru
                 if (!wideFaces) field[k] = narrow;
             }
         WORD normal16 = 0;
-        if (!in.U16(&f.flags) || (wideFaces ? !in.U32(&f.normal) : !in.U16(&normal16)) || !in.U16(&f.material) ||
-            !in.U16(&f.texture))
+        if (!in.U16(&f.flags) || (wideFaces ? !in.U32(&f.normal) : !in.U16(&normal16)) ||
+            !in.U16(&f.material) || !in.U16(&f.texture))
             return false;
         if (!wideFaces) f.normal = normal16;
     }
@@ -166,7 +168,9 @@ bool BlobToACORObj(BlobOptionsStruct_TYP* options, const void* data, DWORD size,
     if (!known) return false;
 
     std::string_view stored;
-    if (name) name->assign(blob.CString(kNameAt, kSectionOffsetAt - kNameAt, &stored) ? stored : std::string_view());
+    if (name)
+        name->assign(blob.CString(kNameAt, kSectionOffsetAt - kNameAt, &stored) ? stored
+                                                                                : std::string_view());
     DWORD optionBits = 0, value = 0;
     if (!blob.U32(92, &optionBits) || !blob.U32(108, &value)) return false;
     if (options)

@@ -113,15 +113,17 @@ struct BlobChunksStruct_TYP
 bool GetBlobChunkTable(const ferolt::ByteReader& blob, std::vector<BlobChunkStruct_TYP>* table);
 // The record layout (file form) of a data section; false when its arrays pass the section.
 bool ReadBlobRecords(const ferolt::ByteReader& section, bool hasStrings, BlobRecordsStruct_TYP* out);
-bool BlobToACORObj(BlobOptionsStruct_TYP* options, const void* data, DWORD size, BYTE noResmooth, BYTE hasStrings,
-                   BlobRecordsStruct_TYP* records, std::string* name, BlobChunksStruct_TYP* chunks);
+bool BlobToACORObj(BlobOptionsStruct_TYP* options, const void* data, DWORD size, BYTE noResmooth,
+                   BYTE hasStrings, BlobRecordsStruct_TYP* records, std::string* name,
+                   BlobChunksStruct_TYP* chunks);
 
 // fileForm: widths of the file, material splitting and winding fixes apply (the "v7q!" conversion
 // hands its records in memory form).
-HRESULT BuildModelFromBlobData(BYTE optimise, BYTE noTextures, BYTE noResmooth, BlobRecordsStruct_TYP* records,
-                               const BlobOptionsStruct_TYP* options, bool fileForm, BYTE animated,
-                               const std::vector<std::string>* nameList, const BlobChunksStruct_TYP* chunks,
-                               LoadRecordStruct_TYP* record, Model_** out);
+HRESULT BuildModelFromBlobData(BYTE optimise, BYTE noTextures, BYTE noResmooth,
+                               BlobRecordsStruct_TYP* records, const BlobOptionsStruct_TYP* options,
+                               bool fileForm, BYTE animated, const std::vector<std::string>* nameList,
+                               const BlobChunksStruct_TYP* chunks, LoadRecordStruct_TYP* record,
+                               Model_** out);
 
 // The names of a name list: NUL-terminated strings, ending at an empty one or the data's end.
 std::vector<std::string> ReadNameList(const ferolt::ByteReader& list);

@@ -173,7 +173,8 @@ void GroupCorners(const BlobRecordsStruct_TYP& r, BYTE noResmooth, std::vector<D
                 joinAcross = !hardAfter;
                 joinBefore = !hardBefore;
             }
-            for (const auto& [join, face] : {std::pair{joinAcross, across}, std::pair{joinBefore, acrossBefore}})
+            for (const auto& [join, face] :
+                 {std::pair{joinAcross, across}, std::pair{joinBefore, acrossBefore}})
             {
                 if (!join || face == fi) continue;
                 const int corner = cornerOf(face, static_cast<DWORD>(v));
@@ -232,8 +233,8 @@ void ReadTextureTable(const ByteReader& table, const std::vector<std::string>& n
         ByteReader image;
         if (!in.Take(e.value, &image)) return;
         const char* name = e.code < names.size() ? names[e.code].c_str() : nullptr;
-        LRCreateTextureFromBitmapMemory(image.All().data(), static_cast<DWORD>(image.Size()), nullptr, &e.texture,
-                                        name);
+        LRCreateTextureFromBitmapMemory(image.All().data(), static_cast<DWORD>(image.Size()), nullptr,
+                                        &e.texture, name);
     }
 }
 
@@ -332,10 +333,10 @@ struct SortedFace
 };
 } // namespace
 
-HRESULT BuildModelFromBlobData(BYTE optimise, BYTE noTextures, BYTE noResmooth, BlobRecordsStruct_TYP* records,
-                               const BlobOptionsStruct_TYP* options, bool fileForm, BYTE animated,
-                               const std::vector<std::string>* nameList, const BlobChunksStruct_TYP* chunks,
-                               LoadRecordStruct_TYP* record, Model_** out)
+HRESULT BuildModelFromBlobData(BYTE optimise, BYTE noTextures, BYTE noResmooth,
+                               BlobRecordsStruct_TYP* records, const BlobOptionsStruct_TYP* options,
+                               bool fileForm, BYTE animated, const std::vector<std::string>* nameList,
+                               const BlobChunksStruct_TYP* chunks, LoadRecordStruct_TYP* record, Model_** out)
 {
     if (!out || !records) return E_INVALIDARG;
     *out = nullptr;
@@ -422,8 +423,11 @@ HRESULT BuildModelFromBlobData(BYTE optimise, BYTE noTextures, BYTE noResmooth, 
     std::vector<SortedFace> order(faceCount);
     for (DWORD fi = 0; fi < faceCount; ++fi)
         order[fi] = {fi, faceFlags[fi], animated ? faceParts[fi] : 0, r.faces[fi].material};
-    std::stable_sort(order.begin(), order.end(), [](const SortedFace& a, const SortedFace& b)
-                     { return std::tie(a.partFlag, a.partKey, a.material) < std::tie(b.partFlag, b.partKey, b.material); });
+    std::stable_sort(order.begin(), order.end(),
+                     [](const SortedFace& a, const SortedFace& b) {
+                         return std::tie(a.partFlag, a.partKey, a.material) <
+                                std::tie(b.partFlag, b.partKey, b.material);
+                     });
 
     TextureTable table;
     if (hasTable) ReadTextureTable(textureBlock, names, &table);
@@ -493,7 +497,8 @@ HRESULT BuildModelFromBlobData(BYTE optimise, BYTE noTextures, BYTE noResmooth, 
 
     Animation_* animation = nullptr;
     if (hasAnimation)
-        CreateAnimationFromBlock(animationBlock.All().data(), static_cast<DWORD>(animationBlock.Size()), &animation);
+        CreateAnimationFromBlock(animationBlock.All().data(), static_cast<DWORD>(animationBlock.Size()),
+                                 &animation);
     AnimationReference animationReference(animation);
 
     std::vector<RawLightPointStruct_TYP> lights(r.lightPoints.size());

@@ -34,14 +34,15 @@ HRESULT LoadV7QContainerModel(const void* data, DWORD size, BYTE noResmooth, Loa
     V7QModelStruct_TYP model;
     BlobOptionsStruct_TYP options;
     BlobChunksStruct_TYP chunks;
-    if (!ReadV7QModel(&options, body.data(), static_cast<DWORD>(body.size()), &model, noResmooth, &chunks.table,
-                      nullptr))
+    if (!ReadV7QModel(&options, body.data(), static_cast<DWORD>(body.size()), &model, noResmooth,
+                      &chunks.table, nullptr))
         return E_FAIL;
     chunks.base = ByteReader(body.data(), body.size());
     return BuildModelFromV7Q(1, 0, noResmooth, model, &options, 0, &chunks, record, out);
 }
 
-HRESULT LoadBlobModel(const void* data, DWORD size, BYTE noResmooth, LoadRecordStruct_TYP* record, Model_** out)
+HRESULT LoadBlobModel(const void* data, DWORD size, BYTE noResmooth, LoadRecordStruct_TYP* record,
+                      Model_** out)
 {
     *out = nullptr;
     BlobOptionsStruct_TYP options;
@@ -71,14 +72,14 @@ HRESULT LoadPackedModel(const void* data, DWORD size, BYTE noResmooth, const Blo
     {
         V7QModelStruct_TYP model;
         BlobOptionsStruct_TYP options;
-        if (!ReadV7QModel(&options, section.All().data(), static_cast<DWORD>(section.Size()), &model, noResmooth,
-                          nullptr, nullptr))
+        if (!ReadV7QModel(&options, section.All().data(), static_cast<DWORD>(section.Size()), &model,
+                          noResmooth, nullptr, nullptr))
             return E_FAIL;
         return BuildModelFromV7Q(1, 0, noResmooth, model, &options, 0, package, record, out);
     }
     BlobRecordsStruct_TYP records;
     if (!ReadBlobRecords(section, false, &records)) return E_FAIL;
-    return BuildModelFromBlobData(1, 0, noResmooth, &records, nullptr, true, 0, names.empty() ? nullptr : &names,
-                                  package, record, out);
+    return BuildModelFromBlobData(1, 0, noResmooth, &records, nullptr, true, 0,
+                                  names.empty() ? nullptr : &names, package, record, out);
 }
 } // namespace LMK

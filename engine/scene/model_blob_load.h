@@ -8,7 +8,8 @@ namespace LMK
 {
 HRESULT LoadV7QContainerModel(const void* data, DWORD size, BYTE noResmooth, LoadRecordStruct_TYP* record,
                               Model_** out);
-HRESULT LoadBlobModel(const void* data, DWORD size, BYTE noResmooth, LoadRecordStruct_TYP* record, Model_** out);
+HRESULT LoadBlobModel(const void* data, DWORD size, BYTE noResmooth, LoadRecordStruct_TYP* record,
+                      Model_** out);
 // package (or null): the model's texture package, the chunks of a container without a chunk list.
 HRESULT LoadPackedModel(const void* data, DWORD size, BYTE noResmooth, const BlobChunksStruct_TYP* package,
                         LoadRecordStruct_TYP* record, Model_** out);

@@ -216,8 +216,8 @@ HRESULT ModelConstructor_::AddQuad(ModelConstructor_* constructor, const float c
     return constructor->AddPolygon(points, 4, kTexture);
 }
 
-HRESULT ModelConstructor_::AddIndexedTriangles(const float* positions, const DWORD* indices, DWORD triangleCount,
-                                               const float* texture)
+HRESULT ModelConstructor_::AddIndexedTriangles(const float* positions, const DWORD* indices,
+                                               DWORD triangleCount, const float* texture)
 {
     return AddIndexed(positions, indices, triangleCount, 3, texture);
 }
@@ -228,8 +228,8 @@ HRESULT ModelConstructor_::AddIndexedQuads(const float* positions, const DWORD* 
     return AddIndexed(positions, indices, quadCount, 4, texture);
 }
 
-HRESULT ModelConstructor_::AddIndexed(const float* positions, const DWORD* indices, DWORD count, DWORD corners,
-                                      const float* texture)
+HRESULT ModelConstructor_::AddIndexed(const float* positions, const DWORD* indices, DWORD count,
+                                      DWORD corners, const float* texture)
 {
     if (count == 0) return S_OK;
     if (!positions || !indices) return E_INVALIDARG;
@@ -251,8 +251,8 @@ HRESULT ModelConstructor_::AddIndexed(const float* positions, const DWORD* indic
             const DWORD slot = remap[index[k] - first];
             fresh[k] = slot == 0xFFFFFFFFu;
             if (fresh[k])
-                TransformVertex(positions + 3 * size_t{index[k]}, texture ? texture + 2 * size_t{index[k]} : nullptr,
-                                &c[k]);
+                TransformVertex(positions + 3 * size_t{index[k]},
+                                texture ? texture + 2 * size_t{index[k]} : nullptr, &c[k]);
             else
                 c[k] = soup[slot];
         }
@@ -275,7 +275,8 @@ int ModelConstructor_::CompareVertices(const DWORD* a, const DWORD* b) const
     const FaceAttributesStruct_TYP& fa = faces[*a / 3];
     const FaceAttributesStruct_TYP& fb = faces[*b / 3];
     if (int c = CompareUnsigned(fa.group, fb.group)) return c;
-    if (int c = CompareUnsigned(reinterpret_cast<uintptr_t>(fa.material), reinterpret_cast<uintptr_t>(fb.material)))
+    if (int c = CompareUnsigned(reinterpret_cast<uintptr_t>(fa.material),
+                                reinterpret_cast<uintptr_t>(fb.material)))
         return c;
     if (int c = CompareUnsigned(fa.key, fb.key)) return c;
     const RawVertexStruct_TYP& va = soup[*a];
@@ -300,16 +301,19 @@ bool ModelConstructor_::EmitFaces(const RawVertexStruct_TYP* t, const FaceAttrib
     int below = 0;
     for (int i = 0; i < 3; ++i)
     {
-        d[i] = plane[0] * t[i].position[0] + plane[1] * t[i].position[1] + plane[2] * t[i].position[2] + plane[3];
+        d[i] = plane[0] * t[i].position[0] + plane[1] * t[i].position[1] + plane[2] * t[i].position[2] +
+               plane[3];
         if (d[i] < 0.0f) below |= 1 << i;
     }
-    auto keep = [&](const RawVertexStruct_TYP& a, const RawVertexStruct_TYP& b, const RawVertexStruct_TYP& c) {
+    auto keep = [&](const RawVertexStruct_TYP& a, const RawVertexStruct_TYP& b, const RawVertexStruct_TYP& c)
+    {
         kept->insert(kept->end(), {a, b, c});
         keptRecords->push_back(record);
         AddRefMaterial(record.material);
     };
     // The crossing on the edge between corners a and b, always taken from the lower-numbered corner.
-    auto e = [&](int a, int b) { return a < b ? Crossing(t[a], t[b], d[a], d[b]) : Crossing(t[b], t[a], d[b], d[a]); };
+    auto e = [&](int a, int b)
+    { return a < b ? Crossing(t[a], t[b], d[a], d[b]) : Crossing(t[b], t[a], d[b], d[a]); };
     if (below == 0)
     {
         keep(t[0], t[1], t[2]);
@@ -498,7 +502,8 @@ void ModelConstructor_::Finalize()
         {
             const FaceAttributesStruct_TYP& r = faces[order[start] / 3];
             DWORD end = start + 1;
-            while (end < n && faces[order[end] / 3].material == r.material && faces[order[end] / 3].group == r.group)
+            while (end < n && faces[order[end] / 3].material == r.material &&
+                   faces[order[end] / 3].group == r.group)
                 ++end;
             SubsetStruct_TYP s = SubsetFromRecord(r, r.group);
             s.firstFace = start / 3;
@@ -513,7 +518,8 @@ void ModelConstructor_::Finalize()
 
         for (DWORD k = 0; k < n; ++k)
             if (order[k] % 3 == 0)
-                outIndices.insert(outIndices.end(), {output[order[k]], output[order[k] + 1], output[order[k] + 2]});
+                outIndices.insert(outIndices.end(),
+                                  {output[order[k]], output[order[k] + 1], output[order[k] + 2]});
 
         for (SubsetStruct_TYP& s : outSubsets)
         {

@@ -58,7 +58,8 @@ public:
     // An index span above 0x100000 adds nothing.
     HRESULT AddIndexedTriangles(const float* positions, const DWORD* indices, DWORD triangleCount,
                                 const float* texture);
-    HRESULT AddIndexedQuads(const float* positions, const DWORD* indices, DWORD quadCount, const float* texture);
+    HRESULT AddIndexedQuads(const float* positions, const DWORD* indices, DWORD quadCount,
+                            const float* texture);
 
     // Finalises and builds the model; afterwards every input and output vector is empty. The model
     // build has no use for noEffectFlag.
@@ -72,7 +73,8 @@ public:
     // the cut segment (two points) to cuts. False when nothing is kept.
     bool EmitFaces(const RawVertexStruct_TYP* triangle, const FaceAttributesStruct_TYP& record,
                    const float plane[4], std::vector<RawVertexStruct_TYP>* kept,
-                   std::vector<FaceAttributesStruct_TYP>* keptRecords, std::vector<RawVertexStruct_TYP>* cuts);
+                   std::vector<FaceAttributesStruct_TYP>* keptRecords,
+                   std::vector<RawVertexStruct_TYP>* cuts);
     // Soup vertices by face group, material and key, then position and texture on a 1e-5 grid.
     int CompareVertices(const DWORD* a, const DWORD* b) const;
 

@@ -17,8 +17,7 @@ const D3DVERTEXELEMENT9 kModelDeclaration[] = {
 };
 
 // Drops one reference of each part (a part at 0 destroys itself) and frees the array.
-template <typename Part>
-void ReleaseParts(Part** array, DWORD count)
+template <typename Part> void ReleaseParts(Part** array, DWORD count)
 {
     if (!array) return;
     for (DWORD i = 0; i < count; ++i)

@@ -30,7 +30,8 @@ void LoadModelLists(Model_* model, const char* listName, DWORD shared, BYTE allo
     {
         lumoVector<LoaderAlternativeStruct_TYP> list;
         if (registry.GetAlternatives(LoadedPartModel, listName, &list) == 0)
-            LoadListEntries(list, model, &model->alternatives, [&](const CString& name) { return loadOne(name, 0); });
+            LoadListEntries(list, model, &model->alternatives,
+                            [&](const CString& name) { return loadOne(name, 0); });
     }
 }
 } // namespace LMK

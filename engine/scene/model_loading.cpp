@@ -94,7 +94,8 @@ std::vector<Material_*> LoadMaterialPack(const ferolt::ByteReader& pack)
     Material_** slots = nullptr;
     DWORD count = 0, consumed = 0;
     std::vector<Material_*> materials;
-    if (FAILED(LRLoadMaterialPack(pack.All().data(), static_cast<DWORD>(pack.Size()), &slots, &count, &consumed)) ||
+    if (FAILED(LRLoadMaterialPack(pack.All().data(), static_cast<DWORD>(pack.Size()), &slots, &count,
+                                  &consumed)) ||
         !slots)
         return materials;
     for (DWORD i = 0; i < count; ++i)
@@ -151,8 +152,8 @@ BuildResult BuildLK3D(const ferolt::ByteReader& file, BYTE noResmooth, LoadRecor
     Animation_* animation = animationSize ? ReadAnimationStream(blocks[0]) : nullptr;
     std::vector<Material_*> materials = packSize ? LoadMaterialPack(blocks[1]) : std::vector<Material_*>();
     BuildResult built;
-    built.model = Model_::CreateFromMeshList(noResmooth, 2, blocks[2].All().data(), geometrySize, animation, record,
-                                             &built.hr);
+    built.model = Model_::CreateFromMeshList(noResmooth, 2, blocks[2].All().data(), geometrySize, animation,
+                                             record, &built.hr);
     if (built.model && SUCCEEDED(built.hr)) SetMaterials(built.model, materials);
     ReleaseMaterials(&materials);
     if (animation) LRReleaseAnimation(&animation);
@@ -175,7 +176,8 @@ BuildResult BuildK3DD(const ferolt::ByteReader& file, const char* name, BYTE noR
     Animation_* animation = nullptr;
     const size_t streamStart = kModelFileHeaderSize + size_t(geometrySize) + namesSize;
     ferolt::ByteReader stream;
-    if (streamStart + 28 <= file.Size() && file.Tail(streamStart, &stream)) animation = ReadAnimationStream(stream);
+    if (streamStart + 28 <= file.Size() && file.Tail(streamStart, &stream))
+        animation = ReadAnimationStream(stream);
 
     std::vector<Material_*> materials;
     for (const char* entry = names.c_str(); *entry; entry += std::strlen(entry) + 1)
@@ -188,7 +190,8 @@ BuildResult BuildK3DD(const ferolt::ByteReader& file, const char* name, BYTE noR
     // The geometry is copied out too: building gives the loader's data back.
     const std::vector<BYTE> geometry(blocks[0].All().begin(), blocks[0].All().end());
     BuildResult built;
-    built.model = Model_::CreateFromMeshList(noResmooth, 2, geometry.data(), geometrySize, animation, record, &built.hr);
+    built.model = Model_::CreateFromMeshList(noResmooth, 2, geometry.data(), geometrySize, animation, record,
+                                             &built.hr);
     if (built.model && SUCCEEDED(built.hr))
     {
         SetMaterials(built.model, materials);

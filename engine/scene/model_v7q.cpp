@@ -41,8 +41,8 @@ bool ReadPartHeader(ByteCursor& in, V7QPartStruct_TYP* part)
     if (!in.U8(&control)) return false;
     part->instance = (control & 1) != 0;
     if (part->instance) return Floats(in, part->header.data(), 12) && in.U16(&part->source);
-    return Floats(in, part->header.data(), 10) && in.U16(&part->vertexCapacity) && in.U16(&part->faceCapacity) &&
-           in.U16(&part->recordCount);
+    return Floats(in, part->header.data(), 10) && in.U16(&part->vertexCapacity) &&
+           in.U16(&part->faceCapacity) && in.U16(&part->recordCount);
 }
 
 // An instance copies an earlier full part's faces and moves its vertices by the affine transform.
@@ -247,7 +247,8 @@ bool ReadV7QModel(BlobOptionsStruct_TYP* options, const void* data, DWORD size, 
     if (StartsWithIdentifier(stream, at)) at += 16;
     DWORD magic = 0, objectOffset = 0, chunkOffset = 0, chunkSize = 0;
     if (stream.Size() - at < kStreamHeaderSize || !stream.U32(at, &magic) || magic != kV7QStreamMagic ||
-        !stream.U32(at + 20, &objectOffset) || !stream.U32(at + 28, &chunkOffset) || !stream.U32(at + 32, &chunkSize))
+        !stream.U32(at + 20, &objectOffset) || !stream.U32(at + 28, &chunkOffset) ||
+        !stream.U32(at + 32, &chunkSize))
         return false;
 
     if (chunks)
@@ -267,10 +268,10 @@ bool ReadV7QModel(BlobOptionsStruct_TYP* options, const void* data, DWORD size, 
 
     ByteCursor in(stream);
     WORD nameLength = 0, blockSize = 0, lightCount = 0, materialCount = 0, stringCount = 0, partCount = 0;
-    if (!in.Seek(at + size_t{objectOffset}) || !Floats(in, model->boundsMin, 3) || !Floats(in, model->boundsMax, 3) ||
-        !in.U32(&model->value) || !in.U8(&model->flags) || !in.Skip(9) || !in.U16(&nameLength) ||
-        !in.U16(&blockSize) || !in.U16(&lightCount) || !in.U16(&materialCount) || !in.U16(&stringCount) ||
-        !in.U16(&partCount))
+    if (!in.Seek(at + size_t{objectOffset}) || !Floats(in, model->boundsMin, 3) ||
+        !Floats(in, model->boundsMax, 3) || !in.U32(&model->value) || !in.U8(&model->flags) || !in.Skip(9) ||
+        !in.U16(&nameLength) || !in.U16(&blockSize) || !in.U16(&lightCount) || !in.U16(&materialCount) ||
+        !in.U16(&stringCount) || !in.U16(&partCount))
         return false;
     const size_t nameAt = in.Position();
     std::string_view name;
@@ -320,7 +321,8 @@ bool ReadV7QModel(BlobOptionsStruct_TYP* options, const void* data, DWORD size, 
     for (; read < model->parts.size(); ++read)
     {
         V7QPartStruct_TYP& part = model->parts[read];
-        const bool ok = part.instance ? BuildInstance(&part, model->parts, read) : DecodeV7QPart(&part, in, noHardEdges);
+        const bool ok =
+            part.instance ? BuildInstance(&part, model->parts, read) : DecodeV7QPart(&part, in, noHardEdges);
         if (!ok) break;
         model->totalVertices += static_cast<DWORD>(part.vertices.size());
         model->totalFaces += static_cast<DWORD>(part.faces.size());
@@ -377,7 +379,8 @@ void ConvertV7QToRecords(const V7QModelStruct_TYP& model, BlobRecordsStruct_TYP*
             for (int k = 0; k < 4; ++k)
                 b.corners[k] = f.corners[k] + base;
             b.material = static_cast<WORD>(f.group);
-            const V7QMaterialRecord* m = f.group < model.materials.size() ? &model.materials[f.group] : nullptr;
+            const V7QMaterialRecord* m =
+                f.group < model.materials.size() ? &model.materials[f.group] : nullptr;
             b.texture = m ? m->texture : 0;
             WORD flags = (f.flags & kV7QFaceQuad) ? kBlobFaceQuad : 0;
             flags |= static_cast<WORD>((f.flags & 0x3E) << 4); // 0x2..0x20 -> 0x20..0x200
@@ -448,13 +451,13 @@ void ConvertV7QToRecords(const V7QModelStruct_TYP& model, BlobRecordsStruct_TYP*
 }
 
 HRESULT BuildModelFromV7Q(BYTE optimise, BYTE noTextures, BYTE noResmooth, const V7QModelStruct_TYP& model,
-                          const BlobOptionsStruct_TYP* options, BYTE animated, const BlobChunksStruct_TYP* chunks,
-                          LoadRecordStruct_TYP* record, Model_** out)
+                          const BlobOptionsStruct_TYP* options, BYTE animated,
+                          const BlobChunksStruct_TYP* chunks, LoadRecordStruct_TYP* record, Model_** out)
 {
     BlobRecordsStruct_TYP records;
     ConvertV7QToRecords(model, &records);
-    const HRESULT hr = BuildModelFromBlobData(optimise, noTextures, noResmooth, &records, options, false, animated,
-                                              nullptr, chunks, record, out);
+    const HRESULT hr = BuildModelFromBlobData(optimise, noTextures, noResmooth, &records, options, false,
+                                              animated, nullptr, chunks, record, out);
     if (*out) (*out)->SetName(model.name.c_str());
     return hr;
 }

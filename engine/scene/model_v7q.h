@@ -83,8 +83,8 @@ bool ReadV7QModel(BlobOptionsStruct_TYP* options, const void* stream, DWORD size
 bool DecodeV7QPart(V7QPartStruct_TYP* part, ferolt::ByteCursor& in, BYTE noHardEdges);
 // Converts into the record layout (memory form) and builds; the model takes the stream's name.
 HRESULT BuildModelFromV7Q(BYTE optimise, BYTE noTextures, BYTE noResmooth, const V7QModelStruct_TYP& model,
-                          const BlobOptionsStruct_TYP* options, BYTE animated, const BlobChunksStruct_TYP* chunks,
-                          LoadRecordStruct_TYP* record, Model_** out);
+                          const BlobOptionsStruct_TYP* options, BYTE animated,
+                          const BlobChunksStruct_TYP* chunks, LoadRecordStruct_TYP* record, Model_** out);
 // The record layout of a stream, for tests and the builder.
 void ConvertV7QToRecords(const V7QModelStruct_TYP& model, BlobRecordsStruct_TYP* out);
 } // namespace LMK

@@ -62,8 +62,8 @@ Model_* Model_::CreateFromXFile(const void* data, DWORD size, LoadRecordStruct_T
     ID3DXBuffer* materials = nullptr;
     DWORD materialCount = 0;
     ID3DXMesh* mesh = nullptr;
-    HRESULT hr = device ? D3DXLoadMeshFromXInMemory(data, size, D3DXMESH_MANAGED, device, &adjacency[0], &materials,
-                                                    nullptr, &materialCount, &mesh)
+    HRESULT hr = device ? D3DXLoadMeshFromXInMemory(data, size, D3DXMESH_MANAGED, device, &adjacency[0],
+                                                    &materials, nullptr, &materialCount, &mesh)
                         : E_FAIL;
     model->FinishConstruction(record);
     auto fail = [&](HRESULT code)

@@ -55,9 +55,9 @@ public:
     bool IsSmallerOnScreenThan(float pixels, DWORD width, DWORD height, View_* camera);
     void OrientToCamera(View_* camera);
     // Picking (engine/render/picking.cpp): the model's hit for this object, facing the camera when it does.
-    void Pick(bool farthest, View_* camera, bool partProjection, const float* sectionPlane, const float* point,
-              bool skipTransparent, BYTE* hit, float* distance, DWORD* subset, DWORD* subsetValue,
-              float* hitPoint, DWORD* face, float* u, float* v);
+    void Pick(bool farthest, View_* camera, bool partProjection, const float* sectionPlane,
+              const float* point, bool skipTransparent, BYTE* hit, float* distance, DWORD* subset,
+              DWORD* subsetValue, float* hitPoint, DWORD* face, float* u, float* v);
     HRESULT Draw(BackBufferPart_* part, const D3DXVECTOR3* eye, DWORD mode, RenderViewStruct_TYP* view,
                  Light_* passLight, PassContextStruct_TYP* pass);
     // Impostors (engine/render/impostors.cpp): the atlas of 40 views in a render mode, made anew, and one
@@ -78,9 +78,9 @@ public:
                             View_** view, bool* made, bool* flipped);
     // False stops the whole computation (cancelled, no lights, no device data, no render targets).
     bool ComputeLightMaps(Model_* grid, Model_* quad, DWORD objectIndex, DWORD objectCount, Object_** objects,
-                          DWORD lightCount, Light_** lights, float* intensity, ShadowOptionsStruct_TYP* options,
-                          ProgressCallback_TYP callback, void* user, bool shadowCastersOnly,
-                          const std::vector<uint32_t>* visibleSubsets);
+                          DWORD lightCount, Light_** lights, float* intensity,
+                          ShadowOptionsStruct_TYP* options, ProgressCallback_TYP callback, void* user,
+                          bool shadowCastersOnly, const std::vector<uint32_t>* visibleSubsets);
 
     D3DXMATRIX* world = nullptr;
     D3DXMATRIX* inverseWorld = nullptr;

@@ -351,7 +351,8 @@ void Split_::OneFace()
 }
 } // namespace
 
-HRESULT ProgressiveMesh_::Create(Model_* owner, const ProgressiveMeshSourceStruct_TYP& s, ProgressiveMesh_** out)
+HRESULT ProgressiveMesh_::Create(Model_* owner, const ProgressiveMeshSourceStruct_TYP& s,
+                                 ProgressiveMesh_** out)
 {
     if (!out) return E_INVALIDARG;
     *out = nullptr;
@@ -363,7 +364,8 @@ HRESULT ProgressiveMesh_::Create(Model_* owner, const ProgressiveMeshSourceStruc
         if (w.position >= basePositions) return E_INVALIDARG;
     for (const ProgressiveFaceStruct_TYP& f : s.faces)
         for (int k = 0; k < 3; ++k)
-            if (f.wedges[k] >= baseWedges || (f.neighbours[k] != kNoNeighbourFace && f.neighbours[k] >= baseFaces))
+            if (f.wedges[k] >= baseWedges ||
+                (f.neighbours[k] != kNoNeighbourFace && f.neighbours[k] >= baseFaces))
                 return E_INVALIDARG;
     for (const VertexSplitStruct_TYP& r : s.splits)
         if (r.wedgeGroupCount && !r.wedgeData) return E_INVALIDARG;
@@ -439,7 +441,8 @@ bool ProgressiveMesh_::StepAroundVertex(Cursor_* cursor, bool next, bool* ok, co
     }
     cursor->face = to;
     const ProgressiveFaceStruct_TYP& face = faces[to];
-    auto find = [&](uint32_t position) {
+    auto find = [&](uint32_t position)
+    {
         for (uint32_t k = 0; k < 3; ++k)
         {
             const uint32_t corner = next ? k : After(k);
@@ -457,7 +460,8 @@ bool ProgressiveMesh_::StepAroundVertex(Cursor_* cursor, bool next, bool* ok, co
     return false;
 }
 
-bool ProgressiveMesh_::NextFaceAroundVertex(Cursor_* cursor, bool* ok, const uint32_t* key, const uint32_t* secondKey)
+bool ProgressiveMesh_::NextFaceAroundVertex(Cursor_* cursor, bool* ok, const uint32_t* key,
+                                            const uint32_t* secondKey)
 {
     return StepAroundVertex(cursor, true, ok, key, secondKey);
 }
@@ -510,7 +514,9 @@ void ProgressiveMesh_::RebuildMesh()
     if (!primary || !primary->device || faceCount == 0 || wedgeCount == 0) return;
 
     ID3DXMesh* mesh = nullptr;
-    if (FAILED(D3DXCreateMeshFVF(faceCount, wedgeCount, kMeshOptions, kModelVertexFormat, primary->device, &mesh)) || !mesh)
+    if (FAILED(D3DXCreateMeshFVF(faceCount, wedgeCount, kMeshOptions, kModelVertexFormat, primary->device,
+                                 &mesh)) ||
+        !mesh)
         return;
     void* vertexData = nullptr;
     if (FAILED(mesh->LockVertexBuffer(0, &vertexData)))
@@ -562,10 +568,11 @@ void ProgressiveMesh_::RebuildMesh()
 }
 
 void ProgressiveMesh_::DrawSubset(PartDrawContextStruct_TYP* context, DWORD subsetIndex,
-                                  std::vector<Object_*>* instances, const D3DXMATRIX* mirror, bool writeStencil,
-                                  bool testStencil, DWORD stencilReference)
+                                  std::vector<Object_*>* instances, const D3DXMATRIX* mirror,
+                                  bool writeStencil, bool testStencil, DWORD stencilReference)
 {
     if (currentMesh)
-        currentMesh->DrawSubset(context, subsetIndex, instances, mirror, writeStencil, testStencil, stencilReference);
+        currentMesh->DrawSubset(context, subsetIndex, instances, mirror, writeStencil, testStencil,
+                                stencilReference);
 }
 } // namespace LMK

@@ -40,8 +40,8 @@ struct VertexSplitStruct_TYP
     uint32_t firstAttribute;
     uint32_t secondAttribute;
     float positionDelta[3];
-    const float* wedgeData;      // groups of five: normal x, y, z, u, v
-    uint32_t wedgeGroupCount;    // groups behind wedgeData: a record never reads past them
+    const float* wedgeData;   // groups of five: normal x, y, z, u, v
+    uint32_t wedgeGroupCount; // groups behind wedgeData: a record never reads past them
 };
 
 // What a progressive part is made from. The capacities size the working arrays; each must hold at least
@@ -69,7 +69,8 @@ public:
 
     // E_INVALIDARG when the base mesh refers outside itself, a capacity is below the base mesh or the wedge
     // capacity passes what 16-bit indices reach; E_OUTOFMEMORY when the arrays cannot be made.
-    static HRESULT Create(Model_* owner, const ProgressiveMeshSourceStruct_TYP& source, ProgressiveMesh_** out);
+    static HRESULT Create(Model_* owner, const ProgressiveMeshSourceStruct_TYP& source,
+                          ProgressiveMesh_** out);
     // Progressive parts are not copied to other devices: always E_FAIL, *out untouched.
     static HRESULT CreateForDevice(IDirect3DDevice9* device, ProgressiveMesh_** out);
 
@@ -119,7 +120,8 @@ public:
 
 private:
     explicit ProgressiveMesh_(Model_* model) : owner(model) {}
-    bool StepAroundVertex(Cursor_* cursor, bool next, bool* ok, const uint32_t* key, const uint32_t* secondKey);
+    bool StepAroundVertex(Cursor_* cursor, bool next, bool* ok, const uint32_t* key,
+                          const uint32_t* secondKey);
     void RestoreBase();
     void RebuildMesh();
     // The record at which a split failed: the sequence ends before it. The arrays are then set back to

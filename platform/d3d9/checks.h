@@ -5,14 +5,14 @@
 #include <cstdlib>
 
 #if FEROLT_D3D9_CHECKS
-#define FEROLT_D3D9_CHECK(condition)                                                                        \
-    do                                                                                                      \
-    {                                                                                                       \
-        if (!(condition))                                                                                   \
-        {                                                                                                   \
-            std::fprintf(stderr, "%s:%d: d3d9 invariant broken: %s\n", __FILE__, __LINE__, #condition);     \
-            std::abort();                                                                                   \
-        }                                                                                                   \
+#define FEROLT_D3D9_CHECK(condition)                                                                         \
+    do                                                                                                       \
+    {                                                                                                        \
+        if (!(condition))                                                                                    \
+        {                                                                                                    \
+            std::fprintf(stderr, "%s:%d: d3d9 invariant broken: %s\n", __FILE__, __LINE__, #condition);      \
+            std::abort();                                                                                    \
+        }                                                                                                    \
     } while (false)
 #else
 #define FEROLT_D3D9_CHECK(condition) static_cast<void>(0)

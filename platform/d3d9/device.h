@@ -250,11 +250,11 @@ private:
     void FlushLoop();
     void ReleaseRefs(Recording& r);
     Recording recordings_[2];
-    int recording_ = 0;           // the queue taking draws
-    std::thread flushThread_;     // started on the first overlapped flush
+    int recording_ = 0;       // the queue taking draws
+    std::thread flushThread_; // started on the first overlapped flush
     std::mutex flushMutex_;
     std::condition_variable flushChanged_;
-    int flushing_ = -1;           // the queue being drawn on the flush thread, or -1
+    int flushing_ = -1; // the queue being drawn on the flush thread, or -1
     bool stopFlushing_ = false;
 };
 

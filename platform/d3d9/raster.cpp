@@ -364,7 +364,8 @@ bool Setup::Project(const float* v, ScreenVertex* out) const
 
 inline void Setup::Bin(uint32_t index, int minX, int maxX, int minY, int maxY)
 {
-    // Bounds inside the clip rectangle keep every bin index inside the grid and every pixel inside the target.
+    // Bounds inside the clip rectangle keep every bin index inside the grid and every pixel inside the
+    // target.
     FEROLT_D3D9_CHECK(minX >= clip_.left && maxX < clip_.right && minY >= clip_.top && maxY < clip_.bottom);
     FEROLT_D3D9_CHECK(batch_.prims[index].data <= batch_.arenaUsed);
     const int tx0 = minX / kTileSize, tx1 = maxX / kTileSize;
@@ -760,7 +761,8 @@ void Setup::SetupTriangle(const float* va, const float* vb, const float* vc, con
         std::memcpy(batch_.arena.data() + p.data + planeFloats, provoking + layout_.Vary() + kVaryDiffuse,
                     8 * sizeof(float));
     const DepthStencilConfig& ds = cfg_.pixel.depth;
-    p.depthOffset = ds.depthBias + ds.slopeScaleDepthBias * std::max(std::fabs(out[0].b), std::fabs(out[0].c));
+    p.depthOffset =
+        ds.depthBias + ds.slopeScaleDepthBias * std::max(std::fabs(out[0].b), std::fabs(out[0].c));
 
     if (cfg_.raster.fillMode != D3DFILL_SOLID)
     {
@@ -953,7 +955,8 @@ public:
         batchCount_ = 0;
         const UINT vertexCount = VerticesFor(call.type, call.primitiveCount);
         const RECT& clip = cfg.raster.clipRect;
-        if (vertexCount == 0 || call.primitiveCount == 0 || clip.left >= clip.right || clip.top >= clip.bottom)
+        if (vertexCount == 0 || call.primitiveCount == 0 || clip.left >= clip.right ||
+            clip.top >= clip.bottom)
             return;
         batchCount_ = (call.primitiveCount + kPrimBatch - 1) / kPrimBatch;
     }
@@ -1116,7 +1119,8 @@ inline void DrawJob::Triangle(Setup& setup, ClipScratch& clip, int64_t sa, int64
                               int provoking) const
 {
     const uint64_t span = static_cast<uint64_t>(hi_ - lo_);
-    if (static_cast<uint64_t>(sa) > span || static_cast<uint64_t>(sb) > span || static_cast<uint64_t>(sc) > span)
+    if (static_cast<uint64_t>(sa) > span || static_cast<uint64_t>(sb) > span ||
+        static_cast<uint64_t>(sc) > span)
         return;
     const ScreenVertex& xa = screen_[static_cast<size_t>(sa)];
     const ScreenVertex& xb = screen_[static_cast<size_t>(sb)];
@@ -1351,7 +1355,8 @@ void DrawJob::RunTask(size_t t)
         return;
     }
     for (size_t seg = 0; seg <= task.segment; ++seg)
-        for (int spin = 0; verticesDone_[seg].load(std::memory_order_acquire) < vertexTasks_[seg].size(); ++spin)
+        for (int spin = 0; verticesDone_[seg].load(std::memory_order_acquire) < vertexTasks_[seg].size();
+             ++spin)
             if (spin > 64) std::this_thread::yield();
     SetUpBatch(task.first);
 }
@@ -1434,7 +1439,8 @@ uint64_t TilePass::BoundsPixels() const
             {
                 const SetupPrim& p = d.batches[bi].prims[k];
                 if (p.maxX >= p.minX && p.maxY >= p.minY)
-                    pixels += static_cast<uint64_t>(p.maxX - p.minX + 1) * static_cast<uint64_t>(p.maxY - p.minY + 1);
+                    pixels += static_cast<uint64_t>(p.maxX - p.minX + 1) *
+                              static_cast<uint64_t>(p.maxY - p.minY + 1);
             }
     return pixels;
 }
@@ -1519,8 +1525,8 @@ void TilePass::DrawUnit(size_t i) const
             const Batch& b = d.batches[bi];
             if (tile < b.binFirst || tile > b.binLast || b.bins[tile].empty()) continue;
             if (!pixels) pixels.emplace(d.job->Config());
-            RasterizeBin(d.job->Config(), d.job->Active(), b.prims.data(), b.bins[tile].data(), b.bins[tile].size(),
-                         b.arena.data(), x0, y0, x1, y1, *pixels);
+            RasterizeBin(d.job->Config(), d.job->Active(), b.prims.data(), b.bins[tile].data(),
+                         b.bins[tile].size(), b.arena.data(), x0, y0, x1, y1, *pixels);
         }
     }
 }
@@ -1614,7 +1620,8 @@ void DrawQueue::Flush(WorkerPool& pool)
     std::vector<TilePass::Entry> draws;
     draws.reserve(count_);
     for (size_t i = 0; i < count_; ++i)
-        if (pending_[i].job->BatchCount()) draws.push_back({pending_[i].job.get(), batches_.data() + pending_[i].firstBatch});
+        if (pending_[i].job->BatchCount())
+            draws.push_back({pending_[i].job.get(), batches_.data() + pending_[i].firstBatch});
     TilePass(draws, tilesX).Run(pool);
     for (size_t i = 0; i < count_; ++i)
         pending_[i].owned.clear();

@@ -42,7 +42,8 @@ HRESULT ResourceBase<I, Iids...>::SetPrivateData(REFGUID guid, const void* data,
     return D3D_OK;
 }
 
-template <class I, IID... Iids> HRESULT ResourceBase<I, Iids...>::GetPrivateData(REFGUID guid, void* data, DWORD* size)
+template <class I, IID... Iids>
+HRESULT ResourceBase<I, Iids...>::GetPrivateData(REFGUID guid, void* data, DWORD* size)
 {
     if (!size) return D3DERR_INVALIDCALL;
     auto it = privateData_.find(GuidKey(guid));

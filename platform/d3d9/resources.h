@@ -122,8 +122,7 @@ private:
 // Number of levels of a full chain down to 1 x 1.
 UINT FullChainLevels(UINT width, UINT height);
 
-class Texture final
-    : public ResourceBase<IDirect3DTexture9, IID_IDirect3DTexture9, IID_IDirect3DBaseTexture9>
+class Texture final : public ResourceBase<IDirect3DTexture9, IID_IDirect3DTexture9, IID_IDirect3DBaseTexture9>
 {
 public:
     static HRESULT Create(std::shared_ptr<DeviceAnchor> anchor, UINT width, UINT height, UINT levels,
@@ -244,8 +243,7 @@ private:
     D3DFORMAT format_;
 };
 
-class VertexDeclaration final
-    : public ComObject<IDirect3DVertexDeclaration9, IID_IDirect3DVertexDeclaration9>
+class VertexDeclaration final : public ComObject<IDirect3DVertexDeclaration9, IID_IDirect3DVertexDeclaration9>
 {
 public:
     VertexDeclaration(std::shared_ptr<DeviceAnchor> anchor, std::vector<D3DVERTEXELEMENT9> elements)

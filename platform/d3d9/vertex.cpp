@@ -333,7 +333,8 @@ VertexInputs FetchInputs(const VertexLayout& in, VertexFetch& fetch)
 {
     VertexInputs v;
     if (!fetch(in.position, v.p)) fetch.flags |= kVertexInvalid;
-    if (in.position.type == D3DDECLTYPE_FLOAT3 || (!in.pretransformed && in.position.type != D3DDECLTYPE_FLOAT4))
+    if (in.position.type == D3DDECLTYPE_FLOAT3 ||
+        (!in.pretransformed && in.position.type != D3DDECLTYPE_FLOAT4))
         v.p[3] = 1.0f;
     v.hasNormal = fetch(in.normal, v.n4);
     v.hasDiffuse = fetch(in.diffuse, v.dif);
@@ -381,14 +382,15 @@ void PretransformedVertex(const DrawConfig& cfg, const VertexLayoutOut& layout, 
     {
         const TexCoordConfig& tc = vc.texcoord[s];
         float t[4] = {0, 0, 0, 0};
-        if (tc.set < kMaxTexSets && fetch(vc.layout.tex[tc.set], t)) PadTexCoord(vc.layout.tex[tc.set].type, t);
+        if (tc.set < kMaxTexSets && fetch(vc.layout.tex[tc.set], t))
+            PadTexCoord(vc.layout.tex[tc.set].type, t);
         StoreTexCoord(tc, t, vary + kVaryTex + 4 * s);
     }
 }
 
 // Clip-space position and clip distances of an untransformed vertex, and its world and camera positions.
-void ClipPosition(const VertexConfig& vc, const float p[4], float guardX, float guardY, float* o, float world[4],
-                  float eye4[4])
+void ClipPosition(const VertexConfig& vc, const float p[4], float guardX, float guardY, float* o,
+                  float world[4], float eye4[4])
 {
     float clip[4];
     Transform4(p, vc.world, world);
@@ -436,7 +438,8 @@ float VertexFog(const VertexConfig& vc, const Vec3& eye)
 
 // Texture coordinates that a stage generates from the camera-space normal or position; false for a stage
 // that reads its coordinate set.
-bool GeneratedTexCoord(const VertexConfig& vc, DWORD generate, const Vec3& normal, const Vec3& eye, float t[4])
+bool GeneratedTexCoord(const VertexConfig& vc, DWORD generate, const Vec3& normal, const Vec3& eye,
+                       float t[4])
 {
     switch (generate)
     {

@@ -225,10 +225,11 @@ using LPD3DXEFFECTINSTANCE = D3DXEFFECTINSTANCE*;
 
 // Every mesh of an X file (text, binary or compressed; 32- or 64-bit floats) as one mesh: frame
 // transforms are applied, polygons become triangle fans, the meshes' material lists are joined (a mesh
-// without one gets a grey default material) and each face's attribute id is its material's index. The vertex format holds what the file gives: position,
-// normals, a diffuse colour, one texture coordinate set. The materials buffer holds NumMaterials
-// D3DXMATERIAL records, the effect instances buffer as many D3DXEFFECTINSTANCE records (a texture name
-// becomes the default "Texture0@Name"); their strings live in the same buffer.
+// without one gets a grey default material) and each face's attribute id is its material's index. The vertex
+// format holds what the file gives: position, normals, a diffuse colour, one texture coordinate set. The
+// materials buffer holds NumMaterials D3DXMATERIAL records, the effect instances buffer as many
+// D3DXEFFECTINSTANCE records (a texture name becomes the default "Texture0@Name"); their strings live in the
+// same buffer.
 HRESULT D3DXLoadMeshFromXInMemory(const void* Memory, DWORD SizeOfMemory, DWORD Options,
                                   IDirect3DDevice9* pD3DDevice, LPD3DXBUFFER* ppAdjacency,
                                   LPD3DXBUFFER* ppMaterials, LPD3DXBUFFER* ppEffectInstances,

@@ -27,7 +27,6 @@ public:
         device_->AddRef();
     }
 
-
     HRESULT GetDesc(D3DXEFFECT_DESC* d) override
     {
         if (!d) return Refuse("Effect.GetDesc.NullPointer");

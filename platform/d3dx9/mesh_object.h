@@ -13,7 +13,6 @@ public:
     static HRESULT Create(DWORD faces, DWORD vertices, DWORD options, DWORD fvf, IDirect3DDevice9* device,
                           Mesh** out);
 
-
     HRESULT DrawSubset(DWORD AttribId) override;
     DWORD GetNumFaces() override { return faces_; }
     DWORD GetNumVertices() override { return vertices_; }

@@ -31,7 +31,8 @@ public:
         if (at > 0)
         {
             const size_t dictionary = std::min(at, kWindow);
-            if (inflateSetDictionary(&z_, out->data() + at - dictionary, static_cast<uInt>(dictionary)) != Z_OK)
+            if (inflateSetDictionary(&z_, out->data() + at - dictionary, static_cast<uInt>(dictionary)) !=
+                Z_OK)
                 return false;
         }
         z_.next_in = const_cast<Bytef*>(packed.data());

@@ -68,10 +68,9 @@ bool IsHex(char c)
 }
 bool IsTypeKeyword(std::string_view w)
 {
-    static constexpr std::string_view kTypes[] = {"WORD",   "DWORD",   "FLOAT",   "DOUBLE",    "CHAR",
-                                                  "UCHAR",  "BYTE",    "SWORD",   "SDWORD",    "VOID",
-                                                  "STRING", "CSTRING", "UNICODE", "LPSTR",     "ULONGLONG",
-                                                  "BINARY", "BINARY_RESOURCE"};
+    static constexpr std::string_view kTypes[] = {
+        "WORD", "DWORD",  "FLOAT",   "DOUBLE",  "CHAR",  "UCHAR",     "BYTE",   "SWORD",          "SDWORD",
+        "VOID", "STRING", "CSTRING", "UNICODE", "LPSTR", "ULONGLONG", "BINARY", "BINARY_RESOURCE"};
     if (w.empty() || w[0] < 'A' || w[0] > 'Z') return false;
     for (std::string_view t : kTypes)
         if (w == t) return true;
@@ -127,7 +126,8 @@ void Lexer::DropList()
     if (!listLeft_) return;
     const size_t width = listFloats_ && doubles_ ? 8 : 4;
     // The list's size was checked against the data when it began.
-    if (!cursor_.Skip(size_t(listLeft_) * width)) [[maybe_unused]] bool atEnd = cursor_.Seek(body_.Size());
+    if (!cursor_.Skip(size_t(listLeft_) * width)) [[maybe_unused]]
+        bool atEnd = cursor_.Seek(body_.Size());
     listLeft_ = 0;
 }
 
@@ -147,15 +147,33 @@ Token Lexer::NextText()
         }
         switch (c)
         {
-        case '{': ++p_; return Make(Tok::OBrace);
-        case '}': ++p_; return Make(Tok::CBrace);
-        case '(': ++p_; return Make(Tok::OParen);
-        case ')': ++p_; return Make(Tok::CParen);
-        case '[': ++p_; return Make(Tok::OBracket);
-        case ']': ++p_; return Make(Tok::CBracket);
-        case '>': ++p_; return Make(Tok::CAngle);
-        case ',': ++p_; return Make(Tok::Comma);
-        case ';': ++p_; return Make(Tok::Semicolon);
+        case '{':
+            ++p_;
+            return Make(Tok::OBrace);
+        case '}':
+            ++p_;
+            return Make(Tok::CBrace);
+        case '(':
+            ++p_;
+            return Make(Tok::OParen);
+        case ')':
+            ++p_;
+            return Make(Tok::CParen);
+        case '[':
+            ++p_;
+            return Make(Tok::OBracket);
+        case ']':
+            ++p_;
+            return Make(Tok::CBracket);
+        case '>':
+            ++p_;
+            return Make(Tok::CAngle);
+        case ',':
+            ++p_;
+            return Make(Tok::Comma);
+        case ';':
+            ++p_;
+            return Make(Tok::Semicolon);
         case '<':
         {
             // A GUID in angle brackets, or a lone bracket.
@@ -182,10 +200,10 @@ Token Lexer::NextText()
             p_ = static_cast<const char*>(close) + 1;
             return t;
         }
-        default: break;
+        default:
+            break;
         }
-        if (IsDigit(c) || c == '-' || c == '+' ||
-            (c == '.' && p_ + 1 < end_ && IsDigit(p_[1])))
+        if (IsDigit(c) || c == '-' || c == '+' || (c == '.' && p_ + 1 < end_ && IsDigit(p_[1])))
             return TextNumber();
         if (c == '.')
         {
@@ -201,8 +219,10 @@ Token Lexer::TextNumber()
 {
     const char* start = p_;
     const char* q = p_;
-    if (*q == '+') start = ++q; // from_chars takes no plus sign
-    else if (*q == '-') ++q;
+    if (*q == '+')
+        start = ++q; // from_chars takes no plus sign
+    else if (*q == '-')
+        ++q;
     uint64_t whole = 0;
     const char* digits = q;
     while (q < end_ && IsDigit(*q))
@@ -313,7 +333,8 @@ Token Lexer::NextBinary()
             }
             return t;
         }
-        case kTokInteger: return BinaryInteger();
+        case kTokInteger:
+            return BinaryInteger();
         case kTokGuid:
         {
             std::span<const uint8_t> bytes;
@@ -334,19 +355,32 @@ Token Lexer::NextBinary()
             listFloats_ = code == kTokFloatList;
             return NextBinary();
         }
-        case kTokOBrace: return Make(Tok::OBrace);
-        case kTokCBrace: return Make(Tok::CBrace);
-        case kTokOParen: return Make(Tok::OParen);
-        case kTokCParen: return Make(Tok::CParen);
-        case kTokOBracket: return Make(Tok::OBracket);
-        case kTokCBracket: return Make(Tok::CBracket);
-        case kTokOAngle: return Make(Tok::OAngle);
-        case kTokCAngle: return Make(Tok::CAngle);
-        case kTokDot: return Make(Tok::Dot);
-        case kTokComma: return Make(Tok::Comma);
-        case kTokSemicolon: return Make(Tok::Semicolon);
-        case kTokTemplate: return Make(Tok::Template);
-        case kTokArray: return Make(Tok::Array);
+        case kTokOBrace:
+            return Make(Tok::OBrace);
+        case kTokCBrace:
+            return Make(Tok::CBrace);
+        case kTokOParen:
+            return Make(Tok::OParen);
+        case kTokCParen:
+            return Make(Tok::CParen);
+        case kTokOBracket:
+            return Make(Tok::OBracket);
+        case kTokCBracket:
+            return Make(Tok::CBracket);
+        case kTokOAngle:
+            return Make(Tok::OAngle);
+        case kTokCAngle:
+            return Make(Tok::CAngle);
+        case kTokDot:
+            return Make(Tok::Dot);
+        case kTokComma:
+            return Make(Tok::Comma);
+        case kTokSemicolon:
+            return Make(Tok::Semicolon);
+        case kTokTemplate:
+            return Make(Tok::Template);
+        case kTokArray:
+            return Make(Tok::Array);
         default:
             if (code >= kTokFirstType && code <= kTokLastType) return Make(Tok::Primitive);
             return Make(Tok::Error);

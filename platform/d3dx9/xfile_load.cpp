@@ -98,9 +98,11 @@ HRESULT MakeEffectInstances(const std::vector<const Material*>& materials, ID3DX
     for (size_t i = 0; i < materials.size(); ++i)
     {
         const Place& p = places[i];
-        record[i].pEffectFilename = materials[i]->hasEffect ? PutString(base, p.file, materials[i]->effectFile) : nullptr;
+        record[i].pEffectFilename =
+            materials[i]->hasEffect ? PutString(base, p.file, materials[i]->effectFile) : nullptr;
         record[i].NumDefaults = static_cast<DWORD>(defaults[i].size());
-        record[i].pDefaults = defaults[i].empty() ? nullptr : reinterpret_cast<D3DXEFFECTDEFAULT*>(base + p.table);
+        record[i].pDefaults =
+            defaults[i].empty() ? nullptr : reinterpret_cast<D3DXEFFECTDEFAULT*>(base + p.table);
         for (size_t k = 0; k < defaults[i].size(); ++k)
         {
             const auto& d = defaults[i][k];

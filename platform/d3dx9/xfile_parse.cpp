@@ -58,16 +58,19 @@ public:
             Token t = lx_.Next();
             switch (t.kind)
             {
-            case Tok::End: return S_OK;
+            case Tok::End:
+                return S_OK;
             case Tok::Comma:
-            case Tok::Semicolon: continue;
+            case Tok::Semicolon:
+                continue;
             case Tok::Template:
                 if (!Template()) return D3DXERR_INVALIDDATA;
                 continue;
             case Tok::Name:
                 if (!TopObject(t.text)) return D3DXERR_INVALIDDATA;
                 continue;
-            default: return D3DXERR_INVALIDDATA;
+            default:
+                return D3DXERR_INVALIDDATA;
             }
         }
     }
@@ -142,10 +145,7 @@ private:
         }
     }
 
-    bool SkipObject()
-    {
-        return Open(nullptr) && SkipBody();
-    }
+    bool SkipObject() { return Open(nullptr) && SkipBody(); }
 
     // The rest of an object after its members: child objects (handed to onChild with their
     // identifier), references in braces (handed to onReference) and stray separators, up to the
@@ -158,7 +158,9 @@ private:
             Token t = lx_.Next();
             switch (t.kind)
             {
-            case Tok::CBrace: --depth_; return true;
+            case Tok::CBrace:
+                --depth_;
+                return true;
             case Tok::Name:
                 if (!onChild(t.text)) return false;
                 continue;
@@ -177,8 +179,10 @@ private:
             case Tok::Integer:
             case Tok::Float:
             case Tok::String:
-            case Tok::Guid: continue; // values past the ones a reader takes are read past
-            default: return false;
+            case Tok::Guid:
+                continue; // values past the ones a reader takes are read past
+            default:
+                return false;
             }
         }
     }
@@ -205,9 +209,12 @@ private:
                 templates_[key] = std::move(uses);
                 return !HasLoop(key);
             }
-            case Tok::Semicolon: memberStart = true; continue;
+            case Tok::Semicolon:
+                memberStart = true;
+                continue;
             case Tok::Array:
-            case Tok::Guid: continue; // the member's type follows the keyword; the GUID is not one
+            case Tok::Guid:
+                continue; // the member's type follows the keyword; the GUID is not one
             case Tok::Name:
                 if (memberStart) uses.emplace_back(t.text);
                 memberStart = false;
@@ -217,8 +224,11 @@ private:
                     if (r.kind == Tok::End || r.kind == Tok::Error) return false;
                 continue;
             case Tok::End:
-            case Tok::Error: return false;
-            default: memberStart = false; continue;
+            case Tok::Error:
+                return false;
+            default:
+                memberStart = false;
+                continue;
             }
         }
     }
@@ -612,10 +622,11 @@ private:
     }
 
     // ---- building ---------------------------------------------------------------------------------
-    bool BuildMesh(const std::vector<Float3>& positions, const FaceList& faces, const std::vector<Float3>& normals,
-                   const FaceList& normalFaces, bool hasNormals, const std::vector<float>& texcoords,
-                   const std::vector<DWORD>& colors, const std::vector<uint32_t>& materialIds,
-                   std::vector<Material> materials, bool hasMaterials)
+    bool BuildMesh(const std::vector<Float3>& positions, const FaceList& faces,
+                   const std::vector<Float3>& normals, const FaceList& normalFaces, bool hasNormals,
+                   const std::vector<float>& texcoords, const std::vector<DWORD>& colors,
+                   const std::vector<uint32_t>& materialIds, std::vector<Material> materials,
+                   bool hasMaterials)
     {
         const uint32_t vertexCount = static_cast<uint32_t>(positions.size());
         const size_t faceCount = faces.counts.size();

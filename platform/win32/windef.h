@@ -82,10 +82,10 @@ using PBYTE = BYTE*;
 
 // Handles are distinct pointer types so that overloads and mistakes are caught by the compiler.
 #define FEROLT_DECLARE_HANDLE(name)                                                                          \
-    struct name##__                                                                                        \
-    {                                                                                                      \
-        int unused;                                                                                        \
-    };                                                                                                     \
+    struct name##__                                                                                          \
+    {                                                                                                        \
+        int unused;                                                                                          \
+    };                                                                                                       \
     using name = name##__*
 
 using HANDLE = void*;
@@ -116,13 +116,17 @@ using PHKEY = HKEY*;
 #define HIBYTE(w) (static_cast<BYTE>((static_cast<DWORD_PTR>(w) >> 8) & 0xff))
 #define LOWORD(l) (static_cast<WORD>(static_cast<DWORD_PTR>(l) & 0xffff))
 #define HIWORD(l) (static_cast<WORD>((static_cast<DWORD_PTR>(l) >> 16) & 0xffff))
-#define MAKEWORD(a, b) (static_cast<WORD>((static_cast<BYTE>(a)) | (static_cast<WORD>(static_cast<BYTE>(b)) << 8)))
-#define MAKELONG(a, b) (static_cast<LONG>((static_cast<WORD>(a)) | (static_cast<DWORD>(static_cast<WORD>(b)) << 16)))
+#define MAKEWORD(a, b)                                                                                       \
+    (static_cast<WORD>((static_cast<BYTE>(a)) | (static_cast<WORD>(static_cast<BYTE>(b)) << 8)))
+#define MAKELONG(a, b)                                                                                       \
+    (static_cast<LONG>((static_cast<WORD>(a)) | (static_cast<DWORD>(static_cast<WORD>(b)) << 16)))
 #define MAKEWPARAM(l, h) (static_cast<WPARAM>(static_cast<DWORD>(MAKELONG(l, h))))
 #define MAKELPARAM(l, h) (static_cast<LPARAM>(static_cast<DWORD>(MAKELONG(l, h))))
 #define GET_X_LPARAM(lp) (static_cast<int>(static_cast<short>(LOWORD(lp))))
 #define GET_Y_LPARAM(lp) (static_cast<int>(static_cast<short>(HIWORD(lp))))
-#define RGB(r, g, b) (static_cast<COLORREF>((static_cast<BYTE>(r)) | (static_cast<WORD>(static_cast<BYTE>(g)) << 8) | (static_cast<DWORD>(static_cast<BYTE>(b)) << 16)))
+#define RGB(r, g, b)                                                                                         \
+    (static_cast<COLORREF>((static_cast<BYTE>(r)) | (static_cast<WORD>(static_cast<BYTE>(g)) << 8) |         \
+                           (static_cast<DWORD>(static_cast<BYTE>(b)) << 16)))
 #define GetRValue(c) (LOBYTE(c))
 #define GetGValue(c) (LOBYTE(static_cast<WORD>(c) >> 8))
 #define GetBValue(c) (LOBYTE((c) >> 16))
@@ -197,5 +201,8 @@ inline bool operator==(const GUID& a, const GUID& b)
         if (a.Data4[i] != b.Data4[i]) return false;
     return true;
 }
-inline bool IsEqualGUID(REFGUID a, REFGUID b) { return a == b; }
+inline bool IsEqualGUID(REFGUID a, REFGUID b)
+{
+    return a == b;
+}
 #define IsEqualIID(a, b) IsEqualGUID(a, b)

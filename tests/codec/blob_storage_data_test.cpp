@@ -96,7 +96,8 @@ TEST(BlobStorageData, DecompressBzip2)
     };
     const Case cases[] = {
         {"exact size", packed, content.size(), true, content.size(), &content},
-        {"declared larger keeps what was produced", packed, content.size() + 100, true, content.size(), &content},
+        {"declared larger keeps what was produced", packed, content.size() + 100, true, content.size(),
+         &content},
         {"declared smaller keeps what fits", packed, content.size() - 1, false, content.size() - 1, &content},
         {"damaged stream keeps nothing", damaged, content.size(), false, 0},
         {"cut within the only block", Bytes(packed.begin(), packed.begin() + 40), content.size(), false, 0},

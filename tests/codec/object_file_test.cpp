@@ -489,28 +489,33 @@ TEST(ObjectFileRead, AmplificationAndDamageFiles)
         size_t lightGroups = 0; // kept, when read: exactly, or at least when cut inside the stream
         bool exact = true;
     };
-    const auto packed = [](const Bytes& content) { return ObjectFileWriter(GoodHeader()).Bzip2Section(content).Data(); };
+    const auto packed = [](const Bytes& content)
+    { return ObjectFileWriter(GoodHeader()).Bzip2Section(content).Data(); };
     const Case cases[] = {
         // A million placements take seconds to compress; one over the bound is refused the same way.
-        {"65,537 placements at distinct indices", packed(placements(65537, true)), P3DRefusal::InstanceRecords},
+        {"65,537 placements at distinct indices", packed(placements(65537, true)),
+         P3DRefusal::InstanceRecords},
         {"65,537 placements at index 0", packed(placements(65537, false)), P3DRefusal::InstanceRecords},
         {"65,536 placements in two chunks and one more",
          packed(ByteWriter().Raw(placements(65536, false)).Raw(placements(1, false)).Data()),
          P3DRefusal::InstanceRecords},
         {"70,000 model chunks", packed(repeated(70000, 1, ByteWriter().U32(4).U32(0x59474B4C).U32(0).Data())),
          P3DRefusal::Models},
-        {"a million light items in one chunk", packed(ChunkWriter().Chunk(9, items(1 << 20, ByteWriter().U32(0).U32(0).Data())).Data()),
+        {"a million light items in one chunk",
+         packed(ChunkWriter().Chunk(9, items(1 << 20, ByteWriter().U32(0).U32(0).Data())).Data()),
          P3DRefusal::Lights},
         {"a million model-chunk items in one chunk",
          packed(ChunkWriter().Chunk(7, items(1 << 20, ByteWriter().U32(1).U32(0).U32(0).Data())).Data()),
          P3DRefusal::ModelChunks},
         {"300,000 empty chunks", packed(repeated(300000, 10, {})), P3DRefusal::Chunks},
-        {"a section declaring 4 GiB", ObjectFileWriter(GoodHeader()).Section(kSectionBzip2, 0xFFFFFFFFu, Bzip2(flags)).Data(),
+        {"a section declaring 4 GiB",
+         ObjectFileWriter(GoodHeader()).Section(kSectionBzip2, 0xFFFFFFFFu, Bzip2(flags)).Data(),
          P3DRefusal::UnpackedBytes},
-        {"sections declaring 384 MiB", ObjectFileWriter(GoodHeader())
-                                           .Section(kSectionBzip2, 192u << 20, Bzip2(flags))
-                                           .Section(kSectionBzip2, 192u << 20, Bzip2(flags))
-                                           .Data(),
+        {"sections declaring 384 MiB",
+         ObjectFileWriter(GoodHeader())
+             .Section(kSectionBzip2, 192u << 20, Bzip2(flags))
+             .Section(kSectionBzip2, 192u << 20, Bzip2(flags))
+             .Data(),
          P3DRefusal::UnpackedBytes},
         {"bzip2 data ending early keeps the whole blocks",
          ObjectFileWriter(GoodHeader())

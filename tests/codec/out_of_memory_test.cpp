@@ -1,7 +1,7 @@
 // Memory running out while a read file becomes a scene: every allocation of reading the sample file
-// (its models built by the engine) and of assembling its objects and lights is made to fail in turn. Each run either ends cleanly or lets
-// std::bad_alloc out for the viewer's load boundary to catch; whatever was made is released by its
-// owner exactly once, so the sanitizer build finds neither a leak nor a double free.
+// (its models built by the engine) and of assembling its objects and lights is made to fail in turn. Each run
+// either ends cleanly or lets std::bad_alloc out for the viewer's load boundary to catch; whatever was made
+// is released by its owner exactly once, so the sanitizer build finds neither a leak nor a double free.
 #include "codec/p3d_read_codec.h"
 #include "engine/engine_api.h"
 #include "tests/engine/scene_model/scene_fixture.h"

@@ -143,7 +143,8 @@ TEST_F(SceneAssemblyTest, ObjectsLandAtTheirOutputIndices)
          {-1, -1, 2}},
         {"the largest index honoured", {{{CP3DReadCodec::kMaxOutputIndex}}}, {true}, {}},
         {"a placement that is not finite makes no object",
-         {{{0}, {1, kNone, kNone, std::numeric_limits<float>::quiet_NaN()},
+         {{{0},
+           {1, kNone, kNone, std::numeric_limits<float>::quiet_NaN()},
            {2, kNone, kNone, std::numeric_limits<float>::infinity()}}},
          {true},
          {0, -1, -1}},
@@ -369,10 +370,10 @@ TEST_F(SceneAssemblyTest, MaterialSetsGiveEachGroupItsMaterial)
 // the model gets the material of its slot, and a pack that does not load leaves the subsets alone.
 TEST_F(SceneAssemblyTest, MaterialPackChunksGiveEachSubsetItsMaterial)
 {
-    const Bytes pack = MaterialPack({.slots = {2, 0, 1},
-                                     .strings = {"wall.png", "roof.png"},
-                                     .records = {ColourRecord(0x112233), ColourRecord(0x445566),
-                                                 ColourRecord(0x778899, 0x80)}});
+    const Bytes pack = MaterialPack(
+        {.slots = {2, 0, 1},
+         .strings = {"wall.png", "roof.png"},
+         .records = {ColourRecord(0x112233), ColourRecord(0x445566), ColourRecord(0x778899, 0x80)}});
     const Bytes broken(pack.begin(), pack.begin() + 20);
     for (const Bytes* chunk : {&pack, &broken})
     {
@@ -714,7 +715,8 @@ TEST_F(SceneAssemblyTest, ThreadCountChangesNothingInTheScene)
             scene += "object";
             D3DXVECTOR3 lo, hi;
             if (object && LRGetObjectBoundingBox(object, &lo, &hi) == S_OK)
-                for (float f : {lo.x, lo.y, lo.z, hi.x, hi.y, hi.z}) scene += " " + std::to_string(f);
+                for (float f : {lo.x, lo.y, lo.z, hi.x, hi.y, hi.z})
+                    scene += " " + std::to_string(f);
             scene += "; ";
             if (object) LRReleaseObject(&object);
         }

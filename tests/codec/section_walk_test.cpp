@@ -108,7 +108,9 @@ TEST(SectionWalk, HandsOverEveryChunkItCanFrame)
          {
              Bytes corrupt = Bzip2(twoChunks);
              corrupt[corrupt.size() / 2] ^= 0x55;
-             w.Bzip2Section(oneChunk).Section(kSectionBzip2, twoChunks.size(), corrupt).Bzip2Section(oneChunk);
+             w.Bzip2Section(oneChunk)
+                 .Section(kSectionBzip2, twoChunks.size(), corrupt)
+                 .Bzip2Section(oneChunk);
          },
          1000, "77:9 !bzip2 77:9 ", P3DWalkEnd::EndOfFile},
     };

@@ -53,8 +53,8 @@ public:
         if (workersDrawSmall) ferolt::hooks::SetD3D9SmallDrawsInline(false);
         d3d_ = Direct3DCreate9(D3D_SDK_VERSION);
         D3DPRESENT_PARAMETERS pp = params;
-        created_ = d3d_->CreateDevice(0, D3DDEVTYPE_HAL, pp.hDeviceWindow, D3DCREATE_SOFTWARE_VERTEXPROCESSING,
-                                      &pp, &dev_);
+        created_ = d3d_->CreateDevice(0, D3DDEVTYPE_HAL, pp.hDeviceWindow,
+                                      D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &dev_);
     }
     ~SoftwareDevice()
     {
@@ -75,8 +75,7 @@ private:
 };
 
 // Fills every level of an A8R8G8B8, X8R8G8B8 or V8U8 texture with texel(x, y, level).
-template <class F>
-HRESULT FillTexture(IDirect3DTexture9* tex, F texel)
+template <class F> HRESULT FillTexture(IDirect3DTexture9* tex, F texel)
 {
     for (UINT l = 0; l < tex->GetLevelCount(); ++l)
     {

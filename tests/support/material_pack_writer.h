@@ -39,17 +39,17 @@ struct MaterialRecordFields
     uint32_t version = 3;
     uint32_t flags = 0;
     std::array<uint32_t, 4> colours = {0xFF101010u, 0xFF336699u, 0xFF808080u, 0xFF000000u}; // ambient,
-                                                                                          // diffuse,
-                                                                                          // specular,
-                                                                                          // emissive
+                                                                                            // diffuse,
+                                                                                            // specular,
+                                                                                            // emissive
     float power = 12.0f;
     float reflectionWeight = 0.5f;
     float bumpHeight = 3.0f;
     float mirrorReflectivity = 0.25f; // versions 2 and 3
     uint8_t projection = 0;           // version 3
     std::array<float, 6> projectionElements = {0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f};
-    Bytes body = {};        // the variable part, as written (see the helpers below)
-    int64_t sizeDelta = 0;  // added to the true size in the size field
+    Bytes body = {};       // the variable part, as written (see the helpers below)
+    int64_t sizeDelta = 0; // added to the true size in the size field
 };
 Bytes MaterialRecord(const MaterialRecordFields& fields);
 

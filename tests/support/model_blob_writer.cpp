@@ -30,10 +30,14 @@ std::vector<uint8_t> WriteRecordLayout(const RecordLayout& l, bool withStrings)
     Bytes out;
     const bool wideVertices = l.vertices.size() > 65534;
     const bool wideFaces = wideVertices || l.faces.size() > 65534;
-    const uint32_t counts[8] = {uint32_t(l.lightPoints.size()), uint32_t(l.materials.size()),
-                                uint32_t(l.strings.size()),     uint32_t(l.partFaceCounts.size()),
-                                0,                              uint32_t(l.normals.size()),
-                                uint32_t(l.vertices.size()),    uint32_t(l.faces.size())};
+    const uint32_t counts[8] = {uint32_t(l.lightPoints.size()),
+                                uint32_t(l.materials.size()),
+                                uint32_t(l.strings.size()),
+                                uint32_t(l.partFaceCounts.size()),
+                                0,
+                                uint32_t(l.normals.size()),
+                                uint32_t(l.vertices.size()),
+                                uint32_t(l.faces.size())};
     for (uint32_t c : counts)
         Put(&out, c);
     for (int i = 0; i < 8; ++i)
@@ -146,7 +150,8 @@ std::vector<uint8_t> WriteModelBlob(const BlobDesc& spec)
     return out;
 }
 
-std::vector<uint8_t> WritePackedContainer(const std::vector<std::string>& names, const std::vector<uint8_t>& section)
+std::vector<uint8_t> WritePackedContainer(const std::vector<std::string>& names,
+                                          const std::vector<uint8_t>& section)
 {
     Bytes list;
     for (const std::string& name : names)
@@ -203,8 +208,9 @@ std::vector<uint8_t> WriteV7QStream(const StreamDesc& spec)
     Put(&out, spec.value);
     Put(&out, spec.flags);
     out.insert(out.end(), 9, 0);
-    for (uint16_t v : {nameLength, uint16_t(block.size()), uint16_t(spec.lightPoints.size()),
-                       uint16_t(spec.materials.size()), uint16_t(spec.strings.size()), uint16_t(spec.parts.size())})
+    for (uint16_t v :
+         {nameLength, uint16_t(block.size()), uint16_t(spec.lightPoints.size()),
+          uint16_t(spec.materials.size()), uint16_t(spec.strings.size()), uint16_t(spec.parts.size())})
         Put(&out, v);
     out.insert(out.end(), spec.name.begin(), spec.name.end());
     out.push_back(0);

@@ -67,7 +67,8 @@ struct BlobDesc
 };
 
 std::vector<uint8_t> WriteModelBlob(const BlobDesc& spec);
-std::vector<uint8_t> WritePackedContainer(const std::vector<std::string>& names, const std::vector<uint8_t>& section);
+std::vector<uint8_t> WritePackedContainer(const std::vector<std::string>& names,
+                                          const std::vector<uint8_t>& section);
 
 struct StreamPart
 {

@@ -41,7 +41,10 @@ public:
     {
         Write(relative, std::vector<uint8_t>(text.begin(), text.end()));
     }
-    void MakeDirectory(const std::string& relative) const { std::filesystem::create_directories(Path(relative)); }
+    void MakeDirectory(const std::string& relative) const
+    {
+        std::filesystem::create_directories(Path(relative));
+    }
 
 private:
     std::string root_;

@@ -252,8 +252,8 @@ void Templates(Out& out)
     out.Template("Coords2d", "F6F23F44-7686-11cf-8F52-0040333594A3", {"FLOAT u", "FLOAT v"}, false);
     out.Template("ColorRGBA", "35FF44E0-6C7C-11cf-8F52-0040333594A3",
                  {"FLOAT red", "FLOAT green", "FLOAT blue", "FLOAT alpha"}, false);
-    out.Template("ColorRGB", "D3E16E81-7835-11cf-8F52-0040333594A3", {"FLOAT red", "FLOAT green", "FLOAT blue"},
-                 false);
+    out.Template("ColorRGB", "D3E16E81-7835-11cf-8F52-0040333594A3",
+                 {"FLOAT red", "FLOAT green", "FLOAT blue"}, false);
     out.Template("Matrix4x4", "F6F23F45-7686-11cf-8F52-0040333594A3", {"array FLOAT matrix[16]"}, false);
     out.Template("FrameTransformMatrix", "F6F23F41-7686-11cf-8F52-0040333594A3", {"Matrix4x4 frameMatrix"},
                  false);
@@ -265,7 +265,8 @@ void Templates(Out& out)
                   "array MeshFace faces[nFaces]"},
                  true);
     out.Template("Material", "3D82AB4D-62DA-11cf-AB39-0020AF71E433",
-                 {"ColorRGBA faceColor", "FLOAT power", "ColorRGB specularColor", "ColorRGB emissiveColor"}, true);
+                 {"ColorRGBA faceColor", "FLOAT power", "ColorRGB specularColor", "ColorRGB emissiveColor"},
+                 true);
     out.Template("TextureFilename", "A42790E1-7810-11cf-8F52-0040333594A3", {"STRING filename"}, false);
 }
 
@@ -481,12 +482,13 @@ std::vector<uint8_t> WriteXFile(const XFileDesc& spec, XEncoding encoding, bool 
     if (spec.animation) WriteAnimation(out, spec.frames.empty() ? "Frame" : spec.frames[0].name);
     const std::vector<uint8_t> body = out.Body();
 
-    const char* format = encoding == XEncoding::Text        ? "txt "
-                         : encoding == XEncoding::Binary    ? "bin "
-                         : encoding == XEncoding::TextZip   ? "tzip"
-                                                            : "bzip";
+    const char* format = encoding == XEncoding::Text      ? "txt "
+                         : encoding == XEncoding::Binary  ? "bin "
+                         : encoding == XEncoding::TextZip ? "tzip"
+                                                          : "bzip";
     std::string header = std::string("xof 0303") + format + (doubles ? "0064" : "0032");
-    if (encoding == XEncoding::TextZip || encoding == XEncoding::BinaryZip) return Compress(body, header.c_str());
+    if (encoding == XEncoding::TextZip || encoding == XEncoding::BinaryZip)
+        return Compress(body, header.c_str());
     std::vector<uint8_t> file(header.begin(), header.end());
     file.insert(file.end(), body.begin(), body.end());
     return file;
@@ -514,8 +516,9 @@ void Triangles(const XMeshDesc& mesh, const Matrix& m, std::vector<XTriangle>* o
         std::array<float, 4> diffuse{0.5f, 0.5f, 0.5f, 1.0f};
         if (!mesh.materials.empty())
         {
-            const uint32_t id =
-                mesh.faceMaterials.empty() ? 0 : mesh.faceMaterials[std::min(f, mesh.faceMaterials.size() - 1)];
+            const uint32_t id = mesh.faceMaterials.empty()
+                                    ? 0
+                                    : mesh.faceMaterials[std::min(f, mesh.faceMaterials.size() - 1)];
             diffuse = mesh.materials[id].diffuse;
         }
         for (size_t k = 2; k < face.size(); ++k)

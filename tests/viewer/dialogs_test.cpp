@@ -75,47 +75,85 @@ TEST_F(DialogsTest, SizeDialogAnswersGiveTheImageRecord)
     };
     const Case cases[] = {
         {"the defaults", {H::Click(IDOK)}, IDOK, 800, 600, LMK::SaveImageFormatJpeg, 4, nullptr},
-        {"a new width keeps the aspect", {H::SetText(520, "1000"), H::Click(IDOK)}, IDOK, 1000, 750, 1, 4, nullptr},
-        {"a new height keeps the aspect", {H::SetText(521, "300"), H::Click(IDOK)}, IDOK, 400, 300, 1, 4, nullptr},
+        {"a new width keeps the aspect",
+         {H::SetText(520, "1000"), H::Click(IDOK)},
+         IDOK,
+         1000,
+         750,
+         1,
+         4,
+         nullptr},
+        {"a new height keeps the aspect",
+         {H::SetText(521, "300"), H::Click(IDOK)},
+         IDOK,
+         400,
+         300,
+         1,
+         4,
+         nullptr},
         {"a width below 5 is taken from the height",
          {H::SetText(520, "2"), H::Click(IDOK), H::Click(IDOK)},
-         IDOK, 800, 600, 1, 4, nullptr},
+         IDOK,
+         800,
+         600,
+         1,
+         4,
+         nullptr},
         {"bmp without anti-aliasing",
          {H::Select(522, 0), H::Select(523, 0), H::Click(IDOK)},
-         IDOK, 800, 600, LMK::SaveImageFormatBmp, 0, nullptr},
+         IDOK,
+         800,
+         600,
+         LMK::SaveImageFormatBmp,
+         0,
+         nullptr},
         {"double anti-aliasing", {H::Select(523, 2), H::Click(IDOK)}, IDOK, 800, 600, 1, 8, nullptr},
         {"a side beyond the record is cut to it and shown",
          {H::SetText(520, "70000"), H::Click(IDOK), H::Click(IDOK)},
-         IDOK, 65535, 49151, 1, 4, nullptr},
-        {"not a number", {H::SetText(520, "zwölf"), H::Click(IDOK)}, IDCANCEL, 0, 0, 0, 0, "Enter an integer."},
+         IDOK,
+         65535,
+         49151,
+         1,
+         4,
+         nullptr},
+        {"not a number",
+         {H::SetText(520, "zwölf"), H::Click(IDOK)},
+         IDCANCEL,
+         0,
+         0,
+         0,
+         0,
+         "Enter an integer."},
         {"cancelled", {H::SetText(520, "1000"), H::Click(IDCANCEL)}, IDCANCEL, 0, 0, 0, 0, nullptr},
     };
-    Run([&](OneStepBackend& backend, HWND w, CTolvexControl3D& viewer) {
-        for (const Case& c : cases)
+    Run(
+        [&](OneStepBackend& backend, HWND w, CTolvexControl3D& viewer)
         {
-            const size_t boxes = backend.messageBoxes().size();
-            std::vector<H::DialogStep> steps = c.steps;
-            bool ownerDisabled = false;
-            steps.insert(steps.begin(), [&](HWND, auto&) { ownerDisabled = !::IsWindowEnabled(w); });
-            backend.AnswerDialog(steps);
-            CImagePropsDlg dialog(800, 600, &viewer);
-            EXPECT_EQ(dialog.DoModal(), c.result) << c.what;
-            EXPECT_TRUE(ownerDisabled) << c.what;
-            EXPECT_TRUE(::IsWindowEnabled(w)) << c.what;
-            if (c.message)
+            for (const Case& c : cases)
             {
-                ASSERT_GT(backend.messageBoxes().size(), boxes) << c.what;
-                EXPECT_EQ(backend.messageBoxes()[boxes].text, c.message) << c.what;
+                const size_t boxes = backend.messageBoxes().size();
+                std::vector<H::DialogStep> steps = c.steps;
+                bool ownerDisabled = false;
+                steps.insert(steps.begin(), [&](HWND, auto&) { ownerDisabled = !::IsWindowEnabled(w); });
+                backend.AnswerDialog(steps);
+                CImagePropsDlg dialog(800, 600, &viewer);
+                EXPECT_EQ(dialog.DoModal(), c.result) << c.what;
+                EXPECT_TRUE(ownerDisabled) << c.what;
+                EXPECT_TRUE(::IsWindowEnabled(w)) << c.what;
+                if (c.message)
+                {
+                    ASSERT_GT(backend.messageBoxes().size(), boxes) << c.what;
+                    EXPECT_EQ(backend.messageBoxes()[boxes].text, c.message) << c.what;
+                }
+                if (c.result != IDOK) continue;
+                const LMK::SaveImageStruct_TYP p = dialog.SaveParams("x");
+                EXPECT_EQ(p.width, c.width) << c.what;
+                EXPECT_EQ(p.height, c.height) << c.what;
+                EXPECT_EQ(p.format, c.format) << c.what;
+                EXPECT_EQ(p.oversampling, c.oversampling) << c.what;
+                EXPECT_FLOAT_EQ(p.quality, 0.9f) << c.what;
             }
-            if (c.result != IDOK) continue;
-            const LMK::SaveImageStruct_TYP p = dialog.SaveParams("x");
-            EXPECT_EQ(p.width, c.width) << c.what;
-            EXPECT_EQ(p.height, c.height) << c.what;
-            EXPECT_EQ(p.format, c.format) << c.what;
-            EXPECT_EQ(p.oversampling, c.oversampling) << c.what;
-            EXPECT_FLOAT_EQ(p.quality, 0.9f) << c.what;
-        }
-    });
+        });
 }
 
 TEST_F(DialogsTest, AnEmptyWindowGivesASquareAspect)
@@ -127,63 +165,69 @@ TEST_F(DialogsTest, AnEmptyWindowGivesASquareAspect)
 TEST_F(DialogsTest, SaveImageWritesTheListsFormatUnderTheNameGiven)
 {
     const std::string path = (root_ / "view.jpg").string();
-    Run([&](OneStepBackend& backend, HWND w, CTolvexControl3D& viewer) {
-        RECT client{};
-        ::GetClientRect(w, &client);
-        const float aspect = static_cast<float>(client.bottom) / static_cast<float>(client.right);
+    Run(
+        [&](OneStepBackend& backend, HWND w, CTolvexControl3D& viewer)
+        {
+            RECT client{};
+            ::GetClientRect(w, &client);
+            const float aspect = static_cast<float>(client.bottom) / static_cast<float>(client.right);
 
-        // Cancelling either dialog saves nothing.
-        backend.AnswerDialog({HeadlessBackend::Click(IDCANCEL)});
-        viewer.SaveImage();
-        backend.AnswerDialog({HeadlessBackend::Click(IDOK)});
-        backend.AnswerFileDialog(std::nullopt);
-        viewer.SaveImage();
-        EXPECT_FALSE(std::filesystem::exists(path));
+            // Cancelling either dialog saves nothing.
+            backend.AnswerDialog({HeadlessBackend::Click(IDCANCEL)});
+            viewer.SaveImage();
+            backend.AnswerDialog({HeadlessBackend::Click(IDOK)});
+            backend.AnswerFileDialog(std::nullopt);
+            viewer.SaveImage();
+            EXPECT_FALSE(std::filesystem::exists(path));
 
-        backend.AnswerDialog({HeadlessBackend::Select(522, 0), HeadlessBackend::SetText(520, "64"),
-                              HeadlessBackend::Click(IDOK)});
-        backend.AnswerFileDialog(path);
-        viewer.SaveImage();
-        ASSERT_FALSE(backend.fileDialogs().empty());
-        const ferolt::backend::FileDialogRequest& request = backend.fileDialogs().back();
-        EXPECT_TRUE(request.save);
-        EXPECT_EQ(request.defaultExtension, "bmp");
-        EXPECT_EQ(request.owner, w);
-        const std::vector<uint8_t> file = ReadAll(path);
-        ASSERT_GE(file.size(), 54u);
-        EXPECT_EQ(file[0], 'B');
-        EXPECT_EQ(I32(file, 18), 64);
-        EXPECT_EQ(I32(file, 22), -static_cast<int32_t>(64 * aspect));
-    });
+            backend.AnswerDialog({HeadlessBackend::Select(522, 0), HeadlessBackend::SetText(520, "64"),
+                                  HeadlessBackend::Click(IDOK)});
+            backend.AnswerFileDialog(path);
+            viewer.SaveImage();
+            ASSERT_FALSE(backend.fileDialogs().empty());
+            const ferolt::backend::FileDialogRequest& request = backend.fileDialogs().back();
+            EXPECT_TRUE(request.save);
+            EXPECT_EQ(request.defaultExtension, "bmp");
+            EXPECT_EQ(request.owner, w);
+            const std::vector<uint8_t> file = ReadAll(path);
+            ASSERT_GE(file.size(), 54u);
+            EXPECT_EQ(file[0], 'B');
+            EXPECT_EQ(I32(file, 18), 64);
+            EXPECT_EQ(I32(file, 22), -static_cast<int32_t>(64 * aspect));
+        });
 }
 
 TEST_F(DialogsTest, InfoShowsVersionPictureAndLinkWhileTheRotationHolds)
 {
-    Run([&](OneStepBackend& backend, HWND w, CTolvexControl3D& viewer) {
-        viewer.m_fRotationSpeed = 0.5f;
-        viewer.m_fTiltSpeed = -0.25f;
-        std::string version, link;
-        bool picture = false, held = false, ownerDisabled = false;
-        backend.AnswerDialog({[&](HWND dialog, auto&) {
-                                  version = ControlText(dialog, IDC_INFO_VERSION);
-                                  link = ControlText(dialog, IDC_INFO_LINK);
-                                  picture = ::SendDlgItemMessageA(dialog, IDC_INFO_PICTURE, STM_GETIMAGE,
-                                                                  IMAGE_BITMAP, 0) != 0;
-                                  held = viewer.m_fRotationSpeed == 0.0f && viewer.m_fTiltSpeed == 0.0f;
-                                  ownerDisabled = !::IsWindowEnabled(w);
-                              },
-                              HeadlessBackend::Click(IDC_INFO_LINK), HeadlessBackend::Click(IDC_INFO_PICTURE),
-                              HeadlessBackend::Click(IDOK)});
-        viewer.ShowInfo();
-        EXPECT_EQ(version, "Ferolt v1.1.0.0");
-        EXPECT_EQ(link, CInfoDlg::kWebAddress);
-        EXPECT_TRUE(picture);
-        EXPECT_TRUE(held);
-        EXPECT_TRUE(ownerDisabled);
-        EXPECT_EQ(backend.shellOpened(), (std::vector<std::string>{CInfoDlg::kWebAddress, CInfoDlg::kWebAddress}));
-        EXPECT_EQ(viewer.m_fRotationSpeed, 0.5f);
-        EXPECT_EQ(viewer.m_fTiltSpeed, -0.25f);
-    });
+    Run(
+        [&](OneStepBackend& backend, HWND w, CTolvexControl3D& viewer)
+        {
+            viewer.m_fRotationSpeed = 0.5f;
+            viewer.m_fTiltSpeed = -0.25f;
+            std::string version, link;
+            bool picture = false, held = false, ownerDisabled = false;
+            backend.AnswerDialog({[&](HWND dialog, auto&)
+                                  {
+                                      version = ControlText(dialog, IDC_INFO_VERSION);
+                                      link = ControlText(dialog, IDC_INFO_LINK);
+                                      picture = ::SendDlgItemMessageA(dialog, IDC_INFO_PICTURE, STM_GETIMAGE,
+                                                                      IMAGE_BITMAP, 0) != 0;
+                                      held = viewer.m_fRotationSpeed == 0.0f && viewer.m_fTiltSpeed == 0.0f;
+                                      ownerDisabled = !::IsWindowEnabled(w);
+                                  },
+                                  HeadlessBackend::Click(IDC_INFO_LINK),
+                                  HeadlessBackend::Click(IDC_INFO_PICTURE), HeadlessBackend::Click(IDOK)});
+            viewer.ShowInfo();
+            EXPECT_EQ(version, "Ferolt v1.1.0.0");
+            EXPECT_EQ(link, CInfoDlg::kWebAddress);
+            EXPECT_TRUE(picture);
+            EXPECT_TRUE(held);
+            EXPECT_TRUE(ownerDisabled);
+            EXPECT_EQ(backend.shellOpened(),
+                      (std::vector<std::string>{CInfoDlg::kWebAddress, CInfoDlg::kWebAddress}));
+            EXPECT_EQ(viewer.m_fRotationSpeed, 0.5f);
+            EXPECT_EQ(viewer.m_fTiltSpeed, -0.25f);
+        });
 }
 
 // The temporary folder's own name holds ".tmp": only the file's extension is replaced.
@@ -192,19 +236,21 @@ TEST_F(DialogsTest, HelpIsWrittenShownAndRemoved)
     const std::filesystem::path temp = root_ / "a.tmp_folder";
     std::filesystem::create_directories(temp);
     setenv("TMPDIR", temp.c_str(), 1);
-    Run([&](OneStepBackend& backend, HWND w, CTolvexControl3D&) {
-        HRSRC found = ::FindResourceA(nullptr, MAKEINTRESOURCEA(IDR_HELP_FILE), "HelpFile");
-        ASSERT_NE(found, nullptr);
-        const auto* bytes = static_cast<const char*>(::LockResource(::LoadResource(nullptr, found)));
-        EXPECT_EQ(std::string(bytes, 15), "SQLite format 3"); // a Qt compressed help file
+    Run(
+        [&](OneStepBackend& backend, HWND w, CTolvexControl3D&)
+        {
+            HRSRC found = ::FindResourceA(nullptr, MAKEINTRESOURCEA(IDR_HELP_FILE), "HelpFile");
+            ASSERT_NE(found, nullptr);
+            const auto* bytes = static_cast<const char*>(::LockResource(::LoadResource(nullptr, found)));
+            EXPECT_EQ(std::string(bytes, 15), "SQLite format 3"); // a Qt compressed help file
 
-        ::SendMessageA(w, WM_KEYDOWN, VK_F1, 0);
-        ASSERT_EQ(backend.helpFiles().size(), 1u);
-        const std::filesystem::path shown = backend.helpFiles()[0];
-        EXPECT_EQ(shown.parent_path(), temp);
-        EXPECT_EQ(shown.extension(), ".chm");
-        EXPECT_EQ(shown.filename().string().rfind("qel", 0), 0u); // the first three letters of the prefix
-        EXPECT_TRUE(std::filesystem::is_empty(temp)) << "the help file and its empty .tmp are gone";
-    });
+            ::SendMessageA(w, WM_KEYDOWN, VK_F1, 0);
+            ASSERT_EQ(backend.helpFiles().size(), 1u);
+            const std::filesystem::path shown = backend.helpFiles()[0];
+            EXPECT_EQ(shown.parent_path(), temp);
+            EXPECT_EQ(shown.extension(), ".chm");
+            EXPECT_EQ(shown.filename().string().rfind("qel", 0), 0u); // the first three letters of the prefix
+            EXPECT_TRUE(std::filesystem::is_empty(temp)) << "the help file and its empty .tmp are gone";
+        });
 }
 } // namespace

@@ -147,14 +147,17 @@ TEST_F(NavigationTest, EngineModelFilesOnTheCommandLineAreShown)
     for (float x : {-1.0f, 1.0f})
         for (float y : {-1.0f, 1.0f})
             square.vertices.push_back({x, y, 0, 0, 0});
-    square.faces = {{{0, 2, 3, 1}, {0, 0, 0, 0}, 0x1 | 0x200, 0, 0, 0}, {{0, 1, 3, 2}, {1, 1, 1, 1}, 0x1, 0, 0, 0}};
+    square.faces = {{{0, 2, 3, 1}, {0, 0, 0, 0}, 0x1 | 0x200, 0, 0, 0},
+                    {{0, 1, 3, 2}, {1, 1, 1, 1}, 0x1, 0, 0, 0}};
     BlobDesc blob;
     blob.section = WriteRecordLayout(square, true);
     StreamDesc stream;
     stream.materials = {StreamMaterial{}};
     StreamPart part;
     part.ranges = {-1, -1, -1, 1, 1, 1, 0, 1, 0, 1};
-    part.vertices = {{-32767, -32767, 0, 0, 0}, {32767, -32767, 0, 1, 0}, {32767, 32767, 0, 1, 1},
+    part.vertices = {{-32767, -32767, 0, 0, 0},
+                     {32767, -32767, 0, 1, 0},
+                     {32767, 32767, 0, 1, 1},
                      {-32767, 32767, 0, 0, 1}};
     part.faces = {{0, 1, 2, 3}, {0, 3, 2, 1}};
     stream.parts = {part};
@@ -172,7 +175,8 @@ TEST_F(NavigationTest, EngineModelFilesOnTheCommandLineAreShown)
     {
         SCOPED_TRACE(file.name);
         std::ofstream(root_ / file.name, std::ios::binary)
-            .write(reinterpret_cast<const char*>(file.bytes.data()), static_cast<std::streamsize>(file.bytes.size()));
+            .write(reinterpret_cast<const char*>(file.bytes.data()),
+                   static_cast<std::streamsize>(file.bytes.size()));
         Run(
             [](OneStepBackend& backend, HWND w, CTolvexControl3D& viewer)
             {

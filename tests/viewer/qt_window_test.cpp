@@ -391,7 +391,8 @@ public:
     // What the screen shows in a rectangle of the root window.
     std::optional<Shot> GrabArea(const XRectangle& area)
     {
-        XImage* image = ::XGetImage(display_, root_, area.x, area.y, area.width, area.height, AllPlanes, ZPixmap);
+        XImage* image =
+            ::XGetImage(display_, root_, area.x, area.y, area.width, area.height, AllPlanes, ZPixmap);
         if (!image) return std::nullopt;
         Shot shot;
         shot.width = image->width;

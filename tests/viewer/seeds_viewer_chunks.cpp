@@ -9,7 +9,8 @@ namespace ferolt::test
 std::vector<FuzzSeed> FuzzSeeds()
 {
     ByteWriter viewpoints;
-    for (float v : {0.0f, 0.0f, 0.0f, 5.0f, 4.0f, 3.0f, 0.5f, 0.0f, 1.0f, 1.0f, 1.0f, -5.0f, 4.0f, 3.0f, 0.7f, 0.0f})
+    for (float v :
+         {0.0f, 0.0f, 0.0f, 5.0f, 4.0f, 3.0f, 0.5f, 0.0f, 1.0f, 1.0f, 1.0f, -5.0f, 4.0f, 3.0f, 0.7f, 0.0f})
         viewpoints.F32(v);
     EnvironmentRecordFields background;
     background.type = 0;

@@ -647,7 +647,7 @@ ferolt::test::EnvironmentRecordFields PlainColour(uint32_t textureCount = 0)
 TEST_F(ViewerStartTest, BackgroundRecordOfTheFileShowsAroundTheModel)
 {
     constexpr uint32_t kRecordColour = 0xFF7F3F; // (1, 0.5, 0.25)
-    constexpr uint32_t kDefaultColour = 0; // a colour of the default gradient
+    constexpr uint32_t kDefaultColour = 0;       // a colour of the default gradient
     auto onGradient = [](uint32_t p) { return ferolt::test::OnDefaultGradient(p); };
     const Bytes plain = ferolt::test::BackgroundChunk(PlainColour());
     struct Case

@@ -78,15 +78,21 @@ private:
         resize(860, 600);
         connect(contents, &QHelpContentWidget::linkActivated, browser_,
                 [this](const QUrl& url) { browser_->setSource(url); });
-        connect(browser_, &QTextBrowser::sourceChanged, this, [this] {
-            setWindowTitle(browser_->documentTitle().isEmpty() ? QStringLiteral("Hilfe") : browser_->documentTitle());
-        });
+        connect(browser_, &QTextBrowser::sourceChanged, this,
+                [this]
+                {
+                    setWindowTitle(browser_->documentTitle().isEmpty() ? QStringLiteral("Hilfe")
+                                                                       : browser_->documentTitle());
+                });
         // The contents are built in the background; the first entry is the start page.
-        connect(engine_->contentModel(), &QHelpContentModel::contentsCreated, this, [this, contents] {
-            contents->expandAll();
-            QHelpContentItem* first = engine_->contentModel()->contentItemAt(engine_->contentModel()->index(0, 0));
-            if (first && browser_->source().isEmpty()) browser_->setSource(first->url());
-        });
+        connect(engine_->contentModel(), &QHelpContentModel::contentsCreated, this,
+                [this, contents]
+                {
+                    contents->expandAll();
+                    QHelpContentItem* first =
+                        engine_->contentModel()->contentItemAt(engine_->contentModel()->index(0, 0));
+                    if (first && browser_->source().isEmpty()) browser_->setSource(first->url());
+                });
         engine_->contentModel()->createContents(QString());
     }
 

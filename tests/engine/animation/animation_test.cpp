@@ -14,9 +14,9 @@ namespace
 {
 using ferolt::test::AnimationClipDesc;
 using ferolt::test::AnimationCurveDesc;
+using ferolt::test::AnimationDesc;
 using ferolt::test::AnimationKey;
 using ferolt::test::AnimationNodeDesc;
-using ferolt::test::AnimationDesc;
 using ferolt::test::Bytes;
 
 constexpr float kPi = 3.14159265358979f;

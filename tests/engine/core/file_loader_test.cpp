@@ -88,7 +88,8 @@ TEST(FileLoader, RequestsFindTheirFiles)
         {"empty_file", "empty.bin", both.c_str(), "", 0, -2, "", ""},
         {"subdirectories_off", "name.bin", both.c_str(), "", 0, -1, "", ""},
         // Directory names keep their case on disk; the registry upper-cases resolved names.
-        {"subdirectories_second_pass", "name.bin", both.c_str(), "", 1, 0, "deep", b + ">Sub\\Deep\\NAME.BIN"},
+        {"subdirectories_second_pass", "name.bin", both.c_str(), "", 1, 0, "deep",
+         b + ">Sub\\Deep\\NAME.BIN"},
         // A resolved name comes back to the same file through its search directory.
         {"resolved_name_again", b + ">SUB\\DEEP\\NAME.BIN", both.c_str(), "", 0, 0, "deep",
          b + ">SUB\\DEEP\\NAME.BIN"},

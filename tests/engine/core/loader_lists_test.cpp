@@ -162,7 +162,10 @@ TEST_F(LoaderListsRegistryTest, FirstLoaderThatAnswersFillsTheList)
             for (Answer& answer : answers)
             {
                 answer.asked = &asked;
-                LMK::LoaderCallbacksStruct_TYP cb{NoLoad,  NoRelease, nullptr, &answer,
+                LMK::LoaderCallbacksStruct_TYP cb{NoLoad,
+                                                  NoRelease,
+                                                  nullptr,
+                                                  &answer,
                                                   lods ? AnswerLODs : nullptr,
                                                   lods ? nullptr : AnswerAlternatives};
                 LMK::Loader_* loader = nullptr;

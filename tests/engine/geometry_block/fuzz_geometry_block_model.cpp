@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // The first byte says whether normals are kept; the rest is the block, copied to its exact size.
     const std::vector<uint8_t> block(data + 1, data + size);
     LMK::Model_* model = nullptr;
-    LRCreateModelFromMemory(block.empty() ? nullptr : block.data(), static_cast<DWORD>(block.size()), data[0] & 1,
-                            nullptr, &model);
+    LRCreateModelFromMemory(block.empty() ? nullptr : block.data(), static_cast<DWORD>(block.size()),
+                            data[0] & 1, nullptr, &model);
     if (model)
     {
         model->ComputeBoundingBox();

@@ -9,12 +9,12 @@
 #include "engine/core/material_record.h"
 #include "tests/support/material_pack_writer.h"
 
-using LMK::Material_;
-using LMK::MaterialDescriptionStruct_TYP;
-using materialtest::MaterialTest;
 using ferolt::test::Bytes;
 using ferolt::test::MaterialPackFields;
 using ferolt::test::MaterialRecordFields;
+using LMK::Material_;
+using LMK::MaterialDescriptionStruct_TYP;
+using materialtest::MaterialTest;
 
 namespace
 {
@@ -240,14 +240,15 @@ TEST(MaterialRecordFields, DamagedRecordsAreRejected)
     // Cut inside each version's header, and just past the header of a record that needs more.
     for (uint32_t version : {1u, 2u, 3u})
     {
-        const Bytes whole = ferolt::test::MaterialRecord({.version = version, .flags = 0x800,
-                                                          .body = InlineName("Wall")});
+        const Bytes whole =
+            ferolt::test::MaterialRecord({.version = version, .flags = 0x800, .body = InlineName("Wall")});
         for (size_t cut = 2; cut < whole.size(); cut += 2)
         {
             SCOPED_TRACE("version " + std::to_string(version) + " cut at " + std::to_string(cut));
             const Bytes part(whole.begin(), whole.begin() + cut);
             MaterialDescriptionStruct_TYP* d = nullptr;
-            EXPECT_FALSE(LMK::ReadMaterialRecord(nullptr, part.data(), static_cast<DWORD>(cut), &d, 0, nullptr));
+            EXPECT_FALSE(
+                LMK::ReadMaterialRecord(nullptr, part.data(), static_cast<DWORD>(cut), &d, 0, nullptr));
             EXPECT_EQ(d, nullptr);
         }
     }
@@ -325,7 +326,8 @@ std::string Colours(const Bytes& pack, HRESULT* result = nullptr)
             continue;
         }
         char text[16];
-        std::snprintf(text, sizeof text, "%02x", static_cast<int>(array[i]->material.Diffuse.r * 255.0f + 0.5f));
+        std::snprintf(text, sizeof text, "%02x",
+                      static_cast<int>(array[i]->material.Diffuse.r * 255.0f + 0.5f));
         out += text;
     }
     auto* parts = reinterpret_cast<LMK::LoadedPart_**>(array);
@@ -352,7 +354,8 @@ TEST_F(MaterialPackTest, SlotsShareTheirMaterialsAndConsumedCountsTheWholePack)
     const Bytes pack = ferolt::test::MaterialPack({.slots = {0, 0xFFFFFFFF, 0}, .records = {Red(0x11)}});
     Material_** array = nullptr;
     DWORD count = 0, consumed = 0;
-    ASSERT_EQ(LRLoadMaterialPack(pack.data(), static_cast<DWORD>(pack.size()), &array, &count, &consumed), S_OK);
+    ASSERT_EQ(LRLoadMaterialPack(pack.data(), static_cast<DWORD>(pack.size()), &array, &count, &consumed),
+              S_OK);
     ASSERT_EQ(count, 3u);
     EXPECT_EQ(array[0], array[2]);
     EXPECT_EQ(array[1], nullptr);
@@ -373,7 +376,6 @@ TEST_F(MaterialPackTest, SlotsShareTheirMaterialsAndConsumedCountsTheWholePack)
     const LoadedPack loaded = Load(named);
     EXPECT_EQ(loaded.result, S_OK);
     EXPECT_EQ(loaded.consumed, 166u);
-
 }
 
 TEST_F(MaterialPackTest, StringsPointIntoThePack)
@@ -397,8 +399,9 @@ TEST_F(MaterialPackTest, StringsPointIntoThePack)
     EXPECT_EQ(count, 0u);
 
     const Bytes version2 = ferolt::test::MaterialPack({.version = 2, .strings = {"a"}});
-    EXPECT_EQ(LRGetMaterialPackStrings(version2.data(), static_cast<DWORD>(version2.size()), &strings, &count),
-              E_FAIL);
+    EXPECT_EQ(
+        LRGetMaterialPackStrings(version2.data(), static_cast<DWORD>(version2.size()), &strings, &count),
+        E_FAIL);
     EXPECT_EQ(LRGetMaterialPackStrings(nullptr, 28, &strings, &count), E_INVALIDARG);
     EXPECT_EQ(LRGetMaterialPackStrings(pack.data(), 28, nullptr, &count), E_INVALIDARG);
     EXPECT_EQ(LRGetMaterialPackStrings(pack.data(), 28, &strings, nullptr), E_INVALIDARG);
@@ -429,36 +432,43 @@ TEST_F(MaterialPackTest, DamagedPacksAreReadUpToTheDamage)
         const char* colours;
     } cases[] = {
         {"wrong magic", wrongMagic, E_FAIL, ""},
-        {"version 2", ferolt::test::MaterialPack({.version = 2, .slots = {0}, .records = {Red(1)}}), E_FAIL, ""},
+        {"version 2", ferolt::test::MaterialPack({.version = 2, .slots = {0}, .records = {Red(1)}}), E_FAIL,
+         ""},
         {"more slots than the pack holds", hugeSlots, E_FAIL, ""},
         {"cut inside the second record", Bytes(three.begin(), three.end() - 80 - 40), S_OK, "11--"},
         {"cut inside the string table", Bytes(three.begin(), three.begin() + 28 + 12 + 3), S_OK, "---"},
         {"a string without its end",
-         [] {
+         []
+         {
              Bytes p = ferolt::test::MaterialPack({.slots = {0}, .strings = {"abc"}});
              p.pop_back(); // the NUL
              return p;
          }(),
          S_OK, "-"},
         {"a record whose size field runs past the pack",
-         ferolt::test::MaterialPack({.slots = {0, 1}, .records = {Red(0x11), [] {
-                                                                      MaterialRecordFields f;
-                                                                      f.sizeDelta = 1;
-                                                                      return ferolt::test::MaterialRecord(f);
-                                                                  }()}}),
+         ferolt::test::MaterialPack({.slots = {0, 1},
+                                     .records = {Red(0x11),
+                                                 []
+                                                 {
+                                                     MaterialRecordFields f;
+                                                     f.sizeDelta = 1;
+                                                     return ferolt::test::MaterialRecord(f);
+                                                 }()}}),
          S_OK, "11-"},
         {"a broken record hides the ones after it",
-         ferolt::test::MaterialPack({.slots = {2, 1, 0},
-                                     .records = {Red(0x11), ferolt::test::MaterialRecord({.version = 9}),
-                                                 Red(0x33)}}),
+         ferolt::test::MaterialPack(
+             {.slots = {2, 1, 0},
+              .records = {Red(0x11), ferolt::test::MaterialRecord({.version = 9}), Red(0x33)}}),
          S_OK, "--11"},
-        {"slot indices past the materials", ferolt::test::MaterialPack({.slots = {1, 7, 0}, .records = {Red(5)}}),
-         S_OK, "--05"},
+        {"slot indices past the materials",
+         ferolt::test::MaterialPack({.slots = {1, 7, 0}, .records = {Red(5)}}), S_OK, "--05"},
         {"more materials announced than stored",
-         ferolt::test::MaterialPack({.slots = {0, 1}, .records = {Red(0x11)}, .materialCountDelta = 0x7FFFFFFF}),
+         ferolt::test::MaterialPack(
+             {.slots = {0, 1}, .records = {Red(0x11)}, .materialCountDelta = 0x7FFFFFFF}),
          S_OK, "11-"},
         {"a string count far beyond the strings",
-         [] {
+         []
+         {
              Bytes p = ferolt::test::MaterialPack({.slots = {0}, .strings = {"a"}, .records = {Red(1)}});
              p[20] = p[21] = p[22] = p[23] = 0xFF;
              return p;
@@ -487,7 +497,8 @@ TEST_F(MaterialPackTest, ArgumentsAreChecked)
     const Bytes empty = ferolt::test::MaterialPack({});
     array = reinterpret_cast<Material_**>(1);
     count = 5;
-    EXPECT_EQ(LRLoadMaterialPack(empty.data(), static_cast<DWORD>(empty.size()), &array, &count, nullptr), S_OK);
+    EXPECT_EQ(LRLoadMaterialPack(empty.data(), static_cast<DWORD>(empty.size()), &array, &count, nullptr),
+              S_OK);
     EXPECT_EQ(array, nullptr);
     EXPECT_EQ(count, 0u);
 }

@@ -12,8 +12,8 @@ std::vector<FuzzSeed> FuzzSeeds()
     transform.effectIndex = 1;
     const Bytes full = MaterialRecord(
         {.version = 3,
-         .flags = kRecordMaterialName | kRecordBaseName | 0x2000 | 0x4000 | kRecordNameIndices | kRecordChangeModes |
-                  kRecordBaseTransform | 0x40 | 0x80,
+         .flags = kRecordMaterialName | kRecordBaseName | 0x2000 | 0x4000 | kRecordNameIndices |
+                  kRecordChangeModes | kRecordBaseTransform | 0x40 | 0x80,
          .projection = 1,
          .body = [&]
          {
@@ -28,8 +28,10 @@ std::vector<FuzzSeed> FuzzSeeds()
                  body.insert(body.end(), part.begin(), part.end());
              return body;
          }()});
-    const Bytes v1 = MaterialRecord({.version = 1, .flags = kRecordChangeModes | kRecordBaseName,
-                                     .body = [] {
+    const Bytes v1 = MaterialRecord({.version = 1,
+                                     .flags = kRecordChangeModes | kRecordBaseName,
+                                     .body = []
+                                     {
                                          Bytes b = InlineName("a.png");
                                          Bytes m = ChangeModes({1, 2});
                                          b.insert(b.end(), m.begin(), m.end());
@@ -37,10 +39,12 @@ std::vector<FuzzSeed> FuzzSeeds()
                                      }()});
     const Bytes v2 = MaterialRecord({.version = 2, .flags = 0x10000});
     return {
-        {"three_colours", MaterialPack({.slots = {0, 1, 2}, .records = {ColourRecord(0xC04030), ColourRecord(0x808080),
-                                                                         ColourRecord(0x3060C0, 0x80)}})},
-        {"indexed_names", MaterialPack({.slots = {0, 0xFFFFFFFF, 1, 0}, .strings = {"wall.png", "roof.png"},
-                                        .records = {full, v1}})},
+        {"three_colours", MaterialPack({.slots = {0, 1, 2},
+                                        .records = {ColourRecord(0xC04030), ColourRecord(0x808080),
+                                                    ColourRecord(0x3060C0, 0x80)}})},
+        {"indexed_names",
+         MaterialPack(
+             {.slots = {0, 0xFFFFFFFF, 1, 0}, .strings = {"wall.png", "roof.png"}, .records = {full, v1}})},
         {"versions", MaterialPack({.slots = {2, 1, 0}, .records = {v1, v2, full}})},
         {"record_v3", full},
         {"record_v1", v1},

@@ -47,7 +47,8 @@ protected:
         LRReleaseEnvironment(&environment_);
         ASSERT_EQ(LRCreateEnvironment(&d, &environment_), S_OK);
         if (camera_) LRReleaseView(&camera_);
-        const D3DXVECTOR3 eye(0, 0, 0), up = std::fabs(direction.z) > 0.9f ? D3DXVECTOR3(1, 0, 0) : D3DXVECTOR3(0, 0, 1);
+        const D3DXVECTOR3 eye(0, 0, 0),
+            up = std::fabs(direction.z) > 0.9f ? D3DXVECTOR3(1, 0, 0) : D3DXVECTOR3(0, 0, 1);
         ASSERT_EQ(LRCreateView(&eye, &direction, &up, 0, 2.0f, 1.5f, 0.5f, 50.0f, &camera_), S_OK);
         LMK::RenderViewStruct_TYP v = Record(bb_);
         v.environment = environment_;
@@ -130,8 +131,8 @@ TEST_F(BackgroundTest, TexturedSphere)
 // segments; six on the cube's faces, the seventh and eighth left out.
 TEST_F(BackgroundTest, PanoramaAndCube)
 {
-    const DWORD colours[8] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFF00, 0xFF00FFFF, 0xFFFF00FF,
-                              0xFF808080, 0xFF404040};
+    const DWORD colours[8] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFF00,
+                              0xFF00FFFF, 0xFFFF00FF, 0xFF808080, 0xFF404040};
     std::vector<LMK::Texture_*> pictures;
     for (DWORD c : colours)
         pictures.push_back(Solid(c));
@@ -192,7 +193,10 @@ TEST_F(BackgroundTest, Pictures)
         {"screen picture", LMK::EnvironmentScreenPictureWrapped, false, false, {tl, tr, bl, br}},
         {"cropped", LMK::EnvironmentPicture, true, false, {br, br, br, br}},
         // Without a picture angle the matrix only moves v by 1 - 1/2: the halves change places.
-        {"screen picture through the texture matrix", LMK::EnvironmentScreenPictureWrapped, false, true,
+        {"screen picture through the texture matrix",
+         LMK::EnvironmentScreenPictureWrapped,
+         false,
+         true,
          {bl, br, tl, tr}},
     };
     for (const Case& c : cases)

@@ -46,12 +46,12 @@ protected:
     static bool IsNotBackground(uint32_t p) { return p != kBackground; }
 
     // Whether an edge pixel lies within one pixel of p.
-    template <typename Test>
-    bool EdgeNear(const std::vector<uint32_t>& pixels, POINT p, Test isEdge) const
+    template <typename Test> bool EdgeNear(const std::vector<uint32_t>& pixels, POINT p, Test isEdge) const
     {
         for (LONG y = p.y - 1; y <= p.y + 1; ++y)
             for (LONG x = p.x - 1; x <= p.x + 1; ++x)
-                if (x >= 0 && y >= 0 && x < kWidth && y < kHeight && isEdge(pixels[y * kWidth + x])) return true;
+                if (x >= 0 && y >= 0 && x < kWidth && y < kHeight && isEdge(pixels[y * kWidth + x]))
+                    return true;
         return false;
     }
 
@@ -105,7 +105,8 @@ TEST_F(EdgesTest, EachEdgeModeDrawsItsEdgesInTheEdgeColour)
                 if (c.faceShown)
                     EXPECT_TRUE(inside.r == 0 && inside.g == 0 && inside.b > 0) << "edge " << e;
                 else
-                    EXPECT_TRUE(Near(pixels[middle.y * kWidth + middle.x], {255, 255, 255}, 0)) << "edge " << e;
+                    EXPECT_TRUE(Near(pixels[middle.y * kWidth + middle.x], {255, 255, 255}, 0))
+                        << "edge " << e;
             }
             if (drawn) expected += std::max(std::abs(a.x - b.x), std::abs(a.y - b.y));
         }
@@ -178,8 +179,8 @@ TEST_F(EdgesTest, ListsAreBuiltPerSubsetAndAStoppedBuildLeavesNone)
     }
     HRESULT hr = E_FAIL;
     auto* gapped = new LMK::Model_(1, geometry.vertices.data(), static_cast<DWORD>(geometry.vertices.size()),
-                                   geometry.indices.data(), 12, nullptr, 0, withEmpty.data(), 7, nullptr, nullptr,
-                                   &hr, 0, 0, 0, nullptr, 0, 1);
+                                   geometry.indices.data(), 12, nullptr, 0, withEmpty.data(), 7, nullptr,
+                                   nullptr, &hr, 0, 0, 0, nullptr, 0, 1);
     ASSERT_EQ(hr, S_OK);
     LMK::Object_* gappedBox = Place(gapped);
     gapped->currentObject = gappedBox;

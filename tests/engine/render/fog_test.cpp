@@ -53,9 +53,9 @@ TEST_F(FogTest, LinearFogBlendsByDistanceFromTheEye)
         SCOPED_TRACE(c.name);
         // A fifth of the view's height across, whatever its distance.
         const float z = 10.0f - c.distance, h = 0.03f * c.distance;
-        LMK::Object_* quad = AddQuad({D3DXVECTOR3(-h, -h, z), D3DXVECTOR3(h, -h, z), D3DXVECTOR3(h, h, z),
-                                      D3DXVECTOR3(-h, h, z)},
-                                     {1, 1, 1, 1});
+        LMK::Object_* quad = AddQuad(
+            {D3DXVECTOR3(-h, -h, z), D3DXVECTOR3(h, -h, z), D3DXVECTOR3(h, h, z), D3DXVECTOR3(-h, h, z)},
+            {1, 1, 1, 1});
         LMK::FogStruct_TYP fog{2.0f, 8.0f, 0xFF0000FF, static_cast<BYTE>(c.clears), static_cast<BYTE>(c.on)};
         LMK::RenderViewStruct_TYP v = Record(bb);
         v.environment = environment_;
@@ -97,7 +97,8 @@ TEST_F(FogTest, FillLeavesWhatTheStencilKeeps)
         EXPECT_EQ(value, 0u);
         device->GetRenderState(D3DRS_ZENABLE, &value);
         EXPECT_EQ(value, 1u);
-        EXPECT_TRUE(Near(backend_.Pixel(w, 10, 10), {0, 128, 255}, 0)) << "stencil 0: filled, zeroed, filled again";
+        EXPECT_TRUE(Near(backend_.Pixel(w, 10, 10), {0, 128, 255}, 0))
+            << "stencil 0: filled, zeroed, filled again";
         if (finalPass)
             EXPECT_TRUE(Near(backend_.Pixel(w, 30, 10), {0, 128, 255}, 0)) << "stencil 1 is below 2: zeroed";
         else

@@ -18,7 +18,7 @@ TEST(ImpostorCells, EyeDirectionsPickTheirCell)
     };
     // Along -X the column is 8, which wraps to 0; straight above the row is 5, which wraps to 0.
     const Case cases[] = {
-        {{-1, 0, 0}, 8, 2}, {{0, -1, 0}, 2, 2}, {{1, 0, 0}, 4, 2},  {{0, 1, 0}, 6, 2},
+        {{-1, 0, 0}, 8, 2},  {{0, -1, 0}, 2, 2}, {{1, 0, 0}, 4, 2},   {{0, 1, 0}, 6, 2},
         {{-a, -a, 0}, 1, 2}, {{-a, 0, a}, 8, 3}, {{-a, 0, -a}, 8, 1}, {{0, 0, 1}, 4, 5},
     };
     for (const Case& c : cases)
@@ -29,7 +29,8 @@ TEST(ImpostorCells, EyeDirectionsPickTheirCell)
         EXPECT_EQ(row, c.row) << c.d.x << " " << c.d.y << " " << c.d.z;
     }
     const RECT first = LMK::ImpostorCell(0, 0, 512, 256), last = LMK::ImpostorCell(7, 4, 512, 256);
-    EXPECT_EQ((std::array<LONG, 4>{first.left, first.top, first.right, first.bottom}), (std::array<LONG, 4>{0, 0, 64, 51}));
+    EXPECT_EQ((std::array<LONG, 4>{first.left, first.top, first.right, first.bottom}),
+              (std::array<LONG, 4>{0, 0, 64, 51}));
     EXPECT_EQ((std::array<LONG, 4>{last.left, last.top, last.right, last.bottom}),
               (std::array<LONG, 4>{448, 205, 512, 256}));
 }
@@ -80,14 +81,15 @@ TEST_F(ImpostorTest, AtlasShowsEachViewOnATransparentGround)
     };
     // The camera looks from -X: column i shows the side the object turned by -i x 45 degrees about Z
     // brings there, row j the side its pitch j x 45 - 90 degrees brings there.
-    for (const Cell& c : {Cell{0, 2, 0x00FF00}, Cell{2, 2, 0xFFFF00}, Cell{4, 2, 0xFF0000}, Cell{6, 2, 0x0000FF},
-                          Cell{0, 0, 0xFF00FF}, Cell{0, 4, 0x00FFFF}})
+    for (const Cell& c : {Cell{0, 2, 0x00FF00}, Cell{2, 2, 0xFFFF00}, Cell{4, 2, 0xFF0000},
+                          Cell{6, 2, 0x0000FF}, Cell{0, 0, 0xFF00FF}, Cell{0, 4, 0x00FFFF}})
     {
         const RECT r = LMK::ImpostorCell(c.column, c.row, 512, 256);
         const uint32_t middle = Texel(box->impostorAtlas, (r.left + r.right) / 2, (r.top + r.bottom) / 2);
         EXPECT_TRUE(Near(middle, Split(c.face), 3) && (middle >> 24) == 0xFF)
             << "cell " << c.column << ", " << c.row << ": " << std::hex << middle;
-        EXPECT_EQ(Texel(box->impostorAtlas, r.left + 1, r.top + 1), 0u) << "cell " << c.column << ", " << c.row;
+        EXPECT_EQ(Texel(box->impostorAtlas, r.left + 1, r.top + 1), 0u)
+            << "cell " << c.column << ", " << c.row;
     }
 
     // A mode the frame does not draw leaves no atlas rather than one of undrawn views.
@@ -110,7 +112,8 @@ TEST_F(ImpostorTest, QuadTakesTheCellOfTheEye)
         D3DXVECTOR3 eye;
         float u, v; // the cell's offset in the texture
     };
-    for (const Case& c : {Case{{-10, 0, 0}, 1.0f, 0.4f}, Case{{0, -10, 0}, 0.25f, 0.4f}, Case{{0, 0, 10}, 0.5f, 1.0f}})
+    for (const Case& c :
+         {Case{{-10, 0, 0}, 1.0f, 0.4f}, Case{{0, -10, 0}, 0.25f, 0.4f}, Case{{0, 0, 10}, 0.5f, 1.0f}})
     {
         const D3DXVECTOR3 at(0, 0, 0), up(0, 1, 0.01f);
         LMK::View_* camera = nullptr;
@@ -144,8 +147,9 @@ LMK::Model_* PairedBox()
 {
     constexpr int n = 2;
     const D3DXVECTOR3 axes[6][3] = {
-        {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}},  {{-1, 0, 0}, {0, 0, 1}, {0, 1, 0}}, {{0, 1, 0}, {0, 0, 1}, {1, 0, 0}},
-        {{0, -1, 0}, {1, 0, 0}, {0, 0, 1}}, {{0, 0, 1}, {1, 0, 0}, {0, 1, 0}},  {{0, 0, -1}, {0, 1, 0}, {1, 0, 0}},
+        {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {{-1, 0, 0}, {0, 0, 1}, {0, 1, 0}},
+        {{0, 1, 0}, {0, 0, 1}, {1, 0, 0}}, {{0, -1, 0}, {1, 0, 0}, {0, 0, 1}},
+        {{0, 0, 1}, {1, 0, 0}, {0, 1, 0}}, {{0, 0, -1}, {0, 1, 0}, {1, 0, 0}},
     };
     std::vector<LMK::RawVertexStruct_TYP> vertices;
     std::vector<DWORD> indices;
@@ -155,7 +159,8 @@ LMK::Model_* PairedBox()
         for (int b = 0; b <= n; ++b)
             for (int a = 0; a <= n; ++a)
             {
-                const D3DXVECTOR3 p = 0.5f * (f[0] + (-1.0f + 2.0f * a / n) * f[1] + (-1.0f + 2.0f * b / n) * f[2]);
+                const D3DXVECTOR3 p =
+                    0.5f * (f[0] + (-1.0f + 2.0f * a / n) * f[1] + (-1.0f + 2.0f * b / n) * f[2]);
                 LMK::RawVertexStruct_TYP r{};
                 r.position[0] = p.x;
                 r.position[1] = p.y;
@@ -168,8 +173,8 @@ LMK::Model_* PairedBox()
         auto at = [&](int a, int b) { return base + static_cast<DWORD>(b * (n + 1) + a); };
         for (int b = 0; b < n; ++b)
             for (int a = 0; a < n; ++a)
-                indices.insert(indices.end(), {at(a, b), at(a + 1, b), at(a + 1, b + 1), at(a, b), at(a + 1, b + 1),
-                                               at(a, b + 1)});
+                indices.insert(indices.end(), {at(a, b), at(a + 1, b), at(a + 1, b + 1), at(a, b),
+                                               at(a + 1, b + 1), at(a, b + 1)});
     }
     const float colours[3][3] = {{0, 1, 0}, {1, 1, 0}, {0, 1, 1}};
     std::vector<LMK::SubsetStruct_TYP> subsets;
@@ -188,8 +193,8 @@ LMK::Model_* PairedBox()
     }
     HRESULT hr = E_FAIL;
     auto* model = new LMK::Model_(1, vertices.data(), static_cast<DWORD>(vertices.size()), indices.data(),
-                                  static_cast<DWORD>(indices.size() / 3), nullptr, 0, subsets.data(), 3, nullptr,
-                                  nullptr, &hr, 0, 0, 0, nullptr, 0, 1);
+                                  static_cast<DWORD>(indices.size() / 3), nullptr, 0, subsets.data(), 3,
+                                  nullptr, nullptr, &hr, 0, 0, 0, nullptr, 0, 1);
     EXPECT_EQ(hr, S_OK);
     for (LMK::Material_* m : materials)
     {
@@ -258,6 +263,7 @@ TEST_F(ImpostorTest, BatchOfTwoHundredDrawsWithImpostorsAsTheRealView)
 
     DWORD flags = 99;
     bb->parts[0]->GetD3DDevice()->GetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, &flags);
-    EXPECT_EQ(flags, static_cast<DWORD>(D3DTTFF_DISABLE)) << "the cell transform is switched off after the impostors";
+    EXPECT_EQ(flags, static_cast<DWORD>(D3DTTFF_DISABLE))
+        << "the cell transform is switched off after the impostors";
 }
 } // namespace

@@ -64,7 +64,8 @@ protected:
                 sx += v * x;
                 sy += v * y;
             }
-        if (sum > 0) *centre = {static_cast<LONG>(std::lround(sx / sum)), static_cast<LONG>(std::lround(sy / sum))};
+        if (sum > 0)
+            *centre = {static_cast<LONG>(std::lround(sx / sum)), static_cast<LONG>(std::lround(sy / sum))};
         return sum;
     }
 
@@ -181,7 +182,7 @@ TEST_F(LightSpritesTest, DeviceStatesAreLeftAsTheyWere)
     ASSERT_EQ(RenderLit(&v), S_OK); // makes the device's first frame
     IDirect3DDevice9* device = bb_->parts.at(0)->GetD3DDevice();
     const std::pair<D3DRENDERSTATETYPE, DWORD> states[] = {
-        {D3DRS_ZWRITEENABLE, TRUE},       {D3DRS_ALPHABLENDENABLE, FALSE}, {D3DRS_CULLMODE, D3DCULL_CW},
+        {D3DRS_ZWRITEENABLE, TRUE},        {D3DRS_ALPHABLENDENABLE, FALSE}, {D3DRS_CULLMODE, D3DCULL_CW},
         {D3DRS_TEXTUREFACTOR, 0x12345678}, {D3DRS_LIGHTING, TRUE},          {D3DRS_ZENABLE, TRUE},
     };
     for (const auto& [state, value] : states)

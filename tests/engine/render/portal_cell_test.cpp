@@ -52,7 +52,8 @@ protected:
         Camera({0, 0, 8}, 8, 6);
     }
 
-    LMK::Object_* In(PortalCell_* cell, D3DXVECTOR3 at, float half = 0.3f, FaceColours colours = Uniform(1, 1, 1))
+    LMK::Object_* In(PortalCell_* cell, D3DXVECTOR3 at, float half = 0.3f,
+                     FaceColours colours = Uniform(1, 1, 1))
     {
         LMK::Object_* o = AddBox(at, half, colours);
         cell->objects.push_back(o);
@@ -82,8 +83,20 @@ TEST_F(PortalCellTest, DoorShowsTheNextRoomOnlyThroughItself)
     const Case cases[] = {
         {"open", 2, false, false, false, 0, {1, 0, 1, 0, 1}},
         {"closed", LMK::PortalKindClosed, false, false, false, 0, {1, 0, 0, 0, 0}},
-        {"one-way, eye in front, from the first cell", LMK::PortalKindOneWay, false, false, false, 0, {1, 0, 0, 0, 0}},
-        {"one-way, eye behind, from the first cell", LMK::PortalKindOneWay, false, true, false, 0, {1, 0, 1, 0, 1}},
+        {"one-way, eye in front, from the first cell",
+         LMK::PortalKindOneWay,
+         false,
+         false,
+         false,
+         0,
+         {1, 0, 0, 0, 0}},
+        {"one-way, eye behind, from the first cell",
+         LMK::PortalKindOneWay,
+         false,
+         true,
+         false,
+         0,
+         {1, 0, 1, 0, 1}},
         {"one-way, from the second cell", LMK::PortalKindOneWay, false, false, true, 0, {1, 0, 1, 0, 1}},
         {"door outside the frustum", 2, false, false, false, 30, {1, 0, 0, 0, 0}},
         // The door's edge planes must face into the door whichever way its vertices wind and its
@@ -99,7 +112,8 @@ TEST_F(PortalCellTest, DoorShowsTheNextRoomOnlyThroughItself)
     {
         a.connections.clear();
         b.connections.clear();
-        Door door(c.aIsSecond ? &b : &a, c.aIsSecond ? &a : &b, {c.doorX, 0, 0}, 1, c.kind, c.reversed, c.turned);
+        Door door(c.aIsSecond ? &b : &a, c.aIsSecond ? &a : &b, {c.doorX, 0, 0}, 1, c.kind, c.reversed,
+                  c.turned);
         EXPECT_EQ(Visible(&a, objects), c.want) << c.name;
         EXPECT_EQ(a.visited + b.visited, 0) << c.name;
         for (LMK::Object_* o : objects)
@@ -131,7 +145,8 @@ TEST_F(PortalCellTest, PathsMeetingWithTheSameFrustumAreWalkedOnce)
     std::vector<std::unique_ptr<Door>> doors;
     for (int k = 0; k + 1 < kRooms; ++k)
         for (int twin = 0; twin < 2; ++twin)
-            doors.push_back(std::make_unique<Door>(&rooms[k], &rooms[k + 1], D3DXVECTOR3(0, 0, -0.5f * k), 1, 2));
+            doors.push_back(
+                std::make_unique<Door>(&rooms[k], &rooms[k + 1], D3DXVECTOR3(0, 0, -0.5f * k), 1, 2));
     LMK::Object_* last = In(&rooms.back(), {0, 0, -12});
     LMK::Object_* aside = In(&rooms.back(), {2, 0, -12});
     std::vector<LMK::Object_*> objects = {last, aside};
@@ -167,8 +182,8 @@ TEST_F(PortalCellTest, RenderPassAndPickingSeeRoomBOnlyThroughTheDoor)
             POINT screen = at;
             BYTE hit = 9;
             DWORD object = 9;
-            LRPickAtScreenPoint(&v, 2, objects.data(), &screen, false, &hit, &object, nullptr, nullptr, nullptr,
-                                nullptr, nullptr, nullptr, nullptr);
+            LRPickAtScreenPoint(&v, 2, objects.data(), &screen, false, &hit, &object, nullptr, nullptr,
+                                nullptr, nullptr, nullptr, nullptr, nullptr);
             const bool want = index == 0 || !cell;
             EXPECT_EQ(hit, want ? 1 : 0) << name << " object " << index;
             if (want)

@@ -91,12 +91,15 @@ TEST_F(RenderViewTest, NearerObjectHidesFartherOneWhateverTheOrder)
     for (bool nearFirst : {false, true})
     {
         LMK::RenderViewStruct_TYP v = Record(bb);
-        ASSERT_EQ(Render(&v, nearFirst ? std::vector<LMK::Object_*>{near, far} : std::vector<LMK::Object_*>{far, near}),
+        ASSERT_EQ(Render(&v, nearFirst ? std::vector<LMK::Object_*>{near, far}
+                                       : std::vector<LMK::Object_*>{far, near}),
                   S_OK);
-        EXPECT_TRUE(Near(backend_.Pixel(w, Project(bb, {0.2f, 0, 2}).x, Project(bb, {0.2f, 0, 2}).y), {0, 255, 0}))
+        EXPECT_TRUE(
+            Near(backend_.Pixel(w, Project(bb, {0.2f, 0, 2}).x, Project(bb, {0.2f, 0, 2}).y), {0, 255, 0}))
             << "overlap, near first " << nearFirst;
         const POINT farOnly = Project(bb, {1.3f, 0, 0});
-        EXPECT_TRUE(Near(backend_.Pixel(w, farOnly.x, farOnly.y), {255, 0, 0})) << "far alone, near first " << nearFirst;
+        EXPECT_TRUE(Near(backend_.Pixel(w, farOnly.x, farOnly.y), {255, 0, 0}))
+            << "far alone, near first " << nearFirst;
     }
 }
 
@@ -113,7 +116,8 @@ TEST_F(RenderViewTest, TransparentObjectsAreDrawnAfterOpaqueOnes)
     LMK::RenderViewStruct_TYP v = Record(bb);
     ASSERT_EQ(Render(&v, {glass, wall}), S_OK);
     const POINT both = Project(bb, {0, 0, 3});
-    EXPECT_TRUE(Near(backend_.Pixel(w, both.x, both.y), {127, 0, 127}, 3)) << std::hex << backend_.Pixel(w, both.x, both.y);
+    EXPECT_TRUE(Near(backend_.Pixel(w, both.x, both.y), {127, 0, 127}, 3))
+        << std::hex << backend_.Pixel(w, both.x, both.y);
     const POINT wallOnly = Project(bb, {1.6f, 1.6f, 1});
     EXPECT_TRUE(Near(backend_.Pixel(w, wallOnly.x, wallOnly.y), {255, 0, 0}));
 }
@@ -220,15 +224,16 @@ TEST_F(RenderViewTest, BatchedObjectsDrawTheirLinesAtTheirOwnPlaces)
     LMK::RenderViewStruct_TYP v = Record(bb);
     ASSERT_EQ(Render(&v, {}), S_OK);
 
-    auto vertex = [](float x, float y) {
+    auto vertex = [](float x, float y)
+    {
         LMK::RawVertexStruct_TYP r{};
         r.position[0] = x;
         r.position[1] = y;
         r.normal[2] = 1;
         return r;
     };
-    const std::vector<LMK::RawVertexStruct_TYP> quad = {vertex(-0.3f, -0.3f), vertex(0.3f, -0.3f), vertex(0.3f, 0.3f),
-                                                       vertex(-0.3f, 0.3f)};
+    const std::vector<LMK::RawVertexStruct_TYP> quad = {vertex(-0.3f, -0.3f), vertex(0.3f, -0.3f),
+                                                        vertex(0.3f, 0.3f), vertex(-0.3f, 0.3f)};
     const std::vector<DWORD> indices = {0, 1, 2, 0, 2, 3};
     const std::vector<LMK::RawVertexStruct_TYP> line = {vertex(0, 0.6f), vertex(0, 1.4f)};
     LMK::Material_* green = nullptr;
@@ -239,8 +244,8 @@ TEST_F(RenderViewTest, BatchedObjectsDrawTheirLinesAtTheirOwnPlaces)
     subset.material = green;
     subset.sourceIndex = LMK::kNoSourceIndex;
     HRESULT hr = E_FAIL;
-    auto* model = new LMK::Model_(1, quad.data(), 4, indices.data(), 2, line.data(), 2, &subset, 1, nullptr, nullptr,
-                                  &hr, 0, 0, 0, nullptr, 0, 1);
+    auto* model = new LMK::Model_(1, quad.data(), 4, indices.data(), 2, line.data(), 2, &subset, 1, nullptr,
+                                  nullptr, &hr, 0, 0, 0, nullptr, 0, 1);
     LMK::LoadedPart_* mine = green;
     LRReleaseLoadedPart(&mine);
     ASSERT_EQ(hr, S_OK);
@@ -297,7 +302,8 @@ TEST_F(RenderViewTest, FacesAfterAnotherSubsetsLinesComeFromTheFaceBuffer)
     HWND w = Window({0, 0, 64, 48});
     LMK::BackBuffer_* bb = BackBuffer(w);
     Camera({0, 0, 10}, 8, 6);
-    auto vertex = [](float x, float y) {
+    auto vertex = [](float x, float y)
+    {
         LMK::RawVertexStruct_TYP r{};
         r.position[0] = x;
         r.position[1] = y;
@@ -342,8 +348,8 @@ TEST_F(RenderViewTest, FacesAfterAnotherSubsetsLinesComeFromTheFaceBuffer)
     const POINT left = Project(bb, {-2, 0, 0}), right = Project(bb, {2, 0, 0});
     EXPECT_EQ(Split(backend_.Pixel(w, left.x, left.y)).g > 128, true);
     const Rgb second = Split(backend_.Pixel(w, right.x, right.y));
-    EXPECT_TRUE(second.b > 128 && second.g < 64) << "second subset's faces: " << std::hex
-                                                 << backend_.Pixel(w, right.x, right.y);
+    EXPECT_TRUE(second.b > 128 && second.g < 64)
+        << "second subset's faces: " << std::hex << backend_.Pixel(w, right.x, right.y);
 }
 
 TEST_F(RenderViewTest, ReadBackSeesTheFrameAndDecidesThePresent)
@@ -371,7 +377,8 @@ TEST_F(RenderViewTest, ReadBackSeesTheFrameAndDecidesThePresent)
         seen.at = Project(bb, {0, 0, 1});
         LMK::RenderViewStruct_TYP v = Record(bb);
         v.readBackContext = &seen;
-        v.readBack = [](void* context, LMK::ReadBackStruct_TYP* r) -> bool {
+        v.readBack = [](void* context, LMK::ReadBackStruct_TYP* r) -> bool
+        {
             auto* s = static_cast<Seen*>(context);
             ++s->calls;
             s->centre = static_cast<const uint32_t*>(r->bits)[s->at.y * (r->pitch / 4) + s->at.x] & 0xFFFFFF;

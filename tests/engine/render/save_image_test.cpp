@@ -76,7 +76,8 @@ protected:
         Camera(D3DXVECTOR3(2.0f, 1.2f, 3.0f), 2.4f, 1.8f);
     }
 
-    LMK::SaveImageStruct_TYP Params(uint16_t w, uint16_t h, uint32_t k, uint32_t format, const std::string& path)
+    LMK::SaveImageStruct_TYP Params(uint16_t w, uint16_t h, uint32_t k, uint32_t format,
+                                    const std::string& path)
     {
         paths_.push_back(path);
         LMK::SaveImageStruct_TYP p{};
@@ -279,11 +280,12 @@ TEST_F(SaveImageTest, ATileThatCannotBeDrawnFailsTheSaveAndRemovesTheFile)
 // A 16-bit display: channels widen to 8 bits, so the saved image is the frame within the lost low bits.
 TEST_F(SaveImageTest, SixteenBitBackBuffersSaveTheFrame)
 {
-    enginetest::UseAdapters({[] {
-        ferolt::hooks::D3D9Adapter a = enginetest::SmallAdapter(0, 128, 96);
-        a.displayFormat = D3DFMT_R5G6B5;
-        return a;
-    }()});
+    enginetest::UseAdapters({[]
+                             {
+                                 ferolt::hooks::D3D9Adapter a = enginetest::SmallAdapter(0, 128, 96);
+                                 a.displayFormat = D3DFMT_R5G6B5;
+                                 return a;
+                             }()});
     ASSERT_EQ(LRStart(nullptr), S_OK);
     Scene();
     LMK::SaveImageStruct_TYP p = Params(64, 48, 1, LMK::SaveImageFormatBmp, Path("16.bmp"));

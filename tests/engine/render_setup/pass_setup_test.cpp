@@ -21,8 +21,9 @@ protected:
         LMK::EnabledLightCount = 0;
         device = LMK::CurrentGlobals->devices.primaryDevice->device;
         ASSERT_NE(device, nullptr);
-        ASSERT_EQ(device->CreateRenderTarget(4, 4, D3DFMT_A8R8G8B8, D3DMULTISAMPLE_NONE, 0, TRUE, &target, nullptr),
-                  S_OK);
+        ASSERT_EQ(
+            device->CreateRenderTarget(4, 4, D3DFMT_A8R8G8B8, D3DMULTISAMPLE_NONE, 0, TRUE, &target, nullptr),
+            S_OK);
         ASSERT_EQ(device->CreateDepthStencilSurface(4, 4, D3DFMT_D24S8, D3DMULTISAMPLE_NONE, 0, FALSE, &depth,
                                                     nullptr),
                   S_OK);
@@ -44,8 +45,17 @@ protected:
     LMK::PassSetupStruct_TYP Setup(DWORD mode, const D3DXMATRIX* mirror = nullptr,
                                    const D3DXPLANE* mirrorPlane = nullptr)
     {
-        return {device, nullptr, &view, mode, DWORD(lights.size()), lights.empty() ? nullptr : lights.data(),
-                DWORD(objects.size()), objects.empty() ? nullptr : objects.data(), mirror, mirrorPlane, &pass,
+        return {device,
+                nullptr,
+                &view,
+                mode,
+                DWORD(lights.size()),
+                lights.empty() ? nullptr : lights.data(),
+                DWORD(objects.size()),
+                objects.empty() ? nullptr : objects.data(),
+                mirror,
+                mirrorPlane,
+                &pass,
                 false};
     }
     void AddLights(int n)
@@ -123,8 +133,14 @@ TEST_F(PassSetupTest, SetsSceneLightsWithinTheDeviceLimit)
         {"light-map baking always takes the camera light", 3, 0, 0, 8, first, 1, 1},
         {"hidden lines use no lights", 0x102, 3, 1, 8, none, 0, 1},
         {"ID colours use no lights", 8, 3, 1, 8, none, 0, 1},
-        {"wire fill still carried: lights but no light points", 0x10000, 2, 0, 8,
-         {true, true, false, false, false, false, false, false, false, false, false, false}, 2, 1},
+        {"wire fill still carried: lights but no light points",
+         0x10000,
+         2,
+         0,
+         8,
+         {true, true, false, false, false, false, false, false, false, false, false, false},
+         2,
+         1},
     };
     for (const LightCase& c : cases)
     {
@@ -185,9 +201,9 @@ TEST_F(PassSetupTest, LightPointsFollowTheSceneLights)
     const RawGeometry g = QuadRow(1);
     LMK::RawLightPointStruct_TYP point{{1.0f, 0.5f, 0.0f}, {1, 2, 3}, {}};
     std::vector<LMK::SubsetStruct_TYP> subsets = {scenetest::Subset(0, 2)};
-    LMK::Model_* m = new LMK::Model_(0, g.vertices.data(), DWORD(g.vertices.size()), g.indices.data(),
-                                     g.FaceCount(), nullptr, 0, subsets.data(), 1, nullptr, nullptr, &hr, 0, 0, 1,
-                                     &point, 0, 0);
+    LMK::Model_* m =
+        new LMK::Model_(0, g.vertices.data(), DWORD(g.vertices.size()), g.indices.data(), g.FaceCount(),
+                        nullptr, 0, subsets.data(), 1, nullptr, nullptr, &hr, 0, 0, 1, &point, 0, 0);
     ASSERT_EQ(hr, S_OK);
     models.push_back(m);
     Place(m, 10, 0, 0)->lightPointsOn = 1;
@@ -217,7 +233,8 @@ TEST_F(PassSetupTest, FixedStatesFollowTheMode)
     {
         DWORD mode;
         DWORD zFunc;
-    } const cases[] = {{LMK::DisplayModeTextured, D3DCMP_LESSEQUAL}, {LMK::DisplayModeLightMapBaking, D3DCMP_GREATER}};
+    } const cases[] = {{LMK::DisplayModeTextured, D3DCMP_LESSEQUAL},
+                       {LMK::DisplayModeLightMapBaking, D3DCMP_GREATER}};
     for (const Case& c : cases)
     {
         device->SetRenderState(D3DRS_FILLMODE, D3DFILL_WIREFRAME);
@@ -258,12 +275,14 @@ TEST_F(PassSetupTest, ClearsAndBackgroundByMode)
     const D3DCOLOR before = 0xFF102030;
     const ClearCase cases[] = {
         {"default background", LMK::DisplayModeTextured, 0, LMK::kDefaultBackgroundColor, 0xF, TRUE},
-        {"hidden lines keep the default background", LMK::DisplayModeHiddenLines, 0, LMK::kDefaultBackgroundColor, 0xF, TRUE},
+        {"hidden lines keep the default background", LMK::DisplayModeHiddenLines, 0,
+         LMK::kDefaultBackgroundColor, 0xF, TRUE},
         {"final pass keeps the mirrors' picture", LMK::DisplayModeTextured, 1, before, 0xF, TRUE},
         {"light-map baking clears white", LMK::DisplayModeLightMapBaking, 0, 0xFFFFFFFF, 0xF, TRUE},
         {"ID colours clear black", LMK::DisplayModeIdColoursAll, 0, 0xFF000000, 0xF, FALSE},
         {"light map only clears white", LMK::DisplayModeLightMapOnly, 0, 0xFFFFFFFF, 0xF, FALSE},
-        {"mirror marking lays the background without colour writes", LMK::DisplayModeMirrorMarking, 0, LMK::kDefaultBackgroundColor, 0, TRUE},
+        {"mirror marking lays the background without colour writes", LMK::DisplayModeMirrorMarking, 0,
+         LMK::kDefaultBackgroundColor, 0, TRUE},
     };
     for (const ClearCase& c : cases)
     {
@@ -315,8 +334,8 @@ TEST_F(PassSetupTest, ClipPlanesAndTheirMask)
         view.sectionPlane = c.section ? &section : nullptr;
         view.extraClipPlanes = c.extraPlanes ? extra.data() : nullptr;
         view.extraClipPlaneCount = c.extraCount;
-        const DWORD mask = LMK::SetPassClipPlanes(
-            Setup(LMK::DisplayModeTextured, c.mirror ? &reflect : nullptr, c.mirror ? &mirrorPlane : nullptr));
+        const DWORD mask = LMK::SetPassClipPlanes(Setup(
+            LMK::DisplayModeTextured, c.mirror ? &reflect : nullptr, c.mirror ? &mirrorPlane : nullptr));
         EXPECT_EQ(mask, c.expectedMask);
         EXPECT_EQ(State(D3DRS_CLIPPLANEENABLE), c.expectedMask);
         float p[4] = {};

@@ -48,7 +48,8 @@ protected:
         std::vector<LMK::SubsetStruct_TYP> subsets;
         const DWORD per = g.FaceCount() / subsetCount;
         for (DWORD s = 0; s < subsetCount; ++s)
-            subsets.push_back(scenetest::Subset(s * per, s + 1 == subsetCount ? g.FaceCount() - s * per : per));
+            subsets.push_back(
+                scenetest::Subset(s * per, s + 1 == subsetCount ? g.FaceCount() - s * per : per));
         HRESULT hr = E_FAIL;
         LMK::Model_* m = scenetest::BuildModel(g, subsets, &hr);
         EXPECT_EQ(hr, S_OK);

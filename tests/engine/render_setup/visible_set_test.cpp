@@ -41,8 +41,9 @@ protected:
         view.modeFlags = mode;
         D3DXVECTOR3 eye;
         camera->GetLookAt(&eye, nullptr, nullptr);
-        const LMK::VisibleSetInputStruct_TYP input{&view, DWORD(objects.size()), objects.data(), mode, nullptr,
-                                                   &planes, &vp, &inverseVp, eye, width, height};
+        const LMK::VisibleSetInputStruct_TYP input{
+            &view, DWORD(objects.size()), objects.data(), mode, nullptr, &planes, &vp, &inverseVp, eye, width,
+            height};
         LMK::BuildVisibleSet(input, &set);
     }
 
@@ -66,7 +67,10 @@ protected:
             LRReleaseObject(&o);
         objects.clear();
     }
-    size_t InstanceCount(const LMK::Object_* head) const { return head->instances ? head->instances->size() : 0; }
+    size_t InstanceCount(const LMK::Object_* head) const
+    {
+        return head->instances ? head->instances->size() : 0;
+    }
 
     LMK::VisibleSetStruct_TYP set;
     std::vector<D3DXPLANE> planes;
@@ -77,13 +81,13 @@ protected:
 TEST_F(VisibleSetTest, CullsAgainstTheFrustum)
 {
     LMK::Model_* m = MakeModel();
-    Place(m, 0, 0, 0);                            // o0 in view
-    Place(m, 100, 0, 0);                          // o1 far off to the side
-    Place(m, 0, 0, -40);                          // o2 behind the eye
-    Place(m, -5, 3, 50)->visible = 0;             // o3 hidden by visibility
-    Place(m, -5, 3, 50);                          // o4 in view
-    objects.push_back(nullptr);                   // a null entry
-    Build(LMK::DisplayModeIdColoursAll);          // nothing batched in this mode
+    Place(m, 0, 0, 0);                   // o0 in view
+    Place(m, 100, 0, 0);                 // o1 far off to the side
+    Place(m, 0, 0, -40);                 // o2 behind the eye
+    Place(m, -5, 3, 50)->visible = 0;    // o3 hidden by visibility
+    Place(m, -5, 3, 50);                 // o4 in view
+    objects.push_back(nullptr);          // a null entry
+    Build(LMK::DisplayModeIdColoursAll); // nothing batched in this mode
     EXPECT_EQ(DrawList(), "o0:m0 o4:m0");
     EXPECT_TRUE(set.batchedModels.empty());
 }
@@ -167,14 +171,14 @@ TEST_F(VisibleSetTest, BatchesEqualObjects)
     LMK::Model_* m = MakeModel(1, 2);
     LMK::Model_* other = MakeModel();
     LMK::Material_* red = new LMK::Material_(1, 0, 0, 1, false); // its reference goes to o3
-    Place(m, 0, 0, 0);                         // o0 head
-    Place(m, 1, 0, 0);                         // o1 joins o0
-    Place(m, 2, 0, 0, -1.0f);                  // o2 mirrored: own head
-    Place(m, 3, 0, 0)->overrides[1] = red;     // o3 other override: own head
-    Place(m, 4, 0, 0)->tint = 1;               // o4 tinted: own head
-    Place(other, 5, 0, 0);                     // o5 other model
-    Place(m, 6, 0, 0)->seeThrough = 1;         // o6 see-through: own head
-    Place(m, 7, 0, 0, -1.0f);                  // o7 joins o2
+    Place(m, 0, 0, 0);                                           // o0 head
+    Place(m, 1, 0, 0);                                           // o1 joins o0
+    Place(m, 2, 0, 0, -1.0f);                                    // o2 mirrored: own head
+    Place(m, 3, 0, 0)->overrides[1] = red;                       // o3 other override: own head
+    Place(m, 4, 0, 0)->tint = 1;                                 // o4 tinted: own head
+    Place(other, 5, 0, 0);                                       // o5 other model
+    Place(m, 6, 0, 0)->seeThrough = 1;                           // o6 see-through: own head
+    Place(m, 7, 0, 0, -1.0f);                                    // o7 joins o2
 
     Build(LMK::DisplayModeTextured);
     EXPECT_EQ(DrawList(), "o0:m0 o2:m0 o3:m0 o4:m0 o6:m0 o5:m1");
@@ -185,8 +189,8 @@ TEST_F(VisibleSetTest, BatchesEqualObjects)
     EXPECT_EQ(InstanceCount(objects[3]), 0u);
 
     // A second see-through object with the same value joins; another value does not.
-    Place(m, 8, 0, 0)->seeThrough = 1;         // o8 joins o6
-    Place(m, 9, 0, 0)->seeThrough = 1;         // o9 other value: own head
+    Place(m, 8, 0, 0)->seeThrough = 1; // o8 joins o6
+    Place(m, 9, 0, 0)->seeThrough = 1; // o9 other value: own head
     objects[9]->alphaFactor = 0.5f;
     Build(LMK::DisplayModeTextured);
     EXPECT_EQ(*objects[6]->instances, std::vector<LMK::Object_*>{objects[8]});
@@ -211,11 +215,11 @@ TEST_F(VisibleSetTest, DissolvesBatchesOfPlaneCulledModels)
     LMK::Model_* culled = MakeModel();
     culled->subsets[0].backFace = 1;
     LMK::Model_* plain = MakeModel();
-    Place(culled, 0, 0, 0);          // o0
-    Place(plain, 1, 0, 0);           // o1
-    Place(culled, 2, 0, 0);          // o2
-    Place(culled, 3, 0, 0, -1.0f);   // o3
-    Place(plain, 4, 0, 0);           // o4
+    Place(culled, 0, 0, 0);        // o0
+    Place(plain, 1, 0, 0);         // o1
+    Place(culled, 2, 0, 0);        // o2
+    Place(culled, 3, 0, 0, -1.0f); // o3
+    Place(plain, 4, 0, 0);         // o4
     Build(LMK::DisplayModeTextured);
     EXPECT_EQ(DrawList(), "o2:m0 o0:m0 o3:m0 o1:m1");
     EXPECT_EQ(set.batchedModels[0].batchList, nullptr);
@@ -297,7 +301,7 @@ TEST(FitNearFar, EdgesOfTheFittedRange)
         {10, 20, 5, true, 5, 15},
         {-3, 2, 0, true, 0.05f, 2},
         {-3, -2, 0, true, 0.05f, 1.05f},
-        {1e10f, -1e10f, 0, false, 0, 0},     // nothing measured
+        {1e10f, -1e10f, 0, false, 0, 0},                // nothing measured
         {3e7f, 3e7f + 1, 0, true, 3e7f, 3e7f * 1.001f}, // one unit lost in the float
     };
     for (const Case& c : cases)
@@ -342,7 +346,8 @@ TEST_F(VisibleSetTest, GroupsSmallMembersOfLargeBatchesIntoImpostors)
         for (int i = 0; i < c.large; ++i)
             Place(m, float(i % 10) - 5, float(i / 10) - 5, 0);
         const float smallSize = objects.front()->GetScreenSize(100, 100, camera);
-        const float largeSize = objects.front()->GetScreenSize(100, 100, camera) * 4; // of a placement at z = 0
+        const float largeSize =
+            objects.front()->GetScreenSize(100, 100, camera) * 4; // of a placement at z = 0
         view.impostorSize = (smallSize + largeSize) / 2;
         if (c.large)
         {
@@ -415,8 +420,8 @@ int __stdcall ShelfLoad(const LMK::LoaderRequestStruct_TYP* request, void** data
 void __stdcall ShelfRelease(void*, void*, void*, DWORD, LMK::LoadedPart_*) {}
 
 template <class Element, class Value>
-int ShelfList(const std::map<std::string, std::vector<std::pair<std::string, Value>>>& lists, const char* name,
-              IlumoVector<Element>* list)
+int ShelfList(const std::map<std::string, std::vector<std::pair<std::string, Value>>>& lists,
+              const char* name, IlumoVector<Element>* list)
 {
     auto it = lists.find(Upper(name));
     if (it == lists.end()) return LMK::kLoaderNotMine;
@@ -452,8 +457,9 @@ HRESULT LoadShelfModel(const char* name, DWORD shared, BYTE allow3DS, BYTE noRes
         const RawGeometry g = QuadRow(*static_cast<const int*>(record->data));
         const std::vector<LMK::SubsetStruct_TYP> subsets = {scenetest::Subset(0, g.FaceCount())};
         HRESULT hr = E_FAIL;
-        model = new LMK::Model_(0, g.vertices.data(), DWORD(g.vertices.size()), g.indices.data(), g.FaceCount(),
-                                nullptr, 0, subsets.data(), 1, nullptr, record, &hr, 0, 0, 0, nullptr, 0, 0);
+        model =
+            new LMK::Model_(0, g.vertices.data(), DWORD(g.vertices.size()), g.indices.data(), g.FaceCount(),
+                            nullptr, 0, subsets.data(), 1, nullptr, record, &hr, 0, 0, 0, nullptr, 0, 0);
         model->loadRecord = record;
         g_shelf->built.push_back(Upper(name));
     }
@@ -470,7 +476,8 @@ protected:
     {
         VisibleSetTest::SetUp();
         g_shelf = &shelf;
-        LMK::LoaderCallbacksStruct_TYP cb{ShelfLoad, ShelfRelease, nullptr, &shelf, ShelfLODs, ShelfAlternatives};
+        LMK::LoaderCallbacksStruct_TYP cb{ShelfLoad, ShelfRelease, nullptr,
+                                          &shelf,    ShelfLODs,    ShelfAlternatives};
         ASSERT_EQ(LRRegisterLoader(LoadedPartModel, &cb, true, &loader), S_OK);
     }
     void TearDown() override
@@ -504,11 +511,12 @@ protected:
 
 TEST_F(LoadedListsTest, LevelsOfDetailAndAlternativesLoadInOrderAndAreChosenInTheVisibleSet)
 {
-    shelf.quads = {{"HOUSE", 8}, {"HOUSE-MID", 4}, {"HOUSE-FAR", 1}, {"WINTER", 7}, {"WINTER-FAR", 2}, {"NIGHT", 6}};
+    shelf.quads = {{"HOUSE", 8},  {"HOUSE-MID", 4},  {"HOUSE-FAR", 1},
+                   {"WINTER", 7}, {"WINTER-FAR", 2}, {"NIGHT", 6}};
     // Out of order, one missing, one the house itself, one threshold given twice: sorted, the first of
     // equal thresholds kept, the missing one and the house itself left out.
-    shelf.lods["HOUSE"] = {{"house-mid", 40.0f}, {"house-far", 10.0f}, {"missing", 20.0f}, {"house", 30.0f},
-                           {"night", 40.0f}};
+    shelf.lods["HOUSE"] = {
+        {"house-mid", 40.0f}, {"house-far", 10.0f}, {"missing", 20.0f}, {"house", 30.0f}, {"night", 40.0f}};
     shelf.lods["WINTER"] = {{"winter-far", 10.0f}};
     shelf.lods["HOUSE-FAR"] = {{"house-mid", 5.0f}}; // a level of detail loads no lists of its own
     shelf.alternatives["HOUSE"] = {{"winter", 1}, {"missing", 3}, {"night", 2}};

@@ -9,7 +9,8 @@ namespace
 std::vector<uint8_t> Split(const std::vector<uint8_t>& block, const std::vector<uint8_t>& stream)
 {
     const size_t size = 1 + block.size() + stream.size();
-    // The harness splits at 1 + first * (size - 1) / 256; the smallest first byte that reaches the block's end.
+    // The harness splits at 1 + first * (size - 1) / 256; the smallest first byte that reaches the block's
+    // end.
     uint8_t first = 0;
     while (first < 255 && 1 + (first * (size - 1)) / 256 < 1 + block.size())
         ++first;

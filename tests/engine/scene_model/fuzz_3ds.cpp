@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // An exact-size copy, so a read past the length is a read past the allocation.
     const std::vector<uint8_t> file(data, data + size);
     LMK::Parsed3DS parsed;
-    if (!LMK::Parse3DS(file.empty() ? nullptr : file.data(), static_cast<DWORD>(file.size()), &parsed)) return 0;
+    if (!LMK::Parse3DS(file.empty() ? nullptr : file.data(), static_cast<DWORD>(file.size()), &parsed))
+        return 0;
     LMK::Model_* model = nullptr;
     if (SUCCEEDED(LMK::Build3DSModel(&parsed, 0, nullptr, &model)) && model)
     {

@@ -13,8 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 1 || size > 0xFFFFFFFFu) return 0;
     const std::vector<uint8_t> file(data + 1, data + size);
     LMK::Model_* model = nullptr;
-    LMK::LoadV7QContainerModel(file.empty() ? nullptr : file.data(), static_cast<DWORD>(file.size()), data[0] & 1,
-                               nullptr, &model);
+    LMK::LoadV7QContainerModel(file.empty() ? nullptr : file.data(), static_cast<DWORD>(file.size()),
+                               data[0] & 1, nullptr, &model);
     if (model) model->Release();
     return 0;
 }

@@ -215,14 +215,15 @@ TEST_F(Model3DSTest, MaterialChunksBecomeTheMaterialsLook)
     Ds3Material faint = plain;
     faint.texture = Ds3Map{"LEAF.PNG", 40, {}};
     const Case cases[] = {
-        {"plain", plain, 1.0f, 0.3f, 0.7f, 0.0f, 0.0f, 0.0f, 0, LMK::kMaterialTwoSided | LMK::kMaterialAlphaTest},
+        {"plain", plain, 1.0f, 0.3f, 0.7f, 0.0f, 0.0f, 0.0f, 0,
+         LMK::kMaterialTwoSided | LMK::kMaterialAlphaTest},
         {"transparency_0.95_clamps_to_0.1", clear, 0.1f, 0.3f, 0.7f, 0, 0, 0, 0, 0},
         {"transparency_0.05_rounds_to_opaque", nearlyOpaque, 1.0f, 0.3f, 0.7f, 0, 0, 0, 0, 0},
         {"transparency_0.5", half, 0.5f, 0.3f, 0.7f, 0, 0, 0, 0, 0},
         {"ambient_specular_shine_self_illumination", lit, 1.0f, 0.25f, 1.0f, 0.5f, 9.0f, 0.4f,
          LMK::kMaterialTwoSided, 0},
-        {"same_texture_and_opacity_map_alpha_tests", cutout, 1.0f, 0.3f, 0.7f, 0, 0, 0, LMK::kMaterialAlphaTest,
-         LMK::kMaterialKeepDiffuse},
+        {"same_texture_and_opacity_map_alpha_tests", cutout, 1.0f, 0.3f, 0.7f, 0, 0, 0,
+         LMK::kMaterialAlphaTest, LMK::kMaterialKeepDiffuse},
         {"faint_texture_keeps_diffuse", faint, 1.0f, 0.3f, 0.7f, 0, 0, 0, LMK::kMaterialKeepDiffuse,
          LMK::kMaterialAlphaTest},
     };
@@ -397,16 +398,25 @@ TEST_F(Model3DSTest, MeshEdgeCases)
         HRESULT hr;
         DWORD faces;
     } cases[] = {
-        {"keyframer_names_no_mesh", withCube([](Ds3File& f) { f.nodes = {Ds3Node{{}, "Other"}}; }), E_FAIL, 0},
+        {"keyframer_names_no_mesh",
+         withCube(
+             [](Ds3File& f) {
+                 f.nodes = {Ds3Node{{}, "Other"}};
+             }),
+         E_FAIL, 0},
         {"object_name_over_ten_characters_skipped",
          withCube([](Ds3File& f) { f.meshes.push_back(Ds3Cube("ElevenChars")); }), S_OK, 12},
         {"faces_past_the_vertices_left_out",
-         withCube([](Ds3File& f) { f.meshes[0].faces[3] = {0, 1, 8}; }), S_OK, 11},
+         withCube(
+             [](Ds3File& f) {
+                 f.meshes[0].faces[3] = {0, 1, 8};
+             }),
+         S_OK, 11},
         {"group_entries_past_the_faces_left_out",
          withCube([](Ds3File& f) { f.meshes[0].groups[1].faces.push_back(40); }), S_OK, 12},
         {"mesh_without_faces_dropped", withCube([](Ds3File& f) { f.meshes[0].faces.clear(); }), S_FALSE, 0},
-        {"texture_count_differs_from_vertices",
-         withCube([](Ds3File& f) { f.meshes[0].texcoords.resize(5); }), S_OK, 12},
+        {"texture_count_differs_from_vertices", withCube([](Ds3File& f) { f.meshes[0].texcoords.resize(5); }),
+         S_OK, 12},
         {"fewer_texture_coordinates_read_before_the_vertices",
          withCube(
              [](Ds3File& f)

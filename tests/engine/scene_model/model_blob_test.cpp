@@ -117,10 +117,17 @@ TEST_F(ModelBlobTest, RecordLayoutFilesHoldWhatWasWritten)
         DWORD chunks;
     } cases[] = {
         {"blob_lmo_1_1", WriteModelBlob(blob), "Squares", 1},
-        {"blob_aco_1_0", [&] { BlobDesc b = blob; b.header = "ACO V1.0"; return WriteModelBlob(b); }(), "Squares", 1},
+        {"blob_aco_1_0",
+         [&]
+         {
+             BlobDesc b = blob;
+             b.header = "ACO V1.0";
+             return WriteModelBlob(b);
+         }(),
+         "Squares", 1},
         {"blob_clockwise_faces", WriteModelBlob(clockwise), "Squares", 1},
-        {"packed_with_name_list", WritePackedContainer({"Left", "Right"}, WriteRecordLayout(layout, false)), nullptr,
-         0},
+        {"packed_with_name_list", WritePackedContainer({"Left", "Right"}, WriteRecordLayout(layout, false)),
+         nullptr, 0},
     };
     for (const auto& c : cases)
     {
@@ -280,8 +287,15 @@ TEST_F(ModelBlobTest, HardEdgesSplitVerticesUnlessResmoothingIsOff)
         BYTE noResmooth;
         DWORD vertices;
     } cases[] = {
-        {"smooth", [] { RecordLayout l = TwoQuads(); l.materials.resize(1); l.faces[1].material = 0; return l; }(), 0,
-         6},
+        {"smooth",
+         []
+         {
+             RecordLayout l = TwoQuads();
+             l.materials.resize(1);
+             l.faces[1].material = 0;
+             return l;
+         }(),
+         0, 6},
         {"hard_edge", hard, 0, 8},
         {"hard_edge_without_resmoothing", hard, 1, 6},
         {"corner_split_code", everyCorner, 0, 8},
@@ -289,7 +303,8 @@ TEST_F(ModelBlobTest, HardEdgesSplitVerticesUnlessResmoothingIsOff)
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.name);
-        const Loaded loaded = LoadFile(WritePackedContainer({}, WriteRecordLayout(c.layout, false)), c.noResmooth);
+        const Loaded loaded =
+            LoadFile(WritePackedContainer({}, WriteRecordLayout(c.layout, false)), c.noResmooth);
         ASSERT_EQ(loaded.hr, S_OK);
         auto* data = scenetest::Primary(loaded.model);
         ASSERT_NE(data, nullptr);
@@ -364,7 +379,10 @@ StreamDesc TwoPartStream()
     s.materials = {a, b};
     StreamPart full;
     full.ranges = {0, 0, 0, 2, 2, 2, 0, 1, 0, 1};
-    full.vertices = {{0, 0, 0, 0, 0}, {32767, 0, 0, 32767, 0}, {32767, 32767, 0, 32767, 32767}, {0, 32767, 0, 0, 32767},
+    full.vertices = {{0, 0, 0, 0, 0},
+                     {32767, 0, 0, 32767, 0},
+                     {32767, 32767, 0, 32767, 32767},
+                     {0, 32767, 0, 0, 32767},
                      {-1000, 100, 5, 1, 2}};
     full.faces = {{0, 1, 2, 3}, {0, 2, 4}};
     full.groups = {0, 1};

@@ -62,7 +62,8 @@ TEST(ModelConstructor, IndexedListsShareTheirFirstTransformAndBoundTheSpan)
     ModelConstructor_ c;
     int calls = 0;
     c.vertexCallbackUser = &calls;
-    c.vertexCallback = [](void* user, float position[3], float*) {
+    c.vertexCallback = [](void* user, float position[3], float*)
+    {
         ++*static_cast<int*>(user);
         position[0] += 10.0f;
     };
@@ -99,7 +100,8 @@ class ModelConstructorModel : public SceneTest
 DWORD WeldedVertices(float shift)
 {
     ModelConstructor_ c;
-    const float positions[] = {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0, 1 + shift, 0, 0, 2, 0, 0, 2, 1, 0, 1 + shift, 1, 0};
+    const float positions[] = {0,         0, 0, 1, 0, 0, 1, 1, 0, 0,         1, 0,
+                               1 + shift, 0, 0, 2, 0, 0, 2, 1, 0, 1 + shift, 1, 0};
     const float texture[] = {0, 0, 1, 0, 1, 1, 0, 1, 1, 0, 2, 0, 2, 1, 1, 1};
     const DWORD quads[] = {0, 1, 2, 3, 4, 5, 6, 7};
     EXPECT_EQ(c.AddIndexedQuads(positions, quads, 2, texture), S_OK);
@@ -137,11 +139,12 @@ TEST_F(ModelConstructorModel, SortIsAStrictOrderEvenForNearPoints)
     {
         const auto& a = c.outVertices[k - 1];
         const auto& b = c.outVertices[k];
-        const bool same = std::floor(double(a.position[0]) * 1e5) == std::floor(double(b.position[0]) * 1e5) &&
-                          std::floor(double(a.position[1]) * 1e5) == std::floor(double(b.position[1]) * 1e5) &&
-                          std::floor(double(a.position[2]) * 1e5) == std::floor(double(b.position[2]) * 1e5) &&
-                          std::floor(double(a.u) * 1e5) == std::floor(double(b.u) * 1e5) &&
-                          std::floor(double(a.v) * 1e5) == std::floor(double(b.v) * 1e5);
+        const bool same =
+            std::floor(double(a.position[0]) * 1e5) == std::floor(double(b.position[0]) * 1e5) &&
+            std::floor(double(a.position[1]) * 1e5) == std::floor(double(b.position[1]) * 1e5) &&
+            std::floor(double(a.position[2]) * 1e5) == std::floor(double(b.position[2]) * 1e5) &&
+            std::floor(double(a.u) * 1e5) == std::floor(double(b.u) * 1e5) &&
+            std::floor(double(a.v) * 1e5) == std::floor(double(b.v) * 1e5);
         EXPECT_FALSE(same) << "output vertices " << k - 1 << " and " << k << " should have welded";
     }
 }
@@ -255,7 +258,8 @@ void AddUnitCube(ModelConstructor_* c)
 TEST_F(ModelConstructorModel, CutCubeIsCappedIntoAClosedVolume)
 {
     auto* capMaterial = new LMK::Material_(0, 1, 0, 1, false);
-    auto cut = [&](ModelConstructor_* c) {
+    auto cut = [&](ModelConstructor_* c)
+    {
         AddUnitCube(c);
         LMK::CapPlaneStruct_TYP plane{{0, 0, -1, 0.5f}, {}, capMaterial, 7, 0x1234};
         D3DXMatrixIdentity(&plane.textureMatrix);
@@ -266,7 +270,8 @@ TEST_F(ModelConstructorModel, CutCubeIsCappedIntoAClosedVolume)
         ModelConstructor_ whole;
         AddUnitCube(&whole);
         whole.Finalize();
-        EXPECT_NEAR(Volume(whole.outVertices, whole.outIndices), 1.0, 1e-6) << "the cube's faces turn outward";
+        EXPECT_NEAR(Volume(whole.outVertices, whole.outIndices), 1.0, 1e-6)
+            << "the cube's faces turn outward";
     }
     ModelConstructor_ c;
     cut(&c);

@@ -415,8 +415,8 @@ protected:
 TEST_F(ModelFilesTest, ModelFoundBesideItsPathInAnyCase)
 {
     tree.Write("Models/Box.x", CubeX());
-    for (const std::string& name : {tree.Path("Models/Box.x"), tree.Path("MODELS/box.X"),
-                                    Upper(tree.Path("models\\BOX.X"))})
+    for (const std::string& name :
+         {tree.Path("Models/Box.x"), tree.Path("MODELS/box.X"), Upper(tree.Path("models\\BOX.X"))})
     {
         SCOPED_TRACE(name);
         LMK::Model_* model = nullptr;

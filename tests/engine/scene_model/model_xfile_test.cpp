@@ -136,7 +136,7 @@ TEST_F(ModelXFileTest, MaterialsTakeTheFilesColours)
 TEST_F(ModelXFileTest, DamagedFileLeavesAModelWithoutParts)
 {
     const std::string text = "xof 0303txt 0032 Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;;"
-                              " MeshMaterialList { 1; 1; 4;; } }";
+                             " MeshMaterialList { 1; 1; 4;; } }";
     HRESULT hr = S_OK;
     LMK::Model_* model = LMK::Model_::CreateFromXFile(text.data(), DWORD(text.size()), nullptr, &hr);
     ASSERT_NE(model, nullptr);

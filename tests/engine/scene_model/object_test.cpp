@@ -215,7 +215,8 @@ TEST_F(ObjectTest, ApiChecksArguments)
 // the model's reference count follows.
 TEST_F(ObjectTest, UsersStayExactWhateverTheReleaseOrder)
 {
-    const std::vector<std::vector<int>> orders = {{0, 1, 2, 3, 4}, {4, 3, 2, 1, 0}, {2, 0, 4, 1, 3}, {1, 3, 0, 4, 2}};
+    const std::vector<std::vector<int>> orders = {
+        {0, 1, 2, 3, 4}, {4, 3, 2, 1, 0}, {2, 0, 4, 1, 3}, {1, 3, 0, 4, 2}};
     for (const auto& order : orders)
     {
         std::vector<LMK::Object_*> objects(order.size());

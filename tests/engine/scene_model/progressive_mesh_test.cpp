@@ -22,14 +22,16 @@ constexpr uint32_t N = kNoNeighbourFace;
 
 const std::vector<std::array<uint32_t, 3>> kOriginalFaces = {
     {0, 2, 8}, {0, 8, 4}, {0, 4, 5}, {7, 5, 6}, {7, 6, 3}, {7, 3, 2}, {7, 0, 5}, {0, 7, 2}, {1, 8, 2}};
-const std::vector<D3DXVECTOR3> kOriginalPositions = {{-1, 0, 0}, {-1.5f, 2, 0}, {0, 1.5f, 0}, {2, 1, 0}, {-2, -1, 0},
-                                                     {0, -1.5f, 0}, {2, -1, 0},   {1, 0, 0},    {-2, 1, 0}};
+const std::vector<D3DXVECTOR3> kOriginalPositions = {{-1, 0, 0}, {-1.5f, 2, 0}, {0, 1.5f, 0},
+                                                     {2, 1, 0},  {-2, -1, 0},   {0, -1.5f, 0},
+                                                     {2, -1, 0}, {1, 0, 0},     {-2, 1, 0}};
 const float kNoChange[5] = {};
 
 LMK::ProgressiveMeshSourceStruct_TYP Fan()
 {
     LMK::ProgressiveMeshSourceStruct_TYP s{};
-    s.positions = {{0, 0, 0}, {-1.75f, 1.5f, 0}, {0, 1.5f, 0}, {2, 1, 0}, {-2, -1, 0}, {0, -1.5f, 0}, {2, -1, 0}};
+    s.positions = {{0, 0, 0},   {-1.75f, 1.5f, 0}, {0, 1.5f, 0}, {2, 1, 0},
+                   {-2, -1, 0}, {0, -1.5f, 0},     {2, -1, 0}};
     for (uint32_t i = 0; i < 7; ++i)
         s.wedges.push_back({i, {0, 0, 1}, 0.5f, 0.5f});
     s.faces = {
@@ -117,7 +119,8 @@ TEST_F(ProgressiveMeshTest, FullRefinementGivesBackTheOriginalMesh)
     for (uint32_t f = 0; f < m->faceCount; ++f)
     {
         const LMK::ProgressiveFaceStruct_TYP& face = m->faces[f];
-        EXPECT_EQ((std::array<uint32_t, 3>{face.wedges[0], face.wedges[1], face.wedges[2]}), kOriginalFaces[f])
+        EXPECT_EQ((std::array<uint32_t, 3>{face.wedges[0], face.wedges[1], face.wedges[2]}),
+                  kOriginalFaces[f])
             << "face " << f;
         // Each neighbour is the other face of the edge, or none on the boundary.
         for (int k = 0; k < 3; ++k)
@@ -150,7 +153,8 @@ TEST_F(ProgressiveMeshTest, FailedSplitsLeaveTheMeshWhole)
         {"no position left", [](auto& s) { s.positionCapacity = 8; }, 1},
         {"wedge data missing", [](auto& s) { s.splits[1].wedgeGroupCount = 0; }, 1},
         {"walk meets the boundary", [](auto& s) { s.splits[1].walkCount = 1; }, 1},
-        {"boundary split round a closed fan", [](auto& s) { s.splits[0] = s.splits[1], s.splits[0].code = 0x208; }, 0},
+        {"boundary split round a closed fan",
+         [](auto& s) { s.splits[0] = s.splits[1], s.splits[0].code = 0x208; }, 0},
     };
     const std::pair<DWORD, DWORD> reachable[] = {{7, 6}, {8, 8}};
     for (const Case& c : cases)
@@ -206,9 +210,9 @@ TEST_F(ProgressiveMeshTest, ModelDrawingDrawsTheLevelOfTheFraction)
     HWND w = Window({0, 0, 64, 48});
     LMK::BackBuffer_* bb = BackBuffer(w);
     Camera({0, 0, 10}, 6, 4.5f);
-    LMK::Object_* object = AddQuad({D3DXVECTOR3(-2, -1.5f, 0), D3DXVECTOR3(2, -1.5f, 0), D3DXVECTOR3(2, 2, 0),
-                                    D3DXVECTOR3(-2, 2, 0)},
-                                   {1, 1, 0, 1});
+    LMK::Object_* object = AddQuad(
+        {D3DXVECTOR3(-2, -1.5f, 0), D3DXVECTOR3(2, -1.5f, 0), D3DXVECTOR3(2, 2, 0), D3DXVECTOR3(-2, 2, 0)},
+        {1, 1, 0, 1});
     LMK::Model_* model = object->model;
     auto* data = static_cast<LMK::DeviceSpecificModelData_*>(model->primaryData);
     ASSERT_EQ(ProgressiveMesh_::Create(model, Fan(), &mesh_), S_OK);

@@ -16,7 +16,10 @@ std::vector<FuzzSeed> FuzzSeeds()
     s.materials = {StreamMaterial{}, textured};
     s.chunks = {{0x1234, {1, 2, 3}}, {20, {0, 0, 0, 0}}};
     StreamPart full;
-    full.vertices = {{0, 0, 0, 0, 0}, {1000, 0, 0, 100, 0}, {1000, 1000, 0, 100, 100}, {0, 1000, 0, 0, 100},
+    full.vertices = {{0, 0, 0, 0, 0},
+                     {1000, 0, 0, 100, 0},
+                     {1000, 1000, 0, 100, 100},
+                     {0, 1000, 0, 0, 100},
                      {500, 500, 300, 50, 50}};
     full.faces = {{0, 1, 2, 3}, {0, 1, 4}, {1, 2, 4}};
     full.groups = {0, 1, 1};

@@ -19,10 +19,11 @@ TEST(ByteReader, ReadsOnlyWhatFitsAndNeverWrapsTheOffset)
         size_t offset, count;
         bool has;
     };
-    const Case cases[] = {{0, 10, true},  {10, 0, true},          {9, 1, true},
-                          {9, 2, false},  {11, 0, false},         {1, SIZE_MAX, false},
+    const Case cases[] = {{0, 10, true},        {10, 0, true},           {9, 1, true},
+                          {9, 2, false},        {11, 0, false},          {1, SIZE_MAX, false},
                           {SIZE_MAX, 1, false}, {SIZE_MAX - 1, 2, false}};
-    for (const Case& c : cases) EXPECT_EQ(r.Has(c.offset, c.count), c.has) << c.offset << "+" << c.count;
+    for (const Case& c : cases)
+        EXPECT_EQ(r.Has(c.offset, c.count), c.has) << c.offset << "+" << c.count;
 
     uint32_t u = 0xDEAD;
     EXPECT_TRUE(r.U32(0, &u));
@@ -93,10 +94,9 @@ TEST(BitCursor, ReadsLowBitsFirstAndRefusesWhatIsNotThere)
         uint32_t value;
     };
     const Case cases[] = {
-        {0, 0, true, 0},          {0, 3, true, 0x4},         {2, 7, true, 0x6D},
-        {0, 32, true, 0xFFFF01B4}, {9, 32, true, 0xFFFFFF80}, {73, 7, true, 0x40},
-        {73, 8, false, 0},        {80, 0, true, 0},          {80, 1, false, 0},
-        {0, 33, false, 0},        {48, 32, true, 0x80FFFFFF},
+        {0, 0, true, 0},           {0, 3, true, 0x4},   {2, 7, true, 0x6D},         {0, 32, true, 0xFFFF01B4},
+        {9, 32, true, 0xFFFFFF80}, {73, 7, true, 0x40}, {73, 8, false, 0},          {80, 0, true, 0},
+        {80, 1, false, 0},         {0, 33, false, 0},   {48, 32, true, 0x80FFFFFF},
     };
     for (const Case& c : cases)
     {

@@ -287,7 +287,8 @@ uint32_t RenderDistantViewerQuad(VertexPath path, bool reflectionTexCoords)
     // Enough vertices for the lane paths to take whole blocks.
     std::vector<LVertex> quad;
     for (int i = 0; i < 4; ++i)
-        for (const auto& [x, y] : {std::pair{-2.f, -2.f}, {2.f, -2.f}, {-2.f, 2.f}, {2.f, -2.f}, {2.f, 2.f}, {-2.f, 2.f}})
+        for (const auto& [x, y] :
+             {std::pair{-2.f, -2.f}, {2.f, -2.f}, {-2.f, 2.f}, {2.f, -2.f}, {2.f, 2.f}, {-2.f, 2.f}})
             quad.push_back({x, y, 2, 0, 0, -1});
     dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xff000000, 1.0f, 0);
     dev->SetFVF(D3DFVF_XYZ | D3DFVF_NORMAL);
@@ -305,8 +306,10 @@ TEST(FrontEndTest, DistantViewerLooksAlongPositiveZOnEveryVertexPath)
 {
     for (VertexPath path : {VertexPath::General, VertexPath::FourLanes, VertexPath::EightLanes})
     {
-        EXPECT_EQ(RenderDistantViewerQuad(path, false) & 0xffffff, 0xffffffu) << "highlight, path " << int(path);
-        EXPECT_EQ(RenderDistantViewerQuad(path, true) & 0xffffff, 0xff0000u) << "reflection, path " << int(path);
+        EXPECT_EQ(RenderDistantViewerQuad(path, false) & 0xffffff, 0xffffffu)
+            << "highlight, path " << int(path);
+        EXPECT_EQ(RenderDistantViewerQuad(path, true) & 0xffffff, 0xff0000u)
+            << "reflection, path " << int(path);
     }
 }
 
@@ -545,11 +548,11 @@ TEST(FrontEndTest, LargeTriangleFanCoversEachPixelCentreOnce)
 
 // ---- set-up arithmetic
 // Triangles up to 64 pixels across take 32-bit edge functions, larger ones 64-bit: coverage must be the same
-// on both sides of that size. A mesh over the whole 128 x 96 target whose cells are a little less than, exactly and more than 64 pixels
-// wide and high (one column is over 128), mixed with thin ones, reaching past every side of the target so
-// that the bounds of many triangles are clipped. Most grid lines are on whole pixels and the cells' diagonals
-// of slope 1 pass through pixel centres, so the top-left rule decides many of them. Added up with ONE, ONE
-// blending, every pixel must be drawn exactly once, in either winding.
+// on both sides of that size. A mesh over the whole 128 x 96 target whose cells are a little less than,
+// exactly and more than 64 pixels wide and high (one column is over 128), mixed with thin ones, reaching past
+// every side of the target so that the bounds of many triangles are clipped. Most grid lines are on whole
+// pixels and the cells' diagonals of slope 1 pass through pixel centres, so the top-left rule decides many of
+// them. Added up with ONE, ONE blending, every pixel must be drawn exactly once, in either winding.
 TEST(FrontEndTest, MeshAroundSixtyFourPixelsCoversEachPixelCentreOnce)
 {
     constexpr int kW = 128, kH = 96;

@@ -102,7 +102,8 @@ TEST(RecordedDrawsTest, CallsThatNeedThePixelsSeeEveryDrawBeforeThem)
         {"a texture changed and released after the draw leaves the draw as it was",
          [](Target& t)
          {
-             IDirect3DTexture9* tex = d3d9test::MakeTexture(t.Get(), 4, 4, [](UINT, UINT, UINT) { return kBlue; });
+             IDirect3DTexture9* tex =
+                 d3d9test::MakeTexture(t.Get(), 4, 4, [](UINT, UINT, UINT) { return kBlue; });
              t->SetTexture(0, tex);
              t.Rect(0, 0, 8, 8, 0xffffffff);
              D3DLOCKED_RECT lr;
@@ -129,7 +130,8 @@ TEST(RecordedDrawsTest, CallsThatNeedThePixelsSeeEveryDrawBeforeThem)
          {
              IDirect3DSurface9 *back = nullptr, *other = nullptr;
              EXPECT_EQ(t->GetRenderTarget(0, &back), D3D_OK);
-             EXPECT_EQ(t->CreateRenderTarget(16, 16, D3DFMT_A8R8G8B8, D3DMULTISAMPLE_NONE, 0, TRUE, &other, nullptr),
+             EXPECT_EQ(t->CreateRenderTarget(16, 16, D3DFMT_A8R8G8B8, D3DMULTISAMPLE_NONE, 0, TRUE, &other,
+                                             nullptr),
                        D3D_OK);
              t.Rect(0, 0, 8, 8, kRed);
              EXPECT_EQ(t->SetRenderTarget(0, other), D3D_OK);
@@ -147,8 +149,9 @@ TEST(RecordedDrawsTest, CallsThatNeedThePixelsSeeEveryDrawBeforeThem)
          {
              IDirect3DSurface9 *back = nullptr, *copy = nullptr;
              EXPECT_EQ(t->GetRenderTarget(0, &back), D3D_OK);
-             EXPECT_EQ(t->CreateOffscreenPlainSurface(16, 16, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &copy, nullptr),
-                       D3D_OK);
+             EXPECT_EQ(
+                 t->CreateOffscreenPlainSurface(16, 16, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &copy, nullptr),
+                 D3D_OK);
              t.Rect(0, 0, 8, 8, kRed);
              EXPECT_EQ(t->GetRenderTargetData(back, copy), D3D_OK);
              EXPECT_EQ(SurfacePixel(copy, 2, 2), kRed);

@@ -1,5 +1,6 @@
 // Fuzz entry for the D3DX readers (chosen at build time): effect texts, and image files turned into
-// textures on the device double, X files turned into meshes. Neither may crash, read outside the input or leak.
+// textures on the device double, X files turned into meshes. Neither may crash, read outside the input or
+// leak.
 #include <cstdlib>
 
 #include "platform/d3dx9/d3dx9.h"
@@ -34,8 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ID3DXMesh* mesh = nullptr;
     ID3DXBuffer *adjacency = nullptr, *materials = nullptr, *effects = nullptr;
     DWORD count = 0;
-    if (SUCCEEDED(D3DXLoadMeshFromXInMemory(data, DWORD(size), D3DXMESH_MANAGED, &device, &adjacency, &materials,
-                                            &effects, &count, &mesh)))
+    if (SUCCEEDED(D3DXLoadMeshFromXInMemory(data, DWORD(size), D3DXMESH_MANAGED, &device, &adjacency,
+                                            &materials, &effects, &count, &mesh)))
     {
         // Every face's material must be one of the materials handed out.
         DWORD* ids = nullptr;

@@ -36,7 +36,9 @@ std::vector<uint8_t> Text(const char* text)
     DdsDesc dds;
     dds.mipCount = 3;
     dds.data.assign((16 + 4 + 1) * 4, 0x5A);
-    return {{"rgb24.bmp", MakeBmp(bmp)}, {"rgba.png", MakePng(png)}, {"colour.jpg", MakeJpeg(jpeg)},
+    return {{"rgb24.bmp", MakeBmp(bmp)},
+            {"rgba.png", MakePng(png)},
+            {"colour.jpg", MakeJpeg(jpeg)},
             {"mips.dds", MakeDds(dds)}};
 #else
     return {};

@@ -88,7 +88,8 @@ Loaded Load(FakeDevice& device, const std::vector<uint8_t>& file)
         const float* p = reinterpret_cast<const float*>(v + i * stride);
         if (out.fvf & D3DFVF_NORMAL) out.normals.push_back({p[3], p[4], p[5]});
         if (out.fvf & D3DFVF_DIFFUSE)
-            out.colors.push_back(*reinterpret_cast<const DWORD*>(v + i * stride + ((out.fvf & D3DFVF_NORMAL) ? 24 : 12)));
+            out.colors.push_back(
+                *reinterpret_cast<const DWORD*>(v + i * stride + ((out.fvf & D3DFVF_NORMAL) ? 24 : 12)));
     }
     mesh->UnlockAttributeBuffer();
     mesh->UnlockIndexBuffer();
@@ -124,7 +125,8 @@ std::vector<Triangle> Expected(const XFileDesc& spec)
     return out;
 }
 
-XFrameDesc Moved(std::array<float, 16> matrix, std::vector<XMeshDesc> meshes, std::vector<XFrameDesc> children = {})
+XFrameDesc Moved(std::array<float, 16> matrix, std::vector<XMeshDesc> meshes,
+                 std::vector<XFrameDesc> children = {})
 {
     XFrameDesc f;
     f.hasMatrix = true;
@@ -158,8 +160,9 @@ std::vector<FileCase> FileCases()
     grid.meshes = {ferolt::test::XGridMesh(4, 3)};
     XFileDesc hierarchy;
     // Scale by 2 and move up 10; inside it, move along x by 5: the inner mesh lands at 2 * 5 = 10.
-    hierarchy.frames = {Moved({2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 2, 0, 0, 10, 0, 1}, {ferolt::test::XCubeMesh()},
-                              {Moved({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 5, 0, 0, 1}, {ferolt::test::XCubeMesh()})})};
+    hierarchy.frames = {
+        Moved({2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 2, 0, 0, 10, 0, 1}, {ferolt::test::XCubeMesh()},
+              {Moved({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 5, 0, 0, 1}, {ferolt::test::XCubeMesh()})})};
     hierarchy.animation = true;
     XFileDesc bare;
     bare.templates = false;
@@ -240,14 +243,15 @@ TEST(XFileLoad, VertexColoursAndHandWrittenText)
 {
     // As a person or an old exporter writes it: comments, no templates, a named material referenced
     // from the list, colours for some vertices only, and a face list shorter than the faces.
-    const std::string text = "xof 0302txt 0032\n"
-                             "# comment\n"
-                             "Material Red { 1.0;0.0;0.0;1.0;; 0.0; 0;0;0;; 0;0;0;; TextureFilename { \"r.bmp\"; } }\n"
-                             "Mesh { 4; 0;0;0;, 1;0;0;, 1;1;0;, 0;1;0;;  // vertices\n"
-                             " 2; 3;0,1,2;, 3;0,2,3;;\n"
-                             " MeshVertexColors { 1; 2; 0.0;1.0;0.0;1.0;;; }\n"
-                             " MeshMaterialList { 1; 1; 0;; { Red } }\n"
-                             "}\n";
+    const std::string text =
+        "xof 0302txt 0032\n"
+        "# comment\n"
+        "Material Red { 1.0;0.0;0.0;1.0;; 0.0; 0;0;0;; 0;0;0;; TextureFilename { \"r.bmp\"; } }\n"
+        "Mesh { 4; 0;0;0;, 1;0;0;, 1;1;0;, 0;1;0;;  // vertices\n"
+        " 2; 3;0,1,2;, 3;0,2,3;;\n"
+        " MeshVertexColors { 1; 2; 0.0;1.0;0.0;1.0;;; }\n"
+        " MeshMaterialList { 1; 1; 0;; { Red } }\n"
+        "}\n";
     const Loaded loaded = LoadText(text);
     ASSERT_EQ(loaded.hr, S_OK);
     ASSERT_EQ(loaded.triangles.size(), 2u);
@@ -331,29 +335,36 @@ TEST(XFileLoad, DamagedFilesAreRefused)
         {"bad_float_size", Text("xof 0303txt 0016 Mesh{}"), D3DXERR_INVALIDDATA},
         {"vertex_count_past_data", Text(head + "Mesh { 1000; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;; }"),
          D3DXERR_INVALIDDATA},
-        {"index_past_vertices", Text(head + "Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,7;; }"), D3DXERR_INVALIDDATA},
+        {"index_past_vertices", Text(head + "Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,7;; }"),
+         D3DXERR_INVALIDDATA},
         {"normal_index_past_normals",
-         Text(head + "Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;; MeshNormals { 1; 0;0;1;; 1; 3;0,0,4;; } }"),
+         Text(head +
+              "Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;; MeshNormals { 1; 0;0;1;; 1; 3;0,0,4;; } }"),
          D3DXERR_INVALIDDATA},
         {"material_index_past_count",
          Text(head + "Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;; MeshMaterialList { 1; 1; 3;; } }"),
          D3DXERR_INVALIDDATA},
-        {"unclosed_object", Text(head + "Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;;"), D3DXERR_INVALIDDATA},
+        {"unclosed_object", Text(head + "Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;;"),
+         D3DXERR_INVALIDDATA},
         {"unclosed_string", Text(head + "Header { \"abc }"), D3DXERR_INVALIDDATA},
-        {"template_loop", Text(head + "template A { <11111111-0000-0000-0000-000000000000> B b; }\n"
-                                      "template B { <22222222-0000-0000-0000-000000000000> A a; }"),
+        {"template_loop",
+         Text(head + "template A { <11111111-0000-0000-0000-000000000000> B b; }\n"
+                     "template B { <22222222-0000-0000-0000-000000000000> A a; }"),
          D3DXERR_INVALIDDATA},
-        {"template_contains_itself", Text(head + "template C { <33333333-0000-0000-0000-000000000000> C c; }"),
-         D3DXERR_INVALIDDATA},
+        {"template_contains_itself",
+         Text(head + "template C { <33333333-0000-0000-0000-000000000000> C c; }"), D3DXERR_INVALIDDATA},
         {"deflate_block_damaged", badBlock, D3DXERR_INVALIDDATA},
         {"block_without_ck", noCK, D3DXERR_INVALIDDATA},
         {"total_size_wrong", shortTotal, D3DXERR_INVALIDDATA},
-        {"nesting_too_deep", Text(head + std::string(200, ' ').replace(0, 0, "") + [] {
-             std::string s;
-             for (int i = 0; i < 100; ++i)
-                 s += "Frame { ";
-             return s + std::string(100, '}');
-         }()),
+        {"nesting_too_deep",
+         Text(head + std::string(200, ' ').replace(0, 0, "") +
+              []
+              {
+                  std::string s;
+                  for (int i = 0; i < 100; ++i)
+                      s += "Frame { ";
+                  return s + std::string(100, '}');
+              }()),
          D3DXERR_INVALIDDATA},
     };
     for (const auto& c : cases)
@@ -386,8 +397,8 @@ TEST(XFileLoad, EveryTruncationFailsCleanly)
             FakeDevice device;
             std::vector<uint8_t> cut(file.begin(), file.begin() + long(n));
             ID3DXMesh* mesh = nullptr;
-            const HRESULT hr = D3DXLoadMeshFromXInMemory(cut.data(), DWORD(n), D3DXMESH_MANAGED, &device, nullptr,
-                                                         nullptr, nullptr, nullptr, &mesh);
+            const HRESULT hr = D3DXLoadMeshFromXInMemory(cut.data(), DWORD(n), D3DXMESH_MANAGED, &device,
+                                                         nullptr, nullptr, nullptr, nullptr, &mesh);
             // A cut between whole top-level objects can leave a complete file; anything else fails.
             if (SUCCEEDED(hr))
                 mesh->Release();
@@ -405,11 +416,11 @@ TEST(XFileLoad, ArgumentsAreChecked)
     ID3DXMesh* mesh = nullptr;
     EXPECT_EQ(D3DXLoadMeshFromXInMemory(nullptr, 10, 0, &device, nullptr, nullptr, nullptr, nullptr, &mesh),
               D3DERR_INVALIDCALL);
-    EXPECT_EQ(D3DXLoadMeshFromXInMemory(file.data(), DWORD(file.size()), 0, nullptr, nullptr, nullptr, nullptr,
-                                        nullptr, &mesh),
+    EXPECT_EQ(D3DXLoadMeshFromXInMemory(file.data(), DWORD(file.size()), 0, nullptr, nullptr, nullptr,
+                                        nullptr, nullptr, &mesh),
               D3DERR_INVALIDCALL);
-    EXPECT_EQ(D3DXLoadMeshFromXInMemory(file.data(), DWORD(file.size()), 0, &device, nullptr, nullptr, nullptr,
-                                        nullptr, nullptr),
+    EXPECT_EQ(D3DXLoadMeshFromXInMemory(file.data(), DWORD(file.size()), 0, &device, nullptr, nullptr,
+                                        nullptr, nullptr, nullptr),
               D3DERR_INVALIDCALL);
 }
 } // namespace
