@@ -292,6 +292,149 @@ HRESULT Model_::GetFaceVertices(DWORD subsetIndex, DWORD face, bool current,
     return result;
 }
 
+namespace
+{
+// What one pick asks, in world space: the eye, the ray through the point and the section plane's clip.
+struct PickRequest_
+{
+    D3DXVECTOR3 eye;
+    D3DXMATRIX viewProjection;
+    float x = 0.0f, y = 0.0f;
+    PickRay_ worldRay;
+    SectionClip_ clip;
+};
+
+bool MakePickRequest(View_* camera, bool partProjection, const float* sectionPlane, const float* point,
+                     PickRequest_* r)
+{
+    camera->GetLookAt(&r->eye, nullptr, nullptr);
+    const HRESULT matrices = partProjection ? camera->GetViewPartProjectionMatrix(&r->viewProjection)
+                                            : camera->GetViewProjectionMatrix(&r->viewProjection);
+    D3DXMATRIX inverseViewProjection;
+    if (FAILED(matrices) || !D3DXMatrixInverse(&inverseViewProjection, nullptr, &r->viewProjection))
+        return false;
+
+    r->x = point[0];
+    r->y = point[1];
+    const D3DXVECTOR3 request(r->x, r->y, point[2]);
+    D3DXVECTOR3 requestWorld;
+    D3DXVec3TransformCoord(&requestWorld, &request, &inverseViewProjection);
+    if (camera->params.orthographic) r->eye = requestWorld; // parallel rays: each starts at its own point
+
+    D3DXMATRIX identity;
+    D3DXMatrixIdentity(&identity);
+    if (!MakeRay(identity, r->viewProjection, r->x, r->y, &r->worldRay)) return false;
+    r->clip = MakeSectionClip(sectionPlane, r->eye, r->worldRay.direction);
+    return !r->clip.everythingClipped;
+}
+
+// The ray every subset of an unanimated object shares, when it meets the object's current box (which
+// covers the stretched geometry too); an animated object is tested against its world box, each subset
+// then gets its own ray.
+bool MakeObjectRay(const PickRequest_& r, Model_* model, Object_* object, bool animated, PickRay_* modelRay)
+{
+    if (animated)
+    {
+        D3DXVECTOR3 minimum, maximum;
+        object->GetBoundingBox(&minimum, &maximum);
+        return D3DXBoxBoundProbe(&minimum, &maximum, &r.eye, &r.worldRay.direction) != FALSE;
+    }
+    if (!MakeRay(*object->world, r.viewProjection, r.x, r.y, modelRay)) return false;
+    if (!ProbeBox(model->currentBox, *modelRay)) return false;
+    if (r.clip.active) modelRay->planeDistance = PlaneDistanceAlong(r.clip, *modelRay);
+    return true;
+}
+
+bool MakeSubsetRay(const PickRequest_& r, Object_* object, const SubsetStruct_TYP& subset, PickRay_* ray)
+{
+    D3DXMATRIX transform = *object->world;
+    D3DXMATRIX node;
+    if (subset.animationNode &&
+        GetAnimationNodeMatrix(subset.animationNode, object->animationClip, object->animationTime, &node))
+        transform = Multiply(node, *object->world);
+    if (!MakeRay(transform, r.viewProjection, r.x, r.y, ray)) return false;
+    if (r.clip.active) ray->planeDistance = PlaneDistanceAlong(r.clip, *ray);
+    return true;
+}
+
+// The best hit so far over a model's subsets.
+struct PickBest_
+{
+    bool farthest = false;
+    bool animated = false;
+    D3DXVECTOR3 eye;
+    float best = kNoDistanceNearest;
+    bool found = false;
+    DWORD face = 0, subset = 0;
+    float u = 0.0f, v = 0.0f, distance = 0.0f;
+    D3DXVECTOR3 point{0.0f, 0.0f, 0.0f};
+
+    // Nearest: ray distance without an animation, world distance with one (each subset has its own ray).
+    void Consider(const PickRay_& ray, DWORD subsetIndex, float t, DWORD hitFace, float hitU, float hitV)
+    {
+        D3DXVECTOR3 local = ray.origin + ray.direction * t, world;
+        D3DXVec3TransformCoord(&world, &local, &ray.toWorld);
+        const D3DXVECTOR3 fromEye = world - eye;
+        const float worldDistance = D3DXVec3Length(&fromEye);
+        const float measure = animated ? worldDistance : t;
+        if (!(farthest ? !(measure < best) : measure < best)) return;
+        best = measure;
+        found = true;
+        face = hitFace;
+        u = hitU;
+        v = hitV;
+        subset = subsetIndex;
+        point = world;
+        distance = worldDistance;
+    }
+};
+
+// The subset's hits on one part: the first one alone when nothing can reject it, else every hit through
+// the section clip and, for one-sided materials, the back-face test.
+void IntersectSubset(LKXMesh_* part, DWORD index, const PickRay_& ray, const SectionClip_& clip,
+                     bool backFaceTest, const PartLock_& lock, PickBest_* best)
+{
+    BOOL any = FALSE;
+    DWORD firstFace = 0;
+    float firstU = 0.0f, firstV = 0.0f, firstT = 0.0f;
+    if (!clip.active && !best->farthest && !backFaceTest)
+    {
+        if (SUCCEEDED(D3DXIntersectSubset(part->mesh, index, &ray.origin, &ray.direction, &any, &firstFace,
+                                          &firstU, &firstV, &firstT, nullptr, nullptr)) &&
+            any)
+            best->Consider(ray, index, firstT, firstFace, firstU, firstV);
+        return;
+    }
+    ID3DXBuffer* all = nullptr;
+    DWORD count = 0;
+    if (FAILED(D3DXIntersectSubset(part->mesh, index, &ray.origin, &ray.direction, &any, &firstFace, &firstU,
+                                   &firstV, &firstT, &all, &count)) ||
+        !all)
+    {
+        if (all) all->Release();
+        return;
+    }
+    const DWORD stored = all->GetBufferSize() / sizeof(D3DXINTERSECTINFO);
+    const auto* hits = static_cast<const D3DXINTERSECTINFO*>(all->GetBufferPointer());
+    for (DWORD k = 0; k < std::min(count, stored); ++k)
+    {
+        const D3DXINTERSECTINFO& info = hits[k];
+        if (!KeptBySection(clip, ray, info.Dist)) continue;
+        if (backFaceTest)
+        {
+            D3DXVECTOR3 corners[3];
+            if (!lock.FacePositions(info.FaceIndex, corners)) continue;
+            D3DXVECTOR3 normal;
+            const D3DXVECTOR3 e1 = corners[1] - corners[0], e2 = corners[2] - corners[0];
+            D3DXVec3Cross(&normal, &e1, &e2);
+            if (D3DXVec3Dot(&ray.direction, &normal) > 0.0f) continue;
+        }
+        best->Consider(ray, index, info.Dist, info.FaceIndex, info.U, info.V);
+    }
+    all->Release();
+}
+} // namespace
+
 void Model_::Pick(bool farthest, View_* camera, bool partProjection, const float* sectionPlane,
                   const float* point, bool skipTransparent, BYTE* hit, float* distance, DWORD* subsetOut,
                   DWORD* subsetValue, float* hitPoint, DWORD* face, float* u, float* v)
@@ -299,28 +442,8 @@ void Model_::Pick(bool farthest, View_* camera, bool partProjection, const float
     if (hit) *hit = 0;
     Object_* object = currentObject;
     if (noPick || !object || !object->world || !camera || !point) return;
-
-    D3DXVECTOR3 eye;
-    camera->GetLookAt(&eye, nullptr, nullptr);
-    D3DXMATRIX viewProjection;
-    const HRESULT matrices = partProjection ? camera->GetViewPartProjectionMatrix(&viewProjection)
-                                            : camera->GetViewProjectionMatrix(&viewProjection);
-    D3DXMATRIX inverseViewProjection;
-    if (FAILED(matrices) || !D3DXMatrixInverse(&inverseViewProjection, nullptr, &viewProjection)) return;
-
-    const float x = point[0], y = point[1];
-    const D3DXVECTOR3 request(x, y, point[2]);
-    D3DXVECTOR3 requestWorld;
-    D3DXVec3TransformCoord(&requestWorld, &request, &inverseViewProjection);
-    if (camera->params.orthographic) eye = requestWorld; // parallel rays: each starts at its own point
-
-    PickRay_ worldRay;
-    D3DXMATRIX identity;
-    D3DXMatrixIdentity(&identity);
-    if (!MakeRay(identity, viewProjection, x, y, &worldRay)) return;
-
-    const SectionClip_ clip = MakeSectionClip(sectionPlane, eye, worldRay.direction);
-    if (clip.everythingClipped) return;
+    PickRequest_ request;
+    if (!MakePickRequest(camera, partProjection, sectionPlane, point, &request)) return;
 
     DeviceSpecificModelData_* data = PickingData(this);
     if (!data) return;
@@ -328,28 +451,15 @@ void Model_::Pick(bool farthest, View_* camera, bool partProjection, const float
 
     const bool animated = animation != nullptr;
     PickRay_ modelRay{};
-    if (!animated)
-    {
-        if (!MakeRay(*object->world, viewProjection, x, y, &modelRay)) return;
-        // The current box, not the base one: it covers the object's stretched geometry too.
-        if (!ProbeBox(currentBox, modelRay)) return;
-        if (clip.active) modelRay.planeDistance = PlaneDistanceAlong(clip, modelRay);
-    }
-    else
-    {
-        D3DXVECTOR3 minimum, maximum;
-        object->GetBoundingBox(&minimum, &maximum);
-        if (!D3DXBoxBoundProbe(&minimum, &maximum, &eye, &worldRay.direction)) return;
-    }
+    if (!MakeObjectRay(request, this, object, animated, &modelRay)) return;
 
-    float best = farthest ? kNoDistanceFarthest : kNoDistanceNearest;
-    DWORD bestFace = 0, bestSubset = 0;
-    float bestU = 0.0f, bestV = 0.0f, bestDistance = 0.0f;
-    D3DXVECTOR3 bestPoint(0.0f, 0.0f, 0.0f);
-    bool found = false;
+    PickBest_ best;
+    best.farthest = farthest;
+    best.animated = animated;
+    best.eye = request.eye;
+    best.best = farthest ? kNoDistanceFarthest : kNoDistanceNearest;
     const DWORD stride = vertexStride ? vertexStride : kModelVertexStride;
     PartLock_ lock;
-
     for (DWORD i = 0; i < subsetCount; ++i)
     {
         const SubsetStruct_TYP& subset = subsets[i];
@@ -358,17 +468,7 @@ void Model_::Pick(bool farthest, View_* camera, bool partProjection, const float
         const bool backFaceTest = !farthest && material && !(material->flags & kMaterialTwoSided);
 
         PickRay_ ray = modelRay;
-        if (animated)
-        {
-            D3DXMATRIX transform = *object->world;
-            D3DXMATRIX node;
-            if (subset.animationNode && GetAnimationNodeMatrix(subset.animationNode, object->animationClip,
-                                                               object->animationTime, &node))
-                transform = Multiply(node, *object->world);
-            if (!MakeRay(transform, viewProjection, x, y, &ray)) continue;
-            if (clip.active) ray.planeDistance = PlaneDistanceAlong(clip, ray);
-        }
-
+        if (animated && !MakeSubsetRay(request, object, subset, &ray)) continue;
         if (!farthest && subset.backFace && object->stretchPlanes.empty() && (!material || backFaceTest))
         {
             const D3DXPLANE plane(subset.backFacePlane[0], subset.backFacePlane[1], subset.backFacePlane[2],
@@ -380,81 +480,24 @@ void Model_::Pick(bool farthest, View_* camera, bool partProjection, const float
         LKXMesh_* part = data->parts[subset.part];
         if (!part || !part->mesh) continue;
         if (!lock.Use(part, stride)) continue;
-
-        // Nearest: ray distance without an animation, world distance with one (each subset has its own ray).
-        auto consider = [&](float t, DWORD hitFace, float hitU, float hitV)
-        {
-            D3DXVECTOR3 local = ray.origin + ray.direction * t, world;
-            D3DXVec3TransformCoord(&world, &local, &ray.toWorld);
-            const D3DXVECTOR3 fromEye = world - eye;
-            const float worldDistance = D3DXVec3Length(&fromEye);
-            const float measure = animated ? worldDistance : t;
-            if (!(farthest ? !(measure < best) : measure < best)) return;
-            best = measure;
-            found = true;
-            bestFace = hitFace;
-            bestU = hitU;
-            bestV = hitV;
-            bestSubset = i;
-            bestPoint = world;
-            bestDistance = worldDistance;
-        };
-
-        BOOL any = FALSE;
-        DWORD firstFace = 0;
-        float firstU = 0.0f, firstV = 0.0f, firstT = 0.0f;
-        if (!clip.active && !farthest && !backFaceTest)
-        {
-            if (SUCCEEDED(D3DXIntersectSubset(part->mesh, i, &ray.origin, &ray.direction, &any, &firstFace,
-                                              &firstU, &firstV, &firstT, nullptr, nullptr)) &&
-                any)
-                consider(firstT, firstFace, firstU, firstV);
-            continue;
-        }
-        ID3DXBuffer* all = nullptr;
-        DWORD count = 0;
-        if (FAILED(D3DXIntersectSubset(part->mesh, i, &ray.origin, &ray.direction, &any, &firstFace, &firstU,
-                                       &firstV, &firstT, &all, &count)) ||
-            !all)
-        {
-            if (all) all->Release();
-            continue;
-        }
-        const DWORD stored = all->GetBufferSize() / sizeof(D3DXINTERSECTINFO);
-        const auto* hits = static_cast<const D3DXINTERSECTINFO*>(all->GetBufferPointer());
-        for (DWORD k = 0; k < std::min(count, stored); ++k)
-        {
-            const D3DXINTERSECTINFO& info = hits[k];
-            if (!KeptBySection(clip, ray, info.Dist)) continue;
-            if (backFaceTest)
-            {
-                D3DXVECTOR3 corners[3];
-                if (!lock.FacePositions(info.FaceIndex, corners)) continue;
-                D3DXVECTOR3 normal;
-                const D3DXVECTOR3 e1 = corners[1] - corners[0], e2 = corners[2] - corners[0];
-                D3DXVec3Cross(&normal, &e1, &e2);
-                if (D3DXVec3Dot(&ray.direction, &normal) > 0.0f) continue;
-            }
-            consider(info.Dist, info.FaceIndex, info.U, info.V);
-        }
-        all->Release();
+        IntersectSubset(part, i, ray, request.clip, backFaceTest, lock, &best);
     }
     lock.Release();
 
-    if (!found) return;
+    if (!best.found) return;
     if (hit) *hit = 1;
-    if (distance) *distance = bestDistance;
-    if (subsetOut) *subsetOut = bestSubset;
-    if (subsetValue) *subsetValue = subsets[bestSubset].value;
+    if (distance) *distance = best.distance;
+    if (subsetOut) *subsetOut = best.subset;
+    if (subsetValue) *subsetValue = subsets[best.subset].value;
     if (hitPoint)
     {
-        hitPoint[0] = bestPoint.x;
-        hitPoint[1] = bestPoint.y;
-        hitPoint[2] = bestPoint.z;
+        hitPoint[0] = best.point.x;
+        hitPoint[1] = best.point.y;
+        hitPoint[2] = best.point.z;
     }
-    if (face) *face = bestFace;
-    if (u) *u = bestU;
-    if (v) *v = bestV;
+    if (face) *face = best.face;
+    if (u) *u = best.u;
+    if (v) *v = best.v;
 }
 
 void Object_::Pick(bool farthest, View_* camera, bool partProjection, const float* sectionPlane,
