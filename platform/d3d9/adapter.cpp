@@ -6,6 +6,9 @@
 
 #include "platform/d3d9/device.h"
 #include "platform/win32/builtin_modules.h"
+#include "platform/d3d9/validation.h"
+
+using ferolt::validation::Refuse;
 
 namespace ferolt::hooks
 {
@@ -107,7 +110,7 @@ bool Direct3D9::SupportsType(UINT adapter, D3DDEVTYPE type) const
 HRESULT Direct3D9::GetAdapterIdentifier(UINT adapter, DWORD, D3DADAPTER_IDENTIFIER9* id)
 {
     const auto* a = Adapter(adapter);
-    if (!a || !id) return D3DERR_INVALIDCALL;
+    if (!a || !id) return Refuse("Direct3D9.GetAdapterIdentifier.NullPointer");
     std::memset(id, 0, sizeof(*id));
     std::snprintf(id->Driver, sizeof(id->Driver), "%s", "ferolt_d3d9");
     std::snprintf(id->Description, sizeof(id->Description), "%s", a->description.c_str());
@@ -129,14 +132,15 @@ UINT Direct3D9::GetAdapterModeCount(UINT adapter, D3DFORMAT format)
 HRESULT Direct3D9::EnumAdapterModes(UINT adapter, D3DFORMAT format, UINT mode, D3DDISPLAYMODE* pMode)
 {
     const auto* a = Adapter(adapter);
-    if (!a || !pMode || mode != 0 || format != a->displayFormat) return D3DERR_INVALIDCALL;
+    if (!a || !pMode || mode != 0 || format != a->displayFormat)
+        return Refuse("Direct3D9.EnumAdapterModes.NullPointerOrInvalidOrWrongType");
     return GetAdapterDisplayMode(adapter, pMode);
 }
 
 HRESULT Direct3D9::GetAdapterDisplayMode(UINT adapter, D3DDISPLAYMODE* pMode)
 {
     const auto* a = Adapter(adapter);
-    if (!a || !pMode) return D3DERR_INVALIDCALL;
+    if (!a || !pMode) return Refuse("Direct3D9.GetAdapterDisplayMode.NullPointer");
     pMode->Width = static_cast<UINT>(std::max<LONG>(0, a->monitorRect.right - a->monitorRect.left));
     pMode->Height = static_cast<UINT>(std::max<LONG>(0, a->monitorRect.bottom - a->monitorRect.top));
     pMode->RefreshRate = a->refreshRate;
@@ -148,7 +152,7 @@ HRESULT Direct3D9::CheckDeviceType(UINT adapter, D3DDEVTYPE type, D3DFORMAT adap
                                    D3DFORMAT backFormat, BOOL windowed)
 {
     const auto* a = Adapter(adapter);
-    if (!a) return D3DERR_INVALIDCALL;
+    if (!a) return Refuse("Direct3D9.CheckDeviceType.NoAdapter");
     if (!SupportsType(adapter, type)) return D3DERR_NOTAVAILABLE;
     if (!IsDisplayFormat(adapterFormat)) return D3DERR_NOTAVAILABLE;
     if (windowed && adapterFormat != a->displayFormat) return D3DERR_NOTAVAILABLE;
@@ -159,7 +163,7 @@ HRESULT Direct3D9::CheckDeviceFormat(UINT adapter, D3DDEVTYPE type, D3DFORMAT ad
                                      D3DRESOURCETYPE rtype, D3DFORMAT format)
 {
     const auto* a = Adapter(adapter);
-    if (!a) return D3DERR_INVALIDCALL;
+    if (!a) return Refuse("Direct3D9.CheckDeviceFormat.NoAdapter");
     if (!SupportsType(adapter, type) || !IsDisplayFormat(adapterFormat)) return D3DERR_NOTAVAILABLE;
     const FormatInfo& info = GetFormatInfo(format);
     if (usage & D3DUSAGE_DEPTHSTENCIL)
@@ -190,7 +194,7 @@ HRESULT Direct3D9::CheckDeviceMultiSampleType(UINT adapter, D3DDEVTYPE type, D3D
                                               D3DMULTISAMPLE_TYPE ms, DWORD* quality)
 {
     const auto* a = Adapter(adapter);
-    if (!a) return D3DERR_INVALIDCALL;
+    if (!a) return Refuse("Direct3D9.CheckDeviceMultiSampleType.NoAdapter");
     if (quality) *quality = 0;
     if (!SupportsType(adapter, type)) return D3DERR_NOTAVAILABLE;
     bool ok = ms == D3DMULTISAMPLE_NONE || std::find(a->multiSampleTypes.begin(), a->multiSampleTypes.end(),
@@ -203,7 +207,7 @@ HRESULT Direct3D9::CheckDepthStencilMatch(UINT adapter, D3DDEVTYPE type, D3DFORM
                                           D3DFORMAT rtFormat, D3DFORMAT dsFormat)
 {
     const auto* a = Adapter(adapter);
-    if (!a) return D3DERR_INVALIDCALL;
+    if (!a) return Refuse("Direct3D9.CheckDepthStencilMatch.NoAdapter");
     if (!SupportsType(adapter, type) || !IsDisplayFormat(adapterFormat)) return D3DERR_NOTAVAILABLE;
     if (!GetFormatInfo(rtFormat).renderTarget) return D3DERR_NOTAVAILABLE;
     bool listed =
@@ -213,7 +217,7 @@ HRESULT Direct3D9::CheckDepthStencilMatch(UINT adapter, D3DDEVTYPE type, D3DFORM
 
 HRESULT Direct3D9::CheckDeviceFormatConversion(UINT adapter, D3DDEVTYPE type, D3DFORMAT src, D3DFORMAT dst)
 {
-    if (!Adapter(adapter)) return D3DERR_INVALIDCALL;
+    if (!Adapter(adapter)) return Refuse("Direct3D9.CheckDeviceFormatConversion.NoAdapter");
     if (!SupportsType(adapter, type)) return D3DERR_NOTAVAILABLE;
     return GetFormatInfo(src).renderTarget && GetFormatInfo(dst).renderTarget ? D3D_OK : D3DERR_NOTAVAILABLE;
 }
@@ -280,7 +284,7 @@ void Direct3D9::FillCaps(UINT adapter, D3DDEVTYPE type, D3DCAPS9* c) const
 
 HRESULT Direct3D9::GetDeviceCaps(UINT adapter, D3DDEVTYPE type, D3DCAPS9* caps)
 {
-    if (!Adapter(adapter) || !caps) return D3DERR_INVALIDCALL;
+    if (!Adapter(adapter) || !caps) return Refuse("Direct3D9.GetDeviceCaps.NoAdapterOrNullCaps");
     if (!SupportsType(adapter, type)) return D3DERR_NOTAVAILABLE;
     FillCaps(adapter, type, caps);
     return D3D_OK;
@@ -297,9 +301,9 @@ HMONITOR Direct3D9::GetAdapterMonitor(UINT adapter)
 HRESULT Direct3D9::CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focus, DWORD flags,
                                 D3DPRESENT_PARAMETERS* pp, IDirect3DDevice9** out)
 {
-    if (!out) return D3DERR_INVALIDCALL;
+    if (!out) return Refuse("Direct3D9.CreateDevice.NullPointer");
     *out = nullptr;
-    if (!Adapter(adapter) || !pp) return D3DERR_INVALIDCALL;
+    if (!Adapter(adapter) || !pp) return Refuse("Direct3D9.CreateDevice.InvalidOrNullPointer");
     if (!SupportsType(adapter, type)) return D3DERR_NOTAVAILABLE;
     Device* device = nullptr;
     HRESULT hr = Device::Create(this, adapter, type, focus, flags, pp, &device);

@@ -5,6 +5,9 @@
 #include "platform/d3d9/device.h"
 #include "platform/win32/window_surface.h"
 #include "platform/win32/winuser.h"
+#include "platform/d3d9/validation.h"
+
+using ferolt::validation::Refuse;
 
 namespace ferolt::d3d9
 {
@@ -26,7 +29,7 @@ HRESULT Device::Present(const RECT* src, const RECT* dst, HWND override, const R
 {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (Lost()) return D3DERR_DEVICELOST;
-    if (inScene_) return D3DERR_INVALIDCALL;
+    if (inScene_) return Refuse("Device.Present.WrongState");
     HWND window = override ? override : (pp_.hDeviceWindow ? pp_.hDeviceWindow : focus_);
     return PresentToWindow(src, dst, window);
 }
@@ -34,7 +37,7 @@ HRESULT Device::Present(const RECT* src, const RECT* dst, HWND override, const R
 HRESULT Device::PresentToWindow(const RECT* srcRect, const RECT* dstRect, HWND window)
 {
     FlushDraws();
-    if (!backBuffer_ || !window) return D3DERR_INVALIDCALL;
+    if (!backBuffer_ || !window) return Refuse("Device.PresentToWindow.NullPointer");
     RECT s = {0, 0, backBuffer_->Width(), backBuffer_->Height()};
     if (srcRect)
     {
@@ -45,7 +48,7 @@ HRESULT Device::PresentToWindow(const RECT* srcRect, const RECT* dstRect, HWND w
         if (s.left >= s.right || s.top >= s.bottom) return D3D_OK;
     }
     win32::SurfaceView view;
-    if (!win32::LockClientSurface(window, &view)) return D3DERR_INVALIDCALL;
+    if (!win32::LockClientSurface(window, &view)) return Refuse("Device.PresentToWindow.Locked");
     RECT d = dstRect ? *dstRect : RECT{0, 0, view.width, view.height};
     const int64_t dw = d.right - d.left, dh = d.bottom - d.top;
     const int64_t sw = s.right - s.left, sh = s.bottom - s.top;

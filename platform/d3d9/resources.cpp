@@ -5,6 +5,9 @@
 
 #include "platform/d3d9/device.h"
 #include "platform/win32/out_of_memory.h"
+#include "platform/d3d9/validation.h"
+
+using ferolt::validation::Refuse;
 
 namespace ferolt::d3d9
 {
@@ -22,11 +25,11 @@ std::vector<uint8_t> GuidKey(REFGUID g)
 // ------------------------------------------------------------------------------------------
 template <class I, IID... Iids> HRESULT ResourceBase<I, Iids...>::GetDevice(IDirect3DDevice9** ppDevice)
 {
-    if (!ppDevice) return D3DERR_INVALIDCALL;
+    if (!ppDevice) return Refuse("ResourceBase.GetDevice.NullPointer");
     *ppDevice = nullptr;
-    if (!anchor_) return D3DERR_INVALIDCALL;
+    if (!anchor_) return Refuse("ResourceBase.GetDevice.NoDevice");
     std::lock_guard<std::mutex> lock(anchor_->mutex);
-    if (!anchor_->device) return D3DERR_INVALIDCALL;
+    if (!anchor_->device) return Refuse("ResourceBase.GetDevice.DeviceGone");
     anchor_->device->AddRef();
     *ppDevice = anchor_->device;
     return D3D_OK;
@@ -35,8 +38,9 @@ template <class I, IID... Iids> HRESULT ResourceBase<I, Iids...>::GetDevice(IDir
 template <class I, IID... Iids>
 HRESULT ResourceBase<I, Iids...>::SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags)
 {
-    if (!data && size) return D3DERR_INVALIDCALL;
-    if (flags != 0) return D3DERR_INVALIDCALL; // interface-pointer data is not kept
+    if (!data && size) return Refuse("ResourceBase.SetPrivateData.NullData");
+    if (flags != 0)
+        return Refuse("ResourceBase.SetPrivateData.InterfaceData"); // interface-pointer data is not kept
     auto* p = static_cast<const uint8_t*>(data);
     privateData_[GuidKey(guid)] = std::vector<uint8_t>(p, p + size);
     return D3D_OK;
@@ -45,7 +49,7 @@ HRESULT ResourceBase<I, Iids...>::SetPrivateData(REFGUID guid, const void* data,
 template <class I, IID... Iids>
 HRESULT ResourceBase<I, Iids...>::GetPrivateData(REFGUID guid, void* data, DWORD* size)
 {
-    if (!size) return D3DERR_INVALIDCALL;
+    if (!size) return Refuse("ResourceBase.GetPrivateData.NullPointer");
     auto it = privateData_.find(GuidKey(guid));
     if (it == privateData_.end()) return D3DERR_NOTFOUND;
     DWORD need = static_cast<DWORD>(it->second.size());
@@ -142,7 +146,7 @@ ULONG Surface::Release()
 
 HRESULT Surface::GetContainer(REFIID riid, void** ppContainer)
 {
-    if (!ppContainer) return D3DERR_INVALIDCALL;
+    if (!ppContainer) return Refuse("Surface.GetContainer.NullPointer");
     *ppContainer = nullptr;
     if (container_) return container_->QueryInterface(riid, ppContainer);
     // A surface without a texture belongs to its device.
@@ -155,7 +159,7 @@ HRESULT Surface::GetContainer(REFIID riid, void** ppContainer)
 
 HRESULT Surface::GetDesc(D3DSURFACE_DESC* pDesc)
 {
-    if (!pDesc) return D3DERR_INVALIDCALL;
+    if (!pDesc) return Refuse("Surface.GetDesc.NullPointer");
     *pDesc = desc_;
     return D3D_OK;
 }
@@ -163,12 +167,13 @@ HRESULT Surface::GetDesc(D3DSURFACE_DESC* pDesc)
 HRESULT Surface::LockRect(D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DWORD)
 {
     FlushDeviceDraws(anchor_.get());
-    if (!pLockedRect) return D3DERR_INVALIDCALL;
+    if (!pLockedRect) return Refuse("Surface.LockRect.NullPointer");
     pLockedRect->pBits = nullptr;
     pLockedRect->Pitch = 0;
-    if (info_->depth || !lockable_ || locked_) return D3DERR_INVALIDCALL;
+    if (info_->depth || !lockable_ || locked_)
+        return Refuse("Surface.LockRect.OutOfRangeOrNullPointerOrLocked");
     RECT r;
-    if (!ClipLockRect(pRect, desc_.Width, desc_.Height, &r)) return D3DERR_INVALIDCALL;
+    if (!ClipLockRect(pRect, desc_.Width, desc_.Height, &r)) return Refuse("Surface.LockRect.Locked");
     locked_ = true;
     pLockedRect->Pitch = static_cast<INT>(pitch_);
     pLockedRect->pBits = bits_.data() + pitch_ * r.top + static_cast<size_t>(r.left) * info_->bytes;
@@ -177,7 +182,7 @@ HRESULT Surface::LockRect(D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DWORD)
 
 HRESULT Surface::UnlockRect()
 {
-    if (!locked_) return D3DERR_INVALIDCALL;
+    if (!locked_) return Refuse("Surface.UnlockRect.NotLocked");
     locked_ = false;
     return D3D_OK;
 }
@@ -185,12 +190,12 @@ HRESULT Surface::UnlockRect()
 HRESULT Surface::GetDC(HDC*)
 {
     FlushDeviceDraws(anchor_.get());
-    return D3DERR_INVALIDCALL;
+    return Refuse("Surface.GetDC.NotSupported");
 }
 
 HRESULT Surface::ReleaseDC(HDC)
 {
-    return D3DERR_INVALIDCALL;
+    return Refuse("Surface.ReleaseDC.NotSupported");
 }
 
 // ---- Texture
@@ -212,7 +217,7 @@ HRESULT Texture::Create(std::shared_ptr<DeviceAnchor> anchor, UINT width, UINT h
                         DWORD usage, D3DFORMAT format, D3DPOOL pool, Texture** out)
 {
     *out = nullptr;
-    if (!ValidTextureArgs(width, height, usage, format, pool)) return D3DERR_INVALIDCALL;
+    if (!ValidTextureArgs(width, height, usage, format, pool)) return Refuse("Texture.Create.BadArguments");
     UINT full = FullChainLevels(width, height);
     if (levels == 0 || levels > full) levels = full;
     if (usage & D3DUSAGE_AUTOGENMIPMAP) levels = 1;
@@ -260,23 +265,23 @@ DWORD Texture::SetLOD(DWORD lod)
 
 HRESULT Texture::SetAutoGenFilterType(D3DTEXTUREFILTERTYPE f)
 {
-    if (f == D3DTEXF_NONE) return D3DERR_INVALIDCALL;
+    if (f == D3DTEXF_NONE) return Refuse("Texture.SetAutoGenFilterType.Invalid");
     autoGenFilter_ = f;
     return D3D_OK;
 }
 
 HRESULT Texture::GetLevelDesc(UINT level, D3DSURFACE_DESC* pDesc)
 {
-    if (!pDesc || level >= levels_.size()) return D3DERR_INVALIDCALL;
+    if (!pDesc || level >= levels_.size()) return Refuse("Texture.GetLevelDesc.NullPointerOrOutOfRange");
     *pDesc = levels_[level]->Desc();
     return D3D_OK;
 }
 
 HRESULT Texture::GetSurfaceLevel(UINT level, IDirect3DSurface9** pp)
 {
-    if (!pp) return D3DERR_INVALIDCALL;
+    if (!pp) return Refuse("Texture.GetSurfaceLevel.NullPointer");
     *pp = nullptr;
-    if (level >= levels_.size()) return D3DERR_INVALIDCALL;
+    if (level >= levels_.size()) return Refuse("Texture.GetSurfaceLevel.OutOfRange");
     *pp = levels_[level];
     AddRef();
     return D3D_OK;
@@ -285,13 +290,13 @@ HRESULT Texture::GetSurfaceLevel(UINT level, IDirect3DSurface9** pp)
 HRESULT Texture::LockRect(UINT level, D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DWORD flags)
 {
     FlushDeviceDraws(anchor_.get());
-    if (level >= levels_.size()) return D3DERR_INVALIDCALL;
+    if (level >= levels_.size()) return Refuse("Texture.LockRect.OutOfRange");
     return levels_[level]->LockRect(pLockedRect, pRect, flags);
 }
 
 HRESULT Texture::UnlockRect(UINT level)
 {
-    if (level >= levels_.size()) return D3DERR_INVALIDCALL;
+    if (level >= levels_.size()) return Refuse("Texture.UnlockRect.OutOfRange");
     return levels_[level]->UnlockRect();
 }
 
@@ -301,7 +306,7 @@ HRESULT CubeTexture::Create(std::shared_ptr<DeviceAnchor> anchor, UINT edge, UIN
                             D3DFORMAT format, D3DPOOL pool, CubeTexture** out)
 {
     *out = nullptr;
-    if (!ValidTextureArgs(edge, edge, usage, format, pool)) return D3DERR_INVALIDCALL;
+    if (!ValidTextureArgs(edge, edge, usage, format, pool)) return Refuse("CubeTexture.Create.BadArguments");
     UINT full = FullChainLevels(edge, edge);
     if (levels == 0 || levels > full) levels = full;
     auto* tex = CatchOutOfMemory<CubeTexture*>(nullptr, [&] { return new CubeTexture(anchor, pool); });
@@ -348,17 +353,17 @@ DWORD CubeTexture::SetLOD(DWORD lod)
 
 HRESULT CubeTexture::GetLevelDesc(UINT level, D3DSURFACE_DESC* pDesc)
 {
-    if (!pDesc || level >= levels_) return D3DERR_INVALIDCALL;
+    if (!pDesc || level >= levels_) return Refuse("CubeTexture.GetLevelDesc.NullPointerOrOutOfRange");
     *pDesc = faces_[level]->Desc();
     return D3D_OK;
 }
 
 HRESULT CubeTexture::GetCubeMapSurface(D3DCUBEMAP_FACES face, UINT level, IDirect3DSurface9** pp)
 {
-    if (!pp) return D3DERR_INVALIDCALL;
+    if (!pp) return Refuse("CubeTexture.GetCubeMapSurface.NullPointer");
     *pp = nullptr;
     Surface* s = Face(face, level);
-    if (!s) return D3DERR_INVALIDCALL;
+    if (!s) return Refuse("CubeTexture.GetCubeMapSurface.NoSuchFace");
     *pp = s;
     AddRef();
     return D3D_OK;
@@ -369,13 +374,13 @@ HRESULT CubeTexture::LockRect(D3DCUBEMAP_FACES face, UINT level, D3DLOCKED_RECT*
 {
     FlushDeviceDraws(anchor_.get());
     Surface* s = Face(face, level);
-    return s ? s->LockRect(pLockedRect, pRect, flags) : D3DERR_INVALIDCALL;
+    return s ? s->LockRect(pLockedRect, pRect, flags) : Refuse("CubeTexture.LockRect.NoSuchFace");
 }
 
 HRESULT CubeTexture::UnlockRect(D3DCUBEMAP_FACES face, UINT level)
 {
     Surface* s = Face(face, level);
-    return s ? s->UnlockRect() : D3DERR_INVALIDCALL;
+    return s ? s->UnlockRect() : Refuse("CubeTexture.UnlockRect.NoSuchFace");
 }
 
 // ---- Buffers
@@ -383,11 +388,12 @@ HRESULT CubeTexture::UnlockRect(D3DCUBEMAP_FACES face, UINT level)
 template <class I, IID Iid> HRESULT Buffer<I, Iid>::Lock(UINT offset, UINT size, void** ppbData, DWORD)
 {
     FlushDeviceDraws(this->anchor_.get());
-    if (!ppbData) return D3DERR_INVALIDCALL;
+    if (!ppbData) return Refuse("Buffer.Lock.NullPointer");
     *ppbData = nullptr;
-    if (offset > data_.size()) return D3DERR_INVALIDCALL;
+    if (offset > data_.size()) return Refuse("Buffer.Lock.OffsetPastEnd");
     // Size 0 locks the whole buffer; a range past the end is refused rather than handed out.
-    if (size != 0 && static_cast<size_t>(offset) + size > data_.size()) return D3DERR_INVALIDCALL;
+    if (size != 0 && static_cast<size_t>(offset) + size > data_.size())
+        return Refuse("Buffer.Lock.RangePastEnd");
     *ppbData = data_.data() + offset;
     ++lockCount_;
     return D3D_OK;
@@ -397,7 +403,7 @@ template class Buffer<IDirect3DIndexBuffer9, IID_IDirect3DIndexBuffer9>;
 
 HRESULT VertexBuffer::GetDesc(D3DVERTEXBUFFER_DESC* d)
 {
-    if (!d) return D3DERR_INVALIDCALL;
+    if (!d) return Refuse("VertexBuffer.GetDesc.NullPointer");
     d->Format = D3DFMT_VERTEXDATA;
     d->Type = D3DRTYPE_VERTEXBUFFER;
     d->Usage = usage_;
@@ -409,7 +415,7 @@ HRESULT VertexBuffer::GetDesc(D3DVERTEXBUFFER_DESC* d)
 
 HRESULT IndexBuffer::GetDesc(D3DINDEXBUFFER_DESC* d)
 {
-    if (!d) return D3DERR_INVALIDCALL;
+    if (!d) return Refuse("IndexBuffer.GetDesc.NullPointer");
     d->Format = format_;
     d->Type = D3DRTYPE_INDEXBUFFER;
     d->Usage = usage_;
@@ -422,10 +428,10 @@ HRESULT IndexBuffer::GetDesc(D3DINDEXBUFFER_DESC* d)
 // -------------------------------------------------------------------------------------
 HRESULT VertexDeclaration::GetDevice(IDirect3DDevice9** ppDevice)
 {
-    if (!ppDevice) return D3DERR_INVALIDCALL;
+    if (!ppDevice) return Refuse("VertexDeclaration.GetDevice.NullPointer");
     *ppDevice = nullptr;
     std::lock_guard<std::mutex> lock(anchor_->mutex);
-    if (!anchor_->device) return D3DERR_INVALIDCALL;
+    if (!anchor_->device) return Refuse("VertexDeclaration.GetDevice.DeviceGone");
     anchor_->device->AddRef();
     *ppDevice = anchor_->device;
     return D3D_OK;
@@ -433,7 +439,7 @@ HRESULT VertexDeclaration::GetDevice(IDirect3DDevice9** ppDevice)
 
 HRESULT VertexDeclaration::GetDeclaration(D3DVERTEXELEMENT9* pElement, UINT* pNumElements)
 {
-    if (!pNumElements) return D3DERR_INVALIDCALL;
+    if (!pNumElements) return Refuse("VertexDeclaration.GetDeclaration.NullPointer");
     UINT n = static_cast<UINT>(elements_.size()) + 1; // with the end marker
     if (pElement)
     {
