@@ -23,35 +23,33 @@ std::vector<uint8_t> GuidKey(REFGUID g)
 
 // ---- ResourceBase
 // ------------------------------------------------------------------------------------------
-template <class I, IID... Iids> HRESULT ResourceBase<I, Iids...>::GetDevice(IDirect3DDevice9** ppDevice)
+HRESULT AnchoredDevice(DeviceAnchor* anchor, IDirect3DDevice9** ppDevice)
 {
     if (!ppDevice) return Refuse("ResourceBase.GetDevice.NullPointer");
     *ppDevice = nullptr;
-    if (!anchor_) return Refuse("ResourceBase.GetDevice.NoDevice");
-    std::lock_guard<std::mutex> lock(anchor_->mutex);
-    if (!anchor_->device) return Refuse("ResourceBase.GetDevice.DeviceGone");
-    anchor_->device->AddRef();
-    *ppDevice = anchor_->device;
+    if (!anchor) return Refuse("ResourceBase.GetDevice.NoDevice");
+    std::lock_guard<std::mutex> lock(anchor->mutex);
+    if (!anchor->device) return Refuse("ResourceBase.GetDevice.DeviceGone");
+    anchor->device->AddRef();
+    *ppDevice = anchor->device;
     return D3D_OK;
 }
 
-template <class I, IID... Iids>
-HRESULT ResourceBase<I, Iids...>::SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags)
+HRESULT PrivateDataStore::Set(REFGUID guid, const void* data, DWORD size, DWORD flags)
 {
     if (!data && size) return Refuse("ResourceBase.SetPrivateData.NullData");
     if (flags != 0)
         return Refuse("ResourceBase.SetPrivateData.InterfaceData"); // interface-pointer data is not kept
     auto* p = static_cast<const uint8_t*>(data);
-    privateData_[GuidKey(guid)] = std::vector<uint8_t>(p, p + size);
+    entries_[GuidKey(guid)] = std::vector<uint8_t>(p, p + size);
     return D3D_OK;
 }
 
-template <class I, IID... Iids>
-HRESULT ResourceBase<I, Iids...>::GetPrivateData(REFGUID guid, void* data, DWORD* size)
+HRESULT PrivateDataStore::Get(REFGUID guid, void* data, DWORD* size) const
 {
     if (!size) return Refuse("ResourceBase.GetPrivateData.NullPointer");
-    auto it = privateData_.find(GuidKey(guid));
-    if (it == privateData_.end()) return D3DERR_NOTFOUND;
+    auto it = entries_.find(GuidKey(guid));
+    if (it == entries_.end()) return D3DERR_NOTFOUND;
     DWORD need = static_cast<DWORD>(it->second.size());
     if (!data || *size < need)
     {
@@ -63,16 +61,10 @@ HRESULT ResourceBase<I, Iids...>::GetPrivateData(REFGUID guid, void* data, DWORD
     return D3D_OK;
 }
 
-template <class I, IID... Iids> HRESULT ResourceBase<I, Iids...>::FreePrivateData(REFGUID guid)
+HRESULT PrivateDataStore::Free(REFGUID guid)
 {
-    return privateData_.erase(GuidKey(guid)) ? D3D_OK : D3DERR_NOTFOUND;
+    return entries_.erase(GuidKey(guid)) ? D3D_OK : D3DERR_NOTFOUND;
 }
-
-template class ResourceBase<IDirect3DSurface9, IID_IDirect3DSurface9>;
-template class ResourceBase<IDirect3DTexture9, IID_IDirect3DTexture9, IID_IDirect3DBaseTexture9>;
-template class ResourceBase<IDirect3DCubeTexture9, IID_IDirect3DCubeTexture9, IID_IDirect3DBaseTexture9>;
-template class ResourceBase<IDirect3DVertexBuffer9, IID_IDirect3DVertexBuffer9>;
-template class ResourceBase<IDirect3DIndexBuffer9, IID_IDirect3DIndexBuffer9>;
 
 bool ClipLockRect(const RECT* r, UINT width, UINT height, RECT* out)
 {

@@ -30,6 +30,21 @@ void FlushDeviceDraws(DeviceAnchor* anchor);
 constexpr UINT kMaxSurfaceEdge = 16384;
 constexpr UINT kMaxBufferBytes = 1u << 30;
 
+// The device a resource was made by, referenced for the caller (GetDevice).
+HRESULT AnchoredDevice(DeviceAnchor* anchor, IDirect3DDevice9** ppDevice);
+
+// Private data attached to a resource by GUID (Set/Get/FreePrivateData).
+class PrivateDataStore
+{
+public:
+    HRESULT Set(REFGUID guid, const void* data, DWORD size, DWORD flags);
+    HRESULT Get(REFGUID guid, void* data, DWORD* size) const;
+    HRESULT Free(REFGUID guid);
+
+private:
+    std::map<std::vector<uint8_t>, std::vector<uint8_t>> entries_;
+};
+
 // Common parts of every resource: reference count, private data, the device link. Iids are the
 // identifiers besides IID_IDirect3DResource9 that QueryInterface answers.
 template <class Interface, IID... Iids>
@@ -45,10 +60,19 @@ public:
         if (pool_ == D3DPOOL_DEFAULT && anchor_ && countsAsDefault_) --anchor_->defaultPoolResources;
     }
 
-    HRESULT GetDevice(IDirect3DDevice9** ppDevice) override;
-    HRESULT SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags) override;
-    HRESULT GetPrivateData(REFGUID guid, void* data, DWORD* size) override;
-    HRESULT FreePrivateData(REFGUID guid) override;
+    HRESULT GetDevice(IDirect3DDevice9** ppDevice) override
+    {
+        return AnchoredDevice(anchor_.get(), ppDevice);
+    }
+    HRESULT SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags) override
+    {
+        return privateData_.Set(guid, data, size, flags);
+    }
+    HRESULT GetPrivateData(REFGUID guid, void* data, DWORD* size) override
+    {
+        return privateData_.Get(guid, data, size);
+    }
+    HRESULT FreePrivateData(REFGUID guid) override { return privateData_.Free(guid); }
     DWORD SetPriority(DWORD p) override
     {
         DWORD old = priority_;
@@ -71,7 +95,7 @@ protected:
     D3DPOOL pool_;
     bool countsAsDefault_ = true;
     DWORD priority_ = 0;
-    std::map<std::vector<uint8_t>, std::vector<uint8_t>> privateData_;
+    PrivateDataStore privateData_;
 };
 
 class Surface final : public ResourceBase<IDirect3DSurface9, IID_IDirect3DSurface9>
