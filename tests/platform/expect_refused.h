@@ -9,5 +9,8 @@
     {                                                                                                        \
         ::ferolt::hooks::ClearRefusal();                                                                     \
         EXPECT_EQ((call), D3DERR_INVALIDCALL);                                                               \
-        if (::ferolt::hooks::kValidationIds) EXPECT_STREQ(::ferolt::hooks::LastRefusal(), rule);             \
+        if (::ferolt::hooks::kValidationIds)                                                                 \
+        {                                                                                                    \
+            EXPECT_STREQ(::ferolt::hooks::LastRefusal(), rule);                                              \
+        }                                                                                                    \
     } while (0)

@@ -47,7 +47,7 @@ struct StripDesc
 {
     std::vector<StripOp> ops;
     int copyOf = -1; // an earlier strip of the group; ops must then number that strip's entries
-    StripTransformDesc transform;
+    StripTransformDesc transform{};
 };
 
 struct GroupDesc

@@ -44,7 +44,10 @@ protected:
     }
     void TearDown() override
     {
-        if (dev_) EXPECT_EQ(dev_->Release(), 0u) << "a device reference was kept";
+        if (dev_)
+        {
+            EXPECT_EQ(dev_->Release(), 0u) << "a device reference was kept";
+        }
         if (d3d_) d3d_->Release();
     }
 
@@ -93,7 +96,10 @@ TEST_F(OutOfMemory, TextureFromFileReleasesWhatItMade)
                 dev_, bmp.data(), UINT(bmp.size()), D3DX_DEFAULT, D3DX_DEFAULT, 0, 0, D3DFMT_A8R8G8B8,
                 D3DPOOL_MANAGED, D3DX_FILTER_BOX, D3DX_FILTER_BOX, 0, nullptr, nullptr, &tex);
             EXPECT_EQ(tex != nullptr, hr == S_OK);
-            if (tex) EXPECT_EQ(tex->Release(), 0u);
+            if (tex)
+            {
+                EXPECT_EQ(tex->Release(), 0u);
+            }
             return hr;
         });
 }
@@ -138,7 +144,10 @@ TEST_F(OutOfMemory, CleaningAMeshLeavesNoHalfMadeCopy)
             const HRESULT hr =
                 D3DXCleanMesh(D3DXCLEAN_SIMPLIFICATION, mesh, nullptr, &cleaned, nullptr, nullptr);
             EXPECT_EQ(cleaned != nullptr, hr == S_OK);
-            if (cleaned) EXPECT_EQ(cleaned->Release(), 0u);
+            if (cleaned)
+            {
+                EXPECT_EQ(cleaned->Release(), 0u);
+            }
             dev_->AddRef();
             EXPECT_EQ(dev_->Release(), 2u) << "the mesh and the test hold the device";
             return hr;

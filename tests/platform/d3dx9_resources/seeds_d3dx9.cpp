@@ -7,7 +7,7 @@ namespace ferolt::test
 {
 namespace
 {
-std::vector<uint8_t> Text(const char* text)
+[[maybe_unused]] std::vector<uint8_t> Text(const char* text)
 {
     return std::vector<uint8_t>(text, text + std::char_traits<char>::length(text));
 }
