@@ -25,7 +25,7 @@ uint32_t Expand(uint32_t v, int bits)
     return bits == 0 ? 0 : (v * 255 + ((1u << bits) - 1) / 2) / ((1u << bits) - 1);
 }
 
-void StorePixel(D3DFORMAT f, uint32_t argb, uint8_t* p)
+void StorePixel(D3DFORMAT f, UINT bytes, uint32_t argb, uint8_t* p)
 {
     const uint32_t a = argb >> 24, r = (argb >> 16) & 0xFF, g = (argb >> 8) & 0xFF, b = argb & 0xFF;
     uint32_t v = 0;
@@ -75,13 +75,13 @@ void StorePixel(D3DFORMAT f, uint32_t argb, uint8_t* p)
     default:
         return;
     }
-    std::memcpy(p, &v, ConvertibleTexelBytes(f));
+    std::memcpy(p, &v, bytes);
 }
 
-uint32_t LoadPixel(D3DFORMAT f, const uint8_t* p)
+uint32_t LoadPixel(D3DFORMAT f, UINT bytes, const uint8_t* p)
 {
     uint32_t v = 0;
-    std::memcpy(&v, p, ConvertibleTexelBytes(f));
+    std::memcpy(&v, p, bytes);
     switch (f)
     {
     case D3DFMT_A8R8G8B8:
@@ -192,7 +192,7 @@ HRESULT WriteLevel(IDirect3DTexture9* texture, UINT level, const Image& img)
     {
         uint8_t* row = static_cast<uint8_t*>(lr.pBits) + size_t(y) * lr.Pitch;
         for (UINT x = 0; x < w; ++x)
-            StorePixel(desc.Format, img.At(x, y), row + size_t(x) * bpp);
+            StorePixel(desc.Format, bpp, img.At(x, y), row + size_t(x) * bpp);
     }
     return texture->UnlockRect(level);
 }
@@ -219,7 +219,8 @@ HRESULT ReadSurface(IDirect3DSurface9* surface, const RECT* rect, Image* out)
     {
         const uint8_t* row = static_cast<const uint8_t*>(lr.pBits) + size_t(r.top + y) * lr.Pitch;
         for (UINT x = 0; x < out->width; ++x)
-            out->pixels[size_t(y) * out->width + x] = LoadPixel(desc.Format, row + size_t(r.left + x) * bpp);
+            out->pixels[size_t(y) * out->width + x] =
+                LoadPixel(desc.Format, bpp, row + size_t(r.left + x) * bpp);
     }
     return surface->UnlockRect();
 }
@@ -360,7 +361,7 @@ HRESULT DrawScaled(IDirect3DSurface9* dest, const D3DSURFACE_DESC& dd, const REC
     {
         uint8_t* row = static_cast<uint8_t*>(lr.pBits) + size_t(r.top + y) * lr.Pitch;
         for (UINT x = 0; x < scaled.width; ++x)
-            StorePixel(dd.Format, scaled.At(x, y), row + size_t(r.left + x) * bpp);
+            StorePixel(dd.Format, bpp, scaled.At(x, y), row + size_t(r.left + x) * bpp);
     }
     return dest->UnlockRect();
 }
