@@ -3,6 +3,7 @@
 #include "codec/p3d_chunks.h"
 #include "codec/p3d_sections.h"
 #include "platform/bytes/byte_reader.h"
+#include "platform/win32/out_of_memory.h"
 
 #define CRYPTOPP_ENABLE_NAMESPACE_WEAK 1
 #include <crypto++/md5.h>
@@ -148,15 +149,13 @@ bool CP3DReadCodec::Read(const unsigned char* data, size_t size, DWORD* value1, 
     if (value1) *value1 = header.value1;
 
     m_refusal = P3DRefusal::None;
-    try
-    {
-        ChunkDispatcher dispatcher(*this);
-        P3DWalkSections(file, dispatcher, P3DBudget::kUnpackedBytes);
-    }
-    catch (const std::bad_alloc&)
-    {
-        Refuse(P3DRefusal::OutOfMemory);
-    }
+    const bool allocated = ferolt::Allocated(
+        [&]
+        {
+            ChunkDispatcher dispatcher(*this);
+            P3DWalkSections(file, dispatcher, P3DBudget::kUnpackedBytes);
+        });
+    if (!allocated) Refuse(P3DRefusal::OutOfMemory);
     if (m_refusal == P3DRefusal::None) return true;
     // Nothing of a refused file is kept: no half-built scene comes of it.
     ReleaseAll();

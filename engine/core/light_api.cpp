@@ -1,5 +1,6 @@
 #include "engine/core/light_record.h"
 #include "engine/core/lr_light_api.h"
+#include "platform/win32/out_of_memory.h"
 
 #include <new>
 
@@ -15,14 +16,7 @@ HRESULT LRCreateLight(const LMK::LightParamsStruct_TYP* params, LMK::Light_** li
     if (!params || !light) return E_INVALIDARG;
     *light = nullptr;
     LMK::Light_* made = nullptr;
-    try
-    {
-        made = new LMK::Light_();
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
+    if (!ferolt::Allocated([&] { made = new LMK::Light_(); })) return E_OUTOFMEMORY;
     made->SetParams(*params);
     *light = made;
     return S_OK;

@@ -13,6 +13,7 @@
 #include "engine/render/pass_setup.h"
 #include "engine/scene/model.h"
 #include "platform/bytes/byte_reader.h"
+#include "platform/win32/out_of_memory.h"
 
 namespace LMK
 {
@@ -249,14 +250,7 @@ HRESULT LRCreateEnvironment(const LMK::EnvironmentStruct_TYP* description, LMK::
     if (!LMK::IsEngineStarted()) return E_FAIL;
     if (!environment) return E_INVALIDARG;
     *environment = nullptr;
-    try
-    {
-        *environment = new LMK::Environment_(description);
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
+    if (!ferolt::Allocated([&] { *environment = new LMK::Environment_(description); })) return E_OUTOFMEMORY;
     return S_OK;
 }
 

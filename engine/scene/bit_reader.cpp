@@ -1,6 +1,7 @@
 #include "engine/scene/bit_reader.h"
 
 #include "platform/bytes/byte_reader.h"
+#include "platform/win32/out_of_memory.h"
 
 #include <algorithm>
 #include <bit>
@@ -100,11 +101,7 @@ HRESULT HuffmanTable::Create(const BYTE* block, DWORD size, HuffmanTable** out)
         delete table;
         return E_FAIL;
     }
-    try
-    {
-        table->BuildLookup();
-    }
-    catch (const std::bad_alloc&)
+    if (!ferolt::Allocated([&] { table->BuildLookup(); }))
     {
         Free(&table);
         return E_OUTOFMEMORY;

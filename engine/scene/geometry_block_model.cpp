@@ -13,6 +13,7 @@
 #include "engine/scene/mesh.h"
 #include "engine/scene/model.h"
 #include "engine/scene/model_draw_data.h"
+#include "platform/win32/out_of_memory.h"
 
 namespace LMK
 {
@@ -97,11 +98,9 @@ Model_* Model_::CreateFromMeshList(BYTE noResmooth, DWORD maxVersion, const void
         if (result) *result = E_OUTOFMEMORY;
         return nullptr;
     }
-    try
-    {
-        FillFromMeshList(model, noResmooth, maxVersion, data, size, newAnimation, record, result);
-    }
-    catch (const std::bad_alloc&)
+    if (!ferolt::Allocated(
+            [&]
+            { FillFromMeshList(model, noResmooth, maxVersion, data, size, newAnimation, record, result); }))
     {
         // Out of memory part way is a failed build like any other; what was made is owned and goes.
         model->DropGeometry();

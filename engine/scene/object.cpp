@@ -14,6 +14,7 @@
 #include "engine/scene/model_draw_data.h"
 #include "engine/scene/object_light.h"
 #include "engine/scene/vertex_buffer_walk.h"
+#include "platform/win32/out_of_memory.h"
 
 namespace LMK
 {
@@ -89,15 +90,13 @@ Object_::Object_(Model_* ownerModel, const D3DXMATRIX* placement, Material_* ove
     : model(ownerModel)
 {
     model->AddRef();
-    try
-    {
-        model->users.push_back(this);
-        userSlot_ = model->users.size() - 1;
-    }
-    catch (const std::bad_alloc&)
-    {
+    if (!ferolt::Allocated(
+            [&]
+            {
+                model->users.push_back(this);
+                userSlot_ = model->users.size() - 1;
+            }))
         return;
-    }
     world = &matrixBlock_[0];
     inverseWorld = &matrixBlock_[1];
     baseMatrix = &matrixBlock_[2];

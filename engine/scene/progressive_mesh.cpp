@@ -8,6 +8,7 @@
 #include "engine/core/globals.h"
 #include "engine/scene/mesh.h"
 #include "engine/scene/model.h"
+#include "platform/win32/out_of_memory.h"
 
 namespace LMK
 {
@@ -372,19 +373,20 @@ HRESULT ProgressiveMesh_::Create(Model_* owner, const ProgressiveMeshSourceStruc
 
     ProgressiveMesh_* mesh = new (std::nothrow) ProgressiveMesh_(owner);
     if (!mesh) return E_OUTOFMEMORY;
-    try
-    {
-        // No split adds more than two faces and one position: capacity past that would never be used.
-        const size_t splits = s.splits.size();
-        mesh->wedges.resize(s.wedgeCapacity);
-        mesh->faces.resize(std::min<size_t>(s.faceCapacity, baseFaces + 2 * splits));
-        mesh->positions.resize(std::min<size_t>(s.positionCapacity, basePositions + splits));
-        mesh->splits = s.splits;
-        mesh->baseWedges = s.wedges;
-        mesh->baseFaces = s.faces;
-        mesh->basePositions = s.positions;
-    }
-    catch (const std::bad_alloc&)
+    const bool allocated = ferolt::Allocated(
+        [&]
+        {
+            // No split adds more than two faces and one position: capacity past that would never be used.
+            const size_t splits = s.splits.size();
+            mesh->wedges.resize(s.wedgeCapacity);
+            mesh->faces.resize(std::min<size_t>(s.faceCapacity, baseFaces + 2 * splits));
+            mesh->positions.resize(std::min<size_t>(s.positionCapacity, basePositions + splits));
+            mesh->splits = s.splits;
+            mesh->baseWedges = s.wedges;
+            mesh->baseFaces = s.faces;
+            mesh->basePositions = s.positions;
+        });
+    if (!allocated)
     {
         delete mesh;
         return E_OUTOFMEMORY;
