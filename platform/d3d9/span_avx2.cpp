@@ -27,43 +27,12 @@
 #pragma GCC target("avx2")
 #endif
 #include "platform/d3d9/pixel_lanes.h"
+#include "platform/d3d9/avx2_lanes.h"
 
 namespace ferolt::d3d9
 {
 namespace
 {
-struct AvxLanes
-{
-    using V = __m256;
-    using I = __m256i;
-    static V Splat(float v) { return _mm256_set1_ps(v); }
-    static V Zero() { return _mm256_setzero_ps(); }
-    static V Add(V a, V b) { return _mm256_add_ps(a, b); }
-    static V Sub(V a, V b) { return _mm256_sub_ps(a, b); }
-    static V Mul(V a, V b) { return _mm256_mul_ps(a, b); }
-    static V InverseOrZero(V q)
-    {
-        return _mm256_andnot_ps(_mm256_cmp_ps(q, Zero(), _CMP_EQ_OQ), _mm256_div_ps(Splat(1.0f), q));
-    }
-    static V Min(V a, V b) { return _mm256_min_ps(a, b); }
-    static V Max(V a, V b) { return _mm256_max_ps(a, b); }
-    static I SplatI(uint32_t v) { return _mm256_set1_epi32(static_cast<int>(v)); }
-    template <int S> static I Srl(I v) { return _mm256_srli_epi32(v, S); }
-    template <int S> static I Sll(I v) { return _mm256_slli_epi32(v, S); }
-    static I AndI(I a, I b) { return _mm256_and_si256(a, b); }
-    static I AndNotI(I a, I b) { return _mm256_andnot_si256(a, b); }
-    static I OrI(I a, I b) { return _mm256_or_si256(a, b); }
-    static I XorI(I a, I b) { return _mm256_xor_si256(a, b); }
-    static I CmpGtI(I a, I b) { return _mm256_cmpgt_epi32(a, b); }
-    static I CmpEqI(I a, I b) { return _mm256_cmpeq_epi32(a, b); }
-    static I AddI(I a, I b) { return _mm256_add_epi32(a, b); }
-    static I MinI(I a, I b) { return _mm256_min_epi32(a, b); }
-    template <int S> static I Sra(I v) { return _mm256_srai_epi32(v, S); }
-    static I AsInt(V v) { return _mm256_castps_si256(v); }
-    static I CmpGe(V a, V b) { return _mm256_castps_si256(_mm256_cmp_ps(a, b, _CMP_GE_OQ)); }
-    static V ToFloat(I v) { return _mm256_cvtepi32_ps(v); }
-    static I Truncate(V v) { return _mm256_cvttps_epi32(v); }
-};
 using Pixel8 = PixelRules<AvxLanes>;
 using Px8 = Color<AvxLanes>; // red, green, blue, alpha of eight pixels
 } // namespace
