@@ -472,14 +472,13 @@ void Device::StartFlush()
 
 void Device::WaitForFlush()
 {
-    int done;
     {
         std::unique_lock<std::mutex> lock(flushMutex_);
-        if (flushing_ < 0) return;
-        done = flushing_;
         flushChanged_.wait(lock, [&] { return flushing_ < 0; });
     }
-    ReleaseRefs(recordings_[done]);
+    // The other queue is drawn by now, whether the flush thread ended before this call or during it; its
+    // resources are released here, once, and not left for the next flush of that queue to find.
+    ReleaseRefs(recordings_[recording_ ^ 1]);
 }
 
 void Device::FlushLoop()

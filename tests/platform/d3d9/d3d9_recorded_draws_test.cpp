@@ -2,8 +2,10 @@
 // read or where they go, must see the result of drawing them one by one.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "tests/platform/d3d9/d3d9_test_util.h"
@@ -204,5 +206,26 @@ TEST(RecordedDrawsTest, DrawsPastTheBudgetGiveTheBytesOfOneThread)
     const std::vector<uint32_t> one = render(1);
     EXPECT_TRUE(render(3) == one);
     EXPECT_TRUE(render(8) == one);
+}
+} // namespace
+
+namespace
+{
+// A flush started by the budget holds the target until it is drawn. When it ends before anything waits for
+// it, the next call that needs the pixels must still give those references back.
+TEST(RecordedDrawsTest, AFlushThatEndsUnwatchedGivesBackWhatItHeld)
+{
+    Target t(16, 16, D3DFMT_D24S8, 3);
+    IDirect3DSurface9* bb = nullptr;
+    ASSERT_EQ(t->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &bb), D3D_OK);
+    const ULONG before = bb->AddRef() - 1;
+    bb->Release();
+    for (int i = 0; i < 1100; ++i)
+        t.Rect(0, 0, 4, 4, kRed);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(t.At(1, 1), kRed);
+    EXPECT_EQ(bb->AddRef() - 1, before);
+    bb->Release();
+    bb->Release();
 }
 } // namespace
