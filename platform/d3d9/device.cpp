@@ -1,6 +1,7 @@
 // Device creation, reset and loss, the state it keeps with Direct3D 9's documented defaults, render
 // targets and resource creation.
 #include "platform/d3d9/device.h"
+#include "platform/d3d9/validation.h"
 #include "platform/win32/out_of_memory.h"
 
 #include <algorithm>
@@ -15,6 +16,7 @@ bool WindowClientSize(HWND window, UINT* width, UINT* height);
 namespace
 {
 using Lock = std::lock_guard<std::recursive_mutex>;
+using validation::Refuse;
 
 DWORD FloatBits(float f)
 {
@@ -111,8 +113,8 @@ HRESULT Device::Create(Direct3D9* d3d, UINT adapter, D3DDEVTYPE type, HWND focus
                               D3DCREATE_MIXED_VERTEXPROCESSING);
     if (vp != D3DCREATE_SOFTWARE_VERTEXPROCESSING && vp != D3DCREATE_HARDWARE_VERTEXPROCESSING &&
         vp != D3DCREATE_MIXED_VERTEXPROCESSING)
-        return D3DERR_INVALIDCALL;
-    if (!pp->hDeviceWindow && !focus) return D3DERR_INVALIDCALL;
+        return Refuse("Device.Create.BadVertexProcessing");
+    if (!pp->hDeviceWindow && !focus) return Refuse("Device.Create.NoWindow");
     auto* device = new Device(d3d, adapter, type, focus, flags);
     HRESULT hr = device->CreateSwapChain(*pp);
     if (FAILED(hr))
@@ -153,15 +155,16 @@ HRESULT Device::CreateSwapChain(const D3DPRESENT_PARAMETERS& in, bool injectFail
     const hooks::D3D9Adapter& a = *d3d_->Adapter(adapter_);
     D3DPRESENT_PARAMETERS pp = in;
     if (pp.SwapEffect < D3DSWAPEFFECT_DISCARD || pp.SwapEffect > D3DSWAPEFFECT_COPY)
-        return D3DERR_INVALIDCALL;
-    if (pp.BackBufferCount > 3) return D3DERR_INVALIDCALL;
+        return Refuse("Device.SwapChain.BadSwapEffect");
+    if (pp.BackBufferCount > 3) return Refuse("Device.SwapChain.TooManyBackBuffers");
     if (pp.BackBufferCount == 0) pp.BackBufferCount = 1;
     if (pp.BackBufferFormat == D3DFMT_UNKNOWN)
     {
-        if (!pp.Windowed) return D3DERR_INVALIDCALL;
+        if (!pp.Windowed) return Refuse("Device.SwapChain.FullscreenUnknownFormat");
         pp.BackBufferFormat = a.displayFormat;
     }
-    if (!GetFormatInfo(pp.BackBufferFormat).renderTarget) return D3DERR_INVALIDCALL;
+    if (!GetFormatInfo(pp.BackBufferFormat).renderTarget)
+        return Refuse("Device.SwapChain.NotRenderTargetFormat");
     if (pp.BackBufferWidth == 0 || pp.BackBufferHeight == 0)
     {
         if (injectFailures && SizeFails(a, 0, 0)) return D3DERR_NOTAVAILABLE;
@@ -183,15 +186,16 @@ HRESULT Device::CreateSwapChain(const D3DPRESENT_PARAMETERS& in, bool injectFail
         if (a.failMultiSampledDevices) return D3DERR_NOTAVAILABLE;
         if (std::find(a.multiSampleTypes.begin(), a.multiSampleTypes.end(), pp.MultiSampleType) ==
             a.multiSampleTypes.end())
-            return D3DERR_INVALIDCALL;
+            return Refuse("Device.SwapChain.UnsupportedMultiSample");
         // Multisampled back buffers cannot be locked.
-        if (pp.Flags & D3DPRESENTFLAG_LOCKABLE_BACKBUFFER) return D3DERR_INVALIDCALL;
+        if (pp.Flags & D3DPRESENTFLAG_LOCKABLE_BACKBUFFER)
+            return Refuse("Device.SwapChain.LockableMultiSample");
     }
     if (pp.EnableAutoDepthStencil)
     {
         if (std::find(a.depthFormats.begin(), a.depthFormats.end(), pp.AutoDepthStencilFormat) ==
             a.depthFormats.end())
-            return D3DERR_INVALIDCALL;
+            return Refuse("Device.SwapChain.UnsupportedDepthFormat");
     }
 
     D3DSURFACE_DESC d{};
@@ -353,10 +357,10 @@ HRESULT Device::Reset(D3DPRESENT_PARAMETERS* pp)
 {
     Lock lock(mutex_);
     FlushDraws();
-    if (!pp) return D3DERR_INVALIDCALL;
+    if (!pp) return Refuse("Device.Reset.NullPointer");
     if (coopState_ == D3DERR_DEVICELOST) return D3DERR_DEVICELOST;
     // Documented: the application must release every default-pool resource first.
-    if (anchor_->defaultPoolResources.load() > 0) return D3DERR_INVALIDCALL;
+    if (anchor_->defaultPoolResources.load() > 0) return Refuse("Device.Reset.DefaultPoolResourcesAlive");
     ReleaseBindings();
     ReleaseSwapChain();
     inScene_ = false;
@@ -381,7 +385,7 @@ HRESULT Device::Reset(D3DPRESENT_PARAMETERS* pp)
 
 HRESULT Device::GetDirect3D(IDirect3D9** pp)
 {
-    if (!pp) return D3DERR_INVALIDCALL;
+    if (!pp) return Refuse("Device.GetDirect3D.NullPointer");
     d3d_->AddRef();
     *pp = d3d_;
     return D3D_OK;
@@ -389,20 +393,20 @@ HRESULT Device::GetDirect3D(IDirect3D9** pp)
 
 HRESULT Device::GetDeviceCaps(D3DCAPS9* caps)
 {
-    if (!caps) return D3DERR_INVALIDCALL;
+    if (!caps) return Refuse("Device.GetDeviceCaps.NullPointer");
     d3d_->FillCaps(adapter_, type_, caps);
     return D3D_OK;
 }
 
 HRESULT Device::GetDisplayMode(UINT swapChain, D3DDISPLAYMODE* mode)
 {
-    if (swapChain != 0) return D3DERR_INVALIDCALL;
+    if (swapChain != 0) return Refuse("Device.GetDisplayMode.NoSuchSwapChain");
     return d3d_->GetAdapterDisplayMode(adapter_, mode);
 }
 
 HRESULT Device::GetCreationParameters(D3DDEVICE_CREATION_PARAMETERS* p)
 {
-    if (!p) return D3DERR_INVALIDCALL;
+    if (!p) return Refuse("Device.GetCreationParameters.NullPointer");
     *p = {adapter_, type_, focus_, flags_};
     return D3D_OK;
 }
@@ -410,9 +414,10 @@ HRESULT Device::GetCreationParameters(D3DDEVICE_CREATION_PARAMETERS* p)
 HRESULT Device::GetBackBuffer(UINT swapChain, UINT index, D3DBACKBUFFER_TYPE, IDirect3DSurface9** pp)
 {
     Lock lock(mutex_);
-    if (!pp) return D3DERR_INVALIDCALL;
+    if (!pp) return Refuse("Device.GetBackBuffer.NullPointer");
     *pp = nullptr;
-    if (swapChain != 0 || index >= pp_.BackBufferCount || !backBuffer_) return D3DERR_INVALIDCALL;
+    if (swapChain != 0) return Refuse("Device.GetBackBuffer.NoSuchSwapChain");
+    if (index >= pp_.BackBufferCount || !backBuffer_) return Refuse("Device.GetBackBuffer.NoSuchBackBuffer");
     backBuffer_->AddRef();
     *pp = backBuffer_;
     return D3D_OK;
@@ -421,7 +426,7 @@ HRESULT Device::GetBackBuffer(UINT swapChain, UINT index, D3DBACKBUFFER_TYPE, ID
 HRESULT Device::BeginScene()
 {
     Lock lock(mutex_);
-    if (inScene_) return D3DERR_INVALIDCALL;
+    if (inScene_) return Refuse("Device.BeginScene.InScene");
     inScene_ = true;
     return D3D_OK;
 }
@@ -429,7 +434,7 @@ HRESULT Device::BeginScene()
 HRESULT Device::EndScene()
 {
     Lock lock(mutex_);
-    if (!inScene_) return D3DERR_INVALIDCALL;
+    if (!inScene_) return Refuse("Device.EndScene.NotInScene");
     inScene_ = false;
     return D3D_OK;
 }
@@ -439,11 +444,13 @@ HRESULT Device::EndScene()
 HRESULT Device::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
                               D3DPOOL pool, IDirect3DTexture9** pp, HANDLE* shared)
 {
-    if (!pp || shared) return D3DERR_INVALIDCALL;
+    if (!pp) return Refuse("Device.CreateTexture.NullPointer");
+    if (shared) return Refuse("Device.CreateTexture.SharedHandle");
     *pp = nullptr;
     D3DCAPS9 caps;
     d3d_->FillCaps(adapter_, type_, &caps);
-    if (width > caps.MaxTextureWidth || height > caps.MaxTextureHeight) return D3DERR_INVALIDCALL;
+    if (width > caps.MaxTextureWidth || height > caps.MaxTextureHeight)
+        return Refuse("Device.CreateTexture.TooLarge");
     if ((usage & D3DUSAGE_RENDERTARGET) &&
         SizeIn(d3d_->Adapter(adapter_)->failingRenderTargetTextureSizes, width, height))
         return D3DERR_OUTOFVIDEOMEMORY;
@@ -456,11 +463,12 @@ HRESULT Device::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage,
 HRESULT Device::CreateCubeTexture(UINT edge, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
                                   IDirect3DCubeTexture9** pp, HANDLE* shared)
 {
-    if (!pp || shared) return D3DERR_INVALIDCALL;
+    if (!pp) return Refuse("Device.CreateCubeTexture.NullPointer");
+    if (shared) return Refuse("Device.CreateCubeTexture.SharedHandle");
     *pp = nullptr;
     D3DCAPS9 caps;
     d3d_->FillCaps(adapter_, type_, &caps);
-    if (edge > caps.MaxTextureWidth) return D3DERR_INVALIDCALL;
+    if (edge > caps.MaxTextureWidth) return Refuse("Device.CreateCubeTexture.TooLarge");
     CubeTexture* t = nullptr;
     HRESULT hr = CubeTexture::Create(anchor_, edge, levels, usage, format, pool, &t);
     *pp = t;
@@ -470,9 +478,11 @@ HRESULT Device::CreateCubeTexture(UINT edge, UINT levels, DWORD usage, D3DFORMAT
 HRESULT Device::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
                                    IDirect3DVertexBuffer9** pp, HANDLE* shared)
 {
-    if (!pp || shared) return D3DERR_INVALIDCALL;
+    if (!pp) return Refuse("Device.CreateVertexBuffer.NullPointer");
+    if (shared) return Refuse("Device.CreateVertexBuffer.SharedHandle");
     *pp = nullptr;
-    if (length == 0 || pool > D3DPOOL_SCRATCH) return D3DERR_INVALIDCALL;
+    if (length == 0) return Refuse("Device.CreateVertexBuffer.ZeroLength");
+    if (pool > D3DPOOL_SCRATCH) return Refuse("Device.CreateVertexBuffer.BadPool");
     if (length > kMaxBufferBytes) return D3DERR_OUTOFVIDEOMEMORY;
     if (!Allocated([&] { *pp = new VertexBuffer(anchor_, pool, length, usage, fvf); }))
         return D3DERR_OUTOFVIDEOMEMORY;
@@ -482,10 +492,13 @@ HRESULT Device::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL 
 HRESULT Device::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
                                   IDirect3DIndexBuffer9** pp, HANDLE* shared)
 {
-    if (!pp || shared) return D3DERR_INVALIDCALL;
+    if (!pp) return Refuse("Device.CreateIndexBuffer.NullPointer");
+    if (shared) return Refuse("Device.CreateIndexBuffer.SharedHandle");
     *pp = nullptr;
-    if (length == 0 || pool > D3DPOOL_SCRATCH || (format != D3DFMT_INDEX16 && format != D3DFMT_INDEX32))
-        return D3DERR_INVALIDCALL;
+    if (length == 0) return Refuse("Device.CreateIndexBuffer.ZeroLength");
+    if (pool > D3DPOOL_SCRATCH) return Refuse("Device.CreateIndexBuffer.BadPool");
+    if (format != D3DFMT_INDEX16 && format != D3DFMT_INDEX32)
+        return Refuse("Device.CreateIndexBuffer.BadFormat");
     if (length > kMaxBufferBytes) return D3DERR_OUTOFVIDEOMEMORY;
     if (!Allocated([&] { *pp = new IndexBuffer(anchor_, pool, length, usage, format); }))
         return D3DERR_OUTOFVIDEOMEMORY;
@@ -495,13 +508,14 @@ HRESULT Device::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3
 HRESULT Device::CreateRenderTarget(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE ms,
                                    DWORD quality, BOOL lockable, IDirect3DSurface9** pp, HANDLE* shared)
 {
-    if (!pp || shared) return D3DERR_INVALIDCALL;
+    if (!pp) return Refuse("Device.CreateRenderTarget.NullPointer");
+    if (shared) return Refuse("Device.CreateRenderTarget.SharedHandle");
     *pp = nullptr;
-    if (!GetFormatInfo(format).renderTarget) return D3DERR_INVALIDCALL;
+    if (!GetFormatInfo(format).renderTarget) return Refuse("Device.CreateRenderTarget.NotRenderTargetFormat");
     D3DSURFACE_DESC d{format, D3DRTYPE_SURFACE, D3DUSAGE_RENDERTARGET, D3DPOOL_DEFAULT, ms, quality, width,
                       height};
     Surface* s = Surface::Create(anchor_, d, nullptr, lockable != 0);
-    if (!s) return width && height ? D3DERR_OUTOFVIDEOMEMORY : D3DERR_INVALIDCALL;
+    if (!s) return width && height ? D3DERR_OUTOFVIDEOMEMORY : Refuse("Device.CreateRenderTarget.ZeroSize");
     *pp = s;
     return D3D_OK;
 }
@@ -509,14 +523,18 @@ HRESULT Device::CreateRenderTarget(UINT width, UINT height, D3DFORMAT format, D3
 HRESULT Device::CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE ms,
                                           DWORD quality, BOOL, IDirect3DSurface9** pp, HANDLE* shared)
 {
-    if (!pp || shared) return D3DERR_INVALIDCALL;
+    if (!pp) return Refuse("Device.CreateDepthStencilSurface.NullPointer");
+    if (shared) return Refuse("Device.CreateDepthStencilSurface.SharedHandle");
     *pp = nullptr;
     const auto& formats = d3d_->Adapter(adapter_)->depthFormats;
-    if (std::find(formats.begin(), formats.end(), format) == formats.end()) return D3DERR_INVALIDCALL;
+    if (std::find(formats.begin(), formats.end(), format) == formats.end())
+        return Refuse("Device.CreateDepthStencilSurface.UnsupportedFormat");
     D3DSURFACE_DESC d{format, D3DRTYPE_SURFACE, D3DUSAGE_DEPTHSTENCIL, D3DPOOL_DEFAULT, ms, quality, width,
                       height};
     Surface* s = Surface::Create(anchor_, d, nullptr, false);
-    if (!s) return width && height ? D3DERR_OUTOFVIDEOMEMORY : D3DERR_INVALIDCALL;
+    if (!s)
+        return width && height ? D3DERR_OUTOFVIDEOMEMORY
+                               : Refuse("Device.CreateDepthStencilSurface.ZeroSize");
     *pp = s;
     return D3D_OK;
 }
@@ -524,33 +542,39 @@ HRESULT Device::CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT for
 HRESULT Device::CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT format, D3DPOOL pool,
                                             IDirect3DSurface9** pp, HANDLE* shared)
 {
-    if (!pp || shared) return D3DERR_INVALIDCALL;
+    if (!pp) return Refuse("Device.CreateOffscreenPlainSurface.NullPointer");
+    if (shared) return Refuse("Device.CreateOffscreenPlainSurface.SharedHandle");
     *pp = nullptr;
     const FormatInfo& info = GetFormatInfo(format);
-    if (pool == D3DPOOL_MANAGED || pool > D3DPOOL_SCRATCH || info.depth || !info.texture)
-        return D3DERR_INVALIDCALL;
+    if (pool == D3DPOOL_MANAGED || pool > D3DPOOL_SCRATCH)
+        return Refuse("Device.CreateOffscreenPlainSurface.BadPool");
+    if (info.depth) return Refuse("Device.CreateOffscreenPlainSurface.DepthFormat");
+    if (!info.texture) return Refuse("Device.CreateOffscreenPlainSurface.NotTextureFormat");
     D3DSURFACE_DESC d{format, D3DRTYPE_SURFACE, 0, pool, D3DMULTISAMPLE_NONE, 0, width, height};
     Surface* s = Surface::Create(anchor_, d, nullptr, true);
-    if (!s) return width && height ? D3DERR_OUTOFVIDEOMEMORY : D3DERR_INVALIDCALL;
+    if (!s)
+        return width && height ? D3DERR_OUTOFVIDEOMEMORY
+                               : Refuse("Device.CreateOffscreenPlainSurface.ZeroSize");
     *pp = s;
     return D3D_OK;
 }
 
 HRESULT Device::CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements, IDirect3DVertexDeclaration9** pp)
 {
-    if (!elements || !pp) return D3DERR_INVALIDCALL;
+    if (!elements || !pp) return Refuse("Device.CreateVertexDeclaration.NullPointer");
     *pp = nullptr;
     std::vector<D3DVERTEXELEMENT9> list;
     for (DWORD i = 0;; ++i)
     {
-        if (i > MAXD3DDECLLENGTH) return D3DERR_INVALIDCALL;
+        if (i > MAXD3DDECLLENGTH) return Refuse("Device.CreateVertexDeclaration.NoEnd");
         if (elements[i].Stream == 0xff) break;
-        if (elements[i].Type >= D3DDECLTYPE_UNUSED || elements[i].Stream >= kMaxStreams)
-            return D3DERR_INVALIDCALL;
+        if (elements[i].Type >= D3DDECLTYPE_UNUSED) return Refuse("Device.CreateVertexDeclaration.BadType");
+        if (elements[i].Stream >= kMaxStreams)
+            return Refuse("Device.CreateVertexDeclaration.StreamOutOfRange");
         list.push_back(elements[i]);
     }
     VertexLayout layout;
-    if (!LayoutFromDeclaration(list, &layout)) return D3DERR_INVALIDCALL;
+    if (!LayoutFromDeclaration(list, &layout)) return Refuse("Device.CreateVertexDeclaration.UnusableLayout");
     *pp = new VertexDeclaration(anchor_, std::move(list));
     return D3D_OK;
 }
@@ -576,13 +600,16 @@ HRESULT Device::UpdateSurface(IDirect3DSurface9* srcI, const RECT* srcRect, IDir
     FlushDraws();
     Surface* src = AsSurface(srcI);
     Surface* dst = AsSurface(dstI);
-    if (!src || !dst || src == dst || src->Info().depth || dst->Info().depth) return D3DERR_INVALIDCALL;
-    if (src->Desc().Format != dst->Desc().Format) return D3DERR_INVALIDCALL;
+    if (!src || !dst) return Refuse("Device.UpdateSurface.NotSurface");
+    if (src == dst) return Refuse("Device.UpdateSurface.SameSurface");
+    if (src->Info().depth || dst->Info().depth) return Refuse("Device.UpdateSurface.DepthSurface");
+    if (src->Desc().Format != dst->Desc().Format) return Refuse("Device.UpdateSurface.FormatMismatch");
     RECT s;
-    if (!ClipLockRect(srcRect, src->Desc().Width, src->Desc().Height, &s)) return D3DERR_INVALIDCALL;
+    if (!ClipLockRect(srcRect, src->Desc().Width, src->Desc().Height, &s))
+        return Refuse("Device.UpdateSurface.SourceRectOutside");
     LONG dx = dstPoint ? dstPoint->x : 0, dy = dstPoint ? dstPoint->y : 0;
     if (dx < 0 || dy < 0 || dx + (s.right - s.left) > dst->Width() || dy + (s.bottom - s.top) > dst->Height())
-        return D3DERR_INVALIDCALL;
+        return Refuse("Device.UpdateSurface.DestinationOutside");
     CopyRect(src, s, dst, dx, dy);
     return D3D_OK;
 }
@@ -595,7 +622,7 @@ HRESULT Device::UpdateTexture(IDirect3DBaseTexture9* srcI, IDirect3DBaseTexture9
     auto* dst = dynamic_cast<Texture*>(dstI);
     if (src && dst)
     {
-        if (src->Levels() < dst->Levels()) return D3DERR_INVALIDCALL;
+        if (src->Levels() < dst->Levels()) return Refuse("Device.UpdateTexture.FewerSourceLevels");
         UINT skip = src->Levels() - dst->Levels();
         for (UINT i = 0; i < dst->Levels(); ++i)
         {
@@ -603,21 +630,23 @@ HRESULT Device::UpdateTexture(IDirect3DBaseTexture9* srcI, IDirect3DBaseTexture9
             Surface* d = dst->Level(i);
             if (s->Width() != d->Width() || s->Height() != d->Height() ||
                 s->Desc().Format != d->Desc().Format)
-                return D3DERR_INVALIDCALL;
+                return Refuse("Device.UpdateTexture.LevelMismatch");
             CopyRect(s, {0, 0, s->Width(), s->Height()}, d, 0, 0);
         }
         return D3D_OK;
     }
     auto* csrc = dynamic_cast<CubeTexture*>(srcI);
     auto* cdst = dynamic_cast<CubeTexture*>(dstI);
-    if (!csrc || !cdst || csrc->Levels() < cdst->Levels()) return D3DERR_INVALIDCALL;
+    if (!csrc || !cdst) return Refuse("Device.UpdateTexture.NotSameKind");
+    if (csrc->Levels() < cdst->Levels()) return Refuse("Device.UpdateTexture.FewerSourceLevels");
     UINT skip = csrc->Levels() - cdst->Levels();
     for (UINT f = 0; f < 6; ++f)
         for (UINT i = 0; i < cdst->Levels(); ++i)
         {
             Surface* s = csrc->Face(f, i + skip);
             Surface* d = cdst->Face(f, i);
-            if (s->Width() != d->Width() || s->Desc().Format != d->Desc().Format) return D3DERR_INVALIDCALL;
+            if (s->Width() != d->Width() || s->Desc().Format != d->Desc().Format)
+                return Refuse("Device.UpdateTexture.LevelMismatch");
             CopyRect(s, {0, 0, s->Width(), s->Height()}, d, 0, 0);
         }
     return D3D_OK;
@@ -629,10 +658,11 @@ HRESULT Device::GetRenderTargetData(IDirect3DSurface9* rtI, IDirect3DSurface9* d
     FlushDraws();
     Surface* rt = AsSurface(rtI);
     Surface* dst = AsSurface(dstI);
-    if (!rt || !dst || rt->Info().depth) return D3DERR_INVALIDCALL;
-    if (rt->Width() != dst->Width() || rt->Height() != dst->Height() ||
-        rt->Desc().Format != dst->Desc().Format)
-        return D3DERR_INVALIDCALL;
+    if (!rt || !dst) return Refuse("Device.GetRenderTargetData.NotSurface");
+    if (rt->Info().depth) return Refuse("Device.GetRenderTargetData.DepthSurface");
+    if (rt->Width() != dst->Width() || rt->Height() != dst->Height())
+        return Refuse("Device.GetRenderTargetData.SizeMismatch");
+    if (rt->Desc().Format != dst->Desc().Format) return Refuse("Device.GetRenderTargetData.FormatMismatch");
     if (Lost()) return D3DERR_DEVICELOST;
     CopyRect(rt, {0, 0, rt->Width(), rt->Height()}, dst, 0, 0);
     return D3D_OK;
@@ -645,11 +675,14 @@ HRESULT Device::StretchRect(IDirect3DSurface9* srcI, const RECT* srcRect, IDirec
     FlushDraws();
     Surface* src = AsSurface(srcI);
     Surface* dst = AsSurface(dstI);
-    if (!src || !dst || src == dst || src->Info().depth || dst->Info().depth) return D3DERR_INVALIDCALL;
+    if (!src || !dst) return Refuse("Device.StretchRect.NotSurface");
+    if (src == dst) return Refuse("Device.StretchRect.SameSurface");
+    if (src->Info().depth || dst->Info().depth) return Refuse("Device.StretchRect.DepthSurface");
     RECT s, d;
-    if (!ClipLockRect(srcRect, src->Desc().Width, src->Desc().Height, &s) ||
-        !ClipLockRect(dstRect, dst->Desc().Width, dst->Desc().Height, &d))
-        return D3DERR_INVALIDCALL;
+    if (!ClipLockRect(srcRect, src->Desc().Width, src->Desc().Height, &s))
+        return Refuse("Device.StretchRect.SourceRectOutside");
+    if (!ClipLockRect(dstRect, dst->Desc().Width, dst->Desc().Height, &d))
+        return Refuse("Device.StretchRect.DestinationRectOutside");
     if (Lost()) return D3D_OK;
     const LONG sw = s.right - s.left, sh = s.bottom - s.top, dw = d.right - d.left, dh = d.bottom - d.top;
     const D3DFORMAT sf = src->Desc().Format, df = dst->Desc().Format;
@@ -671,9 +704,11 @@ HRESULT Device::ColorFill(IDirect3DSurface9* surfaceI, const RECT* rect, D3DCOLO
     Lock lock(mutex_);
     FlushDraws();
     Surface* s = AsSurface(surfaceI);
-    if (!s || s->Info().depth) return D3DERR_INVALIDCALL;
+    if (!s) return Refuse("Device.ColorFill.NotSurface");
+    if (s->Info().depth) return Refuse("Device.ColorFill.DepthSurface");
     RECT r;
-    if (!ClipLockRect(rect, s->Desc().Width, s->Desc().Height, &r)) return D3DERR_INVALIDCALL;
+    if (!ClipLockRect(rect, s->Desc().Width, s->Desc().Height, &r))
+        return Refuse("Device.ColorFill.RectOutside");
     if (Lost()) return D3D_OK;
     const size_t bpp = s->Info().bytes;
     for (LONG y = r.top; y < r.bottom; ++y)
@@ -688,9 +723,10 @@ HRESULT Device::SetRenderTarget(DWORD index, IDirect3DSurface9* rtI)
 {
     Lock lock(mutex_);
     FlushDraws();
-    if (index > 0) return rtI ? D3DERR_INVALIDCALL : D3D_OK;
+    if (index > 0) return rtI ? Refuse("Device.SetRenderTarget.IndexOutOfRange") : D3D_OK;
     Surface* rt = AsSurface(rtI);
-    if (!rt || !(rt->Desc().Usage & D3DUSAGE_RENDERTARGET)) return D3DERR_INVALIDCALL;
+    if (!rt) return Refuse("Device.SetRenderTarget.NotSurface");
+    if (!(rt->Desc().Usage & D3DUSAGE_RENDERTARGET)) return Refuse("Device.SetRenderTarget.NotRenderTarget");
     rt->AddRef();
     if (renderTarget_) renderTarget_->Release();
     renderTarget_ = rt;
@@ -703,7 +739,7 @@ HRESULT Device::SetRenderTarget(DWORD index, IDirect3DSurface9* rtI)
 HRESULT Device::GetRenderTarget(DWORD index, IDirect3DSurface9** pp)
 {
     Lock lock(mutex_);
-    if (!pp) return D3DERR_INVALIDCALL;
+    if (!pp) return Refuse("Device.GetRenderTarget.NullPointer");
     *pp = nullptr;
     if (index > 0) return D3DERR_NOTFOUND;
     if (!renderTarget_) return D3DERR_NOTFOUND;
@@ -720,7 +756,8 @@ HRESULT Device::SetDepthStencilSurface(IDirect3DSurface9* dsI)
     if (dsI)
     {
         ds = AsSurface(dsI);
-        if (!ds || !ds->Info().depth) return D3DERR_INVALIDCALL;
+        if (!ds) return Refuse("Device.SetDepthStencilSurface.NotSurface");
+        if (!ds->Info().depth) return Refuse("Device.SetDepthStencilSurface.NotDepthSurface");
         ds->AddRef();
     }
     if (depthStencil_) depthStencil_->Release();
@@ -731,7 +768,7 @@ HRESULT Device::SetDepthStencilSurface(IDirect3DSurface9* dsI)
 HRESULT Device::GetDepthStencilSurface(IDirect3DSurface9** pp)
 {
     Lock lock(mutex_);
-    if (!pp) return D3DERR_INVALIDCALL;
+    if (!pp) return Refuse("Device.GetDepthStencilSurface.NullPointer");
     *pp = nullptr;
     if (!depthStencil_) return D3DERR_NOTFOUND;
     depthStencil_->AddRef();
@@ -743,12 +780,16 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
 {
     Lock lock(mutex_);
     FlushDraws();
-    if (count > 0 && !rects) return D3DERR_INVALIDCALL;
-    if (flags & ~(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) return D3DERR_INVALIDCALL;
-    if ((flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) && !depthStencil_) return D3DERR_INVALIDCALL;
-    if ((flags & D3DCLEAR_STENCIL) && depthStencil_->Info().stencilBits == 0) return D3DERR_INVALIDCALL;
-    if ((flags & D3DCLEAR_ZBUFFER) && !(z >= 0.0f && z <= 1.0f)) return D3DERR_INVALIDCALL;
-    if ((flags & D3DCLEAR_TARGET) && !renderTarget_) return D3DERR_INVALIDCALL;
+    if (count > 0 && !rects) return Refuse("Device.Clear.NullRects");
+    if (flags & ~(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL))
+        return Refuse("Device.Clear.BadFlags");
+    if ((flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) && !depthStencil_)
+        return Refuse("Device.Clear.NoDepthStencil");
+    if ((flags & D3DCLEAR_STENCIL) && depthStencil_->Info().stencilBits == 0)
+        return Refuse("Device.Clear.NoStencilBits");
+    if ((flags & D3DCLEAR_ZBUFFER) && !(z >= 0.0f && z <= 1.0f))
+        return Refuse("Device.Clear.DepthOutOfRange");
+    if ((flags & D3DCLEAR_TARGET) && !renderTarget_) return Refuse("Device.Clear.NoRenderTarget");
     if (Lost()) return D3D_OK;
 
     RECT area = {static_cast<LONG>(viewport_.X), static_cast<LONG>(viewport_.Y),
@@ -832,7 +873,7 @@ void Device::ForEachRow(LONG top, LONG bottom, const std::function<void(LONG)>& 
 HRESULT Device::SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* m)
 {
     Lock lock(mutex_);
-    if (!m) return D3DERR_INVALIDCALL;
+    if (!m) return Refuse("Device.SetTransform.NullPointer");
     if (state == D3DTS_VIEW)
         view_ = *m;
     else if (state == D3DTS_PROJECTION)
@@ -844,14 +885,14 @@ HRESULT Device::SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* m)
     else if (state > D3DTS_WORLD && state < D3DTS_WORLDMATRIX(256))
         return D3D_OK; // vertex blending is not supported; the matrices are not used
     else
-        return D3DERR_INVALIDCALL;
+        return Refuse("Device.SetTransform.BadState");
     return D3D_OK;
 }
 
 HRESULT Device::GetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* m)
 {
     Lock lock(mutex_);
-    if (!m) return D3DERR_INVALIDCALL;
+    if (!m) return Refuse("Device.GetTransform.NullPointer");
     if (state == D3DTS_VIEW)
         *m = view_;
     else if (state == D3DTS_PROJECTION)
@@ -863,14 +904,14 @@ HRESULT Device::GetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* m)
     else if (state > D3DTS_WORLD && state < D3DTS_WORLDMATRIX(256))
         *m = Identity();
     else
-        return D3DERR_INVALIDCALL;
+        return Refuse("Device.GetTransform.BadState");
     return D3D_OK;
 }
 
 HRESULT Device::MultiplyTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* m)
 {
     Lock lock(mutex_);
-    if (!m) return D3DERR_INVALIDCALL;
+    if (!m) return Refuse("Device.MultiplyTransform.NullPointer");
     D3DMATRIX current;
     HRESULT hr = GetTransform(state, &current);
     if (FAILED(hr)) return hr;
@@ -881,14 +922,16 @@ HRESULT Device::MultiplyTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* 
 HRESULT Device::SetViewport(const D3DVIEWPORT9* vp)
 {
     Lock lock(mutex_);
-    if (!vp || !renderTarget_) return D3DERR_INVALIDCALL;
+    if (!vp) return Refuse("Device.SetViewport.NullPointer");
+    if (!renderTarget_) return Refuse("Device.SetViewport.NoRenderTarget");
     const uint64_t right = static_cast<uint64_t>(vp->X) + vp->Width;
     const uint64_t bottom = static_cast<uint64_t>(vp->Y) + vp->Height;
-    if (vp->Width == 0 || vp->Height == 0 || right > static_cast<uint64_t>(renderTarget_->Width()) ||
+    if (vp->Width == 0 || vp->Height == 0) return Refuse("Device.SetViewport.Empty");
+    if (right > static_cast<uint64_t>(renderTarget_->Width()) ||
         bottom > static_cast<uint64_t>(renderTarget_->Height()))
-        return D3DERR_INVALIDCALL;
+        return Refuse("Device.SetViewport.OutsideTarget");
     if (!(vp->MinZ >= 0.0f && vp->MinZ <= 1.0f && vp->MaxZ >= 0.0f && vp->MaxZ <= 1.0f))
-        return D3DERR_INVALIDCALL;
+        return Refuse("Device.SetViewport.DepthOutOfRange");
     viewport_ = *vp;
     return D3D_OK;
 }
@@ -896,7 +939,7 @@ HRESULT Device::SetViewport(const D3DVIEWPORT9* vp)
 HRESULT Device::GetViewport(D3DVIEWPORT9* vp)
 {
     Lock lock(mutex_);
-    if (!vp) return D3DERR_INVALIDCALL;
+    if (!vp) return Refuse("Device.GetViewport.NullPointer");
     *vp = viewport_;
     return D3D_OK;
 }
@@ -904,7 +947,7 @@ HRESULT Device::GetViewport(D3DVIEWPORT9* vp)
 HRESULT Device::SetMaterial(const D3DMATERIAL9* m)
 {
     Lock lock(mutex_);
-    if (!m) return D3DERR_INVALIDCALL;
+    if (!m) return Refuse("Device.SetMaterial.NullPointer");
     material_ = *m;
     return D3D_OK;
 }
@@ -912,7 +955,7 @@ HRESULT Device::SetMaterial(const D3DMATERIAL9* m)
 HRESULT Device::GetMaterial(D3DMATERIAL9* m)
 {
     Lock lock(mutex_);
-    if (!m) return D3DERR_INVALIDCALL;
+    if (!m) return Refuse("Device.GetMaterial.NullPointer");
     *m = material_;
     return D3D_OK;
 }
@@ -920,11 +963,13 @@ HRESULT Device::GetMaterial(D3DMATERIAL9* m)
 HRESULT Device::SetLight(DWORD index, const D3DLIGHT9* light)
 {
     Lock lock(mutex_);
-    if (!light) return D3DERR_INVALIDCALL;
-    if (light->Type < D3DLIGHT_POINT || light->Type > D3DLIGHT_DIRECTIONAL) return D3DERR_INVALIDCALL;
-    if (light->Type != D3DLIGHT_DIRECTIONAL && !(light->Range >= 0.0f)) return D3DERR_INVALIDCALL;
+    if (!light) return Refuse("Device.SetLight.NullPointer");
+    if (light->Type < D3DLIGHT_POINT || light->Type > D3DLIGHT_DIRECTIONAL)
+        return Refuse("Device.SetLight.BadType");
+    if (light->Type != D3DLIGHT_DIRECTIONAL && !(light->Range >= 0.0f))
+        return Refuse("Device.SetLight.NegativeRange");
     if (light->Type == D3DLIGHT_SPOT && !(light->Theta >= 0.0f && light->Phi >= light->Theta))
-        return D3DERR_INVALIDCALL;
+        return Refuse("Device.SetLight.BadSpotAngles");
     if (lights_.size() >= 4096 && !lights_.count(index)) return D3DERR_OUTOFVIDEOMEMORY;
     lights_[index].light = *light;
     return D3D_OK;
@@ -933,9 +978,9 @@ HRESULT Device::SetLight(DWORD index, const D3DLIGHT9* light)
 HRESULT Device::GetLight(DWORD index, D3DLIGHT9* light)
 {
     Lock lock(mutex_);
-    if (!light) return D3DERR_INVALIDCALL;
+    if (!light) return Refuse("Device.GetLight.NullPointer");
     auto it = lights_.find(index);
-    if (it == lights_.end()) return D3DERR_INVALIDCALL;
+    if (it == lights_.end()) return Refuse("Device.GetLight.NoSuchLight");
     *light = it->second.light;
     return D3D_OK;
 }
@@ -961,9 +1006,9 @@ HRESULT Device::LightEnable(DWORD index, BOOL enable)
 HRESULT Device::GetLightEnable(DWORD index, BOOL* enable)
 {
     Lock lock(mutex_);
-    if (!enable) return D3DERR_INVALIDCALL;
+    if (!enable) return Refuse("Device.GetLightEnable.NullPointer");
     auto it = lights_.find(index);
-    if (it == lights_.end()) return D3DERR_INVALIDCALL;
+    if (it == lights_.end()) return Refuse("Device.GetLightEnable.NoSuchLight");
     // Documented: TRUE is reported as 128.
     *enable = it->second.enabled ? 128 : 0;
     return D3D_OK;
@@ -972,7 +1017,8 @@ HRESULT Device::GetLightEnable(DWORD index, BOOL* enable)
 HRESULT Device::SetClipPlane(DWORD index, const float* plane)
 {
     Lock lock(mutex_);
-    if (!plane || index >= kMaxClipPlanes) return D3DERR_INVALIDCALL;
+    if (!plane) return Refuse("Device.SetClipPlane.NullPointer");
+    if (index >= kMaxClipPlanes) return Refuse("Device.SetClipPlane.IndexOutOfRange");
     std::copy(plane, plane + 4, clipPlanes_[index]);
     return D3D_OK;
 }
@@ -980,7 +1026,8 @@ HRESULT Device::SetClipPlane(DWORD index, const float* plane)
 HRESULT Device::GetClipPlane(DWORD index, float* plane)
 {
     Lock lock(mutex_);
-    if (!plane || index >= kMaxClipPlanes) return D3DERR_INVALIDCALL;
+    if (!plane) return Refuse("Device.GetClipPlane.NullPointer");
+    if (index >= kMaxClipPlanes) return Refuse("Device.GetClipPlane.IndexOutOfRange");
     std::copy(clipPlanes_[index], clipPlanes_[index] + 4, plane);
     return D3D_OK;
 }
@@ -988,7 +1035,7 @@ HRESULT Device::GetClipPlane(DWORD index, float* plane)
 HRESULT Device::SetRenderState(D3DRENDERSTATETYPE state, DWORD value)
 {
     Lock lock(mutex_);
-    if (state >= 256) return D3DERR_INVALIDCALL;
+    if (state >= 256) return Refuse("Device.SetRenderState.BadState");
     renderStates_[state] = value;
     return D3D_OK;
 }
@@ -996,7 +1043,8 @@ HRESULT Device::SetRenderState(D3DRENDERSTATETYPE state, DWORD value)
 HRESULT Device::GetRenderState(D3DRENDERSTATETYPE state, DWORD* value)
 {
     Lock lock(mutex_);
-    if (!value || state >= 256) return D3DERR_INVALIDCALL;
+    if (!value) return Refuse("Device.GetRenderState.NullPointer");
+    if (state >= 256) return Refuse("Device.GetRenderState.BadState");
     *value = renderStates_[state];
     return D3D_OK;
 }
@@ -1013,10 +1061,10 @@ bool IgnoredSampler(DWORD s)
 HRESULT Device::GetTexture(DWORD stage, IDirect3DBaseTexture9** pp)
 {
     Lock lock(mutex_);
-    if (!pp) return D3DERR_INVALIDCALL;
+    if (!pp) return Refuse("Device.GetTexture.NullPointer");
     *pp = nullptr;
     if (IgnoredSampler(stage)) return D3D_OK;
-    if (stage >= kMaxSamplers) return D3DERR_INVALIDCALL;
+    if (stage >= kMaxSamplers) return Refuse("Device.GetTexture.StageOutOfRange");
     *pp = textures_[stage];
     if (*pp) (*pp)->AddRef();
     return D3D_OK;
@@ -1026,8 +1074,9 @@ HRESULT Device::SetTexture(DWORD stage, IDirect3DBaseTexture9* tex)
 {
     Lock lock(mutex_);
     if (IgnoredSampler(stage)) return D3D_OK;
-    if (stage >= kMaxSamplers) return D3DERR_INVALIDCALL;
-    if (tex && !dynamic_cast<Texture*>(tex) && !dynamic_cast<CubeTexture*>(tex)) return D3DERR_INVALIDCALL;
+    if (stage >= kMaxSamplers) return Refuse("Device.SetTexture.StageOutOfRange");
+    if (tex && !dynamic_cast<Texture*>(tex) && !dynamic_cast<CubeTexture*>(tex))
+        return Refuse("Device.SetTexture.NotTexture");
     if (tex) tex->AddRef();
     if (textures_[stage]) textures_[stage]->Release();
     textures_[stage] = tex;
@@ -1037,7 +1086,9 @@ HRESULT Device::SetTexture(DWORD stage, IDirect3DBaseTexture9* tex)
 HRESULT Device::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD* value)
 {
     Lock lock(mutex_);
-    if (!value || stage >= kMaxStages || type > D3DTSS_CONSTANT) return D3DERR_INVALIDCALL;
+    if (!value) return Refuse("Device.GetTextureStageState.NullPointer");
+    if (stage >= kMaxStages) return Refuse("Device.GetTextureStageState.StageOutOfRange");
+    if (type > D3DTSS_CONSTANT) return Refuse("Device.GetTextureStageState.BadType");
     *value = stageStates_[stage][type];
     return D3D_OK;
 }
@@ -1045,7 +1096,8 @@ HRESULT Device::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type,
 HRESULT Device::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value)
 {
     Lock lock(mutex_);
-    if (stage >= kMaxStages || type > D3DTSS_CONSTANT) return D3DERR_INVALIDCALL;
+    if (stage >= kMaxStages) return Refuse("Device.SetTextureStageState.StageOutOfRange");
+    if (type > D3DTSS_CONSTANT) return Refuse("Device.SetTextureStageState.BadType");
     stageStates_[stage][type] = value;
     return D3D_OK;
 }
@@ -1053,13 +1105,14 @@ HRESULT Device::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type,
 HRESULT Device::GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* value)
 {
     Lock lock(mutex_);
-    if (!value || type > D3DSAMP_DMAPOFFSET) return D3DERR_INVALIDCALL;
+    if (!value) return Refuse("Device.GetSamplerState.NullPointer");
+    if (type > D3DSAMP_DMAPOFFSET) return Refuse("Device.GetSamplerState.BadType");
     if (IgnoredSampler(sampler))
     {
         *value = 0;
         return D3D_OK;
     }
-    if (sampler >= kMaxSamplers) return D3DERR_INVALIDCALL;
+    if (sampler >= kMaxSamplers) return Refuse("Device.GetSamplerState.SamplerOutOfRange");
     *value = samplerStates_[sampler][type];
     return D3D_OK;
 }
@@ -1067,9 +1120,9 @@ HRESULT Device::GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* 
 HRESULT Device::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value)
 {
     Lock lock(mutex_);
-    if (type > D3DSAMP_DMAPOFFSET) return D3DERR_INVALIDCALL;
+    if (type > D3DSAMP_DMAPOFFSET) return Refuse("Device.SetSamplerState.BadType");
     if (IgnoredSampler(sampler)) return D3D_OK;
-    if (sampler >= kMaxSamplers) return D3DERR_INVALIDCALL;
+    if (sampler >= kMaxSamplers) return Refuse("Device.SetSamplerState.SamplerOutOfRange");
     samplerStates_[sampler][type] = value;
     return D3D_OK;
 }
@@ -1102,7 +1155,8 @@ HRESULT Device::ValidateDevice(DWORD* passes)
 HRESULT Device::SetScissorRect(const RECT* r)
 {
     Lock lock(mutex_);
-    if (!r || r->left > r->right || r->top > r->bottom) return D3DERR_INVALIDCALL;
+    if (!r) return Refuse("Device.SetScissorRect.NullPointer");
+    if (r->left > r->right || r->top > r->bottom) return Refuse("Device.SetScissorRect.Inverted");
     scissor_ = *r;
     return D3D_OK;
 }
@@ -1110,7 +1164,7 @@ HRESULT Device::SetScissorRect(const RECT* r)
 HRESULT Device::GetScissorRect(RECT* r)
 {
     Lock lock(mutex_);
-    if (!r) return D3DERR_INVALIDCALL;
+    if (!r) return Refuse("Device.GetScissorRect.NullPointer");
     *r = scissor_;
     return D3D_OK;
 }
@@ -1118,7 +1172,8 @@ HRESULT Device::GetScissorRect(RECT* r)
 HRESULT Device::SetSoftwareVertexProcessing(BOOL software)
 {
     Lock lock(mutex_);
-    if (!(flags_ & D3DCREATE_MIXED_VERTEXPROCESSING)) return D3DERR_INVALIDCALL;
+    if (!(flags_ & D3DCREATE_MIXED_VERTEXPROCESSING))
+        return Refuse("Device.SetSoftwareVertexProcessing.NotMixedDevice");
     softwareVP_ = software != 0;
     return D3D_OK;
 }
@@ -1126,7 +1181,7 @@ HRESULT Device::SetSoftwareVertexProcessing(BOOL software)
 HRESULT Device::SetVertexDeclaration(IDirect3DVertexDeclaration9* declI)
 {
     Lock lock(mutex_);
-    if (!BindCounted(decl_, declI)) return D3DERR_INVALIDCALL;
+    if (!BindCounted(decl_, declI)) return Refuse("Device.SetVertexDeclaration.NotDeclaration");
     fvf_ = 0;
     return D3D_OK;
 }
@@ -1134,7 +1189,7 @@ HRESULT Device::SetVertexDeclaration(IDirect3DVertexDeclaration9* declI)
 HRESULT Device::GetVertexDeclaration(IDirect3DVertexDeclaration9** pp)
 {
     Lock lock(mutex_);
-    if (!pp) return D3DERR_INVALIDCALL;
+    if (!pp) return Refuse("Device.GetVertexDeclaration.NullPointer");
     *pp = decl_;
     if (decl_) decl_->AddRef();
     return D3D_OK;
@@ -1155,31 +1210,31 @@ HRESULT Device::SetFVF(DWORD fvf)
 HRESULT Device::GetFVF(DWORD* fvf)
 {
     Lock lock(mutex_);
-    if (!fvf) return D3DERR_INVALIDCALL;
+    if (!fvf) return Refuse("Device.GetFVF.NullPointer");
     *fvf = fvf_;
     return D3D_OK;
 }
 
 HRESULT Device::SetVertexShader(IDirect3DVertexShader9* shader)
 {
-    return shader ? D3DERR_INVALIDCALL : D3D_OK;
+    return shader ? Refuse("Device.SetVertexShader.NotSupported") : D3D_OK;
 }
 
 HRESULT Device::GetVertexShader(IDirect3DVertexShader9** pp)
 {
-    if (!pp) return D3DERR_INVALIDCALL;
+    if (!pp) return Refuse("Device.GetVertexShader.NullPointer");
     *pp = nullptr;
     return D3D_OK;
 }
 
 HRESULT Device::SetPixelShader(IDirect3DPixelShader9* shader)
 {
-    return shader ? D3DERR_INVALIDCALL : D3D_OK;
+    return shader ? Refuse("Device.SetPixelShader.NotSupported") : D3D_OK;
 }
 
 HRESULT Device::GetPixelShader(IDirect3DPixelShader9** pp)
 {
-    if (!pp) return D3DERR_INVALIDCALL;
+    if (!pp) return Refuse("Device.GetPixelShader.NullPointer");
     *pp = nullptr;
     return D3D_OK;
 }
@@ -1187,8 +1242,8 @@ HRESULT Device::GetPixelShader(IDirect3DPixelShader9** pp)
 HRESULT Device::SetStreamSource(UINT stream, IDirect3DVertexBuffer9* vbI, UINT offset, UINT stride)
 {
     Lock lock(mutex_);
-    if (stream >= kMaxStreams) return D3DERR_INVALIDCALL;
-    if (!BindCounted(streams_[stream], vbI)) return D3DERR_INVALIDCALL;
+    if (stream >= kMaxStreams) return Refuse("Device.SetStreamSource.StreamOutOfRange");
+    if (!BindCounted(streams_[stream], vbI)) return Refuse("Device.SetStreamSource.NotVertexBuffer");
     streamOffset_[stream] = offset;
     streamStride_[stream] = stride;
     return D3D_OK;
@@ -1197,7 +1252,8 @@ HRESULT Device::SetStreamSource(UINT stream, IDirect3DVertexBuffer9* vbI, UINT o
 HRESULT Device::GetStreamSource(UINT stream, IDirect3DVertexBuffer9** pp, UINT* offset, UINT* stride)
 {
     Lock lock(mutex_);
-    if (stream >= kMaxStreams || !pp || !offset || !stride) return D3DERR_INVALIDCALL;
+    if (stream >= kMaxStreams) return Refuse("Device.GetStreamSource.StreamOutOfRange");
+    if (!pp || !offset || !stride) return Refuse("Device.GetStreamSource.NullPointer");
     *pp = streams_[stream];
     if (*pp) (*pp)->AddRef();
     *offset = streamOffset_[stream];
@@ -1208,14 +1264,14 @@ HRESULT Device::GetStreamSource(UINT stream, IDirect3DVertexBuffer9** pp, UINT* 
 HRESULT Device::SetIndices(IDirect3DIndexBuffer9* ibI)
 {
     Lock lock(mutex_);
-    if (!BindCounted(indices_, ibI)) return D3DERR_INVALIDCALL;
+    if (!BindCounted(indices_, ibI)) return Refuse("Device.SetIndices.NotIndexBuffer");
     return D3D_OK;
 }
 
 HRESULT Device::GetIndices(IDirect3DIndexBuffer9** pp)
 {
     Lock lock(mutex_);
-    if (!pp) return D3DERR_INVALIDCALL;
+    if (!pp) return Refuse("Device.GetIndices.NullPointer");
     *pp = indices_;
     if (indices_) indices_->AddRef();
     return D3D_OK;

@@ -10,6 +10,7 @@
 #include "platform/d3d9/d3d9_hooks.h"
 #include "platform/d3d9/pipeline.h"
 #include "platform/d3d9/resources.h"
+#include "platform/d3d9/validation.h"
 #include "platform/d3d9/workers.h"
 
 namespace ferolt::d3d9

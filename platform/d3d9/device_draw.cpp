@@ -397,7 +397,8 @@ HRESULT Device::Draw(const DrawCall& call, const StreamInput* upStream)
     if (Lost()) return D3D_OK;
     Recording& rec = recordings_[recording_];
     DrawConfig* cfg = rec.draws.NextConfig();
-    if (!BuildDrawConfig(cfg, upStream)) return D3DERR_INVALIDCALL;
+    if (!BuildDrawConfig(cfg, upStream))
+        return validation::Refuse("Device.Draw.NoTargetOrUnreadableVertices");
     DrawCall recorded = call;
     std::vector<uint8_t> owned = HoldDrawInputs(*cfg, recorded, upStream);
     rec.draws.Record(recorded, std::move(owned));
@@ -512,7 +513,7 @@ void FlushDeviceDraws(DeviceAnchor* anchor)
 HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT count)
 {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
-    if (PrimitiveVertices(type, count) == 0) return D3DERR_INVALIDCALL;
+    if (PrimitiveVertices(type, count) == 0) return validation::Refuse("Device.DrawPrimitive.BadTypeOrCount");
     DrawCall call{type, count, startVertex, 0, 0, {}};
     return Draw(call, nullptr);
 }
@@ -522,10 +523,11 @@ HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UINT
 {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     const UINT n = PrimitiveVertices(type, count);
-    if (n == 0 || !indices_) return D3DERR_INVALIDCALL;
+    if (n == 0) return validation::Refuse("Device.DrawIndexedPrimitive.BadTypeOrCount");
+    if (!indices_) return validation::Refuse("Device.DrawIndexedPrimitive.NoIndexBuffer");
     const bool i32 = indices_->Format() == D3DFMT_INDEX32;
     const uint64_t need = (static_cast<uint64_t>(startIndex) + n) * (i32 ? 4 : 2);
-    if (need > indices_->Size()) return D3DERR_INVALIDCALL;
+    if (need > indices_->Size()) return validation::Refuse("Device.DrawIndexedPrimitive.IndicesPastEnd");
     DrawCall call{type, count, 0, baseVertex, startIndex, {indices_->Data(), indices_->Size(), i32}};
     return Draw(call, nullptr);
 }
@@ -534,7 +536,9 @@ HRESULT Device::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT count, const void* d
 {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     const UINT n = PrimitiveVertices(type, count);
-    if (n == 0 || !data || stride == 0) return D3DERR_INVALIDCALL;
+    if (n == 0) return validation::Refuse("Device.DrawPrimitiveUP.BadTypeOrCount");
+    if (!data) return validation::Refuse("Device.DrawPrimitiveUP.NullPointer");
+    if (stride == 0) return validation::Refuse("Device.DrawPrimitiveUP.ZeroStride");
     // Documented: the call leaves stream 0 unset.
     SetStreamSource(0, nullptr, 0, 0);
     StreamInput up{static_cast<const uint8_t*>(data), static_cast<size_t>(n) * stride, stride};
@@ -548,8 +552,12 @@ HRESULT Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minIndex, UIN
 {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     const UINT n = PrimitiveVertices(type, count);
-    if (n == 0 || !indexData || !data || stride == 0 || numVertices == 0) return D3DERR_INVALIDCALL;
-    if (indexFormat != D3DFMT_INDEX16 && indexFormat != D3DFMT_INDEX32) return D3DERR_INVALIDCALL;
+    if (n == 0) return validation::Refuse("Device.DrawIndexedPrimitiveUP.BadTypeOrCount");
+    if (!indexData || !data) return validation::Refuse("Device.DrawIndexedPrimitiveUP.NullPointer");
+    if (stride == 0) return validation::Refuse("Device.DrawIndexedPrimitiveUP.ZeroStride");
+    if (numVertices == 0) return validation::Refuse("Device.DrawIndexedPrimitiveUP.NoVertices");
+    if (indexFormat != D3DFMT_INDEX16 && indexFormat != D3DFMT_INDEX32)
+        return validation::Refuse("Device.DrawIndexedPrimitiveUP.BadIndexFormat");
     // Documented: the call leaves stream 0 and the index buffer unset.
     SetStreamSource(0, nullptr, 0, 0);
     SetIndices(nullptr);

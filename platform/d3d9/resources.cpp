@@ -162,10 +162,11 @@ HRESULT Surface::LockRect(D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DWORD)
     if (!pLockedRect) return Refuse("Surface.LockRect.NullPointer");
     pLockedRect->pBits = nullptr;
     pLockedRect->Pitch = 0;
-    if (info_->depth || !lockable_ || locked_)
-        return Refuse("Surface.LockRect.OutOfRangeOrNullPointerOrLocked");
+    if (info_->depth) return Refuse("Surface.LockRect.DepthSurface");
+    if (!lockable_) return Refuse("Surface.LockRect.NotLockable");
+    if (locked_) return Refuse("Surface.LockRect.Locked");
     RECT r;
-    if (!ClipLockRect(pRect, desc_.Width, desc_.Height, &r)) return Refuse("Surface.LockRect.Locked");
+    if (!ClipLockRect(pRect, desc_.Width, desc_.Height, &r)) return Refuse("Surface.LockRect.RectOutside");
     locked_ = true;
     pLockedRect->Pitch = static_cast<INT>(pitch_);
     pLockedRect->pBits = bits_.data() + pitch_ * r.top + static_cast<size_t>(r.left) * info_->bytes;
@@ -264,7 +265,8 @@ HRESULT Texture::SetAutoGenFilterType(D3DTEXTUREFILTERTYPE f)
 
 HRESULT Texture::GetLevelDesc(UINT level, D3DSURFACE_DESC* pDesc)
 {
-    if (!pDesc || level >= levels_.size()) return Refuse("Texture.GetLevelDesc.NullPointerOrOutOfRange");
+    if (!pDesc) return Refuse("Texture.GetLevelDesc.NullPointer");
+    if (level >= levels_.size()) return Refuse("Texture.GetLevelDesc.OutOfRange");
     *pDesc = levels_[level]->Desc();
     return D3D_OK;
 }
@@ -345,7 +347,8 @@ DWORD CubeTexture::SetLOD(DWORD lod)
 
 HRESULT CubeTexture::GetLevelDesc(UINT level, D3DSURFACE_DESC* pDesc)
 {
-    if (!pDesc || level >= levels_) return Refuse("CubeTexture.GetLevelDesc.NullPointerOrOutOfRange");
+    if (!pDesc) return Refuse("CubeTexture.GetLevelDesc.NullPointer");
+    if (level >= levels_) return Refuse("CubeTexture.GetLevelDesc.OutOfRange");
     *pDesc = faces_[level]->Desc();
     return D3D_OK;
 }

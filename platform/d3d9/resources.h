@@ -9,6 +9,7 @@
 
 #include "platform/d3d9/d3d9.h"
 #include "platform/d3d9/formats.h"
+#include "platform/d3d9/validation.h"
 #include "platform/win32/com_object.h"
 
 namespace ferolt::d3d9
@@ -225,7 +226,7 @@ public:
     HRESULT Lock(UINT offset, UINT size, void** ppbData, DWORD Flags) override;
     HRESULT Unlock() override
     {
-        if (lockCount_ == 0) return D3DERR_INVALIDCALL;
+        if (lockCount_ == 0) return validation::Refuse("Buffer.Unlock.NotLocked");
         --lockCount_;
         return D3D_OK;
     }
