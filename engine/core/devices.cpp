@@ -306,11 +306,99 @@ AllDevices_::AllDevices_(const StartParamsStruct_TYP* params)
     CreateDevices(params ? *params : defaults);
 }
 
-void AllDevices_::CreateDevices(const StartParamsStruct_TYP& params)
+namespace
 {
-    HWND desktop = GetDesktopWindow();
-    const UINT adapterCount = d3d->GetAdapterCount();
+// Hardware first, then a 32-bit display format, then the most simultaneous textures.
+const AdapterInfoStruct_TYP* ChoosePrimaryAdapter(const std::vector<AdapterInfoStruct_TYP>& adapters)
+{
+    const AdapterInfoStruct_TYP* primary = nullptr;
+    for (const AdapterInfoStruct_TYP& candidate : adapters)
+    {
+        if (!primary)
+        {
+            primary = &candidate;
+            continue;
+        }
+        if ((candidate.deviceType == D3DDEVTYPE_HAL && primary->deviceType != D3DDEVTYPE_HAL) ||
+            (candidate.displayFormat == D3DFMT_A8R8G8B8 && primary->displayFormat != D3DFMT_A8R8G8B8) ||
+            (candidate.displayFormat == D3DFMT_X8R8G8B8 && primary->displayFormat != D3DFMT_X8R8G8B8) ||
+            primary->caps.MaxSimultaneousTextures < candidate.caps.MaxSimultaneousTextures)
+            primary = &candidate;
+    }
+    return primary;
+}
 
+D3DPRESENT_PARAMETERS CommonPresentParams(HWND window, DWORD multiSample)
+{
+    D3DPRESENT_PARAMETERS common{};
+    common.BackBufferCount = 1;
+    common.MultiSampleType = static_cast<D3DMULTISAMPLE_TYPE>(multiSample);
+    common.MultiSampleQuality = 0;
+    common.SwapEffect = D3DSWAPEFFECT_DISCARD;
+    common.hDeviceWindow = window;
+    common.EnableAutoDepthStencil = TRUE;
+    common.Flags = multiSample == 0 ? D3DPRESENTFLAG_LOCKABLE_BACKBUFFER : 0;
+    common.FullScreen_RefreshRateInHz = 0;
+    return common;
+}
+
+// The first pass makes windowed devices; the second, full-screen ones in step with the display.
+D3DPRESENT_PARAMETERS PresentParamsFor(const D3DPRESENT_PARAMETERS& common, const AdapterInfoStruct_TYP& info,
+                                       int pass)
+{
+    D3DPRESENT_PARAMETERS pp = common;
+    pp.BackBufferFormat = info.displayFormat;
+    pp.AutoDepthStencilFormat = info.depthStencilFormat;
+    pp.Windowed = pass == 0 ? TRUE : FALSE;
+    pp.PresentationInterval = pass == 0 ? D3DPRESENT_INTERVAL_DEFAULT : D3DPRESENT_INTERVAL_ONE;
+    return pp;
+}
+
+bool UsesSoftwareVertexProcessing(const D3DCAPS9& caps)
+{
+    return !(caps.DevCaps & D3DDEVCAPS_HWTRANSFORMANDLIGHT) || caps.MaxActiveLights < 8;
+}
+
+// Where a failed device creation has got to in its fallbacks.
+struct CreationAttempt_
+{
+    D3DPRESENT_PARAMETERS requested;
+    size_t nextSize = 0;
+    bool onePixel = false;
+};
+
+// One step down after a failed creation: multisampling off, then the fixed sizes, then one pixel. False
+// when nothing is left to try.
+bool FallBack(AdapterInfoStruct_TYP* info, D3DPRESENT_PARAMETERS* common, CreationAttempt_* attempt)
+{
+    D3DPRESENT_PARAMETERS& requested = attempt->requested;
+    if (requested.MultiSampleType != D3DMULTISAMPLE_NONE)
+    {
+        // Off for this and every later device; without it the back buffer can be lockable again, as it
+        // is for devices that never had multisampling.
+        common->MultiSampleType = requested.MultiSampleType = D3DMULTISAMPLE_NONE;
+        common->Flags = requested.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
+        BroadcastSuspendMessage();
+        return true;
+    }
+    if (attempt->nextSize < std::size(kFallbackSizes))
+    {
+        const BackBufferSize& size = kFallbackSizes[attempt->nextSize++];
+        requested.BackBufferWidth = info->displayWidth = size.width;
+        requested.BackBufferHeight = info->displayHeight = size.height;
+        info->monitorRect.right = static_cast<LONG>(size.width);
+        info->monitorRect.bottom = static_cast<LONG>(size.height);
+        return true;
+    }
+    if (attempt->onePixel) return false;
+    attempt->onePixel = true;
+    requested.BackBufferWidth = requested.BackBufferHeight = 1;
+    return true;
+}
+} // namespace
+
+void AllDevices_::JoinMonitorRegions()
+{
     EnumDisplayMonitors(nullptr, nullptr, MonitorEnumProc, reinterpret_cast<LPARAM>(&monitors));
     for (size_t i = 0; i < monitors.size(); ++i)
     {
@@ -323,10 +411,15 @@ void AllDevices_::CreateDevices(const StartParamsStruct_TYP& params)
         CombineRgn(monitorRegion, monitorRegion, next, RGN_OR);
         DeleteObject(next);
     }
+}
 
-    // Adapter records live only here; every early return frees them.
+// Each adapter with its first device type that has caps and a depth-stencil format; the texture limits
+// are the largest over them.
+std::vector<AdapterInfoStruct_TYP> AllDevices_::UsableAdapters()
+{
     std::vector<AdapterInfoStruct_TYP> adapters;
     static constexpr D3DDEVTYPE kDeviceTypes[] = {D3DDEVTYPE_HAL, D3DDEVTYPE_SW, D3DDEVTYPE_REF};
+    const UINT adapterCount = d3d->GetAdapterCount();
     for (UINT ordinal = 0; ordinal < adapterCount; ++ordinal)
     {
         AdapterInfoStruct_TYP info{};
@@ -353,139 +446,114 @@ void AllDevices_::CreateDevices(const StartParamsStruct_TYP& params)
             break;
         }
     }
+    return adapters;
+}
 
-    const AdapterInfoStruct_TYP* primary = nullptr;
-    for (const AdapterInfoStruct_TYP& candidate : adapters)
-    {
-        if (!primary)
-        {
-            primary = &candidate;
-            continue;
-        }
-        if ((candidate.deviceType == D3DDEVTYPE_HAL && primary->deviceType != D3DDEVTYPE_HAL) ||
-            (candidate.displayFormat == D3DFMT_A8R8G8B8 && primary->displayFormat != D3DFMT_A8R8G8B8) ||
-            (candidate.displayFormat == D3DFMT_X8R8G8B8 && primary->displayFormat != D3DFMT_X8R8G8B8) ||
-            primary->caps.MaxSimultaneousTextures < candidate.caps.MaxSimultaneousTextures)
-            primary = &candidate;
-    }
-    if (!primary) return;
-    const UINT primaryOrdinal = primary->adapter;
-
-    DWORD multiSample = params.multiSampleType;
+// The requested multisample type lowered until every adapter supports it (2 goes straight to none).
+DWORD AllDevices_::SupportedMultiSample(const std::vector<AdapterInfoStruct_TYP>& adapters, DWORD multiSample)
+{
     for (const AdapterInfoStruct_TYP& info : adapters)
         while (multiSample != 0 && FAILED(d3d->CheckDeviceMultiSampleType(
                                        info.adapter, D3DDEVTYPE_HAL, info.displayFormat, TRUE,
                                        static_cast<D3DMULTISAMPLE_TYPE>(multiSample), nullptr)))
             multiSample = multiSample == 2 ? 0 : multiSample - 1;
+    return multiSample;
+}
 
-    D3DPRESENT_PARAMETERS common{};
-    common.BackBufferCount = 1;
-    common.MultiSampleType = static_cast<D3DMULTISAMPLE_TYPE>(multiSample);
-    common.MultiSampleQuality = 0;
-    common.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    common.hDeviceWindow = desktop;
-    common.EnableAutoDepthStencil = TRUE;
-    common.Flags = multiSample == 0 ? D3DPRESENTFLAG_LOCKABLE_BACKBUFFER : 0;
-    common.FullScreen_RefreshRateInHz = 0;
+// Posts creations through the device thread: at the display size (again after asking other programs
+// to give up graphics resources), then down the fallbacks; with onePixelOnly a 1 x 1 back buffer only.
+// A device made at one pixel keeps a 0 x 0 size, so that its first frame resets it to its window.
+bool AllDevices_::RequestDevice(AdapterInfoStruct_TYP* info, DWORD behaviour, bool onePixelOnly,
+                                D3DPRESENT_PARAMETERS* common, D3DPRESENT_PARAMETERS* pp,
+                                IDirect3DDevice9** device)
+{
+    CreateDeviceArgsStruct_TYP args{d3d, info->adapter, info->deviceType, common->hDeviceWindow, behaviour,
+                                    pp,  device};
+    CreationAttempt_ attempt{*pp};
+    auto post = [&]
+    {
+        *pp = attempt.requested;
+        return requests.RequestCreateDevice(&args);
+    };
+    if (onePixelOnly)
+    {
+        attempt.onePixel = true;
+        attempt.requested.BackBufferWidth = attempt.requested.BackBufferHeight = 1;
+        if (FAILED(post())) return false;
+    }
+    else
+    {
+        attempt.requested.BackBufferWidth = info->displayWidth;
+        attempt.requested.BackBufferHeight = info->displayHeight;
+        HRESULT hr = post();
+        if (FAILED(hr))
+        {
+            BroadcastSuspendMessage();
+            hr = post();
+        }
+        while (FAILED(hr))
+        {
+            if (!FallBack(info, common, &attempt)) return false;
+            hr = post();
+        }
+    }
+    if (attempt.onePixel) pp->BackBufferWidth = pp->BackBufferHeight = 0;
+    return true;
+}
+
+// Makes the device of one adapter in one pass; false stops the whole creation.
+bool AllDevices_::CreateDeviceFor(AdapterInfoStruct_TYP* info, int pass, const StartParamsStruct_TYP& params,
+                                  UINT primaryOrdinal, D3DPRESENT_PARAMETERS* common)
+{
+    const bool software = UsesSoftwareVertexProcessing(info->caps);
+    DWORD behaviour = software ? D3DCREATE_SOFTWARE_VERTEXPROCESSING : D3DCREATE_MIXED_VERTEXPROCESSING;
+    if (params.fpuPreservingDevices) behaviour |= D3DCREATE_FPU_PRESERVE;
+    behaviour |= D3DCREATE_MULTITHREADED;
+
+    D3DADAPTER_IDENTIFIER9 identifier{};
+    if (SUCCEEDED(d3d->GetAdapterIdentifier(info->adapter, 0, &identifier)) &&
+        identifier.VendorId == kNvidiaVendorId)
+        vendorFlag = 1;
+
+    D3DPRESENT_PARAMETERS pp = PresentParamsFor(*common, *info, pass);
+    IDirect3DDevice9* device = nullptr;
+    if (!RequestDevice(info, behaviour, params.onePixelBackBuffer, common, &pp, &device)) return false;
+
+    // Multisampling that had to be dropped is dropped in common too.
+    const DWORD multiSample = static_cast<DWORD>(common->MultiSampleType);
+    deviceStore_.push_back(std::make_unique<Device_>(device, info->deviceType, pp, info->displayWidth,
+                                                     info->displayHeight, info->adapter, multiSample,
+                                                     info->monitorRect));
+    Device_* made = deviceStore_.back().get();
+    requests.devices.push_back(made);
+    if (pass == 0 && info->adapter == primaryOrdinal)
+    {
+        primaryDevice = made;
+        primaryDisplayWidth = info->displayWidth;
+        primaryDisplayHeight = info->displayHeight;
+        primaryTextureCount = info->caps.MaxSimultaneousTextures;
+        activeLightLimit = software ? -1 : static_cast<INT>(info->caps.MaxActiveLights);
+    }
+    else if (pass == 1)
+        ++extraDeviceCount;
+    return true;
+}
+
+void AllDevices_::CreateDevices(const StartParamsStruct_TYP& params)
+{
+    JoinMonitorRegions();
+    // Adapter records live only here.
+    std::vector<AdapterInfoStruct_TYP> adapters = UsableAdapters();
+    const AdapterInfoStruct_TYP* primary = ChoosePrimaryAdapter(adapters);
+    if (!primary) return;
+    const UINT primaryOrdinal = primary->adapter;
+    D3DPRESENT_PARAMETERS common =
+        CommonPresentParams(GetDesktopWindow(), SupportedMultiSample(adapters, params.multiSampleType));
 
     const int passes = params.extraFullScreenDevices ? 2 : 1;
     for (int pass = 0; pass < passes; ++pass)
         for (AdapterInfoStruct_TYP& info : adapters)
-        {
-            const bool software =
-                !(info.caps.DevCaps & D3DDEVCAPS_HWTRANSFORMANDLIGHT) || info.caps.MaxActiveLights < 8;
-            DWORD behaviour =
-                software ? D3DCREATE_SOFTWARE_VERTEXPROCESSING : D3DCREATE_MIXED_VERTEXPROCESSING;
-            if (params.fpuPreservingDevices) behaviour |= D3DCREATE_FPU_PRESERVE;
-            behaviour |= D3DCREATE_MULTITHREADED;
-
-            D3DADAPTER_IDENTIFIER9 identifier{};
-            if (SUCCEEDED(d3d->GetAdapterIdentifier(info.adapter, 0, &identifier)) &&
-                identifier.VendorId == kNvidiaVendorId)
-                vendorFlag = 1;
-
-            D3DPRESENT_PARAMETERS pp = common;
-            pp.BackBufferFormat = info.displayFormat;
-            pp.AutoDepthStencilFormat = info.depthStencilFormat;
-            pp.Windowed = pass == 0 ? TRUE : FALSE;
-            pp.PresentationInterval = pass == 0 ? D3DPRESENT_INTERVAL_DEFAULT : D3DPRESENT_INTERVAL_ONE;
-
-            IDirect3DDevice9* device = nullptr;
-            CreateDeviceArgsStruct_TYP args{d3d,       info.adapter, info.deviceType, desktop,
-                                            behaviour, &pp,          &device};
-            D3DPRESENT_PARAMETERS requested = pp;
-            auto post = [&]
-            {
-                pp = requested;
-                return requests.RequestCreateDevice(&args);
-            };
-            bool onePixel = false;
-            HRESULT hr;
-            if (!params.onePixelBackBuffer)
-            {
-                requested.BackBufferWidth = info.displayWidth;
-                requested.BackBufferHeight = info.displayHeight;
-                hr = post();
-                if (FAILED(hr))
-                {
-                    BroadcastSuspendMessage();
-                    hr = post();
-                }
-                size_t nextSize = 0;
-                while (FAILED(hr))
-                {
-                    if (requested.MultiSampleType != D3DMULTISAMPLE_NONE)
-                    {
-                        // Off for this and every later device; without it the back buffer can be
-                        // lockable again, as it is for devices that never had multisampling.
-                        multiSample = 0;
-                        common.MultiSampleType = requested.MultiSampleType = D3DMULTISAMPLE_NONE;
-                        common.Flags = requested.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
-                        BroadcastSuspendMessage();
-                        hr = post();
-                    }
-                    else if (nextSize < std::size(kFallbackSizes))
-                    {
-                        const BackBufferSize& size = kFallbackSizes[nextSize++];
-                        requested.BackBufferWidth = info.displayWidth = size.width;
-                        requested.BackBufferHeight = info.displayHeight = size.height;
-                        info.monitorRect.right = static_cast<LONG>(size.width);
-                        info.monitorRect.bottom = static_cast<LONG>(size.height);
-                        hr = post();
-                    }
-                    else if (!onePixel)
-                    {
-                        onePixel = true;
-                        requested.BackBufferWidth = requested.BackBufferHeight = 1;
-                        hr = post();
-                    }
-                    else
-                        return;
-                }
-            }
-            else
-            {
-                onePixel = true;
-                requested.BackBufferWidth = requested.BackBufferHeight = 1;
-                hr = post();
-                if (FAILED(hr)) return;
-            }
-            if (onePixel) pp.BackBufferWidth = pp.BackBufferHeight = 0;
-
-            auto* made = new Device_(device, info.deviceType, pp, info.displayWidth, info.displayHeight,
-                                     info.adapter, multiSample, info.monitorRect);
-            requests.devices.push_back(made);
-            if (pass == 0 && info.adapter == primaryOrdinal)
-            {
-                primaryDevice = made;
-                primaryDisplayWidth = info.displayWidth;
-                primaryDisplayHeight = info.displayHeight;
-                primaryTextureCount = info.caps.MaxSimultaneousTextures;
-                activeLightLimit = software ? -1 : static_cast<INT>(info.caps.MaxActiveLights);
-            }
-            else if (pass == 1)
-                ++extraDeviceCount;
-        }
+            if (!CreateDeviceFor(&info, pass, params, primaryOrdinal, &common)) return;
     state = 0;
     devicesCreated = 1;
 }
@@ -496,9 +564,8 @@ AllDevices_::~AllDevices_()
     if (stopped)
     {
         requests.RequestReleaseAll();
-        for (Device_* device : requests.devices)
-            delete device;
         requests.devices.clear();
+        deviceStore_.clear();
         primaryDevice = nullptr;
         if (d3d) d3d->Release();
         d3d = nullptr;

@@ -2,6 +2,7 @@
 // The engine's Direct3D 9 device set and its device thread. Every device creation, reset and release
 // runs on one worker thread (CD3DResetThread); the UI thread posts one request at a time through a
 // one-slot channel and waits for the answer.
+#include <memory>
 #include <vector>
 
 #include "engine/core/lr_core_api.h"
@@ -166,6 +167,15 @@ public:
 
 private:
     void CreateDevices(const StartParamsStruct_TYP& params);
+    void JoinMonitorRegions();
+    std::vector<AdapterInfoStruct_TYP> UsableAdapters();
+    DWORD SupportedMultiSample(const std::vector<AdapterInfoStruct_TYP>& adapters, DWORD multiSample);
+    bool CreateDeviceFor(AdapterInfoStruct_TYP* info, int pass, const StartParamsStruct_TYP& params,
+                         UINT primaryOrdinal, D3DPRESENT_PARAMETERS* common);
+    bool RequestDevice(AdapterInfoStruct_TYP* info, DWORD behaviour, bool onePixelOnly,
+                       D3DPRESENT_PARAMETERS* common, D3DPRESENT_PARAMETERS* pp, IDirect3DDevice9** device);
+
+    std::vector<std::unique_ptr<Device_>> deviceStore_; // what requests.devices points at
 };
 
 // Asks other programs' windows to give up graphics resources; this process's windows are skipped.
