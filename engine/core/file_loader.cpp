@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/core/globals.h"
+#include "engine/core/owned_array.h"
 #include "platform/mfc/afx_string.h"
 #include "platform/win32/paths.h"
 #include "platform/win32/winbase.h"
@@ -28,8 +29,8 @@ void SetSearchPath(FileLoaderSlotStruct_TYP AllGlobals_::*member, DWORD type, co
     if (!slot || slot->loader) return;
     if (path)
     {
-        std::free(slot->context.searchPath);
-        slot->context.searchPath = UpperCaseCopy(path);
+        slot->searchPathText = UpperCaseCopy(path);
+        slot->context.searchPath = slot->searchPathText.get();
         slot->context.searchSubdirectories = subdirs;
     }
     RegisterFileLoader(&slot->loader, &slot->context, type);
@@ -39,14 +40,17 @@ void SetSlotCurrentDirectory(FileLoaderSlotStruct_TYP AllGlobals_::*member, cons
 {
     FileLoaderSlotStruct_TYP* slot = Slot(member);
     if (!slot || !slot->loader) return;
-    std::free(slot->context.currentDirectory);
-    slot->context.currentDirectory = UpperCaseCopy(directory);
+    slot->currentDirectoryText = UpperCaseCopy(directory);
+    slot->context.currentDirectory = slot->currentDirectoryText.get();
 }
 
 void Unregister(FileLoaderSlotStruct_TYP AllGlobals_::*member)
 {
     FileLoaderSlotStruct_TYP* slot = Slot(member);
-    if (slot && slot->loader) UnregisterFileLoader(&slot->loader, &slot->context);
+    if (!slot || !slot->loader) return;
+    UnregisterFileLoader(&slot->loader, &slot->context);
+    slot->searchPathText.reset();
+    slot->currentDirectoryText.reset();
 }
 } // namespace
 
@@ -90,8 +94,6 @@ HRESULT UnregisterFileLoader(Loader_** loader, FileLoaderContextStruct_TYP* cont
 {
     if (context)
     {
-        std::free(context->searchPath);
-        std::free(context->currentDirectory);
         context->searchPath = nullptr;
         context->currentDirectory = nullptr;
     }
@@ -207,25 +209,17 @@ int ReadWholeFile(const char* name, const char* subdirectory, const char* direct
         std::fclose(f);
         return -2;
     }
-    void* bytes = std::malloc(static_cast<size_t>(length));
-    if (!bytes || std::fread(bytes, static_cast<size_t>(length), 1, f) != 1)
-    {
-        std::free(bytes);
-        std::fclose(f);
-        return -2;
-    }
+    std::unique_ptr<BYTE[]> bytes = NewBuffer<BYTE>(static_cast<size_t>(length));
+    const bool read = bytes && std::fread(bytes.get(), static_cast<size_t>(length), 1, f) == 1;
     std::fclose(f);
-    char* resolved = static_cast<char*>(std::malloc(path.size() + 1));
-    if (!resolved)
-    {
-        std::free(bytes);
-        return -2;
-    }
-    std::memcpy(resolved, path.c_str(), path.size() + 1);
+    if (!read) return -2;
+    std::unique_ptr<char[]> resolved = CopyArray(path.c_str(), path.size() + 1);
+    if (!resolved) return -2;
     if (!dir.empty()) resolved[dir.size() - 1] = '>';
-    *data = bytes;
+    // FileLoaderRelease takes both back.
+    *data = bytes.release();
     *size = static_cast<DWORD>(length);
-    *resolvedName = resolved;
+    *resolvedName = resolved.release();
     return 0;
 }
 
@@ -257,7 +251,8 @@ int __stdcall FileLoaderLoad(const LoaderRequestStruct_TYP* request, void** data
     char* found = nullptr;
     auto answer = [&](int result)
     {
-        if (result == 0 && resolvedName) *resolvedName = found;
+        std::unique_ptr<char[]> name(found);
+        if (result == 0 && resolvedName) *resolvedName = name.release();
         return result;
     };
 
@@ -315,7 +310,7 @@ int __stdcall FileLoaderLoad(const LoaderRequestStruct_TYP* request, void** data
 
 void __stdcall FileLoaderRelease(void*, void* data, void* resolvedName, DWORD, LoadedPart_*)
 {
-    std::free(resolvedName);
-    std::free(data);
+    const std::unique_ptr<char[]> name(static_cast<char*>(resolvedName));
+    const std::unique_ptr<BYTE[]> bytes(static_cast<BYTE*>(data));
 }
 } // namespace LMK

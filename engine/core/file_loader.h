@@ -37,8 +37,8 @@ void UnregisterEffectFileLoader();
 int __stdcall FileLoaderLoad(const LoaderRequestStruct_TYP* request, void** data, DWORD* size,
                              void** resolvedName, DWORD* cookie);
 // Reads directory + subdirectory + name (or the name itself when it already begins with the directory
-// and there is no subdirectory) into a malloc'ed block. The resolved name is the path with the
-// directory's last character replaced by '>'. 0 read; -1 not there; -2 there but not read whole.
+// and there is no subdirectory) into a block that FileLoaderRelease gives back. The resolved name is the path
+// with the directory's last character replaced by '>'. 0 read; -1 not there; -2 there but not read whole.
 int ReadWholeFile(const char* name, const char* subdirectory, const char* directory, void** data, DWORD* size,
                   char** resolvedName);
 // ReadWholeFile in directory + subdirectory, then depth first in every directory below it.

@@ -24,6 +24,7 @@ struct FileLoaderSlotStruct_TYP
 {
     Loader_* loader;
     FileLoaderContextStruct_TYP context;
+    std::unique_ptr<char[]> searchPathText, currentDirectoryText; // what the context's strings point into
 };
 
 class AllGlobals_

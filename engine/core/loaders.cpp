@@ -5,22 +5,15 @@
 #include <cstring>
 
 #include "engine/core/globals.h"
+#include "engine/core/owned_array.h"
 #include "platform/mfc/afx_string.h"
 #include "platform/win32/crt.h"
+#include "platform/win32/out_of_memory.h"
 
 namespace LMK
 {
 namespace
 {
-char* HeapCopy(const char* text)
-{
-    if (!text) return nullptr;
-    size_t n = std::strlen(text) + 1;
-    char* copy = static_cast<char*>(std::malloc(n));
-    if (copy) std::memcpy(copy, text, n);
-    return copy;
-}
-
 bool SameName(const char* a, const char* b)
 {
     return _mbscmp(reinterpret_cast<const unsigned char*>(a), reinterpret_cast<const unsigned char*>(b)) == 0;
@@ -30,7 +23,7 @@ bool SameName(const char* a, const char* b)
 void GiveBackData(LoadRecordStruct_TYP* record, LoadedPart_* object)
 {
     if (record->engineOwnsData)
-        std::free(record->data);
+        record->ownedData.reset();
     else if (record->loader && record->data)
     {
         const LoaderCallbacksStruct_TYP& cb = record->loader->callbacks;
@@ -41,11 +34,21 @@ void GiveBackData(LoadRecordStruct_TYP* record, LoadedPart_* object)
     record->loaderCookie = 0;
 }
 
+std::unique_ptr<LoadRecordStruct_TYP> NewRecord()
+{
+    return std::unique_ptr<LoadRecordStruct_TYP>(new (std::nothrow) LoadRecordStruct_TYP{});
+}
+
+// Records live from their load to their unload, which ends here with their strings and data.
 void FreeRecord(LoadRecordStruct_TYP* record)
 {
-    std::free(record->resolvedName);
-    std::free(record->name);
-    std::free(record);
+    std::unique_ptr<LoadRecordStruct_TYP> owned(record);
+}
+
+void SetResolvedName(LoadRecordStruct_TYP* record, std::unique_ptr<char[]> name)
+{
+    record->resolvedNameText = std::move(name);
+    record->resolvedName = record->resolvedNameText.get();
 }
 
 DWORD RecordSize(LoadedPart_* object)
@@ -62,12 +65,13 @@ void UnloadParked(LoadedPart_* object)
 }
 } // namespace
 
-char* UpperCaseCopy(const char* name)
+std::unique_ptr<char[]> UpperCaseCopy(const char* name)
 {
     if (!name) return nullptr;
     CString upper(name);
     upper.MakeUpper();
-    return HeapCopy(upper);
+    const char* text = upper;
+    return CopyArray(text, std::strlen(text) + 1);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -163,13 +167,12 @@ int AllLoaders_::Load(DWORD type, const char* name, bool shared, void** out)
     if (!out) return -1;
     *out = nullptr;
     if (!name || !*name) return -1;
-    char* upper = UpperCaseCopy(name);
+    std::unique_ptr<char[]> upper = UpperCaseCopy(name);
     if (!upper) return -1;
 
     LoadRecordStruct_TYP* found = nullptr;
-    if (shared && FindSharedRecord(type, upper, &found))
+    if (shared && FindSharedRecord(type, upper.get(), &found))
     {
-        std::free(upper);
         if (found->object->refCount == 0 && CurrentGlobals)
             CurrentGlobals->releaseCache.Remove(found->object);
         ++found->object->refCount;
@@ -190,7 +193,6 @@ int AllLoaders_::Load(DWORD type, const char* name, bool shared, void** out)
         int result = loader->callbacks.load(&request, &data, &size, &resolved, &cookie);
         if (result == kLoaderFinishedPart)
         {
-            std::free(upper);
             *out = data;
             return 1;
         }
@@ -200,11 +202,10 @@ int AllLoaders_::Load(DWORD type, const char* name, bool shared, void** out)
             failure = result;
             continue;
         }
-        auto* record = static_cast<LoadRecordStruct_TYP*>(std::calloc(1, sizeof(LoadRecordStruct_TYP)));
+        std::unique_ptr<LoadRecordStruct_TYP> record = NewRecord();
         if (!record)
         {
             if (data) loader->callbacks.release(loader->callbacks.context, data, resolved, cookie, nullptr);
-            std::free(upper);
             return -1;
         }
         record->type = type;
@@ -212,15 +213,15 @@ int AllLoaders_::Load(DWORD type, const char* name, bool shared, void** out)
         record->data = size ? data : nullptr;
         record->size = size;
         record->loader = loader;
-        record->resolvedName = resolved ? UpperCaseCopy(static_cast<const char*>(resolved)) : nullptr;
+        if (resolved) SetResolvedName(record.get(), UpperCaseCopy(static_cast<const char*>(resolved)));
         record->loaderResolvedName = resolved;
         record->loaderCookie = cookie;
-        record->name = upper;
-        if (shared) records.push_back(record);
-        *out = record;
+        record->nameText = std::move(upper);
+        record->name = record->nameText.get();
+        if (shared) records.push_back(record.get());
+        *out = record.release();
         return 0;
     }
-    std::free(upper);
     return failure;
 }
 
@@ -263,24 +264,20 @@ HRESULT AllLoaders_::AddRecordFromMemory(DWORD size, const void* data, DWORD typ
 {
     if (!out) return E_INVALIDARG;
     *out = nullptr;
-    auto* record = static_cast<LoadRecordStruct_TYP*>(std::calloc(1, sizeof(LoadRecordStruct_TYP)));
+    std::unique_ptr<LoadRecordStruct_TYP> record = NewRecord();
     if (!record) return E_OUTOFMEMORY;
     record->type = type;
     record->engineOwnsData = 1;
-    record->resolvedName = UpperCaseCopy(name);
+    SetResolvedName(record.get(), UpperCaseCopy(name));
     record->size = size;
     if (data && size)
     {
-        record->data = std::malloc(size);
-        if (!record->data)
-        {
-            FreeRecord(record);
-            return E_OUTOFMEMORY;
-        }
-        std::memcpy(record->data, data, size);
+        record->ownedData = CopyArray(static_cast<const BYTE*>(data), size);
+        if (!record->ownedData) return E_OUTOFMEMORY;
+        record->data = record->ownedData.get();
     }
-    records.push_back(record);
-    *out = record;
+    records.push_back(record.get());
+    *out = record.release();
     return S_OK;
 }
 
@@ -430,9 +427,14 @@ HRESULT LRRegisterLoader(DWORD type, const LMK::LoaderCallbacksStruct_TYP* callb
 {
     if (!LMK::IsEngineStarted()) return E_FAIL;
     if (!callbacks || !callbacks->load || !callbacks->release || !loader) return E_INVALIDARG;
-    *loader = new LMK::Loader_(type, *callbacks);
-    CurrentGlobals->loaders.AddLoader(*loader, atFront);
-    return S_OK;
+    return ferolt::CatchOutOfMemory(E_OUTOFMEMORY,
+                                    [&]
+                                    {
+                                        auto made = std::make_unique<LMK::Loader_>(type, *callbacks);
+                                        CurrentGlobals->loaders.AddLoader(made.get(), atFront);
+                                        *loader = made.release(); // the registry's until unregistered
+                                        return S_OK;
+                                    });
 }
 
 HRESULT LRUnregisterLoader(LMK::Loader_** loader)

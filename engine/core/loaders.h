@@ -3,6 +3,7 @@
 // through one record per upper-cased name; when its last reference goes it is parked in the release
 // cache, which keeps up to 4 MiB of released resources (by delivered file size) and unloads the oldest
 // first.
+#include <memory>
 #include <vector>
 
 #include "engine/core/lr_core_api.h"
@@ -35,7 +36,7 @@ public:
 constexpr DWORD kRecordPrivate = 1;       // never found by name, never parked
 constexpr DWORD kRecordFreedDirectly = 2; // freed by the release itself, not looked up in the list
 
-// One loaded resource. Strings and engine-owned data are malloc'ed.
+// One loaded resource. Its strings and engine-owned data are held by the record itself.
 struct LoadRecordStruct_TYP
 {
     DWORD type;
@@ -49,6 +50,9 @@ struct LoadRecordStruct_TYP
     DWORD loaderCookie;
     LoadedPart_* object;
     BYTE engineOwnsData;
+    // What name, resolvedName and (with engineOwnsData) data point into.
+    std::unique_ptr<char[]> nameText, resolvedNameText;
+    std::unique_ptr<BYTE[]> ownedData;
 };
 
 class Loader_
@@ -108,6 +112,7 @@ private:
     void DestroyRecordsOfType(DWORD type);
 };
 
-// The registry's upper-casing of names: the framework string's MakeUpper, as a malloc'ed copy.
-char* UpperCaseCopy(const char* name);
+// The registry's upper-casing of names: the framework string's MakeUpper, as a copy. Null without a
+// name or when memory runs out.
+std::unique_ptr<char[]> UpperCaseCopy(const char* name);
 } // namespace LMK

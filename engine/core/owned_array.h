@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace LMK
 {
@@ -14,10 +15,16 @@ template <class T> std::unique_ptr<T[]> NewArray(size_t n)
     return std::unique_ptr<T[]>(new (std::nothrow) T[n ? n : 1]());
 }
 
+// n elements left as they come, for a buffer filled at once; null when memory runs out.
+template <class T> std::unique_ptr<T[]> NewBuffer(size_t n)
+{
+    return std::unique_ptr<T[]>(new (std::nothrow) T[n ? n : 1]);
+}
+
 // A copy of n elements, or null when memory runs out.
 template <class T> std::unique_ptr<T[]> CopyArray(const T* source, size_t n)
 {
-    std::unique_ptr<T[]> copy(new (std::nothrow) T[n ? n : 1]);
+    std::unique_ptr<T[]> copy = NewBuffer<T>(n);
     if (copy)
         for (size_t i = 0; i < n; ++i)
             copy[i] = source[i];
@@ -39,14 +46,27 @@ template <class T> using CountedPtr = std::unique_ptr<T, ReleaseDeleter_>;
 template <class T> class CountedArray_
 {
 public:
+    CountedArray_() : count_(0) {} // no array
     explicit CountedArray_(size_t n) : items_(new (std::nothrow) T*[n ? n : 1]()), count_(items_ ? n : 0) {}
+    // Takes over an array of n entries made with new[] (or null), with the references it holds.
+    CountedArray_(T** items, size_t n) : items_(items), count_(items ? n : 0) {}
+    CountedArray_(CountedArray_&& other) noexcept
+        : items_(std::move(other.items_)), count_(std::exchange(other.count_, 0))
+    {
+    }
+    CountedArray_& operator=(CountedArray_&& other) noexcept
+    {
+        if (this != &other)
+        {
+            ReleaseAll();
+            items_ = std::move(other.items_);
+            count_ = std::exchange(other.count_, 0);
+        }
+        return *this;
+    }
     CountedArray_(const CountedArray_&) = delete;
     CountedArray_& operator=(const CountedArray_&) = delete;
-    ~CountedArray_()
-    {
-        for (size_t i = 0; i < count_; ++i)
-            if (items_[i]) items_[i]->Release();
-    }
+    ~CountedArray_() { ReleaseAll(); }
     explicit operator bool() const { return items_ != nullptr; }
     T*& operator[](size_t i) { return items_[i]; }
     T** get() const { return items_.get(); }
@@ -57,6 +77,16 @@ public:
     }
 
 private:
+    void ReleaseAll()
+    {
+        for (size_t i = 0; i < count_; ++i)
+            if (items_[i])
+            {
+                items_[i]->Release();
+                items_[i] = nullptr;
+            }
+    }
+
     std::unique_ptr<T*[]> items_;
     size_t count_;
 };
