@@ -64,7 +64,7 @@ void LightMatrixFromPositionDirection(const D3DXVECTOR3& p, const D3DXVECTOR3& d
         D3DXMATRIX(u.x, u.y, u.z, 0.0f, -c.x, -c.y, -c.z, 0.0f, -f.x, -f.y, -f.z, 0.0f, p.x, p.y, p.z, 1.0f);
 }
 
-Light_::Light_() : matrix(new D3DXMATRIXA16()), refCount(1), params(), deviceLightIndex(0), reserved(0)
+Light_::Light_() : matrix(&matrix_), refCount(1), params(), deviceLightIndex(0), reserved(0)
 {
     D3DXMatrixIdentity(matrix);
     LightParamsStruct_TYP defaults;
@@ -72,10 +72,7 @@ Light_::Light_() : matrix(new D3DXMATRIXA16()), refCount(1), params(), deviceLig
     SetParams(defaults);
 }
 
-Light_::~Light_()
-{
-    delete matrix;
-}
+Light_::~Light_() = default;
 
 void Light_::SetParams(const LightParamsStruct_TYP& block)
 {

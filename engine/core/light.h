@@ -92,11 +92,14 @@ public:
     void DrawGlow(IDirect3DDevice9* device, RenderViewStruct_TYP* view, const D3DXPLANE* const* plane);
     void DrawFlare(IDirect3DDevice9* device, RenderViewStruct_TYP* view, const D3DXPLANE* const* plane);
 
-    D3DXMATRIXA16* matrix;
+    D3DXMATRIXA16* matrix; // points at matrix_
     uint32_t refCount;
     LightParamsStruct_TYP params;
     std::vector<uint32_t> unusedList; // nothing fills it
     uint32_t deviceLightIndex;        // the index under which the last render pass set this light
     uint32_t reserved;
+
+private:
+    D3DXMATRIXA16 matrix_{};
 };
 } // namespace LMK

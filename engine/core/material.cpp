@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "engine/core/heap_string.h"
 #include "engine/core/globals.h"
 #include "engine/core/lr_material_api.h"
 #include "engine/core/material_loader_lists.h"
@@ -19,15 +20,6 @@ namespace LMK
 {
 namespace
 {
-char* HeapCopy(const char* text)
-{
-    if (!text) return nullptr;
-    size_t n = std::strlen(text) + 1;
-    char* copy = static_cast<char*>(std::malloc(n));
-    if (copy) std::memcpy(copy, text, n);
-    return copy;
-}
-
 bool Named(const char* file)
 {
     return file && *file;

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <limits>
-#include <new>
+#include <memory>
+#include <vector>
 
 #include "engine/core/lr_material_api.h"
 #include "engine/core/material.h"
 #include "engine/core/material_record.h"
+#include "engine/core/owned_array.h"
 
 namespace LMK
 {
@@ -45,9 +47,9 @@ HRESULT LRGetMaterialPackStrings(const void* pack, DWORD size, const char*** str
     *strings = nullptr;
     *count = 0;
     if (layout.strings.empty()) return S_OK;
-    *strings = new (std::nothrow) const char*[layout.strings.size()];
-    if (!*strings) return E_OUTOFMEMORY;
-    std::copy(layout.strings.begin(), layout.strings.end(), *strings);
+    std::unique_ptr<const char*[]> list = LMK::CopyArray(layout.strings.data(), layout.strings.size());
+    if (!list) return E_OUTOFMEMORY;
+    *strings = list.release(); // LRFreeMaterialPackStrings takes it back
     *count = static_cast<DWORD>(layout.strings.size());
     return S_OK;
 }
@@ -55,7 +57,7 @@ HRESULT LRGetMaterialPackStrings(const void* pack, DWORD size, const char*** str
 HRESULT LRFreeMaterialPackStrings(const char*** strings)
 {
     if (!strings) return E_INVALIDARG;
-    delete[] * strings;
+    const std::unique_ptr<const char*[]> list(*strings);
     *strings = nullptr;
     return S_OK;
 }
@@ -69,12 +71,13 @@ HRESULT LRLoadMaterialPack(const void* pack, DWORD size, LMK::Material_*** slots
     LMK::MaterialPackLayout layout;
     if (!LMK::ReadMaterialPackLayout(bytes, &layout)) return E_FAIL;
     const DWORD n = layout.header.slotCount;
-    LMK::Material_** array = n ? new (std::nothrow) LMK::Material_*[n]() : nullptr;
+    LMK::CountedArray_<LMK::Material_> array; // none for a pack without slots
+    if (n) array = LMK::CountedArray_<LMK::Material_>(n);
     if (n && !array) return E_OUTOFMEMORY;
 
     // Records follow one another; the first that does not read stops the run, and every later one is
     // missing too. Each record takes at least a header, so what is read is bounded by the pack's size.
-    std::vector<LMK::Material_*> materials;
+    std::vector<LMK::CountedPtr<LMK::Material_>> materials;
     uint64_t recordBytes = 0;
     size_t position = layout.recordsStart;
     for (DWORD m = 0; layout.recordsFound && m < layout.header.materialCount; ++m)
@@ -89,10 +92,11 @@ HRESULT LRLoadMaterialPack(const void* pack, DWORD size, LMK::Material_*** slots
             break;
         position += used;
         recordBytes += used;
-        LMK::Material_* material = nullptr;
-        LRCreateMaterialFromDescription(description, &material);
+        LMK::Material_* made = nullptr;
+        LRCreateMaterialFromDescription(description, &made);
+        LMK::CountedPtr<LMK::Material_> material(made);
         LRFreeMaterialDescription(&description);
-        materials.push_back(material);
+        materials.push_back(std::move(material));
     }
 
     // An index past the materials read (damaged, or outside the format) leaves its slot empty.
@@ -100,13 +104,10 @@ HRESULT LRLoadMaterialPack(const void* pack, DWORD size, LMK::Material_*** slots
     {
         const DWORD index = layout.slots[j];
         if (index == LMK::kMaterialPackEmptySlot || index >= materials.size() || !materials[index]) continue;
-        array[j] = materials[index];
+        array[j] = materials[index].get();
         array[j]->AddRef();
     }
-    for (LMK::Material_* material : materials)
-        if (material) material->Release();
-
-    *slots = array;
+    *slots = array.release(); // LRReleaseLoadedPartArray takes it back
     *slotCount = n;
     if (consumed)
     {

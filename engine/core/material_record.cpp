@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "engine/core/heap_string.h"
 #include "engine/core/lr_material_api.h"
 #include "platform/bytes/byte_reader.h"
 
@@ -11,15 +12,6 @@ namespace LMK
 {
 namespace
 {
-char* HeapCopy(std::string_view text)
-{
-    char* copy = static_cast<char*>(std::malloc(text.size() + 1));
-    if (!copy) return nullptr;
-    std::memcpy(copy, text.data(), text.size());
-    copy[text.size()] = '\0';
-    return copy;
-}
-
 bool ReadInlineName(ferolt::ByteCursor& cursor, char** out)
 {
     std::string_view text;

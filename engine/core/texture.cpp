@@ -5,21 +5,13 @@
 #include <cstring>
 #include <new>
 
+#include "engine/core/heap_string.h"
 #include "engine/core/globals.h"
 
 namespace LMK
 {
 namespace
 {
-char* HeapCopy(const char* text)
-{
-    if (!text) return nullptr;
-    const size_t n = std::strlen(text) + 1;
-    char* copy = static_cast<char*>(std::malloc(n));
-    if (copy) std::memcpy(copy, text, n);
-    return copy;
-}
-
 // Channel sums of one pixel by format; bits per channel go to `bits` (0: the format lacks it).
 struct ChannelLayout
 {
@@ -90,7 +82,7 @@ Texture_::Texture_(LoadRecordStruct_TYP* record, IDirect3DTexture9* d3dTexture, 
     : LoadedPart_(record), resolutionX(resolutionXIn), resolutionY(resolutionYIn)
 {
     primaryData = new DeviceSpecificTextureData_(PrimaryDevice(), d3dTexture, this);
-    if (info) imageInfo = new D3DXIMAGE_INFO(*info);
+    if (info) imageInfo = std::make_unique<D3DXIMAGE_INFO>(*info);
     if (record && CurrentGlobals)
     {
         const DWORD cookie = record->loaderCookie;
@@ -110,7 +102,6 @@ Texture_::~Texture_()
         if (alternative.texture) alternative.texture->Release();
         alternative.texture = nullptr;
     }
-    delete imageInfo;
 }
 
 void Texture_::Release()

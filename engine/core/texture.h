@@ -2,6 +2,7 @@
 // Textures: reference-counted resources that wrap one Direct3D texture per device. They are loaded by
 // name through the texture loaders, made from image bytes (shared under a name or private), made from
 // raw pixels, or derived from another texture as a bump map.
+#include <memory>
 #include <vector>
 
 #include "engine/core/device_data.h"
@@ -58,9 +59,9 @@ public:
     // The texture's copy for the device (made on first use); null when it cannot be made.
     IDirect3DTexture9* TextureForDevice(IDirect3DDevice9* device);
 
-    D3DXIMAGE_INFO* imageInfo = nullptr; // the image's size before any scaling
-    Texture_* derivedBumpMap = nullptr;  // not a counted reference
-    Texture_* bumpSource = nullptr;      // a counted reference
+    std::unique_ptr<D3DXIMAGE_INFO> imageInfo; // the image's size before any scaling
+    Texture_* derivedBumpMap = nullptr;        // not a counted reference
+    Texture_* bumpSource = nullptr;            // a counted reference
     std::vector<TextureAlternativeStruct_TYP> alternatives;
     BYTE codecFlag = 0;
     BYTE averageValid = 0;

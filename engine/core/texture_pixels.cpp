@@ -226,7 +226,7 @@ HRESULT LRCreateBumpMap(Texture_* source, Texture_** bumpMap, D3DFORMAT format)
         }
         heights->UnlockRect(0);
     }
-    auto* map = new (std::nothrow) Texture_(nullptr, bump, source->imageInfo, 0, 0);
+    auto* map = new (std::nothrow) Texture_(nullptr, bump, source->imageInfo.get(), 0, 0);
     if (!map)
     {
         bump->Release();

@@ -60,21 +60,13 @@ View_::View_(const D3DXVECTOR3& eye, const D3DXVECTOR3& lookAt, const D3DXVECTOR
 }
 
 View_::View_(const ViewParamsStruct_TYP& block)
-    : viewMatrix(new D3DXMATRIXA16()), projectionMatrix(new D3DXMATRIXA16()),
-      partProjectionMatrix(new D3DXMATRIXA16()), viewProjectionMatrix(new D3DXMATRIXA16()),
-      inverseViewProjectionMatrix(new D3DXMATRIXA16()), params(block), matricesValid(0),
-      partProjectionValid(0), projectionPart(nullptr), refCount(1)
+    : viewMatrix(&matrices_[0]), projectionMatrix(&matrices_[1]), partProjectionMatrix(&matrices_[2]),
+      viewProjectionMatrix(&matrices_[3]), inverseViewProjectionMatrix(&matrices_[4]), params(block),
+      matricesValid(0), partProjectionValid(0), projectionPart(nullptr), refCount(1)
 {
 }
 
-View_::~View_()
-{
-    delete viewMatrix;
-    delete projectionMatrix;
-    delete partProjectionMatrix;
-    delete viewProjectionMatrix;
-    delete inverseViewProjectionMatrix;
-}
+View_::~View_() = default;
 
 void View_::Invalidate()
 {

@@ -69,6 +69,7 @@ public:
     // Appends near, far, left, right, top and bottom planes of the whole view.
     HRESULT GetFrustumPlanes(std::vector<D3DXPLANE>* planes);
 
+    // Each points at its own slot of matrices_, 16-byte aligned.
     D3DXMATRIXA16* viewMatrix;
     D3DXMATRIXA16* projectionMatrix;
     D3DXMATRIXA16* partProjectionMatrix;
@@ -88,5 +89,6 @@ private:
     // old one was, so the rectangles it was made for are kept with it.
     RECT projectionPartScreen_{};
     RECT projectionOwnerScreen_{};
+    D3DXMATRIXA16 matrices_[5]{};
 };
 } // namespace LMK
