@@ -19,6 +19,7 @@ class Model_;
 class View_;
 class BackBufferPart_;
 class ModelConstructor_;
+struct ViewParamsStruct_TYP;
 
 // Background types. 1000 and 1001 are older numbers of 0 and 1.
 constexpr DWORD EnvironmentPlainColor = 0;
@@ -161,6 +162,14 @@ public:
     D3DXMATRIXA16* placement;
 
 private:
+    // The steps of Draw (environment_draw.cpp).
+    void ClearBackground(IDirect3DDevice9* device, RenderViewStruct_TYP* view, PassContextStruct_TYP* pass);
+    void FramePicture(ViewParamsStruct_TYP* params, D3DXVECTOR3* scale);
+    D3DXMATRIX AimBackgroundCamera(View_* camera, BackBufferPart_* part, const D3DXPLANE* mirrorPlane,
+                                   D3DXVECTOR3* eye);
+    void DrawBackgroundModel(BackBufferPart_* part, const D3DXMATRIX& world, const D3DXVECTOR3& eye,
+                             RenderViewStruct_TYP* view, PassContextStruct_TYP* pass);
+
     std::vector<Texture_*> textures_;
 };
 

@@ -7,6 +7,7 @@
 #include "engine/core/backbuffer.h"
 #include "engine/core/material.h"
 #include "engine/core/material_textures.h"
+#include "engine/core/owned_array.h"
 #include "engine/core/quad_draw.h"
 #include "engine/core/texture.h"
 #include "engine/core/view.h"
@@ -45,43 +46,202 @@ float OneWhenZero(float value)
     return value == 0.0f ? 1.0f : value;
 }
 
-// Scaling(su, sv, 1) x Translation(tu, tv, 0) as the picture material's base transform.
+// Scaling(su, sv, 1) x Translation(tu, tv, 0) as the picture material's base transform; the rest of a
+// transform the material already has stays.
 void SetPictureTransform(Material_* material, float su, float sv, float tu, float tv, DWORD address)
 {
     if (!material) return;
-    if (!material->baseTransform)
-    {
-        material->baseTransform = new TextureTransformStruct_TYP{};
-        material->flags |= kMaterialBaseTransform;
-    }
-    TextureTransformStruct_TYP* t = material->baseTransform;
+    TextureTransformStruct_TYP t =
+        material->baseTransform ? *material->baseTransform : TextureTransformStruct_TYP{};
     D3DXMATRIX scaling, translation, m;
     D3DXMatrixScaling(&scaling, su, sv, 1.0f);
     D3DXMatrixTranslation(&translation, tu, tv, 0.0f);
     D3DXMatrixMultiply(&m, &scaling, &translation);
-    t->matrix = m;
-    t->addressU = address;
-    t->addressV = address;
+    t.matrix = m;
+    t.addressU = address;
+    t.addressV = address;
+    SetMaterialTextureTransform(&material->baseTransform, &t, kMaterialBaseTransform, &material->flags);
+}
+
+// What framing a picture needs, measured before the camera is turned towards it.
+struct PictureMeasure_
+{
+    Texture_* first;
+    UINT width, height;
+    bool havePicture;
+    float windowWidth, windowHeight;   // of the window's copy, never 0
+    float pictureAspect, windowAspect; // width over height
+    D3DXVECTOR3 toTarget;
+    float distance;
+};
+
+PictureMeasure_ MeasurePicture(Texture_* first, const ViewParamsStruct_TYP& p)
+{
+    PictureMeasure_ m{};
+    m.first = first;
+    m.havePicture =
+        first && SUCCEEDED(GetMaterialTextureImageSize(first, &m.width, &m.height)) && m.width != 0;
+    const float* c = p.secondWindow;
+    m.windowWidth = OneWhenZero(std::fabs(c[1] - c[0]));
+    m.windowHeight = OneWhenZero(std::fabs(c[2] - c[3]));
+    m.pictureAspect =
+        m.havePicture ? static_cast<float>(m.width) / OneWhenZero(static_cast<float>(m.height)) : 1.0f;
+    m.windowAspect = m.windowWidth / m.windowHeight;
+    m.toTarget = D3DXVECTOR3(p.lookAt) - D3DXVECTOR3(p.eye);
+    m.distance = D3DXVec3Length(&m.toTarget);
+    return m;
+}
+
+// A picture seen at an angle of its own: the camera looks at it from the target's distance, the scale
+// giving the picture's and the view's angles.
+void AimAtAngledPicture(const EnvironmentStruct_TYP& d, const PictureMeasure_& m, ViewParamsStruct_TYP* p,
+                        D3DXVECTOR3* scale)
+{
+    const D3DXVECTOR3 atTarget = D3DXVECTOR3(p->eye) + D3DXVECTOR3(m.distance, 0, 0);
+    std::copy(&atTarget.x, &atTarget.x + 3, p->lookAt);
+    scale->y = std::tan(d.pictureAngle / 2.0f);
+    if (d.viewAngle != 0.0f)
+        scale->z = std::tan(d.viewAngle / 2.0f);
+    else
+        scale->z =
+            m.havePicture ? scale->y * static_cast<float>(m.height) / static_cast<float>(m.width) : scale->y;
+}
+
+// The window mapped onto the picture quad, narrowed so that the picture keeps its proportions.
+void FitPictureWindow(const EnvironmentStruct_TYP& d, const PictureMeasure_& m, bool crop,
+                      ViewParamsStruct_TYP* p)
+{
+    NormalizeWindow(p);
+    const float rp = m.pictureAspect, rw = m.windowAspect;
+    if (IsScreenPicture(d.type) && !d.screenPictureTextureMatrix && m.havePicture)
+    {
+        // The picture fills the window with its proportions kept; what does not fit is cut off.
+        if (rp >= rw)
+        {
+            p->window[0] *= rw / rp;
+            p->window[1] *= rw / rp;
+        }
+        else
+        {
+            p->window[2] *= rp / rw;
+            p->window[3] *= rp / rw;
+        }
+    }
+    if (d.type == EnvironmentPicture && !crop && !d.stretchPicture && m.havePicture)
+    {
+        p->window[2] *= rp / rw;
+        p->window[3] *= rp / rw;
+    }
+}
+
+// A screen picture that moves with the camera's direction: a texture transform scrolls and scales it.
+void ScrollScreenPicture(const EnvironmentStruct_TYP& d, const PictureMeasure_& m, Material_* material)
+{
+    float su = 1, sv = 1, hu = 0, hv = 0, uo = 0, vo = 0;
+    const float A = d.pictureAngle;
+    if (A != 0.0f)
+    {
+        const D3DXVECTOR3& t = m.toTarget;
+        su = sv = std::atan2(m.distance, m.windowWidth / 2.0f) / (A / 2.0f);
+        hu = -std::atan2(t.y, t.x) / A;
+        if (d.type == EnvironmentScreenPictureOffset)
+        {
+            uo = static_cast<float>(d.uOffset);
+            vo = static_cast<float>(d.vOffset);
+        }
+        if (m.first)
+        {
+            const float w = OneWhenZero(static_cast<float>(m.width)),
+                        h = OneWhenZero(static_cast<float>(m.height));
+            sv *= (m.windowHeight / h) / (m.windowWidth / w);
+            hv = -std::atan2(t.z, std::sqrt(t.x * t.x + t.y * t.y)) / A;
+        }
+    }
+    const float tu = uo + 0.5f - su / 2.0f + hu;
+    const float tv = vo + 1.0f - sv / 2.0f + hv - d.heightOffset;
+    const DWORD address = d.type == EnvironmentScreenPictureWrapped ? D3DTADDRESS_WRAP : D3DTADDRESS_MIRROR;
+    SetPictureTransform(material, su, sv, tu, tv, address);
 }
 } // namespace
+
+void Environment_::ClearBackground(IDirect3DDevice9* device, RenderViewStruct_TYP* view,
+                                   PassContextStruct_TYP* pass)
+{
+    const DWORD type = description.type;
+    const bool picture = IsPictureType(type);
+    const bool depthOnlyObjects = view && view->depthOnlyObjects && view->depthOnlyObjects->Size() != 0;
+    // A model that could not be built would leave the last frame showing: the default colour instead.
+    if (!model && type != EnvironmentPlainColor && !picture)
+        ClearToPlainBackground(device, pass, kDefaultBackgroundColor);
+    else if (depthOnlyObjects || type == EnvironmentPlainColor || picture)
+        ClearToPlainBackground(device, pass, color0);
+    else
+        device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+}
+
+// The camera looks straight along +x at the picture quad one unit ahead, z up.
+void Environment_::FramePicture(ViewParamsStruct_TYP* p, D3DXVECTOR3* scale)
+{
+    const DWORD type = description.type;
+    const PictureMeasure_ m = MeasurePicture(TextureAt(0), *p);
+    const D3DXVECTOR3 ahead = D3DXVECTOR3(p->eye) + D3DXVECTOR3(1, 0, 0);
+    std::copy(&ahead.x, &ahead.x + 3, p->lookAt);
+    p->up[0] = 0;
+    p->up[1] = 0;
+    p->up[2] = 1;
+    const bool crop = type == EnvironmentPicture && description.cropPicture;
+    if (type == EnvironmentPicture && !crop && description.pictureAngle != 0.0f)
+        AimAtAngledPicture(description, m, p, scale);
+    else
+        FitPictureWindow(description, m, crop, p);
+    if (IsScreenPicture(type) && description.screenPictureTextureMatrix)
+        ScrollScreenPicture(description, m, model->subsetCount ? model->subsets[0].material : nullptr);
+    if (p->orthographic) *scale *= std::sqrt(2.0f) / 2.0f * std::max(m.windowWidth, m.windowHeight);
+}
+
+// Sets the camera's background view on the part and gives the model's world matrix: centred on the
+// eye (mirrored when a mirror pass asks), scaled for a picture, then turned and lifted by the placement.
+D3DXMATRIX Environment_::AimBackgroundCamera(View_* camera, BackBufferPart_* part,
+                                             const D3DXPLANE* mirrorPlane, D3DXVECTOR3* eye)
+{
+    ViewParamsStruct_TYP p = camera->params;
+    p.zNear = kBackgroundNear;
+    p.zFar = kBackgroundFar;
+    D3DXVECTOR3 scale(1.0f, 1.0f, 1.0f);
+    *eye = D3DXVECTOR3(p.eye);
+    if (IsPictureType(description.type)) FramePicture(&p, &scale);
+    camera->SetParams(p);
+    camera->ApplyToDevice(part);
+    if (mirrorPlane)
+    {
+        D3DXMATRIX reflect;
+        D3DXMatrixReflect(&reflect, mirrorPlane);
+        D3DXVec3TransformCoord(eye, eye, &reflect);
+    }
+    D3DXMATRIX scaling, translation, world;
+    D3DXMatrixScaling(&scaling, scale.x, scale.y, scale.z);
+    D3DXMatrixTranslation(&translation, eye->x, eye->y, eye->z);
+    D3DXMatrixMultiply(&world, &scaling, &translation);
+    D3DXMatrixMultiply(&world, placement, &world);
+    return world;
+}
+
+// The model through a temporary object, with depth testing off so that everything drawn later covers it.
+void Environment_::DrawBackgroundModel(BackBufferPart_* part, const D3DXMATRIX& world, const D3DXVECTOR3& eye,
+                                       RenderViewStruct_TYP* view, PassContextStruct_TYP* pass)
+{
+    IDirect3DDevice9* device = part->GetD3DDevice();
+    CountedPtr<Object_> object(new Object_(model, &world, nullptr, true));
+    device->SetRenderState(D3DRS_ZENABLE, FALSE);
+    object->Draw(part, &eye, DisplayModeTextured, view, nullptr, pass);
+    device->SetRenderState(D3DRS_ZENABLE, TRUE);
+}
 
 void Environment_::Draw(View_* camera, BackBufferPart_* part, RenderViewStruct_TYP* view,
                         PassContextStruct_TYP* pass, D3DXMATRIX* out)
 {
-    const DWORD type = description.type;
-    const bool picture = IsPictureType(type);
     IDirect3DDevice9* device = part ? part->GetD3DDevice() : nullptr;
-    if (device)
-    {
-        const bool depthOnlyObjects = view && view->depthOnlyObjects && view->depthOnlyObjects->Size() != 0;
-        // A model that could not be built would leave the last frame showing: the default colour instead.
-        if (!model && type != EnvironmentPlainColor && !picture)
-            ClearToPlainBackground(device, pass, kDefaultBackgroundColor);
-        else if (depthOnlyObjects || type == EnvironmentPlainColor || picture)
-            ClearToPlainBackground(device, pass, color0);
-        else
-            device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
-    }
+    if (device) ClearBackground(device, view, pass);
     if (!model || !device) return;
 
     // The background is seen without mirroring; a mirror pass only moves the eye.
@@ -89,124 +249,11 @@ void Environment_::Draw(View_* camera, BackBufferPart_* part, RenderViewStruct_T
     if (pass) pass->mirrorPlane = nullptr;
     D3DXMATRIX world;
     D3DXMatrixIdentity(&world);
-    ViewParamsStruct_TYP saved{};
     D3DXVECTOR3 eye(0, 0, 0);
-    if (camera)
-    {
-        saved = camera->params;
-        ViewParamsStruct_TYP p = saved;
-        p.zNear = kBackgroundNear;
-        p.zFar = kBackgroundFar;
-        float sx = 1.0f, sy = 1.0f, sz = 1.0f;
-        eye = D3DXVECTOR3(p.eye);
-        if (picture)
-        {
-            Texture_* first = TextureAt(0);
-            UINT W = 0, H = 0;
-            const bool havePicture = first && SUCCEEDED(GetMaterialTextureImageSize(first, &W, &H)) && W != 0;
-            const float* c = p.secondWindow;
-            const float Wc = OneWhenZero(std::fabs(c[1] - c[0])), Hc = OneWhenZero(std::fabs(c[2] - c[3]));
-            const float rp = havePicture ? static_cast<float>(W) / OneWhenZero(static_cast<float>(H)) : 1.0f;
-            const float rw = Wc / Hc;
-            const D3DXVECTOR3 target(p.lookAt);
-            const D3DXVECTOR3 toTarget = target - eye;
-            const float distance = D3DXVec3Length(&toTarget);
-            const D3DXVECTOR3 ahead = eye + D3DXVECTOR3(1, 0, 0);
-            std::copy(&ahead.x, &ahead.x + 3, p.lookAt);
-            p.up[0] = 0;
-            p.up[1] = 0;
-            p.up[2] = 1;
-            const bool crop = type == EnvironmentPicture && description.cropPicture;
-            if (type == EnvironmentPicture && !crop && description.pictureAngle != 0.0f)
-            {
-                const D3DXVECTOR3 atTarget = eye + D3DXVECTOR3(distance, 0, 0);
-                std::copy(&atTarget.x, &atTarget.x + 3, p.lookAt);
-                sy = std::tan(description.pictureAngle / 2.0f);
-                if (description.viewAngle != 0.0f)
-                    sz = std::tan(description.viewAngle / 2.0f);
-                else
-                    sz = havePicture ? sy * static_cast<float>(H) / static_cast<float>(W) : sy;
-            }
-            else
-            {
-                NormalizeWindow(&p);
-                if (IsScreenPicture(type) && !description.screenPictureTextureMatrix && havePicture)
-                {
-                    // The picture fills the window with its proportions kept; what does not fit is cut off.
-                    if (rp >= rw)
-                    {
-                        p.window[0] *= rw / rp;
-                        p.window[1] *= rw / rp;
-                    }
-                    else
-                    {
-                        p.window[2] *= rp / rw;
-                        p.window[3] *= rp / rw;
-                    }
-                }
-                if (type == EnvironmentPicture && !crop && !description.stretchPicture && havePicture)
-                {
-                    p.window[2] *= rp / rw;
-                    p.window[3] *= rp / rw;
-                }
-            }
-            if (IsScreenPicture(type) && description.screenPictureTextureMatrix)
-            {
-                float su = 1, sv = 1, hu = 0, hv = 0, uo = 0, vo = 0;
-                const float A = description.pictureAngle;
-                if (A != 0.0f)
-                {
-                    const D3DXVECTOR3& d = toTarget;
-                    su = sv = std::atan2(distance, Wc / 2.0f) / (A / 2.0f);
-                    hu = -std::atan2(d.y, d.x) / A;
-                    if (type == EnvironmentScreenPictureOffset)
-                    {
-                        uo = static_cast<float>(description.uOffset);
-                        vo = static_cast<float>(description.vOffset);
-                    }
-                    if (first)
-                    {
-                        const float w = OneWhenZero(static_cast<float>(W)),
-                                    h = OneWhenZero(static_cast<float>(H));
-                        sv *= (Hc / h) / (Wc / w);
-                        hv = -std::atan2(d.z, std::sqrt(d.x * d.x + d.y * d.y)) / A;
-                    }
-                }
-                const float tu = uo + 0.5f - su / 2.0f + hu;
-                const float tv = vo + 1.0f - sv / 2.0f + hv - description.heightOffset;
-                const DWORD address =
-                    type == EnvironmentScreenPictureWrapped ? D3DTADDRESS_WRAP : D3DTADDRESS_MIRROR;
-                SetPictureTransform(model->subsetCount ? model->subsets[0].material : nullptr, su, sv, tu, tv,
-                                    address);
-            }
-            if (p.orthographic)
-            {
-                const float k = std::sqrt(2.0f) / 2.0f * std::max(Wc, Hc);
-                sx *= k;
-                sy *= k;
-                sz *= k;
-            }
-        }
-        camera->SetParams(p);
-        camera->ApplyToDevice(part);
-        if (mirrorPlane)
-        {
-            D3DXMATRIX reflect;
-            D3DXMatrixReflect(&reflect, mirrorPlane);
-            D3DXVec3TransformCoord(&eye, &eye, &reflect);
-        }
-        D3DXMATRIX scaling, translation;
-        D3DXMatrixScaling(&scaling, sx, sy, sz);
-        D3DXMatrixTranslation(&translation, eye.x, eye.y, eye.z);
-        D3DXMatrixMultiply(&world, &scaling, &translation);
-        D3DXMatrixMultiply(&world, placement, &world);
-    }
+    const ViewParamsStruct_TYP saved = camera ? camera->params : ViewParamsStruct_TYP{};
+    if (camera) world = AimBackgroundCamera(camera, part, mirrorPlane, &eye);
 
-    Object_* object = new Object_(model, &world, nullptr, true);
-    device->SetRenderState(D3DRS_ZENABLE, FALSE);
-    object->Draw(part, &eye, DisplayModeTextured, view, nullptr, pass);
-    device->SetRenderState(D3DRS_ZENABLE, TRUE);
-    object->Release();
+    DrawBackgroundModel(part, world, eye, view, pass);
 
     if (camera)
     {
