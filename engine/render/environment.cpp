@@ -153,8 +153,7 @@ DWORD EnvironmentTexturesUsed(DWORD type, DWORD count)
 }
 
 Environment_::Environment_(const EnvironmentStruct_TYP* source)
-    : model(nullptr), secondModel(nullptr), refCount(1), description{}, color0(0),
-      placement(new D3DXMATRIXA16)
+    : model(nullptr), secondModel(nullptr), refCount(1), description{}, color0(0), placement(&placement_)
 {
     if (source) description = *source;
     if (description.type == EnvironmentPlainColorOld) description.type = EnvironmentPlainColor;
@@ -202,7 +201,6 @@ Environment_::~Environment_()
     for (Texture_*& texture : textures_)
         ReleaseMaterialTexture(&texture);
     ReleaseMaterialTexture(&description.overlay);
-    delete placement;
     if (model) model->Release();
     if (secondModel) secondModel->Release();
 }

@@ -159,7 +159,7 @@ public:
     uint32_t refCount;
     EnvironmentStruct_TYP description; // its texture array is textures_ below, each entry counted
     D3DCOLOR color0;
-    D3DXMATRIXA16* placement;
+    D3DXMATRIXA16* placement; // points at placement_
 
 private:
     // The steps of Draw (environment_draw.cpp).
@@ -171,6 +171,7 @@ private:
                              RenderViewStruct_TYP* view, PassContextStruct_TYP* pass);
 
     std::vector<Texture_*> textures_;
+    D3DXMATRIXA16 placement_;
 };
 
 // How many textures a background of this type uses out of `count`.
