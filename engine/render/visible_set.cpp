@@ -1,6 +1,7 @@
 #include "engine/render/visible_set.h"
 
 #include <algorithm>
+#include <memory>
 #include <unordered_map>
 
 #include "engine/core/view.h"
@@ -74,8 +75,14 @@ Model_* ChooseAlternative(Model_* model, const RenderViewStruct_TYP* view)
     return model;
 }
 
+// A list the set owns, to hand out as a batch or instance list.
+std::vector<Object_*>* NewList(VisibleSetStruct_TYP* set)
+{
+    return set->lists.emplace_back(std::make_unique<std::vector<Object_*>>()).get();
+}
+
 void GroupImpostors(const VisibleSetInputStruct_TYP& input, std::vector<Object_*>* heads,
-                    std::vector<Object_*>* impostors)
+                    VisibleSetStruct_TYP* set)
 {
     const RenderViewStruct_TYP* view = input.view;
     View_* camera = view->camera;
@@ -122,11 +129,10 @@ void GroupImpostors(const VisibleSetInputStruct_TYP& input, std::vector<Object_*
         for (Object_* o : small)
         {
             SetImpostorAtlas(o, atlas, renderMode);
-            impostors->push_back(o);
+            set->impostors.push_back(o);
         }
         if (atlas) atlas->Release();
 
-        delete head->instances;
         head->instances = nullptr;
         if (large.empty())
         {
@@ -135,7 +141,11 @@ void GroupImpostors(const VisibleSetInputStruct_TYP& input, std::vector<Object_*
         }
         Object_* newHead = large.front();
         (*heads)[slot] = newHead;
-        if (large.size() > 1) newHead->instances = new std::vector<Object_*>(large.begin() + 1, large.end());
+        if (large.size() > 1)
+        {
+            newHead->instances = NewList(set);
+            newHead->instances->assign(large.begin() + 1, large.end());
+        }
         ++slot;
     }
 }
@@ -212,7 +222,7 @@ void BuildVisibleSet(const VisibleSetInputStruct_TYP& input, VisibleSetStruct_TY
         if (found == batchSlots.end())
         {
             found = batchSlots.emplace(chosen, set->batchedModels.size()).first;
-            set->batchedModels.push_back({chosen, new std::vector<Object_*>()});
+            set->batchedModels.push_back({chosen, NewList(set)});
         }
         std::vector<Object_*>& heads = *set->batchedModels[found->second].batchList;
         Object_* joined = nullptr;
@@ -224,7 +234,7 @@ void BuildVisibleSet(const VisibleSetInputStruct_TYP& input, VisibleSetStruct_TY
             }
         if (joined)
         {
-            if (!joined->instances) joined->instances = new std::vector<Object_*>();
+            if (!joined->instances) joined->instances = NewList(set);
             joined->instances->push_back(object);
         }
         else
@@ -255,16 +265,14 @@ void BuildVisibleSet(const VisibleSetInputStruct_TYP& input, VisibleSetStruct_TY
                 for (Object_* member : *head->instances)
                     set->drawList.push_back({member, batched.model});
             set->drawList.push_back({head, batched.model});
-            delete head->instances;
             head->instances = nullptr;
         }
-        delete batched.batchList;
         batched.batchList = nullptr;
     }
 
     if (view && view->impostorSize != 0.0f)
         for (BatchedModelStruct_TYP& batched : set->batchedModels)
-            if (batched.batchList) GroupImpostors(input, batched.batchList, &set->impostors);
+            if (batched.batchList) GroupImpostors(input, batched.batchList, set);
 
     for (const BatchedModelStruct_TYP& batched : set->batchedModels)
         if (batched.batchList)
@@ -275,21 +283,15 @@ void BuildVisibleSet(const VisibleSetInputStruct_TYP& input, VisibleSetStruct_TY
 void FreeVisibleSet(VisibleSetStruct_TYP* set)
 {
     for (const DrawPairStruct_TYP& pair : set->drawList)
-    {
-        delete pair.object->instances;
         pair.object->instances = nullptr;
-    }
     for (BatchedModelStruct_TYP& batched : set->batchedModels)
     {
         if (batched.batchList)
             for (Object_* head : *batched.batchList)
-            {
-                delete head->instances;
                 head->instances = nullptr;
-            }
-        delete batched.batchList;
         batched.batchList = nullptr;
     }
+    set->lists.clear();
     set->drawList.clear();
     set->impostors.clear();
     set->batchedModels.clear();

@@ -3,6 +3,7 @@
 // Objects are culled against the frustum, their model is chosen among alternatives and levels of detail,
 // objects that share a model and draw alike are batched, large batches of small objects become
 // impostors, and with automatic near/far the camera's planes are fitted to what is visible.
+#include <memory>
 #include <vector>
 
 #include "platform/d3dx9/d3dx9.h"
@@ -27,7 +28,7 @@ struct DrawPairStruct_TYP
 struct BatchedModelStruct_TYP
 {
     Model_* model;
-    std::vector<Object_*>* batchList; // null once dissolved
+    std::vector<Object_*>* batchList; // null once dissolved; owned by the set's lists
 };
 
 struct VisibleSetStruct_TYP
@@ -40,6 +41,8 @@ struct VisibleSetStruct_TYP
     bool nearFarFitted = false;
     float keptNear = 0.0f;
     float keptFar = 0.0f;
+    // Every batch list and instance list above points into these; they live until FreeVisibleSet.
+    std::vector<std::unique_ptr<std::vector<Object_*>>> lists;
 };
 
 struct VisibleSetInputStruct_TYP
@@ -65,7 +68,8 @@ Model_* ChooseModel(Object_* object, RenderViewStruct_TYP* view, DWORD mode, DWO
 // planes; FreeVisibleSet does not restore them.
 void BuildVisibleSet(const VisibleSetInputStruct_TYP& input, VisibleSetStruct_TYP* set);
 
-// Frees every instance list and batch list the set made and empties it.
+// Frees every instance list and batch list the set made (no object keeps its instance list) and
+// empties it.
 void FreeVisibleSet(VisibleSetStruct_TYP* set);
 
 // The near and far planes fitted to a depth range measured along the near plane's normal from the eye

@@ -103,7 +103,8 @@ public:
     std::vector<Light_*> attachedLights; // counted
     BYTE lightPointsOn = 0;
     Light_** lightPointLights = nullptr; // one per model light point, counted; made on first use
-    std::vector<Object_*>* instances = nullptr;
+    std::vector<Object_*>* instances =
+        nullptr; // batch members while a visible set holds it (the set owns it)
     std::vector<MirrorOverrideStruct_TYP> mirrorOverrides1;
     std::vector<MirrorOverrideStruct_TYP> mirrorOverrides2;
     float boundsMin[3] = {};
