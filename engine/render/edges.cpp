@@ -232,35 +232,42 @@ void HiddenStrip(const WORD* f, int mask, WORD* out)
         out[k] = f[(first + k) % 3];
 }
 
-template <typename Record> void ForEachSubset(Model_* model, Record record)
+SubsetEdgeListsStruct_TYP* EdgeListsOf(Model_* model, DWORD subset)
 {
-    for (DWORD s = 0; s < model->subsetCount; ++s)
-        record(model->subsets[s]);
+    if (model->edgeLists.size() < model->subsetCount) model->edgeLists.resize(model->subsetCount);
+    return &model->edgeLists[subset];
+}
+
+void DropSilhouetteEdges(Model_* model, DWORD subset)
+{
+    SubsetStruct_TYP& s = model->subsets[subset];
+    s.silhouetteEdges = nullptr;
+    s.silhouetteEdgeCount = 0;
+    if (subset < model->edgeLists.size()) model->edgeLists[subset].silhouette = {};
+}
+
+void DropHiddenEdges(Model_* model, DWORD subset)
+{
+    SubsetStruct_TYP& s = model->subsets[subset];
+    s.hiddenEdges = nullptr;
+    s.hiddenEdgeFaceFlags = nullptr;
+    s.hiddenEdgeCount = 0;
+    if (subset >= model->edgeLists.size()) return;
+    model->edgeLists[subset].hiddenQuads = {};
+    model->edgeLists[subset].hiddenFaceFlags = {};
 }
 } // namespace
 
 void Model_::FreeSilhouetteEdges()
 {
-    ForEachSubset(this,
-                  [](SubsetStruct_TYP& s)
-                  {
-                      delete[] s.silhouetteEdges;
-                      s.silhouetteEdges = nullptr;
-                      s.silhouetteEdgeCount = 0;
-                  });
+    for (DWORD s = 0; s < subsetCount; ++s)
+        DropSilhouetteEdges(this, s);
 }
 
 void Model_::FreeHiddenEdges()
 {
-    ForEachSubset(this,
-                  [](SubsetStruct_TYP& s)
-                  {
-                      delete[] static_cast<WORD*>(s.hiddenEdges);
-                      delete[] static_cast<BYTE*>(s.hiddenEdgeFaceFlags);
-                      s.hiddenEdges = nullptr;
-                      s.hiddenEdgeFaceFlags = nullptr;
-                      s.hiddenEdgeCount = 0;
-                  });
+    for (DWORD s = 0; s < subsetCount; ++s)
+        DropHiddenEdges(this, s);
 }
 
 bool Model_::BuildSilhouetteEdges(View_* camera, BYTE, BYTE withNeighbours)
@@ -271,9 +278,7 @@ bool Model_::BuildSilhouetteEdges(View_* camera, BYTE, BYTE withNeighbours)
     for (DWORD s = 0; s < subsetCount; ++s)
     {
         SubsetStruct_TYP& subset = subsets[s];
-        delete[] subset.silhouetteEdges;
-        subset.silhouetteEdges = nullptr;
-        subset.silhouetteEdgeCount = 0;
+        DropSilhouetteEdges(this, s);
         const LockedPart_* part = build.PartOf(s);
         // A subset without faces has nothing to outline and no range to find.
         if (!part || !part->part || subset.faceCount == 0) continue;
@@ -299,9 +304,10 @@ bool Model_::BuildSilhouetteEdges(View_* camera, BYTE, BYTE withNeighbours)
             }
         }
         if (pairs.empty()) continue;
-        subset.silhouetteEdges = new WORD[pairs.size()];
-        std::copy(pairs.begin(), pairs.end(), subset.silhouetteEdges);
         subset.silhouetteEdgeCount = static_cast<DWORD>(pairs.size() / 2);
+        SubsetEdgeListsStruct_TYP* lists = EdgeListsOf(this, s);
+        lists->silhouette = std::move(pairs);
+        subset.silhouetteEdges = lists->silhouette.data();
     }
     return true;
 }
@@ -314,11 +320,7 @@ bool Model_::BuildHiddenEdges(View_* camera, BYTE, BYTE withNeighbours)
     for (DWORD s = 0; s < subsetCount; ++s)
     {
         SubsetStruct_TYP& subset = subsets[s];
-        delete[] static_cast<WORD*>(subset.hiddenEdges);
-        delete[] static_cast<BYTE*>(subset.hiddenEdgeFaceFlags);
-        subset.hiddenEdges = nullptr;
-        subset.hiddenEdgeFaceFlags = nullptr;
-        subset.hiddenEdgeCount = 0;
+        DropHiddenEdges(this, s);
         const LockedPart_* part = build.PartOf(s);
         // Parts that could not be locked give their subsets no lists; faceless subsets need none.
         if (!part || !part->part || !part->Usable() || subset.faceCount == 0) continue;
@@ -351,13 +353,12 @@ bool Model_::BuildHiddenEdges(View_* camera, BYTE, BYTE withNeighbours)
             counts.push_back(count);
         }
         if (counts.empty()) continue;
-        WORD* q = new WORD[quads.size()];
-        BYTE* c = new BYTE[counts.size()];
-        std::copy(quads.begin(), quads.end(), q);
-        std::copy(counts.begin(), counts.end(), c);
-        subset.hiddenEdges = q;
-        subset.hiddenEdgeFaceFlags = c;
         subset.hiddenEdgeCount = static_cast<DWORD>(counts.size());
+        SubsetEdgeListsStruct_TYP* lists = EdgeListsOf(this, s);
+        lists->hiddenQuads = std::move(quads);
+        lists->hiddenFaceFlags = std::move(counts);
+        subset.hiddenEdges = lists->hiddenQuads.data();
+        subset.hiddenEdgeFaceFlags = lists->hiddenFaceFlags.data();
     }
     return true;
 }

@@ -112,6 +112,14 @@ struct SubsetStruct_TYP
 static_assert(sizeof(SubsetStruct_TYP) == (sizeof(void*) == 4 ? 192 : 224));
 static_assert(offsetof(SubsetStruct_TYP, baseBox) == (sizeof(void*) == 4 ? 68 : 100));
 
+// What one subset's edge lists point into (edges.cpp).
+struct SubsetEdgeListsStruct_TYP
+{
+    std::vector<WORD> silhouette;      // silhouetteEdges
+    std::vector<WORD> hiddenQuads;     // hiddenEdges
+    std::vector<BYTE> hiddenFaceFlags; // hiddenEdgeFaceFlags
+};
+
 // What a model is built from (Model_::Build). The arrays stay the caller's; the build copies them.
 struct ModelBuildInputStruct_TYP
 {
@@ -255,6 +263,7 @@ public:
     bool BuildHiddenEdges(View_* camera, BYTE unused, BYTE withNeighbours);
     void FreeSilhouetteEdges();
     void FreeHiddenEdges();
+    std::vector<SubsetEdgeListsStruct_TYP> edgeLists; // by subset; grown as edges are built
 
     // The mesh parts of the primary device's copy, or null.
     LKXMesh_** PrimaryParts() const;
