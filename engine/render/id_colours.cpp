@@ -81,13 +81,8 @@ void DecodeIdColour(uint32_t pixel, D3DFORMAT format, uint32_t* objectIndex, uin
 VisibleSubsetsCollector_::VisibleSubsetsCollector_(const RECT& rectangle, uint32_t objectCount,
                                                    Object_** objects)
     : rectangle(rectangle), objectCount(objectCount), objects(objects),
-      subsets(new std::map<uint32_t, std::set<uint32_t>>())
+      subsets(std::make_unique<std::map<uint32_t, std::set<uint32_t>>>())
 {
-}
-
-VisibleSubsetsCollector_::~VisibleSubsetsCollector_()
-{
-    delete subsets;
 }
 
 bool __stdcall CollectVisibleSubsetsCallback(void* context, ReadBackStruct_TYP* readBack)

@@ -3,6 +3,7 @@
 // by bit, and the read-back that turns a finished ID image into the list of subsets a camera sees.
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -21,14 +22,13 @@ class VisibleSubsetsCollector_
 {
 public:
     VisibleSubsetsCollector_(const RECT& rectangle, uint32_t objectCount, Object_** objects);
-    ~VisibleSubsetsCollector_();
     VisibleSubsetsCollector_(const VisibleSubsetsCollector_&) = delete;
     VisibleSubsetsCollector_& operator=(const VisibleSubsetsCollector_&) = delete;
 
     RECT rectangle; // screen coordinates, right and bottom exclusive
     uint32_t objectCount;
     Object_** objects;
-    std::map<uint32_t, std::set<uint32_t>>* subsets;
+    std::unique_ptr<std::map<uint32_t, std::set<uint32_t>>> subsets;
 };
 
 struct VisibleSubsetsStruct_TYP
