@@ -682,9 +682,12 @@ bool Model_::Resmooth(float crease, Model_** out)
     // Rebuilt in place: the subset copy takes over the material references.
     std::unique_ptr<LightPointStruct_TYP[]> keptLightPoints = std::move(lightPoints);
     const DWORD keptLightPointCount = lightPointCount;
+    // Moving the byte stores keeps the names where they are.
     char* keptNameList = nameList;
+    std::vector<char> keptNameListBytes = std::move(nameListBytes);
     const DWORD keptNameCount = nameCount;
     char* keptName = name;
+    std::vector<char> keptNameBytes = std::move(nameBytes);
     std::unique_ptr<DWORD[]> keptLineStarts = std::move(lineStarts);
     const DWORD keptLineVertexCount = lineVertexCount;
     const DWORD keptLineSubsetCount = lineSubsetCount;
@@ -706,17 +709,14 @@ bool Model_::Resmooth(float crease, Model_** out)
     if (keptAnimation) ReleaseAnimation(keptAnimation);
     for (SubsetStruct_TYP& subset : subsetCopy)
         if (subset.material) subset.material->Release();
-    if (FAILED(result))
-    {
-        std::free(keptNameList);
-        std::free(keptName);
-        return false;
-    }
+    if (FAILED(result)) return false;
     lightPoints = std::move(keptLightPoints);
     lightPointCount = keptLightPointCount;
     nameList = keptNameList;
+    nameListBytes = std::move(keptNameListBytes);
     nameCount = keptNameCount;
     name = keptName;
+    nameBytes = std::move(keptNameBytes);
     std::copy(std::begin(keptFileFlags), std::end(keptFileFlags), fileFlags);
     fileValue = keptFileValue;
     fileByte = keptFileByte;

@@ -15,6 +15,7 @@
 #include "engine/scene/model_draw_data.h"
 #include "engine/scene/object.h"
 #include "engine/scene/vertex_buffer_walk.h"
+#include "platform/win32/out_of_memory.h"
 
 namespace LMK
 {
@@ -35,13 +36,13 @@ void ExtendBox(float box[6], const float* p)
     }
 }
 
-char* CopyString(const char* s)
+// A copy of n bytes kept in *store, or null (nothing kept) without a source or when memory runs out.
+char* KeepBytes(std::vector<char>* store, const char* source, size_t n)
 {
-    if (!s) return nullptr;
-    const size_t n = std::strlen(s) + 1;
-    char* copy = static_cast<char*>(std::malloc(n));
-    if (copy) std::memcpy(copy, s, n);
-    return copy;
+    store->clear();
+    if (!source) return nullptr;
+    if (!ferolt::Allocated([&] { store->assign(source, source + n); })) return nullptr;
+    return store->data();
 }
 
 // Every copy of the model, the primary one first.
@@ -174,8 +175,6 @@ void Model_::DropGeometry()
     ReleaseSubsets();
     ReleaseAdjacency();
     if (animation) ReleaseAnimation(animation);
-    std::free(nameList);
-    std::free(name);
     ResetMembers();
 }
 
@@ -184,6 +183,7 @@ void Model_::ResetMembers()
     subsets = nullptr;
     subsetCount = 0;
     nameList = nullptr;
+    nameListBytes = {};
     nameCount = 0;
     lightPointCount = 0;
     lightPoints = nullptr;
@@ -200,6 +200,7 @@ void Model_::ResetMembers()
     fileValue = 0.0f;
     fileByte = 0;
     name = nullptr;
+    nameBytes = {};
     partCount = 0;
     progressiveFraction = 1.0f;
     std::fill(std::begin(baseBox), std::end(baseBox), 0.0f);
@@ -219,8 +220,6 @@ Model_::~Model_()
 {
     ReleaseSubsets();
     ReleaseAdjacency();
-    for (ModelChunkStruct_TYP& chunk : chunks)
-        delete[] chunk.data;
     for (ModelLODStruct_TYP& lod : lods)
         if (lod.model) lod.model->Release();
     for (ModelAlternativeStruct_TYP& alternative : alternatives)
@@ -232,8 +231,6 @@ Model_::~Model_()
         if (layer.secondMaterial) layer.secondMaterial->Release();
         if (layer.secondTexture) layer.secondTexture->Release();
     }
-    std::free(nameList);
-    std::free(name);
     if (animation) ReleaseAnimation(animation);
 }
 
@@ -253,15 +250,13 @@ DWORD Model_::TotalFaceCount() const
 
 void Model_::SetName(const char* newName)
 {
-    std::free(name);
-    name = CopyString(newName);
+    name = KeepBytes(&nameBytes, newName, newName ? std::strlen(newName) + 1 : 0);
 }
 
 HRESULT SetModelNameList(Model_* model, const char* list)
 {
     if (!model) return E_INVALIDARG;
-    std::free(model->nameList);
-    model->nameList = nullptr;
+    model->nameList = KeepBytes(&model->nameListBytes, nullptr, 0);
     model->nameCount = 0;
     if (!list) return S_OK;
     size_t bytes = 0;
@@ -272,29 +267,32 @@ HRESULT SetModelNameList(Model_* model, const char* list)
         ++count;
     }
     ++bytes; // the empty string that ends the list
-    model->nameList = static_cast<char*>(std::malloc(bytes));
+    model->nameList = KeepBytes(&model->nameListBytes, list, bytes);
     if (!model->nameList) return E_OUTOFMEMORY;
-    std::memcpy(model->nameList, list, bytes);
     model->nameCount = count;
     return S_OK;
 }
 
 void Model_::SetChunk(const ModelChunkStruct_TYP* chunk)
 {
-    // Room first: a list that cannot grow must not leave the copy behind.
-    chunks.reserve(chunks.size() + 1);
-    BYTE* copy = new (std::nothrow) BYTE[chunk->size ? chunk->size : 1];
-    if (!copy) return;
-    if (chunk->size && chunk->data) std::memcpy(copy, chunk->data, chunk->size);
     const DWORD size = chunk->data ? chunk->size : 0;
-    for (ModelChunkStruct_TYP& existing : chunks)
-        if (existing.id == chunk->id)
+    // A chunk that cannot be kept is left out, as is its copy; an empty one still gets data to point at.
+    ferolt::Allocated(
+        [&]
         {
-            delete[] existing.data;
-            existing = {chunk->id, copy, size};
-            return;
-        }
-    chunks.push_back({chunk->id, copy, size});
+            std::vector<BYTE> copy(size ? size : 1);
+            if (size) std::memcpy(copy.data(), chunk->data, size);
+            for (size_t i = 0; i < chunks.size(); ++i)
+                if (chunks[i].id == chunk->id)
+                {
+                    chunkBytes[i] = std::move(copy);
+                    chunks[i] = {chunk->id, chunkBytes[i].data(), size};
+                    return;
+                }
+            chunks.reserve(chunks.size() + 1);
+            chunkBytes.push_back(std::move(copy));
+            chunks.push_back({chunk->id, chunkBytes.back().data(), size});
+        });
 }
 
 void Model_::SetAnimation(Animation_* newAnimation)

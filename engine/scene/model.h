@@ -271,9 +271,10 @@ public:
 
     std::unique_ptr<SubsetStruct_TYP[]> subsets;
     DWORD subsetCount = 0;
-    char* nameList = nullptr;
+    char* nameList = nullptr; // points into nameListBytes
     DWORD nameCount = 0;
-    std::vector<ModelChunkStruct_TYP> chunks;
+    std::vector<ModelChunkStruct_TYP> chunks; // each one's data points into chunkBytes, same index
+    std::vector<std::vector<BYTE>> chunkBytes;
     DWORD lightPointCount = 0;
     std::unique_ptr<LightPointStruct_TYP[]> lightPoints;
     std::vector<TextureLayerStruct_TYP> textureLayers;
@@ -289,7 +290,8 @@ public:
     BYTE fileFlags[4] = {0, 1, 0, 1};
     float fileValue = 0.0f;
     BYTE fileByte = 0;
-    char* name = nullptr;
+    char* name = nullptr; // points into nameBytes
+    std::vector<char> nameBytes, nameListBytes;
     DWORD partCount = 0;
     float progressiveFraction = 1.0f;
     float baseBox[6] = {};
