@@ -14,6 +14,7 @@
 #include "engine/scene/model_animation.h"
 #include "engine/scene/model_draw_data.h"
 #include "engine/scene/object.h"
+#include "engine/scene/progressive_mesh.h"
 #include "engine/scene/vertex_buffer_walk.h"
 #include "platform/win32/out_of_memory.h"
 
@@ -588,11 +589,10 @@ int Model_::DrawForObject(BackBufferPart_* part, Object_* object, const D3DXVECT
 DeviceSpecificDataContainer_* Model_::CreateDataForDevice(IDirect3DDevice9* device)
 {
     auto* primary = static_cast<DeviceSpecificModelData_*>(primaryData);
-    LKXMesh_** parts = new (std::nothrow) LKXMesh_*[partCount ? partCount : 1]();
+    CountedArray_<LKXMesh_> parts(partCount);
     if (!parts) return nullptr;
-    ProgressiveMesh_** progressive = nullptr;
-    if (primary && primary->progressiveParts)
-        progressive = new (std::nothrow) ProgressiveMesh_*[partCount ? partCount : 1]();
+    CountedArray_<ProgressiveMesh_> progressive; // only where the primary copy has progressive parts
+    if (primary && primary->progressiveParts) progressive = CountedArray_<ProgressiveMesh_>(partCount);
     for (DWORD i = 0; primary && i < partCount && i < primary->partCount; ++i)
     {
         LKXMesh_* source = primary->parts[i];
@@ -643,15 +643,10 @@ DeviceSpecificDataContainer_* Model_::CreateDataForDevice(IDirect3DDevice9* devi
                         part->MakeVariantVertexBuffer(true, &variant.key));
             }
     }
-    auto* copy = new (std::nothrow) DeviceSpecificModelData_(device, this, parts, progressive);
-    if (!copy)
-    {
-        for (DWORD i = 0; i < partCount; ++i)
-            if (parts[i]) parts[i]->Release();
-        delete[] parts;
-        delete[] progressive;
-        return nullptr;
-    }
+    auto* copy = new (std::nothrow) DeviceSpecificModelData_(device, this, parts.get(), progressive.get());
+    if (!copy) return nullptr;
+    parts.release(); // the device copy owns both arrays now
+    progressive.release();
     // The new copy starts from the geometry that the current object sees.
     for (size_t k = 0; currentObject && k < variants.size(); ++k)
         if (std::find(variants[k].users.begin(), variants[k].users.end(), currentObject) !=

@@ -15,25 +15,13 @@ const D3DVERTEXELEMENT9 kModelDeclaration[] = {
     {0, 32, D3DDECLTYPE_FLOAT2, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 1},
     D3DDECL_END(),
 };
-
-// Drops one reference of each part (a part at 0 destroys itself) and frees the array.
-template <typename Part> void ReleaseParts(Part** array, DWORD count)
-{
-    if (!array) return;
-    for (DWORD i = 0; i < count; ++i)
-        if (array[i])
-        {
-            array[i]->Release();
-            array[i] = nullptr;
-        }
-    delete[] array;
-}
 } // namespace
 
 DeviceSpecificModelData_::DeviceSpecificModelData_(IDirect3DDevice9* owner, Model_* ownerModel,
                                                    LKXMesh_** meshParts, ProgressiveMesh_** progressive)
     : DeviceSpecificDataContainer_(owner), parts(meshParts), progressiveParts(progressive), model(ownerModel),
-      vertexFormat(ownerModel->vertexFormat), partCount(ownerModel->partCount)
+      vertexFormat(ownerModel->vertexFormat), partCount(ownerModel->partCount),
+      progressiveOwner_(progressive, partCount), partsOwner_(meshParts, partCount)
 {
     if (CurrentGlobals && CurrentGlobals->defaultEffect && device)
         device->CreateVertexDeclaration(kModelDeclaration, &vertexDeclaration);
@@ -41,8 +29,8 @@ DeviceSpecificModelData_::DeviceSpecificModelData_(IDirect3DDevice9* owner, Mode
 
 DeviceSpecificModelData_::~DeviceSpecificModelData_()
 {
-    ReleaseParts(parts, partCount);
-    ReleaseParts(progressiveParts, partCount);
+    partsOwner_ = {};
+    progressiveOwner_ = {};
     if (vertexDeclaration) vertexDeclaration->Release();
 }
 } // namespace LMK

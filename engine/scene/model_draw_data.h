@@ -2,6 +2,7 @@
 // A model's copy on one device: its mesh parts there and the default effect's vertex declaration. The
 // handler calls Apply for every draw of the model's current object on that device.
 #include "engine/core/device_data.h"
+#include "engine/core/owned_array.h"
 #include "engine/scene/model.h"
 
 namespace LMK
@@ -25,5 +26,10 @@ public:
     DWORD vertexFormat;
     IDirect3DVertexDeclaration9* vertexDeclaration = nullptr;
     DWORD partCount; // parts at construction: the array's length, whatever the model becomes later
+
+private:
+    // What parts and progressiveParts point at, with one reference per entry.
+    CountedArray_<ProgressiveMesh_> progressiveOwner_;
+    CountedArray_<LKXMesh_> partsOwner_;
 };
 } // namespace LMK
