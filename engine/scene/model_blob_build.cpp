@@ -11,6 +11,7 @@
 #include "engine/core/lr_texture_api.h"
 #include "engine/core/texture.h"
 #include "engine/core/material.h"
+#include "engine/core/owned_array.h"
 #include "engine/scene/animation.h"
 #include "engine/scene/model.h"
 #include "engine/scene/model_blob.h"
@@ -246,13 +247,7 @@ struct MaterialMaker
     bool hasTable;
     BYTE noTextures;
     std::vector<bool> notLoaded;
-    std::map<DWORD, Material_*> made;
-
-    ~MaterialMaker()
-    {
-        for (auto& [index, material] : made)
-            if (material) material->Release();
-    }
+    std::map<DWORD, CountedPtr<Material_>> made; // the subsets take references of their own
 
     bool ValidTexture(const BlobMaterial& m) const
     {
@@ -262,13 +257,13 @@ struct MaterialMaker
     Material_* Get(DWORD index)
     {
         const auto found = made.find(index);
-        if (found != made.end()) return found->second;
-        Material_* material = index < records.materials.size() ? Make(records.materials[index]) : nullptr;
-        made[index] = material;
-        return material;
+        if (found != made.end()) return found->second.get();
+        CountedPtr<Material_>& material = made[index];
+        if (index < records.materials.size()) material = Make(records.materials[index]);
+        return material.get();
     }
 
-    Material_* Make(const BlobMaterial& m)
+    CountedPtr<Material_> Make(const BlobMaterial& m)
     {
         D3DMATERIAL9 look{};
         look.Ambient = {m.color1[0] * m.ambient, m.color1[1] * m.ambient, m.color1[2] * m.ambient, 1.0f};
@@ -315,10 +310,10 @@ struct MaterialMaker
             look.Ambient = {0, 0, 0, 0};
             look.Specular = {0, 0, 0, 0};
         }
-        Material_* material = new (std::nothrow)
-            Material_(&look, reflection ? nullptr : texture, reflection ? texture : nullptr, nullptr,
-                      (m.flags & 8) != 0, (m.flags & 0x10) != 0, (m.flags & 2) != 0, 1.0f, 1.0f, true,
-                      reflection ? 1 : 0);
+        CountedPtr<Material_> material(new (std::nothrow) Material_(
+            &look, reflection ? nullptr : texture, reflection ? texture : nullptr, nullptr,
+            (m.flags & 8) != 0, (m.flags & 0x10) != 0, (m.flags & 2) != 0, 1.0f, 1.0f, true,
+            reflection ? 1 : 0));
         if (texture) LRReleaseTexture(&texture);
         return material;
     }
@@ -331,73 +326,73 @@ struct SortedFace
     DWORD partKey;
     DWORD material;
 };
-} // namespace
 
-HRESULT BuildModelFromBlobData(BYTE optimise, BYTE noTextures, BYTE noResmooth,
-                               BlobRecordsStruct_TYP* records, const BlobOptionsStruct_TYP* options,
-                               bool fileForm, BYTE animated, const std::vector<std::string>* nameList,
-                               const BlobChunksStruct_TYP* chunks, LoadRecordStruct_TYP* record, Model_** out)
+// The chunks sorted by what the build does with them.
+struct BlobChunkParts
 {
-    if (!out || !records) return E_INVALIDARG;
-    *out = nullptr;
-    BlobRecordsStruct_TYP& r = *records;
-
     ByteReader animationBlock, textureBlock;
     bool hasAnimation = false, hasTable = false;
     // Copied: building the model gives the loader's data back.
     std::vector<std::pair<DWORD, std::vector<BYTE>>> modelChunks;
-    if (chunks)
-        for (const BlobChunkStruct_TYP& c : chunks->table)
-        {
-            if (c.id == kBlobAnimationChunk || c.id == kBlobAnimatedChunk) animated = 1;
-            ByteReader data;
-            // A chunk outside its base is left out.
-            if (!chunks->base.Sub(c.offset, c.size, &data)) continue;
-            if (c.id == kBlobAnimationChunk)
-                animationBlock = data, hasAnimation = true;
-            else if (c.id == kBlobTextureTableChunk)
-                textureBlock = data, hasTable = true;
-            else if (c.id != kBlobAnimatedChunk)
-                modelChunks.emplace_back(c.id, std::vector<BYTE>(data.All().begin(), data.All().end()));
-        }
+};
 
-    const std::vector<std::string>& names = nameList && !nameList->empty() ? *nameList : r.strings;
-    const DWORD stringCount = static_cast<DWORD>(names.size());
-
-    // Faces whose corners are not vertices are left out; neighbours and normals out of range fall back.
-    const DWORD vertexCount = static_cast<DWORD>(r.vertices.size());
-    std::vector<DWORD> faceParts, faceFlags;
+// An animation chunk or the animated marker makes the model animated.
+BlobChunkParts SortChunks(const BlobChunksStruct_TYP* chunks, BYTE* animated)
+{
+    BlobChunkParts parts;
+    if (!chunks) return parts;
+    for (const BlobChunkStruct_TYP& c : chunks->table)
     {
-        std::vector<BlobFace> kept;
-        size_t part = 0, partEnd = r.parts.empty() ? 0 : std::abs(int64_t{r.parts[0].faceCount});
-        for (size_t fi = 0; fi < r.faces.size(); ++fi)
-        {
-            while (part < r.parts.size() && fi >= partEnd)
-                if (++part < r.parts.size()) partEnd += std::abs(int64_t{r.parts[part].faceCount});
-            const BlobFace& f = r.faces[fi];
-            bool ok = true;
-            for (int k = 0; k < CornerCount(f); ++k)
-                ok = ok && f.corners[k] < vertexCount;
-            if (!ok) continue;
-            kept.push_back(f);
-            faceParts.push_back(static_cast<DWORD>(part));
-            faceFlags.push_back(part < r.parts.size() && r.parts[part].faceCount < 0 ? 1 : 0);
-        }
-        r.faces.swap(kept);
+        if (c.id == kBlobAnimationChunk || c.id == kBlobAnimatedChunk) *animated = 1;
+        ByteReader data;
+        // A chunk outside its base is left out.
+        if (!chunks->base.Sub(c.offset, c.size, &data)) continue;
+        if (c.id == kBlobAnimationChunk)
+            parts.animationBlock = data, parts.hasAnimation = true;
+        else if (c.id == kBlobTextureTableChunk)
+            parts.textureBlock = data, parts.hasTable = true;
+        else if (c.id != kBlobAnimatedChunk)
+            parts.modelChunks.emplace_back(c.id, std::vector<BYTE>(data.All().begin(), data.All().end()));
     }
-    const DWORD faceCount = static_cast<DWORD>(r.faces.size());
-    for (BlobFace& f : r.faces)
+    return parts;
+}
+
+// Faces whose corners are not vertices are left out; neighbours and normals out of range fall back.
+// Each kept face's part and lamp flag (a part with a negative face count) go into faceParts, faceFlags.
+void KeepValidFaces(BlobRecordsStruct_TYP* r, std::vector<DWORD>* faceParts, std::vector<DWORD>* faceFlags)
+{
+    const DWORD vertexCount = static_cast<DWORD>(r->vertices.size());
+    std::vector<BlobFace> kept;
+    size_t part = 0, partEnd = r->parts.empty() ? 0 : std::abs(int64_t{r->parts[0].faceCount});
+    for (size_t fi = 0; fi < r->faces.size(); ++fi)
+    {
+        while (part < r->parts.size() && fi >= partEnd)
+            if (++part < r->parts.size()) partEnd += std::abs(int64_t{r->parts[part].faceCount});
+        const BlobFace& f = r->faces[fi];
+        bool ok = true;
+        for (int k = 0; k < CornerCount(f); ++k)
+            ok = ok && f.corners[k] < vertexCount;
+        if (!ok) continue;
+        kept.push_back(f);
+        faceParts->push_back(static_cast<DWORD>(part));
+        faceFlags->push_back(part < r->parts.size() && r->parts[part].faceCount < 0 ? 1 : 0);
+    }
+    r->faces.swap(kept);
+    const DWORD faceCount = static_cast<DWORD>(r->faces.size());
+    for (BlobFace& f : r->faces)
     {
         for (DWORD& n : f.neighbours)
-            if (n >= faceCount) n = static_cast<DWORD>(&f - r.faces.data());
-        if (f.normal >= r.normals.size()) f.normal = 0;
+            if (n >= faceCount) n = static_cast<DWORD>(&f - r->faces.data());
+        if (f.normal >= r->normals.size()) f.normal = 0;
     }
+}
 
-    if (fileForm) SplitMaterialsByTexture(&r, stringCount);
-    CollapseQuads(&r.faces);
-
+// One vertex per smoothing group of each vertex; the face corners are renumbered onto them.
+std::vector<RawVertexStruct_TYP> SplitVerticesByGroup(BlobRecordsStruct_TYP* r, BYTE noResmooth)
+{
+    const DWORD vertexCount = static_cast<DWORD>(r->vertices.size());
     std::vector<DWORD> cornerGroup, groupCount;
-    GroupCorners(r, noResmooth, &cornerGroup, &groupCount);
+    GroupCorners(*r, noResmooth, &cornerGroup, &groupCount);
     std::vector<DWORD> firstNew(vertexCount + 1, 0);
     for (DWORD v = 0; v < vertexCount; ++v)
         firstNew[v + 1] = firstNew[v] + groupCount[v];
@@ -407,19 +402,26 @@ HRESULT BuildModelFromBlobData(BYTE optimise, BYTE noTextures, BYTE noResmooth,
         {
             RawVertexStruct_TYP& out = renumbered[firstNew[v] + g];
             out = RawVertexStruct_TYP{};
-            out.position[0] = r.vertices[v].x;
-            out.position[1] = r.vertices[v].y;
-            out.position[2] = r.vertices[v].z;
-            out.u = r.vertices[v].u;
-            out.v = r.vertices[v].v;
+            out.position[0] = r->vertices[v].x;
+            out.position[1] = r->vertices[v].y;
+            out.position[2] = r->vertices[v].z;
+            out.u = r->vertices[v].u;
+            out.v = r->vertices[v].v;
         }
-    for (DWORD fi = 0; fi < faceCount; ++fi)
-        for (int k = 0; k < CornerCount(r.faces[fi]); ++k)
+    for (size_t fi = 0; fi < r->faces.size(); ++fi)
+        for (int k = 0; k < CornerCount(r->faces[fi]); ++k)
         {
-            DWORD& c = r.faces[fi].corners[k];
+            DWORD& c = r->faces[fi].corners[k];
             c = firstNew[c] + std::min(cornerGroup[fi * 4 + k], groupCount[c] - 1);
         }
+    return renumbered;
+}
 
+// Lamp faces last; within that, by part when animated, then by material; stable otherwise.
+std::vector<SortedFace> SortFaces(const BlobRecordsStruct_TYP& r, const std::vector<DWORD>& faceParts,
+                                  const std::vector<DWORD>& faceFlags, BYTE animated)
+{
+    const DWORD faceCount = static_cast<DWORD>(r.faces.size());
     std::vector<SortedFace> order(faceCount);
     for (DWORD fi = 0; fi < faceCount; ++fi)
         order[fi] = {fi, faceFlags[fi], animated ? faceParts[fi] : 0, r.faces[fi].material};
@@ -428,12 +430,38 @@ HRESULT BuildModelFromBlobData(BYTE optimise, BYTE noTextures, BYTE noResmooth,
                          return std::tie(a.partFlag, a.partKey, a.material) <
                                 std::tie(b.partFlag, b.partKey, b.material);
                      });
+    return order;
+}
 
-    TextureTable table;
-    if (hasTable) ReadTextureTable(textureBlock, names, &table);
-    MaterialMaker materials{r, names, table, hasTable, noTextures, {}, {}};
+// Appends a triangle unless it is degenerate; in the file form it is turned to face its face's normal.
+void AppendTriangle(const BlobRecordsStruct_TYP& r, const BlobFace& f, bool fileForm,
+                    const std::vector<RawVertexStruct_TYP>& vertices, DWORD a, DWORD b, DWORD c,
+                    std::vector<DWORD>* indices)
+{
+    if (a == b || b == c || a == c) return;
+    if (fileForm && !r.normals.empty())
+    {
+        const float* p0 = vertices[a].position;
+        const float* p1 = vertices[b].position;
+        const float* p2 = vertices[c].position;
+        const D3DXVECTOR3 e1(p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]);
+        const D3DXVECTOR3 e2(p2[0] - p0[0], p2[1] - p0[1], p2[2] - p0[2]);
+        D3DXVECTOR3 cross;
+        D3DXVec3Cross(&cross, &e1, &e2);
+        const auto& n = r.normals[f.normal];
+        if (cross.x * n[0] + cross.y * n[1] + cross.z * n[2] < 0.0f) std::swap(b, c);
+    }
+    indices->insert(indices->end(), {a, b, c});
+}
 
-    std::vector<DWORD> indices;
+// One subset per run of sorted faces with the same part and material, its quads cut into triangles;
+// a run whose faces all collapse makes none.
+std::vector<SubsetStruct_TYP> BuildSubsets(const BlobRecordsStruct_TYP& r,
+                                           const std::vector<SortedFace>& order,
+                                           const std::vector<RawVertexStruct_TYP>& vertices, bool fileForm,
+                                           BYTE animated, MaterialMaker* materials,
+                                           std::vector<DWORD>* indices)
+{
     std::vector<SubsetStruct_TYP> subsets;
     for (size_t i = 0; i < order.size();)
     {
@@ -442,36 +470,20 @@ HRESULT BuildModelFromBlobData(BYTE optimise, BYTE noTextures, BYTE noResmooth,
                order[end].partKey == order[i].partKey && order[end].material == order[i].material)
             ++end;
         SubsetStruct_TYP subset{};
-        subset.firstFace = static_cast<DWORD>(indices.size() / 3);
+        subset.firstFace = static_cast<DWORD>(indices->size() / 3);
         for (size_t j = i; j < end; ++j)
         {
             const BlobFace& f = r.faces[order[j].index];
-            auto triangle = [&](DWORD a, DWORD b, DWORD c)
-            {
-                if (a == b || b == c || a == c) return;
-                if (fileForm && !r.normals.empty())
-                {
-                    const float* p0 = renumbered[a].position;
-                    const float* p1 = renumbered[b].position;
-                    const float* p2 = renumbered[c].position;
-                    const D3DXVECTOR3 e1(p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]);
-                    const D3DXVECTOR3 e2(p2[0] - p0[0], p2[1] - p0[1], p2[2] - p0[2]);
-                    D3DXVECTOR3 cross;
-                    D3DXVec3Cross(&cross, &e1, &e2);
-                    const auto& n = r.normals[f.normal];
-                    if (cross.x * n[0] + cross.y * n[1] + cross.z * n[2] < 0.0f) std::swap(b, c);
-                }
-                indices.insert(indices.end(), {a, b, c});
-            };
-            triangle(f.corners[0], f.corners[1], f.corners[2]);
-            if (f.flags & kBlobFaceQuad) triangle(f.corners[0], f.corners[2], f.corners[3]);
+            AppendTriangle(r, f, fileForm, vertices, f.corners[0], f.corners[1], f.corners[2], indices);
+            if (f.flags & kBlobFaceQuad)
+                AppendTriangle(r, f, fileForm, vertices, f.corners[0], f.corners[2], f.corners[3], indices);
         }
-        subset.faceCount = static_cast<DWORD>(indices.size() / 3) - subset.firstFace;
+        subset.faceCount = static_cast<DWORD>(indices->size() / 3) - subset.firstFace;
         const DWORD m = order[i].material;
         if (subset.faceCount)
         {
-            subset.material = materials.Get(m);
-            const bool valid = m < r.materials.size() && materials.ValidTexture(r.materials[m]);
+            subset.material = materials->Get(m);
+            const bool valid = m < r.materials.size() && materials->ValidTexture(r.materials[m]);
             subset.sourceIndex = animated ? order[i].partKey : static_cast<DWORD>(subsets.size());
             subset.sourceIndex2 = valid ? r.materials[m].texture : kNoSourceIndex;
             subset.sourceIndex3 = m;
@@ -480,27 +492,29 @@ HRESULT BuildModelFromBlobData(BYTE optimise, BYTE noTextures, BYTE noResmooth,
         }
         i = end;
     }
-    if (indices.empty()) return E_FAIL;
+    return subsets;
+}
 
-    // Only the vertices the triangles use, in order of first use.
-    std::vector<DWORD> remap(renumbered.size(), kUnset);
+// Only the vertices the triangles use, in order of first use; the indices are renumbered onto them.
+std::vector<RawVertexStruct_TYP> UsedVertices(const std::vector<RawVertexStruct_TYP>& all,
+                                              std::vector<DWORD>* indices)
+{
+    std::vector<DWORD> remap(all.size(), kUnset);
     std::vector<RawVertexStruct_TYP> vertices;
-    for (DWORD& index : indices)
+    for (DWORD& index : *indices)
     {
         if (remap[index] == kUnset)
         {
             remap[index] = static_cast<DWORD>(vertices.size());
-            vertices.push_back(renumbered[index]);
+            vertices.push_back(all[index]);
         }
         index = remap[index];
     }
+    return vertices;
+}
 
-    Animation_* animation = nullptr;
-    if (hasAnimation)
-        CreateAnimationFromBlock(animationBlock.All().data(), static_cast<DWORD>(animationBlock.Size()),
-                                 &animation);
-    AnimationReference animationReference(animation);
-
+std::vector<RawLightPointStruct_TYP> LightPointsOf(const BlobRecordsStruct_TYP& r)
+{
     std::vector<RawLightPointStruct_TYP> lights(r.lightPoints.size());
     for (size_t i = 0; i < lights.size(); ++i)
     {
@@ -508,17 +522,13 @@ HRESULT BuildModelFromBlobData(BYTE optimise, BYTE noTextures, BYTE noResmooth,
         std::copy(r.lightPoints[i].color, r.lightPoints[i].color + 3, lights[i].color);
         std::copy(r.lightPoints[i].position, r.lightPoints[i].position + 3, lights[i].position);
     }
+    return lights;
+}
 
-    HRESULT hr = E_FAIL;
-    ModelBuildInputStruct_TYP input = MeshBuildInput(vertices, indices, subsets);
-    input.keepNormals = noResmooth;
-    input.animation = animation;
-    input.turned = 1;
-    input.lightPointCount = static_cast<DWORD>(lights.size());
-    input.lightPoints = lights.empty() ? nullptr : lights.data();
-    input.optimizeForVertexCache = optimise;
-    Model_* model = new (std::nothrow) Model_(input, record, &hr);
-    if (!model) return E_OUTOFMEMORY;
+// The file's options, the names up to the first empty one, and the chunks the model keeps.
+void HandOverToModel(Model_* model, const BlobOptionsStruct_TYP* options,
+                     const std::vector<std::string>& names, const BlobChunkParts& chunks)
+{
     if (options)
     {
         model->fileFlags[0] = options->valid;
@@ -529,21 +539,69 @@ HRESULT BuildModelFromBlobData(BYTE optimise, BYTE noTextures, BYTE noResmooth,
     if (!names.empty())
     {
         std::string list;
-        for (DWORD i = 0; i < stringCount; ++i)
+        for (const std::string& name : names)
         {
-            if (names[i].empty()) break;
-            list += names[i];
+            if (name.empty()) break;
+            list += name;
             list.push_back('\0');
         }
         list.push_back('\0');
         if (list.size() > 1) SetModelNameList(model, list.c_str());
     }
-    for (const auto& [id, data] : modelChunks)
+    for (const auto& [id, data] : chunks.modelChunks)
     {
         ModelChunkStruct_TYP chunk{id, const_cast<BYTE*>(data.data()), static_cast<DWORD>(data.size())};
         model->SetChunk(&chunk);
     }
-    *out = model;
+}
+} // namespace
+
+HRESULT BuildModelFromBlobData(BYTE optimise, BYTE noTextures, BYTE noResmooth,
+                               BlobRecordsStruct_TYP* records, const BlobOptionsStruct_TYP* options,
+                               bool fileForm, BYTE animated, const std::vector<std::string>* nameList,
+                               const BlobChunksStruct_TYP* chunks, LoadRecordStruct_TYP* record, Model_** out)
+{
+    if (!out || !records) return E_INVALIDARG;
+    *out = nullptr;
+    BlobRecordsStruct_TYP& r = *records;
+    const BlobChunkParts chunkParts = SortChunks(chunks, &animated);
+    const std::vector<std::string>& names = nameList && !nameList->empty() ? *nameList : r.strings;
+
+    std::vector<DWORD> faceParts, faceFlags;
+    KeepValidFaces(&r, &faceParts, &faceFlags);
+    if (fileForm) SplitMaterialsByTexture(&r, static_cast<DWORD>(names.size()));
+    CollapseQuads(&r.faces);
+    const std::vector<RawVertexStruct_TYP> split = SplitVerticesByGroup(&r, noResmooth);
+    const std::vector<SortedFace> order = SortFaces(r, faceParts, faceFlags, animated);
+
+    TextureTable table;
+    if (chunkParts.hasTable) ReadTextureTable(chunkParts.textureBlock, names, &table);
+    MaterialMaker materials{r, names, table, chunkParts.hasTable, noTextures, {}, {}};
+    std::vector<DWORD> indices;
+    const std::vector<SubsetStruct_TYP> subsets =
+        BuildSubsets(r, order, split, fileForm, animated, &materials, &indices);
+    if (indices.empty()) return E_FAIL;
+    const std::vector<RawVertexStruct_TYP> vertices = UsedVertices(split, &indices);
+
+    Animation_* animation = nullptr;
+    if (chunkParts.hasAnimation)
+        CreateAnimationFromBlock(chunkParts.animationBlock.All().data(),
+                                 static_cast<DWORD>(chunkParts.animationBlock.Size()), &animation);
+    AnimationReference animationReference(animation);
+    const std::vector<RawLightPointStruct_TYP> lights = LightPointsOf(r);
+
+    HRESULT hr = E_FAIL;
+    ModelBuildInputStruct_TYP input = MeshBuildInput(vertices, indices, subsets);
+    input.keepNormals = noResmooth;
+    input.animation = animation;
+    input.turned = 1;
+    input.lightPointCount = static_cast<DWORD>(lights.size());
+    input.lightPoints = lights.empty() ? nullptr : lights.data();
+    input.optimizeForVertexCache = optimise;
+    CountedPtr<Model_> model(new (std::nothrow) Model_(input, record, &hr));
+    if (!model) return E_OUTOFMEMORY;
+    HandOverToModel(model.get(), options, names, chunkParts);
+    *out = model.release();
     return hr;
 }
 } // namespace LMK
