@@ -1,5 +1,6 @@
 #include "engine/scene/bit_reader.h"
 
+#include "engine/core/owned_array.h"
 #include "platform/bytes/byte_reader.h"
 #include "platform/win32/out_of_memory.h"
 
@@ -61,10 +62,10 @@ HRESULT HuffmanTable::Create(const BYTE* block, DWORD size, HuffmanTable** out)
     if (!in.U32(0, &magic) || !in.U16(4, &fieldLength)) return E_FAIL;
     if (magic == kMagicUncoded)
     {
-        auto* table = new (std::nothrow) HuffmanTable;
+        std::unique_ptr<HuffmanTable> table(new (std::nothrow) HuffmanTable);
         if (!table) return E_OUTOFMEMORY;
         table->fieldLength = fieldLength;
-        *out = table;
+        *out = table.release(); // Free takes it back
         return S_OK;
     }
     // Version, symbol width, field length, node count, escape, then the tree's bits.
@@ -80,33 +81,20 @@ HRESULT HuffmanTable::Create(const BYTE* block, DWORD size, HuffmanTable** out)
     // Every node takes at least one bit of the tree, which bounds the allocation by the block size.
     if (width == 0 || width > kMaxSymbolWidth || nodeCount == 0 || nodeCount > treeBits) return E_FAIL;
 
-    auto* table = new (std::nothrow) HuffmanTable;
-    auto* nodes = new (std::nothrow) HuffmanNode[nodeCount]();
-    if (!table || !nodes)
-    {
-        delete table;
-        delete[] nodes;
-        return E_OUTOFMEMORY;
-    }
+    std::unique_ptr<HuffmanTable> table(new (std::nothrow) HuffmanTable);
+    if (!table) return E_OUTOFMEMORY;
+    table->nodesToFree = NewArray<HuffmanNode>(nodeCount);
+    if (!table->nodesToFree) return E_OUTOFMEMORY;
+    HuffmanNode* nodes = table->nodesToFree.get();
     table->symbolWidth = width;
     table->fieldLength = fieldLength;
     table->symbolCount = (table->fieldLength + width - 1) / width;
     table->escape = escape;
     table->nodes = nodes;
-    table->nodesToFree = nodes;
     table->nodeCount = nodeCount;
-    if (!ReadTree(ferolt::BitCursor(tree), width, nodes, nodeCount, &table->depth))
-    {
-        delete[] nodes;
-        delete table;
-        return E_FAIL;
-    }
-    if (!ferolt::Allocated([&] { table->BuildLookup(); }))
-    {
-        Free(&table);
-        return E_OUTOFMEMORY;
-    }
-    *out = table;
+    if (!ReadTree(ferolt::BitCursor(tree), width, nodes, nodeCount, &table->depth)) return E_FAIL;
+    if (!ferolt::Allocated([&] { table->BuildLookup(); })) return E_OUTOFMEMORY;
+    *out = table.release(); // Free takes it back
     return S_OK;
 }
 
@@ -295,8 +283,7 @@ HRESULT HuffmanTable::Free(HuffmanTable** table)
     if (!*table) return S_OK;
     // Only tables made by Create are released; anything else is not ours to free.
     if ((*table)->tag != kTag) return E_FAIL;
-    delete[](*table)->nodesToFree;
-    delete *table;
+    const std::unique_ptr<HuffmanTable> owned(*table);
     *table = nullptr;
     return S_OK;
 }

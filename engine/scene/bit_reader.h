@@ -10,6 +10,7 @@
 #include "platform/bytes/byte_reader.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace LMK
@@ -75,8 +76,8 @@ struct HuffmanTable
     DWORD fieldLength = 0; // L for a coded table, the raw width for an uncoded one
     DWORD symbolCount = 0;
     DWORD escape = 0;
-    HuffmanNode* nodes = nullptr;
-    HuffmanNode* nodesToFree = nullptr;
+    HuffmanNode* nodes = nullptr; // points into nodesToFree
+    std::unique_ptr<HuffmanNode[]> nodesToFree;
     DWORD nodeCount = 0;
     DWORD depth = 0; // of the deepest leaf
     DWORD lookupBits = 0;
