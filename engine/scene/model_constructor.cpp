@@ -97,7 +97,7 @@ bool EdgesLongEnough(const RawVertexStruct_TYP* t)
 }
 } // namespace
 
-ModelConstructor_::ModelConstructor_() : positionMatrix(new D3DXMATRIXA16), textureMatrix(new D3DXMATRIXA16)
+ModelConstructor_::ModelConstructor_() : positionMatrix(&matrices_[0]), textureMatrix(&matrices_[1])
 {
     D3DXMatrixIdentity(positionMatrix);
     D3DXMatrixIdentity(textureMatrix);
@@ -106,8 +106,6 @@ ModelConstructor_::ModelConstructor_() : positionMatrix(new D3DXMATRIXA16), text
 
 ModelConstructor_::~ModelConstructor_()
 {
-    delete positionMatrix;
-    delete textureMatrix;
     for (CapPlaneStruct_TYP& p : capPlanes)
         ReleaseMaterial(p.material);
     for (std::vector<CapPlaneStruct_TYP>& set : cutSets)

@@ -78,8 +78,8 @@ public:
     // Soup vertices by face group, material and key, then position and texture on a 1e-5 grid.
     int CompareVertices(const DWORD* a, const DWORD* b) const;
 
-    D3DXMATRIXA16* positionMatrix;
-    D3DXMATRIXA16* textureMatrix;
+    D3DXMATRIXA16* positionMatrix; // points at matrices_[0]
+    D3DXMATRIXA16* textureMatrix;  // points at matrices_[1]
     BYTE usePositionMatrix = 0;
     BYTE useTextureMatrix = 0;
     FaceAttributesStruct_TYP current{};
@@ -114,5 +114,7 @@ private:
     void ReleaseRecords(std::vector<FaceAttributesStruct_TYP>* records);
     void EmitLines();
     void Clear();
+
+    D3DXMATRIXA16 matrices_[2];
 };
 } // namespace LMK
