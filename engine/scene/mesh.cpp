@@ -5,6 +5,7 @@
 #include <new>
 
 #include "engine/core/globals.h"
+#include "engine/core/owned_array.h"
 #include "engine/scene/model_draw_data.h"
 
 namespace LMK
@@ -68,8 +69,8 @@ LKXMesh_::LKXMesh_(Model_* ownerModel, ID3DXMesh* d3dxMesh, DWORD firstSubset)
     DWORD count = 0;
     if (SUCCEEDED(mesh->GetAttributeTable(nullptr, &count)) && count)
     {
-        attributeTable = new (std::nothrow) D3DXATTRIBUTERANGE[count];
-        if (attributeTable && SUCCEEDED(mesh->GetAttributeTable(attributeTable, &count)))
+        attributeTable = NewBuffer<D3DXATTRIBUTERANGE>(count);
+        if (attributeTable && SUCCEEDED(mesh->GetAttributeTable(attributeTable.get(), &count)))
             attributeRangeCount = count;
     }
     mesh->GetIndexBuffer(&indexBuffer);
@@ -91,7 +92,6 @@ LKXMesh_::~LKXMesh_()
         if (buffer) buffer->Release();
     ReleaseAndClear(mesh);
     ReleaseAndClear(device);
-    delete[] attributeTable;
 }
 
 void LKXMesh_::Release()

@@ -1,6 +1,7 @@
 #pragma once
 // A mesh part: one piece of a model's geometry on one device, a D3DX mesh with 16-bit indices, its
 // attribute table, the model's line vertices (part 0) and the vertex buffers of the geometry variants.
+#include <memory>
 #include <vector>
 
 #include "engine/scene/model.h"
@@ -61,7 +62,7 @@ public:
     Model_* owner;
     ID3DXMesh* mesh = nullptr;
     DWORD attributeRangeCount = 0;
-    D3DXATTRIBUTERANGE* attributeTable = nullptr;
+    std::unique_ptr<D3DXATTRIBUTERANGE[]> attributeTable;
     IDirect3DVertexBuffer9* baseVertexBuffer = nullptr;
     IDirect3DVertexBuffer9* currentVertexBuffer = nullptr; // not counted
     std::vector<IDirect3DVertexBuffer9*> variantVertexBuffers;
