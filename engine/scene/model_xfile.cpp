@@ -47,7 +47,7 @@ Model_* Model_::CreateFromXFile(const void* data, DWORD size, LoadRecordStruct_T
         if (result) *result = code;
     };
     IDirect3DDevice9* device = PrimaryD3DDevice();
-    std::unique_ptr<LKXMesh_*[]> parts = NewArray<LKXMesh_*>(1);
+    CountedArray_<LKXMesh_> parts(1);
     model->adjacency = NewArray<ID3DXBuffer*>(1);
     if (!parts || !model->adjacency)
     {
@@ -97,12 +97,7 @@ Model_* Model_::CreateFromXFile(const void* data, DWORD size, LoadRecordStruct_T
     if (materialCount > 0)
     {
         model->subsets = NewArray<SubsetStruct_TYP>(materialCount);
-        if (!model->subsets)
-        {
-            if (parts[0]) parts[0]->Release();
-            parts[0] = nullptr;
-            return fail(E_OUTOFMEMORY);
-        }
+        if (!model->subsets) return fail(E_OUTOFMEMORY);
         SubsetStruct_TYP* subsets = model->subsets.get();
         model->subsetCount = materialCount;
         const auto* fileMaterials = static_cast<const D3DXMATERIAL*>(materials->GetBufferPointer());
@@ -136,7 +131,6 @@ Model_* Model_::CreateFromXFile(const void* data, DWORD size, LoadRecordStruct_T
     model->primaryData = new (std::nothrow) DeviceSpecificModelData_(device, model, parts.get(), nullptr);
     if (!model->primaryData)
     {
-        if (parts[0]) parts[0]->Release();
         report(E_OUTOFMEMORY);
         return model;
     }
