@@ -134,7 +134,6 @@ public:
     ~SaveTarget_()
     {
         if (file_) Discard();
-        delete graphics_;
     }
 
     bool Open()
@@ -158,7 +157,7 @@ public:
             return jpeg_->Start(file_, w, h, quality) == ferolt::image::Status::Ok;
         }
         case SaveImageFormatDeviceContext:
-            graphics_ = Gdiplus::Graphics::FromHDC(p_.dc);
+            graphics_.reset(Gdiplus::Graphics::FromHDC(p_.dc));
             if (!graphics_ || graphics_->GetLastStatus() != Gdiplus::Ok) return false;
             graphics_->SetPageUnit(Gdiplus::UnitPixel);
             y_ = p_.y;
@@ -176,7 +175,7 @@ public:
         const auto* bytes = reinterpret_cast<const uint8_t*>(rows);
         if (graphics_)
         {
-            DrawPixelsToGraphics(graphics_, p_.x, y_, w, count, bytes);
+            DrawPixelsToGraphics(graphics_.get(), p_.x, y_, w, count, bytes);
             y_ += static_cast<int32_t>(count);
             return true;
         }
@@ -211,7 +210,7 @@ private:
     const SaveImageStruct_TYP& p_;
     FILE* file_ = nullptr;
     std::unique_ptr<ferolt::image::JpegWriter> jpeg_;
-    Gdiplus::Graphics* graphics_ = nullptr;
+    std::unique_ptr<Gdiplus::Graphics> graphics_; // FromHDC hands it over to be deleted
     int32_t y_ = 0;
 };
 
