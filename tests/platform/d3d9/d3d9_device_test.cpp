@@ -2,6 +2,7 @@
 #include "tests/platform/d3d9/d3d9_test_util.h"
 #include "tests/platform/expect_refused.h"
 
+#include <functional>
 #include <tuple>
 
 #include "platform/win32/winbase.h"
@@ -222,7 +223,7 @@ TEST(DeviceStateTest, DefaultsAreTheDocumentedOnes)
     EXPECT_EQ(vp.Width, 16u);
     EXPECT_EQ(vp.MaxZ, 1.0f);
     BOOL enabled;
-    EXPECT_EQ(t->GetLightEnable(0, &enabled), D3DERR_INVALIDCALL);
+    EXPECT_REFUSED(t->GetLightEnable(0, &enabled), "Device.GetLightEnable.NoSuchLight");
     ASSERT_EQ(t->LightEnable(3, TRUE), D3D_OK);
     D3DLIGHT9 light;
     ASSERT_EQ(t->GetLight(3, &light), D3D_OK);
@@ -233,19 +234,49 @@ TEST(DeviceStateTest, DefaultsAreTheDocumentedOnes)
 TEST(DeviceStateTest, InvalidArgumentsAreRefused)
 {
     Target t;
-    EXPECT_EQ(t->SetTextureStageState(8, D3DTSS_COLOROP, D3DTOP_ADD), D3DERR_INVALIDCALL);
-    EXPECT_EQ(t->SetSamplerState(16, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP), D3DERR_INVALIDCALL);
-    EXPECT_EQ(t->SetRenderState(static_cast<D3DRENDERSTATETYPE>(300), 1), D3DERR_INVALIDCALL);
-    EXPECT_EQ(t->SetTransform(static_cast<D3DTRANSFORMSTATETYPE>(5), nullptr), D3DERR_INVALIDCALL);
-    D3DVIEWPORT9 vp = {8, 8, 16, 16, 0, 1};
-    EXPECT_EQ(t->SetViewport(&vp), D3DERR_INVALIDCALL);
-    D3DLIGHT9 bad{};
-    bad.Type = static_cast<D3DLIGHTTYPE>(9);
-    EXPECT_EQ(t->SetLight(0, &bad), D3DERR_INVALIDCALL);
-    float plane[4] = {1, 0, 0, 0};
-    EXPECT_EQ(t->SetClipPlane(6, plane), D3DERR_INVALIDCALL);
-    EXPECT_EQ(t->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3DERR_INVALIDCALL); // no stream, no FVF
-    EXPECT_EQ(t->Clear(1, nullptr, D3DCLEAR_TARGET, 0, 1, 0), D3DERR_INVALIDCALL);
+    const D3DMATRIX matrix{};
+    const D3DVIEWPORT9 pastTarget = {8, 8, 16, 16, 0, 1};
+    D3DLIGHT9 unknownType{};
+    unknownType.Type = static_cast<D3DLIGHTTYPE>(9);
+    const float plane[4] = {1, 0, 0, 0};
+    const TVertex triangle[3] = {};
+    // Each case breaks exactly one rule, so the id names the rule that refused it.
+    struct Case
+    {
+        const char* rule;
+        std::function<HRESULT(IDirect3DDevice9*)> call;
+    };
+    const Case cases[] = {
+        {"Device.SetTextureStageState.StageOutOfRange",
+         [](IDirect3DDevice9* d) { return d->SetTextureStageState(8, D3DTSS_COLOROP, D3DTOP_ADD); }},
+        {"Device.SetSamplerState.SamplerOutOfRange",
+         [](IDirect3DDevice9* d) { return d->SetSamplerState(16, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP); }},
+        {"Device.SetRenderState.BadState",
+         [](IDirect3DDevice9* d) { return d->SetRenderState(static_cast<D3DRENDERSTATETYPE>(300), 1); }},
+        {"Device.SetTransform.BadState", [&](IDirect3DDevice9* d)
+         { return d->SetTransform(static_cast<D3DTRANSFORMSTATETYPE>(5), &matrix); }},
+        {"Device.SetTransform.NullPointer",
+         [](IDirect3DDevice9* d) { return d->SetTransform(D3DTS_VIEW, nullptr); }},
+        {"Device.SetViewport.OutsideTarget",
+         [&](IDirect3DDevice9* d) { return d->SetViewport(&pastTarget); }},
+        {"Device.SetLight.BadType", [&](IDirect3DDevice9* d) { return d->SetLight(0, &unknownType); }},
+        {"Device.SetClipPlane.IndexOutOfRange",
+         [&](IDirect3DDevice9* d) { return d->SetClipPlane(6, plane); }},
+        // No stream and no vertex format: the device cannot read the vertices.
+        {"Device.Draw.NoTargetOrUnreadableVertices",
+         [](IDirect3DDevice9* d) { return d->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1); }},
+        {"Device.DrawIndexedPrimitive.NoIndexBuffer",
+         [](IDirect3DDevice9* d) { return d->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 3, 0, 1); }},
+        {"Device.DrawPrimitiveUP.ZeroStride",
+         [&](IDirect3DDevice9* d) { return d->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, triangle, 0); }},
+        {"Device.Clear.NullRects",
+         [](IDirect3DDevice9* d) { return d->Clear(1, nullptr, D3DCLEAR_TARGET, 0, 1, 0); }},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.rule);
+        EXPECT_REFUSED(c.call(t.Get()), c.rule);
+    }
 }
 
 TEST(ResourceTest, TexturesHaveTheirLevelsAndLock)
@@ -257,38 +288,44 @@ TEST(ResourceTest, TexturesHaveTheirLevelsAndLock)
         DWORD usage;
         D3DFORMAT format;
         D3DPOOL pool;
-        HRESULT expected;
+        const char* refusal; // nullptr when the texture is made
         UINT expectedLevels;
     };
     const Case cases[] = {
-        {64, 16, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, D3D_OK, 7},
-        {64, 16, 3, 0, D3DFMT_R5G6B5, D3DPOOL_SYSTEMMEM, D3D_OK, 3},
-        {32, 32, 1, D3DUSAGE_RENDERTARGET, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, D3D_OK, 1},
-        {32, 32, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, D3DERR_INVALIDCALL, 0},
-        {8, 8, 1, 0, D3DFMT_V8U8, D3DPOOL_MANAGED, D3D_OK, 1},
-        {8, 8, 1, 0, D3DFMT_D24S8, D3DPOOL_MANAGED, D3DERR_INVALIDCALL, 0},
-        {8192, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, D3DERR_INVALIDCALL, 0},
-        {0, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, D3DERR_INVALIDCALL, 0},
+        {64, 16, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, nullptr, 7},
+        {64, 16, 3, 0, D3DFMT_R5G6B5, D3DPOOL_SYSTEMMEM, nullptr, 3},
+        {32, 32, 1, D3DUSAGE_RENDERTARGET, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, nullptr, 1},
+        {32, 32, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, "Texture.Create.BadArguments",
+         0},
+        {8, 8, 1, 0, D3DFMT_V8U8, D3DPOOL_MANAGED, nullptr, 1},
+        {8, 8, 1, 0, D3DFMT_D24S8, D3DPOOL_MANAGED, "Texture.Create.BadArguments", 0},
+        {8192, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, "Device.CreateTexture.TooLarge", 0},
+        {0, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, "Texture.Create.BadArguments", 0},
     };
     for (const Case& c : cases)
     {
+        SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " format " << c.format);
         IDirect3DTexture9* tex = nullptr;
-        EXPECT_EQ(t->CreateTexture(c.w, c.h, c.levels, c.usage, c.format, c.pool, &tex, nullptr), c.expected)
-            << c.w << "x" << c.h << " format " << c.format;
-        if (!tex) continue;
+        if (c.refusal)
+        {
+            EXPECT_REFUSED(t->CreateTexture(c.w, c.h, c.levels, c.usage, c.format, c.pool, &tex, nullptr),
+                           c.refusal);
+            continue;
+        }
+        ASSERT_EQ(t->CreateTexture(c.w, c.h, c.levels, c.usage, c.format, c.pool, &tex, nullptr), D3D_OK);
         ASSERT_EQ(tex->GetLevelCount(), c.expectedLevels);
         D3DSURFACE_DESC d;
         ASSERT_EQ(tex->GetLevelDesc(c.expectedLevels - 1, &d), D3D_OK);
         EXPECT_EQ(d.Width, std::max(1u, c.w >> (c.expectedLevels - 1)));
         EXPECT_EQ(d.Format, c.format);
-        EXPECT_EQ(tex->GetLevelDesc(c.expectedLevels, &d), D3DERR_INVALIDCALL);
+        EXPECT_REFUSED(tex->GetLevelDesc(c.expectedLevels, &d), "Texture.GetLevelDesc.OutOfRange");
         D3DLOCKED_RECT lr;
         RECT outside = {0, 0, static_cast<LONG>(c.w) + 1, 1};
-        EXPECT_EQ(tex->LockRect(0, &lr, &outside, 0), D3DERR_INVALIDCALL);
+        EXPECT_REFUSED(tex->LockRect(0, &lr, &outside, 0), "Surface.LockRect.RectOutside");
         ASSERT_EQ(tex->LockRect(0, &lr, nullptr, 0), D3D_OK);
-        EXPECT_EQ(tex->LockRect(0, &lr, nullptr, 0), D3DERR_INVALIDCALL); // already locked
+        EXPECT_REFUSED(tex->LockRect(0, &lr, nullptr, 0), "Surface.LockRect.Locked");
         EXPECT_EQ(tex->UnlockRect(0), D3D_OK);
-        EXPECT_EQ(tex->UnlockRect(0), D3DERR_INVALIDCALL);
+        EXPECT_REFUSED(tex->UnlockRect(0), "Surface.UnlockRect.NotLocked");
         // Surface levels share the texture's reference count.
         IDirect3DSurface9* level = nullptr;
         ASSERT_EQ(tex->GetSurfaceLevel(0, &level), D3D_OK);
@@ -329,8 +366,8 @@ TEST(ResourceTest, CubeFacesAndBuffers)
     EXPECT_EQ(vd.FVF, D3DFVF_XYZ);
     vb->Release();
     IDirect3DIndexBuffer9* ib = nullptr;
-    EXPECT_EQ(t->CreateIndexBuffer(12, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &ib, nullptr),
-              D3DERR_INVALIDCALL);
+    EXPECT_REFUSED(t->CreateIndexBuffer(12, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &ib, nullptr),
+                   "Device.CreateIndexBuffer.BadFormat");
     ASSERT_EQ(t->CreateIndexBuffer(12, 0, D3DFMT_INDEX32, D3DPOOL_MANAGED, &ib, nullptr), D3D_OK);
     D3DINDEXBUFFER_DESC id;
     ib->GetDesc(&id);
@@ -461,7 +498,7 @@ TEST(DeviceLossTest, ManagedTexturesSurviveResetDefaultOnesBlockIt)
         t->CreateTexture(4, 4, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &rt, nullptr),
         D3D_OK);
     D3DPRESENT_PARAMETERS pp = Params(32, 24);
-    EXPECT_EQ(t->Reset(&pp), D3DERR_INVALIDCALL);
+    EXPECT_REFUSED(t->Reset(&pp), "Device.Reset.DefaultPoolResourcesAlive");
     rt->Release();
     ASSERT_EQ(t->Reset(&pp), D3D_OK);
     IDirect3DSurface9* bb = nullptr;

@@ -7,6 +7,7 @@
 #include "platform/d3d9/d3d9.h"
 #include "platform/d3d9/d3d9_hooks.h"
 #include "platform/win32/windows.h"
+#include "tests/platform/expect_refused.h"
 #include "tests/support/d3d9_device.h"
 
 using ferolt::backend::HeadlessBackend;
@@ -134,7 +135,7 @@ TEST(PresentTest, TargetWindowOverridesTheDeviceWindow)
     // Inside a scene, Present is refused and the window keeps its pixels.
     d.dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xff00ff00, 1.0f, 0);
     ASSERT_EQ(d.dev->BeginScene(), D3D_OK);
-    EXPECT_EQ(d.dev->Present(nullptr, nullptr, other, nullptr), D3DERR_INVALIDCALL);
+    EXPECT_REFUSED(d.dev->Present(nullptr, nullptr, other, nullptr), "Device.Present.WrongState");
     ASSERT_EQ(d.dev->EndScene(), D3D_OK);
     EXPECT_EQ(b.Pixel(other, 0, 0), kBlue);
     DestroyWindow(other);

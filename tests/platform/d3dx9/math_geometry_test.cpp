@@ -2,6 +2,7 @@
 // normalisation and splines.
 #include "tests/platform/d3dx9/math_test_util.h"
 #include "platform/d3dx9/d3dx9.h"
+#include "tests/platform/expect_refused.h"
 
 #include <cstring>
 #include <vector>
@@ -218,10 +219,14 @@ TEST(D3DXBounds, BoxOverStridedVerticesAndInvalidCalls)
 
     const D3DXVECTOR3 untouched(42, 42, 42);
     lo = hi = untouched;
-    EXPECT_EQ(D3DXComputeBoundingBox(nullptr, 3, stride, &lo, &hi), D3DERR_INVALIDCALL);
-    EXPECT_EQ(D3DXComputeBoundingBox(first, 0, stride, &lo, &hi), D3DERR_INVALIDCALL);
-    EXPECT_EQ(D3DXComputeBoundingBox(first, 3, 8, &lo, &hi), D3DERR_INVALIDCALL);
-    EXPECT_EQ(D3DXComputeBoundingBox(first, 3, stride, nullptr, &hi), D3DERR_INVALIDCALL);
+    EXPECT_REFUSED(D3DXComputeBoundingBox(nullptr, 3, stride, &lo, &hi),
+                   "D3DXComputeBoundingBox.NullPointerOrEmptyOrOutOfRange");
+    EXPECT_REFUSED(D3DXComputeBoundingBox(first, 0, stride, &lo, &hi),
+                   "D3DXComputeBoundingBox.NullPointerOrEmptyOrOutOfRange");
+    EXPECT_REFUSED(D3DXComputeBoundingBox(first, 3, 8, &lo, &hi),
+                   "D3DXComputeBoundingBox.NullPointerOrEmptyOrOutOfRange");
+    EXPECT_REFUSED(D3DXComputeBoundingBox(first, 3, stride, nullptr, &hi),
+                   "D3DXComputeBoundingBox.NullPointerOrEmptyOrOutOfRange");
     EXPECT_EQ(lo, untouched);
     EXPECT_EQ(hi, untouched);
 }

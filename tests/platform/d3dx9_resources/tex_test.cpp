@@ -9,6 +9,7 @@
 #include "platform/d3dx9/d3dx9.h"
 #include "platform/image/image.h"
 #include "tests/platform/d3dx9_resources/fake_device.h"
+#include "tests/platform/expect_refused.h"
 
 namespace
 {
@@ -382,9 +383,9 @@ TEST_F(TextureTest, HostileAndForeignImagesFailCleanly)
     EXPECT_EQ(Load(good, &tex), E_OUTOFMEMORY);
     EXPECT_EQ(Load(good, &tex, 0, 0, 1, D3DFMT_A8R8G8B8, 0, 0, nullptr), S_OK);
     tex->Release();
-    EXPECT_EQ(D3DXCreateTextureFromFileInMemoryEx(&device_, nullptr, 10, 0, 0, 1, 0, D3DFMT_A8R8G8B8,
-                                                  D3DPOOL_MANAGED, 1, 1, 0, nullptr, nullptr, &tex),
-              D3DERR_INVALIDCALL);
+    EXPECT_REFUSED(D3DXCreateTextureFromFileInMemoryEx(&device_, nullptr, 10, 0, 0, 1, 0, D3DFMT_A8R8G8B8,
+                                                       D3DPOOL_MANAGED, 1, 1, 0, nullptr, nullptr, &tex),
+                   "D3DXCreateTextureFromFileInMemoryEx.NullPointerOrEmpty");
 }
 
 TEST_F(TextureTest, LoadSurfaceFromSurfaceScalesAndKeys)
@@ -409,8 +410,9 @@ TEST_F(TextureTest, LoadSurfaceFromSurfaceScalesAndKeys)
     EXPECT_EQ(dstFake->surfaces[0]->Pixel(5, 3), 0xFF445566u);
     EXPECT_EQ(dstFake->surfaces[0]->Pixel(0, 0), 0u) << "outside the rectangle untouched";
     const RECT outside = {6, 0, 10, 4};
-    EXPECT_EQ(D3DXLoadSurfaceFromSurface(d, nullptr, &outside, s, nullptr, nullptr, D3DX_FILTER_POINT, 0),
-              D3DERR_INVALIDCALL);
+    EXPECT_REFUSED(
+        D3DXLoadSurfaceFromSurface(d, nullptr, &outside, s, nullptr, nullptr, D3DX_FILTER_POINT, 0),
+        "D3DXLoadSurfaceFromSurface.UnconvertibleFormatOrRectOutside");
     s->Release();
     d->Release();
     src->Release();

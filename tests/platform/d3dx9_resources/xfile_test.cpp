@@ -9,6 +9,7 @@
 
 #include "platform/d3dx9/d3dx9.h"
 #include "tests/platform/d3dx9_resources/fake_device.h"
+#include "tests/platform/expect_refused.h"
 #include "tests/support/xfile_writer.h"
 
 namespace
@@ -414,13 +415,14 @@ TEST(XFileLoad, ArgumentsAreChecked)
     FakeDevice device;
     const std::vector<uint8_t> file = WriteXFile(CubeFile(), XEncoding::Text);
     ID3DXMesh* mesh = nullptr;
-    EXPECT_EQ(D3DXLoadMeshFromXInMemory(nullptr, 10, 0, &device, nullptr, nullptr, nullptr, nullptr, &mesh),
-              D3DERR_INVALIDCALL);
-    EXPECT_EQ(D3DXLoadMeshFromXInMemory(file.data(), DWORD(file.size()), 0, nullptr, nullptr, nullptr,
-                                        nullptr, nullptr, &mesh),
-              D3DERR_INVALIDCALL);
-    EXPECT_EQ(D3DXLoadMeshFromXInMemory(file.data(), DWORD(file.size()), 0, &device, nullptr, nullptr,
-                                        nullptr, nullptr, nullptr),
-              D3DERR_INVALIDCALL);
+    EXPECT_REFUSED(
+        D3DXLoadMeshFromXInMemory(nullptr, 10, 0, &device, nullptr, nullptr, nullptr, nullptr, &mesh),
+        "D3DXLoadMeshFromXInMemory.NullPointer");
+    EXPECT_REFUSED(D3DXLoadMeshFromXInMemory(file.data(), DWORD(file.size()), 0, nullptr, nullptr, nullptr,
+                                             nullptr, nullptr, &mesh),
+                   "D3DXLoadMeshFromXInMemory.NullPointer");
+    EXPECT_REFUSED(D3DXLoadMeshFromXInMemory(file.data(), DWORD(file.size()), 0, &device, nullptr, nullptr,
+                                             nullptr, nullptr, nullptr),
+                   "D3DXLoadMeshFromXInMemory.NullPointer");
 }
 } // namespace
