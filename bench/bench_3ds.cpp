@@ -17,21 +17,21 @@ const std::vector<uint8_t>& MegabyteFile()
 {
     static const std::vector<uint8_t> file = []
     {
-        Ds3File spec;
+        Ds3File scene;
         Ds3Material red, blue;
         red.name = "Red";
         blue.name = "Blue";
-        spec.materials = {red, blue};
+        scene.materials = {red, blue};
         for (int i = 0; i < 4; ++i)
         {
             const std::string name = "Grid" + std::to_string(i);
-            spec.meshes.push_back(Ds3Grid(name, 80, 75));
+            scene.meshes.push_back(Ds3Grid(name, 80, 75));
             Ds3Node node;
             node.name = name;
             node.position = {{0, {float(i) * 100.0f, 0, 0, 0}}, {30, {float(i) * 100.0f, 50, 0, 0}}};
-            spec.nodes.push_back(node);
+            scene.nodes.push_back(node);
         }
-        return Write3DS(spec);
+        return Write3DS(scene);
     }();
     return file;
 }

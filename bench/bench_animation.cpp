@@ -13,7 +13,7 @@ using namespace ferolt::test;
 // `count` nodes, each the child of the one before, each moving and turning through eight keys.
 Bytes Chain(int count)
 {
-    AnimationDesc spec;
+    AnimationDesc desc;
     for (int n = 0; n < count; ++n)
     {
         AnimationCurveDesc position, rotation;
@@ -28,10 +28,10 @@ Bytes Chain(int count)
         if (n) node.parent = n - 1;
         node.position = position;
         node.rotation = rotation;
-        spec.nodes.push_back(node);
+        desc.nodes.push_back(node);
     }
-    spec.clips = {{"all", 0.0f, 7.0f}};
-    return AnimationStream(spec);
+    desc.clips = {{"all", 0.0f, 7.0f}};
+    return AnimationStream(desc);
 }
 
 void BM_ReadStream(benchmark::State& state)

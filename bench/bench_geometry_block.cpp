@@ -20,7 +20,7 @@ std::vector<uint8_t> MillionTriangleBlock()
     BlockDesc block;
     for (uint32_t m = 0; m < kMeshes; ++m)
     {
-        MeshDesc spec;
+        MeshDesc desc;
         GroupDesc group;
         for (int i = 0; i < 5; ++i)
         {
@@ -33,13 +33,13 @@ std::vector<uint8_t> MillionTriangleBlock()
             for (uint32_t k = 0; k < kEntries; ++k)
             {
                 const float x = static_cast<float>(1 + k / 2), y = static_cast<float>(1 + 2 * s + k % 2);
-                strip.ops.push_back({StripOp::New, static_cast<uint32_t>(spec.keys.size())});
-                spec.keys.push_back({{x, y, static_cast<float>(1 + m)}, {x, y}});
+                strip.ops.push_back({StripOp::New, static_cast<uint32_t>(desc.keys.size())});
+                desc.keys.push_back({{x, y, static_cast<float>(1 + m)}, {x, y}});
             }
             group.strips.push_back(std::move(strip));
         }
-        spec.groups = {group};
-        block.meshes.push_back(EncodeMesh(spec).bytes);
+        desc.groups = {group};
+        block.meshes.push_back(EncodeMesh(desc).bytes);
     }
     return EncodeBlock(block);
 }

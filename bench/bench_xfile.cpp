@@ -21,9 +21,9 @@ const std::vector<uint8_t>& GridFile(XEncoding encoding, size_t bytes)
     std::vector<uint8_t>& file = files[static_cast<int>(encoding)];
     for (uint32_t side = 16; file.size() < bytes; side += 8)
     {
-        ferolt::test::XFileDesc spec;
-        spec.meshes = {ferolt::test::XGridMesh(side, side)};
-        file = ferolt::test::WriteXFile(spec, encoding);
+        ferolt::test::XFileDesc desc;
+        desc.meshes = {ferolt::test::XGridMesh(side, side)};
+        file = ferolt::test::WriteXFile(desc, encoding);
     }
     return file;
 }

@@ -195,9 +195,9 @@ TEST_F(SceneAssemblyTest, ObjectsLandAtTheirOutputIndices)
 // group names `source` as its source index (0xFFFF: none).
 Bytes QuadBlock(uint16_t source = 0xFFFF)
 {
-    MeshDesc spec = UnitQuadMesh();
-    spec.groups[0].triple[0] = source;
-    const EncodedMesh mesh = EncodeMesh(spec);
+    MeshDesc desc = UnitQuadMesh();
+    desc.groups[0].triple[0] = source;
+    const EncodedMesh mesh = EncodeMesh(desc);
     EXPECT_TRUE(mesh.exact);
     BlockDesc block;
     block.meshes = {mesh.bytes};
@@ -254,12 +254,12 @@ TEST_F(SceneAssemblyTest, AnimationChunksAnimateTheirEntrysModel)
     ByteWriter records;
     records.U32(static_cast<uint32_t>(block.size())).U32(1).U32(72);
     records.Raw(InstanceRecord(0, 0, Translation(0))).Raw(block);
-    AnimationDesc spec;
-    spec.nodes.resize(1);
-    spec.nodes[0].position = AnimationCurveDesc{0.0f, 1.0f, 0, 0, {{0.0f, {0, 0, 0}}, {1.0f, {3, 0, 0}}}};
-    spec.clips = {{"move", 0.0f, 1.0f}};
-    spec.indices = {0};
-    const Bytes stream = AnimationStream(spec);
+    AnimationDesc desc;
+    desc.nodes.resize(1);
+    desc.nodes[0].position = AnimationCurveDesc{0.0f, 1.0f, 0, 0, {{0.0f, {0, 0, 0}}, {1.0f, {3, 0, 0}}}};
+    desc.clips = {{"move", 0.0f, 1.0f}};
+    desc.indices = {0};
+    const Bytes stream = AnimationStream(desc);
     const Bytes cut(stream.begin(), stream.end() - 4);
     auto chunk = [](uint32_t entry, const Bytes& s) { return ByteWriter().U32(entry).Raw(s).Data(); };
 

@@ -37,15 +37,15 @@ std::vector<uint32_t> Quadrants(const std::vector<uint32_t>& texels)
 // coordinates (0, 0) at the top left corner. Quad i spans x from 3i - 7 to 3i - 5 and y from -1 to 1.
 Bytes QuadsBlock(int count)
 {
-    MeshDesc spec;
+    MeshDesc desc;
     for (int i = 0; i < count; ++i)
     {
         const float left = float(3 * i - 7), right = left + 2;
-        const uint32_t first = uint32_t(spec.keys.size());
-        spec.keys.push_back({{left, 1, 0}, {0, 0}});
-        spec.keys.push_back({{left, -1, 0}, {0, 1}});
-        spec.keys.push_back({{right, 1, 0}, {1, 0}});
-        spec.keys.push_back({{right, -1, 0}, {1, 1}});
+        const uint32_t first = uint32_t(desc.keys.size());
+        desc.keys.push_back({{left, 1, 0}, {0, 0}});
+        desc.keys.push_back({{left, -1, 0}, {0, 1}});
+        desc.keys.push_back({{right, 1, 0}, {1, 0}});
+        desc.keys.push_back({{right, -1, 0}, {1, 1}});
         GroupDesc group;
         for (int c = 0; c < 5; ++c)
         {
@@ -57,10 +57,10 @@ Bytes QuadsBlock(int count)
         for (uint32_t k = 0; k < 4; ++k)
             strip.ops.push_back({StripOp::New, first + k});
         group.strips = {strip};
-        spec.groups.push_back(group);
+        desc.groups.push_back(group);
     }
     BlockDesc block;
-    block.meshes = {EncodeMesh(spec).bytes};
+    block.meshes = {EncodeMesh(desc).bytes};
     return EncodeBlock(block);
 }
 

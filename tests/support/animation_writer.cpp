@@ -60,17 +60,17 @@ size_t KeyRecordSize(const AnimationKey& k)
 }
 } // namespace
 
-Bytes AnimationStream(const AnimationDesc& spec, std::vector<size_t>* fieldEnds)
+Bytes AnimationStream(const AnimationDesc& desc, std::vector<size_t>* fieldEnds)
 {
     // Written twice: once to learn the size for the length field, once with the field ends marked.
     auto write = [&](std::vector<size_t>* ends, uint32_t length)
     {
         FieldWriter w(ends);
-        w.U32(spec.magic).U32(spec.version).U32(length);
-        w.U32(spec.nodeCount.value_or(static_cast<uint32_t>(spec.nodes.size())));
-        w.U32(spec.clipCount.value_or(static_cast<uint32_t>(spec.clips.size())));
-        w.U32(spec.indexCount.value_or(static_cast<uint32_t>(spec.indices.size()))).U32(0);
-        for (const AnimationNodeDesc& n : spec.nodes)
+        w.U32(desc.magic).U32(desc.version).U32(length);
+        w.U32(desc.nodeCount.value_or(static_cast<uint32_t>(desc.nodes.size())));
+        w.U32(desc.clipCount.value_or(static_cast<uint32_t>(desc.clips.size())));
+        w.U32(desc.indexCount.value_or(static_cast<uint32_t>(desc.indices.size()))).U32(0);
+        for (const AnimationNodeDesc& n : desc.nodes)
         {
             w.Matrix(n.pre).Matrix(n.post).F32(n.pivot[0]).F32(n.pivot[1]).F32(n.pivot[2]);
             w.U32((n.position ? 1 : 0) | (n.scale ? 2 : 0) | (n.rotation ? 4 : 0) | (n.parent ? 8 : 0));
@@ -79,7 +79,7 @@ Bytes AnimationStream(const AnimationDesc& spec, std::vector<size_t>* fieldEnds)
             if (n.scale) StreamCurve(w, *n.scale, false);
             if (n.rotation) StreamCurve(w, *n.rotation, true);
         }
-        for (const AnimationClipDesc& c : spec.clips)
+        for (const AnimationClipDesc& c : desc.clips)
         {
             w.U32(c.nameLength.value_or(static_cast<uint32_t>(c.name.size())));
             w.F32(c.start).F32(c.end).U32(c.preMode).U32(c.postMode).U8(c.carried).U8(c.playReversed);
@@ -89,19 +89,19 @@ Bytes AnimationStream(const AnimationDesc& spec, std::vector<size_t>* fieldEnds)
             for (uint32_t i : c.indices)
                 w.U32(i);
         }
-        for (uint32_t i : spec.indices)
+        for (uint32_t i : desc.indices)
             w.U32(i);
         return w.Data();
     };
     const Bytes sized = write(nullptr, 0);
-    return write(fieldEnds, spec.length.value_or(static_cast<uint32_t>(sized.size())));
+    return write(fieldEnds, desc.length.value_or(static_cast<uint32_t>(sized.size())));
 }
 
-Bytes AnimationBlock(const AnimationDesc& spec)
+Bytes AnimationBlock(const AnimationDesc& desc)
 {
     constexpr size_t kHeader = 108;
     size_t nodeBytes = 0, keyBytes = 0, clipBytes = 0;
-    for (const AnimationNodeDesc& n : spec.nodes)
+    for (const AnimationNodeDesc& n : desc.nodes)
     {
         nodeBytes += 148;
         for (int i = 0; i < 3; ++i)
@@ -112,7 +112,7 @@ Bytes AnimationBlock(const AnimationDesc& spec)
                     keyBytes += KeyRecordSize(k);
             }
     }
-    for (const AnimationClipDesc& c : spec.clips)
+    for (const AnimationClipDesc& c : desc.clips)
         clipBytes += 148 + 4 * c.indices.size();
     const size_t keyStart = kHeader + nodeBytes, clipStart = keyStart + keyBytes,
                  poolStart = clipStart + clipBytes;
@@ -121,7 +121,7 @@ Bytes AnimationBlock(const AnimationDesc& spec)
     std::vector<float> pool;
     ByteWriter nodes, keys;
     size_t keyAt = keyStart;
-    for (const AnimationNodeDesc& n : spec.nodes)
+    for (const AnimationNodeDesc& n : desc.nodes)
     {
         for (float f : n.pre)
             nodes.F32(f);
@@ -167,7 +167,7 @@ Bytes AnimationBlock(const AnimationDesc& spec)
         }
     }
     ByteWriter clips;
-    for (const AnimationClipDesc& c : spec.clips)
+    for (const AnimationClipDesc& c : desc.clips)
     {
         Bytes name(111, 0);
         std::copy(c.name.begin(), c.name.begin() + std::min<size_t>(c.name.size(), 110), name.begin());
@@ -181,16 +181,16 @@ Bytes AnimationBlock(const AnimationDesc& spec)
     const size_t indexStart = poolStart + 4 * pool.size();
 
     ByteWriter out;
-    out.Raw(Bytes(60, 0)).F32(spec.framesPerSecond);
-    out.U32(spec.nodeCount.value_or(static_cast<uint32_t>(spec.nodes.size())));
-    out.U32(spec.clipCount.value_or(static_cast<uint32_t>(spec.clips.size()))).Raw(Bytes(12, 0));
-    out.U32(spec.indexCount.value_or(static_cast<uint32_t>(spec.indices.size())));
+    out.Raw(Bytes(60, 0)).F32(desc.framesPerSecond);
+    out.U32(desc.nodeCount.value_or(static_cast<uint32_t>(desc.nodes.size())));
+    out.U32(desc.clipCount.value_or(static_cast<uint32_t>(desc.clips.size()))).Raw(Bytes(12, 0));
+    out.U32(desc.indexCount.value_or(static_cast<uint32_t>(desc.indices.size())));
     out.U32(static_cast<uint32_t>(kHeader)).U32(static_cast<uint32_t>(clipStart)).U32(0);
     out.U32(static_cast<uint32_t>(poolStart)).U32(static_cast<uint32_t>(indexStart));
     out.Raw(nodes.Data()).Raw(keys.Data()).Raw(clips.Data());
     for (float f : pool)
         out.F32(f);
-    for (uint32_t i : spec.indices)
+    for (uint32_t i : desc.indices)
         out.U32(i);
     return out.Data();
 }

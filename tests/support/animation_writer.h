@@ -66,9 +66,9 @@ struct AnimationDesc
 };
 
 // The stream; `fieldEnds`, when given, receives the offset at which every field ends.
-Bytes AnimationStream(const AnimationDesc& spec, std::vector<size_t>* fieldEnds = nullptr);
+Bytes AnimationStream(const AnimationDesc& desc, std::vector<size_t>* fieldEnds = nullptr);
 // The block: header, node records, key records, clip records, float pool, indices, in that order.
-Bytes AnimationBlock(const AnimationDesc& spec);
+Bytes AnimationBlock(const AnimationDesc& desc);
 
 // A quaternion key turning `angle` radians about z, as (x, y, z, w).
 std::vector<float> RotationZ(float angle);

@@ -63,7 +63,7 @@ struct Quantiser
 
 struct Simulation
 {
-    const MeshDesc& spec;
+    const MeshDesc& desc;
     EncodedMesh out;
     std::vector<Token> stream;
     std::vector<uint32_t> runs;
@@ -78,7 +78,7 @@ struct Simulation
     unsigned stripLengthWidth = 0;
 
     explicit Simulation(const MeshDesc& s)
-        : spec(s), ring(size_t{1} << (s.ringBits - 1), 0xFFFF), qPos(s.positionBits), qTex(s.textureBits),
+        : desc(s), ring(size_t{1} << (s.ringBits - 1), 0xFFFF), qPos(s.positionBits), qTex(s.textureBits),
           components(((s.format >> 8) & 0xF) ? 5 : 3)
     {
     }
@@ -110,7 +110,7 @@ struct Simulation
             const bool tex = i >= 3;
             if (tex && noTexture) continue;
             const Quantiser& q = tex ? qTex : qPos;
-            const unsigned bits = tex ? spec.textureBits : spec.positionBits;
+            const unsigned bits = tex ? desc.textureBits : desc.positionBits;
             const float want = tex ? target.uv[i - 3] : target.position[i];
             const double ideal = (static_cast<double>(want) - g.minimum[i]) /
                                  (static_cast<double>(g.maximum[i]) - g.minimum[i]) * q.m;
@@ -153,7 +153,7 @@ struct Simulation
         {
             const bool tex = i >= 3;
             if (tex && noTexture) continue;
-            const unsigned bits = tex ? spec.textureBits : spec.positionBits;
+            const unsigned bits = tex ? desc.textureBits : desc.positionBits;
             const Quantiser& q = tex ? qTex : qPos;
             auto get = [&](const BlockVertex& v) { return tex ? v.uv[i - 3] : v.position[i]; };
             const float base = Base(get(a), get(b), get(c), parity);
@@ -202,7 +202,7 @@ struct Simulation
         for (int value : axis)
             Put(static_cast<uint64_t>(value < 0 ? value + 16384 : value), 14);
         for (int32_t value : t.t)
-            Put(static_cast<uint64_t>(static_cast<uint32_t>(value)), spec.positionBits);
+            Put(static_cast<uint64_t>(static_cast<uint32_t>(value)), desc.positionBits);
         Put(t.negateU, 1);
         Put(t.negateV, 1);
         Put(t.scale.has_value(), 1);
@@ -247,7 +247,7 @@ struct Simulation
                 Put(Bits(g.minimum[i]), 32);
                 Put(Bits(g.maximum[i]), 32);
             }
-        if (spec.version == 2)
+        if (desc.version == 2)
             for (uint16_t index : g.triple)
                 Put(index, 16);
 
@@ -279,13 +279,13 @@ struct Simulation
                 if (op.kind == StripOp::New)
                 {
                     Put(0, 1);
-                    const BlockVertex& target = spec.keys.at(op.key);
+                    const BlockVertex& target = desc.keys.at(op.key);
                     BlockVertex decoded{};
                     if (strip.copyOf >= 0)
                     {
                         decoded = Transform(mx, out.decoded[stripEntries[strip.copyOf][k]]);
                     }
-                    else if (k == 0 || !spec.predict)
+                    else if (k == 0 || !desc.predict)
                     {
                         decoded = EncodeAbsolute(g, target, g.noTexture);
                     }
@@ -338,7 +338,7 @@ struct Simulation
                                 break;
                             }
                         if (slot == slots) throw std::invalid_argument("vertex is not in the ring");
-                        Put(slot | (op.copy ? slots : 0), spec.ringBits);
+                        Put(slot | (op.copy ? slots : 0), desc.ringBits);
                         if (op.copy) ++counter;
                     }
                     if (op.copy)
@@ -374,13 +374,13 @@ struct Simulation
 
 MeshDesc QuadGroupsMesh(const std::vector<std::array<std::array<float, 3>, 4>>& quads)
 {
-    MeshDesc spec;
+    MeshDesc desc;
     for (const auto& quad : quads)
     {
-        const uint32_t first = static_cast<uint32_t>(spec.keys.size());
+        const uint32_t first = static_cast<uint32_t>(desc.keys.size());
         const float uv[4][2] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
         for (int k = 0; k < 4; ++k)
-            spec.keys.push_back({{quad[k][0], quad[k][1], quad[k][2]}, {uv[k][0], uv[k][1]}});
+            desc.keys.push_back({{quad[k][0], quad[k][1], quad[k][2]}, {uv[k][0], uv[k][1]}});
         GroupDesc group;
         for (int i = 0; i < 5; ++i)
         {
@@ -391,9 +391,9 @@ MeshDesc QuadGroupsMesh(const std::vector<std::array<std::array<float, 3>, 4>>& 
         for (uint32_t k = 0; k < 4; ++k)
             strip.ops.push_back({StripOp::New, first + k});
         group.strips = {strip};
-        spec.groups.push_back(group);
+        desc.groups.push_back(group);
     }
-    return spec;
+    return desc;
 }
 
 MeshDesc UnitQuadMesh()
@@ -401,36 +401,36 @@ MeshDesc UnitQuadMesh()
     return QuadGroupsMesh({{{{1, 1, 1}, {2, 1, 1}, {1, 2, 1}, {2, 2, 1}}}});
 }
 
-EncodedMesh EncodeMesh(const MeshDesc& spec)
+EncodedMesh EncodeMesh(const MeshDesc& desc)
 {
-    Simulation sim(spec);
+    Simulation sim(desc);
     uint32_t longest = 0;
-    for (const GroupDesc& g : spec.groups)
+    for (const GroupDesc& g : desc.groups)
         for (const StripDesc& s : g.strips)
             if (s.copyOf < 0 && s.ops.size() >= 2)
                 longest = std::max<uint32_t>(longest, static_cast<uint32_t>(s.ops.size() - 2));
     // Length 0 marks a copied strip, so a strip of two entries cannot be stored as one of its own.
     sim.stripLengthWidth = WidthOf(longest);
-    for (const GroupDesc& g : spec.groups)
+    for (const GroupDesc& g : desc.groups)
         sim.Group(g);
 
-    const bool texture = ((spec.format >> 8) & 0xF) != 0;
+    const bool texture = ((desc.format >> 8) & 0xF) != 0;
     uint32_t flags = 0x2 | 0x4 | 0x8; // runs, strip lengths, ring
-    if (spec.noTextureBits) flags |= 0x1;
-    if (spec.predict) flags |= 0x10 | (texture ? 0x40 : 0);
+    if (desc.noTextureBits) flags |= 0x1;
+    if (desc.predict) flags |= 0x10 | (texture ? 0x40 : 0);
 
     std::vector<uint8_t>& bytes = sim.out.bytes;
     const uint16_t capacity =
-        spec.vertexCapacity ? spec.vertexCapacity : static_cast<uint16_t>(sim.out.decoded.size());
-    PutLe(bytes, spec.version, 4);
+        desc.vertexCapacity ? desc.vertexCapacity : static_cast<uint16_t>(sim.out.decoded.size());
+    PutLe(bytes, desc.version, 4);
     PutLe(bytes, flags, 4);
-    PutLe(bytes, spec.format, 4);
+    PutLe(bytes, desc.format, 4);
     PutLe(bytes, longest, 4);
     PutLe(bytes, sim.runs.size(), 4);
     PutLe(bytes, 0, 4);
-    PutLe(bytes, spec.groups.size(), 2);
+    PutLe(bytes, desc.groups.size(), 2);
     PutLe(bytes, capacity, 2);
-    const uint8_t widths[8] = {16, 8, 16, 16, spec.positionBits, 0, spec.textureBits, spec.ringBits};
+    const uint8_t widths[8] = {16, 8, 16, 16, desc.positionBits, 0, desc.textureBits, desc.ringBits};
     bytes.insert(bytes.end(), widths, widths + 8);
     PutLe(bytes, 0, 2);
 
@@ -442,24 +442,24 @@ EncodedMesh EncodeMesh(const MeshDesc& spec)
     };
     table(16);
     table(static_cast<uint16_t>(sim.stripLengthWidth));
-    table(spec.ringBits);
-    if (spec.predict)
+    table(desc.ringBits);
+    if (desc.predict)
     {
-        table(spec.positionBits);
-        if (texture) table(spec.textureBits);
+        table(desc.positionBits);
+        if (texture) table(desc.textureBits);
     }
 
     BitWriter w;
     for (uint32_t run : sim.runs)
         w.Put(run, 16);
-    for (const GroupDesc& g : spec.groups)
+    for (const GroupDesc& g : desc.groups)
     {
         uint32_t entries = 0;
         for (const StripDesc& s : g.strips)
             entries += static_cast<uint32_t>(s.ops.size());
         w.Put(g.strips.size(), 8);
         w.Put(entries, 16);
-        if (spec.noTextureBits) w.Put(g.noTexture, 1);
+        if (desc.noTextureBits) w.Put(g.noTexture, 1);
     }
     for (const Token& t : sim.stream)
         w.Put(t.value, t.width);
@@ -469,24 +469,24 @@ EncodedMesh EncodeMesh(const MeshDesc& spec)
     return sim.out;
 }
 
-std::vector<uint8_t> EncodeBlock(const BlockDesc& spec)
+std::vector<uint8_t> EncodeBlock(const BlockDesc& desc)
 {
     std::vector<uint8_t> out;
-    PutLe(out, spec.magic, 4);
-    PutLe(out, spec.meshCount.value_or(static_cast<uint32_t>(spec.meshes.size())), 4);
+    PutLe(out, desc.magic, 4);
+    PutLe(out, desc.meshCount.value_or(static_cast<uint32_t>(desc.meshes.size())), 4);
     PutLe(out, 0, 4); // size, patched below
-    if (spec.magic != 0x45474B4C)
+    if (desc.magic != 0x45474B4C)
     {
-        out.insert(out.end(), spec.fileFlags, spec.fileFlags + 4);
-        PutLe(out, Bits(spec.fileValue), 4);
+        out.insert(out.end(), desc.fileFlags, desc.fileFlags + 4);
+        PutLe(out, Bits(desc.fileValue), 4);
     }
-    if (spec.magic == 0x59474B4C)
+    if (desc.magic == 0x59474B4C)
     {
-        PutLe(out, spec.lightCount.value_or(static_cast<uint32_t>(spec.lights.size())), 4);
-        out.push_back(spec.fileByte);
-        PutLe(out, Bits(spec.creaseAngle), 4);
+        PutLe(out, desc.lightCount.value_or(static_cast<uint32_t>(desc.lights.size())), 4);
+        out.push_back(desc.fileByte);
+        PutLe(out, Bits(desc.creaseAngle), 4);
         out.resize(64, 0);
-        for (const LightPointRecord& light : spec.lights)
+        for (const LightPointRecord& light : desc.lights)
         {
             for (float f : light.position)
                 PutLe(out, Bits(f), 4);
@@ -494,12 +494,12 @@ std::vector<uint8_t> EncodeBlock(const BlockDesc& spec)
                 PutLe(out, c, 4);
         }
     }
-    for (const std::vector<uint8_t>& mesh : spec.meshes)
+    for (const std::vector<uint8_t>& mesh : desc.meshes)
     {
         PutLe(out, mesh.size(), 4);
         out.insert(out.end(), mesh.begin(), mesh.end());
     }
-    const uint32_t size = spec.declaredSize.value_or(static_cast<uint32_t>(out.size()));
+    const uint32_t size = desc.declaredSize.value_or(static_cast<uint32_t>(out.size()));
     for (int i = 0; i < 4; ++i)
         out[8 + i] = static_cast<uint8_t>(size >> (8 * i));
     return out;

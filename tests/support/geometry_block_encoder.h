@@ -84,7 +84,7 @@ struct EncodedMesh
     uint32_t runEntries = 0;
 };
 
-EncodedMesh EncodeMesh(const MeshDesc& spec);
+EncodedMesh EncodeMesh(const MeshDesc& desc);
 
 // One group per quad, each quad one strip of four new vertices a, b, c, d (d opposite a; the faces
 // look along (b - a) x (c - a)) with texture coordinates (0, 0), (1, 0), (0, 1), (1, 1). Positions on
@@ -113,6 +113,6 @@ struct BlockDesc
     std::optional<uint32_t> declaredSize; // written instead of the block's size
 };
 
-std::vector<uint8_t> EncodeBlock(const BlockDesc& spec);
+std::vector<uint8_t> EncodeBlock(const BlockDesc& desc);
 
 } // namespace ferolt::test

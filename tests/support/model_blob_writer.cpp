@@ -102,21 +102,21 @@ std::vector<uint8_t> WriteRecordLayout(const RecordLayout& l, bool withStrings)
     return out;
 }
 
-std::vector<uint8_t> WriteModelBlob(const BlobDesc& spec)
+std::vector<uint8_t> WriteModelBlob(const BlobDesc& desc)
 {
     Bytes out(256, 0);
-    std::memcpy(out.data() + 1, spec.header.data(), std::min<size_t>(spec.header.size(), 8));
-    std::memcpy(out.data() + 121, spec.name.data(), std::min<size_t>(spec.name.size(), 98));
-    PutAt(&out, 92, spec.options);
-    PutAt(&out, 108, spec.value);
+    std::memcpy(out.data() + 1, desc.header.data(), std::min<size_t>(desc.header.size(), 8));
+    std::memcpy(out.data() + 121, desc.name.data(), std::min<size_t>(desc.name.size(), 98));
+    PutAt(&out, 92, desc.options);
+    PutAt(&out, 108, desc.value);
     // Chunk data first, then the extension records, then the section.
     std::vector<uint32_t> offsets;
-    for (const BlobChunk& c : spec.chunks)
+    for (const BlobChunk& c : desc.chunks)
     {
         offsets.push_back(uint32_t(out.size()));
         out.insert(out.end(), c.bytes.begin(), c.bytes.end());
     }
-    const size_t n = spec.chunks.size();
+    const size_t n = desc.chunks.size();
     auto record = [&](size_t at, uint32_t id, uint32_t offset, uint32_t size)
     {
         PutAt(&out, at, id);
@@ -125,28 +125,28 @@ std::vector<uint8_t> WriteModelBlob(const BlobDesc& spec)
     };
     if (n <= 4)
         for (size_t i = 0; i < n; ++i)
-            record(24 + 16 * i, spec.chunks[i].id, offsets[i], uint32_t(spec.chunks[i].bytes.size()));
+            record(24 + 16 * i, desc.chunks[i].id, offsets[i], uint32_t(desc.chunks[i].bytes.size()));
     else
     {
         for (size_t i = 0; i < 3; ++i)
-            record(24 + 16 * i, spec.chunks[i].id, offsets[i], uint32_t(spec.chunks[i].bytes.size()));
+            record(24 + 16 * i, desc.chunks[i].id, offsets[i], uint32_t(desc.chunks[i].bytes.size()));
         const uint32_t extension = uint32_t(out.size());
         record(24 + 48, 0xFFFFFFFFu, extension, uint32_t(n));
         for (size_t i = 3; i < n; ++i)
         {
-            Put(&out, spec.chunks[i].id);
+            Put(&out, desc.chunks[i].id);
             Put(&out, offsets[i]);
-            Put(&out, uint32_t(spec.chunks[i].bytes.size()));
+            Put(&out, uint32_t(desc.chunks[i].bytes.size()));
             Put<uint32_t>(&out, 0);
         }
     }
     uint32_t sum = 0;
-    for (uint8_t b : spec.section)
+    for (uint8_t b : desc.section)
         sum += b;
     PutAt(&out, 220, uint32_t(out.size()));
-    PutAt(&out, 224, uint32_t(spec.section.size()));
-    PutAt(&out, 228, sum + uint32_t(spec.checksumAdjust));
-    out.insert(out.end(), spec.section.begin(), spec.section.end());
+    PutAt(&out, 224, uint32_t(desc.section.size()));
+    PutAt(&out, 228, sum + uint32_t(desc.checksumAdjust));
+    out.insert(out.end(), desc.section.begin(), desc.section.end());
     return out;
 }
 
@@ -174,10 +174,10 @@ float StreamValue(int16_t q, float min, float max)
     return static_cast<float>(q) * static_cast<float>((max - min) / 32767.0) + min;
 }
 
-std::vector<uint8_t> WriteV7QStream(const StreamDesc& spec)
+std::vector<uint8_t> WriteV7QStream(const StreamDesc& desc)
 {
     Bytes out;
-    for (int i = 0; i < spec.identifiers; ++i)
+    for (int i = 0; i < desc.identifiers; ++i)
         out.insert(out.end(), kIdentifier, kIdentifier + 16);
     const size_t header = out.size();
     out.resize(header + 40, 0);
@@ -186,7 +186,7 @@ std::vector<uint8_t> WriteV7QStream(const StreamDesc& spec)
     // The chunk list, counted from the stream's start.
     PutAt(&out, header + 28, uint32_t(out.size()));
     const size_t listStart = out.size();
-    for (const BlobChunk& c : spec.chunks)
+    for (const BlobChunk& c : desc.chunks)
     {
         Put(&out, c.id);
         Put(&out, uint32_t(c.bytes.size()));
@@ -196,33 +196,33 @@ std::vector<uint8_t> WriteV7QStream(const StreamDesc& spec)
     PutAt(&out, header + 20, uint32_t(out.size() - header));
 
     Bytes block;
-    for (const std::string& s : spec.strings)
+    for (const std::string& s : desc.strings)
     {
         block.insert(block.end(), s.begin(), s.end());
         block.push_back(0);
     }
-    const uint16_t nameLength = uint16_t(spec.name.size() + 1);
+    const uint16_t nameLength = uint16_t(desc.name.size() + 1);
     float bounds[6] = {0, 0, 0, 1, 1, 1};
     for (float f : bounds)
         Put(&out, f);
-    Put(&out, spec.value);
-    Put(&out, spec.flags);
+    Put(&out, desc.value);
+    Put(&out, desc.flags);
     out.insert(out.end(), 9, 0);
     for (uint16_t v :
-         {nameLength, uint16_t(block.size()), uint16_t(spec.lightPoints.size()),
-          uint16_t(spec.materials.size()), uint16_t(spec.strings.size()), uint16_t(spec.parts.size())})
+         {nameLength, uint16_t(block.size()), uint16_t(desc.lightPoints.size()),
+          uint16_t(desc.materials.size()), uint16_t(desc.strings.size()), uint16_t(desc.parts.size())})
         Put(&out, v);
-    out.insert(out.end(), spec.name.begin(), spec.name.end());
+    out.insert(out.end(), desc.name.begin(), desc.name.end());
     out.push_back(0);
     out.insert(out.end(), block.begin(), block.end());
-    for (const auto& l : spec.lightPoints)
+    for (const auto& l : desc.lightPoints)
     {
         for (int i = 0; i < 3; ++i)
             out.push_back(uint8_t(l[i]));
         for (int i = 3; i < 6; ++i)
             Put(&out, l[i]);
     }
-    for (const StreamMaterial& m : spec.materials)
+    for (const StreamMaterial& m : desc.materials)
     {
         out.insert(out.end(), m.color1.begin(), m.color1.end());
         out.insert(out.end(), m.color2.begin(), m.color2.end());
@@ -233,7 +233,7 @@ std::vector<uint8_t> WriteV7QStream(const StreamDesc& spec)
         out.push_back(0);
         out.push_back(m.flags);
     }
-    for (const StreamPart& p : spec.parts)
+    for (const StreamPart& p : desc.parts)
     {
         out.push_back(p.instance ? 1 : 0);
         if (p.instance)
@@ -249,7 +249,7 @@ std::vector<uint8_t> WriteV7QStream(const StreamDesc& spec)
         Put(&out, uint16_t(p.faces.size()));
         Put(&out, uint16_t(p.vertices.size() + p.faces.size()));
     }
-    for (const StreamPart& p : spec.parts)
+    for (const StreamPart& p : desc.parts)
     {
         if (p.instance) continue;
         std::array<int16_t, 5> previous{0, 0, 0, 0, 0};

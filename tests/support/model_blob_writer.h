@@ -66,7 +66,7 @@ struct BlobDesc
     int32_t checksumAdjust = 0; // added to the true sum
 };
 
-std::vector<uint8_t> WriteModelBlob(const BlobDesc& spec);
+std::vector<uint8_t> WriteModelBlob(const BlobDesc& desc);
 std::vector<uint8_t> WritePackedContainer(const std::vector<std::string>& names,
                                           const std::vector<uint8_t>& section);
 
@@ -106,7 +106,7 @@ struct StreamDesc
     std::vector<StreamPart> parts;
 };
 
-std::vector<uint8_t> WriteV7QStream(const StreamDesc& spec);
+std::vector<uint8_t> WriteV7QStream(const StreamDesc& desc);
 // method 0 stores the body, 1 packs it with zlib.
 std::vector<uint8_t> WriteV7QContainer(const std::vector<uint8_t>& body, uint32_t method);
 

@@ -469,17 +469,17 @@ std::vector<uint8_t> Compress(const std::vector<uint8_t>& body, const char* head
 }
 } // namespace
 
-std::vector<uint8_t> WriteXFile(const XFileDesc& spec, XEncoding encoding, bool doubles)
+std::vector<uint8_t> WriteXFile(const XFileDesc& desc, XEncoding encoding, bool doubles)
 {
     const bool binary = encoding == XEncoding::Binary || encoding == XEncoding::BinaryZip;
     Out out(binary, doubles);
-    if (spec.templates) Templates(out);
+    if (desc.templates) Templates(out);
     int meshIndex = 0;
-    for (const XMeshDesc& mesh : spec.meshes)
+    for (const XMeshDesc& mesh : desc.meshes)
         WriteMesh(out, mesh, meshIndex++);
-    for (const XFrameDesc& frame : spec.frames)
+    for (const XFrameDesc& frame : desc.frames)
         WriteFrame(out, frame, &meshIndex);
-    if (spec.animation) WriteAnimation(out, spec.frames.empty() ? "Frame" : spec.frames[0].name);
+    if (desc.animation) WriteAnimation(out, desc.frames.empty() ? "Frame" : desc.frames[0].name);
     const std::vector<uint8_t> body = out.Body();
 
     const char* format = encoding == XEncoding::Text      ? "txt "
@@ -547,13 +547,13 @@ void Triangles(const XFrameDesc& frame, const Matrix& parent, std::vector<XTrian
 }
 } // namespace
 
-std::vector<XTriangle> XExpectedTriangles(const XFileDesc& spec)
+std::vector<XTriangle> XExpectedTriangles(const XFileDesc& desc)
 {
     const Matrix identity{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     std::vector<XTriangle> out;
-    for (const XMeshDesc& mesh : spec.meshes)
+    for (const XMeshDesc& mesh : desc.meshes)
         Triangles(mesh, identity, &out);
-    for (const XFrameDesc& frame : spec.frames)
+    for (const XFrameDesc& frame : desc.frames)
         Triangles(frame, identity, &out);
     return out;
 }

@@ -56,7 +56,7 @@ enum class XEncoding
     BinaryZip,
 };
 
-std::vector<uint8_t> WriteXFile(const XFileDesc& spec, XEncoding encoding, bool doubles = false);
+std::vector<uint8_t> WriteXFile(const XFileDesc& desc, XEncoding encoding, bool doubles = false);
 
 // One triangle the file describes: polygons as fans around their first corner, positions moved by the
 // frames' transforms, and the diffuse colour of its material (a grey 0.5 for a mesh without a list).
@@ -65,7 +65,7 @@ struct XTriangle
     std::array<float, 9> corners;
     std::array<float, 4> diffuse;
 };
-std::vector<XTriangle> XExpectedTriangles(const XFileDesc& spec);
+std::vector<XTriangle> XExpectedTriangles(const XFileDesc& desc);
 
 // A flat grid of quads (two triangles each) with normals, texture coordinates and two materials.
 XMeshDesc XGridMesh(uint32_t columns, uint32_t rows);

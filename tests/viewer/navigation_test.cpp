@@ -114,9 +114,9 @@ TEST_F(NavigationTest, StartFileLoadsOnTheFirstTickAndTheNextPaintShowsTheModel)
 TEST_F(NavigationTest, XFileOnTheCommandLineIsShown)
 {
     // Not an object file: the codec rejects it and the engine's model loader reads it.
-    ferolt::test::XFileDesc spec;
-    spec.meshes = {ferolt::test::XCubeMesh()};
-    const std::vector<uint8_t> cube = ferolt::test::WriteXFile(spec, ferolt::test::XEncoding::Binary);
+    ferolt::test::XFileDesc desc;
+    desc.meshes = {ferolt::test::XCubeMesh()};
+    const std::vector<uint8_t> cube = ferolt::test::WriteXFile(desc, ferolt::test::XEncoding::Binary);
     std::ofstream(root_ / "Cube.x", std::ios::binary)
         .write(reinterpret_cast<const char*>(cube.data()), static_cast<std::streamsize>(cube.size()));
     Run(

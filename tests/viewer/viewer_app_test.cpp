@@ -804,11 +804,11 @@ Bytes AnimatedCubeObjectFile(const std::optional<std::array<float, 16>>& staticP
         node.pivot[0] = node.pivot[1] = 1.0f; // turn about the cube's vertical centre line
         node.position = position;
         node.rotation = rotation;
-        ferolt::test::AnimationDesc spec;
-        spec.nodes = {node};
-        spec.clips = {{"turn", 0.0f, 4.0f}};
-        spec.indices = {0};
-        chunks.Chunk(3, ferolt::test::ByteWriter().U32(0).Raw(ferolt::test::AnimationStream(spec)).Data());
+        ferolt::test::AnimationDesc desc;
+        desc.nodes = {node};
+        desc.clips = {{"turn", 0.0f, 4.0f}};
+        desc.indices = {0};
+        chunks.Chunk(3, ferolt::test::ByteWriter().U32(0).Raw(ferolt::test::AnimationStream(desc)).Data());
     }
     ferolt::test::ObjectFileHeaderFields header;
     header.contentType = kViewerContentType;

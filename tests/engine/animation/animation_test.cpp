@@ -87,9 +87,9 @@ AnimationDesc MovingNode(std::vector<std::pair<float, float>> keys, float start,
     }
     AnimationNodeDesc node;
     node.position = curve;
-    AnimationDesc spec;
-    spec.nodes = {node};
-    return spec;
+    AnimationDesc desc;
+    desc.nodes = {node};
+    return desc;
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -107,7 +107,7 @@ TEST(AnimationCurve, PositionAtTimesInEveryMode)
     struct Case
     {
         const char* name;
-        AnimationDesc spec;
+        AnimationDesc desc;
         float t;
         float x;
     } cases[] = {
@@ -147,7 +147,7 @@ TEST(AnimationCurve, PositionAtTimesInEveryMode)
     for (const Case& c : cases)
     {
         AnimationPtr a;
-        ASSERT_EQ(FromStream(ferolt::test::AnimationStream(c.spec), a), S_OK) << c.name;
+        ASSERT_EQ(FromStream(ferolt::test::AnimationStream(c.desc), a), S_OK) << c.name;
         ExpectMatrixNear(NodeMatrix(a.p, 0, c.t), Translation(c.x, 0, 0), c.name);
     }
 }
@@ -175,10 +175,10 @@ TEST(AnimationCurve, QuaternionKeysTurnTheNode)
                          Key(1, ferolt::test::RotationZ(kPi / 2), c.continuity)};
         AnimationNodeDesc node;
         node.rotation = rotation;
-        AnimationDesc spec;
-        spec.nodes = {node};
+        AnimationDesc desc;
+        desc.nodes = {node};
         AnimationPtr a;
-        ASSERT_EQ(FromStream(ferolt::test::AnimationStream(spec), a), S_OK) << c.name;
+        ASSERT_EQ(FromStream(ferolt::test::AnimationStream(desc), a), S_OK) << c.name;
         D3DXMATRIX expected;
         D3DXMatrixRotationZ(&expected, c.angle);
         ExpectMatrixNear(NodeMatrix(a.p, 0, c.t), expected, c.name);
@@ -189,7 +189,7 @@ TEST(AnimationCurve, QuaternionKeysTurnTheNode)
 // child follows its parent's local matrix; a reversed clip turns the time once, for the parent too.
 TEST(AnimationNode, PivotParentAndReversedClip)
 {
-    AnimationDesc spec;
+    AnimationDesc desc;
     AnimationNodeDesc parent;
     parent.position = MovingNode({{0, 0}, {1, 4}}, 0, 1, 0, 0, -1.0f).nodes[0].position;
     AnimationNodeDesc child;
@@ -208,17 +208,17 @@ TEST(AnimationNode, PivotParentAndReversedClip)
     turned.pre = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 5, 1}; // translate (0, 0, 5)
     turned.post = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     turned.post[12] = 7.0f; // translate (7, 0, 0)
-    spec.nodes = {parent, child, turned};
+    desc.nodes = {parent, child, turned};
     AnimationClipDesc reversed;
     reversed.name = "back";
     reversed.start = 0.0f;
     reversed.end = 1.0f;
     reversed.playReversed = 1;
     reversed.nodeCount = 3;
-    spec.clips = {reversed};
+    desc.clips = {reversed};
 
     AnimationPtr a;
-    ASSERT_EQ(FromStream(ferolt::test::AnimationStream(spec), a), S_OK);
+    ASSERT_EQ(FromStream(ferolt::test::AnimationStream(desc), a), S_OK);
     ExpectMatrixNear(NodeMatrix(a.p, 1, 0.25f), Translation(1, 1, 0), "child without a clip");
     LMK::AnimationClip_* back = &a->clips[0];
     ExpectMatrixNear(NodeMatrix(a.p, 1, 0.25f, back), Translation(3, 1, 0), "child in the reversed clip");
@@ -242,7 +242,7 @@ TEST(AnimationNode, PivotParentAndReversedClip)
 // its child with a moving curve is not.
 TEST(AnimationNode, StaticNodesAreComputedOnceAtLoad)
 {
-    AnimationDesc spec;
+    AnimationDesc desc;
     AnimationNodeDesc root, still, moving;
     AnimationCurveDesc one;
     one.keys = {Key(5, {1, 2, 3})};
@@ -251,9 +251,9 @@ TEST(AnimationNode, StaticNodesAreComputedOnceAtLoad)
     still.position = one;
     moving.parent = 1;
     moving.position = MovingNode({{0, 0}, {1, 4}}, 0, 1, 0, 0, -1.0f).nodes[0].position;
-    spec.nodes = {root, still, moving};
+    desc.nodes = {root, still, moving};
     AnimationPtr a;
-    ASSERT_EQ(FromStream(ferolt::test::AnimationStream(spec), a), S_OK);
+    ASSERT_EQ(FromStream(ferolt::test::AnimationStream(desc), a), S_OK);
     EXPECT_EQ(a->nodes[0].constant, 1);
     EXPECT_EQ(a->nodes[1].constant, 1);
     EXPECT_EQ(a->nodes[2].constant, 0);
@@ -267,33 +267,33 @@ TEST(AnimationNode, StaticNodesAreComputedOnceAtLoad)
 
 AnimationDesc SmallStream()
 {
-    AnimationDesc spec = MovingNode({{0, 0}, {1, 4}}, 0, 1, 0, 0, {});
-    spec.nodes[0].rotation = AnimationCurveDesc{};
-    spec.nodes[0].rotation->keys = {Key(0, ferolt::test::RotationZ(0)), Key(1, ferolt::test::RotationZ(1))};
-    spec.nodes[0].rotation->keys[0].tension = 0.25f;
-    spec.nodes[0].rotation->keys[1].bias = 0.5f;
+    AnimationDesc desc = MovingNode({{0, 0}, {1, 4}}, 0, 1, 0, 0, {});
+    desc.nodes[0].rotation = AnimationCurveDesc{};
+    desc.nodes[0].rotation->keys = {Key(0, ferolt::test::RotationZ(0)), Key(1, ferolt::test::RotationZ(1))};
+    desc.nodes[0].rotation->keys[0].tension = 0.25f;
+    desc.nodes[0].rotation->keys[1].bias = 0.5f;
     AnimationNodeDesc child;
     child.parent = 0;
-    spec.nodes.push_back(child);
+    desc.nodes.push_back(child);
     AnimationClipDesc clip;
     clip.name = "walk";
     clip.start = 0.5f;
     clip.end = 2.0f;
     clip.nodeCount = 2;
     clip.indices = {1, 0};
-    spec.clips = {clip, AnimationClipDesc{}};
-    spec.indices = {1, 0, 7};
-    return spec;
+    desc.clips = {clip, AnimationClipDesc{}};
+    desc.indices = {1, 0, 7};
+    return desc;
 }
 
 TEST(AnimationStream, HeaderClipsAndIndices)
 {
-    AnimationDesc spec = SmallStream();
-    spec.version = 2;
-    spec.length = 0x12345;
+    AnimationDesc desc = SmallStream();
+    desc.version = 2;
+    desc.length = 0x12345;
     AnimationPtr a;
     DWORD length = 0;
-    ASSERT_EQ(FromStream(ferolt::test::AnimationStream(spec), a, &length), S_OK);
+    ASSERT_EQ(FromStream(ferolt::test::AnimationStream(desc), a, &length), S_OK);
     EXPECT_EQ(length, 0x12345u) << "the stored length is handed on as it stands";
     EXPECT_EQ(a->framesPerSecond, 15.0f);
     ASSERT_EQ(a->clips.size(), 2u);
@@ -310,9 +310,9 @@ TEST(AnimationStream, HeaderClipsAndIndices)
     EXPECT_EQ(start, 0.0f);
     EXPECT_EQ(end, 2.0f);
 
-    spec.clips.clear();
+    desc.clips.clear();
     AnimationPtr bare;
-    ASSERT_EQ(FromStream(ferolt::test::AnimationStream(spec), bare), S_OK);
+    ASSERT_EQ(FromStream(ferolt::test::AnimationStream(desc), bare), S_OK);
     ASSERT_EQ(LRGetModelAnimationRange(bare.p, &start, nullptr), S_OK);
     EXPECT_EQ(start, 1e10f);
     ASSERT_EQ(LRGetModelAnimationRange(bare.p, nullptr, &end), S_OK);
@@ -363,10 +363,10 @@ TEST(AnimationStream, DamagedStreamsAreRefused)
     };
     for (const Case& c : cases)
     {
-        AnimationDesc spec = SmallStream();
-        c.damage(spec);
+        AnimationDesc desc = SmallStream();
+        c.damage(desc);
         AnimationPtr a;
-        EXPECT_EQ(FromStream(ferolt::test::AnimationStream(spec), a), E_FAIL) << c.name;
+        EXPECT_EQ(FromStream(ferolt::test::AnimationStream(desc), a), E_FAIL) << c.name;
         EXPECT_EQ(a.p, nullptr) << c.name;
     }
 
@@ -387,7 +387,7 @@ TEST(AnimationStream, DamagedStreamsAreRefused)
 
 TEST(AnimationBlock, FramesQuaternionsStoredTangentsAndTheWholeClip)
 {
-    AnimationDesc spec;
+    AnimationDesc desc;
     AnimationNodeDesc node;
     AnimationCurveDesc position;
     position.start = 0;
@@ -407,10 +407,10 @@ TEST(AnimationBlock, FramesQuaternionsStoredTangentsAndTheWholeClip)
     node.rotation = rotation;
     node.pre.fill(9.0f);
     node.pre[15] = 0.0f; // stands for the identity
-    spec.nodes = {node};
-    spec.indices = {0, 1};
+    desc.nodes = {node};
+    desc.indices = {0, 1};
 
-    Bytes block = ferolt::test::AnimationBlock(spec);
+    Bytes block = ferolt::test::AnimationBlock(desc);
     LMK::Animation_* animation = nullptr;
     ASSERT_TRUE(LMK::CreateAnimationFromBlock(block.data(), static_cast<DWORD>(block.size()), &animation));
     AnimationPtr owner;
@@ -435,9 +435,9 @@ TEST(AnimationBlock, FramesQuaternionsStoredTangentsAndTheWholeClip)
     const D3DXMATRIX quarter = NodeMatrix(animation, 0, 0.25f);
     EXPECT_NEAR(quarter._41, 1.0f, kTolerance);
 
-    spec.framesPerSecond = 30.0f;
-    spec.clips = {AnimationClipDesc{"run", 3.0f, 30.0f, 1, 2, 1, 0, 0u, 1, {0}}};
-    block = ferolt::test::AnimationBlock(spec);
+    desc.framesPerSecond = 30.0f;
+    desc.clips = {AnimationClipDesc{"run", 3.0f, 30.0f, 1, 2, 1, 0, 0u, 1, {0}}};
+    block = ferolt::test::AnimationBlock(desc);
     ASSERT_TRUE(LMK::CreateAnimationFromBlock(block.data(), static_cast<DWORD>(block.size()), &animation));
     AnimationPtr second;
     second.p = animation;
@@ -453,14 +453,14 @@ TEST(AnimationBlock, FramesQuaternionsStoredTangentsAndTheWholeClip)
 
 TEST(AnimationBlock, DamagedBlocksAreRefused)
 {
-    AnimationDesc spec;
+    AnimationDesc desc;
     AnimationNodeDesc node;
     node.position = MovingNode({{0, 0}, {15, 4}}, 0, 15, 0, 0, {}).nodes[0].position;
-    spec.nodes = {node, node};
-    spec.nodes[1].parent = 0;
-    spec.clips = {AnimationClipDesc{"a", 0, 15, 0, 0, 0, 0, 1u, 1, {1}}};
-    spec.indices = {0};
-    const Bytes good = ferolt::test::AnimationBlock(spec);
+    desc.nodes = {node, node};
+    desc.nodes[1].parent = 0;
+    desc.clips = {AnimationClipDesc{"a", 0, 15, 0, 0, 0, 0, 1u, 1, {1}}};
+    desc.indices = {0};
+    const Bytes good = ferolt::test::AnimationBlock(desc);
     LMK::Animation_* animation = nullptr;
     ASSERT_TRUE(LMK::CreateAnimationFromBlock(good.data(), static_cast<DWORD>(good.size()), &animation));
     LRReleaseAnimation(&animation);

@@ -18,11 +18,11 @@ AnimationDesc TwoNodes()
     curve.keys = {{0.0f, {0, 0, 0}, {}, -1.0f, {}}, {1.0f, {4, 0, 0}, {}, -1.0f, {}}};
     ferolt::test::AnimationNodeDesc moving, still;
     moving.position = curve;
-    AnimationDesc spec;
-    spec.nodes = {moving, still};
-    spec.clips = {{"all", 0.0f, 1.0f}};
-    spec.indices = {1, 5, 0};
-    return spec;
+    AnimationDesc desc;
+    desc.nodes = {moving, still};
+    desc.clips = {{"all", 0.0f, 1.0f}};
+    desc.indices = {1, 5, 0};
+    return desc;
 }
 
 class ModelAnimationTest : public scenetest::SceneTest
@@ -110,12 +110,12 @@ TEST_F(ModelAnimationTest, ObjectBoundsFollowTheAnimationTime)
 // Chunk 20 becomes the model's animation; one that cannot be read leaves none, and is not kept.
 TEST_F(ModelAnimationTest, AnimationBlockChunkBecomesTheAnimation)
 {
-    AnimationDesc spec = TwoNodes();
-    spec.clips.clear();
-    spec.nodes[0].position->end = 15.0f;
-    for (auto& key : spec.nodes[0].position->keys)
+    AnimationDesc desc = TwoNodes();
+    desc.clips.clear();
+    desc.nodes[0].position->end = 15.0f;
+    for (auto& key : desc.nodes[0].position->keys)
         key.time *= 15.0f;
-    ferolt::test::Bytes block = ferolt::test::AnimationBlock(spec);
+    ferolt::test::Bytes block = ferolt::test::AnimationBlock(desc);
     LMK::ModelChunkStruct_TYP chunk{LMK::kAnimationChunkId, block.data(), static_cast<DWORD>(block.size())};
     ASSERT_EQ(LRAddModelChunk(model, &chunk), S_OK);
     ASSERT_NE(model->animation, nullptr);

@@ -21,21 +21,21 @@ std::vector<FuzzSeed> FuzzSeeds()
     root.pivot[0] = 1.0f;
     child.parent = 0;
     child.scale = scaled;
-    AnimationDesc spec;
-    spec.nodes = {root, child};
-    spec.clips = {{"walk", 0.5f, 2.0f, 1, 3, 1, 1, 0u, 2, {1, 0}}, {"", 0.0f, 1.0f}};
-    spec.indices = {1, 0, 9};
+    AnimationDesc desc;
+    desc.nodes = {root, child};
+    desc.clips = {{"walk", 0.5f, 2.0f, 1, 3, 1, 1, 0u, 2, {1, 0}}, {"", 0.0f, 1.0f}};
+    desc.indices = {1, 0, 9};
 
     std::vector<FuzzSeed> seeds;
-    seeds.push_back({"stream_two_nodes", AnimationStream(spec)});
-    spec.version = 2;
-    spec.clips.clear();
-    seeds.push_back({"stream_no_clips", AnimationStream(spec)});
-    spec.framesPerSecond = 30.0f;
-    spec.clips = {{"run", 3.0f, 30.0f, 1, 2, 1, 0, 0u, 1, {0}}};
-    spec.nodes[0].rotation->keys[0].inTangent = spec.nodes[0].rotation->keys[0].outTangent =
+    seeds.push_back({"stream_two_nodes", AnimationStream(desc)});
+    desc.version = 2;
+    desc.clips.clear();
+    seeds.push_back({"stream_no_clips", AnimationStream(desc)});
+    desc.framesPerSecond = 30.0f;
+    desc.clips = {{"run", 3.0f, 30.0f, 1, 2, 1, 0, 0u, 1, {0}}};
+    desc.nodes[0].rotation->keys[0].inTangent = desc.nodes[0].rotation->keys[0].outTangent =
         std::array<float, 4>{0, 0, 0.1f, 0};
-    seeds.push_back({"block_two_nodes", AnimationBlock(spec)});
+    seeds.push_back({"block_two_nodes", AnimationBlock(desc)});
     return seeds;
 }
 } // namespace ferolt::test

@@ -42,10 +42,10 @@ StripDesc S(std::vector<StripOp> ops)
 // twelve faces through ring and back references.
 MeshDesc Cube(uint16_t source)
 {
-    MeshDesc spec;
-    spec.ringBits = 5;
+    MeshDesc desc;
+    desc.ringBits = 5;
     for (uint32_t k = 0; k < 8; ++k)
-        spec.keys.push_back({{k & 1 ? 1.0f : -1.0f, k & 2 ? 1.0f : -1.0f, k & 4 ? 1.0f : -1.0f},
+        desc.keys.push_back({{k & 1 ? 1.0f : -1.0f, k & 2 ? 1.0f : -1.0f, k & 4 ? 1.0f : -1.0f},
                              {k & 1 ? 1.0f : 0.0f, k & 2 ? 1.0f : 0.0f}});
     GroupDesc g;
     GridBounds(g);
@@ -57,16 +57,16 @@ MeshDesc Cube(uint16_t source)
         S({N(0), N(1), N(2), N(3)}), S({N(4), N(5), N(6), N(7)}), S({R(0), R(1), R(4), R(5)}),
         S({B(2), B(3), B(6), B(7)}), S({B(0), R(2), R(4), B(6)}), S({B(1), B(3), R(5), R(7)}),
     };
-    spec.groups = {g};
-    return spec;
+    desc.groups = {g};
+    return desc;
 }
 
 // Two materials: a textured quad pair and an untextured strip with a copied, moved repeat of itself.
 MeshDesc TwoMaterials()
 {
-    MeshDesc spec;
-    spec.noTextureBits = true;
-    spec.keys = {
+    MeshDesc desc;
+    desc.noTextureBits = true;
+    desc.keys = {
         {{1, 1, 1}, {0, 0}}, {{2, 1, 1}, {1, 0}}, {{1, 2, 1}, {0, 1}}, {{2, 2, 1}, {1, 1}},
         {{3, 1, 1}, {2, 0}}, {{1, 1, 4}, {0, 0}}, {{2, 1, 4}, {0, 0}}, {{1, 3, 4}, {0, 0}},
     };
@@ -85,8 +85,8 @@ MeshDesc TwoMaterials()
     moved.copyOf = 0;
     moved.transform.t[2] = 3;
     b.strips = {S({{StripOp::New, 5}, {StripOp::New, 6}, {StripOp::New, 7}}), moved};
-    spec.groups = {a, b};
-    return spec;
+    desc.groups = {a, b};
+    return desc;
 }
 
 // A face as its corners' position and first texture coordinates, turned so that the smallest corner
@@ -254,9 +254,9 @@ TEST_F(GeometryBlockModelTest, EncodedMeshesBecomePartsAndSubsets)
         block.fileByte = 9;
         block.lights = {Light(1.0f, 0x11), Light(-4.0f, 0x22)};
         std::vector<EncodedMesh> encoded;
-        for (const MeshDesc& spec : c.meshes)
+        for (const MeshDesc& desc : c.meshes)
         {
-            encoded.push_back(EncodeMesh(spec));
+            encoded.push_back(EncodeMesh(desc));
             ASSERT_TRUE(encoded.back().exact);
             block.meshes.push_back(encoded.back().bytes);
         }

@@ -48,11 +48,11 @@ StripDesc S(std::vector<StripOp> ops)
 // Corner k of the cube is (x, y, z) = (bit 0, bit 1, bit 2) mapped to -1 / +1.
 MeshDesc Cube(bool predict)
 {
-    MeshDesc spec;
-    spec.predict = predict;
-    spec.ringBits = 5; // sixteen slots
+    MeshDesc desc;
+    desc.predict = predict;
+    desc.ringBits = 5; // sixteen slots
     for (uint32_t k = 0; k < 8; ++k)
-        spec.keys.push_back({{k & 1 ? 1.0f : -1.0f, k & 2 ? 1.0f : -1.0f, k & 4 ? 1.0f : -1.0f},
+        desc.keys.push_back({{k & 1 ? 1.0f : -1.0f, k & 2 ? 1.0f : -1.0f, k & 4 ? 1.0f : -1.0f},
                              {k & 1 ? 1.0f : 0.0f, k & 2 ? 1.0f : 0.0f}});
     GroupDesc g;
     GridBounds(g);
@@ -61,8 +61,8 @@ MeshDesc Cube(bool predict)
         S({N(0), N(1), N(2), N(3)}), S({N(4), N(5), N(6), N(7)}), S({R(0), R(1), R(4), R(5)}),
         S({B(2), B(3), B(6), B(7)}), S({B(0), R(2), R(4), B(6)}), S({B(1), B(3), R(5), R(7)}),
     };
-    spec.groups = {g};
-    return spec;
+    desc.groups = {g};
+    return desc;
 }
 
 // Two materials: a textured group with a long strip (keys 4 and 5 lie on the strip's predictions,
@@ -70,10 +70,10 @@ MeshDesc Cube(bool predict)
 // untextured group whose second strip is the first one turned a quarter about Z and moved.
 MeshDesc TwoMaterials()
 {
-    MeshDesc spec;
-    spec.noTextureBits = true;
-    spec.ringBits = 4;
-    spec.keys = {
+    MeshDesc desc;
+    desc.noTextureBits = true;
+    desc.ringBits = 4;
+    desc.keys = {
         {{1, 1, 1}, {0, 0}}, {{2, 1, 1}, {1, 0}}, {{1, 2, 1}, {0, 1}}, {{2, 2, 1}, {1, 1}},
         {{3, 1, 1}, {2, 0}}, {{4, 1, 3}, {3, 0}}, {{1, 1, 4}, {0, 0}}, {{2, 1, 4}, {0, 0}},
         {{1, 3, 4}, {0, 0}}, {{2, 3, 4}, {0, 0}},
@@ -101,8 +101,8 @@ MeshDesc TwoMaterials()
     turned.transform.t[0] = 10; // moved by twice the steps
     turned.transform.t[2] = -1;
     b.strips = {S({N(6), N(7), N(8), N(9)}), turned};
-    spec.groups = {a, b};
-    return spec;
+    desc.groups = {a, b};
+    return desc;
 }
 
 // One mesh on its own, attribute ids from 0.
@@ -136,7 +136,7 @@ TEST(GeometryBlockRoundTrip, DecodesTheEncodedMeshesExactly)
     struct Case
     {
         const char* name;
-        MeshDesc spec;
+        MeshDesc desc;
         size_t faces;
         bool needsRunEntry;
     };
@@ -148,10 +148,10 @@ TEST(GeometryBlockRoundTrip, DecodesTheEncodedMeshesExactly)
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.name);
-        const EncodedMesh encoded = EncodeMesh(c.spec);
+        const EncodedMesh encoded = EncodeMesh(c.desc);
         ASSERT_TRUE(encoded.exact);
         ASSERT_EQ(encoded.faces.size(), c.faces);
-        if (c.spec.predict)
+        if (c.desc.predict)
         {
             EXPECT_GT(encoded.predicted, 0u);
         }
@@ -167,7 +167,7 @@ TEST(GeometryBlockRoundTrip, DecodesTheEncodedMeshesExactly)
 
         // One subset per group, its faces in order and its group's source indices.
         const auto subsets = list.Subsets();
-        ASSERT_EQ(subsets.size(), c.spec.groups.size());
+        ASSERT_EQ(subsets.size(), c.desc.groups.size());
         DWORD first = 0;
         for (size_t g = 0; g < subsets.size(); ++g)
         {
@@ -175,7 +175,7 @@ TEST(GeometryBlockRoundTrip, DecodesTheEncodedMeshesExactly)
             EXPECT_EQ(subsets[g].faceCount, encoded.groupFaceCounts[g]);
             for (int i = 0; i < 3; ++i)
             {
-                const uint16_t raw = c.spec.groups[g].triple[i];
+                const uint16_t raw = c.desc.groups[g].triple[i];
                 EXPECT_EQ(subsets[g].source.index[i], raw == 0xFFFF ? 0xFFFFFFFFu : raw);
             }
             for (DWORD f = first; f < first + subsets[g].faceCount; ++f)
@@ -187,8 +187,8 @@ TEST(GeometryBlockRoundTrip, DecodesTheEncodedMeshesExactly)
 
 TEST(GeometryBlockRoundTrip, CubeDecodesToItsCorners)
 {
-    const MeshDesc spec = Cube(true);
-    const EncodedMesh encoded = EncodeMesh(spec);
+    const MeshDesc desc = Cube(true);
+    const EncodedMesh encoded = EncodeMesh(desc);
     LMK::DecodedMeshStruct_TYP mesh;
     DWORD counter = 0;
     std::vector<LMK::IndexTripleStruct_TYP> triples;
@@ -198,9 +198,9 @@ TEST(GeometryBlockRoundTrip, CubeDecodesToItsCorners)
     for (uint32_t k = 0; k < 8; ++k)
     {
         for (int i = 0; i < 3; ++i)
-            EXPECT_EQ(mesh.Vertex(k).values[i], spec.keys[k].position[i]);
+            EXPECT_EQ(mesh.Vertex(k).values[i], desc.keys[k].position[i]);
         for (int i = 0; i < 2; ++i)
-            EXPECT_EQ(mesh.Vertex(k).values[LMK::kDecodedTextureSlot + i], spec.keys[k].uv[i]);
+            EXPECT_EQ(mesh.Vertex(k).values[LMK::kDecodedTextureSlot + i], desc.keys[k].uv[i]);
     }
     // Every face of the cube has one normal axis: its three corners agree on exactly one coordinate.
     for (size_t f = 0; f < mesh.indices.size(); f += 3)
@@ -249,16 +249,16 @@ TEST(GeometryBlockRoundTrip, CopiedStripIsTurnedAndMoved)
 // An optimiser that folds that rounding away (vectorised code did) changes the stored geometry.
 TEST(GeometryBlockRoundTrip, ScaledCopyRoundsTheMovedPoint)
 {
-    MeshDesc spec;
-    spec.keys = {{{3, 3, 3}, {0, 0}}, {{4, 3, 3}, {0, 0}}, {{3, 4, 3}, {0, 0}}};
+    MeshDesc desc;
+    desc.keys = {{{3, 3, 3}, {0, 0}}, {{4, 3, 3}, {0, 0}}, {{3, 4, 3}, {0, 0}}};
     GroupDesc group;
     GridBounds(group);
     StripDesc scaled = S({N(0), N(1), N(2)});
     scaled.copyOf = 0;
     scaled.transform.scale = 1.7f;
     group.strips = {S({N(0), N(1), N(2)}), scaled};
-    spec.groups = {group};
-    const EncodedMesh encoded = EncodeMesh(spec);
+    desc.groups = {group};
+    const EncodedMesh encoded = EncodeMesh(desc);
     LMK::DecodedMeshStruct_TYP mesh;
     ASSERT_TRUE(DecodeOneMesh(encoded.bytes, mesh));
     ASSERT_EQ(mesh.VertexCount(), 6u);

@@ -64,16 +64,16 @@ struct RecordDesc
     DWORD sizeDelta = 0; // added to the true size in the size field
 };
 
-Bytes Record(const RecordDesc& spec)
+Bytes Record(const RecordDesc& desc)
 {
     ferolt::test::MaterialRecordFields f;
-    f.version = spec.version;
-    f.flags = spec.flags;
-    f.colours[1] = spec.diffuse;
-    f.mirrorReflectivity = spec.mirror;
-    f.projection = spec.projection ? 1 : 0;
-    f.sizeDelta = spec.sizeDelta;
-    for (const Bytes& part : spec.parts)
+    f.version = desc.version;
+    f.flags = desc.flags;
+    f.colours[1] = desc.diffuse;
+    f.mirrorReflectivity = desc.mirror;
+    f.projection = desc.projection ? 1 : 0;
+    f.sizeDelta = desc.sizeDelta;
+    for (const Bytes& part : desc.parts)
         f.body.insert(f.body.end(), part.begin(), part.end());
     return ferolt::test::MaterialRecord(f);
 }
@@ -90,7 +90,7 @@ TEST(MaterialRecord, ReadsEachVersionAndRejectsWhatDoesNotFit)
     struct Case
     {
         const char* title;
-        RecordDesc spec;
+        RecordDesc desc;
         bool withTable;
         bool ok;
         Check check;
@@ -214,7 +214,7 @@ TEST(MaterialRecord, ReadsEachVersionAndRejectsWhatDoesNotFit)
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.title);
-        Bytes bytes = Record(c.spec);
+        Bytes bytes = Record(c.desc);
         const DWORD given = c.givenSize ? c.givenSize : static_cast<DWORD>(bytes.size());
         MaterialDescriptionStruct_TYP* d = nullptr;
         DWORD consumed = 99;
@@ -304,8 +304,8 @@ protected:
 
 TEST_F(MaterialLoadTest, NamesShareOneRecord)
 {
-    RecordDesc spec;
-    served_.files["DIR\\A.MAT"] = Record(spec);
+    RecordDesc desc;
+    served_.files["DIR\\A.MAT"] = Record(desc);
     Material_* a = nullptr;
     Material_* b = nullptr;
     ASSERT_EQ(LRLoadMaterial("dir\\a.mat", &a), S_OK);

@@ -190,11 +190,11 @@ TEST_F(ModelBlobTest, ChecksumAndChunkTable)
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.name);
-        BlobDesc spec = blob;
-        spec.checksumAdjust = c.adjust;
+        BlobDesc desc = blob;
+        desc.checksumAdjust = c.adjust;
         for (size_t i = 0; i < c.chunkCount; ++i)
-            spec.chunks.push_back({uint32_t(0x300 + i), {uint8_t(i), 9}});
-        const Loaded loaded = LoadFile(WriteModelBlob(spec));
+            desc.chunks.push_back({uint32_t(0x300 + i), {uint8_t(i), 9}});
+        const Loaded loaded = LoadFile(WriteModelBlob(desc));
         EXPECT_EQ(loaded.hr, c.hr);
         if (!loaded.model) continue;
         ASSERT_EQ(loaded.model->chunks.size(), c.modelChunks);
@@ -395,11 +395,11 @@ StreamDesc TwoPartStream()
 
 TEST_F(ModelBlobTest, StreamsHoldWhatWasWritten)
 {
-    const StreamDesc spec = TwoPartStream();
-    const std::vector<uint8_t> stream = WriteV7QStream(spec);
-    StreamDesc withIdentifiers = spec;
+    const StreamDesc desc = TwoPartStream();
+    const std::vector<uint8_t> stream = WriteV7QStream(desc);
+    StreamDesc withIdentifiers = desc;
     withIdentifiers.identifiers = 2;
-    StreamDesc oneIdentifier = spec;
+    StreamDesc oneIdentifier = desc;
     oneIdentifier.identifiers = 1;
     const struct
     {
@@ -427,7 +427,7 @@ TEST_F(ModelBlobTest, StreamsHoldWhatWasWritten)
         EXPECT_FLOAT_EQ(model->lightPoints[0].color[2], 0.2f);
         // Every decoded corner is a written grid point, or that point moved by the instance.
         std::vector<std::array<float, 3>> expected;
-        for (const auto& q : spec.parts[0].vertices)
+        for (const auto& q : desc.parts[0].vertices)
         {
             const float x = StreamValue(q[0], 0, 2), y = StreamValue(q[1], 0, 2), z = StreamValue(q[2], 0, 2);
             expected.push_back({x, y, z});
@@ -459,9 +459,9 @@ TEST_F(ModelBlobTest, StreamsHoldWhatWasWritten)
 
 TEST_F(ModelBlobTest, StreamReaderKeepsPartsBeforeAFailedOne)
 {
-    StreamDesc spec = TwoPartStream();
-    spec.parts[1].source = 1; // names itself: refused, the first part stays
-    const std::vector<uint8_t> stream = WriteV7QStream(spec);
+    StreamDesc desc = TwoPartStream();
+    desc.parts[1].source = 1; // names itself: refused, the first part stays
+    const std::vector<uint8_t> stream = WriteV7QStream(desc);
     LMK::V7QModelStruct_TYP model;
     bool all = true;
     ASSERT_TRUE(LMK::ReadV7QModel(nullptr, stream.data(), DWORD(stream.size()), &model, 0, nullptr, &all));
@@ -481,9 +481,9 @@ TEST_F(ModelBlobTest, LongStreamStringsAreCutNotWrapped)
 {
     // A string record holds 255 characters: a longer string keeps its first 255, never its length
     // modulo 256.
-    StreamDesc spec = TwoPartStream();
-    spec.strings[0] = std::string(300, 'w');
-    const std::vector<uint8_t> stream = WriteV7QStream(spec);
+    StreamDesc desc = TwoPartStream();
+    desc.strings[0] = std::string(300, 'w');
+    const std::vector<uint8_t> stream = WriteV7QStream(desc);
     LMK::V7QModelStruct_TYP model;
     ASSERT_TRUE(LMK::ReadV7QModel(nullptr, stream.data(), DWORD(stream.size()), &model, 0, nullptr, nullptr));
     LMK::BlobRecordsStruct_TYP records;

@@ -33,16 +33,16 @@ using scenetest::SceneTest;
 
 std::vector<uint8_t> CubeX()
 {
-    XFileDesc spec;
-    spec.meshes = {ferolt::test::XCubeMesh()};
-    return WriteXFile(spec, XEncoding::Text);
+    XFileDesc desc;
+    desc.meshes = {ferolt::test::XCubeMesh()};
+    return WriteXFile(desc, XEncoding::Text);
 }
 
 std::vector<uint8_t> GridX(uint32_t columns)
 {
-    XFileDesc spec;
-    spec.meshes = {ferolt::test::XGridMesh(columns, 1)};
-    return WriteXFile(spec, XEncoding::Binary);
+    XFileDesc desc;
+    desc.meshes = {ferolt::test::XGridMesh(columns, 1)};
+    return WriteXFile(desc, XEncoding::Binary);
 }
 
 // A mesh list block of one quad (two faces, one subset).
@@ -234,9 +234,9 @@ TEST_F(ModelLoadingTest, FormatsAreRecognisedInOrder)
 
 TEST_F(ModelLoadingTest, AnimationStreamsComeWithTheModelFile)
 {
-    ferolt::test::AnimationDesc spec;
-    spec.nodes.resize(1);
-    const ferolt::test::Bytes stream = ferolt::test::AnimationStream(spec);
+    ferolt::test::AnimationDesc desc;
+    desc.nodes.resize(1);
+    const ferolt::test::Bytes stream = ferolt::test::AnimationStream(desc);
     ASSERT_GE(stream.size(), 28u);
     const std::vector<uint8_t> quad = QuadBlock();
 
@@ -445,12 +445,12 @@ TEST_F(ModelFilesTest, TexturesAreFoundBesideTheModelAndOnTheirSearchPath)
     tree.MakeDirectory("library/stone/deep");
     ASSERT_TRUE(ferolt::test::WritePng(tree.Path("models/Wood.png"), pixels, 2, 2, 8));
     ASSERT_TRUE(ferolt::test::WritePng(tree.Path("library/stone/deep/Stone.png"), pixels, 2, 2, 8));
-    XFileDesc spec;
-    spec.meshes = {ferolt::test::XGridMesh(2, 1)};
+    XFileDesc desc;
+    desc.meshes = {ferolt::test::XGridMesh(2, 1)};
     // The file names its textures with directories of the exporter's machine.
-    spec.meshes[0].materials[0].texture = "C:\\export\\maps\\WOOD.PNG";
-    spec.meshes[0].materials[1].texture = "stone.png";
-    tree.Write("models/Grid.x", WriteXFile(spec, XEncoding::Text));
+    desc.meshes[0].materials[0].texture = "C:\\export\\maps\\WOOD.PNG";
+    desc.meshes[0].materials[1].texture = "stone.png";
+    tree.Write("models/Grid.x", WriteXFile(desc, XEncoding::Text));
     LMK::UnregisterTextureFileLoader();
     LMK::SetTextureSearchPath(tree.Path("library").c_str(), 1);
 

@@ -52,10 +52,10 @@ std::map<long, std::vector<Corners>> ModelTriangles(LMK::Model_* model)
     return out;
 }
 
-std::map<long, std::vector<Corners>> FileTriangles(const XFileDesc& spec)
+std::map<long, std::vector<Corners>> FileTriangles(const XFileDesc& desc)
 {
     std::map<long, std::vector<Corners>> out;
-    for (const ferolt::test::XTriangle& t : ferolt::test::XExpectedTriangles(spec))
+    for (const ferolt::test::XTriangle& t : ferolt::test::XExpectedTriangles(desc))
         out[std::lround(t.diffuse[0] * 1000.0f)].push_back(Rounded(t.corners.data(), 3));
     for (auto& [red, list] : out)
         std::sort(list.begin(), list.end());
@@ -85,7 +85,7 @@ TEST_F(ModelXFileTest, SubsetsHoldTheFilesFacesByMaterial)
     const struct
     {
         const char* name;
-        XFileDesc spec;
+        XFileDesc desc;
         XEncoding encoding;
         bool doubles;
         DWORD subsets;
@@ -99,7 +99,7 @@ TEST_F(ModelXFileTest, SubsetsHoldTheFilesFacesByMaterial)
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.name);
-        const std::vector<uint8_t> file = WriteXFile(c.spec, c.encoding, c.doubles);
+        const std::vector<uint8_t> file = WriteXFile(c.desc, c.encoding, c.doubles);
         HRESULT hr = E_FAIL;
         LMK::Model_* model = LMK::Model_::CreateFromXFile(file.data(), DWORD(file.size()), nullptr, &hr);
         ASSERT_NE(model, nullptr);
@@ -107,7 +107,7 @@ TEST_F(ModelXFileTest, SubsetsHoldTheFilesFacesByMaterial)
         EXPECT_EQ(model->partCount, 1u);
         EXPECT_EQ(model->vertexFormat, LMK::kModelVertexFormat);
         ASSERT_EQ(model->subsetCount, c.subsets);
-        EXPECT_EQ(ModelTriangles(model), FileTriangles(c.spec));
+        EXPECT_EQ(ModelTriangles(model), FileTriangles(c.desc));
         for (DWORD s = 0; s < model->subsetCount; ++s)
         {
             EXPECT_EQ(model->subsets[s].sourceIndex, s);

@@ -111,10 +111,10 @@ Loaded LoadText(const std::string& text)
     return loaded;
 }
 
-std::vector<Triangle> Expected(const XFileDesc& spec)
+std::vector<Triangle> Expected(const XFileDesc& desc)
 {
     std::vector<Triangle> out;
-    for (const ferolt::test::XTriangle& x : ferolt::test::XExpectedTriangles(spec))
+    for (const ferolt::test::XTriangle& x : ferolt::test::XExpectedTriangles(desc))
     {
         Triangle t{};
         for (int i = 0; i < 9; ++i)
@@ -150,7 +150,7 @@ struct FileCase
     const char* name;
     XEncoding encoding;
     bool doubles;
-    XFileDesc spec;
+    XFileDesc desc;
 };
 
 std::vector<FileCase> FileCases()
@@ -190,15 +190,15 @@ TEST(XFileLoad, MeshEqualsTheFileInEveryEncoding)
     {
         SCOPED_TRACE(c.name);
         FakeDevice device;
-        const Loaded loaded = Load(device, WriteXFile(c.spec, c.encoding, c.doubles));
+        const Loaded loaded = Load(device, WriteXFile(c.desc, c.encoding, c.doubles));
         ASSERT_EQ(loaded.hr, S_OK);
-        EXPECT_EQ(loaded.triangles, Expected(c.spec));
+        EXPECT_EQ(loaded.triangles, Expected(c.desc));
         size_t vertices = 0, materials = 0;
-        for (const XMeshDesc& m : c.spec.meshes)
+        for (const XMeshDesc& m : c.desc.meshes)
             vertices += m.positions.size(), materials += m.materials.size();
-        materials += 2 * c.spec.frames.size(); // two cubes in each
+        materials += 2 * c.desc.frames.size(); // two cubes in each
         const bool oneNormalEach =
-            c.spec.meshes.size() == 1 && c.spec.meshes[0].normals.size() == c.spec.meshes[0].positions.size();
+            c.desc.meshes.size() == 1 && c.desc.meshes[0].normals.size() == c.desc.meshes[0].positions.size();
         if (oneNormalEach)
         {
             EXPECT_EQ(loaded.vertices, vertices); // nothing is split
@@ -264,9 +264,9 @@ TEST(XFileLoad, VertexColoursAndHandWrittenText)
 
 XFileDesc CubeFile()
 {
-    XFileDesc spec;
-    spec.meshes = {ferolt::test::XCubeMesh()};
-    return spec;
+    XFileDesc desc;
+    desc.meshes = {ferolt::test::XCubeMesh()};
+    return desc;
 }
 
 TEST(XFileLoad, VertexDeclarationDataGivesNormalsTexcoordsAndColours)
@@ -386,13 +386,13 @@ TEST(XFileLoad, DamagedFilesAreRefused)
 TEST(XFileLoad, EveryTruncationFailsCleanly)
 {
     // Cut after every byte: each token kind of both encodings ends early somewhere in here.
-    XFileDesc spec;
-    spec.meshes = {ferolt::test::XGridMesh(1, 1)};
-    spec.meshes[0].colors = {{0, {1, 0, 0, 1}}};
-    spec.animation = true;
+    XFileDesc desc;
+    desc.meshes = {ferolt::test::XGridMesh(1, 1)};
+    desc.meshes[0].colors = {{0, {1, 0, 0, 1}}};
+    desc.animation = true;
     for (XEncoding encoding : {XEncoding::Text, XEncoding::Binary, XEncoding::BinaryZip})
     {
-        const std::vector<uint8_t> file = WriteXFile(spec, encoding, encoding == XEncoding::Binary);
+        const std::vector<uint8_t> file = WriteXFile(desc, encoding, encoding == XEncoding::Binary);
         for (size_t n = 1; n < file.size(); ++n)
         {
             FakeDevice device;

@@ -48,7 +48,7 @@ Bytes Masks(std::initializer_list<uint32_t> masks)
 struct BmpCase
 {
     const char* name;
-    BmpDesc spec;
+    BmpDesc desc;
     std::vector<uint32_t> expected = kQuad;
     uint32_t width = 2, height = 2;
     DecodeOptions options = {};
@@ -168,7 +168,7 @@ TEST(ImageBmp, VariantsDecodeToExpectedPixels)
     for (const BmpCase& c : Cases())
     {
         SCOPED_TRACE(c.name);
-        const Bytes file = MakeBmp(c.spec);
+        const Bytes file = MakeBmp(c.desc);
         EXPECT_EQ(Sniff(file.data(), file.size()), Format::Bmp);
         Image img;
         ASSERT_EQ(DecodeBmp(file.data(), file.size(), &img, c.options), Status::Ok);
@@ -222,7 +222,7 @@ TEST(ImageBmp, MalformedHeadersFailCleanly)
     struct Bad
     {
         const char* name;
-        BmpDesc spec;
+        BmpDesc desc;
         Status expected;
     };
     auto heightOf = [&](int32_t w, int32_t h)
@@ -270,7 +270,7 @@ TEST(ImageBmp, MalformedHeadersFailCleanly)
     for (const Bad& c : cases)
     {
         SCOPED_TRACE(c.name);
-        const Bytes file = MakeBmp(c.spec);
+        const Bytes file = MakeBmp(c.desc);
         Image img;
         img.width = 9;
         EXPECT_EQ(DecodeBmp(file.data(), file.size(), &img), c.expected);

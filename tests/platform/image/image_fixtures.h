@@ -59,7 +59,7 @@ struct BmpDesc
     Bytes pixels;
     int64_t pixelOffset = -1; // -1: right after `extra`
 };
-Bytes MakeBmp(const BmpDesc& spec);
+Bytes MakeBmp(const BmpDesc& desc);
 
 // PNG through libpng's full writer so bit depth, colour type, palette and tRNS are chosen.
 struct PngDesc
@@ -74,7 +74,7 @@ struct PngDesc
     uint32_t pixelsPerMetre = 0; // pHYs when non-zero
     bool interlace = false;
 };
-Bytes MakePng(const PngDesc& spec);
+Bytes MakePng(const PngDesc& desc);
 
 // JPEG through libjpeg from 0xAARRGGBB pixels (grey: the blue byte).
 struct JpegDesc
@@ -89,7 +89,7 @@ struct JpegDesc
     int densityUnit = 0;
     uint16_t density = 0;
 };
-Bytes MakeJpeg(const JpegDesc& spec);
+Bytes MakeJpeg(const JpegDesc& desc);
 
 // GIF through giflib: indices into `palette` (0xRRGGBB), optional transparent index.
 struct GifDesc
@@ -101,7 +101,7 @@ struct GifDesc
     int transparent = -1;
     bool interlace = false;
 };
-Bytes MakeGif(const GifDesc& spec);
+Bytes MakeGif(const GifDesc& desc);
 
 // A DDS with a 128-byte header; pixel format by FOURCC (non-zero) or by bit count and masks.
 struct DdsDesc
@@ -114,7 +114,7 @@ struct DdsDesc
     uint32_t caps2 = 0;
     Bytes data;
 };
-Bytes MakeDds(const DdsDesc& spec);
+Bytes MakeDds(const DdsDesc& desc);
 
 uint32_t FourCC(const char* s);
 } // namespace ferolt::image::test

@@ -33,7 +33,7 @@ void ExpectNear(uint32_t got, uint32_t want, int tolerance, const std::string& w
 struct PngCase
 {
     const char* name;
-    PngDesc spec;
+    PngDesc desc;
     std::vector<uint32_t> expected;
     bool hasAlpha;
 };
@@ -96,11 +96,11 @@ TEST(ImagePng, ColourTypesAndDepthsDecodeToArgb)
     for (const PngCase& c : cases)
     {
         SCOPED_TRACE(c.name);
-        const Bytes file = MakePng(c.spec);
+        const Bytes file = MakePng(c.desc);
         Image img;
         ASSERT_EQ(Decode(file.data(), file.size(), &img), Status::Ok);
-        ASSERT_EQ(img.width, c.spec.width);
-        ASSERT_EQ(img.height, c.spec.height);
+        ASSERT_EQ(img.width, c.desc.width);
+        ASSERT_EQ(img.height, c.desc.height);
         EXPECT_EQ(img.format, Format::Png);
         // The alpha channel (whether any pixel uses it) is what a texture format choice relies on.
         EXPECT_EQ(img.hasAlpha, c.hasAlpha);
@@ -125,10 +125,10 @@ TEST(ImageJpeg, BaselineProgressiveGreyAndCmykRoundTrip)
     struct Case
     {
         const char* name;
-        JpegDesc spec;
+        JpegDesc desc;
         uint32_t left, right;
     };
-    auto spec = [](std::vector<uint32_t> pixels, bool progressive, bool grey, bool cmyk)
+    auto makeDesc = [](std::vector<uint32_t> pixels, bool progressive, bool grey, bool cmyk)
     {
         JpegDesc s;
         s.width = 16;
@@ -140,17 +140,19 @@ TEST(ImageJpeg, BaselineProgressiveGreyAndCmykRoundTrip)
         return s;
     };
     const Case cases[] = {
-        {"baseline", spec(TwoBlocks(0xFFC03020, 0xFF2040E0), false, false, false), 0xFFC03020, 0xFF2040E0},
-        {"progressive", spec(TwoBlocks(0xFFC03020, 0xFF2040E0), true, false, false), 0xFFC03020, 0xFF2040E0},
-        {"grey", spec(TwoBlocks(0x20, 0xD0), false, true, false), 0xFF202020, 0xFFD0D0D0},
-        {"grey progressive", spec(TwoBlocks(0x20, 0xD0), true, true, false), 0xFF202020, 0xFFD0D0D0},
+        {"baseline", makeDesc(TwoBlocks(0xFFC03020, 0xFF2040E0), false, false, false), 0xFFC03020,
+         0xFF2040E0},
+        {"progressive", makeDesc(TwoBlocks(0xFFC03020, 0xFF2040E0), true, false, false), 0xFFC03020,
+         0xFF2040E0},
+        {"grey", makeDesc(TwoBlocks(0x20, 0xD0), false, true, false), 0xFF202020, 0xFFD0D0D0},
+        {"grey progressive", makeDesc(TwoBlocks(0x20, 0xD0), true, true, false), 0xFF202020, 0xFFD0D0D0},
         // Inverted CMYK as stored with an Adobe marker: (255, 0, 0, 255) is full red, (0, 0, 0, 0) black.
-        {"CMYK", spec(TwoBlocks(0xFF0000FF, 0x00000000), false, false, true), 0xFFFF0000, 0xFF000000},
+        {"CMYK", makeDesc(TwoBlocks(0xFF0000FF, 0x00000000), false, false, true), 0xFFFF0000, 0xFF000000},
     };
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.name);
-        const Bytes file = MakeJpeg(c.spec);
+        const Bytes file = MakeJpeg(c.desc);
         Image img;
         ASSERT_EQ(Decode(file.data(), file.size(), &img), Status::Ok);
         ASSERT_EQ(img.width, 16u);
@@ -208,7 +210,7 @@ TEST(ImageGif, FirstImageOnTheScreenWithTransparency)
     struct Case
     {
         const char* name;
-        GifDesc spec;
+        GifDesc desc;
         std::vector<uint32_t> expected;
         bool hasAlpha;
     };
@@ -227,11 +229,11 @@ TEST(ImageGif, FirstImageOnTheScreenWithTransparency)
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.name);
-        const Bytes file = MakeGif(c.spec);
+        const Bytes file = MakeGif(c.desc);
         Image img;
         ASSERT_EQ(Decode(file.data(), file.size(), &img), Status::Ok);
-        EXPECT_EQ(img.width, c.spec.screenWidth);
-        EXPECT_EQ(img.height, c.spec.screenHeight);
+        EXPECT_EQ(img.width, c.desc.screenWidth);
+        EXPECT_EQ(img.height, c.desc.screenHeight);
         EXPECT_EQ(img.pixels, c.expected);
         EXPECT_EQ(img.hasAlpha, c.hasAlpha);
     }
