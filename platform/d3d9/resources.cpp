@@ -102,6 +102,11 @@ Surface::Surface(std::shared_ptr<DeviceAnchor> anchor, const D3DSURFACE_DESC& de
     // The container's pool is what counts; a level is not counted twice.
     pool_ = desc.Pool;
     countsAsDefault_ = container == nullptr;
+    // Surface::Create and the texture arguments check hold these: render targets and depth buffers live in
+    // the default pool, and every surface has texels.
+    FEROLT_D3D9_CHECK(!(desc.Usage & (D3DUSAGE_RENDERTARGET | D3DUSAGE_DEPTHSTENCIL)) ||
+                      desc.Pool == D3DPOOL_DEFAULT);
+    FEROLT_D3D9_CHECK(info_->bytes > 0 && desc.Width > 0 && desc.Height > 0);
     size_t pixels = static_cast<size_t>(desc.Width) * desc.Height;
     if (info_->depth)
     {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/d3d9/d3d9.h"
+#include "platform/d3d9/checks.h"
 #include "platform/d3d9/formats.h"
 #include "platform/d3d9/validation.h"
 #include "platform/win32/com_object.h"
@@ -54,12 +55,11 @@ class ResourceBase : public ComObject<Interface, IID_IDirect3DResource9, Iids...
 public:
     ResourceBase(std::shared_ptr<DeviceAnchor> anchor, D3DPOOL pool) : anchor_(std::move(anchor)), pool_(pool)
     {
+        // The device refuses any other pool before a resource is made.
+        FEROLT_D3D9_CHECK(pool_ <= D3DPOOL_SCRATCH);
         if (pool_ == D3DPOOL_DEFAULT && anchor_) ++anchor_->defaultPoolResources;
     }
-    ~ResourceBase() override
-    {
-        if (pool_ == D3DPOOL_DEFAULT && anchor_ && countsAsDefault_) --anchor_->defaultPoolResources;
-    }
+    ~ResourceBase() override { StopCountingAsDefault(); }
 
     HRESULT GetDevice(IDirect3DDevice9** ppDevice) override
     {
@@ -85,13 +85,20 @@ public:
 
     D3DPOOL Pool() const { return pool_; }
     // Implicit surfaces of the device do not count as application resources in the default pool.
-    void NotDefaultPoolResource()
+    void NotDefaultPoolResource() { StopCountingAsDefault(); }
+
+protected:
+    void StopCountingAsDefault()
     {
-        if (pool_ == D3DPOOL_DEFAULT && anchor_ && countsAsDefault_) --anchor_->defaultPoolResources;
+        if (pool_ == D3DPOOL_DEFAULT && anchor_ && countsAsDefault_)
+        {
+            // Below zero, a resource was uncounted twice and Reset would go ahead past a live one.
+            [[maybe_unused]] const int left = --anchor_->defaultPoolResources;
+            FEROLT_D3D9_CHECK(left >= 0);
+        }
         countsAsDefault_ = false;
     }
 
-protected:
     std::shared_ptr<DeviceAnchor> anchor_;
     D3DPOOL pool_;
     bool countsAsDefault_ = true;
