@@ -686,7 +686,7 @@ void ProcessVertices(const DrawConfig& cfg, const VertexLayoutOut& layout, int64
         // one by one.
         const int64_t inside = VerticesInside(cfg);
         auto within = [&](int64_t index, int n) { return index >= 0 && index + n <= inside; };
-#if FEROLT_D3D9_VERTEX_AVX2
+#if FEROLT_D3D9_AVX2
         static const bool avx2 = __builtin_cpu_supports("avx2");
         if (avx2 && eightLanesAllowed.load(std::memory_order_relaxed))
             for (; k + 8 <= count && within(first + static_cast<int64_t>(k), 8); k += 8)

@@ -6,20 +6,11 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/d3d9/avx2_target.h"
 #include "platform/d3d9/raster.h"
 
-#if FEROLT_D3D9_SSE
-#include <immintrin.h>
-#endif
-
-#if FEROLT_D3D9_SSE && (defined(__GNUC__) || defined(__clang__))
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
-
+#if FEROLT_D3D9_AVX2
+FEROLT_AVX2_BEGIN
 #include "platform/d3d9/vertex_lanes.h"
 #include "platform/d3d9/avx2_lanes.h"
 
@@ -55,10 +46,5 @@ void ProcessEightVertices(const DrawConfig& cfg, const VertexLayoutOut& layout, 
     ProcessLanes<Avx8>(cfg, layout, index, o, screen, guardX, guardY);
 }
 } // namespace ferolt::d3d9
-
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+FEROLT_AVX2_END
 #endif

@@ -11,16 +11,13 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/d3d9/avx2_target.h"
 #include "platform/d3d9/raster.h"
 
 #if FEROLT_D3D9_SSE
-#if defined(__GNUC__) || defined(__clang__)
-#define FEROLT_D3D9_VERTEX_AVX2 1
-#endif
-
 namespace ferolt::d3d9
 {
-#if FEROLT_D3D9_VERTEX_AVX2
+#if FEROLT_D3D9_AVX2
 // ProcessLanes with eight AVX2 lanes (vertex_avx2.cpp); only for processors that have AVX2.
 void ProcessEightVertices(const DrawConfig& cfg, const VertexLayoutOut& layout, int64_t index, float* o,
                           ScreenVertex* screen, float guardX, float guardY);
@@ -227,78 +224,118 @@ void LightLanes(const VertexConfig& cfg, const typename L::V* position, const ty
     specularOut[3] = M::Saturate(ms.c[3]);
 }
 
-// Vertices [index, index + L::N), all inside their streams, into their records at o and their screen
-// records.
-template <class L>
-void ProcessLanes(const DrawConfig& cfg, const VertexLayoutOut& layout, int64_t index, float* o,
-                  ScreenVertex* screen, float guardX, float guardY)
+// The steps of ProcessLanes. A step reads the vertices' inputs through Source and writes whole fields of
+// the records, one row of lanes per field, to Fields; the records are put together at the end.
+template <class L> struct VertexSteps
 {
     using V = typename L::V;
     using I = typename L::I;
     using M = LaneMath<L>;
-    constexpr int N = L::N;
-    const VertexConfig& vc = cfg.vertex;
-    const VertexLayout& in = vc.layout;
-    auto at = [&](const VertexElement& e, int k)
+    static constexpr int N = L::N;
+
+    // The input streams of vertices [index, index + N).
+    struct Source
     {
-        const StreamInput& s = vc.streams[e.stream];
-        return s.data + (index + k) * static_cast<int64_t>(s.stride) + e.offset;
-    };
-    auto stride = [&](const VertexElement& e) { return static_cast<int64_t>(vc.streams[e.stream].stride); };
-    // Colours in memory order blue, green, red, alpha, each divided by 255 as ReadElement does.
-    auto loadColor = [&](const VertexElement& e, LaneColor<L>* out)
-    {
-        alignas(32) uint32_t c[N];
-        for (int k = 0; k < N; ++k)
-            std::memcpy(&c[k], at(e, k), 4);
-        const I v = L::LoadI(c);
-        const I byte = L::SplatI(0xff);
-        const V scale = M::Splat(255.0f);
-        out->c[0] = L::Div(L::ToFloat(L::AndI(L::template Srl<16>(v), byte)), scale);
-        out->c[1] = L::Div(L::ToFloat(L::AndI(L::template Srl<8>(v), byte)), scale);
-        out->c[2] = L::Div(L::ToFloat(L::AndI(v, byte)), scale);
-        out->c[3] = L::Div(L::ToFloat(L::template Srl<24>(v)), scale);
+        const VertexConfig& vc;
+        int64_t index;
+        const uint8_t* At(const VertexElement& e, int k) const
+        {
+            const StreamInput& s = vc.streams[e.stream];
+            return s.data + (index + k) * static_cast<int64_t>(s.stride) + e.offset;
+        }
+        int64_t Stride(const VertexElement& e) const
+        {
+            return static_cast<int64_t>(vc.streams[e.stream].stride);
+        }
+        void Gather3(const VertexElement& e, V* out) const { L::Gather3(At(e, 0), Stride(e), out); }
+        // Colours in memory order blue, green, red, alpha, each divided by 255 as ReadElement does.
+        LaneColor<L> Color(const VertexElement& e) const
+        {
+            alignas(32) uint32_t c[N];
+            for (int k = 0; k < N; ++k)
+                std::memcpy(&c[k], At(e, k), 4);
+            const I v = L::LoadI(c);
+            const I byte = L::SplatI(0xff);
+            const V scale = M::Splat(255.0f);
+            LaneColor<L> out;
+            out.c[0] = L::Div(L::ToFloat(L::AndI(L::template Srl<16>(v), byte)), scale);
+            out.c[1] = L::Div(L::ToFloat(L::AndI(L::template Srl<8>(v), byte)), scale);
+            out.c[2] = L::Div(L::ToFloat(L::AndI(v, byte)), scale);
+            out.c[3] = L::Div(L::ToFloat(L::template Srl<24>(v)), scale);
+            return out;
+        }
     };
 
-    alignas(32) float f[VertexLayoutOut::kClip + kFixedClipPlanes + kMaxClipPlanes + kMaxVary][N];
-    auto put = [&](int field, V v) { L::Store(f[field], v); };
-
-    V p[4];
-    L::Gather3(at(in.position, 0), stride(in.position), p);
-    p[3] = M::Splat(1.0f);
-    V world[4], eye4[4], clip[4];
-    M::Transform(p, vc.world, world);
-    M::Transform(world, vc.view, eye4);
-    M::Transform(p, vc.worldViewProj, clip);
-    for (int j = 0; j < 4; ++j)
-        put(j, clip[j]);
-    put(VertexLayoutOut::kPointSize, M::Splat(cfg.raster.pointSize));
-    put(VertexLayoutOut::kFlags, L::Zero());
-    const int cd = VertexLayoutOut::kClip;
-    put(cd + 0, clip[2]);
-    put(cd + 1, L::Sub(clip[3], M::Splat(1e-6f)));
-    put(cd + 2, vc.clipping ? L::Sub(clip[3], clip[2]) : M::Splat(1.0f));
-    put(cd + 3, L::Sub(L::Mul(M::Splat(guardX), clip[3]), clip[0]));
-    put(cd + 4, L::Add(L::Mul(M::Splat(guardX), clip[3]), clip[0]));
-    put(cd + 5, L::Sub(L::Mul(M::Splat(guardY), clip[3]), clip[1]));
-    put(cd + 6, L::Add(L::Mul(M::Splat(guardY), clip[3]), clip[1]));
-    for (int i = 0; i < vc.clipPlaneCount; ++i)
+    struct Fields
     {
-        const float* pl = vc.clipPlanes[i];
-        put(cd + kFixedClipPlanes + i,
-            L::Add(L::Add(L::Add(L::Mul(M::Splat(pl[0]), world[0]), L::Mul(M::Splat(pl[1]), world[1])),
-                          L::Mul(M::Splat(pl[2]), world[2])),
-                   L::Mul(M::Splat(pl[3]), world[3])));
+        alignas(32) float f[VertexLayoutOut::kClip + kFixedClipPlanes + kMaxClipPlanes + kMaxVary][N];
+        void Put(int field, V v) { L::Store(f[field], v); }
+    };
+
+    // Where the vertices are: in world, camera (homogeneous) and clip space.
+    struct Positions
+    {
+        V world[4], eye4[4], clip[4];
+    };
+
+    static Positions Transform(const VertexConfig& vc, const Source& src)
+    {
+        V p[4];
+        src.Gather3(vc.layout.position, p);
+        p[3] = M::Splat(1.0f);
+        Positions at;
+        M::Transform(p, vc.world, at.world);
+        M::Transform(at.world, vc.view, at.eye4);
+        M::Transform(p, vc.worldViewProj, at.clip);
+        return at;
     }
 
-    const V zero = L::Zero();
-    const V invW = M::Select(L::CmpNeq(eye4[3], zero), L::Div(M::Splat(1.0f), eye4[3]), M::Splat(1.0f));
-    const V eye[3] = {L::Mul(eye4[0], invW), L::Mul(eye4[1], invW), L::Mul(eye4[2], invW)};
-    V normal[3] = {zero, zero, zero};
-    if (vc.lighting && in.normal.present)
+    // The clip-space position, point size, flags and the distances to the clip planes the general path
+    // tests: near, w, far, the guard band and the user planes.
+    static void ClipFields(const DrawConfig& cfg, const Positions& at, float guardX, float guardY,
+                           Fields* out)
     {
+        const VertexConfig& vc = cfg.vertex;
+        const V* clip = at.clip;
+        for (int j = 0; j < 4; ++j)
+            out->Put(j, clip[j]);
+        out->Put(VertexLayoutOut::kPointSize, M::Splat(cfg.raster.pointSize));
+        out->Put(VertexLayoutOut::kFlags, L::Zero());
+        const int cd = VertexLayoutOut::kClip;
+        out->Put(cd + 0, clip[2]);
+        out->Put(cd + 1, L::Sub(clip[3], M::Splat(1e-6f)));
+        out->Put(cd + 2, vc.clipping ? L::Sub(clip[3], clip[2]) : M::Splat(1.0f));
+        out->Put(cd + 3, L::Sub(L::Mul(M::Splat(guardX), clip[3]), clip[0]));
+        out->Put(cd + 4, L::Add(L::Mul(M::Splat(guardX), clip[3]), clip[0]));
+        out->Put(cd + 5, L::Sub(L::Mul(M::Splat(guardY), clip[3]), clip[1]));
+        out->Put(cd + 6, L::Add(L::Mul(M::Splat(guardY), clip[3]), clip[1]));
+        const V* world = at.world;
+        for (int i = 0; i < vc.clipPlaneCount; ++i)
+        {
+            const float* pl = vc.clipPlanes[i];
+            out->Put(cd + kFixedClipPlanes + i, L::Add(L::Add(L::Add(L::Mul(M::Splat(pl[0]), world[0]),
+                                                                     L::Mul(M::Splat(pl[1]), world[1])),
+                                                              L::Mul(M::Splat(pl[2]), world[2])),
+                                                       L::Mul(M::Splat(pl[3]), world[3])));
+        }
+    }
+
+    // The camera-space position divided by its w (1 where w is 0).
+    static void EyePosition(const Positions& at, V* eye)
+    {
+        const V invW =
+            M::Select(L::CmpNeq(at.eye4[3], L::Zero()), L::Div(M::Splat(1.0f), at.eye4[3]), M::Splat(1.0f));
+        for (int c = 0; c < 3; ++c)
+            eye[c] = L::Mul(at.eye4[c], invW);
+    }
+
+    // The camera-space normal for lighting; zero without lighting or normals.
+    static void EyeNormal(const VertexConfig& vc, const Source& src, V* normal)
+    {
+        normal[0] = normal[1] = normal[2] = L::Zero();
+        if (!vc.lighting || !vc.layout.normal.present) return;
         V n[3];
-        L::Gather3(at(in.normal, 0), stride(in.normal), n);
+        src.Gather3(vc.layout.normal, n);
         const float(*nm)[3] = vc.normalMatrix;
         for (int j = 0; j < 3; ++j)
             normal[j] = L::Add(L::Add(L::Mul(n[0], M::Splat(nm[0][j])), L::Mul(n[1], M::Splat(nm[1][j]))),
@@ -306,31 +343,37 @@ void ProcessLanes(const DrawConfig& cfg, const VertexLayoutOut& layout, int64_t 
         if (vc.normalizeNormals) M::Normalize(normal);
     }
 
-    LaneColor<L> dif, spec;
-    if (in.diffuse.present) loadColor(in.diffuse, &dif);
-    if (in.specular.present) loadColor(in.specular, &spec);
-    const int vary = layout.Vary();
-    if (vc.lighting)
+    // The diffuse and specular colours: lit, or the vertex colours (white and black where absent).
+    static void Colors(const VertexConfig& vc, const Source& src, const V* eye, const V* normal, int vary,
+                       Fields* out)
     {
-        V d[4], s[4];
-        LightLanes<L>(vc, eye, normal, in.diffuse.present ? &dif : nullptr,
-                      in.specular.present ? &spec : nullptr, d, s);
+        const VertexLayout& in = vc.layout;
+        LaneColor<L> dif, spec;
+        if (in.diffuse.present) dif = src.Color(in.diffuse);
+        if (in.specular.present) spec = src.Color(in.specular);
+        if (vc.lighting)
+        {
+            V d[4], s[4];
+            LightLanes<L>(vc, eye, normal, in.diffuse.present ? &dif : nullptr,
+                          in.specular.present ? &spec : nullptr, d, s);
+            for (int c = 0; c < 4; ++c)
+            {
+                out->Put(vary + kVaryDiffuse + c, d[c]);
+                out->Put(vary + kVarySpecular + c, s[c]);
+            }
+            return;
+        }
         for (int c = 0; c < 4; ++c)
         {
-            put(vary + kVaryDiffuse + c, d[c]);
-            put(vary + kVarySpecular + c, s[c]);
+            out->Put(vary + kVaryDiffuse + c, in.diffuse.present ? dif.c[c] : M::Splat(1.0f));
+            out->Put(vary + kVarySpecular + c, in.specular.present ? spec.c[c] : L::Zero());
         }
     }
-    else
-        for (int c = 0; c < 4; ++c)
-        {
-            put(vary + kVaryDiffuse + c, in.diffuse.present ? dif.c[c] : M::Splat(1.0f));
-            put(vary + kVarySpecular + c, in.specular.present ? spec.c[c] : zero);
-        }
 
-    V fog = M::Splat(1.0f);
-    if (vc.fogEnable && vc.fogVertexMode != D3DFOG_NONE)
+    // The vertex fog factor, 1 without vertex fog.
+    static V Fog(const VertexConfig& vc, const V* eye)
     {
+        if (!vc.fogEnable || vc.fogVertexMode == D3DFOG_NONE) return M::Splat(1.0f);
         const V d = vc.rangeFog ? L::Sqrt(M::Dot3(eye, eye)) : L::AndNot(M::Splat(-0.0f), eye[2]);
         if (vc.fogVertexMode == D3DFOG_LINEAR)
         {
@@ -338,86 +381,103 @@ void ProcessLanes(const DrawConfig& cfg, const VertexLayoutOut& layout, int64_t 
             const float start = vc.fogStart, end = vc.fogEnd;
             const V t = end != start ? L::Div(L::Sub(M::Splat(end), d), M::Splat(end - start))
                                      : L::And(L::CmpLt(d, M::Splat(end)), M::Splat(1.0f));
-            fog = M::Saturate(t);
+            return M::Saturate(t);
         }
-        else
-            fog = M::PerLane(
-                d, (1 << N) - 1,
-                [&](float x)
-                { return FogFactorForPixel(vc.fogVertexMode, x, vc.fogStart, vc.fogEnd, vc.fogDensity); });
+        return M::PerLane(
+            d, (1 << N) - 1,
+            [&](float x)
+            { return FogFactorForPixel(vc.fogVertexMode, x, vc.fogStart, vc.fogEnd, vc.fogDensity); });
     }
-    put(vary + kVaryFog, fog);
 
-    for (int s = 0; s < vc.texStages; ++s)
+    // The four components of one coordinate set. Missing components pad as (u, v, 1, 0), as in the general
+    // path; a set that does not exist reads (0, 0, 0, 1), one out of range (0, 0, 0, 0).
+    static void TexCoordSet(const VertexConfig& vc, const Source& src, UINT set, V* coord)
     {
-        const TexCoordConfig& tc = vc.texcoord[s];
-        const int base = vary + kVaryTex + 4 * s;
-        // Missing components pad as (u, v, 1, 0) before the transform, as in the general path; a set
-        // that does not exist reads (0, 0, 0, 1), one out of range (0, 0, 0, 0).
-        V coord[4];
-        if (tc.set < kMaxTexSets && in.tex[tc.set].present && in.tex[tc.set].type == D3DDECLTYPE_FLOAT2)
+        const VertexLayout& in = vc.layout;
+        if (set < kMaxTexSets && in.tex[set].present && in.tex[set].type == D3DDECLTYPE_FLOAT2)
         {
             // The common (u, v): two floats of each vertex straight into lanes.
-            L::Gather2(at(in.tex[tc.set], 0), stride(in.tex[tc.set]), coord);
+            L::Gather2(src.At(in.tex[set], 0), src.Stride(in.tex[set]), coord);
             coord[2] = M::Splat(1.0f);
-            coord[3] = zero;
+            coord[3] = L::Zero();
+            return;
         }
-        else
+        alignas(32) float t[4][N] = {};
+        if (set < kMaxTexSets)
         {
-            alignas(32) float t[4][N] = {};
-            if (tc.set < kMaxTexSets)
+            const VertexElement& e = in.tex[set];
+            // FastVertexPath admits FLOAT1 to FLOAT4 only.
+            const int dims = e.present ? e.type - D3DDECLTYPE_FLOAT1 + 1 : 0;
+            for (int k = 0; k < N; ++k)
             {
-                const VertexElement& e = in.tex[tc.set];
-                // FastVertexPath admits FLOAT1 to FLOAT4 only.
-                const int dims = e.present ? e.type - D3DDECLTYPE_FLOAT1 + 1 : 0;
-                for (int k = 0; k < N; ++k)
+                float c[4] = {0, 0, 0, 1};
+                if (e.present)
                 {
-                    float c[4] = {0, 0, 0, 1};
-                    if (e.present)
+                    const uint8_t* at = src.At(e, k);
+                    switch (dims)
                     {
-                        const uint8_t* src = at(e, k);
-                        switch (dims)
-                        {
-                        case 1:
-                            std::memcpy(c, src, 4);
-                            c[1] = 1.0f;
-                            c[3] = 0.0f;
-                            break;
-                        case 2:
-                            std::memcpy(c, src, 8);
-                            c[2] = 1.0f;
-                            c[3] = 0.0f;
-                            break;
-                        case 3:
-                            std::memcpy(c, src, 12);
-                            c[3] = 1.0f;
-                            break;
-                        default:
-                            std::memcpy(c, src, 16);
-                            break;
-                        }
+                    case 1:
+                        std::memcpy(c, at, 4);
+                        c[1] = 1.0f;
+                        c[3] = 0.0f;
+                        break;
+                    case 2:
+                        std::memcpy(c, at, 8);
+                        c[2] = 1.0f;
+                        c[3] = 0.0f;
+                        break;
+                    case 3:
+                        std::memcpy(c, at, 12);
+                        c[3] = 1.0f;
+                        break;
+                    default:
+                        std::memcpy(c, at, 16);
+                        break;
                     }
-                    for (int i = 0; i < 4; ++i)
-                        t[i][k] = c[i];
                 }
+                for (int i = 0; i < 4; ++i)
+                    t[i][k] = c[i];
             }
-            for (int i = 0; i < 4; ++i)
-                coord[i] = L::Load(t[i]);
-        }
-        if (tc.count)
-        {
-            V r[4];
-            M::Transform(coord, tc.matrix, r);
-            for (int i = 0; i < 4; ++i)
-                coord[i] = r[i];
         }
         for (int i = 0; i < 4; ++i)
-            put(base + i, coord[i]);
+            coord[i] = L::Load(t[i]);
+    }
+
+    // Each stage's coordinates, through its texture transform.
+    static void TexCoords(const VertexConfig& vc, const Source& src, int vary, Fields* out)
+    {
+        for (int s = 0; s < vc.texStages; ++s)
+        {
+            const TexCoordConfig& tc = vc.texcoord[s];
+            V coord[4];
+            TexCoordSet(vc, src, tc.set, coord);
+            if (tc.count)
+            {
+                V r[4];
+                M::Transform(coord, tc.matrix, r);
+                for (int i = 0; i < 4; ++i)
+                    coord[i] = r[i];
+            }
+            for (int i = 0; i < 4; ++i)
+                out->Put(vary + kVaryTex + 4 * s + i, coord[i]);
+        }
+    }
+
+    // floor(v * 256 + 0.5) for |v| within the guard limit, 0 where ok is not set: truncate, then step down
+    // where that rounded up.
+    static I Snap(V v, I ok)
+    {
+        constexpr float kSnap = 1 << kSubPixelBits;
+        const V t = L::Add(L::Mul(v, M::Splat(kSnap)), M::Splat(0.5f));
+        const I i = L::Truncate(t);
+        const I up = L::AsInt(L::CmpGt(L::ToFloat(i), t));
+        return L::AndI(L::AddI(i, up), ok);
     }
 
     // Screen records as ProjectVertex and the general path's clip bits give them.
+    static void ScreenRecords(const DrawConfig& cfg, const VertexLayoutOut& layout, const V* clip,
+                              const Fields& fields, ScreenVertex* screen)
     {
-        constexpr float kSnap = 1 << kSubPixelBits;
         const D3DVIEWPORT9& vp = cfg.raster.viewport;
         const float halfW = vp.Width * 0.5f, halfH = vp.Height * 0.5f, zScale = vp.MaxZ - vp.MinZ;
         const V one = M::Splat(1.0f);
@@ -435,18 +495,12 @@ void ProcessLanes(const DrawConfig& cfg, const VertexLayoutOut& layout, int64_t 
         const V limit = M::Splat(3 * kGuardPixels), sign = M::Splat(-0.0f);
         ok = L::AndI(ok, L::AsInt(L::CmpLe(L::AndNot(sign, xyzq[0]), limit)));
         ok = L::AndI(ok, L::AsInt(L::CmpLe(L::AndNot(sign, xyzq[1]), limit)));
-        // floor(v * 256 + 0.5) for |v| within the limit: truncate, then step down where that rounded up.
-        auto snap = [&](V v)
-        {
-            const V t = L::Add(L::Mul(v, M::Splat(kSnap)), M::Splat(0.5f));
-            const I i = L::Truncate(t);
-            const I up = L::AsInt(L::CmpGt(L::ToFloat(i), t));
-            return L::AndI(L::AddI(i, up), ok);
-        };
         I bits = L::AndNotI(ok, L::SplatI(static_cast<int>(kUnprojected)));
         for (int i = 0; i < layout.clipCount; ++i)
-            bits = L::OrI(bits, L::AndI(L::AsInt(L::CmpLt(L::Load(f[cd + i]), zero)), L::SplatI(1 << i)));
-        const I ints[3] = {snap(xyzq[0]), snap(xyzq[1]), bits};
+            bits = L::OrI(
+                bits, L::AndI(L::AsInt(L::CmpLt(L::Load(fields.f[VertexLayoutOut::kClip + i]), L::Zero())),
+                              L::SplatI(1 << i)));
+        const I ints[3] = {Snap(xyzq[0], ok), Snap(xyzq[1], ok), bits};
         for (int h = 0; h < N / 4; ++h)
         {
             __m128 a0 = L::Quarter(xyzq[0], h), a1 = L::Quarter(xyzq[1], h), a2 = L::Quarter(xyzq[2], h),
@@ -469,23 +523,50 @@ void ProcessLanes(const DrawConfig& cfg, const VertexLayoutOut& layout, int64_t 
     }
 
     // Back to one record per vertex, four fields of four vertices at a time.
-    const int recordStride = layout.stride;
-    int field = 0;
-    for (; field + 4 <= recordStride; field += 4)
-        for (int h = 0; h < N / 4; ++h)
-        {
-            __m128 r0 = _mm_load_ps(f[field] + 4 * h), r1 = _mm_load_ps(f[field + 1] + 4 * h),
-                   r2 = _mm_load_ps(f[field + 2] + 4 * h), r3 = _mm_load_ps(f[field + 3] + 4 * h);
-            _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
-            float* r = o + 4 * h * recordStride + field;
-            _mm_storeu_ps(r, r0);
-            _mm_storeu_ps(r + recordStride, r1);
-            _mm_storeu_ps(r + 2 * recordStride, r2);
-            _mm_storeu_ps(r + 3 * recordStride, r3);
-        }
-    for (; field < recordStride; ++field)
-        for (int k = 0; k < N; ++k)
-            o[k * recordStride + field] = f[field][k];
+    static void Records(const Fields& fields, int recordStride, float* o)
+    {
+        int field = 0;
+        for (; field + 4 <= recordStride; field += 4)
+            for (int h = 0; h < N / 4; ++h)
+            {
+                __m128 r0 = _mm_load_ps(fields.f[field] + 4 * h),
+                       r1 = _mm_load_ps(fields.f[field + 1] + 4 * h),
+                       r2 = _mm_load_ps(fields.f[field + 2] + 4 * h),
+                       r3 = _mm_load_ps(fields.f[field + 3] + 4 * h);
+                _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+                float* r = o + 4 * h * recordStride + field;
+                _mm_storeu_ps(r, r0);
+                _mm_storeu_ps(r + recordStride, r1);
+                _mm_storeu_ps(r + 2 * recordStride, r2);
+                _mm_storeu_ps(r + 3 * recordStride, r3);
+            }
+        for (; field < recordStride; ++field)
+            for (int k = 0; k < N; ++k)
+                o[k * recordStride + field] = fields.f[field][k];
+    }
+};
+
+// Vertices [index, index + L::N), all inside their streams, into their records at o and their screen
+// records.
+template <class L>
+void ProcessLanes(const DrawConfig& cfg, const VertexLayoutOut& layout, int64_t index, float* o,
+                  ScreenVertex* screen, float guardX, float guardY)
+{
+    using Step = VertexSteps<L>;
+    const VertexConfig& vc = cfg.vertex;
+    const typename Step::Source src{vc, index};
+    typename Step::Fields fields;
+    const typename Step::Positions at = Step::Transform(vc, src);
+    Step::ClipFields(cfg, at, guardX, guardY, &fields);
+    typename L::V eye[3], normal[3];
+    Step::EyePosition(at, eye);
+    Step::EyeNormal(vc, src, normal);
+    const int vary = layout.Vary();
+    Step::Colors(vc, src, eye, normal, vary, &fields);
+    fields.Put(vary + kVaryFog, Step::Fog(vc, eye));
+    Step::TexCoords(vc, src, vary, &fields);
+    Step::ScreenRecords(cfg, layout, at.clip, fields, screen);
+    Step::Records(fields, layout.stride, o);
 }
 } // namespace
 } // namespace ferolt::d3d9
