@@ -1,6 +1,7 @@
 // Device creation, reset and loss, the state it keeps with Direct3D 9's documented defaults, render
 // targets and resource creation.
 #include "platform/d3d9/device.h"
+#include "platform/d3d9/pixel_lanes.h"
 #include "platform/d3d9/validation.h"
 #include "platform/win32/out_of_memory.h"
 

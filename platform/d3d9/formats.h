@@ -21,11 +21,4 @@ inline uint32_t DepthMax(const FormatInfo& info)
 {
     return info.depthBits >= 32 ? 0xffffffffu : ((1u << info.depthBits) - 1u);
 }
-// Depth in [0, 1] to the stored integer, rounded to nearest.
-inline uint32_t QuantizeDepth(float z, uint32_t maxValue)
-{
-    if (!(z > 0.0f)) return 0;
-    if (z >= 1.0f) return maxValue;
-    return static_cast<uint32_t>(static_cast<double>(z) * maxValue + 0.5);
-}
 } // namespace ferolt::d3d9

@@ -3,10 +3,10 @@
 // comparisons, the bilinear filter, derivatives and mip level, the texture stage cascade, specular add and
 // fog, the blend factors and operations, the colour write mask and the conversions between channels and
 // A8R8G8B8 bytes.
-// The general path (output.cpp) runs them with one lane, span.cpp with four SSE lanes and span_avx2.cpp
-// with eight AVX2 lanes (including this header under the AVX2 target), so the three paths cannot compute a
-// rule differently. Everything here has internal linkage, so that no copy compiled for AVX2 is shared with
-// the other files.
+// The general path (output.cpp, sampler.cpp) runs them with one lane, and the span loop (span_loop.h) with
+// four SSE lanes (span.cpp) and eight AVX2 lanes (span_avx2.cpp, including this header under the AVX2
+// target), so the three paths cannot compute a rule differently. Everything here has internal linkage, so
+// that no copy compiled for AVX2 is shared with the other files.
 //
 // The lane type L provides the float vector V, the integer vector I and the operations used below, each
 // the lane-wise form of one SSE instruction (same operand order, same NaN behaviour).
@@ -47,6 +47,7 @@ struct ScalarLane
     static I CmpEqI(I a, I b) { return a == b ? ~0u : 0u; }
     static I AddI(I a, I b) { return a + b; }
     static I MinI(I a, I b) { return static_cast<int32_t>(a) < static_cast<int32_t>(b) ? a : b; }
+    static I MaxI(I a, I b) { return static_cast<int32_t>(a) > static_cast<int32_t>(b) ? a : b; }
     template <int S> static I Sra(I v) { return static_cast<uint32_t>(static_cast<int32_t>(v) >> S); }
     static I AsInt(V v)
     {
@@ -58,13 +59,27 @@ struct ScalarLane
     static I CmpGe(V a, V b) { return a >= b ? ~0u : 0u; }
     static V ToFloat(I v) { return static_cast<float>(static_cast<int32_t>(v)); }
     static I Truncate(V v) { return static_cast<uint32_t>(static_cast<int32_t>(v)); }
+    // Doubles of the lanes, and their conversion as cvttpd: 0x80000000 outside the 32-bit range.
+    using D = double;
+    static D ToDouble(V v) { return v; }
+    static D SplatD(double v) { return v; }
+    static D AddD(D a, D b) { return a + b; }
+    static D SubD(D a, D b) { return a - b; }
+    static D MulD(D a, D b) { return a * b; }
+    static I TruncateD(D v)
+    {
+        return v > -2147483649.0 && v < 2147483648.0 ? static_cast<uint32_t>(static_cast<int32_t>(v))
+                                                     : 0x80000000u;
+    }
 };
 
 #if FEROLT_D3D9_SSE
+// Four pixels, one per SSE2 lane: the pixel rules and span_loop.h's loop.
 struct SseLanes
 {
     using V = __m128;
     using I = __m128i;
+    static constexpr int N = 4;
     static V Splat(float v) { return _mm_set1_ps(v); }
     static V Zero() { return _mm_setzero_ps(); }
     static V Add(V a, V b) { return _mm_add_ps(a, b); }
@@ -73,9 +88,28 @@ struct SseLanes
     static V InverseOrZero(V q) { return _mm_andnot_ps(_mm_cmpeq_ps(q, Zero()), _mm_div_ps(Splat(1.0f), q)); }
     static V Min(V a, V b) { return _mm_min_ps(a, b); }
     static V Max(V a, V b) { return _mm_max_ps(a, b); }
+    static V And(V a, V b) { return _mm_and_ps(a, b); }
+    static V AndNot(V a, V b) { return _mm_andnot_ps(a, b); }
+    static V CmpEq(V a, V b) { return _mm_cmpeq_ps(a, b); }
+    static V CmpLt(V a, V b) { return _mm_cmplt_ps(a, b); }
+    static V CmpGt(V a, V b) { return _mm_cmpgt_ps(a, b); }
+    // b where mask (all ones or zero per lane) is set, a elsewhere.
+    static V Blend(V a, V b, V mask) { return _mm_or_ps(_mm_and_ps(mask, b), _mm_andnot_ps(mask, a)); }
+    // floor, exact where |v| < 2^31 (SSE2 has no roundps); other lanes get an unspecified value.
+    static V Floor(V v)
+    {
+        const V t = _mm_cvtepi32_ps(_mm_cvttps_epi32(v));
+        return _mm_sub_ps(t, _mm_and_ps(_mm_cmpgt_ps(t, v), Splat(1.0f)));
+    }
+    static int Mask(V v) { return _mm_movemask_ps(v); }
+    static V Load(const float* p) { return _mm_load_ps(p); }
+    static void Store(float* p, V v) { _mm_store_ps(p, v); }
+    static I LoadI(const uint32_t* p) { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); }
+    static void StoreI(uint32_t* p, I v) { _mm_store_si128(reinterpret_cast<__m128i*>(p), v); }
     static I SplatI(uint32_t v) { return _mm_set1_epi32(static_cast<int>(v)); }
     template <int S> static I Srl(I v) { return _mm_srli_epi32(v, S); }
     template <int S> static I Sll(I v) { return _mm_slli_epi32(v, S); }
+    static I SllCount(I v, int n) { return _mm_sll_epi32(v, _mm_cvtsi32_si128(n)); }
     static I AndI(I a, I b) { return _mm_and_si128(a, b); }
     static I AndNotI(I a, I b) { return _mm_andnot_si128(a, b); }
     static I OrI(I a, I b) { return _mm_or_si128(a, b); }
@@ -88,11 +122,107 @@ struct SseLanes
         const I less = _mm_cmplt_epi32(a, b); // SSE2 has no pminsd
         return _mm_or_si128(_mm_and_si128(less, a), _mm_andnot_si128(less, b));
     }
+    static I MaxI(I a, I b)
+    {
+        const I more = _mm_cmpgt_epi32(a, b);
+        return _mm_or_si128(_mm_and_si128(more, a), _mm_andnot_si128(more, b));
+    }
+    // The low 32 bits of each product (SSE2 has no pmulld).
+    static I MulloI(I a, I b)
+    {
+        const I even = _mm_mul_epu32(a, b);
+        const I odd = _mm_mul_epu32(_mm_srli_si128(a, 4), _mm_srli_si128(b, 4));
+        return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
+                                  _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
+    }
+    static uint32_t First(I v) { return static_cast<uint32_t>(_mm_cvtsi128_si32(v)); }
     template <int S> static I Sra(I v) { return _mm_srai_epi32(v, S); }
     static I AsInt(V v) { return _mm_castps_si128(v); }
+    static V AsFloat(I v) { return _mm_castsi128_ps(v); }
     static I CmpGe(V a, V b) { return _mm_castps_si128(_mm_cmpge_ps(a, b)); }
     static V ToFloat(I v) { return _mm_cvtepi32_ps(v); }
     static I Truncate(V v) { return _mm_cvttps_epi32(v); }
+    // Lanes 0-1 and 2-3 as doubles.
+    struct D
+    {
+        __m128d lo, hi;
+    };
+    static D ToDouble(V v) { return {_mm_cvtps_pd(v), _mm_cvtps_pd(_mm_movehl_ps(v, v))}; }
+    static D SplatD(double v) { return {_mm_set1_pd(v), _mm_set1_pd(v)}; }
+    static D AddD(D a, D b) { return {_mm_add_pd(a.lo, b.lo), _mm_add_pd(a.hi, b.hi)}; }
+    static D SubD(D a, D b) { return {_mm_sub_pd(a.lo, b.lo), _mm_sub_pd(a.hi, b.hi)}; }
+    static D MulD(D a, D b) { return {_mm_mul_pd(a.lo, b.lo), _mm_mul_pd(a.hi, b.hi)}; }
+    static I TruncateD(D v) { return _mm_unpacklo_epi64(_mm_cvttpd_epi32(v.lo), _mm_cvttpd_epi32(v.hi)); }
+
+    // ---- the memory side of span_loop.h
+    // Bit i of a lane mask as all ones in lane i.
+    static I LaneMask(int mask)
+    {
+        const I bit = _mm_setr_epi32(1, 2, 4, 8);
+        return _mm_cmpeq_epi32(_mm_and_si128(_mm_set1_epi32(mask), bit), bit);
+    }
+    // texels[index] of each lane.
+    static I Gather(const int* texels, I index)
+    {
+        alignas(16) int32_t i[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(i), index);
+        return _mm_setr_epi32(texels[i[0]], texels[i[1]], texels[i[2]], texels[i[3]]);
+    }
+    // texels[index] and texels[index + 1] of each lane, one 64-bit load a lane.
+    static void GatherPairs(const int* texels, I index, I* first, I* second)
+    {
+        alignas(16) int32_t i[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(i), index);
+        I pair[4];
+        for (int k = 0; k < 4; ++k)
+            pair[k] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(texels + i[k]));
+        const I p01 = _mm_unpacklo_epi32(pair[0], pair[1]), p23 = _mm_unpacklo_epi32(pair[2], pair[3]);
+        *first = _mm_unpacklo_epi64(p01, p23);
+        *second = _mm_unpackhi_epi64(p01, p23);
+    }
+    // The lanes of two-pixel halves at p0 and p1 that mask selects; the others read as 0. Lane by lane
+    // where a half is partial, so as not to read past the pixels.
+    static I LoadHalf(const uint32_t* p, int m)
+    {
+        if (m == 3) return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+        if (m == 1) return _mm_cvtsi32_si128(static_cast<int>(p[0]));
+        if (m == 2) return _mm_slli_si128(_mm_cvtsi32_si128(static_cast<int>(p[1])), 4);
+        return _mm_setzero_si128();
+    }
+    static I LoadHalves(const uint32_t* p0, const uint32_t* p1, int mask)
+    {
+        return _mm_unpacklo_epi64(LoadHalf(p0, mask & 3), LoadHalf(p1, (mask >> 2) & 3));
+    }
+    static void StoreHalves(uint32_t* p0, uint32_t* p1, int mask, I v)
+    {
+        alignas(16) uint32_t lanes[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lanes), v);
+        if ((mask & 3) == 3)
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(p0), v);
+        else
+            for (int i = 0; i < 2; ++i)
+                if (mask & (1 << i)) p0[i] = lanes[i];
+        if ((mask & 12) == 12)
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(p1), _mm_srli_si128(v, 8));
+        else
+            for (int i = 0; i < 2; ++i)
+                if (mask & (4 << i)) p1[i] = lanes[2 + i];
+    }
+    // The lanes mask selects, in order, stored from out on.
+    static void Compress(float* out, V v, int mask)
+    {
+        alignas(16) uint32_t lanes[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lanes), _mm_castps_si128(v));
+        uint32_t* to = reinterpret_cast<uint32_t*>(out);
+        for (int i = 0; i < 4; ++i)
+            if (mask & (1 << i)) *to++ = lanes[i];
+    }
+    // 64-bit lanes, two a register, for the edge functions of large triangles: (0, a), a broadcast, sums,
+    // and the sign bits.
+    static I SeqI64(int64_t a) { return _mm_set_epi64x(a, 0); }
+    static I SplatI64(int64_t a) { return _mm_set1_epi64x(a); }
+    static I AddI64(I a, I b) { return _mm_add_epi64(a, b); }
+    static int MaskI64(I v) { return _mm_movemask_pd(_mm_castsi128_pd(v)); }
 };
 #endif
 
@@ -167,6 +297,21 @@ template <class L> struct PixelRules
     static V W(V q) { return L::InverseOrZero(q); }
 
     // ---- depth, stencil and alpha tests
+    // Depth (clamped to [0, 1], NaN as 0) to the integer of a depth format whose largest value is max,
+    // rounded to nearest: z max + 0.5 in doubles, truncated.
+    static I QuantizeDepth(V z, uint32_t max)
+    {
+        using D = typename L::D;
+        const D d = L::AddD(L::MulD(L::ToDouble(Sat(z)), L::SplatD(max)), L::SplatD(0.5));
+        const I low = L::TruncateD(d);
+        if (max < 0x80000000u) return low;
+        // From 2^31 up the signed conversion gives 0x80000000; there d - 2^31 converts, and the top bit
+        // goes back on.
+        const I flag = L::SplatI(0x80000000u);
+        const I high = L::XorI(L::TruncateD(L::SubD(d, L::SplatD(2147483648.0))), flag);
+        const I big = L::CmpEqI(low, flag);
+        return L::OrI(L::AndI(big, high), L::AndNotI(big, low));
+    }
     // Whether unsigned a and b compare as a D3DCMP function says: all ones in the lanes where they do.
     static I Compare(DWORD func, I a, I b)
     {
@@ -194,6 +339,14 @@ template <class L> struct PixelRules
     }
 
     // ---- sampling
+    // The texel index of a column or row index i on a level of n texels, for the addressing modes every
+    // path takes lane by lane: wrap (n a power of two) and clamp.
+    static I Address(DWORD mode, I i, int n)
+    {
+        if (mode == D3DTADDRESS_CLAMP)
+            return L::MinI(L::MaxI(i, L::SplatI(0)), L::SplatI(static_cast<uint32_t>(n - 1)));
+        return L::AndI(i, L::SplatI(static_cast<uint32_t>(n - 1)));
+    }
     // One channel of the bilinear filter over four texels: across by fx, then down by fy.
     static V Bilinear(V t00, V t10, V t01, V t11, V fx, V fy)
     {
@@ -510,6 +663,12 @@ template <class L> struct PixelRules
 inline bool Passes(DWORD func, uint32_t value, uint32_t reference)
 {
     return PixelRules<ScalarLane>::Compare(func, value, reference) != 0;
+}
+
+// The depth one value z stores: the clear value, the pixels of the general path.
+inline uint32_t QuantizeDepth(float z, uint32_t max)
+{
+    return PixelRules<ScalarLane>::QuantizeDepth(z, max);
 }
 } // namespace
 } // namespace ferolt::d3d9

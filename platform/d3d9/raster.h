@@ -201,7 +201,7 @@ struct FastTexture
     UINT base = 0, levels = 0;
     const Surface* level[16] = {};
 };
-struct Quad;
+template <class L> struct SpanLoop;
 
 class PixelPipeline
 {
@@ -212,30 +212,19 @@ public:
     PixelPipeline& operator=(const PixelPipeline&) = delete;
     // One covered pixel with depth z in [0, 1].
     void Fragment(int x, int y, float z, const VaryingSource& src);
-    // Whether the draw's state lets triangles go through Quads (span.cpp).
+    // Whether the draw's state lets triangles go through Quads (span_loop.h).
     bool QuadReady() const { return quads_; }
     // The pixels of a triangle in [xs, xe] x [ys, ye], several at a time; the same bytes as Fragment.
     void Quads(const SetupPrim& prim, const float* arena, const VaryingSet& active, int xs, int xe, int ys,
                int ye)
     {
-        if (avx2Loop_)
-        {
-            if (plan_.active != &active) PlanLanes(active);
-            avx2Loop_(*this, prim, arena, xs, xe, ys, ye);
-        }
-        else
-            Quads4(prim, arena, active, xs, xe, ys, ye);
+        if (plan_.active != &active) PlanLanes(active);
+        spanLoop_(*this, prim, arena, xs, xe, ys, ye);
     }
 
 private:
-    friend struct SpanAvx2;
+    template <class L> friend struct SpanLoop;
     bool PrepareQuads();
-    // Four pixels a step (span.cpp), where the eight-wide loop (span_avx2.cpp) cannot run.
-    void Quads4(const SetupPrim& prim, const float* arena, const VaryingSet& active, int xs, int xe, int ys,
-                int ye);
-#if FEROLT_D3D9_SSE
-    bool SampleQuad(int stage, __m128 u, __m128 v, const int level[4], Quad* out) const;
-#endif
     bool DepthStencil(size_t index, uint32_t depth);
     // The fragment's colour, red, green, blue, alpha.
     void Shade(int x, int y, const VaryingSource& src, float color[4]);
@@ -254,22 +243,23 @@ private:
     bool needLod_[kMaxStages] = {};
     FastTexture fast_[kMaxStages];
     bool quads_ = false;
-    // Pixels of small triangles waiting to be shaded eight at a time (span_avx2.cpp): per attribute a row
+    // Pixels of small triangles waiting to be shaded a step at a time (span_loop.h): per attribute a row
     // of lanes, and each lane's pixel in the target. laneStage_ is the one textured stage, -1 for none, -2
     // when the draw's pixels cannot wait.
-    static constexpr int kLaneSlots = 16; // span_avx2.cpp's Put assumes 16
+    static constexpr int kLaneSlots = 16; // twice the widest step
     static constexpr int kLaneAttributes = 12;
     alignas(32) float laneData_[kLaneAttributes * kLaneSlots];
     alignas(32) int32_t lanePixel_[kLaneSlots];
     int laneCount_ = 0;
     int laneStage_ = -2;
     // For one stage that modulates its texture by the diffuse colour: where its alpha comes from
-    // (span_avx2.cpp); -1 for other stage set-ups.
+    // (span_loop.h); -1 for other stage set-ups.
     int modulateAlpha_ = -1;
-    // The eight-wide loop for the draw's depth and blend state, and where it finds the planes it reads,
-    // worked out once per draw instead of once per triangle (span_avx2.cpp).
-    using Avx2Loop = void (*)(PixelPipeline&, const SetupPrim&, const float*, int, int, int, int);
-    Avx2Loop avx2Loop_ = nullptr;
+    // The span loop for the draw's lane width, depth and blend state (span_loop.h), and where it finds the
+    // planes it reads, worked out once per draw instead of once per triangle.
+    using SpanFn = void (*)(PixelPipeline&, const SetupPrim&, const float*, int, int, int, int);
+    SpanFn spanLoop_ = nullptr;
+    void (*flushLanes_)(PixelPipeline&, int) = nullptr;
     struct LanePlan
     {
         const VaryingSet* active = nullptr; // the varyings it was made for
@@ -280,7 +270,9 @@ private:
         bool lod[kMaxStages] = {}; // the stage's level follows the derivatives
         int flatAt = 0;            // where flat colours follow the planes
     } plan_;
-    void SelectAvx2Loop();
+    // Choose spanLoop_ and flushLanes_ for a BlendKind (span.cpp, span_avx2.cpp).
+    void SelectFourLaneLoop(int blendKind);
+    void SelectEightLaneLoop(int blendKind);
     void PlanLanes(const VaryingSet& active);
     void FlushLanes();
     float vary_[kMaxVary] = {}; // varyings a draw does not read stay 0
@@ -310,8 +302,8 @@ void Sample2DLevel(const StageConfig& stage, const Surface& level, float u, floa
 void SampleFastTexture(const StageConfig& stage, const FastTexture& t, float u, float v, float dudx,
                        float dvdx, float dudy, float dvdy, bool useLod, float out[4]);
 
-// Whether the eight-wide pixel loop may run (the processor has AVX2 and tests have not turned it off).
+// Whether the span loop may take eight lanes (the processor has AVX2 and tests have not turned it off).
 bool PixelAvx2Enabled();
-// Tests compare the eight-wide loop with the four-wide one; false keeps draws on the four-wide loop.
+// Tests compare the eight-lane span loop with the four-lane one; false keeps draws on four lanes.
 void SetPixelAvx2Allowed(bool allowed);
 } // namespace ferolt::d3d9

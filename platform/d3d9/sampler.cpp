@@ -1,7 +1,9 @@
 // Texture sampling: addressing modes, point and linear filters, mip level selection and cube faces.
 // Texel centres lie at (i + 0.5) / size, as Direct3D 9 maps texture coordinates to texels.
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/d3d9/pixel_lanes.h"
@@ -13,12 +15,20 @@ namespace
 {
 using Pixel = PixelRules<ScalarLane>;
 
+// The lane rule of wrap and clamp on a 32-bit index: the low bits of i, or i limited to 32 bits first
+// (which changes no clamped result).
+int AddressLane(DWORD mode, int64_t i, int n)
+{
+    const int64_t limited = mode == D3DTADDRESS_CLAMP ? std::clamp<int64_t>(i, INT32_MIN, INT32_MAX) : i;
+    return static_cast<int>(Pixel::Address(mode, static_cast<uint32_t>(limited), n));
+}
+
 int Address(DWORD mode, int64_t i, int n, bool* border)
 {
     switch (mode)
     {
     case D3DTADDRESS_CLAMP:
-        return static_cast<int>(i < 0 ? 0 : (i >= n ? n - 1 : i));
+        return AddressLane(mode, i, n);
     case D3DTADDRESS_BORDER:
         if (i < 0 || i >= n)
         {
@@ -91,7 +101,7 @@ inline Color1 Fetch8888(const uint8_t* bits, size_t pitch, int ix, int iy, bool 
 
 inline int AddressFast(DWORD mode, int64_t i, int n, bool* border)
 {
-    if (mode == D3DTADDRESS_WRAP && (n & (n - 1)) == 0) return static_cast<int>(i & (n - 1));
+    if (mode == D3DTADDRESS_WRAP && (n & (n - 1)) == 0) return AddressLane(mode, i, n);
     return Address(mode, i, n, border);
 }
 

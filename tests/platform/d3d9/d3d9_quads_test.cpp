@@ -1,6 +1,6 @@
-// The four-pixels-at-a-time triangle loop against the pixel-by-pixel one: the same scene drawn with a
-// stencil test that passes everything and keeps the stencil (which the fast loop does not take) must give
-// the same bytes.
+// The span loop, at four and eight lanes, against the pixel-by-pixel path: the same scene drawn with a
+// stencil and an alpha test that pass everything (which the span loop does not take) must give the same
+// bytes.
 #include <functional>
 #include <vector>
 
@@ -31,13 +31,14 @@ struct Variant
 {
     const char* name;
     std::function<void(IDirect3DDevice9*)> state;
+    D3DFORMAT depth = D3DFMT_D24S8;
 };
 
 // Random perspective triangles, textured with a mip chain, lit with a specular highlight: large ones, or
 // small ones of a pixel or two that overlap each other.
 std::vector<uint32_t> Render(const Variant& v, bool generalPath, bool small)
 {
-    Target t(72, 56);
+    Target t(72, 56, v.depth);
     IDirect3DDevice9* dev = t.Get();
     D3DMATRIX id = Identity(), proj{};
     proj._11 = proj._22 = 1.2f;
@@ -74,8 +75,12 @@ std::vector<uint32_t> Render(const Variant& v, bool generalPath, bool small)
     v.state(dev);
     if (generalPath)
     {
+        // A depth format without stencil bits has no stencil test: an alpha test that passes everything
+        // keeps those draws on the general path instead.
         dev->SetRenderState(D3DRS_STENCILENABLE, TRUE);
         dev->SetRenderState(D3DRS_STENCILFUNC, D3DCMP_ALWAYS);
+        dev->SetRenderState(D3DRS_ALPHATESTENABLE, TRUE);
+        dev->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_ALWAYS);
     }
     struct V
     {
@@ -106,7 +111,7 @@ std::vector<uint32_t> Render(const Variant& v, bool generalPath, bool small)
                                  -1, rnd() * 6 - 3, rnd() * 6 - 3});
         }
     }
-    t.Clear(0x80102030);
+    EXPECT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0x80102030, 1.0f, 0), D3D_OK);
     dev->SetFVF(D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1);
     EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, triangles, verts.data(), sizeof(V)), D3D_OK);
     std::vector<uint32_t> pixels = t.Pixels();
@@ -237,6 +242,7 @@ TEST(QuadLoopTest, MatchesThePixelByPixelPath)
              d->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
              d->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
          }},
+        {"32-bit depth: values from 2^31 up", [](IDirect3DDevice9*) {}, D3DFMT_D32},
         {"coordinates far outside the texture",
          [](IDirect3DDevice9* d)
          {
