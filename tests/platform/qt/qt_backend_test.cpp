@@ -735,11 +735,14 @@ TEST_F(QtBackendTest, DialogControlsReportTheUsersActions)
         },
         []
         {
+            // Qt hands the keyboard to a window's controls only once the platform has reported the window
+            // active, which comes after the show; a user's first key comes after it too.
+            QWidget* dialog = QApplication::activeModalWidget();
             RECT pending;
             HWND picture = GetDlgItem(GetActiveWindow(), 103);
             HWND link = GetDlgItem(GetActiveWindow(), 104);
-            return picture && link && !GetUpdateRect(picture, &pending, FALSE) &&
-                   !GetUpdateRect(link, &pending, FALSE);
+            return dialog && QApplication::activeWindow() == dialog && picture && link &&
+                   !GetUpdateRect(picture, &pending, FALSE) && !GetUpdateRect(link, &pending, FALSE);
         });
     EXPECT_EQ(ferolt::win32::DialogBoxFromText(kSettingsDialog, nullptr, SettingsProc, 0), IDOK);
     EXPECT_EQ(labelText, "Count:");
