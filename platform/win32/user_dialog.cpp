@@ -316,154 +316,167 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     }
 }
 
-LRESULT CALLBACK ComboProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+// Adding, inserting and removing items; the selection keeps to its item.
+static LRESULT ComboChangeItems(HWND hwnd, Window& w, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    auto w = Find(hwnd);
-    if (!w) return 0;
-    auto changed = [&] { NotifyWindowChanged(hwnd, ferolt::backend::kChangedContent); };
-    switch (msg)
+    LRESULT result;
     {
-    case CB_ADDSTRING:
-    case CB_INSERTSTRING:
-    {
-        if (!lParam) return CB_ERR;
-        std::string s = std::string(reinterpret_cast<const char*>(lParam)).substr(0, 4096);
-        LRESULT at;
+        std::lock_guard g(S().lock);
+        switch (msg)
         {
-            std::lock_guard g(S().lock);
-            if (w->items.size() >= 100000) return CB_ERRSPACE;
-            size_t pos = w->items.size();
-            if (msg == CB_INSERTSTRING && static_cast<INT_PTR>(wParam) >= 0 && wParam <= w->items.size())
+        case CB_ADDSTRING:
+        case CB_INSERTSTRING:
+        {
+            if (!lParam) return CB_ERR;
+            std::string s = std::string(reinterpret_cast<const char*>(lParam)).substr(0, 4096);
+            if (w.items.size() >= 100000) return CB_ERRSPACE;
+            size_t pos = w.items.size();
+            if (msg == CB_INSERTSTRING && static_cast<INT_PTR>(wParam) >= 0 && wParam <= w.items.size())
                 pos = wParam;
-            else if (msg == CB_ADDSTRING && (w->style & CBS_SORT))
+            else if (msg == CB_ADDSTRING && (w.style & CBS_SORT))
             {
                 pos = 0;
-                while (pos < w->items.size() && ToLower(w->items[pos]) <= ToLower(s))
+                while (pos < w.items.size() && ToLower(w.items[pos]) <= ToLower(s))
                     ++pos;
             }
-            w->items.insert(w->items.begin() + static_cast<std::ptrdiff_t>(pos), s);
-            w->itemData.insert(w->itemData.begin() + static_cast<std::ptrdiff_t>(pos), 0);
-            if (w->curSel >= static_cast<int>(pos)) ++w->curSel;
-            at = static_cast<LRESULT>(pos);
+            w.items.insert(w.items.begin() + static_cast<std::ptrdiff_t>(pos), s);
+            w.itemData.insert(w.itemData.begin() + static_cast<std::ptrdiff_t>(pos), 0);
+            if (w.curSel >= static_cast<int>(pos)) ++w.curSel;
+            result = static_cast<LRESULT>(pos);
+            break;
         }
-        changed();
-        return at;
+        case CB_DELETESTRING:
+            if (wParam >= w.items.size()) return CB_ERR;
+            w.items.erase(w.items.begin() + static_cast<std::ptrdiff_t>(wParam));
+            w.itemData.erase(w.itemData.begin() + static_cast<std::ptrdiff_t>(wParam));
+            if (w.curSel == static_cast<int>(wParam))
+                w.curSel = -1;
+            else if (w.curSel > static_cast<int>(wParam))
+                --w.curSel;
+            result = static_cast<LRESULT>(w.items.size());
+            break;
+        case CB_RESETCONTENT:
+            w.items.clear();
+            w.itemData.clear();
+            w.curSel = -1;
+            result = CB_ERR + 1 + 0; // CB_OKAY
+            break;
+        default:
+            return CB_ERR;
+        }
     }
-    case CB_DELETESTRING:
+    NotifyWindowChanged(hwnd, ferolt::backend::kChangedContent);
+    return result;
+}
+
+static LRESULT ComboSetSelection(HWND hwnd, Window& w, WPARAM wParam)
+{
+    LRESULT r;
     {
-        LRESULT left;
+        std::lock_guard g(S().lock);
+        auto i = static_cast<INT_PTR>(wParam);
+        if (i < 0 || static_cast<size_t>(i) >= w.items.size())
         {
-            std::lock_guard g(S().lock);
-            if (wParam >= w->items.size()) return CB_ERR;
-            w->items.erase(w->items.begin() + static_cast<std::ptrdiff_t>(wParam));
-            w->itemData.erase(w->itemData.begin() + static_cast<std::ptrdiff_t>(wParam));
-            if (w->curSel == static_cast<int>(wParam))
-                w->curSel = -1;
-            else if (w->curSel > static_cast<int>(wParam))
-                --w->curSel;
-            left = static_cast<LRESULT>(w->items.size());
+            w.curSel = -1; // out of range clears the selection
+            r = CB_ERR;
         }
-        changed();
-        return left;
+        else
+        {
+            w.curSel = static_cast<int>(i);
+            r = i;
+        }
     }
-    case CB_RESETCONTENT:
+    NotifyWindowChanged(hwnd, ferolt::backend::kChangedContent);
+    return r;
+}
+
+// Questions about the items, and the data kept beside each, which nobody sees.
+static LRESULT ComboReadItems(Window& w, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    std::string key;
+    if (msg == CB_FINDSTRINGEXACT)
     {
-        {
-            std::lock_guard g(S().lock);
-            w->items.clear();
-            w->itemData.clear();
-            w->curSel = -1;
-        }
-        changed();
-        return CB_ERR + 1 + 0; // CB_OKAY
+        if (!lParam) return CB_ERR;
+        key = ToLower(reinterpret_cast<const char*>(lParam));
     }
+    std::lock_guard g(S().lock);
+    switch (msg)
+    {
     case CB_GETCOUNT:
-    {
-        std::lock_guard g(S().lock);
-        return static_cast<LRESULT>(w->items.size());
-    }
+        return static_cast<LRESULT>(w.items.size());
     case CB_GETCURSEL:
-    {
-        std::lock_guard g(S().lock);
-        return w->curSel;
-    }
-    case CB_SETCURSEL:
-    {
-        LRESULT r;
-        {
-            std::lock_guard g(S().lock);
-            auto i = static_cast<INT_PTR>(wParam);
-            if (i < 0 || static_cast<size_t>(i) >= w->items.size())
-            {
-                w->curSel = -1; // out of range clears the selection
-                r = CB_ERR;
-            }
-            else
-            {
-                w->curSel = static_cast<int>(i);
-                r = i;
-            }
-        }
-        changed();
-        return r;
-    }
+        return w.curSel;
     case CB_GETLBTEXTLEN:
-    {
-        std::lock_guard g(S().lock);
-        if (wParam >= w->items.size()) return CB_ERR;
-        return static_cast<LRESULT>(w->items[wParam].size());
-    }
+        if (wParam >= w.items.size()) return CB_ERR;
+        return static_cast<LRESULT>(w.items[wParam].size());
     case CB_GETLBTEXT:
     {
-        std::lock_guard g(S().lock);
-        if (wParam >= w->items.size() || !lParam) return CB_ERR;
-        const std::string& s = w->items[wParam];
+        if (wParam >= w.items.size() || !lParam) return CB_ERR;
+        const std::string& s = w.items[wParam];
         std::memcpy(reinterpret_cast<char*>(lParam), s.c_str(), s.size() + 1);
         return static_cast<LRESULT>(s.size());
     }
     case CB_FINDSTRINGEXACT:
     {
-        if (!lParam) return CB_ERR;
-        std::string key = ToLower(reinterpret_cast<const char*>(lParam));
-        std::lock_guard g(S().lock);
         size_t start = static_cast<INT_PTR>(wParam) < 0 ? 0 : wParam + 1;
-        for (size_t k = 0; k < w->items.size(); ++k)
+        for (size_t k = 0; k < w.items.size(); ++k)
         {
-            size_t i = (start + k) % w->items.size();
-            if (ToLower(w->items[i]) == key) return static_cast<LRESULT>(i);
+            size_t i = (start + k) % w.items.size();
+            if (ToLower(w.items[i]) == key) return static_cast<LRESULT>(i);
         }
         return CB_ERR;
     }
     case CB_SETITEMDATA:
-    {
-        std::lock_guard g(S().lock);
-        if (wParam >= w->itemData.size()) return CB_ERR;
-        w->itemData[wParam] = lParam;
+        if (wParam >= w.itemData.size()) return CB_ERR;
+        w.itemData[wParam] = lParam;
         return 0;
-    }
     case CB_GETITEMDATA:
+        if (wParam >= w.itemData.size()) return CB_ERR;
+        return w.itemData[wParam];
+    default:
+        return CB_ERR;
+    }
+}
+
+// A drop-down list's text is its selected item; other combo boxes keep their own.
+static LRESULT ComboText(HWND hwnd, Window& w, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    bool list;
+    std::string s;
     {
         std::lock_guard g(S().lock);
-        if (wParam >= w->itemData.size()) return CB_ERR;
-        return w->itemData[wParam];
+        list = (w.style & 3) == CBS_DROPDOWNLIST;
+        if (list && w.curSel >= 0) s = w.items[static_cast<size_t>(w.curSel)];
     }
+    if (!list) return DefWindowProcA(hwnd, msg, wParam, lParam);
+    if (msg == WM_GETTEXTLENGTH) return static_cast<LRESULT>(s.size());
+    return CopyTextOut(s, wParam, lParam);
+}
+
+LRESULT CALLBACK ComboProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    auto w = Find(hwnd);
+    if (!w) return 0;
+    switch (msg)
+    {
+    case CB_ADDSTRING:
+    case CB_INSERTSTRING:
+    case CB_DELETESTRING:
+    case CB_RESETCONTENT:
+        return ComboChangeItems(hwnd, *w, msg, wParam, lParam);
+    case CB_SETCURSEL:
+        return ComboSetSelection(hwnd, *w, wParam);
+    case CB_GETCOUNT:
+    case CB_GETCURSEL:
+    case CB_GETLBTEXTLEN:
+    case CB_GETLBTEXT:
+    case CB_FINDSTRINGEXACT:
+    case CB_SETITEMDATA:
+    case CB_GETITEMDATA:
+        return ComboReadItems(*w, msg, wParam, lParam);
     case WM_GETTEXT:
     case WM_GETTEXTLENGTH:
-    {
-        // A drop-down list shows its selected item.
-        std::string s;
-        {
-            std::lock_guard g(S().lock);
-            if ((w->style & 3) != CBS_DROPDOWNLIST) return DefWindowProcA(hwnd, msg, wParam, lParam);
-            if (w->curSel >= 0) s = w->items[static_cast<size_t>(w->curSel)];
-        }
-        if (msg == WM_GETTEXTLENGTH) return static_cast<LRESULT>(s.size());
-        if (!lParam || wParam == 0) return 0;
-        size_t n = std::min(s.size(), static_cast<size_t>(wParam) - 1);
-        std::memcpy(reinterpret_cast<char*>(lParam), s.data(), n);
-        reinterpret_cast<char*>(lParam)[n] = 0;
-        return static_cast<LRESULT>(n);
-    }
+        return ComboText(hwnd, *w, msg, wParam, lParam);
     case WM_KILLFOCUS:
         NotifyParent(hwnd, CBN_KILLFOCUS);
         return 0;

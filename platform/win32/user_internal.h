@@ -271,6 +271,9 @@ LRESULT CallProc(const std::shared_ptr<Window>& w, UINT msg, WPARAM wParam, LPAR
 void FrameSize(DWORD style, DWORD exStyle, bool child, RECT* insets);
 void InvalidateLocked(Window& w, const RECT* rect, bool erase);
 bool MatchesFilter(const MSG& m, HWND filter, UINT lo, UINT hi);
+// Copies `text` into a caller's buffer of `size` bytes as WM_GETTEXT does: cut to fit, ended with a zero.
+// Returns the characters copied.
+LRESULT CopyTextOut(const std::string& text, WPARAM size, LPARAM buffer);
 // Runs messages of the current thread until `done` says stop; used by every modal loop.
 bool PumpPending(const std::function<bool()>& keepGoing);
 // Called by the host feeds that act at once on the calling (UI) thread; see handledInput.

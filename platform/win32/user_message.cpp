@@ -306,6 +306,15 @@ bool PumpPending(const std::function<bool()>& keepGoing)
     }
     return true;
 }
+
+LRESULT CopyTextOut(const std::string& text, WPARAM size, LPARAM buffer)
+{
+    if (!buffer || size == 0) return 0;
+    size_t n = std::min(text.size(), static_cast<size_t>(size) - 1);
+    std::memcpy(reinterpret_cast<char*>(buffer), text.data(), n);
+    reinterpret_cast<char*>(buffer)[n] = 0;
+    return static_cast<LRESULT>(n);
+}
 } // namespace ferolt::win32::user
 
 using namespace ferolt::win32::user;
@@ -704,14 +713,16 @@ BOOL RedrawWindow(HWND hwnd, const RECT* rect, HRGN region, UINT flags)
 // ---------------------------------------------------------------------------------------------------
 // The default window procedure
 
-LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+// Creation, the frame and hit testing.
+static LRESULT DefaultFrame(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    auto w = Find(hwnd);
     switch (msg)
     {
     case WM_NCCREATE:
     {
         auto cs = reinterpret_cast<CREATESTRUCTA*>(lParam);
-        if (auto w = Find(hwnd); w && cs && cs->lpszName && !IS_INTRESOURCE(cs->lpszName))
+        if (w && cs && cs->lpszName && !IS_INTRESOURCE(cs->lpszName))
         {
             std::lock_guard g(S().lock);
             w->text = std::string(cs->lpszName).substr(0, kMaxText);
@@ -720,7 +731,6 @@ LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     }
     case WM_NCCALCSIZE:
     {
-        auto w = Find(hwnd);
         if (!w || !lParam) return 0;
         DWORD style, ex;
         bool child;
@@ -742,7 +752,6 @@ LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     }
     case WM_NCHITTEST:
     {
-        auto w = Find(hwnd);
         if (!w) return HTNOWHERE;
         POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
         std::lock_guard g(S().lock);
@@ -750,10 +759,19 @@ LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         if (!PtInRect(&w->window, p)) return HTNOWHERE;
         return (p.y < w->client.top && (w->style & WS_CAPTION) == WS_CAPTION) ? HTCAPTION : HTBORDER;
     }
+    default:
+        return 0;
+    }
+}
+
+static LRESULT DefaultText(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    auto w = Find(hwnd);
+    if (!w) return 0;
+    switch (msg)
+    {
     case WM_SETTEXT:
     {
-        auto w = Find(hwnd);
-        if (!w) return FALSE;
         {
             std::lock_guard g(S().lock);
             w->text = lParam ? std::string(reinterpret_cast<const char*>(lParam)).substr(0, kMaxText) : "";
@@ -763,49 +781,71 @@ LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     }
     case WM_GETTEXT:
     {
-        auto w = Find(hwnd);
-        if (!w || !lParam || wParam == 0) return 0;
         std::lock_guard g(S().lock);
-        size_t n = std::min(w->text.size(), static_cast<size_t>(wParam) - 1);
-        std::memcpy(reinterpret_cast<char*>(lParam), w->text.data(), n);
-        reinterpret_cast<char*>(lParam)[n] = 0;
-        return static_cast<LRESULT>(n);
+        return CopyTextOut(w->text, wParam, lParam);
     }
     case WM_GETTEXTLENGTH:
     {
-        auto w = Find(hwnd);
-        if (!w) return 0;
         std::lock_guard g(S().lock);
         return static_cast<LRESULT>(w->text.size());
     }
-    case WM_PAINT:
+    default:
+        return 0;
+    }
+}
+
+static LRESULT DefaultPaint(HWND hwnd, UINT msg, WPARAM wParam)
+{
+    if (msg == WM_PAINT)
     {
         PAINTSTRUCT ps;
         BeginPaint(hwnd, &ps);
         EndPaint(hwnd, &ps);
         return 0;
     }
-    case WM_ERASEBKGND:
+    // WM_ERASEBKGND: the class's background brush, where it has one.
+    auto w = Find(hwnd);
+    if (!w) return 0;
+    HBRUSH br;
     {
-        auto w = Find(hwnd);
-        if (!w) return 0;
-        HBRUSH br;
-        {
-            std::lock_guard g(S().lock);
-            br = w->cls ? w->cls->background : nullptr;
-        }
-        if (!br) return 0;
-        RECT r;
-        GetClientRect(hwnd, &r);
-        FillRect(reinterpret_cast<HDC>(wParam), &r, br);
-        return 1;
+        std::lock_guard g(S().lock);
+        br = w->cls ? w->cls->background : nullptr;
     }
+    if (!br) return 0;
+    RECT r;
+    GetClientRect(hwnd, &r);
+    FillRect(reinterpret_cast<HDC>(wParam), &r, br);
+    return 1;
+}
+
+// The close button, Alt+F4 and the system menu's Close all end in WM_CLOSE, whose default destroys.
+static LRESULT DefaultClose(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg)
+    {
     case WM_CLOSE:
         DestroyWindow(hwnd);
         return 0;
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_CLOSE) SendMessageA(hwnd, WM_CLOSE, 0, 0);
         return 0;
+    case WM_SYSKEYDOWN:
+        if (wParam == VK_F4 && (lParam & (1 << 29)))
+        {
+            HWND root = GetAncestor(hwnd, GA_ROOT);
+            PostMessageA(root, WM_SYSCOMMAND, SC_CLOSE, 0);
+        }
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+// The right button's context menu and the cursor, each offered to the parent of a child first.
+static LRESULT DefaultMouse(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg)
+    {
     case WM_RBUTTONUP:
     {
         POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
@@ -850,32 +890,53 @@ LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     }
     case WM_MOUSEACTIVATE:
         return 1; // MA_ACTIVATE
-    case WM_ACTIVATE:
+    default:
+        return 0;
+    }
+}
+
+// Activation keeps or takes the focus; a changed place or size becomes WM_MOVE and WM_SIZE.
+static LRESULT DefaultPlacement(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == WM_ACTIVATE)
+    {
         if (LOWORD(wParam) != WA_INACTIVE)
         {
             HWND focus = GetFocus();
             if (focus != hwnd && !IsChild(hwnd, focus)) SetFocus(hwnd);
         }
         return 0;
-    case WM_WINDOWPOSCHANGED:
-    {
-        auto pos = reinterpret_cast<WINDOWPOS*>(lParam);
-        if (!pos) return 0;
-        RECT c;
-        GetClientRect(hwnd, &c);
-        POINT o{0, 0};
-        ClientToScreen(hwnd, &o);
-        HWND parent = GetAncestor(hwnd, GA_PARENT);
-        if (parent && parent != GetDesktopWindow()) ScreenToClient(parent, &o);
-        if (!(pos->flags & SWP_NOMOVE)) SendMessageA(hwnd, WM_MOVE, 0, MAKELPARAM(o.x, o.y));
-        if (!(pos->flags & SWP_NOSIZE) || (pos->flags & SWP_FRAMECHANGED))
-            SendMessageA(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(c.right, c.bottom));
-        return 0;
     }
+    auto pos = reinterpret_cast<WINDOWPOS*>(lParam); // WM_WINDOWPOSCHANGED
+    if (!pos) return 0;
+    RECT c;
+    GetClientRect(hwnd, &c);
+    POINT o{0, 0};
+    ClientToScreen(hwnd, &o);
+    HWND parent = GetAncestor(hwnd, GA_PARENT);
+    if (parent && parent != GetDesktopWindow()) ScreenToClient(parent, &o);
+    if (!(pos->flags & SWP_NOMOVE)) SendMessageA(hwnd, WM_MOVE, 0, MAKELPARAM(o.x, o.y));
+    if (!(pos->flags & SWP_NOSIZE) || (pos->flags & SWP_FRAMECHANGED))
+        SendMessageA(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(c.right, c.bottom));
+    return 0;
+}
+
+// Icons, the font and the colours a static control on a dialog's face is drawn in.
+static LRESULT DefaultLook(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == WM_CTLCOLORSTATIC)
+    {
+        auto dc = reinterpret_cast<HDC>(wParam);
+        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+        SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    }
+    auto w = Find(hwnd);
+    if (!w) return 0;
+    switch (msg)
+    {
     case WM_SETICON:
     {
-        auto w = Find(hwnd);
-        if (!w) return 0;
         std::lock_guard g(S().lock);
         HICON& slot = wParam == ICON_BIG ? w->iconBig : w->iconSmall;
         HICON old = slot;
@@ -884,15 +945,11 @@ LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     }
     case WM_GETICON:
     {
-        auto w = Find(hwnd);
-        if (!w) return 0;
         std::lock_guard g(S().lock);
         return reinterpret_cast<LRESULT>(wParam == ICON_BIG ? w->iconBig : w->iconSmall);
     }
     case WM_SETFONT:
     {
-        auto w = Find(hwnd);
-        if (!w) return 0;
         {
             std::lock_guard g(S().lock);
             w->font = reinterpret_cast<HFONT>(wParam);
@@ -901,28 +958,49 @@ LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         if (LOWORD(lParam)) InvalidateRect(hwnd, nullptr, TRUE);
         return 0;
     }
-    case WM_CTLCOLORSTATIC:
-    {
-        // The colours of a static control on a dialog's face.
-        auto dc = reinterpret_cast<HDC>(wParam);
-        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-        SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
-        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
-    }
     case WM_GETFONT:
     {
-        auto w = Find(hwnd);
-        if (!w) return 0;
         std::lock_guard g(S().lock);
         return reinterpret_cast<LRESULT>(w->font);
     }
-    case WM_SYSKEYDOWN:
-        if (wParam == VK_F4 && (lParam & (1 << 29)))
-        {
-            HWND root = GetAncestor(hwnd, GA_ROOT);
-            PostMessageA(root, WM_SYSCOMMAND, SC_CLOSE, 0);
-        }
+    default:
         return 0;
+    }
+}
+
+LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg)
+    {
+    case WM_NCCREATE:
+    case WM_NCCALCSIZE:
+    case WM_NCHITTEST:
+        return DefaultFrame(hwnd, msg, wParam, lParam);
+    case WM_SETTEXT:
+    case WM_GETTEXT:
+    case WM_GETTEXTLENGTH:
+        return DefaultText(hwnd, msg, wParam, lParam);
+    case WM_PAINT:
+    case WM_ERASEBKGND:
+        return DefaultPaint(hwnd, msg, wParam);
+    case WM_CLOSE:
+    case WM_SYSCOMMAND:
+    case WM_SYSKEYDOWN:
+        return DefaultClose(hwnd, msg, wParam, lParam);
+    case WM_RBUTTONUP:
+    case WM_CONTEXTMENU:
+    case WM_SETCURSOR:
+    case WM_MOUSEACTIVATE:
+        return DefaultMouse(hwnd, msg, wParam, lParam);
+    case WM_ACTIVATE:
+    case WM_WINDOWPOSCHANGED:
+        return DefaultPlacement(hwnd, msg, wParam, lParam);
+    case WM_SETICON:
+    case WM_GETICON:
+    case WM_SETFONT:
+    case WM_GETFONT:
+    case WM_CTLCOLORSTATIC:
+        return DefaultLook(hwnd, msg, wParam, lParam);
     default:
         return 0;
     }

@@ -117,6 +117,14 @@ TEST_F(UserTest, ComboBoxMessages)
     char text[32];
     GetWindowTextA(combo, text, sizeof text);
     EXPECT_STREQ(text, "JPEG (jpg)"); // a drop-down list shows its selection
+
+    // A combo box the user types into keeps a text of its own.
+    HWND editable = CreateWindowExA(0, "ComboBox", "", WS_CHILD | CBS_DROPDOWN, 0, 0, 80, 60, dlg, nullptr,
+                                    nullptr, nullptr);
+    ASSERT_TRUE(SetWindowTextA(editable, "Typed"));
+    EXPECT_EQ(GetWindowTextA(editable, text, sizeof text), 5);
+    EXPECT_STREQ(text, "Typed");
+    EXPECT_EQ(GetWindowTextLengthA(editable), 5);
     DestroyWindow(dlg);
 }
 
