@@ -568,6 +568,17 @@ protected:
             << "the window never showed the model (" << why << ")" << Output();
     }
 
+    // A right click in the middle of the window, and the context menu it opens; keys typed before the
+    // menu is up would go to the window instead. *x and *y get where the click landed on the screen.
+    void OpenContextMenu(Window window, const Shot& shot, int* x, int* y, std::vector<XRectangle>* menus)
+    {
+        ASSERT_TRUE(x_->RightClick(window, shot.width / 2, shot.height / 2, x, y));
+        Clock::time_point end = Clock::now() + kReactBound;
+        while ((*menus = x_->OtherViewable(window)).empty() && viewer_.Running() && Clock::now() < end)
+            std::this_thread::sleep_for(20ms);
+        ASSERT_EQ(menus->size(), 1u) << "no menu appeared after the right click" << Output();
+    }
+
     fs::path dir_;
     std::string display_;
     ChildProcess xvfb_{SIGTERM}; // which removes its lock file and socket
@@ -622,12 +633,8 @@ TEST_F(QtWindowTest, RightClickOpensTheMenuAtThePointerAndWireframeChangesThePic
     ASSERT_NO_FATAL_FAILURE(ShowExample(&window, &start));
 
     int x = 0, y = 0;
-    ASSERT_TRUE(x_->RightClick(window, start.width / 2, start.height / 2, &x, &y));
     std::vector<XRectangle> menus;
-    Clock::time_point end = Clock::now() + kReactBound;
-    while ((menus = x_->OtherViewable(window)).empty() && viewer_.Running() && Clock::now() < end)
-        std::this_thread::sleep_for(20ms);
-    ASSERT_EQ(menus.size(), 1u) << "no menu appeared after the right click" << Output();
+    ASSERT_NO_FATAL_FAILURE(OpenContextMenu(window, start, &x, &y, &menus));
     // Its corner at the pointer, as far as the menu's own frame and shadow go.
     EXPECT_NEAR(menus[0].x, x, 8);
     EXPECT_NEAR(menus[0].y, y, 8);
@@ -663,8 +670,8 @@ TEST_F(QtWindowTest, HelpAndTheSaveDialogShowTheirContent)
     ASSERT_NO_FATAL_FAILURE(ShowExample(&window, &start));
 
     int x = 0, y = 0;
-    ASSERT_TRUE(x_->RightClick(window, start.width / 2, start.height / 2, &x, &y));
-    std::this_thread::sleep_for(300ms);
+    std::vector<XRectangle> menus;
+    ASSERT_NO_FATAL_FAILURE(OpenContextMenu(window, start, &x, &y, &menus));
     // "Bild speichern..." is the seventh item; separators are passed over.
     for (KeySym key : {XK_Down, XK_Down, XK_Down, XK_Down, XK_Down, XK_Down, XK_Down, XK_Return})
     {
