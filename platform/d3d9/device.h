@@ -243,6 +243,7 @@ private:
     // into the other. Each queue holds references to the resources its draws read.
     struct Recording
     {
+        explicit Recording(const std::shared_ptr<BatchStore>& store) : draws(store) {}
         DrawQueue draws;
         std::vector<IUnknown*> refs;
     };
@@ -250,7 +251,9 @@ private:
     void WaitForFlush();
     void FlushLoop();
     void ReleaseRefs(Recording& r);
-    Recording recordings_[2];
+    // Only one queue is drawn at a time: they share the memory of their primitives.
+    std::shared_ptr<BatchStore> batchStore_ = NewBatchStore();
+    Recording recordings_[2] = {Recording(batchStore_), Recording(batchStore_)};
     int recording_ = 0;       // the queue taking draws
     std::thread flushThread_; // started on the first overlapped flush
     std::mutex flushMutex_;

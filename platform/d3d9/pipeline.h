@@ -223,6 +223,9 @@ void ExecuteDraw(const DrawConfig& config, const DrawCall& call, WorkerPool& poo
 
 struct Batch;
 class DrawJob;
+// The set-up primitives of a flush, kept from flush to flush so that their memory is touched once.
+struct BatchStore;
+std::shared_ptr<BatchStore> NewBatchStore();
 
 // Draws recorded to be drawn together: Flush sets up the primitives of every recorded draw (draws side by
 // side on the workers) and bins them into tiles, then draws all tiles in parallel, each walking the draws
@@ -230,7 +233,8 @@ class DrawJob;
 class DrawQueue
 {
 public:
-    DrawQueue();
+    // Queues given the same store share its memory; their flushes must not overlap.
+    explicit DrawQueue(std::shared_ptr<BatchStore> store = nullptr);
     ~DrawQueue();
     DrawQueue(const DrawQueue&) = delete;
     DrawQueue& operator=(const DrawQueue&) = delete;
@@ -249,7 +253,7 @@ private:
     struct Pending;
     std::vector<Pending> pending_; // the first count_ are recorded
     size_t count_ = 0;
-    std::vector<Batch> batches_; // kept from flush to flush; each draw takes BatchCount() in a row
+    std::shared_ptr<BatchStore> store_; // each draw takes BatchCount() batches in a row
     size_t batchesUsed_ = 0;
     size_t primitives_ = 0;
 };

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -57,6 +58,8 @@ struct Batch
         binFirst = std::min(binFirst, tile);
         binLast = std::max(binLast, tile);
     }
+    // Empties the batch for a grid of tileCount tiles.
+    void Reset(size_t tileCount);
 };
 
 namespace
@@ -980,39 +983,53 @@ private:
     {
         std::vector<float> poly, scratch;
     };
+    // Processed vertices [lo, hi] of the draw: slot k holds vertex lo + k.
+    struct Window
+    {
+        int64_t lo = 0, hi = -1;
+        float* verts = nullptr;
+        ScreenVertex* screen = nullptr;
+    };
 
     int64_t IndexAt(size_t i) const;
     std::pair<int64_t, int64_t> BatchRange(size_t bi) const;
     bool FindVertexRange(WorkerPool& pool);
     int64_t AvailableVertices() const;
-    void ProcessSlots(size_t first, size_t n);
-    // Slot of primitive vertex i in the processed range (outside [0, hi - lo] when it is not there).
-    int64_t RangeSlot(size_t i) const { return IndexAt(i) - lo_; }
+    void ProcessSlots(const Window& w, size_t first, size_t n) const;
+    // Slot of primitive vertex i in a window (outside [0, hi - lo] when it is not there).
+    int64_t RangeSlot(const Window& w, size_t i) const { return IndexAt(i) - w.lo; }
     // The processed vertex of primitive vertex i; null when it is not there or could not be read.
-    const float* Vertex(size_t i) const;
+    const float* Vertex(const Window& w, size_t i) const;
+    bool BatchesKeepOwnVertices() const;
     void PlanTasks(size_t threads);
     void RunTask(size_t t);
     void SetUpBatch(size_t bi);
-    void Triangle(Setup& setup, ClipScratch& clip, int64_t sa, int64_t sb, int64_t sc, int provoking) const;
+    void SetUpPrimitives(size_t bi, const Window& w);
+    void Triangle(Setup& setup, ClipScratch& clip, const Window& w, int64_t sa, int64_t sb, int64_t sc,
+                  int provoking) const;
     template <class SlotAt>
-    void TriangleList(Setup& setup, ClipScratch& clip, size_t first, size_t end, SlotAt slotAt) const;
-    void IndexedTriangleList(Setup& setup, ClipScratch& clip, size_t first, size_t end) const;
-    void Line(Setup& setup, ClipScratch& clip, size_t i0) const;
-    void Primitive(Setup& setup, ClipScratch& clip, size_t prim) const;
+    void TriangleList(Setup& setup, ClipScratch& clip, const Window& w, size_t first, size_t end,
+                      SlotAt slotAt) const;
+    void IndexedTriangleList(Setup& setup, ClipScratch& clip, const Window& w, size_t first,
+                             size_t end) const;
+    void Line(Setup& setup, ClipScratch& clip, const Window& w, size_t i0) const;
+    void Primitive(Setup& setup, ClipScratch& clip, const Window& w, size_t prim) const;
 
     const DrawConfig* cfg_ = nullptr;
     DrawCall call_{};
     size_t batchCount_ = 0;
-    // The vertices each batch of primitives reaches, and the processed range [lo_, hi_] of the whole draw.
+    // The vertices each batch of primitives reaches, and the readable range [lo_, hi_] of the whole draw.
     std::vector<std::pair<int64_t, int64_t>> batchRange_;
     int64_t lo_ = 0, hi_ = -1;
+    // Each batch processes the vertices of its own range on its own thread (BatchesKeepOwnVertices).
+    bool ownVertices_ = false;
     VertexLayoutOut layout_;
     VaryingSet active_;
     uint32_t clipMask_ = 0;
     float guardX_ = 0, guardY_ = 0;
-    // Processed vertices, in the set-up thread's memory for the time of SetUp.
-    float* verts_ = nullptr;
-    ScreenVertex* screen_ = nullptr;
+    // Processed vertices of the whole range, in the set-up thread's memory for the time of SetUp, when the
+    // batches share them.
+    Window shared_;
     Batch* batches_ = nullptr;
     int tilesX_ = 0, tilesY_ = 0;
     std::vector<std::vector<Task>> vertexTasks_; // per segment
@@ -1042,16 +1059,31 @@ std::pair<int64_t, int64_t> DrawJob::BatchRange(size_t bi) const
     size_t begin, end;
     BatchIndices(call_.type, bi * kPrimBatch, std::min<size_t>((bi + 1) * kPrimBatch, call_.primitiveCount),
                  &begin, &end);
-    int64_t cl = IndexAt(begin), ch = cl;
-    if (!call_.indices.data)
-        ch = IndexAt(end - 1);
-    else
-        for (size_t i = begin + 1; i < end; ++i)
+    int64_t cl = IndexAt(begin), ch = IndexAt(end - 1);
+    if (call_.indices.data)
+    {
+        // Read as the buffer's index type: a loop without a branch per index, which the compiler vectorises.
+        auto scan = [&](auto width)
         {
-            const int64_t v = IndexAt(i);
-            cl = std::min(cl, v);
-            ch = std::max(ch, v);
-        }
+            using Index = decltype(width);
+            const uint8_t* at =
+                call_.indices.data + (static_cast<size_t>(call_.startIndex) + begin) * sizeof(Index);
+            Index lo = std::numeric_limits<Index>::max(), hi = 0;
+            for (size_t i = 0; i < end - begin; ++i)
+            {
+                Index v;
+                std::memcpy(&v, at + i * sizeof(Index), sizeof(Index));
+                lo = std::min(lo, v);
+                hi = std::max(hi, v);
+            }
+            cl = static_cast<int64_t>(call_.baseVertexIndex) + lo;
+            ch = static_cast<int64_t>(call_.baseVertexIndex) + hi;
+        };
+        if (call_.indices.index32)
+            scan(uint32_t{});
+        else
+            scan(uint16_t{});
+    }
     if (call_.type == D3DPT_TRIANGLEFAN)
     {
         // Every triangle of a fan shares its first vertex.
@@ -1099,41 +1131,41 @@ bool DrawJob::FindVertexRange(WorkerPool& pool)
     return lo_ <= hi_;
 }
 
-void DrawJob::ProcessSlots(size_t first, size_t n)
+void DrawJob::ProcessSlots(const Window& w, size_t first, size_t n) const
 {
-    ProcessVertices(*cfg_, layout_, lo_ + static_cast<int64_t>(first), n, verts_ + first * layout_.stride,
-                    screen_ + first, guardX_, guardY_);
+    ProcessVertices(*cfg_, layout_, w.lo + static_cast<int64_t>(first), n, w.verts + first * layout_.stride,
+                    w.screen + first, guardX_, guardY_);
 }
 
-const float* DrawJob::Vertex(size_t i) const
+const float* DrawJob::Vertex(const Window& w, size_t i) const
 {
     const int64_t v = IndexAt(i);
-    if (v < lo_ || v > hi_) return nullptr;
-    const float* p = verts_ + static_cast<size_t>(v - lo_) * layout_.stride;
+    if (v < w.lo || v > w.hi) return nullptr;
+    const float* p = w.verts + static_cast<size_t>(v - w.lo) * layout_.stride;
     return (Flags(p) & kVertexInvalid) ? nullptr : p;
 }
 
 // A triangle of the vertices at slots sa, sb, sc (-1 or past the range: not there); the provoking vertex is
 // the corner numbered `provoking`.
-inline void DrawJob::Triangle(Setup& setup, ClipScratch& clip, int64_t sa, int64_t sb, int64_t sc,
-                              int provoking) const
+inline void DrawJob::Triangle(Setup& setup, ClipScratch& clip, const Window& w, int64_t sa, int64_t sb,
+                              int64_t sc, int provoking) const
 {
-    const uint64_t span = static_cast<uint64_t>(hi_ - lo_);
+    const uint64_t span = static_cast<uint64_t>(w.hi - w.lo);
     if (static_cast<uint64_t>(sa) > span || static_cast<uint64_t>(sb) > span ||
         static_cast<uint64_t>(sc) > span)
         return;
-    const ScreenVertex& xa = screen_[static_cast<size_t>(sa)];
-    const ScreenVertex& xb = screen_[static_cast<size_t>(sb)];
-    const ScreenVertex& xc = screen_[static_cast<size_t>(sc)];
+    const ScreenVertex& xa = w.screen[static_cast<size_t>(sa)];
+    const ScreenVertex& xb = w.screen[static_cast<size_t>(sb)];
+    const ScreenVertex& xc = w.screen[static_cast<size_t>(sc)];
     const uint32_t all = xa.bits | xb.bits | xc.bits;
     if (all & kVertexInvalid) return;
     if (xa.bits & xb.bits & xc.bits & clipMask_) return;
     const uint32_t any = all & clipMask_;
     if (!any && (all & kUnprojected)) return;
     const size_t stride = static_cast<size_t>(layout_.stride);
-    const float* a = verts_ + static_cast<size_t>(sa) * stride;
-    const float* b = verts_ + static_cast<size_t>(sb) * stride;
-    const float* c = verts_ + static_cast<size_t>(sc) * stride;
+    const float* a = w.verts + static_cast<size_t>(sa) * stride;
+    const float* b = w.verts + static_cast<size_t>(sb) * stride;
+    const float* c = w.verts + static_cast<size_t>(sc) * stride;
     const float* pv = provoking == 0 ? a : (provoking == 1 ? b : c);
     if (!any)
     {
@@ -1152,21 +1184,23 @@ inline void DrawJob::Triangle(Setup& setup, ClipScratch& clip, int64_t sa, int64
 
 // The common case in a loop of its own for each way of finding a vertex.
 template <class SlotAt>
-void DrawJob::TriangleList(Setup& setup, ClipScratch& clip, size_t first, size_t end, SlotAt slotAt) const
+void DrawJob::TriangleList(Setup& setup, ClipScratch& clip, const Window& w, size_t first, size_t end,
+                           SlotAt slotAt) const
 {
     for (size_t prim = first; prim < end; ++prim)
-        Triangle(setup, clip, slotAt(3 * prim), slotAt(3 * prim + 1), slotAt(3 * prim + 2), 0);
+        Triangle(setup, clip, w, slotAt(3 * prim), slotAt(3 * prim + 1), slotAt(3 * prim + 2), 0);
 }
 
-void DrawJob::IndexedTriangleList(Setup& setup, ClipScratch& clip, size_t first, size_t end) const
+void DrawJob::IndexedTriangleList(Setup& setup, ClipScratch& clip, const Window& w, size_t first,
+                                  size_t end) const
 {
-    const int64_t base = static_cast<int64_t>(call_.baseVertexIndex) - lo_;
+    const int64_t base = static_cast<int64_t>(call_.baseVertexIndex) - w.lo;
     // Read as the buffer's index type, so the loop holds no per-index branch on it.
     auto fromIndices = [&](auto width)
     {
         using Index = decltype(width);
         const uint8_t* at = call_.indices.data + static_cast<size_t>(call_.startIndex) * sizeof(Index);
-        TriangleList(setup, clip, first, end,
+        TriangleList(setup, clip, w, first, end,
                      [&](size_t i)
                      {
                          Index v;
@@ -1181,10 +1215,10 @@ void DrawJob::IndexedTriangleList(Setup& setup, ClipScratch& clip, size_t first,
 }
 
 // The segment from primitive vertex i0 to the next, clipped parametrically against each plane it crosses.
-void DrawJob::Line(Setup& setup, ClipScratch& clip, size_t i0) const
+void DrawJob::Line(Setup& setup, ClipScratch& clip, const Window& w, size_t i0) const
 {
-    const float* a = Vertex(i0);
-    const float* b = Vertex(i0 + 1);
+    const float* a = Vertex(w, i0);
+    const float* b = Vertex(w, i0 + 1);
     if (!a || !b) return;
     const uint32_t oa = Outside(layout_, a), ob = Outside(layout_, b);
     if (oa & ob) return;
@@ -1215,29 +1249,29 @@ void DrawJob::Line(Setup& setup, ClipScratch& clip, size_t i0) const
     setup.Line(pa, pb, a, kNoPlane, nullptr);
 }
 
-void DrawJob::Primitive(Setup& setup, ClipScratch& clip, size_t prim) const
+void DrawJob::Primitive(Setup& setup, ClipScratch& clip, const Window& w, size_t prim) const
 {
     switch (call_.type)
     {
     case D3DPT_TRIANGLESTRIP:
         // Odd triangles of a strip swap two vertices to keep one winding; the first stays provoking.
         if (prim & 1)
-            Triangle(setup, clip, RangeSlot(prim + 1), RangeSlot(prim), RangeSlot(prim + 2), 1);
+            Triangle(setup, clip, w, RangeSlot(w, prim + 1), RangeSlot(w, prim), RangeSlot(w, prim + 2), 1);
         else
-            Triangle(setup, clip, RangeSlot(prim), RangeSlot(prim + 1), RangeSlot(prim + 2), 0);
+            Triangle(setup, clip, w, RangeSlot(w, prim), RangeSlot(w, prim + 1), RangeSlot(w, prim + 2), 0);
         break;
     case D3DPT_TRIANGLEFAN:
-        Triangle(setup, clip, RangeSlot(0), RangeSlot(prim + 1), RangeSlot(prim + 2), 1);
+        Triangle(setup, clip, w, RangeSlot(w, 0), RangeSlot(w, prim + 1), RangeSlot(w, prim + 2), 1);
         break;
     case D3DPT_LINELIST:
-        Line(setup, clip, 2 * prim);
+        Line(setup, clip, w, 2 * prim);
         break;
     case D3DPT_LINESTRIP:
-        Line(setup, clip, prim);
+        Line(setup, clip, w, prim);
         break;
     case D3DPT_POINTLIST:
     {
-        const float* a = Vertex(prim);
+        const float* a = Vertex(w, prim);
         if (a && !(Outside(layout_, a) & clipMask_)) setup.Point(a, kNoPlane, nullptr);
         break;
     }
@@ -1246,18 +1280,47 @@ void DrawJob::Primitive(Setup& setup, ClipScratch& clip, size_t prim) const
     }
 }
 
+void Batch::Reset(size_t tileCount)
+{
+    primCount = 0;
+    arenaUsed = 0;
+    // Bins the last draw reached are cleared before the vector changes size, so none keeps old indices.
+    for (size_t t = binFirst; t <= binLast && t < bins.size(); ++t)
+        bins[t].clear();
+    binFirst = SIZE_MAX;
+    binLast = 0;
+    bins.resize(tileCount);
+}
+
 void DrawJob::SetUpBatch(size_t bi)
 {
+    if (!ownVertices_)
+    {
+        SetUpPrimitives(bi, shared_);
+        return;
+    }
+    Window w;
+    w.lo = std::max(batchRange_[bi].first, lo_);
+    w.hi = std::min(batchRange_[bi].second, hi_);
+    if (w.lo > w.hi)
+    {
+        batches_[bi].Reset(static_cast<size_t>(tilesX_) * tilesY_);
+        return;
+    }
+    const size_t count = static_cast<size_t>(w.hi - w.lo + 1);
+    DrawMemory& memory = Memory();
+    if (memory.verts.size() < count * layout_.stride) memory.verts.resize(count * layout_.stride);
+    if (memory.screen.size() < count) memory.screen.resize(count);
+    w.verts = memory.verts.data();
+    w.screen = memory.screen.data();
+    ProcessSlots(w, 0, count);
+    SetUpPrimitives(bi, w);
+}
+
+void DrawJob::SetUpPrimitives(size_t bi, const Window& w)
+{
     Batch& batch = batches_[bi];
-    batch.primCount = 0;
-    batch.arenaUsed = 0;
-    const size_t tileCount = static_cast<size_t>(tilesX_) * tilesY_;
-    // Bins the last draw reached are cleared before the vector changes size, so none keeps old indices.
-    for (size_t t = batch.binFirst; t <= batch.binLast && t < batch.bins.size(); ++t)
-        batch.bins[t].clear();
-    batch.binFirst = SIZE_MAX;
-    batch.binLast = 0;
-    batch.bins.resize(tileCount);
+    batch.Reset(static_cast<size_t>(tilesX_) * tilesY_);
     Setup setup(*cfg_, layout_, active_, batch, tilesX_, tilesY_);
     thread_local ClipScratch clip;
     const size_t clipFloats = static_cast<size_t>(kMaxClipVerts) * layout_.stride;
@@ -1268,16 +1331,37 @@ void DrawJob::SetUpBatch(size_t bi)
     if (call_.type != D3DPT_TRIANGLELIST)
     {
         for (size_t prim = first; prim < end; ++prim)
-            Primitive(setup, clip, prim);
+            Primitive(setup, clip, w, prim);
         return;
     }
     if (call_.indices.data)
-        IndexedTriangleList(setup, clip, first, end);
+        IndexedTriangleList(setup, clip, w, first, end);
     else
     {
-        const int64_t start = static_cast<int64_t>(call_.startVertex) - lo_;
-        TriangleList(setup, clip, first, end, [&](size_t i) { return start + static_cast<int64_t>(i); });
+        const int64_t start = static_cast<int64_t>(call_.startVertex) - w.lo;
+        TriangleList(setup, clip, w, first, end, [&](size_t i) { return start + static_cast<int64_t>(i); });
     }
+}
+
+// Batches whose vertex ranges hardly overlap process each its own range on its own thread: none then waits
+// for another's vertices, and a batch's vertices stay in its thread's caches from processing to set-up.
+// Where ranges meet, vertices are processed twice, to the same values. A lone batch does so when its range
+// is a single vertex task.
+bool DrawJob::BatchesKeepOwnVertices() const
+{
+    constexpr uint64_t kMaxOwnVertices = 4 * kPrimBatch;
+    const uint64_t hull = static_cast<uint64_t>(hi_ - lo_ + 1);
+    if (batchCount_ == 1) return hull <= kVertexChunk;
+    uint64_t total = 0;
+    for (const auto& r : batchRange_)
+    {
+        const int64_t lo = std::max(r.first, lo_), hi = std::min(r.second, hi_);
+        if (lo > hi) continue;
+        const uint64_t n = static_cast<uint64_t>(hi - lo + 1);
+        if (n > kMaxOwnVertices) return false;
+        total += n;
+    }
+    return total <= hull + hull / 4;
 }
 
 // Vertices and primitives run as one list of tasks, segment by segment: a segment's vertices are processed
@@ -1350,7 +1434,7 @@ void DrawJob::RunTask(size_t t)
     const Task& task = tasks_[t];
     if (!task.batch)
     {
-        ProcessSlots(task.first, task.count);
+        ProcessSlots(shared_, task.first, task.count);
         verticesDone_[task.segment].fetch_add(1, std::memory_order_release);
         return;
     }
@@ -1366,24 +1450,34 @@ void DrawJob::SetUp(WorkerPool& pool, Batch* batches, int tilesX, int tilesY)
     batches_ = batches;
     tilesX_ = tilesX;
     tilesY_ = tilesY;
-    // A draw that reaches no vertex leaves its batches empty.
-    for (size_t bi = 0; bi < batchCount_; ++bi)
-        batches[bi].primCount = 0;
-    if (batchCount_ == 0 || !FindVertexRange(pool)) return;
+    if (batchCount_ == 0) return;
+    if (!FindVertexRange(pool))
+    {
+        // A draw that reaches no vertex leaves its batches empty, also of what earlier draws binned there.
+        for (size_t bi = 0; bi < batchCount_; ++bi)
+            batches[bi].Reset(static_cast<size_t>(tilesX) * tilesY);
+        return;
+    }
 
     layout_ = MakeVertexLayout(*cfg_);
     active_ = ActiveVaryings(*cfg_);
     clipMask_ = (1u << layout_.clipCount) - 1;
+    const D3DVIEWPORT9& vp = cfg_->raster.viewport;
+    guardX_ = kGuardPixels / std::max(1.0f, vp.Width * 0.5f);
+    guardY_ = kGuardPixels / std::max(1.0f, vp.Height * 0.5f);
+    ownVertices_ = BatchesKeepOwnVertices();
+    if (ownVertices_)
+    {
+        pool.Run(batchCount_, [&](size_t bi) { SetUpBatch(bi); });
+        return;
+    }
+
     const size_t rangeCount = static_cast<size_t>(hi_ - lo_ + 1);
     // Buffers are kept from draw to draw so that large meshes do not fault fresh pages in every frame.
     DrawMemory& memory = Memory();
     if (memory.verts.size() < rangeCount * layout_.stride) memory.verts.resize(rangeCount * layout_.stride);
     if (memory.screen.size() < rangeCount) memory.screen.resize(rangeCount);
-    verts_ = memory.verts.data();
-    screen_ = memory.screen.data();
-    const D3DVIEWPORT9& vp = cfg_->raster.viewport;
-    guardX_ = kGuardPixels / std::max(1.0f, vp.Width * 0.5f);
-    guardY_ = kGuardPixels / std::max(1.0f, vp.Height * 0.5f);
+    shared_ = {lo_, hi_, memory.verts.data(), memory.screen.data()};
 
     PlanTasks(pool.ThreadCount());
     // One vertex task and the batch that waits for it cannot overlap: a small draw runs them here, sooner
@@ -1393,8 +1487,7 @@ void DrawJob::SetUp(WorkerPool& pool, Batch* batches, int tilesX, int tilesY)
             RunTask(t);
     else
         pool.Run(tasks_.size(), [&](size_t t) { RunTask(t); });
-    verts_ = nullptr;
-    screen_ = nullptr;
+    shared_ = {};
     for (size_t bi = 0; bi < batchCount_; ++bi)
         FEROLT_D3D9_CHECK(batches[bi].arenaUsed <= batches[bi].arena.size() &&
                           batches[bi].primCount <= batches[bi].prims.size());
@@ -1412,7 +1505,24 @@ public:
         const DrawJob* job;
         const Batch* batches;
     };
-    TilePass(const std::vector<Entry>& draws, int tilesX) : draws_(draws), tilesX_(tilesX) {}
+    // The plan of a pass, kept by each flushing thread from flush to flush: on one thread every draw is a
+    // flush of its own, and planning should not cost it allocations.
+    struct Plan
+    {
+        std::vector<Entry> draws;
+        std::vector<std::pair<int, int>> units; // tile, strip
+        std::vector<std::vector<uint32_t>>
+            tileDraws;             // from the first tile: draws with primitives in the tile
+        std::vector<size_t> prims; // from the first tile: primitives in the tile
+        std::vector<int> tiles;    // tiles with primitives
+    };
+    static Plan& ThreadPlan()
+    {
+        thread_local Plan plan;
+        return plan;
+    }
+    // Takes the draws in plan.draws.
+    TilePass(Plan& plan, int tilesX) : plan_(plan), draws_(plan.draws), tilesX_(tilesX) {}
     // Draws every unit, on the calling thread when the draws cover few pixels.
     void Run(WorkerPool& pool);
 
@@ -1421,12 +1531,11 @@ private:
     uint64_t BoundsPixels() const;
     void DrawUnit(size_t i) const;
 
+    Plan& plan_;
     const std::vector<Entry>& draws_;
     int tilesX_;
-    std::vector<std::pair<int, int>> units_; // tile, strip
     int strips_ = 1;
     size_t firstTile_ = 0;
-    std::vector<std::vector<uint32_t>> tileDraws_; // from firstTile_: draws with primitives in the tile
 };
 
 // Pixels in the bounds of the draws' primitives, counted up to kInlinePixels.
@@ -1457,11 +1566,17 @@ void TilePass::PlanUnits(size_t threads, bool inlineDraw)
             reachedFirst = std::min(reachedFirst, d.batches[bi].binFirst);
             reachedLast = std::max(reachedLast, d.batches[bi].binLast);
         }
+    plan_.units.clear();
     if (reachedFirst == SIZE_MAX) return;
     // Per tile the draws with primitives in it, in order, and how many primitives those are.
     firstTile_ = reachedFirst;
-    tileDraws_.assign(reachedLast - reachedFirst + 1, {});
-    std::vector<size_t> prims(reachedLast - reachedFirst + 1, 0);
+    const size_t span = reachedLast - reachedFirst + 1;
+    std::vector<std::vector<uint32_t>>& tileDraws = plan_.tileDraws;
+    if (tileDraws.size() < span) tileDraws.resize(span);
+    for (size_t t = 0; t < span; ++t)
+        tileDraws[t].clear();
+    std::vector<size_t>& prims = plan_.prims;
+    prims.assign(span, 0);
     for (size_t di = 0; di < draws_.size(); ++di)
     {
         const Entry& d = draws_[di];
@@ -1472,12 +1587,13 @@ void TilePass::PlanUnits(size_t threads, bool inlineDraw)
             {
                 if (b.bins[t].empty()) continue;
                 prims[t - reachedFirst] += b.bins[t].size();
-                std::vector<uint32_t>& list = tileDraws_[t - reachedFirst];
+                std::vector<uint32_t>& list = tileDraws[t - reachedFirst];
                 if (list.empty() || list.back() != di) list.push_back(static_cast<uint32_t>(di));
             }
         }
     }
-    std::vector<int> tiles;
+    std::vector<int>& tiles = plan_.tiles;
+    tiles.clear();
     size_t most = 0;
     for (size_t t = reachedFirst; t <= reachedLast; ++t)
     {
@@ -1499,17 +1615,17 @@ void TilePass::PlanUnits(size_t threads, bool inlineDraw)
             ++end;
         for (int s = 0; s < strips_; ++s)
             for (size_t k = first; k < end; ++k)
-                units_.push_back({tiles[k], s});
+                plan_.units.push_back({tiles[k], s});
     }
 }
 
 void TilePass::DrawUnit(size_t i) const
 {
-    const int t = units_[i].first, strip = kTileSize / strips_;
+    const int t = plan_.units[i].first, strip = kTileSize / strips_;
     const size_t tile = static_cast<size_t>(t);
     const int tx = t % tilesX_, ty = t / tilesX_;
-    const int top = ty * kTileSize + units_[i].second * strip;
-    for (uint32_t di : tileDraws_[tile - firstTile_])
+    const int top = ty * kTileSize + plan_.units[i].second * strip;
+    for (uint32_t di : plan_.tileDraws[tile - firstTile_])
     {
         const Entry& d = draws_[di];
         const RECT& clip = d.job->Config().raster.clipRect;
@@ -1538,10 +1654,10 @@ void TilePass::Run(WorkerPool& pool)
     // Each thread takes a band of units, the same band pass after pass, so that the pixels of a tile stay in
     // one core's caches from frame to frame.
     if (inlineDraw)
-        for (size_t i = 0; i < units_.size(); ++i)
+        for (size_t i = 0; i < plan_.units.size(); ++i)
             DrawUnit(i);
     else
-        pool.RunLocal(units_.size(), [&](size_t i) { DrawUnit(i); });
+        pool.RunLocal(plan_.units.size(), [&](size_t i) { DrawUnit(i); });
 }
 } // namespace
 
@@ -1555,7 +1671,19 @@ struct DrawQueue::Pending
     size_t firstBatch = 0;
 };
 
-DrawQueue::DrawQueue() = default;
+struct BatchStore
+{
+    std::vector<Batch> batches;
+};
+
+std::shared_ptr<BatchStore> NewBatchStore()
+{
+    return std::make_shared<BatchStore>();
+}
+
+DrawQueue::DrawQueue(std::shared_ptr<BatchStore> store) : store_(store ? std::move(store) : NewBatchStore())
+{
+}
 DrawQueue::~DrawQueue() = default;
 
 DrawConfig* DrawQueue::NextConfig()
@@ -1575,7 +1703,6 @@ void DrawQueue::Record(const DrawCall& call, std::vector<uint8_t> owned)
     p.owned = std::move(owned);
     p.firstBatch = batchesUsed_;
     batchesUsed_ += p.job->BatchCount();
-    if (batches_.size() < batchesUsed_) batches_.resize(batchesUsed_);
     primitives_ += call.primitiveCount;
 }
 
@@ -1602,7 +1729,9 @@ void DrawQueue::Flush(WorkerPool& pool)
     }
     const int tilesX = static_cast<int>((right + kTileSize - 1) / kTileSize);
     const int tilesY = static_cast<int>((bottom + kTileSize - 1) / kTileSize);
-    auto setUp = [&](Pending& p) { p.job->SetUp(pool, batches_.data() + p.firstBatch, tilesX, tilesY); };
+    std::vector<Batch>& batches = store_->batches;
+    if (batches.size() < batchesUsed_) batches.resize(batchesUsed_);
+    auto setUp = [&](Pending& p) { p.job->SetUp(pool, batches.data() + p.firstBatch, tilesX, tilesY); };
     // Draws of one batch each go to the workers side by side; a larger one spreads its own batches.
     for (size_t i = 0; i < count_;)
     {
@@ -1617,12 +1746,12 @@ void DrawQueue::Flush(WorkerPool& pool)
         pool.Run(end - i, [&](size_t k) { setUp(pending_[i + k]); });
         i = end;
     }
-    std::vector<TilePass::Entry> draws;
-    draws.reserve(count_);
+    TilePass::Plan& plan = TilePass::ThreadPlan();
+    plan.draws.clear();
     for (size_t i = 0; i < count_; ++i)
         if (pending_[i].job->BatchCount())
-            draws.push_back({pending_[i].job.get(), batches_.data() + pending_[i].firstBatch});
-    TilePass(draws, tilesX).Run(pool);
+            plan.draws.push_back({pending_[i].job.get(), batches.data() + pending_[i].firstBatch});
+    TilePass(plan, tilesX).Run(pool);
     for (size_t i = 0; i < count_; ++i)
         pending_[i].owned.clear();
     count_ = 0;

@@ -162,6 +162,19 @@ TEST(RecordedDrawsTest, CallsThatNeedThePixelsSeeEveryDrawBeforeThem)
              back->Release();
              return std::vector<Probe>{{2, 2, kRed}, {12, 12, kGreen}};
          }},
+        {"a draw whose vertices lie past the buffer's end draws nothing of an earlier flush's primitives",
+         [](Target& t)
+         {
+             t.Rect(0, 0, 8, 8, kRed);
+             t.Clear(kBlue);
+             IDirect3DVertexBuffer9* vb = RectBuffer(t.Get(), 8, 8, 16, 16, kGreen);
+             t->SetFVF(kTVertexFvf);
+             t->SetStreamSource(0, vb, 0, sizeof(TVertex));
+             EXPECT_EQ(t->DrawPrimitive(D3DPT_TRIANGLESTRIP, 100, 2), D3D_OK);
+             t->SetStreamSource(0, nullptr, 0, 0);
+             vb->Release();
+             return std::vector<Probe>{{2, 2, kBlue}, {12, 12, kBlue}};
+         }},
     };
     for (unsigned threads : {1u, 3u})
         for (const FlushCase& c : cases)
