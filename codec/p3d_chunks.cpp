@@ -26,7 +26,8 @@ const BYTE* Rest(ByteCursor& in, size_t* length)
     return Take(in, *length, at) ? at : nullptr;
 }
 
-bool ReadRecords(ByteCursor& in, DWORD count, bool withLightGroup, size_t maxRecords,
+// Without `keep` the records are only stepped over.
+bool ReadRecords(ByteCursor& in, DWORD count, bool withLightGroup, size_t maxRecords, bool keep,
                  std::vector<P3DInstanceRecord>& out, bool& overBudget)
 {
     const size_t stride = withLightGroup ? 76 : 72;
@@ -36,6 +37,7 @@ bool ReadRecords(ByteCursor& in, DWORD count, bool withLightGroup, size_t maxRec
         overBudget = true;
         return false;
     }
+    if (!keep) return in.Skip(count * stride);
     out.reserve(count);
     for (DWORD i = 0; i < count; ++i)
     {
@@ -50,9 +52,8 @@ bool ReadRecords(ByteCursor& in, DWORD count, bool withLightGroup, size_t maxRec
     return true;
 }
 
-} // namespace
-
-bool P3DParseModelChunk(DWORD type, const BYTE* data, size_t size, P3DModelChunk& out, size_t maxRecords)
+bool ParseModelChunk(DWORD type, const BYTE* data, size_t size, P3DModelChunk& out, size_t maxRecords,
+                     bool keepRecords)
 {
     out = {};
     ByteCursor in(data, size);
@@ -61,7 +62,7 @@ bool P3DParseModelChunk(DWORD type, const BYTE* data, size_t size, P3DModelChunk
     if (type == P3D_CHUNK_MODEL)
     {
         if (!in.U32(&modelSize) || !Take(in, modelSize, out.modelData) || !in.U32(&count) ||
-            !ReadRecords(in, count, false, maxRecords, out.records, out.overBudget))
+            !ReadRecords(in, count, false, maxRecords, keepRecords, out.records, out.overBudget))
         {
             out = {nullptr, 0, {}, out.overBudget};
             return false;
@@ -74,13 +75,29 @@ bool P3DParseModelChunk(DWORD type, const BYTE* data, size_t size, P3DModelChunk
     if (!in.U32(&modelSize) || !in.U32(&count)) return false;
     if (type == P3D_CHUNK_MODEL_RECORD_SIZE && !in.U32(&recordSize)) return false;
     // The record size only says whether a light group follows; larger records are not supported.
-    if (!ReadRecords(in, count, recordSize > 72, maxRecords, out.records, out.overBudget) ||
+    if (!ReadRecords(in, count, recordSize > 72, maxRecords, keepRecords, out.records, out.overBudget) ||
         !Take(in, modelSize, out.modelData))
     {
         out = {nullptr, 0, {}, out.overBudget};
         return false;
     }
     out.modelSize = modelSize;
+    return true;
+}
+
+} // namespace
+
+bool P3DParseModelChunk(DWORD type, const BYTE* data, size_t size, P3DModelChunk& out, size_t maxRecords)
+{
+    return ParseModelChunk(type, data, size, out, maxRecords, true);
+}
+
+bool P3DFindModelData(DWORD type, const BYTE* data, size_t size, const BYTE** modelData, size_t* modelSize)
+{
+    P3DModelChunk chunk;
+    if (!ParseModelChunk(type, data, size, chunk, SIZE_MAX, false)) return false;
+    *modelData = chunk.modelData;
+    *modelSize = chunk.modelSize;
     return true;
 }
 

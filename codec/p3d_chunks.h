@@ -19,6 +19,9 @@ struct P3DModelChunk
 // False, with nothing allocated, when the chunk holds more than maxRecords records.
 bool P3DParseModelChunk(DWORD type, const BYTE* data, size_t size, P3DModelChunk& out,
                         size_t maxRecords = SIZE_MAX);
+// The model data of a chunk of one of these types that P3DParseModelChunk reads without a bound on its
+// records; false for any other chunk. The records are not read.
+bool P3DFindModelData(DWORD type, const BYTE* data, size_t size, const BYTE** modelData, size_t* modelSize);
 
 // Type 7: model-chunk items.
 struct P3DModelChunkItem

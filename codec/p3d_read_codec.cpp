@@ -45,6 +45,7 @@ class CP3DReadCodec::ChunkDispatcher final : public IP3DChunkHandler
 {
 public:
     explicit ChunkDispatcher(CP3DReadCodec& codec) : m_codec(codec) {}
+    void BeforeHandOver(IP3DChunksAhead& ahead) override { m_codec.m_ahead = &ahead; }
     void OnChunk(DWORD type, const BYTE* data, size_t size) override { m_codec.OnChunk(type, data, size); }
     void OnSectionDropped(P3DSectionDrop reason) override
     {
@@ -155,6 +156,7 @@ bool CP3DReadCodec::Read(const unsigned char* data, size_t size, DWORD* value1, 
             ChunkDispatcher dispatcher(*this);
             P3DWalkSections(file, dispatcher, P3DBudget::kUnpackedBytes);
         });
+    ForgetDecodedBlocks();
     if (!allocated) Refuse(P3DRefusal::OutOfMemory);
     if (m_refusal == P3DRefusal::None) return true;
     // Nothing of a refused file is kept: no half-built scene comes of it.
@@ -241,7 +243,6 @@ void CP3DReadCodec::ReadModelChunk(DWORD type, const BYTE* data, size_t size)
     if (row->model) ReleaseModel(row->model);
     row->model = nullptr;
     row->model = CreateModel(chunk.modelData, chunk.modelSize);
-    CountGeometry(row->model);
 }
 
 void CP3DReadCodec::ReadModelChunkItems(const BYTE* data, size_t size)

@@ -10,8 +10,10 @@
 
 #include <cstddef>
 #include <map>
+#include <memory>
 #include <vector>
 
+class IP3DChunksAhead;
 struct IP3DBlobContainer;
 struct k3dCompressionInfo;
 namespace Gdiplus
@@ -109,7 +111,6 @@ private:
     // False, after refusing, when `count` more would take `used` over `limit`.
     bool Spend(size_t& used, size_t count, size_t limit, P3DRefusal reason);
     void ReleaseAll();
-    void CountGeometry(LMK::Model_* model);
 
     class ChunkDispatcher;
     void OnChunk(DWORD type, const BYTE* data, size_t size);
@@ -123,7 +124,21 @@ private:
     void HandChunksToModel(P3DChunkEntry& entry);
     void ApplyMaterialSet(LMK::Object_* object, LMK::Model_* model, P3DMaterialSet& set, bool cloneMaterials);
 
+    // Geometry blocks decoded ahead of their chunks, in file order, and the walk's chunks still to come
+    // (p3d_read_codec_engine.cpp).
+    struct DecodedBlocks;
+    struct DecodedBlocksDeleter
+    {
+        void operator()(DecodedBlocks* blocks) const;
+    };
+    std::unique_ptr<DecodedBlocks, DecodedBlocksDeleter> m_decoded;
+    IP3DChunksAhead* m_ahead = nullptr;
+    void ForgetDecodedBlocks();
+    void DecodeBlocksFrom(const BYTE* data, size_t size);
+
     // Engine calls, kept in one file so that the engine side plugs in there.
+    // The model of a geometry block; null, after refusing the file, when the block decodes past the
+    // budget of vertices or faces: that is known before any of its meshes is made.
     LMK::Model_* CreateModel(const BYTE* data, size_t size);
     void ReleaseModel(LMK::Model_* model);
     void CreateAndAttachAnimation(P3DChunkEntry* entry, const BYTE* stream, size_t length);

@@ -1,9 +1,15 @@
 // The reader's calls into the engine.
 #include "codec/p3d_read_codec.h"
 
+#include "codec/p3d_chunks.h"
+#include "codec/p3d_sections.h"
 #include "engine/engine_api.h"
+#include "engine/scene/geometry_block_batch.h"
+#include "platform/d3d9/d3d9_hooks.h"
 
+#include <deque>
 #include <new>
+#include <vector>
 
 namespace
 {
@@ -17,24 +23,86 @@ template <class Part> void ReleasePart(Part*& part)
 }
 } // namespace
 
-LMK::Model_* CP3DReadCodec::CreateModel(const BYTE* data, size_t size)
+struct CP3DReadCodec::DecodedBlocks
 {
-    // A block the engine rejects still gives a model, one without parts or subsets.
-    LMK::Model_* model = nullptr;
-    if (data && size && size <= 0xFFFFFFFFu)
-        LRCreateModelFromMemory(data, static_cast<DWORD>(size), 0, nullptr, &model);
-    return model;
+    struct Block
+    {
+        const BYTE* data;
+        size_t size;
+        LMK::DecodedBlockStruct_TYP decoded;
+    };
+    std::deque<Block> blocks;
+};
+
+void CP3DReadCodec::DecodedBlocksDeleter::operator()(DecodedBlocks* blocks) const
+{
+    delete blocks;
 }
 
-void CP3DReadCodec::CountGeometry(LMK::Model_* model)
+void CP3DReadCodec::ForgetDecodedBlocks()
 {
-    if (!model) return;
-    size_t vertices = 0;
-    if (LMK::LKXMesh_** parts = model->PrimaryParts())
-        for (DWORD p = 0; p < model->partCount; ++p)
-            if (parts[p] && parts[p]->mesh) vertices += parts[p]->mesh->GetNumVertices();
-    Spend(m_counts.vertices, vertices, P3DBudget::kDecodedVertices, P3DRefusal::DecodedVertices);
-    Spend(m_counts.faces, model->TotalFaceCount(), P3DBudget::kDecodedFaces, P3DRefusal::DecodedFaces);
+    // They point into the walk's sections, which are gone with it.
+    m_ahead = nullptr;
+    if (m_decoded) m_decoded->blocks.clear();
+}
+
+namespace
+{
+// What one decode of blocks ahead may take in: enough blocks for every thread to have meshes to decode,
+// and few enough bytes that what they decode to stays small beside the file.
+constexpr size_t kBlocksAheadPerThread = 4;
+constexpr size_t kBytesAhead = size_t{64} << 20;
+} // namespace
+
+// This block and the blocks of the model chunks after it are decoded together, on every thread; their
+// models are still made one at a time, on this thread, in file order.
+void CP3DReadCodec::DecodeBlocksFrom(const BYTE* data, size_t size)
+{
+    std::vector<LMK::GeometryBlockViewStruct_TYP> views = {{data, size}};
+    const size_t threads = ferolt::hooks::GetD3D9WorkerThreads();
+    size_t bytes = size;
+    DWORD type = 0;
+    const BYTE* chunk = nullptr;
+    size_t chunkSize = 0;
+    while (m_ahead && threads > 1 && views.size() < kBlocksAheadPerThread * threads && bytes < kBytesAhead &&
+           views.size() <= P3DBudget::kModels - m_counts.models && m_ahead->Next(&type, &chunk, &chunkSize))
+    {
+        const BYTE* model = nullptr;
+        size_t modelSize = 0;
+        if (!P3DFindModelData(type, chunk, chunkSize, &model, &modelSize) || !model ||
+            modelSize > 0xFFFFFFFFu)
+            continue;
+        views.push_back({model, modelSize});
+        bytes += modelSize;
+    }
+    std::vector<LMK::DecodedBlockStruct_TYP> decoded(views.size());
+    // Memory running out leaves every block without meshes: their models are made empty, as a model is
+    // whose building runs out of memory.
+    LRDecodeGeometryBlocks(views.data(), static_cast<DWORD>(views.size()), decoded.data());
+    for (size_t i = 0; i < views.size(); ++i)
+        m_decoded->blocks.push_back({views[i].data, views[i].size, std::move(decoded[i])});
+}
+
+LMK::Model_* CP3DReadCodec::CreateModel(const BYTE* data, size_t size)
+{
+    if (!data || !size || size > 0xFFFFFFFFu) return nullptr;
+    if (!m_decoded) m_decoded.reset(new DecodedBlocks);
+    std::deque<DecodedBlocks::Block>& ahead = m_decoded->blocks;
+    // Blocks decoded ahead for chunks that were not read as models are dropped on the way.
+    while (!ahead.empty() && (ahead.front().data != data || ahead.front().size != size))
+        ahead.pop_front();
+    if (ahead.empty()) DecodeBlocksFrom(data, size);
+    LMK::DecodedBlockStruct_TYP decoded = std::move(ahead.front().decoded);
+    ahead.pop_front();
+    // The budget is spent on what the block decoded to, before any of its meshes is made.
+    if (!Spend(m_counts.vertices, decoded.list.VertexTotal(), P3DBudget::kDecodedVertices,
+               P3DRefusal::DecodedVertices) ||
+        !Spend(m_counts.faces, decoded.list.FaceTotal(), P3DBudget::kDecodedFaces, P3DRefusal::DecodedFaces))
+        return nullptr;
+    // A block the engine rejects still gives a model, one without parts or subsets.
+    LMK::Model_* model = nullptr;
+    LRCreateModelFromDecoded(&decoded, 0, nullptr, &model);
+    return model;
 }
 
 void CP3DReadCodec::ReleaseModel(LMK::Model_* model)

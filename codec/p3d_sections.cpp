@@ -1,5 +1,6 @@
 #include "codec/p3d_sections.h"
 
+#include "platform/bytes/byte_reader.h"
 #include "platform/d3d9/d3d9_hooks.h"
 #include "platform/d3d9/workers.h"
 
@@ -7,24 +8,6 @@
 #include <memory>
 #include <system_error>
 #include <vector>
-
-void P3DWalkChunks(BlobStorageData& section, IP3DChunkHandler& handler)
-{
-    section.Rewind();
-    while (section.Remaining() > 0)
-    {
-        P3DChunkHeader chunk;
-        if (!section.Read(&chunk, sizeof chunk) || chunk.size > section.Remaining())
-        {
-            handler.OnSectionDropped(P3DSectionDrop::TruncatedChunk);
-            return;
-        }
-        // The chunk is read in place; a chunk of size 0 gets no bytes, never an earlier chunk's.
-        handler.OnChunk(chunk.type, chunk.size ? section.Current() : nullptr, chunk.size);
-        if (handler.Stopped()) return;
-        (void)section.Skip(chunk.size);
-    }
-}
 
 namespace
 {
@@ -37,6 +20,96 @@ struct Section
     bool overBudget = false;
     bool bzip2Good = true;
 };
+
+bool HandedOver(const Section& s)
+{
+    return s.crcGood && !s.overBudget;
+}
+
+// One chunk framed in a section's content.
+struct FramedChunk
+{
+    DWORD type;
+    const BYTE* data; // null for an empty chunk
+    size_t size;
+    size_t end; // where the next chunk begins
+};
+
+enum class Frame
+{
+    Chunk,
+    End,
+    Truncated, // a chunk header or body runs past the section
+};
+
+Frame FrameChunk(const BlobStorageData& section, size_t offset, FramedChunk* out)
+{
+    const ferolt::ByteReader bytes(section.Data(), section.Size());
+    if (offset >= bytes.Size()) return Frame::End;
+    P3DChunkHeader header;
+    if (!bytes.Read(offset, &header) || header.size > bytes.Size() - offset - sizeof header)
+        return Frame::Truncated;
+    const size_t start = offset + sizeof header;
+    *out = {header.type, header.size ? section.Data() + start : nullptr, header.size, start + header.size};
+    return Frame::Chunk;
+}
+
+class ChunksAhead final : public IP3DChunksAhead
+{
+public:
+    explicit ChunksAhead(const std::vector<Section>& sections) : m_sections(sections) {}
+
+    // The walk hands over the chunk of `section` that ends at `end`: only what follows it is ahead.
+    void Reach(size_t section, size_t end)
+    {
+        if (section > m_section || (section == m_section && end > m_offset))
+        {
+            m_section = section;
+            m_offset = end;
+        }
+    }
+
+    bool Next(DWORD* type, const BYTE** data, size_t* size) override
+    {
+        for (; m_section < m_sections.size(); ++m_section, m_offset = 0)
+        {
+            const Section& s = m_sections[m_section];
+            FramedChunk chunk;
+            if (!HandedOver(s) || FrameChunk(s.bytes, m_offset, &chunk) != Frame::Chunk) continue;
+            m_offset = chunk.end;
+            *type = chunk.type;
+            *data = chunk.data;
+            *size = chunk.size;
+            return true;
+        }
+        return false;
+    }
+
+private:
+    const std::vector<Section>& m_sections;
+    size_t m_section = 0;
+    size_t m_offset = 0;
+};
+
+void HandOverChunks(const BlobStorageData& section, IP3DChunkHandler& handler, ChunksAhead* ahead,
+                    size_t sectionIndex)
+{
+    FramedChunk chunk;
+    for (size_t offset = 0;; offset = chunk.end)
+    {
+        const Frame frame = FrameChunk(section, offset, &chunk);
+        if (frame == Frame::End) return;
+        if (frame == Frame::Truncated)
+        {
+            handler.OnSectionDropped(P3DSectionDrop::TruncatedChunk);
+            return;
+        }
+        if (ahead) ahead->Reach(sectionIndex, chunk.end);
+        // The chunk is read in place; a chunk of size 0 gets no bytes, never an earlier chunk's.
+        handler.OnChunk(chunk.type, chunk.data, chunk.size);
+        if (handler.Stopped()) return;
+    }
+}
 
 void ForEach(ferolt::d3d9::WorkerPool* pool, std::vector<Section>& sections, void (*fn)(Section&))
 {
@@ -126,8 +199,11 @@ P3DWalkEnd P3DWalkSections(BlobStorageData& file, IP3DChunkHandler& handler, siz
             });
     pool.reset();
 
-    for (Section& s : sections)
+    ChunksAhead ahead(sections);
+    handler.BeforeHandOver(ahead);
+    for (size_t i = 0; i < sections.size(); ++i)
     {
+        Section& s = sections[i];
         if (!s.crcGood)
         {
             handler.OnSectionDropped(P3DSectionDrop::BadCrc);
@@ -141,9 +217,14 @@ P3DWalkEnd P3DWalkSections(BlobStorageData& file, IP3DChunkHandler& handler, siz
         }
         if (!s.bzip2Good) handler.OnSectionDropped(P3DSectionDrop::BadBzip2);
         if (handler.Stopped()) return P3DWalkEnd::Stopped;
-        P3DWalkChunks(s.bytes, handler);
+        HandOverChunks(s.bytes, handler, &ahead, i);
         if (handler.Stopped()) return P3DWalkEnd::Stopped;
         s.bytes.Clear(); // what the handler keeps it has copied
     }
     return end;
+}
+
+void P3DWalkChunks(BlobStorageData& section, IP3DChunkHandler& handler)
+{
+    HandOverChunks(section, handler, nullptr, 0);
 }

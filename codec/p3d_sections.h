@@ -25,10 +25,23 @@ enum class P3DWalkEnd
     Stopped,       // the handler asked to stop
 };
 
+// The chunks after the one being handed over, framed on demand in file order: those the walk hands over
+// next, unless the handler stops it. A chunk's bytes stay valid until the chunk has been handed over.
+class IP3DChunksAhead
+{
+public:
+    virtual ~IP3DChunksAhead() = default;
+    // The next chunk not looked at yet; false after the last. size may be 0 (data is then null).
+    virtual bool Next(DWORD* type, const BYTE** data, size_t* size) = 0;
+};
+
 class IP3DChunkHandler
 {
 public:
     virtual ~IP3DChunkHandler() = default;
+    // Once, after the sections are unpacked and before the first chunk is handed over: a handler may
+    // look ahead to prepare what later chunks need. ahead is valid until the walk returns.
+    virtual void BeforeHandOver(IP3DChunksAhead&) {}
     // data is valid only during the call; size may be 0.
     virtual void OnChunk(DWORD type, const BYTE* data, size_t size) = 0;
     virtual void OnSectionDropped(P3DSectionDrop) {}

@@ -749,17 +749,15 @@ std::vector<DecodedSubsetStruct_TYP> DecodedMeshListStruct_TYP::Subsets() const
     return subsets;
 }
 
-HRESULT DecodeMeshList(DWORD maxVersion, const BYTE* data, size_t size, DecodedMeshListStruct_TYP* out)
+HRESULT MeshListReader::Open(const BYTE* data, size_t size, DecodedMeshListStruct_TYP* out)
 {
-    if (!out) return E_INVALIDARG;
     *out = {};
     if (!data) return E_INVALIDARG;
     const ferolt::ByteReader file(data, size);
-    DWORD magic = 0, meshCount = 0, declared = 0;
-    if (!file.U32(0, &magic) || !file.U32(4, &meshCount) || !file.U32(8, &declared)) return E_FAIL;
+    DWORD magic = 0, declared = 0;
+    if (!file.U32(0, &magic) || !file.U32(4, &m_meshesLeft) || !file.U32(8, &declared)) return E_FAIL;
     // The declared size ends the block: its header fields, light points and meshes must lie inside it.
-    ferolt::ByteReader block;
-    if (!file.Sub(0, declared, &block)) return E_FAIL;
+    if (!file.Sub(0, declared, &m_block)) return E_FAIL;
     DWORD headerSize = 0;
     switch (magic)
     {
@@ -775,48 +773,96 @@ HRESULT DecodeMeshList(DWORD maxVersion, const BYTE* data, size_t size, DecodedM
     default:
         return E_FAIL;
     }
-    if (!block.Has(0, headerSize)) return E_FAIL;
+    if (!m_block.Has(0, headerSize)) return E_FAIL;
     out->magic = magic;
-    size_t offset = headerSize;
+    m_offset = headerSize;
     // Inside the header, which the block was just found to hold.
-    if (magic != kMeshListMagicE && (!block.Read(12, &out->fileFlags) || !block.F32(16, &out->fileValue)))
+    if (magic != kMeshListMagicE && (!m_block.Read(12, &out->fileFlags) || !m_block.F32(16, &out->fileValue)))
         return E_FAIL;
     if (magic == kMeshListMagicY)
     {
         DWORD lightCount = 0;
-        if (!block.U32(20, &lightCount) || !block.U8(24, &out->fileByte) ||
-            !block.F32(25, &out->creaseAngle) ||
-            lightCount > (block.Size() - headerSize) / kLightPointRecordSize)
+        if (!m_block.U32(20, &lightCount) || !m_block.U8(24, &out->fileByte) ||
+            !m_block.F32(25, &out->creaseAngle) ||
+            lightCount > (m_block.Size() - headerSize) / kLightPointRecordSize)
         {
             *out = {};
             return E_FAIL;
         }
         out->lightPoints.resize(lightCount);
         for (DWORD i = 0; i < lightCount; ++i)
-            if (!block.Read(offset + i * kLightPointRecordSize, &out->lightPoints[i]))
+            if (!m_block.Read(m_offset + i * kLightPointRecordSize, &out->lightPoints[i]))
             {
                 *out = {};
                 return E_FAIL;
             }
-        offset += static_cast<size_t>(lightCount) * kLightPointRecordSize;
+        m_offset += static_cast<size_t>(lightCount) * kLightPointRecordSize;
     }
     static_assert(sizeof(LightPointStruct_TYP) == kLightPointRecordSize);
+    return S_OK;
+}
 
-    for (DWORD i = 0; i < meshCount; ++i)
+bool MeshListReader::NextMesh(ferolt::ByteReader* mesh)
+{
+    DWORD meshSize = 0;
+    if (m_meshesLeft == 0 || !m_block.U32(m_offset, &meshSize) || !m_block.Tail(m_offset + 4, mesh))
+        return false;
+    --m_meshesLeft;
+    m_offset += 4;
+    // A mesh that says it is longer than the rest of the block is the last one.
+    if (mesh->Size() < meshSize)
+        m_meshesLeft = 0;
+    else
+        m_offset += meshSize;
+    return true;
+}
+
+void AppendDecodedMesh(DecodedMeshListStruct_TYP* list, DecodedMeshStruct_TYP&& mesh,
+                       const std::vector<IndexTripleStruct_TYP>& triples)
+{
+    const DWORD first = list->attributeCounter;
+    mesh.firstAttribute += first;
+    if (first)
+        for (DWORD& attribute : mesh.attributes)
+            attribute += first;
+    list->attributeCounter += mesh.groupCount;
+    list->triples.insert(list->triples.end(), triples.begin(), triples.end());
+    list->meshes.push_back(std::move(mesh));
+}
+
+HRESULT DecodeMeshList(DWORD maxVersion, const BYTE* data, size_t size, DecodedMeshListStruct_TYP* out)
+{
+    if (!out) return E_INVALIDARG;
+    MeshListReader reader;
+    const HRESULT hr = reader.Open(data, size, out);
+    if (FAILED(hr)) return hr;
+    // A mesh that fails ends the list.
+    ferolt::ByteReader bytes;
+    while (reader.NextMesh(&bytes))
     {
-        DWORD meshSize = 0;
-        ferolt::ByteReader rest;
-        if (!block.U32(offset, &meshSize) || !block.Tail(offset + 4, &rest)) break;
-        offset += 4;
         DecodedMeshStruct_TYP mesh;
-        if (!DecodeCompressedMesh(maxVersion, rest.All().data(), rest.Size(), &mesh, &out->attributeCounter,
+        if (!DecodeCompressedMesh(maxVersion, bytes.All().data(), bytes.Size(), &mesh, &out->attributeCounter,
                                   &out->triples, nullptr))
             break;
         out->meshes.push_back(std::move(mesh));
-        if (rest.Size() < meshSize) break;
-        offset += meshSize;
     }
     return S_OK;
+}
+
+size_t DecodedMeshListStruct_TYP::VertexTotal() const
+{
+    size_t total = 0;
+    for (const DecodedMeshStruct_TYP& mesh : meshes)
+        total += mesh.VertexCount();
+    return total;
+}
+
+size_t DecodedMeshListStruct_TYP::FaceTotal() const
+{
+    size_t total = 0;
+    for (const DecodedMeshStruct_TYP& mesh : meshes)
+        total += mesh.attributes.size();
+    return total;
 }
 
 } // namespace LMK

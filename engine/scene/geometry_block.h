@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/scene/bit_reader.h"
+#include "platform/bytes/byte_reader.h"
 #include "engine/scene/model.h"
 #include "platform/win32/crt.h"
 #include "platform/win32/windef.h"
@@ -186,6 +187,8 @@ struct DecodedMeshListStruct_TYP
 
     // One subset per attribute id, in order.
     std::vector<DecodedSubsetStruct_TYP> Subsets() const;
+    size_t VertexTotal() const;
+    size_t FaceTotal() const;
 };
 
 // Describes the vertex format. Only the XYZ position type with one- and two-float texture sets has
@@ -197,6 +200,28 @@ bool DescribeFVF(DWORD format, BYTE oneTextureSet, FVFDescriptionStruct_TYP* out
 bool DecodeCompressedMesh(DWORD maxVersion, const BYTE* data, size_t size, DecodedMeshStruct_TYP* mesh,
                           DWORD* attributeCounter, std::vector<IndexTripleStruct_TYP>* triples,
                           MeshStatisticsStruct_TYP* statistics);
+
+// A block's header, light points and where each of its meshes begins, without decoding them: every mesh
+// can be decoded on its own, and the list keeps them up to the first that fails.
+class MeshListReader
+{
+public:
+    // Fills the list's header fields and light points; the results are those of DecodeMeshList.
+    HRESULT Open(const BYTE* data, size_t size, DecodedMeshListStruct_TYP* out);
+    // The next mesh: from its start to the end of the block, as its bit stream may run. False after the
+    // last mesh the block counts or holds.
+    bool NextMesh(ferolt::ByteReader* mesh);
+
+private:
+    ferolt::ByteReader m_block;
+    size_t m_offset = 0;
+    DWORD m_meshesLeft = 0;
+};
+
+// Adds a mesh decoded on its own (attribute ids from 0, its groups' triples beside it) to the end of
+// the list, its attribute ids moved on past the list's.
+void AppendDecodedMesh(DecodedMeshListStruct_TYP* list, DecodedMeshStruct_TYP&& mesh,
+                       const std::vector<IndexTripleStruct_TYP>& triples);
 
 // Decodes a whole block. E_INVALIDARG for missing arguments; E_FAIL for a block under 12 bytes, an
 // unknown magic, a buffer shorter than the declared size or a header and light points that do not fit

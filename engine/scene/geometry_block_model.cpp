@@ -9,10 +9,12 @@
 
 #include "engine/core/devices.h"
 #include "engine/core/globals.h"
+#include "engine/scene/geometry_block_batch.h"
 #include "engine/scene/lr_geometry_block_api.h"
 #include "engine/scene/mesh.h"
 #include "engine/scene/model.h"
 #include "engine/scene/model_draw_data.h"
+#include "platform/d3d9/d3d9_hooks.h"
 #include "platform/win32/out_of_memory.h"
 
 namespace LMK
@@ -92,6 +94,22 @@ HRESULT CreateMeshFromDecoded(const DecodedMeshStruct_TYP& decoded, IDirect3DDev
 Model_* Model_::CreateFromMeshList(BYTE noResmooth, DWORD maxVersion, const void* data, DWORD size,
                                    Animation_* newAnimation, LoadRecordStruct_TYP* record, HRESULT* result)
 {
+    DecodedMeshListStruct_TYP list;
+    HRESULT decoded = E_FAIL;
+    // Without a device nothing could be built, so nothing is decoded.
+    if (PrimaryD3DDevice() &&
+        !ferolt::Allocated(
+            [&] { decoded = DecodeMeshList(maxVersion, static_cast<const BYTE*>(data), size, &list); }))
+    {
+        list = {};
+        decoded = E_OUTOFMEMORY;
+    }
+    return CreateFromMeshList(noResmooth, std::move(list), decoded, newAnimation, record, result);
+}
+
+Model_* Model_::CreateFromMeshList(BYTE noResmooth, DecodedMeshListStruct_TYP&& list, HRESULT decoded,
+                                   Animation_* newAnimation, LoadRecordStruct_TYP* record, HRESULT* result)
+{
     Model_* model = new (std::nothrow) Model_();
     if (!model)
     {
@@ -100,7 +118,7 @@ Model_* Model_::CreateFromMeshList(BYTE noResmooth, DWORD maxVersion, const void
     }
     if (!ferolt::Allocated(
             [&]
-            { FillFromMeshList(model, noResmooth, maxVersion, data, size, newAnimation, record, result); }))
+            { FillFromMeshList(model, noResmooth, std::move(list), decoded, newAnimation, record, result); }))
     {
         // Out of memory part way is a failed build like any other; what was made is owned and goes.
         model->DropGeometry();
@@ -109,8 +127,9 @@ Model_* Model_::CreateFromMeshList(BYTE noResmooth, DWORD maxVersion, const void
     return model;
 }
 
-void Model_::FillFromMeshList(Model_* model, BYTE noResmooth, DWORD maxVersion, const void* data, DWORD size,
-                              Animation_* newAnimation, LoadRecordStruct_TYP* record, HRESULT* result)
+void Model_::FillFromMeshList(Model_* model, BYTE noResmooth, DecodedMeshListStruct_TYP&& list,
+                              HRESULT decodeResult, Animation_* newAnimation, LoadRecordStruct_TYP* record,
+                              HRESULT* result)
 {
     model->loadRecord = record;
     model->keepNormals = noResmooth;
@@ -120,14 +139,17 @@ void Model_::FillFromMeshList(Model_* model, BYTE noResmooth, DWORD maxVersion, 
     };
 
     IDirect3DDevice9* device = PrimaryD3DDevice();
-    DecodedMeshListStruct_TYP list;
     // Without a device nothing could be built; a model without parts must not pass for a good one.
-    HRESULT hr = device ? DecodeMeshList(maxVersion, static_cast<const BYTE*>(data), size, &list) : E_FAIL;
+    if (!device)
+    {
+        list = {};
+        decodeResult = E_FAIL;
+    }
     std::copy(std::begin(list.fileFlags), std::end(list.fileFlags), model->fileFlags);
     model->fileValue = list.fileValue;
     model->fileByte = list.fileByte;
     if (CurrentGlobals) CurrentGlobals->loaders.AttachObjectToRecord(record, model);
-    if (FAILED(hr)) return report(hr);
+    if (FAILED(decodeResult)) return report(decodeResult);
     model->vertexStride = kModelVertexStride;
     model->vertexFormat = kModelVertexFormat;
 
@@ -239,5 +261,33 @@ HRESULT LRCreateModelFromMemory(const void* data, DWORD size, BYTE noResmooth, L
     HRESULT result = E_FAIL;
     *out = LMK::Model_::CreateFromMeshList(noResmooth, LMK::kMaxCompressedMeshVersion, data, size, animation,
                                            nullptr, &result);
+    return *out ? result : E_OUTOFMEMORY;
+}
+
+HRESULT LRDecodeGeometryBlocks(const LMK::GeometryBlockViewStruct_TYP* blocks, DWORD count,
+                               LMK::DecodedBlockStruct_TYP* out)
+{
+    if (count && (!blocks || !out)) return E_INVALIDARG;
+    const std::span<LMK::DecodedBlockStruct_TYP> lists(out, count);
+    if (ferolt::Allocated(
+            [&]
+            {
+                LMK::DecodeMeshLists(LMK::kMaxCompressedMeshVersion, {blocks, count}, lists,
+                                     ferolt::hooks::GetD3D9WorkerThreads());
+            }))
+        return S_OK;
+    for (LMK::DecodedBlockStruct_TYP& decoded : lists)
+        decoded = {E_OUTOFMEMORY, {}};
+    return E_OUTOFMEMORY;
+}
+
+HRESULT LRCreateModelFromDecoded(LMK::DecodedBlockStruct_TYP* decoded, BYTE noResmooth,
+                                 LMK::Animation_* animation, LMK::Model_** out)
+{
+    if (!decoded || !out) return E_INVALIDARG;
+    HRESULT result = E_FAIL;
+    *out = LMK::Model_::CreateFromMeshList(noResmooth, std::move(decoded->list), decoded->result, animation,
+                                           nullptr, &result);
+    decoded->list = {};
     return *out ? result : E_OUTOFMEMORY;
 }

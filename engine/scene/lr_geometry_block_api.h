@@ -6,6 +6,8 @@ namespace LMK
 {
 class Model_;
 class Animation_;
+struct GeometryBlockViewStruct_TYP;
+struct DecodedBlockStruct_TYP;
 } // namespace LMK
 
 // Builds a model from a geometry block of size bytes. E_INVALIDARG for null data, size 0 or a null out.
@@ -14,3 +16,15 @@ class Animation_;
 // model adds its own reference of the animation.
 HRESULT LRCreateModelFromMemory(const void* data, DWORD size, BYTE noResmooth, LMK::Animation_* animation,
                                 LMK::Model_** out);
+
+// Decodes count geometry blocks into out (one each), the meshes of all of them in parallel on the
+// engine's worker threads; nothing is made on a device. out[i] is what building from block i alone
+// decodes, at every thread count. E_INVALIDARG for null arrays with a count; E_OUTOFMEMORY when memory
+// ran out, and out then holds no meshes.
+HRESULT LRDecodeGeometryBlocks(const LMK::GeometryBlockViewStruct_TYP* blocks, DWORD count,
+                               LMK::DecodedBlockStruct_TYP* out);
+
+// A model from a block that LRDecodeGeometryBlocks decoded, as LRCreateModelFromMemory makes it from the
+// block's bytes; the decoded meshes are taken over. E_INVALIDARG for a null decoded block or out.
+HRESULT LRCreateModelFromDecoded(LMK::DecodedBlockStruct_TYP* decoded, BYTE noResmooth,
+                                 LMK::Animation_* animation, LMK::Model_** out);

@@ -27,6 +27,7 @@ class BackBufferPart_;
 class View_;
 struct RenderViewStruct_TYP;
 struct PassContextStruct_TYP;
+struct DecodedMeshListStruct_TYP;
 
 // Vertex layout of every model: position, normal, texture coordinates 0 and 1.
 constexpr DWORD kModelVertexFormat = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX2; // 0x212
@@ -219,6 +220,10 @@ public:
     // failure, reported through result, the model has no mesh parts and no subsets.
     static Model_* CreateFromMeshList(BYTE noResmooth, DWORD maxVersion, const void* data, DWORD size,
                                       Animation_* animation, LoadRecordStruct_TYP* record, HRESULT* result);
+    // The same from a block decoded beforehand (decodeResult: what its decode returned); the meshes are
+    // taken over.
+    static Model_* CreateFromMeshList(BYTE noResmooth, DecodedMeshListStruct_TYP&& list, HRESULT decodeResult,
+                                      Animation_* animation, LoadRecordStruct_TYP* record, HRESULT* result);
 
     // From an X file in memory (model_xfile.cpp): one mesh part, one subset per file material. Null only
     // when out of memory; after a failure, reported through result, the model has no parts.
@@ -338,8 +343,8 @@ private:
     void ReleaseAdjacency();
     // Back to a model without geometry: what a failed build leaves.
     void DropGeometry();
-    static void FillFromMeshList(Model_* model, BYTE noResmooth, DWORD maxVersion, const void* data,
-                                 DWORD size, Animation_* animation, LoadRecordStruct_TYP* record,
+    static void FillFromMeshList(Model_* model, BYTE noResmooth, DecodedMeshListStruct_TYP&& list,
+                                 HRESULT decodeResult, Animation_* animation, LoadRecordStruct_TYP* record,
                                  HRESULT* result);
 };
 

@@ -1,5 +1,6 @@
 #include "codec/p3d_read_codec.h"
 
+#include "tests/support/geometry_block_encoder.h"
 #include "tests/support/object_file_writer.h"
 
 #include <gtest/gtest.h>
@@ -481,6 +482,43 @@ TEST(ObjectFileRead, AmplificationAndDamageFiles)
     const Bytes groupsPacked = Bzip2(groups, 1);
     const Bytes flags = ChunkWriter().Chunk(11, Flags({4, 5})).Data();
 
+    // Geometry that takes a few bits a face or a vertex: one strip cycling through three vertices by
+    // the ring (65,533 faces a mesh), and one strip of 255 new vertices with 254 copies of it (65,025
+    // vertices and 64,515 faces a mesh).
+    const auto geometry = [](bool manyVertices, uint32_t meshesPerModel, uint32_t models)
+    {
+        MeshDesc mesh;
+        mesh.predict = false;
+        mesh.ringBits = 3;
+        GroupDesc group;
+        for (float& bound : group.maximum)
+            bound = 65535.0f;
+        StripDesc strip;
+        for (uint32_t k = 0; k < (manyVertices ? 255u : 3u); ++k)
+        {
+            mesh.keys.push_back({{static_cast<float>(k), static_cast<float>(k % 2), 0.0f}, {0.0f, 0.0f}});
+            strip.ops.push_back({StripOp::New, k});
+        }
+        group.strips = {strip};
+        if (manyVertices)
+            for (int copy = 0; copy < 254; ++copy)
+            {
+                group.strips.push_back(strip);
+                group.strips.back().copyOf = 0;
+            }
+        else
+            for (uint32_t k = 3; k < 65535; ++k)
+                group.strips[0].ops.push_back({StripOp::Ring, k % 3});
+        mesh.groups = {group};
+        BlockDesc block;
+        block.meshes.assign(meshesPerModel, EncodeMesh(mesh).bytes);
+        const Bytes bytes = EncodeBlock(block);
+        ChunkWriter chunks;
+        for (uint32_t m = 0; m < models; ++m)
+            chunks.Chunk(1, ByteWriter().U32(static_cast<uint32_t>(bytes.size())).Raw(bytes).U32(0).Data());
+        return ObjectFileWriter(GoodHeader()).StoredSection(chunks.Data()).Data();
+    };
+
     struct Case
     {
         const char* name;
@@ -508,6 +546,9 @@ TEST(ObjectFileRead, AmplificationAndDamageFiles)
          packed(ChunkWriter().Chunk(7, items(1 << 20, ByteWriter().U32(1).U32(0).U32(0).Data())).Data()),
          P3DRefusal::ModelChunks},
         {"300,000 empty chunks", packed(repeated(300000, 10, {})), P3DRefusal::Chunks},
+        // Refused before the meshes of the model that goes over are made, with or without an engine.
+        {"two models decoding to 4,325,178 faces", geometry(false, 33, 2), P3DRefusal::DecodedFaces},
+        {"a model decoding to 4,226,625 vertices", geometry(true, 65, 1), P3DRefusal::DecodedVertices},
         {"a section declaring 4 GiB",
          ObjectFileWriter(GoodHeader()).Section(kSectionBzip2, 0xFFFFFFFFu, Bzip2(flags)).Data(),
          P3DRefusal::UnpackedBytes},

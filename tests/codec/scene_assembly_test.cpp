@@ -16,6 +16,8 @@
 #include "tests/support/light_record_writer.h"
 #include "tests/support/material_pack_writer.h"
 #include "tests/support/object_file_writer.h"
+#include "tests/support/sample_object_file.h"
+#include "tests/support/sphere_object_file.h"
 
 #include <gtest/gtest.h>
 
@@ -667,8 +669,80 @@ TEST(SceneAssemblyAccessors, WithoutAStartedEngineNothingIsMadeAndNothingFails)
 
 } // namespace
 
-// Sections are unpacked on worker threads: the objects, models, vertices and faces a file gives, and
-// what a damaged section costs, must be the same at every thread count.
+namespace
+{
+// A model's geometry to the byte: each part's vertices, indices and face attributes, and the subsets.
+std::string GeometryText(LMK::Model_* model)
+{
+    auto hash = [](const void* data, size_t size)
+    {
+        uint64_t h = 14695981039346656037ull;
+        for (size_t i = 0; i < size; ++i)
+            h = (h ^ static_cast<const uint8_t*>(data)[i]) * 1099511628211ull;
+        return std::to_string(h);
+    };
+    std::string text = std::to_string(model->partCount) + " parts";
+    LMK::LKXMesh_** parts = model->PrimaryParts();
+    for (DWORD p = 0; parts && p < model->partCount; ++p)
+    {
+        ID3DXMesh* mesh = parts[p] ? parts[p]->mesh : nullptr;
+        if (!mesh) continue;
+        const DWORD faces = mesh->GetNumFaces();
+        text +=
+            " [" + std::to_string(mesh->GetNumVertices()) + " vertices, " + std::to_string(faces) + " faces";
+        void* data = nullptr;
+        if (SUCCEEDED(mesh->LockVertexBuffer(D3DLOCK_READONLY, &data)))
+        {
+            text += " " + hash(data, size_t{mesh->GetNumVertices()} * mesh->GetNumBytesPerVertex());
+            mesh->UnlockVertexBuffer();
+        }
+        if (SUCCEEDED(mesh->LockIndexBuffer(D3DLOCK_READONLY, &data)))
+        {
+            text += " " + hash(data, size_t{faces} * 3 * (mesh->GetOptions() & D3DXMESH_32BIT ? 4 : 2));
+            mesh->UnlockIndexBuffer();
+        }
+        DWORD* attributes = nullptr;
+        if (SUCCEEDED(mesh->LockAttributeBuffer(D3DLOCK_READONLY, &attributes)))
+        {
+            text += " " + hash(attributes, size_t{faces} * sizeof(DWORD));
+            mesh->UnlockAttributeBuffer();
+        }
+        text += "]";
+    }
+    for (DWORD s = 0; s < model->subsetCount; ++s)
+        text += " " + std::to_string(model->subsets[s].faceCount) + "@" +
+                std::to_string(model->subsets[s].modelFirstFace) + "/" +
+                std::to_string(model->subsets[s].part);
+    return text;
+}
+
+// The file's models, to the byte, and its objects with their bounds.
+std::string SceneText(const Bytes& file)
+{
+    InspectedCodec codec;
+    EXPECT_TRUE(codec.Read(file.data(), file.size(), nullptr, nullptr, kAccepted));
+    std::string scene;
+    for (const auto& entry : codec.m_chunkEntries)
+        scene += "model " + (entry.model ? GeometryText(entry.model) : std::string("none")) + ";\n";
+    std::vector<LMK::Object_*> got;
+    EXPECT_TRUE(codec.GetObjects(got, false));
+    for (LMK::Object_*& object : got)
+    {
+        scene += "object";
+        D3DXVECTOR3 lo, hi;
+        if (object && LRGetObjectBoundingBox(object, &lo, &hi) == S_OK)
+            for (float f : {lo.x, lo.y, lo.z, hi.x, hi.y, hi.z})
+                scene += " " + std::to_string(f);
+        scene += ";\n";
+        if (object) LRReleaseObject(&object);
+    }
+    return scene;
+}
+} // namespace
+
+// Sections are unpacked and the geometry of models decoded on worker threads: the objects, models,
+// vertices and faces a file gives, and what a damaged section costs, must be the same at every thread
+// count.
 TEST_F(SceneAssemblyTest, ThreadCountChangesNothingInTheScene)
 {
     const Bytes block = QuadBlock();
@@ -691,40 +765,38 @@ TEST_F(SceneAssemblyTest, ThreadCountChangesNothingInTheScene)
         else
             writer.Bzip2Section(chunks);
     }
-    const Bytes file = writer.Data();
-
-    const auto describe = [&](unsigned threads)
+    // Seven models of several meshes each in one section.
+    SphereDesc sphere;
+    sphere.segments = 24;
+    sphere.rows = 40;
+    sphere.rowsPerMesh = 3;
+    sphere.models = 7;
+    sphere.contentType = kSceneType;
+    const struct
     {
-        ferolt::hooks::SetD3D9WorkerThreads(threads);
-        InspectedCodec codec;
-        EXPECT_TRUE(codec.Read(file.data(), file.size(), nullptr, nullptr, kAccepted));
-        std::string scene;
-        for (const auto& entry : codec.m_chunkEntries)
+        const char* name;
+        Bytes file;
+        size_t models;
+    } files[] = {
+        {"six sections, one damaged", writer.Data(), 5},
+        {"the sample file", SampleObjectFile(kSceneType, true), 1},
+        {"a sphere in seven models", SphereObjectFile(sphere), 7},
+    };
+    for (const auto& f : files)
+    {
+        SCOPED_TRACE(f.name);
+        ferolt::hooks::SetD3D9WorkerThreads(1);
+        const std::string one = SceneText(f.file);
+        size_t models = 0;
+        for (size_t at = one.find("model "); at != std::string::npos; at = one.find("model ", at + 1))
+            ++models;
+        EXPECT_EQ(models, f.models) << one;
+        EXPECT_EQ(one.find("none"), std::string::npos) << one;
+        for (unsigned threads : {3u, 8u})
         {
-            scene += "model";
-            if (LMK::Model_* m = entry.model)
-                for (DWORD s = 0; s < m->subsetCount; ++s)
-                    scene += " " + std::to_string(m->subsets[s].faceCount) + "@" +
-                             std::to_string(m->subsets[s].modelFirstFace);
-            scene += "; ";
-        }
-        std::vector<LMK::Object_*> got;
-        EXPECT_TRUE(codec.GetObjects(got, false));
-        for (LMK::Object_*& object : got)
-        {
-            scene += "object";
-            D3DXVECTOR3 lo, hi;
-            if (object && LRGetObjectBoundingBox(object, &lo, &hi) == S_OK)
-                for (float f : {lo.x, lo.y, lo.z, hi.x, hi.y, hi.z})
-                    scene += " " + std::to_string(f);
-            scene += "; ";
-            if (object) LRReleaseObject(&object);
+            ferolt::hooks::SetD3D9WorkerThreads(threads);
+            EXPECT_EQ(SceneText(f.file), one) << threads << " threads";
         }
         ferolt::hooks::SetD3D9WorkerThreads(0);
-        return scene;
-    };
-    const std::string one = describe(1);
-    EXPECT_EQ(std::count(one.begin(), one.end(), 'm'), 5) << one << "\nthe damaged section gives no model";
-    EXPECT_EQ(describe(3), one);
-    EXPECT_EQ(describe(8), one);
+    }
 }

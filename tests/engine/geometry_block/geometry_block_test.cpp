@@ -4,9 +4,12 @@
 
 #include <cstring>
 #include <functional>
+#include <optional>
+#include <span>
 #include <string>
 
 #include "engine/scene/geometry_block.h"
+#include "engine/scene/geometry_block_batch.h"
 #include "platform/win32/crt.h"
 #include "tests/support/geometry_block_encoder.h"
 
@@ -509,6 +512,99 @@ TEST(GeometryBlockDecode, EveryTruncationFailsCleanly)
         const HRESULT hr = LMK::DecodeMeshList(2, prefix.data(), prefix.size(), &list);
         EXPECT_TRUE(hr == S_OK || hr == E_FAIL) << size;
         EXPECT_LE(list.meshes.size(), 2u);
+    }
+}
+
+// Everything a decoded list holds, floats by their bits.
+std::string ListText(const LMK::DecodedMeshListStruct_TYP& list)
+{
+    std::string text;
+    auto bytes = [&text](const void* data, size_t size)
+    {
+        const auto* b = static_cast<const uint8_t*>(data);
+        for (size_t i = 0; i < size; ++i)
+            text += "0123456789abcdef"[b[i] >> 4], text += "0123456789abcdef"[b[i] & 15];
+        text += ' ';
+    };
+    auto values = [&bytes](const auto& vector) { bytes(vector.data(), vector.size() * sizeof(vector[0])); };
+    bytes(&list.magic, sizeof list.magic);
+    bytes(list.fileFlags, sizeof list.fileFlags);
+    bytes(&list.fileValue, sizeof list.fileValue);
+    bytes(&list.fileByte, sizeof list.fileByte);
+    bytes(&list.creaseAngle, sizeof list.creaseAngle);
+    values(list.lightPoints);
+    for (const LMK::DecodedMeshStruct_TYP& mesh : list.meshes)
+    {
+        text += "\nmesh ";
+        bytes(&mesh.description, sizeof mesh.description);
+        bytes(&mesh.valueStride, sizeof mesh.valueStride);
+        bytes(&mesh.firstAttribute, sizeof mesh.firstAttribute);
+        bytes(&mesh.groupCount, sizeof mesh.groupCount);
+        values(mesh.values);
+        values(mesh.noTexture);
+        values(mesh.indices);
+        values(mesh.attributes);
+        values(mesh.groupFaceCounts);
+    }
+    text += "\ntriples ";
+    values(list.triples);
+    bytes(&list.attributeCounter, sizeof list.attributeCounter);
+    return text;
+}
+
+// Blocks decoded together, their meshes spread over the threads, give each the list it gives alone:
+// attribute ids and triples follow on from mesh to mesh, and a mesh that fails ends its own block's list
+// and no other.
+TEST(GeometryBlockDecode, BlocksDecodedTogetherGiveWhatEachGivesAlone)
+{
+    const std::vector<uint8_t> cube = EncodeMesh(Cube(true)).bytes, two = EncodeMesh(TwoMaterials()).bytes;
+    std::vector<uint8_t> broken = cube;
+    broken[0] = 3; // version 3
+    auto block = [](std::vector<std::vector<uint8_t>> meshes, std::optional<uint32_t> meshCount = {})
+    {
+        BlockDesc desc;
+        desc.lights = {{{1, 2, 3}, {1, 2, 3, 4}}};
+        desc.meshes = std::move(meshes);
+        desc.meshCount = meshCount;
+        return EncodeBlock(desc);
+    };
+    std::vector<std::vector<uint8_t>> blocks = {
+        block({cube, two, two, cube, two, cube, two, two, cube, two,
+               cube, two, two, cube, two, cube, two, two, cube, two}),
+        block({two, cube, two, cube, broken, two, cube, two, cube, two, cube, two, cube, two, cube, two, cube,
+               two, cube}),
+        block({broken, two, cube}),
+        block({two, cube, two}, 0xFFFFFFFFu),
+        block({cube, two}, 1),
+        {0x4C, 0x4B, 0x47, 0x45},
+    };
+    // Cut inside its meshes: the last one that fits still decodes up to the cut.
+    const std::vector<uint8_t> whole = block({two, cube, two, cube, two});
+    for (size_t size = whole.size() / 3; size < whole.size(); size += whole.size() / 7)
+    {
+        std::vector<uint8_t> prefix(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size));
+        for (int i = 0; i < 4; ++i)
+            prefix[8 + i] = static_cast<uint8_t>(size >> (8 * i));
+        blocks.push_back(std::move(prefix));
+    }
+
+    std::vector<LMK::GeometryBlockViewStruct_TYP> views;
+    std::vector<std::string> alone;
+    for (const std::vector<uint8_t>& bytes : blocks)
+    {
+        views.push_back({bytes.data(), bytes.size()});
+        LMK::DecodedMeshListStruct_TYP list;
+        const HRESULT hr = LMK::DecodeMeshList(2, bytes.data(), bytes.size(), &list);
+        alone.push_back(std::to_string(hr) + " " + ListText(list));
+    }
+    ASSERT_NE(alone[0], alone[1]);
+    for (unsigned threads : {1u, 3u, 8u})
+    {
+        std::vector<LMK::DecodedBlockStruct_TYP> together(blocks.size());
+        LMK::DecodeMeshLists(2, views, together, threads);
+        for (size_t b = 0; b < blocks.size(); ++b)
+            EXPECT_EQ(std::to_string(together[b].result) + " " + ListText(together[b].list), alone[b])
+                << "block " << b << " on " << threads << " threads";
     }
 }
 
