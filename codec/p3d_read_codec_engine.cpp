@@ -4,7 +4,6 @@
 #include "codec/p3d_chunks.h"
 #include "codec/p3d_sections.h"
 #include "engine/engine_api.h"
-#include "engine/scene/geometry_block_batch.h"
 #include "platform/d3d9/d3d9_hooks.h"
 
 #include <deque>

@@ -23,6 +23,7 @@
 #include "engine/core/material_textures.h"
 #include "engine/core/memory_bmp.h"
 #include "engine/core/file_numbers.h"
+#include "engine/scene/geometry_block_batch.h"
 #include "engine/scene/mesh.h"
 #include "engine/scene/model.h"
 #include "engine/scene/model_chunk.h"
