@@ -7,6 +7,8 @@
 // to (-1.75, 1.5)) removes face (1, 8, 2). The base mesh is what is left: 7 positions, 6 faces round 0.
 // Split 1 undoes the first collapse (an interior split, three steps round 0 from face 0 to face 3),
 // split 2 the second (a split on the boundary at corner 2 of face 0).
+#include <memory>
+
 #include "../render/render_view_fixture.h"
 
 #include "engine/scene/mesh.h"
@@ -216,9 +218,10 @@ TEST_F(ProgressiveMeshTest, ModelDrawingDrawsTheLevelOfTheFraction)
     LMK::Model_* model = object->model;
     auto* data = static_cast<LMK::DeviceSpecificModelData_*>(model->primaryData);
     ASSERT_EQ(ProgressiveMesh_::Create(model, Fan(), &mesh_), S_OK);
-    data->progressiveParts = new ProgressiveMesh_*[data->partCount]();
-    data->progressiveParts[0] = mesh_;
-    mesh_->AddRef();
+    // The device copy owns only the arrays it was made with; this one stays the test's.
+    std::unique_ptr<ProgressiveMesh_*[]> progressive(new ProgressiveMesh_*[data->partCount]());
+    progressive[0] = mesh_;
+    data->progressiveParts = progressive.get();
 
     struct Probe
     {
@@ -237,5 +240,6 @@ TEST_F(ProgressiveMeshTest, ModelDrawingDrawsTheLevelOfTheFraction)
         EXPECT_EQ(backend_.Pixel(w, corner.x, corner.y) & 0xFFFFFF, kBackground) << "fraction " << p.fraction;
         EXPECT_EQ(mesh_->appliedSplits, p.lastFace ? 2u : 0u);
     }
+    data->progressiveParts = nullptr;
 }
 } // namespace
