@@ -23,14 +23,17 @@ done
 shift $((OPTIND - 1))
 
 if [ ! -f "$build/build.ninja" ]; then
+  launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
   CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DFEROLT_SANITIZE=ON -DFEROLT_LIBFUZZER=ON -DFEROLT_BENCH=OFF -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
+    -DFEROLT_SANITIZE=ON -DFEROLT_LIBFUZZER=ON -DFEROLT_BENCH=OFF "${launcher[@]}" >/dev/null
 fi
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   mapfile -t targets < <(ninja -C "$build" -t targets all | sed -n 's/^\(fuzz_[A-Za-z0-9_]*\): phony$/\1/p' | sort -u)
 fi
-cmake --build "$build" -j "$cores" --target "${targets[@]}" >/dev/null
+cmake --build "$build" -j "$cores" --target "${targets[@]}" >"$build/fuzz-build.log" 2>&1 ||
+  { tail -40 "$build/fuzz-build.log" >&2; echo "fuzz.sh: the build failed" >&2; exit 1; }
 
 work="$build/fuzz-work"
 run_one() {
