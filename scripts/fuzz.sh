@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the libFuzzer targets, each for N minutes, M at a time, and prints per target its executions
-# per second, coverage (edges), corpus size and crashes. The clang build with FEROLT_LIBFUZZER is
+# per second, CPU minutes spent, coverage (edges), corpus size and crashes. The clang build with FEROLT_LIBFUZZER is
 # configured and built in BUILD when needed. Each target starts from its seed corpus in
 # tests/fuzz_corpus/<target> (never written to); what it finds goes to BUILD/fuzz-work/<target>, and
 # crash inputs to BUILD/fuzz-work/<target>/crashes: copy one into tests/fuzz_corpus/<target>/crashes/
@@ -42,21 +42,24 @@ run_one() {
   mkdir -p "$work/$t/corpus" "$work/$t/crashes"
   local seeds=()
   [ -d "$root/tests/fuzz_corpus/$t" ] && seeds=("$root/tests/fuzz_corpus/$t")
-  ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 \
+  # On a shared machine the wall time overstates the work done: keep the CPU seconds (user, system).
+  local TIMEFORMAT='%U %S'
+  { time ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 \
     "$exe" -max_total_time=$((minutes * 60)) -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=512 \
       -print_final_stats=1 -artifact_prefix="$work/$t/crashes/" "$work/$t/corpus" "${seeds[@]}" \
-      >"$work/$t/log" 2>&1 || true
+      >"$work/$t/log" 2>&1 || true; } 2>"$work/$t/cpu"
 }
 export -f run_one
 export build root work minutes
 printf '%s\n' "${targets[@]}" | xargs -P "$cores" -I{} bash -c 'run_one {}'
 
-printf '%-28s %10s %8s %8s %8s\n' target execs/s cov corpus crashes
+printf '%-28s %10s %8s %8s %8s %8s\n' target execs/s cpu-min cov corpus crashes
 for t in "${targets[@]}"; do
   log="$work/$t/log"
   speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
   cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
   corpus=$(find "$work/$t/corpus" -type f | wc -l)
   crashes=$(find "$work/$t/crashes" -type f | wc -l)
-  printf '%-28s %10s %8s %8s %8s\n' "$t" "${speed:-?}" "${cov:-?}" "$corpus" "$crashes"
+  cpu=$(awk '{ printf "%.1f", ($1 + $2) / 60 }' "$work/$t/cpu" 2>/dev/null || true)
+  printf '%-28s %10s %8s %8s %8s %8s\n' "$t" "${speed:-?}" "${cpu:-?}" "${cov:-?}" "$corpus" "$crashes"
 done
