@@ -284,7 +284,8 @@ void Direct3D9::FillCaps(UINT adapter, D3DDEVTYPE type, D3DCAPS9* c) const
 
 HRESULT Direct3D9::GetDeviceCaps(UINT adapter, D3DDEVTYPE type, D3DCAPS9* caps)
 {
-    if (!Adapter(adapter) || !caps) return Refuse("Direct3D9.GetDeviceCaps.NoAdapterOrNullCaps");
+    if (!Adapter(adapter)) return Refuse("Direct3D9.GetDeviceCaps.NoAdapter");
+    if (!caps) return Refuse("Direct3D9.GetDeviceCaps.NullPointer");
     if (!SupportsType(adapter, type)) return D3DERR_NOTAVAILABLE;
     FillCaps(adapter, type, caps);
     return D3D_OK;

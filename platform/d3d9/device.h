@@ -183,9 +183,10 @@ private:
     // Keeps what a recorded draw reads alive until it is drawn: the resources it uses hold a reference, and
     // vertices and indices passed by pointer are copied.
     std::vector<uint8_t> HoldDrawInputs(DrawConfig& cfg, DrawCall& call, const StreamInput* upStream);
-    // The draw's state records, one builder each; false when the device cannot draw with its state.
-    bool BuildDrawConfig(DrawConfig* cfg, const StreamInput* upStream);
-    bool BuildVertexInput(VertexConfig* vc, const StreamInput* upStream) const;
+    // The draw's state records, one builder each; BuildDrawConfig answers the rule that refuses the draw
+    // when the device cannot draw with its state, nullptr when it can.
+    const char* BuildDrawConfig(DrawConfig* cfg, const StreamInput* upStream);
+    const char* BuildVertexInput(VertexConfig* vc, const StreamInput* upStream) const;
     void BuildVertexConfig(VertexConfig* vc);
     void BuildLights(VertexConfig* vc, int maxLights) const;
     void BuildStages(DrawConfig* cfg) const;

@@ -106,29 +106,30 @@ UINT PrimitiveVertices(D3DPRIMITIVETYPE type, UINT prims)
 }
 } // namespace
 
-bool Device::BuildDrawConfig(DrawConfig* cfg, const StreamInput* upStream)
+const char* Device::BuildDrawConfig(DrawConfig* cfg, const StreamInput* upStream)
 {
-    if (!renderTarget_) return false;
-    if (!BuildVertexInput(&cfg->vertex, upStream)) return false;
+    if (!renderTarget_) return "Device.Draw.NoRenderTarget";
+    if (const char* rule = BuildVertexInput(&cfg->vertex, upStream)) return rule;
     BuildVertexConfig(&cfg->vertex);
     BuildStages(cfg);
     BuildPixelConfig(&cfg->pixel, cfg->vertex);
     BuildDepthStencil(&cfg->pixel.depth);
     BuildBlend(&cfg->pixel.blend);
     BuildRaster(&cfg->raster);
-    return true;
+    return nullptr;
 }
 
-// The vertex layout and the streams it reads; false when the device cannot read the vertices.
-bool Device::BuildVertexInput(VertexConfig* vc, const StreamInput* upStream) const
+// The vertex layout and the streams it reads; the rule that refuses the draw when the device cannot read
+// the vertices.
+const char* Device::BuildVertexInput(VertexConfig* vc, const StreamInput* upStream) const
 {
     if (decl_)
     {
-        if (!LayoutFromDeclaration(decl_->Elements(), &vc->layout)) return false;
+        if (!LayoutFromDeclaration(decl_->Elements(), &vc->layout)) return "Device.Draw.BadDeclaration";
     }
     else if (!LayoutFromFvf(fvf_, &vc->layout, nullptr))
-        return false;
-    if (!vc->layout.position.present) return false;
+        return "Device.Draw.BadVertexFormat";
+    if (!vc->layout.position.present) return "Device.Draw.NoPosition";
     for (int i = 0; i < kMaxStreams; ++i)
     {
         StreamInput& s = vc->streams[i];
@@ -144,7 +145,8 @@ bool Device::BuildVertexInput(VertexConfig* vc, const StreamInput* upStream) con
         s.size = offset <= size ? size - offset : 0;
         s.stride = streamStride_[i];
     }
-    return vc->streams[vc->layout.position.stream].data != nullptr;
+    if (!vc->streams[vc->layout.position.stream].data) return "Device.Draw.NoPositionStream";
+    return nullptr;
 }
 
 // Transforms, lighting, vertex fog and user clip planes.
@@ -397,8 +399,7 @@ HRESULT Device::Draw(const DrawCall& call, const StreamInput* upStream)
     if (Lost()) return D3D_OK;
     Recording& rec = recordings_[recording_];
     DrawConfig* cfg = rec.draws.NextConfig();
-    if (!BuildDrawConfig(cfg, upStream))
-        return validation::Refuse("Device.Draw.NoTargetOrUnreadableVertices");
+    if (const char* rule = BuildDrawConfig(cfg, upStream)) return validation::Refuse(rule);
     DrawCall recorded = call;
     std::vector<uint8_t> owned = HoldDrawInputs(*cfg, recorded, upStream);
     rec.draws.Record(recorded, std::move(owned));

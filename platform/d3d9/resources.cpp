@@ -200,14 +200,51 @@ HRESULT Surface::ReleaseDC(HDC)
 // -----------------------------------------------------------------------------------------------
 namespace
 {
-bool ValidTextureArgs(UINT width, UINT height, DWORD usage, D3DFORMAT format, D3DPOOL pool)
+// The id of each rule a texture's arguments can break, per kind of texture.
+struct TextureRules
+{
+    const char* zeroSize;
+    const char* tooLarge;
+    const char* notTextureFormat;
+    const char* notRenderTargetFormat;
+    const char* renderTargetNotDefaultPool;
+    const char* depthStencilUsage;
+    const char* badPool;
+};
+constexpr TextureRules kTextureRules = {
+    "Texture.Create.ZeroSize",
+    "Texture.Create.TooLarge",
+    "Texture.Create.NotTextureFormat",
+    "Texture.Create.NotRenderTargetFormat",
+    "Texture.Create.RenderTargetNotDefaultPool",
+    "Texture.Create.DepthStencilUsage",
+    "Texture.Create.BadPool",
+};
+constexpr TextureRules kCubeTextureRules = {
+    "CubeTexture.Create.ZeroSize",
+    "CubeTexture.Create.TooLarge",
+    "CubeTexture.Create.NotTextureFormat",
+    "CubeTexture.Create.NotRenderTargetFormat",
+    "CubeTexture.Create.RenderTargetNotDefaultPool",
+    "CubeTexture.Create.DepthStencilUsage",
+    "CubeTexture.Create.BadPool",
+};
+
+// The rule the arguments break, nullptr when a texture can be made from them.
+const char* BrokenTextureRule(UINT width, UINT height, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                              const TextureRules& rules)
 {
     const FormatInfo& info = GetFormatInfo(format);
-    if (width == 0 || height == 0 || width > kMaxSurfaceEdge || height > kMaxSurfaceEdge) return false;
-    if (!info.texture || info.bytes == 0) return false;
-    if ((usage & D3DUSAGE_RENDERTARGET) && (!info.renderTarget || pool != D3DPOOL_DEFAULT)) return false;
-    if (usage & D3DUSAGE_DEPTHSTENCIL) return false;
-    return pool <= D3DPOOL_SCRATCH;
+    if (width == 0 || height == 0) return rules.zeroSize;
+    if (width > kMaxSurfaceEdge || height > kMaxSurfaceEdge) return rules.tooLarge;
+    if (!info.texture || info.bytes == 0) return rules.notTextureFormat;
+    if (usage & D3DUSAGE_RENDERTARGET)
+    {
+        if (!info.renderTarget) return rules.notRenderTargetFormat;
+        if (pool != D3DPOOL_DEFAULT) return rules.renderTargetNotDefaultPool;
+    }
+    if (usage & D3DUSAGE_DEPTHSTENCIL) return rules.depthStencilUsage;
+    return pool <= D3DPOOL_SCRATCH ? nullptr : rules.badPool;
 }
 } // namespace
 
@@ -215,7 +252,8 @@ HRESULT Texture::Create(std::shared_ptr<DeviceAnchor> anchor, UINT width, UINT h
                         DWORD usage, D3DFORMAT format, D3DPOOL pool, Texture** out)
 {
     *out = nullptr;
-    if (!ValidTextureArgs(width, height, usage, format, pool)) return Refuse("Texture.Create.BadArguments");
+    if (const char* rule = BrokenTextureRule(width, height, usage, format, pool, kTextureRules))
+        return Refuse(rule);
     UINT full = FullChainLevels(width, height);
     if (levels == 0 || levels > full) levels = full;
     if (usage & D3DUSAGE_AUTOGENMIPMAP) levels = 1;
@@ -305,7 +343,8 @@ HRESULT CubeTexture::Create(std::shared_ptr<DeviceAnchor> anchor, UINT edge, UIN
                             D3DFORMAT format, D3DPOOL pool, CubeTexture** out)
 {
     *out = nullptr;
-    if (!ValidTextureArgs(edge, edge, usage, format, pool)) return Refuse("CubeTexture.Create.BadArguments");
+    if (const char* rule = BrokenTextureRule(edge, edge, usage, format, pool, kCubeTextureRules))
+        return Refuse(rule);
     UINT full = FullChainLevels(edge, edge);
     if (levels == 0 || levels > full) levels = full;
     auto* tex = CatchOutOfMemory<CubeTexture*>(nullptr, [&] { return new CubeTexture(anchor, pool); });

@@ -731,8 +731,9 @@ HRESULT D3DXComputeNormals(LPD3DXBASEMESH pMesh, const DWORD*)
 HRESULT D3DXComputeBoundingBox(const D3DXVECTOR3* pFirstPosition, DWORD NumVertices, DWORD dwStride,
                                D3DXVECTOR3* pMin, D3DXVECTOR3* pMax)
 {
-    if (!pFirstPosition || !pMin || !pMax || NumVertices == 0 || dwStride < sizeof(D3DXVECTOR3))
-        return Refuse("D3DXComputeBoundingBox.NullPointerOrEmptyOrOutOfRange");
+    if (!pFirstPosition || !pMin || !pMax) return Refuse("D3DXComputeBoundingBox.NullPointer");
+    if (NumVertices == 0) return Refuse("D3DXComputeBoundingBox.NoVertices");
+    if (dwStride < sizeof(D3DXVECTOR3)) return Refuse("D3DXComputeBoundingBox.StrideBelowPosition");
     const uint8_t* p = reinterpret_cast<const uint8_t*>(pFirstPosition);
     Float3 lo, hi;
     std::memcpy(&lo, p, sizeof lo);
@@ -752,8 +753,9 @@ HRESULT D3DXComputeBoundingBox(const D3DXVECTOR3* pFirstPosition, DWORD NumVerti
 HRESULT D3DXComputeBoundingSphere(const D3DXVECTOR3* pFirstPosition, DWORD NumVertices, DWORD dwStride,
                                   D3DXVECTOR3* pCenter, FLOAT* pRadius)
 {
-    if (!pFirstPosition || !pCenter || !pRadius || NumVertices == 0 || dwStride < sizeof(D3DXVECTOR3))
-        return Refuse("D3DXComputeBoundingSphere.NullPointerOrEmptyOrOutOfRange");
+    if (!pFirstPosition || !pCenter || !pRadius) return Refuse("D3DXComputeBoundingSphere.NullPointer");
+    if (NumVertices == 0) return Refuse("D3DXComputeBoundingSphere.NoVertices");
+    if (dwStride < sizeof(D3DXVECTOR3)) return Refuse("D3DXComputeBoundingSphere.StrideBelowPosition");
     const uint8_t* p = reinterpret_cast<const uint8_t*>(pFirstPosition);
     double c[3] = {0, 0, 0};
     for (DWORD i = 0; i < NumVertices; ++i)

@@ -42,8 +42,8 @@ TEST_F(AdapterTest, DefaultAdapterReportsDocumentedCaps)
     EXPECT_EQ(mode.Format, D3DFMT_X8R8G8B8);
     EXPECT_NE(d3d->GetAdapterMonitor(0), nullptr);
     EXPECT_EQ(d3d->GetAdapterMonitor(1), nullptr);
-    EXPECT_REFUSED(d3d->GetDeviceCaps(1, D3DDEVTYPE_HAL, &caps),
-                   "Direct3D9.GetDeviceCaps.NoAdapterOrNullCaps");
+    EXPECT_REFUSED(d3d->GetDeviceCaps(1, D3DDEVTYPE_HAL, &caps), "Direct3D9.GetDeviceCaps.NoAdapter");
+    EXPECT_REFUSED(d3d->GetDeviceCaps(0, D3DDEVTYPE_HAL, nullptr), "Direct3D9.GetDeviceCaps.NullPointer");
     d3d->Release();
     EXPECT_EQ(Direct3DCreate9(31), nullptr);
 }
@@ -231,6 +231,15 @@ TEST(DeviceStateTest, DefaultsAreTheDocumentedOnes)
     EXPECT_EQ(light.Direction.z, 1.0f);
 }
 
+// Draws a triangle with the vertex format, then puts the device's format back to none.
+HRESULT DrawWithFvf(IDirect3DDevice9* d, DWORD fvf)
+{
+    d->SetFVF(fvf);
+    const HRESULT hr = d->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1);
+    d->SetFVF(0);
+    return hr;
+}
+
 TEST(DeviceStateTest, InvalidArgumentsAreRefused)
 {
     Target t;
@@ -262,9 +271,12 @@ TEST(DeviceStateTest, InvalidArgumentsAreRefused)
         {"Device.SetLight.BadType", [&](IDirect3DDevice9* d) { return d->SetLight(0, &unknownType); }},
         {"Device.SetClipPlane.IndexOutOfRange",
          [&](IDirect3DDevice9* d) { return d->SetClipPlane(6, plane); }},
-        // No stream and no vertex format: the device cannot read the vertices.
-        {"Device.Draw.NoTargetOrUnreadableVertices",
+        // A draw's vertices must have a position, in a format the device reads, from a bound stream.
+        {"Device.Draw.NoPosition",
          [](IDirect3DDevice9* d) { return d->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1); }},
+        {"Device.Draw.BadVertexFormat",
+         [](IDirect3DDevice9* d) { return DrawWithFvf(d, D3DFVF_XYZW | D3DFVF_XYZRHW); }},
+        {"Device.Draw.NoPositionStream", [](IDirect3DDevice9* d) { return DrawWithFvf(d, D3DFVF_XYZ); }},
         {"Device.DrawIndexedPrimitive.NoIndexBuffer",
          [](IDirect3DDevice9* d) { return d->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 3, 0, 1); }},
         {"Device.DrawPrimitiveUP.ZeroStride",
@@ -295,12 +307,19 @@ TEST(ResourceTest, TexturesHaveTheirLevelsAndLock)
         {64, 16, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, nullptr, 7},
         {64, 16, 3, 0, D3DFMT_R5G6B5, D3DPOOL_SYSTEMMEM, nullptr, 3},
         {32, 32, 1, D3DUSAGE_RENDERTARGET, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, nullptr, 1},
-        {32, 32, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, "Texture.Create.BadArguments",
-         0},
+        {32, 32, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED,
+         "Texture.Create.RenderTargetNotDefaultPool", 0},
+        {32, 32, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A4R4G4B4, D3DPOOL_DEFAULT,
+         "Texture.Create.NotRenderTargetFormat", 0},
         {8, 8, 1, 0, D3DFMT_V8U8, D3DPOOL_MANAGED, nullptr, 1},
-        {8, 8, 1, 0, D3DFMT_D24S8, D3DPOOL_MANAGED, "Texture.Create.BadArguments", 0},
+        {8, 8, 1, 0, D3DFMT_D24S8, D3DPOOL_MANAGED, "Texture.Create.NotTextureFormat", 0},
+        {8, 8, 1, 0, D3DFMT_DXT1, D3DPOOL_MANAGED, "Texture.Create.NotTextureFormat", 0},
+        {8, 8, 1, D3DUSAGE_DEPTHSTENCIL, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, "Texture.Create.DepthStencilUsage",
+         0},
+        {8, 8, 1, 0, D3DFMT_A8R8G8B8, static_cast<D3DPOOL>(D3DPOOL_SCRATCH + 1), "Texture.Create.BadPool", 0},
         {8192, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, "Device.CreateTexture.TooLarge", 0},
-        {0, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, "Texture.Create.BadArguments", 0},
+        {0, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, "Texture.Create.ZeroSize", 0},
+        {8, 0, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, "Texture.Create.ZeroSize", 0},
     };
     for (const Case& c : cases)
     {

@@ -220,15 +220,35 @@ TEST(D3DXBounds, BoxOverStridedVerticesAndInvalidCalls)
     const D3DXVECTOR3 untouched(42, 42, 42);
     lo = hi = untouched;
     EXPECT_REFUSED(D3DXComputeBoundingBox(nullptr, 3, stride, &lo, &hi),
-                   "D3DXComputeBoundingBox.NullPointerOrEmptyOrOutOfRange");
-    EXPECT_REFUSED(D3DXComputeBoundingBox(first, 0, stride, &lo, &hi),
-                   "D3DXComputeBoundingBox.NullPointerOrEmptyOrOutOfRange");
-    EXPECT_REFUSED(D3DXComputeBoundingBox(first, 3, 8, &lo, &hi),
-                   "D3DXComputeBoundingBox.NullPointerOrEmptyOrOutOfRange");
+                   "D3DXComputeBoundingBox.NullPointer");
     EXPECT_REFUSED(D3DXComputeBoundingBox(first, 3, stride, nullptr, &hi),
-                   "D3DXComputeBoundingBox.NullPointerOrEmptyOrOutOfRange");
+                   "D3DXComputeBoundingBox.NullPointer");
+    EXPECT_REFUSED(D3DXComputeBoundingBox(first, 0, stride, &lo, &hi), "D3DXComputeBoundingBox.NoVertices");
+    EXPECT_REFUSED(D3DXComputeBoundingBox(first, 3, 8, &lo, &hi),
+                   "D3DXComputeBoundingBox.StrideBelowPosition");
     EXPECT_EQ(lo, untouched);
     EXPECT_EQ(hi, untouched);
+}
+
+TEST(D3DXBounds, SphereAboutTheMeanAndInvalidCalls)
+{
+    // The mean is (0, 1, 0); the farthest point, (0, 3, 0), sets the radius.
+    const D3DXVECTOR3 points[] = {{1, 0, 0}, {-1, 0, 0}, {0, 3, 0}};
+    const DWORD stride = sizeof(D3DXVECTOR3);
+    D3DXVECTOR3 centre;
+    FLOAT radius = 0;
+    ASSERT_EQ(D3DXComputeBoundingSphere(points, 3, stride, &centre, &radius), S_OK);
+    EXPECT_EQ(centre, D3DXVECTOR3(0, 1, 0));
+    EXPECT_EQ(radius, 2.0f);
+
+    EXPECT_REFUSED(D3DXComputeBoundingSphere(nullptr, 3, stride, &centre, &radius),
+                   "D3DXComputeBoundingSphere.NullPointer");
+    EXPECT_REFUSED(D3DXComputeBoundingSphere(points, 3, stride, &centre, nullptr),
+                   "D3DXComputeBoundingSphere.NullPointer");
+    EXPECT_REFUSED(D3DXComputeBoundingSphere(points, 0, stride, &centre, &radius),
+                   "D3DXComputeBoundingSphere.NoVertices");
+    EXPECT_REFUSED(D3DXComputeBoundingSphere(points, 3, 8, &centre, &radius),
+                   "D3DXComputeBoundingSphere.StrideBelowPosition");
 }
 
 TEST(D3DXVector, NormalizeGivesUnitLengthAndZeroForZero)
