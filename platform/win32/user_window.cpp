@@ -497,107 +497,107 @@ LRESULT CallNextHookEx(HHOOK, int code, WPARAM wParam, LPARAM lParam)
 // ---------------------------------------------------------------------------------------------------
 // Creation and destruction
 
-HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int width,
-                     int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param)
+namespace
 {
-    EnsureDesktop();
-    std::shared_ptr<WndClass> cls;
+// Where a new window hangs: a child under its parent, a top-level window under its owner.
+struct Links
+{
+    HWND parent = nullptr;
+    HWND owner = nullptr;
+    bool child = false;
+};
+
+// The class and the links of a new window; false when the class is unknown or the parent unusable.
+bool ResolveClassAndLinks(LPCSTR className, DWORD style, HWND parent, std::shared_ptr<WndClass>* cls,
+                          Links* links)
+{
     HWND desktop;
     {
         std::lock_guard g(S().lock);
         auto it = S().classes.find(ClassKey(className));
-        if (it == S().classes.end()) return nullptr;
-        cls = it->second;
+        if (it == S().classes.end()) return false;
+        *cls = it->second;
         desktop = S().desktop;
     }
     if (parent == desktop) parent = nullptr;
-    bool child = (style & WS_CHILD) != 0;
-    if (child && !parent) return nullptr; // a child needs a parent
-    if (parent && !Find(parent)) return nullptr;
-
-    HWND owner = nullptr;
-    if (!child && parent)
+    links->child = (style & WS_CHILD) != 0;
+    if (links->child && !parent) return false; // a child needs a parent
+    if (parent && !Find(parent)) return false;
+    if (!links->child && parent)
     {
         // A top-level window's "parent" is its owner: the owner's top-level ancestor.
-        owner = GetAncestor(parent, GA_ROOT);
+        links->owner = GetAncestor(parent, GA_ROOT);
         parent = nullptr;
     }
+    links->parent = parent;
+    return true;
+}
 
-    RECT primary;
+// CW_USEDEFAULT placed on the primary monitor, and every coordinate clamped to what the layer holds.
+void PlaceNewWindow(const RECT& primary, int* x, int* y, int* width, int* height)
+{
+    if (*x == CW_USEDEFAULT)
     {
-        EnsureMonitors();
-        std::lock_guard g(S().lock);
-        primary = S().monitors.front().rect;
-        for (auto& m : S().monitors)
-            if (m.primary) primary = m.rect;
+        *x = primary.left + 26;
+        *y = primary.top + 26;
     }
-    if (x == CW_USEDEFAULT)
+    if (*width == CW_USEDEFAULT)
     {
-        x = primary.left + 26;
-        y = primary.top + 26;
+        *width = (primary.right - primary.left) * 3 / 4;
+        *height = (primary.bottom - primary.top) * 3 / 4;
     }
-    if (width == CW_USEDEFAULT)
-    {
-        width = (primary.right - primary.left) * 3 / 4;
-        height = (primary.bottom - primary.top) * 3 / 4;
-    }
-    width = std::clamp(width, 0, kMaxCoordinate);
-    height = std::clamp(height, 0, kMaxCoordinate);
-    x = std::clamp(x, -kMaxCoordinate, kMaxCoordinate);
-    y = std::clamp(y, -kMaxCoordinate, kMaxCoordinate);
+    *width = std::clamp(*width, 0, kMaxCoordinate);
+    *height = std::clamp(*height, 0, kMaxCoordinate);
+    *x = std::clamp(*x, -kMaxCoordinate, kMaxCoordinate);
+    *y = std::clamp(*y, -kMaxCoordinate, kMaxCoordinate);
+}
 
+// The window's record, given its handle and entered among the windows, hidden until it is shown.
+std::shared_ptr<Window> RegisterNewWindow(const std::shared_ptr<WndClass>& cls, const CREATESTRUCTA& cs,
+                                          const Links& links)
+{
     auto w = std::make_shared<Window>();
+    std::lock_guard g(S().lock);
+    w->hwnd = reinterpret_cast<HWND>(S().nextWindow);
+    S().nextWindow += 4;
+    w->cls = cls;
+    w->kind = cls->kind;
+    w->proc = cls->proc;
+    w->style = static_cast<DWORD>(cs.style) & ~WS_VISIBLE;
+    w->exStyle = cs.dwExStyle;
+    w->parent = links.parent;
+    w->owner = links.owner;
+    w->thread = CurrentThread();
+    w->instance = cs.hInstance;
+    w->id = links.child ? static_cast<LONG_PTR>(reinterpret_cast<uintptr_t>(cs.hMenu)) : 0;
+    w->text = cs.lpszName && !IS_INTRESOURCE(cs.lpszName) ? std::string(cs.lpszName).substr(0, kMaxText) : "";
+    w->extra.assign(static_cast<size_t>(cls->wndExtra + 7) / 8 + 4, 0);
+    POINT o = OriginLocked(links.parent);
+    w->window = RECT{o.x + cs.x, o.y + cs.y, o.x + cs.x + cs.cx, o.y + cs.y + cs.cy};
+    w->client = w->window;
+    S().windows[reinterpret_cast<uintptr_t>(w->hwnd)] = w;
+    QueueLocked(w->thread);
+    if (links.parent)
     {
-        std::lock_guard g(S().lock);
-        w->hwnd = reinterpret_cast<HWND>(S().nextWindow);
-        S().nextWindow += 4;
-        w->cls = cls;
-        w->kind = cls->kind;
-        w->proc = cls->proc;
-        w->style = style & ~WS_VISIBLE;
-        w->exStyle = exStyle;
-        w->parent = parent;
-        w->owner = owner;
-        w->thread = CurrentThread();
-        w->instance = instance;
-        w->id = child ? static_cast<LONG_PTR>(reinterpret_cast<uintptr_t>(menu)) : 0;
-        w->text =
-            windowName && !IS_INTRESOURCE(windowName) ? std::string(windowName).substr(0, kMaxText) : "";
-        w->extra.assign(static_cast<size_t>(cls->wndExtra + 7) / 8 + 4, 0);
-        POINT o = OriginLocked(parent);
-        w->window = RECT{o.x + x, o.y + y, o.x + x + width, o.y + y + height};
-        w->client = w->window;
-        S().windows[reinterpret_cast<uintptr_t>(w->hwnd)] = w;
-        QueueLocked(w->thread);
-        if (parent)
-        {
-            if (auto p = FindLocked(parent)) p->children.push_back(w->hwnd);
-        }
-        else
-        {
-            S().topLevel.insert(S().topLevel.begin(), w->hwnd);
-        }
+        if (auto p = FindLocked(links.parent)) p->children.push_back(w->hwnd);
     }
+    else
+    {
+        S().topLevel.insert(S().topLevel.begin(), w->hwnd);
+    }
+    return w;
+}
+
+// The hooks, then WM_GETMINMAXINFO (top-level windows), WM_NCCREATE, the frame and WM_CREATE; false when
+// one of them refuses the window, which is then gone.
+bool SendCreationMessages(const std::shared_ptr<Window>& w, CREATESTRUCTA* cs, bool child,
+                          const RECT& primary)
+{
     HWND hwnd = w->hwnd;
-
-    CREATESTRUCTA cs{};
-    cs.lpCreateParams = param;
-    cs.hInstance = instance;
-    cs.hMenu = menu;
-    cs.hwndParent = parent ? parent : owner;
-    cs.cx = width;
-    cs.cy = height;
-    cs.x = x;
-    cs.y = y;
-    cs.style = static_cast<LONG>(style);
-    cs.lpszName = windowName;
-    cs.lpszClass = className;
-    cs.dwExStyle = exStyle;
-
-    if (!RunCreateHooks(hwnd, &cs))
+    if (!RunCreateHooks(hwnd, cs))
     {
         DestroyWindow(hwnd);
-        return nullptr;
+        return false;
     }
     if (!child)
     {
@@ -606,46 +606,75 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
         mmi.ptMaxTrackSize = POINT{kMaxCoordinate, kMaxCoordinate};
         CallProc(w, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&mmi));
     }
-    if (!CallProc(w, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&cs)) || !IsWindow(hwnd))
+    if (!CallProc(w, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(cs)) || !IsWindow(hwnd))
     {
         if (IsWindow(hwnd)) DestroyWindow(hwnd);
-        return nullptr;
+        return false;
     }
+    RECT wr;
     {
-        RECT wr;
-        {
-            std::lock_guard g(S().lock);
-            wr = w->window;
-        }
-        ApplyGeometry(w, wr, true);
+        std::lock_guard g(S().lock);
+        wr = w->window;
     }
-    if (CallProc(w, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1 || !IsWindow(hwnd))
+    ApplyGeometry(w, wr, true);
+    if (CallProc(w, WM_CREATE, 0, reinterpret_cast<LPARAM>(cs)) == -1 || !IsWindow(hwnd))
     {
         if (IsWindow(hwnd)) DestroyWindow(hwnd);
-        return nullptr;
+        return false;
     }
+    return true;
+}
+
+// Tells the backend the window exists, then gives the window its first size and position.
+void AnnounceCreated(const std::shared_ptr<Window>& w)
+{
     ferolt::backend::WindowState st;
     {
         std::lock_guard g(S().lock);
         w->created = true;
         st = StateOfLocked(*w);
     }
-    if (auto b = CurrentBackend()) b->WindowCreated(hwnd, st);
-
-    RECT cr, wr;
-    {
-        std::lock_guard g(S().lock);
-        cr = w->client;
-        wr = w->window;
-    }
+    if (auto b = CurrentBackend()) b->WindowCreated(w->hwnd, st);
+    RECT cr;
     POINT o;
     {
         std::lock_guard g(S().lock);
+        cr = w->client;
         o = OriginLocked(w->parent);
     }
     CallProc(w, WM_SIZE, SIZE_RESTORED, MAKELPARAM(cr.right - cr.left, cr.bottom - cr.top));
     CallProc(w, WM_MOVE, 0, MAKELPARAM(cr.left - o.x, cr.top - o.y));
-    (void)wr;
+}
+} // namespace
+
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int width,
+                     int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param)
+{
+    EnsureDesktop();
+    std::shared_ptr<WndClass> cls;
+    Links links;
+    if (!ResolveClassAndLinks(className, style, parent, &cls, &links)) return nullptr;
+    const RECT primary = PrimaryRect();
+    PlaceNewWindow(primary, &x, &y, &width, &height);
+
+    CREATESTRUCTA cs{};
+    cs.lpCreateParams = param;
+    cs.hInstance = instance;
+    cs.hMenu = menu;
+    cs.hwndParent = links.parent ? links.parent : links.owner;
+    cs.cx = width;
+    cs.cy = height;
+    cs.x = x;
+    cs.y = y;
+    cs.style = static_cast<LONG>(style);
+    cs.lpszName = windowName;
+    cs.lpszClass = className;
+    cs.dwExStyle = exStyle;
+    std::shared_ptr<Window> w = RegisterNewWindow(cls, cs, links);
+    HWND hwnd = w->hwnd;
+
+    if (!SendCreationMessages(w, &cs, links.child, primary)) return nullptr;
+    AnnounceCreated(w);
     if (!IsWindow(hwnd)) return nullptr;
     if (style & WS_VISIBLE) ShowWindow(hwnd, SW_SHOW);
     return IsWindow(hwnd) ? hwnd : nullptr;
