@@ -1,6 +1,7 @@
 #pragma once
 // Internal interfaces between the stages of the software pipeline: processed vertices, set-up
 // primitives and the per-pixel work.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -220,6 +221,28 @@ public:
     {
         if (plan_.active != &active) PlanLanes(active);
         spanLoop_(*this, prim, arena, xs, xe, ys, ye);
+    }
+
+    // Starts fetching the depth and target rows of a primitive's first pixels: in a scene of many small
+    // objects each one's pixels have long left the caches, and the depth test would wait for them.
+    void Prefetch(const SetupPrim& p) const
+    {
+#if FEROLT_D3D9_SSE
+        constexpr int kRows = 4;
+        const int last = std::min<int>(p.maxY, p.minY + kRows - 1);
+        for (int y = p.minY; y <= last; ++y)
+        {
+            if (depthActive_ && y < depthHeight_ && static_cast<size_t>(p.minX) < depthWidth_)
+                _mm_prefetch(reinterpret_cast<const char*>(depthPlane_ +
+                                                           static_cast<size_t>(y) * depthWidth_ +
+                                                           static_cast<size_t>(p.minX)),
+                             _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(target_->Row(y) + static_cast<size_t>(p.minX) * 4),
+                         _MM_HINT_T0);
+        }
+#else
+        (void)p;
+#endif
     }
 
 private:

@@ -235,6 +235,7 @@ void RasterizeBin(const DrawConfig& cfg, const VaryingSet& active, const SetupPr
             _mm_prefetch(d, _MM_HINT_T0);
             _mm_prefetch(d + 64, _MM_HINT_T0);
             _mm_prefetch(d + 128, _MM_HINT_T0);
+            if (quads) pixels.Prefetch(prims[indices[k + kAhead]]);
         }
 #endif
         const SetupPrim& p = prims[indices[k]];

@@ -468,26 +468,39 @@ template <class L> struct SpanLoop
             target[pp.lanePixel_[i]] = argb[i];
     }
 
-    // Per triangle: the planes, constant colours and levels. Only stage `onlyStage` is prepared when it is
-    // not -1. kDense: every plane read is there (PixelPipeline::LanePlan::dense), so offsets need no check.
-    template <bool kDense>
-    FEROLT_SPAN_INLINE static void PrepareTriangle(const PixelPipeline& pp, const SetupPrim& p,
-                                                   const float* arena, int onlyStage, Triangle* t)
+    // Per triangle: what the walk and the depth test read, the depth and 1/w planes.
+    FEROLT_SPAN_INLINE static void PrepareDepth(const SetupPrim& p, const float* arena, Triangle* t)
     {
-        const PixelConfig& px = pp.px_;
-        const PixelPipeline::LanePlan& plan = pp.plan_;
-        const float* d = arena + p.data;
-        const Plane* planes = reinterpret_cast<const Plane*>(d);
+        const Plane* planes = reinterpret_cast<const Plane*>(arena + p.data);
         const Plane& qp = planes[1];
-        const float* groups = d + 6;
-        const float* flat = p.flat ? d + plan.flatAt : nullptr;
-        auto planeAt = [&](int at) -> const float* { return kDense || at >= 0 ? groups + at : kZeroPlane; };
-
         t->z = {S(planes[0].a), S(planes[0].b), S(planes[0].c)};
         t->q = {S(qp.a), S(qp.b), S(qp.c)};
         // With a constant 1/w plane, w is the same in every pixel: 1 / (a + 0 dx + 0 dy) is 1 / a.
         t->affine = qp.b == 0.0f && qp.c == 0.0f;
         t->wConst = S(t->affine && qp.a != 0.0f ? 1.0f / qp.a : 0.0f);
+    }
+
+    template <bool kDense>
+    FEROLT_SPAN_INLINE static void PrepareTriangle(const PixelPipeline& pp, const SetupPrim& p,
+                                                   const float* arena, int onlyStage, Triangle* t)
+    {
+        PrepareDepth(p, arena, t);
+        PrepareShading<kDense>(pp, p, arena, onlyStage, t);
+    }
+
+    // Per triangle, after PrepareDepth: the colour planes, constant colours and levels. Only stage
+    // `onlyStage` is prepared when it is not -1. kDense: every plane read is there
+    // (PixelPipeline::LanePlan::dense), so offsets need no check.
+    template <bool kDense>
+    FEROLT_SPAN_INLINE static void PrepareShading(const PixelPipeline& pp, const SetupPrim& p,
+                                                  const float* arena, int onlyStage, Triangle* t)
+    {
+        const PixelConfig& px = pp.px_;
+        const PixelPipeline::LanePlan& plan = pp.plan_;
+        const float* d = arena + p.data;
+        const float* groups = d + 6;
+        const float* flat = p.flat ? d + plan.flatAt : nullptr;
+        auto planeAt = [&](int at) -> const float* { return kDense || at >= 0 ? groups + at : kZeroPlane; };
         for (int ch = 0; ch < 4; ++ch)
         {
             t->diffuse[ch] = planeAt(plan.diffuse[ch]);
@@ -545,17 +558,29 @@ template <class L> struct SpanLoop
                 if (px.stages[s].texture) prepare(s);
     }
 
-    // The lanes' column and row offsets from a step's first pixel.
-    FEROLT_SPAN_INLINE static void LaneOffsets(bool narrow, I* lxv, I* lyv)
+    // The lanes' column and row offsets from a step's first pixel, for wide and narrow steps: loaded from
+    // constants, since vectors stored lane by lane and read back whole wait for the stores.
+    struct LaneTable
     {
-        alignas(32) uint32_t lx[N], ly[N];
+        alignas(32) uint32_t x[2][N];
+        alignas(32) uint32_t y[2][N];
+    };
+    static constexpr LaneTable MakeLaneTable()
+    {
+        LaneTable t{};
         for (int i = 0; i < N; ++i)
         {
-            lx[i] = static_cast<uint32_t>(narrow ? i % kHalf : i);
-            ly[i] = static_cast<uint32_t>(narrow ? i / kHalf : 0);
+            t.x[0][i] = static_cast<uint32_t>(i);
+            t.x[1][i] = static_cast<uint32_t>(i % kHalf);
+            t.y[1][i] = static_cast<uint32_t>(i / kHalf);
         }
-        *lxv = L::LoadI(lx);
-        *lyv = L::LoadI(ly);
+        return t;
+    }
+    static constexpr LaneTable kLaneTable = MakeLaneTable();
+    FEROLT_SPAN_INLINE static void LaneOffsets(bool narrow, I* lxv, I* lyv)
+    {
+        *lxv = L::LoadI(kLaneTable.x[narrow]);
+        *lyv = L::LoadI(kLaneTable.y[narrow]);
     }
 
     // The depth test of the lanes in `test`: the lanes that pass, with the depth written where the draw
@@ -666,12 +691,22 @@ template <class L> struct SpanLoop
     {
         const PixelConfig& px = pp.px_;
         const int stage = pp.laneStage_;
+        // Most small triangles of a dense scene lie behind what is drawn already: their colours are prepared
+        // only once a pixel has passed the depth test.
         Triangle t;
-        PrepareTriangle<kDense>(pp, p, arena, stage, &t);
+        PrepareDepth(p, arena, &t);
+        // PrepareShading sets these before any use; zeros keep the compiler from seeing a read before it.
+        t.diffuseK = t.specularK = Rules::Splat(0.0f);
+        bool shading = false;
         const int rowTexels = static_cast<int>(pp.target_->Pitch() / 4);
         Walk<kDepth>(
             pp, p, arena, t, xs, xe, ys,
             ye, [&](const Step& st, I lxv, I lyv) FEROLT_SPAN_TARGET __attribute__((always_inline)) {
+                if (!shading)
+                {
+                    PrepareShading<kDense>(pp, p, arena, stage, &t);
+                    shading = true;
+                }
                 // Packs the covered lanes after the waiting ones; N make a step.
                 const int n = pp.laneCount_;
                 float* const lanes = pp.laneData_ + n;
@@ -706,10 +741,21 @@ template <class L> struct SpanLoop
                 {
                     Flush(pp, N);
                     pp.laneCount_ -= N;
-                    // The rest move to the front.
-                    for (int a = 0; a < PixelPipeline::kLaneAttributes; ++a)
+                    // The rest move to the front; attributes the draw never writes stay 0.
+                    auto move = [&](int a) FEROLT_SPAN_TARGET __attribute__((always_inline))
+                    {
                         L::Store(pp.laneData_ + PixelPipeline::kLaneSlots * a,
                                  L::Load(pp.laneData_ + PixelPipeline::kLaneSlots * a + N));
+                    };
+                    for (int ch = 0; ch < 4; ++ch)
+                        move(kLaneDiffuse + ch);
+                    if (t.specularKept)
+                        for (int ch = 0; ch < 4; ++ch)
+                            move(kLaneSpecular + ch);
+                    if (px.fog) move(kLaneFog);
+                    if (stage >= 0)
+                        for (int a : {kLaneU, kLaneV, kLaneLevel})
+                            move(a);
                     L::StoreI(reinterpret_cast<uint32_t*>(pp.lanePixel_),
                               L::LoadI(reinterpret_cast<const uint32_t*>(pp.lanePixel_ + N)));
                 }
