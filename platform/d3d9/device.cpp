@@ -227,6 +227,7 @@ HRESULT Device::CreateSwapChain(const D3DPRESENT_PARAMETERS& in, bool injectFail
         depth->NotDefaultPoolResource();
     }
     pp_ = pp;
+    Stale(kStaleAll);
     backBuffer_ = back;
     autoDepth_ = depth;
     renderTarget_ = back;
@@ -248,6 +249,7 @@ void Device::ReleaseSwapChain()
 
 void Device::ReleaseBindings()
 {
+    Stale(kStaleAll);
     auto drop = [](auto*& p)
     {
         if (p) p->Release();
@@ -265,6 +267,7 @@ void Device::ReleaseBindings()
 
 void Device::SetDefaultState()
 {
+    Stale(kStaleAll);
     DWORD* rs = renderStates_;
     std::fill(std::begin(renderStates_), std::end(renderStates_), 0u);
     rs[D3DRS_ZENABLE] = depthStencil_ ? D3DZB_TRUE : D3DZB_FALSE;
@@ -731,6 +734,7 @@ HRESULT Device::SetRenderTarget(DWORD index, IDirect3DSurface9* rtI)
     rt->AddRef();
     if (renderTarget_) renderTarget_->Release();
     renderTarget_ = rt;
+    Stale(kStaleTargets);
     // Documented: setting render target 0 resets the viewport and scissor to the full target.
     viewport_ = {0, 0, static_cast<DWORD>(rt->Width()), static_cast<DWORD>(rt->Height()), 0.0f, 1.0f};
     scissor_ = {0, 0, rt->Width(), rt->Height()};
@@ -763,6 +767,7 @@ HRESULT Device::SetDepthStencilSurface(IDirect3DSurface9* dsI)
     }
     if (depthStencil_) depthStencil_->Release();
     depthStencil_ = ds;
+    Stale(kStaleTargets);
     return D3D_OK;
 }
 
@@ -875,14 +880,21 @@ HRESULT Device::SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* m)
 {
     Lock lock(mutex_);
     if (!m) return Refuse("Device.SetTransform.NullPointer");
+    // Engines set the same matrices draw after draw; only a change makes the draw state stale.
+    auto set = [&](D3DMATRIX& to, uint32_t parts)
+    {
+        if (std::memcmp(&to, m, sizeof(D3DMATRIX)) == 0) return;
+        to = *m;
+        Stale(parts);
+    };
     if (state == D3DTS_VIEW)
-        view_ = *m;
+        set(view_, kStaleTransforms | kStaleLights);
     else if (state == D3DTS_PROJECTION)
-        projection_ = *m;
+        set(projection_, kStaleTransforms);
     else if (state >= D3DTS_TEXTURE0 && state <= D3DTS_TEXTURE7)
-        texture_[state - D3DTS_TEXTURE0] = *m;
+        set(texture_[state - D3DTS_TEXTURE0], kStaleStages);
     else if (state == D3DTS_WORLD)
-        world_ = *m;
+        set(world_, kStaleTransforms);
     else if (state > D3DTS_WORLD && state < D3DTS_WORLDMATRIX(256))
         return D3D_OK; // vertex blending is not supported; the matrices are not used
     else
@@ -934,6 +946,7 @@ HRESULT Device::SetViewport(const D3DVIEWPORT9* vp)
     if (!(vp->MinZ >= 0.0f && vp->MinZ <= 1.0f && vp->MaxZ >= 0.0f && vp->MaxZ <= 1.0f))
         return Refuse("Device.SetViewport.DepthOutOfRange");
     viewport_ = *vp;
+    Stale(kStaleTargets);
     return D3D_OK;
 }
 
@@ -949,7 +962,9 @@ HRESULT Device::SetMaterial(const D3DMATERIAL9* m)
 {
     Lock lock(mutex_);
     if (!m) return Refuse("Device.SetMaterial.NullPointer");
+    if (std::memcmp(&material_, m, sizeof(D3DMATERIAL9)) == 0) return D3D_OK;
     material_ = *m;
+    Stale(kStaleMaterial);
     return D3D_OK;
 }
 
@@ -973,6 +988,7 @@ HRESULT Device::SetLight(DWORD index, const D3DLIGHT9* light)
         return Refuse("Device.SetLight.BadSpotAngles");
     if (lights_.size() >= 4096 && !lights_.count(index)) return D3DERR_OUTOFVIDEOMEMORY;
     lights_[index].light = *light;
+    Stale(kStaleLights);
     return D3D_OK;
 }
 
@@ -1001,6 +1017,7 @@ HRESULT Device::LightEnable(DWORD index, BOOL enable)
         it = lights_.emplace(index, LightSlot{l, false}).first;
     }
     it->second.enabled = enable != 0;
+    Stale(kStaleLights);
     return D3D_OK;
 }
 
@@ -1021,6 +1038,7 @@ HRESULT Device::SetClipPlane(DWORD index, const float* plane)
     if (!plane) return Refuse("Device.SetClipPlane.NullPointer");
     if (index >= kMaxClipPlanes) return Refuse("Device.SetClipPlane.IndexOutOfRange");
     std::copy(plane, plane + 4, clipPlanes_[index]);
+    Stale(kStaleClipPlanes);
     return D3D_OK;
 }
 
@@ -1037,7 +1055,9 @@ HRESULT Device::SetRenderState(D3DRENDERSTATETYPE state, DWORD value)
 {
     Lock lock(mutex_);
     if (state >= 256) return Refuse("Device.SetRenderState.BadState");
+    if (renderStates_[state] == value) return D3D_OK;
     renderStates_[state] = value;
+    Stale(kStaleRenderStates);
     return D3D_OK;
 }
 
@@ -1078,9 +1098,11 @@ HRESULT Device::SetTexture(DWORD stage, IDirect3DBaseTexture9* tex)
     if (stage >= kMaxSamplers) return Refuse("Device.SetTexture.StageOutOfRange");
     if (tex && !dynamic_cast<Texture*>(tex) && !dynamic_cast<CubeTexture*>(tex))
         return Refuse("Device.SetTexture.NotTexture");
+    if (tex == textures_[stage]) return D3D_OK;
     if (tex) tex->AddRef();
     if (textures_[stage]) textures_[stage]->Release();
     textures_[stage] = tex;
+    Stale(kStaleStages);
     return D3D_OK;
 }
 
@@ -1099,7 +1121,9 @@ HRESULT Device::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type,
     Lock lock(mutex_);
     if (stage >= kMaxStages) return Refuse("Device.SetTextureStageState.StageOutOfRange");
     if (type > D3DTSS_CONSTANT) return Refuse("Device.SetTextureStageState.BadType");
+    if (stageStates_[stage][type] == value) return D3D_OK;
     stageStates_[stage][type] = value;
+    Stale(kStaleStages);
     return D3D_OK;
 }
 
@@ -1124,7 +1148,9 @@ HRESULT Device::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD v
     if (type > D3DSAMP_DMAPOFFSET) return Refuse("Device.SetSamplerState.BadType");
     if (IgnoredSampler(sampler)) return D3D_OK;
     if (sampler >= kMaxSamplers) return Refuse("Device.SetSamplerState.SamplerOutOfRange");
+    if (samplerStates_[sampler][type] == value) return D3D_OK;
     samplerStates_[sampler][type] = value;
+    Stale(kStaleStages);
     return D3D_OK;
 }
 
@@ -1159,6 +1185,7 @@ HRESULT Device::SetScissorRect(const RECT* r)
     if (!r) return Refuse("Device.SetScissorRect.NullPointer");
     if (r->left > r->right || r->top > r->bottom) return Refuse("Device.SetScissorRect.Inverted");
     scissor_ = *r;
+    Stale(kStaleTargets);
     return D3D_OK;
 }
 
@@ -1184,6 +1211,7 @@ HRESULT Device::SetVertexDeclaration(IDirect3DVertexDeclaration9* declI)
     Lock lock(mutex_);
     if (!BindCounted(decl_, declI)) return Refuse("Device.SetVertexDeclaration.NotDeclaration");
     fvf_ = 0;
+    Stale(kStaleLayout);
     return D3D_OK;
 }
 
@@ -1199,6 +1227,8 @@ HRESULT Device::GetVertexDeclaration(IDirect3DVertexDeclaration9** pp)
 HRESULT Device::SetFVF(DWORD fvf)
 {
     Lock lock(mutex_);
+    if (fvf_ == fvf && !decl_) return D3D_OK;
+    Stale(kStaleLayout);
     fvf_ = fvf;
     if (decl_)
     {
@@ -1245,6 +1275,7 @@ HRESULT Device::SetStreamSource(UINT stream, IDirect3DVertexBuffer9* vbI, UINT o
     Lock lock(mutex_);
     if (stream >= kMaxStreams) return Refuse("Device.SetStreamSource.StreamOutOfRange");
     if (!BindCounted(streams_[stream], vbI)) return Refuse("Device.SetStreamSource.NotVertexBuffer");
+    Stale(kStaleStreams);
     streamOffset_[stream] = offset;
     streamStride_[stream] = stride;
     return D3D_OK;

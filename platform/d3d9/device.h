@@ -183,12 +183,37 @@ private:
     // Keeps what a recorded draw reads alive until it is drawn: the resources it uses hold a reference, and
     // vertices and indices passed by pointer are copied.
     std::vector<uint8_t> HoldDrawInputs(DrawConfig& cfg, DrawCall& call, const StreamInput* upStream);
-    // The draw's state records, one builder each; BuildDrawConfig answers the rule that refuses the draw
-    // when the device cannot draw with its state, nullptr when it can.
-    const char* BuildDrawConfig(DrawConfig* cfg, const StreamInput* upStream);
+    // The draw configuration is kept from draw to draw and rebuilt in parts: a setter that changes a state
+    // marks the parts it feeds stale, and the next draw rebuilds only those. Recording thousands of draws
+    // with a few states changed between them then costs a copy each, not a full build.
+    enum DrawStatePart : uint32_t
+    {
+        kStaleLayout = 1u << 0,       // FVF or declaration
+        kStaleStreams = 1u << 1,      // vertex streams
+        kStaleTransforms = 1u << 2,   // world, view, projection
+        kStaleLights = 1u << 3,       // lights, and the view they are taken into
+        kStaleMaterial = 1u << 4,     // material
+        kStaleRenderStates = 1u << 5, // render states
+        kStaleClipPlanes = 1u << 6,   // user clip planes
+        kStaleStages = 1u << 7,       // texture stage and sampler states, textures, texture transforms
+        kStaleTargets = 1u << 8,      // render target, depth surface, viewport, scissor
+        kStaleAll = (1u << 9) - 1,
+    };
+    void Stale(uint32_t parts) { stale_ |= parts; }
+    // Brings drawState_ up to date; the rule that refuses the draw when the device cannot draw with its
+    // state, nullptr when it can.
+    const char* UpdateDrawState(const StreamInput* upStream);
+    // Rebuilds the given parts of cfg; the rule that refuses the draw, as UpdateDrawState. `inputRefusal`
+    // holds why the layout and streams cannot be read (nullptr when they can), kept while they are not
+    // rebuilt.
+    const char* BuildDrawState(DrawConfig* cfg, uint32_t parts, const StreamInput* upStream,
+                               const char** inputRefusal);
     const char* BuildVertexInput(VertexConfig* vc, const StreamInput* upStream) const;
-    void BuildVertexConfig(VertexConfig* vc);
-    void BuildLights(VertexConfig* vc, int maxLights) const;
+    void BuildTransforms(VertexConfig* vc) const;
+    void BuildVertexStates(VertexConfig* vc) const;
+    void BuildClipPlanes(VertexConfig* vc) const;
+    void BuildLights(VertexConfig* vc) const;
+    void ReadCapsOnce();
     void BuildStages(DrawConfig* cfg) const;
     void BuildStage(int stage, StageConfig* st) const;
     void BuildTexCoords(int stage, const VertexLayout& layout, TexCoordConfig* tc, StageConfig* st) const;
@@ -239,6 +264,10 @@ private:
     bool inScene_ = false;
 
     int maxLights_ = -1, maxClipPlanes_ = 0; // from the caps, on the first draw
+
+    std::unique_ptr<DrawConfig> drawState_ = std::make_unique<DrawConfig>(); // zeroed, padding too
+    uint32_t stale_ = kStaleAll;
+    const char* vertexInputRefusal_ = nullptr; // from the last build of the layout and streams
 
     // Recorded draws, in two queues: while a full one is drawn on the flush thread, the device records
     // into the other. Each queue holds references to the resources its draws read.

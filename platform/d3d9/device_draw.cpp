@@ -1,12 +1,18 @@
 // Draw calls: the device state is captured into per-concern records and the pipeline runs the draw.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
+#include <type_traits>
 
+#include "platform/d3d9/checks.h"
 #include "platform/d3d9/device.h"
 
 namespace ferolt::d3d9
 {
+// Draws take a copy of the kept configuration, so it must copy as plain bytes.
+static_assert(std::is_trivially_copyable_v<DrawConfig>);
+
 namespace
 {
 float AsFloat(DWORD d)
@@ -77,6 +83,13 @@ Vec3 TransformDirection(const D3DVECTOR& v, const D3DMATRIX& m)
     return r;
 }
 
+// Defaults for the records past the ones a draw uses. Static, so that their padding is zero: copies of them
+// compare equal byte for byte in the check of the kept configuration.
+const StageConfig kUnusedStage{};
+const TexCoordConfig kUnusedTexCoords{};
+const StreamInput kNoStream{};
+const DepthStencilConfig kNoDepthStencil{};
+
 UINT PrimitiveVertices(D3DPRIMITIVETYPE type, UINT prims)
 {
     const uint64_t n = prims;
@@ -106,23 +119,68 @@ UINT PrimitiveVertices(D3DPRIMITIVETYPE type, UINT prims)
 }
 } // namespace
 
-const char* Device::BuildDrawConfig(DrawConfig* cfg, const StreamInput* upStream)
+// Which parts each builder reads: a builder runs when any of its parts is stale. Changing the layout can
+// turn pre-transformed vertices on or off and moves texture coordinates, which most of the rest reads.
+const char* Device::BuildDrawState(DrawConfig* cfg, uint32_t parts, const StreamInput* upStream,
+                                   const char** inputRefusal)
 {
+    auto any = [&](uint32_t p) { return (parts & p) != 0; };
+    if (any(kStaleLayout | kStaleStreams)) *inputRefusal = BuildVertexInput(&cfg->vertex, upStream);
+    if (any(kStaleTransforms)) BuildTransforms(&cfg->vertex);
+    if (any(kStaleRenderStates | kStaleLayout)) BuildVertexStates(&cfg->vertex);
+    if (any(kStaleMaterial)) cfg->vertex.material = material_;
+    if (any(kStaleLights)) BuildLights(&cfg->vertex);
+    if (any(kStaleClipPlanes | kStaleRenderStates | kStaleLayout)) BuildClipPlanes(&cfg->vertex);
+    if (any(kStaleStages | kStaleLayout)) BuildStages(cfg);
+    if (any(kStaleRenderStates | kStaleLayout | kStaleTransforms)) BuildPixelConfig(&cfg->pixel, cfg->vertex);
+    if (any(kStaleRenderStates | kStaleTargets)) BuildDepthStencil(&cfg->pixel.depth);
+    if (any(kStaleRenderStates)) BuildBlend(&cfg->pixel.blend);
+    if (any(kStaleRenderStates | kStaleTargets) && renderTarget_) BuildRaster(&cfg->raster);
     if (!renderTarget_) return "Device.Draw.NoRenderTarget";
-    if (const char* rule = BuildVertexInput(&cfg->vertex, upStream)) return rule;
-    BuildVertexConfig(&cfg->vertex);
-    BuildStages(cfg);
-    BuildPixelConfig(&cfg->pixel, cfg->vertex);
-    BuildDepthStencil(&cfg->pixel.depth);
-    BuildBlend(&cfg->pixel.blend);
-    BuildRaster(&cfg->raster);
-    return nullptr;
+    return *inputRefusal;
+}
+
+const char* Device::UpdateDrawState(const StreamInput* upStream)
+{
+    ReadCapsOnce();
+    // Vertices passed by pointer are the caller's only for this call.
+    if (upStream) stale_ |= kStaleStreams;
+    const char* refusal = BuildDrawState(drawState_.get(), stale_, upStream, &vertexInputRefusal_);
+    stale_ = upStream ? static_cast<uint32_t>(kStaleStreams) : 0u;
+#if FEROLT_D3D9_CHECKS
+    {
+        // Every test that draws checks the marking: a part kept must be what a full build gives. The full
+        // build starts from a copy, so that padding compares equal; the layout is compared field by field,
+        // its records are built on the stack with padding of no value.
+        auto fresh = std::make_unique<DrawConfig>();
+        std::memcpy(static_cast<void*>(fresh.get()), drawState_.get(), sizeof(DrawConfig));
+        const char* inputRefusal = nullptr;
+        const char* freshRefusal = BuildDrawState(fresh.get(), kStaleAll, upStream, &inputRefusal);
+        auto same = [](const VertexElement& a, const VertexElement& b) {
+            return a.present == b.present && a.stream == b.stream && a.type == b.type && a.offset == b.offset;
+        };
+        const VertexLayout &fl = fresh->vertex.layout, &cl = drawState_->vertex.layout;
+        bool layoutSame = same(fl.position, cl.position) && fl.pretransformed == cl.pretransformed &&
+                          same(fl.normal, cl.normal) && same(fl.diffuse, cl.diffuse) &&
+                          same(fl.specular, cl.specular) && same(fl.psize, cl.psize);
+        for (int t = 0; t < kMaxTexSets; ++t)
+            layoutSame = layoutSame && same(fl.tex[t], cl.tex[t]);
+        const size_t from = offsetof(DrawConfig, vertex) + offsetof(VertexConfig, streams);
+        FEROLT_D3D9_CHECK(freshRefusal == refusal);
+        FEROLT_D3D9_CHECK(refusal ||
+                          (layoutSame && std::memcmp(reinterpret_cast<const char*>(fresh.get()) + from,
+                                                     reinterpret_cast<const char*>(drawState_.get()) + from,
+                                                     sizeof(DrawConfig) - from) == 0));
+    }
+#endif
+    return refusal;
 }
 
 // The vertex layout and the streams it reads; the rule that refuses the draw when the device cannot read
 // the vertices.
 const char* Device::BuildVertexInput(VertexConfig* vc, const StreamInput* upStream) const
 {
+    std::fill(std::begin(vc->streams), std::end(vc->streams), kNoStream);
     if (decl_)
     {
         if (!LayoutFromDeclaration(decl_->Elements(), &vc->layout)) return "Device.Draw.BadDeclaration";
@@ -149,18 +207,31 @@ const char* Device::BuildVertexInput(VertexConfig* vc, const StreamInput* upStre
     return nullptr;
 }
 
-// Transforms, lighting, vertex fog and user clip planes.
-void Device::BuildVertexConfig(VertexConfig* vcOut)
+void Device::ReadCapsOnce()
+{
+    if (maxLights_ >= 0) return;
+    // The adapter's caps do not change for the device's life; asked once, not on every draw.
+    D3DCAPS9 caps;
+    d3d_->FillCaps(adapter_, type_, &caps);
+    maxLights_ = static_cast<int>(std::min<DWORD>(caps.MaxActiveLights, kMaxActiveLights));
+    maxClipPlanes_ = static_cast<int>(std::min<DWORD>(caps.MaxUserClipPlanes, kMaxClipPlanes));
+}
+
+void Device::BuildTransforms(VertexConfig* vc) const
+{
+    vc->world = world_;
+    vc->view = view_;
+    vc->worldView = Mul(world_, view_);
+    vc->worldViewProj = Mul(vc->worldView, projection_);
+    NormalMatrix(vc->worldView, vc->normalMatrix);
+}
+
+// Lighting switches and sources, and vertex fog.
+void Device::BuildVertexStates(VertexConfig* vcOut) const
 {
     VertexConfig& vc = *vcOut;
     const DWORD* rs = renderStates_;
-    const bool pretransformed = vc.layout.pretransformed;
-    vc.world = world_;
-    vc.view = view_;
-    vc.worldView = Mul(world_, view_);
-    vc.worldViewProj = Mul(vc.worldView, projection_);
-    NormalMatrix(vc.worldView, vc.normalMatrix);
-    vc.lighting = rs[D3DRS_LIGHTING] && !pretransformed;
+    vc.lighting = rs[D3DRS_LIGHTING] && !vc.layout.pretransformed;
     vc.normalizeNormals = rs[D3DRS_NORMALIZENORMALS] != 0;
     vc.localViewer = rs[D3DRS_LOCALVIEWER] != 0;
     vc.specularEnable = rs[D3DRS_SPECULARENABLE] != 0;
@@ -169,41 +240,39 @@ void Device::BuildVertexConfig(VertexConfig* vcOut)
     vc.specularSource = rs[D3DRS_SPECULARMATERIALSOURCE];
     vc.ambientSource = rs[D3DRS_AMBIENTMATERIALSOURCE];
     vc.emissiveSource = rs[D3DRS_EMISSIVEMATERIALSOURCE];
-    vc.material = material_;
     ColorToFloats(rs[D3DRS_AMBIENT], vc.globalAmbient);
-    if (maxLights_ < 0)
-    {
-        // The adapter's caps do not change for the device's life; asked once, not on every draw.
-        D3DCAPS9 caps;
-        d3d_->FillCaps(adapter_, type_, &caps);
-        maxLights_ = static_cast<int>(std::min<DWORD>(caps.MaxActiveLights, kMaxActiveLights));
-        maxClipPlanes_ = static_cast<int>(std::min<DWORD>(caps.MaxUserClipPlanes, kMaxClipPlanes));
-    }
-    BuildLights(&vc, maxLights_);
     vc.fogEnable = rs[D3DRS_FOGENABLE] != 0;
     vc.fogVertexMode = rs[D3DRS_FOGTABLEMODE] == D3DFOG_NONE ? rs[D3DRS_FOGVERTEXMODE] : D3DFOG_NONE;
     vc.rangeFog = rs[D3DRS_RANGEFOGENABLE] != 0;
     vc.fogStart = AsFloat(rs[D3DRS_FOGSTART]);
     vc.fogEnd = AsFloat(rs[D3DRS_FOGEND]);
     vc.fogDensity = AsFloat(rs[D3DRS_FOGDENSITY]);
+}
+
+void Device::BuildClipPlanes(VertexConfig* vcOut) const
+{
+    VertexConfig& vc = *vcOut;
+    const DWORD* rs = renderStates_;
     vc.clipping = rs[D3DRS_CLIPPING] != 0;
     vc.clipPlaneCount = 0;
-    if (!pretransformed && vc.clipping)
+    if (!vc.layout.pretransformed && vc.clipping)
     {
         // Planes are numbered by their enable bits; the pipeline only sees the enabled ones.
         for (int i = 0; i < maxClipPlanes_; ++i)
             if (rs[D3DRS_CLIPPLANEENABLE] & (1u << i))
                 std::copy(clipPlanes_[i], clipPlanes_[i] + 4, vc.clipPlanes[vc.clipPlaneCount++]);
     }
+    for (int i = vc.clipPlaneCount; i < kMaxClipPlanes; ++i)
+        std::fill(vc.clipPlanes[i], vc.clipPlanes[i] + 4, 0.0f);
 }
 
-// The enabled lights in camera space, up to maxLights.
-void Device::BuildLights(VertexConfig* vc, int maxLights) const
+// The enabled lights in camera space, up to the caps' count.
+void Device::BuildLights(VertexConfig* vc) const
 {
     vc->lightCount = 0;
     for (const auto& [index, slot] : lights_)
     {
-        if (!slot.enabled || vc->lightCount >= maxLights) continue;
+        if (!slot.enabled || vc->lightCount >= maxLights_) continue;
         const D3DLIGHT9& l = slot.light;
         LightRecord& r = vc->lights[vc->lightCount++];
         r.type = l.Type;
@@ -220,6 +289,7 @@ void Device::BuildLights(VertexConfig* vc, int maxLights) const
         r.cosHalfTheta = std::cos(l.Theta * 0.5f);
         r.cosHalfPhi = std::cos(l.Phi * 0.5f);
     }
+    std::fill(vc->lights + vc->lightCount, vc->lights + kMaxActiveLights, LightRecord{});
 }
 
 // The texture stages before the first disabled one, their samplers and their coordinates.
@@ -237,6 +307,9 @@ void Device::BuildStages(DrawConfig* cfg) const
         BuildTexCoords(s, vc.layout, &vc.texcoord[s], &px.stages[s]);
         if (px.stages[s].texture || px.stages[s].cube) texStages = s + 1;
     }
+    // Stages past the last one drawn read as defaults, as in a configuration built from nothing.
+    std::fill(px.stages + px.stageCount, px.stages + kMaxStages, kUnusedStage);
+    std::fill(vc.texcoord + px.stageCount, vc.texcoord + kMaxStages, kUnusedTexCoords);
     vc.texStages = texStages;
     cfg->varyCount = kVaryTex + 4 * texStages;
 }
@@ -330,8 +403,12 @@ void Device::BuildDepthStencil(DepthStencilConfig* dsOut) const
 {
     DepthStencilConfig& ds = *dsOut;
     const DWORD* rs = renderStates_;
+    if (!depthStencil_)
+    {
+        ds = kNoDepthStencil;
+        return;
+    }
     ds.surface = depthStencil_;
-    if (!depthStencil_) return;
     const FormatInfo& info = depthStencil_->Info();
     ds.depthTest = rs[D3DRS_ZENABLE] != D3DZB_FALSE;
     ds.depthWrite = rs[D3DRS_ZWRITEENABLE] != 0;
@@ -397,9 +474,10 @@ void Device::BuildRaster(RasterConfig* rOut) const
 HRESULT Device::Draw(const DrawCall& call, const StreamInput* upStream)
 {
     if (Lost()) return D3D_OK;
+    if (const char* rule = UpdateDrawState(upStream)) return validation::Refuse(rule);
     Recording& rec = recordings_[recording_];
     DrawConfig* cfg = rec.draws.NextConfig();
-    if (const char* rule = BuildDrawConfig(cfg, upStream)) return validation::Refuse(rule);
+    *cfg = *drawState_;
     DrawCall recorded = call;
     std::vector<uint8_t> owned = HoldDrawInputs(*cfg, recorded, upStream);
     rec.draws.Record(recorded, std::move(owned));
@@ -447,7 +525,10 @@ void Device::FlushDraws()
     WaitForFlush();
     Recording& rec = recordings_[recording_];
     if (rec.draws.Empty()) return;
-    rec.draws.Flush(*pool_);
+    {
+        WorkerPool::Burst burst(*pool_);
+        rec.draws.Flush(*pool_);
+    }
     ReleaseRefs(rec);
 }
 
@@ -492,7 +573,10 @@ void Device::FlushLoop()
         if (flushing_ < 0) return;
         const int q = flushing_;
         lock.unlock();
-        recordings_[q].draws.Flush(*pool_);
+        {
+            WorkerPool::Burst burst(*pool_);
+            recordings_[q].draws.Flush(*pool_);
+        }
         lock.lock();
         flushing_ = -1;
         flushChanged_.notify_all();

@@ -6,9 +6,12 @@ namespace ferolt::d3d9
 {
 namespace
 {
-// How long a thread spins for the next job, or for the end of the current one, before it sleeps. Draws
-// follow each other within microseconds, and waking a sleeping thread takes longer than that.
-constexpr auto kSpin = std::chrono::microseconds(50);
+// How long an idle worker spins for the next job before it sleeps, outside a Burst: long enough to catch a
+// job that follows at once, short enough that a pool with no work leaves the cores to others.
+constexpr auto kIdleSpin = std::chrono::microseconds(4);
+// How long the caller spins for the workers to end the current job before it sleeps: they are working, and
+// the end of a job is on the caller's path.
+constexpr auto kFinishSpin = std::chrono::microseconds(20);
 
 // The pool whose job the current thread is running, so that a Run from inside a job runs inline.
 thread_local const WorkerPool* tInside = nullptr;
@@ -22,19 +25,27 @@ inline void Pause()
 #endif
 }
 
-// Calls until(); spins while it is false, for at most kSpin. Returns its last answer.
-template <typename Until> bool SpinUntil(Until until)
+// Calls until(); spins while it is false, for at most `spin`, and then for as long as more() holds giving the
+// core to any other thread that wants it between looks. Returns its last answer.
+template <typename Until, typename More>
+bool SpinUntil(Until until, std::chrono::microseconds spin, More more)
 {
-    const auto end = std::chrono::steady_clock::now() + kSpin;
+    const auto end = std::chrono::steady_clock::now() + spin;
     for (;;)
     {
-        for (int i = 0; i < 64; ++i)
+        for (int i = 0; i < 16; ++i)
         {
             if (until()) return true;
             Pause();
         }
-        if (std::chrono::steady_clock::now() >= end) return until();
+        if (std::chrono::steady_clock::now() >= end) break;
     }
+    while (more())
+    {
+        if (until()) return true;
+        std::this_thread::yield();
+    }
+    return until();
 }
 
 inline uint64_t Pack(size_t first, size_t end)
@@ -83,7 +94,7 @@ void WorkerPool::WorkerLoop(unsigned slot)
             s = state_.load(std::memory_order_acquire);
             return quit_.load(std::memory_order_relaxed) || (s & ~(kBusyMask | kOpen)) != seen;
         };
-        if (!SpinUntil(ready))
+        if (!SpinUntil(ready, kIdleSpin, [&] { return bursts_.load(std::memory_order_relaxed) > 0; }))
         {
             std::unique_lock<std::mutex> lock(mutex_);
             // Counted before the last look at state_, so that Start either sees a sleeper or this thread
@@ -201,7 +212,7 @@ void WorkerPool::Finish()
     // Close the job to late workers, then wait for those inside to leave.
     state_.fetch_and(~kOpen, std::memory_order_acq_rel);
     auto left = [&] { return (state_.load(std::memory_order_acquire) & kBusyMask) == 0; };
-    if (!SpinUntil(left))
+    if (!SpinUntil(left, kFinishSpin, [] { return false; }))
     {
         std::unique_lock<std::mutex> lock(mutex_);
         done_.wait(lock, left);

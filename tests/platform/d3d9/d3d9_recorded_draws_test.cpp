@@ -242,3 +242,256 @@ TEST(RecordedDrawsTest, AFlushThatEndsUnwatchedGivesBackWhatItHeld)
     bb->Release();
 }
 } // namespace
+
+namespace
+{
+// A lit, textured, clipped quad of untransformed vertices, for states that a draw keeps from the one before
+// it unless they change.
+struct LitVertex
+{
+    float x, y, z, nx, ny, nz, u, v;
+};
+constexpr DWORD kLitFvf = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1;
+
+D3DMATRIX Scaling(float x, float y, float z)
+{
+    D3DMATRIX m{};
+    m._11 = x, m._22 = y, m._33 = z, m._44 = 1;
+    return m;
+}
+
+D3DMATRIX Moved(D3DMATRIX m, float x, float y)
+{
+    m._41 += x, m._42 += y;
+    return m;
+}
+
+// Vertices 0-5: the quad, its texture coordinates past [0, 1] on both sides; 6-8: a triangle of no area.
+IDirect3DVertexBuffer9* LitQuadBuffer(IDirect3DDevice9* dev, float dx = 0)
+{
+    const LitVertex a{-1.5f + dx, -1.5f, 2, 0.3f, 0, -1, -1, -1}, b{1.5f + dx, -1.5f, 2, 0, 0.3f, -1, 2, -1},
+        c{-1.5f + dx, 1.5f, 2, 0, -0.3f, -1, -1, 2}, d{1.5f + dx, 1.5f, 3, -0.3f, 0, -1, 2, 2},
+        none{0, 0, 2, 0, 0, -1, 0, 0};
+    const LitVertex v[9] = {a, b, c, c, b, d, none, none, none};
+    IDirect3DVertexBuffer9* vb = nullptr;
+    EXPECT_EQ(dev->CreateVertexBuffer(sizeof(v), 0, kLitFvf, D3DPOOL_MANAGED, &vb, nullptr), D3D_OK);
+    void* p = nullptr;
+    EXPECT_EQ(vb->Lock(0, 0, &p, 0), D3D_OK);
+    std::memcpy(p, v, sizeof(v));
+    vb->Unlock();
+    return vb;
+}
+
+IDirect3DTexture9* Checker(IDirect3DDevice9* dev, D3DCOLOR a, D3DCOLOR b)
+{
+    return d3d9test::MakeTexture(dev, 4, 4, [=](UINT x, UINT y, UINT) { return ((x ^ y) & 1) ? a : b; });
+}
+
+void SetBaseState(IDirect3DDevice9* dev)
+{
+    const D3DMATRIX projection = []
+    {
+        D3DMATRIX m = Scaling(1, 1, 1);
+        m._34 = 1, m._44 = 0, m._43 = -0.5f;
+        return m;
+    }();
+    dev->SetTransform(D3DTS_PROJECTION, &projection);
+    dev->SetRenderState(D3DRS_LIGHTING, TRUE);
+    dev->SetRenderState(D3DRS_AMBIENT, 0xff202020);
+    D3DLIGHT9 light{};
+    light.Type = D3DLIGHT_DIRECTIONAL;
+    light.Diffuse = {1, 0.9f, 0.8f, 1};
+    light.Direction = {0.2f, -0.3f, 1};
+    dev->SetLight(0, &light);
+    dev->LightEnable(0, TRUE);
+    D3DMATERIAL9 material{};
+    material.Diffuse = material.Ambient = {0.9f, 0.8f, 1, 1};
+    dev->SetMaterial(&material);
+    dev->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
+    const float keepRight[4] = {1, 0, 0, 0.5f};
+    dev->SetClipPlane(0, keepRight);
+    dev->SetRenderState(D3DRS_CLIPPLANEENABLE, 1);
+    dev->SetRenderState(D3DRS_SCISSORTESTENABLE, TRUE);
+}
+
+struct StateCase
+{
+    const char* name;
+    std::function<void(IDirect3DDevice9*)> change;
+};
+
+// Draws the quad on a fresh device: set-up, then `before` (which may draw), then `change`, then the quad.
+std::vector<uint32_t> DrawQuad(unsigned threads, const std::function<void(IDirect3DDevice9*)>& before,
+                               const std::function<void(IDirect3DDevice9*)>& change)
+{
+    Target t(32, 32, D3DFMT_D24S8, threads);
+    t.Clear(kGrey);
+    IDirect3DDevice9* dev = t.Get();
+    IDirect3DVertexBuffer9* vb = LitQuadBuffer(dev);
+    IDirect3DTexture9* tex = Checker(dev, 0xffffffff, 0xff3060c0);
+    SetBaseState(dev);
+    dev->SetTexture(0, tex);
+    dev->SetFVF(kLitFvf);
+    dev->SetStreamSource(0, vb, 0, sizeof(LitVertex));
+    before(dev);
+    change(dev);
+    EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 2), D3D_OK);
+    std::vector<uint32_t> pixels = t.Pixels();
+    dev->SetTexture(0, nullptr);
+    dev->SetStreamSource(0, nullptr, 0, 0);
+    dev->SetVertexDeclaration(nullptr);
+    tex->Release();
+    vb->Release();
+    return pixels;
+}
+
+// The device keeps the configuration of the last draw and rebuilds only what a state change touches: every
+// state set between two draws must reach the second as if it had been set before any draw.
+TEST(RecordedDrawsTest, AStateSetBetweenDrawsReachesTheNextDraw)
+{
+    auto withSurface = [](IDirect3DDevice9* dev, bool target)
+    {
+        IDirect3DSurface9* s = nullptr;
+        if (target)
+        {
+            EXPECT_EQ(
+                dev->CreateRenderTarget(32, 32, D3DFMT_A8R8G8B8, D3DMULTISAMPLE_NONE, 0, TRUE, &s, nullptr),
+                D3D_OK);
+            EXPECT_EQ(dev->SetRenderTarget(0, s), D3D_OK);
+        }
+        else
+        {
+            EXPECT_EQ(dev->CreateDepthStencilSurface(32, 32, D3DFMT_D24S8, D3DMULTISAMPLE_NONE, 0, FALSE, &s,
+                                                     nullptr),
+                      D3D_OK);
+            EXPECT_EQ(dev->SetDepthStencilSurface(s), D3D_OK);
+            EXPECT_EQ(dev->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 0.0f, 0), D3D_OK);
+        }
+        s->Release();
+    };
+    const StateCase cases[] = {
+        {"a render state of lighting",
+         [](IDirect3DDevice9* d) { d->SetRenderState(D3DRS_AMBIENT, 0xff808080); }},
+        {"a render state of the raster",
+         [](IDirect3DDevice9* d) { d->SetRenderState(D3DRS_FILLMODE, D3DFILL_WIREFRAME); }},
+        {"a render state of blending",
+         [](IDirect3DDevice9* d)
+         {
+             d->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+             d->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+         }},
+        {"a render state of the depth test",
+         [](IDirect3DDevice9* d) { d->SetRenderState(D3DRS_ZFUNC, D3DCMP_NEVER); }},
+        {"the world transform",
+         [](IDirect3DDevice9* d)
+         {
+             const D3DMATRIX m = Moved(Scaling(1, 1, 1), 0.4f, 0);
+             d->SetTransform(D3DTS_WORLD, &m);
+         }},
+        {"the view transform, which the lights are taken into",
+         [](IDirect3DDevice9* d)
+         {
+             const D3DMATRIX m = Moved(Scaling(0.7f, -1, 1), 0, 0.3f);
+             d->SetTransform(D3DTS_VIEW, &m);
+         }},
+        {"the projection",
+         [](IDirect3DDevice9* d)
+         {
+             D3DMATRIX m = Scaling(0.6f, 0.8f, 1);
+             m._34 = 1, m._44 = 0, m._43 = -0.5f;
+             d->SetTransform(D3DTS_PROJECTION, &m);
+         }},
+        {"a texture transform",
+         [](IDirect3DDevice9* d)
+         {
+             const D3DMATRIX m = Scaling(2, 3, 1);
+             d->SetTransform(D3DTS_TEXTURE0, &m);
+         }},
+        {"the material",
+         [](IDirect3DDevice9* d)
+         {
+             D3DMATERIAL9 m{};
+             m.Diffuse = {1, 0.2f, 0.1f, 1};
+             d->SetMaterial(&m);
+         }},
+        {"a light",
+         [](IDirect3DDevice9* d)
+         {
+             D3DLIGHT9 l{};
+             l.Type = D3DLIGHT_DIRECTIONAL;
+             l.Diffuse = {0.2f, 1, 0.4f, 1};
+             l.Direction = {-0.5f, 0.2f, 1};
+             d->SetLight(0, &l);
+         }},
+        {"a light switched off", [](IDirect3DDevice9* d) { d->LightEnable(0, FALSE); }},
+        {"a clip plane",
+         [](IDirect3DDevice9* d)
+         {
+             const float plane[4] = {-1, 0, 0, 0.5f};
+             d->SetClipPlane(0, plane);
+         }},
+        {"a render state of clipping",
+         [](IDirect3DDevice9* d) { d->SetRenderState(D3DRS_CLIPPLANEENABLE, 0); }},
+        {"a texture",
+         [](IDirect3DDevice9* d)
+         {
+             IDirect3DTexture9* other = Checker(d, 0xffff0000, 0xff00ff00);
+             d->SetTexture(0, other);
+             other->Release();
+         }},
+        {"a stage state",
+         [](IDirect3DDevice9* d) { d->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG2); }},
+        {"a sampler state",
+         [](IDirect3DDevice9* d) { d->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP); }},
+        {"the viewport",
+         [](IDirect3DDevice9* d)
+         {
+             const D3DVIEWPORT9 vp = {4, 6, 20, 16, 0, 1};
+             d->SetViewport(&vp);
+         }},
+        {"the scissor rectangle",
+         [](IDirect3DDevice9* d)
+         {
+             const RECT r = {3, 5, 21, 19};
+             d->SetScissorRect(&r);
+         }},
+        {"the vertex format", [](IDirect3DDevice9* d) { d->SetFVF(D3DFVF_XYZ | D3DFVF_NORMAL); }},
+        {"a vertex declaration",
+         [](IDirect3DDevice9* d)
+         {
+             const D3DVERTEXELEMENT9 elements[] = {
+                 {0, 0, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_POSITION, 0},
+                 {0, 24, D3DDECLTYPE_FLOAT2, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 0},
+                 D3DDECL_END()};
+             IDirect3DVertexDeclaration9* decl = nullptr;
+             EXPECT_EQ(d->CreateVertexDeclaration(elements, &decl), D3D_OK);
+             d->SetVertexDeclaration(decl);
+             decl->Release();
+         }},
+        {"the vertex stream",
+         [](IDirect3DDevice9* d)
+         {
+             IDirect3DVertexBuffer9* moved = LitQuadBuffer(d, 0.5f);
+             d->SetStreamSource(0, moved, 0, sizeof(LitVertex));
+             moved->Release();
+         }},
+        {"the depth surface", [&](IDirect3DDevice9* d) { withSurface(d, false); }},
+        {"the render target", [&](IDirect3DDevice9* d) { withSurface(d, true); }},
+    };
+    auto nothing = [](IDirect3DDevice9*) {};
+    // Draws a triangle of no area, which keeps the configuration and writes no pixel.
+    auto drawNothing = [](IDirect3DDevice9* d)
+    { EXPECT_EQ(d->DrawPrimitive(D3DPT_TRIANGLELIST, 6, 1), D3D_OK); };
+    for (unsigned threads : {1u, 3u})
+    {
+        const std::vector<uint32_t> unchanged = DrawQuad(threads, nothing, nothing);
+        for (const StateCase& c : cases)
+        {
+            SCOPED_TRACE(testing::Message() << c.name << ", " << threads << " threads");
+            const std::vector<uint32_t> expected = DrawQuad(threads, nothing, c.change);
+            EXPECT_TRUE(expected != unchanged) << "the change shows in no pixel";
+            EXPECT_TRUE(DrawQuad(threads, drawNothing, c.change) == expected);
+        }
+    }
+}
+} // namespace
