@@ -31,22 +31,6 @@ void BitReader::Init(const BYTE* data, size_t size)
     lastCount = 0;
 }
 
-bool BitReader::ReadField(DWORD& value, DWORD n, const HuffmanTable* table, BitReader& reader)
-{
-    value = 0;
-    if (n == 0 || n > 32 || !table || table->tag != HuffmanTable::kTag || reader.bits.BitsLeft() == 0)
-        return false;
-    ferolt::BitCursor bits = reader.bits;
-    if (!table->DecodeValue(bits, n, value))
-    {
-        value = 0;
-        return false;
-    }
-    reader.lastCount = static_cast<DWORD>(bits.Position() - reader.bits.Position());
-    reader.bits = bits;
-    return true;
-}
-
 DWORD BitReader::HighestBit(DWORD v)
 {
     return static_cast<DWORD>(std::bit_width(v));
@@ -197,18 +181,9 @@ bool HuffmanTable::WalkSymbol(ferolt::BitCursor& bits, DWORD& value) const
     return true;
 }
 
-bool HuffmanTable::DecodeValue(ferolt::BitCursor& bits, DWORD n, DWORD& value) const
+bool HuffmanTable::DecodeCoded(ferolt::BitCursor& bits, DWORD n, DWORD& value) const
 {
-    value = 0;
     const uint64_t keep = (uint64_t{1} << n) - 1;
-    if (symbolWidth == 0)
-    {
-        uint32_t raw = 0;
-        if (fieldLength > bits.BitsLeft() || !bits.Peek(std::min(fieldLength, n), &raw)) return false;
-        (void)bits.Skip(fieldLength);
-        value = raw;
-        return true;
-    }
     // A lone non-escape leaf decodes without reading a bit, so once the field is full its
     // remaining symbols change nothing; stopping keeps a long field from costing time for nothing.
     const bool freeSymbols = nodes[0].child0 == 0 && nodes[0].symbol != escape;

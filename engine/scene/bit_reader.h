@@ -9,6 +9,7 @@
 #include "platform/win32/winerror.h"
 #include "platform/bytes/byte_reader.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -37,6 +38,7 @@ struct BitReader
         reader.lastCount = n;
         return reader.bits.Read(n, &value);
     }
+    // A field through its table; inline, as uncoded tables carry most of a mesh's values.
     static bool ReadField(DWORD& value, DWORD n, const HuffmanTable* table, BitReader& reader);
     static DWORD HighestBit(DWORD v);
 };
@@ -100,10 +102,41 @@ struct HuffmanTable
     // The same bit by bit down the tree, without the look-up: the generic field decoder's way.
     bool WalkSymbol(ferolt::BitCursor& bits, DWORD& value) const;
     // A field of n <= 32 bits: the field's symbols in order, kept up to n bits, zero-extended.
-    bool DecodeValue(ferolt::BitCursor& bits, DWORD n, DWORD& value) const;
+    bool DecodeValue(ferolt::BitCursor& bits, DWORD n, DWORD& value) const
+    {
+        value = 0;
+        return symbolWidth == 0 ? ReadUncoded(bits, n, value) : DecodeCoded(bits, n, value);
+    }
 
 private:
+    // An uncoded field is fieldLength raw bits, of which the first n are kept.
+    bool ReadUncoded(ferolt::BitCursor& bits, DWORD n, DWORD& value) const
+    {
+        uint32_t raw = 0;
+        if (fieldLength > bits.BitsLeft() || !bits.Peek(std::min(fieldLength, n), &raw)) return false;
+        (void)bits.Skip(fieldLength);
+        value = raw;
+        return true;
+    }
+    bool DecodeCoded(ferolt::BitCursor& bits, DWORD n, DWORD& value) const;
     void BuildLookup();
 };
+
+inline bool BitReader::ReadField(DWORD& value, DWORD n, const HuffmanTable* table, BitReader& reader)
+{
+    value = 0;
+    if (n == 0 || n > 32 || !table || table->tag != HuffmanTable::kTag || reader.bits.BitsLeft() == 0)
+        return false;
+    // A field that fails leaves the reader where it was.
+    ferolt::BitCursor bits = reader.bits;
+    if (!table->DecodeValue(bits, n, value))
+    {
+        value = 0;
+        return false;
+    }
+    reader.lastCount = static_cast<DWORD>(bits.Position() - reader.bits.Position());
+    reader.bits = bits;
+    return true;
+}
 
 } // namespace LMK

@@ -64,7 +64,7 @@ public:
     bool Decode(DWORD maxVersion, ferolt::ByteReader in, DecodedMeshStruct_TYP& mesh, DWORD firstAttribute)
     {
         if (!ReadHeader(maxVersion, in) || !ReadTables(in) || !ReadRuns() || !ReadGroupCounts()) return false;
-        SizeVertices();
+        SizeArrays();
         if (!DecodeGroups()) return false;
         return Finish(mesh, firstAttribute);
     }
@@ -133,7 +133,28 @@ private:
         ferolt::ByteReader stream;
         if (!in.Tail(cursor, &stream)) return false;
         m_reader.Init(stream.All().data(), stream.Size());
+        PlanRawPrediction();
         return true;
+    }
+
+    // When every table of a predicted value is uncoded, a predicted vertex is a run of raw fields: its
+    // reads are then checked against the stream once for the whole vertex.
+    void PlanRawPrediction()
+    {
+        m_rawPrediction = false;
+        DWORD bits = 0;
+        for (DWORD i = 0; i < m_stride; ++i)
+        {
+            const DWORD k = m_components[i].klass;
+            const HuffmanTable* table = m_tables.tables[kTablePosition + k];
+            if (!table || table->symbolWidth != 0 || m_bits[k] == 0) return;
+            m_rawKeep[i] = std::min(table->fieldLength, m_bits[k]);
+            m_rawWidth[i] = table->fieldLength;
+            bits += table->fieldLength;
+            if (i + 1 == m_untexturedCount) m_rawUntexturedBits = bits;
+        }
+        m_rawTexturedBits = bits;
+        m_rawPrediction = true;
     }
 
     bool ReadRuns()
@@ -169,13 +190,20 @@ private:
         return true;
     }
 
-    // Room for every vertex the mesh may make, reserved and not filled: each is written once. Every
-    // vertex made takes at least one bit of the stream.
-    void SizeVertices()
+    // Room for every vertex and face the mesh may make, sized once and not filled: each is written
+    // once. Every vertex made and every strip entry takes at least one bit of the stream, and each
+    // face ends on an entry of its own.
+    void SizeArrays()
     {
-        m_vertexLimit = static_cast<DWORD>(std::min<size_t>(m_header.vertexCapacity, m_reader.BitsLeft()));
-        m_values.reserve(static_cast<size_t>(m_vertexLimit) * m_stride);
-        m_noTexture.reserve(m_vertexLimit);
+        const size_t bitsLeft = m_reader.BitsLeft();
+        m_vertexLimit = static_cast<DWORD>(std::min<size_t>(m_header.vertexCapacity, bitsLeft));
+        m_values.resize(static_cast<size_t>(m_vertexLimit) * m_stride);
+        m_noTexture.resize(m_vertexLimit);
+        uint64_t entries = 0;
+        for (const CompressedGroupStruct_TYP& group : m_groups)
+            entries += group.stripEntryCount;
+        m_faceLimit = static_cast<size_t>(std::min<uint64_t>(entries, bitsLeft));
+        m_indices.resize(m_faceLimit * 3);
         m_stripLengthWidth = BitReader::HighestBit(m_header.longestStrip);
     }
 
@@ -189,13 +217,19 @@ private:
             // Triples join the caller's list only with a mesh that is kept, so they stay in step with
             // the attribute ids.
             m_groupTriples.push_back(triple);
+            m_groupFirstFaces.push_back(m_faces);
             ++m_decodedGroups;
 
-            // Every strip takes at least two bits, which bounds what a hostile count can reserve.
+            // Every strip takes at least two bits and every entry one, which bounds what a hostile count
+            // can reserve. Strips refer only to strips of their own group, so one set serves them all.
             const size_t bitsLeft = m_reader.BitsLeft();
-            group.stripLengths.reserve(std::min<size_t>(group.stripCount, bitsLeft / 2));
-            group.stripStarts.reserve(std::min<size_t>(group.stripCount, bitsLeft / 2));
-            group.entries.reserve(std::min<size_t>(group.stripEntryCount, bitsLeft));
+            m_stripLengths.clear();
+            m_stripStarts.clear();
+            m_stripLengths.reserve(std::min<size_t>(group.stripCount, bitsLeft / 2));
+            m_stripStarts.reserve(std::min<size_t>(group.stripCount, bitsLeft / 2));
+            const size_t entryLimit = std::min<size_t>(group.stripEntryCount, bitsLeft);
+            if (m_entries.size() < entryLimit) m_entries = DecodedArray<WORD>(entryLimit);
+            m_entryCount = 0;
             for (DWORD s = 0; s < group.stripCount; ++s)
             {
                 const StripResult result = DecodeStrip(group, s);
@@ -252,17 +286,11 @@ private:
     float* NewVertex(BYTE noTexture)
     {
         if (m_made >= m_vertexLimit) return nullptr;
-        m_values.resize(m_values.size() + m_stride);
-        m_noTexture.push_back(noTexture);
+        m_noTexture[m_made] = noTexture;
         return Vertex(m_made++);
     }
 
-    void DropLastVertex()
-    {
-        m_values.resize(m_values.size() - m_stride);
-        m_noTexture.pop_back();
-        --m_made;
-    }
+    void DropLastVertex() { --m_made; }
 
     bool DecodeQuantisedAttributes(const CompressedGroupStruct_TYP& group, float* vertex)
     {
@@ -282,19 +310,39 @@ private:
                                const float* b, const float* c, float* vertex)
     {
         const DWORD count = group.noTexture ? m_untexturedCount : m_stride;
+        // More bits than the fields take: every field read below finds its bits, and a bit left.
+        if (m_rawPrediction &&
+            m_reader.BitsLeft() > (group.noTexture ? m_rawUntexturedBits : m_rawTexturedBits))
+        {
+            ferolt::BitCursor& bits = m_reader.bits;
+            for (DWORD i = 0; i < count; ++i)
+            {
+                uint32_t q = 0;
+                (void)bits.Peek(m_rawKeep[i], &q);
+                (void)bits.Skip(m_rawWidth[i]);
+                vertex[i] = PredictedValue(i, q, parity, a, b, c);
+            }
+            return true;
+        }
         for (DWORD i = 0; i < count; ++i)
         {
             const DWORD k = m_components[i].klass;
             DWORD q = 0;
             if (!ReadThrough(q, m_bits[k], kTablePosition + k)) return false;
-            if (q & m_signMask[k]) q |= m_signMask[k];
-            const float d =
-                static_cast<float>(2.0 * (static_cast<double>(static_cast<int32_t>(q)) * m_step[i]));
-            const double ai = a[i], bi = b[i], ci = c[i];
-            const float base = static_cast<float>(parity ? (ai + bi) - ci : (ai - bi) + ci);
-            vertex[i] = static_cast<float>(static_cast<double>(base) + d);
+            vertex[i] = PredictedValue(i, q, parity, a, b, c);
         }
         return true;
+    }
+
+    // Value i of a vertex predicted from the three before it, moved by the signed quantised delta q.
+    float PredictedValue(DWORD i, DWORD q, DWORD parity, const float* a, const float* b, const float* c) const
+    {
+        const DWORD signMask = m_signMask[m_components[i].klass];
+        if (q & signMask) q |= signMask;
+        const float d = static_cast<float>(2.0 * (static_cast<double>(static_cast<int32_t>(q)) * m_step[i]));
+        const double ai = a[i], bi = b[i], ci = c[i];
+        const float base = static_cast<float>(parity ? (ai + bi) - ci : (ai - bi) + ci);
+        return static_cast<float>(static_cast<double>(base) + d);
     }
 
     // Row-vector transform with the intermediates of the decode's 53-bit precision.
@@ -382,7 +430,7 @@ private:
         if (!vertex) return StripResult::Malformed;
         if (copied)
         {
-            std::memcpy(vertex, Vertex(group.entries[sourceStart + here].vertex), m_stride * sizeof(float));
+            std::memcpy(vertex, Vertex(m_entries[sourceStart + here]), m_stride * sizeof(float));
             TransformCoord(transform, vertex, vertex);
             return StripResult::Ok;
         }
@@ -400,7 +448,7 @@ private:
         }
         if (absolute)
             return DecodeQuantisedAttributes(group, vertex) ? StripResult::Ok : StripResult::EndOfStream;
-        auto back = [&](DWORD k) { return Vertex(group.entries[start + here - std::min(k, here)].vertex); };
+        auto back = [&](DWORD k) { return Vertex(m_entries[start + here - std::min(k, here)]); };
         const float* a = back(1);
         const float* b = here >= 2 ? back(2) : a;
         const float* c = here >= 3 ? back(3) : b;
@@ -410,7 +458,7 @@ private:
 
     // An entry that names a vertex made before: by its distance back in the count of vertices, or by
     // its slot in the ring; either may copy it into a new vertex.
-    StripResult DecodeReference(StripEntryStruct_TYP& entry)
+    StripResult DecodeReference(WORD& vertex)
     {
         DWORD kind = 0;
         if (!Read(kind, 1)) return StripResult::EndOfStream;
@@ -423,14 +471,12 @@ private:
             DWORD offset = 0;
             if (!Read(offset, m_header.backReferenceWidth)) return StripResult::EndOfStream;
             index = static_cast<WORD>(m_ringCounter - offset);
-            entry.code = static_cast<WORD>(offset);
         }
         else
         {
             DWORD code = 0;
             if (!ReadThrough(code, m_header.ringBits, kTableRing)) return StripResult::EndOfStream;
             const DWORD copyBit = 1u << (m_header.ringBits - 1);
-            entry.code = static_cast<WORD>(code);
             if (code & copyBit)
             {
                 code &= ~copyBit;
@@ -441,26 +487,24 @@ private:
             if (slot < 0) slot += static_cast<int64_t>(m_ring.size());
             if (slot < 0) return StripResult::Malformed;
             index = m_ring[static_cast<size_t>(slot)];
-            entry.ring = 1;
         }
         // Only vertices already made can be named; an empty ring slot holds 0xFFFF, never made.
         if (index >= m_made) return StripResult::Malformed;
-        entry.copy = static_cast<BYTE>(copy);
-        entry.vertex = static_cast<WORD>(index);
+        vertex = static_cast<WORD>(index);
         if (copy)
         {
             const BYTE noTexture = m_noTexture[index];
             const DWORD made = m_made;
-            float* vertex = NewVertex(noTexture);
-            if (!vertex) return StripResult::Malformed;
-            std::memcpy(vertex, Vertex(index), m_stride * sizeof(float));
-            entry.vertex = static_cast<WORD>(made);
+            float* values = NewVertex(noTexture);
+            if (!values) return StripResult::Malformed;
+            std::memcpy(values, Vertex(index), m_stride * sizeof(float));
+            vertex = static_cast<WORD>(made);
         }
         Push(static_cast<WORD>(index), 0);
         return StripResult::Ok;
     }
 
-    StripResult DecodeStrip(CompressedGroupStruct_TYP& group, DWORD stripNumber)
+    StripResult DecodeStrip(const CompressedGroupStruct_TYP& group, DWORD stripNumber)
     {
         DWORD length = 0;
         if (!ReadThrough(length, m_stripLengthWidth, kTableStripLengths)) return StripResult::EndOfStream;
@@ -472,106 +516,75 @@ private:
             DWORD source = 0;
             if (!Read(source, m_header.stripCountWidth)) return StripResult::EndOfStream;
             if (source >= stripNumber) return StripResult::Malformed;
-            length = group.stripLengths[source];
-            sourceStart = group.stripStarts[source];
-            if (!ReadStripTransform(group, Vertex(group.entries[sourceStart].vertex), transform))
+            length = m_stripLengths[source];
+            sourceStart = m_stripStarts[source];
+            if (!ReadStripTransform(group, Vertex(m_entries[sourceStart]), transform))
                 return StripResult::EndOfStream;
         }
-        group.stripLengths.push_back(length);
-        group.stripStarts.push_back(static_cast<DWORD>(group.entries.size()));
-        const size_t start = group.entries.size();
+        m_stripLengths.push_back(length);
+        m_stripStarts.push_back(m_entryCount);
+        const size_t start = m_entryCount;
         const uint64_t entryCount = static_cast<uint64_t>(length) + 2;
 
         for (uint64_t k = 0; k < entryCount; ++k)
         {
             // The group's own count bounds its entries, so a hostile length cannot run on.
-            if (group.entries.size() >= group.stripEntryCount) return StripResult::Malformed;
-            const DWORD here = static_cast<DWORD>(group.entries.size() - start);
+            if (m_entryCount >= group.stripEntryCount) return StripResult::Malformed;
+            // Every entry has taken a bit of what was left when the group began.
+            if (m_entryCount >= m_entries.size()) return StripResult::EndOfStream;
+            const DWORD here = static_cast<DWORD>(m_entryCount - start);
             DWORD bit = 0;
             if (!Read(bit, 1)) return StripResult::EndOfStream;
-            StripEntryStruct_TYP entry{};
-            StripResult result;
+            WORD vertex = 0;
             if (bit == 0)
             {
-                entry.vertex = static_cast<WORD>(m_made);
-                entry.isNew = 1;
-                result = DecodeNewVertex(group, start, here, transform, sourceStart, copied);
-                if (result == StripResult::Ok) Push(entry.vertex, 1);
+                vertex = static_cast<WORD>(m_made);
+                const StripResult result =
+                    DecodeNewVertex(group, start, here, transform, sourceStart, copied);
+                if (result != StripResult::Ok)
+                {
+                    // A new vertex cut short by the end of the stream is not kept.
+                    if (result == StripResult::EndOfStream) DropLastVertex();
+                    return result;
+                }
+                Push(vertex, 1);
             }
             else
             {
-                result = DecodeReference(entry);
+                const StripResult result = DecodeReference(vertex);
+                if (result != StripResult::Ok) return result;
             }
-            if (result != StripResult::Ok)
-            {
-                // A new vertex cut short by the end of the stream is not kept.
-                if (bit == 0 && result == StripResult::EndOfStream) DropLastVertex();
-                return result;
-            }
-            group.entries.push_back(entry);
+            m_entries[m_entryCount++] = vertex;
+            if (here >= 2 && !EmitFace(start, here)) return StripResult::Malformed;
         }
         return StripResult::Ok;
     }
 
-    // Faces of a group's strips: a face wherever three consecutive entries name three different
-    // vertices, wound by the entry number so that the strip's faces keep one orientation.
-    static DWORD EmitFaces(const CompressedGroupStruct_TYP& group, DWORD attribute,
-                           DecodedMeshStruct_TYP& mesh)
+    // A face wherever three consecutive entries of a strip name three different vertices, wound by the
+    // entry number so that the strip's faces keep one orientation. False only if the faces outgrow the
+    // entries, which cannot be.
+    bool EmitFace(size_t start, DWORD here)
     {
-        DWORD faces = 0;
-        for (size_t s = 0; s < group.stripStarts.size(); ++s)
-        {
-            const size_t begin = group.stripStarts[s];
-            const size_t end =
-                s + 1 < group.stripStarts.size() ? group.stripStarts[s + 1] : group.entries.size();
-            for (size_t e = begin + 2; e < end; ++e)
-            {
-                const WORD e0 = group.entries[e - 2].vertex, e1 = group.entries[e - 1].vertex,
-                           e2 = group.entries[e].vertex;
-                if (e2 == e1 || e2 == e0 || e1 == e0) continue;
-                const bool even = (e - begin) % 2 == 0;
-                mesh.indices.push_back(even ? e0 : e1);
-                mesh.indices.push_back(even ? e1 : e0);
-                mesh.indices.push_back(e2);
-                mesh.attributes.push_back(attribute);
-                ++faces;
-            }
-        }
-        return faces;
+        const WORD* e = m_entries.data() + start + here - 2;
+        const WORD e0 = e[0], e1 = e[1], e2 = e[2];
+        if (e2 == e1 || e2 == e0 || e1 == e0) return true;
+        if (m_faces >= m_faceLimit) return false;
+        const bool even = here % 2 == 0;
+        WORD* face = m_indices.data() + m_faces * 3;
+        face[0] = even ? e0 : e1;
+        face[1] = even ? e1 : e0;
+        face[2] = e2;
+        ++m_faces;
+        return true;
     }
 
-    // At most one face per entry after a strip's first two: room for all of them is reserved once.
-    size_t FaceBound() const
-    {
-        size_t bound = 0;
-        for (DWORD g = 0; g < m_decodedGroups; ++g)
-            for (size_t s = 0; s < m_groups[g].stripStarts.size(); ++s)
-            {
-                const size_t begin = m_groups[g].stripStarts[s];
-                const size_t end = s + 1 < m_groups[g].stripStarts.size() ? m_groups[g].stripStarts[s + 1]
-                                                                          : m_groups[g].entries.size();
-                bound += end - begin > 2 ? end - begin - 2 : 0;
-            }
-        return bound;
-    }
-
-    // Faces, group by group. Every decoded group gets an attribute id, also one after the mesh's last
-    // face, so that attribute ids and the triples stay in step across the meshes of a list.
+    // Faces were made group by group. Every decoded group gets an attribute id, also one after the
+    // mesh's last face, so that attribute ids and the triples stay in step across the meshes of a list.
     bool Finish(DecodedMeshStruct_TYP& mesh, DWORD firstAttribute)
     {
         mesh.description = m_description;
         mesh.firstAttribute = firstAttribute;
-        const size_t bound = FaceBound();
-        mesh.indices.reserve(bound * 3);
-        mesh.attributes.reserve(bound);
-        mesh.groupFaceCounts.reserve(m_decodedGroups);
-        DWORD faceTotal = 0;
-        for (DWORD g = 0; g < m_decodedGroups; ++g)
-        {
-            const DWORD faces = EmitFaces(m_groups[g], firstAttribute + g, mesh);
-            mesh.groupFaceCounts.push_back(faces);
-            faceTotal += faces;
-        }
+        const DWORD faceTotal = static_cast<DWORD>(m_faces);
         mesh.groupCount = m_decodedGroups;
         if (m_statistics)
         {
@@ -587,8 +600,21 @@ private:
         // Predictions can run past the float range even from finite bounds: such a mesh is refused.
         for (DWORD v = 0; v < m_made; ++v)
             if (!AllFinite(Vertex(v), m_description.positionCount)) return false;
+        mesh.groupFaceCounts.resize(m_decodedGroups);
+        mesh.attributes.resize(m_faces);
+        for (DWORD g = 0; g < m_decodedGroups; ++g)
+        {
+            const size_t first = m_groupFirstFaces[g];
+            const size_t end = g + 1 < m_decodedGroups ? m_groupFirstFaces[g + 1] : m_faces;
+            mesh.groupFaceCounts[g] = static_cast<DWORD>(end - first);
+            std::fill(mesh.attributes.begin() + first, mesh.attributes.begin() + end, firstAttribute + g);
+        }
+        m_values.resize(static_cast<size_t>(m_made) * m_stride);
+        m_noTexture.resize(m_made);
+        m_indices.resize(m_faces * 3);
         mesh.values = std::move(m_values);
         mesh.noTexture = std::move(m_noTexture);
+        mesh.indices = std::move(m_indices);
         mesh.valueStride = m_stride;
         return true;
     }
@@ -602,6 +628,12 @@ private:
     double m_scale[3] = {};
     DWORD m_signMask[3] = {};
     DWORD m_stripLengthWidth = 0;
+
+    bool m_rawPrediction = false;
+    DWORD m_rawKeep[kDecodedValueCount] = {};
+    DWORD m_rawWidth[kDecodedValueCount] = {};
+    DWORD m_rawUntexturedBits = 0;
+    DWORD m_rawTexturedBits = 0;
 
     Component m_components[kDecodedValueCount] = {};
     DWORD m_stride = 0;
@@ -619,14 +651,25 @@ private:
     DWORD m_ringPosition = 0;
     WORD m_ringCounter = 0;
 
-    std::vector<float> m_values;
-    std::vector<BYTE> m_noTexture;
+    DecodedArray<float> m_values;
+    DecodedArray<BYTE> m_noTexture;
     DWORD m_made = 0;
     DWORD m_vertexLimit = 0;
 
+    DecodedArray<WORD> m_indices;
+    size_t m_faces = 0;
+    size_t m_faceLimit = 0;
+
     std::vector<CompressedGroupStruct_TYP> m_groups;
     std::vector<IndexTripleStruct_TYP> m_groupTriples;
+    std::vector<size_t> m_groupFirstFaces;
     DWORD m_decodedGroups = 0;
+
+    // The strips and entries of the group being decoded; an entry is the vertex it names.
+    std::vector<DWORD> m_stripLengths;
+    std::vector<size_t> m_stripStarts;
+    DecodedArray<WORD> m_entries;
+    size_t m_entryCount = 0;
 };
 
 } // namespace

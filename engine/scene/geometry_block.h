@@ -5,6 +5,9 @@
 // recently used vertices referenced through a small ring and whole strips repeated under a rigid
 // transform. The decoder yields plain arrays; model building turns them into mesh parts.
 #include <cstddef>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "engine/scene/bit_reader.h"
@@ -98,15 +101,6 @@ struct DecodedVertexStruct_TYP
     BYTE noTexture;
 };
 
-struct StripEntryStruct_TYP
-{
-    WORD vertex;
-    BYTE isNew;
-    BYTE copy;
-    BYTE ring;
-    WORD code;
-};
-
 struct CompressedGroupStruct_TYP
 {
     DWORD stripCount;
@@ -114,10 +108,25 @@ struct CompressedGroupStruct_TYP
     BYTE noTexture;
     float minimum[kDecodedValueCount];
     float maximum[kDecodedValueCount];
-    std::vector<DWORD> stripLengths;
-    std::vector<DWORD> stripStarts; // first entry of each strip in entries
-    std::vector<StripEntryStruct_TYP> entries;
 };
+
+// Allocates like std::allocator but leaves elements made without a value uninitialised, so that an
+// array sized up front is written once, by the decoder, rather than zeroed first.
+template <class T> struct UninitialisedAllocator : std::allocator<T>
+{
+    template <class U> struct rebind
+    {
+        using other = UninitialisedAllocator<U>;
+    };
+    UninitialisedAllocator() = default;
+    template <class U> UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+    template <class U> void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
+    template <class U, class... Args> void construct(U* p, Args&&... args)
+    {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+template <class T> using DecodedArray = std::vector<T, UninitialisedAllocator<T>>;
 
 // The loader's three source indices of a group; 0xFFFFFFFF stands for none.
 struct IndexTripleStruct_TYP
@@ -149,11 +158,11 @@ struct DecodedMeshStruct_TYP
 {
     FVFDescriptionStruct_TYP description{};
     // Vertices packed: position, blend and texture floats of the description, valueStride a vertex.
-    std::vector<float> values;
-    std::vector<BYTE> noTexture; // one a vertex
+    DecodedArray<float> values;
+    DecodedArray<BYTE> noTexture; // one a vertex
     DWORD valueStride = 0;
-    std::vector<WORD> indices;     // three per face
-    std::vector<DWORD> attributes; // one per face
+    DecodedArray<WORD> indices;     // three per face
+    DecodedArray<DWORD> attributes; // one per face
     DWORD firstAttribute = 0;
     DWORD groupCount = 0; // groups that received an attribute id
     std::vector<DWORD> groupFaceCounts;
