@@ -257,7 +257,8 @@ private:
         for (DWORD i = 0; i < count; ++i)
         {
             m_range[i] = static_cast<double>(group.maximum[i]) - group.minimum[i];
-            m_step[i] = static_cast<float>(m_range[i] * m_scale[m_components[i].klass]);
+            // Twice the float step, exactly: the delta is the quantised value times the step, doubled.
+            m_deltaScale[i] = 2.0 * static_cast<float>(m_range[i] * m_scale[m_components[i].klass]);
         }
         return true;
     }
@@ -339,7 +340,7 @@ private:
     {
         const DWORD signMask = m_signMask[m_components[i].klass];
         if (q & signMask) q |= signMask;
-        const float d = static_cast<float>(2.0 * (static_cast<double>(static_cast<int32_t>(q)) * m_step[i]));
+        const float d = static_cast<float>(static_cast<double>(static_cast<int32_t>(q)) * m_deltaScale[i]);
         const double ai = a[i], bi = b[i], ci = c[i];
         const float base = static_cast<float>(parity ? (ai + bi) - ci : (ai - bi) + ci);
         return static_cast<float>(static_cast<double>(base) + d);
@@ -421,18 +422,29 @@ private:
         if (counted) ++m_ringCounter;
     }
 
-    // A new vertex of a strip: turned from the copied strip, or decoded absolutely or by prediction
-    // from the three entries before it.
+    // A new vertex of a strip. Predictions and transforms can run past the float range even from
+    // finite bounds, which refuses the mesh; a copy of a vertex is as finite as the vertex.
     StripResult DecodeNewVertex(const CompressedGroupStruct_TYP& group, size_t start, DWORD here,
                                 const float transform[4][4], size_t sourceStart, bool copied)
     {
         float* vertex = NewVertex(group.noTexture);
         if (!vertex) return StripResult::Malformed;
+        if (!FillNewVertex(group, start, here, transform, sourceStart, copied, vertex))
+            return StripResult::EndOfStream;
+        m_positionsFinite = m_positionsFinite && AllFinite(vertex, m_description.positionCount);
+        return StripResult::Ok;
+    }
+
+    // Turned from the copied strip, or decoded absolutely or by prediction from the three entries
+    // before it.
+    bool FillNewVertex(const CompressedGroupStruct_TYP& group, size_t start, DWORD here,
+                       const float transform[4][4], size_t sourceStart, bool copied, float* vertex)
+    {
         if (copied)
         {
             std::memcpy(vertex, Vertex(m_entries[sourceStart + here]), m_stride * sizeof(float));
             TransformCoord(transform, vertex, vertex);
-            return StripResult::Ok;
+            return true;
         }
         if (group.noTexture) std::fill(vertex + m_untexturedCount, vertex + m_stride, 0.0f);
         bool absolute = here == 0 || !m_tables.tables[kTablePosition];
@@ -446,14 +458,12 @@ private:
         {
             ++m_predictedSinceRun;
         }
-        if (absolute)
-            return DecodeQuantisedAttributes(group, vertex) ? StripResult::Ok : StripResult::EndOfStream;
+        if (absolute) return DecodeQuantisedAttributes(group, vertex);
         auto back = [&](DWORD k) { return Vertex(m_entries[start + here - std::min(k, here)]); };
         const float* a = back(1);
         const float* b = here >= 2 ? back(2) : a;
         const float* c = here >= 3 ? back(3) : b;
-        return DecodePredictedVertex(group, here % 2, a, b, c, vertex) ? StripResult::Ok
-                                                                       : StripResult::EndOfStream;
+        return DecodePredictedVertex(group, here % 2, a, b, c, vertex);
     }
 
     // An entry that names a vertex made before: by its distance back in the count of vertices, or by
@@ -596,10 +606,7 @@ private:
             m_statistics->counters[MeshStatisticsStruct_TYP::kVertices] = m_made;
             m_statistics->counters[MeshStatisticsStruct_TYP::kFaces] = faceTotal;
         }
-        if (faceTotal == 0) return false;
-        // Predictions can run past the float range even from finite bounds: such a mesh is refused.
-        for (DWORD v = 0; v < m_made; ++v)
-            if (!AllFinite(Vertex(v), m_description.positionCount)) return false;
+        if (faceTotal == 0 || !m_positionsFinite) return false;
         mesh.groupFaceCounts.resize(m_decodedGroups);
         mesh.attributes.resize(m_faces);
         for (DWORD g = 0; g < m_decodedGroups; ++g)
@@ -640,7 +647,7 @@ private:
     DWORD m_untexturedCount = 0;
     // The current group's bounds as the decode uses them.
     double m_range[kDecodedValueCount] = {};
-    float m_step[kDecodedValueCount] = {};
+    double m_deltaScale[kDecodedValueCount] = {};
 
     std::vector<DWORD> m_runs;
     DWORD m_nextRun = 0;
@@ -655,6 +662,7 @@ private:
     DecodedArray<BYTE> m_noTexture;
     DWORD m_made = 0;
     DWORD m_vertexLimit = 0;
+    bool m_positionsFinite = true;
 
     DecodedArray<WORD> m_indices;
     size_t m_faces = 0;
