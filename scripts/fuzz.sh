@@ -43,9 +43,11 @@ run_one() {
   local seeds=()
   [ -d "$root/tests/fuzz_corpus/$t" ] && seeds=("$root/tests/fuzz_corpus/$t")
   # On a shared machine the wall time overstates the work done: keep the CPU seconds (user, system).
+  # A starved process can sit for seconds on an input it reads in milliseconds, so only a minute
+  # on one input counts as a hang.
   local TIMEFORMAT='%U %S'
   { time ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 \
-    "$exe" -max_total_time=$((minutes * 60)) -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=512 \
+    "$exe" -max_total_time=$((minutes * 60)) -timeout=60 -rss_limit_mb=2048 -malloc_limit_mb=512 \
       -print_final_stats=1 -artifact_prefix="$work/$t/crashes/" "$work/$t/corpus" "${seeds[@]}" \
       >"$work/$t/log" 2>&1 || true; } 2>"$work/$t/cpu"
 }
