@@ -71,7 +71,7 @@ for t in "${targets[@]}"; do
   speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
   cov=$(grep -ao 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
   corpus=$(find "$work/$t/corpus" -type f | wc -l)
-  crashes=$(find "$work/$t/crashes" -type f | wc -l)
+  crashes=$(find "$work/$t/crashes" -type f ! -name 'slow-unit-*' | wc -l)
   cpu=$(awk '{ printf "%.1f", $1 / 60 }' "$work/$t/cpu" 2>/dev/null || true)
   printf '%-28s %10s %8s %8s %8s %8s\n' "$t" "${speed:-?}" "${cpu:-?}" "${cov:-?}" "$corpus" "$crashes"
 done
