@@ -10,13 +10,13 @@
 #include "platform/win32/user_host.h"
 #include "tests/support/sample_object_file.h"
 #include "tests/support/sphere_object_file.h"
+#include "tests/support/viewer_program_folder.h"
 #include "viewer/tolvex_control.h"
 #include "viewer/viewer_app.h"
 
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -31,41 +31,23 @@ using Clock = std::chrono::steady_clock;
 class ProgramFolder
 {
 public:
-    ProgramFolder() : root_(fs::temp_directory_path() / ("ferolt_bench_open_" + std::to_string(::getpid())))
+    ProgramFolder() : folder_("ferolt_bench_open_" + std::to_string(::getpid()))
     {
-        fs::remove_all(root_);
-        fs::create_directories(root_ / "data");
-        fs::create_directories(root_ / "tmp");
-        hive_ = (root_ / "registry.hive").string();
-        ferolt::hooks::SetRegistryHivePath(hive_.c_str());
-        setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
-        setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
-        ferolt::viewer::SetExecutablePathForTests((root_ / "ferolt").string());
-        std::ofstream(root_ / "ferolt", std::ios::binary) << std::string(64, '\x90');
-
         ferolt::test::SphereDesc sphere;
         sphere.contentType = ferolt::test::kViewerContentType;
         const ferolt::test::Bytes file = ferolt::test::SphereObjectFile(sphere);
-        sphere_ = (root_ / "sphere.tolvex").string();
+        sphere_ = (folder_.Root() / "sphere.tolvex").string();
         std::ofstream(sphere_, std::ios::binary)
             .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
         fileBytes_ = file.size();
     }
-    ~ProgramFolder()
-    {
-        ferolt::viewer::SetExecutablePathForTests("");
-        ferolt::hooks::SetRegistryHivePath(nullptr);
-        fs::remove_all(root_);
-    }
-    ProgramFolder(const ProgramFolder&) = delete;
-    ProgramFolder& operator=(const ProgramFolder&) = delete;
 
     const std::string& Sphere() const { return sphere_; }
     size_t FileBytes() const { return fileBytes_; }
 
 private:
-    fs::path root_;
-    std::string hive_, sphere_;
+    ferolt::test::ViewerProgramFolder folder_;
+    std::string sphere_;
     size_t fileBytes_ = 0;
 };
 

@@ -14,6 +14,7 @@
 #include "tests/support/geometry_block_encoder.h"
 #include "tests/support/object_file_writer.h"
 #include "tests/support/sample_object_file.h"
+#include "tests/support/viewer_program_folder.h"
 #include "viewer/tolvex_control.h"
 #include "viewer/viewer_app.h"
 
@@ -21,7 +22,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -139,18 +139,10 @@ protected:
         std::string name = std::string(info->test_suite_name()) + "_" + info->name();
         for (char& c : name)
             if (c == '/') c = '_';
-        root_ = fs::temp_directory_path() / ("ferolt_viewer_" + std::to_string(::getpid()) + "_" + name);
-        fs::remove_all(root_);
-        fs::create_directories(root_ / "data");
-        fs::create_directories(root_ / "tmp");
-        hive_ = (root_ / "registry.hive").string();
-        ferolt::hooks::SetRegistryHivePath(hive_.c_str());
-        setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
-        oldTmp_ = std::getenv("TMPDIR") ? std::optional<std::string>(std::getenv("TMPDIR")) : std::nullopt;
-        setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
-        // No object appended unless a test says so: the test program itself stands for the executable.
-        ferolt::viewer::SetExecutablePathForTests((root_ / "ferolt").string());
-        WriteFile(root_ / "ferolt", Bytes(64, 0x90));
+        // No object appended unless a test says so: the stand-in executable carries none.
+        folder_.emplace("ferolt_viewer_" + std::to_string(::getpid()) + "_" + name);
+        root_ = folder_->Root();
+        hive_ = folder_->Hive();
         ferolt::hooks::InstallManualClock(1000);
     }
 
@@ -158,14 +150,7 @@ protected:
     {
         ferolt::hooks::RemoveManualClock();
         ferolt::hooks::ResetMissingModules();
-        ferolt::viewer::SetExecutablePathForTests("");
-        ferolt::hooks::SetRegistryHivePath(nullptr);
-        unsetenv("XDG_DATA_HOME");
-        if (oldTmp_)
-            setenv("TMPDIR", oldTmp_->c_str(), 1);
-        else
-            unsetenv("TMPDIR");
-        fs::remove_all(root_);
+        folder_.reset();
     }
 
     // One start of the program with these arguments; the backend's steps play the user.
@@ -190,9 +175,9 @@ protected:
         return found;
     }
 
+    std::optional<ferolt::test::ViewerProgramFolder> folder_;
     fs::path root_;
     std::string hive_;
-    std::optional<std::string> oldTmp_;
 };
 
 CTolvexControl3D* ViewerWindow(HWND hwnd)

@@ -5,16 +5,17 @@
 #include "platform/win32/kernel_hooks.h"
 #include "platform/win32/user_host.h"
 #include "tests/support/object_file_writer.h"
+#include "tests/support/viewer_program_folder.h"
 #include "viewer/tolvex_control.h"
 #include "viewer/viewer_app.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace ferolt::test
@@ -52,28 +53,16 @@ protected:
     void SetUp() override
     {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        root_ = std::filesystem::temp_directory_path() /
-                (prefix_ + std::to_string(::getpid()) + "_" + info->name());
-        std::filesystem::remove_all(root_);
-        std::filesystem::create_directories(root_ / "data");
-        std::filesystem::create_directories(root_ / "tmp");
-        hive_ = (root_ / "registry.hive").string();
-        hooks::SetRegistryHivePath(hive_.c_str());
-        setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
-        setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
-        viewer::SetExecutablePathForTests((root_ / "ferolt").string());
-        std::ofstream(root_ / "ferolt", std::ios::binary) << std::string(64, '\x90');
+        folder_.emplace(prefix_ + std::to_string(::getpid()) + "_" + info->name());
+        root_ = folder_->Root();
+        hive_ = folder_->Hive();
         hooks::InstallManualClock(1000);
     }
 
     void TearDown() override
     {
         hooks::RemoveManualClock();
-        viewer::SetExecutablePathForTests("");
-        hooks::SetRegistryHivePath(nullptr);
-        unsetenv("XDG_DATA_HOME");
-        unsetenv("TMPDIR");
-        std::filesystem::remove_all(root_);
+        folder_.reset();
     }
 
     void WriteFile(const std::string& name, const Bytes& bytes) const
@@ -108,5 +97,6 @@ protected:
 
 private:
     std::string prefix_;
+    std::optional<ViewerProgramFolder> folder_;
 };
 } // namespace ferolt::test
