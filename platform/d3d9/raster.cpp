@@ -1505,12 +1505,19 @@ public:
         const DrawJob* job;
         const Batch* batches;
     };
+    // Rows [top, top + rows) of a tile.
+    struct Unit
+    {
+        int tile;
+        int top, rows;
+        size_t cost; // expected work, in primitives walked
+    };
     // The plan of a pass, kept by each flushing thread from flush to flush: on one thread every draw is a
     // flush of its own, and planning should not cost it allocations.
     struct Plan
     {
         std::vector<Entry> draws;
-        std::vector<std::pair<int, int>> units; // tile, strip
+        std::vector<Unit> units;
         std::vector<std::vector<uint32_t>>
             tileDraws;             // from the first tile: draws with primitives in the tile
         std::vector<size_t> prims; // from the first tile: primitives in the tile
@@ -1527,15 +1534,19 @@ public:
     void Run(WorkerPool& pool);
 
 private:
+    bool FindTileWork();
     void PlanUnits(size_t threads, bool inlineDraw);
+    void PlanEvenStrips(int strips);
+    void PlanByCost(size_t threads);
     uint64_t BoundsPixels() const;
     void DrawUnit(size_t i) const;
 
     Plan& plan_;
     const std::vector<Entry>& draws_;
     int tilesX_;
-    int strips_ = 1;
     size_t firstTile_ = 0;
+    // Units go to the threads in bands that stay the same pass after pass (RunLocal) instead of in order.
+    bool banded_ = true;
 };
 
 // Pixels in the bounds of the draws' primitives, counted up to kInlinePixels.
@@ -1554,10 +1565,9 @@ uint64_t TilePass::BoundsPixels() const
     return pixels;
 }
 
-// Tiles that have work, row by row. When there are few tiles and every one holds few primitives, tiles go
-// in strips of rows, so that the last units taken are short. Each unit writes only its own pixels, so
-// neither the order nor the split changes a byte.
-void TilePass::PlanUnits(size_t threads, bool inlineDraw)
+// Per tile the draws with primitives in it, in order, and how many primitives those are; the tiles that
+// have any, row by row. False when no draw reached a tile.
+bool TilePass::FindTileWork()
 {
     size_t reachedFirst = SIZE_MAX, reachedLast = 0;
     for (const Entry& d : draws_)
@@ -1566,9 +1576,7 @@ void TilePass::PlanUnits(size_t threads, bool inlineDraw)
             reachedFirst = std::min(reachedFirst, d.batches[bi].binFirst);
             reachedLast = std::max(reachedLast, d.batches[bi].binLast);
         }
-    plan_.units.clear();
-    if (reachedFirst == SIZE_MAX) return;
-    // Per tile the draws with primitives in it, in order, and how many primitives those are.
+    if (reachedFirst == SIZE_MAX) return false;
     firstTile_ = reachedFirst;
     const size_t span = reachedLast - reachedFirst + 1;
     std::vector<std::vector<uint32_t>>& tileDraws = plan_.tileDraws;
@@ -1592,39 +1600,95 @@ void TilePass::PlanUnits(size_t threads, bool inlineDraw)
             }
         }
     }
-    std::vector<int>& tiles = plan_.tiles;
-    tiles.clear();
-    size_t most = 0;
+    plan_.tiles.clear();
     for (size_t t = reachedFirst; t <= reachedLast; ++t)
+        if (prims[t - reachedFirst]) plan_.tiles.push_back(static_cast<int>(t));
+    return true;
+}
+
+// Each unit writes only its own pixels, so neither the order of the units nor how tiles are split changes
+// a byte.
+void TilePass::PlanUnits(size_t threads, bool inlineDraw)
+{
+    plan_.units.clear();
+    banded_ = true;
+    if (!FindTileWork()) return;
+    if (threads == 1 || inlineDraw)
     {
-        if (prims[t - reachedFirst]) tiles.push_back(static_cast<int>(t));
-        most = std::max(most, prims[t - reachedFirst]);
+        PlanEvenStrips(1);
+        return;
     }
-    // Strips of 16 rows at the most, enough for about 32 units a thread; only for tiles of few primitives
-    // (large ones, as a rule), which are not worth walking again for each strip.
+    size_t most = 0;
+    for (size_t p : plan_.prims)
+        most = std::max(most, p);
     constexpr size_t kFewPrims = 16, kUnitsPerThread = 32;
+    if (most > kFewPrims)
+    {
+        PlanByCost(threads);
+        return;
+    }
+    // Tiles of few primitives (large ones, as a rule) cost their pixels, alike from tile to tile and not
+    // worth walking again for many strips: strips of 16 rows at the most, enough for about 32 units a
+    // thread, so that the last units taken are short.
     constexpr int kMaxStrips = 4;
-    if (most <= kFewPrims && threads > 1 && !inlineDraw)
-        while (strips_ < kMaxStrips && tiles.size() * strips_ < kUnitsPerThread * threads)
-            strips_ *= 2;
+    int strips = 1;
+    while (strips < kMaxStrips && plan_.tiles.size() * strips < kUnitsPerThread * threads)
+        strips *= 2;
+    PlanEvenStrips(strips);
+}
+
+// Every tile in the same number of strips, row of tiles by row of tiles.
+void TilePass::PlanEvenStrips(int strips)
+{
+    const std::vector<int>& tiles = plan_.tiles;
+    const int rows = kTileSize / strips;
     for (size_t first = 0, end = 0; first < tiles.size(); first = end)
     {
         const int ty = tiles[first] / tilesX_;
         end = first;
         while (end < tiles.size() && tiles[end] / tilesX_ == ty)
             ++end;
-        for (int s = 0; s < strips_; ++s)
+        for (int s = 0; s < strips; ++s)
             for (size_t k = first; k < end; ++k)
-                plan_.units.push_back({tiles[k], s});
+                plan_.units.push_back({tiles[k], s * rows, rows, 0});
     }
+}
+
+// Tiles of many small primitives cost about their primitive count, which varies a lot from tile to tile
+// where objects crowd. A tile heavier than half of a thread's share is split into strips of rows, so that
+// no unit holds up the end of the pass; each strip walks all of the tile's primitives again, which costs
+// about an eighth of drawing them, so tiles are split no further than that. Units are then taken heaviest
+// first, and the light ones fill in at the end.
+void TilePass::PlanByCost(size_t threads)
+{
+    constexpr size_t kWalkShare = 8; // drawing a primitive against passing over it in a strip
+    constexpr int kMaxStrips = 8;
+    size_t total = 0;
+    for (size_t p : plan_.prims)
+        total += p;
+    const size_t limit = std::max<size_t>(1, total / (2 * threads));
+    auto cost = [&](size_t prims, int strips) { return prims / strips + prims / kWalkShare; };
+    for (int tile : plan_.tiles)
+    {
+        const size_t prims = plan_.prims[static_cast<size_t>(tile) - firstTile_];
+        int strips = 1;
+        while (strips < kMaxStrips && cost(prims, strips) > limit)
+            strips *= 2;
+        const int rows = kTileSize / strips;
+        for (int s = 0; s < strips; ++s)
+            plan_.units.push_back({tile, s * rows, rows, cost(prims, strips)});
+    }
+    std::stable_sort(plan_.units.begin(), plan_.units.end(),
+                     [](const Unit& a, const Unit& b) { return a.cost > b.cost; });
+    banded_ = false;
 }
 
 void TilePass::DrawUnit(size_t i) const
 {
-    const int t = plan_.units[i].first, strip = kTileSize / strips_;
-    const size_t tile = static_cast<size_t>(t);
-    const int tx = t % tilesX_, ty = t / tilesX_;
-    const int top = ty * kTileSize + plan_.units[i].second * strip;
+    const Unit& unit = plan_.units[i];
+    const size_t tile = static_cast<size_t>(unit.tile);
+    const int tx = unit.tile % tilesX_, ty = unit.tile / tilesX_;
+    const int top = ty * kTileSize + unit.top;
     for (uint32_t di : plan_.tileDraws[tile - firstTile_])
     {
         const Entry& d = draws_[di];
@@ -1632,7 +1696,7 @@ void TilePass::DrawUnit(size_t i) const
         const int x0 = std::max<int>(tx * kTileSize, clip.left);
         const int x1 = std::min<int>(tx * kTileSize + kTileSize, clip.right);
         const int y0 = std::max<int>(top, clip.top);
-        const int y1 = std::min<int>(top + strip, clip.bottom);
+        const int y1 = std::min<int>(top + unit.rows, clip.bottom);
         if (x0 >= x1 || y0 >= y1) continue;
         // A draw's pixels still waiting in its pipeline are written before the next draw's start.
         std::optional<PixelPipeline> pixels;
@@ -1651,13 +1715,15 @@ void TilePass::Run(WorkerPool& pool)
 {
     const bool inlineDraw = BoundsPixels() < kInlinePixels && hooks::GetD3D9SmallDrawsInline();
     PlanUnits(pool.ThreadCount(), inlineDraw);
-    // Each thread takes a band of units, the same band pass after pass, so that the pixels of a tile stay in
-    // one core's caches from frame to frame.
     if (inlineDraw)
         for (size_t i = 0; i < plan_.units.size(); ++i)
             DrawUnit(i);
-    else
+    // In bands, each thread takes the same units pass after pass, so that the pixels of a tile stay in one
+    // core's caches from frame to frame.
+    else if (banded_)
         pool.RunLocal(plan_.units.size(), [&](size_t i) { DrawUnit(i); });
+    else
+        pool.Run(plan_.units.size(), [&](size_t i) { DrawUnit(i); });
 }
 } // namespace
 
