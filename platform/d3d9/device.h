@@ -279,6 +279,7 @@ private:
     };
     void StartFlush();
     void WaitForFlush();
+    bool FlushThreadIdle();
     void FlushLoop();
     void ReleaseRefs(Recording& r);
     // Only one queue is drawn at a time: they share the memory of their primitives.

@@ -482,9 +482,10 @@ HRESULT Device::Draw(const DrawCall& call, const StreamInput* upStream)
     std::vector<uint8_t> owned = HoldDrawInputs(*cfg, recorded, upStream);
     rec.draws.Record(recorded, std::move(owned));
     // One thread gains nothing from recording: drawn at once, the draw's primitives are still in its caches.
+    // Otherwise the flush thread takes the queue when it is full, or sooner when it would sit idle.
     if (pool_->ThreadCount() == 1)
         FlushDraws();
-    else if (rec.draws.OverBudget())
+    else if (rec.draws.OverBudget() || (rec.draws.WorthFlushing() && FlushThreadIdle()))
         StartFlush();
     return D3D_OK;
 }
@@ -551,6 +552,12 @@ void Device::StartFlush()
     flushing_ = recording_;
     recording_ ^= 1;
     flushChanged_.notify_all();
+}
+
+bool Device::FlushThreadIdle()
+{
+    std::lock_guard<std::mutex> lock(flushMutex_);
+    return flushing_ < 0;
 }
 
 void Device::WaitForFlush()

@@ -246,10 +246,17 @@ public:
     bool Empty() const;
     // Whether the recorded draws hold as much as a flush should take at once.
     bool OverBudget() const;
+    // Whether the recorded draws are enough to be worth a flush of their own while the workers have none.
+    bool WorthFlushing() const;
     void Flush(WorkerPool& pool);
 
 private:
-    static constexpr size_t kMaxDraws = 1024, kMaxPrimitives = size_t{1} << 16;
+    // A flush that takes more draws reaches more tiles, so the tiles' work evens out between the threads,
+    // and the device stops less often to hand a queue over; while the flush thread is busy, recording goes
+    // on up to this budget. When it has nothing to do, it takes a queue as soon as the queue is worth a
+    // flush.
+    static constexpr size_t kMaxDraws = 4096, kMaxPrimitives = size_t{1} << 18;
+    static constexpr size_t kMinDraws = 256, kMinPrimitives = size_t{1} << 14;
     struct Pending;
     std::vector<Pending> pending_; // the first count_ are recorded
     size_t count_ = 0;

@@ -1782,6 +1782,11 @@ bool DrawQueue::OverBudget() const
     return count_ >= kMaxDraws || primitives_ >= kMaxPrimitives;
 }
 
+bool DrawQueue::WorthFlushing() const
+{
+    return count_ >= kMinDraws || primitives_ >= kMinPrimitives;
+}
+
 void DrawQueue::Flush(WorkerPool& pool)
 {
     if (count_ == 0) return;
