@@ -1537,7 +1537,7 @@ private:
     bool FindTileWork();
     void PlanUnits(size_t threads, bool inlineDraw);
     void PlanEvenStrips(int strips);
-    void PlanByCost(size_t threads);
+    void PlanByCost(size_t threads, size_t total);
     uint64_t BoundsPixels() const;
     void DrawUnit(size_t i) const;
 
@@ -1618,13 +1618,22 @@ void TilePass::PlanUnits(size_t threads, bool inlineDraw)
         PlanEvenStrips(1);
         return;
     }
-    size_t most = 0;
+    size_t most = 0, total = 0;
     for (size_t p : plan_.prims)
+    {
         most = std::max(most, p);
+        total += p;
+    }
     constexpr size_t kFewPrims = 16, kUnitsPerThread = 32;
     if (most > kFewPrims)
     {
-        PlanByCost(threads);
+        // Tiles alike in cost keep their bands. Where one holds more than twice the mean, or more than half
+        // of a thread's share, the bands would end unevenly.
+        const bool uneven = most * plan_.tiles.size() > 2 * total || most * 2 * threads > total;
+        if (uneven)
+            PlanByCost(threads, total);
+        else
+            PlanEvenStrips(1);
         return;
     }
     // Tiles of few primitives (large ones, as a rule) cost their pixels, alike from tile to tile and not
@@ -1659,14 +1668,11 @@ void TilePass::PlanEvenStrips(int strips)
 // no unit holds up the end of the pass; each strip walks all of the tile's primitives again, which costs
 // about an eighth of drawing them, so tiles are split no further than that. Units are then taken heaviest
 // first, and the light ones fill in at the end.
-void TilePass::PlanByCost(size_t threads)
+void TilePass::PlanByCost(size_t threads, size_t total)
 {
     constexpr size_t kWalkShare = 8; // drawing a primitive against passing over it in a strip
     constexpr int kMaxStrips = 8;
-    size_t total = 0;
-    for (size_t p : plan_.prims)
-        total += p;
-    const size_t limit = std::max<size_t>(1, total / (2 * threads));
+    const size_t limit = std::max<size_t>(1, total / (2 * threads)); // half of a thread's share
     auto cost = [&](size_t prims, int strips) { return prims / strips + prims / kWalkShare; };
     for (int tile : plan_.tiles)
     {
