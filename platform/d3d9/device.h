@@ -285,11 +285,12 @@ private:
     // Only one queue is drawn at a time: they share the memory of their primitives.
     std::shared_ptr<BatchStore> batchStore_ = NewBatchStore();
     Recording recordings_[2] = {Recording(batchStore_), Recording(batchStore_)};
-    int recording_ = 0;       // the queue taking draws
+    int recording_ = 0;       // the queue taking draws; the flush thread swaps them while handOver_ holds
     std::thread flushThread_; // started on the first overlapped flush
     std::mutex flushMutex_;
     std::condition_variable flushChanged_;
-    int flushing_ = -1; // the queue being drawn on the flush thread, or -1
+    int flushing_ = -1;     // the queue being drawn on the flush thread, or -1
+    bool handOver_ = false; // the recording queue waits for the flush thread to take it
     bool stopFlushing_ = false;
 };
 

@@ -543,15 +543,19 @@ void Device::ReleaseRefs(Recording& r)
 }
 
 // Hands the recording queue to the flush thread and records into the other one, so that recording the next
-// draws overlaps drawing these.
+// draws overlaps drawing these. A busy flush thread swaps the queues itself when it ends the one it draws:
+// drawing goes on at once, and this thread wakes when it may record again.
 void Device::StartFlush()
 {
-    WaitForFlush();
-    std::lock_guard<std::mutex> lock(flushMutex_);
-    if (!flushThread_.joinable()) flushThread_ = std::thread([this] { FlushLoop(); });
-    flushing_ = recording_;
-    recording_ ^= 1;
-    flushChanged_.notify_all();
+    {
+        std::unique_lock<std::mutex> lock(flushMutex_);
+        if (!flushThread_.joinable()) flushThread_ = std::thread([this] { FlushLoop(); });
+        handOver_ = true;
+        flushChanged_.notify_all();
+        flushChanged_.wait(lock, [&] { return !handOver_; });
+    }
+    // The queue that now records was drawn before the flush thread took the other one.
+    ReleaseRefs(recordings_[recording_]);
 }
 
 bool Device::FlushThreadIdle()
@@ -576,9 +580,13 @@ void Device::FlushLoop()
     std::unique_lock<std::mutex> lock(flushMutex_);
     for (;;)
     {
-        flushChanged_.wait(lock, [&] { return stopFlushing_ || flushing_ >= 0; });
-        if (flushing_ < 0) return;
-        const int q = flushing_;
+        flushChanged_.wait(lock, [&] { return stopFlushing_ || handOver_; });
+        if (!handOver_) return;
+        const int q = recording_;
+        flushing_ = q;
+        recording_ ^= 1;
+        handOver_ = false;
+        flushChanged_.notify_all();
         lock.unlock();
         {
             WorkerPool::Burst burst(*pool_);
