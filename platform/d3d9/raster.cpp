@@ -196,6 +196,8 @@ private:
         // The corners span less than kCompactSpan in x and in y: edge functions relative to the bounds fit
         // 16-bit factors and 32-bit values.
         bool compact;
+        // The corners span less than kShortSpan in x and in y (SetupPrim::shortEdges).
+        bool shortSpan;
         // Solid fill only. The edge record fits 32 bits (SetupPrim::edge): it is in `edge`; otherwise the
         // edge functions (EdgeFunctions, of the clockwise corners) are in edgeA, edgeB, edgeC.
         bool narrow;
@@ -203,6 +205,9 @@ private:
         int64_t edgeA[3], edgeB[3], edgeC[3];
     };
     static constexpr int32_t kCompactSpan = 1 << 14;
+    // Below this span, A and B of every edge are below 2^20 in magnitude and C at the bounds' corner below
+    // 2^25: differences and offsets from the first covered centre are all below 2^12.
+    static constexpr int32_t kShortSpan = 1 << 12;
     // Area, culling and bounds; false when the triangle is degenerate or culled.
     [[gnu::always_inline]] bool Screen(const ScreenVertex& s0, const ScreenVertex& s1, const ScreenVertex& s2,
                                        Screened* out) const;
@@ -430,9 +435,11 @@ inline bool Setup::Screen(const ScreenVertex& s0, const ScreenVertex& s1, const 
         return _mm_or_si128(_mm_and_si128(m, a), _mm_andnot_si128(m, b));
     };
     const __m128i lo = lesser(p0, lesser(p1, p2)), hi = greater(p0, greater(p1, p2));
-    out->compact = (_mm_movemask_ps(_mm_castsi128_ps(
-                        _mm_cmpgt_epi32(_mm_set1_epi32(kCompactSpan), _mm_sub_epi32(hi, lo)))) &
-                    3) == 3;
+    const __m128i span = _mm_sub_epi32(hi, lo);
+    auto below = [&](int32_t limit)
+    { return (_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(_mm_set1_epi32(limit), span))) & 3) == 3; };
+    out->compact = below(kCompactSpan);
+    out->shortSpan = below(kShortSpan);
     const __m128i first =
         greater(_mm_srai_epi32(_mm_add_epi32(lo, _mm_set1_epi32((1 << kSubPixelBits) - 1)), kSubPixelBits),
                 clipFirst_);
@@ -450,6 +457,7 @@ inline bool Setup::Screen(const ScreenVertex& s0, const ScreenVertex& s1, const 
     out->minY = static_cast<int32_t>(std::max<int64_t>((minFy + round) >> kSubPixelBits, clip_.top));
     out->maxY = static_cast<int32_t>(std::min<int64_t>(maxFy >> kSubPixelBits, clip_.bottom - 1));
     out->compact = maxFx - minFx < kCompactSpan && maxFy - minFy < kCompactSpan;
+    out->shortSpan = maxFx - minFx < kShortSpan && maxFy - minFy < kShortSpan;
 #endif
     return true;
 }
@@ -724,6 +732,7 @@ void Setup::EdgesOrCorners(const float* va, const float* vb, const float* vc, co
 inline void Setup::StoreEdges(SetupPrim& p, const Screened& known)
 {
     p.wideEdges = !known.narrow;
+    p.shortEdges = known.narrow && known.shortSpan;
     if (known.narrow)
     {
         std::memcpy(p.edge, known.edge, sizeof p.edge);

@@ -120,6 +120,9 @@ struct alignas(64) SetupPrim
     PrimKind kind;
     bool flat;      // colours are the constants stored after the planes
     bool wideEdges; // triangles whose edge functions do not fit below: edge[0] is their EdgeSet's offset
+    // Triangles whose corners lie less than 16 pixels apart either way: their edge values at every pixel
+    // of the bounds and a step beyond fit the span loop's 32-bit lanes, so it need not check each value.
+    bool shortEdges;
     int16_t minX, minY, maxX, maxY; // covered pixels, inclusive, inside the clip rectangle
     float x0, y0;                   // plane origin
     float depthOffset;              // bias added to the interpolated depth

@@ -193,8 +193,9 @@ template <class L> struct SpanLoop
         FEROLT_SPAN_INLINE Coverage(const SetupPrim& prim, const float* arena, bool narrow, I lxv, I lyv)
             : p(prim)
         {
-            lanes32 = !p.wideEdges && p.maxX - p.minX < 512 && p.maxY - p.minY < 512;
-            if (lanes32)
+            // Set-up marks most small triangles as fitting already; the others are checked value by value.
+            lanes32 = p.shortEdges;
+            if (!lanes32 && !p.wideEdges && p.maxX - p.minX < 512 && p.maxY - p.minY < 512)
             {
                 // v in (-bound, bound) as v + bound < 2 bound, unsigned: A and B of the three edges, then C.
                 uint32_t outside = 0;

@@ -1,7 +1,10 @@
 // Rendering through the device: rasterisation rules, depth, stencil, blending, alpha test, texture stages,
 // sampling, lighting, fog, clipping, texture coordinate generation, wireframe and determinism.
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <random>
+#include <vector>
 
 #include "platform/d3d9/raster.h"
 #include "tests/platform/d3d9/d3d9_test_util.h"
@@ -87,6 +90,84 @@ TEST(FillRuleTest, SharedEdgesAreDrawnOnce)
         covered += p == 0xff404040u;
     }
     EXPECT_GT(covered, 500);
+}
+
+// Small and thin triangles of both windings at 1/256-pixel corners, counted pixel by pixel against the
+// edge functions evaluated here: the set-up screens small triangles by their pixel centres before drawing,
+// and the path that draws them may take their edges in 32 bits, so a fault in either loses or adds pixels.
+TEST(FillRuleTest, SmallTrianglesCoverExactlyTheirCentres)
+{
+    constexpr int kSize = 64;
+    std::mt19937 rnd(5);
+    auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rnd); };
+    struct Corner
+    {
+        int64_t x, y; // in 1/256 pixel
+    };
+    std::vector<std::array<Corner, 3>> triangles;
+    for (int n = 0; n < 600; ++n)
+    {
+        // Reaches up to 3, 5 and 18 pixels: one centre or none, bounds of up to sixteen centres, and thin
+        // triangles whose corners lie about 16 pixels apart.
+        const int reach = n % 3 == 0 ? 3 * 256 : (n % 3 == 1 ? 5 * 256 : 18 * 256);
+        const int across = n % 3 == 2 ? 2 * 256 : reach;
+        const bool tall = uniform(0, 1) == 1;
+        std::array<Corner, 3> c;
+        c[0] = {uniform(20 * 256, 44 * 256), uniform(20 * 256, 44 * 256)};
+        for (int k = 1; k < 3; ++k)
+        {
+            const int64_t along = uniform(-reach, reach), side = uniform(-across, across);
+            c[k] = {c[0].x + (tall ? side : along), c[0].y + (tall ? along : side)};
+        }
+        triangles.push_back(c);
+    }
+
+    Target t(kSize, kSize);
+    t.Clear(0);
+    DiffuseOnly(t.Get());
+    t->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    t->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+    t->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+    std::vector<TVertex> vertices;
+    for (const auto& c : triangles)
+        for (const Corner& k : c)
+            vertices.push_back(
+                {static_cast<float>(k.x) / 256, static_cast<float>(k.y) / 256, 0.5f, 1, 0x00010101, 0, 0});
+    t->SetFVF(kTVertexFvf);
+    ASSERT_EQ(t->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(triangles.size()), vertices.data(),
+                                 sizeof(TVertex)),
+              D3D_OK);
+
+    std::vector<int> expected(kSize * kSize, 0);
+    for (auto c : triangles)
+    {
+        const int64_t area = (c[1].x - c[0].x) * (c[2].y - c[0].y) - (c[2].x - c[0].x) * (c[1].y - c[0].y);
+        if (area == 0) continue;
+        if (area < 0) std::swap(c[1], c[2]); // clockwise on the screen
+        for (int y = 0; y < kSize; ++y)
+            for (int x = 0; x < kSize; ++x)
+            {
+                bool inside = true;
+                for (int e = 0; e < 3; ++e)
+                {
+                    const Corner &a = c[e], &b = c[(e + 1) % 3];
+                    const int64_t dx = b.x - a.x, dy = b.y - a.y;
+                    // Centres on an edge belong to top and left edges only.
+                    const bool topLeft = (dy == 0 && dx > 0) || dy < 0;
+                    inside = inside && -dy * (256 * x - a.x) + dx * (256 * y - a.y) - (topLeft ? 0 : 1) >= 0;
+                }
+                expected[y * kSize + x] += inside;
+            }
+    }
+    const std::vector<uint32_t> pixels = t.Pixels();
+    int wrong = 0, covered = 0;
+    for (int i = 0; i < kSize * kSize; ++i)
+    {
+        wrong += static_cast<int>(pixels[i] & 0xff) != expected[i];
+        covered += expected[i];
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_GT(covered, 1000);
 }
 
 TEST(CullTest, CullModesDropTheirWinding)
