@@ -160,6 +160,62 @@ FEROLT_AVX void VaryingPlanesAvx(const PlaneInputs& in, const LaneRun* runs, int
 }
 #endif
 
+#if FEROLT_D3D9_SSE
+// Whether a pixel centre of small bounds lies inside a triangle, from its edges in the lanes of `row` (at
+// the bounds' first centre), `right` and `down` (the change a pixel to the right and a row down; the fourth
+// lane repeats the first). A centre is inside when none of the three edges is negative. Every centre is
+// tested, without a branch on each: where the first covered one lies is too irregular to predict.
+bool AnyCentreByCentres(__m128i row, __m128i right, __m128i down, int width, int height)
+{
+    __m128i outside = _mm_set1_epi32(-1); // lane 0 stays negative while no centre is inside
+    for (int y = 0;; ++y)
+    {
+        __m128i e = row;
+        for (int x = 0;; ++x)
+        {
+            const __m128i any = _mm_or_si128(_mm_or_si128(e, _mm_shuffle_epi32(e, _MM_SHUFFLE(3, 0, 2, 1))),
+                                             _mm_shuffle_epi32(e, _MM_SHUFFLE(3, 1, 0, 2)));
+            outside = _mm_and_si128(outside, any);
+            if (x == width - 1) break;
+            e = _mm_add_epi32(e, right);
+        }
+        if (y == height - 1) break;
+        row = _mm_add_epi32(row, down);
+    }
+    return _mm_cvtsi128_si32(outside) >= 0;
+}
+
+// The same for bounds at most four centres wide, a row at a time: each edge in a register of its own with
+// the row's four columns in the lanes. The centres tested and their values are the same; columns past the
+// bounds are counted outside.
+bool AnyCentreByRows(__m128i row, __m128i right, __m128i down, int width, int height)
+{
+    __m128i edge[3], step[3];
+    auto columns = [&](int e, __m128i first, __m128i a, __m128i b)
+    {
+        // first, first + a, first + 2a, first + 3a
+        const __m128i ramp =
+            _mm_add_epi32(_mm_add_epi32(_mm_slli_si128(a, 4), _mm_slli_si128(a, 8)), _mm_slli_si128(a, 12));
+        edge[e] = _mm_add_epi32(first, ramp);
+        step[e] = b;
+    };
+    columns(0, _mm_shuffle_epi32(row, 0x00), _mm_shuffle_epi32(right, 0x00), _mm_shuffle_epi32(down, 0x00));
+    columns(1, _mm_shuffle_epi32(row, 0x55), _mm_shuffle_epi32(right, 0x55), _mm_shuffle_epi32(down, 0x55));
+    columns(2, _mm_shuffle_epi32(row, 0xaa), _mm_shuffle_epi32(right, 0xaa), _mm_shuffle_epi32(down, 0xaa));
+    const __m128i beyond = _mm_cmpgt_epi32(_mm_setr_epi32(1, 2, 3, 4), _mm_set1_epi32(width));
+    __m128i outside = _mm_set1_epi32(-1); // a lane stays negative while no centre of its column is inside
+    for (int y = 0;; ++y)
+    {
+        outside = _mm_and_si128(outside,
+                                _mm_or_si128(_mm_or_si128(edge[0], edge[1]), _mm_or_si128(edge[2], beyond)));
+        if (y == height - 1) break;
+        for (int e = 0; e < 3; ++e)
+            edge[e] = _mm_add_epi32(edge[e], step[e]);
+    }
+    return _mm_movemask_ps(_mm_castsi128_ps(outside)) != 0xf;
+}
+#endif
+
 class Setup
 {
 public:
@@ -503,25 +559,9 @@ bool Setup::Visible(const ScreenVertex& s0, const ScreenVertex& s1, const Screen
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out->edge + 6), row);
         out->narrow = true;
         if (!small) return true;
-        // A centre is inside when none of the three edges is negative. Every centre is tested, without a
-        // branch on each: where the first covered one lies is too irregular to predict.
-        __m128i outside = _mm_set1_epi32(-1); // lane 0 stays negative while no centre is inside
-        for (int32_t y = minY;; ++y)
-        {
-            __m128i e = row;
-            for (int32_t x = minX;; ++x)
-            {
-                const __m128i any =
-                    _mm_or_si128(_mm_or_si128(e, _mm_shuffle_epi32(e, _MM_SHUFFLE(3, 0, 2, 1))),
-                                 _mm_shuffle_epi32(e, _MM_SHUFFLE(3, 1, 0, 2)));
-                outside = _mm_and_si128(outside, any);
-                if (x == maxX) break;
-                e = _mm_add_epi32(e, a);
-            }
-            if (y == maxY) break;
-            row = _mm_add_epi32(row, b);
-        }
-        return _mm_cvtsi128_si32(outside) >= 0;
+        const int width = maxX - minX + 1, height = maxY - minY + 1;
+        if (width <= 4 && width * height > 4) return AnyCentreByRows(row, a, b, width, height);
+        return AnyCentreByCentres(row, a, b, width, height);
     }
 #endif
     const int64_t sx[3] = {s0.fx, t1.fx, t2.fx}, sy[3] = {s0.fy, t1.fy, t2.fy};
