@@ -132,8 +132,11 @@ UINT Direct3D9::GetAdapterModeCount(UINT adapter, D3DFORMAT format)
 HRESULT Direct3D9::EnumAdapterModes(UINT adapter, D3DFORMAT format, UINT mode, D3DDISPLAYMODE* pMode)
 {
     const auto* a = Adapter(adapter);
-    if (!a || !pMode || mode != 0 || format != a->displayFormat)
-        return Refuse("Direct3D9.EnumAdapterModes.NullPointerOrInvalidOrWrongType");
+    if (!a) return Refuse("Direct3D9.EnumAdapterModes.NoAdapter");
+    if (!pMode) return Refuse("Direct3D9.EnumAdapterModes.NullPointer");
+    // An adapter has the one mode of its display format.
+    if (format != a->displayFormat) return Refuse("Direct3D9.EnumAdapterModes.FormatMismatch");
+    if (mode != 0) return Refuse("Direct3D9.EnumAdapterModes.ModeOutOfRange");
     return GetAdapterDisplayMode(adapter, pMode);
 }
 
@@ -304,7 +307,8 @@ HRESULT Direct3D9::CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focus, DWORD
 {
     if (!out) return Refuse("Direct3D9.CreateDevice.NullPointer");
     *out = nullptr;
-    if (!Adapter(adapter) || !pp) return Refuse("Direct3D9.CreateDevice.InvalidOrNullPointer");
+    if (!Adapter(adapter)) return Refuse("Direct3D9.CreateDevice.NoAdapter");
+    if (!pp) return Refuse("Direct3D9.CreateDevice.NullPointer");
     if (!SupportsType(adapter, type)) return D3DERR_NOTAVAILABLE;
     Device* device = nullptr;
     HRESULT hr = Device::Create(this, adapter, type, focus, flags, pp, &device);

@@ -74,8 +74,9 @@ HRESULT Mesh::Create(DWORD faces, DWORD vertices, DWORD options, DWORD fvf, IDir
 {
     *out = nullptr;
     FvfLayout layout;
-    if (!device || faces == 0 || vertices == 0 || !ParseFvf(fvf, &layout))
-        return Refuse("Mesh.Create.NullPointerOrEmptyOrWrongType");
+    if (!device) return Refuse("Mesh.Create.NullPointer");
+    if (faces == 0 || vertices == 0) return Refuse("Mesh.Create.Empty");
+    if (!ParseFvf(fvf, &layout)) return Refuse("Mesh.Create.WrongType");
     const bool index32 = (options & D3DXMESH_32BIT) != 0;
     if (!index32 && vertices > kMaxVertices16) return Refuse("Mesh.Create.OutOfRange");
     const uint64_t vbBytes = uint64_t(vertices) * layout.stride;

@@ -42,10 +42,52 @@ TEST_F(AdapterTest, DefaultAdapterReportsDocumentedCaps)
     EXPECT_EQ(mode.Format, D3DFMT_X8R8G8B8);
     EXPECT_NE(d3d->GetAdapterMonitor(0), nullptr);
     EXPECT_EQ(d3d->GetAdapterMonitor(1), nullptr);
-    EXPECT_REFUSED(d3d->GetDeviceCaps(1, D3DDEVTYPE_HAL, &caps), "Direct3D9.GetDeviceCaps.NoAdapter");
-    EXPECT_REFUSED(d3d->GetDeviceCaps(0, D3DDEVTYPE_HAL, nullptr), "Direct3D9.GetDeviceCaps.NullPointer");
     d3d->Release();
     EXPECT_EQ(Direct3DCreate9(31), nullptr);
+}
+
+TEST_F(AdapterTest, InvalidArgumentsAreRefused)
+{
+    IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
+    ASSERT_NE(d3d, nullptr);
+    D3DDISPLAYMODE mode{};
+    ASSERT_EQ(d3d->EnumAdapterModes(0, D3DFMT_X8R8G8B8, 0, &mode), D3D_OK);
+    EXPECT_EQ(mode.Width, 1920u);
+    D3DCAPS9 caps;
+    D3DPRESENT_PARAMETERS pp = Params(16, 16);
+    IDirect3DDevice9* dev = nullptr;
+    // Each case breaks exactly one rule, so the id names the rule that refused it.
+    struct Case
+    {
+        const char* rule;
+        std::function<HRESULT()> call;
+    };
+    const Case cases[] = {
+        {"Direct3D9.GetDeviceCaps.NoAdapter", [&] { return d3d->GetDeviceCaps(1, D3DDEVTYPE_HAL, &caps); }},
+        {"Direct3D9.GetDeviceCaps.NullPointer",
+         [&] { return d3d->GetDeviceCaps(0, D3DDEVTYPE_HAL, nullptr); }},
+        {"Direct3D9.EnumAdapterModes.NoAdapter",
+         [&] { return d3d->EnumAdapterModes(1, D3DFMT_X8R8G8B8, 0, &mode); }},
+        {"Direct3D9.EnumAdapterModes.NullPointer",
+         [&] { return d3d->EnumAdapterModes(0, D3DFMT_X8R8G8B8, 0, nullptr); }},
+        {"Direct3D9.EnumAdapterModes.FormatMismatch",
+         [&] { return d3d->EnumAdapterModes(0, D3DFMT_R5G6B5, 0, &mode); }},
+        {"Direct3D9.EnumAdapterModes.ModeOutOfRange",
+         [&] { return d3d->EnumAdapterModes(0, D3DFMT_X8R8G8B8, 1, &mode); }},
+        {"Direct3D9.CreateDevice.NullPointer",
+         [&] { return d3d->CreateDevice(0, D3DDEVTYPE_HAL, FakeWindow(), 0, &pp, nullptr); }},
+        {"Direct3D9.CreateDevice.NoAdapter",
+         [&] { return d3d->CreateDevice(1, D3DDEVTYPE_HAL, FakeWindow(), 0, &pp, &dev); }},
+        {"Direct3D9.CreateDevice.NullPointer",
+         [&] { return d3d->CreateDevice(0, D3DDEVTYPE_HAL, FakeWindow(), 0, nullptr, &dev); }},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.rule);
+        EXPECT_REFUSED(c.call(), c.rule);
+    }
+    EXPECT_EQ(dev, nullptr);
+    d3d->Release();
 }
 
 TEST_F(AdapterTest, ModuleExportsDirect3DCreate9)

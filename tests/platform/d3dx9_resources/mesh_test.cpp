@@ -159,23 +159,32 @@ TEST_F(MeshTest, CreateRejectsBadArgumentsAndFailedBuffersLeakNothing)
         DWORD faces, vertices, options, fvf;
         bool withDevice;
         int failCreates;
+        const char* rule; // the refusal's id; none where a buffer fails
     };
     const Case cases[] = {
-        {"no device", 1, 3, D3DXMESH_MANAGED, kModelFvf, false, 0},
-        {"no faces", 0, 3, D3DXMESH_MANAGED, kModelFvf, true, 0},
-        {"no vertices", 1, 0, D3DXMESH_MANAGED, kModelFvf, true, 0},
-        {"too many vertices for 16-bit indices", 1, 65536, D3DXMESH_MANAGED, kModelFvf, true, 0},
-        {"no position", 1, 3, D3DXMESH_MANAGED, D3DFVF_NORMAL, true, 0},
-        {"vertex buffer fails", 1, 3, D3DXMESH_MANAGED, kModelFvf, true, 1},
-        {"index buffer fails", 1, 3, D3DXMESH_MANAGED | D3DXMESH_WRITEONLY, kModelFvf, true, 2},
+        {"no device", 1, 3, D3DXMESH_MANAGED, kModelFvf, false, 0, "Mesh.Create.NullPointer"},
+        {"no faces", 0, 3, D3DXMESH_MANAGED, kModelFvf, true, 0, "Mesh.Create.Empty"},
+        {"no vertices", 1, 0, D3DXMESH_MANAGED, kModelFvf, true, 0, "Mesh.Create.Empty"},
+        {"too many vertices for 16-bit indices", 1, 65536, D3DXMESH_MANAGED, kModelFvf, true, 0,
+         "Mesh.Create.OutOfRange"},
+        {"no position", 1, 3, D3DXMESH_MANAGED, D3DFVF_NORMAL, true, 0, "Mesh.Create.WrongType"},
+        {"vertex buffer fails", 1, 3, D3DXMESH_MANAGED, kModelFvf, true, 1, nullptr},
+        {"index buffer fails", 1, 3, D3DXMESH_MANAGED | D3DXMESH_WRITEONLY, kModelFvf, true, 2, nullptr},
     };
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.name);
         device_.counters.failCreates = c.failCreates;
         ID3DXMesh* mesh = reinterpret_cast<ID3DXMesh*>(1);
-        EXPECT_TRUE(FAILED(D3DXCreateMeshFVF(c.faces, c.vertices, c.options, c.fvf,
-                                             c.withDevice ? &device_ : nullptr, &mesh)));
+        auto create = [&]
+        {
+            return D3DXCreateMeshFVF(c.faces, c.vertices, c.options, c.fvf, c.withDevice ? &device_ : nullptr,
+                                     &mesh);
+        };
+        if (c.rule)
+            EXPECT_REFUSED(create(), c.rule);
+        else
+            EXPECT_TRUE(FAILED(create()));
         EXPECT_EQ(mesh, nullptr);
         device_.counters.failCreates = 0;
     }
