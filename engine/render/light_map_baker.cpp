@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "engine/core/backbuffer.h"
@@ -945,7 +946,7 @@ bool Object_::ComputeLightMaps(Model_* grid, Model_* quad, DWORD objectIndex, DW
             }
             locked = part;
         }
-        lightMaps[i] = new (std::nothrow) LightMapStruct_TYP{};
+        lightMaps[i] = new (std::nothrow) LightMapStruct_TYP{}; // ReleaseLightMap takes it back
         if (lightMaps[i] && !LayoutLightMap(i, options ? o.quality : 2, stride, vertices, indices))
             ReleaseLightMap(i);
     }

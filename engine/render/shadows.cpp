@@ -7,6 +7,7 @@
 #include <cmath>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "engine/core/backbuffer.h"
 #include "engine/core/globals.h"
@@ -132,11 +133,9 @@ void CreateLightMapHelperModels(Model_** grid, Model_** quad)
 void Object_::ReleaseLightMap(DWORD subset)
 {
     if (!lightMaps || subset >= model->subsetCount || !lightMaps[subset]) return;
-    LightMapStruct_TYP* record = lightMaps[subset];
+    const std::unique_ptr<LightMapStruct_TYP> record(std::exchange(lightMaps[subset], nullptr));
     LRReleaseTexture(&record->texture);
     ReleaseView(&record->view);
-    delete record;
-    lightMaps[subset] = nullptr;
 }
 
 bool Object_::LayoutLightMap(DWORD subset, DWORD quality, DWORD vertexStride, BYTE* vertices, WORD* indices)

@@ -7,6 +7,7 @@
 
 #include "engine/core/lr_view_api.h"
 #include "engine/core/material.h"
+#include "engine/core/owned_array.h"
 #include "engine/core/view.h"
 #include "engine/render/render_records.h"
 #include "engine/scene/mesh.h"
@@ -106,9 +107,9 @@ Object_::Object_(Model_* ownerModel, const D3DXMATRIX* placement, Material_* ove
     const DWORD subsets = model->subsetCount;
     if (subsets)
     {
-        void* slots = ::operator new(2 * sizeof(void*) * subsets, std::nothrow);
-        if (!slots) return;
-        overrides = static_cast<Material_**>(slots);
+        slotBlock_ = NewBuffer<std::byte>(2 * sizeof(void*) * subsets);
+        if (!slotBlock_) return;
+        overrides = reinterpret_cast<Material_**>(slotBlock_.get());
         std::uninitialized_value_construct_n(overrides, subsets);
         lightMaps = reinterpret_cast<LightMapStruct_TYP**>(overrides + subsets);
         std::uninitialized_value_construct_n(lightMaps, subsets);
@@ -139,15 +140,11 @@ Object_::~Object_()
             if (overrides[i]) overrides[i]->Release();
     }
     ReleaseLightMaps();
-    ::operator delete(overrides); // the light maps' block too
     for (Light_* light : attachedLights)
         if (light) light->Release();
     if (lightPointLights)
-    {
         for (DWORD i = 0; i < model->lightPointCount; ++i)
             if (lightPointLights[i]) lightPointLights[i]->Release();
-        delete[] lightPointLights;
-    }
     model->RemoveVariantUser(this);
     if (lampLight) lampLight->Release();
     model->Release();

@@ -1,7 +1,9 @@
 #pragma once
 // Objects: placed, reference-counted instances of a model, with per-subset material overrides and
 // light maps, lights at the model's light points, and world-space bounds computed on demand.
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "engine/scene/model.h"
@@ -102,7 +104,7 @@ public:
     std::vector<StretchPlaneStruct_TYP> stretchPlanes;
     std::vector<Light_*> attachedLights; // counted
     BYTE lightPointsOn = 0;
-    Light_** lightPointLights = nullptr; // one per model light point, counted; made on first use
+    std::unique_ptr<Light_*[]> lightPointLights; // one per model light point, counted; made on first use
     std::vector<Object_*>* instances =
         nullptr; // batch members while a visible set holds it (the set owns it)
     std::vector<MirrorOverrideStruct_TYP> mirrorOverrides1;
@@ -128,6 +130,7 @@ private:
     // The four matrices live in the object and the override and light-map arrays share one block, so
     // that making and releasing an object takes two allocations.
     D3DXMATRIXA16 matrixBlock_[4];
+    std::unique_ptr<std::byte[]> slotBlock_; // overrides, then lightMaps
     // Where this object stands in its model's users, so that leaving them is constant time: a scene
     // of many objects of one model is released in linear time.
     size_t userSlot_ = SIZE_MAX;

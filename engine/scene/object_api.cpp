@@ -1,8 +1,7 @@
 #include "engine/scene/object_api.h"
 
-#include <new>
-
 #include "engine/core/globals.h"
+#include "engine/core/owned_array.h"
 #include "engine/scene/object.h"
 #include "engine/scene/object_light.h"
 
@@ -68,7 +67,7 @@ HRESULT LRSetObjectLightPointLight(LMK::Object_* object, DWORD lightPoint, LMK::
     if (lightPoint >= model->lightPointCount) return E_FAIL;
     if (!object->lightPointLights)
     {
-        object->lightPointLights = new (std::nothrow) LMK::Light_*[model->lightPointCount]();
+        object->lightPointLights = LMK::NewArray<LMK::Light_*>(model->lightPointCount);
         if (!object->lightPointLights) return E_OUTOFMEMORY;
     }
     if (light)
