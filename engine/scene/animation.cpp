@@ -10,13 +10,7 @@ namespace LMK
 {
 namespace
 {
-void ReleaseCurve(AnimationCurve_*& curve)
-{
-    if (curve && --curve->refCount == 0) delete curve;
-    curve = nullptr;
-}
-
-bool CurveIsStatic(const AnimationCurve_* curve)
+bool CurveIsStatic(const std::unique_ptr<AnimationCurve_>& curve)
 {
     return !curve || curve->keys.size() < 2;
 }
@@ -28,13 +22,6 @@ AnimationNode_::AnimationNode_()
     D3DXMatrixIdentity(&postMatrix);
     D3DXMatrixIdentity(&result);
     D3DXMatrixIdentity(&local);
-}
-
-AnimationNode_::~AnimationNode_()
-{
-    ReleaseCurve(position);
-    ReleaseCurve(scale);
-    ReleaseCurve(rotation);
 }
 
 bool AnimationNode_::IsStatic() const
@@ -74,7 +61,7 @@ void AnimationNode_::EvaluateAt(AnimationClip_* clip, float time)
     if (clip != cachedClip)
     {
         cachedClip = clip;
-        for (AnimationCurve_* curve : {position, scale, rotation})
+        for (AnimationCurve_* curve : {position.get(), scale.get(), rotation.get()})
             if (curve) curve->SetClip(clip);
     }
     D3DXVECTOR4 v;

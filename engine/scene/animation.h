@@ -2,6 +2,7 @@
 // Keyframe animation: a tree of nodes whose position, scale and rotation curves are evaluated at a
 // time (seconds) into a matrix, and named clips that choose a time range and what happens outside it.
 // Curves interpolate with cubic Hermite segments whose tangents follow tension, continuity and bias.
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -69,7 +70,7 @@ public:
 
     std::vector<AnimationKeyStruct_TYP> keys;
     BYTE quaternion = 0;
-    DWORD refCount = 1;
+    DWORD refCount = 1; // stays 1: each curve belongs to one node
     float activeStart = 0.0f, activeEnd = 0.0f;
     float ownStart = 0.0f, ownEnd = 0.0f;
     DWORD activePre = 0, activePost = 0;
@@ -89,7 +90,6 @@ class AnimationNode_
 {
 public:
     AnimationNode_();
-    ~AnimationNode_();
     AnimationNode_(const AnimationNode_&) = delete;
     AnimationNode_& operator=(const AnimationNode_&) = delete;
 
@@ -103,9 +103,9 @@ public:
     D3DXMATRIXA16 preMatrix;
     D3DXMATRIXA16 postMatrix;
     float pivot[3] = {0.0f, 0.0f, 0.0f};
-    AnimationCurve_* position = nullptr;
-    AnimationCurve_* scale = nullptr;
-    AnimationCurve_* rotation = nullptr;
+    std::unique_ptr<AnimationCurve_> position;
+    std::unique_ptr<AnimationCurve_> scale;
+    std::unique_ptr<AnimationCurve_> rotation;
     AnimationNode_* parent = nullptr;
     float cachedTime = 1e10f;
     D3DXMATRIXA16 result;

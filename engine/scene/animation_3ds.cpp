@@ -27,9 +27,9 @@ DWORD RangeModeOf(WORD trackFlags)
     }
 }
 
-AnimationCurve_* CurveFrom(const Track3DS& track, float framesPerSecond, bool rotation)
+std::unique_ptr<AnimationCurve_> CurveFrom(const Track3DS& track, float framesPerSecond, bool rotation)
 {
-    auto* curve = new AnimationCurve_();
+    auto curve = std::make_unique<AnimationCurve_>();
     curve->ReadFrom3DS(static_cast<DWORD>(track.keys.size()), track.flags, track.keys.data(), framesPerSecond,
                        rotation);
     return curve;

@@ -108,7 +108,7 @@ void AddWholeClip(Animation_* animation)
     AnimationClip_ clip;
     float low = 1e10f, high = -1e10f;
     for (const AnimationNode_& node : animation->nodes)
-        for (const AnimationCurve_* curve : {node.position, node.scale, node.rotation})
+        for (const AnimationCurve_* curve : {node.position.get(), node.scale.get(), node.rotation.get()})
             if (curve)
             {
                 low = std::min(low, curve->ownStart);
@@ -202,12 +202,12 @@ bool ReadAnimationBlock(Animation_* animation, ByteReader block)
             !nodes.F32(&node.pivot[2]) || !nodes.I32(&parent))
             return false;
         if (parent >= 0 && static_cast<DWORD>(parent) < nodeCount) node.parent = &animation->nodes[parent];
-        const std::pair<DWORD, AnimationCurve_**> curves[] = {
+        const std::pair<DWORD, std::unique_ptr<AnimationCurve_>*> curves[] = {
             {kPositionCurve, &node.position}, {kRotationCurve, &node.rotation}, {kScaleCurve, &node.scale}};
         for (const auto& [bit, slot] : curves)
         {
             if (!(flags & bit)) continue;
-            *slot = new AnimationCurve_();
+            *slot = std::make_unique<AnimationCurve_>();
             if (!(*slot)->ReadFromBlock(block, nodes, poolOffset, fps, bit == kRotationCurve)) return false;
         }
     }

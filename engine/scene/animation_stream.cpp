@@ -49,13 +49,13 @@ bool ReadVector(ByteCursor& in, int components, D3DXVECTOR4* out)
     return true;
 }
 
-AnimationCurve_* ReadCurve(ByteCursor& in)
+std::unique_ptr<AnimationCurve_> ReadCurve(ByteCursor& in)
 {
     auto curve = std::make_unique<AnimationCurve_>();
     DWORD keyCount = 0;
     if (!curve->ReadHeader(in, &keyCount) || !curve->ReadKeys(in, keyCount)) return nullptr;
     curve->ComputeTangents();
-    return curve.release();
+    return curve;
 }
 
 bool ReadNode(ByteCursor& in, Animation_* animation, AnimationNode_& node)
@@ -66,7 +66,7 @@ bool ReadNode(ByteCursor& in, Animation_* animation, AnimationNode_& node)
         return false;
     // A parent past the tree is no parent.
     if ((flags & kParentGiven) && parent < animation->nodes.size()) node.parent = &animation->nodes[parent];
-    const std::pair<DWORD, AnimationCurve_**> curves[] = {
+    const std::pair<DWORD, std::unique_ptr<AnimationCurve_>*> curves[] = {
         {kPositionCurve, &node.position}, {kScaleCurve, &node.scale}, {kRotationCurve, &node.rotation}};
     for (const auto& [bit, slot] : curves)
         if ((flags & bit) && !(*slot = ReadCurve(in))) return false;
