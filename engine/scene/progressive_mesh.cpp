@@ -6,6 +6,7 @@
 
 #include "engine/core/devices.h"
 #include "engine/core/globals.h"
+#include "engine/core/owned_array.h"
 #include "engine/scene/mesh.h"
 #include "engine/scene/model.h"
 #include "platform/win32/out_of_memory.h"
@@ -371,7 +372,7 @@ HRESULT ProgressiveMesh_::Create(Model_* owner, const ProgressiveMeshSourceStruc
     for (const VertexSplitStruct_TYP& r : s.splits)
         if (r.wedgeGroupCount && !r.wedgeData) return E_INVALIDARG;
 
-    ProgressiveMesh_* mesh = new (std::nothrow) ProgressiveMesh_(owner);
+    CountedPtr<ProgressiveMesh_> mesh(new (std::nothrow) ProgressiveMesh_(owner));
     if (!mesh) return E_OUTOFMEMORY;
     const bool allocated = ferolt::Allocated(
         [&]
@@ -386,11 +387,7 @@ HRESULT ProgressiveMesh_::Create(Model_* owner, const ProgressiveMeshSourceStruc
             mesh->baseFaces = s.faces;
             mesh->basePositions = s.positions;
         });
-    if (!allocated)
-    {
-        delete mesh;
-        return E_OUTOFMEMORY;
-    }
+    if (!allocated) return E_OUTOFMEMORY;
     mesh->wedgeCapacity = s.wedgeCapacity;
     mesh->baseWedgeCount = static_cast<uint32_t>(baseWedges);
     mesh->baseFaceCount = static_cast<uint32_t>(baseFaces);
@@ -399,7 +396,7 @@ HRESULT ProgressiveMesh_::Create(Model_* owner, const ProgressiveMeshSourceStruc
     mesh->usableSplits_ = mesh->splitCount;
     mesh->RestoreBase();
     mesh->RebuildMesh();
-    *out = mesh;
+    *out = mesh.release();
     return S_OK;
 }
 
