@@ -4,6 +4,7 @@
 #include <new>
 
 #include "engine/core/material.h"
+#include "engine/core/owned_array.h"
 #include "engine/scene/animation.h"
 #include "engine/scene/model.h"
 #include "engine/scene/model_3ds.h"
@@ -198,17 +199,6 @@ Material_* Build3DSMaterial(const Material3DS& source)
     return new (std::nothrow) Material_(&d, nullptr);
 }
 
-// Holds one reference of each material made for the build.
-struct MaterialList
-{
-    std::vector<Material_*> items;
-    ~MaterialList()
-    {
-        for (Material_* material : items)
-            if (material) material->Release();
-    }
-};
-
 struct SubsetFaces
 {
     const FaceGroup3DS* group; // null: all faces
@@ -223,9 +213,11 @@ HRESULT Build3DSModel(Parsed3DS* parsed, BYTE ignoreKeyframer, LoadRecordStruct_
     const std::vector<Record3DS> records = Build3DSNodeTransforms(parsed, ignoreKeyframer);
     if (records.empty()) return E_FAIL;
 
-    MaterialList materials;
+    // One reference of each material made for the build; the subsets take their own.
+    std::vector<CountedPtr<Material_>> materials;
+    materials.reserve(parsed->materials.size()); // so that no material is made without its owner
     for (const Material3DS& material : parsed->materials)
-        materials.items.push_back(Build3DSMaterial(material));
+        materials.emplace_back(Build3DSMaterial(material));
 
     std::vector<RawVertexStruct_TYP> vertices;
     std::vector<DWORD> indices;
@@ -278,7 +270,7 @@ HRESULT Build3DSModel(Parsed3DS* parsed, BYTE ignoreKeyframer, LoadRecordStruct_
         {
             DWORD position = kNoSourceIndex;
             const Material3DS* material = Find3DSMaterial(*parsed, group.material, &position);
-            openSubset(material ? materials.items[position] : nullptr, position);
+            openSubset(material ? materials[position].get() : nullptr, position);
             for (WORD f : group.faces)
                 addFace(f);
             closeSubset();
