@@ -726,7 +726,6 @@ void SubsetBake_::RenderSplitRectangle(Light_* light)
     subset.faceCount = 3;
     subset.material = receiver_;
     subset.sourceIndex = kNoSourceIndex;
-    HRESULT hr = E_FAIL;
     const ModelBuildInputStruct_TYP input{.keepNormals = 1,
                                           .vertices = raw,
                                           .vertexCount = 5,
@@ -735,20 +734,17 @@ void SubsetBake_::RenderSplitRectangle(Light_* light)
                                           .subsets = &subset,
                                           .subsetCount = 1,
                                           .normalsGiven = 1};
-    auto* model = new (std::nothrow) Model_(input, nullptr, &hr);
+    HRESULT hr = E_FAIL;
+    const CountedPtr<Model_> model = BuildModel(input, &hr);
     if (!model) return;
-    if (SUCCEEDED(hr))
+    // Placed where the object itself stands, so that the record's view (in world space) sees it.
+    const D3DXMATRIX placement = record_->objectToUnitBox * record_->unitBoxToWorld;
+    if (Object_* object = CreateObject(model.get(), &placement, nullptr, true))
     {
-        // Placed where the object itself stands, so that the record's view (in world space) sees it.
-        const D3DXMATRIX placement = record_->objectToUnitBox * record_->unitBoxToWorld;
-        if (Object_* object = CreateObject(model, &placement, nullptr, true))
-        {
-            Light_* alone[1] = {light};
-            Render(textures_[0], record_->view, DisplayModeColoured, 1, &object, 1, alone);
-            object->Release();
-        }
+        Light_* alone[1] = {light};
+        Render(textures_[0], record_->view, DisplayModeColoured, 1, &object, 1, alone);
+        object->Release();
     }
-    model->Release();
 }
 
 void SubsetBake_::MaterialColours(D3DCOLORVALUE* diffuse, D3DCOLORVALUE* ambient,

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <cmath>
 #include <memory>
-#include <new>
 #include <utility>
 
 #include "engine/core/backbuffer.h"
@@ -62,7 +61,6 @@ Model_* MakeHelperModel(const std::vector<RawVertexStruct_TYP>& vertices, const 
     SubsetStruct_TYP subset{};
     subset.faceCount = static_cast<DWORD>(indices.size() / 3);
     subset.sourceIndex = kNoSourceIndex;
-    HRESULT hr = E_FAIL;
     const ModelBuildInputStruct_TYP input{.keepNormals = 1,
                                           .vertices = vertices.data(),
                                           .vertexCount = static_cast<DWORD>(vertices.size()),
@@ -70,13 +68,8 @@ Model_* MakeHelperModel(const std::vector<RawVertexStruct_TYP>& vertices, const 
                                           .faceCount = subset.faceCount,
                                           .subsets = &subset,
                                           .subsetCount = 1};
-    auto* model = new (std::nothrow) Model_(input, nullptr, &hr);
-    if (model && FAILED(hr))
-    {
-        model->Release();
-        model = nullptr;
-    }
-    return model;
+    HRESULT hr = E_FAIL;
+    return BuildModel(input, &hr).release();
 }
 
 RawVertexStruct_TYP UnitVertex(float x, float y)

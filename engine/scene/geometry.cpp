@@ -647,20 +647,15 @@ bool Model_::Resmooth(float crease, Model_** out)
     {
         *out = nullptr;
         HRESULT result = E_FAIL;
-        auto* made = new (std::nothrow)
-            Model_(ResmoothInput(vertices, indices, subsetCopy, animation, turned), nullptr, &result);
+        CountedPtr<Model_> made =
+            BuildModel(ResmoothInput(vertices, indices, subsetCopy, animation, turned), &result);
         if (!made) return false;
-        if (FAILED(result))
-        {
-            made->Release();
-            return false;
-        }
         if (lightPointCount && lightPoints)
         {
             made->lightPoints = CopyArray(lightPoints.get(), lightPointCount);
             if (made->lightPoints) made->lightPointCount = lightPointCount;
         }
-        SetModelNameList(made, nameList);
+        SetModelNameList(made.get(), nameList);
         made->SetName(name);
         std::copy(std::begin(fileFlags), std::end(fileFlags), made->fileFlags);
         made->fileValue = fileValue;
@@ -675,7 +670,7 @@ bool Model_::Resmooth(float crease, Model_** out)
                 made->lineStarts = CopyArray(lineStarts.get(), lineSubsetCount);
             made->CreateLineBuffer(lineVertexCount, lineCopy.data());
         }
-        *out = made;
+        *out = made.release();
         return true;
     }
 

@@ -144,6 +144,15 @@ Model_::Model_(const ModelBuildInputStruct_TYP& input, LoadRecordStruct_TYP* rec
     FinishConstruction(record);
 }
 
+CountedPtr<Model_> BuildModel(const ModelBuildInputStruct_TYP& input, HRESULT* result)
+{
+    *result = E_FAIL;
+    CountedPtr<Model_> model(new (std::nothrow) Model_(input, nullptr, result));
+    if (!model) *result = E_OUTOFMEMORY;
+    if (FAILED(*result)) model.reset();
+    return model;
+}
+
 void Model_::FinishConstruction(LoadRecordStruct_TYP* record)
 {
     if (!record || !CurrentGlobals) return;

@@ -350,4 +350,8 @@ private:
 
 // Replaces the model's list of names (strings ended by a NUL, the list by an empty string).
 HRESULT SetModelNameList(Model_* model, const char* list);
+
+// A model built from the input alone (no load record), or null when it was not built; *result says why
+// (E_OUTOFMEMORY when there was no memory for the model itself).
+CountedPtr<Model_> BuildModel(const ModelBuildInputStruct_TYP& input, HRESULT* result);
 } // namespace LMK

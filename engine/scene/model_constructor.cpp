@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <new>
 #include <numeric>
 
 #include "engine/core/material.h"
@@ -630,16 +629,9 @@ HRESULT ModelConstructor_::CreateModel(Model_** model, bool, bool optimizeForVer
     input.lineVertexCount = static_cast<DWORD>(outLineVertices.size());
     input.optimizeForVertexCache = optimizeForVertexCache;
     input.normalsGiven = normalsGiven;
-    Model_* built = new (std::nothrow) Model_(input, nullptr, &result);
-    // Out of memory is a failure, not a success without a model.
-    if (!built) result = E_OUTOFMEMORY;
+    CountedPtr<Model_> built = BuildModel(input, &result);
     Clear();
-    if (built && FAILED(result))
-    {
-        built->Release();
-        built = nullptr;
-    }
-    *model = built;
+    *model = built.release();
     return result;
 }
 } // namespace LMK
