@@ -7,6 +7,7 @@
 #include "platform/win32/windef.h"
 
 #include <bit>
+#include <memory>
 #include <vector>
 
 static_assert(std::endian::native == std::endian::little, "the file records are read in place");
@@ -91,11 +92,19 @@ struct P3DInstanceRecord
     DWORD lightGroup; // 1-based, 0 none
 };
 
+// A model chunk whose data block the entry owns until it is handed on.
+struct P3DOwnedChunk
+{
+    DWORD id = 0;
+    std::unique_ptr<BYTE[]> data;
+    DWORD size = 0;
+};
+
 struct P3DChunkEntry
 {
     LMK::Model_* model = nullptr;
     std::vector<P3DInstanceRecord> records;
-    std::vector<LMK::ModelChunkStruct_TYP> chunks; // data blocks owned by the entry
+    std::vector<P3DOwnedChunk> chunks;
 };
 
 struct P3DMaterialSet

@@ -70,11 +70,7 @@ CP3DReadCodec::~CP3DReadCodec()
 void CP3DReadCodec::ReleaseAll()
 {
     for (P3DChunkEntry& entry : m_chunkEntries)
-    {
         if (entry.model) ReleaseModel(entry.model);
-        for (LMK::ModelChunkStruct_TYP& chunk : entry.chunks)
-            delete[] chunk.data;
-    }
     for (P3DMaterialSet& set : m_materialSets)
     {
         ReleaseMaterials(set.materials, set.slotCount);
@@ -262,7 +258,7 @@ void CP3DReadCodec::ReadModelChunkItems(const BYTE* data, size_t size)
             block.reset(new BYTE[item.size]);
             std::memcpy(block.get(), item.data, item.size);
         }
-        row->chunks.push_back({item.id, block.release(), item.size});
+        row->chunks.push_back({item.id, std::move(block), item.size});
     }
 }
 

@@ -7,7 +7,9 @@
 #include "platform/d3d9/d3d9_hooks.h"
 
 #include <deque>
+#include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
 namespace
@@ -166,7 +168,7 @@ bool CP3DReadCodec::LoadMaterialPack(P3DMaterialSet& set)
 
 void CP3DReadCodec::MakeMaterialCopies(P3DMaterialSet& set)
 {
-    set.copies = new (std::nothrow) LMK::Material_*[set.slotCount]();
+    set.copies = LMK::NewArray<LMK::Material_*>(set.slotCount).release(); // ReleaseMaterials takes it back
     if (!set.copies) return;
     set.copyCount = set.slotCount;
     for (DWORD k = 0; k < set.slotCount; ++k)
@@ -181,9 +183,9 @@ void CP3DReadCodec::MakeMaterialCopies(P3DMaterialSet& set)
 
 void CP3DReadCodec::ReleaseMaterials(LMK::Material_**& array, DWORD count)
 {
-    if (!array) return;
+    // Both kinds of array are new[]'ed: the engine's material pack hands its slots out that way.
+    const std::unique_ptr<LMK::Material_*[]> owned(std::exchange(array, nullptr));
+    if (!owned) return;
     for (DWORD k = 0; k < count; ++k)
-        if (array[k]) ReleasePart(array[k]);
-    delete[] array;
-    array = nullptr;
+        if (owned[k]) ReleasePart(owned[k]);
 }

@@ -33,13 +33,9 @@ void ApplySubsetAttributes(LMK::Model_* model, const LMK::ModelChunkStruct_TYP& 
 
 void CP3DReadCodec::HandChunksToModel(P3DChunkEntry& entry)
 {
-    for (LMK::ModelChunkStruct_TYP& chunk : entry.chunks)
+    for (P3DOwnedChunk& chunk : entry.chunks)
     {
-        // The entry lets go of the block before the engine is asked, so that a call that runs out of
-        // memory cannot leave it behind to be freed a second time.
-        const std::unique_ptr<BYTE[]> data(chunk.data);
-        LMK::ModelChunkStruct_TYP handed = chunk;
-        chunk.data = nullptr;
+        LMK::ModelChunkStruct_TYP handed{chunk.id, chunk.data.get(), chunk.size};
         if (handed.id == kSubsetAttributesChunkId)
             ApplySubsetAttributes(entry.model, handed);
         else
@@ -157,12 +153,12 @@ bool CP3DReadCodec::GetChunk(LMK::Model_*& model, DWORD& type, DWORD& size, void
     for (P3DChunkEntry& entry : m_chunkEntries)
     {
         if (!entry.model || entry.chunks.empty()) continue;
-        const LMK::ModelChunkStruct_TYP chunk = entry.chunks.front();
+        P3DOwnedChunk chunk = std::move(entry.chunks.front());
         entry.chunks.erase(entry.chunks.begin());
         model = entry.model;
         type = chunk.id;
         size = chunk.size;
-        data = chunk.data;
+        data = chunk.data.release(); // the caller's from here
         return true;
     }
     return false;
