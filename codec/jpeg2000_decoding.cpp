@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace
 {
@@ -158,6 +159,5 @@ bool DecodeJpeg2000ToBitmap(const P3DByteBlock& block, Gdiplus::Bitmap** result)
 void ReleaseBitmapHolder(Gdiplus::Bitmap** bitmap)
 {
     if (!bitmap) return;
-    delete *bitmap;
-    *bitmap = nullptr;
+    const std::unique_ptr<Gdiplus::Bitmap> owned(std::exchange(*bitmap, nullptr));
 }

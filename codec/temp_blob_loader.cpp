@@ -1,19 +1,8 @@
 #include "codec/temp_blob_loader.h"
 
-#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
-
-namespace
-{
-char* HeapCopy(const char* text)
-{
-    const size_t n = std::strlen(text) + 1;
-    char* copy = static_cast<char*>(std::malloc(n));
-    if (copy) std::memcpy(copy, text, n);
-    return copy;
-}
-} // namespace
 
 CTempBlobLoader::CTempBlobLoader()
 {
@@ -56,18 +45,15 @@ void CTempBlobLoader::ClearBlob()
 int CTempBlobLoader::ProvideBlob(const char*, void** data, DWORD* size, void** name)
 {
     if (!m_hasBlob || m_name.IsEmpty()) return LMK::kLoaderNotMine;
-    BYTE* copy = new (std::nothrow) BYTE[m_size ? m_size : 1];
-    char* nameCopy = HeapCopy(m_name);
-    if (!copy || !nameCopy)
-    {
-        delete[] copy;
-        std::free(nameCopy);
-        return -1;
-    }
-    if (m_size) std::memcpy(copy, m_data, m_size);
-    *data = copy;
+    const char* text = m_name;
+    std::unique_ptr<BYTE[]> copy = LMK::NewBuffer<BYTE>(m_size);
+    std::unique_ptr<char[]> nameCopy = LMK::CopyArray(text, std::strlen(text) + 1);
+    if (!copy || !nameCopy) return -1;
+    if (m_size) std::memcpy(copy.get(), m_data, m_size);
+    // ReleaseBlobCallback takes both back.
+    *data = copy.release();
     *size = m_size;
-    *name = nameCopy;
+    *name = nameCopy.release();
     return LMK::kLoaderDelivered;
 }
 
@@ -82,8 +68,8 @@ int __stdcall LoadBlobCallback(const LMK::LoaderRequestStruct_TYP* request, void
 
 void __stdcall ReleaseBlobCallback(void*, void* data, void* resolvedName, DWORD, LMK::LoadedPart_*)
 {
-    delete[] static_cast<BYTE*>(data);
-    std::free(resolvedName);
+    const std::unique_ptr<BYTE[]> bytes(static_cast<BYTE*>(data));
+    const std::unique_ptr<char[]> name(static_cast<char*>(resolvedName));
 }
 
 CTempBlobLoader* GetOrCreateTempBlobLoader(IP3DBlobContainer** holder)

@@ -32,8 +32,8 @@ public:
     // The bytes stay the caller's and must outlive the hold.
     void SetBlob(const CString& name, const void* data, unsigned long size);
     void ClearBlob();
-    // kLoaderNotMine unless bytes with a name are held; otherwise a copy of them (operator new) and of
-    // the name (malloc), and kLoaderDelivered. The requested name is not compared.
+    // kLoaderNotMine unless bytes with a name are held; otherwise a copy of them and of the name (both
+    // new[], for ReleaseBlobCallback), and kLoaderDelivered. The requested name is not compared.
     int ProvideBlob(const char* requestedName, void** data, DWORD* size, void** name);
 
     LMK::Loader_* Handle() const { return m_loader; }
