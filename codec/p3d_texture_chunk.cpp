@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <new>
 
 namespace
 {
@@ -23,7 +22,7 @@ std::unique_ptr<BYTE[]> ArgbBmp(const Gdiplus::BitmapData& pixels, size_t* size)
 {
     const size_t rowBytes = size_t(pixels.Width) * 4;
     const size_t imageBytes = rowBytes * pixels.Height;
-    std::unique_ptr<BYTE[]> file(new (std::nothrow) BYTE[kBmpHeaderSize + imageBytes]());
+    std::unique_ptr<BYTE[]> file = LMK::NewArray<BYTE>(kBmpHeaderSize + imageBytes);
     if (!file) return nullptr;
     BYTE* f = file.get();
     LMK::WriteMemoryBmpHeader(f, DWORD(kBmpHeaderSize + imageBytes), DWORD(kBmpHeaderSize), 40,

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <vector>
 
 #include "engine/core/globals.h"
+#include "engine/core/owned_array.h"
 #include "engine/core/lr_view_api.h"
 #include "engine/render/back_buffer_window.h"
 #include "engine/render/render_view.h"
@@ -271,9 +271,8 @@ HRESULT LRSaveImage(RenderViewStruct_TYP* view, DWORD objectCount, Object_** obj
     ViewParamsStruct_TYP P{};
     if (FAILED(LRGetViewParams(view->camera, &P))) return E_FAIL;
 
-    std::unique_ptr<uint32_t[]> strip(new (std::nothrow) uint32_t[size_t(S) * Wk]);
+    const std::unique_ptr<uint32_t[]> strip = NewArray<uint32_t>(size_t(S) * Wk);
     if (!strip) return E_OUTOFMEMORY;
-    std::memset(strip.get(), 0, size_t(S) * Wk * 4);
 
     SaveTarget_ target(*params);
     if (!target.Open()) return E_FAIL;
