@@ -1,6 +1,7 @@
 #include "engine/core/globals.h"
 
 #include "engine/core/resource_links.h"
+#include "engine/core/texture_effects.h"
 #include "platform/win32/winuser.h"
 
 namespace LMK
@@ -199,7 +200,6 @@ HRESULT LRStop()
         CurrentGlobals = OwnedGlobals;
         if (!OwnedGlobals || OwnedGlobals->startCount != 0) return S_OK;
     }
-    LMK::DeleteTextureEffects();
     try
     {
         delete OwnedGlobals;

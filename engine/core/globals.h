@@ -1,6 +1,7 @@
 #pragma once
 // The engine root: one object holds everything the engine shares for its life, reached through
 // LMK::CurrentGlobals. LRStart creates it at the first start; the last LRStop deletes it.
+#include <memory>
 #include <vector>
 
 #include "engine/core/devices.h"
@@ -58,7 +59,7 @@ public:
     std::vector<Effect_*> effects; // every live effect, in creation order
     Effect_* defaultEffect = nullptr;
     DWORD textureEffectCount = 0;
-    CTexEffect** textureEffects = nullptr;
+    std::vector<std::unique_ptr<CTexEffect>> textureEffects; // one table for every material and device
     std::vector<Texture_*> flareTextures;
     std::vector<Texture_*> glowTextures;
     Material_* defaultMaterial = nullptr;

@@ -10,7 +10,6 @@ class Material_;
 class Texture_;
 
 void CreateTextureEffects();
-void DeleteTextureEffects();
 // A sprite texture from the bytes of a "TexFile" resource; null when it cannot be made.
 Texture_* CreateSpriteTexture(const void* data, DWORD size);
 // Release by the texture release rule (a bump map also lets go of its source).

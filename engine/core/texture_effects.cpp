@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <vector>
 
 #include "engine/core/globals.h"
 #include "engine/core/resource_links.h"
@@ -191,29 +193,23 @@ void SetupStageThroughTextureEffect(DWORD effectIndex, const D3DXMATRIX* inverse
     // Outside a started engine there is no table; the floating effect stands in for entry 0.
     static const CFloatingTexEffect standIn;
     const CTexEffect* effect = &standIn;
-    if (CurrentGlobals && CurrentGlobals->textureEffects && CurrentGlobals->textureEffectCount)
+    if (CurrentGlobals && CurrentGlobals->textureEffectCount)
     {
         const DWORD index = effectIndex < CurrentGlobals->textureEffectCount ? effectIndex : 0;
-        if (CurrentGlobals->textureEffects[index]) effect = CurrentGlobals->textureEffects[index];
+        if (index < CurrentGlobals->textureEffects.size() && CurrentGlobals->textureEffects[index])
+            effect = CurrentGlobals->textureEffects[index].get();
     }
     effect->SetupStage(inverseWorld, device, startTime, record, keepsAnimating, stage, a, b);
 }
 
 void CreateTextureEffects()
 {
-    if (!CurrentGlobals || CurrentGlobals->textureEffects) return;
-    CurrentGlobals->textureEffects = new CTexEffect* [kTextureEffectCount]
-    { new CFloatingTexEffect, new CSubPicAnimTexEffect, new CSpiralEffect };
+    if (!CurrentGlobals || !CurrentGlobals->textureEffects.empty()) return;
+    std::vector<std::unique_ptr<CTexEffect>> table;
+    table.push_back(std::make_unique<CFloatingTexEffect>());
+    table.push_back(std::make_unique<CSubPicAnimTexEffect>());
+    table.push_back(std::make_unique<CSpiralEffect>());
+    CurrentGlobals->textureEffects = std::move(table);
     CurrentGlobals->textureEffectCount = kTextureEffectCount;
-}
-
-void DeleteTextureEffects()
-{
-    if (!CurrentGlobals || !CurrentGlobals->textureEffects) return;
-    for (DWORD i = 0; i < CurrentGlobals->textureEffectCount; ++i)
-        delete CurrentGlobals->textureEffects[i];
-    delete[] CurrentGlobals->textureEffects;
-    CurrentGlobals->textureEffects = nullptr;
-    CurrentGlobals->textureEffectCount = 0;
 }
 } // namespace LMK

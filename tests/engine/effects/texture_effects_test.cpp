@@ -167,9 +167,9 @@ TEST_F(StageTest, AnimatedRecordRunsOnItsMaterialsClock)
 {
     LMK::AllGlobals_* root = LMK::CurrentGlobals;
     ASSERT_EQ(root->textureEffectCount, 3u);
-    EXPECT_NE(dynamic_cast<LMK::CFloatingTexEffect*>(root->textureEffects[0]), nullptr);
-    EXPECT_NE(dynamic_cast<LMK::CSubPicAnimTexEffect*>(root->textureEffects[1]), nullptr);
-    EXPECT_NE(dynamic_cast<LMK::CSpiralEffect*>(root->textureEffects[2]), nullptr);
+    EXPECT_NE(dynamic_cast<LMK::CFloatingTexEffect*>(root->textureEffects[0].get()), nullptr);
+    EXPECT_NE(dynamic_cast<LMK::CSubPicAnimTexEffect*>(root->textureEffects[1].get()), nullptr);
+    EXPECT_NE(dynamic_cast<LMK::CSpiralEffect*>(root->textureEffects[2].get()), nullptr);
 
     LMK::TextureTransformStruct_TYP record{};
     LMK::SetIdentityTextureTransform(&record);
