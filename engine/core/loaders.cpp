@@ -183,7 +183,7 @@ int AllLoaders_::Load(DWORD type, const char* name, bool shared, void** out)
     int failure = -1;
     for (size_t i = 0; i < loaders.size(); ++i)
     {
-        Loader_* loader = loaders[i];
+        Loader_* loader = loaders[i].get();
         if (loader->type != type) continue;
         LoaderRequestStruct_TYP request{name, loader->callbacks.context};
         void* data = nullptr;
@@ -329,12 +329,13 @@ HRESULT AllLoaders_::Unload(LoadRecordStruct_TYP* record)
 namespace
 {
 template <class List, class Ask>
-int AskListLoaders(const std::vector<Loader_*>& loaders, DWORD type, const char* name, List* list, Ask ask)
+int AskListLoaders(const std::vector<std::unique_ptr<Loader_>>& loaders, DWORD type, const char* name,
+                   List* list, Ask ask)
 {
     if (list) list->Clear();
     if (!name || !*name) return -1;
     int failure = -1;
-    for (Loader_* loader : loaders)
+    for (const std::unique_ptr<Loader_>& loader : loaders)
     {
         if (loader->type != type) continue;
         auto callback = ask(loader->callbacks);
@@ -359,9 +360,9 @@ int AllLoaders_::GetAlternatives(DWORD type, const char* name, IlumoVector<Loade
                           [](const LoaderCallbacksStruct_TYP& cb) { return cb.getAlternatives; });
 }
 
-void AllLoaders_::AddLoader(Loader_* loader, bool atFront)
+void AllLoaders_::AddLoader(std::unique_ptr<Loader_> loader, bool atFront)
 {
-    loaders.push_back(loader);
+    loaders.push_back(std::move(loader));
     if (atFront) std::rotate(loaders.begin(), loaders.end() - 1, loaders.end());
 }
 
@@ -373,7 +374,8 @@ HRESULT AllLoaders_::RemoveLoader(Loader_* loader)
         if (record->data) GiveBackData(record, nullptr);
         record->loader = nullptr;
     }
-    auto it = std::find(loaders.begin(), loaders.end(), loader);
+    auto it = std::find_if(loaders.begin(), loaders.end(),
+                           [loader](const std::unique_ptr<Loader_>& l) { return l.get() == loader; });
     if (it == loaders.end()) return E_FAIL;
     loaders.erase(it);
     return S_OK;
@@ -413,8 +415,6 @@ AllLoaders_::~AllLoaders_()
     DestroyRecordsOfType(LoadedPartModel);
     DestroyRecordsOfType(LoadedPartMaterial);
     DestroyRecordsOfType(0xFFFFFFFFu);
-    for (Loader_* loader : loaders)
-        delete loader;
     loaders.clear();
 }
 } // namespace LMK
@@ -431,8 +431,9 @@ HRESULT LRRegisterLoader(DWORD type, const LMK::LoaderCallbacksStruct_TYP* callb
                                     [&]
                                     {
                                         auto made = std::make_unique<LMK::Loader_>(type, *callbacks);
-                                        CurrentGlobals->loaders.AddLoader(made.get(), atFront);
-                                        *loader = made.release(); // the registry's until unregistered
+                                        LMK::Loader_* handle = made.get();
+                                        CurrentGlobals->loaders.AddLoader(std::move(made), atFront);
+                                        *loader = handle; // the registry's until unregistered
                                         return S_OK;
                                     });
 }
@@ -443,9 +444,8 @@ HRESULT LRUnregisterLoader(LMK::Loader_** loader)
     if (!loader) return E_INVALIDARG;
     if (!*loader) return S_OK;
     CurrentGlobals->releaseCache.PurgeLoader(*loader);
-    HRESULT hr = CurrentGlobals->loaders.RemoveLoader(*loader);
     // A pointer that is not registered may be stale: it is not ours to delete.
-    if (SUCCEEDED(hr)) delete *loader;
+    HRESULT hr = CurrentGlobals->loaders.RemoveLoader(*loader);
     *loader = nullptr;
     return hr;
 }

@@ -102,11 +102,12 @@ public:
     HRESULT Unload(LoadRecordStruct_TYP* record);
     int GetLODs(DWORD type, const char* name, IlumoVector<LoaderLODStruct_TYP>* list);
     int GetAlternatives(DWORD type, const char* name, IlumoVector<LoaderAlternativeStruct_TYP>* list);
-    void AddLoader(Loader_* loader, bool atFront);
+    void AddLoader(std::unique_ptr<Loader_> loader, bool atFront);
+    // Deletes the loader once its records have let go of it; E_FAIL for one that is not registered.
     HRESULT RemoveLoader(Loader_* loader);
 
-    std::vector<Loader_*> loaders;              // asking order
-    std::vector<LoadRecordStruct_TYP*> records; // shared records only
+    std::vector<std::unique_ptr<Loader_>> loaders; // asking order
+    std::vector<LoadRecordStruct_TYP*> records;    // shared records only
 
 private:
     void DestroyRecordsOfType(DWORD type);

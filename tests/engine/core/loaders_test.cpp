@@ -275,7 +275,7 @@ TEST_F(RegistryTest, LoaderAnswersAndAskingOrder)
         LMK::Loader_* frontLoader = nullptr;
         Register(&back, false, &backLoader, c.type);
         Register(&front, true, &frontLoader, c.type);
-        EXPECT_EQ(root_->loaders.loaders.front(), frontLoader);
+        EXPECT_EQ(root_->loaders.loaders.front().get(), frontLoader);
 
         void* out = nullptr;
         EXPECT_EQ(root_->loaders.Load(c.type, "a.png", true, &out), c.result);

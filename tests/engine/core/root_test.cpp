@@ -52,7 +52,7 @@ TEST_F(EngineTest, StartedRootHasItsFixedState)
     for (DWORD i = 0; i < 4; ++i)
     {
         EXPECT_EQ(root.loaders.loaders[i]->type, i);
-        EXPECT_EQ(root.loaders.loaders[i], expected[i]);
+        EXPECT_EQ(root.loaders.loaders[i].get(), expected[i]);
     }
 }
 
