@@ -28,8 +28,12 @@ DeviceSpecificDataContainer_* DeviceSpecificDataHandler_::GetDataForDevice(IDire
             }
         if (!data)
         {
-            data = CreateDataForDevice(device);
-            if (!data) return nullptr;
+            std::unique_ptr<DeviceSpecificDataContainer_> made(CreateDataForDevice(device));
+            if (!made) return nullptr;
+            // Room first, so that running out of memory leaves both lists alike.
+            secondaryData.reserve(secondaryData.size() + 1);
+            secondaryStore_.push_back(std::move(made));
+            data = secondaryStore_.back().get();
             secondaryData.push_back(data);
         }
     }
@@ -40,9 +44,8 @@ DeviceSpecificDataContainer_* DeviceSpecificDataHandler_::GetDataForDevice(IDire
 
 void DeviceSpecificDataHandler_::ReleaseSecondaryData()
 {
-    for (DeviceSpecificDataContainer_* other : secondaryData)
-        delete other;
     secondaryData.clear();
+    secondaryStore_.clear();
     lastUsed = nullptr;
 }
 
@@ -55,8 +58,7 @@ void DeviceSpecificDataHandler_::ReleaseAllData()
 
 DeviceSpecificDataHandler_::~DeviceSpecificDataHandler_()
 {
-    for (DeviceSpecificDataContainer_* other : secondaryData)
-        delete other;
+    secondaryStore_.clear(); // before the primary copy, as on every release
     delete primaryData;
 }
 } // namespace LMK

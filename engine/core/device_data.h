@@ -2,6 +2,7 @@
 // One copy of a GPU resource per Direct3D device. The primary device's copy is made with the
 // resource; copies for other devices are made on first use. Every use goes through
 // GetDataForDevice, which finds or makes the copy and lets it act at once.
+#include <memory>
 #include <vector>
 
 #include "platform/d3d9/d3d9.h"
@@ -43,8 +44,12 @@ public:
     // The copy for the device, after its Apply(a, b). Null only when no copy could be made.
     DeviceSpecificDataContainer_* GetDataForDevice(IDirect3DDevice9* device, void* a, void* b);
 
-    DeviceSpecificDataContainer_* primaryData = nullptr;
+    DeviceSpecificDataContainer_* primaryData = nullptr;      // owned; the model builders set it directly
     std::vector<DeviceSpecificDataContainer_*> secondaryData; // creation order
     DeviceSpecificDataContainer_* lastUsed = nullptr;
+
+private:
+    std::vector<std::unique_ptr<DeviceSpecificDataContainer_>>
+        secondaryStore_; // what secondaryData points at
 };
 } // namespace LMK
