@@ -109,9 +109,18 @@ DeviceRequestChannel_::DeviceRequestChannel_()
     requestEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     doneEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (!requestEvent || !doneEvent) return;
-    auto worker = std::make_unique<CD3DResetThread>(this);
-    if (!worker->CreateThread()) return;
-    threadObject_ = worker.release();
+    try
+    {
+        auto worker = std::make_unique<CD3DResetThread>(this);
+        if (!worker->CreateThread()) return;
+        threadObject_ = std::move(worker);
+    }
+    catch (...)
+    {
+        // No destructor runs for a channel that was never made.
+        CloseKernelObjects();
+        throw;
+    }
     thread = threadObject_->m_hThread;
     HANDLE waits[2] = {doneEvent, thread};
     WaitForMultipleObjects(2, waits, FALSE, INFINITE);
@@ -126,10 +135,16 @@ DeviceRequestChannel_::~DeviceRequestChannel_()
         Post(&quit);
         WaitForSingleObject(thread, INFINITE);
     }
-    delete threadObject_; // closes the thread handle
+    threadObject_.reset(); // closes the thread handle
     thread = nullptr;
+    CloseKernelObjects();
+}
+
+void DeviceRequestChannel_::CloseKernelObjects()
+{
     if (requestEvent) CloseHandle(requestEvent);
     if (doneEvent) CloseHandle(doneEvent);
+    requestEvent = doneEvent = nullptr;
     DeleteCriticalSection(&lock);
 }
 

@@ -131,7 +131,9 @@ public:
     DeviceRequestStruct_TYP* pending = nullptr;
 
 private:
-    CD3DResetThread* threadObject_ = nullptr; // owned: joined and deleted by the destructor
+    void CloseKernelObjects();
+
+    std::unique_ptr<CD3DResetThread> threadObject_; // joined by the destructor before it goes
 };
 
 class AllDevices_
