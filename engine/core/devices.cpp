@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "engine/core/globals.h"
+#include "engine/core/render_lock.h"
 #include "platform/mfc/afx.h"
 #include "platform/win32/wingdi.h"
 
@@ -152,7 +153,7 @@ HRESULT DeviceRequestChannel_::Post(DeviceRequestStruct_TYP* request)
 {
     request->result = 0;
     if (!thread) return E_FAIL;
-    EnterCriticalSection(&lock);
+    const CriticalSectionLock_ held(&lock);
     pending = request;
     HRESULT result = E_FAIL;
     if (SetEvent(requestEvent))
@@ -163,7 +164,6 @@ HRESULT DeviceRequestChannel_::Post(DeviceRequestStruct_TYP* request)
         if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) result = request->result;
     }
     pending = nullptr;
-    LeaveCriticalSection(&lock);
     return result;
 }
 

@@ -1,19 +1,26 @@
 #pragma once
-// The root's render lock held for a scope, so that every return leaves it. The lock is recursive: a pass
-// that runs inside another (a mirror, an impostor atlas) takes it again.
+// Critical sections held for a scope, so that every return (and every exception) leaves them.
 #include "engine/core/globals.h"
 
 namespace LMK
 {
-class RenderLock_
+class CriticalSectionLock_
 {
 public:
-    explicit RenderLock_(AllGlobals_* root) : lock_(&root->renderLock) { EnterCriticalSection(lock_); }
-    ~RenderLock_() { LeaveCriticalSection(lock_); }
-    RenderLock_(const RenderLock_&) = delete;
-    RenderLock_& operator=(const RenderLock_&) = delete;
+    explicit CriticalSectionLock_(CRITICAL_SECTION* lock) : lock_(lock) { EnterCriticalSection(lock_); }
+    ~CriticalSectionLock_() { LeaveCriticalSection(lock_); }
+    CriticalSectionLock_(const CriticalSectionLock_&) = delete;
+    CriticalSectionLock_& operator=(const CriticalSectionLock_&) = delete;
 
 private:
     CRITICAL_SECTION* lock_;
+};
+
+// The root's render lock. It is recursive: a pass that runs inside another (a mirror, an impostor atlas)
+// takes it again.
+class RenderLock_ : public CriticalSectionLock_
+{
+public:
+    explicit RenderLock_(AllGlobals_* root) : CriticalSectionLock_(&root->renderLock) {}
 };
 } // namespace LMK
