@@ -8,6 +8,7 @@
 #include "engine/core/blob_stream.h"
 #include "engine/core/globals.h"
 #include "engine/core/memory_bmp.h"
+#include "engine/core/owned_array.h"
 #include "platform/gdiplus/gdiplus.h"
 
 namespace LMK
@@ -27,18 +28,13 @@ void WriteArgbBmpHeader(BYTE* file, UINT width, UINT height, bool bottomUp, DWOR
     PutLittleEndian(file + 66, 0xFF000000u, 4);
 }
 
-struct BitmapDeleter
-{
-    void operator()(Gdiplus::Bitmap* b) const { delete b; }
-};
-using BitmapPtr = std::unique_ptr<Gdiplus::Bitmap, BitmapDeleter>;
+using BitmapPtr = std::unique_ptr<Gdiplus::Bitmap>;
 
 BitmapPtr DecodeImage(const void* image, DWORD size)
 {
-    auto* stream = new (std::nothrow) CSimpleBlobStream(image, size);
+    const CountedPtr<CSimpleBlobStream> stream(new (std::nothrow) CSimpleBlobStream(image, size));
     if (!stream) return nullptr;
-    BitmapPtr bitmap(Gdiplus::Bitmap::FromStream(stream));
-    stream->Release();
+    BitmapPtr bitmap(Gdiplus::Bitmap::FromStream(stream.get()));
     if (bitmap && bitmap->GetLastStatus() != Gdiplus::Ok) bitmap.reset();
     return bitmap;
 }
@@ -92,7 +88,7 @@ HRESULT CreateDeviceTextureFromImage(IDirect3DDevice9* device, const void* image
     const UINT h = (height == 0 || height > locked.Height) ? locked.Height : height;
     const uint64_t fileSize = uint64_t(w) * h * 4 + kArgbBmpHeaderSize;
     HRESULT hr = E_OUTOFMEMORY;
-    std::unique_ptr<BYTE[]> file(fileSize <= 0xFFFFFFFFu ? new (std::nothrow) BYTE[fileSize] : nullptr);
+    std::unique_ptr<BYTE[]> file = fileSize <= 0xFFFFFFFFu ? NewBuffer<BYTE>(size_t(fileSize)) : nullptr;
     if (file)
     {
         WriteArgbBmpHeader(file.get(), w, h, flip, DWORD(fileSize));

@@ -5,6 +5,7 @@
 
 #include "engine/core/globals.h"
 #include "engine/core/memory_bmp.h"
+#include "engine/core/owned_array.h"
 #include "engine/core/texture.h"
 
 namespace LMK
@@ -45,7 +46,7 @@ std::unique_ptr<BYTE[]> PixelBmp(const void* pixels, const DWORD* palette, DWORD
     const uint64_t offset = palette ? 1078 : 54;
     const uint64_t size = rowBytes * height + offset;
     if (size > kMaxPixelBmpBytes) return nullptr;
-    std::unique_ptr<BYTE[]> file(new (std::nothrow) BYTE[size]());
+    std::unique_ptr<BYTE[]> file = NewArray<BYTE>(size_t(size));
     if (!file) return nullptr;
     BYTE* f = file.get();
     WriteMemoryBmpHeader(f, DWORD(size), DWORD(offset), 40, INT(width), -INT(height), palette ? 8 : 32, 0, 0);
