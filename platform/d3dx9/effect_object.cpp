@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <new>
 #include <string_view>
 
@@ -281,20 +282,32 @@ public:
         if (!out) return Refuse("Effect.CloneEffect.NullPointer");
         *out = nullptr;
         if (!device) return Refuse("Effect.CloneEffect.NullPointer");
-        Effect* clone = new (std::nothrow) Effect(device, desc_);
-        if (!clone) return E_OUTOFMEMORY;
-        clone->values_ = values_;
-        clone->current_ = current_;
-        // Textures belong to one device; a clone for another device starts without them.
-        if (device == device_)
-            for (size_t i = 0; i < textures_.size(); ++i)
-                if ((clone->textures_[i] = textures_[i])) textures_[i]->AddRef();
-        *out = clone;
-        return D3D_OK;
+        return ferolt::CatchOutOfMemory(E_OUTOFMEMORY,
+                                        [&]
+                                        {
+                                            // Released (so deleted) when memory runs out on the way.
+                                            std::unique_ptr<Effect, Releaser> clone(
+                                                new Effect(device, desc_));
+                                            clone->values_ = values_;
+                                            clone->current_ = current_;
+                                            // Textures belong to one device; a clone for another device
+                                            // starts without them.
+                                            if (device == device_)
+                                                for (size_t i = 0; i < textures_.size(); ++i)
+                                                    if ((clone->textures_[i] = textures_[i]))
+                                                        textures_[i]->AddRef();
+                                            *out = clone.release();
+                                            return D3D_OK;
+                                        });
     }
 
 private:
     static constexpr UINT D3DX_DEFAULT_VALUE = 0xFFFFFFFF;
+
+    struct Releaser
+    {
+        void operator()(Effect* effect) const { effect->Release(); }
+    };
 
     ~Effect() override
     {
@@ -496,8 +509,10 @@ HRESULT D3DXCreateEffect(IDirect3DDevice9* pDevice, LPCVOID pSrcData, UINT SrcDa
             ferolt::d3dx9::CreateBufferFrom(error.c_str(), error.size() + 1, ppCompilationErrors);
         return D3DXERR_INVALIDDATA;
     }
-    auto* effect = new (std::nothrow) ferolt::d3dx9::Effect(pDevice, std::move(desc));
-    if (!effect) return E_OUTOFMEMORY;
-    *ppEffect = effect;
-    return D3D_OK;
+    return ferolt::CatchOutOfMemory(E_OUTOFMEMORY,
+                                    [&]
+                                    {
+                                        *ppEffect = new ferolt::d3dx9::Effect(pDevice, std::move(desc));
+                                        return D3D_OK;
+                                    });
 }

@@ -150,7 +150,10 @@ struct Parser
 
     bool Parse(const std::string& text)
     {
+        // Running out of memory while reading ends a stream's input like the end of its text would: the
+        // streams pass it on instead, so that it is never taken for an effect that ends early.
         std::istringstream in(text);
+        in.exceptions(std::ios::badbit);
         std::string line;
         size_t number = 0;
         bool header = false;
@@ -161,6 +164,7 @@ struct Parser
             ++number;
             if (size_t hash = line.find('#'); hash != std::string::npos) line.resize(hash);
             std::istringstream words(line);
+            words.exceptions(std::ios::badbit);
             std::vector<std::string> t;
             for (std::string w; words >> w;)
                 t.push_back(w);
