@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <type_traits>
 #include <vector>
 
 namespace LMK
@@ -39,6 +41,13 @@ bool TileArea(const Device_& device, LONG* width, LONG* height)
     return *width > 0 && *height > 0;
 }
 
+// A region deleted at the end of its scope, also when memory runs out while it is in use.
+struct RegionDeleter_
+{
+    void operator()(HRGN region) const { DeleteObject(region); }
+};
+using OwnedRegion = std::unique_ptr<std::remove_pointer_t<HRGN>, RegionDeleter_>;
+
 // The rectangles of a region in region order.
 std::vector<RECT> RegionRects(HRGN region)
 {
@@ -70,7 +79,16 @@ BackBuffer_::BackBuffer_(HWND window, INT* detail)
         }
         else
         {
-            RebuildParts();
+            try
+            {
+                RebuildParts();
+            }
+            catch (...)
+            {
+                // No destructor runs for a back buffer that was never made.
+                ClearParts();
+                throw;
+            }
             result = 0;
         }
     }
@@ -87,6 +105,12 @@ void BackBuffer_::ClearParts()
     for (BackBufferPart_* part : parts)
         delete part;
     parts.clear();
+}
+
+void BackBuffer_::AddPart(Device_* device, const RECT& tileRect, INT offsetX, INT offsetY)
+{
+    parts.reserve(parts.size() + 1); // first, so that a part once made is always listed
+    parts.push_back(std::make_unique<BackBufferPart_>(device, tileRect, this, offsetX, offsetY).release());
 }
 
 void BackBuffer_::Refresh()
@@ -115,7 +139,7 @@ void BackBuffer_::RebuildFullScreen(bool* done)
         if (device->presentParams.Windowed ||
             set.d3d->GetAdapterMonitor(device->adapter) != fullScreenMonitor)
             continue;
-        parts.push_back(new BackBufferPart_(device, device->backBufferRect, this, 0, 0));
+        AddPart(device, device->backBufferRect, 0, 0);
         *done = true;
         return;
     }
@@ -128,39 +152,36 @@ void BackBuffer_::RebuildWindowed()
     LONG tileWidth = 0, tileHeight = 0;
     if (!primary || !set.monitorRegion || !TileArea(*primary, &tileWidth, &tileHeight)) return;
 
-    HRGN windowRegion = CreateRectRgnIndirect(&clientRect);
+    const OwnedRegion windowRegion(CreateRectRgnIndirect(&clientRect));
     if (!windowRegion) return;
     RECT box{};
-    if (CombineRgn(windowRegion, windowRegion, set.monitorRegion, RGN_AND) > NULLREGION &&
-        GetRgnBox(windowRegion, &box) > NULLREGION)
+    if (CombineRgn(windowRegion.get(), windowRegion.get(), set.monitorRegion, RGN_AND) <= NULLREGION ||
+        GetRgnBox(windowRegion.get(), &box) <= NULLREGION)
+        return;
+    const OwnedRegion tile(CreateRectRgn(0, 0, 0, 0));
+    // Every part renders on the primary device; the other windowed devices serve no back buffer.
+    for (int64_t y = box.top; y < box.bottom; y += tileHeight)
     {
-        HRGN tile = CreateRectRgn(0, 0, 0, 0);
-        // Every part renders on the primary device; the other windowed devices serve no back buffer.
-        for (int64_t y = box.top; y < box.bottom; y += tileHeight)
+        for (int64_t x = box.left; x < box.right; x += tileWidth)
         {
-            for (int64_t x = box.left; x < box.right; x += tileWidth)
+            const LONG dx = static_cast<LONG>(x), dy = static_cast<LONG>(y);
+            OffsetRgn(windowRegion.get(), -dx, -dy);
+            SetRectRgn(tile.get(), 0, 0, tileWidth, tileHeight);
+            const int kind = CombineRgn(tile.get(), windowRegion.get(), tile.get(), RGN_AND);
+            if (kind == SIMPLEREGION)
             {
-                const LONG dx = static_cast<LONG>(x), dy = static_cast<LONG>(y);
-                OffsetRgn(windowRegion, -dx, -dy);
-                SetRectRgn(tile, 0, 0, tileWidth, tileHeight);
-                const int kind = CombineRgn(tile, windowRegion, tile, RGN_AND);
-                if (kind == SIMPLEREGION)
-                {
-                    RECT r;
-                    GetRgnBox(tile, &r);
-                    parts.push_back(new BackBufferPart_(primary, r, this, dx, dy));
-                }
-                else if (kind == COMPLEXREGION)
-                {
-                    for (const RECT& r : RegionRects(tile))
-                        parts.push_back(new BackBufferPart_(primary, r, this, dx, dy));
-                }
-                OffsetRgn(windowRegion, dx, dy);
+                RECT r;
+                GetRgnBox(tile.get(), &r);
+                AddPart(primary, r, dx, dy);
             }
+            else if (kind == COMPLEXREGION)
+            {
+                for (const RECT& r : RegionRects(tile.get()))
+                    AddPart(primary, r, dx, dy);
+            }
+            OffsetRgn(windowRegion.get(), dx, dy);
         }
-        DeleteObject(tile);
     }
-    DeleteObject(windowRegion);
 }
 
 BackBufferPart_::BackBufferPart_(Device_* device, const RECT& tileRect, BackBuffer_* owner, INT offsetX,

@@ -34,6 +34,7 @@ public:
     std::vector<BackBufferPart_*> parts;
 
 private:
+    void AddPart(Device_* device, const RECT& tileRect, INT offsetX, INT offsetY);
     void ClearParts();
     void RebuildFullScreen(bool* done);
     void RebuildWindowed();

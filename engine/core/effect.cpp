@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "engine/core/globals.h"
+#include "engine/core/owned_array.h"
 #include "engine/core/resource_links.h"
+#include "platform/win32/out_of_memory.h"
 
 namespace LMK
 {
@@ -57,15 +60,9 @@ Effect_::Effect_(LoadRecordStruct_TYP* record, ID3DXEffect* fx) : LoadedPart_(re
 {
     D3DXEFFECT_DESC description{};
     if (SUCCEEDED(fx->GetDesc(&description))) techniqueCount = description.Techniques;
-    try
-    {
-        primaryData = new DeviceSpecificEffectData_(PrimaryDevice(), this, fx);
-    }
-    catch (...)
-    {
-        fx->Release();
-        throw;
-    }
+    if (CurrentGlobals) CurrentGlobals->effects.reserve(CurrentGlobals->effects.size() + 1);
+    // Last of what may fail: from here the effect holds fx.
+    primaryData = new DeviceSpecificEffectData_(PrimaryDevice(), this, fx);
     if (!CurrentGlobals) return;
     CurrentGlobals->effects.push_back(this);
     if (!record) return;
@@ -85,15 +82,11 @@ DeviceSpecificDataContainer_* Effect_::CreateDataForDevice(IDirect3DDevice9* dev
     auto* primary = static_cast<DeviceSpecificEffectData_*>(primaryData);
     ID3DXEffect* clone = nullptr;
     if (!primary || !device || FAILED(primary->effect->CloneEffect(device, &clone)) || !clone) return nullptr;
-    try
-    {
-        return new DeviceSpecificEffectData_(device, this, clone);
-    }
-    catch (...)
-    {
-        clone->Release();
-        throw;
-    }
+    // The clone goes with a copy that could not be made.
+    CountedPtr<ID3DXEffect> held(clone);
+    auto copy = std::make_unique<DeviceSpecificEffectData_>(device, this, clone);
+    held.release();
+    return copy.release();
 }
 
 void NotifyEffectsOfDevice(IDirect3DDevice9* device, bool lost)
@@ -134,6 +127,13 @@ HRESULT LRCreateEffect(const void* data, DWORD size, LMK::Effect_** effect)
                                         D3DXFX_LARGEADDRESSAWARE, nullptr, &fx, nullptr);
     if (FAILED(hr)) return hr;
     if (!fx) return E_FAIL;
-    *effect = new LMK::Effect_(nullptr, fx);
-    return S_OK;
+    // fx is the effect's once it is made, and goes with an effect that cannot be made.
+    LMK::CountedPtr<ID3DXEffect> held(fx);
+    return ferolt::CatchOutOfMemory(E_OUTOFMEMORY,
+                                    [&]
+                                    {
+                                        *effect = new LMK::Effect_(nullptr, fx);
+                                        held.release();
+                                        return S_OK;
+                                    });
 }

@@ -47,7 +47,8 @@ public:
 class Effect_ final : public LoadedPart_, public DeviceSpecificDataHandler_
 {
 public:
-    // Takes over the reference of `fx`; joins the root's list of effects.
+    // Takes over the reference of `fx`; joins the root's list of effects. When memory runs out
+    // (std::bad_alloc) fx is still the caller's.
     Effect_(LoadRecordStruct_TYP* record, ID3DXEffect* fx);
     ~Effect_() override;
 

@@ -1,8 +1,11 @@
 #include "engine/core/lr_view_api.h"
 
+#include <memory>
+
 #include "engine/core/backbuffer.h"
 #include "engine/core/globals.h"
 #include "engine/core/view.h"
+#include "platform/win32/out_of_memory.h"
 
 using LMK::BackBuffer_;
 using LMK::IsEngineStarted;
@@ -14,11 +17,10 @@ HRESULT LRCreateBackBuffer(HWND window, BackBuffer_** backBuffer, INT* detail)
     if (!backBuffer) return E_INVALIDARG;
     *backBuffer = nullptr;
     INT code = 0;
-    auto* made = new BackBuffer_(window, &code);
-    if (code < 0)
-        delete made;
-    else
-        *backBuffer = made;
+    std::unique_ptr<BackBuffer_> made;
+    if (!ferolt::Allocated([&] { made = std::make_unique<BackBuffer_>(window, &code); }))
+        return E_OUTOFMEMORY;
+    if (code >= 0) *backBuffer = made.release();
     if (detail) *detail = code;
     return code == 0 ? S_OK : E_FAIL;
 }
@@ -59,16 +61,25 @@ HRESULT LRCreateView(const D3DXVECTOR3* eye, const D3DXVECTOR3* lookAt, const D3
     if (!IsEngineStarted()) return E_FAIL;
     // The three vectors are required; a missing one is refused rather than read.
     if (!view || !eye || !lookAt || !up) return E_INVALIDARG;
-    *view = new View_(*eye, *lookAt, *up, orthographic, width, height, zNear, zFar);
-    return S_OK;
+    return ferolt::CatchOutOfMemory(E_OUTOFMEMORY,
+                                    [&]
+                                    {
+                                        *view = new View_(*eye, *lookAt, *up, orthographic, width, height,
+                                                          zNear, zFar);
+                                        return S_OK;
+                                    });
 }
 
 HRESULT LRCreateViewFromParams(const LMK::ViewParamsStruct_TYP* params, View_** view)
 {
     if (!IsEngineStarted()) return E_FAIL;
     if (!params || !view) return E_INVALIDARG;
-    *view = new View_(*params);
-    return S_OK;
+    return ferolt::CatchOutOfMemory(E_OUTOFMEMORY,
+                                    [&]
+                                    {
+                                        *view = new View_(*params);
+                                        return S_OK;
+                                    });
 }
 
 HRESULT LRReleaseView(View_** view)

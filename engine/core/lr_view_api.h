@@ -14,7 +14,8 @@ class View_;
 } // namespace LMK
 
 // Clears *backBuffer, then builds one for the window. *detail (when given): 0 built, -1 engine not
-// started, -8 the window's client rectangle could not be read; E_FAIL for any non-zero detail.
+// started, -8 the window's client rectangle could not be read; E_FAIL for any non-zero detail, and
+// E_OUTOFMEMORY (detail untouched) when memory runs out.
 HRESULT LRCreateBackBuffer(HWND window, LMK::BackBuffer_** backBuffer, INT* detail);
 // Releases *backBuffer when set and clears it.
 HRESULT LRReleaseBackBuffer(LMK::BackBuffer_** backBuffer);
