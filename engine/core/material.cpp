@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "engine/core/heap_string.h"
 #include "engine/core/globals.h"
@@ -15,11 +16,20 @@
 #include "engine/scene/object.h"
 #include "platform/d3dx9/d3dx9math.h"
 #include "platform/win32/mmsystem.h"
+#include "platform/win32/out_of_memory.h"
 
 namespace LMK
 {
 namespace
 {
+// A material for the engine's result-code calls: null when memory runs out on the way.
+template <class... Args> Material_* NewMaterial(Args&&... args)
+{
+    Material_* made = nullptr;
+    ferolt::Allocated([&] { made = new Material_(std::forward<Args>(args)...); });
+    return made;
+}
+
 bool Named(const char* file)
 {
     return file && *file;
@@ -188,11 +198,6 @@ Material_::Material_(const D3DMATERIAL9* d3dMaterial, Texture_* base, Texture_* 
     bumpHeight = bumpHeight_;
     baseAsReflection = baseAsReflection_;
     startTime = timeGetTime();
-    baseTexture = base;
-    reflectionTexture = reflection;
-    bumpTexture = bump;
-    for (Texture_* texture : {base, reflection, bump})
-        if (texture) AddRefMaterialTexture(texture);
     flags = (keepDiffuse ? kMaterialKeepDiffuse : 0) | (twoSided ? kMaterialTwoSided : 0) |
             (alphaTest ? kMaterialAlphaTest : 0);
 
@@ -209,18 +214,42 @@ Material_::Material_(const D3DMATERIAL9* d3dMaterial, Texture_* base, Texture_* 
     material.Power = SanePower(material.Power);
     storedDiffuse = material.Diffuse;
     if (base && !keepDiffuse) WhitenRgb(&material.Diffuse);
-    if (reflection)
+    try
     {
-        flags |= kMaterialReflectionTransform;
-        reflectionTransform = new TextureTransformStruct_TYP{};
-        SetReflectionTextureTransform(reflectionTransform);
+        if (reflection)
+        {
+            flags |= kMaterialReflectionTransform;
+            reflectionTransform = new TextureTransformStruct_TYP{};
+            SetReflectionTextureTransform(reflectionTransform);
+        }
     }
+    catch (...)
+    {
+        // No destructor runs for a material that was never made.
+        ClearFields();
+        throw;
+    }
+    // Last: a material that could not be made holds no texture.
+    baseTexture = base;
+    reflectionTexture = reflection;
+    bumpTexture = bump;
+    for (Texture_* texture : {base, reflection, bump})
+        if (texture) AddRefMaterialTexture(texture);
 }
 
 Material_::Material_(const MaterialDescriptionStruct_TYP* description, LoadRecordStruct_TYP* record)
     : LoadedPart_(record)
 {
-    InitFromDescription(description);
+    try
+    {
+        InitFromDescription(description);
+    }
+    catch (...)
+    {
+        // No destructor runs for a material that was never made.
+        ReleaseResources();
+        throw;
+    }
     if (record && CurrentGlobals)
     {
         const DWORD cookie = record->loaderCookie; // binding gives the loader's data back
@@ -408,7 +437,7 @@ Material_* Material_::Clone() const
 {
     MaterialDescriptionStruct_TYP description;
     GetDescription(&description);
-    Material_* copy = new (std::nothrow) Material_(&description, nullptr);
+    Material_* copy = NewMaterial(&description, nullptr);
     FreeDescriptionStrings(&description);
     if (!copy) return nullptr;
     copy->material.Diffuse = material.Diffuse;
@@ -525,7 +554,7 @@ HRESULT LoadMaterial(const char* name, Material_** out, bool isAlternative)
     MaterialDescriptionStruct_TYP* description = nullptr;
     if (record->data && SUCCEEDED(LRReadMaterialRecord(record->data, record->size, &description)))
     {
-        built = new (std::nothrow) Material_(description, record);
+        built = NewMaterial(description, record);
         LRFreeMaterialDescription(&description);
     }
     else
@@ -534,8 +563,7 @@ HRESULT LoadMaterial(const char* name, Material_** out, bool isAlternative)
         if (record->data) CreateMaterialTextureFromImage(record->data, record->size, name, &image);
         if (image)
         {
-            built = new (std::nothrow)
-                Material_(nullptr, image, nullptr, nullptr, false, false, false, 1.0f, 1.0f, false, 0);
+            built = NewMaterial(nullptr, image, nullptr, nullptr, false, false, false, 1.0f, 1.0f, false, 0);
             ReleaseMaterialTexture(&image);
             // Bound like any other loaded material, so that the next load shares it and the last
             // release parks or unloads the record.
@@ -694,7 +722,7 @@ HRESULT LRCreateMaterialFromColor(float r, float g, float b, float a, Material_*
 {
     if (!LMK::IsEngineStarted()) return E_FAIL;
     if (!material) return E_INVALIDARG;
-    *material = new (std::nothrow) Material_(r, g, b, a, false);
+    *material = LMK::NewMaterial(r, g, b, a, false);
     return *material ? S_OK : E_FAIL;
 }
 
@@ -703,7 +731,7 @@ HRESULT LRCreateMaterialFromDescription(const MaterialDescriptionStruct_TYP* des
 {
     if (!LMK::IsEngineStarted()) return E_FAIL;
     if (!description || !material) return E_INVALIDARG;
-    *material = new (std::nothrow) Material_(description, nullptr);
+    *material = LMK::NewMaterial(description, nullptr);
     return *material ? S_OK : E_FAIL;
 }
 

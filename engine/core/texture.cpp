@@ -5,8 +5,10 @@
 #include <cstring>
 #include <new>
 
-#include "engine/core/heap_string.h"
 #include "engine/core/globals.h"
+#include "engine/core/heap_string.h"
+#include "engine/core/owned_array.h"
+#include "platform/win32/out_of_memory.h"
 
 namespace LMK
 {
@@ -81,8 +83,9 @@ Texture_::Texture_(LoadRecordStruct_TYP* record, IDirect3DTexture9* d3dTexture, 
                    float resolutionXIn, float resolutionYIn)
     : LoadedPart_(record), resolutionX(resolutionXIn), resolutionY(resolutionYIn)
 {
-    primaryData = new DeviceSpecificTextureData_(PrimaryDevice(), d3dTexture, this);
     if (info) imageInfo = std::make_unique<D3DXIMAGE_INFO>(*info);
+    // Last of what may fail: from here the texture holds the Direct3D texture.
+    primaryData = new DeviceSpecificTextureData_(PrimaryDevice(), d3dTexture, this);
     if (record && CurrentGlobals)
     {
         const DWORD cookie = record->loaderCookie;
@@ -91,6 +94,14 @@ Texture_::Texture_(LoadRecordStruct_TYP* record, IDirect3DTexture9* d3dTexture, 
             CurrentGlobals->PartCreatedCallback(record->loader, record->type, record->resolvedName, cookie,
                                                 this);
     }
+}
+
+Texture_* Texture_::Create(LoadRecordStruct_TYP* record, IDirect3DTexture9* d3dTexture,
+                           const D3DXIMAGE_INFO* info, float resolutionX, float resolutionY)
+{
+    Texture_* made = nullptr;
+    ferolt::Allocated([&] { made = new Texture_(record, d3dTexture, info, resolutionX, resolutionY); });
+    return made;
 }
 
 Texture_::~Texture_()
@@ -158,7 +169,11 @@ DeviceSpecificDataContainer_* Texture_::CreateDataForDevice(IDirect3DDevice9* de
             source->UnlockRect(level);
         }
     }
-    return new DeviceSpecificTextureData_(device, copy, this);
+    // The device texture goes with a record that could not be made.
+    CountedPtr<IDirect3DTexture9> held(copy);
+    auto data = std::make_unique<DeviceSpecificTextureData_>(device, copy, this);
+    held.release();
+    return data.release();
 }
 
 bool Texture_::GetNames(char** requestedName, char** resolvedName) const

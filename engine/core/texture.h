@@ -37,9 +37,13 @@ public:
 class Texture_ : public LoadedPart_, public DeviceSpecificDataHandler_
 {
 public:
-    // Takes over the Direct3D texture as the primary device's copy; the info is copied.
+    // Takes over the Direct3D texture as the primary device's copy; the info is copied. When memory runs
+    // out (std::bad_alloc) the texture is still the caller's.
     Texture_(LoadRecordStruct_TYP* record, IDirect3DTexture9* d3dTexture, const D3DXIMAGE_INFO* info,
              float resolutionX, float resolutionY);
+    // The same for the engine's result-code calls: null when memory runs out.
+    static Texture_* Create(LoadRecordStruct_TYP* record, IDirect3DTexture9* d3dTexture,
+                            const D3DXIMAGE_INFO* info, float resolutionX, float resolutionY);
     // A texture parked in the release cache keeps only its primary copy.
     void OnCached() override { ReleaseSecondaryData(); }
     ~Texture_() override;

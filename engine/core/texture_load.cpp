@@ -52,7 +52,7 @@ HRESULT BuildTexture(LoadRecordStruct_TYP* record, const void* data, DWORD size,
         DropRecord(record);
         return hr;
     }
-    Texture_* texture = new (std::nothrow) Texture_(record, d3dTexture, &info, resolutionX, resolutionY);
+    Texture_* texture = Texture_::Create(record, d3dTexture, &info, resolutionX, resolutionY);
     if (!texture)
     {
         d3dTexture->Release();

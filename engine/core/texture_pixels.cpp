@@ -149,7 +149,7 @@ HRESULT LRCreateTextureFromPixels(const void* pixels, const DWORD* palette, DWOR
         {
             const D3DXIMAGE_INFO info{
                 width, height, 1, 1, palette ? D3DFMT_P8 : D3DFMT_A8R8G8B8, D3DRTYPE_TEXTURE, D3DXIFF_BMP};
-            *texture = new (std::nothrow) Texture_(nullptr, direct, &info, 0, 0);
+            *texture = Texture_::Create(nullptr, direct, &info, 0, 0);
             if (!*texture)
             {
                 direct->Release();
@@ -169,7 +169,7 @@ HRESULT LRCreateTextureFromPixels(const void* pixels, const DWORD* palette, DWOR
         D3DPOOL_MANAGED, o.filter, o.mipFilter, o.colorKey, &info, nullptr, &d3dTexture);
     // A texture without a device texture would only draw untextured: the failure is reported instead.
     if (FAILED(hr)) return hr;
-    *texture = new (std::nothrow) Texture_(nullptr, d3dTexture, &info, 0, 0);
+    *texture = Texture_::Create(nullptr, d3dTexture, &info, 0, 0);
     if (!*texture)
     {
         d3dTexture->Release();
@@ -227,7 +227,7 @@ HRESULT LRCreateBumpMap(Texture_* source, Texture_** bumpMap, D3DFORMAT format)
         }
         heights->UnlockRect(0);
     }
-    auto* map = new (std::nothrow) Texture_(nullptr, bump, source->imageInfo.get(), 0, 0);
+    auto* map = Texture_::Create(nullptr, bump, source->imageInfo.get(), 0, 0);
     if (!map)
     {
         bump->Release();
