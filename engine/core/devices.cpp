@@ -7,6 +7,7 @@
 
 #include "engine/core/globals.h"
 #include "engine/core/render_lock.h"
+#include "platform/win32/out_of_memory.h"
 #include "platform/mfc/afx.h"
 #include "platform/win32/wingdi.h"
 
@@ -123,8 +124,8 @@ DeviceRequestChannel_::DeviceRequestChannel_()
         throw;
     }
     thread = threadObject_->m_hThread;
-    HANDLE waits[2] = {doneEvent, thread};
-    WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    // The thread's first answer: it is waiting for requests.
+    WaitForAnswer();
 }
 
 DeviceRequestChannel_::~DeviceRequestChannel_()
@@ -156,15 +157,25 @@ HRESULT DeviceRequestChannel_::Post(DeviceRequestStruct_TYP* request)
     const CriticalSectionLock_ held(&lock);
     pending = request;
     HRESULT result = E_FAIL;
-    if (SetEvent(requestEvent))
-    {
-        // A device thread that has ended answers nothing: waiting for it as well keeps the poster
-        // from waiting for ever.
-        HANDLE waits[2] = {doneEvent, thread};
-        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) result = request->result;
-    }
+    if (SetEvent(requestEvent) && WaitForAnswer() == WAIT_OBJECT_0) result = request->result;
     pending = nullptr;
     return result;
+}
+
+DWORD DeviceRequestChannel_::WaitForAnswer()
+{
+    // A device thread that has ended answers nothing: waiting for it as well keeps the poster from
+    // waiting for ever.
+    HANDLE waits[2] = {doneEvent, thread};
+    for (;;)
+    {
+        // The device thread works on this channel and on a request that lives in the poster's frame
+        // (with the Direct3D object it names): no one may leave before its answer, not even when memory
+        // runs out while the wait is set up.
+        DWORD answer = WAIT_FAILED;
+        if (ferolt::Allocated([&] { answer = WaitForMultipleObjects(2, waits, FALSE, INFINITE); }))
+            return answer;
+    }
 }
 
 HRESULT DeviceRequestChannel_::RequestCreateDevice(CreateDeviceArgsStruct_TYP* args)

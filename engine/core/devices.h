@@ -132,6 +132,8 @@ public:
 
 private:
     void CloseKernelObjects();
+    // WAIT_OBJECT_0 once the device thread answered the pending request.
+    DWORD WaitForAnswer();
 
     std::unique_ptr<CD3DResetThread> threadObject_; // joined by the destructor before it goes
 };
