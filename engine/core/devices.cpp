@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "engine/core/globals.h"
+#include "engine/core/owned_array.h"
 #include "engine/core/render_lock.h"
 #include "platform/win32/out_of_memory.h"
 #include "platform/mfc/afx.h"
@@ -313,6 +314,20 @@ bool AllDevices_::ChooseDepthStencilFormat(AdapterInfoStruct_TYP* adapter)
 
 AllDevices_::AllDevices_(const StartParamsStruct_TYP* params)
 {
+    try
+    {
+        LoadRuntimeAndCreateDevices(params);
+    }
+    catch (...)
+    {
+        // No destructor runs for a set that was never made.
+        ReleaseEverything();
+        throw;
+    }
+}
+
+void AllDevices_::LoadRuntimeAndCreateDevices(const StartParamsStruct_TYP* params)
+{
     StartParamsStruct_TYP defaults{};
     defaults.fpuPreservingDevices = 1;
     state = -1;
@@ -542,14 +557,21 @@ bool AllDevices_::CreateDeviceFor(AdapterInfoStruct_TYP* info, int pass, const S
         vendorFlag = 1;
 
     D3DPRESENT_PARAMETERS pp = PresentParamsFor(*common, *info, pass);
+    // Room in both lists first, so that only the record itself can fail once the device exists.
+    deviceStore_.reserve(deviceStore_.size() + 1);
+    requests.devices.reserve(requests.devices.size() + 1);
     IDirect3DDevice9* device = nullptr;
     if (!RequestDevice(info, behaviour, params.onePixelBackBuffer, common, &pp, &device)) return false;
 
     // Multisampling that had to be dropped is dropped in common too.
     const DWORD multiSample = static_cast<DWORD>(common->MultiSampleType);
+    CountedPtr<IDirect3DDevice9> unrecorded(device);
     deviceStore_.push_back(std::make_unique<Device_>(device, info->deviceType, pp, info->displayWidth,
                                                      info->displayHeight, info->adapter, multiSample,
                                                      info->monitorRect));
+    // From here the record holds the device and the device thread releases it. Without a record
+    // nothing else knows the device, so it goes where it was dropped (it was made multithreaded).
+    unrecorded.release();
     Device_* made = deviceStore_.back().get();
     requests.devices.push_back(made);
     if (pass == 0 && info->adapter == primaryOrdinal)
@@ -584,22 +606,25 @@ void AllDevices_::CreateDevices(const StartParamsStruct_TYP& params)
     devicesCreated = 1;
 }
 
+void AllDevices_::ReleaseEverything()
+{
+    requests.RequestReleaseAll();
+    requests.devices.clear();
+    deviceStore_.clear();
+    primaryDevice = nullptr;
+    if (d3d) d3d->Release();
+    d3d = nullptr;
+    if (runtime) FreeLibrary(runtime);
+    runtime = nullptr;
+    if (monitorRegion) DeleteObject(monitorRegion);
+    monitorRegion = nullptr;
+}
+
 AllDevices_::~AllDevices_()
 {
     const bool stopped = !CurrentGlobals || CurrentGlobals->startCount == 0;
     if (stopped)
-    {
-        requests.RequestReleaseAll();
-        requests.devices.clear();
-        deviceStore_.clear();
-        primaryDevice = nullptr;
-        if (d3d) d3d->Release();
-        d3d = nullptr;
-        if (runtime) FreeLibrary(runtime);
-        runtime = nullptr;
-        if (monitorRegion) DeleteObject(monitorRegion);
-        monitorRegion = nullptr;
-    }
+        ReleaseEverything();
     else
         TRACE("Lumorak Detach: You MUST call LRStop befor ending up the app!\n");
     monitors.clear();

@@ -170,6 +170,9 @@ public:
     UINT extraDeviceCount = 0;
 
 private:
+    void LoadRuntimeAndCreateDevices(const StartParamsStruct_TYP* params);
+    // Releases the devices, the Direct3D object and the runtime.
+    void ReleaseEverything();
     void CreateDevices(const StartParamsStruct_TYP& params);
     void JoinMonitorRegions();
     std::vector<AdapterInfoStruct_TYP> UsableAdapters();

@@ -1,7 +1,10 @@
 #include "engine/core/globals.h"
 
+#include <memory>
+
 #include "engine/core/resource_links.h"
 #include "engine/core/texture_effects.h"
+#include "platform/win32/out_of_memory.h"
 #include "platform/win32/winuser.h"
 
 namespace LMK
@@ -142,6 +145,42 @@ void CreateDefaultEffect(AllGlobals_* root)
     const void* bytes = loaded ? LockResource(loaded) : nullptr;
     if (size && bytes) LRCreateEffect(bytes, size, &root->defaultEffect);
 }
+
+void DeleteOwnedRoot()
+{
+    // The root's members find it as the current root while they go.
+    CurrentGlobals = OwnedGlobals;
+    try
+    {
+        delete OwnedGlobals;
+    }
+    catch (...)
+    {
+    }
+    OwnedGlobals = CurrentGlobals = nullptr;
+}
+
+// This module's own root with everything a start gives it. When memory runs out on the way, what was
+// made goes as at the last stop and the current root stays as it was.
+HRESULT CreateOwnedRoot(const LMK::StartParamsStruct_TYP* params)
+{
+    AllGlobals_* const previous = CurrentGlobals;
+    const bool made = ferolt::Allocated(
+        [&]
+        {
+            OwnedGlobals = CurrentGlobals = std::make_unique<AllGlobals_>(params).release();
+            LMK::SetTextureSearchPath(nullptr, 0);
+            LMK::SetMaterialSearchPath(nullptr, 0);
+            LMK::SetModelSearchPath(nullptr, 0);
+            LMK::SetEffectSearchPath(nullptr, 0);
+            CreateDefaultEffect(OwnedGlobals);
+            LMK::CreateTextureEffects();
+        });
+    if (made) return S_OK;
+    DeleteOwnedRoot();
+    CurrentGlobals = previous;
+    return E_OUTOFMEMORY;
+}
 } // namespace
 
 HRESULT LRStartOrAttach(const LMK::StartParamsStruct_TYP* params, AllGlobals_* attach)
@@ -164,14 +203,8 @@ HRESULT LRStartOrAttach(const LMK::StartParamsStruct_TYP* params, AllGlobals_* a
 
     if (!OwnedGlobals)
     {
-        auto* root = new AllGlobals_(&block);
-        OwnedGlobals = CurrentGlobals = root;
-        LMK::SetTextureSearchPath(nullptr, 0);
-        LMK::SetMaterialSearchPath(nullptr, 0);
-        LMK::SetModelSearchPath(nullptr, 0);
-        LMK::SetEffectSearchPath(nullptr, 0);
-        CreateDefaultEffect(root);
-        LMK::CreateTextureEffects();
+        const HRESULT made = CreateOwnedRoot(&block);
+        if (FAILED(made)) return made;
     }
 
     if (attach)
@@ -200,14 +233,7 @@ HRESULT LRStop()
         CurrentGlobals = OwnedGlobals;
         if (!OwnedGlobals || OwnedGlobals->startCount != 0) return S_OK;
     }
-    try
-    {
-        delete OwnedGlobals;
-    }
-    catch (...)
-    {
-    }
-    OwnedGlobals = CurrentGlobals = nullptr;
+    DeleteOwnedRoot();
     return S_OK;
 }
 
