@@ -848,7 +848,7 @@ void SubsetBake_::Finish(bool store)
                                                  D3DX_FILTER_NONE, 0)))
         {
             // No load record, no image information: the light map is nobody's file.
-            record_->texture = new (std::nothrow) Texture_(nullptr, texture, nullptr, 0.0f, 0.0f);
+            record_->texture = Texture_::Create(nullptr, texture, nullptr, 0.0f, 0.0f);
             if (record_->texture)
             {
                 texture = nullptr; // the texture holds it now
