@@ -1,14 +1,17 @@
 // Handles, errors, critical sections, events, semaphores and threads.
 #include "platform/win32/kernel_objects.h"
+#include "platform/win32/out_of_memory.h"
 
 #include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <span>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -24,10 +27,18 @@ struct HandleTable
     uintptr_t next = 0x100; // never 0, -1 or -2, and never reused
 };
 
+// Made on first use in static storage and never destroyed: it outlives the static destructors of other
+// objects, and making it cannot run out of memory.
+template <class T> T& Lasting()
+{
+    alignas(T) static unsigned char storage[sizeof(T)];
+    static T* made = new (storage) T;
+    return *made;
+}
+
 HandleTable& Table()
 {
-    static HandleTable* table = new HandleTable; // outlives static destructors of other objects
-    return *table;
+    return Lasting<HandleTable>();
 }
 
 thread_local DWORD t_lastError = 0;
@@ -35,14 +46,12 @@ thread_local DWORD t_lastError = 0;
 
 std::mutex& WaitMutex()
 {
-    static std::mutex* mutex = new std::mutex;
-    return *mutex;
+    return Lasting<std::mutex>();
 }
 
 std::condition_variable& WaitCondition()
 {
-    static std::condition_variable* condition = new std::condition_variable;
-    return *condition;
+    return Lasting<std::condition_variable>();
 }
 
 HANDLE AddObject(std::shared_ptr<KernelObject> object)
@@ -208,17 +217,17 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
-    std::vector<std::shared_ptr<Waitable>> objects;
-    objects.reserve(count);
+    // A wait never fails for lack of memory, so the objects are held without allocating.
+    std::array<std::shared_ptr<Waitable>, MAXIMUM_WAIT_OBJECTS> held;
+    const std::span<std::shared_ptr<Waitable>> objects(held.data(), count);
     for (DWORD i = 0; i < count; ++i)
     {
-        std::shared_ptr<Waitable> object = FindWaitable(handles[i]);
-        if (!object)
+        objects[i] = FindWaitable(handles[i]);
+        if (!objects[i])
         {
             SetLastError(ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
         }
-        objects.push_back(std::move(object));
     }
     std::unique_lock lock(WaitMutex());
     DWORD signalledIndex = 0;
@@ -506,16 +515,37 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start,
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    auto thread = std::make_shared<ThreadObject>();
-    thread->start = start;
-    thread->parameter = parameter;
-    thread->suspendCount = (flags & CREATE_SUSPENDED) ? 1 : 0;
-    try
+    // Everything that may run out of memory comes before the thread starts, so that a failure leaves no
+    // thread behind.
+    std::shared_ptr<ThreadObject> thread;
+    HANDLE handle = nullptr;
+    const bool made = ferolt::Allocated(
+        [&]
+        {
+            thread = std::make_shared<ThreadObject>();
+            thread->start = start;
+            thread->parameter = parameter;
+            thread->suspendCount = (flags & CREATE_SUSPENDED) ? 1 : 0;
+            handle = AddObject(thread);
+        });
+    bool started = false;
+    if (made)
     {
-        std::thread(RunThread, thread).detach();
+        try
+        {
+            std::thread(RunThread, thread).detach();
+            started = true;
+        }
+        catch (const std::system_error&)
+        {
+        }
+        catch (const std::bad_alloc&)
+        {
+        }
     }
-    catch (const std::system_error&)
+    if (!started)
     {
+        if (handle) RemoveObject(handle);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
@@ -524,7 +554,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start,
         WaitCondition().wait(lock, [&] { return thread->id != 0; });
     }
     if (threadId) *threadId = thread->id;
-    return AddObject(std::move(thread));
+    return handle;
 }
 
 namespace
