@@ -111,7 +111,9 @@ public:
     HRESULT SetValue(D3DXHANDLE h, LPCVOID data, UINT bytes) override
     {
         const EffectNode* n = Node(h);
-        if (!n || !data || n->type == D3DXPT_TEXTURE) return Refuse("Effect.SetValue.NullPointerOrWrongType");
+        if (!n) return Refuse("Effect.SetValue.NoParameter");
+        if (!data) return Refuse("Effect.SetValue.NullPointer");
+        if (n->type == D3DXPT_TEXTURE) return Refuse("Effect.SetValue.WrongType");
         if (bytes == D3DX_DEFAULT_VALUE) bytes = static_cast<UINT>(n->bytes);
         if (bytes > n->bytes) return Refuse("Effect.SetValue.OutOfRange");
         std::memcpy(values_.data() + n->offset, data, bytes);
@@ -121,7 +123,9 @@ public:
     HRESULT GetValue(D3DXHANDLE h, LPVOID data, UINT bytes) override
     {
         const EffectNode* n = Node(h);
-        if (!n || !data || n->type == D3DXPT_TEXTURE) return Refuse("Effect.GetValue.NullPointerOrWrongType");
+        if (!n) return Refuse("Effect.GetValue.NoParameter");
+        if (!data) return Refuse("Effect.GetValue.NullPointer");
+        if (n->type == D3DXPT_TEXTURE) return Refuse("Effect.GetValue.WrongType");
         if (bytes == D3DX_DEFAULT_VALUE) bytes = static_cast<UINT>(n->bytes);
         if (bytes > n->bytes) return Refuse("Effect.GetValue.OutOfRange");
         std::memcpy(data, values_.data() + n->offset, bytes);
@@ -174,16 +178,22 @@ public:
     HRESULT SetVector(D3DXHANDLE h, const D3DXVECTOR4* v) override
     {
         const EffectNode* n = Node(h);
-        if (!v || !n || (n->cls != D3DXPC_VECTOR && n->cls != D3DXPC_SCALAR) || n->elements)
-            return Refuse("Effect.SetVector.NullPointerOrWrongTypeOrOutOfRange");
+        if (!v) return Refuse("Effect.SetVector.NullPointer");
+        if (const char* rule = BrokenRule(n, TakesVector,
+                                          {"Effect.SetVector.NoParameter", "Effect.SetVector.WrongType",
+                                           "Effect.SetVector.WholeArray"}))
+            return Refuse(rule);
         const float f[4] = {v->x, v->y, v->z, v->w};
         return SetNumbers(h, std::min<UINT>(4, n->columns), [&](UINT i) { return double(f[i]); });
     }
     HRESULT GetVector(D3DXHANDLE h, D3DXVECTOR4* v) override
     {
         const EffectNode* n = Node(h);
-        if (!v || !n || (n->cls != D3DXPC_VECTOR && n->cls != D3DXPC_SCALAR) || n->elements)
-            return Refuse("Effect.GetVector.NullPointerOrWrongTypeOrOutOfRange");
+        if (!v) return Refuse("Effect.GetVector.NullPointer");
+        if (const char* rule = BrokenRule(n, TakesVector,
+                                          {"Effect.GetVector.NoParameter", "Effect.GetVector.WrongType",
+                                           "Effect.GetVector.WholeArray"}))
+            return Refuse(rule);
         float f[4] = {0, 0, 0, 0};
         for (UINT i = 0; i < std::min<UINT>(4, n->columns); ++i)
             f[i] = float(Component(*n, i));
@@ -198,8 +208,10 @@ public:
     HRESULT SetTexture(D3DXHANDLE h, IDirect3DBaseTexture9* texture) override
     {
         const EffectNode* n = Node(h);
-        if (!n || n->type != D3DXPT_TEXTURE || n->elements)
-            return Refuse("Effect.SetTexture.NullPointerOrWrongTypeOrOutOfRange");
+        if (const char* rule = BrokenRule(n, TakesTexture,
+                                          {"Effect.SetTexture.NoParameter", "Effect.SetTexture.WrongType",
+                                           "Effect.SetTexture.WholeArray"}))
+            return Refuse(rule);
         if (texture) texture->AddRef();
         if (textures_[n->offset]) textures_[n->offset]->Release();
         textures_[n->offset] = texture;
@@ -208,8 +220,11 @@ public:
     HRESULT GetTexture(D3DXHANDLE h, IDirect3DBaseTexture9** out) override
     {
         const EffectNode* n = Node(h);
-        if (!out || !n || n->type != D3DXPT_TEXTURE || n->elements)
-            return Refuse("Effect.GetTexture.NullPointerOrWrongTypeOrOutOfRange");
+        if (!out) return Refuse("Effect.GetTexture.NullPointer");
+        if (const char* rule = BrokenRule(n, TakesTexture,
+                                          {"Effect.GetTexture.NoParameter", "Effect.GetTexture.WrongType",
+                                           "Effect.GetTexture.WholeArray"}))
+            return Refuse(rule);
         *out = textures_[n->offset];
         if (*out) (*out)->AddRef();
         return D3D_OK;
@@ -251,7 +266,8 @@ public:
 
     HRESULT Begin(UINT* passes, DWORD) override
     {
-        if (!current_ || begun_) return Refuse("Effect.Begin.NoTechniqueOrBegun");
+        if (!current_) return Refuse("Effect.Begin.NoTechnique");
+        if (begun_) return Refuse("Effect.Begin.Begun");
         if (passes) *passes = current_->passes;
         begun_ = true;
         return D3D_OK;
@@ -395,6 +411,33 @@ private:
         }
     }
 
+    // The ids a parameter call refuses with, one for each rule BrokenRule checks; a call that takes whole
+    // arrays has no wholeArray id.
+    struct ParameterRules
+    {
+        const char* noParameter;
+        const char* wrongType;
+        const char* wholeArray = nullptr;
+    };
+    static bool TakesVector(const EffectNode& n) { return n.cls == D3DXPC_VECTOR || n.cls == D3DXPC_SCALAR; }
+    static bool TakesMatrix(const EffectNode& n) { return n.cls == D3DXPC_MATRIX_ROWS; }
+    static bool TakesTexture(const EffectNode& n) { return n.type == D3DXPT_TEXTURE; }
+    static bool TakesNumbers(const EffectNode& n)
+    {
+        return n.cls != D3DXPC_STRUCT && n.type != D3DXPT_TEXTURE;
+    }
+
+    // The id of the first rule the parameter breaks, or nullptr: the handle names a parameter, of a kind
+    // the call takes, and not an array where the call takes one element.
+    static const char* BrokenRule(const EffectNode* n, bool (*takes)(const EffectNode&),
+                                  const ParameterRules& ids)
+    {
+        if (!n) return ids.noParameter;
+        if (!takes(*n)) return ids.wrongType;
+        if (ids.wholeArray && n->elements) return ids.wholeArray;
+        return nullptr;
+    }
+
     // The i-th 4-byte component of a non-struct node, as a number.
     double Component(const EffectNode& n, UINT i) const
     {
@@ -413,9 +456,11 @@ private:
     template <class F> HRESULT SetNumbers(D3DXHANDLE h, UINT count, F value)
     {
         const EffectNode* n = Node(h);
-        if (!n || n->cls == D3DXPC_STRUCT || n->type == D3DXPT_TEXTURE || count == 0 ||
-            size_t(count) * 4 > n->bytes)
-            return Refuse("Effect.SetNumbers.NullPointerOrWrongTypeOrEmptyOrOutOfRange");
+        if (const char* rule =
+                BrokenRule(n, TakesNumbers, {"Effect.SetNumbers.NoParameter", "Effect.SetNumbers.WrongType"}))
+            return Refuse(rule);
+        if (count == 0) return Refuse("Effect.SetNumbers.Empty");
+        if (size_t(count) * 4 > n->bytes) return Refuse("Effect.SetNumbers.OutOfRange");
         for (UINT i = 0; i < count; ++i)
         {
             uint8_t* p = values_.data() + n->offset + size_t(i) * 4;
@@ -442,8 +487,11 @@ private:
     template <class T> HRESULT GetNumber(D3DXHANDLE h, T* out, double* v) const
     {
         const EffectNode* n = Node(h);
-        if (!out || !n || n->cls == D3DXPC_STRUCT || n->type == D3DXPT_TEXTURE || n->bytes < 4)
-            return Refuse("Effect.GetNumber.NullPointerOrWrongTypeOrOutOfRange");
+        if (!out) return Refuse("Effect.GetNumber.NullPointer");
+        if (const char* rule =
+                BrokenRule(n, TakesNumbers, {"Effect.GetNumber.NoParameter", "Effect.GetNumber.WrongType"}))
+            return Refuse(rule);
+        if (n->bytes < 4) return Refuse("Effect.GetNumber.OutOfRange");
         *v = Component(*n, 0);
         return D3D_OK;
     }
@@ -451,8 +499,11 @@ private:
     HRESULT PutMatrix(D3DXHANDLE h, const D3DXMATRIX* m, bool transpose)
     {
         const EffectNode* n = Node(h);
-        if (!m || !n || n->cls != D3DXPC_MATRIX_ROWS || n->elements)
-            return Refuse("Effect.PutMatrix.NullPointerOrWrongTypeOrOutOfRange");
+        if (!m) return Refuse("Effect.PutMatrix.NullPointer");
+        if (const char* rule = BrokenRule(n, TakesMatrix,
+                                          {"Effect.PutMatrix.NoParameter", "Effect.PutMatrix.WrongType",
+                                           "Effect.PutMatrix.WholeArray"}))
+            return Refuse(rule);
         for (UINT r = 0; r < n->rows; ++r)
             for (UINT c = 0; c < n->columns; ++c)
             {
@@ -465,8 +516,11 @@ private:
     HRESULT TakeMatrix(D3DXHANDLE h, D3DXMATRIX* m, bool transpose) const
     {
         const EffectNode* n = Node(h);
-        if (!m || !n || n->cls != D3DXPC_MATRIX_ROWS || n->elements)
-            return Refuse("Effect.TakeMatrix.NullPointerOrWrongTypeOrOutOfRange");
+        if (!m) return Refuse("Effect.TakeMatrix.NullPointer");
+        if (const char* rule = BrokenRule(n, TakesMatrix,
+                                          {"Effect.TakeMatrix.NoParameter", "Effect.TakeMatrix.WrongType",
+                                           "Effect.TakeMatrix.WholeArray"}))
+            return Refuse(rule);
         std::memset(m, 0, sizeof(*m));
         for (UINT r = 0; r < n->rows; ++r)
             for (UINT c = 0; c < n->columns; ++c)
@@ -495,7 +549,9 @@ HRESULT D3DXCreateEffect(IDirect3DDevice9* pDevice, LPCVOID pSrcData, UINT SrcDa
     if (ppCompilationErrors) *ppCompilationErrors = nullptr;
     if (!ppEffect) return Refuse("D3DXCreateEffect.NullPointer");
     *ppEffect = nullptr;
-    if (!pDevice || !pSrcData || SrcDataLen == 0) return Refuse("D3DXCreateEffect.NullPointerOrEmpty");
+    if (!pDevice) return Refuse("D3DXCreateEffect.NoDevice");
+    if (!pSrcData) return Refuse("D3DXCreateEffect.NullData");
+    if (SrcDataLen == 0) return Refuse("D3DXCreateEffect.Empty");
     if (pPool) return E_NOTIMPL;
     std::string error;
     std::shared_ptr<const ferolt::d3dx9::EffectDescription> desc;

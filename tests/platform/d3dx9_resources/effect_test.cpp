@@ -189,23 +189,84 @@ TEST_F(EffectTest, SettersConvertAndCheckSizes)
         std::function<HRESULT()> call;
         const char* rule;
     };
-    const uint8_t big[256] = {};
+    // Arrays of the kinds whose calls take one element only.
+    ID3DXEffect* arrays = Create("ferolt-effect 1\nparam float4 vList[2]\nparam float4x4 mList[2]\n"
+                                 "param texture tList[2]\ntechnique Plain 1\n");
+    ASSERT_NE(arrays, nullptr);
+    uint8_t big[256] = {};
+    IDirect3DBaseTexture9* texture = nullptr;
     const Refused refused[] = {
         {"value larger than the parameter", [&] { return e->SetValue("vColour", big, 17); },
          "Effect.SetValue.OutOfRange"},
         {"value on a missing parameter", [&] { return e->SetValue("nothing", big, 4); },
-         "Effect.SetValue.NullPointerOrWrongType"},
-        {"matrix on a vector", [&] { return e->SetMatrix("vColour", &m); },
-         "Effect.PutMatrix.NullPointerOrWrongTypeOrOutOfRange"},
-        {"integer on a struct", [&] { return e->SetInt("lights[0]", 1); },
-         "Effect.SetNumbers.NullPointerOrWrongTypeOrEmptyOrOutOfRange"},
+         "Effect.SetValue.NoParameter"},
+        {"value from no data", [&] { return e->SetValue("vColour", nullptr, 4); },
+         "Effect.SetValue.NullPointer"},
+        {"value on a texture", [&] { return e->SetValue("tex", big, 4); }, "Effect.SetValue.WrongType"},
+        {"value of a missing parameter", [&] { return e->GetValue("nothing", big, 4); },
+         "Effect.GetValue.NoParameter"},
+        {"value into no data", [&] { return e->GetValue("vColour", nullptr, 4); },
+         "Effect.GetValue.NullPointer"},
+        {"value of a texture", [&] { return e->GetValue("tex", big, 4); }, "Effect.GetValue.WrongType"},
+        {"matrix from no matrix", [&] { return e->SetMatrix("matWorld", nullptr); },
+         "Effect.PutMatrix.NullPointer"},
+        {"matrix on a missing parameter", [&] { return e->SetMatrix("nothing", &m); },
+         "Effect.PutMatrix.NoParameter"},
+        {"matrix on a vector", [&] { return e->SetMatrix("vColour", &m); }, "Effect.PutMatrix.WrongType"},
+        {"matrix on an array", [&] { return arrays->SetMatrix("mList", &m); }, "Effect.PutMatrix.WholeArray"},
+        {"matrix into no matrix", [&] { return e->GetMatrixTranspose("matWorld", nullptr); },
+         "Effect.TakeMatrix.NullPointer"},
+        {"matrix of a missing parameter", [&] { return e->GetMatrix("nothing", &m); },
+         "Effect.TakeMatrix.NoParameter"},
+        {"matrix of a number", [&] { return e->GetMatrix("fScale", &m); }, "Effect.TakeMatrix.WrongType"},
+        {"matrix of an array", [&] { return arrays->GetMatrix("mList", &m); },
+         "Effect.TakeMatrix.WholeArray"},
+        {"vector from no vector", [&] { return e->SetVector("vColour", nullptr); },
+         "Effect.SetVector.NullPointer"},
+        {"vector on a missing parameter", [&] { return e->SetVector("nothing", &colour); },
+         "Effect.SetVector.NoParameter"},
+        {"vector on a matrix", [&] { return e->SetVector("matWorld", &colour); },
+         "Effect.SetVector.WrongType"},
+        {"vector on an array", [&] { return arrays->SetVector("vList", &colour); },
+         "Effect.SetVector.WholeArray"},
+        {"vector into no vector", [&] { return e->GetVector("vColour", nullptr); },
+         "Effect.GetVector.NullPointer"},
+        {"vector of a missing parameter", [&] { return e->GetVector("nothing", &colourBack); },
+         "Effect.GetVector.NoParameter"},
+        {"vector of a struct", [&] { return e->GetVector("lights[0]", &colourBack); },
+         "Effect.GetVector.WrongType"},
+        {"vector of an array", [&] { return arrays->GetVector("vList", &colourBack); },
+         "Effect.GetVector.WholeArray"},
+        {"integer on a missing parameter", [&] { return e->SetInt("nothing", 1); },
+         "Effect.SetNumbers.NoParameter"},
+        {"integer on a struct", [&] { return e->SetInt("lights[0]", 1); }, "Effect.SetNumbers.WrongType"},
+        {"float on a texture", [&] { return e->SetFloat("tex", 1.0f); }, "Effect.SetNumbers.WrongType"},
+        {"empty float array",
+         [&] { return e->SetFloatArray("vColour", reinterpret_cast<const float*>(big), 0); },
+         "Effect.SetNumbers.Empty"},
         {"float array past the end",
          [&] { return e->SetFloatArray("vColour", reinterpret_cast<const float*>(big), 5); },
-         "Effect.SetNumbers.NullPointerOrWrongTypeOrEmptyOrOutOfRange"},
+         "Effect.SetNumbers.OutOfRange"},
+        {"float into no float", [&] { return e->GetFloat("fScale", nullptr); },
+         "Effect.GetNumber.NullPointer"},
+        {"integer of a missing parameter", [&] { return e->GetInt("nothing", reinterpret_cast<INT*>(big)); },
+         "Effect.GetNumber.NoParameter"},
+        {"boolean of a texture", [&] { return e->GetBool("tex", reinterpret_cast<BOOL*>(big)); },
+         "Effect.GetNumber.WrongType"},
+        {"texture on a missing parameter", [&] { return e->SetTexture("nothing", nullptr); },
+         "Effect.SetTexture.NoParameter"},
         {"texture on a number", [&] { return e->SetTexture("fScale", nullptr); },
-         "Effect.SetTexture.NullPointerOrWrongTypeOrOutOfRange"},
-        {"value on a texture", [&] { return e->SetValue("tex", big, 4); },
-         "Effect.SetValue.NullPointerOrWrongType"},
+         "Effect.SetTexture.WrongType"},
+        {"texture on an array", [&] { return arrays->SetTexture("tList", nullptr); },
+         "Effect.SetTexture.WholeArray"},
+        {"texture into no pointer", [&] { return e->GetTexture("tex", nullptr); },
+         "Effect.GetTexture.NullPointer"},
+        {"texture of a missing parameter", [&] { return e->GetTexture("nothing", &texture); },
+         "Effect.GetTexture.NoParameter"},
+        {"texture of a vector", [&] { return e->GetTexture("vColour", &texture); },
+         "Effect.GetTexture.WrongType"},
+        {"texture of an array", [&] { return arrays->GetTexture("tList", &texture); },
+         "Effect.GetTexture.WholeArray"},
     };
     for (const Refused& r : refused)
     {
@@ -214,6 +275,7 @@ TEST_F(EffectTest, SettersConvertAndCheckSizes)
     }
     // The whole array of structures in one value.
     EXPECT_EQ(e->SetValue("lights", big, 4 * 16), S_OK);
+    arrays->Release();
     e->Release();
 }
 
@@ -221,6 +283,8 @@ TEST_F(EffectTest, TechniquesValidateOnlyWithoutShaders)
 {
     ID3DXEffect* e = Create(kSmallEffect);
     ASSERT_NE(e, nullptr);
+    UINT passes = 0;
+    EXPECT_REFUSED(e->Begin(&passes, 0), "Effect.Begin.NoTechnique");
     struct Case
     {
         const char* name;
@@ -242,10 +306,10 @@ TEST_F(EffectTest, TechniquesValidateOnlyWithoutShaders)
     D3DXHANDLE next = nullptr;
     EXPECT_EQ(e->FindNextValidTechnique(e->GetTechniqueByName("Plain"), &next), S_OK);
     EXPECT_EQ(next, e->GetTechniqueByName("Other"));
-    UINT passes = 0;
     EXPECT_EQ(e->SetTechnique("Shaded"), S_OK);
     EXPECT_EQ(e->Begin(&passes, 0), S_OK);
     EXPECT_EQ(passes, 2u);
+    EXPECT_REFUSED(e->Begin(&passes, 0), "Effect.Begin.Begun");
     EXPECT_TRUE(FAILED(e->BeginPass(0)));
     EXPECT_EQ(e->End(), S_OK);
     EXPECT_EQ(e->OnLostDevice(), S_OK);
@@ -342,8 +406,10 @@ TEST_F(EffectTest, RefusedTextsFailWithInvalidData)
     }
     ID3DXEffect* e = nullptr;
     EXPECT_REFUSED(D3DXCreateEffect(nullptr, kSmallEffect, 10, nullptr, nullptr, 0, nullptr, &e, nullptr),
-                   "D3DXCreateEffect.NullPointerOrEmpty");
+                   "D3DXCreateEffect.NoDevice");
     EXPECT_REFUSED(D3DXCreateEffect(&device_, nullptr, 10, nullptr, nullptr, 0, nullptr, &e, nullptr),
-                   "D3DXCreateEffect.NullPointerOrEmpty");
+                   "D3DXCreateEffect.NullData");
+    EXPECT_REFUSED(D3DXCreateEffect(&device_, kSmallEffect, 0, nullptr, nullptr, 0, nullptr, &e, nullptr),
+                   "D3DXCreateEffect.Empty");
 }
 } // namespace
