@@ -30,7 +30,8 @@ private:
 
 HRESULT CreateBufferFrom(const void* data, size_t size, ID3DXBuffer** out)
 {
-    if (!out || size > kMaxBufferBytes) return Refuse("CreateBufferFrom.NullPointerOrOutOfRange");
+    if (!out) return Refuse("CreateBufferFrom.NullPointer");
+    if (size > kMaxBufferBytes) return Refuse("CreateBufferFrom.OutOfRange");
     HRESULT hr = D3DXCreateBuffer(static_cast<DWORD>(size), out);
     if (FAILED(hr)) return hr;
     if (size) std::memcpy((*out)->GetBufferPointer(), data, size);

@@ -312,8 +312,8 @@ HRESULT Mesh::ReadPositions(std::vector<Float3>* out)
 HRESULT Mesh::ResizeVertices(DWORD count)
 {
     if (count == vertices_) return S_OK;
-    if (count == 0 || (!Index32() && count > kMaxVertices16))
-        return Refuse("Mesh.ResizeVertices.EmptyOrOutOfRange");
+    if (count == 0) return Refuse("Mesh.ResizeVertices.Empty");
+    if (!Index32() && count > kMaxVertices16) return Refuse("Mesh.ResizeVertices.OutOfRange");
     uint64_t bytes = uint64_t(count) * layout_.stride;
     if (bytes > kMaxBufferBytes) return E_OUTOFMEMORY;
     IDirect3DVertexBuffer9* vb = nullptr;
@@ -328,7 +328,8 @@ HRESULT Mesh::ResizeVertices(DWORD count)
 
 HRESULT Mesh::GenerateAdjacency(FLOAT Epsilon, DWORD* pAdjacency)
 {
-    if (!pAdjacency || !(Epsilon >= 0.0f)) return Refuse("Mesh.GenerateAdjacency.NullPointerOrOutOfRange");
+    if (!pAdjacency) return Refuse("Mesh.GenerateAdjacency.NullPointer");
+    if (!(Epsilon >= 0.0f)) return Refuse("Mesh.GenerateAdjacency.OutOfRange");
     std::vector<Float3> positions;
     std::vector<uint32_t> indices;
     HRESULT hr = ReadPositions(&positions);

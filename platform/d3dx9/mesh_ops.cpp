@@ -653,7 +653,8 @@ UINT D3DXGetFVFVertexSize(DWORD FVF)
 HRESULT D3DXDeclaratorFromFVF(DWORD FVF, D3DVERTEXELEMENT9 pDeclarator[MAX_FVF_DECL_SIZE])
 {
     FvfLayout l;
-    if (!pDeclarator || !ParseFvf(FVF, &l)) return Refuse("D3DXDeclaratorFromFVF.NullPointerOrWrongType");
+    if (!pDeclarator) return Refuse("D3DXDeclaratorFromFVF.NullPointer");
+    if (!ParseFvf(FVF, &l)) return Refuse("D3DXDeclaratorFromFVF.WrongType");
     DWORD n = 0;
     auto add = [&](int offset, BYTE type, BYTE usage, BYTE index)
     { pDeclarator[n++] = {0, WORD(offset), type, D3DDECLMETHOD_DEFAULT, usage, index}; };
@@ -698,7 +699,8 @@ HRESULT D3DXCleanMesh(D3DXCLEANTYPE CleanType, LPD3DXMESH pMeshIn, const DWORD* 
 HRESULT D3DXComputeNormals(LPD3DXBASEMESH pMesh, const DWORD*)
 {
     Mesh* mesh = AsMesh(pMesh);
-    if (!mesh || mesh->Layout().normal < 0) return Refuse("D3DXComputeNormals.NullPointerOrOutOfRange");
+    if (!mesh) return Refuse("D3DXComputeNormals.NullPointer");
+    if (mesh->Layout().normal < 0) return Refuse("D3DXComputeNormals.NoNormals");
     std::vector<uint8_t> vertices;
     std::vector<uint32_t> indices;
     std::vector<Float3> positions;

@@ -427,8 +427,9 @@ HRESULT D3DXCreateTexture(IDirect3DDevice9* pDevice, UINT Width, UINT Height, UI
 
 HRESULT D3DXGetImageInfoFromFileInMemory(const void* pSrcData, UINT SrcDataSize, D3DXIMAGE_INFO* pSrcInfo)
 {
-    if (!pSrcData || SrcDataSize == 0 || !pSrcInfo)
-        return Refuse("D3DXGetImageInfoFromFileInMemory.NullPointerOrEmpty");
+    if (!pSrcData) return Refuse("D3DXGetImageInfoFromFileInMemory.NullData");
+    if (SrcDataSize == 0) return Refuse("D3DXGetImageInfoFromFileInMemory.Empty");
+    if (!pSrcInfo) return Refuse("D3DXGetImageInfoFromFileInMemory.NullPointer");
     const auto* data = static_cast<const uint8_t*>(pSrcData);
     ferolt::image::Info info;
     if (ferolt::image::QueryInfo(data, SrcDataSize, &info) != ferolt::image::Status::Ok ||
@@ -452,8 +453,9 @@ HRESULT D3DXCreateTextureFromFileInMemoryEx(IDirect3DDevice9* pDevice, const voi
 {
     if (!ppTexture) return Refuse("D3DXCreateTextureFromFileInMemoryEx.NullPointer");
     *ppTexture = nullptr;
-    if (!pDevice || !pSrcData || SrcDataSize == 0)
-        return Refuse("D3DXCreateTextureFromFileInMemoryEx.NullPointerOrEmpty");
+    if (!pDevice) return Refuse("D3DXCreateTextureFromFileInMemoryEx.NoDevice");
+    if (!pSrcData) return Refuse("D3DXCreateTextureFromFileInMemoryEx.NullData");
+    if (SrcDataSize == 0) return Refuse("D3DXCreateTextureFromFileInMemoryEx.Empty");
     D3DXIMAGE_INFO info;
     HRESULT hr = D3DXGetImageInfoFromFileInMemory(pSrcData, SrcDataSize, &info);
     if (FAILED(hr)) return hr;
@@ -509,9 +511,10 @@ HRESULT D3DXLoadSurfaceFromSurface(IDirect3DSurface9* pDestSurface, const PALETT
     if (FAILED(hr)) return hr;
     const UINT bpp = ConvertibleTexelBytes(dd.Format);
     RECT r = pDestRect ? *pDestRect : RECT{0, 0, LONG(dd.Width), LONG(dd.Height)};
-    if (bpp == 0 || r.left < 0 || r.top < 0 || r.right <= r.left || r.bottom <= r.top ||
-        UINT(r.right) > dd.Width || UINT(r.bottom) > dd.Height)
-        return Refuse("D3DXLoadSurfaceFromSurface.UnconvertibleFormatOrRectOutside");
+    if (bpp == 0) return Refuse("D3DXLoadSurfaceFromSurface.UnconvertibleFormat");
+    if (r.left < 0 || r.top < 0 || r.right <= r.left || r.bottom <= r.top || UINT(r.right) > dd.Width ||
+        UINT(r.bottom) > dd.Height)
+        return Refuse("D3DXLoadSurfaceFromSurface.RectOutside");
     const DWORD filter = Filter == D3DX_DEFAULT ? D3DX_FILTER_TRIANGLE : Filter;
     return CatchOutOfMemory(
         E_OUTOFMEMORY,
@@ -521,8 +524,8 @@ HRESULT D3DXLoadSurfaceFromSurface(IDirect3DSurface9* pDestSurface, const PALETT
 HRESULT D3DXFilterTexture(IDirect3DBaseTexture9* pBaseTexture, const PALETTEENTRY*, UINT SrcLevel,
                           DWORD Filter)
 {
-    if (!pBaseTexture || pBaseTexture->GetType() != D3DRTYPE_TEXTURE)
-        return Refuse("D3DXFilterTexture.NullPointerOrWrongType");
+    if (!pBaseTexture) return Refuse("D3DXFilterTexture.NullPointer");
+    if (pBaseTexture->GetType() != D3DRTYPE_TEXTURE) return Refuse("D3DXFilterTexture.WrongType");
     auto* texture = static_cast<IDirect3DTexture9*>(pBaseTexture);
     const UINT count = texture->GetLevelCount();
     if (SrcLevel == D3DX_DEFAULT) SrcLevel = 0;

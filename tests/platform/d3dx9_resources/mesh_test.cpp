@@ -258,8 +258,9 @@ TEST_F(MeshTest, AdjacencyLinksEveryTriangleOfASplitCube)
     }
     ID3DXMesh* mesh = Make(SplitCube());
     DWORD adj[36];
-    EXPECT_REFUSED(mesh->GenerateAdjacency(-1.0f, adj), "Mesh.GenerateAdjacency.NullPointerOrOutOfRange");
-    EXPECT_REFUSED(mesh->GenerateAdjacency(0.0f, nullptr), "Mesh.GenerateAdjacency.NullPointerOrOutOfRange");
+    EXPECT_REFUSED(mesh->GenerateAdjacency(-1.0f, adj), "Mesh.GenerateAdjacency.OutOfRange");
+    EXPECT_REFUSED(mesh->GenerateAdjacency(std::nanf(""), adj), "Mesh.GenerateAdjacency.OutOfRange");
+    EXPECT_REFUSED(mesh->GenerateAdjacency(-1.0f, nullptr), "Mesh.GenerateAdjacency.NullPointer");
     mesh->Release();
 }
 
@@ -629,7 +630,8 @@ TEST_F(MeshTest, ComputeNormalsAveragesUnitFaceNormals)
 
     ID3DXMesh* noNormals = nullptr;
     ASSERT_EQ(D3DXCreateMeshFVF(1, 3, D3DXMESH_MANAGED, D3DFVF_XYZ, &device_, &noNormals), S_OK);
-    EXPECT_REFUSED(D3DXComputeNormals(noNormals, nullptr), "D3DXComputeNormals.NullPointerOrOutOfRange");
+    EXPECT_REFUSED(D3DXComputeNormals(noNormals, nullptr), "D3DXComputeNormals.NoNormals");
+    EXPECT_REFUSED(D3DXComputeNormals(nullptr, nullptr), "D3DXComputeNormals.NullPointer");
     noNormals->Release();
 }
 
@@ -653,6 +655,10 @@ TEST(MeshFunctions, FvfSizesBoundsAndProbes)
     EXPECT_EQ(lo, D3DXVECTOR3(-1, -2, -7));
     EXPECT_EQ(hi, D3DXVECTOR3(1, 5, 3));
     EXPECT_REFUSED(D3DXComputeBoundingBox(nullptr, 3, 40, &lo, &hi), "D3DXComputeBoundingBox.NullPointer");
+    D3DVERTEXELEMENT9 declarator[MAX_FVF_DECL_SIZE];
+    EXPECT_REFUSED(D3DXDeclaratorFromFVF(D3DFVF_XYZ, nullptr), "D3DXDeclaratorFromFVF.NullPointer");
+    EXPECT_REFUSED(D3DXDeclaratorFromFVF(D3DFVF_XYZ | D3DFVF_RESERVED0, declarator),
+                   "D3DXDeclaratorFromFVF.WrongType");
 
     const D3DXVECTOR3 bmin(0, 0, 0), bmax(1, 1, 1);
     struct Probe

@@ -348,6 +348,10 @@ TEST_F(TextureTest, ScalingFilters)
         EXPECT_EQ(device_.lastTexture->surfaces[0]->Pixel(1, 0), expected);
         tex->Release();
     }
+    EXPECT_REFUSED(D3DXFilterTexture(nullptr, nullptr, 0, D3DX_FILTER_BOX), "D3DXFilterTexture.NullPointer");
+    auto* cube = new ferolt::test::StubCubeTexture;
+    EXPECT_REFUSED(D3DXFilterTexture(cube, nullptr, 0, D3DX_FILTER_BOX), "D3DXFilterTexture.WrongType");
+    cube->Release();
 }
 
 TEST_F(TextureTest, HostileAndForeignImagesFailCleanly)
@@ -383,9 +387,23 @@ TEST_F(TextureTest, HostileAndForeignImagesFailCleanly)
     EXPECT_EQ(Load(good, &tex), E_OUTOFMEMORY);
     EXPECT_EQ(Load(good, &tex, 0, 0, 1, D3DFMT_A8R8G8B8, 0, 0, nullptr), S_OK);
     tex->Release();
+    EXPECT_REFUSED(D3DXCreateTextureFromFileInMemoryEx(nullptr, good.data(), UINT(good.size()), 0, 0, 1, 0,
+                                                       D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, 1, 1, 0, nullptr,
+                                                       nullptr, &tex),
+                   "D3DXCreateTextureFromFileInMemoryEx.NoDevice");
     EXPECT_REFUSED(D3DXCreateTextureFromFileInMemoryEx(&device_, nullptr, 10, 0, 0, 1, 0, D3DFMT_A8R8G8B8,
                                                        D3DPOOL_MANAGED, 1, 1, 0, nullptr, nullptr, &tex),
-                   "D3DXCreateTextureFromFileInMemoryEx.NullPointerOrEmpty");
+                   "D3DXCreateTextureFromFileInMemoryEx.NullData");
+    EXPECT_REFUSED(D3DXCreateTextureFromFileInMemoryEx(&device_, good.data(), 0, 0, 0, 1, 0, D3DFMT_A8R8G8B8,
+                                                       D3DPOOL_MANAGED, 1, 1, 0, nullptr, nullptr, &tex),
+                   "D3DXCreateTextureFromFileInMemoryEx.Empty");
+    D3DXIMAGE_INFO info;
+    EXPECT_REFUSED(D3DXGetImageInfoFromFileInMemory(nullptr, 10, &info),
+                   "D3DXGetImageInfoFromFileInMemory.NullData");
+    EXPECT_REFUSED(D3DXGetImageInfoFromFileInMemory(good.data(), 0, &info),
+                   "D3DXGetImageInfoFromFileInMemory.Empty");
+    EXPECT_REFUSED(D3DXGetImageInfoFromFileInMemory(good.data(), UINT(good.size()), nullptr),
+                   "D3DXGetImageInfoFromFileInMemory.NullPointer");
 }
 
 TEST_F(TextureTest, LoadSurfaceFromSurfaceScalesAndKeys)
@@ -412,7 +430,16 @@ TEST_F(TextureTest, LoadSurfaceFromSurfaceScalesAndKeys)
     const RECT outside = {6, 0, 10, 4};
     EXPECT_REFUSED(
         D3DXLoadSurfaceFromSurface(d, nullptr, &outside, s, nullptr, nullptr, D3DX_FILTER_POINT, 0),
-        "D3DXLoadSurfaceFromSurface.UnconvertibleFormatOrRectOutside");
+        "D3DXLoadSurfaceFromSurface.RectOutside");
+    IDirect3DTexture9* compressed = nullptr;
+    ASSERT_EQ(device_.CreateTexture(4, 4, 1, 0, D3DFMT_DXT1, D3DPOOL_MANAGED, &compressed, nullptr), S_OK);
+    IDirect3DSurface9* block = nullptr;
+    compressed->GetSurfaceLevel(0, &block);
+    EXPECT_REFUSED(
+        D3DXLoadSurfaceFromSurface(block, nullptr, nullptr, s, nullptr, nullptr, D3DX_FILTER_POINT, 0),
+        "D3DXLoadSurfaceFromSurface.UnconvertibleFormat");
+    block->Release();
+    compressed->Release();
     s->Release();
     d->Release();
     src->Release();
