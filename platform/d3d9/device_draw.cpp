@@ -117,6 +117,13 @@ UINT PrimitiveVertices(D3DPRIMITIVETYPE type, UINT prims)
     }
     return v > 0x7fffffffu ? 0 : static_cast<UINT>(v);
 }
+
+// PrimitiveVertices gives 0 for an unknown type and for a count with no or too many vertices alike;
+// this names which rule a draw broke, the type before the count.
+const char* PrimitiveRule(D3DPRIMITIVETYPE type, const char* badType, const char* countOutOfRange)
+{
+    return type >= D3DPT_POINTLIST && type <= D3DPT_TRIANGLEFAN ? countOutOfRange : badType;
+}
 } // namespace
 
 // Which parts each builder reads: a builder runs when any of its parts is stale. Changing the layout can
@@ -613,7 +620,9 @@ void FlushDeviceDraws(DeviceAnchor* anchor)
 HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT count)
 {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
-    if (PrimitiveVertices(type, count) == 0) return validation::Refuse("Device.DrawPrimitive.BadTypeOrCount");
+    if (PrimitiveVertices(type, count) == 0)
+        return validation::Refuse(
+            PrimitiveRule(type, "Device.DrawPrimitive.BadType", "Device.DrawPrimitive.CountOutOfRange"));
     DrawCall call{type, count, startVertex, 0, 0, {}};
     return Draw(call, nullptr);
 }
@@ -623,7 +632,9 @@ HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UINT
 {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     const UINT n = PrimitiveVertices(type, count);
-    if (n == 0) return validation::Refuse("Device.DrawIndexedPrimitive.BadTypeOrCount");
+    if (n == 0)
+        return validation::Refuse(PrimitiveRule(type, "Device.DrawIndexedPrimitive.BadType",
+                                                "Device.DrawIndexedPrimitive.CountOutOfRange"));
     if (!indices_) return validation::Refuse("Device.DrawIndexedPrimitive.NoIndexBuffer");
     const bool i32 = indices_->Format() == D3DFMT_INDEX32;
     const uint64_t need = (static_cast<uint64_t>(startIndex) + n) * (i32 ? 4 : 2);
@@ -636,7 +647,9 @@ HRESULT Device::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT count, const void* d
 {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     const UINT n = PrimitiveVertices(type, count);
-    if (n == 0) return validation::Refuse("Device.DrawPrimitiveUP.BadTypeOrCount");
+    if (n == 0)
+        return validation::Refuse(
+            PrimitiveRule(type, "Device.DrawPrimitiveUP.BadType", "Device.DrawPrimitiveUP.CountOutOfRange"));
     if (!data) return validation::Refuse("Device.DrawPrimitiveUP.NullPointer");
     if (stride == 0) return validation::Refuse("Device.DrawPrimitiveUP.ZeroStride");
     // Documented: the call leaves stream 0 unset.
@@ -652,7 +665,9 @@ HRESULT Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minIndex, UIN
 {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     const UINT n = PrimitiveVertices(type, count);
-    if (n == 0) return validation::Refuse("Device.DrawIndexedPrimitiveUP.BadTypeOrCount");
+    if (n == 0)
+        return validation::Refuse(PrimitiveRule(type, "Device.DrawIndexedPrimitiveUP.BadType",
+                                                "Device.DrawIndexedPrimitiveUP.CountOutOfRange"));
     if (!indexData || !data) return validation::Refuse("Device.DrawIndexedPrimitiveUP.NullPointer");
     if (stride == 0) return validation::Refuse("Device.DrawIndexedPrimitiveUP.ZeroStride");
     if (numVertices == 0) return validation::Refuse("Device.DrawIndexedPrimitiveUP.NoVertices");

@@ -291,6 +291,7 @@ TEST(DeviceStateTest, InvalidArgumentsAreRefused)
     unknownType.Type = static_cast<D3DLIGHTTYPE>(9);
     const float plane[4] = {1, 0, 0, 0};
     const TVertex triangle[3] = {};
+    const WORD indices[3] = {0, 1, 2};
     // Each case breaks exactly one rule, so the id names the rule that refused it.
     struct Case
     {
@@ -319,6 +320,29 @@ TEST(DeviceStateTest, InvalidArgumentsAreRefused)
         {"Device.Draw.BadVertexFormat",
          [](IDirect3DDevice9* d) { return DrawWithFvf(d, D3DFVF_XYZW | D3DFVF_XYZRHW); }},
         {"Device.Draw.NoPositionStream", [](IDirect3DDevice9* d) { return DrawWithFvf(d, D3DFVF_XYZ); }},
+        {"Device.DrawPrimitive.BadType",
+         [](IDirect3DDevice9* d) { return d->DrawPrimitive(static_cast<D3DPRIMITIVETYPE>(7), 0, 1); }},
+        {"Device.DrawPrimitive.CountOutOfRange",
+         [](IDirect3DDevice9* d) { return d->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 0); }},
+        {"Device.DrawIndexedPrimitive.BadType", [](IDirect3DDevice9* d)
+         { return d->DrawIndexedPrimitive(static_cast<D3DPRIMITIVETYPE>(0), 0, 0, 3, 0, 1); }},
+        {"Device.DrawIndexedPrimitive.CountOutOfRange",
+         [](IDirect3DDevice9* d) { return d->DrawIndexedPrimitive(D3DPT_LINELIST, 0, 0, 3, 0, 0x40000000); }},
+        {"Device.DrawPrimitiveUP.BadType", [&](IDirect3DDevice9* d)
+         { return d->DrawPrimitiveUP(static_cast<D3DPRIMITIVETYPE>(7), 1, triangle, 12); }},
+        {"Device.DrawPrimitiveUP.CountOutOfRange",
+         [&](IDirect3DDevice9* d) { return d->DrawPrimitiveUP(D3DPT_POINTLIST, 0, triangle, 12); }},
+        {"Device.DrawIndexedPrimitiveUP.BadType",
+         [&](IDirect3DDevice9* d)
+         {
+             return d->DrawIndexedPrimitiveUP(static_cast<D3DPRIMITIVETYPE>(7), 0, 3, 1, indices,
+                                              D3DFMT_INDEX16, triangle, 12);
+         }},
+        {"Device.DrawIndexedPrimitiveUP.CountOutOfRange",
+         [&](IDirect3DDevice9* d) {
+             return d->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 3, 0, indices, D3DFMT_INDEX16, triangle,
+                                              12);
+         }},
         {"Device.DrawIndexedPrimitive.NoIndexBuffer",
          [](IDirect3DDevice9* d) { return d->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 3, 0, 1); }},
         {"Device.DrawPrimitiveUP.ZeroStride",
