@@ -8,7 +8,6 @@
 #include "engine/core/globals.h"
 #include "engine/core/owned_array.h"
 #include "engine/core/render_lock.h"
-#include "platform/win32/out_of_memory.h"
 #include "platform/mfc/afx.h"
 #include "platform/win32/wingdi.h"
 
@@ -167,16 +166,10 @@ DWORD DeviceRequestChannel_::WaitForAnswer()
 {
     // A device thread that has ended answers nothing: waiting for it as well keeps the poster from
     // waiting for ever.
+    // The device thread works on this channel and on a request that lives in the poster's frame (with the
+    // Direct3D object it names), so no one may leave before its answer; a wait never fails for memory.
     HANDLE waits[2] = {doneEvent, thread};
-    for (;;)
-    {
-        // The device thread works on this channel and on a request that lives in the poster's frame
-        // (with the Direct3D object it names): no one may leave before its answer, not even when memory
-        // runs out while the wait is set up.
-        DWORD answer = WAIT_FAILED;
-        if (ferolt::Allocated([&] { answer = WaitForMultipleObjects(2, waits, FALSE, INFINITE); }))
-            return answer;
-    }
+    return WaitForMultipleObjects(2, waits, FALSE, INFINITE);
 }
 
 HRESULT DeviceRequestChannel_::RequestCreateDevice(CreateDeviceArgsStruct_TYP* args)
