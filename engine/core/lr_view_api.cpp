@@ -86,10 +86,7 @@ HRESULT LRReleaseView(View_** view)
 {
     if (!IsEngineStarted()) return E_FAIL;
     if (!view) return E_INVALIDARG;
-    if (View_* v = *view)
-    {
-        if (v->refCount-- == 1) delete v;
-    }
+    if (*view) (*view)->Release();
     *view = nullptr;
     return S_OK;
 }

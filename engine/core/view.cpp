@@ -74,6 +74,11 @@ void View_::Invalidate()
     partProjectionValid = 0;
 }
 
+void View_::Release()
+{
+    if (--refCount == 0) delete this;
+}
+
 void View_::SetLookAt(const D3DXVECTOR3* eye, const D3DXVECTOR3* lookAt, const D3DXVECTOR3* up)
 {
     if (eye) Store(params.eye, *eye);

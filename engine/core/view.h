@@ -41,6 +41,8 @@ public:
     virtual ~View_();
     View_(const View_&) = delete;
     View_& operator=(const View_&) = delete;
+    // Drops one reference; the last deletes the view.
+    void Release();
 
     // Each vector may be null and then stays; up is normalised.
     void SetLookAt(const D3DXVECTOR3* eye, const D3DXVECTOR3* lookAt, const D3DXVECTOR3* up);

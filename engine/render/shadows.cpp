@@ -51,8 +51,7 @@ void PlaneBasis(const SubsetStruct_TYP& s, D3DXVECTOR3* n, D3DXVECTOR3* t)
 
 void ReleaseView(View_** view)
 {
-    if (!*view) return;
-    if (--(*view)->refCount == 0) delete *view;
+    if (*view) (*view)->Release();
     *view = nullptr;
 }
 
