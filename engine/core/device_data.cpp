@@ -15,7 +15,7 @@ DeviceSpecificDataContainer_* DeviceSpecificDataHandler_::GetDataForDevice(IDire
 {
     DeviceSpecificDataContainer_* data = nullptr;
     if (primaryData && device == PrimaryDevice())
-        data = primaryData;
+        data = primaryData.get();
     else if (lastUsed && lastUsed->device == device)
         data = lastUsed;
     else
@@ -52,13 +52,12 @@ void DeviceSpecificDataHandler_::ReleaseSecondaryData()
 void DeviceSpecificDataHandler_::ReleaseAllData()
 {
     ReleaseSecondaryData();
-    delete primaryData;
-    primaryData = nullptr;
+    primaryData.reset();
 }
 
 DeviceSpecificDataHandler_::~DeviceSpecificDataHandler_()
 {
     secondaryStore_.clear(); // before the primary copy, as on every release
-    delete primaryData;
+    primaryData.reset();
 }
 } // namespace LMK

@@ -44,8 +44,8 @@ public:
     // The copy for the device, after its Apply(a, b). Null only when no copy could be made.
     DeviceSpecificDataContainer_* GetDataForDevice(IDirect3DDevice9* device, void* a, void* b);
 
-    DeviceSpecificDataContainer_* primaryData = nullptr;      // owned; the model builders set it directly
-    std::vector<DeviceSpecificDataContainer_*> secondaryData; // creation order
+    std::unique_ptr<DeviceSpecificDataContainer_> primaryData; // the model builders set it directly
+    std::vector<DeviceSpecificDataContainer_*> secondaryData;  // creation order
     DeviceSpecificDataContainer_* lastUsed = nullptr;
 
 private:

@@ -62,7 +62,7 @@ Effect_::Effect_(LoadRecordStruct_TYP* record, ID3DXEffect* fx) : LoadedPart_(re
     if (SUCCEEDED(fx->GetDesc(&description))) techniqueCount = description.Techniques;
     if (CurrentGlobals) CurrentGlobals->effects.reserve(CurrentGlobals->effects.size() + 1);
     // Last of what may fail: from here the effect holds fx.
-    primaryData = new DeviceSpecificEffectData_(PrimaryDevice(), this, fx);
+    primaryData = std::make_unique<DeviceSpecificEffectData_>(PrimaryDevice(), this, fx);
     if (!CurrentGlobals) return;
     CurrentGlobals->effects.push_back(this);
     if (!record) return;
@@ -79,7 +79,7 @@ Effect_::~Effect_()
 
 DeviceSpecificDataContainer_* Effect_::CreateDataForDevice(IDirect3DDevice9* device)
 {
-    auto* primary = static_cast<DeviceSpecificEffectData_*>(primaryData);
+    auto* primary = static_cast<DeviceSpecificEffectData_*>(primaryData.get());
     ID3DXEffect* clone = nullptr;
     if (!primary || !device || FAILED(primary->effect->CloneEffect(device, &clone)) || !clone) return nullptr;
     // The clone goes with a copy that could not be made.
@@ -103,7 +103,7 @@ void NotifyEffectsOfDevice(IDirect3DDevice9* device, bool lost)
             else
                 fx->OnResetDevice();
         };
-        tell(effect->primaryData);
+        tell(effect->primaryData.get());
         for (DeviceSpecificDataContainer_* copy : effect->secondaryData)
             tell(copy);
     }

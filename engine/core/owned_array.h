@@ -1,6 +1,6 @@
 #pragma once
-// Arrays the engine owns. Running out of memory stays a result here, as it is everywhere in the engine:
-// an allocation that fails gives an empty owner rather than an exception.
+// Objects and arrays the engine owns. Running out of memory stays a result here, as it is everywhere in the
+// engine: an allocation that fails gives an empty owner rather than an exception.
 #include <cstddef>
 #include <memory>
 #include <new>
@@ -19,6 +19,12 @@ template <class T> std::unique_ptr<T[]> NewArray(size_t n)
 template <class T> std::unique_ptr<T[]> NewBuffer(size_t n)
 {
     return std::unique_ptr<T[]>(new (std::nothrow) T[n ? n : 1]);
+}
+
+// One object made from args, or null when memory runs out.
+template <class T, class... Args> std::unique_ptr<T> NewObject(Args&&... args)
+{
+    return std::unique_ptr<T>(new (std::nothrow) T(std::forward<Args>(args)...));
 }
 
 // A copy of n elements, or null when memory runs out.

@@ -85,7 +85,7 @@ Texture_::Texture_(LoadRecordStruct_TYP* record, IDirect3DTexture9* d3dTexture, 
 {
     if (info) imageInfo = std::make_unique<D3DXIMAGE_INFO>(*info);
     // Last of what may fail: from here the texture holds the Direct3D texture.
-    primaryData = new DeviceSpecificTextureData_(PrimaryDevice(), d3dTexture, this);
+    primaryData = std::make_unique<DeviceSpecificTextureData_>(PrimaryDevice(), d3dTexture, this);
     if (record && CurrentGlobals)
     {
         const DWORD cookie = record->loaderCookie;
@@ -131,7 +131,7 @@ void Texture_::Release()
 
 IDirect3DTexture9* Texture_::PrimaryTexture() const
 {
-    return primaryData ? static_cast<DeviceSpecificTextureData_*>(primaryData)->texture : nullptr;
+    return primaryData ? static_cast<DeviceSpecificTextureData_*>(primaryData.get())->texture : nullptr;
 }
 
 IDirect3DTexture9* Texture_::TextureForDevice(IDirect3DDevice9* device)

@@ -895,7 +895,7 @@ bool Object_::ComputeLightMaps(Model_* grid, Model_* quad, DWORD objectIndex, DW
     model->currentObject = this;
     model->currentObjectListIndex = listIndex;
     model->PrepareForObject(this);
-    auto* data = static_cast<DeviceSpecificModelData_*>(model->primaryData);
+    auto* data = static_cast<DeviceSpecificModelData_*>(model->primaryData.get());
     if (!data || !data->parts || !lightMaps) return false;
     MirrorOverridesPushed_ pushed(this);
 

@@ -223,7 +223,7 @@ DeviceSpecificModelData_* PickingData(const Model_* model)
 {
     // The primary device's copy always exists while the model does; other copies come and go with their
     // devices. Every copy holds the same geometry, and PrepareForObject selects the variant in all of them.
-    auto* data = static_cast<DeviceSpecificModelData_*>(model->primaryData);
+    auto* data = static_cast<DeviceSpecificModelData_*>(model->primaryData.get());
     return data && data->parts && data->partCount ? data : nullptr;
 }
 } // namespace

@@ -458,7 +458,7 @@ void Model_::Build(const ModelBuildInputStruct_TYP& input, HRESULT* result)
         if (!CreatePart(parts[p], in, device, p, &meshes[p])) return DropGeometry();
 
     SetAnimation(in.animation);
-    primaryData = new (std::nothrow) DeviceSpecificModelData_(device, this, meshes.get(), nullptr);
+    primaryData = NewObject<DeviceSpecificModelData_>(device, this, meshes.get(), nullptr);
     if (!primaryData) return DropGeometry();
     meshes.release(); // the device copy owns the parts now
     if (!lineBuffer.empty()) CreateLineBuffer(lineVertexCount, lineBuffer.data());
@@ -589,7 +589,7 @@ bool Model_::Resmooth(float crease, Model_** out)
 {
     keepNormals = 0;
     if (crease == 0.0f && !out) return true;
-    auto* primary = static_cast<DeviceSpecificModelData_*>(primaryData);
+    auto* primary = static_cast<DeviceSpecificModelData_*>(primaryData.get());
     if (!primary || !primary->parts || !adjacency) return false;
     if (crease < 0.0f || crease > kLargestCrease) crease = kDefaultCrease;
 

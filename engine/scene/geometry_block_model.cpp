@@ -240,7 +240,7 @@ void Model_::FillFromMeshList(Model_* model, BYTE noResmooth, DecodedMeshListStr
         modelFace += subsetRecords[s].faceCount;
     }
 
-    model->primaryData = new (std::nothrow) DeviceSpecificModelData_(device, model, parts.get(), nullptr);
+    model->primaryData = NewObject<DeviceSpecificModelData_>(device, model, parts.get(), nullptr);
     if (!model->primaryData) return fail(E_OUTOFMEMORY);
     parts.release(); // the device copy owns the parts now
     model->SetAnimation(newAnimation);

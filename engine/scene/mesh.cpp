@@ -219,7 +219,7 @@ void LKXMesh_::SwapVertexBuffers(VertexBufferLockStruct_TYP* lock)
 void Model_::CreateLineBuffer(DWORD count, const ModelVertexStruct_TYP* vertices)
 {
     if (count == 0 || !vertices) return;
-    auto* data = static_cast<DeviceSpecificModelData_*>(primaryData);
+    auto* data = static_cast<DeviceSpecificModelData_*>(primaryData.get());
     if (!data || !data->parts || data->partCount == 0) return;
     LKXMesh_*& part0 = data->parts[0];
     if (!part0)

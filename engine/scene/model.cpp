@@ -49,7 +49,7 @@ char* KeepBytes(std::vector<char>* store, const char* source, size_t n)
 // Every copy of the model, the primary one first.
 template <class F> void ForEachCopy(Model_* model, F&& f)
 {
-    if (model->primaryData) f(static_cast<DeviceSpecificModelData_*>(model->primaryData));
+    if (model->primaryData) f(static_cast<DeviceSpecificModelData_*>(model->primaryData.get()));
     for (DeviceSpecificDataContainer_* other : model->secondaryData)
         f(static_cast<DeviceSpecificModelData_*>(other));
 }
@@ -246,7 +246,7 @@ Model_::~Model_()
 
 LKXMesh_** Model_::PrimaryParts() const
 {
-    auto* data = static_cast<DeviceSpecificModelData_*>(primaryData);
+    auto* data = static_cast<DeviceSpecificModelData_*>(primaryData.get());
     return data ? data->parts : nullptr;
 }
 
@@ -597,7 +597,7 @@ int Model_::DrawForObject(BackBufferPart_* part, Object_* object, const D3DXVECT
 
 DeviceSpecificDataContainer_* Model_::CreateDataForDevice(IDirect3DDevice9* device)
 {
-    auto* primary = static_cast<DeviceSpecificModelData_*>(primaryData);
+    auto* primary = static_cast<DeviceSpecificModelData_*>(primaryData.get());
     CountedArray_<LKXMesh_> parts(partCount);
     if (!parts) return nullptr;
     CountedArray_<ProgressiveMesh_> progressive; // only where the primary copy has progressive parts

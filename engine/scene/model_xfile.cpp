@@ -128,7 +128,7 @@ Model_* Model_::CreateFromXFile(const void* data, DWORD size, LoadRecordStruct_T
     }
     if (materials) materials->Release();
 
-    model->primaryData = new (std::nothrow) DeviceSpecificModelData_(device, model, parts.get(), nullptr);
+    model->primaryData = NewObject<DeviceSpecificModelData_>(device, model, parts.get(), nullptr);
     if (!model->primaryData)
     {
         report(E_OUTOFMEMORY);

@@ -37,7 +37,7 @@ class TestResource : public LMK::DeviceSpecificDataHandler_
 public:
     TestResource(IDirect3DDevice9* primary, Log* log) : log_(log)
     {
-        primaryData = new TestData(primary, log);
+        primaryData = std::make_unique<TestData>(primary, log);
     }
     LMK::DeviceSpecificDataContainer_* CreateDataForDevice(IDirect3DDevice9* device) override
     {

@@ -35,7 +35,7 @@ protected:
     }
     static LMK::DeviceSpecificEffectData_* Primary(LMK::Effect_* effect)
     {
-        return static_cast<LMK::DeviceSpecificEffectData_*>(effect->primaryData);
+        return static_cast<LMK::DeviceSpecificEffectData_*>(effect->primaryData.get());
     }
 
     LMK::AllGlobals_* root = nullptr;

@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     LMK::Model_* model = nullptr;
     if (SUCCEEDED(LRLoadModelEx("fuzz", 0, 1, 0, &model, 1, 1)) && model)
     {
-        auto* copy = static_cast<LMK::DeviceSpecificModelData_*>(model->primaryData);
+        auto* copy = static_cast<LMK::DeviceSpecificModelData_*>(model->primaryData.get());
         for (DWORD s = 0; s < model->subsetCount; ++s)
         {
             const LMK::SubsetStruct_TYP& subset = model->subsets[s];

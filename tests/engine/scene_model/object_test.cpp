@@ -350,7 +350,7 @@ TEST_F(ObjectTest, DrawMakesTheObjectCurrent)
     EXPECT_EQ(model2->currentObjectListIndex, 7u);
     EXPECT_FLOAT_EQ(model2->eyePoint[2], 10.0f);
     EXPECT_EQ(model2->validationTable, device->stageValidation);
-    EXPECT_EQ(model2->lastUsed, model2->primaryData);
+    EXPECT_EQ(model2->lastUsed, model2->primaryData.get());
 
     LMK::Object_* empty = nullptr;
     ASSERT_EQ(LRCreateObject(model, &empty, nullptr), S_OK);

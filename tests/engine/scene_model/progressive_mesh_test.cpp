@@ -216,7 +216,7 @@ TEST_F(ProgressiveMeshTest, ModelDrawingDrawsTheLevelOfTheFraction)
         {D3DXVECTOR3(-2, -1.5f, 0), D3DXVECTOR3(2, -1.5f, 0), D3DXVECTOR3(2, 2, 0), D3DXVECTOR3(-2, 2, 0)},
         {1, 1, 0, 1});
     LMK::Model_* model = object->model;
-    auto* data = static_cast<LMK::DeviceSpecificModelData_*>(model->primaryData);
+    auto* data = static_cast<LMK::DeviceSpecificModelData_*>(model->primaryData.get());
     ASSERT_EQ(ProgressiveMesh_::Create(model, Fan(), &mesh_), S_OK);
     // The device copy owns only the arrays it was made with; this one stays the test's.
     std::unique_ptr<ProgressiveMesh_*[]> progressive(new ProgressiveMesh_*[data->partCount]());

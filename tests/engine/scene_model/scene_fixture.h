@@ -69,7 +69,7 @@ inline LMK::Model_* BuildModel(const RawGeometry& g, const std::vector<LMK::Subs
 
 inline LMK::DeviceSpecificModelData_* Primary(LMK::Model_* model)
 {
-    return static_cast<LMK::DeviceSpecificModelData_*>(model->primaryData);
+    return static_cast<LMK::DeviceSpecificModelData_*>(model->primaryData.get());
 }
 
 // The positions of a mesh's faces, in face order.
