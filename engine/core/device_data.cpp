@@ -28,7 +28,7 @@ DeviceSpecificDataContainer_* DeviceSpecificDataHandler_::GetDataForDevice(IDire
             }
         if (!data)
         {
-            std::unique_ptr<DeviceSpecificDataContainer_> made(CreateDataForDevice(device));
+            std::unique_ptr<DeviceSpecificDataContainer_> made = CreateDataForDevice(device);
             if (!made) return nullptr;
             // Room first, so that running out of memory leaves both lists alike.
             secondaryData.reserve(secondaryData.size() + 1);

@@ -39,7 +39,7 @@ public:
     virtual ~DeviceSpecificDataHandler_();
     // The owner's copy of itself for another device. A model prepares itself for its current object
     // here, so that the new copy starts from the geometry that object selects.
-    virtual DeviceSpecificDataContainer_* CreateDataForDevice(IDirect3DDevice9* device) = 0;
+    virtual std::unique_ptr<DeviceSpecificDataContainer_> CreateDataForDevice(IDirect3DDevice9* device) = 0;
 
     // The copy for the device, after its Apply(a, b). Null only when no copy could be made.
     DeviceSpecificDataContainer_* GetDataForDevice(IDirect3DDevice9* device, void* a, void* b);

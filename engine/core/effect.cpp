@@ -77,7 +77,7 @@ Effect_::~Effect_()
     if (CurrentGlobals) std::erase(CurrentGlobals->effects, this);
 }
 
-DeviceSpecificDataContainer_* Effect_::CreateDataForDevice(IDirect3DDevice9* device)
+std::unique_ptr<DeviceSpecificDataContainer_> Effect_::CreateDataForDevice(IDirect3DDevice9* device)
 {
     auto* primary = static_cast<DeviceSpecificEffectData_*>(primaryData.get());
     ID3DXEffect* clone = nullptr;
@@ -86,7 +86,7 @@ DeviceSpecificDataContainer_* Effect_::CreateDataForDevice(IDirect3DDevice9* dev
     CountedPtr<ID3DXEffect> held(clone);
     auto copy = std::make_unique<DeviceSpecificEffectData_>(device, this, clone);
     held.release();
-    return copy.release();
+    return copy;
 }
 
 void NotifyEffectsOfDevice(IDirect3DDevice9* device, bool lost)

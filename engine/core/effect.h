@@ -55,7 +55,7 @@ public:
     void OnCached() override { ReleaseSecondaryData(); }
     // A clone for another device; null when the effect cannot be cloned, so that no copy without an
     // effect is ever kept.
-    DeviceSpecificDataContainer_* CreateDataForDevice(IDirect3DDevice9* device) override;
+    std::unique_ptr<DeviceSpecificDataContainer_> CreateDataForDevice(IDirect3DDevice9* device) override;
 
     DWORD techniqueCount = 0;
     BYTE unused = 0;

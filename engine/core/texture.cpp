@@ -140,7 +140,7 @@ IDirect3DTexture9* Texture_::TextureForDevice(IDirect3DDevice9* device)
     return data ? data->texture : nullptr;
 }
 
-DeviceSpecificDataContainer_* Texture_::CreateDataForDevice(IDirect3DDevice9* device)
+std::unique_ptr<DeviceSpecificDataContainer_> Texture_::CreateDataForDevice(IDirect3DDevice9* device)
 {
     IDirect3DTexture9* source = PrimaryTexture();
     IDirect3DTexture9* copy = nullptr;
@@ -173,7 +173,7 @@ DeviceSpecificDataContainer_* Texture_::CreateDataForDevice(IDirect3DDevice9* de
     CountedPtr<IDirect3DTexture9> held(copy);
     auto data = std::make_unique<DeviceSpecificTextureData_>(device, copy, this);
     held.release();
-    return data.release();
+    return data;
 }
 
 bool Texture_::GetNames(char** requestedName, char** resolvedName) const

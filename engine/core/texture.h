@@ -48,7 +48,7 @@ public:
     void OnCached() override { ReleaseSecondaryData(); }
     ~Texture_() override;
     // A copy of the primary texture, level by level.
-    DeviceSpecificDataContainer_* CreateDataForDevice(IDirect3DDevice9* device) override;
+    std::unique_ptr<DeviceSpecificDataContainer_> CreateDataForDevice(IDirect3DDevice9* device) override;
 
     // A bump map's last release lets go of its source and deletes it at once.
     void Release();

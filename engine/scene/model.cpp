@@ -595,7 +595,7 @@ int Model_::DrawForObject(BackBufferPart_* part, Object_* object, const D3DXVECT
     return 0;
 }
 
-DeviceSpecificDataContainer_* Model_::CreateDataForDevice(IDirect3DDevice9* device)
+std::unique_ptr<DeviceSpecificDataContainer_> Model_::CreateDataForDevice(IDirect3DDevice9* device)
 {
     auto* primary = static_cast<DeviceSpecificModelData_*>(primaryData.get());
     CountedArray_<LKXMesh_> parts(partCount);
@@ -652,7 +652,7 @@ DeviceSpecificDataContainer_* Model_::CreateDataForDevice(IDirect3DDevice9* devi
                         part->MakeVariantVertexBuffer(true, &variant.key));
             }
     }
-    auto* copy = new (std::nothrow) DeviceSpecificModelData_(device, this, parts.get(), progressive.get());
+    auto copy = NewObject<DeviceSpecificModelData_>(device, this, parts.get(), progressive.get());
     if (!copy) return nullptr;
     parts.release(); // the device copy owns both arrays now
     progressive.release();

@@ -231,7 +231,7 @@ public:
                                    HRESULT* result);
 
     void OnCached() override { ReleaseSecondaryData(); }
-    DeviceSpecificDataContainer_* CreateDataForDevice(IDirect3DDevice9* device) override;
+    std::unique_ptr<DeviceSpecificDataContainer_> CreateDataForDevice(IDirect3DDevice9* device) override;
 
     // Geometry building (geometry.cpp).
     void Build(const ModelBuildInputStruct_TYP& input, HRESULT* result);

@@ -39,10 +39,10 @@ public:
     {
         primaryData = std::make_unique<TestData>(primary, log);
     }
-    LMK::DeviceSpecificDataContainer_* CreateDataForDevice(IDirect3DDevice9* device) override
+    std::unique_ptr<LMK::DeviceSpecificDataContainer_> CreateDataForDevice(IDirect3DDevice9* device) override
     {
         ++log_->created;
-        return new TestData(device, log_);
+        return std::make_unique<TestData>(device, log_);
     }
 
 private:
