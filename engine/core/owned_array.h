@@ -47,6 +47,12 @@ struct ReleaseDeleter_
 };
 template <class T> using CountedPtr = std::unique_ptr<T, ReleaseDeleter_>;
 
+// A counted object made from args with its first reference, or null when memory runs out.
+template <class T, class... Args> CountedPtr<T> NewCounted(Args&&... args)
+{
+    return CountedPtr<T>(new (std::nothrow) T(std::forward<Args>(args)...));
+}
+
 // An array of counted pointers that holds one reference per non-null entry: what it still holds when it
 // goes (on an early return or an exception) is released. release() hands the bare array on.
 template <class T> class CountedArray_

@@ -110,21 +110,23 @@ Model_* Model_::CreateFromMeshList(BYTE noResmooth, DWORD maxVersion, const void
 Model_* Model_::CreateFromMeshList(BYTE noResmooth, DecodedMeshListStruct_TYP&& list, HRESULT decoded,
                                    Animation_* newAnimation, LoadRecordStruct_TYP* record, HRESULT* result)
 {
-    Model_* model = new (std::nothrow) Model_();
+    CountedPtr<Model_> model(new (std::nothrow) Model_()); // Model_() is private, out of NewCounted's reach
     if (!model)
     {
         if (result) *result = E_OUTOFMEMORY;
         return nullptr;
     }
     if (!ferolt::Allocated(
-            [&]
-            { FillFromMeshList(model, noResmooth, std::move(list), decoded, newAnimation, record, result); }))
+            [&] {
+                FillFromMeshList(model.get(), noResmooth, std::move(list), decoded, newAnimation, record,
+                                 result);
+            }))
     {
         // Out of memory part way is a failed build like any other; what was made is owned and goes.
         model->DropGeometry();
         if (result) *result = E_OUTOFMEMORY;
     }
-    return model;
+    return model.release(); // the caller takes the model whatever the result
 }
 
 void Model_::FillFromMeshList(Model_* model, BYTE noResmooth, DecodedMeshListStruct_TYP&& list,

@@ -152,7 +152,7 @@ char* MapFile(const Map3DS& map)
     return map.present && !map.file.empty() ? const_cast<char*>(map.file.c_str()) : nullptr;
 }
 
-Material_* Build3DSMaterial(const Material3DS& source)
+CountedPtr<Material_> Build3DSMaterial(const Material3DS& source)
 {
     MaterialDescriptionStruct_TYP d{};
     D3DMATERIAL9& m = d.material;
@@ -196,7 +196,7 @@ Material_* Build3DSMaterial(const Material3DS& source)
                       ? 1
                       : 0;
     d.twoSided = source.twoSided ? 1 : 0;
-    return new (std::nothrow) Material_(&d, nullptr);
+    return NewCounted<Material_>(&d, nullptr);
 }
 
 struct SubsetFaces
@@ -341,9 +341,9 @@ HRESULT Build3DSModel(Parsed3DS* parsed, BYTE ignoreKeyframer, LoadRecordStruct_
     input.lightPointCount = static_cast<DWORD>(lightPoints.size());
     input.lightPoints = lightPoints.empty() ? nullptr : lightPoints.data();
     input.optimizeForVertexCache = 1;
-    Model_* model = new (std::nothrow) Model_(input, record, &hr);
+    CountedPtr<Model_> model = NewCounted<Model_>(input, record, &hr);
     if (!model) return E_OUTOFMEMORY;
-    *out = model;
+    *out = model.release();
     return hr;
 }
 } // namespace LMK

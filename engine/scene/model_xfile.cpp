@@ -6,6 +6,7 @@
 #include "engine/core/globals.h"
 #include "engine/core/material.h"
 #include "engine/core/material_textures.h"
+#include "engine/core/owned_array.h"
 #include "engine/scene/mesh.h"
 #include "engine/scene/model.h"
 #include "engine/scene/model_draw_data.h"
@@ -21,13 +22,13 @@ IDirect3DDevice9* PrimaryD3DDevice()
 }
 
 // The material of one X-file material: its colours, and its texture when the file names one.
-Material_* MaterialFromFile(const D3DXMATERIAL& source)
+CountedPtr<Material_> MaterialFromFile(const D3DXMATERIAL& source)
 {
     Texture_* texture = nullptr;
     if (source.pTextureFilename && *source.pTextureFilename)
         LoadMaterialTexture(source.pTextureFilename, &texture);
-    Material_* material = new (std::nothrow)
-        Material_(&source.MatD3D, texture, nullptr, nullptr, false, false, false, 1.0f, 1.0f, false, 0);
+    CountedPtr<Material_> material = NewCounted<Material_>(&source.MatD3D, texture, nullptr, nullptr, false,
+                                                           false, false, 1.0f, 1.0f, false, 0);
     ReleaseMaterialTexture(&texture); // the material holds its own reference
     return material;
 }
@@ -35,12 +36,14 @@ Material_* MaterialFromFile(const D3DXMATERIAL& source)
 
 Model_* Model_::CreateFromXFile(const void* data, DWORD size, LoadRecordStruct_TYP* record, HRESULT* result)
 {
-    Model_* model = new (std::nothrow) Model_();
-    if (!model)
+    // The caller gets the model whatever the result; until then a throw must not lose it.
+    CountedPtr<Model_> owner(new (std::nothrow) Model_()); // Model_() is private, out of NewCounted's reach
+    if (!owner)
     {
         if (result) *result = E_OUTOFMEMORY;
         return nullptr;
     }
+    Model_* model = owner.get();
     model->loadRecord = record;
     auto report = [result](HRESULT code)
     {
@@ -54,7 +57,7 @@ Model_* Model_::CreateFromXFile(const void* data, DWORD size, LoadRecordStruct_T
         model->adjacency.reset();
         model->FinishConstruction(record);
         report(E_OUTOFMEMORY);
-        return model;
+        return owner.release();
     }
     model->partCount = 1;
     ID3DXBuffer** adjacency = model->adjacency.get();
@@ -72,7 +75,7 @@ Model_* Model_::CreateFromXFile(const void* data, DWORD size, LoadRecordStruct_T
         model->ReleaseAdjacency();
         model->ResetMembers();
         report(code);
-        return model;
+        return owner.release();
     };
     if (FAILED(hr)) return fail(hr);
 
@@ -117,7 +120,7 @@ Model_* Model_::CreateFromXFile(const void* data, DWORD size, LoadRecordStruct_T
                 subset.sourceIndex = range.AttribId;
                 subset.firstFace = range.FaceStart;
                 subset.faceCount = range.FaceCount;
-                subset.material = MaterialFromFile(fileMaterials[range.AttribId]);
+                subset.material = MaterialFromFile(fileMaterials[range.AttribId]).release();
             }
         DWORD modelFace = 0;
         for (DWORD r = 0; r < materialCount; ++r)
@@ -132,11 +135,11 @@ Model_* Model_::CreateFromXFile(const void* data, DWORD size, LoadRecordStruct_T
     if (!model->primaryData)
     {
         report(E_OUTOFMEMORY);
-        return model;
+        return owner.release();
     }
     parts.release(); // the device copy owns the part now
     model->ComputeBoundingBox();
     report(S_OK);
-    return model;
+    return owner.release();
 }
 } // namespace LMK
