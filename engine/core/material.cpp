@@ -66,9 +66,9 @@ void WhitenRgb(D3DCOLORVALUE* c)
     c->r = c->g = c->b = 1.0f;
 }
 
-TextureTransformStruct_TYP* CopyTransform(const TextureTransformStruct_TYP& source)
+std::unique_ptr<TextureTransformStruct_TYP> CopyTransform(const TextureTransformStruct_TYP& source)
 {
-    auto* copy = new TextureTransformStruct_TYP(source);
+    auto copy = std::make_unique<TextureTransformStruct_TYP>(source);
     // An effect index that is not animated or outside the table would pick the wrong (or no) effect.
     const DWORD count = CurrentGlobals ? CurrentGlobals->textureEffectCount : 0;
     if (!copy->animated || copy->effectIndex < 0 || static_cast<DWORD>(copy->effectIndex) >= count)
@@ -164,19 +164,18 @@ void SetReflectionTextureTransform(TextureTransformStruct_TYP* transform)
     transform->addressV = D3DTADDRESS_WRAP;
 }
 
-void SetMaterialTextureTransform(TextureTransformStruct_TYP** slot, const TextureTransformStruct_TYP* source,
-                                 DWORD bit, DWORD* flags)
+void SetMaterialTextureTransform(std::unique_ptr<TextureTransformStruct_TYP>* slot,
+                                 const TextureTransformStruct_TYP* source, DWORD bit, DWORD* flags)
 {
     if (source)
     {
-        if (!*slot) *slot = new TextureTransformStruct_TYP;
+        if (!*slot) *slot = std::make_unique<TextureTransformStruct_TYP>();
         **slot = *source;
         *flags |= bit;
     }
     else
     {
-        delete *slot;
-        *slot = nullptr;
+        slot->reset();
         *flags &= ~bit;
     }
 }
@@ -206,28 +205,20 @@ Material_::Material_(const D3DMATERIAL9* d3dMaterial, Texture_* base, Texture_* 
         (width <= 8 || height <= 8))
     {
         flags |= kMaterialBaseTransform;
-        baseTransform = new TextureTransformStruct_TYP;
-        SetIdentityTextureTransform(baseTransform);
+        baseTransform = std::make_unique<TextureTransformStruct_TYP>();
+        SetIdentityTextureTransform(baseTransform.get());
         baseTransform->pointFilter = 1;
     }
     material = d3dMaterial ? *d3dMaterial : DefaultD3DMaterial();
     material.Power = SanePower(material.Power);
     storedDiffuse = material.Diffuse;
     if (base && !keepDiffuse) WhitenRgb(&material.Diffuse);
-    try
+    if (reflection)
     {
-        if (reflection)
-        {
-            flags |= kMaterialReflectionTransform;
-            reflectionTransform = new TextureTransformStruct_TYP{};
-            SetReflectionTextureTransform(reflectionTransform);
-        }
-    }
-    catch (...)
-    {
-        // No destructor runs for a material that was never made.
-        ClearFields();
-        throw;
+        // A throw here leaves nothing behind: the transforms go with their owners.
+        flags |= kMaterialReflectionTransform;
+        reflectionTransform = std::make_unique<TextureTransformStruct_TYP>();
+        SetReflectionTextureTransform(reflectionTransform.get());
     }
     // Last: a material that could not be made holds no texture.
     baseTexture = base;
@@ -270,12 +261,10 @@ void Material_::ClearFields()
     ReleaseMaterialTexture(&baseTexture);
     ReleaseMaterialTexture(&reflectionTexture);
     ReleaseMaterialTexture(&bumpTexture);
-    delete changeModes;
-    delete baseTransform;
-    delete bumpTransform;
-    delete reflectionTransform;
-    changeModes = nullptr;
-    baseTransform = bumpTransform = reflectionTransform = nullptr;
+    changeModes.reset();
+    baseTransform.reset();
+    bumpTransform.reset();
+    reflectionTransform.reset();
     std::free(name);
     name = nullptr;
 }
@@ -351,7 +340,7 @@ void Material_::InitFromDescription(const MaterialDescriptionStruct_TYP* d)
     if (d->changeModesPresent)
     {
         flags |= kMaterialChangeModes;
-        changeModes = new MaterialChangeModesStruct_TYP(d->changeModes);
+        changeModes = std::make_unique<MaterialChangeModesStruct_TYP>(d->changeModes);
     }
     if (d->baseTransformPresent)
     {
@@ -383,8 +372,8 @@ void Material_::InitFromDescription(const MaterialDescriptionStruct_TYP* d)
             material.Ambient = material.Specular;
         }
         flags = (flags & ~kMaterialAdditiveReflection) | kMaterialReflectionTransform;
-        if (!reflectionTransform) reflectionTransform = new TextureTransformStruct_TYP{};
-        SetReflectionTextureTransform(reflectionTransform);
+        if (!reflectionTransform) reflectionTransform = std::make_unique<TextureTransformStruct_TYP>();
+        SetReflectionTextureTransform(reflectionTransform.get());
     }
 
     carriedByteB = d->carriedByteB;
@@ -639,8 +628,9 @@ void MergeMaterialChange(Material_** target, Material_* change)
     if (mode[kChangePower] == kChangeTake) t->material.Power = c->material.Power;
 
     if (TakeSlot(mode[kChangeBaseTexture], t->baseTexture)) ReplaceTexture(&t->baseTexture, c->baseTexture);
-    if (TakeSlot(mode[kChangeBaseTransform], t->baseTransform))
-        SetMaterialTextureTransform(&t->baseTransform, c->baseTransform, kMaterialBaseTransform, &t->flags);
+    if (TakeSlot(mode[kChangeBaseTransform], t->baseTransform != nullptr))
+        SetMaterialTextureTransform(&t->baseTransform, c->baseTransform.get(), kMaterialBaseTransform,
+                                    &t->flags);
 
     const bool hasBase = t->baseTexture != nullptr;
     const INT bumpMode = mode[kChangeBumpTexture];
@@ -656,12 +646,13 @@ void MergeMaterialChange(Material_** target, Material_* change)
     { return TakeTextureSlot(m, targetHas, hasBase) || (m == kChangeCoupled && other); };
     if (takeCoupled(bumpMode, t->bumpTexture, reflectionTaken))
         ReplaceTexture(&t->bumpTexture, c->bumpTexture);
-    if (takeCoupled(mode[kChangeBumpTransform], t->bumpTransform, reflectionTaken))
-        SetMaterialTextureTransform(&t->bumpTransform, c->bumpTransform, kMaterialBumpTransform, &t->flags);
+    if (takeCoupled(mode[kChangeBumpTransform], t->bumpTransform != nullptr, reflectionTaken))
+        SetMaterialTextureTransform(&t->bumpTransform, c->bumpTransform.get(), kMaterialBumpTransform,
+                                    &t->flags);
     if (takeCoupled(reflectionMode, t->reflectionTexture, bumpTaken))
         ReplaceTexture(&t->reflectionTexture, c->reflectionTexture);
-    if (takeCoupled(mode[kChangeReflectionTransform], t->reflectionTransform, bumpTaken))
-        SetMaterialTextureTransform(&t->reflectionTransform, c->reflectionTransform,
+    if (takeCoupled(mode[kChangeReflectionTransform], t->reflectionTransform != nullptr, bumpTaken))
+        SetMaterialTextureTransform(&t->reflectionTransform, c->reflectionTransform.get(),
                                     kMaterialReflectionTransform, &t->flags);
 
     const INT weightMode = mode[kChangeReflectionWeight];

@@ -4,6 +4,7 @@
 // description; shared by name through the loader registry (type 1). A material that carries change
 // modes is a material change, merged field by field into another material.
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "engine/core/loaders.h"
@@ -171,10 +172,10 @@ public:
     Texture_* baseTexture = nullptr;
     Texture_* reflectionTexture = nullptr;
     Texture_* bumpTexture = nullptr;
-    MaterialChangeModesStruct_TYP* changeModes = nullptr;
-    TextureTransformStruct_TYP* baseTransform = nullptr;
-    TextureTransformStruct_TYP* bumpTransform = nullptr;
-    TextureTransformStruct_TYP* reflectionTransform = nullptr;
+    std::unique_ptr<MaterialChangeModesStruct_TYP> changeModes;
+    std::unique_ptr<TextureTransformStruct_TYP> baseTransform;
+    std::unique_ptr<TextureTransformStruct_TYP> bumpTransform;
+    std::unique_ptr<TextureTransformStruct_TYP> reflectionTransform;
     DWORD startTime = 0; // timeGetTime() at building: the clock of animated texture transforms
     char* name = nullptr;
     BYTE carriedByteA = 1;
@@ -200,6 +201,6 @@ HRESULT LoadMaterial(const char* name, Material_** out, bool isAlternative);
 void MergeMaterialChange(Material_** target, Material_* change);
 // Copies *source into *slot (allocated when missing) and sets bit, or with no source frees the slot and
 // clears bit.
-void SetMaterialTextureTransform(TextureTransformStruct_TYP** slot, const TextureTransformStruct_TYP* source,
-                                 DWORD bit, DWORD* flags);
+void SetMaterialTextureTransform(std::unique_ptr<TextureTransformStruct_TYP>* slot,
+                                 const TextureTransformStruct_TYP* source, DWORD bit, DWORD* flags);
 } // namespace LMK

@@ -527,9 +527,9 @@ DWORD Applier::Run()
     SetDeviceMaterial(working);
     device_->SetRenderState(D3DRS_ALPHATESTENABLE, (material_.flags & kMaterialAlphaTest) ? TRUE : FALSE);
 
-    in_.baseRecord = material_.baseTransform;
-    in_.bumpRecord = material_.bumpTransform;
-    in_.reflectionRecord = material_.reflectionTransform;
+    in_.baseRecord = material_.baseTransform.get();
+    in_.bumpRecord = material_.bumpTransform.get();
+    in_.reflectionRecord = material_.reflectionTransform.get();
     in_.baseCoordSource = (material_.baseTransform && material_.baseTransform->matrix._14 != 0.0f)
                               ? D3DTSS_TCI_CAMERASPACEPOSITION
                               : 0;

@@ -220,11 +220,11 @@ TEST_F(ApplyTest, FiltersAndAnimatedTextureFlag)
     EXPECT_EQ(filter, static_cast<DWORD>(D3DTEXF_POINT));
     EXPECT_EQ(animating, 0);
 
-    LMK::TextureTransformStruct_TYP record{};
+    m->baseTransform = std::make_unique<LMK::TextureTransformStruct_TYP>();
+    LMK::TextureTransformStruct_TYP& record = *m->baseTransform;
     LMK::SetIdentityTextureTransform(&record);
     record.animated = 1;
     record.speed = 0.0f;
-    m->baseTransform = &record;
     LMK::CurrentGlobals->magFilter = D3DTEXF_LINEAR;
     m->Apply(&context_, nullptr);
     EXPECT_EQ(animating, 0) << "a record that does not move";
@@ -237,6 +237,5 @@ TEST_F(ApplyTest, FiltersAndAnimatedTextureFlag)
     EXPECT_EQ(animating, 1);
     device_->GetSamplerState(0, D3DSAMP_MAGFILTER, &filter);
     EXPECT_EQ(filter, static_cast<DWORD>(D3DTEXF_POINT));
-    m->baseTransform = nullptr;
 }
 } // namespace

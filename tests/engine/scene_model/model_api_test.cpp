@@ -76,7 +76,7 @@ TEST_F(ModelApiTest, SubsetMaterialsAreCountedAndChangedOnCopies)
     // with the change's diffuse colour; subset 1, which had none, takes the change itself.
     auto* blue = new LMK::Material_(0, 0, 1, 1, false);
     blue->flags |= LMK::kMaterialChangeModes;
-    blue->changeModes = new LMK::MaterialChangeModesStruct_TYP{};
+    blue->changeModes = std::make_unique<LMK::MaterialChangeModesStruct_TYP>();
     std::fill(std::begin(blue->changeModes->modes), std::end(blue->changeModes->modes), LMK::kChangeKeep);
     blue->changeModes->modes[LMK::kChangeDiffuseRgb] = LMK::kChangeTake;
     LMK::Material_* list[3] = {blue, blue, blue};
