@@ -79,16 +79,7 @@ BackBuffer_::BackBuffer_(HWND window, INT* detail)
         }
         else
         {
-            try
-            {
-                RebuildParts();
-            }
-            catch (...)
-            {
-                // No destructor runs for a back buffer that was never made.
-                ClearParts();
-                throw;
-            }
+            RebuildParts(); // a throw here takes the parts made so far with their owner
             result = 0;
         }
     }
@@ -102,15 +93,17 @@ BackBuffer_::~BackBuffer_()
 
 void BackBuffer_::ClearParts()
 {
-    for (BackBufferPart_* part : parts)
-        delete part;
     parts.clear();
+    partStore_.clear();
 }
 
 void BackBuffer_::AddPart(Device_* device, const RECT& tileRect, INT offsetX, INT offsetY)
 {
-    parts.reserve(parts.size() + 1); // first, so that a part once made is always listed
-    parts.push_back(std::make_unique<BackBufferPart_>(device, tileRect, this, offsetX, offsetY).release());
+    // Room in both lists first, so that a part once made is always listed.
+    parts.reserve(parts.size() + 1);
+    partStore_.reserve(partStore_.size() + 1);
+    partStore_.push_back(std::make_unique<BackBufferPart_>(device, tileRect, this, offsetX, offsetY));
+    parts.push_back(partStore_.back().get());
 }
 
 void BackBuffer_::Refresh()

@@ -7,6 +7,7 @@
 #include "platform/d3d9/d3d9.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace LMK
@@ -29,15 +30,17 @@ public:
 
     uint32_t refCount;
     HWND window;
-    HMONITOR fullScreenMonitor; // nothing sets it
-    RECT clientRect;            // screen coordinates
-    std::vector<BackBufferPart_*> parts;
+    HMONITOR fullScreenMonitor;          // nothing sets it
+    RECT clientRect;                     // screen coordinates
+    std::vector<BackBufferPart_*> parts; // tile order
 
 private:
     void AddPart(Device_* device, const RECT& tileRect, INT offsetX, INT offsetY);
     void ClearParts();
     void RebuildFullScreen(bool* done);
     void RebuildWindowed();
+
+    std::vector<std::unique_ptr<BackBufferPart_>> partStore_; // what parts points at
 };
 
 class BackBufferPart_

@@ -56,12 +56,24 @@ struct PartLayout
     POINT offset;
 };
 
-std::unique_ptr<BackBuffer_> BackBufferWithParts(const std::vector<PartLayout>& layouts)
+// A back buffer with parts the test made: its parts list only points at them, so the test keeps them.
+struct PartedBackBuffer
 {
-    auto b = std::make_unique<BackBuffer_>(nullptr, nullptr);
+    std::unique_ptr<BackBuffer_> buffer;
+    std::vector<std::unique_ptr<BackBufferPart_>> made;
+    BackBuffer_* operator->() const { return buffer.get(); }
+};
+
+PartedBackBuffer BackBufferWithParts(const std::vector<PartLayout>& layouts)
+{
+    PartedBackBuffer b{std::make_unique<BackBuffer_>(nullptr, nullptr), {}};
     b->clientRect = RECT{100, 50, 500, 350};
     for (const PartLayout& s : layouts)
-        b->parts.push_back(new BackBufferPart_(nullptr, s.tile, b.get(), s.offset.x, s.offset.y));
+    {
+        b.made.push_back(
+            std::make_unique<BackBufferPart_>(nullptr, s.tile, b.buffer.get(), s.offset.x, s.offset.y));
+        b->parts.push_back(b.made.back().get());
+    }
     return b;
 }
 } // namespace
