@@ -45,6 +45,15 @@ void FreeRecord(LoadRecordStruct_TYP* record)
     std::unique_ptr<LoadRecordStruct_TYP> owned(record);
 }
 
+// The end of an unloaded record and of its object, whose last reference is gone: the record first, then
+// the object, which no longer points back at it.
+void FreeRecordAndObject(LoadRecordStruct_TYP* record)
+{
+    std::unique_ptr<LoadedPart_> object(record->object);
+    FreeRecord(record);
+    if (object) object->loadRecord = nullptr;
+}
+
 void SetResolvedName(LoadRecordStruct_TYP* record, std::unique_ptr<char[]> name)
 {
     record->resolvedNameText = std::move(name);
@@ -61,7 +70,10 @@ void UnloadParked(LoadedPart_* object)
     if (CurrentGlobals && object->loadRecord)
         CurrentGlobals->loaders.Unload(object->loadRecord);
     else
-        delete object;
+    {
+        // A parked part without a record is the cache's alone.
+        const std::unique_ptr<LoadedPart_> owned(object);
+    }
 }
 } // namespace
 
@@ -296,13 +308,7 @@ HRESULT AllLoaders_::Unload(LoadRecordStruct_TYP* record)
     if (record->flags & kRecordFreedDirectly)
     {
         GiveBackData(record, record->object);
-        LoadedPart_* object = record->object;
-        FreeRecord(record);
-        if (object)
-        {
-            object->loadRecord = nullptr;
-            delete object;
-        }
+        FreeRecordAndObject(record);
         return S_OK;
     }
     auto it = std::find(records.begin(), records.end(), record);
@@ -316,13 +322,7 @@ HRESULT AllLoaders_::Unload(LoadRecordStruct_TYP* record)
     // The callback may have changed the list.
     it = std::find(records.begin(), records.end(), record);
     if (it != records.end()) records.erase(it);
-    LoadedPart_* object = record->object;
-    FreeRecord(record);
-    if (object)
-    {
-        object->loadRecord = nullptr;
-        delete object;
-    }
+    FreeRecordAndObject(record);
     return S_OK;
 }
 
@@ -394,13 +394,7 @@ void AllLoaders_::DestroyRecordsOfType(DWORD type)
         LoadRecordStruct_TYP* record = *it;
         records.erase(it);
         GiveBackData(record, record->object);
-        LoadedPart_* object = record->object;
-        FreeRecord(record);
-        if (object)
-        {
-            object->loadRecord = nullptr;
-            delete object;
-        }
+        FreeRecordAndObject(record);
     }
 }
 
@@ -469,12 +463,13 @@ HRESULT LRReleaseLoadedPart(LMK::LoadedPart_** part)
 HRESULT LRReleaseLoadedPartArray(LMK::LoadedPart_*** array, DWORD count)
 {
     if (!array || !*array || count == 0) return E_INVALIDARG;
+    // The engine made the array with new[]; it goes once its references are dropped.
+    const std::unique_ptr<LMK::LoadedPart_*[]> owned(*array);
     for (DWORD i = 0; i < count; ++i)
     {
-        if ((*array)[i]) (*array)[i]->Release();
-        (*array)[i] = nullptr;
+        if (owned[i]) owned[i]->Release();
+        owned[i] = nullptr;
     }
-    delete[] * array;
     *array = nullptr;
     return S_OK;
 }
