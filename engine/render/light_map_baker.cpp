@@ -942,7 +942,8 @@ bool Object_::ComputeLightMaps(Model_* grid, Model_* quad, DWORD objectIndex, DW
             }
             locked = part;
         }
-        lightMaps[i] = new (std::nothrow) LightMapStruct_TYP{}; // ReleaseLightMap takes it back
+        // The slot is the object's to give back through ReleaseLightMap (with the map's texture and view).
+        lightMaps[i] = NewObject<LightMapStruct_TYP>().release();
         if (lightMaps[i] && !LayoutLightMap(i, options ? o.quality : 2, stride, vertices, indices))
             ReleaseLightMap(i);
     }
