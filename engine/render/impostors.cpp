@@ -8,6 +8,7 @@
 #include "engine/core/globals.h"
 #include "engine/core/render_lock.h"
 #include "engine/core/lr_view_api.h"
+#include "engine/core/owned_array.h"
 #include "engine/core/view.h"
 #include "engine/render/back_buffer_window.h"
 #include "engine/render/single_frame.h"
@@ -183,8 +184,11 @@ void Object_::BuildImpostorAtlas(DWORD renderMode)
     ReleaseAndClear(depth);
     ReleaseAndClear(keptTarget);
     ReleaseAndClear(keptDepth);
-    if (complete) impostorAtlas = new (std::nothrow) ImpostorAtlas_(atlas);
-    if (!impostorAtlas) ReleaseAndClear(atlas);
+    // The atlas takes the texture over; without one the texture goes here.
+    CountedPtr<ImpostorAtlas_> kept = complete ? NewCounted<ImpostorAtlas_>(atlas) : nullptr;
+    if (kept) atlas = nullptr;
+    ReleaseAndClear(atlas);
+    impostorAtlas = kept.release(); // the object's reference
 
     if (bb) LRReleaseBackBuffer(&bb);
     if (camera) LRReleaseView(&camera);
