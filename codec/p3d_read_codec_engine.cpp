@@ -35,9 +35,11 @@ struct CP3DReadCodec::DecodedBlocks
     std::deque<Block> blocks;
 };
 
+// The blocks are complete only here, where the engine's types are known: m_decoded's owner deletes them
+// through this file.
 void CP3DReadCodec::DecodedBlocksDeleter::operator()(DecodedBlocks* blocks) const
 {
-    delete blocks;
+    std::default_delete<DecodedBlocks>()(blocks);
 }
 
 void CP3DReadCodec::ForgetDecodedBlocks()
