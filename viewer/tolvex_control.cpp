@@ -312,11 +312,11 @@ void CTolvexControl3D::ReleaseViewResources()
 
 void CTolvexControl3D::ReleaseEnvironmentTextures()
 {
-    if (m_environmentDesc.textures)
+    if (m_environmentTextures)
         for (DWORD i = 0; i < m_environmentDesc.textureCount; ++i)
-            LMK::ReleaseMaterialTexture(&m_environmentDesc.textures[i]);
-    delete[] m_environmentDesc.textures;
+            LMK::ReleaseMaterialTexture(&m_environmentTextures[i]);
     m_environmentDesc.textures = nullptr;
+    m_environmentTextures.reset();
 }
 
 bool CTolvexControl3D::HasObjects() const

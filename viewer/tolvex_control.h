@@ -6,6 +6,7 @@
 #include "platform/mfc/afxwin.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -153,7 +154,8 @@ public:
     LoadFailure m_startFailure = LoadFailure::None; // of the start file, when it closed the window
     CString m_strSavedTitle;
     HCURSOR m_hCursors[kCursorCount] = {};
-    LMK::EnvironmentStruct_TYP m_environmentDesc{}; // its texture array belongs to the window
+    LMK::EnvironmentStruct_TYP m_environmentDesc{};          // its texture array belongs to the window:
+    std::unique_ptr<LMK::Texture_*[]> m_environmentTextures; // what m_environmentDesc.textures points at
     std::vector<LMK::Object_*> m_objects;
     std::vector<LMK::Light_*> m_lights;
     LMK::RenderViewStruct_TYP m_renderView{};

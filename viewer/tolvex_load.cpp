@@ -255,11 +255,12 @@ bool CTolvexControl3D::OnEnvironmentRecord(const LMK::EnvironmentStruct_TYP* rec
     const DWORD count = m_environmentDesc.textureCount;
     if (count > 0)
     {
-        m_environmentDesc.textures = new LMK::Texture_*[count]();
+        m_environmentTextures = std::make_unique<LMK::Texture_*[]>(count);
+        m_environmentDesc.textures = m_environmentTextures.get();
         const std::vector<std::string> names = BackgroundTextureNames(textureNames, count);
         // A name that does not load leaves its slot empty.
         for (DWORD i = 0; i < count; ++i)
-            LMK::LoadMaterialTexture(names[i].c_str(), &m_environmentDesc.textures[i]);
+            LMK::LoadMaterialTexture(names[i].c_str(), &m_environmentTextures[i]);
     }
     LRReleaseEnvironment(&m_renderView.environment);
     return true;
