@@ -1,6 +1,7 @@
 #include "engine/core/globals.h"
 
 #include <memory>
+#include <new>
 
 #include "engine/core/resource_links.h"
 #include "engine/core/texture_effects.h"
@@ -130,6 +131,16 @@ using LMK::OwnedGlobals;
 
 namespace
 {
+// The owner of this module's root; OwnedGlobals is its view. The owner itself is never destroyed: the
+// root goes where the last stop resets it, and a root still running at exit stays as it is rather than
+// being torn down among the other statics.
+std::unique_ptr<AllGlobals_>& OwnedRoot()
+{
+    alignas(std::unique_ptr<AllGlobals_>) static unsigned char storage[sizeof(std::unique_ptr<AllGlobals_>)];
+    static std::unique_ptr<AllGlobals_>* const owner = ::new (storage) std::unique_ptr<AllGlobals_>();
+    return *owner;
+}
+
 HRESULT StartResult(const AllGlobals_* root)
 {
     return root->devices.devicesCreated ? S_OK : static_cast<HRESULT>(root->devices.state);
@@ -152,7 +163,7 @@ void DeleteOwnedRoot()
     CurrentGlobals = OwnedGlobals;
     try
     {
-        delete OwnedGlobals;
+        OwnedRoot().reset();
     }
     catch (...)
     {
@@ -168,7 +179,8 @@ HRESULT CreateOwnedRoot(const LMK::StartParamsStruct_TYP* params)
     const bool made = ferolt::Allocated(
         [&]
         {
-            OwnedGlobals = CurrentGlobals = std::make_unique<AllGlobals_>(params).release();
+            OwnedRoot() = std::make_unique<AllGlobals_>(params);
+            OwnedGlobals = CurrentGlobals = OwnedRoot().get();
             LMK::SetTextureSearchPath(nullptr, 0);
             LMK::SetMaterialSearchPath(nullptr, 0);
             LMK::SetModelSearchPath(nullptr, 0);
