@@ -78,13 +78,9 @@ void ExtendWithVertices(Object_* object, IDirect3DVertexBuffer9* buffer, DWORD f
 
 Object_* CreateObject(Model_* model, const D3DXMATRIX* placement, Material_* override, bool ignoreTurn)
 {
-    Object_* object = new (std::nothrow) Object_(model, placement, override, ignoreTurn);
-    if (object && !object->IsComplete())
-    {
-        object->Release();
-        object = nullptr;
-    }
-    return object;
+    CountedPtr<Object_> object = NewCounted<Object_>(model, placement, override, ignoreTurn);
+    if (object && !object->IsComplete()) return nullptr; // its owner releases what it made
+    return object.release();
 }
 
 Object_::Object_(Model_* ownerModel, const D3DXMATRIX* placement, Material_* override, bool ignoreTurn)
