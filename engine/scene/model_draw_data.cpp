@@ -20,11 +20,13 @@ const D3DVERTEXELEMENT9 kModelDeclaration[] = {
 DeviceSpecificModelData_::DeviceSpecificModelData_(IDirect3DDevice9* owner, Model_* ownerModel,
                                                    LKXMesh_** meshParts, ProgressiveMesh_** progressive)
     : DeviceSpecificDataContainer_(owner), parts(meshParts), progressiveParts(progressive), model(ownerModel),
-      vertexFormat(ownerModel->vertexFormat), partCount(ownerModel->partCount),
-      progressiveOwner_(progressive, partCount), partsOwner_(meshParts, partCount)
+      vertexFormat(ownerModel->vertexFormat), partCount(ownerModel->partCount)
 {
     if (CurrentGlobals && CurrentGlobals->defaultEffect && device)
         device->CreateVertexDeclaration(kModelDeclaration, &vertexDeclaration);
+    // Last: a constructor that throws leaves both arrays with the caller's owners, which let them go once.
+    progressiveOwner_ = CountedArray_<ProgressiveMesh_>(progressive, partCount);
+    partsOwner_ = CountedArray_<LKXMesh_>(meshParts, partCount);
 }
 
 DeviceSpecificModelData_::~DeviceSpecificModelData_()

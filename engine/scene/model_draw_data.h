@@ -12,7 +12,7 @@ class ProgressiveMesh_;
 class DeviceSpecificModelData_ : public DeviceSpecificDataContainer_
 {
 public:
-    // Takes over both arrays (one entry per model part; progressive may be null).
+    // Takes over both arrays (one entry per model part; progressive may be null) once it is made.
     DeviceSpecificModelData_(IDirect3DDevice9* device, Model_* model, LKXMesh_** parts,
                              ProgressiveMesh_** progressive);
     ~DeviceSpecificModelData_() override;
