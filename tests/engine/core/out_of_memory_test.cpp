@@ -15,9 +15,12 @@
 #include "engine/core/material.h"
 #include "engine/core/resource_links.h"
 #include "engine/core/view.h"
+#include "engine/scene/lr_geometry_block_api.h"
+#include "engine/scene/model.h"
 #include "platform/d3dx9/d3dx9effect.h"
 #include "platform/win32/windows.h"
 #include "tests/support/failing_allocation.h"
+#include "tests/support/geometry_block_encoder.h"
 
 namespace
 {
@@ -93,6 +96,8 @@ protected:
         if (clone_) clone_->Release();
         fx_ = clone_ = nullptr;
         LMK::ReleaseMaterial(&material_);
+        if (model_) model_->Release();
+        model_ = nullptr;
     }
 
     static void Stop()
@@ -154,6 +159,7 @@ protected:
     ID3DXEffect* fx_ = nullptr;
     ID3DXEffect* clone_ = nullptr;
     LMK::Material_* material_ = nullptr;
+    LMK::Model_* model_ = nullptr; // comes back whatever the result, as the model loaders take it
 };
 
 TEST_F(OutOfMemoryTest, EveryCallAnswersWithACode)
@@ -165,6 +171,10 @@ TEST_F(OutOfMemoryTest, EveryCallAnswersWithACode)
     description.material.Diffuse = {1, 0, 0, 1};
     description.changeModesPresent = description.baseTransformPresent =
         description.reflectionTransformPresent = 1;
+    ferolt::test::BlockDesc block;
+    block.meshes.push_back(ferolt::test::EncodeMesh(ferolt::test::UnitQuadMesh()).bytes);
+    block.lights.push_back({});
+    const std::vector<uint8_t> blockBytes = ferolt::test::EncodeBlock(block);
     const Case cases[] = {
         // A device set that could not be made all is a failed start that keeps its root.
         {"LRStart", false, {E_OUTOFMEMORY, kDevicesNotAllMade}, [] { return LRStart(nullptr); }},
@@ -201,6 +211,16 @@ TEST_F(OutOfMemoryTest, EveryCallAnswersWithACode)
          true,
          {E_FAIL},
          [&] { return LRCreateMaterialFromDescription(&description, &material_); }},
+        // The model, its parts and its primary device copy, each held by an owner while it is built.
+        // A mesh the device cannot make passes the device's own answer on.
+        {"LRCreateModelFromMemory",
+         true,
+         {E_OUTOFMEMORY, D3DERR_OUTOFVIDEOMEMORY},
+         [&]
+         {
+             return LRCreateModelFromMemory(blockBytes.data(), static_cast<DWORD>(blockBytes.size()), 0,
+                                            nullptr, &model_);
+         }},
     };
     for (const Case& c : cases)
         Walk(c);
