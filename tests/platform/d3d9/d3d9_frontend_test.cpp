@@ -322,13 +322,15 @@ struct ColorVertex // XYZ | DIFFUSE
 
 // Enough small triangles for several segments (of 65536); the index list visits the rows of a grid from
 // the middle outwards, so every later segment reaches both before and after the vertices processed so far.
+// Then it draws the grid again in other colours at the same depths, so that each pixel shows the later of
+// two triangles only when they are drawn in order (depth test LESSEQUAL).
 struct Scatter
 {
     std::vector<ColorVertex> verts;
     std::vector<uint32_t> indices;
     Scatter()
     {
-        const int grid = 300; // 300 x 300 vertices, 2 x 299 x 299 triangles
+        const int grid = 220; // 220 x 220 vertices, 2 x 219 x 219 triangles, twice
         Rng rnd{7};
         for (int j = 0; j < grid; ++j)
             for (int i = 0; i < grid; ++i)
@@ -343,12 +345,20 @@ struct Scatter
                 indices.insert(indices.end(), {a, c, b, b, c, d});
             }
         }
+        const uint32_t once = static_cast<uint32_t>(verts.size());
+        for (uint32_t v = 0; v < once; ++v)
+            verts.push_back({verts[v].x, verts[v].y, verts[v].z, verts[v].c ^ 0x00ffffffu});
+        const size_t firstPass = indices.size();
+        for (size_t k = 0; k < firstPass; ++k)
+            indices.push_back(indices[k] + once);
         // An index past the end: its triangle is dropped, the rest drawn.
         indices.insert(indices.end(), {0, static_cast<uint32_t>(verts.size() + 3), 1});
     }
 };
 
-std::vector<uint32_t> RenderScatter(const Scatter& s, bool indexed, unsigned threads)
+// framed: rectangles at staggered depths drawn before and after the triangles, into the same flushes as
+// them when the device records.
+std::vector<uint32_t> RenderScatter(const Scatter& s, bool indexed, unsigned threads, bool framed = false)
 {
     Target d(64, 48, D3DFMT_D24S8, threads);
     IDirect3DDevice9* dev = d.Get();
@@ -358,8 +368,19 @@ std::vector<uint32_t> RenderScatter(const Scatter& s, bool indexed, unsigned thr
     dev->SetTransform(D3DTS_PROJECTION, &proj);
     dev->SetRenderState(D3DRS_LIGHTING, FALSE);
     dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    dev->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESS);
+    dev->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);
     dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xff000000, 1.0f, 0);
+    // Rectangles that pass the depth test wherever they are drawn: before the triangles, those nearer
+    // cover them; after, they cover the triangles.
+    auto frame = [&](float z0)
+    {
+        if (!framed) return;
+        dev->SetRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);
+        for (int k = 0; k < 6; ++k)
+            d.Rect(7.0f * k, 5.0f * k, 7.0f * k + 24, 5.0f * k + 14, 0xff102030u * (k + 1), z0 + 0.15f * k);
+        dev->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);
+    };
+    frame(0.1f);
     dev->SetFVF(D3DFVF_XYZ | D3DFVF_DIFFUSE);
     const UINT triangles = static_cast<UINT>(s.indices.size() / 3);
     if (indexed)
@@ -378,6 +399,7 @@ std::vector<uint32_t> RenderScatter(const Scatter& s, bool indexed, unsigned thr
                                        sizeof(ColorVertex)),
                   D3D_OK);
     }
+    frame(0.05f);
     return d.Pixels();
 }
 
@@ -390,8 +412,19 @@ TEST(FrontEndTest, SegmentedIndexedDrawMatchesTheTrianglesSpeltOut)
     for (uint32_t p : reference)
         drawn += p != 0xff000000u;
     EXPECT_GT(drawn, reference.size() / 2);
-    for (unsigned threads : {1u, 4u})
+    for (unsigned threads : {1u, 3u, 4u, 8u})
         EXPECT_EQ(RenderScatter(s, true, threads), reference) << threads << " threads";
+}
+
+// Small draws recorded before and after a draw of many batches keep their places around it, whichever
+// flushes they fall into.
+TEST(FrontEndTest, SmallDrawsAroundALargeDrawMatchOneThread)
+{
+    const Scatter s;
+    const std::vector<uint32_t> reference = RenderScatter(s, true, 1, true);
+    EXPECT_NE(reference, RenderScatter(s, true, 1, false));
+    for (unsigned threads : {3u, 8u})
+        EXPECT_EQ(RenderScatter(s, true, threads, true), reference) << threads << " threads";
 }
 
 // Unlit, unculled, no depth, added up with ONE, ONE blending: each draw of a pixel adds its colour once.
