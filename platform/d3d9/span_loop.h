@@ -332,12 +332,14 @@ template <class L> struct SpanLoop
         LanePlane z, q;
         bool affine; // 1/w is constant: w is the same in every pixel
         V wConst;    // that w
-        const float* diffuse[4];
-        const float* specular[4];
-        const float* fog;
-        bool specularKept;
-        bool colorsConst;       // colours are the same in every pixel,
-        Px diffuseK, specularK; // these
+        // PrepareShading sets the rest; Batch reads them only after it, which the compiler cannot always
+        // follow.
+        const float* diffuse[4] = {};
+        const float* specular[4] = {};
+        const float* fog = nullptr;
+        bool specularKept = false;
+        bool colorsConst = false; // colours are the same in every pixel,
+        Px diffuseK, specularK;   // these
         StageTex stage[kMaxStages];
     };
 
@@ -631,11 +633,53 @@ template <class L> struct SpanLoop
         I lxv, lyv;
         LaneOffsets(narrow, &lxv, &lyv);
         const int stepX = narrow ? kHalf : N, stepY = narrow ? 2 : 1;
-        const Coverage cover(p, arena, narrow, lxv, lyv);
         // As a rule the depth surface holds every pixel the draw may touch.
         const RECT& clip = pp.cfg_.raster.clipRect;
         const bool depthCovers =
             static_cast<int64_t>(pp.depthWidth_) >= clip.right && pp.depthHeight_ >= clip.bottom;
+        if (p.shortEdges && xe - xs < stepX && (!kDepth || depthCovers))
+        {
+            // One step per row (or pair of rows), as for the small triangles that make up most scenes: the
+            // edge functions move down by B a row and the lanes' columns stay, so a step only adds, where
+            // Coverage multiplies. The lanes hold the same 32-bit values either way (Coverage).
+            const int rowMask = (1 << (xe - xs + 1)) - 1;
+            const int stepMask = narrow ? rowMask | rowMask << kHalf : rowMask;
+            const uint32_t ox = static_cast<uint32_t>(xs - p.minX), oy = static_cast<uint32_t>(ys - p.minY);
+            I edge[3], down[3];
+            for (int e = 0; e < 3; ++e)
+            {
+                const uint32_t a = static_cast<uint32_t>(p.edge[e]), b = static_cast<uint32_t>(p.edge[3 + e]);
+                edge[e] = L::AddI(L::SplatI(static_cast<uint32_t>(p.edge[6 + e]) + a * ox + b * oy),
+                                  L::AddI(L::MulloI(L::SplatI(a), lxv), L::MulloI(L::SplatI(b), lyv)));
+                down[e] = L::SplatI(b * static_cast<uint32_t>(stepY));
+            }
+            const V dx = L::Sub(L::ToFloat(L::AddI(L::SplatI(static_cast<uint32_t>(xs)), lxv)), S(p.x0));
+            for (int by = ys; by <= ye; by += stepY)
+            {
+                const I neg = L::OrI(L::OrI(edge[0], edge[1]), edge[2]);
+                for (int e = 0; e < 3; ++e)
+                    edge[e] = L::AddI(edge[e], down[e]);
+                int mask = (by == ye ? rowMask : stepMask) & ~L::Mask(L::AsFloat(neg));
+                if (!mask) continue;
+                Step st;
+                st.bx = xs;
+                st.by = by;
+                st.hx[0] = xs, st.hx[1] = narrow ? xs : xs + kHalf;
+                st.hy[0] = by, st.hy[1] = narrow ? by + 1 : by;
+                st.dx = dx;
+                st.dy = L::Sub(L::ToFloat(L::AddI(L::SplatI(static_cast<uint32_t>(by)), lyv)), S(p.y0));
+                if constexpr (kDepth)
+                {
+                    mask &= DepthTest(pp, st, t, p, mask);
+                    if (!mask) continue;
+                }
+                st.mask = mask;
+                st.w = t.affine ? t.wConst : Rules::W(At(t.q, st.dx, st.dy));
+                body(st, lxv, lyv);
+            }
+            return;
+        }
+        const Coverage cover(p, arena, narrow, lxv, lyv);
         for (int by = ys; by <= ye; by += stepY)
         {
             const int rows = std::min(stepY, ye - by + 1);
