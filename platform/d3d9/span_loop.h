@@ -347,7 +347,8 @@ template <class L> struct SpanLoop
     struct Step
     {
         int mask;
-        int hx[2], hy[2]; // the first pixel of each half
+        int hx[2], hy[2];  // the first pixel of each half
+        size_t depthAt[2]; // and its index in the depth plane (set where the walk takes the depth test)
         V dx, dy, w;
         int bx, by;
     };
@@ -603,8 +604,7 @@ template <class L> struct SpanLoop
             for (int left = test; left; left &= left - 1)
             {
                 const int i = __builtin_ctz(static_cast<unsigned>(left)), h = i / kHalf;
-                uint32_t* at =
-                    pp.depthPlane_ + static_cast<size_t>(st.hy[h]) * pp.depthWidth_ + st.hx[h] + (i % kHalf);
+                uint32_t* at = pp.depthPlane_ + st.depthAt[h] + (i % kHalf);
                 if (!Passes(px.depth.depthFunc, lanes[i], *at)) continue;
                 pass |= 1 << i;
                 if (px.depth.depthWrite) *at = lanes[i];
@@ -613,9 +613,7 @@ template <class L> struct SpanLoop
         }
         uint32_t* dp[2];
         for (int h = 0; h < 2; ++h)
-            dp[h] = (test >> (kHalf * h)) & kHalfMask
-                        ? pp.depthPlane_ + static_cast<size_t>(st.hy[h]) * pp.depthWidth_ + st.hx[h]
-                        : nullptr;
+            dp[h] = (test >> (kHalf * h)) & kHalfMask ? pp.depthPlane_ + st.depthAt[h] : nullptr;
         const I old = L::LoadHalves(dp[0], dp[1], test);
         pass = L::Mask(L::AsFloat(Rules::Compare(px.depth.depthFunc, depth, old))) & test;
         if (px.depth.depthWrite && pass) L::StoreHalves(dp[0], dp[1], pass, depth);
@@ -654,7 +652,11 @@ template <class L> struct SpanLoop
                 down[e] = L::SplatI(b * static_cast<uint32_t>(stepY));
             }
             const V dx = L::Sub(L::ToFloat(L::AddI(L::SplatI(static_cast<uint32_t>(xs)), lxv)), S(p.x0));
-            for (int by = ys; by <= ye; by += stepY)
+            // The halves' depth indices move down by stepY rows a step.
+            const size_t depthDown = pp.depthWidth_ * static_cast<size_t>(stepY);
+            size_t depthAt = static_cast<size_t>(ys) * pp.depthWidth_ + static_cast<size_t>(xs);
+            const size_t secondHalf = narrow ? pp.depthWidth_ : kHalf;
+            for (int by = ys; by <= ye; by += stepY, depthAt += depthDown)
             {
                 const I neg = L::OrI(L::OrI(edge[0], edge[1]), edge[2]);
                 for (int e = 0; e < 3; ++e)
@@ -670,6 +672,8 @@ template <class L> struct SpanLoop
                 st.dy = L::Sub(L::ToFloat(L::AddI(L::SplatI(static_cast<uint32_t>(by)), lyv)), S(p.y0));
                 if constexpr (kDepth)
                 {
+                    st.depthAt[0] = depthAt;
+                    st.depthAt[1] = depthAt + secondHalf;
                     mask &= DepthTest(pp, st, t, p, mask);
                     if (!mask) continue;
                 }
@@ -716,6 +720,8 @@ template <class L> struct SpanLoop
                             }
                         test &= inDepth;
                     }
+                    for (int h = 0; h < 2; ++h)
+                        st.depthAt[h] = static_cast<size_t>(st.hy[h]) * pp.depthWidth_ + st.hx[h];
                     if (test) mask &= ~(test & ~DepthTest(pp, st, t, p, test));
                     if (!mask) continue;
                 }
