@@ -1559,7 +1559,6 @@ public:
     {
         int tile;
         int top, rows;
-        size_t cost; // expected work, in primitives walked
     };
     // The plan of a pass, kept by each flushing thread from flush to flush: on one thread every draw is a
     // flush of its own, and planning should not cost it allocations.
@@ -1586,7 +1585,6 @@ private:
     bool FindTileWork();
     void PlanUnits(size_t threads, bool inlineDraw);
     void PlanEvenStrips(int strips);
-    void PlanByCost(size_t threads, size_t total);
     uint64_t BoundsPixels() const;
     void DrawUnit(size_t i) const;
 
@@ -1594,8 +1592,6 @@ private:
     const std::vector<Entry>& draws_;
     int tilesX_;
     size_t firstTile_ = 0;
-    // Units go to the threads in bands that stay the same pass after pass (RunLocal) instead of in order.
-    bool banded_ = true;
 };
 
 // Pixels in the bounds of the draws' primitives, counted up to kInlinePixels.
@@ -1660,29 +1656,17 @@ bool TilePass::FindTileWork()
 void TilePass::PlanUnits(size_t threads, bool inlineDraw)
 {
     plan_.units.clear();
-    banded_ = true;
     if (!FindTileWork()) return;
-    if (threads == 1 || inlineDraw)
+    // Tiles of many primitives are walked once each: a strip would walk all of them again. Heavy tiles
+    // among light ones do not need splitting or going first, as threads done with their own bands take
+    // units from the end of the fullest band.
+    size_t most = 0;
+    for (size_t p : plan_.prims)
+        most = std::max(most, p);
+    constexpr size_t kFewPrims = 16, kUnitsPerThread = 32;
+    if (threads == 1 || inlineDraw || most > kFewPrims)
     {
         PlanEvenStrips(1);
-        return;
-    }
-    size_t most = 0, total = 0;
-    for (size_t p : plan_.prims)
-    {
-        most = std::max(most, p);
-        total += p;
-    }
-    constexpr size_t kFewPrims = 16, kUnitsPerThread = 32;
-    if (most > kFewPrims)
-    {
-        // Tiles alike in cost keep their bands. Where one holds more than twice the mean, or more than half
-        // of a thread's share, the bands would end unevenly.
-        const bool uneven = most * plan_.tiles.size() > 2 * total || most * 2 * threads > total;
-        if (uneven)
-            PlanByCost(threads, total);
-        else
-            PlanEvenStrips(1);
         return;
     }
     // Tiles of few primitives (large ones, as a rule) cost their pixels, alike from tile to tile and not
@@ -1708,34 +1692,8 @@ void TilePass::PlanEvenStrips(int strips)
             ++end;
         for (int s = 0; s < strips; ++s)
             for (size_t k = first; k < end; ++k)
-                plan_.units.push_back({tiles[k], s * rows, rows, 0});
+                plan_.units.push_back({tiles[k], s * rows, rows});
     }
-}
-
-// Tiles of many small primitives cost about their primitive count, which varies a lot from tile to tile
-// where objects crowd. A tile heavier than half of a thread's share is split into strips of rows, so that
-// no unit holds up the end of the pass; each strip walks all of the tile's primitives again, which costs
-// about an eighth of drawing them, so tiles are split no further than that. Units are then taken heaviest
-// first, and the light ones fill in at the end.
-void TilePass::PlanByCost(size_t threads, size_t total)
-{
-    constexpr size_t kWalkShare = 8; // drawing a primitive against passing over it in a strip
-    constexpr int kMaxStrips = 8;
-    const size_t limit = std::max<size_t>(1, total / (2 * threads)); // half of a thread's share
-    auto cost = [&](size_t prims, int strips) { return prims / strips + prims / kWalkShare; };
-    for (int tile : plan_.tiles)
-    {
-        const size_t prims = plan_.prims[static_cast<size_t>(tile) - firstTile_];
-        int strips = 1;
-        while (strips < kMaxStrips && cost(prims, strips) > limit)
-            strips *= 2;
-        const int rows = kTileSize / strips;
-        for (int s = 0; s < strips; ++s)
-            plan_.units.push_back({tile, s * rows, rows, cost(prims, strips)});
-    }
-    std::stable_sort(plan_.units.begin(), plan_.units.end(),
-                     [](const Unit& a, const Unit& b) { return a.cost > b.cost; });
-    banded_ = false;
 }
 
 void TilePass::DrawUnit(size_t i) const
@@ -1775,10 +1733,8 @@ void TilePass::Run(WorkerPool& pool)
             DrawUnit(i);
     // In bands, each thread takes the same units pass after pass, so that the pixels of a tile stay in one
     // core's caches from frame to frame.
-    else if (banded_)
-        pool.RunLocal(plan_.units.size(), [&](size_t i) { DrawUnit(i); });
     else
-        pool.Run(plan_.units.size(), [&](size_t i) { DrawUnit(i); });
+        pool.RunLocal(plan_.units.size(), [&](size_t i) { DrawUnit(i); });
 }
 } // namespace
 
