@@ -103,11 +103,9 @@ Object_::Object_(Model_* ownerModel, const D3DXMATRIX* placement, Material_* ove
     const DWORD subsets = model->subsetCount;
     if (subsets)
     {
-        slotBlock_ = NewBuffer<std::byte>(2 * sizeof(void*) * subsets);
-        if (!slotBlock_) return;
-        overrides = reinterpret_cast<Material_**>(slotBlock_.get());
-        std::uninitialized_value_construct_n(overrides, subsets);
-        lightMaps = reinterpret_cast<LightMapStruct_TYP**>(overrides + subsets);
+        overrides = NewArray<Material_*>(2 * size_t(subsets)); // the light maps' slots follow
+        if (!overrides) return;
+        lightMaps = reinterpret_cast<LightMapStruct_TYP**>(overrides.get() + subsets);
         std::uninitialized_value_construct_n(lightMaps, subsets);
         if (override)
             for (DWORD i = 0; i < subsets; ++i)
