@@ -205,6 +205,145 @@ struct SubsetFaces
 };
 } // namespace
 
+namespace
+{
+// The vertices, faces and subsets of the records, in record order: one subset per face group, or one
+// of all faces for a mesh without groups.
+class Geometry3DS
+{
+public:
+    Geometry3DS(const Parsed3DS& parsed, const std::vector<CountedPtr<Material_>>& materials)
+        : parsed_(parsed), materials_(materials)
+    {
+    }
+
+    void AddRecord(const Record3DS& r, DWORD recordIndex)
+    {
+        const Mesh3DS& mesh = *r.mesh;
+        const DWORD base = static_cast<DWORD>(vertices.size());
+        if (mesh.groups.empty())
+        {
+            OpenSubset(nullptr, kNoSourceIndex, recordIndex);
+            for (size_t f = 0; f < mesh.faces.size(); ++f)
+                AddFace(mesh, f, base);
+            CloseSubset();
+        }
+        for (const FaceGroup3DS& group : mesh.groups)
+        {
+            DWORD position = kNoSourceIndex;
+            const Material3DS* material = Find3DSMaterial(parsed_, group.material, &position);
+            OpenSubset(material ? materials_[position].get() : nullptr, position, recordIndex);
+            for (WORD f : group.faces)
+                AddFace(mesh, f, base);
+            CloseSubset();
+        }
+        AddVertices(mesh, r.transform);
+    }
+
+    std::vector<RawVertexStruct_TYP> vertices;
+    std::vector<DWORD> indices;
+    std::vector<SubsetStruct_TYP> subsets;
+
+private:
+    // A face whose corner is not a vertex, or a group entry that is not a face, is left out.
+    void AddFace(const Mesh3DS& mesh, size_t f, DWORD base)
+    {
+        const size_t vertexCount = mesh.vertices.size() / 3;
+        if (f >= mesh.faces.size()) return;
+        const Face3DS& face = mesh.faces[f];
+        if (face.a >= vertexCount || face.b >= vertexCount || face.c >= vertexCount) return;
+        indices.insert(indices.end(), {base + face.a, base + face.b, base + face.c});
+    }
+
+    void OpenSubset(Material_* material, DWORD materialPosition, DWORD recordIndex)
+    {
+        SubsetStruct_TYP subset{};
+        subset.firstFace = static_cast<DWORD>(indices.size() / 3);
+        subset.material = material;
+        subset.sourceIndex = recordIndex;
+        subset.sourceIndex2 = kNoSourceIndex;
+        subset.sourceIndex3 = materialPosition;
+        subsets.push_back(subset);
+    }
+
+    void CloseSubset()
+    {
+        SubsetStruct_TYP& subset = subsets.back();
+        subset.faceCount = static_cast<DWORD>(indices.size() / 3) - subset.firstFace;
+        if (subset.faceCount == 0) subsets.pop_back();
+    }
+
+    void AddVertices(const Mesh3DS& mesh, const D3DXMATRIX& transform)
+    {
+        const size_t vertexCount = mesh.vertices.size() / 3;
+        const bool textured = !mesh.texture.empty();
+        const size_t textureCount = mesh.texture.size() / 2;
+        for (size_t v = 0; v < vertexCount; ++v)
+        {
+            RawVertexStruct_TYP vertex{};
+            const D3DXVECTOR3 position(mesh.vertices[3 * v], mesh.vertices[3 * v + 1],
+                                       mesh.vertices[3 * v + 2]);
+            D3DXVECTOR3 placed;
+            D3DXVec3TransformCoord(&placed, &position, &transform);
+            vertex.position[0] = placed.x;
+            vertex.position[1] = placed.y;
+            vertex.position[2] = placed.z;
+            // Fewer coordinates than vertices (read before the vertices) leave the rest at 0.
+            if (textured && v < textureCount)
+            {
+                vertex.u = mesh.texture[2 * v];
+                vertex.v = mesh.texture[2 * v + 1];
+            }
+            vertices.push_back(vertex);
+        }
+    }
+
+    const Parsed3DS& parsed_;
+    const std::vector<CountedPtr<Material_>>& materials_;
+};
+
+// The spot lights that are on, as light points in model units.
+std::vector<RawLightPointStruct_TYP> Build3DSLightPoints(const Parsed3DS& parsed)
+{
+    const float s = parsed.masterScale * kInchesToUnits;
+    std::vector<RawLightPointStruct_TYP> lightPoints;
+    for (const Light3DS& light : parsed.lights)
+    {
+        if (light.off || !light.spot) continue;
+        RawLightPointStruct_TYP point{};
+        for (int i = 0; i < 3; ++i)
+        {
+            point.color[i] = light.color[i] * light.multiplier;
+            point.position[i] = light.position[i] * s;
+        }
+        lightPoints.push_back(point);
+    }
+    return lightPoints;
+}
+
+// The keyframer's animation of the records' nodes, or null when it cannot be made.
+Animation_* Build3DSAnimation(const Parsed3DS& parsed, const std::vector<Record3DS>& records,
+                              const std::vector<DWORD>& recordNodes)
+{
+    std::vector<Placement3DS> placements(parsed.objectNodes.size());
+    for (const Record3DS& r : records)
+    {
+        Placement3DS& placement = placements[r.node];
+        D3DXMATRIX inverse;
+        D3DXMatrixInverse(&inverse, nullptr, &r.transform);
+        placement.present = true;
+        placement.pre = inverse * r.inverseAxes;
+        placement.post = r.scaling;
+    }
+    AnimationReference made(new Animation_());
+    if (FAILED(made.get()->CreateFrom3DS(parsed.objectNodes.data(),
+                                         static_cast<DWORD>(parsed.objectNodes.size()), placements.data(),
+                                         recordNodes.data(), static_cast<DWORD>(recordNodes.size()))))
+        return nullptr;
+    return made.Take();
+}
+} // namespace
+
 HRESULT Build3DSModel(Parsed3DS* parsed, BYTE ignoreKeyframer, LoadRecordStruct_TYP* record, Model_** out)
 {
     if (!out) return E_INVALIDARG;
@@ -219,125 +358,24 @@ HRESULT Build3DSModel(Parsed3DS* parsed, BYTE ignoreKeyframer, LoadRecordStruct_
     for (const Material3DS& material : parsed->materials)
         materials.emplace_back(Build3DSMaterial(material));
 
-    std::vector<RawVertexStruct_TYP> vertices;
-    std::vector<DWORD> indices;
-    std::vector<SubsetStruct_TYP> subsets;
+    Geometry3DS geometry(*parsed, materials);
     // The node of each record: subsets look their node up by their source index, the record's.
     std::vector<DWORD> recordNodes;
     const bool withNodes = !ignoreKeyframer && !parsed->objectNodes.empty();
     for (size_t j = 0; j < records.size(); ++j)
     {
-        const Record3DS& r = records[j];
-        const Mesh3DS& mesh = *r.mesh;
-        const DWORD base = static_cast<DWORD>(vertices.size());
-        const size_t vertexCount = mesh.vertices.size() / 3;
-        const size_t faceCount = mesh.faces.size();
-        recordNodes.push_back(withNodes && r.node >= 0 ? static_cast<DWORD>(r.node) : 0);
-
-        // A face whose corner is not a vertex, or a group entry that is not a face, is left out.
-        auto addFace = [&](size_t f)
-        {
-            if (f >= faceCount) return false;
-            const Face3DS& face = mesh.faces[f];
-            if (face.a >= vertexCount || face.b >= vertexCount || face.c >= vertexCount) return false;
-            indices.insert(indices.end(), {base + face.a, base + face.b, base + face.c});
-            return true;
-        };
-        auto openSubset = [&](Material_* material, DWORD materialPosition)
-        {
-            SubsetStruct_TYP subset{};
-            subset.firstFace = static_cast<DWORD>(indices.size() / 3);
-            subset.material = material;
-            subset.sourceIndex = static_cast<DWORD>(j);
-            subset.sourceIndex2 = kNoSourceIndex;
-            subset.sourceIndex3 = materialPosition;
-            subsets.push_back(subset);
-        };
-        auto closeSubset = [&]
-        {
-            SubsetStruct_TYP& subset = subsets.back();
-            subset.faceCount = static_cast<DWORD>(indices.size() / 3) - subset.firstFace;
-            if (subset.faceCount == 0) subsets.pop_back();
-        };
-        if (mesh.groups.empty())
-        {
-            openSubset(nullptr, kNoSourceIndex);
-            for (size_t f = 0; f < faceCount; ++f)
-                addFace(f);
-            closeSubset();
-        }
-        for (const FaceGroup3DS& group : mesh.groups)
-        {
-            DWORD position = kNoSourceIndex;
-            const Material3DS* material = Find3DSMaterial(*parsed, group.material, &position);
-            openSubset(material ? materials[position].get() : nullptr, position);
-            for (WORD f : group.faces)
-                addFace(f);
-            closeSubset();
-        }
-
-        const bool textured = !mesh.texture.empty();
-        const size_t textureCount = mesh.texture.size() / 2;
-        for (size_t v = 0; v < vertexCount; ++v)
-        {
-            RawVertexStruct_TYP vertex{};
-            const D3DXVECTOR3 position(mesh.vertices[3 * v], mesh.vertices[3 * v + 1],
-                                       mesh.vertices[3 * v + 2]);
-            D3DXVECTOR3 placed;
-            D3DXVec3TransformCoord(&placed, &position, &r.transform);
-            vertex.position[0] = placed.x;
-            vertex.position[1] = placed.y;
-            vertex.position[2] = placed.z;
-            // Fewer coordinates than vertices (read before the vertices) leave the rest at 0.
-            if (textured && v < textureCount)
-            {
-                vertex.u = mesh.texture[2 * v];
-                vertex.v = mesh.texture[2 * v + 1];
-            }
-            vertices.push_back(vertex);
-        }
+        recordNodes.push_back(withNodes && records[j].node >= 0 ? static_cast<DWORD>(records[j].node) : 0);
+        geometry.AddRecord(records[j], static_cast<DWORD>(j));
     }
-    if (vertices.empty() || indices.empty() || subsets.empty()) return E_FAIL;
+    if (geometry.vertices.empty() || geometry.indices.empty() || geometry.subsets.empty()) return E_FAIL;
 
-    const float s = parsed->masterScale * kInchesToUnits;
-    std::vector<RawLightPointStruct_TYP> lightPoints;
-    for (const Light3DS& light : parsed->lights)
-    {
-        if (light.off || !light.spot) continue;
-        RawLightPointStruct_TYP point{};
-        for (int i = 0; i < 3; ++i)
-        {
-            point.color[i] = light.color[i] * light.multiplier;
-            point.position[i] = light.position[i] * s;
-        }
-        lightPoints.push_back(point);
-    }
-
-    Animation_* animation = nullptr;
-    if (withNodes)
-    {
-        std::vector<Placement3DS> placements(parsed->objectNodes.size());
-        for (const Record3DS& r : records)
-        {
-            Placement3DS& placement = placements[r.node];
-            D3DXMATRIX inverse;
-            D3DXMatrixInverse(&inverse, nullptr, &r.transform);
-            placement.present = true;
-            placement.pre = inverse * r.inverseAxes;
-            placement.post = r.scaling;
-        }
-        AnimationReference made(new Animation_());
-        if (SUCCEEDED(made.get()->CreateFrom3DS(
-                parsed->objectNodes.data(), static_cast<DWORD>(parsed->objectNodes.size()), placements.data(),
-                recordNodes.data(), static_cast<DWORD>(recordNodes.size()))))
-            animation = made.Take();
-    }
-    AnimationReference animationReference(animation);
+    const std::vector<RawLightPointStruct_TYP> lightPoints = Build3DSLightPoints(*parsed);
+    AnimationReference animation(withNodes ? Build3DSAnimation(*parsed, records, recordNodes) : nullptr);
 
     HRESULT hr = E_FAIL;
-    ModelBuildInputStruct_TYP input = MeshBuildInput(vertices, indices, subsets);
+    ModelBuildInputStruct_TYP input = MeshBuildInput(geometry.vertices, geometry.indices, geometry.subsets);
     input.keepNormals = 1;
-    input.animation = animation;
+    input.animation = animation.get();
     input.lightPointCount = static_cast<DWORD>(lightPoints.size());
     input.lightPoints = lightPoints.empty() ? nullptr : lightPoints.data();
     input.optimizeForVertexCache = 1;
