@@ -353,6 +353,17 @@ template <class L> struct SpanLoop
         int bx, by;
     };
 
+    // A step whose box starts at (bx, by): its halves side by side, or one above the other when narrow.
+    FEROLT_SPAN_INLINE static Step StepAt(int bx, int by, bool narrow)
+    {
+        Step st;
+        st.bx = bx;
+        st.by = by;
+        st.hx[0] = bx, st.hx[1] = narrow ? bx : bx + kHalf;
+        st.hy[0] = by, st.hy[1] = narrow ? by + 1 : by;
+        return st;
+    }
+
     FEROLT_SPAN_INLINE static void SampleAt(const PixelPipeline& pp, int s, V u, V v, I level,
                                             const Level* one, int mask, Px* out)
     {
@@ -663,11 +674,7 @@ template <class L> struct SpanLoop
                     edge[e] = L::AddI(edge[e], down[e]);
                 int mask = (by == ye ? rowMask : stepMask) & ~L::Mask(L::AsFloat(neg));
                 if (!mask) continue;
-                Step st;
-                st.bx = xs;
-                st.by = by;
-                st.hx[0] = xs, st.hx[1] = narrow ? xs : xs + kHalf;
-                st.hy[0] = by, st.hy[1] = narrow ? by + 1 : by;
+                Step st = StepAt(xs, by, narrow);
                 st.dx = dx;
                 st.dy = L::Sub(L::ToFloat(L::AddI(L::SplatI(static_cast<uint32_t>(by)), lyv)), S(p.y0));
                 if constexpr (kDepth)
@@ -695,11 +702,7 @@ template <class L> struct SpanLoop
                 if (narrow && rows == 2) mask |= mask << kHalf;
                 mask &= ~cover.Outside(bx, by);
                 if (!mask) continue;
-                Step st;
-                st.bx = bx;
-                st.by = by;
-                st.hx[0] = bx, st.hx[1] = narrow ? bx : bx + kHalf;
-                st.hy[0] = by, st.hy[1] = narrow ? by + 1 : by;
+                Step st = StepAt(bx, by, narrow);
                 st.dx = L::Sub(L::ToFloat(L::AddI(L::SplatI(static_cast<uint32_t>(bx)), lxv)), S(p.x0));
                 st.dy = L::Sub(L::ToFloat(L::AddI(L::SplatI(static_cast<uint32_t>(by)), lyv)), S(p.y0));
 
